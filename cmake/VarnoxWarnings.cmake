@@ -1,0 +1,13 @@
+# Warnings and sanitizers applied to every target of the project.
+
+if(VARNOX_SANITIZE)
+  add_compile_options(-fsanitize=${VARNOX_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${VARNOX_SANITIZE})
+endif()
+
+function(varnox_target_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor)
+  if(CMAKE_COMPILE_WARNING_AS_ERROR OR VARNOX_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
