@@ -107,7 +107,9 @@ struct IkxD2MessManOps {
   void (*Release)(IkxD2MessMan* self);
   // Queues `pRequest` for task `liTarget`.
   bool (*Dispatch)(IkxD2MessMan* self, int64_t liTarget, const KxMessRequest* pRequest);
-  // Withdraws what was queued for `liTarget` by the request's record.
+  // Withdraws what was queued for `liTarget` by the request's record. With
+  // target 0 it also forgets the record's registration: the record is being
+  // destroyed and must receive nothing more.
   bool (*Withdraw)(IkxD2MessMan* self, int64_t liTarget, const KxMessRequest* pRequest);
   // Registers `pRecord` as a receiver of the message named `csName`.
   int32_t (*Register)(IkxD2MessMan* self, const char* csName, CkxMessageInfo* pRecord);
@@ -158,7 +160,9 @@ struct IkxDtb2FileOps {
   KxUnusedSlot s20;
   void (*Update)(IkxDtb2File* self, uint32_t uiFlags);  // [11]
   int32_t (*GetDynGrowStatus)(IkxDtb2File* self);       // [12]
-  // [13] This file's id, given the parameters of a dynamic-growth message.
+  // [13] This file's id, given the parameters of a dynamic-growth message
+  // ("OrbKernelDynDataSecGrow" carries the file id as its 32-bit parameter
+  // and the new status as its 64-bit parameter).
   int32_t (*GetFileIdOfMessage)(IkxDtb2File* self, int32_t iParam, int64_t liParam);
   void (*GetNGELock)(IkxDtb2File* self);      // [14]
   void (*ReleaseNGELock)(IkxDtb2File* self);  // [14]

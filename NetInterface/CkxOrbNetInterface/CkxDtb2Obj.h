@@ -1,0 +1,95 @@
+// Persistent objects: the native base of every container a file registers
+// with the kernel, and the dimension (index) object.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "NetInterface/CkxOrbNetInterface/KxFormat.h"
+#include "NetInterface/CkxOrbNetInterface/KxItf.h"
+
+// Base of every registered container (the members of a file template).
+// The kernel fills the two storage pointers through OnAttach of
+// the derived member class.
+//
+// Every operation checks the granted version of the object interface first
+// and falls back (0 or nothing done) below it; none throws.
+class CkxDtb2Obj : public CkxDtb2ObjCallback {
+ public:
+  // Offered version of the "CkxDtb2Obj" interface.
+  static constexpr uint32_t kOffered = 11;
+
+  // Requests the object interface and, when granted, binds this object
+  // (slot 3) so that the kernel can call it back.
+  CkxDtb2Obj();
+  // Releases the interface.
+  ~CkxDtb2Obj() override;
+  CkxDtb2Obj(const CkxDtb2Obj&) = delete;
+  CkxDtb2Obj& operator=(const CkxDtb2Obj&) = delete;
+
+  // Asks the kernel for a new update id and notifies every user of the
+  // object. The text is formatted printf-style from the arguments (copied
+  // as it stands when there are none) into the update record. Returns the
+  // update id, or 0 below version 4.
+  template <class... A>
+  uint64_t UpdateID(uint32_t uiFlags, const Sd2UpdateCmd* pCmd, const char* csFormat,
+                    const A&... args) {
+    if constexpr (sizeof...(A) == 0) {
+      return UpdateIDArgs(uiFlags, pCmd, csFormat, {});
+    } else {
+      const KxArg aArgs[] = {KxArg(args)...};
+      return UpdateIDArgs(uiFlags, pCmd, csFormat, aArgs);
+    }
+  }
+  uint64_t UpdateIDArgs(uint32_t uiFlags, const Sd2UpdateCmd* pCmd, const char* csFormat,
+                        std::span<const KxArg> args);
+
+  // Clears the object's content (version 6), with the same update record.
+  template <class... A>
+  void Clear(uint32_t uiFlags, const Sd2UpdateCmd* pCmd, const char* csFormat, const A&... args) {
+    if constexpr (sizeof...(A) == 0) {
+      ClearArgs(uiFlags, pCmd, csFormat, {});
+    } else {
+      const KxArg aArgs[] = {KxArg(args)...};
+      ClearArgs(uiFlags, pCmd, csFormat, aArgs);
+    }
+  }
+  void ClearArgs(uint32_t uiFlags, const Sd2UpdateCmd* pCmd, const char* csFormat,
+                 std::span<const KxArg> args);
+
+  // Exports the object to XML at `csPath` (version 11). The record's text
+  // is `csFormat` formatted with the path as its argument.
+  void SaveAsXml(const Sd2UpdateCmd* pCmd, const char* csFormat, const char* csPath);
+
+  // The object's kernel handle when registered under `uiClassId` (slot 4),
+  // or 0 without a usable interface.
+  uint64_t BindAsMember(uint32_t uiClassId);
+
+  // Where the kernel keeps the address of this object's storage.
+  uint8_t* const* m_ppStorageBase = nullptr;
+  // The first invalid handle of this object's storage.
+  const uint32_t* m_pLastValidHandle = nullptr;
+  KxItf<IkxDtb2Obj> m_Obj;
+};
+
+// Builds the update record that UpdateID, Clear and SaveAsXml hand to the
+// kernel. The text is truncated to fit, never overflowing; a format that
+// cannot be applied to its arguments is copied as it stands and the length
+// is set to KxUpdateRecord::kFormatFailed.
+void KxBuildUpdateRecord(KxUpdateRecord& record, const char* csFormat, std::span<const KxArg> args);
+
+// A kernel-bound index (dimension) object, owned by the framework's
+// multi-dimension index object. The file base only asks it for its id.
+class CkxD2ObjDim : public CkxDtb2ObjCallback {
+ public:
+  // Requests the object interface ("CkxDtb2Obj", offered 11).
+  CkxD2ObjDim();
+  ~CkxD2ObjDim() override;
+  CkxD2ObjDim(const CkxD2ObjDim&) = delete;
+  CkxD2ObjDim& operator=(const CkxD2ObjDim&) = delete;
+
+  // The object's kernel id (slot 3 with this object), or 0 below version 1.
+  uint64_t ObjectId();
+
+  KxItf<IkxDtb2Obj> m_Obj;
+};

@@ -1,0 +1,87 @@
+// Registration of a named kernel message bound to a member function.
+#pragma once
+
+#include <cstdint>
+
+#include "NetInterface/CkxOrbNetInterface/CkxD2MessMan.h"
+#include "NetInterface/CkxOrbNetInterface/CkxTask.h"
+#include "NetInterface/OrbCategBaseClass/CkxNetCatDtb2.h"
+
+// A message record that calls `(object->*handler)(message, param, param64,
+// count)` when the message reaches it.
+//
+// Constructing the record registers it under its message name with the
+// message manager (slot 5); without a message manager it stays inactive.
+template <class C>
+class CkxMessageInfoT final : public CkxMessageInfo {
+ public:
+  using Handler = void (C::*)(uint32_t uiMessage, int32_t iParam, int64_t liParam, int32_t iCount);
+
+  // Count -2 asks that the target task stay as given (see Send).
+  static constexpr int32_t kKeepTarget = -2;
+  static constexpr int32_t kMaxCount = 0x7FFFFFFF;
+
+  CkxMessageInfoT(const char* csMessage, C* pObject, Handler pHandler, int32_t iTargetFilter)
+      : m_iTargetFilter(iTargetFilter), m_pObject(pObject), m_pHandler(pHandler) {
+    if (pMessMan == nullptr || !pMessMan->m_MessMan.Has()) return;
+    pMessMan->m_MessMan.ops().Register(pMessMan->m_MessMan.p, csMessage, this);
+    m_bActive = 1;
+    m_bFlag2 = 1;
+    m_liTarget = 0;
+  }
+
+  bool Send(int64_t liTarget, uint32_t uiMessage, int32_t iParam, int64_t liParam, bool bFirst,
+            int32_t iCount, bool bSecond) override {
+    if (liTarget == 0) {
+      (m_pObject->*m_pHandler)(uiMessage, iParam, liParam, iCount);
+      return true;
+    }
+    const bool bKeepTarget = iCount == kKeepTarget;
+    if (iCount < 0) iCount = kMaxCount;
+    // A message for the window task goes to its network twin.
+    if (pTasksWin != nullptr && liTarget == pTasksWin->TaskId() && !bKeepTarget &&
+        pTasksWinNet != nullptr) {
+      liTarget = pTasksWinNet->TaskId();
+    }
+    m_liTarget = liTarget;
+    if (pMessMan == nullptr || !pMessMan->m_MessMan.Has()) return false;
+    const uint32_t uiFlags = (bFirst ? KxMessRequest::kFlagFirst : 0u) |
+                             (bSecond ? KxMessRequest::kFlagSecond : 0u);
+    const KxMessRequest request = Request(uiMessage, iParam, liParam, iCount, uiFlags);
+    return pMessMan->m_MessMan.ops().Dispatch(pMessMan->m_MessMan.p, liTarget, &request);
+  }
+
+  void Withdraw() override {
+    if (m_liTarget == 0) return;
+    WithdrawFrom(m_liTarget);
+  }
+
+  // Ends the registration when the record goes away while the kernel still
+  // runs: withdraws what was sent, then tells the message manager to forget
+  // the record (a withdraw for target 0), so that no message reaches a
+  // destroyed record.
+  void Unregister() {
+    if (!m_bActive) return;
+    if (pTasks != nullptr && pTasks->IsKernelRunning()) {
+      Withdraw();
+      WithdrawFrom(0);
+    }
+    m_bActive = 0;
+  }
+
+  int32_t m_iTargetFilter;
+  C* m_pObject;
+  Handler m_pHandler;
+
+ private:
+  KxMessRequest Request(uint32_t uiMessage, int32_t iParam, int64_t liParam, int32_t iCount,
+                        uint32_t uiFlags) {
+    return KxMessRequest{uiMessage, iParam, liParam, iCount, uiFlags, m_pObject, this};
+  }
+
+  void WithdrawFrom(int64_t liTarget) {
+    if (pMessMan == nullptr || !pMessMan->m_MessMan.Has()) return;
+    const KxMessRequest request = Request(0, 0, 0, -1, 0);
+    pMessMan->m_MessMan.ops().Withdraw(pMessMan->m_MessMan.p, liTarget, &request);
+  }
+};

@@ -1,0 +1,200 @@
+// Start-up of the native face: the loader's fatal paths (in fresh
+// processes), the process-wide objects and their order, version
+// negotiation, the reference-counted end.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
+#include "tests/testkernel/TestKernelSupport.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+// --------------------------------------------------------------------------
+// The loader, in a fresh process each time.
+
+const char* const kNoLocationMessage =
+    "Environment Variable KxOrb64 Not Defined !!\n"
+    "The environment variable KxOrb64 MUST define the\n"
+    "directory where all Tarvex components are stored:\n"
+    "For example:  E:\\ORB\\\n";
+
+// Runs the probe with KxOrb64 set to `csRoot`, or unset when null.
+TkChildResult RunProbe(const char* csRoot, const char* csArg = nullptr) {
+  std::vector<std::string> argv = {STARTUP_PROBE};
+  if (csArg != nullptr) argv.push_back(csArg);
+  const char* csSaved = std::getenv("KxOrb64");
+  const std::string csRestore = csSaved != nullptr ? csSaved : "";
+  unsetenv("KxOrb64");
+  std::vector<std::string> env;
+  if (csRoot != nullptr) env.push_back(std::string("KxOrb64=") + csRoot);
+  TkChildResult result = TkRunProgram(argv, env);
+  if (csSaved != nullptr) setenv("KxOrb64", csRestore.c_str(), 1);
+  return result;
+}
+
+void ExpectFailure(const TkChildResult& result, const std::string& csStderr) {
+  EXPECT_TRUE(result.exited);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err, csStderr);
+  EXPECT_EQ(result.out, "");
+}
+
+TEST(ComponentManagerLoader, MissingOrOneCharacterKxOrb64EndsTheProcess) {
+  ExpectFailure(RunProbe(nullptr), kNoLocationMessage);
+  ExpectFailure(RunProbe("/"), kNoLocationMessage);
+  ExpectFailure(RunProbe(""), kNoLocationMessage);
+}
+
+TEST(ComponentManagerLoader, ValueIsUsedAsItStandsWithoutAddingASeparator) {
+  std::string csRoot = TkOrbRoot();
+  csRoot.pop_back();  // no trailing '/': "Kernel/" is glued to the last name
+  ExpectFailure(RunProbe(csRoot.c_str()),
+                "Tarvex Components Manager NOT FOUND !!\nThe file:  " + csRoot +
+                    "Kernel/Lib/CkxCompManagerR.dll  was not found\nSystem Error code is:  2\n");
+}
+
+TEST(ComponentManagerLoader, MissingLibraryAndMissingEntryPointEndTheProcess) {
+  TkTempOrb empty(TkTempOrb::Kind::Empty);
+  ExpectFailure(RunProbe(empty.Root().c_str()),
+                "Tarvex Components Manager NOT FOUND !!\nThe file:  " + empty.Root() +
+                    "Kernel/Lib/CkxCompManagerR.dll  was not found\nSystem Error code is:  2\n");
+
+  TkTempOrb noEntry(TkTempOrb::Kind::NoEntry);
+  ExpectFailure(RunProbe(noEntry.Root().c_str()),
+                "DLL Entry Point NOT FOUND !!\nThe Entry Point:  CreateKxComponent  was not "
+                "found\nin the Component Manager:  " +
+                    TkKernelPath(noEntry.Root()) + "\n");
+}
+
+TEST(ComponentManagerLoader, PathLongerThanItsBufferIsALoadFailureNotAnOverflow) {
+  // 512 bytes hold the value, "Kernel/Lib/CkxCompManagerR.dll" (30) and the terminator.
+  const std::string csFits = "/" + std::string(480, 'a') + "/";  // 482 + 30 = 512: too long
+  const TkChildResult result = RunProbe(csFits.c_str());
+  ExpectFailure(result, "Tarvex Components Manager NOT FOUND !!\nThe file:  " + csFits +
+                            "Kernel/Lib/CkxCompManagerR.dll  was not found\nSystem Error code "
+                            "is:  36\n");
+}
+
+TEST(ComponentManagerLoader, LoadsTheReleaseOrDebugBuildOfTheComponentManager) {
+  const TkChildResult release = RunProbe(TkOrbRoot().c_str());
+  EXPECT_EQ(release.exitCode, 0) << release.err;
+  EXPECT_EQ(release.out, "loaded " + TkKernelPath(TkOrbRoot(), false) + "\n");
+
+  const TkChildResult debug = RunProbe(TkOrbRoot().c_str(), "debug");
+  EXPECT_EQ(debug.exitCode, 0) << debug.err;
+  EXPECT_EQ(debug.out, "loaded " + TkKernelPath(TkOrbRoot(), true) + "\n");
+}
+
+// --------------------------------------------------------------------------
+// Start-up and end, in this process against the test kernel.
+
+class StartUpTest : public ::testing::Test {
+ protected:
+  void SetUp() override { kernel.Reset(); }
+  void TearDown() override {
+    while (catRefCnt > 0) KxEndCatAssembly();
+  }
+
+  TestKernel& kernel = TkLoad();
+};
+
+TEST_F(StartUpTest, CreatesTheProcessWideObjectsInOrder) {
+  kernel.SetAnswer(TkAnswer::TaskId, 4242);
+  kernel.SetAnswer(TkAnswer::TlsIndex, 5);
+  KxInitCatAssembly(false);
+
+  EXPECT_EQ(kernel.Log(),
+            "CreateKxComponent(\"CkxBase\",\"CkxTask\",2,32,32,ptr) -> CkxTask#1\n"
+            "CkxTask#1 CreateTaskOnly(1,7,7,0) -> CkxTaskOnly#1\n"
+            "CkxTaskOnly#1 GetTaskId()\n"
+            "CreateKxComponent(\"CkxDtb2\",\"CkxDtb2Connection\",1,35,35,null) -> "
+            "CkxDtb2Connection#1\n"
+            "CreateKxComponent(\"CkxBase\",\"CkxD2MessMan\",1,10,10,null) -> CkxD2MessMan#1\n"
+            "CreateKxComponent(\"CkxBase\",\"CkxDtbAccByStr\",1,4,4,null) -> CkxDtbAccByStr#1\n"
+            "CkxDtb2Connection#1 GetObjTlsIndex()\n");
+  EXPECT_EQ(pTasks->TaskId(), 4242);
+  EXPECT_EQ(dwIObjTlsInd, 5u);
+  EXPECT_EQ(catRefCnt, 1);
+}
+
+TEST_F(StartUpTest, ConnectionBelowVersion8LeavesNoThreadSlot) {
+  kernel.Grant("CkxDtb2Connection", 7);
+  KxInitCatAssembly(false);
+  EXPECT_EQ(dwIObjTlsInd, 0xFFFFFFFFu);
+  EXPECT_EQ(kernel.CallsOf("CkxDtb2Connection").size(), 1u);  // the request only
+
+  KxEndCatAssembly();
+  kernel.Grant("CkxDtb2Connection", 8);
+  kernel.SetAnswer(TkAnswer::TlsIndex, 0);
+  KxInitCatAssembly(false);
+  EXPECT_EQ(dwIObjTlsInd, 0u);
+}
+
+TEST_F(StartUpTest, RefusedTaskInterfacesLeaveAUsableTaskWithoutId) {
+  kernel.Refuse("CkxTaskOnly");
+  KxInitCatAssembly(false);
+  EXPECT_EQ(pTasks->m_TaskOnly.p, nullptr);
+  EXPECT_EQ(pTasks->m_TaskOnly.version, 0u);
+  EXPECT_EQ(pTasks->TaskId(), 0);
+  EXPECT_TRUE(kernel.CallsOf("CkxTaskOnly#1").size() <= 1u);  // no GetTaskId
+
+  KxEndCatAssembly();
+  kernel.Reset();
+  kernel.Refuse("CkxTask");
+  KxInitCatAssembly(false);
+  ASSERT_NE(pTasks, nullptr);
+  EXPECT_EQ(kernel.Handed("CkxTaskOnly"), 0);  // slot 0 was never called
+  KxTraceNet(0, kKxTraceSource, 1, "dropped");  // no interface: nothing happens
+  EXPECT_FALSE(pTasks->IsKernelRunning());
+}
+
+TEST_F(StartUpTest, SecondStartOnlyCountsAndEndsReleaseAfterAsManyEnds) {
+  KxInitCatAssembly(false);
+  CkxTask* pFirstTask = pTasks;
+  kernel.ClearCalls();
+
+  KxInitCatAssembly(true);
+  EXPECT_EQ(kernel.Log(), "");
+  EXPECT_EQ(pTasks, pFirstTask);
+  EXPECT_FALSE(bDebugVersion);  // the flag of the first start stays
+  EXPECT_EQ(catRefCnt, 2);
+
+  KxEndCatAssembly();
+  EXPECT_EQ(kernel.Log(), "");
+  EXPECT_NE(pTasks, nullptr);
+
+  KxEndCatAssembly();
+  EXPECT_EQ(pTasks, nullptr);
+  EXPECT_EQ(pDtb2, nullptr);
+  EXPECT_EQ(kernel.Live("CkxTask"), 0);
+  EXPECT_EQ(kernel.Live("CkxTaskOnly"), 0);
+  EXPECT_EQ(kernel.Live("CkxDtb2Connection"), 0);
+  // The message manager outlives the end: files may still withdraw messages.
+  EXPECT_NE(pMessMan, nullptr);
+  EXPECT_EQ(kernel.Live("CkxD2MessMan"), 1);
+}
+
+TEST_F(StartUpTest, StartAfterAnEndCreatesFreshObjectsAndReleasesTheOldOnes) {
+  KxInitCatAssembly(false);
+  KxEndCatAssembly();
+  KxInitCatAssembly(false);
+  EXPECT_NE(pTasks, nullptr);
+  EXPECT_EQ(kernel.Handed("CkxD2MessMan"), 2);
+  EXPECT_EQ(kernel.Live("CkxD2MessMan"), 1);
+  EXPECT_EQ(kernel.Live("CkxDtbAccByStr"), 1);
+}
+
+TEST_F(StartUpTest, TraceLinesReachTheTaskInterface) {
+  KxInitCatAssembly(false);
+  kernel.ClearCalls();
+  KxTraceNet(0, kKxTraceSource, 1234, "###CkxD2MapObjO.GetARLock: Timed Out !!!!");
+  EXPECT_EQ(kernel.Log(), "CkxTask#1 Trace(0,\"CkxNetDtb2\",1234,"
+                          "\"###CkxD2MapObjO.GetARLock: Timed Out !!!!\",\"\",\"\",\"\")\n");
+}
+
+}  // namespace

@@ -1,0 +1,178 @@
+// The test kernel: a component manager for tests that stores no data. It
+// hands out every kernel interface, grants the versions a test chooses,
+// answers what a test tells it to and records every call in order.
+//
+// The state lives in the loaded component manager library; tests reach it
+// through TestKernel_Instance() (see TestKernelSupport.h, TkLoad). The class is
+// abstract so that tests call it through its virtual table and need no link
+// against the library.
+//
+// Rendering of arguments in TkCall::args and TkCall::text:
+//   integers       decimal ("5", "-1"); flag words and Sd2UpdateCmd in hex ("0x220")
+//   strings        in double quotes, as given, no escaping ("\"Varnox\""); null as null
+//   bools          true / false
+//   pointers       ptr / null; the values are kept in TkCall::ptrs
+//   KxStringOut*   out / null
+//   update record  its text in double quotes (up to the terminator); null as null
+//   message req.   {message,param,param64,count,0xflags}
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "contracts/kernel/KxComponent.h"
+
+// Slot number recorded for CreateKxComponent itself.
+constexpr int kTkCreateSlot = -1;
+
+// One recorded call.
+struct TkCall {
+  // Interface the call went to (for CreateKxComponent: the one requested).
+  std::string itf;
+  // Instance number of that interface, counted per name from 1 after each
+  // Reset; 0 for CreateKxComponent and for calls with a null interface.
+  int instance = 0;
+  // Slot number, or kTkCreateSlot.
+  int slot = 0;
+  std::string op;                 // "RegisterMember"
+  std::vector<std::string> args;  // {"5", "75530582"}
+  std::string text;               // "RegisterMember(5,75530582)"
+  // CreateKxComponent and CkxTask::CreateTaskOnly: the instance handed out
+  // ("CkxTaskOnly#1"); empty when refused.
+  std::string created;
+  // The instance had already been released when called.
+  bool afterRelease = false;
+
+  // Pointer arguments in argument order.
+  std::vector<const void*> ptrs;
+  // Copies taken at the call.
+  std::optional<KxUpdateRecord> update;  // obj UpdateID, Clear, SaveAsXml
+  std::optional<OrbLogIndex> logHeader;  // task SendLog
+  std::vector<uint8_t> logData;          // task SendLog
+  std::optional<KxMessRequest> request;  // MessMan Dispatch, Withdraw
+  // Objects the kernel may call back.
+  CkxMessageInfo* messRecord = nullptr;       // MessMan Register
+  CkxDtb2ObjCallback* boundObject = nullptr;  // obj Bind, BindMember
+  CkxTaskCallback* callbackSink = nullptr;    // task-only RegisterCallbackSink
+
+  // "CkxDtb2File#1".
+  std::string Name() const { return itf + "#" + std::to_string(instance); }
+
+  // One log line, e.g.
+  //   CreateKxComponent("CkxDtb2","CkxDtb2File",1,16,10,null) -> CkxDtb2File#1
+  //   CkxDtb2File#1 RegisterMember(5,75530582)
+  std::string Line() const {
+    std::string line;
+    if (slot == kTkCreateSlot) {
+      line = text + " -> " + (created.empty() ? std::string("refused") : created);
+    } else {
+      line = Name() + " " + text;
+      if (!created.empty()) line += " -> " + created;
+    }
+    if (afterRelease) line += " (after release)";
+    return line;
+  }
+
+  // Whether the call belongs to `filter`: an interface name ("CkxDtb2Obj")
+  // or an instance ("CkxDtb2Obj#2"). Creation records belong to the
+  // interface they created as well.
+  bool Matches(const std::string& filter) const {
+    if (filter == itf || filter == Name() || filter == created) return true;
+    return !created.empty() && created.compare(0, created.find('#'), filter) == 0;
+  }
+};
+
+// What the kernel answers. A queued answer is used once, in queue order,
+// before the standing one; without either the default below applies.
+enum class TkAnswer : int {
+  TaskId,             // task-only GetTaskId; default 7001
+  TlsIndex,           // connection GetObjTlsIndex; default 3
+  BindId,             // obj Bind, BindMember; default 1, 2, 3, ... per call
+  UpdateId,           // obj UpdateID, written at byte 8; default 1, 2, 3, ...
+  OpenFileId,         // file Open; default 1
+  IsOpen,             // file IsOpen; default true
+  SelectFileDlg,      // file SelectFileDlg; default true
+  Save,               // file Save; default true
+  GetFullPath,        // file GetFullPath; default true
+  UnLoad,             // file UnLoad; default true
+  DynGrowStatus,      // file GetDynGrowStatus; default 0
+  FileIdOfMessage,    // file GetFileIdOfMessage; default: the id this
+                      // instance's last Open answered, else 0
+  SaveFileAsXml,      // file SaveFileAsXml; default true
+  UpdateFileFromXml,  // file UpdateFileFromXml; default true
+  KernelRunning,      // task IsKernelRunning; default true
+  MapCmd,             // obj MapCmd; default 0
+  EmbeddedMapCmd,     // obj EmbeddedMapCmd; default 0
+  Dispatch,           // MessMan Dispatch; default true
+  Withdraw,           // MessMan Withdraw; default true
+  MessRegister,       // MessMan Register; default 0
+  kCount
+};
+
+class TestKernel {
+ public:
+  virtual ~TestKernel() = default;
+
+  // Forgets calls, grants, answers, message records and restarts instance
+  // and id numbering. Interfaces handed out before stay valid and keep
+  // their numbers.
+  virtual void Reset() = 0;
+  // Forgets the recorded calls only.
+  virtual void ClearCalls() = 0;
+
+  // Grants `version` for interface `itf` whatever is offered; 0 refuses it.
+  // Throws std::invalid_argument for a name the kernel does not hand out.
+  virtual void Grant(const std::string& itf, uint32_t version) = 0;
+  // Back to the default: grant the offered version.
+  virtual void GrantOffered(const std::string& itf) = 0;
+  void Refuse(const std::string& itf) { Grant(itf, 0); }
+
+  // Standing and one-off answers (booleans as 0 / 1). Throw
+  // std::invalid_argument for an answer outside TkAnswer.
+  virtual void SetAnswer(TkAnswer what, int64_t value) = 0;
+  virtual void QueueAnswer(TkAnswer what, int64_t value) = 0;
+  // Text answers, assigned only when the call answers true.
+  virtual void SetFullPath(const std::string& csPath) = 0;  // GetFullPath
+  virtual void SetSelectedFile(const std::string& csPath, const std::string& csFileSet) = 0;
+  // Key answer of the four GetKey operations: written to a non-null key
+  // pointer and assigned to a non-null string. Default 0 and "".
+  virtual void SetNodeKey(uint64_t uiKey, const std::string& csKey) = 0;
+
+  // Every call since the last Reset or ClearCalls, in call order.
+  virtual std::vector<TkCall> Calls() const = 0;
+  std::vector<TkCall> CallsOf(const std::string& filter) const {
+    std::vector<TkCall> out;
+    for (TkCall& call : Calls()) {
+      if (call.Matches(filter)) out.push_back(std::move(call));
+    }
+    return out;
+  }
+  // The calls as lines (TkCall::Line), each ending with '\n'; an empty
+  // filter keeps all.
+  std::string Log(const std::string& filter = "") const {
+    std::string out;
+    for (const TkCall& call : Calls()) {
+      if (filter.empty() || call.Matches(filter)) out += call.Line() + "\n";
+    }
+    return out;
+  }
+
+  // Instances of `itf` handed out since the last Reset, and those of them
+  // not yet released.
+  virtual int Handed(const std::string& itf) const = 0;
+  virtual int Live(const std::string& itf) const = 0;
+
+  // The last record registered under message `csName` since the last Reset,
+  // or null. It stays valid as long as the object that registered it.
+  // Delivering the message: record->Send(0, message, param, param64, ...).
+  virtual CkxMessageInfo* MessageRecord(const std::string& csName) const = 0;
+
+  // Path of the loaded library that holds this state.
+  virtual std::string LibraryPath() const = 0;
+};
+
+// Exported by the test kernel library.
+extern "C" TestKernel* TestKernel_Instance();
+using PfTestKernelInstance = TestKernel* (*)();

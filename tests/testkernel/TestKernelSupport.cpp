@@ -1,0 +1,212 @@
+#include "tests/testkernel/TestKernelSupport.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#ifndef TK_ORB_ROOT
+#error "TK_ORB_ROOT must name the directory the test kernel is built into"
+#endif
+#ifndef TK_NOENTRY_LIBRARY
+#error "TK_NOENTRY_LIBRARY must name the library without entry point"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The loaded copy; dlopen keeps one handle per file and never unloads it here.
+void* Open(bool bDebug) {
+  setenv("KxOrb64", TkOrbRoot().c_str(), 1);
+  const std::string csPath = TkKernelPath(TkOrbRoot(), bDebug);
+  void* h = dlopen(csPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (h == nullptr) {
+    const char* csErr = dlerror();
+    throw std::runtime_error("cannot load the test kernel " + csPath + ": " +
+                             (csErr != nullptr ? csErr : "unknown error"));
+  }
+  return h;
+}
+
+void* Symbol(bool bDebug, const char* csName) {
+  void* h = Open(bDebug);
+  dlerror();
+  void* p = dlsym(h, csName);
+  if (p == nullptr) {
+    throw std::runtime_error(std::string("the test kernel has no symbol ") + csName);
+  }
+  return p;
+}
+
+// Appends what is readable on `fd` to `out`; false at end of file.
+bool Drain(int fd, std::string& out) {
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n > 0) {
+      out.append(buf, static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 && errno == EAGAIN;
+  }
+}
+
+}  // namespace
+
+const std::string& TkOrbRoot() {
+  static const std::string csRoot = TK_ORB_ROOT;
+  return csRoot;
+}
+
+std::string TkKernelPath(const std::string& csRoot, bool bDebug) {
+  return csRoot + "Kernel/Lib/" + (bDebug ? "CkxCompManagerD.dll" : "CkxCompManagerR.dll");
+}
+
+TestKernel& TkLoad(bool bDebug) {
+  auto pfInstance = reinterpret_cast<PfTestKernelInstance>(Symbol(bDebug, "TestKernel_Instance"));
+  return *pfInstance();
+}
+
+PfCreateKxComponent TkEntry(bool bDebug) {
+  return reinterpret_cast<PfCreateKxComponent>(Symbol(bDebug, KxNames::kEntryPoint));
+}
+
+// ---------------------------------------------------------------------------
+
+TkTempOrb::TkTempOrb(Kind kind) {
+  std::string csTemplate = (fs::temp_directory_path() / "varnox-orb-XXXXXX").string();
+  if (mkdtemp(csTemplate.data()) == nullptr) {
+    throw std::runtime_error("cannot create a temporary directory from " + csTemplate + ": " +
+                             std::strerror(errno));
+  }
+  m_csRoot = csTemplate + "/";
+  if (kind == Kind::NoEntry) {
+    std::error_code ec;
+    fs::create_directories(m_csRoot + "Kernel/Lib", ec);
+    for (bool bDebug : {false, true}) {
+      if (!ec) fs::copy_file(TK_NOENTRY_LIBRARY, TkKernelPath(m_csRoot, bDebug), ec);
+    }
+    if (ec) {
+      fs::remove_all(m_csRoot, ec);
+      throw std::runtime_error("cannot lay out " + m_csRoot + " with " + TK_NOENTRY_LIBRARY + ": " +
+                               ec.message());
+    }
+  }
+}
+
+TkTempOrb::~TkTempOrb() {
+  std::error_code ec;
+  fs::remove_all(m_csRoot, ec);
+}
+
+// ---------------------------------------------------------------------------
+
+TkChildResult TkRunChild(const std::function<void()>& fn, int iTimeoutMs) {
+  int outPipe[2];
+  int errPipe[2];
+  if (pipe(outPipe) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+  if (pipe(errPipe) != 0) {
+    const int e = errno;
+    close(outPipe[0]);
+    close(outPipe[1]);
+    throw std::system_error(e, std::generic_category(), "pipe");
+  }
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0) {
+    const int e = errno;
+    for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
+    throw std::system_error(e, std::generic_category(), "fork");
+  }
+  if (pid == 0) {
+    dup2(outPipe[1], STDOUT_FILENO);
+    dup2(errPipe[1], STDERR_FILENO);
+    for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
+    int code = 0;
+    try {
+      fn();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "uncaught exception: %s\n", e.what());
+      code = 98;
+    } catch (...) {
+      std::fprintf(stderr, "uncaught exception\n");
+      code = 98;
+    }
+    std::fflush(nullptr);
+    _exit(code);
+  }
+
+  close(outPipe[1]);
+  close(errPipe[1]);
+  TkChildResult result;
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  for (pollfd& p : fds) fcntl(p.fd, F_SETFL, fcntl(p.fd, F_GETFL) | O_NONBLOCK);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(iTimeoutMs);
+  int openPipes = 2;
+  while (openPipes > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      result.timedOut = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    const int n = poll(fds, 2, static_cast<int>(left.count()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd >= 0 && fds[i].revents != 0 && !Drain(fds[i].fd, *sinks[i])) {
+        close(fds[i].fd);
+        fds[i].fd = -1;  // poll skips negative descriptors
+        --openPipes;
+      }
+    }
+  }
+  for (pollfd& p : fds) {
+    if (p.fd >= 0) close(p.fd);
+  }
+
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) {
+    result.exited = true;
+    result.exitCode = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.signal = WTERMSIG(status);
+  }
+  return result;
+}
+
+TkChildResult TkRunProgram(const std::vector<std::string>& argv,
+                           const std::vector<std::string>& env, int iTimeoutMs) {
+  if (argv.empty()) throw std::invalid_argument("TkRunProgram: no program given");
+  // Built before the fork: the child only sets the environment and executes.
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  return TkRunChild(
+      [&] {
+        for (const std::string& var : env) putenv(const_cast<char*>(var.c_str()));
+        execvp(args[0], args.data());
+        std::fprintf(stderr, "cannot run %s: %s\n", args[0], std::strerror(errno));
+        std::fflush(stderr);
+        _exit(127);
+      },
+      iTimeoutMs);
+}

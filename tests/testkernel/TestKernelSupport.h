@@ -1,0 +1,70 @@
+// What tests need around the test kernel: loading it where the library will
+// look for it, temporary KxOrb64 directories for the fatal start-up paths,
+// and running code in a child process.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/testkernel/TestKernel.h"
+
+// The KxOrb64 directory the test kernel is built into, ending with '/'.
+const std::string& TkOrbRoot();
+
+// The component manager file the library loads below `csRoot`:
+// csRoot + "Kernel/Lib/CkxCompManagerR.dll" (or ...D.dll).
+std::string TkKernelPath(const std::string& csRoot, bool bDebug = false);
+
+// Sets KxOrb64 to TkOrbRoot(), loads the release (or debug) copy of the test
+// kernel from the path the library will load, and returns its state. The two
+// copies are separate libraries with separate states. Throws
+// std::runtime_error when the library or its symbols cannot be loaded.
+TestKernel& TkLoad(bool bDebug = false);
+
+// The loaded kernel's CreateKxComponent, for calling it without the library.
+PfCreateKxComponent TkEntry(bool bDebug = false);
+
+// A temporary KxOrb64 directory, removed with the object. Create it in the
+// parent of a TkRunChild: a child ending through exit() skips the destructor.
+class TkTempOrb {
+ public:
+  enum class Kind {
+    Empty,    // no component manager at all
+    NoEntry,  // Kernel/Lib/CkxCompManager{R,D}.dll without CreateKxComponent
+  };
+  // Throws std::runtime_error when the directory cannot be laid out.
+  explicit TkTempOrb(Kind kind);
+  ~TkTempOrb();
+  TkTempOrb(const TkTempOrb&) = delete;
+  TkTempOrb& operator=(const TkTempOrb&) = delete;
+
+  // The directory, ending with '/', as KxOrb64 expects it.
+  const std::string& Root() const { return m_csRoot; }
+
+ private:
+  std::string m_csRoot;
+};
+
+// Outcome of TkRunChild.
+struct TkChildResult {
+  bool exited = false;  // ended through exit / _exit
+  int exitCode = -1;    // when exited
+  int signal = 0;       // when killed by a signal
+  bool timedOut = false;
+  std::string out;  // what the child wrote to standard output
+  std::string err;  // what the child wrote to standard error
+};
+
+// Runs `fn` in a forked child with standard output and error captured. The
+// child exits with 0 when `fn` returns and with 98 after an uncaught
+// exception; a child still running after `iTimeoutMs` is killed. Fork from a
+// test thread while no other thread holds a lock. The child inherits the
+// parent's state, a component manager already loaded included.
+TkChildResult TkRunChild(const std::function<void()>& fn, int iTimeoutMs = 30000);
+
+// Runs program argv[0] (looked up in PATH) with `env` ("NAME=value") added to
+// the environment, in a fresh process. Exit code 127: it could not be run.
+// Throws std::invalid_argument for an empty argv.
+TkChildResult TkRunProgram(const std::vector<std::string>& argv,
+                           const std::vector<std::string>& env = {}, int iTimeoutMs = 30000);
