@@ -148,7 +148,7 @@ TEST_F(StartUpTest, RefusedTaskInterfacesLeaveAUsableTaskWithoutId) {
   kernel.Refuse("CkxTask");
   KxInitCatAssembly(false);
   ASSERT_NE(pTasks, nullptr);
-  EXPECT_EQ(kernel.Handed("CkxTaskOnly"), 0);  // slot 0 was never called
+  EXPECT_EQ(kernel.Handed("CkxTaskOnly"), 0);   // slot 0 was never called
   KxTraceNet(0, kKxTraceSource, 1, "dropped");  // no interface: nothing happens
   EXPECT_FALSE(pTasks->IsKernelRunning());
 }
@@ -193,8 +193,9 @@ TEST_F(StartUpTest, TraceLinesReachTheTaskInterface) {
   KxInitCatAssembly(false);
   kernel.ClearCalls();
   KxTraceNet(0, kKxTraceSource, 1234, "###CkxD2MapObjO.GetARLock: Timed Out !!!!");
-  EXPECT_EQ(kernel.Log(), "CkxTask#1 Trace(0,\"CkxNetDtb2\",1234,"
-                          "\"###CkxD2MapObjO.GetARLock: Timed Out !!!!\",\"\",\"\",\"\")\n");
+  EXPECT_EQ(kernel.Log(),
+            "CkxTask#1 Trace(0,\"CkxNetDtb2\",1234,"
+            "\"###CkxD2MapObjO.GetARLock: Timed Out !!!!\",\"\",\"\",\"\")\n");
 }
 
 }  // namespace

@@ -61,8 +61,9 @@ bool CkxDtb2File::GetFullPath(std::string& csPath) {
   return m_File.ops().GetFullPath(m_File.p, &out);
 }
 
-bool CkxDtb2File::SelectFileDlg(const char* csAlias1, const char* csRootPath, std::string& csPathSel,
-                                std::string& csFileSetSel, bool bUsePath, bool bEnableScanDisk) {
+bool CkxDtb2File::SelectFileDlg(const char* csAlias1, const char* csRootPath,
+                                std::string& csPathSel, std::string& csFileSetSel, bool bUsePath,
+                                bool bEnableScanDisk) {
   if (!m_File.Has(kSelectFileDlgVersion)) return false;
   // The kernel reads the current selections before it writes the new ones.
   const std::string csPathIn = csPathSel;
@@ -106,7 +107,8 @@ void CkxDtb2File::GetObjInd(CkxD2ObjDim& dim) {
 }
 
 void CkxDtb2File::GetObjInd(CkxD2ObjDim& dim, const char* csName) {
-  if (m_File.Has(kObjIndByNameVersion)) m_File.ops().GetObjIndByName(m_File.p, dim.ObjectId(), csName);
+  if (m_File.Has(kObjIndByNameVersion))
+    m_File.ops().GetObjIndByName(m_File.p, dim.ObjectId(), csName);
 }
 
 void CkxDtb2File::SetObjInd(CkxD2ObjDim& dim) {
@@ -140,7 +142,8 @@ void CkxDtb2File::OrbKernelDynDataSecGrowMess(uint32_t uiMessage, int32_t iFileI
                             : -1;
   if (iFileId != iMyId) return;
   m_iDynGrowStatus = static_cast<int32_t>(liNewStatus);
-  OrbLogMessF(OrbLogEvtFileMess, kFileMessIndex,
-              "++++++++++ CkxDtb2File.OrbKernelDynDataSecGrowMess: New DynGrowStatus: %d for FileID: %d",
-              m_iDynGrowStatus, iFileId);
+  OrbLogMessF(
+      OrbLogEvtFileMess, kFileMessIndex,
+      "++++++++++ CkxDtb2File.OrbKernelDynDataSecGrowMess: New DynGrowStatus: %d for FileID: %d",
+      m_iDynGrowStatus, iFileId);
 }

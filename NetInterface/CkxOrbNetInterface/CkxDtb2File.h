@@ -32,9 +32,9 @@ class CkxDtb2File {
   CkxDtb2File(const CkxDtb2File&) = delete;
   CkxDtb2File& operator=(const CkxDtb2File&) = delete;
 
-  bool IsOpen();                   // [3]
-  void Update(uint32_t uiFlags);   // [11]
-  void Clear(uint32_t uiFlags);    // [4]
+  bool IsOpen();                  // [3]
+  void Update(uint32_t uiFlags);  // [11]
+  void Clear(uint32_t uiFlags);   // [4]
   // [7] Saves the file; `iSaveOld` and `csPath` are the kernel's to read.
   bool Save(int32_t iSaveOld, bool bDefPath, std::string csPath);
   bool UnLoad();                          // [9]
@@ -42,16 +42,16 @@ class CkxDtb2File {
   // [5] Lets the user choose a file; the two strings are read and written.
   bool SelectFileDlg(const char* csAlias1, const char* csRootPath, std::string& csPathSel,
                      std::string& csFileSetSel, bool bUsePath, bool bEnableScanDisk);
-  bool SaveFileAsXml(const char* csPath);      // [16]
-  bool UpdateFileFromXml(const char* csPath);  // [16]
-  int32_t GetDynGrowStatus();                  // [12], -1 below
-  void GetNGELock();                           // [14]
-  void ReleaseNGELock();                       // [14]
-  void GetNGMLock();                           // [14]
-  void ReleaseNGMLock();                       // [14]
-  void GetObjInd(CkxD2ObjDim& dim);                       // [1]
-  void GetObjInd(CkxD2ObjDim& dim, const char* csName);   // [15]
-  void SetObjInd(CkxD2ObjDim& dim);                       // [1]
+  bool SaveFileAsXml(const char* csPath);                // [16]
+  bool UpdateFileFromXml(const char* csPath);            // [16]
+  int32_t GetDynGrowStatus();                            // [12], -1 below
+  void GetNGELock();                                     // [14]
+  void ReleaseNGELock();                                 // [14]
+  void GetNGMLock();                                     // [14]
+  void ReleaseNGMLock();                                 // [14]
+  void GetObjInd(CkxD2ObjDim& dim);                      // [1]
+  void GetObjInd(CkxD2ObjDim& dim, const char* csName);  // [15]
+  void SetObjInd(CkxD2ObjDim& dim);                      // [1]
 
   // Names the template family and the file type (slots 3 and 4).
   void NameTemplate(const char* csFamily, const char* csFileType);

@@ -10,7 +10,8 @@ constexpr uint32_t kClearVersion = 6;
 constexpr uint32_t kSaveAsXmlVersion = 11;
 }  // namespace
 
-void KxBuildUpdateRecord(KxUpdateRecord& record, const char* csFormat, std::span<const KxArg> args) {
+void KxBuildUpdateRecord(KxUpdateRecord& record, const char* csFormat,
+                         std::span<const KxArg> args) {
   std::memset(&record, 0, sizeof record);
   record.flags = KxUpdateRecord::kFlagsWord;
   record.kind = KxUpdateRecord::kKind;
@@ -63,7 +64,9 @@ uint64_t CkxDtb2Obj::BindAsMember(uint32_t uiClassId) {
   return m_Obj.ops().BindMember(m_Obj.p, this, uiClassId);
 }
 
-CkxD2ObjDim::CkxD2ObjDim() { m_Obj.Request(KxNames::kDtb2, KxNames::kObj, 1, CkxDtb2Obj::kOffered); }
+CkxD2ObjDim::CkxD2ObjDim() {
+  m_Obj.Request(KxNames::kDtb2, KxNames::kObj, 1, CkxDtb2Obj::kOffered);
+}
 
 CkxD2ObjDim::~CkxD2ObjDim() { m_Obj.Release(); }
 

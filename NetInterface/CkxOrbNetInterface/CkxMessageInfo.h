@@ -45,8 +45,8 @@ class CkxMessageInfoT final : public CkxMessageInfo {
     }
     m_liTarget = liTarget;
     if (pMessMan == nullptr || !pMessMan->m_MessMan.Has()) return false;
-    const uint32_t uiFlags = (bFirst ? KxMessRequest::kFlagFirst : 0u) |
-                             (bSecond ? KxMessRequest::kFlagSecond : 0u);
+    const uint32_t uiFlags =
+        (bFirst ? KxMessRequest::kFlagFirst : 0u) | (bSecond ? KxMessRequest::kFlagSecond : 0u);
     const KxMessRequest request = Request(uiMessage, iParam, liParam, iCount, uiFlags);
     return pMessMan->m_MessMan.ops().Dispatch(pMessMan->m_MessMan.p, liTarget, &request);
   }

@@ -9,7 +9,8 @@ constexpr uint32_t kRegisterSinkVersion = 3;
 constexpr int32_t kAnySlot = -1;
 }  // namespace
 
-CkxTaskOnly::CkxTaskOnly(int32_t iSlotCount, int32_t iFlag) : m_iSlotCount(iSlotCount), m_iFlag(iFlag) {
+CkxTaskOnly::CkxTaskOnly(int32_t iSlotCount, int32_t iFlag)
+    : m_iSlotCount(iSlotCount), m_iFlag(iFlag) {
   if (m_iSlotCount <= 0) return;
   m_TaskOnly.Request(KxNames::kBase, KxNames::kTaskOnly, 1, kTaskOnlyOffered);
   ConnectTaskOnly();
@@ -57,6 +58,4 @@ void CkxTask::KxErrorCallBackNet(OrbLogEvtType lineType, char* strErrDispMess) {
   std::free(strErrDispMess);
 }
 
-bool CkxTask::IsKernelRunning() {
-  return m_Task.Has() && m_Task.ops().IsKernelRunning(m_Task.p);
-}
+bool CkxTask::IsKernelRunning() { return m_Task.Has() && m_Task.ops().IsKernelRunning(m_Task.p); }

@@ -1,6 +1,6 @@
 // Checked printf-style formatting: each conversion is parsed, validated
-// against the next argument, rebuilt as a single-conversion spec and rendered
-// by snprintf with the argument cast to the C type that spec names.
+// against the next argument, rebuilt as a single-conversion format and
+// rendered by snprintf with the argument cast to the C type that format names.
 #include "NetInterface/CkxOrbNetInterface/KxFormat.h"
 
 #include <cstdint>
@@ -12,7 +12,7 @@ namespace {
 enum KxLength { kLenNone, kLenHH, kLenH, kLenL, kLenLL, kLenZ, kLenJ, kLenT, kLenBigL };
 
 // One parsed conversion.
-struct KxSpec {
+struct KxConversion {
   bool bMinus = false;
   bool bPlus = false;
   bool bSpace = false;
@@ -40,7 +40,7 @@ bool IsInteger(const KxArg& arg) {
 }
 
 // The 64 bits of an integer argument; narrowing casts of them keep the low
-// bits, as printf does with an argument of the type its spec names.
+// bits, as printf does with an argument of the type its conversion names.
 uint64_t IntegerBits(const KxArg& arg) {
   return arg.m_Kind == KxArg::kSigned ? static_cast<uint64_t>(arg.m_liValue) : arg.m_uliValue;
 }
@@ -107,23 +107,23 @@ void ParseLength(const char*& pCur, KxLength& eLength) {
 }
 
 // Parses one conversion after its '%', taking '*' values from `cursor`.
-bool ParseSpec(const char*& pCur, KxArgCursor& cursor, KxSpec& spec) {
+bool ParseConversion(const char*& pCur, KxArgCursor& cursor, KxConversion& conv) {
   for (;; ++pCur) {
     switch (*pCur) {
       case '-':
-        spec.bMinus = true;
+        conv.bMinus = true;
         continue;
       case '+':
-        spec.bPlus = true;
+        conv.bPlus = true;
         continue;
       case ' ':
-        spec.bSpace = true;
+        conv.bSpace = true;
         continue;
       case '#':
-        spec.bHash = true;
+        conv.bHash = true;
         continue;
       case '0':
-        spec.bZero = true;
+        conv.bZero = true;
         continue;
       default:
         break;
@@ -136,12 +136,12 @@ bool ParseSpec(const char*& pCur, KxArgCursor& cursor, KxSpec& spec) {
     if (!StarValue(cursor, iWidth)) return false;
     if (iWidth < -kKxFormatMaxField || iWidth > kKxFormatMaxField) return false;
     if (iWidth < 0) {
-      spec.bMinus = true;
+      conv.bMinus = true;
       iWidth = -iWidth;
     }
-    spec.iWidth = iWidth;
+    conv.iWidth = iWidth;
   } else if (*pCur >= '1' && *pCur <= '9') {
-    if (!ParseDigits(pCur, spec.iWidth)) return false;
+    if (!ParseDigits(pCur, conv.iWidth)) return false;
   }
   if (*pCur == '.') {
     ++pCur;
@@ -150,14 +150,14 @@ bool ParseSpec(const char*& pCur, KxArgCursor& cursor, KxSpec& spec) {
       int iPrecision = 0;
       if (!StarValue(cursor, iPrecision)) return false;
       if (iPrecision > kKxFormatMaxField) return false;
-      spec.iPrecision = iPrecision < 0 ? -1 : iPrecision;
-    } else if (!ParseDigits(pCur, spec.iPrecision)) {
+      conv.iPrecision = iPrecision < 0 ? -1 : iPrecision;
+    } else if (!ParseDigits(pCur, conv.iPrecision)) {
       return false;
     }
   }
-  ParseLength(pCur, spec.eLength);
-  spec.cConv = *pCur;
-  if (spec.cConv == 0) return false;  // the format ends inside a conversion
+  ParseLength(pCur, conv.eLength);
+  conv.cConv = *pCur;
+  if (conv.cConv == 0) return false;  // the format ends inside a conversion
   ++pCur;
   return true;
 }
@@ -196,51 +196,51 @@ KxConvClass ClassOf(char cConv) {
 
 // Refuses the combinations printf leaves undefined or this formatter does
 // not render (wide characters and strings).
-bool IsWellFormed(const KxSpec& spec, KxConvClass eClass) {
+bool IsWellFormed(const KxConversion& conv, KxConvClass eClass) {
   switch (eClass) {
     case kClsSigned:
-      return !spec.bHash && spec.eLength != kLenBigL;
+      return !conv.bHash && conv.eLength != kLenBigL;
     case kClsUnsigned:
-      return (!spec.bHash || spec.cConv != 'u') && spec.eLength != kLenBigL;
+      return (!conv.bHash || conv.cConv != 'u') && conv.eLength != kLenBigL;
     case kClsChar:
     case kClsPointer:
-      return !spec.bHash && !spec.bZero && spec.iPrecision < 0 && spec.eLength == kLenNone;
+      return !conv.bHash && !conv.bZero && conv.iPrecision < 0 && conv.eLength == kLenNone;
     case kClsText:
-      return !spec.bHash && !spec.bZero && spec.eLength == kLenNone;
+      return !conv.bHash && !conv.bZero && conv.eLength == kLenNone;
     case kClsFloat:
-      return spec.eLength == kLenNone || spec.eLength == kLenL || spec.eLength == kLenBigL;
+      return conv.eLength == kLenNone || conv.eLength == kLenL || conv.eLength == kLenBigL;
     case kClsBad:
       break;
   }
   return false;
 }
 
-// Writes the single-conversion spec, e.g. "%-08.3lld", into `acSpec`.
-void RebuildSpec(const KxSpec& spec, char (&acSpec)[48]) {
-  char* pOut = acSpec;
+// Writes the single-conversion format, e.g. "%-08.3lld", into `acConvFormat`.
+void BuildConversionFormat(const KxConversion& conv, char (&acConvFormat)[48]) {
+  char* pOut = acConvFormat;
   *pOut++ = '%';
-  if (spec.bMinus) *pOut++ = '-';
-  if (spec.bPlus) *pOut++ = '+';
-  if (spec.bSpace) *pOut++ = ' ';
-  if (spec.bHash) *pOut++ = '#';
-  if (spec.bZero) *pOut++ = '0';
-  if (spec.iWidth >= 0) pOut += std::snprintf(pOut, 12, "%d", spec.iWidth);
-  if (spec.iPrecision >= 0) pOut += std::snprintf(pOut, 13, ".%d", spec.iPrecision);
+  if (conv.bMinus) *pOut++ = '-';
+  if (conv.bPlus) *pOut++ = '+';
+  if (conv.bSpace) *pOut++ = ' ';
+  if (conv.bHash) *pOut++ = '#';
+  if (conv.bZero) *pOut++ = '0';
+  if (conv.iWidth >= 0) pOut += std::snprintf(pOut, 12, "%d", conv.iWidth);
+  if (conv.iPrecision >= 0) pOut += std::snprintf(pOut, 13, ".%d", conv.iPrecision);
   static constexpr const char* kLengths[] = {"", "hh", "h", "l", "ll", "z", "j", "t", "L"};
-  for (const char* pLen = kLengths[spec.eLength]; *pLen != 0; ++pLen) *pOut++ = *pLen;
-  *pOut++ = spec.cConv;
+  for (const char* pLen = kLengths[conv.eLength]; *pLen != 0; ++pLen) *pOut++ = *pLen;
+  *pOut++ = conv.cConv;
   *pOut = 0;
 }
 
-// Renders one conversion of `tValue` and appends it. The spec is not a
-// literal: it was rebuilt above from a checked conversion, and `tValue` has
-// the type it names.
+// Renders one conversion of `tValue` and appends it. The format is not a
+// literal: it was built above from a checked conversion, and `tValue` has the
+// type it names.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 template <class T>
-bool Render(std::string& strOut, const char* csSpec, T tValue) {
+bool Render(std::string& strOut, const char* csConvFormat, T tValue) {
   char acBuffer[256];
-  const int iLen = std::snprintf(acBuffer, sizeof acBuffer, csSpec, tValue);
+  const int iLen = std::snprintf(acBuffer, sizeof acBuffer, csConvFormat, tValue);
   if (iLen < 0) return false;
   const size_t uiLen = static_cast<size_t>(iLen);
   if (uiLen < sizeof acBuffer) {
@@ -249,54 +249,58 @@ bool Render(std::string& strOut, const char* csSpec, T tValue) {
   }
   const size_t uiOld = strOut.size();
   strOut.resize(uiOld + uiLen + 1);  // snprintf also writes a terminator
-  if (std::snprintf(strOut.data() + uiOld, uiLen + 1, csSpec, tValue) != iLen) return false;
+  if (std::snprintf(strOut.data() + uiOld, uiLen + 1, csConvFormat, tValue) != iLen) return false;
   strOut.resize(uiOld + uiLen);
   return true;
 }
 #pragma GCC diagnostic pop
 
-bool RenderSigned(std::string& strOut, const char* csSpec, KxLength eLength, uint64_t uliBits) {
+bool RenderSigned(std::string& strOut, const char* csConvFormat, KxLength eLength,
+                  uint64_t uliBits) {
   switch (eLength) {
     case kLenNone:
-      return Render(strOut, csSpec, static_cast<int>(uliBits));
+      return Render(strOut, csConvFormat, static_cast<int>(uliBits));
     case kLenHH:
-      return Render(strOut, csSpec, static_cast<int>(static_cast<signed char>(uliBits)));
+      return Render(strOut, csConvFormat, static_cast<int>(static_cast<signed char>(uliBits)));
     case kLenH:
-      return Render(strOut, csSpec, static_cast<int>(static_cast<short>(uliBits)));
+      return Render(strOut, csConvFormat, static_cast<int>(static_cast<short>(uliBits)));
     case kLenL:
-      return Render(strOut, csSpec, static_cast<long>(uliBits));
+      return Render(strOut, csConvFormat, static_cast<long>(uliBits));
     case kLenLL:
-      return Render(strOut, csSpec, static_cast<long long>(uliBits));
+      return Render(strOut, csConvFormat, static_cast<long long>(uliBits));
     case kLenZ:
-      return Render(strOut, csSpec, static_cast<std::make_signed_t<size_t>>(uliBits));
+      return Render(strOut, csConvFormat, static_cast<std::make_signed_t<size_t>>(uliBits));
     case kLenJ:
-      return Render(strOut, csSpec, static_cast<intmax_t>(uliBits));
+      return Render(strOut, csConvFormat, static_cast<intmax_t>(uliBits));
     case kLenT:
-      return Render(strOut, csSpec, static_cast<ptrdiff_t>(uliBits));
+      return Render(strOut, csConvFormat, static_cast<ptrdiff_t>(uliBits));
     case kLenBigL:
       break;
   }
   return false;
 }
 
-bool RenderUnsigned(std::string& strOut, const char* csSpec, KxLength eLength, uint64_t uliBits) {
+bool RenderUnsigned(std::string& strOut, const char* csConvFormat, KxLength eLength,
+                    uint64_t uliBits) {
   switch (eLength) {
     case kLenNone:
-      return Render(strOut, csSpec, static_cast<unsigned>(uliBits));
+      return Render(strOut, csConvFormat, static_cast<unsigned>(uliBits));
     case kLenHH:
-      return Render(strOut, csSpec, static_cast<unsigned>(static_cast<unsigned char>(uliBits)));
+      return Render(strOut, csConvFormat,
+                    static_cast<unsigned>(static_cast<unsigned char>(uliBits)));
     case kLenH:
-      return Render(strOut, csSpec, static_cast<unsigned>(static_cast<unsigned short>(uliBits)));
+      return Render(strOut, csConvFormat,
+                    static_cast<unsigned>(static_cast<unsigned short>(uliBits)));
     case kLenL:
-      return Render(strOut, csSpec, static_cast<unsigned long>(uliBits));
+      return Render(strOut, csConvFormat, static_cast<unsigned long>(uliBits));
     case kLenLL:
-      return Render(strOut, csSpec, static_cast<unsigned long long>(uliBits));
+      return Render(strOut, csConvFormat, static_cast<unsigned long long>(uliBits));
     case kLenZ:
-      return Render(strOut, csSpec, static_cast<size_t>(uliBits));
+      return Render(strOut, csConvFormat, static_cast<size_t>(uliBits));
     case kLenJ:
-      return Render(strOut, csSpec, static_cast<uintmax_t>(uliBits));
+      return Render(strOut, csConvFormat, static_cast<uintmax_t>(uliBits));
     case kLenT:
-      return Render(strOut, csSpec, static_cast<std::make_unsigned_t<ptrdiff_t>>(uliBits));
+      return Render(strOut, csConvFormat, static_cast<std::make_unsigned_t<ptrdiff_t>>(uliBits));
     case kLenBigL:
       break;
   }
@@ -304,31 +308,32 @@ bool RenderUnsigned(std::string& strOut, const char* csSpec, KxLength eLength, u
 }
 
 // Checks the argument against the conversion and renders it.
-bool RenderArg(std::string& strOut, const KxSpec& spec, KxConvClass eClass, const KxArg& arg) {
-  char acSpec[48];
-  RebuildSpec(spec, acSpec);
+bool RenderArg(std::string& strOut, const KxConversion& conv, KxConvClass eClass,
+               const KxArg& arg) {
+  char acConvFormat[48];
+  BuildConversionFormat(conv, acConvFormat);
   switch (eClass) {
     case kClsSigned:
-      return IsInteger(arg) && RenderSigned(strOut, acSpec, spec.eLength, IntegerBits(arg));
+      return IsInteger(arg) && RenderSigned(strOut, acConvFormat, conv.eLength, IntegerBits(arg));
     case kClsUnsigned:
-      return IsInteger(arg) && RenderUnsigned(strOut, acSpec, spec.eLength, IntegerBits(arg));
+      return IsInteger(arg) && RenderUnsigned(strOut, acConvFormat, conv.eLength, IntegerBits(arg));
     case kClsChar:
-      return IsInteger(arg) && Render(strOut, acSpec, static_cast<int>(IntegerBits(arg)));
+      return IsInteger(arg) && Render(strOut, acConvFormat, static_cast<int>(IntegerBits(arg)));
     case kClsText:
       if (arg.m_Kind != KxArg::kText) return false;
-      return Render(strOut, acSpec, arg.m_csValue != nullptr ? arg.m_csValue : "(null)");
+      return Render(strOut, acConvFormat, arg.m_csValue != nullptr ? arg.m_csValue : "(null)");
     case kClsPointer:
-      if (arg.m_Kind == KxArg::kPointer) return Render(strOut, acSpec, arg.m_pValue);
+      if (arg.m_Kind == KxArg::kPointer) return Render(strOut, acConvFormat, arg.m_pValue);
       if (arg.m_Kind == KxArg::kText) {
-        return Render(strOut, acSpec, static_cast<const void*>(arg.m_csValue));
+        return Render(strOut, acConvFormat, static_cast<const void*>(arg.m_csValue));
       }
       return false;
     case kClsFloat:
       if (arg.m_Kind != KxArg::kDouble) return false;
-      if (spec.eLength == kLenBigL) {
-        return Render(strOut, acSpec, static_cast<long double>(arg.m_dValue));
+      if (conv.eLength == kLenBigL) {
+        return Render(strOut, acConvFormat, static_cast<long double>(arg.m_dValue));
       }
-      return Render(strOut, acSpec, arg.m_dValue);
+      return Render(strOut, acConvFormat, arg.m_dValue);
     case kClsBad:
       break;
   }
@@ -353,13 +358,13 @@ bool FormatInto(std::string& strOut, const char* csFormat, std::span<const KxArg
       ++pCur;
       continue;
     }
-    KxSpec spec;
-    if (!ParseSpec(pCur, cursor, spec)) return false;
-    const KxConvClass eClass = ClassOf(spec.cConv);
-    if (!IsWellFormed(spec, eClass)) return false;
+    KxConversion conv;
+    if (!ParseConversion(pCur, cursor, conv)) return false;
+    const KxConvClass eClass = ClassOf(conv.cConv);
+    if (!IsWellFormed(conv, eClass)) return false;
     const KxArg* pArg = cursor.Next();
     if (pArg == nullptr) return false;
-    if (!RenderArg(strOut, spec, eClass, *pArg)) return false;
+    if (!RenderArg(strOut, conv, eClass, *pArg)) return false;
   }
   return true;
 }

@@ -33,7 +33,12 @@
 // format rather than a request for megabytes of padding.
 constexpr int kKxFormatMaxField = 1 << 20;
 
-// One format argument: its kind and its value.
+// A pointer to anything but char (char pointers are texts).
+template <class T>
+concept KxNonTextPointee = !std::is_same_v<std::remove_cv_t<T>, char>;
+
+// One format argument: its kind and its value. The constructors are implicit
+// so that arguments can be written as they are.
 struct KxArg {
   enum Kind : uint8_t { kSigned, kUnsigned, kDouble, kText, kPointer };
 
@@ -48,7 +53,7 @@ struct KxArg {
 
   // bool, char and the other integers keep their signedness.
   template <std::integral T>
-  constexpr KxArg(T tValue) {  // NOLINT(google-explicit-constructor)
+  constexpr KxArg(T tValue) {
     if constexpr (std::is_signed_v<T>) {
       m_Kind = kSigned;
       m_liValue = tValue;
@@ -60,23 +65,17 @@ struct KxArg {
   // Enumerations pass as their underlying integer.
   template <class E>
   requires std::is_enum_v<E>
-  constexpr KxArg(E eValue)  // NOLINT(google-explicit-constructor)
-      : KxArg(static_cast<std::underlying_type_t<E>>(eValue)) {}
+  constexpr KxArg(E eValue) : KxArg(static_cast<std::underlying_type_t<E>>(eValue)) {}
   // A long double is held as a double.
   template <std::floating_point T>
-  constexpr KxArg(T tValue)  // NOLINT(google-explicit-constructor)
-      : m_Kind(kDouble), m_dValue(static_cast<double>(tValue)) {}
+  constexpr KxArg(T tValue) : m_Kind(kDouble), m_dValue(static_cast<double>(tValue)) {}
   // A zero-terminated text; a null text prints as "(null)".
-  constexpr KxArg(const char* csValue)  // NOLINT(google-explicit-constructor)
-      : m_Kind(kText), m_csValue(csValue) {}
+  constexpr KxArg(const char* csValue) : m_Kind(kText), m_csValue(csValue) {}
   // The text must outlive the formatting call.
-  KxArg(const std::string& strValue)  // NOLINT(google-explicit-constructor)
-      : m_Kind(kText), m_csValue(strValue.c_str()) {}
+  KxArg(const std::string& strValue) : m_Kind(kText), m_csValue(strValue.c_str()) {}
   // Any other object pointer, for %p.
-  template <class T>
-  requires(!std::is_same_v<std::remove_cv_t<T>, char>) constexpr KxArg(
-      T* pValue)  // NOLINT(google-explicit-constructor)
-      : m_Kind(kPointer), m_pValue(pValue) {}
+  template <KxNonTextPointee T>
+  constexpr KxArg(T* pValue) : m_Kind(kPointer), m_pValue(pValue) {}
 };
 
 // Formats `csFormat` with `args` into `strOut` (replacing its content).

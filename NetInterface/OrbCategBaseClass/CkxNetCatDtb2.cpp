@@ -41,7 +41,8 @@ namespace {
 // Writes the caption and the text of a fatal start-up failure, records its
 // kind and ends the process: without its component manager the library can
 // do nothing.
-[[noreturn]] void FailStartUp(KxCompManState state, const char* csCaption, const std::string& csText) {
+[[noreturn]] void FailStartUp(KxCompManState state, const char* csCaption,
+                              const std::string& csText) {
   std::fprintf(stderr, "%s\n%s\n", csCaption, csText.c_str());
   std::fflush(stderr);
   iKxCompMan = state;
@@ -80,16 +81,16 @@ void LoadComponentManager() {
   }
   if (hLib == nullptr) {
     FailStartUp(KxCompManNotLoadable, "Tarvex Components Manager NOT FOUND !!",
-                "The file:  " + csPath + "  was not found\nSystem Error code is:  " +
-                    std::to_string(iError));
+                "The file:  " + csPath +
+                    "  was not found\nSystem Error code is:  " + std::to_string(iError));
   }
   hCompMan = hLib;
 
   void* pEntry = dlsym(hLib, KxNames::kEntryPoint);
   if (pEntry == nullptr) {
-    FailStartUp(KxCompManNoEntryPoint, "DLL Entry Point NOT FOUND !!",
-                "The Entry Point:  CreateKxComponent  was not found\nin the Component Manager:  " +
-                    csPath);
+    FailStartUp(
+        KxCompManNoEntryPoint, "DLL Entry Point NOT FOUND !!",
+        "The Entry Point:  CreateKxComponent  was not found\nin the Component Manager:  " + csPath);
   }
   pfCreateKxComp = reinterpret_cast<PfCreateKxComponent>(pEntry);
   iKxCompMan = KxCompManLoaded;
@@ -154,7 +155,8 @@ void KxTraceNet(int32_t iCategory, const char* csFile, int32_t iLine, const char
                 const char* cs1, const char* cs2, const char* cs3) {
   if (pTasks == nullptr || !pTasks->m_Task.Has()) return;
   try {
-    pTasks->m_Task.ops().Trace(pTasks->m_Task.p, iCategory, csFile, iLine, csMessage, cs1, cs2, cs3);
+    pTasks->m_Task.ops().Trace(pTasks->m_Task.p, iCategory, csFile, iLine, csMessage, cs1, cs2,
+                               cs3);
   } catch (...) {
     // A trace line is never worth a failure of the operation that wrote it.
   }

@@ -53,9 +53,9 @@ class CkxMessageInfo {
   virtual void Withdraw() = 0;
   virtual ~CkxMessageInfo() = default;
 
-  uint8_t m_bActive = 0;    // 1 once registered, 0 once withdrawn
-  uint8_t m_bFlag2 = 0;     // 1 once registered
-  int64_t m_liTarget = 0;   // target task of the last Send
+  uint8_t m_bActive = 0;   // 1 once registered, 0 once withdrawn
+  uint8_t m_bFlag2 = 0;    // 1 once registered
+  int64_t m_liTarget = 0;  // target task of the last Send
 };
 
 // Hooks through which the kernel may call a task object of the library.

@@ -33,7 +33,8 @@ using KxUnusedSlot = void*;
   }
 
 // Pins an operation to its slot number.
-#define KX_SLOT(Ops, op, n) static_assert(offsetof(Ops, op) == (n) * sizeof(void*), #op " must be slot " #n)
+#define KX_SLOT(Ops, op, n) \
+  static_assert(offsetof(Ops, op) == (n) * sizeof(void*), #op " must be slot " #n)
 
 KX_INTERFACE(IkxDtb2Connection);
 KX_INTERFACE(IkxTask);
@@ -147,8 +148,8 @@ struct IkxDtb2FileOps {
   // Registers a member bound as `uiObjectId` under class id `uiClassId`.
   void (*RegisterMember)(IkxDtb2File* self, uint64_t uiObjectId, uint32_t uiClassId);
   KxUnusedSlot s10;
-  bool (*IsOpen)(IkxDtb2File* self);                    // [3]
-  void (*Clear)(IkxDtb2File* self, uint32_t uiFlags);   // [4]
+  bool (*IsOpen)(IkxDtb2File* self);                   // [3]
+  void (*Clear)(IkxDtb2File* self, uint32_t uiFlags);  // [4]
   bool (*SelectFileDlg)(IkxDtb2File* self, const char* csAlias1, const char* csRootPath,
                         const char* csPathIn, KxStringOut* pPathSel, const char* csFileSetIn,
                         KxStringOut* pFileSetSel, bool bUsePath, bool bEnableScanDisk);  // [5]
@@ -164,13 +165,13 @@ struct IkxDtb2FileOps {
   // ("OrbKernelDynDataSecGrow" carries the file id as its 32-bit parameter
   // and the new status as its 64-bit parameter).
   int32_t (*GetFileIdOfMessage)(IkxDtb2File* self, int32_t iParam, int64_t liParam);
-  void (*GetNGELock)(IkxDtb2File* self);      // [14]
-  void (*ReleaseNGELock)(IkxDtb2File* self);  // [14]
-  void (*GetNGMLock)(IkxDtb2File* self);      // [14]
-  void (*ReleaseNGMLock)(IkxDtb2File* self);  // [14]
+  void (*GetNGELock)(IkxDtb2File* self);                                             // [14]
+  void (*ReleaseNGELock)(IkxDtb2File* self);                                         // [14]
+  void (*GetNGMLock)(IkxDtb2File* self);                                             // [14]
+  void (*ReleaseNGMLock)(IkxDtb2File* self);                                         // [14]
   void (*GetObjIndByName)(IkxDtb2File* self, uint64_t uiDimId, const char* csName);  // [15]
-  bool (*SaveFileAsXml)(IkxDtb2File* self, const char* csPath);      // [16]
-  bool (*UpdateFileFromXml)(IkxDtb2File* self, const char* csPath);  // [16]
+  bool (*SaveFileAsXml)(IkxDtb2File* self, const char* csPath);                      // [16]
+  bool (*UpdateFileFromXml)(IkxDtb2File* self, const char* csPath);                  // [16]
 };
 KX_SLOT(IkxDtb2FileOps, Release, 2);
 KX_SLOT(IkxDtb2FileOps, SetTemplateName, 3);
@@ -264,8 +265,9 @@ KX_SLOT(IkxDtb2ObjOps, SaveAsXml, 26);
 // ---------------------------------------------------------------------------
 // Entry point of the component manager. `extra` carries the slot count of a
 // task interface ("CkxTask"); it is null otherwise.
-using PfCreateKxComponent = int (*)(const char* csComponent, const char* csInterface, const int iKind,
-                                    void** ppInterface, uint32_t& uiVersion, void* pExtra);
+using PfCreateKxComponent = int (*)(const char* csComponent, const char* csInterface,
+                                    const int iKind, void** ppInterface, uint32_t& uiVersion,
+                                    void* pExtra);
 
 extern "C" int CreateKxComponent(const char* csComponent, const char* csInterface, const int iKind,
                                  void** ppInterface, uint32_t& uiVersion, void* pExtra);

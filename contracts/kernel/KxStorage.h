@@ -34,15 +34,15 @@ static_assert(sizeof(KxContainerHeader) == 24);
 
 // Bits of a lock word. Arrays use only the AR bit and the RWE count.
 namespace KxLockWord {
-constexpr uint32_t kKernelBits = 0x3;         // bits 0-1: kernel's
-constexpr uint32_t kKeyCase = 1u << 2;        // keys compared with case
-constexpr uint32_t kKeyNoCase = 1u << 3;      // keys compared without case
-constexpr uint32_t kARLock = 1u << 4;         // exclusive (add/remove) lock held
-constexpr uint32_t kRWEUnit = 0x20;           // one shared (read/write/enumerate) unit
-constexpr uint32_t kRWEMask = 0x001FFFE0;     // bits 5-20: shared count
+constexpr uint32_t kKernelBits = 0x3;            // bits 0-1: kernel's
+constexpr uint32_t kKeyCase = 1u << 2;           // keys compared with case
+constexpr uint32_t kKeyNoCase = 1u << 3;         // keys compared without case
+constexpr uint32_t kARLock = 1u << 4;            // exclusive (add/remove) lock held
+constexpr uint32_t kRWEUnit = 0x20;              // one shared (read/write/enumerate) unit
+constexpr uint32_t kRWEMask = 0x001FFFE0;        // bits 5-20: shared count
 constexpr uint32_t kSignatureMask = 0x1FE00000;  // bits 21-28: instance signature
-constexpr uint32_t kSignature = 0x1A600000;   // 0xD3 in bits 21-28
-constexpr uint32_t kDestroyed = 0xFFFFFFFF;   // whole word: destroyed instance
+constexpr uint32_t kSignature = 0x1A600000;      // 0xD3 in bits 21-28
+constexpr uint32_t kDestroyed = 0xFFFFFFFF;      // whole word: destroyed instance
 }  // namespace KxLockWord
 
 // ---------------------------------------------------------------------------
@@ -67,8 +67,13 @@ constexpr uint32_t kModifiedBase = 0xFEEFCC03;  // + 8 * n, n = 1..31 nested mod
 constexpr uint32_t kMaxModified = 31;
 }  // namespace KxNodeState
 
-// Size of an embedded map slot inside a record: header, then kernel words.
-constexpr size_t kKxEmbeddedMapSize = 88;
+// An embedded map slot inside a record: the header, then 64 bytes of the
+// kernel's. It starts on an 8-byte boundary.
+struct alignas(8) KxEmbeddedMap {
+  KxContainerHeader header;
+  uint8_t kernelBytes[64];
+};
+static_assert(sizeof(KxEmbeddedMap) == 88);
 
 // ---------------------------------------------------------------------------
 // Header of a dynamic array (the whole 24-byte slot of an embedded array).
@@ -98,11 +103,12 @@ static_assert(sizeof(KxArrayHeader) == 24);
 //        8     4  capacity in characters, terminator included
 //       12     4  offset of the text from the storage base
 //       16     8  kernel's
+// A dynamic string may start on any 4-byte boundary inside a record.
 struct KxDynString {
   uint32_t kernel0;
   uint32_t lengthWord;
   uint32_t capacity;
   uint32_t textOffset;
-  uint64_t kernel16;
+  uint32_t kernel16[2];
 };
-static_assert(sizeof(KxDynString) == 24);
+static_assert(sizeof(KxDynString) == 24 && alignof(KxDynString) == 4);

@@ -1,0 +1,115 @@
+// Events: OrbEvent, a list of handlers that an owner raises, and the change
+// event that every top-level container carries (ObjectChanged, with
+// OrbObjectChangedEventArgs and ObjectChangedEventHandler).
+//
+// Handlers are added and removed from application threads while the kernel's
+// update notifications raise the event on threads of the kernel's choosing,
+// so the list is guarded and a raise works on a snapshot of it: a handler
+// may remove itself, or add another, while it runs. Defined here because the
+// library's containers hold one as a member.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace Tarvex::Orb::DataDirectAcces {
+
+template <class Signature>
+class OrbEvent;
+
+// An event whose handlers take `Args`. Handlers run in the order they were
+// added, on the raising thread. A handler that throws stops the raise and
+// the exception reaches the raiser; the handlers after it do not run.
+template <class... Args>
+class OrbEvent<void(Args...)> {
+ public:
+  using Handler = std::function<void(Args...)>;
+  // Identifies one added handler; never 0.
+  using Token = uint64_t;
+
+  OrbEvent() = default;
+  OrbEvent(const OrbEvent&) = delete;
+  OrbEvent& operator=(const OrbEvent&) = delete;
+
+  // Adds `handler` at the end of the list. An empty handler is not added and
+  // gives 0. Adding the same handler twice adds it twice.
+  Token Add(Handler handler) {
+    if (!handler) return 0;
+    std::lock_guard lock(m_Mutex);
+    const Token token = m_NextToken++;
+    m_Handlers.emplace_back(token, std::move(handler));
+    return token;
+  }
+
+  // Removes the handler added under `token`; false when there is none (0, an
+  // unknown or an already removed token). A raise in progress on another
+  // thread may still call it once.
+  bool Remove(Token token) {
+    std::lock_guard lock(m_Mutex);
+    for (auto it = m_Handlers.begin(); it != m_Handlers.end(); ++it) {
+      if (it->first == token) {
+        m_Handlers.erase(it);
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // Calls every handler present when the raise starts.
+  void Raise(Args... args) const {
+    std::vector<std::pair<Token, Handler>> snapshot;
+    {
+      std::lock_guard lock(m_Mutex);
+      snapshot = m_Handlers;
+    }
+    for (const auto& entry : snapshot) entry.second(args...);
+  }
+
+  bool Empty() const {
+    std::lock_guard lock(m_Mutex);
+    return m_Handlers.empty();
+  }
+
+ private:
+  mutable std::mutex m_Mutex;
+  std::vector<std::pair<Token, Handler>> m_Handlers;
+  Token m_NextToken = 1;
+};
+
+class IOrbUpdatableObject;
+
+// What changed, as the kernel reported it for one of the file's objects: the
+// values that reach OrbFileM::OnObjectUpdateEx.
+class OrbObjectChangedEventArgs {
+ public:
+  OrbObjectChangedEventArgs(int32_t iObjId, std::u16string csText, uint32_t uiWord,
+                            uint64_t uiUpdateId)
+      : m_iObjId(iObjId), m_csText(std::move(csText)), m_uiWord(uiWord), m_uiUpdateId(uiUpdateId) {}
+
+  // Kernel object number of the changed object.
+  int32_t ObjId() const { return m_iObjId; }
+  // Text of the update (the update command's formatted text).
+  const std::u16string& Text() const { return m_csText; }
+  // The update's 32-bit word, as the kernel gave it.
+  uint32_t Word() const { return m_uiWord; }
+  // The kernel's id of the update.
+  uint64_t UpdateId() const { return m_uiUpdateId; }
+
+ private:
+  int32_t m_iObjId;
+  std::u16string m_csText;
+  uint32_t m_uiWord;
+  uint64_t m_uiUpdateId;
+};
+
+// The change event of a top-level container. The sender is the container
+// itself, valid for the duration of the call.
+using ObjectChangedEvent =
+    OrbEvent<void(IOrbUpdatableObject* pSender, const OrbObjectChangedEventArgs& args)>;
+using ObjectChangedEventHandler = ObjectChangedEvent::Handler;
+
+}  // namespace Tarvex::Orb::DataDirectAcces

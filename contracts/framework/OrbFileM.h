@@ -1,0 +1,93 @@
+// OrbFileM: the framework's base of every file wrapper, and the type of the
+// library's open-files table.
+//
+// The base gives each wrapper its process-wide LocalFileId, keeps the
+// kernel's FileId, learns the open-files table and the number of view-model
+// roots of its file (Init), registers view-model roots with the container
+// each one shows (AddMvvmRoot), and routes every kernel update notification
+// that the wrapper receives to the containers concerned (OnObjectUpdateEx).
+// The wrapper supplies the file-level operations the framework asks for
+// (GetObjInd, IsReadOnlyMapGet, the growth status and the file-wide locks).
+// The routing is the framework's; declared only.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string_view>
+
+#include "contracts/framework/OrbApp.h"
+#include "contracts/framework/OrbInterfaces.h"
+#include "contracts/framework/OrbValues.h"
+
+namespace Tarvex::Orb::DataDirectAcces {
+
+class OrbBaseDataWrapper;
+class OrbFileM;
+
+// The open file wrappers, keyed by LocalFileId taken as a signed 32-bit
+// number. The table holds every registered wrapper alive.
+using OrbOpenFileTable = std::map<int32_t, std::shared_ptr<OrbFileM>>;
+
+// File wrappers are held by std::shared_ptr; a wrapper reaches its own
+// owner through shared_from_this (for the table and its containers).
+class OrbFileM : public std::enable_shared_from_this<OrbFileM> {
+ public:
+  virtual ~OrbFileM();
+  OrbFileM(const OrbFileM&) = delete;
+  OrbFileM& operator=(const OrbFileM&) = delete;
+
+  // Distinct for every wrapper of the process; fixed at construction.
+  uint32_t LocalFileId() const { return m_uiLocalFileId; }
+  // The kernel's id of the file, as the last open returned it; -1 before.
+  int32_t FileId() const { return m_iFileId; }
+  void set_FileId(int32_t iFileId) { m_iFileId = iFileId; }
+
+  // Called once, by the wrapper's construction: the table the wrapper is
+  // registered in and the number of view-model roots of its file.
+  void Init(std::shared_ptr<OrbOpenFileTable> pOpenFiles, int32_t iRootCount);
+  // Registers `pRoot`, a new view-model root of member `iRootIndex`
+  // (described by `memberInfo`), showing `pContainer`, whose change
+  // notifications the framework delivers. The same index may be registered
+  // many times, once per root made.
+  void AddMvvmRoot(int32_t iRootIndex, std::shared_ptr<OrbBaseDataWrapper> pRoot,
+                   std::shared_ptr<IOrbUpdatableObject> pContainer,
+                   const OrbMemberInfo& memberInfo);
+  // Routes one kernel update: the kernel object number, the update's text,
+  // its 32-bit word and its update id. Runs on the kernel's notification
+  // thread.
+  void OnObjectUpdateEx(int32_t iObjId, std::u16string_view csText, uint32_t uiWord,
+                        uint64_t uiUpdateId);
+  // The file is unloaded or the wrapper torn down; repeated calls are
+  // harmless.
+  void OrbFileUnloaded();
+
+  // The framework's part of the end of the application. A wrapper's override
+  // calls it first, then disposes of the wrapper.
+  virtual void ZinternalEndNetApplication();
+  // A new dimension object filled by the kernel file for `csPath`.
+  virtual std::shared_ptr<Modim> GetObjInd(std::u16string_view csPath) = 0;
+  // Whether the file's maps are read-only to the framework.
+  virtual bool IsReadOnlyMapGet() const = 0;
+
+ protected:
+  // Gives the wrapper its LocalFileId.
+  OrbFileM();
+
+  // The kernel file's dynamic-data growth status; -1 when unknown.
+  virtual int32_t GetDynGrowStatus() = 0;
+  // The kernel's file-wide locks NGE and NGM, for the framework's use.
+  virtual void GetNGELock() = 0;
+  virtual void ReleaseNGELock() = 0;
+  virtual void GetNGMLock() = 0;
+  virtual void ReleaseNGMLock() = 0;
+
+ private:
+  // Roots, open-files table and routing state: the framework's.
+  struct Impl;
+  std::unique_ptr<Impl> m_pImpl;
+  uint32_t m_uiLocalFileId = 0;
+  int32_t m_iFileId = -1;
+};
+
+}  // namespace Tarvex::Orb::DataDirectAcces

@@ -1,0 +1,393 @@
+// The kernel file base and persistent objects against the test kernel:
+// every version threshold with its fallback, the records that cross to the
+// kernel, member registration and the dynamic-growth message.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
+#include "tests/testkernel/TestKernelSupport.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+class FileBaseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kernel.Reset();
+    KxInitCatAssembly(false);
+  }
+  void TearDown() override {
+    while (catRefCnt > 0) KxEndCatAssembly();
+  }
+
+  // Calls made on file or object interfaces since the last ClearCalls.
+  std::string Log(const char* csFilter) { return kernel.Log(csFilter); }
+
+  TestKernel& kernel = TkLoad();
+};
+
+// One version-guarded operation: its minimum version, how to call it and
+// what it must answer below that version.
+struct GuardedFileOp {
+  const char* csName;
+  uint32_t uiMinimum;
+  std::function<std::string(CkxDtb2File&)> call;  // renders the result
+  const char* csFallback;
+};
+
+std::string Text(bool b) { return b ? "true" : "false"; }
+
+const GuardedFileOp kFileOps[] = {
+    {"IsOpen", 3, [](CkxDtb2File& f) { return Text(f.IsOpen()); }, "false"},
+    {"Clear", 4,
+     [](CkxDtb2File& f) {
+       f.Clear(1);
+       return std::string();
+     },
+     ""},
+    {"SelectFileDlg", 5,
+     [](CkxDtb2File& f) {
+       std::string csPath, csSet;
+       return Text(f.SelectFileDlg("A", "/r", csPath, csSet, true, false));
+     },
+     "false"},
+    {"Save", 7, [](CkxDtb2File& f) { return Text(f.Save(0, true, "/tmp/x")); }, "false"},
+    {"UnLoad", 9, [](CkxDtb2File& f) { return Text(f.UnLoad()); }, "false"},
+    {"GetFullPath", 9,
+     [](CkxDtb2File& f) {
+       std::string csPath;
+       return Text(f.GetFullPath(csPath));
+     },
+     "false"},
+    {"Update", 11,
+     [](CkxDtb2File& f) {
+       f.Update(2);
+       return std::string();
+     },
+     ""},
+    {"GetDynGrowStatus", 12, [](CkxDtb2File& f) { return std::to_string(f.GetDynGrowStatus()); },
+     "-1"},
+    {"GetNGELock", 14,
+     [](CkxDtb2File& f) {
+       f.GetNGELock();
+       return std::string();
+     },
+     ""},
+    {"ReleaseNGELock", 14,
+     [](CkxDtb2File& f) {
+       f.ReleaseNGELock();
+       return std::string();
+     },
+     ""},
+    {"GetNGMLock", 14,
+     [](CkxDtb2File& f) {
+       f.GetNGMLock();
+       return std::string();
+     },
+     ""},
+    {"ReleaseNGMLock", 14,
+     [](CkxDtb2File& f) {
+       f.ReleaseNGMLock();
+       return std::string();
+     },
+     ""},
+    {"GetObjIndByName", 15,
+     [](CkxDtb2File& f) {
+       CkxD2ObjDim dim;
+       f.GetObjInd(dim, "Heat");
+       return std::string();
+     },
+     ""},
+    {"SaveFileAsXml", 16, [](CkxDtb2File& f) { return Text(f.SaveFileAsXml("/tmp/x.xml")); },
+     "false"},
+    {"UpdateFileFromXml", 16,
+     [](CkxDtb2File& f) { return Text(f.UpdateFileFromXml("/tmp/x.xml")); }, "false"},
+};
+
+TEST_F(FileBaseTest, EveryFileOperationCallsTheKernelFromItsMinimumVersionOnly) {
+  for (const GuardedFileOp& op : kFileOps) {
+    SCOPED_TRACE(op.csName);
+    kernel.Grant("CkxDtb2File", op.uiMinimum - 1);
+    {
+      CkxDtb2File below;
+      kernel.ClearCalls();
+      EXPECT_EQ(op.call(below), op.csFallback);
+      EXPECT_THAT(Log("CkxDtb2File"), Not(HasSubstr(std::string(" ") + op.csName + "(")));
+    }
+    kernel.Grant("CkxDtb2File", op.uiMinimum);
+    {
+      CkxDtb2File at;
+      kernel.ClearCalls();
+      op.call(at);
+      EXPECT_THAT(Log("CkxDtb2File"), HasSubstr(std::string(" ") + op.csName + "("));
+    }
+  }
+}
+
+TEST_F(FileBaseTest, Version10MakesUpdateSilentWhileSaveUnloadAndPathStillWork) {
+  kernel.Grant("CkxDtb2File", 10);
+  kernel.SetFullPath("/meet/races.orb");
+  kernel.SetAnswer(TkAnswer::Save, 0);  // the kernel's answer passes through
+  CkxDtb2File file;
+  kernel.ClearCalls();
+
+  file.Update(7);
+  EXPECT_FALSE(file.Save(3, true, "/meet/copy.orb"));
+  EXPECT_TRUE(file.UnLoad());
+  std::string csPath;
+  EXPECT_TRUE(file.GetFullPath(csPath));
+  EXPECT_EQ(csPath, "/meet/races.orb");
+  EXPECT_EQ(Log("CkxDtb2File"),
+            "CkxDtb2File#1 Save(3,1,\"/meet/copy.orb\")\n"
+            "CkxDtb2File#1 UnLoad()\n"
+            "CkxDtb2File#1 GetFullPath(out)\n");
+}
+
+TEST_F(FileBaseTest, WithoutAFileInterfaceNothingIsNamedRegisteredOrOpened) {
+  kernel.Refuse("CkxDtb2File");
+  CkxDtb2File file;
+  CkxDtb2Obj member;
+  kernel.ClearCalls();
+  file.NameTemplate("Varnox", "FT_GLOBALS");
+  file.RegisterMember(member, 75530582);
+  EXPECT_EQ(file.OpenKernelFile("/x", nullptr, nullptr, "rw", "set", true, 0, 0, 0), -1);
+  EXPECT_EQ(kernel.Log(), "");
+}
+
+TEST_F(FileBaseTest, MembersRegisterTheirKernelHandleOrZero) {
+  kernel.SetAnswer(TkAnswer::BindId, 77);
+  CkxDtb2File file;
+  CkxDtb2Obj bound;
+  kernel.Refuse("CkxDtb2Obj");
+  CkxDtb2Obj unbound;
+  kernel.ClearCalls();
+
+  file.NameTemplate("Varnox", "FT_GLOBALS");
+  file.RegisterMember(bound, 75530582);
+  file.RegisterMember(unbound, 14741940);
+  EXPECT_EQ(kernel.Log(),
+            "CkxDtb2File#1 SetTemplateName(\"Varnox\")\n"
+            "CkxDtb2File#1 SetFileTemplateName(\"FT_GLOBALS\")\n"
+            "CkxDtb2Obj#1 BindMember(ptr,75530582)\n"
+            "CkxDtb2File#1 RegisterMember(77,75530582)\n"
+            "CkxDtb2File#1 RegisterMember(0,14741940)\n");
+  EXPECT_EQ(kernel.CallsOf("CkxDtb2Obj#1")[0].boundObject, &bound);
+}
+
+TEST_F(FileBaseTest, ObjectsBindThemselvesAndIndexObjectsPassTheirId) {
+  kernel.SetAnswer(TkAnswer::BindId, 31);
+  CkxDtb2File file;
+  CkxD2ObjDim dim;
+  kernel.ClearCalls();
+  file.GetObjInd(dim);
+  file.SetObjInd(dim);
+  EXPECT_THAT(Log("CkxDtb2File"), HasSubstr("GetObjInd(31)"));
+  EXPECT_THAT(Log("CkxDtb2File"), HasSubstr("SetObjInd(31)"));
+
+  kernel.Refuse("CkxDtb2Obj");
+  CkxD2ObjDim refused;
+  kernel.ClearCalls();
+  file.GetObjInd(refused);
+  EXPECT_EQ(Log("CkxDtb2File"), "CkxDtb2File#1 GetObjInd(0)\n");
+}
+
+// --------------------------------------------------------------------------
+// Update records.
+
+TEST_F(FileBaseTest, UpdateIDBelowVersion4ReturnsZeroWithoutCallingTheKernel) {
+  kernel.Grant("CkxDtb2Obj", 3);
+  CkxDtb2Obj obj;
+  kernel.ClearCalls();
+  EXPECT_EQ(obj.UpdateID(1, nullptr, "lane %d", 4), 0u);
+  EXPECT_EQ(kernel.Log(), "");
+}
+
+TEST_F(FileBaseTest, UpdateIDSendsTheTextRecordAndReturnsTheKernelsId) {
+  kernel.SetAnswer(TkAnswer::UpdateId, 0x1122334455667788);
+  CkxDtb2Obj obj;
+  kernel.ClearCalls();
+  const Sd2UpdateCmd cmd = Sd2UpdateCmd::Make(true, false, 5, 1023);
+  EXPECT_EQ(obj.UpdateID(0x40, &cmd, "Heat %s lane %d", "H1", 4), 0x1122334455667788u);
+
+  const std::vector<TkCall> calls = kernel.CallsOf("CkxDtb2Obj#1");
+  ASSERT_EQ(calls.size(), 1u);
+  ASSERT_TRUE(calls[0].update.has_value());
+  const KxUpdateRecord& record = *calls[0].update;
+  uint8_t aBytes[sizeof record];
+  std::memcpy(aBytes, &record, sizeof record);
+  EXPECT_EQ(aBytes[0], 0x20);  // bit 5
+  EXPECT_EQ(aBytes[1], 0x02);  // bit 9
+  EXPECT_EQ(aBytes[2], 0x00);
+  EXPECT_EQ(aBytes[3], 0x01);
+  EXPECT_EQ(record.kind, 3u);
+  EXPECT_EQ(record.word24, 0u);
+  EXPECT_EQ(record.textLength, 14u);
+  EXPECT_STREQ(record.text, "Heat H1 lane 4");
+  EXPECT_EQ(cmd.bits, (1u << 4) | (5u << 6) | (1023u << 16));
+  EXPECT_THAT(calls[0].text, HasSubstr("0x40"));
+}
+
+TEST_F(FileBaseTest, UpdateTextIsTruncatedAndApplicationTextIsNeverReadAsAFormat) {
+  KxUpdateRecord record;
+  const std::string csLong(600, 'x');
+  KxBuildUpdateRecord(record, csLong.c_str(), {});
+  EXPECT_EQ(record.textLength, 505u);
+  EXPECT_EQ(std::strlen(record.text), 505u);
+
+  // No arguments: the text stands as given, '%' included.
+  KxBuildUpdateRecord(record, "100% done, %s %d %n", {});
+  EXPECT_STREQ(record.text, "100% done, %s %d %n");
+  EXPECT_EQ(record.textLength, 19u);
+
+  // Arguments that do not fit the format: copied as it stands, flagged.
+  const KxArg args[] = {KxArg(7)};
+  KxBuildUpdateRecord(record, "lane %s", args);
+  EXPECT_EQ(record.textLength, KxUpdateRecord::kFormatFailed);
+  EXPECT_STREQ(record.text, "lane %s");
+}
+
+TEST_F(FileBaseTest, ClearAndSaveAsXmlFollowTheirVersions) {
+  kernel.Grant("CkxDtb2Obj", 10);
+  CkxDtb2Obj old;
+  kernel.ClearCalls();
+  old.Clear(1, nullptr, "cleared");
+  old.SaveAsXml(nullptr, "export to %s", "/tmp/a.xml");
+  EXPECT_THAT(Log("CkxDtb2Obj"), HasSubstr("Clear("));
+  EXPECT_THAT(Log("CkxDtb2Obj"), Not(HasSubstr("SaveAsXml(")));
+
+  kernel.Grant("CkxDtb2Obj", 5);
+  CkxDtb2Obj older;
+  kernel.ClearCalls();
+  older.Clear(1, nullptr, "cleared");
+  EXPECT_EQ(Log("CkxDtb2Obj"), "");
+
+  kernel.Grant("CkxDtb2Obj", 11);
+  CkxDtb2Obj current;
+  kernel.ClearCalls();
+  current.SaveAsXml(nullptr, "export to %s", "/tmp/a.xml");
+  const std::vector<TkCall> calls = kernel.CallsOf("CkxDtb2Obj");
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_STREQ(calls[0].update->text, "export to /tmp/a.xml");
+  EXPECT_THAT(calls[0].text, HasSubstr("\"/tmp/a.xml\""));
+}
+
+// --------------------------------------------------------------------------
+// The dynamic-growth message and log records.
+
+// The log text of a record sent through slot 70: index, then 16-bit length
+// and bytes.
+std::string LogText(const TkCall& call, uint32_t* pIndex) {
+  std::memcpy(pIndex, call.logData.data(), 4);
+  uint16_t usLength = 0;
+  std::memcpy(&usLength, call.logData.data() + 4, 2);
+  return std::string(reinterpret_cast<const char*>(call.logData.data() + 6), usLength);
+}
+
+TEST_F(FileBaseTest, GrowthMessageForThisFileStoresAndLogsTheStatus) {
+  kernel.SetAnswer(TkAnswer::FileIdOfMessage, 12);
+  CkxDtb2File file;
+  CkxMessageInfo* pRecord = kernel.MessageRecord(CkxDtb2File::kDynGrowMessage);
+  ASSERT_EQ(pRecord, file.m_pDynGrowMess.get());
+  kernel.ClearCalls();
+
+  EXPECT_TRUE(pRecord->Send(0, 1, 12, 3, false, 1, false));
+  EXPECT_EQ(file.m_iDynGrowStatus, 3);
+  const std::vector<TkCall> logs = kernel.CallsOf("CkxTask");
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_EQ(logs[0].op, "SendLog");
+  EXPECT_EQ(logs[0].logHeader->eventType, 104);
+  uint32_t uiIndex = 0;
+  EXPECT_EQ(LogText(logs[0], &uiIndex),
+            "++++++++++ CkxDtb2File.OrbKernelDynDataSecGrowMess: New DynGrowStatus: 3 for "
+            "FileID: 12");
+  EXPECT_EQ(uiIndex, 9000u);
+}
+
+TEST_F(FileBaseTest, GrowthMessageForAnotherFileChangesNothingAndLogsNothing) {
+  kernel.SetAnswer(TkAnswer::FileIdOfMessage, 12);
+  CkxDtb2File file;
+  file.m_iDynGrowStatus = 5;
+  kernel.ClearCalls();
+  file.m_pDynGrowMess->Send(0, 1, 13, 9, false, 1, false);
+  EXPECT_EQ(file.m_iDynGrowStatus, 5);
+  EXPECT_EQ(kernel.CallsOf("CkxTask").size(), 0u);
+
+  // Below version 13 the file cannot tell its id: only id -1 would match.
+  kernel.Grant("CkxDtb2File", 12);
+  CkxDtb2File old;
+  kernel.ClearCalls();
+  old.m_pDynGrowMess->Send(0, 1, 12, 9, false, 1, false);
+  EXPECT_EQ(old.m_iDynGrowStatus, 0);
+  EXPECT_EQ(Log("CkxDtb2File"), "");
+}
+
+TEST_F(FileBaseTest, LogRecordsNeedTaskVersion27) {
+  kernel.ClearCalls();
+  OrbLogMessF(OrbLogEvtArrayDiag, 9000, "%s ID: %u", "###CkxD2a1dDM.Add...........", 12u);
+  EXPECT_EQ(kernel.CallsOf("CkxTask").size(), 1u);
+
+  KxEndCatAssembly();
+  kernel.Grant("CkxTask", 26);
+  KxInitCatAssembly(false);
+  kernel.ClearCalls();
+  OrbLogMessF(OrbLogEvtArrayDiag, 9000, "%s ID: %u", "###CkxD2a1dDM.Add...........", 12u);
+  EXPECT_EQ(kernel.Log(), "");
+}
+
+// --------------------------------------------------------------------------
+// Message records.
+
+struct Receiver {
+  void On(uint32_t uiMessage, int32_t iParam, int64_t liParam, int32_t iCount) {
+    csSeen += std::to_string(uiMessage) + "," + std::to_string(iParam) + "," +
+              std::to_string(liParam) + "," + std::to_string(iCount) + ";";
+  }
+  std::string csSeen;
+};
+
+TEST_F(FileBaseTest, MessageRecordsCallAtOnceOrDispatchThroughTheMessageManager) {
+  Receiver receiver;
+  CkxMessageInfoT<Receiver> record("Ping", &receiver, &Receiver::On, -1);
+  EXPECT_EQ(record.m_bActive, 1);
+  EXPECT_EQ(record.m_bFlag2, 1);
+  EXPECT_EQ(kernel.MessageRecord("Ping"), &record);
+
+  EXPECT_TRUE(record.Send(0, 4, 5, 6, false, 7, false));
+  EXPECT_EQ(receiver.csSeen, "4,5,6,7;");
+
+  kernel.ClearCalls();
+  record.Send(99, 4, 5, 6, true, -1, true);  // a negative count means "no limit"
+  record.Withdraw();
+  const std::vector<TkCall> calls = kernel.CallsOf("CkxD2MessMan");
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].op, "Dispatch");
+  EXPECT_EQ(calls[0].request->count, 0x7FFFFFFF);
+  EXPECT_EQ(calls[0].request->flags, 3u);
+  EXPECT_EQ(calls[0].request->pRecord, &record);
+  EXPECT_EQ(calls[1].op, "Withdraw");
+  EXPECT_EQ(calls[1].request->count, -1);
+  EXPECT_EQ(record.m_liTarget, 99);
+}
+
+TEST_F(FileBaseTest, DestroyedFileForgetsItsRegistrationOnlyWhileTheKernelRuns) {
+  {
+    CkxDtb2File file;
+    kernel.ClearCalls();
+  }
+  EXPECT_THAT(Log("CkxD2MessMan"), HasSubstr("Withdraw(0,"));
+  EXPECT_THAT(Log("CkxDtb2File"), HasSubstr("Release()"));
+
+  kernel.SetAnswer(TkAnswer::KernelRunning, 0);
+  {
+    CkxDtb2File file;
+    kernel.ClearCalls();
+  }
+  EXPECT_EQ(Log("CkxD2MessMan"), "");
+}
+
+}  // namespace

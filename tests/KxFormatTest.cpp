@@ -1,0 +1,211 @@
+// The checked formatter: agreement with printf where the format is good, a
+// clean failure where it is not.
+#include "NetInterface/CkxOrbNetInterface/KxFormat.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "contracts/kernel/KxRecords.h"
+
+namespace {
+
+// The C library's own rendering, to compare against.
+__attribute__((format(printf, 1, 2))) std::string Printf(const char* csFormat, ...) {
+  va_list args;
+  va_start(args, csFormat);
+  va_list copy;
+  va_copy(copy, args);
+  const int iLen = std::vsnprintf(nullptr, 0, csFormat, copy);
+  va_end(copy);
+  std::string strOut(static_cast<size_t>(iLen), '\0');
+  std::vsnprintf(strOut.data(), strOut.size() + 1, csFormat, args);
+  va_end(args);
+  return strOut;
+}
+
+std::string Format(const char* csFormat, std::span<const KxArg> args) {
+  std::string strOut = "previous content";
+  EXPECT_TRUE(KxFormatArgs(strOut, csFormat, args)) << csFormat;
+  return strOut;
+}
+
+// Formats with both and expects the same text.
+#define EXPECT_LIKE_PRINTF(csFormat, ...)                                                        \
+  do {                                                                                           \
+    const KxArg aArgs[] = {__VA_ARGS__};                                                         \
+    EXPECT_EQ(Format(csFormat, aArgs), Printf(csFormat, __VA_ARGS__)) << "format: " << csFormat; \
+  } while (0)
+
+TEST(KxFormatTest, IntegerConversionsMatchPrintf) {
+  EXPECT_LIKE_PRINTF("%d|%i", INT_MIN, INT_MAX);
+  EXPECT_LIKE_PRINTF("[%5d][%-5d][%05d][%+d][% d][%.3d][%8.3d]", 42, 42, -42, 42, 42, 7, -7);
+  EXPECT_LIKE_PRINTF("%u %o %#o %x %#x %X %#X", 4000000000u, 8u, 8u, 255u, 255u, 255u, 0u);
+  EXPECT_LIKE_PRINTF("%lld %llu %llx", LLONG_MIN, ULLONG_MAX, 0x123456789abcdefULL);
+  EXPECT_LIKE_PRINTF("%ld %lu %zu %zd %jd %ju %td", LONG_MIN, ULONG_MAX, SIZE_MAX,
+                     static_cast<ssize_t>(-3), INTMAX_MIN, UINTMAX_MAX, PTRDIFF_MIN);
+  EXPECT_LIKE_PRINTF("%hd %hu %hhd %hhu %hhx", static_cast<short>(-300),
+                     static_cast<unsigned short>(65000), static_cast<signed char>(-5),
+                     static_cast<unsigned char>(250), static_cast<unsigned char>(0xAB));
+  EXPECT_LIKE_PRINTF("%c%c%-3c|%3c", 'a', 66, 'x', 'y');
+}
+
+TEST(KxFormatTest, FloatingTextAndPointerConversionsMatchPrintf) {
+  EXPECT_LIKE_PRINTF("%f %.2f %10.3f %-10.1f| %+08.2f %#.0f", 3.14159, 2.675, -1.5, 9.99, 3.5, 2.0);
+  EXPECT_LIKE_PRINTF("%e %E %.3e %g %G %g %#g", 12345.678, 0.000123, 1e300, 0.0001, 1e-10, 100000.0,
+                     1.0);
+  EXPECT_LIKE_PRINTF("%a %A %.2a", 1.0, -0.5, 3.0);
+  EXPECT_LIKE_PRINTF("%f %F %e %g", INFINITY, -INFINITY, NAN, DBL_MAX);
+  EXPECT_LIKE_PRINTF("%Lf %.3Le %lf", 1.25L, 2.5L, 0.1);
+  EXPECT_LIKE_PRINTF("[%s][%10s][%-10s][%.3s][%8.2s]", "abc", "abc", "abc", "abcdef", "xyz");
+  int iLocal = 0;
+  EXPECT_LIKE_PRINTF("%p %20p %-20p|", static_cast<void*>(&iLocal), static_cast<void*>(&iLocal),
+                     static_cast<void*>(nullptr));
+}
+
+TEST(KxFormatTest, StarWidthAndPrecisionTakeIntArguments) {
+  EXPECT_LIKE_PRINTF("[%*d]", 6, 42);
+  EXPECT_LIKE_PRINTF("[%-*d]", 6, 42);
+  EXPECT_LIKE_PRINTF("[%*d]", -6, 42);  // negative width: left-justified
+  EXPECT_LIKE_PRINTF("[%.*f]", 2, 3.14159);
+  EXPECT_LIKE_PRINTF("[%.*f]", -1, 3.14159);  // negative precision: none
+  EXPECT_LIKE_PRINTF("[%*.*s]", 8, 3, "abcdef");
+  EXPECT_LIKE_PRINTF("[%-*.*d|%s]", 7, 4, -12, "tail");
+  // An unsigned width is taken as an int as well.
+  std::string strOut;
+  ASSERT_TRUE(KxFormat(strOut, "[%*d]", 4u, 1));
+  EXPECT_EQ(strOut, "[   1]");
+}
+
+TEST(KxFormatTest, ArgumentIsCastToTheTypeTheSpecNames) {
+  std::string strOut;
+  ASSERT_TRUE(KxFormat(strOut, "%d|%u|%x|%llx|%hhu|%hd|%llu", int64_t{0x100000005}, -1, -1, -1, 257,
+                       65537u, uint64_t{18446744073709551615u}));
+  EXPECT_EQ(strOut, "5|4294967295|ffffffff|ffffffffffffffff|1|1|18446744073709551615");
+  // Enumerations, bool, char and std::string pass as their natural kinds.
+  ASSERT_TRUE(KxFormat(strOut, "%d %d %c %s", OrbLogEvtFileMess, true, 'z', std::string("str")));
+  EXPECT_EQ(strOut, "104 1 z str");
+  // A null text prints as "(null)"; %p also takes a text.
+  const char* csNull = nullptr;
+  ASSERT_TRUE(KxFormat(strOut, "%s|%p", csNull, csNull));
+  EXPECT_EQ(strOut, "(null)|" + Printf("%p", static_cast<void*>(nullptr)));
+}
+
+TEST(KxFormatTest, PercentLiteralsAndSurplusArguments) {
+  std::string strOut;
+  ASSERT_TRUE(KxFormat(strOut, "100%% sure, %%d stays"));
+  EXPECT_EQ(strOut, "100% sure, %d stays");
+  ASSERT_TRUE(KxFormat(strOut, ""));
+  EXPECT_EQ(strOut, "");
+  ASSERT_TRUE(KxFormat(strOut, "%d%%", 50, "ignored", 2.0));
+  EXPECT_EQ(strOut, "50%");
+  ASSERT_TRUE(KxFormat(strOut, "no conversions", 1, 2));
+  EXPECT_EQ(strOut, "no conversions");
+  // %c of 0 yields an embedded zero byte, counted in the length.
+  ASSERT_TRUE(KxFormat(strOut, "a%cb", 0));
+  EXPECT_EQ(strOut, std::string("a\0b", 3));
+}
+
+TEST(KxFormatTest, LongOutputIsNotTruncated) {
+  const std::string strLong(100000, 'q');
+  std::string strOut;
+  ASSERT_TRUE(KxFormat(strOut, "<%s>%d", strLong, 7));
+  EXPECT_EQ(strOut, "<" + strLong + ">7");
+
+  const std::string strLiteral = std::string(5000, 'L') + "%d" + std::string(3000, 'M');
+  ASSERT_TRUE(KxFormat(strOut, strLiteral.c_str(), 12));
+  EXPECT_EQ(strOut, std::string(5000, 'L') + "12" + std::string(3000, 'M'));
+
+  // Around the size of the first rendering buffer, and well beyond it.
+  for (int iWidth : {254, 255, 256, 257}) {
+    ASSERT_TRUE(KxFormat(strOut, "%*d", iWidth, 9));
+    EXPECT_EQ(strOut, std::string(static_cast<size_t>(iWidth) - 1, ' ') + "9");
+  }
+  ASSERT_TRUE(KxFormat(strOut, "%300d|%.400f|%-70000s|", 1, 1.0, "x"));
+  EXPECT_EQ(strOut, Printf("%300d|%.400f|%-70000s|", 1, 1.0, "x"));
+  EXPECT_EQ(strOut.size(), 300u + 1 + 402 + 1 + 70000 + 1);
+}
+
+struct BadCase {
+  const char* csFormat;
+  std::vector<KxArg> args;
+};
+
+TEST(KxFormatTest, BadFormatsFailAndLeaveNoText) {
+  int iLocal = 0;
+  const std::vector<BadCase> cases = {
+      // missing arguments
+      {"%d", {}},
+      {"%d and %d", {1}},
+      {"%*d", {5}},
+      {"%.*f", {2}},
+      {"%s", {}},
+      // kind mismatches
+      {"%s", {5}},
+      {"%d", {"text"}},
+      {"%d", {1.5}},
+      {"%f", {5}},
+      {"%x", {&iLocal}},
+      {"%p", {5}},
+      {"%c", {"c"}},
+      {"%*d", {"5", 1}},
+      {"%*d", {2.0, 1}},
+      // invalid conversions and modifiers
+      {"%q", {1}},
+      {"%n", {&iLocal}},
+      {"%1$d", {1}},
+      {"%'d", {1}},
+      {"%5%", {1}},
+      {"%-%", {1}},
+      {"%Ld", {1}},
+      {"%hf", {1.0}},
+      {"%lc", {65}},
+      {"%ls", {"s"}},
+      {"%lls", {"s"}},
+      {"%hhp", {&iLocal}},
+      // undefined flag and precision combinations
+      {"%#d", {1}},
+      {"%#u", {1u}},
+      {"%Lx", {1u}},
+      {"%0s", {"s"}},
+      {"%.3c", {65}},
+      {"%.3p", {&iLocal}},
+      // the format ends inside a conversion
+      {"abc%", {1}},
+      {"%5", {1}},
+      {"%ll", {1}},
+      {"%.", {1}},
+      // widths and precisions beyond the limit
+      {"%2000000d", {1}},
+      {"%.2000000f", {1.0}},
+      {"%*d", {2000000, 1}},
+      {"%*d", {INT_MIN, 1}},
+      {"%99999999999999999999d", {1}},
+  };
+  for (const BadCase& badCase : cases) {
+    std::string strOut = "previous content";
+    EXPECT_FALSE(KxFormatArgs(strOut, badCase.csFormat, badCase.args)) << badCase.csFormat;
+    EXPECT_EQ(strOut, "") << badCase.csFormat;
+  }
+  std::string strOut = "previous content";
+  EXPECT_FALSE(KxFormat(strOut, nullptr, 1));
+  EXPECT_EQ(strOut, "");
+}
+
+TEST(KxFormatTest, NeverUsesArgumentsBeyondTheGivenCount) {
+  // The array holds a second value, but only the first is passed.
+  const KxArg aArgs[] = {1, 2};
+  std::string strOut;
+  EXPECT_FALSE(KxFormatArgs(strOut, "%d %d", std::span<const KxArg>(aArgs, 1)));
+  EXPECT_TRUE(KxFormatArgs(strOut, "%d %d", aArgs));
+  EXPECT_EQ(strOut, "1 2");
+}
+
+}  // namespace
