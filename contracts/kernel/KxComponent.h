@@ -198,6 +198,34 @@ KX_SLOT(IkxDtb2FileOps, SaveFileAsXml, 29);
 KX_SLOT(IkxDtb2FileOps, UpdateFileFromXml, 30);
 
 // ---------------------------------------------------------------------------
+// Commands of the map operation (slots 10 and 11). A numerically keyed map
+// passes its key in the 64-bit argument and no text; a text-keyed map passes
+// 0 and the text. A handle or a position also travels in the 64-bit
+// argument. Head, Next, AtIndex of top-level maps and the key-case switches
+// of embedded maps are handled by the library and never reach the kernel.
+namespace D2MapCmd {
+enum Cmd : int32_t {
+  Add = 0,  // find or insert; answers the node's handle
+  Find = 1,
+  AtIndex = 2,  // position -> handle
+  Remove = 3,
+  RemoveAt = 4,  // by handle
+  RemoveAll = 5,
+  Clear = 6,    // the record back to its initial state
+  ClearAt = 7,  // by handle
+  Head = 8,
+  Next = 9,
+  DispStat = 10,  // the map's statistics to the log
+  ClearAll = 12,
+  KeyNoCase = 14,
+  KeyCase = 15,
+  RemoveNotProtected = 16,
+  AddNotProtected = 18,
+  FindNotProt = 20,
+};
+}  // namespace D2MapCmd
+
+// ---------------------------------------------------------------------------
 // "CkxDtb2Obj" of "CkxDtb2", offered 11.
 //
 // Map commands (slots 10, 11) take the command, the 64-bit key (or handle or

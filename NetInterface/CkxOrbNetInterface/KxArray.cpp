@@ -1,0 +1,84 @@
+#include "NetInterface/CkxOrbNetInterface/KxArray.h"
+
+#include "NetInterface/CkxOrbNetInterface/KxMap.h"
+#include "NetInterface/CkxOrbNetInterface/OrbLog.h"
+
+namespace {
+constexpr uint32_t kResizeNotProtVersion = 10;
+constexpr uint32_t kDiagnosticIndex = 9000;
+}  // namespace
+
+const KxArrayTexts kKxEmbeddedArrayTexts = {
+    "###CkxD2a1dDM.SetSize.......",
+    "###CkxD2a1dDM.SetSizeNotProt",
+    "###CkxD2a1dDM.Add...........",
+    {"###CkxD2a1dDM.GetARLock: Timed Out !!!!",
+     "CkxD2a1dDM.GetRWELock: More then 65000 Read, Write, Enumeration operations concurrently in "
+     "progress !!!!",
+     "###CkxD2a1dDM.GetRWELock: Timed Out !!!!"},
+};
+
+const KxArrayTexts kKxTopLevelArrayTexts = {
+    "###CkxD2a1dDO.SetSize.......",
+    "###CkxD2a1dDO.SetSizeNotProt",
+    "###CkxD2a1dDO.Add...........",
+    {"###CkxD2a1dDO.GetARLock: Timed Out !!!!",
+     "CkxD2a1dDO.GetRWELock: More then 65000 Read, Write, Enumeration operations concurrently in "
+     "progress !!!!",
+     "###CkxD2a1dDO.GetRWELock: Timed Out !!!!"},
+};
+
+uint32_t KxArrayView::Size() const {
+  return m_pHeader != nullptr ? KxLoadShared(&m_pHeader->size) : 0;
+}
+
+uint8_t* KxArrayView::Element(uint32_t uiIndex, size_t uiElementBytes) const {
+  const uint32_t uiSize = Size();
+  if (uiIndex >= uiSize || m_pOwner == nullptr || m_pOwner->m_ppStorageBase == nullptr) {
+    throw CkxD2RangeException(1, uiSize, uiIndex);
+  }
+  const size_t uiOffset = 4 * static_cast<size_t>(KxLoadShared(&m_pHeader->dataOffset)) +
+                          static_cast<size_t>(uiIndex) * uiElementBytes;
+  return *m_pOwner->m_ppStorageBase + uiOffset;
+}
+
+void KxArrayView::WriteDiagnostic(const char* csLabel) const {
+  const uint32_t uiWord = m_pHeader != nullptr ? KxLoadShared(&m_pHeader->lockWord) : 0;
+  const uint32_t uiId = m_pHeader != nullptr ? KxLoadShared(&m_pHeader->dataOffset) : 0;
+  OrbLogMessF(OrbLogEvtArrayDiag, kDiagnosticIndex, "%s ID: %u Locked: %u NbRWE: %u", csLabel, uiId,
+              (uiWord & KxLockWord::kARLock) >> 4, (uiWord & KxLockWord::kRWEMask) >> 5);
+}
+
+void KxArrayView::SetSize(uint32_t uiSize, bool bProtected) const {
+  WriteDiagnostic(bProtected ? Texts().csSetSize : Texts().csSetSizeNotProt);
+  if (m_pHeader == nullptr || uiSize == Size()) return;
+  if (m_pOwner == nullptr || !m_pOwner->m_Obj.Has(bProtected ? 1 : kResizeNotProtVersion)) return;
+  const IkxDtb2ObjOps& ops = m_pOwner->m_Obj.ops();
+  if (m_bEmbedded) {
+    auto pResize = bProtected ? ops.ResizeDynMember : ops.ResizeDynMemberNotProt;
+    pResize(m_pOwner->m_Obj.p, uiSize, m_pHeader);
+  } else {
+    auto pResize = bProtected ? ops.ResizeArray : ops.ResizeArrayNotProt;
+    pResize(m_pOwner->m_Obj.p, uiSize, m_pHeader);
+  }
+}
+
+uint32_t KxArrayView::Add() const {
+  const uint32_t uiSize = Size();
+  WriteDiagnostic(Texts().csAdd);
+  SetSize(uiSize + 1, true);
+  return uiSize;
+}
+
+KxLock KxArrayView::Lock() const {
+  return KxLock(m_pHeader != nullptr ? &m_pHeader->lockWord : nullptr, KxLockKind::kArray,
+                Texts().lock);
+}
+
+bool KxArrayView::GetARLockFromRWELock() const {
+  const uint32_t uiSize = Size();
+  KxLock lock = Lock();
+  lock.ReleaseRWELock();
+  lock.GetARLock();
+  return Size() != uiSize;
+}

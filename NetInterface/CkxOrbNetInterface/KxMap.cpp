@@ -1,0 +1,202 @@
+#include "NetInterface/CkxOrbNetInterface/KxMap.h"
+
+namespace {
+
+constexpr uint32_t kGetKeyVersion = 2;
+constexpr uint32_t kGetKeyNotProtVersion = 9;
+
+const KxLockTexts kTopLevelTexts = {
+    "###CkxD2MapObjO.GetARLock: Timed Out !!!!",
+    "CkxD2MapObjA.GetRWELock: More then 65000 Read, Write, Enumeration operations concurrently "
+    "in progress !!!!",
+    "###CkxD2MapObjO.GetRWELock: Timed Out !!!!",
+};
+const KxLockTexts kEmbeddedTexts = {
+    "###CkxD2MapM.GetARLock: Timed Out !!!!",
+    "CkxD2MapA.GetRWELock: More then 65000 Read, Write, Enumeration operations concurrently in "
+    "progress !!!!",
+    "###CkxD2MapM.GetRWELock: Timed Out !!!!",
+};
+
+// The nesting count of a modified node's signature (0 for other states).
+uint32_t ModifiedCount(uint32_t uiSignature) {
+  if (uiSignature == KxNodeState::kClean || uiSignature == KxNodeState::kDeleteCandidate) return 0;
+  return (uiSignature - KxNodeState::kModifiedBase) / 8;
+}
+
+uint32_t ModifiedSignature(uint32_t uiCount) {
+  return uiCount == 0 ? KxNodeState::kClean : KxNodeState::kModifiedBase + 8 * uiCount;
+}
+
+KxNodeStateResult StateOf(uint32_t uiSignature) {
+  if (uiSignature == KxNodeState::kClean) return KxNodeClean;
+  if (uiSignature == KxNodeState::kDeleteCandidate) return KxNodeDeleteCandidate;
+  return KxNodeModified;
+}
+
+// Changes a node's signature in place with `next(current)` until it holds,
+// and answers what `result(new signature)` makes of it.
+template <class Next>
+int32_t ChangeSignature(KxMapNode* pNode, Next next) {
+  std::atomic_ref<uint32_t> signature(pNode->signature);
+  uint32_t uiOld = signature.load(std::memory_order_acquire);
+  for (;;) {
+    const uint32_t uiNew = next(uiOld);
+    if (uiNew == uiOld ||
+        signature.compare_exchange_weak(uiOld, uiNew, std::memory_order_acq_rel)) {
+      return StateOf(uiNew);
+    }
+  }
+}
+
+// Releases a shared unit when the walk leaves, by return or by exception.
+class SharedUnit {
+ public:
+  explicit SharedUnit(KxLock lock) : m_Lock(lock) { m_Lock.GetRWELock(); }
+  ~SharedUnit() { m_Lock.ReleaseRWELock(); }
+  SharedUnit(const SharedUnit&) = delete;
+  SharedUnit& operator=(const SharedUnit&) = delete;
+
+ private:
+  KxLock m_Lock;
+};
+
+}  // namespace
+
+void KxMapView::ThrowDestroyed(uint32_t uiHandle) {
+  throw CkxD2LstNodeException(static_cast<int32_t>(uiHandle), 0xFFFFFFFF, -1, OrbNodeMap);
+}
+
+void KxMapView::ThrowNode(uint32_t uiHandle, uint32_t uiSignature, uint32_t uiLastValid) {
+  throw CkxD2LstNodeException(static_cast<int32_t>(uiHandle), uiSignature,
+                              static_cast<int32_t>(uiLastValid), OrbNodeMap);
+}
+
+KxLock KxMapView::Lock() const {
+  return KxLock(m_pHeader != nullptr ? &m_pHeader->lockWord : nullptr, KxLockKind::kMap,
+                m_bEmbedded ? kEmbeddedTexts : kTopLevelTexts);
+}
+
+uint32_t KxMapView::GetCount() const {
+  if (IsDestroyed()) ThrowDestroyed(0);
+  return KxLoadShared(&m_pHeader->count);
+}
+
+KxMapNode* KxMapView::FindValidNode(uint32_t uiHandle) const {
+  if (IsDestroyed() || uiHandle >= KxLoadShared(m_pOwner->m_pLastValidHandle)) return nullptr;
+  KxMapNode* pNode = NodeAt(uiHandle);
+  return KxIsValidNodeSignature(KxLoadShared(&pNode->signature)) ? pNode : nullptr;
+}
+
+uint32_t KxMapView::WalkToPosition(uint32_t uiPosition) const {
+  SharedUnit unit(Lock());
+  uint32_t uiHandle = KxLoadShared(&m_pHeader->headHandle);
+  while (uiPosition != 0 && uiHandle != 0) {
+    uiHandle = KxLoadShared(&Node(uiHandle)->nextHandle);
+    --uiPosition;
+  }
+  return uiHandle;
+}
+
+uint32_t KxMapView::Forward(D2MapCmd::Cmd eCmd, uint64_t uiKey, const char* csKey) const {
+  if (m_pOwner == nullptr || !m_pOwner->m_Obj.Has()) return 0;
+  const IkxDtb2ObjOps& ops = m_pOwner->m_Obj.ops();
+  auto pCommand = m_bEmbedded ? ops.EmbeddedMapCmd : ops.MapCmd;
+  return pCommand(m_pOwner->m_Obj.p, eCmd, uiKey, csKey, m_pHeader);
+}
+
+uint32_t KxMapView::Command(D2MapCmd::Cmd eCmd, uint64_t uiKey, const char* csKey) const {
+  switch (eCmd) {
+    case D2MapCmd::Head:
+      if (IsDestroyed()) ThrowDestroyed(0);
+      return KxLoadShared(&m_pHeader->headHandle);
+    case D2MapCmd::Next:
+      return KxLoadShared(&Node(static_cast<uint32_t>(uiKey))->nextHandle);
+    case D2MapCmd::AtIndex:
+      if (m_bEmbedded) break;
+      return WalkToPosition(static_cast<uint32_t>(uiKey));
+    case D2MapCmd::KeyNoCase:
+    case D2MapCmd::KeyCase: {
+      if (!m_bEmbedded) break;
+      if (IsDestroyed()) return 0;
+      const uint32_t uiSet =
+          eCmd == D2MapCmd::KeyCase ? KxLockWord::kKeyCase : KxLockWord::kKeyNoCase;
+      const uint32_t uiBoth = KxLockWord::kKeyCase | KxLockWord::kKeyNoCase;
+      std::atomic_ref<uint32_t> word(m_pHeader->lockWord);
+      uint32_t uiWord = word.load(std::memory_order_acquire);
+      while ((uiWord & uiBoth) != 0 &&
+             !word.compare_exchange_weak(uiWord, (uiWord & ~uiBoth) | uiSet,
+                                         std::memory_order_acq_rel)) {
+      }
+      return 0;
+    }
+    default:
+      break;
+  }
+  return Forward(eCmd, uiKey, csKey);
+}
+
+void KxMapView::GetKey(uint32_t uiHandle, uint64_t& uiKey, std::string& csKey, bool bFlag,
+                       bool bProtected) const {
+  uiKey = 0;
+  csKey.clear();
+  const uint32_t uiVersion = bProtected ? kGetKeyVersion : kGetKeyNotProtVersion;
+  if (m_pOwner == nullptr || !m_pOwner->m_Obj.Has(uiVersion)) return;
+  KxStringOut out{&csKey, [](KxStringOut* pSelf, const char* csText, size_t uiLength) {
+                    static_cast<std::string*>(pSelf->context)->assign(csText, uiLength);
+                  }};
+  const IkxDtb2ObjOps& ops = m_pOwner->m_Obj.ops();
+  auto pGetKey = bProtected ? (m_bEmbedded ? ops.EmbeddedMapGetKey : ops.MapGetKey)
+                            : (m_bEmbedded ? ops.EmbeddedMapGetKeyNotProt : ops.MapGetKeyNotProt);
+  pGetKey(m_pOwner->m_Obj.p, uiHandle, &uiKey, &out, bFlag, m_pHeader);
+}
+
+bool KxMapView::IsAlive(uint32_t uiHandle) const {
+  KxMapNode* pNode = FindValidNode(uiHandle);
+  return pNode != nullptr && KxLoadShared(&pNode->signature) != KxNodeState::kDeleteCandidate;
+}
+
+int32_t KxMapView::SetDeleteCandidate(uint32_t uiHandle, int32_t iN) const {
+  KxMapNode* pNode = FindValidNode(uiHandle);
+  if (pNode == nullptr) return KxNodeNone;
+  if (iN < 0) return StateOf(KxLoadShared(&pNode->signature));
+  return ChangeSignature(pNode, [iN](uint32_t uiOld) {
+    if (iN > 0) return KxNodeState::kDeleteCandidate;
+    return uiOld == KxNodeState::kDeleteCandidate ? KxNodeState::kClean : uiOld;
+  });
+}
+
+int32_t KxMapView::SetAsModified(uint32_t uiHandle, int32_t iN) const {
+  KxMapNode* pNode = FindValidNode(uiHandle);
+  if (pNode == nullptr) return KxNodeNone;
+  if (KxLoadShared(&pNode->signature) == KxNodeState::kDeleteCandidate) return KxNodeNone;
+  if (iN < 0) return StateOf(KxLoadShared(&pNode->signature));
+  return ChangeSignature(pNode, [iN](uint32_t uiOld) {
+    if (uiOld == KxNodeState::kDeleteCandidate) return uiOld;  // became one meanwhile
+    const uint32_t uiCount = ModifiedCount(uiOld);
+    if (iN > 0) {
+      return uiCount >= KxNodeState::kMaxModified ? uiOld : ModifiedSignature(uiCount + 1);
+    }
+    return uiCount == 0 ? uiOld : ModifiedSignature(uiCount - 1);
+  });
+}
+
+void KxMapView::IncrementVersion() const {
+  if (IsDestroyed()) ThrowDestroyed(0);
+  std::atomic_ref<uint32_t>(m_pHeader->version).fetch_add(1, std::memory_order_acq_rel);
+}
+
+uint32_t KxMapView::IsNewVersion(uint32_t uiKnownVersion) const {
+  if (IsDestroyed()) return 0;
+  const uint32_t uiVersion = KxLoadShared(&m_pHeader->version);
+  return uiVersion == uiKnownVersion ? 0 : uiVersion;
+}
+
+bool KxMapView::GetARLockFromRWELock() const {
+  if (IsDestroyed()) ThrowDestroyed(0);
+  const uint32_t uiVersion = KxLoadShared(&m_pHeader->version);
+  KxLock lock = Lock();
+  lock.ReleaseRWELock();
+  lock.GetARLock();
+  return KxLoadShared(&m_pHeader->version) != uiVersion;
+}

@@ -1,0 +1,116 @@
+// What both keyed-map templates share: a view of one map instance (its
+// header, the storage its handles address, the kernel object that owns
+// it), the validation of handles, the commands handled locally, the node
+// states and the locks.
+//
+// Validation of a handle, in order:
+//   - the instance is destroyed (no header, lock word 0xFFFFFFFF or a wrong
+//     instance signature): CkxD2LstNodeException (handle, -1, -1);
+//   - the handle is not below the last-valid-handle word: (handle, 0, last);
+//   - the node's signature is none of clean, delete candidate, modified:
+//     (handle, signature, last).
+// All exceptions carry node type 2, "Map".
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "NetInterface/CkxOrbNetInterface/CkxDtb2Obj.h"
+#include "NetInterface/CkxOrbNetInterface/CkxOrbUnmanException.h"
+#include "NetInterface/CkxOrbNetInterface/KxLock.h"
+#include "contracts/kernel/KxComponent.h"
+
+// Result of the node-state operations.
+enum KxNodeStateResult : int32_t {
+  KxNodeNone = -1,
+  KxNodeClean = 0,
+  KxNodeDeleteCandidate = 1,
+  KxNodeModified = 2,
+};
+
+// Reads a word that the kernel (or another process) may change.
+inline uint32_t KxLoadShared(const uint32_t* pWord) {
+  return std::atomic_ref<uint32_t>(*const_cast<uint32_t*>(pWord)).load(std::memory_order_acquire);
+}
+
+// Whether a node signature is one of the three valid states.
+inline bool KxIsValidNodeSignature(uint32_t uiSignature) {
+  if (uiSignature == KxNodeState::kClean || uiSignature == KxNodeState::kDeleteCandidate) {
+    return true;
+  }
+  const uint32_t uiDelta = uiSignature - KxNodeState::kModifiedBase;
+  return uiDelta % 8 == 0 && uiDelta / 8 >= 1 && uiDelta / 8 <= KxNodeState::kMaxModified;
+}
+
+class KxMapView {
+ public:
+  // `pHeader` null or `pOwner` null stand for a destroyed instance.
+  KxMapView(KxContainerHeader* pHeader, CkxDtb2Obj* pOwner, bool bEmbedded)
+      : m_pHeader(pHeader), m_pOwner(pOwner), m_bEmbedded(bEmbedded) {}
+
+  bool IsDestroyed() const {
+    if (m_pHeader == nullptr || m_pOwner == nullptr || m_pOwner->m_ppStorageBase == nullptr ||
+        m_pOwner->m_pLastValidHandle == nullptr) {
+      return true;
+    }
+    return KxLock::IsDestroyedWord(KxLoadShared(&m_pHeader->lockWord));
+  }
+
+  // The record of node `uiHandle` (at byte 64 of the node), validated.
+  uint8_t* Record(uint32_t uiHandle) const {
+    return reinterpret_cast<uint8_t*>(Node(uiHandle) + 1);
+  }
+
+  // Node `uiHandle`, validated.
+  KxMapNode* Node(uint32_t uiHandle) const {
+    if (IsDestroyed()) ThrowDestroyed(uiHandle);
+    const uint32_t uiLastValid = KxLoadShared(m_pOwner->m_pLastValidHandle);
+    if (uiHandle >= uiLastValid) ThrowNode(uiHandle, 0, uiLastValid);
+    KxMapNode* pNode = NodeAt(uiHandle);
+    const uint32_t uiSignature = KxLoadShared(&pNode->signature);
+    if (!KxIsValidNodeSignature(uiSignature)) ThrowNode(uiHandle, uiSignature, uiLastValid);
+    return pNode;
+  }
+
+  // Number of elements; throws (0, -1, -1) when destroyed.
+  uint32_t GetCount() const;
+  // The map command `eCmd`: Head, Next, AtIndex (top-level) and the key-case
+  // switches (embedded) locally, everything else through the kernel.
+  uint32_t Command(D2MapCmd::Cmd eCmd, uint64_t uiKey, const char* csKey) const;
+  // The key of node `uiHandle` (object interface version 2, or 9 without
+  // protection); below the version: 0 and an empty text.
+  void GetKey(uint32_t uiHandle, uint64_t& uiKey, std::string& csKey, bool bFlag,
+              bool bProtected) const;
+
+  bool IsAlive(uint32_t uiHandle) const;
+  int32_t SetDeleteCandidate(uint32_t uiHandle, int32_t iN) const;
+  int32_t SetAsModified(uint32_t uiHandle, int32_t iN) const;
+
+  void IncrementVersion() const;
+  uint32_t IsNewVersion(uint32_t uiKnownVersion) const;
+
+  // The instance's locks.
+  KxLock Lock() const;
+  // Releases the shared unit, takes the exclusive lock and tells whether the
+  // map's version changed in between.
+  bool GetARLockFromRWELock() const;
+
+ private:
+  [[noreturn]] static void ThrowDestroyed(uint32_t uiHandle);
+  [[noreturn]] static void ThrowNode(uint32_t uiHandle, uint32_t uiSignature, uint32_t uiLastValid);
+
+  KxMapNode* NodeAt(uint32_t uiHandle) const {
+    return reinterpret_cast<KxMapNode*>(*m_pOwner->m_ppStorageBase +
+                                        4 * static_cast<size_t>(uiHandle));
+  }
+  // The node of `uiHandle` when it lies below the last valid handle and has
+  // a valid signature, else null. Never throws.
+  KxMapNode* FindValidNode(uint32_t uiHandle) const;
+  uint32_t WalkToPosition(uint32_t uiPosition) const;
+  uint32_t Forward(D2MapCmd::Cmd eCmd, uint64_t uiKey, const char* csKey) const;
+
+  KxContainerHeader* m_pHeader;
+  CkxDtb2Obj* m_pOwner;
+  bool m_bEmbedded;
+};
