@@ -19,7 +19,7 @@ else
 BUILD_DIR := build/sanitize-$(subst $(comma),-,$(SANITIZE))
 endif
 
-PACKAGES := cmake ninja-build g++ clang-format libgtest-dev libgmock-dev libbenchmark-dev
+PACKAGES := cmake ninja-build g++ clang-format python3 libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libsqlite3-dev liblmdb-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps configure build test demo bench format clean
@@ -44,13 +44,13 @@ test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 demo: build
-	$(BUILD_DIR)/tools/varnox negotiate
+	dir=$$(mktemp -d) && $(BUILD_DIR)/tools/varnox demo $$dir/meet && rm -rf $$dir
 
 bench: build
 	$(BUILD_DIR)/bench/varnox_bench
 
 format:
-	find contracts NetInterface tests tools bench varnox -name '*.h' -o -name '*.cpp' | xargs clang-format -i
+	find contracts NetInterface templates tests tools bench varnox -name '*.h' -o -name '*.cpp' | xargs clang-format -i
 
 clean:
 	rm -rf build

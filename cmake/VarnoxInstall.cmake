@@ -15,6 +15,9 @@ foreach(dir contracts NetInterface templates access files viewmodels framework)
             FILES_MATCHING PATTERN "*.h")
   endif()
 endforeach()
+# The generated headers join their hand-written neighbours in templates/.
+install(DIRECTORY ${VARNOX_GENERATED_DIR}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/varnox
+        FILES_MATCHING PATTERN "*.h")
 install(FILES varnox/Varnox.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/varnox)
 
 set(config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Varnox)

@@ -1,21 +1,492 @@
-// varnox: command-line access to the Varnox native face.
+// varnox: command-line access to Varnox files through the native face.
 //
-//   varnox negotiate   start the native face, open a kernel file object and
-//                      print the interface versions the kernel granted
+//   varnox demo DIR      create the five files of a small meet in DIR, save
+//                        them, reopen them in a new process and print a
+//                        summary and one heat's results
+//   varnox summary DIR   the summary and heat results of the files in DIR
+//   varnox info FILE     file type, members, element counts and sizes
+//   varnox negotiate     the interface versions the kernel grants
+//
+// Without KxOrb64 in the environment the tool uses the reference kernel it
+// was built with.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include <varnox/Varnox.h>
 
 namespace {
 
-// Points KxOrb64 at the component manager this tool was built with, unless
-// the environment names one. The library itself never guesses.
-void UseBuiltKernelByDefault() {
-  const char* csRoot = std::getenv("KxOrb64");
-  if (csRoot == nullptr || csRoot[0] == '\0') setenv("KxOrb64", VARNOX_DEFAULT_ORB_ROOT, 1);
+// ---------------------------------------------------------------------------
+// Texts.
+
+std::u16string U16(const std::string& csUtf8) {
+  std::u16string out;
+  for (size_t i = 0; i < csUtf8.size();) {
+    const unsigned char c = static_cast<unsigned char>(csUtf8[i]);
+    if (c < 0x80) {
+      out += c;
+      i += 1;
+    } else if ((c & 0xE0) == 0xC0 && i + 1 < csUtf8.size()) {
+      out += static_cast<char16_t>(((c & 0x1F) << 6) | (csUtf8[i + 1] & 0x3F));
+      i += 2;
+    } else {
+      out += u'?';
+      i += 1;
+    }
+  }
+  return out;
+}
+
+std::string Utf8(const char16_t* p, int iLength) {
+  std::string out;
+  for (int i = 0; i < iLength; ++i) {
+    const char16_t c = p[i];
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Writing a dynamic string: reserve its length, then copy the characters.
+// The caller reached the record through its top-level container first.
+void Set(CkxD2StrDU& field, const std::string& csText) {
+  const std::u16string csWide = U16(csText);
+  field.ReserveNet(static_cast<int>(csWide.size()));
+  field.SetNet(csWide.data(), static_cast<int>(csWide.size()));
+}
+
+void Set(CkxD2StrD& field, const std::string& csText) {
+  field.ReserveNet(static_cast<int>(csText.size()));
+  field.SetNet(csText.data(), static_cast<int>(csText.size()));
+}
+
+void Set(CkxD2StrSU<64>& field, const std::string& csText) {
+  const std::u16string csWide = U16(csText);
+  field.SetNet(csWide.data(), static_cast<int>(csWide.size()));
+}
+
+template <class Field>
+std::string Get(const Field& field) {
+  int iLength = 0;
+  const auto* p = field.GetNet(&iLength);
+  if (iLength < 1) return "";
+  if constexpr (std::is_same_v<std::remove_cv_t<std::remove_pointer_t<decltype(p)>>, char>) {
+    return std::string(p, static_cast<size_t>(iLength));
+  } else {
+    return Utf8(p, iLength);
+  }
+}
+
+// A race time in hundredths of a second as m:ss.hh.
+std::string FormatTime(int64_t liHundredths) {
+  char aText[32];
+  std::snprintf(
+      aText, sizeof aText, "%lld:%02lld.%02lld", static_cast<long long>(liHundredths / 6000),
+      static_cast<long long>(liHundredths / 100 % 60), static_cast<long long>(liHundredths % 100));
+  return aText;
+}
+
+// ---------------------------------------------------------------------------
+// The meet.
+
+struct Swimmer {
+  const char* csName;
+  const char* csNation;
+  const char* csClub;
+  int iBirthYear;
+};
+
+const Swimmer kSwimmers[] = {
+    {"Anna Keller", "SUI", "SC Basel", 2004},         {"Marta Nowak", "POL", "KS Warta", 2003},
+    {"Julie Martin", "FRA", "CN Lyon", 2005},         {"Sofia Rossi", "ITA", "RN Torino", 2004},
+    {"Emma Jansen", "NED", "PSV Zwemmen", 2006},      {"Lea Fischer", "GER", "SV Würzburg", 2003},
+    {"Clara Nunes", "POR", "SL Benfica", 2005},       {"Ida Lund", "SWE", "Göteborg Sim", 2004},
+    {"Nina Novak", "SLO", "PK Triglav", 2006},        {"Eva Horvat", "CRO", "PK Mladost", 2003},
+    {"Laura Weber", "AUT", "SU Wien", 2004},          {"Mia Dubois", "BEL", "Royal Gent", 2005},
+    {"Tom Becker", "GER", "SG Essen", 2003},          {"Luca Bianchi", "ITA", "CC Aniene", 2004},
+    {"Hugo Petit", "FRA", "Dauphins Toulouse", 2005}, {"Jan Kowalski", "POL", "AZS Kraków", 2003},
+};
+constexpr int kLanes = 8;
+constexpr int kSplits = 4;  // 4 x 50 m in a 200 m race
+
+// Hundredths of a second for swimmer `i` at the end of lap `iLap` (1-based).
+int64_t SplitOf(int i, int iLap) { return iLap * (3050 + (i * 37) % 250) + (iLap > 1 ? 120 : 0); }
+
+std::string FilePath(const std::string& csDir, const char* csName) { return csDir + "/" + csName; }
+
+bool Open(CkxVarnoxFile& file, const std::string& csPath, bool bCreate, const char* csMode = "rw") {
+  const int32_t iId =
+      file.OpenUnm(csPath.c_str(), nullptr, nullptr, csMode, "", bCreate, nullptr, 0, 0, nullptr);
+  if (iId <= 0)
+    std::fprintf(stderr, "varnox: cannot open %s (failure %d, see the kernel log)\n",
+                 csPath.c_str(), iId);
+  return iId > 0;
+}
+
+bool SaveAndUnload(CkxVarnoxFile& file, const char* csWhat) {
+  const bool bSaved = file.Save(0, true, "");
+  if (!bSaved) std::fprintf(stderr, "varnox: saving the %s failed (see the kernel log)\n", csWhat);
+  file.UnLoad();
+  return bSaved;
+}
+
+bool CreateCompetitors(const std::string& csDir) {
+  CkxVarnoxFT_COMPETITORS file;
+  if (!Open(file, FilePath(csDir, "competitors.orb"), true)) return false;
+  auto& map = file.m_CompetitorsStringMap.m_Container;
+  map.GetARLock();
+  for (int i = 0; i < static_cast<int>(std::size(kSwimmers)); ++i) {
+    const uint32_t uiHandle = map(D2MapCmd::Add, 1000 + i, nullptr);
+    CkxCompetitor& swimmer = map[uiHandle];
+    swimmer.CompetitorId = 1000 + i;
+    swimmer.CategoryId = i < 12 ? 1 : 2;
+    Set(swimmer.Name, kSwimmers[i].csName);
+    Set(swimmer.Nation, kSwimmers[i].csNation);
+    Set(swimmer.Club, kSwimmers[i].csClub);
+    Set(swimmer.BirthYear, std::to_string(kSwimmers[i].iBirthYear));
+  }
+  map.ReleaseARLock();
+  return SaveAndUnload(file, "competitors");
+}
+
+void FillPoolConfig(CkxPoolConfig& pool) {
+  pool.NbLanes = kLanes;
+  pool.PoolLength = 50;
+  pool.SamplingRate = 1000;
+  pool.StartContactCfg = 1;
+  pool.Ha1Left = true;
+  for (int iLane = 1; iLane <= kLanes; ++iLane) {
+    CkxPoolConfigOneLane& lane = pool.Lanes[pool.Lanes(D2MapCmd::Add, iLane, nullptr)];
+    lane.m_LaneID = iLane;
+    lane.m_LeftModuleID = 100 + iLane;
+    lane.m_RightModuleID = 200 + iLane;
+    pool.LeftContacts[pool.LeftContacts(D2MapCmd::Add, iLane, nullptr)].m_Contact = true;
+    pool.RightContacts[pool.RightContacts(D2MapCmd::Add, iLane, nullptr)].m_Contact =
+        iLane % 2 == 0;
+  }
+}
+
+bool CreateGlobals(const std::string& csDir) {
+  CkxVarnoxFT_GLOBALS file;
+  if (!Open(file, FilePath(csDir, "globals.orb"), true)) return false;
+  FillPoolConfig(*file.m_PoolConfig.m_Container.operator->());
+
+  auto& distances = file.m_DistancesDefault.m_Container;
+  for (int iMeters : {50, 100, 200, 400}) {
+    CkxDistance& distance = distances[distances(D2MapCmd::Add, iMeters, nullptr)];
+    distance.Distance = iMeters;
+    Set(distance.DistanceStr, std::to_string(iMeters));
+    Set(distance.DistanceUnit, "m");
+  }
+  auto& styles = file.m_StylesDefault.m_Container;
+  const char* aStyles[][2] = {
+      {"Freestyle", "FR"}, {"Backstroke", "BK"}, {"Breaststroke", "BR"}, {"Butterfly", "FL"}};
+  for (int i = 0; i < 4; ++i) {
+    CkxStyle& style = styles[styles(D2MapCmd::Add, i + 1, nullptr)];
+    Set(style.Style, aStyles[i][0]);
+    Set(style.StyleAbbrev, aStyles[i][1]);
+  }
+  auto& categories = file.m_CategoriesDefault.m_Container;
+  Set(categories[categories(D2MapCmd::Add, 1, nullptr)].Category, "Women");
+  Set(categories[categories(D2MapCmd::Add, 2, nullptr)].Category, "Men");
+  auto& rounds = file.m_RoundsDefault.m_Container;
+  CkxRound& final = rounds[rounds(D2MapCmd::Add, 1, nullptr)];
+  Set(final.RoundName, "Final");
+  Set(final.ShortRoundName, "F");
+  final.NBMaxRounds = 1;
+  final.IdList[0] = 1;
+  Set(final.TextMap[final.TextMap(D2MapCmd::Add, 1, nullptr)].str, "A final");
+  auto& statuses = file.m_StatusDefaults.m_Container;
+  Set(statuses[statuses(D2MapCmd::Add, 0, nullptr)].StatusDesc, "OK");
+  Set(statuses[statuses(D2MapCmd::Add, 1, nullptr)].StatusDesc, "Disqualified");
+  auto& parameters = file.m_Parameters.m_Container;
+  CkxSetupParam& meet = parameters[parameters(D2MapCmd::Add, 0, "MeetName")];
+  Set(meet.Name, "MeetName");
+  Set(meet.Value, "Varnox Winter Open");
+
+  auto& records = file.m_Records.m_Container;
+  CkxRecordEntry& record = records[records(D2MapCmd::Add, 0, "W200FR")];
+  record.idLen = 200;
+  record.IdStyle = 1;
+  record.idCat = 1;
+  record.Time = Sd2KxTime::Make(11262, 2, false);
+  Set(record.Name, "Anna Keller");
+  Set(record.Place, "Basel");
+  for (int iLap = 1; iLap <= kSplits; ++iLap) {
+    const uint32_t uiLap = records[records(D2MapCmd::Find, 0, "W200FR")].LapTimes.Add();
+    records[records(D2MapCmd::Find, 0, "W200FR")].LapTimes[uiLap].LapTime =
+        Sd2KxTime::Make(iLap * 2800, 2, false);
+    const uint32_t uiDistance = records[records(D2MapCmd::Find, 0, "W200FR")].LapDistances.Add();
+    records[records(D2MapCmd::Find, 0, "W200FR")].LapDistances[uiDistance].LapDistance = 50 * iLap;
+  }
+  return SaveAndUnload(file, "global settings");
+}
+
+bool CreateRaces(const std::string& csDir) {
+  CkxVarnoxFT_RACES file;
+  if (!Open(file, FilePath(csDir, "races.orb"), true)) return false;
+  auto& entries = file.m_ScheduleEntries.m_Container;
+  for (int iRace = 0; iRace < 2; ++iRace) {
+    const std::string csRace = iRace == 0 ? "R1" : "R2";
+    const uint32_t uiEntry = entries(D2MapCmd::Add, 0, csRace.c_str());
+    CkxScheduleOneEntry& entry = entries[uiEntry];
+    entry.SortId = iRace + 1;
+    entry.StyleId = 1;
+    entry.CategoryId = iRace + 1;
+    entry.DistanceId = 200;
+    entry.RoundId = 1;
+    entry.DateAndTime.SetNet(
+        CkxD2DateTime::Pack(639000000000000000 + iRace * 18000000000LL, KxDateTimeKind::kLocal));
+    Set(entry.RaceId, csRace);
+    Set(entry.TitlePrint, iRace == 0 ? "Women 200 m Freestyle Final" : "Men 200 m Freestyle Final");
+    Set(entry.Params[entry.Params(D2MapCmd::Add, 0, "Sponsor")].str, "Pool of the North");
+
+    CkxCompOneHeat& heat = entry.Heats[entry.Heats(D2MapCmd::Add, 0, "H1")];
+    Set(heat.HeatId, "H1");
+    heat.SortId = 1;
+    heat.HeatStatus = 2;
+    FillPoolConfig(heat.PoolConfig);
+    const int iFirst = iRace == 0 ? 0 : 12;
+    const int iCount = iRace == 0 ? 8 : 4;
+    for (int i = 0; i < iCount; ++i) {
+      const int iSwimmer = iFirst + i;
+      CkxCompOneLane& lane = heat.LaneResults[heat.LaneResults(D2MapCmd::Add, i + 1, nullptr)];
+      lane.Lane = i + 1;
+      lane.SortId = i + 1;
+      lane.CurrentLap = kSplits;
+      lane.CompetitorId[lane.CompetitorId(D2MapCmd::Add, 1000 + iSwimmer, nullptr)].CompetitorId =
+          1000 + iSwimmer;
+      for (int iLap = 1; iLap <= kSplits; ++iLap) {
+        const uint32_t uiLap = lane.Laps.Add();
+        CkxCompOneLap& lap = lane.Laps[uiLap];
+        lap.Lap = iLap;
+        lap.Time[0] = static_cast<uint32_t>(SplitOf(iSwimmer, iLap));
+        lap.Time[1] = static_cast<uint32_t>(SplitOf(iSwimmer, iLap) + 1);  // backup timer
+      }
+    }
+  }
+  return SaveAndUnload(file, "races");
+}
+
+bool CreatePulses(const std::string& csDir) {
+  CkxVarnoxFT_RAW_PULSES file;
+  if (!Open(file, FilePath(csDir, "pulses.orb"), true)) return false;
+  FillPoolConfig(*file.m_AssociatedPoolConfig.m_Container.operator->());
+  auto& pulses = file.m_PoolEvents.m_Container;
+  uint32_t uiSeq = 0;
+  for (int i = 0; i < 8; ++i) {
+    for (int iLap = 1; iLap <= kSplits; ++iLap) {
+      CkxPoolEventsOnePulse& pulse = pulses[pulses(D2MapCmd::Add, ++uiSeq, nullptr)];
+      pulse.SeqID = uiSeq;
+      pulse.Lap = iLap;
+      pulse.InputID = 100 + i + 1;
+      pulse.TimeOfPulse = Sd2KxTime::Make(SplitOf(i, iLap), 2, false);
+      pulse.Armed = true;
+      pulse.RealPulse = true;
+    }
+  }
+  return SaveAndUnload(file, "raw pulses");
+}
+
+bool CreateIoSetup(const std::string& csDir) {
+  CkxVarnoxFT_IOSETUP file;
+  if (!Open(file, FilePath(csDir, "iosetup.orb"), true)) return false;
+  auto& ios = file.m_IOs.m_Container;
+  CkxIOSetupOneEntry& board = ios[ios(D2MapCmd::Add, 1, nullptr)];
+  Set(board.Name, "Touchpads");
+  Set(board.IOType, "SERIAL");
+  Set(board.ComParam, "/dev/ttyS0:115200");
+  board.ActivateAtStartup = 1;
+  CkxIOSetupParam& parity = board.IOParams[board.IOParams(D2MapCmd::Add, 0, "Parity")];
+  Set(parity.IOType, "SERIAL");
+  Set(parity.Name, "Parity");
+  Set(parity.Value, "None");
+  auto& defaults = file.m_IODefaultTypeParams.m_Container;
+  for (const char* csName : {"BaudRate", "DataBits", "StopBits"}) {
+    const uint32_t uiParam = defaults.Add();
+    Set(defaults[uiParam].IOType, "SERIAL");
+    Set(defaults[uiParam].Name, csName);
+  }
+  return SaveAndUnload(file, "input/output set-up");
+}
+
+// ---------------------------------------------------------------------------
+// Reading back.
+
+int Summary(const std::string& csDir) {
+  CkxVarnoxFT_COMPETITORS competitors;
+  CkxVarnoxFT_GLOBALS globals;
+  CkxVarnoxFT_RACES races;
+  CkxVarnoxFT_RAW_PULSES pulses;
+  CkxVarnoxFT_IOSETUP iosetup;
+  if (!Open(competitors, FilePath(csDir, "competitors.orb"), false, "r") ||
+      !Open(globals, FilePath(csDir, "globals.orb"), false, "r") ||
+      !Open(races, FilePath(csDir, "races.orb"), false, "r") ||
+      !Open(pulses, FilePath(csDir, "pulses.orb"), false, "r") ||
+      !Open(iosetup, FilePath(csDir, "iosetup.orb"), false, "r")) {
+    return 1;
+  }
+  auto& parameters = globals.m_Parameters.m_Container;
+  std::printf("Meet: %s (process %d)\n",
+              Get(parameters[parameters(D2MapCmd::Find, 0, "MeetName")].Value).c_str(),
+              static_cast<int>(getpid()));
+  CkxPoolConfig& pool = *globals.m_PoolConfig.m_Container.operator->();
+  std::printf("Pool: %d m, %d lanes (%u configured)\n", pool.PoolLength, pool.NbLanes,
+              pool.Lanes.GetCount());
+  std::printf("Competitors: %u\n", competitors.m_CompetitorsStringMap.m_Container.GetCount());
+  std::printf(
+      "Defaults: %u distances, %u styles, %u categories, %u rounds, %u statuses, %u records\n",
+      globals.m_DistancesDefault.m_Container.GetCount(),
+      globals.m_StylesDefault.m_Container.GetCount(),
+      globals.m_CategoriesDefault.m_Container.GetCount(),
+      globals.m_RoundsDefault.m_Container.GetCount(),
+      globals.m_StatusDefaults.m_Container.GetCount(), globals.m_Records.m_Container.GetCount());
+  std::printf("Schedule: %u races; raw pulses: %u; inputs/outputs: %u (%u default parameters)\n",
+              races.m_ScheduleEntries.m_Container.GetCount(),
+              pulses.m_PoolEvents.m_Container.GetCount(), iosetup.m_IOs.m_Container.GetCount(),
+              iosetup.m_IODefaultTypeParams.m_Container.Size());
+
+  auto& entries = races.m_ScheduleEntries.m_Container;
+  auto& swimmers = competitors.m_CompetitorsStringMap.m_Container;
+  const uint32_t uiEntry = entries(D2MapCmd::Find, 0, "R1");
+  const std::string csTitle = Get(entries[uiEntry].TitlePrint);
+  const uint32_t uiHeat = entries[uiEntry].Heats(D2MapCmd::Find, 0, "H1");
+  std::printf("\n%s, heat %s\n", csTitle.c_str(),
+              Get(entries[uiEntry].Heats[uiHeat].HeatId).c_str());
+  std::printf("%-5s %-16s %-5s %8s %8s %8s %8s\n", "Lane", "Name", "Nat", "50 m", "100 m", "150 m",
+              "200 m");
+  auto& lanes = entries[uiEntry].Heats[uiHeat].LaneResults;
+  for (uint32_t uiLane = lanes(D2MapCmd::Head, 0, nullptr); uiLane != 0;
+       uiLane = entries[uiEntry].Heats[uiHeat].LaneResults(D2MapCmd::Next, uiLane, nullptr)) {
+    CkxCompOneLane& lane = entries[uiEntry].Heats[uiHeat].LaneResults[uiLane];
+    const int32_t iId =
+        lane.CompetitorId[lane.CompetitorId(D2MapCmd::Head, 0, nullptr)].CompetitorId;
+    std::string aSplits[kSplits];
+    for (uint32_t uiLap = 0; uiLap < lane.Laps.Size() && uiLap < kSplits; ++uiLap) {
+      aSplits[uiLap] = FormatTime(lane.Laps[uiLap].Time[0]);
+    }
+    const int32_t iLane = lane.Lane;
+    CkxCompetitor& swimmer =
+        swimmers[swimmers(D2MapCmd::Find, static_cast<uint64_t>(iId), nullptr)];
+    std::printf("%-5d %-16s %-5s %8s %8s %8s %8s\n", iLane, Get(swimmer.Name).c_str(),
+                Get(swimmer.Nation).c_str(), aSplits[0].c_str(), aSplits[1].c_str(),
+                aSplits[2].c_str(), aSplits[3].c_str());
+  }
+  return 0;
+}
+
+int Demo(const std::string& csDir, const char* csSelf) {
+  std::filesystem::create_directories(csDir);
+  for (const char* csName :
+       {"competitors.orb", "globals.orb", "races.orb", "pulses.orb", "iosetup.orb"}) {
+    std::filesystem::remove(FilePath(csDir, csName));
+  }
+  if (!CreateCompetitors(csDir) || !CreateGlobals(csDir) || !CreateRaces(csDir) ||
+      !CreatePulses(csDir) || !CreateIoSetup(csDir)) {
+    return 1;
+  }
+  std::printf("Created and saved the five files of a meet in %s (process %d).\n", csDir.c_str(),
+              static_cast<int>(getpid()));
+  std::fflush(stdout);
+  // Read them back in a new process: what was saved is all it can see.
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl(csSelf, csSelf, "summary", csDir.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int iStatus = 0;
+  waitpid(pid, &iStatus, 0);
+  return WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : 1;
+}
+
+// The file type of a saved file: the template that opens it.
+int Info(const std::string& csPath) {
+  struct stat st {};
+  if (stat(csPath.c_str(), &st) != 0) {
+    std::fprintf(stderr, "varnox: %s: %s\n", csPath.c_str(), std::strerror(errno));
+    return 1;
+  }
+  auto report = [&](CkxVarnoxFile& file, const char* csType, const std::function<void()>& members) {
+    if (file.OpenUnm(csPath.c_str(), nullptr, nullptr, "r", "", false, nullptr, 0, 0, nullptr) <= 0)
+      return false;
+    std::printf("%s: Varnox %s, %lld bytes\n", csPath.c_str(), csType,
+                static_cast<long long>(st.st_size));
+    members();
+    file.UnLoad();
+    return true;
+  };
+  auto line = [](const char* csName, const char* csKind, uint32_t uiCount, uint32_t uiRecord) {
+    std::printf("  %-22s %-7s %6u elements of %u bytes\n", csName, csKind, uiCount, uiRecord);
+  };
+  CkxVarnoxFT_COMPETITORS competitors;
+  CkxVarnoxFT_GLOBALS globals;
+  CkxVarnoxFT_RACES races;
+  CkxVarnoxFT_RAW_PULSES pulses;
+  CkxVarnoxFT_IOSETUP iosetup;
+  const bool bKnown =
+      report(competitors, "FT_COMPETITORS",
+             [&] {
+               line("CompetitorsStringMap", "map",
+                    competitors.m_CompetitorsStringMap.m_Container.GetCount(),
+                    sizeof(CkxCompetitor));
+             }) ||
+      report(globals, "FT_GLOBALS",
+             [&] {
+               line("PoolConfig", "single", 1, sizeof(CkxPoolConfig));
+               line("DistancesDefault", "map", globals.m_DistancesDefault.m_Container.GetCount(),
+                    sizeof(CkxDistance));
+               line("StylesDefault", "map", globals.m_StylesDefault.m_Container.GetCount(),
+                    sizeof(CkxStyle));
+               line("CategoriesDefault", "map", globals.m_CategoriesDefault.m_Container.GetCount(),
+                    sizeof(CkxCategory));
+               line("RoundsDefault", "map", globals.m_RoundsDefault.m_Container.GetCount(),
+                    sizeof(CkxRound));
+               line("StatusDefaults", "map", globals.m_StatusDefaults.m_Container.GetCount(),
+                    sizeof(CkxStatus));
+               line("Parameters", "map", globals.m_Parameters.m_Container.GetCount(),
+                    sizeof(CkxSetupParam));
+               line("Records", "map", globals.m_Records.m_Container.GetCount(),
+                    sizeof(CkxRecordEntry));
+             }) ||
+      report(races, "FT_RACES",
+             [&] {
+               line("ScheduleEntries", "map", races.m_ScheduleEntries.m_Container.GetCount(),
+                    sizeof(CkxScheduleOneEntry));
+             }) ||
+      report(pulses, "FT_RAW_PULSES",
+             [&] {
+               line("PoolEvents", "map", pulses.m_PoolEvents.m_Container.GetCount(),
+                    sizeof(CkxPoolEventsOnePulse));
+               line("AssociatedPoolConfig", "single", 1, sizeof(CkxPoolConfig));
+             }) ||
+      report(iosetup, "FT_IOSETUP", [&] {
+        line("IOs", "map", iosetup.m_IOs.m_Container.GetCount(), sizeof(CkxIOSetupOneEntry));
+        line("IODefaultTypeParams", "array", iosetup.m_IODefaultTypeParams.m_Container.Size(),
+             sizeof(CkxIOSetupParam));
+      });
+  if (!bKnown) {
+    std::fprintf(stderr, "varnox: %s is no Varnox file the kernel can open (see the kernel log)\n",
+                 csPath.c_str());
+    return 1;
+  }
+  return 0;
 }
 
 template <class Itf>
@@ -24,18 +495,7 @@ void PrintInterface(const char* csName, uint32_t uiOffered, const KxItf<Itf>& it
               itf.Has() ? "" : "  (refused)");
 }
 
-// A member object as a file template declares it: it records what the
-// kernel attaches to it.
-class ProbeMember : public CkxDtb2Obj {
- public:
-  void OnAttach(const KxAttachInfo* pInfo) override {
-    m_ppStorageBase = pInfo->ppStorageBase;
-    m_pLastValidHandle = pInfo->pLastValidHandle;
-  }
-};
-
 int Negotiate() {
-  KxInitCatAssembly(false);
   std::printf("Component manager: %sKernel/Lib/CkxCompManagerR.dll\n", std::getenv("KxOrb64"));
   std::printf("Interfaces:\n");
   PrintInterface("CkxTask", 32, pTasks->m_Task);
@@ -43,27 +503,19 @@ int Negotiate() {
   PrintInterface("CkxDtb2Connection", 35, pDtb2->m_Connection);
   PrintInterface("CkxD2MessMan", 10, pMessMan->m_MessMan);
   PrintInterface("CkxDtbAccByStr", 4, pDtbAac->m_Access);
-  std::printf("Task id: %lld\n", static_cast<long long>(pTasks->TaskId()));
-  std::printf("Thread-local slot of the current kernel object: 0x%X\n", dwIObjTlsInd);
-
-  {
-    CkxDtb2File file;
-    ProbeMember member;
-    PrintInterface("CkxDtb2File", CkxDtb2File::kOffered, file.m_File);
-    PrintInterface("CkxDtb2Obj", CkxDtb2Obj::kOffered, member.m_Obj);
-    file.NameTemplate("Varnox", "FT_COMPETITORS");
-    file.RegisterMember(member, 26647348);
-    std::printf("File open: %s\n", file.IsOpen() ? "yes" : "no");
-    std::printf("Update id: %llu\n",
-                static_cast<unsigned long long>(member.UpdateID(0, nullptr, "varnox negotiate")));
-    std::printf("Dynamic growth status: %d\n", file.GetDynGrowStatus());
-  }
-  KxEndCatAssembly();
+  CkxDtb2File file;
+  CkxDtb2Obj object;
+  PrintInterface("CkxDtb2File", CkxDtb2File::kOffered, file.m_File);
+  PrintInterface("CkxDtb2Obj", CkxDtb2Obj::kOffered, object.m_Obj);
+  std::printf("Task id: %lld\nThread-local slot of the current kernel object: %u\n",
+              static_cast<long long>(pTasks->TaskId()), dwIObjTlsInd);
   return 0;
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: varnox negotiate\n");
+  std::fprintf(
+      stderr,
+      "usage: varnox demo DIR | varnox summary DIR | varnox info FILE | varnox negotiate\n");
   return 2;
 }
 
@@ -71,7 +523,24 @@ int Usage() {
 
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
-  UseBuiltKernelByDefault();
-  if (std::strcmp(argv[1], "negotiate") == 0) return Negotiate();
-  return Usage();
+  const char* csRoot = std::getenv("KxOrb64");
+  if (csRoot == nullptr || csRoot[0] == '\0') setenv("KxOrb64", VARNOX_DEFAULT_ORB_ROOT, 1);
+  const std::string csCommand = argv[1];
+  if (csCommand != "negotiate" && argc < 3) return Usage();
+
+  KxInitCatAssembly(false);
+  int iResult = 2;
+  if (csCommand == "demo") {
+    iResult = Demo(argv[2], argv[0]);
+  } else if (csCommand == "summary") {
+    iResult = Summary(argv[2]);
+  } else if (csCommand == "info") {
+    iResult = Info(argv[2]);
+  } else if (csCommand == "negotiate") {
+    iResult = Negotiate();
+  } else {
+    iResult = Usage();
+  }
+  KxEndCatAssembly();
+  return iResult;
 }

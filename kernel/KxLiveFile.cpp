@@ -1,0 +1,320 @@
+#include "kernel/KxLiveFile.h"
+
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+namespace {
+
+// Live files of this process by path: two file objects of one process that
+// open the same path share one live file.
+std::mutex g_RegistryMutex;
+std::map<std::string, std::weak_ptr<KxLiveFile>>& Registry() {
+  static std::map<std::string, std::weak_ptr<KxLiveFile>> registry;
+  return registry;
+}
+
+std::string LiveDirectoryOf(const std::string& csPath) {
+  const char* csRoot = std::getenv("VARNOX_LIVE_DIR");
+  uint64_t uiHash = 1469598103934665603ull;
+  for (unsigned char c : csPath) {
+    uiHash ^= c;
+    uiHash *= 1099511628211ull;
+  }
+  char aName[64];
+  std::snprintf(aName, sizeof aName, "/varnox-%u-%016llx", static_cast<unsigned>(getuid()),
+                static_cast<unsigned long long>(uiHash));
+  return std::string(csRoot != nullptr && csRoot[0] != '\0' ? csRoot : "/dev/shm") + aName;
+}
+
+// Holds an exclusive flock on the live directory's lock file for a scope.
+class DirectoryLock {
+ public:
+  explicit DirectoryLock(const std::string& csDir) {
+    m_iFd = open((csDir + "/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_iFd >= 0) {
+      while (flock(m_iFd, LOCK_EX) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  ~DirectoryLock() {
+    if (m_iFd >= 0) close(m_iFd);  // closing releases the lock
+  }
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
+  bool Held() const { return m_iFd >= 0; }
+
+ private:
+  int m_iFd = -1;
+};
+
+std::string SegmentPath(const std::string& csDir, size_t i) {
+  return csDir + "/seg" + std::to_string(i);
+}
+
+void CopyField(char* pField, size_t uiSize, const char* csText) {
+  std::memset(pField, 0, uiSize);
+  std::strncpy(pField, csText, uiSize - 1);
+}
+
+}  // namespace
+
+KxLiveFile::KxLiveFile(const std::string& csPath, const KxFileType& fileType,
+                       const KxRecordTypes& types)
+    : m_csPath(csPath),
+      m_csLiveDir(LiveDirectoryOf(csPath)),
+      m_FileType(fileType),
+      m_Types(types) {}
+
+std::shared_ptr<KxLiveFile> KxLiveFile::Open(const std::string& csPath, const KxFileType& fileType,
+                                             const KxRecordTypes& types, bool bCreate,
+                                             int32_t& iFailure, std::string& csWhy) {
+  std::lock_guard<std::mutex> guard(g_RegistryMutex);
+  if (std::shared_ptr<KxLiveFile> pOpen = Registry()[csPath].lock()) {
+    if (&pOpen->m_FileType != &fileType) {
+      iFailure = KxOpenOtherType;
+      csWhy = csPath + " is open as " + pOpen->m_FileType.name + ", not " + fileType.name;
+      return nullptr;
+    }
+    return pOpen;
+  }
+  std::shared_ptr<KxLiveFile> pFile(new KxLiveFile(csPath, fileType, types));
+  if (mkdir(pFile->m_csLiveDir.c_str(), 0700) != 0 && errno != EEXIST) {
+    iFailure = KxOpenIoError;
+    csWhy = "cannot make the live directory " + pFile->m_csLiveDir + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  DirectoryLock lock(pFile->m_csLiveDir);
+  pFile->m_iAttachedFd =
+      open((pFile->m_csLiveDir + "/attached").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (!lock.Held() || pFile->m_iAttachedFd < 0) {
+    iFailure = KxOpenIoError;
+    csWhy = "cannot lock the live directory " + pFile->m_csLiveDir + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  bool bOk = false;
+  if (flock(pFile->m_iAttachedFd, LOCK_EX | LOCK_NB) == 0) {
+    // Nobody has the file open: build its live storage anew.
+    bOk = pFile->Build(bCreate, iFailure, csWhy);
+  } else {
+    bOk = pFile->AttachExisting(csWhy);
+    if (!bOk) iFailure = KxOpenIoError;
+  }
+  if (!bOk || flock(pFile->m_iAttachedFd, LOCK_SH) != 0) {
+    pFile->m_Segments.clear();
+    close(pFile->m_iAttachedFd);
+    pFile->m_iAttachedFd = -1;
+    return nullptr;
+  }
+  Registry()[csPath] = pFile;
+  return pFile;
+}
+
+KxLiveFile::~KxLiveFile() {
+  if (m_iAttachedFd < 0) return;
+  DirectoryLock lock(m_csLiveDir);
+  m_Stores.clear();
+  m_Segments.clear();
+  flock(m_iAttachedFd, LOCK_UN);
+  if (flock(m_iAttachedFd, LOCK_EX | LOCK_NB) == 0) {
+    // The last process to leave frees the live storage.
+    for (size_t i = 0; i < m_FileType.memberCount; ++i) unlink(SegmentPath(m_csLiveDir, i).c_str());
+  }
+  close(m_iAttachedFd);
+}
+
+void KxLiveFile::SetGrowthListener(void (*pfListener)(void*, size_t, uint32_t), void* pContext) {
+  m_pfGrowth = pfListener;
+  m_pGrowthContext = pContext;
+  m_GrowthContexts.clear();
+  m_GrowthContexts.reserve(m_Segments.size());
+  for (size_t i = 0; i < m_Segments.size(); ++i) {
+    m_GrowthContexts.emplace_back(this, i);
+    m_Segments[i]->SetGrowthListener(
+        [](void* pEntryContext, uint32_t uiCapacity) {
+          auto* pEntry = static_cast<std::pair<KxLiveFile*, size_t>*>(pEntryContext);
+          KxLiveFile* pFile = pEntry->first;
+          if (pFile->m_pfGrowth != nullptr)
+            pFile->m_pfGrowth(pFile->m_pGrowthContext, pEntry->second, uiCapacity);
+        },
+        &m_GrowthContexts.back());
+  }
+}
+
+void* KxLiveFile::Container(size_t i) {
+  KxSegment& segment = *m_Segments[i];
+  return segment.At(__atomic_load_n(&segment.Header().container, __ATOMIC_ACQUIRE));
+}
+
+bool KxLiveFile::Build(bool bCreate, int32_t& iFailure, std::string& csWhy) {
+  KxLoadedFile loaded;
+  const int32_t iRead =
+      KxReadSavedFile(m_csPath, m_FileType.family, m_FileType.name, loaded, csWhy);
+  try {
+    if (iRead == KxOpenNotFound && bCreate) {
+      CreateEmpty();
+      return true;
+    }
+    if (iRead != 0) {
+      iFailure = iRead;
+      return false;
+    }
+    if (!Load(loaded, csWhy)) {
+      iFailure = KxOpenCorrupted;
+      return false;
+    }
+    return true;
+  } catch (const std::exception& e) {
+    iFailure = KxOpenIoError;
+    csWhy = e.what();
+    return false;
+  }
+}
+
+void KxLiveFile::InitContainer(size_t i) {
+  KxSegment& segment = *m_Segments[i];
+  const KxMemberClass& memberClass = *m_FileType.members[i].memberClass;
+  KxSegmentLock lock(segment);
+  const uint32_t uiUnit = segment.Allocate(KxStore::ContainerBytes(memberClass));
+  if (uiUnit == 0)
+    throw std::runtime_error("cannot allocate the container of " +
+                             std::string(m_FileType.members[i].name));
+  m_Stores[i]->InitMember(memberClass, segment.At(uiUnit));
+  __atomic_store_n(&segment.Header().container, uiUnit, __ATOMIC_RELEASE);
+}
+
+void KxLiveFile::CreateEmpty() {
+  for (size_t i = 0; i < m_FileType.memberCount; ++i) {
+    m_Segments.push_back(
+        KxSegment::Create(SegmentPath(m_csLiveDir, i), m_FileType.members[i].memberClass->classId));
+    m_Stores.push_back(std::make_unique<KxStore>(*m_Segments.back(), m_Types));
+    InitContainer(i);
+  }
+}
+
+bool KxLiveFile::Load(const KxLoadedFile& loaded, std::string& csWhy) {
+  if (loaded.members.size() != m_FileType.memberCount) {
+    csWhy = m_csPath + " is corrupted (it has " + std::to_string(loaded.members.size()) +
+            " members, its type " + std::to_string(m_FileType.memberCount) + ")";
+    return false;
+  }
+  for (size_t i = 0; i < m_FileType.memberCount; ++i) {
+    const KxSavedMember& saved = loaded.members[i];
+    const KxMemberClass& memberClass = *m_FileType.members[i].memberClass;
+    if (saved.classId != memberClass.classId) {
+      csWhy = m_csPath + " is corrupted (member " + std::to_string(i) + " has class id " +
+              std::to_string(saved.classId) + ")";
+      return false;
+    }
+    m_Segments.push_back(KxSegment::Create(SegmentPath(m_csLiveDir, i), saved.classId));
+    m_Stores.push_back(std::make_unique<KxStore>(*m_Segments.back(), m_Types));
+    KxSegment& segment = *m_Segments.back();
+    if (!segment.Reserve(saved.top)) {
+      csWhy = m_csPath + ": the live storage cannot hold member " + std::to_string(i);
+      return false;
+    }
+    std::memcpy(segment.At(KxSegment::kHeaderUnits), loaded.data[i], saved.dataBytes);
+    KxSegmentHeader& header = segment.Header();
+    header.top = saved.top;
+    header.container = saved.container;
+    header.usedUnits = saved.usedUnits;
+    for (uint32_t c = 0; c < KxSegmentHeader::kFreeClasses; ++c) {
+      // A free list must stay inside the segment, or the allocator would write anywhere.
+      uint32_t uiSteps = 0;
+      for (uint32_t uiFree = saved.freeHeads[c]; uiFree != 0; ++uiSteps) {
+        if (uiFree < KxSegment::kHeaderUnits + KxSegment::kBlockHeaderUnits ||
+            uiFree >= saved.top || uiSteps > saved.top) {
+          csWhy = m_csPath + " is corrupted (member " + std::to_string(i) + " free list)";
+          return false;
+        }
+        uiFree = *reinterpret_cast<const uint32_t*>(segment.At(uiFree));
+      }
+      header.freeHeads[c] = saved.freeHeads[c];
+    }
+    std::string csStructure;
+    if (!m_Stores[i]->CheckMember(memberClass, segment.At(saved.container), csStructure)) {
+      csWhy = m_csPath + " is corrupted (" + m_FileType.members[i].name + ": " + csStructure + ")";
+      return false;
+    }
+    m_Stores[i]->ResetMemberLocks(memberClass, segment.At(saved.container));
+  }
+  return true;
+}
+
+bool KxLiveFile::AttachExisting(std::string& csWhy) {
+  try {
+    for (size_t i = 0; i < m_FileType.memberCount; ++i) {
+      m_Segments.push_back(KxSegment::Attach(SegmentPath(m_csLiveDir, i)));
+      m_Stores.push_back(std::make_unique<KxStore>(*m_Segments.back(), m_Types));
+      if (m_Segments.back()->Header().classId != m_FileType.members[i].memberClass->classId) {
+        csWhy = m_csPath + " is open elsewhere as another file type";
+        return false;
+      }
+    }
+    return true;
+  } catch (const std::exception& e) {
+    csWhy = e.what();
+    return false;
+  }
+}
+
+std::vector<uint8_t> KxLiveFile::Serialise() {
+  std::vector<uint8_t> bytes(sizeof(KxSavedHeader));
+  for (size_t i = 0; i < m_Segments.size(); ++i) {
+    KxSegment& segment = *m_Segments[i];
+    KxSegmentLock lock(segment);
+    const KxSegmentHeader& header = segment.Header();
+    KxSavedMember member{};
+    member.classId = header.classId;
+    member.top = header.top;
+    member.container = header.container;
+    member.usedUnits = header.usedUnits;
+    std::memcpy(member.freeHeads, header.freeHeads, sizeof member.freeHeads);
+    member.dataBytes = 4 * (uint64_t{header.top} - KxSegment::kHeaderUnits);
+    const size_t uiAt = bytes.size();
+    bytes.resize(uiAt + sizeof member + member.dataBytes);
+    std::memcpy(bytes.data() + uiAt, &member, sizeof member);
+    std::memcpy(bytes.data() + uiAt + sizeof member, segment.At(KxSegment::kHeaderUnits),
+                member.dataBytes);
+  }
+  KxSavedHeader header{};
+  std::memcpy(header.magic, KxSavedHeader::kMagic, sizeof header.magic);
+  header.formatVersion = KxSavedHeader::kFormatVersion;
+  header.headerBytes = sizeof header;
+  CopyField(header.family, sizeof header.family, m_FileType.family);
+  CopyField(header.fileType, sizeof header.fileType, m_FileType.name);
+  header.memberCount = static_cast<uint32_t>(m_Segments.size());
+  header.payloadBytes = bytes.size() - sizeof header;
+  header.payloadCrc = KxCrc32(bytes.data() + sizeof header, header.payloadBytes);
+  header.headerCrc = KxCrc32(&header, sizeof header);
+  std::memcpy(bytes.data(), &header, sizeof header);
+  return bytes;
+}
+
+bool KxLiveFile::Save(const std::string& csPath, bool bKeepOld, std::string& csWhy) {
+  const std::string csTarget = csPath.empty() ? m_csPath : csPath;
+  const std::vector<uint8_t> bytes = Serialise();
+  if (bKeepOld) {
+    const std::string csBackup = csTarget + ".bak";
+    unlink(csBackup.c_str());
+    if (link(csTarget.c_str(), csBackup.c_str()) != 0 && errno != ENOENT) {
+      csWhy = "cannot keep the old file as " + csBackup + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  return KxWriteFileAtomically(csTarget, bytes, csWhy);
+}
+
+void KxLiveFile::ClearMember(size_t i) {
+  KxSegmentLock lock(*m_Segments[i]);
+  m_Stores[i]->ClearMember(*m_FileType.members[i].memberClass, Container(i));
+}
+
+void KxLiveFile::Clear() {
+  for (size_t i = 0; i < m_Segments.size(); ++i) ClearMember(i);
+}

@@ -1,0 +1,80 @@
+// A kernel file as it lives while open: one storage segment per member, in
+// a live directory shared by every process that has the file open.
+//
+// The live directory is named after the file's real path:
+//   $VARNOX_LIVE_DIR (default /dev/shm) / varnox-<uid>-<hash of the path>/
+//     lock       taken exclusively while a process joins or leaves
+//     attached   held shared by every process that has the file open
+//     seg<i>     the segment of member i
+//
+// The first process to open a file (nobody holds "attached") builds the
+// live storage from the saved file, or empty when it is created; later
+// processes attach to what is there. A process that dies releases its
+// locks with it, so the next opener finds nobody attached and rebuilds the
+// live storage from the saved file: changes that were never saved are lost
+// with the process that made them, and the file always opens.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "contracts/kernel/KxCatalogue.h"
+#include "kernel/KxSavedFile.h"
+#include "kernel/KxSegment.h"
+#include "kernel/KxStore.h"
+
+class KxLiveFile {
+ public:
+  // Opens the live file for `csPath` (an absolute path), attaching to it in
+  // this process or another, or building it. Answers null with a
+  // KxOpenFailure in `iFailure` and the reason in `csWhy`.
+  static std::shared_ptr<KxLiveFile> Open(const std::string& csPath, const KxFileType& fileType,
+                                          const KxRecordTypes& types, bool bCreate,
+                                          int32_t& iFailure, std::string& csWhy);
+  ~KxLiveFile();
+  KxLiveFile(const KxLiveFile&) = delete;
+  KxLiveFile& operator=(const KxLiveFile&) = delete;
+
+  const std::string& Path() const { return m_csPath; }
+  const KxFileType& FileType() const { return m_FileType; }
+  size_t MemberCount() const { return m_Segments.size(); }
+  KxSegment& Segment(size_t i) { return *m_Segments[i]; }
+  KxStore& Store(size_t i) { return *m_Stores[i]; }
+  // The member's container: map slot, array header or record.
+  void* Container(size_t i);
+
+  // Saves to `csPath` (this file's path when empty). `bKeepOld` keeps the
+  // previous file as csPath + ".bak".
+  bool Save(const std::string& csPath, bool bKeepOld, std::string& csWhy);
+  // Empties every member: maps and arrays lose their elements, single
+  // records go back to their initial state.
+  void Clear();
+  // Empties member `i`.
+  void ClearMember(size_t i);
+
+  // Called with (member index, new capacity in units) when a segment grew.
+  void SetGrowthListener(void (*pfListener)(void*, size_t, uint32_t), void* pContext);
+
+ private:
+  KxLiveFile(const std::string& csPath, const KxFileType& fileType, const KxRecordTypes& types);
+  bool Build(bool bCreate, int32_t& iFailure, std::string& csWhy);
+  bool Load(const KxLoadedFile& loaded, std::string& csWhy);
+  void CreateEmpty();
+  bool AttachExisting(std::string& csWhy);
+  void InitContainer(size_t i);
+  std::vector<uint8_t> Serialise();
+
+  std::string m_csPath;
+  std::string m_csLiveDir;
+  const KxFileType& m_FileType;
+  const KxRecordTypes& m_Types;
+  int m_iAttachedFd = -1;
+  std::vector<std::unique_ptr<KxSegment>> m_Segments;
+  std::vector<std::unique_ptr<KxStore>> m_Stores;
+  void (*m_pfGrowth)(void*, size_t, uint32_t) = nullptr;
+  void* m_pGrowthContext = nullptr;
+  std::vector<std::pair<KxLiveFile*, size_t>> m_GrowthContexts;
+};

@@ -1,0 +1,97 @@
+// The saved form of a kernel file, and saving it so that a crash at any
+// moment leaves either the old file or the new one, whole.
+//
+//   OFFSET  SIZE  DESCRIPTION
+//        0   128  KxSavedHeader: magic "VARNOXF1", format version, template
+//                 family and file type, member count, payload length, CRC-32
+//                 of the payload and of the header itself
+//      128     *  per member, in registration order: KxSavedMember (class
+//                 id, allocation top, container unit, free lists), then the
+//                 segment's units from KxSegment::kHeaderUnits up to the top
+//
+// Saving writes a temporary file beside the target, fsyncs it, renames it
+// over the target and fsyncs the directory. Any failure (a short write, a
+// failed fsync, rename or directory fsync) fails the save, removes the
+// temporary file and leaves the target untouched; a later save writes a new
+// temporary file from the start.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kernel/KxSegment.h"
+
+struct KxSavedHeader {
+  static constexpr char kMagic[8] = {'V', 'A', 'R', 'N', 'O', 'X', 'F', '1'};
+  static constexpr uint32_t kFormatVersion = 1;
+
+  char magic[8];
+  uint32_t formatVersion;
+  uint32_t headerBytes;
+  char family[24];
+  char fileType[32];
+  uint32_t memberCount;
+  uint32_t reserved;
+  uint64_t payloadBytes;
+  uint32_t payloadCrc;
+  uint32_t headerCrc;  // computed with this field 0
+  uint8_t padding[32];
+};
+static_assert(sizeof(KxSavedHeader) == 128);
+
+struct KxSavedMember {
+  uint32_t classId;
+  uint32_t top;
+  uint32_t container;
+  uint32_t usedUnits;
+  uint32_t freeHeads[KxSegmentHeader::kFreeClasses];
+  uint64_t dataBytes;
+};
+
+// The file operations of a save, replaceable so that tests can make the
+// Nth write, fsync, rename or directory fsync fail.
+struct KxFileIo {
+  ssize_t (*write)(int iFd, const void* p, size_t uiBytes);
+  int (*fsync)(int iFd);
+  int (*rename)(const char* csFrom, const char* csTo);
+  int (*fsyncDir)(int iFd);
+};
+KxFileIo& KxSaveIo();
+KxFileIo KxSystemIo();
+
+// Writes `bytes` to `csPath` atomically. On failure answers false and says
+// why in `csWhy`.
+bool KxWriteFileAtomically(const std::string& csPath, const std::vector<uint8_t>& bytes,
+                           std::string& csWhy);
+
+// A saved file read back and checked: header, length and checksum. The
+// members still need their structure checked against the catalogue.
+struct KxLoadedFile {
+  KxSavedHeader header;
+  std::vector<KxSavedMember> members;
+  std::vector<const uint8_t*> data;  // into `bytes`
+  std::vector<uint8_t> bytes;
+};
+
+// Failure ids of open, also answered by the file interface's open.
+enum KxOpenFailure : int32_t {
+  KxOpenNotFound = -2,     // no saved file and no create asked
+  KxOpenForeign = -3,      // not a saved kernel file
+  KxOpenOtherType = -4,    // a saved file of another family or file type
+  KxOpenTruncated = -5,    // shorter than its header says
+  KxOpenCorrupted = -6,    // checksum or structure wrong
+  KxOpenIoError = -7,      // the file or the live storage cannot be used
+  KxOpenBadTemplate = -8,  // the registered members do not match the file type
+};
+
+// Reads and checks `csPath` for family `csFamily`, file type `csFileType`.
+// Answers 0 or a KxOpenFailure with the reason in `csWhy`. The file on disk
+// is only read.
+int32_t KxReadSavedFile(const std::string& csPath, const char* csFamily, const char* csFileType,
+                        KxLoadedFile& loaded, std::string& csWhy);
+
+// CRC-32 (zlib) of a byte range.
+uint32_t KxCrc32(const void* p, size_t uiBytes);

@@ -1,0 +1,180 @@
+#include "kernel/KxSegment.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+// 32-bit handles in 4-byte units address 16 GiB.
+constexpr size_t kAddressableBytes = size_t{4} << 32;
+constexpr size_t kSmallestReservation = size_t{64} << 20;
+constexpr uint32_t kInitialUnits = 16384;  // 64 KiB
+constexpr uint32_t kSmallClassUnits = 256;
+
+std::runtime_error SystemError(const std::string& csWhat, const std::string& csPath) {
+  return std::runtime_error(csWhat + " " + csPath + ": " + std::strerror(errno));
+}
+
+// Payload units of a request, rounded so that payloads stay 8-byte aligned
+// and large blocks fall into power-of-two classes.
+uint32_t RoundedUnits(size_t uiBytes) {
+  uint64_t uiUnits = (uiBytes + 3) / 4;
+  if (uiUnits < 2) uiUnits = 2;
+  uiUnits = (uiUnits + 1) & ~uint64_t{1};
+  if (uiUnits <= kSmallClassUnits) return static_cast<uint32_t>(uiUnits);
+  uint64_t uiPower = kSmallClassUnits;
+  while (uiPower < uiUnits) uiPower <<= 1;
+  return uiPower > UINT32_MAX / 2 ? 0 : static_cast<uint32_t>(uiPower);
+}
+
+uint32_t ClassOf(uint32_t uiUnits) {
+  if (uiUnits <= kSmallClassUnits) return uiUnits / 2 - 1;
+  return 127 + static_cast<uint32_t>(32 - __builtin_clz(uiUnits)) - 9 + 1;
+}
+
+}  // namespace
+
+std::unique_ptr<KxSegment> KxSegment::Create(const std::string& csPath, uint32_t uiClassId) {
+  const int iFd = open(csPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (iFd < 0) throw SystemError("cannot create segment", csPath);
+  if (ftruncate(iFd, static_cast<off_t>(kInitialUnits) * 4) != 0) {
+    close(iFd);
+    throw SystemError("cannot size segment", csPath);
+  }
+  std::unique_ptr<KxSegment> pSegment(new KxSegment());
+  pSegment->Map(iFd, csPath);
+
+  KxSegmentHeader& header = pSegment->Header();
+  header.magic = KxSegmentHeader::kMagic;
+  header.classId = uiClassId;
+  header.top = kHeaderUnits;
+  header.capacity = kInitialUnits;
+  pthread_mutexattr_t attr;
+  pthread_mutexattr_init(&attr);
+  pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
+  pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
+  pthread_mutex_init(&header.mutex, &attr);
+  pthread_mutexattr_destroy(&attr);
+  return pSegment;
+}
+
+std::unique_ptr<KxSegment> KxSegment::Attach(const std::string& csPath) {
+  const int iFd = open(csPath.c_str(), O_RDWR | O_CLOEXEC);
+  if (iFd < 0) throw SystemError("cannot open segment", csPath);
+  struct stat st {};
+  if (fstat(iFd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(KxSegmentHeader))) {
+    close(iFd);
+    throw std::runtime_error("segment " + csPath + " is not initialised");
+  }
+  std::unique_ptr<KxSegment> pSegment(new KxSegment());
+  pSegment->Map(iFd, csPath);
+  if (pSegment->Header().magic != KxSegmentHeader::kMagic) {
+    throw std::runtime_error("segment " + csPath + " has no segment header");
+  }
+  return pSegment;
+}
+
+void KxSegment::Map(int iFd, const std::string& csPath) {
+  m_iFd = iFd;
+  for (size_t uiSize = kAddressableBytes; uiSize >= kSmallestReservation; uiSize /= 2) {
+    void* p = mmap(nullptr, uiSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_NORESERVE, iFd, 0);
+    if (p != MAP_FAILED) {
+      m_pBase = static_cast<uint8_t*>(p);
+      m_uiReserved = uiSize;
+      return;
+    }
+  }
+  throw SystemError("cannot map segment", csPath);
+}
+
+KxSegment::~KxSegment() {
+  if (m_pBase != nullptr) munmap(m_pBase, m_uiReserved);
+  if (m_iFd >= 0) close(m_iFd);
+}
+
+void KxSegment::Lock() {
+  if (pthread_mutex_lock(&Header().mutex) == EOWNERDEAD) {
+    // A process died holding the mutex. The structures it guarded were
+    // changed in an order that keeps them walkable; carry on.
+    pthread_mutex_consistent(&Header().mutex);
+  }
+}
+
+void KxSegment::Unlock() { pthread_mutex_unlock(&Header().mutex); }
+
+bool KxSegment::ContainsUnits(uint32_t uiUnit, uint64_t uiBytes) const {
+  const uint64_t uiEnd = 4 * static_cast<uint64_t>(uiUnit) + uiBytes;
+  return uiUnit >= kHeaderUnits && uiEnd <= 4 * static_cast<uint64_t>(Header().top);
+}
+
+bool KxSegment::Contains(const void* p, size_t uiBytes) const {
+  const uint8_t* pByte = static_cast<const uint8_t*>(p);
+  if (pByte < m_pBase + 4 * size_t{kHeaderUnits} || (pByte - m_pBase) % 4 != 0) return false;
+  return static_cast<uint64_t>(pByte - m_pBase) + uiBytes <=
+         4 * static_cast<uint64_t>(Header().top);
+}
+
+bool KxSegment::Reserve(uint32_t uiUnits) {
+  KxSegmentHeader& header = Header();
+  if (uiUnits <= header.capacity) return true;
+  if (4 * static_cast<uint64_t>(uiUnits) > m_uiReserved) return false;
+  uint64_t uiNew = header.capacity;
+  while (uiNew < uiUnits) uiNew *= 2;
+  uiNew = std::min<uint64_t>(uiNew, m_uiReserved / 4);
+  if (ftruncate(m_iFd, static_cast<off_t>(uiNew * 4)) != 0) return false;
+  header.capacity = static_cast<uint32_t>(uiNew);
+  if (m_pfGrowth != nullptr) m_pfGrowth(m_pGrowthContext, header.capacity);
+  return true;
+}
+
+uint32_t KxSegment::Allocate(size_t uiBytes) {
+  const uint32_t uiUnits = RoundedUnits(uiBytes);
+  if (uiUnits == 0) return 0;
+  KxSegmentHeader& header = Header();
+  uint32_t& uiHead = header.freeHeads[ClassOf(uiUnits)];
+  uint32_t uiPayload = 0;
+  if (uiHead != 0) {
+    uiPayload = uiHead;
+    uiHead = *reinterpret_cast<uint32_t*>(At(uiPayload));
+  } else {
+    const uint64_t uiEnd = uint64_t{header.top} + kBlockHeaderUnits + uiUnits;
+    if (uiEnd > UINT32_MAX || !Reserve(static_cast<uint32_t>(uiEnd))) return 0;
+    uiPayload = header.top + kBlockHeaderUnits;
+    uint32_t* pBlock = reinterpret_cast<uint32_t*>(At(header.top));
+    pBlock[0] = uiUnits;
+    // The top moves only after the block is laid out: readers of the
+    // last-valid word never see a half-made block.
+    __atomic_store_n(&header.top, static_cast<uint32_t>(uiEnd), __ATOMIC_RELEASE);
+  }
+  reinterpret_cast<uint32_t*>(At(uiPayload))[-1] = kBlockMagic;
+  std::memset(At(uiPayload), 0, 4 * size_t{uiUnits});
+  header.usedUnits += uiUnits;
+  return uiPayload;
+}
+
+bool KxSegment::IsBlock(uint32_t uiUnit) const {
+  if (uiUnit < kHeaderUnits + kBlockHeaderUnits || uiUnit >= Header().top) return false;
+  const uint32_t* pPayload = reinterpret_cast<const uint32_t*>(At(uiUnit));
+  return pPayload[-1] == kBlockMagic && uint64_t{uiUnit} + pPayload[-2] <= Header().top;
+}
+
+size_t KxSegment::BlockBytes(uint32_t uiUnit) const {
+  return 4 * size_t{reinterpret_cast<const uint32_t*>(At(uiUnit))[-2]};
+}
+
+void KxSegment::Free(uint32_t uiUnit) {
+  if (!IsBlock(uiUnit)) return;
+  uint32_t* pPayload = reinterpret_cast<uint32_t*>(At(uiUnit));
+  const uint32_t uiUnits = pPayload[-2];
+  pPayload[-1] = 0;  // no longer a live block
+  uint32_t& uiHead = Header().freeHeads[ClassOf(uiUnits)];
+  pPayload[0] = uiHead;
+  uiHead = uiUnit;
+  Header().usedUnits -= uiUnits;
+}

@@ -1,0 +1,122 @@
+// A storage segment: the storage of one attached file member, shared by
+// every process that has the file open.
+//
+// The segment is a file in the live directory of its kernel file (on a
+// memory file system), mapped MAP_SHARED over a reservation as large as
+// 32-bit handles in 4-byte units can address. The base address therefore
+// never moves while the segment is attached, pages beyond the file's end are
+// never touched (everything the library reads lies below the last valid
+// handle), and growing the file makes the new pages visible in every
+// process at once.
+//
+// Layout, in 4-byte units from the base:
+//
+//   UNIT   DESCRIPTION
+//      0   KxSegmentHeader (kHeaderUnits units): magic, the last valid handle
+//          (the allocation top), capacity, where the member's container
+//          lies, the free lists and the process-shared robust mutex that
+//          guards every kernel structure of the segment
+//    256   allocated blocks, each with a 2-unit block header
+//          (payload size in units, block magic) followed by its payload;
+//          payloads start on 8-byte boundaries
+//
+// Invariants: kHeaderUnits <= every block offset < top <= capacity; a free
+// block's first payload unit links to the next free block of its class.
+#pragma once
+
+#include <pthread.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct KxSegmentHeader {
+  static constexpr uint32_t kMagic = 0x47535856;  // "VXSG"
+  static constexpr uint32_t kFreeClasses = 160;
+
+  uint32_t magic;
+  uint32_t classId;
+  uint32_t top;        // first unit not yet handed out: the last-valid-handle word
+  uint32_t capacity;   // units backed by the file
+  uint32_t container;  // unit of the member's container (map slot, array header, record)
+  uint32_t usedUnits;  // units in live blocks, for statistics
+  uint32_t freeHeads[kFreeClasses];
+  pthread_mutex_t mutex;  // robust and process-shared
+};
+
+class KxSegment {
+ public:
+  static constexpr uint32_t kHeaderUnits = 256;
+  static constexpr uint32_t kBlockHeaderUnits = 2;
+  static constexpr uint32_t kBlockMagic = 0xB10C0000;
+
+  // Creates a new segment file at `csPath` (replacing any) or attaches to
+  // an existing one. Throws std::runtime_error with the reason on failure.
+  // A segment never moves: the library keeps the address of its base word.
+  static std::unique_ptr<KxSegment> Create(const std::string& csPath, uint32_t uiClassId);
+  static std::unique_ptr<KxSegment> Attach(const std::string& csPath);
+
+  ~KxSegment();
+  KxSegment(const KxSegment&) = delete;
+  KxSegment& operator=(const KxSegment&) = delete;
+
+  uint8_t* Base() const { return m_pBase; }
+  KxSegmentHeader& Header() const { return *reinterpret_cast<KxSegmentHeader*>(m_pBase); }
+  // Where the base address is kept for the library (the word never moves).
+  uint8_t* const* BaseWord() const { return &m_pBase; }
+
+  // The address of unit `uiUnit`.
+  uint8_t* At(uint32_t uiUnit) const { return m_pBase + 4 * static_cast<size_t>(uiUnit); }
+  // The unit of an address inside the segment.
+  uint32_t UnitOf(const void* p) const {
+    return static_cast<uint32_t>((static_cast<const uint8_t*>(p) - m_pBase) / 4);
+  }
+  // Whether [p, p + uiBytes) lies inside the allocated part of the segment.
+  bool Contains(const void* p, size_t uiBytes) const;
+  bool ContainsUnits(uint32_t uiUnit, uint64_t uiBytes) const;
+
+  // Allocates a zeroed block of at least `uiBytes` bytes and answers the unit
+  // of its payload, or 0 when the segment cannot grow. Call with the mutex held.
+  uint32_t Allocate(size_t uiBytes);
+  // Frees the block whose payload starts at `uiUnit` (0 is ignored).
+  void Free(uint32_t uiUnit);
+  // Payload size in bytes of the block at `uiUnit`.
+  size_t BlockBytes(uint32_t uiUnit) const;
+  // Whether `uiUnit` is the payload of a live block.
+  bool IsBlock(uint32_t uiUnit) const;
+
+  // Called after the segment grew: the new capacity in units.
+  void SetGrowthListener(void (*pfListener)(void* pContext, uint32_t uiCapacity), void* pContext) {
+    m_pfGrowth = pfListener;
+    m_pGrowthContext = pContext;
+  }
+
+  // Makes the file at least `uiUnits` units long; false when it cannot.
+  bool Reserve(uint32_t uiUnits);
+
+  void Lock();
+  void Unlock();
+
+ private:
+  KxSegment() = default;
+  void Map(int iFd, const std::string& csPath);
+
+  int m_iFd = -1;
+  uint8_t* m_pBase = nullptr;
+  size_t m_uiReserved = 0;
+  void (*m_pfGrowth)(void*, uint32_t) = nullptr;
+  void* m_pGrowthContext = nullptr;
+};
+
+// Holds a segment's mutex for a scope.
+class KxSegmentLock {
+ public:
+  explicit KxSegmentLock(KxSegment& segment) : m_Segment(segment) { m_Segment.Lock(); }
+  ~KxSegmentLock() { m_Segment.Unlock(); }
+  KxSegmentLock(const KxSegmentLock&) = delete;
+  KxSegmentLock& operator=(const KxSegmentLock&) = delete;
+
+ private:
+  KxSegment& m_Segment;
+};

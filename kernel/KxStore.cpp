@@ -1,0 +1,716 @@
+#include "kernel/KxStore.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "contracts/kernel/KxComponent.h"
+
+namespace {
+
+constexpr uint32_t kStringTag = 0x53585600;  // "VXS" + character size
+constexpr uint32_t kArrayTag = 0x41585600;   // "VXA"
+constexpr uint32_t kTagMask = 0xFFFFFF00;
+constexpr uint32_t kFirstBuckets = 16;
+constexpr uint32_t kRemovedSignature = 0;
+
+uint32_t& Word(void* p, size_t uiIndex) { return static_cast<uint32_t*>(p)[uiIndex]; }
+
+// Windows-1252 lower case, for keys compared without case.
+uint8_t Fold(uint8_t c) {
+  if (c >= 'A' && c <= 'Z') return c + 32;
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
+  if (c == 0x8A || c == 0x8C || c == 0x8E) return c + 16;
+  if (c == 0x9F) return 0xFF;
+  return c;
+}
+
+uint64_t Fnv1a(const uint8_t* p, size_t uiLength, bool bFold) {
+  uint64_t uiHash = 1469598103934665603ull;
+  for (size_t i = 0; i < uiLength; ++i) {
+    uiHash ^= bFold ? Fold(p[i]) : p[i];
+    uiHash *= 1099511628211ull;
+  }
+  return uiHash;
+}
+
+void StoreRelease(uint32_t* pWord, uint32_t uiValue) {
+  __atomic_store_n(pWord, uiValue, __ATOMIC_RELEASE);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Record types.
+
+KxRecordTypes::KxRecordTypes(const KxCatalogue& catalogue) {
+  for (uint32_t i = 0; i < catalogue.classCount; ++i) Add(catalogue.classes[i].element);
+}
+
+void KxRecordTypes::Add(const KxRecordType* pType) {
+  if (pType == nullptr || std::find(m_Types.begin(), m_Types.end(), pType) != m_Types.end()) return;
+  m_Types.push_back(pType);
+  for (uint32_t i = 0; i < pType->fieldCount; ++i) Add(pType->fields[i].element);
+}
+
+uint32_t KxRecordTypes::IndexOf(const KxRecordType* pType) const {
+  auto it = std::find(m_Types.begin(), m_Types.end(), pType);
+  return static_cast<uint32_t>(it - m_Types.begin());
+}
+
+// ---------------------------------------------------------------------------
+// Records.
+
+void KxStore::InitRecord(const KxRecordType& type, uint8_t* pRecord) {
+  std::memset(pRecord, 0, type.size);
+  for (uint32_t i = 0; i < type.fieldCount; ++i) {
+    const KxRecordField& field = type.fields[i];
+    uint8_t* pField = pRecord + field.offset;
+    switch (field.kind) {
+      case KxFieldKind::kMap:
+        InitMap(reinterpret_cast<KxEmbeddedMap*>(pField), field.element, field.key);
+        break;
+      case KxFieldKind::kArray:
+        InitArray(reinterpret_cast<KxArrayHeader*>(pField), field.element);
+        break;
+      case KxFieldKind::kStrDU:
+        reinterpret_cast<KxDynString*>(pField)->kernel16[0] = kStringTag | 2;
+        break;
+      case KxFieldKind::kStrD:
+        reinterpret_cast<KxDynString*>(pField)->kernel16[0] = kStringTag | 1;
+        break;
+      case KxFieldKind::kRecord:
+        InitRecord(*field.element, pField);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void KxStore::FreeRecord(const KxRecordType& type, uint8_t* pRecord) {
+  for (uint32_t i = 0; i < type.fieldCount; ++i) {
+    const KxRecordField& field = type.fields[i];
+    uint8_t* pField = pRecord + field.offset;
+    switch (field.kind) {
+      case KxFieldKind::kMap:
+        FreeMap(reinterpret_cast<KxEmbeddedMap*>(pField));
+        break;
+      case KxFieldKind::kArray:
+        ResizeArray(reinterpret_cast<KxArrayHeader*>(pField), 0);
+        m_Segment.Free(reinterpret_cast<KxArrayHeader*>(pField)->dataOffset);
+        reinterpret_cast<KxArrayHeader*>(pField)->dataOffset = 0;
+        reinterpret_cast<KxArrayHeader*>(pField)->kernel2 = 0;
+        break;
+      case KxFieldKind::kStrDU:
+      case KxFieldKind::kStrD:
+        ResizeString(reinterpret_cast<KxDynString*>(pField), 0);
+        break;
+      case KxFieldKind::kRecord:
+        FreeRecord(*field.element, pField);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void KxStore::ResetLocks(const KxRecordType& type, uint8_t* pRecord) {
+  for (uint32_t i = 0; i < type.fieldCount; ++i) {
+    const KxRecordField& field = type.fields[i];
+    uint8_t* pField = pRecord + field.offset;
+    if (field.kind == KxFieldKind::kMap) {
+      KxEmbeddedMap* pSlot = reinterpret_cast<KxEmbeddedMap*>(pField);
+      pSlot->header.lockWord &=
+          KxLockWord::kSignatureMask | KxLockWord::kKeyCase | KxLockWord::kKeyNoCase;
+      for (uint32_t uiHandle : Nodes(pSlot)) {
+        ResetLocks(*field.element, reinterpret_cast<uint8_t*>(NodeAt(uiHandle) + 1));
+      }
+    } else if (field.kind == KxFieldKind::kArray) {
+      KxArrayHeader* pHeader = reinterpret_cast<KxArrayHeader*>(pField);
+      pHeader->lockWord = 0;
+      for (uint32_t e = 0; e < pHeader->size; ++e) {
+        ResetLocks(*field.element,
+                   m_Segment.At(pHeader->dataOffset) + size_t{e} * field.element->size);
+      }
+    } else if (field.kind == KxFieldKind::kRecord) {
+      ResetLocks(*field.element, pField);
+    }
+  }
+}
+
+bool KxStore::CheckRecord(const KxRecordType& type, const uint8_t* pRecord, int iDepth,
+                          std::string& csWhy) const {
+  if (iDepth > kMaxDepth) {
+    csWhy = "records nested too deep";
+    return false;
+  }
+  for (uint32_t i = 0; i < type.fieldCount; ++i) {
+    const KxRecordField& field = type.fields[i];
+    const uint8_t* pField = pRecord + field.offset;
+    switch (field.kind) {
+      case KxFieldKind::kMap:
+        if (!CheckMap(reinterpret_cast<const KxEmbeddedMap*>(pField), iDepth, csWhy)) return false;
+        break;
+      case KxFieldKind::kArray:
+        if (!CheckArray(reinterpret_cast<const KxArrayHeader*>(pField), iDepth, csWhy))
+          return false;
+        break;
+      case KxFieldKind::kStrDU:
+      case KxFieldKind::kStrD: {
+        const KxDynString& str = *reinterpret_cast<const KxDynString*>(pField);
+        const uint32_t uiChar = field.kind == KxFieldKind::kStrDU ? 2 : 1;
+        if (str.lengthWord > 1 &&
+            (str.lengthWord > str.capacity ||
+             !m_Segment.ContainsUnits(str.textOffset, uint64_t{str.capacity} * uiChar))) {
+          csWhy = std::string("string ") + field.name + " lies outside its storage";
+          return false;
+        }
+        break;
+      }
+      case KxFieldKind::kStrSU:
+        if (*reinterpret_cast<const uint16_t*>(pField) > field.count) {
+          csWhy = std::string("text ") + field.name + " is longer than its field";
+          return false;
+        }
+        break;
+      case KxFieldKind::kRecord:
+        if (!CheckRecord(*field.element, pField, iDepth + 1, csWhy)) return false;
+        break;
+      default:
+        break;
+    }
+  }
+  return true;
+}
+
+bool KxStore::CheckMap(const KxEmbeddedMap* pSlot, int iDepth, std::string& csWhy) const {
+  const KxMapKernelPart& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
+  if (kernel.tag != KxMapKernelPart::kTag || m_Types.At(kernel.elementType) == nullptr ||
+      (kernel.bucketCount & (kernel.bucketCount - 1)) != 0 ||
+      (kernel.buckets != 0 &&
+       !m_Segment.ContainsUnits(kernel.buckets, 4ull * kernel.bucketCount))) {
+    csWhy = "a map is not laid out by this kernel";
+    return false;
+  }
+  const KxRecordType& element = *m_Types.At(kernel.elementType);
+  uint32_t uiSeen = 0;
+  for (uint32_t uiHandle = pSlot->header.headHandle; uiHandle != 0; ++uiSeen) {
+    if (uiSeen > pSlot->header.count || !m_Segment.ContainsUnits(uiHandle, 64ull + element.size)) {
+      csWhy = "a map's chain leaves its storage or does not end";
+      return false;
+    }
+    KxMapNode* pNode = NodeAt(uiHandle);
+    if (pNode->signature != KxNodeState::kClean &&
+        pNode->signature != KxNodeState::kDeleteCandidate &&
+        (pNode->signature - KxNodeState::kModifiedBase) % 8 != 0) {
+      csWhy = "a map node has no valid signature";
+      return false;
+    }
+    const KxNodeKernelPart& node = NodeKernel(pNode);
+    if (node.textKey != 0 &&
+        !m_Segment.ContainsUnits(node.textKey, uint64_t{node.textLength} + 1)) {
+      csWhy = "a map key lies outside its storage";
+      return false;
+    }
+    if (!CheckRecord(element, reinterpret_cast<const uint8_t*>(pNode + 1), iDepth + 1, csWhy))
+      return false;
+    uiHandle = pNode->nextHandle;
+  }
+  if (uiSeen != pSlot->header.count) {
+    csWhy = "a map's count does not match its nodes";
+    return false;
+  }
+  return true;
+}
+
+bool KxStore::CheckArray(const KxArrayHeader* pHeader, int iDepth, std::string& csWhy) const {
+  const KxRecordType* pElement = m_Types.At(pHeader->kernel5);
+  if ((pHeader->kernel4 & kTagMask) != kArrayTag || pElement == nullptr ||
+      pHeader->size > pHeader->kernel2 ||
+      (pHeader->size != 0 &&
+       !m_Segment.ContainsUnits(pHeader->dataOffset,
+                                uint64_t{pHeader->kernel2} * pElement->size))) {
+    csWhy = "an array lies outside its storage";
+    return false;
+  }
+  for (uint32_t e = 0; e < pHeader->size; ++e) {
+    const uint8_t* pItem = m_Segment.At(pHeader->dataOffset) + size_t{e} * pElement->size;
+    if (!CheckRecord(*pElement, pItem, iDepth + 1, csWhy)) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// File members.
+
+size_t KxStore::ContainerBytes(const KxMemberClass& memberClass) {
+  switch (memberClass.kind) {
+    case KxMemberKind::kMap:
+      return sizeof(KxEmbeddedMap);
+    case KxMemberKind::kArray:
+      return sizeof(KxArrayHeader);
+    case KxMemberKind::kSingle:
+      return memberClass.element->size;
+  }
+  return 0;
+}
+
+void KxStore::InitMember(const KxMemberClass& memberClass, void* pContainer) {
+  switch (memberClass.kind) {
+    case KxMemberKind::kMap:
+      InitMap(static_cast<KxEmbeddedMap*>(pContainer), memberClass.element, memberClass.key);
+      break;
+    case KxMemberKind::kArray:
+      InitArray(static_cast<KxArrayHeader*>(pContainer), memberClass.element);
+      break;
+    case KxMemberKind::kSingle:
+      InitRecord(*memberClass.element, static_cast<uint8_t*>(pContainer));
+      break;
+  }
+}
+
+void KxStore::ClearMember(const KxMemberClass& memberClass, void* pContainer) {
+  switch (memberClass.kind) {
+    case KxMemberKind::kMap:
+      RemoveAll(static_cast<KxEmbeddedMap*>(pContainer));
+      break;
+    case KxMemberKind::kArray:
+      ResizeArray(static_cast<KxArrayHeader*>(pContainer), 0);
+      break;
+    case KxMemberKind::kSingle:
+      FreeRecord(*memberClass.element, static_cast<uint8_t*>(pContainer));
+      InitRecord(*memberClass.element, static_cast<uint8_t*>(pContainer));
+      break;
+  }
+}
+
+bool KxStore::CheckMember(const KxMemberClass& memberClass, const void* pContainer,
+                          std::string& csWhy) const {
+  if (!m_Segment.Contains(pContainer, ContainerBytes(memberClass))) {
+    csWhy = "the member's container lies outside its storage";
+    return false;
+  }
+  switch (memberClass.kind) {
+    case KxMemberKind::kMap:
+      if (!IsMap(pContainer) ||
+          ElementOf(static_cast<const KxEmbeddedMap*>(pContainer)) != memberClass.element) {
+        csWhy = "the member's map is not of its class";
+        return false;
+      }
+      return CheckMap(static_cast<const KxEmbeddedMap*>(pContainer), 0, csWhy);
+    case KxMemberKind::kArray:
+      if (m_Types.At(static_cast<const KxArrayHeader*>(pContainer)->kernel5) !=
+          memberClass.element) {
+        csWhy = "the member's array is not of its class";
+        return false;
+      }
+      return CheckArray(static_cast<const KxArrayHeader*>(pContainer), 0, csWhy);
+    case KxMemberKind::kSingle:
+      return CheckRecord(*memberClass.element, static_cast<const uint8_t*>(pContainer), 0, csWhy);
+  }
+  return false;
+}
+
+void KxStore::ResetMemberLocks(const KxMemberClass& memberClass, void* pContainer) {
+  // The member's container is a field of no record: lay a one-field record
+  // over it so that the record walk resets it and everything inside.
+  KxRecordField field{"member", KxFieldKind::kRecord, memberClass.key, 0, 0,
+                      1,        memberClass.element};
+  if (memberClass.kind == KxMemberKind::kMap) field.kind = KxFieldKind::kMap;
+  if (memberClass.kind == KxMemberKind::kArray) field.kind = KxFieldKind::kArray;
+  const KxRecordType holder{"member", static_cast<uint32_t>(ContainerBytes(memberClass)), &field,
+                            1};
+  ResetLocks(holder, static_cast<uint8_t*>(pContainer));
+}
+
+// ---------------------------------------------------------------------------
+// Strings and arrays.
+
+bool KxStore::ResizeMember(void* pMember, uint32_t uiLength) {
+  if (!m_Segment.Contains(pMember, sizeof(KxDynString))) return false;
+  const uint32_t uiTag = Word(pMember, 4);
+  if ((uiTag & kTagMask) == kStringTag)
+    return ResizeString(static_cast<KxDynString*>(pMember), uiLength);
+  if ((uiTag & kTagMask) == kArrayTag)
+    return ResizeArray(static_cast<KxArrayHeader*>(pMember), uiLength);
+  return false;
+}
+
+bool KxStore::ResizeString(KxDynString* pString, uint32_t uiLength) {
+  const uint32_t uiChar = pString->kernel16[0] & 0xFF;
+  if (uiChar != 1 && uiChar != 2) return false;
+  if (uiLength == 0) {
+    m_Segment.Free(pString->textOffset);
+    pString->textOffset = 0;
+    pString->capacity = 0;
+    pString->lengthWord = 1;  // reserved and empty
+    return true;
+  }
+  const uint32_t uiOld = pString->lengthWord > 1 ? pString->lengthWord - 1 : 0;
+  if (uiLength < pString->capacity) {
+    uint8_t* pText = m_Segment.At(pString->textOffset);
+    std::memset(pText + size_t{uiLength} * uiChar, 0, uiChar);
+    pString->lengthWord = uiLength + 1;
+    return true;
+  }
+  if (uint64_t{uiLength} + 1 > UINT32_MAX / 2) return false;
+  const uint32_t uiNew = m_Segment.Allocate((size_t{uiLength} + 1) * uiChar);
+  if (uiNew == 0) return false;
+  const uint32_t uiCapacity = static_cast<uint32_t>(m_Segment.BlockBytes(uiNew) / uiChar);
+  uint8_t* pText = m_Segment.At(uiNew);
+  if (uiOld != 0 && pString->textOffset != 0) {
+    std::memcpy(pText, m_Segment.At(pString->textOffset),
+                size_t{std::min(uiOld, uiLength)} * uiChar);
+  }
+  m_Segment.Free(pString->textOffset);
+  pString->capacity = uiCapacity;
+  pString->lengthWord = uiLength + 1;
+  StoreRelease(&pString->textOffset, uiNew);
+  return true;
+}
+
+void KxStore::InitArray(KxArrayHeader* pHeader, const KxRecordType* pElement) {
+  std::memset(pHeader, 0, sizeof *pHeader);
+  pHeader->kernel4 = kArrayTag;
+  pHeader->kernel5 = m_Types.IndexOf(pElement);
+}
+
+bool KxStore::ResizeArray(KxArrayHeader* pHeader, uint32_t uiSize) {
+  const KxRecordType* pElement = m_Types.At(pHeader->kernel5);
+  if ((pHeader->kernel4 & kTagMask) != kArrayTag || pElement == nullptr) return false;
+  const size_t uiBytes = pElement->size;
+  const uint32_t uiOld = pHeader->size;
+  for (uint32_t e = uiSize; e < uiOld; ++e) {
+    FreeRecord(*pElement, m_Segment.At(pHeader->dataOffset) + e * uiBytes);
+  }
+  if (uiSize > pHeader->kernel2) {
+    // Grow by half again at least, so that appending one at a time costs
+    // amortised constant time.
+    const uint64_t uiCapacity = std::max<uint64_t>(uiSize, uint64_t{pHeader->kernel2} * 3 / 2 + 4);
+    if (uiCapacity * uiBytes > (uint64_t{1} << 32)) return false;
+    const uint32_t uiData = m_Segment.Allocate(uiCapacity * uiBytes);
+    if (uiData == 0) return false;
+    if (uiOld != 0)
+      std::memcpy(m_Segment.At(uiData), m_Segment.At(pHeader->dataOffset), uiOld * uiBytes);
+    m_Segment.Free(pHeader->dataOffset);
+    pHeader->kernel2 = static_cast<uint32_t>(m_Segment.BlockBytes(uiData) / uiBytes);
+    StoreRelease(&pHeader->dataOffset, uiData);
+  }
+  for (uint32_t e = uiOld; e < uiSize; ++e) {
+    InitRecord(*pElement, m_Segment.At(pHeader->dataOffset) + e * uiBytes);
+  }
+  StoreRelease(&pHeader->size, uiSize);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Maps.
+
+void KxStore::InitMap(KxEmbeddedMap* pSlot, const KxRecordType* pElement, KxKeyKind eKey) {
+  std::memset(pSlot, 0, sizeof *pSlot);
+  pSlot->header.lockWord =
+      KxLockWord::kSignature | (eKey == KxKeyKind::kText ? KxLockWord::kKeyCase : 0u);
+  KxMapKernelPart& kernel = Kernel(pSlot);
+  kernel.tag = KxMapKernelPart::kTag;
+  kernel.elementType = m_Types.IndexOf(pElement);
+  kernel.keyKind = static_cast<uint32_t>(eKey);
+}
+
+bool KxStore::IsMap(const void* pSlot) const {
+  if (!m_Segment.Contains(pSlot, sizeof(KxEmbeddedMap))) return false;
+  const KxEmbeddedMap* pMap = static_cast<const KxEmbeddedMap*>(pSlot);
+  return reinterpret_cast<const KxMapKernelPart*>(pMap->kernelBytes)->tag ==
+             KxMapKernelPart::kTag &&
+         ElementOf(pMap) != nullptr;
+}
+
+const KxRecordType* KxStore::ElementOf(const KxEmbeddedMap* pSlot) const {
+  return m_Types.At(reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes)->elementType);
+}
+
+bool KxStore::NoCase(const KxEmbeddedMap* pSlot) const {
+  const uint32_t uiWord = __atomic_load_n(&pSlot->header.lockWord, __ATOMIC_ACQUIRE);
+  return (uiWord & KxLockWord::kKeyNoCase) != 0 && (uiWord & KxLockWord::kKeyCase) == 0;
+}
+
+uint32_t KxStore::HashOf(const KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey,
+                         size_t uiLength) const {
+  const KxMapKernelPart& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
+  if (kernel.keyKind != static_cast<uint32_t>(KxKeyKind::kText)) {
+    return static_cast<uint32_t>(
+        Fnv1a(reinterpret_cast<const uint8_t*>(&uiKey), sizeof uiKey, false));
+  }
+  return static_cast<uint32_t>(
+      Fnv1a(reinterpret_cast<const uint8_t*>(csKey), uiLength, kernel.hashedNoCase != 0));
+}
+
+bool KxStore::KeyEquals(const KxEmbeddedMap* pSlot, KxMapNode* pNode, uint64_t uiKey,
+                        const char* csKey, size_t uiLength) const {
+  const KxNodeKernelPart& node = NodeKernel(pNode);
+  const KxMapKernelPart& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
+  if (kernel.keyKind != static_cast<uint32_t>(KxKeyKind::kText)) return node.key == uiKey;
+  if (node.textLength != uiLength) return false;
+  const uint8_t* pStored = m_Segment.At(node.textKey);
+  const uint8_t* pWanted = reinterpret_cast<const uint8_t*>(csKey);
+  if (kernel.hashedNoCase == 0) return std::memcmp(pStored, pWanted, uiLength) == 0;
+  for (size_t i = 0; i < uiLength; ++i) {
+    if (Fold(pStored[i]) != Fold(pWanted[i])) return false;
+  }
+  return true;
+}
+
+KxMapNode* KxStore::MapNode(const KxEmbeddedMap* pSlot, uint32_t uiHandle) const {
+  const KxRecordType* pElement = ElementOf(pSlot);
+  if (pElement == nullptr || !m_Segment.ContainsUnits(uiHandle, 64ull + pElement->size))
+    return nullptr;
+  KxMapNode* pNode = NodeAt(uiHandle);
+  if (pNode->signature == kRemovedSignature ||
+      NodeKernel(pNode).mapSlot != m_Segment.UnitOf(pSlot) || !m_Segment.IsBlock(uiHandle)) {
+    return nullptr;
+  }
+  return pNode;
+}
+
+uint32_t KxStore::Find(KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey) const {
+  // The library may have switched the key case of an embedded map in place.
+  if (NoCase(pSlot) != (Kernel(pSlot).hashedNoCase != 0)) {
+    const_cast<KxStore*>(this)->Rehash(pSlot, Kernel(pSlot).bucketCount);
+  }
+  const KxMapKernelPart& kernel = Kernel(pSlot);
+  if (kernel.bucketCount == 0) return 0;
+  const size_t uiLength = csKey != nullptr ? std::strlen(csKey) : 0;
+  const uint32_t uiHash = HashOf(pSlot, uiKey, csKey, uiLength);
+  const uint32_t* pBuckets = reinterpret_cast<const uint32_t*>(m_Segment.At(kernel.buckets));
+  for (uint32_t uiHandle = pBuckets[uiHash & (kernel.bucketCount - 1)]; uiHandle != 0;) {
+    KxMapNode* pNode = NodeAt(uiHandle);
+    if (NodeKernel(pNode).hash == uiHash && KeyEquals(pSlot, pNode, uiKey, csKey, uiLength))
+      return uiHandle;
+    uiHandle = NodeKernel(pNode).hashNext;
+  }
+  return 0;
+}
+
+void KxStore::Rehash(KxEmbeddedMap* pSlot, uint32_t uiBucketCount) {
+  KxMapKernelPart& kernel = Kernel(pSlot);
+  if (uiBucketCount < kFirstBuckets) uiBucketCount = kFirstBuckets;
+  const uint32_t uiBuckets = m_Segment.Allocate(4 * size_t{uiBucketCount});
+  if (uiBuckets == 0) return;  // keep the old table: lookups stay right, only slower
+  m_Segment.Free(kernel.buckets);
+  kernel.buckets = uiBuckets;
+  kernel.bucketCount = uiBucketCount;
+  kernel.hashedNoCase = NoCase(pSlot) ? 1 : 0;
+  uint32_t* pBuckets = reinterpret_cast<uint32_t*>(m_Segment.At(uiBuckets));
+  for (uint32_t uiHandle = pSlot->header.headHandle; uiHandle != 0;
+       uiHandle = NodeAt(uiHandle)->nextHandle) {
+    KxNodeKernelPart& node = NodeKernel(NodeAt(uiHandle));
+    const char* csKey = reinterpret_cast<const char*>(m_Segment.At(node.textKey));
+    node.hash = HashOf(pSlot, node.key, csKey, node.textLength);
+    uint32_t& uiBucket = pBuckets[node.hash & (uiBucketCount - 1)];
+    node.hashNext = uiBucket;
+    uiBucket = uiHandle;
+  }
+}
+
+uint32_t KxStore::Add(KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey) {
+  KxMapKernelPart& kernel = Kernel(pSlot);
+  const bool bText = kernel.keyKind == static_cast<uint32_t>(KxKeyKind::kText);
+  if (bText && csKey == nullptr) csKey = "";
+  if (!bText) csKey = nullptr;
+  if (const uint32_t uiFound = Find(pSlot, uiKey, csKey); uiFound != 0) return uiFound;
+  if (4 * (uint64_t{pSlot->header.count} + 1) > 3 * uint64_t{kernel.bucketCount}) {
+    Rehash(pSlot, kernel.bucketCount * 2);
+    if (kernel.bucketCount == 0) return 0;
+  }
+  const KxRecordType* pElement = ElementOf(pSlot);
+  const size_t uiLength = bText ? std::strlen(csKey) : 0;
+  const uint32_t uiText = bText ? m_Segment.Allocate(uiLength + 1) : 0;
+  const uint32_t uiHandle = m_Segment.Allocate(64 + size_t{pElement->size});
+  if (uiHandle == 0 || (bText && uiText == 0)) {
+    m_Segment.Free(uiText);
+    m_Segment.Free(uiHandle);
+    return 0;
+  }
+  if (bText) std::memcpy(m_Segment.At(uiText), csKey, uiLength);
+
+  KxMapNode* pNode = NodeAt(uiHandle);
+  KxNodeKernelPart& node = NodeKernel(pNode);
+  node.key = bText ? 0 : uiKey;
+  node.textKey = uiText;
+  node.textLength = static_cast<uint32_t>(uiLength);
+  node.hash = HashOf(pSlot, uiKey, csKey, uiLength);
+  node.mapSlot = m_Segment.UnitOf(pSlot);
+  node.prev = kernel.tail;
+  InitRecord(*pElement, reinterpret_cast<uint8_t*>(pNode + 1));
+
+  uint32_t* pBuckets = reinterpret_cast<uint32_t*>(m_Segment.At(kernel.buckets));
+  uint32_t& uiBucket = pBuckets[node.hash & (kernel.bucketCount - 1)];
+  node.hashNext = uiBucket;
+  uiBucket = uiHandle;
+  // The node is complete before it becomes reachable: signature first, then
+  // the link from its predecessor (or the head), then the count.
+  StoreRelease(&pNode->signature, KxNodeState::kClean);
+  StoreRelease(kernel.tail != 0 ? &NodeAt(kernel.tail)->nextHandle : &pSlot->header.headHandle,
+               uiHandle);
+  kernel.tail = uiHandle;
+  StoreRelease(&pSlot->header.count, pSlot->header.count + 1);
+  return uiHandle;
+}
+
+uint32_t KxStore::RemoveNode(KxEmbeddedMap* pSlot, uint32_t uiHandle) {
+  KxMapNode* pNode = MapNode(pSlot, uiHandle);
+  if (pNode == nullptr) return 0;
+  KxMapKernelPart& kernel = Kernel(pSlot);
+  KxNodeKernelPart& node = NodeKernel(pNode);
+
+  // Unhook from the hash chain.
+  uint32_t* pLink = &reinterpret_cast<uint32_t*>(
+      m_Segment.At(kernel.buckets))[node.hash & (kernel.bucketCount - 1)];
+  while (*pLink != 0 && *pLink != uiHandle) pLink = &NodeKernel(NodeAt(*pLink)).hashNext;
+  if (*pLink == uiHandle) *pLink = node.hashNext;
+  // Unhook from insertion order.
+  const uint32_t uiNext = pNode->nextHandle;
+  StoreRelease(node.prev != 0 ? &NodeAt(node.prev)->nextHandle : &pSlot->header.headHandle, uiNext);
+  if (uiNext != 0) NodeKernel(NodeAt(uiNext)).prev = node.prev;
+  if (kernel.tail == uiHandle) kernel.tail = node.prev;
+  StoreRelease(&pSlot->header.count, pSlot->header.count - 1);
+
+  // A stale handle must fail validation from now on.
+  StoreRelease(&pNode->signature, kRemovedSignature);
+  FreeRecord(*ElementOf(pSlot), reinterpret_cast<uint8_t*>(pNode + 1));
+  m_Segment.Free(node.textKey);
+  m_Segment.Free(uiHandle);
+  return uiHandle;
+}
+
+uint32_t KxStore::RemoveAll(KxEmbeddedMap* pSlot) {
+  uint32_t uiRemoved = 0;
+  while (pSlot->header.headHandle != 0 && RemoveNode(pSlot, pSlot->header.headHandle) != 0)
+    ++uiRemoved;
+  return uiRemoved;
+}
+
+void KxStore::FreeMap(KxEmbeddedMap* pSlot) {
+  RemoveAll(pSlot);
+  m_Segment.Free(Kernel(pSlot).buckets);
+  Kernel(pSlot).buckets = 0;
+  Kernel(pSlot).bucketCount = 0;
+}
+
+uint32_t KxStore::ClearNode(KxEmbeddedMap* pSlot, uint32_t uiHandle) {
+  KxMapNode* pNode = MapNode(pSlot, uiHandle);
+  if (pNode == nullptr) return 0;
+  const KxRecordType& element = *ElementOf(pSlot);
+  uint8_t* pRecord = reinterpret_cast<uint8_t*>(pNode + 1);
+  FreeRecord(element, pRecord);
+  InitRecord(element, pRecord);
+  return uiHandle;
+}
+
+uint32_t KxStore::ClearAll(KxEmbeddedMap* pSlot) {
+  uint32_t uiCleared = 0;
+  for (uint32_t uiHandle : Nodes(pSlot)) uiCleared += ClearNode(pSlot, uiHandle) != 0 ? 1 : 0;
+  return uiCleared;
+}
+
+uint32_t KxStore::AtIndex(const KxEmbeddedMap* pSlot, uint64_t uiPosition) const {
+  uint32_t uiHandle = pSlot->header.headHandle;
+  for (; uiHandle != 0 && uiPosition != 0; --uiPosition) uiHandle = NodeAt(uiHandle)->nextHandle;
+  return uiHandle;
+}
+
+uint32_t KxStore::SetKeyCase(KxEmbeddedMap* pSlot, bool bCase) {
+  uint32_t uiWord = __atomic_load_n(&pSlot->header.lockWord, __ATOMIC_ACQUIRE);
+  const uint32_t uiBoth = KxLockWord::kKeyCase | KxLockWord::kKeyNoCase;
+  const uint32_t uiSet = bCase ? KxLockWord::kKeyCase : KxLockWord::kKeyNoCase;
+  while (!__atomic_compare_exchange_n(&pSlot->header.lockWord, &uiWord, (uiWord & ~uiBoth) | uiSet,
+                                      true, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+  }
+  Rehash(pSlot, Kernel(pSlot).bucketCount);
+  return 0;
+}
+
+std::vector<uint32_t> KxStore::Nodes(const KxEmbeddedMap* pSlot) const {
+  std::vector<uint32_t> handles;
+  for (uint32_t uiHandle = pSlot->header.headHandle;
+       uiHandle != 0 && handles.size() <= pSlot->header.count;
+       uiHandle = NodeAt(uiHandle)->nextHandle) {
+    handles.push_back(uiHandle);
+  }
+  return handles;
+}
+
+bool KxStore::GetKey(KxEmbeddedMap* pSlot, uint32_t uiHandle, uint64_t& uiKey,
+                     std::string& csKey) const {
+  KxMapNode* pNode = MapNode(pSlot, uiHandle);
+  if (pNode == nullptr) return false;
+  const KxNodeKernelPart& node = NodeKernel(pNode);
+  uiKey = node.key;
+  csKey.assign(reinterpret_cast<const char*>(m_Segment.At(node.textKey)),
+               node.textKey != 0 ? node.textLength : 0);
+  return true;
+}
+
+std::string KxStore::Statistics(const KxEmbeddedMap* pSlot) const {
+  const KxMapKernelPart& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
+  const KxRecordType* pElement = ElementOf(pSlot);
+  uint32_t uiLongest = 0;
+  uint32_t uiUsed = 0;
+  const uint32_t* pBuckets = reinterpret_cast<const uint32_t*>(m_Segment.At(kernel.buckets));
+  for (uint32_t b = 0; b < kernel.bucketCount; ++b) {
+    uint32_t uiChain = 0;
+    for (uint32_t h = pBuckets[b]; h != 0; h = NodeKernel(NodeAt(h)).hashNext) ++uiChain;
+    uiUsed += uiChain != 0 ? 1 : 0;
+    uiLongest = std::max(uiLongest, uiChain);
+  }
+  return std::string("Map of ") + (pElement != nullptr ? pElement->name : "?") + ": elements " +
+         std::to_string(pSlot->header.count) + ", buckets " + std::to_string(kernel.bucketCount) +
+         " (" + std::to_string(uiUsed) + " used, longest chain " + std::to_string(uiLongest) +
+         "), key " +
+         (kernel.keyKind == 2 ? (NoCase(pSlot) ? "text, no case" : "text, case") : "number");
+}
+
+uint32_t KxStore::MapCommand(KxEmbeddedMap* pSlot, int32_t iCmd, uint64_t uiKey,
+                             const char* csKey) {
+  switch (iCmd) {
+    case D2MapCmd::Add:
+    case D2MapCmd::AddNotProtected:
+      return Add(pSlot, uiKey, csKey);
+    case D2MapCmd::Find:
+    case D2MapCmd::FindNotProt:
+      return Find(pSlot, uiKey,
+                  Kernel(pSlot).keyKind == 2 ? (csKey != nullptr ? csKey : "") : nullptr);
+    case D2MapCmd::Remove:
+    case D2MapCmd::RemoveNotProtected: {
+      const uint32_t uiHandle = Find(
+          pSlot, uiKey, Kernel(pSlot).keyKind == 2 ? (csKey != nullptr ? csKey : "") : nullptr);
+      return uiHandle != 0 ? RemoveNode(pSlot, uiHandle) : 0;
+    }
+    case D2MapCmd::RemoveAt:
+      return RemoveNode(pSlot, static_cast<uint32_t>(uiKey));
+    case D2MapCmd::RemoveAll:
+      return RemoveAll(pSlot);
+    case D2MapCmd::Clear: {
+      const uint32_t uiHandle = Find(
+          pSlot, uiKey, Kernel(pSlot).keyKind == 2 ? (csKey != nullptr ? csKey : "") : nullptr);
+      return uiHandle != 0 ? ClearNode(pSlot, uiHandle) : 0;
+    }
+    case D2MapCmd::ClearAt:
+      return ClearNode(pSlot, static_cast<uint32_t>(uiKey));
+    case D2MapCmd::ClearAll:
+      return ClearAll(pSlot);
+    case D2MapCmd::AtIndex:
+      return AtIndex(pSlot, uiKey);
+    case D2MapCmd::Head:
+      return pSlot->header.headHandle;
+    case D2MapCmd::Next: {
+      KxMapNode* pNode = MapNode(pSlot, static_cast<uint32_t>(uiKey));
+      return pNode != nullptr ? pNode->nextHandle : 0;
+    }
+    case D2MapCmd::KeyCase:
+    case D2MapCmd::KeyNoCase:
+      if (Kernel(pSlot).keyKind != 2) return 0;
+      return SetKeyCase(pSlot, iCmd == D2MapCmd::KeyCase);
+    default:
+      return 0;
+  }
+}

@@ -1,0 +1,161 @@
+// The storage engine of one segment: records laid out by the catalogue,
+// keyed maps, dynamic arrays and dynamic strings, exactly as the library
+// reads them in place.
+//
+// Every operation here runs with the segment's mutex held (the caller takes
+// it). The library's own locks (the lock words) are the application's to
+// pair; the kernel never takes them, so a caller holding a map's exclusive
+// lock can add and remove without deadlock.
+//
+// Kernel words used inside the shared layouts:
+//
+//   map slot, bytes 24..87 (KxMapKernelPart): tag, element type, key kind,
+//     bucket array, bucket count, insertion-order tail, hashing mode
+//   map node, words 2..15 (KxNodeKernelPart): numeric key, text key block
+//     and length, hash chain, previous node, hash, owning map slot
+//   dynamic string, word 4: tag "VXS" + character size
+//   dynamic array, word 2: capacity in elements; word 4: tag "VXA";
+//     word 5: element record type
+//
+// Node order (Head/Next) is insertion order. Lookup by key is hashed with
+// a power-of-two bucket array that doubles when it is three quarters full.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "contracts/kernel/KxCatalogue.h"
+#include "contracts/kernel/KxStorage.h"
+#include "kernel/KxSegment.h"
+
+struct KxMapKernelPart {
+  static constexpr uint32_t kTag = 0x504D5856;  // "VXMP"
+
+  uint32_t tag;
+  uint32_t elementType;
+  uint32_t keyKind;  // KxKeyKind
+  uint32_t buckets;
+  uint32_t bucketCount;
+  uint32_t tail;
+  uint32_t hashedNoCase;
+  uint32_t reserved[9];
+};
+static_assert(sizeof(KxMapKernelPart) == 64);
+
+struct KxNodeKernelPart {
+  uint64_t key;
+  uint32_t textKey;
+  uint32_t textLength;
+  uint32_t hashNext;
+  uint32_t prev;
+  uint32_t hash;
+  uint32_t mapSlot;
+  uint32_t reserved[6];
+};
+static_assert(sizeof(KxNodeKernelPart) == 56);
+
+// The record types of a catalogue, numbered so that a number can be stored
+// in the kernel words of a container.
+class KxRecordTypes {
+ public:
+  explicit KxRecordTypes(const KxCatalogue& catalogue);
+  uint32_t IndexOf(const KxRecordType* pType) const;
+  // Null for a number that names no type.
+  const KxRecordType* At(uint32_t uiIndex) const {
+    return uiIndex < m_Types.size() ? m_Types[uiIndex] : nullptr;
+  }
+
+ private:
+  void Add(const KxRecordType* pType);
+  std::vector<const KxRecordType*> m_Types;
+};
+
+class KxStore {
+ public:
+  // Deepest nesting of records the checks follow.
+  static constexpr int kMaxDepth = 16;
+
+  KxStore(KxSegment& segment, const KxRecordTypes& types) : m_Segment(segment), m_Types(types) {}
+
+  // A record freshly zeroed with its embedded containers laid out.
+  void InitRecord(const KxRecordType& type, uint8_t* pRecord);
+  // Frees everything the record refers to (strings, elements, nodes);
+  // leaves the record's bytes to the caller.
+  void FreeRecord(const KxRecordType& type, uint8_t* pRecord);
+  // Whether every handle and offset inside the record stays within the
+  // segment and every chain ends; `csWhy` names the first fault.
+  bool CheckRecord(const KxRecordType& type, const uint8_t* pRecord, int iDepth,
+                   std::string& csWhy) const;
+  // Resets every lock word inside the record (after a load: no holder
+  // survives a save).
+  void ResetLocks(const KxRecordType& type, uint8_t* pRecord);
+
+  // A file member's container (map slot, array header or record), by the
+  // member's class.
+  static size_t ContainerBytes(const KxMemberClass& memberClass);
+  void InitMember(const KxMemberClass& memberClass, void* pContainer);
+  void ClearMember(const KxMemberClass& memberClass, void* pContainer);
+  bool CheckMember(const KxMemberClass& memberClass, const void* pContainer,
+                   std::string& csWhy) const;
+  void ResetMemberLocks(const KxMemberClass& memberClass, void* pContainer);
+
+  void InitMap(KxEmbeddedMap* pSlot, const KxRecordType* pElement, KxKeyKind eKey);
+  void InitArray(KxArrayHeader* pHeader, const KxRecordType* pElement);
+
+  // Whether `pSlot` is a map slot of this segment laid out by the kernel.
+  bool IsMap(const void* pSlot) const;
+  // A map command (D2MapCmd); answers a handle, a count or 0.
+  uint32_t MapCommand(KxEmbeddedMap* pSlot, int32_t iCmd, uint64_t uiKey, const char* csKey);
+  // The key of node `uiHandle` of the map; false for a handle not in it.
+  bool GetKey(KxEmbeddedMap* pSlot, uint32_t uiHandle, uint64_t& uiKey, std::string& csKey) const;
+  // Nodes of the map in order (for export and checks).
+  std::vector<uint32_t> Nodes(const KxEmbeddedMap* pSlot) const;
+  const KxRecordType* ElementOf(const KxEmbeddedMap* pSlot) const;
+  std::string Statistics(const KxEmbeddedMap* pSlot) const;
+
+  // Resizes the dynamic string or embedded array at `pMember` (told apart by
+  // the tag the kernel wrote when it laid out the record). False for an
+  // address that is neither.
+  bool ResizeMember(void* pMember, uint32_t uiLength);
+  bool ResizeString(KxDynString* pString, uint32_t uiLength);
+  bool ResizeArray(KxArrayHeader* pHeader, uint32_t uiSize);
+
+  KxSegment& Segment() { return m_Segment; }
+
+ private:
+  KxMapKernelPart& Kernel(KxEmbeddedMap* pSlot) const {
+    return *reinterpret_cast<KxMapKernelPart*>(pSlot->kernelBytes);
+  }
+  KxMapNode* NodeAt(uint32_t uiHandle) const {
+    return reinterpret_cast<KxMapNode*>(m_Segment.At(uiHandle));
+  }
+  static KxNodeKernelPart& NodeKernel(KxMapNode* pNode) {
+    return *reinterpret_cast<KxNodeKernelPart*>(pNode->kernelWords);
+  }
+  // The node `uiHandle` when it is a live node of this map, else null.
+  KxMapNode* MapNode(const KxEmbeddedMap* pSlot, uint32_t uiHandle) const;
+
+  uint32_t Find(KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey) const;
+  uint32_t Add(KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey);
+  uint32_t RemoveNode(KxEmbeddedMap* pSlot, uint32_t uiHandle);
+  uint32_t RemoveAll(KxEmbeddedMap* pSlot);
+  uint32_t ClearNode(KxEmbeddedMap* pSlot, uint32_t uiHandle);
+  uint32_t ClearAll(KxEmbeddedMap* pSlot);
+  uint32_t AtIndex(const KxEmbeddedMap* pSlot, uint64_t uiPosition) const;
+  uint32_t SetKeyCase(KxEmbeddedMap* pSlot, bool bCase);
+  void Rehash(KxEmbeddedMap* pSlot, uint32_t uiBucketCount);
+  void FreeMap(KxEmbeddedMap* pSlot);
+
+  bool NoCase(const KxEmbeddedMap* pSlot) const;
+  uint32_t HashOf(const KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey,
+                  size_t uiLength) const;
+  bool KeyEquals(const KxEmbeddedMap* pSlot, KxMapNode* pNode, uint64_t uiKey, const char* csKey,
+                 size_t uiLength) const;
+
+  bool CheckMap(const KxEmbeddedMap* pSlot, int iDepth, std::string& csWhy) const;
+  bool CheckArray(const KxArrayHeader* pHeader, int iDepth, std::string& csWhy) const;
+
+  KxSegment& m_Segment;
+  const KxRecordTypes& m_Types;
+};

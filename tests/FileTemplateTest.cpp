@@ -1,0 +1,273 @@
+// The five file templates against the test kernel: construction order and
+// registration, OpenUnm, the members' OnAttach and OnUpdate, destruction.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
+#include "templates/Varnox.h"
+#include "tests/testkernel/TestKernelSupport.h"
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+// What the update callback received.
+struct Seen {
+  int calls = 0;
+  int32_t iObjId = 0;
+  uint64_t uliInfo = 0;
+};
+Seen seen;
+void Record(int32_t iObjId, uint64_t uliInfo) {
+  ++seen.calls;
+  seen.iObjId = iObjId;
+  seen.uliInfo = uliInfo;
+}
+void Other(int32_t, uint64_t) {}
+
+class FileTemplateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kernel.Reset();
+    KxInitCatAssembly(false);
+    seen = {};
+  }
+  void TearDown() override {
+    while (catRefCnt > 0) KxEndCatAssembly();
+  }
+
+  // The calls on file and object interfaces, creation records left out.
+  std::vector<std::string> FileAndObjectCalls() const {
+    std::vector<std::string> lines;
+    for (const TkCall& call : kernel.Calls()) {
+      if (call.slot != kTkCreateSlot && (call.itf == "CkxDtb2File" || call.itf == "CkxDtb2Obj")) {
+        lines.push_back(call.Line());
+      }
+    }
+    return lines;
+  }
+
+  TestKernel& kernel = TkLoad();
+};
+
+TEST_F(FileTemplateTest, GlobalsBindsItsMembersThenNamesItselfAndRegistersThemInOrder) {
+  CkxVarnoxFT_GLOBALS file;
+
+  // Bind answers 1, 2, 3, ... per call: 1 to 8 at construction, 9 to 16 to
+  // the registrations, so each registration carries its own member's handle.
+  const char* const asMembers[] = {"75530582", "14741940", "7636583",  "8239303",
+                                   "25160153", "8383730",  "14214087", "42171343"};
+  std::vector<std::string> expected;
+  for (int i = 1; i <= 8; ++i) expected.push_back("CkxDtb2Obj#" + std::to_string(i) + " Bind(ptr)");
+  expected.push_back("CkxDtb2File#1 SetTemplateName(\"Varnox\")");
+  expected.push_back("CkxDtb2File#1 SetFileTemplateName(\"FT_GLOBALS\")");
+  for (int i = 1; i <= 8; ++i) {
+    const std::string csClassId = asMembers[i - 1];
+    expected.push_back("CkxDtb2Obj#" + std::to_string(i) + " BindMember(ptr," + csClassId + ")");
+    expected.push_back("CkxDtb2File#1 RegisterMember(" + std::to_string(8 + i) + "," + csClassId +
+                       ")");
+  }
+  EXPECT_THAT(FileAndObjectCalls(), ElementsAreArray(expected));
+
+  // Each member bound itself, in declaration order.
+  const CkxDtb2ObjCallback* const apMembers[] = {&file.m_PoolConfig,    &file.m_DistancesDefault,
+                                                 &file.m_StylesDefault, &file.m_CategoriesDefault,
+                                                 &file.m_RoundsDefault, &file.m_StatusDefaults,
+                                                 &file.m_Parameters,    &file.m_Records};
+  std::vector<const CkxDtb2ObjCallback*> bound;
+  for (const TkCall& call : kernel.CallsOf("CkxDtb2Obj")) {
+    if (call.op == "BindMember") bound.push_back(call.boundObject);
+  }
+  EXPECT_THAT(bound, ElementsAreArray(apMembers));
+  EXPECT_EQ(file.m_PoolConfig.m_pFile, &file);
+  EXPECT_EQ(file.m_Records.m_pFile, &file);
+  EXPECT_EQ(file.m_iFileId, -1);
+}
+
+// The file type name and the class ids a template registers, in order.
+struct Registration {
+  std::string csFileType;
+  std::vector<std::string> classIds;
+};
+
+template <class File>
+Registration Register(TestKernel& kernel) {
+  kernel.Reset();
+  File file;
+  Registration out;
+  for (const TkCall& call : kernel.CallsOf("CkxDtb2File")) {
+    if (call.op == "SetFileTemplateName") out.csFileType = call.args[0];
+    if (call.op == "RegisterMember") out.classIds.push_back(call.args[1]);
+  }
+  return out;
+}
+
+TEST_F(FileTemplateTest, EveryTemplateRegistersItsClassIdsAndPoolConfigurationsShareOne) {
+  const Registration competitors = Register<CkxVarnoxFT_COMPETITORS>(kernel);
+  EXPECT_EQ(competitors.csFileType, "\"FT_COMPETITORS\"");
+  EXPECT_THAT(competitors.classIds, ElementsAre("26647348"));
+
+  const Registration races = Register<CkxVarnoxFT_RACES>(kernel);
+  EXPECT_EQ(races.csFileType, "\"FT_RACES\"");
+  EXPECT_THAT(races.classIds, ElementsAre("183145364"));
+
+  const Registration globals = Register<CkxVarnoxFT_GLOBALS>(kernel);
+  EXPECT_EQ(globals.csFileType, "\"FT_GLOBALS\"");
+  EXPECT_THAT(globals.classIds, ElementsAre("75530582", "14741940", "7636583", "8239303",
+                                            "25160153", "8383730", "14214087", "42171343"));
+
+  const Registration pulses = Register<CkxVarnoxFT_RAW_PULSES>(kernel);
+  EXPECT_EQ(pulses.csFileType, "\"FT_RAW_PULSES\"");
+  EXPECT_THAT(pulses.classIds, ElementsAre("29737876", "75530582"));
+
+  const Registration iosetup = Register<CkxVarnoxFT_IOSETUP>(kernel);
+  EXPECT_EQ(iosetup.csFileType, "\"FT_IOSETUP\"");
+  EXPECT_THAT(iosetup.classIds, ElementsAre("47602829", "17366277"));
+
+  // The single pool configuration of GLOBALS and RAW_PULSES is one class.
+  EXPECT_EQ(globals.classIds[0], pulses.classIds[1]);
+}
+
+TEST_F(FileTemplateTest, AMemberWithoutAnObjectInterfaceRegistersHandleZero) {
+  kernel.Refuse("CkxDtb2Obj");
+  CkxVarnoxFT_IOSETUP file;
+  EXPECT_THAT(FileAndObjectCalls(), ElementsAre("CkxDtb2File#1 SetTemplateName(\"Varnox\")",
+                                                "CkxDtb2File#1 SetFileTemplateName(\"FT_IOSETUP\")",
+                                                "CkxDtb2File#1 RegisterMember(0,47602829)",
+                                                "CkxDtb2File#1 RegisterMember(0,17366277)"));
+}
+
+TEST_F(FileTemplateTest, WithoutAFileInterfaceNothingIsRegisteredAndOpenUnmStillKeepsTheCallback) {
+  kernel.Refuse("CkxDtb2File");
+  CkxVarnoxFT_RACES file;
+  EXPECT_THAT(FileAndObjectCalls(), ElementsAre("CkxDtb2Obj#1 Bind(ptr)"));
+  kernel.ClearCalls();
+
+  EXPECT_EQ(
+      file.OpenUnm("/meet/races.orb", nullptr, nullptr, "rw", "set", true, nullptr, 1, 2, &Record),
+      -1);
+  EXPECT_EQ(file.m_iFileId, -1);
+  EXPECT_EQ(file.m_pfUpdateCallBack, &Record);
+  EXPECT_EQ(kernel.Log("CkxDtb2File"), "");
+
+  // The stored callback is the one the members' updates reach.
+  KxUpdateRecord info{};
+  info.objectNumber = 7;
+  file.m_ScheduleEntries.OnUpdate(&info);
+  EXPECT_EQ(seen.calls, 1);
+  EXPECT_EQ(seen.iObjId, 7);
+}
+
+TEST_F(FileTemplateTest, OpenUnmForwardsItsArgumentsAndTheDimensionHandle) {
+  CkxVarnoxFT_GLOBALS file;
+  kernel.SetAnswer(TkAnswer::OpenFileId, 42);
+  kernel.ClearCalls();
+  EXPECT_EQ(
+      file.OpenUnm("/meet/globals.orb", "A1", nullptr, "rw", "set", true, nullptr, 7, 9, &Record),
+      42);
+  EXPECT_EQ(file.m_iFileId, 42);
+  EXPECT_EQ(kernel.Log("CkxDtb2File"),
+            "CkxDtb2File#1 Open(\"/meet/globals.orb\",\"A1\",null,\"rw\",\"set\",true,0,7,9)\n");
+
+  // A bound dimension object passes its id; one without an interface, 0.
+  CkxD2ObjDim dim;
+  kernel.SetAnswer(TkAnswer::BindId, 31);
+  kernel.Refuse("CkxDtb2Obj");
+  CkxD2ObjDim unbound;
+  kernel.SetAnswer(TkAnswer::OpenFileId, 43);
+  kernel.ClearCalls();
+  // Null texts: path, mode and file set are passed as owned copies, so
+  // empty; the aliases are passed as given.
+  EXPECT_EQ(file.OpenUnm(nullptr, nullptr, "A2", nullptr, nullptr, false, &dim, 0, 0, &Other), 43);
+  file.OpenUnm("/p", nullptr, nullptr, "r", "s", false, &unbound, 0, 0, &Other);
+  const std::vector<TkCall> opens = kernel.CallsOf("CkxDtb2File");
+  ASSERT_EQ(opens.size(), 2u);
+  EXPECT_EQ(opens[0].text, "Open(\"\",null,\"A2\",\"\",\"\",false,31,0,0)");
+  EXPECT_EQ(opens[1].text, "Open(\"/p\",null,null,\"r\",\"s\",false,0,0,0)");
+  // A second open replaces callback and file id.
+  EXPECT_EQ(file.m_pfUpdateCallBack, &Other);
+  EXPECT_EQ(file.m_iFileId, 43);
+}
+
+TEST_F(FileTemplateTest, UpdatesReachTheFileCallbackWithTheObjectNumberWidenedWithoutSign) {
+  CkxVarnoxFT_RAW_PULSES file;
+  KxUpdateRecord info{};
+  info.objectNumber = 65535;
+  // Before an open there is no callback to call.
+  file.m_PoolEvents.OnUpdate(&info);
+  EXPECT_EQ(seen.calls, 0);
+
+  file.OpenUnm("/meet/pulses.orb", nullptr, nullptr, "rw", "set", true, nullptr, 0, 0, &Record);
+  // The kernel calls through the callback interface.
+  CkxDtb2ObjCallback& events = file.m_PoolEvents;
+  events.OnUpdate(&info);
+  EXPECT_EQ(seen.calls, 1);
+  EXPECT_EQ(seen.iObjId, 65535);
+  EXPECT_EQ(seen.uliInfo, reinterpret_cast<uint64_t>(&info));
+
+  info.objectNumber = 0x8000;
+  CkxDtb2ObjCallback& pool = file.m_AssociatedPoolConfig;
+  pool.OnUpdate(&info);
+  EXPECT_EQ(seen.calls, 2);
+  EXPECT_EQ(seen.iObjId, 0x8000);
+}
+
+TEST_F(FileTemplateTest, AttachPointsEachKindOfContainerAtItsStorageAndMakesTheMemberItsOwner) {
+  uint8_t* pBase = nullptr;
+  const uint32_t uiLastValid = 0;
+  KxContainerHeader mapHeader{};
+  KxArrayHeader arrayHeader{};
+  CkxPoolConfig pool{};
+  pool.NbLanes = 8;
+
+  CkxVarnoxFT_GLOBALS globals;
+  CkxVarnoxFT_IOSETUP iosetup;
+  const KxAttachInfo mapInfo{0, &mapHeader, &pBase, &uiLastValid};
+  const KxAttachInfo poolInfo{0, &pool, &pBase, &uiLastValid};
+  const KxAttachInfo arrayInfo{0, &arrayHeader, &pBase, &uiLastValid};
+  static_cast<CkxDtb2ObjCallback&>(globals.m_Records).OnAttach(&mapInfo);
+  static_cast<CkxDtb2ObjCallback&>(globals.m_PoolConfig).OnAttach(&poolInfo);
+  static_cast<CkxDtb2ObjCallback&>(iosetup.m_IODefaultTypeParams).OnAttach(&arrayInfo);
+
+  EXPECT_EQ(globals.m_Records.m_ppStorageBase, &pBase);
+  EXPECT_EQ(globals.m_Records.m_pLastValidHandle, &uiLastValid);
+  EXPECT_EQ(globals.m_Records.m_Container.m_pHeader, &mapHeader);
+  EXPECT_EQ(globals.m_Records.m_Container.m_pOwner, &globals.m_Records);
+
+  EXPECT_EQ(globals.m_PoolConfig.m_ppStorageBase, &pBase);
+  EXPECT_EQ(globals.m_PoolConfig.m_Container.m_pOwner, &globals.m_PoolConfig);
+  EXPECT_EQ(globals.m_PoolConfig.m_Container->NbLanes, 8);
+
+  EXPECT_EQ(iosetup.m_IODefaultTypeParams.m_pLastValidHandle, &uiLastValid);
+  EXPECT_EQ(iosetup.m_IODefaultTypeParams.m_Container.m_pHeader, &arrayHeader);
+  EXPECT_EQ(iosetup.m_IODefaultTypeParams.m_Container.m_pOwner, &iosetup.m_IODefaultTypeParams);
+
+  // Members not attached keep empty containers.
+  EXPECT_EQ(globals.m_Parameters.m_Container.m_pHeader, nullptr);
+  EXPECT_EQ(globals.m_Parameters.m_Container.m_pOwner, nullptr);
+}
+
+TEST_F(FileTemplateTest, MembersAreDestroyedInReverseOrderThenTheFile) {
+  {
+    CkxVarnoxFT_GLOBALS file;
+    kernel.ClearCalls();
+  }
+  std::vector<std::string> releases;
+  for (const std::string& line : FileAndObjectCalls()) {
+    if (line.find(" Release()") != std::string::npos) releases.push_back(line);
+  }
+  EXPECT_THAT(
+      releases,
+      ElementsAre("CkxDtb2Obj#8 Release()", "CkxDtb2Obj#7 Release()", "CkxDtb2Obj#6 Release()",
+                  "CkxDtb2Obj#5 Release()", "CkxDtb2Obj#4 Release()", "CkxDtb2Obj#3 Release()",
+                  "CkxDtb2Obj#2 Release()", "CkxDtb2Obj#1 Release()", "CkxDtb2File#1 Release()"));
+  EXPECT_THAT(kernel.Log(), Not(HasSubstr("after release")));
+}
+
+}  // namespace
