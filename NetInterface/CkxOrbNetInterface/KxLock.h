@@ -41,9 +41,9 @@ class KxLock {
       : m_pWord(pWord), m_eKind(eKind), m_Texts(texts) {}
 
   // Whether the word marks a destroyed map instance.
+  // (0xFFFFFFFF, the destroyed mark, fails the signature test as well.)
   static bool IsDestroyedWord(uint32_t uiWord) {
-    return uiWord == KxLockWord::kDestroyed ||
-           (uiWord & KxLockWord::kSignatureMask) != KxLockWord::kSignature;
+    return (uiWord & KxLockWord::kSignatureMask) != KxLockWord::kSignature;
   }
   bool IsDestroyed() const;
 
