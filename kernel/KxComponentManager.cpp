@@ -9,18 +9,21 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "contracts/kernel/KxComponent.h"
 #include "kernel/KxKernelLog.h"
 #include "kernel/KxLiveFile.h"
+#include "kernel/KxXml.h"
 #include "templates/VarnoxCatalogue.h"
 
 namespace {
@@ -37,14 +40,16 @@ struct KxKernel {
   std::map<uint64_t, KxObjState*> objects;  // bound objects by id
   uint64_t nextObjectId = 1;
   int32_t nextFileId = 1;
-  std::atomic<uint64_t> nextUpdateId{1};
   std::vector<std::pair<std::string, CkxMessageInfo*>> messages;  // registrations
   std::vector<std::string> messageNames;                          // value = 0xC000 + index
+  // Held while events are delivered to objects, so that an object is not
+  // released in the middle of its callback.
+  std::recursive_mutex deliveryMutex;
 };
 
 KxKernel& Kernel() {
-  static KxKernel* pKernel =
-      new KxKernel();  // lives as long as the process: callbacks may come late
+  // Lives as long as the process: listener threads may deliver late.
+  static KxKernel* pKernel = new KxKernel();
   return *pKernel;
 }
 
@@ -94,44 +99,9 @@ State* StateOf(void* pItf) {
 
 std::string Text(const char* cs) { return cs != nullptr ? cs : ""; }
 
-// The growth of a live file's storage, told to every registered handler of
-// "OrbKernelDynDataSecGrow" once the current operation has finished.
-thread_local std::vector<std::pair<int32_t, int32_t>> t_PendingGrowth;
-
-void OnSegmentGrowth(void* pContext, size_t /*uiMember*/, uint32_t /*uiCapacity*/) {
-  KxFileState* pFile = static_cast<KxFileState*>(pContext);
-  ++pFile->iGrowStatus;
-  t_PendingGrowth.emplace_back(pFile->iFileId, pFile->iGrowStatus);
-}
-
-void DeliverGrowth() {
-  if (t_PendingGrowth.empty()) return;
-  std::vector<std::pair<int32_t, int32_t>> pending;
-  pending.swap(t_PendingGrowth);
-  std::vector<CkxMessageInfo*> records;
-  uint32_t uiMessage = 0;
-  {
-    std::lock_guard<std::recursive_mutex> lock(Kernel().mutex);
-    for (auto& [csName, pRecord] : Kernel().messages) {
-      if (csName == kGrowMessage) records.push_back(pRecord);
-    }
-    auto& names = Kernel().messageNames;
-    uiMessage =
-        kMessageBase +
-        static_cast<uint32_t>(std::find(names.begin(), names.end(), kGrowMessage) - names.begin());
-  }
-  for (auto [iFileId, iStatus] : pending) {
-    for (CkxMessageInfo* pRecord : records)
-      pRecord->Send(0, uiMessage, iFileId, iStatus, false, 1, false);
-  }
-}
-
-// Runs `fn` under the kernel lock, then the growth messages it caused.
+// Runs `fn` under the kernel lock.
 template <class Fn>
 auto Locked(Fn fn) {
-  struct AfterUnlock {
-    ~AfterUnlock() { DeliverGrowth(); }
-  } after;
   std::lock_guard<std::recursive_mutex> lock(Kernel().mutex);
   return fn();
 }
@@ -139,6 +109,8 @@ auto Locked(Fn fn) {
 void Assign(KxStringOut* pOut, const std::string& csText) {
   if (pOut != nullptr && pOut->assign != nullptr) pOut->Assign(csText.data(), csText.size());
 }
+
+std::string ResolvePath(const std::string& csPath, const std::string& csFileSet);
 
 // ---------------------------------------------------------------------------
 // Member objects.
@@ -149,25 +121,26 @@ KxStore* StoreOf(KxObjState* pObj) {
   return &pObj->pFile->pLive->Store(pObj->uiMember);
 }
 
-// OnUpdate of every object of this process attached to the same member of
-// the same live file, with the update record completed.
-void NotifyUpdate(KxObjState* pObj, const KxUpdateRecord& record, KxDeferred& deferred) {
-  if (pObj->pFile == nullptr || !pObj->pFile->pLive) return;
-  KxLiveFile* pLive = pObj->pFile->pLive.get();
-  const size_t uiMember = pObj->uiMember;
-  for (auto& [uiId, pOther] : Kernel().objects) {
-    if (pOther->pFile == nullptr || pOther->pFile->pLive.get() != pLive ||
-        pOther->uiMember != uiMember || pOther->pObject == nullptr) {
-      continue;
-    }
-    CkxDtb2ObjCallback* pTarget = pOther->pObject;
-    KxUpdateRecord info = record;
-    info.objectNumber = static_cast<uint16_t>(uiMember);
-    deferred.push_back([pTarget, info] { pTarget->OnUpdate(&info); });
+// Publishes an update of the object's member to every process that has the
+// file open; their listener threads deliver it (KxEvents.h).
+void PublishUpdate(KxObjState* pObj, KxUpdateRecord& record) {
+  pObj->pFile->pLive->Events().PublishUpdate(static_cast<uint32_t>(pObj->uiMember), record);
+}
+
+// A file-wide update: one event per member, the flags in word 24.
+void PublishFileUpdate(KxLiveFile& live, uint32_t uiFlags) {
+  for (size_t i = 0; i < live.MemberCount(); ++i) {
+    KxUpdateRecord record{};
+    record.flags = KxUpdateRecord::kFlagsWord;
+    record.kind = KxUpdateRecord::kKind;
+    record.word24 = uiFlags;
+    live.Events().PublishUpdate(static_cast<uint32_t>(i), record);
   }
 }
 
 void ObjRelease(IkxDtb2Obj* self) {
+  // Wait for a delivery to this object to end before it goes.
+  std::lock_guard<std::recursive_mutex> delivery(Kernel().deliveryMutex);
   Locked([&] {
     KxObjState* pObj = StateOf<KxObjState>(self);
     Kernel().objects.erase(pObj->uiId);
@@ -201,13 +174,11 @@ uint64_t ObjBindMember(IkxDtb2Obj* self, CkxDtb2ObjCallback* pObject, uint32_t u
 void ObjUpdateID(IkxDtb2Obj* self, uint32_t /*uiFlags*/, const Sd2UpdateCmd* /*pCmd*/,
                  KxUpdateRecord* pRecord) {
   if (pRecord == nullptr) return;
-  KxDeferred deferred;
   Locked([&] {
-    pRecord->updateId = Kernel().nextUpdateId.fetch_add(1);
-    NotifyUpdate(StateOf<KxObjState>(self), *pRecord, deferred);
+    KxObjState* pObj = StateOf<KxObjState>(self);
+    if (StoreOf(pObj) != nullptr) PublishUpdate(pObj, *pRecord);
     return 0;
   });
-  RunDeferred(deferred);
 }
 
 void ObjResizeDynMember(IkxDtb2Obj* self, uint32_t uiLength, void* pMember) {
@@ -293,18 +264,13 @@ void ObjGetKey(IkxDtb2Obj* self, uint32_t uiHandle, uint64_t* pKey, KxStringOut*
 
 void ObjClear(IkxDtb2Obj* self, uint32_t /*uiFlags*/, const Sd2UpdateCmd* /*pCmd*/,
               KxUpdateRecord* pRecord) {
-  KxDeferred deferred;
   Locked([&] {
     KxObjState* pObj = StateOf<KxObjState>(self);
     if (StoreOf(pObj) == nullptr) return 0;
     pObj->pFile->pLive->ClearMember(pObj->uiMember);
-    if (pRecord != nullptr) {
-      pRecord->updateId = Kernel().nextUpdateId.fetch_add(1);
-      NotifyUpdate(pObj, *pRecord, deferred);
-    }
+    if (pRecord != nullptr) PublishUpdate(pObj, *pRecord);
     return 0;
   });
-  RunDeferred(deferred);
 }
 
 void ObjResizeDynMemberNotProt(IkxDtb2Obj* self, uint32_t uiLength, void* pMember) {
@@ -315,9 +281,16 @@ void ObjResizeArrayNotProt(IkxDtb2Obj* self, uint32_t uiSize, KxArrayHeader* pHe
   ObjResizeArray(self, uiSize, pHeader);
 }
 
-void ObjSaveAsXml(IkxDtb2Obj*, const Sd2UpdateCmd*, KxUpdateRecord*, const char* csPath) {
-  KxKernelLog("KERNEL",
-              "SaveAsXml " + Text(csPath) + ": XML export is not available in this kernel");
+void ObjSaveAsXml(IkxDtb2Obj* self, const Sd2UpdateCmd*, KxUpdateRecord*, const char* csPath) {
+  Locked([&] {
+    KxObjState* pObj = StateOf<KxObjState>(self);
+    if (StoreOf(pObj) == nullptr) return 0;
+    std::string csWhy;
+    if (!KxExportXml(*pObj->pFile->pLive, pObj->uiMember, ResolvePath(Text(csPath), ""), csWhy)) {
+      KxKernelLog("KERNEL", "SaveAsXml " + Text(csPath) + " failed: " + csWhy);
+    }
+    return 0;
+  });
 }
 
 const IkxDtb2ObjOps kObjOps = [] {
@@ -340,6 +313,103 @@ const IkxDtb2ObjOps kObjOps = [] {
   ops.SaveAsXml = ObjSaveAsXml;
   return ops;
 }();
+
+// ---------------------------------------------------------------------------
+// Events of live files, on each live file's listener thread.
+
+// The value of message `csName` (registering the name when it is new).
+uint32_t MessageValue(const std::string& csName) {
+  auto& names = Kernel().messageNames;
+  auto it = std::find(names.begin(), names.end(), csName);
+  if (it == names.end()) it = names.insert(names.end(), csName);
+  return kMessageBase + static_cast<uint32_t>(it - names.begin());
+}
+
+// Calls `fn` on the callback object of every bound object that `match`
+// picks, one at a time, with the kernel lock released: a callback may call
+// the kernel again. An object released meanwhile is skipped.
+void ForEachObject(const std::function<bool(const KxObjState&)>& match,
+                   const std::function<void(CkxDtb2ObjCallback&)>& fn) {
+  std::lock_guard<std::recursive_mutex> delivery(Kernel().deliveryMutex);
+  std::vector<uint64_t> ids;
+  Locked([&] {
+    for (auto& [uiId, pObj] : Kernel().objects) {
+      if (pObj->pObject != nullptr && match(*pObj)) ids.push_back(uiId);
+    }
+    return 0;
+  });
+  for (uint64_t uiId : ids) {
+    CkxDtb2ObjCallback* pTarget = Locked([&]() -> CkxDtb2ObjCallback* {
+      auto it = Kernel().objects.find(uiId);
+      return it != Kernel().objects.end() ? it->second->pObject : nullptr;
+    });
+    if (pTarget != nullptr) fn(*pTarget);
+  }
+}
+
+bool AttachedTo(const KxObjState& obj, const KxLiveFile* pLive) {
+  return obj.pFile != nullptr && obj.pFile->pLive.get() == pLive;
+}
+
+// An update reaches the objects of this process attached to its member;
+// a growth reaches every handler of "OrbKernelDynDataSecGrow", once for each
+// file of this process open on the live file, with that file's id.
+void DeliverEvent(const KxLiveFile* pLive, const KxEvent& event) {
+  if (event.kind == KxEventKind::kUpdate) {
+    ForEachObject(
+        [&](const KxObjState& obj) {
+          return AttachedTo(obj, pLive) && obj.uiMember == event.member;
+        },
+        [&](CkxDtb2ObjCallback& target) { target.OnUpdate(&event.record); });
+    return;
+  }
+  std::vector<int32_t> fileIds;
+  std::vector<CkxMessageInfo*> records;
+  uint32_t uiMessage = 0;
+  Locked([&] {
+    std::set<KxFileState*> files;
+    for (auto& [uiId, pObj] : Kernel().objects) {
+      if (AttachedTo(*pObj, pLive)) files.insert(pObj->pFile);
+    }
+    for (KxFileState* pFile : files) {
+      pFile->iGrowStatus = event.status;
+      fileIds.push_back(pFile->iFileId);
+    }
+    for (auto& [csName, pRecord] : Kernel().messages) {
+      if (csName == kGrowMessage) records.push_back(pRecord);
+    }
+    uiMessage = MessageValue(kGrowMessage);
+    return 0;
+  });
+  std::lock_guard<std::recursive_mutex> delivery(Kernel().deliveryMutex);
+  for (int32_t iFileId : fileIds) {
+    for (CkxMessageInfo* pRecord : records) {
+      const bool bRegistered = Locked([&] {
+        auto& messages = Kernel().messages;
+        return std::any_of(messages.begin(), messages.end(),
+                           [&](const auto& entry) { return entry.second == pRecord; });
+      });
+      if (bRegistered) pRecord->Send(0, uiMessage, iFileId, event.status, false, 1, false);
+    }
+  }
+}
+
+// Events that were overwritten before this process read them: the members
+// are told how many through OnNotify, and the log says so.
+void DeliverMissed(const KxLiveFile* pLive, uint64_t uiMissed) {
+  KxKernelLog("KERNEL", std::to_string(uiMissed) + " events of " + pLive->Path() +
+                            " were overwritten before this process could deliver them");
+  const KxNotifyInfo info{KxNotifyInfo::kUpdatesMissed, 0, uiMissed};
+  ForEachObject([&](const KxObjState& obj) { return AttachedTo(obj, pLive); },
+                [&](CkxDtb2ObjCallback& target) { target.OnNotify(&info); });
+}
+
+void StartListening(KxLiveFile& live) {
+  if (live.Events().IsListening()) return;
+  const KxLiveFile* pLive = &live;
+  live.Events().Listen([pLive](const KxEvent& event) { DeliverEvent(pLive, event); },
+                       [pLive](uint64_t uiMissed) { DeliverMissed(pLive, uiMissed); });
+}
 
 // ---------------------------------------------------------------------------
 // Files.
@@ -461,7 +531,7 @@ int32_t FileOpen(IkxDtb2File* self, const char* csPath, const char* /*csAlias1*/
     if (!pFile->pLive) return refuse(iFailure, csWhy);
     pFile->iFileId = Kernel().nextFileId++;
     pFile->bReadOnly = csMode != nullptr && csMode[0] == 'r' && std::strchr(csMode, 'w') == nullptr;
-    pFile->pLive->SetGrowthListener(OnSegmentGrowth, pFile);
+    StartListening(*pFile->pLive);
     for (size_t i = 0; i < pFile->members.size(); ++i) {
       KxObjState* pObj = pFile->members[i].first;
       if (pObj == nullptr || pObj->pObject == nullptr) continue;
@@ -481,9 +551,12 @@ bool FileIsOpen(IkxDtb2File* self) {
   return Locked([&] { return static_cast<bool>(StateOf<KxFileState>(self)->pLive); });
 }
 
-void FileClear(IkxDtb2File* self, uint32_t /*uiFlags*/) {
+void FileClear(IkxDtb2File* self, uint32_t uiFlags) {
   Locked([&] {
-    if (StateOf<KxFileState>(self)->pLive) StateOf<KxFileState>(self)->pLive->Clear();
+    KxFileState* pFile = StateOf<KxFileState>(self);
+    if (!pFile->pLive) return 0;
+    pFile->pLive->Clear();
+    PublishFileUpdate(*pFile->pLive, uiFlags);
     return 0;
   });
 }
@@ -532,7 +605,6 @@ bool FileUnLoad(IkxDtb2File* self) {
     KxFileState* pFile = StateOf<KxFileState>(self);
     if (!pFile->pLive) return false;
     DetachMembers(pFile, deferred);
-    pFile->pLive->SetGrowthListener(nullptr, nullptr);
     pLive = std::move(pFile->pLive);
     pFile->pLive.reset();
     return true;
@@ -541,7 +613,13 @@ bool FileUnLoad(IkxDtb2File* self) {
   return bOpen;  // the live file goes with `pLive`, after the members let go of it
 }
 
-void FileUpdate(IkxDtb2File*, uint32_t) {}
+void FileUpdate(IkxDtb2File* self, uint32_t uiFlags) {
+  Locked([&] {
+    KxFileState* pFile = StateOf<KxFileState>(self);
+    if (pFile->pLive) PublishFileUpdate(*pFile->pLive, uiFlags);
+    return 0;
+  });
+}
 
 int32_t FileGetDynGrowStatus(IkxDtb2File* self) {
   return Locked([&] { return StateOf<KxFileState>(self)->iGrowStatus; });
@@ -553,10 +631,26 @@ int32_t FileGetFileIdOfMessage(IkxDtb2File* self, int32_t, int64_t) {
 
 void FileNoLock(IkxDtb2File*) {}
 
-bool FileXmlUnavailable(IkxDtb2File*, const char* csPath) {
-  KxKernelLog("KERNEL",
-              "XML " + Text(csPath) + ": XML export and import are not available in this kernel");
-  return false;
+bool FileSaveFileAsXml(IkxDtb2File* self, const char* csPath) {
+  return Locked([&] {
+    KxFileState* pFile = StateOf<KxFileState>(self);
+    if (!pFile->pLive) return false;
+    std::string csWhy;
+    if (KxExportXml(*pFile->pLive, kKxWholeFile, ResolvePath(Text(csPath), ""), csWhy)) return true;
+    KxKernelLog("KERNEL", "SaveFileAsXml " + Text(csPath) + " failed: " + csWhy);
+    return false;
+  });
+}
+
+bool FileUpdateFileFromXml(IkxDtb2File* self, const char* csPath) {
+  return Locked([&] {
+    KxFileState* pFile = StateOf<KxFileState>(self);
+    if (!pFile->pLive) return false;
+    std::string csWhy;
+    if (KxImportXml(*pFile->pLive, ResolvePath(Text(csPath), ""), csWhy)) return true;
+    KxKernelLog("KERNEL", "UpdateFileFromXml " + Text(csPath) + " refused: " + csWhy);
+    return false;
+  });
 }
 
 const IkxDtb2FileOps kFileOps = [] {
@@ -582,8 +676,8 @@ const IkxDtb2FileOps kFileOps = [] {
   ops.GetNGMLock = FileNoLock;
   ops.ReleaseNGMLock = FileNoLock;
   ops.GetObjIndByName = FileGetObjIndByName;
-  ops.SaveFileAsXml = FileXmlUnavailable;
-  ops.UpdateFileFromXml = FileXmlUnavailable;
+  ops.SaveFileAsXml = FileSaveFileAsXml;
+  ops.UpdateFileFromXml = FileUpdateFileFromXml;
   return ops;
 }();
 
@@ -680,12 +774,8 @@ const IkxDtb2ConnectionOps kConnectionOps = [] {
 
 int32_t MessRegister(IkxD2MessMan*, const char* csName, CkxMessageInfo* pRecord) {
   return Locked([&] {
-    KxKernel& kernel = Kernel();
-    const std::string csMessage = Text(csName);
-    kernel.messages.emplace_back(csMessage, pRecord);
-    auto it = std::find(kernel.messageNames.begin(), kernel.messageNames.end(), csMessage);
-    if (it == kernel.messageNames.end()) it = kernel.messageNames.insert(it, csMessage);
-    return static_cast<int32_t>(kMessageBase + (it - kernel.messageNames.begin()));
+    Kernel().messages.emplace_back(Text(csName), pRecord);
+    return static_cast<int32_t>(MessageValue(Text(csName)));
   });
 }
 

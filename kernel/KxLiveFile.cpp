@@ -111,39 +111,29 @@ std::shared_ptr<KxLiveFile> KxLiveFile::Open(const std::string& csPath, const Kx
     pFile->m_iAttachedFd = -1;
     return nullptr;
   }
+  for (auto& pSegment : pFile->m_Segments) {
+    pSegment->SetGrowthListener(
+        [](void* pContext, uint32_t) { static_cast<KxEventRing*>(pContext)->PublishGrowth(); },
+        pFile->m_pEvents.get());
+  }
   Registry()[csPath] = pFile;
   return pFile;
 }
 
 KxLiveFile::~KxLiveFile() {
+  if (m_pEvents) m_pEvents->StopListening();
   if (m_iAttachedFd < 0) return;
   DirectoryLock lock(m_csLiveDir);
   m_Stores.clear();
   m_Segments.clear();
+  m_pEvents.reset();
   flock(m_iAttachedFd, LOCK_UN);
   if (flock(m_iAttachedFd, LOCK_EX | LOCK_NB) == 0) {
     // The last process to leave frees the live storage.
     for (size_t i = 0; i < m_FileType.memberCount; ++i) unlink(SegmentPath(m_csLiveDir, i).c_str());
+    unlink((m_csLiveDir + "/events").c_str());
   }
   close(m_iAttachedFd);
-}
-
-void KxLiveFile::SetGrowthListener(void (*pfListener)(void*, size_t, uint32_t), void* pContext) {
-  m_pfGrowth = pfListener;
-  m_pGrowthContext = pContext;
-  m_GrowthContexts.clear();
-  m_GrowthContexts.reserve(m_Segments.size());
-  for (size_t i = 0; i < m_Segments.size(); ++i) {
-    m_GrowthContexts.emplace_back(this, i);
-    m_Segments[i]->SetGrowthListener(
-        [](void* pEntryContext, uint32_t uiCapacity) {
-          auto* pEntry = static_cast<std::pair<KxLiveFile*, size_t>*>(pEntryContext);
-          KxLiveFile* pFile = pEntry->first;
-          if (pFile->m_pfGrowth != nullptr)
-            pFile->m_pfGrowth(pFile->m_pGrowthContext, pEntry->second, uiCapacity);
-        },
-        &m_GrowthContexts.back());
-  }
 }
 
 void* KxLiveFile::Container(size_t i) {
@@ -156,6 +146,7 @@ bool KxLiveFile::Build(bool bCreate, int32_t& iFailure, std::string& csWhy) {
   const int32_t iRead =
       KxReadSavedFile(m_csPath, m_FileType.family, m_FileType.name, loaded, csWhy);
   try {
+    m_pEvents = KxEventRing::Create(m_csLiveDir + "/events");
     if (iRead == KxOpenNotFound && bCreate) {
       CreateEmpty();
       return true;
@@ -248,6 +239,7 @@ bool KxLiveFile::Load(const KxLoadedFile& loaded, std::string& csWhy) {
 
 bool KxLiveFile::AttachExisting(std::string& csWhy) {
   try {
+    m_pEvents = KxEventRing::Attach(m_csLiveDir + "/events");
     for (size_t i = 0; i < m_FileType.memberCount; ++i) {
       m_Segments.push_back(KxSegment::Attach(SegmentPath(m_csLiveDir, i)));
       m_Stores.push_back(std::make_unique<KxStore>(*m_Segments.back(), m_Types));

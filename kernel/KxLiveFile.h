@@ -6,6 +6,7 @@
 //     lock       taken exclusively while a process joins or leaves
 //     attached   held shared by every process that has the file open
 //     seg<i>     the segment of member i
+//     events     the ring of update and growth events (KxEventRing)
 //
 // The first process to open a file (nobody holds "attached") builds the
 // live storage from the saved file, or empty when it is created; later
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "contracts/kernel/KxCatalogue.h"
+#include "kernel/KxEvents.h"
 #include "kernel/KxSavedFile.h"
 #include "kernel/KxSegment.h"
 #include "kernel/KxStore.h"
@@ -55,8 +57,9 @@ class KxLiveFile {
   // Empties member `i`.
   void ClearMember(size_t i);
 
-  // Called with (member index, new capacity in units) when a segment grew.
-  void SetGrowthListener(void (*pfListener)(void*, size_t, uint32_t), void* pContext);
+  // The file's events: updates published by any process, and the growth
+  // of its storage, which the segments publish themselves.
+  KxEventRing& Events() { return *m_pEvents; }
 
  private:
   KxLiveFile(const std::string& csPath, const KxFileType& fileType, const KxRecordTypes& types);
@@ -74,7 +77,5 @@ class KxLiveFile {
   int m_iAttachedFd = -1;
   std::vector<std::unique_ptr<KxSegment>> m_Segments;
   std::vector<std::unique_ptr<KxStore>> m_Stores;
-  void (*m_pfGrowth)(void*, size_t, uint32_t) = nullptr;
-  void* m_pGrowthContext = nullptr;
-  std::vector<std::pair<KxLiveFile*, size_t>> m_GrowthContexts;
+  std::shared_ptr<KxEventRing> m_pEvents;
 };

@@ -128,3 +128,14 @@ struct KxStringOut {
 
   void Assign(const char* text, size_t length) { assign(this, text, length); }
 };
+
+// ---------------------------------------------------------------------------
+// What the kernel hands to CkxDtb2ObjCallback::OnNotify: events that carry
+// no update record.
+struct KxNotifyInfo {
+  static constexpr uint32_t kUpdatesMissed = 1;  // `count` updates could not be delivered
+
+  uint32_t kind;
+  uint32_t reserved;
+  uint64_t count;
+};

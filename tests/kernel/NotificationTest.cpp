@@ -1,0 +1,162 @@
+// Update notifications and growth messages across processes.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kernel/KxEvents.h"
+#include "templates/Varnox.h"
+#include "tests/kernel/KernelTestSupport.h"
+#include "tests/testkernel/TestKernelSupport.h"
+
+namespace {
+
+const auto* const g_pEnvironment = ::testing::AddGlobalTestEnvironment(new KernelEnvironment());
+
+// What the update callback of the file under test received.
+struct Received {
+  int32_t iObject;
+  uint64_t uiUpdateId;
+  std::string csText;
+};
+
+std::mutex g_Mutex;
+std::condition_variable g_Changed;
+std::vector<Received> g_Received;
+bool g_bHold = false;  // a slow reader: the callback waits while set
+
+void Collect(int32_t iObject, uint64_t uliInfo) {
+  const KxUpdateRecord& info = *reinterpret_cast<const KxUpdateRecord*>(uliInfo);
+  std::unique_lock<std::mutex> lock(g_Mutex);
+  g_Changed.wait(lock, [] { return !g_bHold; });
+  g_Received.push_back({iObject, info.updateId, std::string(info.text, info.textLength)});
+  g_Changed.notify_all();
+}
+
+// Waits (at most 30 s) until `uiCount` updates arrived; answers them.
+std::vector<Received> WaitFor(size_t uiCount) {
+  std::unique_lock<std::mutex> lock(g_Mutex);
+  g_Changed.wait_for(lock, std::chrono::seconds(30), [&] { return g_Received.size() >= uiCount; });
+  return g_Received;
+}
+
+class NotificationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::lock_guard<std::mutex> lock(g_Mutex);
+    g_Received.clear();
+    g_bHold = false;
+  }
+  TkChildResult RunPeer(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {NOTIFY_PEER};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return TkRunProgram(argv, {}, 60000);
+  }
+};
+
+TEST_F(NotificationTest, EveryUpdateOfAnotherProcessArrivesInOrder) {
+  const std::string csPath = KernelScratch::Get().Path("notify.orb");
+  CkxVarnoxFT_COMPETITORS file;
+  ASSERT_GT(file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, Collect),
+            0);
+
+  const TkChildResult writer = RunPeer({"update", csPath, "10000"});
+  ASSERT_EQ(writer.exitCode, 0) << writer.err;
+  const std::vector<Received> received = WaitFor(10000);
+  ASSERT_EQ(received.size(), 10000u);
+  for (size_t i = 0; i < received.size(); ++i) {
+    ASSERT_EQ(received[i].iObject, 0) << i;
+    ASSERT_EQ(received[i].csText, "update " + std::to_string(i)) << i;
+    if (i > 0) {
+      ASSERT_EQ(received[i].uiUpdateId, received[i - 1].uiUpdateId + 1) << i;
+    }
+  }
+
+  // This process's own update gets the next id of the file, and arrives too.
+  const uint64_t uiOwn = file.m_CompetitorsStringMap.UpdateID(0, nullptr, "own");
+  EXPECT_EQ(uiOwn, received.back().uiUpdateId + 1);
+  const std::vector<Received> after = WaitFor(10001);
+  ASSERT_EQ(after.size(), 10001u);
+  EXPECT_EQ(after.back().uiUpdateId, uiOwn);
+  EXPECT_EQ(after.back().csText, "own");
+  file.UnLoad();
+}
+
+TEST_F(NotificationTest, ASlowReaderIsToldHowManyUpdatesItMissed) {
+  const std::string csPath = KernelScratch::Get().Path("slow.orb");
+  CkxVarnoxFT_COMPETITORS file;
+  ASSERT_GT(file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, Collect),
+            0);
+  {
+    std::lock_guard<std::mutex> lock(g_Mutex);
+    g_bHold = true;  // the first delivery blocks the listener
+  }
+  const int iCount = KxEventRing::kCapacity + 5000;
+  const TkChildResult writer = RunPeer({"update", csPath, std::to_string(iCount)});
+  ASSERT_EQ(writer.exitCode, 0) << writer.err;
+  {
+    std::lock_guard<std::mutex> lock(g_Mutex);
+    g_bHold = false;
+    g_Changed.notify_all();
+  }
+  // Delivered and missed add up to what was published, and the log says how many were missed.
+  std::smatch match;
+  std::string csLog;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  // Lines of this process only: the writer's own listener may lag behind it too.
+  const std::regex missed("pid " + std::to_string(getpid()) +
+                          R"( tid \d+ KERNEL (\d+) events of \S+slow\.orb were overwritten)");
+  uint64_t uiMissed = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    csLog = KernelScratch::Get().Log();
+    uiMissed = 0;
+    for (auto it = std::sregex_iterator(csLog.begin(), csLog.end(), missed);
+         it != std::sregex_iterator(); ++it) {
+      uiMissed += std::stoull((*it)[1]);
+    }
+    std::lock_guard<std::mutex> lock(g_Mutex);
+    if (uiMissed > 0 && g_Received.size() + uiMissed == static_cast<size_t>(iCount)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::lock_guard<std::mutex> lock(g_Mutex);
+  EXPECT_GT(uiMissed, 0u);
+  EXPECT_EQ(g_Received.size() + uiMissed, static_cast<size_t>(iCount));
+  // What arrived is still in order.
+  for (size_t i = 1; i < g_Received.size(); ++i) {
+    ASSERT_GT(g_Received[i].uiUpdateId, g_Received[i - 1].uiUpdateId);
+  }
+  file.UnLoad();
+}
+
+TEST_F(NotificationTest, GrowthMessageReachesTheGrowingFileOnly) {
+  CkxVarnoxFT_COMPETITORS growing;
+  CkxVarnoxFT_COMPETITORS quiet;
+  const int32_t iGrowing = growing.OpenUnm(KernelScratch::Get().Path("grow.orb").c_str(), nullptr,
+                                           nullptr, "rw", "", true, nullptr, 0, 0, nullptr);
+  ASSERT_GT(quiet.OpenUnm(KernelScratch::Get().Path("quiet.orb").c_str(), nullptr, nullptr, "rw",
+                          "", true, nullptr, 0, 0, nullptr),
+            0);
+  auto& map = growing.m_CompetitorsStringMap.m_Container;
+  for (uint64_t uiKey = 0; uiKey < 2000; ++uiKey)
+    map[map(D2MapCmd::Add, uiKey, nullptr)].CompetitorId = 1;
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (growing.m_iDynGrowStatus == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_GT(growing.m_iDynGrowStatus, 0);
+  EXPECT_EQ(growing.GetDynGrowStatus(), growing.m_iDynGrowStatus);
+  EXPECT_EQ(quiet.m_iDynGrowStatus, 0);
+  EXPECT_THAT(KernelScratch::Get().Log(),
+              ::testing::HasSubstr("New DynGrowStatus: 1 for FileID: " + std::to_string(iGrowing)));
+  growing.UnLoad();
+  quiet.UnLoad();
+}
+
+}  // namespace
