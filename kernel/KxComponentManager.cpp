@@ -75,6 +75,7 @@ struct KxObjState : IkxDtb2Obj {
   uint32_t uiClassId = 0;
   KxFileState* pFile = nullptr;  // set while registered with a file
   size_t uiMember = 0;
+  std::string csIndexes;  // of a dimension object: what GetObjInd recorded
 };
 
 struct KxFileState : IkxDtb2File {
@@ -477,9 +478,55 @@ void FileSetFileTemplateName(IkxDtb2File* self, const char* csName) {
   Locked([&] { return StateOf<KxFileState>(self)->csFileType = Text(csName), 0; });
 }
 
-void FileGetObjInd(IkxDtb2File*, uint64_t) {}
-void FileSetObjInd(IkxDtb2File*, uint64_t) {}
-void FileGetObjIndByName(IkxDtb2File*, uint64_t, const char*) {}
+// Index (dimension) objects: GetObjInd records in the dimension object the
+// file it describes and the element count of each member (or of the member
+// named); SetObjInd checks that the dimension object describes this file.
+// Nothing else reads them.
+void RecordIndexes(IkxDtb2File* self, uint64_t uiDimId, const std::string& csMember) {
+  Locked([&] {
+    KxFileState* pFile = StateOf<KxFileState>(self);
+    auto it = Kernel().objects.find(uiDimId);
+    if (it == Kernel().objects.end() || !pFile->pLive) return 0;
+    KxObjState& dim = *it->second;
+    dim.csIndexes = pFile->pLive->Path();
+    const KxFileType& type = pFile->pLive->FileType();
+    for (size_t i = 0; i < type.memberCount; ++i) {
+      if (!csMember.empty() && csMember != type.members[i].name) continue;
+      KxLiveFile& live = *pFile->pLive;
+      KxSegmentLock lock(live.Segment(i));
+      const void* pContainer = live.Container(i);
+      uint32_t uiCount = 1;
+      if (type.members[i].memberClass->kind == KxMemberKind::kMap) {
+        uiCount = static_cast<const KxContainerHeader*>(pContainer)->count;
+      } else if (type.members[i].memberClass->kind == KxMemberKind::kArray) {
+        uiCount = static_cast<const KxArrayHeader*>(pContainer)->size;
+      }
+      dim.csIndexes += std::string(" ") + type.members[i].name + "=" + std::to_string(uiCount);
+    }
+    return 0;
+  });
+}
+
+void FileGetObjInd(IkxDtb2File* self, uint64_t uiDimId) { RecordIndexes(self, uiDimId, ""); }
+
+void FileGetObjIndByName(IkxDtb2File* self, uint64_t uiDimId, const char* csName) {
+  RecordIndexes(self, uiDimId, Text(csName));
+}
+
+void FileSetObjInd(IkxDtb2File* self, uint64_t uiDimId) {
+  Locked([&] {
+    KxFileState* pFile = StateOf<KxFileState>(self);
+    auto it = Kernel().objects.find(uiDimId);
+    if (it == Kernel().objects.end() || !pFile->pLive) return 0;
+    const std::string& csIndexes = it->second->csIndexes;
+    if (csIndexes.compare(0, pFile->pLive->Path().size(), pFile->pLive->Path()) != 0) {
+      KxKernelLog("KERNEL", "SetObjInd: the index object describes " +
+                                (csIndexes.empty() ? std::string("no file") : csIndexes) +
+                                ", not " + pFile->pLive->Path());
+    }
+    return 0;
+  });
+}
 
 void FileRegisterMember(IkxDtb2File* self, uint64_t uiObjectId, uint32_t uiClassId) {
   Locked([&] {
@@ -629,7 +676,22 @@ int32_t FileGetFileIdOfMessage(IkxDtb2File* self, int32_t, int64_t) {
   return Locked([&] { return StateOf<KxFileState>(self)->iFileId; });
 }
 
-void FileNoLock(IkxDtb2File*) {}
+// The file-wide locks block outside the kernel's lock, on a reference to
+// the live file that keeps it open meanwhile.
+std::shared_ptr<KxLiveFile> LiveOf(IkxDtb2File* self) {
+  return Locked([&] { return StateOf<KxFileState>(self)->pLive; });
+}
+
+template <KxLiveFile::FileLock eLock, bool bTake>
+void FileWideLock(IkxDtb2File* self) {
+  if (std::shared_ptr<KxLiveFile> pLive = LiveOf(self)) {
+    if (bTake) {
+      pLive->LockFileWide(eLock);
+    } else {
+      pLive->UnlockFileWide(eLock);
+    }
+  }
+}
 
 bool FileSaveFileAsXml(IkxDtb2File* self, const char* csPath) {
   return Locked([&] {
@@ -671,10 +733,10 @@ const IkxDtb2FileOps kFileOps = [] {
   ops.Update = FileUpdate;
   ops.GetDynGrowStatus = FileGetDynGrowStatus;
   ops.GetFileIdOfMessage = FileGetFileIdOfMessage;
-  ops.GetNGELock = FileNoLock;
-  ops.ReleaseNGELock = FileNoLock;
-  ops.GetNGMLock = FileNoLock;
-  ops.ReleaseNGMLock = FileNoLock;
+  ops.GetNGELock = FileWideLock<KxLiveFile::FileLock::kNGE, true>;
+  ops.ReleaseNGELock = FileWideLock<KxLiveFile::FileLock::kNGE, false>;
+  ops.GetNGMLock = FileWideLock<KxLiveFile::FileLock::kNGM, true>;
+  ops.ReleaseNGMLock = FileWideLock<KxLiveFile::FileLock::kNGM, false>;
   ops.GetObjIndByName = FileGetObjIndByName;
   ops.SaveFileAsXml = FileSaveFileAsXml;
   ops.UpdateFileFromXml = FileUpdateFileFromXml;

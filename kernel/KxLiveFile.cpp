@@ -1,5 +1,6 @@
 #include "kernel/KxLiveFile.h"
 
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -122,6 +123,9 @@ std::shared_ptr<KxLiveFile> KxLiveFile::Open(const std::string& csPath, const Kx
 
 KxLiveFile::~KxLiveFile() {
   if (m_pEvents) m_pEvents->StopListening();
+  for (FileWideLock& lock : m_aFileLocks) {
+    if (lock.iFd >= 0) close(lock.iFd);  // releases a lock still held
+  }
   if (m_iAttachedFd < 0) return;
   DirectoryLock lock(m_csLiveDir);
   m_Stores.clear();
@@ -309,4 +313,26 @@ void KxLiveFile::ClearMember(size_t i) {
 
 void KxLiveFile::Clear() {
   for (size_t i = 0; i < m_Segments.size(); ++i) ClearMember(i);
+}
+
+void KxLiveFile::LockFileWide(FileLock eLock) {
+  FileWideLock& lock = m_aFileLocks[static_cast<int>(eLock)];
+  std::unique_lock<std::mutex> guard(lock.mutex);
+  lock.released.wait(guard, [&] { return !lock.bHeld; });
+  lock.bHeld = true;
+  if (lock.iFd < 0) {
+    const char* csName = eLock == FileLock::kNGE ? "/nge" : "/ngm";
+    lock.iFd = open((m_csLiveDir + csName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  }
+  while (lock.iFd >= 0 && flock(lock.iFd, LOCK_EX) != 0 && errno == EINTR) {
+  }
+}
+
+void KxLiveFile::UnlockFileWide(FileLock eLock) {
+  FileWideLock& lock = m_aFileLocks[static_cast<int>(eLock)];
+  std::lock_guard<std::mutex> guard(lock.mutex);
+  if (!lock.bHeld) return;
+  if (lock.iFd >= 0) flock(lock.iFd, LOCK_UN);
+  lock.bHeld = false;
+  lock.released.notify_one();
 }

@@ -7,6 +7,7 @@
 //     attached   held shared by every process that has the file open
 //     seg<i>     the segment of member i
 //     events     the ring of update and growth events (KxEventRing)
+//     nge, ngm   the two file-wide locks (flock), see LockFileWide
 //
 // The first process to open a file (nobody holds "attached") builds the
 // live storage from the saved file, or empty when it is created; later
@@ -16,6 +17,7 @@
 // with the process that made them, and the file always opens.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -57,6 +59,14 @@ class KxLiveFile {
   // Empties member `i`.
   void ClearMember(size_t i);
 
+  // The two file-wide locks, NGE and NGM: each is held by at most one
+  // thread of one process at a time, whichever process has the file open.
+  // A process that dies releases what it held. Blocks until the lock is
+  // free; call without the kernel's own lock held.
+  enum class FileLock { kNGE, kNGM };
+  void LockFileWide(FileLock eLock);
+  void UnlockFileWide(FileLock eLock);
+
   // The file's events: updates published by any process, and the growth
   // of its storage, which the segments publish themselves.
   KxEventRing& Events() { return *m_pEvents; }
@@ -78,4 +88,14 @@ class KxLiveFile {
   std::vector<std::unique_ptr<KxSegment>> m_Segments;
   std::vector<std::unique_ptr<KxStore>> m_Stores;
   std::shared_ptr<KxEventRing> m_pEvents;
+
+  // One file-wide lock: a flock on its file for the process, and a flag for
+  // the threads of this process (flock alone does not exclude them).
+  struct FileWideLock {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool bHeld = false;
+    int iFd = -1;
+  };
+  FileWideLock m_aFileLocks[2];
 };

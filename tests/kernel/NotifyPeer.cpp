@@ -3,6 +3,8 @@
 //       publishes COUNT updates of its map, texts "update <i>", then exits
 //   varnox_notify_peer echo FILE           answers every update of FILE whose
 //       text starts with "ping" with an update "pong"; ends on "stop"
+//   varnox_notify_peer hold FILE           takes the file's NGE lock, says
+//       "held" and keeps it until its standard input closes
 #include <unistd.h>
 
 #include <condition_variable>
@@ -61,6 +63,13 @@ int main(int argc, char** argv) {
           lock.lock();
         }
       }
+    } else if (csRole == "hold") {
+      file.GetNGELock();
+      std::printf("held\n");
+      std::fflush(stdout);
+      while (std::getchar() != EOF) {
+      }
+      file.ReleaseNGELock();
     } else {
       iResult = 2;
     }

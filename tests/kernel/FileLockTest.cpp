@@ -1,0 +1,147 @@
+// The file-wide NGE and NGM locks across processes, and index objects.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "templates/Varnox.h"
+#include "tests/kernel/KernelTestSupport.h"
+
+namespace {
+
+const auto* const g_pEnvironment = ::testing::AddGlobalTestEnvironment(new KernelEnvironment());
+
+// The peer process holding the file's NGE lock until its input closes.
+class LockHolder {
+ public:
+  explicit LockHolder(const std::string& csPath) {
+    int aIn[2];
+    int aOut[2];
+    if (pipe(aIn) != 0 || pipe(aOut) != 0) return;
+    m_Pid = fork();
+    if (m_Pid == 0) {
+      dup2(aIn[0], 0);
+      dup2(aOut[1], 1);
+      close(aIn[1]);
+      close(aOut[0]);
+      execl(NOTIFY_PEER, NOTIFY_PEER, "hold", csPath.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(aIn[0]);
+    close(aOut[1]);
+    m_iIn = aIn[1];
+    m_pOut = fdopen(aOut[0], "r");
+  }
+  ~LockHolder() {
+    Release();
+    if (m_pOut != nullptr) fclose(m_pOut);
+  }
+  // Waits for the holder to say it holds the lock.
+  bool Held() {
+    char aLine[16] = {};
+    return m_pOut != nullptr && std::fgets(aLine, sizeof aLine, m_pOut) != nullptr &&
+           std::string(aLine) == "held\n";
+  }
+  // Lets it release the lock and end.
+  void Release() {
+    if (m_iIn >= 0) close(m_iIn);
+    m_iIn = -1;
+    Wait();
+  }
+  void Kill() {
+    if (m_Pid > 0) kill(m_Pid, SIGKILL);
+    Wait();
+  }
+
+ private:
+  void Wait() {
+    if (m_Pid > 0) waitpid(m_Pid, nullptr, 0);
+    m_Pid = -1;
+  }
+  pid_t m_Pid = -1;
+  int m_iIn = -1;
+  FILE* m_pOut = nullptr;
+};
+
+// Takes the lock on another thread and tells when it got it.
+class Taker {
+ public:
+  explicit Taker(CkxDtb2File& file)
+      : m_Thread([this, &file] {
+          file.GetNGELock();
+          std::lock_guard<std::mutex> lock(m_Mutex);
+          m_bTaken = true;
+          m_Changed.notify_all();
+        }) {}
+  ~Taker() { m_Thread.join(); }
+  bool TakenWithin(std::chrono::milliseconds wait) {
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    return m_Changed.wait_for(lock, wait, [&] { return m_bTaken; });
+  }
+
+ private:
+  std::mutex m_Mutex;
+  std::condition_variable m_Changed;
+  bool m_bTaken = false;
+  std::thread m_Thread;
+};
+
+TEST(FileLock, NgeIsExclusiveAcrossProcessesAndFreedWhenItsHolderDies) {
+  const std::string csPath = KernelScratch::Get().Path("locked.orb");
+  CkxVarnoxFT_COMPETITORS file;
+  ASSERT_GT(file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr),
+            0);
+  {
+    LockHolder holder(csPath);
+    ASSERT_TRUE(holder.Held());
+    Taker taker(file);
+    EXPECT_FALSE(taker.TakenWithin(std::chrono::milliseconds(200)));  // the other process holds it
+    holder.Release();
+    EXPECT_TRUE(taker.TakenWithin(std::chrono::seconds(10)));
+  }
+  file.ReleaseNGELock();
+  {
+    LockHolder holder(csPath);
+    ASSERT_TRUE(holder.Held());
+    holder.Kill();
+    Taker taker(file);
+    EXPECT_TRUE(taker.TakenWithin(std::chrono::seconds(10)));
+  }
+  file.ReleaseNGELock();
+  file.UnLoad();
+}
+
+TEST(FileLock, IndexObjectsRecordTheMembersOfTheirFile) {
+  const std::string csPath = KernelScratch::Get().Path("indexed.orb");
+  CkxVarnoxFT_GLOBALS file;
+  ASSERT_GT(file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr),
+            0);
+  auto& styles = file.m_StylesDefault.m_Container;
+  styles(D2MapCmd::Add, 1, nullptr);
+  styles(D2MapCmd::Add, 2, nullptr);
+  CkxD2ObjDim dim;
+  file.GetObjInd(dim);
+  file.SetObjInd(dim);
+  EXPECT_EQ(KernelScratch::Get().Log().find("SetObjInd"), std::string::npos);
+
+  CkxVarnoxFT_GLOBALS other;
+  ASSERT_GT(other.OpenUnm(KernelScratch::Get().Path("other.orb").c_str(), nullptr, nullptr, "rw",
+                          "", true, nullptr, 0, 0, nullptr),
+            0);
+  other.SetObjInd(dim);
+  EXPECT_NE(KernelScratch::Get().Log().find("SetObjInd: the index object describes " + csPath +
+                                            " PoolConfig=1 "
+                                            "DistancesDefault=0 StylesDefault=2"),
+            std::string::npos);
+  other.UnLoad();
+  file.UnLoad();
+}
+
+}  // namespace
