@@ -2,11 +2,13 @@
 //   varnox_notify_peer update FILE COUNT   opens FILE (a competitors file) and
 //       publishes COUNT updates of its map, texts "update <i>", then exits
 //   varnox_notify_peer echo FILE           answers every update of FILE whose
-//       text starts with "ping" with an update "pong"; ends on "stop"
+//       text starts with "ping" with an update "pong", from the update
+//       callback itself; ends on "stop"
 //   varnox_notify_peer hold FILE           takes the file's NGE lock, says
 //       "held" and keeps it until its standard input closes
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -20,14 +22,15 @@ namespace {
 
 std::mutex g_Mutex;
 std::condition_variable g_Changed;
-int g_iPings = 0;
 bool g_bStop = false;
+std::atomic<CkxDtb2Obj*> g_pEcho{nullptr};  // the member that answers, in the echo role
 
 void OnUpdate(int32_t, uint64_t uliInfo) {
   const KxUpdateRecord& info = *reinterpret_cast<const KxUpdateRecord*>(uliInfo);
   const std::string csText(info.text, info.textLength);
+  CkxDtb2Obj* pEcho = g_pEcho.load();
+  if (pEcho != nullptr && csText.rfind("ping", 0) == 0) pEcho->UpdateID(0, nullptr, "pong");
   std::lock_guard<std::mutex> lock(g_Mutex);
-  if (csText.rfind("ping", 0) == 0) ++g_iPings;
   if (csText == "stop") g_bStop = true;
   g_Changed.notify_all();
 }
@@ -50,19 +53,12 @@ int main(int argc, char** argv) {
         if (member.UpdateID(0, nullptr, "update %d", i) == 0) iResult = 4;
       }
     } else if (csRole == "echo") {
+      g_pEcho = &member;
       std::printf("ready\n");
       std::fflush(stdout);
-      int iAnswered = 0;
       std::unique_lock<std::mutex> lock(g_Mutex);
-      while (!g_bStop) {
-        g_Changed.wait(lock, [&] { return g_bStop || g_iPings > iAnswered; });
-        while (g_iPings > iAnswered) {
-          ++iAnswered;
-          lock.unlock();
-          member.UpdateID(0, nullptr, "pong");
-          lock.lock();
-        }
-      }
+      g_Changed.wait(lock, [] { return g_bStop; });
+      g_pEcho = nullptr;
     } else if (csRole == "hold") {
       file.GetNGELock();
       std::printf("held\n");

@@ -1,0 +1,157 @@
+// Notification latency between two processes: an update published with
+// UpdateID in this process, answered by the peer process from its OnUpdate
+// with an update of its own, beside the floor of a futex ping-pong between
+// the same two kinds of processes. Each figure is half a round trip; the
+// counters give its median and 99th percentile.
+#include <benchmark/benchmark.h>
+#include <linux/futex.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "templates/Varnox.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The native face on the reference kernel, started once for the process.
+const std::string& ScratchDir() {
+  static const std::string csDir = [] {
+    char aTemplate[] = "/tmp/varnox-bench-XXXXXX";
+    const std::string csMade = mkdtemp(aTemplate);
+    std::filesystem::create_directories(csMade + "/live");
+    setenv("VARNOX_LIVE_DIR", (csMade + "/live").c_str(), 0);
+    setenv("VARNOX_KERNEL_LOG", (csMade + "/kernel.log").c_str(), 0);
+    setenv("KxOrb64", VARNOX_ORB_ROOT, 0);
+    if (pTasks == nullptr) KxInitCatAssembly(false);
+    return csMade;
+  }();
+  return csDir;
+}
+
+void Report(benchmark::State& state, std::vector<double>& halves) {
+  std::sort(halves.begin(), halves.end());
+  if (halves.empty()) return;
+  state.counters["p50_ns"] = halves[halves.size() / 2];
+  state.counters["p99_ns"] = halves[halves.size() * 99 / 100];
+}
+
+std::atomic<int> g_iPongs{0};
+
+void CountPongs(int32_t, uint64_t uliInfo) {
+  const KxUpdateRecord& info = *reinterpret_cast<const KxUpdateRecord*>(uliInfo);
+  if (std::string(info.text, info.textLength) != "pong") return;
+  g_iPongs.fetch_add(1, std::memory_order_release);
+  g_iPongs.notify_all();
+}
+
+// Waits for the answer as the floor's peer does: on a futex-like wait, the
+// C++ atomic wait.
+void WaitForPongs(int iWanted) {
+  for (int iNow = g_iPongs.load(std::memory_order_acquire); iNow < iWanted;
+       iNow = g_iPongs.load()) {
+    g_iPongs.wait(iNow);
+  }
+}
+
+void BM_UpdateNotificationBetweenProcesses(benchmark::State& state) {
+  const std::string csPath = ScratchDir() + "/notify.orb";
+  CkxVarnoxFT_COMPETITORS file;
+  if (file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, CountPongs) <=
+      0) {
+    state.SkipWithError("cannot open the file");
+    return;
+  }
+  int aOut[2];
+  if (pipe(aOut) != 0) return;
+  const pid_t peer = fork();
+  if (peer == 0) {
+    dup2(aOut[1], 1);
+    execl(NOTIFY_PEER, NOTIFY_PEER, "echo", csPath.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(aOut[1]);
+  FILE* pOut = fdopen(aOut[0], "r");
+  char aLine[16] = {};
+  if (std::fgets(aLine, sizeof aLine, pOut) == nullptr) {
+    state.SkipWithError("the peer did not start");
+    return;
+  }
+  std::vector<double> halves;
+  CkxDtb2Obj& member = file.m_CompetitorsStringMap;
+  for (auto _ : state) {
+    const int iWanted = g_iPongs.load() + 1;
+    const auto start = Clock::now();
+    member.UpdateID(0, nullptr, "ping");
+    WaitForPongs(iWanted);
+    const double dHalf = std::chrono::duration<double, std::nano>(Clock::now() - start).count() / 2;
+    halves.push_back(dHalf);
+    state.SetIterationTime(dHalf / 1e9);
+  }
+  member.UpdateID(0, nullptr, "stop");
+  waitpid(peer, nullptr, 0);
+  fclose(pOut);
+  file.UnLoad();
+  Report(state, halves);
+}
+BENCHMARK(BM_UpdateNotificationBetweenProcesses)->UseManualTime()->Iterations(3000);
+
+// The floor: two processes handing a word back and forth through a futex in
+// shared memory (0 idle, 1 ping, 2 pong, 3 stop).
+void FutexWait(uint32_t* pWord, uint32_t uiValue) {
+  syscall(SYS_futex, pWord, FUTEX_WAIT, uiValue, nullptr, nullptr, 0);
+}
+void FutexWake(uint32_t* pWord) {
+  syscall(SYS_futex, pWord, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
+}
+uint32_t Load(uint32_t* pWord) { return __atomic_load_n(pWord, __ATOMIC_ACQUIRE); }
+void Store(uint32_t* pWord, uint32_t uiValue) {
+  __atomic_store_n(pWord, uiValue, __ATOMIC_RELEASE);
+  FutexWake(pWord);
+}
+
+void BM_Floor_FutexPingPongBetweenProcesses(benchmark::State& state) {
+  auto* pWord = static_cast<uint32_t*>(
+      mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+  *pWord = 0;
+  const pid_t peer = fork();
+  if (peer == 0) {
+    for (;;) {
+      const uint32_t uiNow = Load(pWord);
+      if (uiNow == 3) _exit(0);
+      if (uiNow == 1) {
+        Store(pWord, 2);
+      } else {
+        FutexWait(pWord, uiNow);
+      }
+    }
+  }
+  std::vector<double> halves;
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    Store(pWord, 1);
+    for (uint32_t uiNow = Load(pWord); uiNow != 2; uiNow = Load(pWord)) FutexWait(pWord, uiNow);
+    const double dHalf = std::chrono::duration<double, std::nano>(Clock::now() - start).count() / 2;
+    halves.push_back(dHalf);
+    state.SetIterationTime(dHalf / 1e9);
+  }
+  Store(pWord, 3);
+  waitpid(peer, nullptr, 0);
+  munmap(pWord, 4096);
+  Report(state, halves);
+}
+BENCHMARK(BM_Floor_FutexPingPongBetweenProcesses)->UseManualTime()->Iterations(3000);
+
+}  // namespace
