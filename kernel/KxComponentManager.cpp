@@ -708,8 +708,11 @@ bool FileUpdateFileFromXml(IkxDtb2File* self, const char* csPath) {
   return Locked([&] {
     KxFileState* pFile = StateOf<KxFileState>(self);
     if (!pFile->pLive) return false;
-    std::string csWhy;
-    if (KxImportXml(*pFile->pLive, ResolvePath(Text(csPath), ""), csWhy)) return true;
+    std::string csWhy = "the file is open read-only";
+    if (!pFile->bReadOnly && KxImportXml(*pFile->pLive, ResolvePath(Text(csPath), ""), csWhy)) {
+      PublishFileUpdate(*pFile->pLive, 0);  // every member changed, in every process
+      return true;
+    }
     KxKernelLog("KERNEL", "UpdateFileFromXml " + Text(csPath) + " refused: " + csWhy);
     return false;
   });

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -58,6 +59,12 @@ std::string SegmentPath(const std::string& csDir, size_t i) {
   return csDir + "/seg" + std::to_string(i);
 }
 
+// Removes the live storage of a file that nobody has open any more.
+void RemoveLiveStorage(const std::string& csDir, size_t uiMembers) {
+  for (size_t i = 0; i < uiMembers; ++i) unlink(SegmentPath(csDir, i).c_str());
+  unlink((csDir + "/events").c_str());
+}
+
 void CopyField(char* pField, size_t uiSize, const char* csText) {
   std::memset(pField, 0, uiSize);
   std::strncpy(pField, csText, uiSize - 1);
@@ -99,7 +106,8 @@ std::shared_ptr<KxLiveFile> KxLiveFile::Open(const std::string& csPath, const Kx
     return nullptr;
   }
   bool bOk = false;
-  if (flock(pFile->m_iAttachedFd, LOCK_EX | LOCK_NB) == 0) {
+  const bool bBuilding = flock(pFile->m_iAttachedFd, LOCK_EX | LOCK_NB) == 0;
+  if (bBuilding) {
     // Nobody has the file open: build its live storage anew.
     bOk = pFile->Build(bCreate, iFailure, csWhy);
   } else {
@@ -108,6 +116,8 @@ std::shared_ptr<KxLiveFile> KxLiveFile::Open(const std::string& csPath, const Kx
   }
   if (!bOk || flock(pFile->m_iAttachedFd, LOCK_SH) != 0) {
     pFile->m_Segments.clear();
+    // What a refused build made (as large as the file) must not stay in memory.
+    if (bBuilding) RemoveLiveStorage(pFile->m_csLiveDir, fileType.memberCount);
     close(pFile->m_iAttachedFd);
     pFile->m_iAttachedFd = -1;
     return nullptr;
@@ -134,8 +144,7 @@ KxLiveFile::~KxLiveFile() {
   flock(m_iAttachedFd, LOCK_UN);
   if (flock(m_iAttachedFd, LOCK_EX | LOCK_NB) == 0) {
     // The last process to leave frees the live storage.
-    for (size_t i = 0; i < m_FileType.memberCount; ++i) unlink(SegmentPath(m_csLiveDir, i).c_str());
-    unlink((m_csLiveDir + "/events").c_str());
+    RemoveLiveStorage(m_csLiveDir, m_FileType.memberCount);
   }
   close(m_iAttachedFd);
 }
@@ -218,18 +227,11 @@ bool KxLiveFile::Load(const KxLoadedFile& loaded, std::string& csWhy) {
     header.top = saved.top;
     header.container = saved.container;
     header.usedUnits = saved.usedUnits;
-    for (uint32_t c = 0; c < KxSegmentHeader::kFreeClasses; ++c) {
-      // A free list must stay inside the segment, or the allocator would write anywhere.
-      uint32_t uiSteps = 0;
-      for (uint32_t uiFree = saved.freeHeads[c]; uiFree != 0; ++uiSteps) {
-        if (uiFree < KxSegment::kHeaderUnits + KxSegment::kBlockHeaderUnits ||
-            uiFree >= saved.top || uiSteps > saved.top) {
-          csWhy = m_csPath + " is corrupted (member " + std::to_string(i) + " free list)";
-          return false;
-        }
-        uiFree = *reinterpret_cast<const uint32_t*>(segment.At(uiFree));
-      }
-      header.freeHeads[c] = saved.freeHeads[c];
+    std::memcpy(header.freeHeads, saved.freeHeads, sizeof header.freeHeads);
+    std::string csBlocks;
+    if (!segment.CheckBlocks(csBlocks)) {
+      csWhy = m_csPath + " is corrupted (member " + std::to_string(i) + ": " + csBlocks + ")";
+      return false;
     }
     std::string csStructure;
     if (!m_Stores[i]->CheckMember(memberClass, segment.At(saved.container), csStructure)) {
@@ -259,42 +261,20 @@ bool KxLiveFile::AttachExisting(std::string& csWhy) {
   }
 }
 
-std::vector<uint8_t> KxLiveFile::Serialise() {
-  std::vector<uint8_t> bytes(sizeof(KxSavedHeader));
-  for (size_t i = 0; i < m_Segments.size(); ++i) {
-    KxSegment& segment = *m_Segments[i];
-    KxSegmentLock lock(segment);
-    const KxSegmentHeader& header = segment.Header();
-    KxSavedMember member{};
-    member.classId = header.classId;
-    member.top = header.top;
-    member.container = header.container;
-    member.usedUnits = header.usedUnits;
-    std::memcpy(member.freeHeads, header.freeHeads, sizeof member.freeHeads);
-    member.dataBytes = 4 * (uint64_t{header.top} - KxSegment::kHeaderUnits);
-    const size_t uiAt = bytes.size();
-    bytes.resize(uiAt + sizeof member + member.dataBytes);
-    std::memcpy(bytes.data() + uiAt, &member, sizeof member);
-    std::memcpy(bytes.data() + uiAt + sizeof member, segment.At(KxSegment::kHeaderUnits),
-                member.dataBytes);
-  }
-  KxSavedHeader header{};
-  std::memcpy(header.magic, KxSavedHeader::kMagic, sizeof header.magic);
-  header.formatVersion = KxSavedHeader::kFormatVersion;
-  header.headerBytes = sizeof header;
-  CopyField(header.family, sizeof header.family, m_FileType.family);
-  CopyField(header.fileType, sizeof header.fileType, m_FileType.name);
-  header.memberCount = static_cast<uint32_t>(m_Segments.size());
-  header.payloadBytes = bytes.size() - sizeof header;
-  header.payloadCrc = KxCrc32(bytes.data() + sizeof header, header.payloadBytes);
-  header.headerCrc = KxCrc32(&header, sizeof header);
-  std::memcpy(bytes.data(), &header, sizeof header);
-  return bytes;
+KxSavedMember KxLiveFile::SavedMember(size_t i) {
+  const KxSegmentHeader& header = m_Segments[i]->Header();
+  KxSavedMember member{};
+  member.classId = header.classId;
+  member.top = header.top;
+  member.container = header.container;
+  member.usedUnits = header.usedUnits;
+  std::memcpy(member.freeHeads, header.freeHeads, sizeof member.freeHeads);
+  member.dataBytes = 4 * (uint64_t{header.top} - KxSegment::kHeaderUnits);
+  return member;
 }
 
 bool KxLiveFile::Save(const std::string& csPath, bool bKeepOld, std::string& csWhy) {
   const std::string csTarget = csPath.empty() ? m_csPath : csPath;
-  const std::vector<uint8_t> bytes = Serialise();
   if (bKeepOld) {
     const std::string csBackup = csTarget + ".bak";
     unlink(csBackup.c_str());
@@ -303,7 +283,63 @@ bool KxLiveFile::Save(const std::string& csPath, bool bKeepOld, std::string& csW
       return false;
     }
   }
-  return KxWriteFileAtomically(csTarget, bytes, csWhy);
+  // The members go to the file straight from their segments: no copy of the
+  // file is made. The segments stay locked from the checksum to the last
+  // write, so that the checksum covers exactly what is written, and are
+  // released before the fsync.
+  std::vector<std::unique_ptr<KxSegmentLock>> locks;
+  std::vector<KxSavedMember> members;
+  KxSavedHeader header{};
+  uint32_t uiCrc = 0;
+  for (size_t i = 0; i < m_Segments.size(); ++i) {
+    locks.push_back(std::make_unique<KxSegmentLock>(*m_Segments[i]));
+    members.push_back(SavedMember(i));
+    uiCrc = KxCrc32(&members.back(), sizeof(KxSavedMember), uiCrc);
+    uiCrc = KxCrc32(m_Segments[i]->At(KxSegment::kHeaderUnits), members.back().dataBytes, uiCrc);
+    header.payloadBytes += sizeof(KxSavedMember) + members.back().dataBytes;
+  }
+  std::memcpy(header.magic, KxSavedHeader::kMagic, sizeof header.magic);
+  header.formatVersion = KxSavedHeader::kFormatVersion;
+  header.headerBytes = sizeof header;
+  CopyField(header.family, sizeof header.family, m_FileType.family);
+  CopyField(header.fileType, sizeof header.fileType, m_FileType.name);
+  header.memberCount = static_cast<uint32_t>(m_Segments.size());
+  header.payloadCrc = uiCrc;
+  header.headerCrc = KxCrc32(&header, sizeof header);
+
+  return KxWriteFileAtomically(
+      csTarget,
+      [&](int iFd, std::string& csError) {
+        // Pieces go out gathered into whole stages: the file is written
+        // from its start in equal writes, whatever the pieces.
+        constexpr size_t kStageBytes = size_t{1} << 20;
+        std::vector<uint8_t> stage(kStageBytes);
+        size_t uiStaged = 0;
+        auto put = [&](const void* p, size_t uiBytes) {
+          const uint8_t* pByte = static_cast<const uint8_t*>(p);
+          while (uiBytes > 0) {
+            const size_t uiTake = std::min(uiBytes, kStageBytes - uiStaged);
+            std::memcpy(stage.data() + uiStaged, pByte, uiTake);
+            uiStaged += uiTake;
+            pByte += uiTake;
+            uiBytes -= uiTake;
+            if (uiStaged == kStageBytes) {
+              if (!KxWriteAll(iFd, stage.data(), uiStaged, csError)) return false;
+              uiStaged = 0;
+            }
+          }
+          return true;
+        };
+        bool bOk = put(&header, sizeof header);
+        for (size_t i = 0; bOk && i < m_Segments.size(); ++i) {
+          bOk = put(&members[i], sizeof(KxSavedMember)) &&
+                put(m_Segments[i]->At(KxSegment::kHeaderUnits), members[i].dataBytes);
+        }
+        bOk = bOk && KxWriteAll(iFd, stage.data(), uiStaged, csError);
+        locks.clear();
+        return bOk;
+      },
+      csWhy);
 }
 
 void KxLiveFile::ClearMember(size_t i) {

@@ -78,7 +78,8 @@ class KxLiveFile {
   void CreateEmpty();
   bool AttachExisting(std::string& csWhy);
   void InitContainer(size_t i);
-  std::vector<uint8_t> Serialise();
+  // What the saved file says of member `i` (its segment locked).
+  KxSavedMember SavedMember(size_t i);
 
   std::string m_csPath;
   std::string m_csLiveDir;

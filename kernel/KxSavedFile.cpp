@@ -5,9 +5,9 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 
 namespace {
 
@@ -47,8 +47,12 @@ KxFileIo& KxSaveIo() {
   return io;
 }
 
-uint32_t KxCrc32(const void* p, size_t uiBytes) {
-  uLong uiCrc = crc32(0L, Z_NULL, 0);
+bool KxWriteAll(int iFd, const void* p, size_t uiBytes, std::string& csWhy) {
+  return WriteAll(iFd, static_cast<const uint8_t*>(p), uiBytes, csWhy);
+}
+
+uint32_t KxCrc32(const void* p, size_t uiBytes, uint32_t uiCrcBefore) {
+  uLong uiCrc = uiCrcBefore;
   const Bytef* pBytes = static_cast<const Bytef*>(p);
   while (uiBytes > 0) {
     const uInt uiChunk = static_cast<uInt>(std::min<size_t>(uiBytes, 1u << 30));
@@ -61,13 +65,23 @@ uint32_t KxCrc32(const void* p, size_t uiBytes) {
 
 bool KxWriteFileAtomically(const std::string& csPath, const std::vector<uint8_t>& bytes,
                            std::string& csWhy) {
+  return KxWriteFileAtomically(
+      csPath,
+      [&](int iFd, std::string& csError) {
+        return WriteAll(iFd, bytes.data(), bytes.size(), csError);
+      },
+      csWhy);
+}
+
+bool KxWriteFileAtomically(const std::string& csPath, const KxContentWriter& writeContent,
+                           std::string& csWhy) {
   const std::string csTemp = csPath + ".saving." + std::to_string(getpid());
   const int iFd = open(csTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (iFd < 0) {
     csWhy = Errno(("cannot create " + csTemp).c_str());
     return false;
   }
-  bool bOk = WriteAll(iFd, bytes.data(), bytes.size(), csWhy);
+  bool bOk = writeContent(iFd, csWhy);
   // A failed fsync may have dropped dirty pages: the file is not trusted and
   // the next save writes a new one from the start.
   if (bOk && KxSaveIo().fsync(iFd) != 0) {
@@ -96,21 +110,47 @@ bool KxWriteFileAtomically(const std::string& csPath, const std::vector<uint8_t>
 
 int32_t KxReadSavedFile(const std::string& csPath, const char* csFamily, const char* csFileType,
                         KxLoadedFile& loaded, std::string& csWhy) {
-  std::ifstream in(csPath, std::ios::binary);
-  if (!in) {
-    csWhy = "no saved file at " + csPath;
-    return KxOpenNotFound;
+  const int iFd = open(csPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (iFd < 0) {
+    // Only a file that is not there may be created anew: one that is there
+    // but cannot be read must not be replaced by an empty one.
+    const bool bMissing = errno == ENOENT;
+    csWhy = bMissing ? "no saved file at " + csPath : Errno(("cannot read " + csPath).c_str());
+    return bMissing ? KxOpenNotFound : KxOpenIoError;
   }
-  loaded.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    csWhy = "cannot read " + csPath;
+  struct stat st {};
+  if (fstat(iFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    csWhy = "cannot read " + csPath + ": not a regular file";
+    close(iFd);
     return KxOpenIoError;
   }
+  loaded.bytes.resize(static_cast<size_t>(st.st_size));
+  size_t uiRead = 0;
+  while (uiRead < loaded.bytes.size()) {
+    const ssize_t iGot = read(iFd, loaded.bytes.data() + uiRead, loaded.bytes.size() - uiRead);
+    if (iGot < 0 && errno == EINTR) continue;
+    if (iGot < 0) {
+      csWhy = Errno(("cannot read " + csPath).c_str());
+      close(iFd);
+      return KxOpenIoError;
+    }
+    if (iGot == 0) break;  // shorter than it was: the length check tells
+    uiRead += static_cast<size_t>(iGot);
+  }
+  loaded.bytes.resize(uiRead);
+  close(iFd);
   const std::vector<uint8_t>& bytes = loaded.bytes;
-  if (bytes.size() < sizeof(KxSavedHeader) ||
-      std::memcmp(bytes.data(), KxSavedHeader::kMagic, sizeof KxSavedHeader::kMagic) != 0) {
+  // A file that starts as the magic does (an empty one included) but ends
+  // inside the header is a cut-off saved file; anything else is foreign.
+  if (!bytes.empty() && std::memcmp(bytes.data(), KxSavedHeader::kMagic,
+                                    std::min(bytes.size(), sizeof KxSavedHeader::kMagic)) != 0) {
     csWhy = csPath + " is not a saved kernel file (wrong magic)";
-    return bytes.size() < sizeof KxSavedHeader::kMagic ? KxOpenTruncated : KxOpenForeign;
+    return KxOpenForeign;
+  }
+  if (bytes.size() < sizeof(KxSavedHeader)) {
+    csWhy = csPath + " is truncated: " + std::to_string(bytes.size()) +
+            " bytes, shorter than its header";
+    return KxOpenTruncated;
   }
   KxSavedHeader& header = loaded.header;
   std::memcpy(&header, bytes.data(), sizeof header);
@@ -122,7 +162,8 @@ int32_t KxReadSavedFile(const std::string& csPath, const char* csFamily, const c
   }
   if (header.formatVersion != KxSavedHeader::kFormatVersion ||
       header.headerBytes != sizeof header) {
-    csWhy = csPath + " has an unknown format version " + std::to_string(header.formatVersion);
+    csWhy = csPath + " has an unknown format (version " + std::to_string(header.formatVersion) +
+            ", header of " + std::to_string(header.headerBytes) + " bytes)";
     return KxOpenForeign;
   }
   if (FieldText(header.family, sizeof header.family) != csFamily ||
@@ -133,9 +174,12 @@ int32_t KxReadSavedFile(const std::string& csPath, const char* csFamily, const c
     return KxOpenOtherType;
   }
   if (bytes.size() - sizeof header != header.payloadBytes) {
-    csWhy = csPath + " is truncated: " + std::to_string(bytes.size()) + " bytes, expected " +
+    const bool bShort = bytes.size() - sizeof header < header.payloadBytes;
+    csWhy = csPath +
+            (bShort ? " is truncated: " : " is corrupted (longer than its header says): ") +
+            std::to_string(bytes.size()) + " bytes, expected " +
             std::to_string(sizeof header + header.payloadBytes);
-    return bytes.size() - sizeof header < header.payloadBytes ? KxOpenTruncated : KxOpenCorrupted;
+    return bShort ? KxOpenTruncated : KxOpenCorrupted;
   }
   if (KxCrc32(bytes.data() + sizeof header, header.payloadBytes) != header.payloadCrc) {
     csWhy = csPath + " is corrupted (checksum mismatch)";

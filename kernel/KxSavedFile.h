@@ -10,15 +10,18 @@
 //                 segment's units from KxSegment::kHeaderUnits up to the top
 //
 // Saving writes a temporary file beside the target, fsyncs it, renames it
-// over the target and fsyncs the directory. Any failure (a short write, a
-// failed fsync, rename or directory fsync) fails the save, removes the
-// temporary file and leaves the target untouched; a later save writes a new
-// temporary file from the start.
+// over the target and fsyncs the directory. A failed write, fsync or rename
+// fails the save, removes the temporary file and leaves the target
+// untouched; a later save writes a new temporary file from the start. A
+// failed directory fsync comes after the rename: the target already holds
+// the new file, whole, and the save still fails, because the new name may
+// not survive a power cut.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -67,6 +70,18 @@ KxFileIo KxSystemIo();
 bool KxWriteFileAtomically(const std::string& csPath, const std::vector<uint8_t>& bytes,
                            std::string& csWhy);
 
+// Writes the content of a file into the new, empty file `iFd` from its
+// start (through KxWriteAll); false with the reason on failure.
+using KxContentWriter = std::function<bool(int iFd, std::string& csWhy)>;
+
+// As above, the content written by `writeContent`: a file written in pieces
+// needs no copy of it in memory.
+bool KxWriteFileAtomically(const std::string& csPath, const KxContentWriter& writeContent,
+                           std::string& csWhy);
+
+// Writes all `uiBytes` through the save's write operation (KxSaveIo).
+bool KxWriteAll(int iFd, const void* p, size_t uiBytes, std::string& csWhy);
+
 // A saved file read back and checked: header, length and checksum. The
 // members still need their structure checked against the catalogue.
 struct KxLoadedFile {
@@ -93,5 +108,6 @@ enum KxOpenFailure : int32_t {
 int32_t KxReadSavedFile(const std::string& csPath, const char* csFamily, const char* csFileType,
                         KxLoadedFile& loaded, std::string& csWhy);
 
-// CRC-32 (zlib) of a byte range.
-uint32_t KxCrc32(const void* p, size_t uiBytes);
+// CRC-32 (zlib) of a byte range; `uiCrcBefore` is the CRC of the bytes
+// before it, for a CRC computed in pieces.
+uint32_t KxCrc32(const void* p, size_t uiBytes, uint32_t uiCrcBefore = 0);

@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -162,6 +164,37 @@ bool KxSegment::IsBlock(uint32_t uiUnit) const {
   if (uiUnit < kHeaderUnits + kBlockHeaderUnits || uiUnit >= Header().top) return false;
   const uint32_t* pPayload = reinterpret_cast<const uint32_t*>(At(uiUnit));
   return pPayload[-1] == kBlockMagic && uint64_t{uiUnit} + pPayload[-2] <= Header().top;
+}
+
+bool KxSegment::CheckBlocks(std::string& csWhy) const {
+  const KxSegmentHeader& header = Header();
+  std::vector<uint32_t> free;  // payloads of free blocks, ascending
+  for (uint64_t uiAt = kHeaderUnits; uiAt < header.top;) {
+    const uint32_t* pBlock = reinterpret_cast<const uint32_t*>(At(static_cast<uint32_t>(uiAt)));
+    if (uiAt + kBlockHeaderUnits > header.top || pBlock[0] == 0 ||
+        (pBlock[1] != kBlockMagic && pBlock[1] != 0) ||
+        uiAt + kBlockHeaderUnits + pBlock[0] > header.top) {
+      csWhy = "the block at unit " + std::to_string(uiAt) + " is not a block";
+      return false;
+    }
+    if (pBlock[1] == 0) free.push_back(static_cast<uint32_t>(uiAt + kBlockHeaderUnits));
+    uiAt += kBlockHeaderUnits + pBlock[0];
+  }
+  size_t uiListed = 0;
+  for (uint32_t c = 0; c < KxSegmentHeader::kFreeClasses; ++c) {
+    for (uint32_t uiFree = header.freeHeads[c]; uiFree != 0;
+         uiFree = *reinterpret_cast<const uint32_t*>(At(uiFree))) {
+      const bool bFree = std::binary_search(free.begin(), free.end(), uiFree);
+      const uint32_t uiUnits = bFree ? static_cast<uint32_t>(BlockBytes(uiFree) / 4) : 0;
+      if (++uiListed > free.size() || !bFree || RoundedUnits(4 * size_t{uiUnits}) != uiUnits ||
+          ClassOf(uiUnits) != c) {
+        csWhy = "free list " + std::to_string(c) + " holds unit " + std::to_string(uiFree) +
+                ", not a free block of its size, or does not end";
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
 size_t KxSegment::BlockBytes(uint32_t uiUnit) const {

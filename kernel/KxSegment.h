@@ -85,6 +85,10 @@ class KxSegment {
   size_t BlockBytes(uint32_t uiUnit) const;
   // Whether `uiUnit` is the payload of a live block.
   bool IsBlock(uint32_t uiUnit) const;
+  // Whether the blocks lie end to end up to the top and every free list
+  // holds only free blocks of its own class, each once; `csWhy` names the
+  // first fault. The allocator writes wherever a free list leads.
+  bool CheckBlocks(std::string& csWhy) const;
 
   // Called after the segment grew: the new capacity in units.
   void SetGrowthListener(void (*pfListener)(void* pContext, uint32_t uiCapacity), void* pContext) {

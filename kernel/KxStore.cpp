@@ -159,8 +159,10 @@ bool KxStore::CheckRecord(const KxRecordType& type, const uint8_t* pRecord, int 
       case KxFieldKind::kStrD: {
         const KxDynString& str = *reinterpret_cast<const KxDynString*>(pField);
         const uint32_t uiChar = field.kind == KxFieldKind::kStrDU ? 2 : 1;
-        if (str.lengthWord > 1 &&
-            (str.lengthWord > str.capacity ||
+        // The library writes within the capacity even while the string is
+        // empty, so any capacity must lie in the segment.
+        if ((str.lengthWord > 1 && str.lengthWord > str.capacity) ||
+            (str.capacity != 0 &&
              !m_Segment.ContainsUnits(str.textOffset, uint64_t{str.capacity} * uiChar))) {
           csWhy = std::string("string ") + field.name + " lies outside its storage";
           return false;
@@ -187,12 +189,13 @@ bool KxStore::CheckMap(const KxEmbeddedMap* pSlot, int iDepth, std::string& csWh
   const KxMapKernelPart& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
   if (kernel.tag != KxMapKernelPart::kTag || m_Types.At(kernel.elementType) == nullptr ||
       (kernel.bucketCount & (kernel.bucketCount - 1)) != 0 ||
-      (kernel.buckets != 0 &&
+      (kernel.bucketCount != 0 &&
        !m_Segment.ContainsUnits(kernel.buckets, 4ull * kernel.bucketCount))) {
     csWhy = "a map is not laid out by this kernel";
     return false;
   }
   const KxRecordType& element = *m_Types.At(kernel.elementType);
+  std::vector<uint32_t> handles;  // the nodes in insertion order
   uint32_t uiSeen = 0;
   for (uint32_t uiHandle = pSlot->header.headHandle; uiHandle != 0; ++uiSeen) {
     if (uiSeen > pSlot->header.count || !m_Segment.ContainsUnits(uiHandle, 64ull + element.size)) {
@@ -207,18 +210,60 @@ bool KxStore::CheckMap(const KxEmbeddedMap* pSlot, int iDepth, std::string& csWh
       return false;
     }
     const KxNodeKernelPart& node = NodeKernel(pNode);
-    if (node.textKey != 0 &&
+    if ((node.textKey != 0 || node.textLength != 0) &&
         !m_Segment.ContainsUnits(node.textKey, uint64_t{node.textLength} + 1)) {
       csWhy = "a map key lies outside its storage";
       return false;
     }
+    // Add and Remove write through the previous node and the tail.
+    if (node.prev != (handles.empty() ? 0 : handles.back())) {
+      csWhy = "a map node's previous node is not the one before it";
+      return false;
+    }
     if (!CheckRecord(element, reinterpret_cast<const uint8_t*>(pNode + 1), iDepth + 1, csWhy))
       return false;
+    handles.push_back(uiHandle);
     uiHandle = pNode->nextHandle;
   }
   if (uiSeen != pSlot->header.count) {
     csWhy = "a map's count does not match its nodes";
     return false;
+  }
+  if (kernel.tail != (handles.empty() ? 0 : handles.back())) {
+    csWhy = "a map's tail is not its last node";
+    return false;
+  }
+  // Find, Add and Remove follow the hash chains, and the library reads the
+  // record of any node they answer that has a valid signature. So every
+  // node on a chain lies in the segment with its key, in the bucket of its
+  // hash, and is a node of the map (its record checked above) or one never
+  // linked into it (signature 0: a process died while adding or removing
+  // it). Nodes take at least 16 units, which bounds a chain that loops.
+  if (!handles.empty() && kernel.bucketCount == 0) {
+    csWhy = "a map's nodes are not hashed";
+    return false;
+  }
+  std::sort(handles.begin(), handles.end());
+  const uint32_t* pBuckets = reinterpret_cast<const uint32_t*>(m_Segment.At(kernel.buckets));
+  const uint64_t uiMostNodes = m_Segment.Header().top / 16;
+  uint64_t uiChained = 0;
+  for (uint32_t b = 0; b < kernel.bucketCount; ++b) {
+    for (uint32_t uiHandle = pBuckets[b]; uiHandle != 0;
+         uiHandle = NodeKernel(NodeAt(uiHandle)).hashNext) {
+      if (++uiChained > uiMostNodes || !m_Segment.ContainsUnits(uiHandle, 64ull + element.size)) {
+        csWhy = "a map's hash chain leaves its storage or does not end";
+        return false;
+      }
+      const KxNodeKernelPart& node = NodeKernel(NodeAt(uiHandle));
+      if ((node.hash & (kernel.bucketCount - 1)) != b ||
+          (!std::binary_search(handles.begin(), handles.end(), uiHandle) &&
+           (NodeAt(uiHandle)->signature != kRemovedSignature ||
+            ((node.textKey != 0 || node.textLength != 0) &&
+             !m_Segment.ContainsUnits(node.textKey, uint64_t{node.textLength} + 1))))) {
+        csWhy = "a map's hash chain holds a node that is not the map's";
+        return false;
+      }
+    }
   }
   return true;
 }
@@ -227,7 +272,7 @@ bool KxStore::CheckArray(const KxArrayHeader* pHeader, int iDepth, std::string& 
   const KxRecordType* pElement = m_Types.At(pHeader->kernel5);
   if ((pHeader->kernel4 & kTagMask) != kArrayTag || pElement == nullptr ||
       pHeader->size > pHeader->kernel2 ||
-      (pHeader->size != 0 &&
+      (pHeader->kernel2 != 0 &&
        !m_Segment.ContainsUnits(pHeader->dataOffset,
                                 uint64_t{pHeader->kernel2} * pElement->size))) {
     csWhy = "an array lies outside its storage";

@@ -84,7 +84,8 @@ class KxStore {
   // leaves the record's bytes to the caller.
   void FreeRecord(const KxRecordType& type, uint8_t* pRecord);
   // Whether every handle and offset inside the record stays within the
-  // segment and every chain ends; `csWhy` names the first fault.
+  // segment, every chain ends and a map's links (previous nodes, tail, hash
+  // chains) agree with its chain; `csWhy` names the first fault.
   bool CheckRecord(const KxRecordType& type, const uint8_t* pRecord, int iDepth,
                    std::string& csWhy) const;
   // Resets every lock word inside the record (after a load: no holder

@@ -18,8 +18,10 @@ constexpr size_t kKxWholeFile = static_cast<size_t>(-1);
 struct KxXmlLimits {
   uint64_t uiMaxDocumentBytes = uint64_t{2} << 30;  // the file as read
   uint64_t uiMaxElements = uint64_t{64} << 20;
-  uint32_t uiMaxTextBytes = 8u << 20;  // one value or key, in UTF-8
-  uint32_t uiMaxDepth = 64;            // elements open at once
+  uint64_t uiMaxStagedBytes = uint64_t{2} << 30;  // the content held while it is checked
+  uint32_t uiMaxTextBytes = 8u << 20;             // one value or key, in UTF-8
+  uint32_t uiMaxDepth = 64;                       // elements open at once
+  uint32_t uiMaxAttributes = 16;                  // on one element
 };
 
 // Writes the whole file (`uiMember` kKxWholeFile) or one member as XML at

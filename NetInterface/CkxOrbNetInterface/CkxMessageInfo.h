@@ -30,6 +30,9 @@ class CkxMessageInfoT final : public CkxMessageInfo {
     m_liTarget = 0;
   }
 
+  // A record never outlives its registration: no message reaches it after.
+  ~CkxMessageInfoT() override { Unregister(); }
+
   bool Send(int64_t liTarget, uint32_t uiMessage, int32_t iParam, int64_t liParam, bool bFirst,
             int32_t iCount, bool bSecond) override {
     if (liTarget == 0) {

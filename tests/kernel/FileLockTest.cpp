@@ -13,6 +13,7 @@
 
 #include "templates/Varnox.h"
 #include "tests/kernel/KernelTestSupport.h"
+#include "tests/testkernel/TestKernelSupport.h"
 
 namespace {
 

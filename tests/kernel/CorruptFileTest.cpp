@@ -1,0 +1,532 @@
+// Damaged saved files opened through the native face on the reference
+// kernel: truncated, foreign, of another type, with flipped bytes, or
+// resealed with a valid checksum over a structure that leaves its storage.
+// Every one is refused with its failure id and a log line that says why, the
+// process carries on, the file keeps its bytes and no live storage is left
+// behind.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "kernel/KxSavedFile.h"
+#include "templates/Varnox.h"
+#include "tests/kernel/KernelEngineSupport.h"
+#include "tests/kernel/KernelTestSupport.h"
+
+namespace {
+
+const auto* const g_pEnvironment = ::testing::AddGlobalTestEnvironment(new KernelEnvironment());
+
+// Members of FT_GLOBALS by registration index.
+constexpr size_t kPoolConfig = 0;
+constexpr size_t kDistances = 1;
+constexpr size_t kParameters = 6;
+constexpr size_t kRecords = 7;
+
+// A handle far beyond every segment's top, still below 2^32 units.
+constexpr uint32_t kFarAway = 0x3FFFFFF0;
+
+constexpr size_t kSlotCount = offsetof(KxContainerHeader, count);
+constexpr size_t kSlotHead = offsetof(KxContainerHeader, headHandle);
+constexpr size_t kMapPart = offsetof(KxEmbeddedMap, kernelBytes);
+constexpr size_t kMapTag = kMapPart + offsetof(KxMapKernelPart, tag);
+constexpr size_t kMapElement = kMapPart + offsetof(KxMapKernelPart, elementType);
+constexpr size_t kMapBuckets = kMapPart + offsetof(KxMapKernelPart, buckets);
+constexpr size_t kMapBucketCount = kMapPart + offsetof(KxMapKernelPart, bucketCount);
+constexpr size_t kMapTail = kMapPart + offsetof(KxMapKernelPart, tail);
+constexpr size_t kNodeSignature = offsetof(KxMapNode, signature);
+constexpr size_t kNodeNext = offsetof(KxMapNode, nextHandle);
+constexpr size_t kNodePart = offsetof(KxMapNode, kernelWords);
+constexpr size_t kNodeTextKey = kNodePart + offsetof(KxNodeKernelPart, textKey);
+constexpr size_t kNodeHashNext = kNodePart + offsetof(KxNodeKernelPart, hashNext);
+constexpr size_t kNodePrev = kNodePart + offsetof(KxNodeKernelPart, prev);
+constexpr size_t kNodeRecord = sizeof(KxMapNode);
+
+// A saved file's bytes with its members located, to be damaged in place and
+// resealed (both checksums recomputed) so that only the structure is wrong.
+class SavedImage {
+ public:
+  explicit SavedImage(std::vector<uint8_t> bytes) : m_Bytes(std::move(bytes)) {
+    size_t uiAt = sizeof(KxSavedHeader);
+    for (uint32_t i = 0; i < Word(offsetof(KxSavedHeader, memberCount)); ++i) {
+      m_Members.push_back(uiAt);
+      uint64_t uiData = 0;
+      std::memcpy(&uiData, &m_Bytes.at(uiAt + offsetof(KxSavedMember, dataBytes)), sizeof uiData);
+      uiAt += sizeof(KxSavedMember) + uiData;
+    }
+  }
+
+  std::vector<uint8_t>& Bytes() { return m_Bytes; }
+
+  uint32_t Word(size_t uiAt) const {
+    uint32_t uiWord = 0;
+    std::memcpy(&uiWord, &m_Bytes.at(uiAt + 3) - 3, sizeof uiWord);
+    return uiWord;
+  }
+  void SetWord(size_t uiAt, uint32_t uiWord) {
+    std::memcpy(&m_Bytes.at(uiAt + 3) - 3, &uiWord, sizeof uiWord);
+  }
+
+  // Where member `i`'s KxSavedMember lies, and a word of it.
+  size_t MemberAt(size_t i) const { return m_Members.at(i); }
+  uint32_t MemberWord(size_t i, size_t uiField) const { return Word(MemberAt(i) + uiField); }
+  uint32_t Top(size_t i) const { return MemberWord(i, offsetof(KxSavedMember, top)); }
+  // Where unit `uiUnit` of member `i`'s segment lies in the file.
+  size_t UnitAt(size_t i, uint32_t uiUnit) const {
+    if (uiUnit < KxSegment::kHeaderUnits || uiUnit >= Top(i))
+      throw std::out_of_range("unit outside the member");
+    return MemberAt(i) + sizeof(KxSavedMember) + 4 * size_t{uiUnit - KxSegment::kHeaderUnits};
+  }
+  // The member's container (a map slot for map members).
+  size_t ContainerAt(size_t i) const {
+    return UnitAt(i, MemberWord(i, offsetof(KxSavedMember, container)));
+  }
+  // The map slot at `uiSlot` of member `i`: its first and second node.
+  uint32_t Head(size_t uiSlot) const { return Word(uiSlot + kSlotHead); }
+  uint32_t Second(size_t i, size_t uiSlot) const {
+    return Word(UnitAt(i, Head(uiSlot)) + kNodeNext);
+  }
+
+  void Reseal() {
+    KxSavedHeader header;
+    std::memcpy(&header, m_Bytes.data(), sizeof header);
+    header.payloadBytes = m_Bytes.size() - sizeof header;
+    header.payloadCrc = KxCrc32(m_Bytes.data() + sizeof header, header.payloadBytes);
+    header.headerCrc = 0;
+    header.headerCrc = KxCrc32(&header, sizeof header);
+    std::memcpy(m_Bytes.data(), &header, sizeof header);
+  }
+
+ private:
+  std::vector<uint8_t> m_Bytes;
+  std::vector<size_t> m_Members;
+};
+
+void Set(CkxD2StrDU& field, const std::u16string& csText) {
+  field.ReserveNet(static_cast<int>(csText.size()));
+  field.SetNet(csText.data(), static_cast<int>(csText.size()));
+}
+
+// A small FT_GLOBALS file with every container kind: the pool configuration
+// with embedded maps, numerically and text-keyed maps, strings, a record
+// with embedded arrays, and free blocks left by a removed element.
+std::vector<uint8_t> SavedGlobals(const std::string& csPath) {
+  CkxVarnoxFT_GLOBALS file;
+  if (file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr) <= 0) {
+    throw std::runtime_error("cannot create " + csPath + ": " + KernelScratch::Get().Log());
+  }
+  CkxPoolConfig& pool = *file.m_PoolConfig.m_Container.operator->();
+  pool.NbLanes = 8;
+  for (int iLane = 1; iLane <= 8; ++iLane)
+    pool.Lanes[pool.Lanes(D2MapCmd::Add, iLane, nullptr)].m_LaneID = iLane;
+  auto& distances = file.m_DistancesDefault.m_Container;
+  for (int iMeters : {50, 100, 200, 400, 800, 1500, 9999}) {
+    CkxDistance& distance = distances[distances(D2MapCmd::Add, iMeters, nullptr)];
+    distance.Distance = iMeters;
+    Set(distance.DistanceStr, u"m" + std::u16string(static_cast<size_t>(iMeters % 7 + 1), u'0'));
+  }
+  distances(D2MapCmd::Remove, 9999, nullptr);
+  auto& parameters = file.m_Parameters.m_Container;
+  Set(parameters[parameters(D2MapCmd::Add, 0, "MeetName")].Value, u"Winter Open");
+  Set(parameters[parameters(D2MapCmd::Add, 0, "Pool")].Value, u"North");
+  auto& records = file.m_Records.m_Container;
+  const uint32_t uiRecord = records(D2MapCmd::Add, 0, "W200FR");
+  Set(records[uiRecord].Name, u"Anna Keller");
+  for (int iLap = 1; iLap <= 4; ++iLap) {
+    const uint32_t uiLap = records[uiRecord].LapTimes.Add();
+    records[uiRecord].LapTimes[uiLap].LapTime = Sd2KxTime::Make(iLap * 2800, 2, false);
+  }
+  if (!file.Save(0, true, "") || !file.UnLoad()) throw std::runtime_error("cannot save " + csPath);
+  return ReadBytes(csPath);
+}
+
+// Opens `csPath` through the native face as `csType` and answers the id;
+// a file that opens is unloaded again.
+int32_t OpenAs(const std::string& csType, const std::string& csPath) {
+  auto open = [&](auto& file) {
+    const int32_t iId =
+        file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", false, nullptr, 0, 0, nullptr);
+    if (iId > 0) file.UnLoad();
+    return iId;
+  };
+  if (csType == "FT_RACES") {
+    CkxVarnoxFT_RACES file;
+    return open(file);
+  }
+  CkxVarnoxFT_GLOBALS file;
+  return open(file);
+}
+
+struct Damage {
+  const char* csName;
+  std::function<void(SavedImage&)> damage;
+  int32_t iFailure;      // the id open must answer
+  const char* csReason;  // what the log line must say
+  const char* csOpenAs = "FT_GLOBALS";
+};
+
+class CorruptFile : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { s_Good = SavedGlobals(KernelScratch::Get().Path("good.orb")); }
+
+  // Writes every damaged copy, opens it and checks the refusal.
+  void ExpectRefused(const std::vector<Damage>& cases) {
+    for (const Damage& damage : cases) {
+      SCOPED_TRACE(damage.csName);
+      SavedImage image(s_Good);
+      damage.damage(image);
+      const std::string csPath =
+          KernelScratch::Get().Path(std::string("damaged-") + damage.csName + ".orb");
+      WriteBytes(csPath, image.Bytes());
+      const size_t uiLogBefore = KernelScratch::Get().Log().size();
+
+      EXPECT_EQ(OpenAs(damage.csOpenAs, csPath), damage.iFailure);
+
+      const std::string csLog = KernelScratch::Get().Log().substr(uiLogBefore);
+      const std::string csRefused = csPath + " refused (" + std::to_string(damage.iFailure) + "): ";
+      const size_t uiLine = csLog.find(csRefused);
+      EXPECT_NE(uiLine, std::string::npos) << "no refusal in the log:\n" << csLog;
+      if (uiLine != std::string::npos) {
+        const std::string csLine = csLog.substr(uiLine, csLog.find('\n', uiLine) - uiLine);
+        EXPECT_NE(csLine.find(damage.csReason), std::string::npos) << csLine;
+      }
+      EXPECT_EQ(ReadBytes(csPath), image.Bytes()) << "open changed the file";
+      EXPECT_EQ(EntriesWith(KernelScratch::Get().Path("live"), "seg"), std::vector<std::string>{})
+          << "a refused open left live storage behind";
+    }
+  }
+
+  static std::vector<uint8_t> s_Good;
+};
+
+std::vector<uint8_t> CorruptFile::s_Good;
+
+TEST_F(CorruptFile, TheUndamagedFileOpens) {
+  const std::string csPath = KernelScratch::Get().Path("good-copy.orb");
+  WriteBytes(csPath, s_Good);
+  CkxVarnoxFT_GLOBALS file;
+  ASSERT_GT(file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", false, nullptr, 0, 0, nullptr),
+            0)
+      << KernelScratch::Get().Log();
+  EXPECT_EQ(file.m_DistancesDefault.m_Container.GetCount(), 6u);
+  EXPECT_EQ(file.m_Parameters.m_Container.GetCount(), 2u);
+  EXPECT_EQ(file.m_PoolConfig.m_Container->Lanes.GetCount(), 8u);
+  file.UnLoad();
+}
+
+TEST_F(CorruptFile, TruncatedFilesAreRefusedAsTruncated) {
+  const SavedImage good(s_Good);
+  const size_t uiMember = sizeof(KxSavedMember);
+  auto cut = [](size_t uiSize) {
+    return [uiSize](SavedImage& image) { image.Bytes().resize(uiSize); };
+  };
+  ExpectRefused({
+      {"empty", cut(0), KxOpenTruncated, "truncated"},
+      {"inside-magic", cut(5), KxOpenTruncated, "truncated"},
+      {"inside-header", cut(64), KxOpenTruncated, "truncated"},
+      {"header-only", cut(sizeof(KxSavedHeader)), KxOpenTruncated, "truncated"},
+      {"inside-first-member-header", cut(good.MemberAt(0) + uiMember / 2), KxOpenTruncated,
+       "truncated"},
+      {"inside-first-member-data", cut(good.MemberAt(0) + uiMember + 40), KxOpenTruncated,
+       "truncated"},
+      {"inside-later-member-header", cut(good.MemberAt(kParameters) + 12), KxOpenTruncated,
+       "truncated"},
+      {"inside-last-member-data", cut(s_Good.size() / 2 + good.MemberAt(kRecords) / 2),
+       KxOpenTruncated, "truncated"},
+      {"last-byte-missing", cut(s_Good.size() - 1), KxOpenTruncated, "truncated"},
+  });
+}
+
+TEST_F(CorruptFile, ForeignFilesAndOtherTypesAreRefused) {
+  auto text = [](SavedImage& image) {
+    const std::string csText(300, 'x');
+    image.Bytes().assign(csText.begin(), csText.end());
+  };
+  auto resealed = [](std::function<void(KxSavedHeader&)> change) {
+    return [change](SavedImage& image) {
+      KxSavedHeader header;
+      std::memcpy(&header, image.Bytes().data(), sizeof header);
+      change(header);
+      std::memcpy(image.Bytes().data(), &header, sizeof header);
+      image.Reseal();
+    };
+  };
+  ExpectRefused({
+      {"wrong-magic", [](SavedImage& image) { image.Bytes()[7] = '2'; }, KxOpenForeign,
+       "wrong magic"},
+      {"short-text",
+       [](SavedImage& image) {
+         image.Bytes().assign({'a', 'b', 'c'});
+       },
+       KxOpenForeign, "magic"},
+      {"text", text, KxOpenForeign, "wrong magic"},
+      {"unknown-version", resealed([](KxSavedHeader& h) { h.formatVersion = 2; }), KxOpenForeign,
+       "unknown format (version 2, header of 128 bytes)"},
+      {"header-size", resealed([](KxSavedHeader& h) { h.headerBytes = 64; }), KxOpenForeign,
+       "unknown format (version 1, header of 64 bytes)"},
+      {"globals-as-races", [](SavedImage&) {}, KxOpenOtherType,
+       "Varnox/FT_GLOBALS, not Varnox/FT_RACES", "FT_RACES"},
+      {"another-family", resealed([](KxSavedHeader& h) { std::memcpy(h.family, "Other", 6); }),
+       KxOpenOtherType, "Other/FT_GLOBALS"},
+  });
+}
+
+TEST_F(CorruptFile, FlippedBytesAreRefusedAsCorrupted) {
+  auto flip = [](size_t uiAt) {
+    return [uiAt](SavedImage& image) { image.Bytes().at(uiAt) ^= 0x10; };
+  };
+  const SavedImage good(s_Good);
+  ExpectRefused({
+      {"format-version", flip(offsetof(KxSavedHeader, formatVersion)), KxOpenCorrupted,
+       "header checksum"},
+      {"family", flip(offsetof(KxSavedHeader, family) + 1), KxOpenCorrupted, "header checksum"},
+      {"payload-length", flip(offsetof(KxSavedHeader, payloadBytes)), KxOpenCorrupted,
+       "header checksum"},
+      {"payload-checksum", flip(offsetof(KxSavedHeader, payloadCrc)), KxOpenCorrupted,
+       "header checksum"},
+      {"header-padding", flip(offsetof(KxSavedHeader, padding) + 31), KxOpenCorrupted,
+       "header checksum"},
+      {"member-class", flip(good.MemberAt(0)), KxOpenCorrupted, "checksum mismatch"},
+      {"member-top", flip(good.MemberAt(kDistances) + offsetof(KxSavedMember, top)),
+       KxOpenCorrupted, "checksum mismatch"},
+      {"map-head", flip(good.ContainerAt(kDistances) + kSlotHead), KxOpenCorrupted,
+       "checksum mismatch"},
+      {"middle", flip(s_Good.size() / 2), KxOpenCorrupted, "checksum mismatch"},
+      {"last-byte", flip(s_Good.size() - 1), KxOpenCorrupted, "checksum mismatch"},
+      {"appended-byte", [](SavedImage& image) { image.Bytes().push_back(0); }, KxOpenCorrupted,
+       "longer than its header says"},
+  });
+}
+
+// The saved bytes pass both checksums; the structure inside is wrong.
+TEST_F(CorruptFile, ResealedFilesWithABadStructureAreRefused) {
+  const SavedImage good(s_Good);
+  const size_t uiDistances = good.ContainerAt(kDistances);
+  const uint32_t uiFirst = good.Head(uiDistances);
+  const uint32_t uiSecond = good.Second(kDistances, uiDistances);
+  ASSERT_EQ(good.Word(good.UnitAt(kDistances, uiFirst) + kNodeSignature), KxNodeState::kClean);
+  ASSERT_EQ(good.Word(good.UnitAt(kDistances, uiSecond) + kNodePrev), uiFirst);
+  ASSERT_EQ(good.Word(uiDistances + kMapTag), KxMapKernelPart::kTag);
+  const size_t uiFirstRecord = good.UnitAt(kDistances, uiFirst) + kNodeRecord;
+  const size_t uiDistanceStr = uiFirstRecord + offsetof(CkxDistance, DistanceStr);
+  const size_t uiDistanceUnit = uiFirstRecord + offsetof(CkxDistance, DistanceUnit);
+  ASSERT_GT(good.Word(uiDistanceStr + offsetof(KxDynString, lengthWord)), 1u);
+  ASSERT_EQ(good.Word(uiDistanceUnit + offsetof(KxDynString, lengthWord)), 0u);
+  // A bucket that holds a node, and a free list that holds a block (left by
+  // the distance removed before the save).
+  const uint32_t uiBuckets = good.Word(uiDistances + kMapBuckets);
+  size_t uiBucket = good.UnitAt(kDistances, uiBuckets);
+  while (good.Word(uiBucket) == 0) uiBucket += 4;
+  size_t uiFreeHead = good.MemberAt(kDistances) + offsetof(KxSavedMember, freeHeads);
+  while (good.Word(uiFreeHead) == 0) uiFreeHead += 4;
+  ASSERT_LT(uiFreeHead, good.MemberAt(kDistances) + offsetof(KxSavedMember, dataBytes));
+  const uint32_t uiFreeBlock = good.Word(uiFreeHead);
+  // The map slot is a live block whose first word is 0, so a free list led
+  // to it ends there; the free list of its size class.
+  const uint32_t uiSlot = good.MemberWord(kDistances, offsetof(KxSavedMember, container));
+  ASSERT_EQ(good.Word(uiDistances), 0u);
+  const size_t uiSlotBlock = good.UnitAt(kDistances, uiSlot - KxSegment::kBlockHeaderUnits);
+  ASSERT_EQ(good.Word(uiSlotBlock + 4), KxSegment::kBlockMagic);
+  const uint32_t uiSlotUnits = good.Word(uiSlotBlock);
+  ASSERT_LE(uiSlotUnits, 256u);  // a small block: its class is units / 2 - 1
+  const size_t uiSlotClass =
+      good.MemberAt(kDistances) + offsetof(KxSavedMember, freeHeads) + 4 * (uiSlotUnits / 2 - 1);
+  // The text-keyed map of parameters, and the record with lap times.
+  const size_t uiParameter = good.UnitAt(kParameters, good.Head(good.ContainerAt(kParameters)));
+  const size_t uiLapTimes = good.UnitAt(kRecords, good.Head(good.ContainerAt(kRecords))) +
+                            kNodeRecord + offsetof(CkxRecordEntry, LapTimes);
+  ASSERT_EQ(good.Word(uiLapTimes + offsetof(KxArrayHeader, size)), 4u);
+  const size_t uiLapDistances =
+      uiLapTimes - offsetof(CkxRecordEntry, LapTimes) + offsetof(CkxRecordEntry, LapDistances);
+  ASSERT_EQ(good.Word(uiLapDistances + offsetof(KxArrayHeader, kernel2)), 0u);
+  const size_t uiLanes = good.ContainerAt(kPoolConfig) + offsetof(CkxPoolConfig, Lanes);
+  ASSERT_EQ(good.Word(uiLanes + kSlotCount), 8u);
+
+  auto word = [](size_t uiAt, uint32_t uiValue) {
+    return [uiAt, uiValue](SavedImage& image) {
+      image.SetWord(uiAt, uiValue);
+      image.Reseal();
+    };
+  };
+  const uint32_t uiBeyondTop = good.Top(kDistances) + 16;
+  ExpectRefused({
+      // Maps.
+      {"map-head-outside", word(uiDistances + kSlotHead, kFarAway), KxOpenCorrupted,
+       "chain leaves its storage"},
+      {"map-next-beyond-top", word(good.UnitAt(kDistances, uiFirst) + kNodeNext, uiBeyondTop),
+       KxOpenCorrupted, "chain leaves its storage"},
+      {"map-chain-loops", word(good.UnitAt(kDistances, uiSecond) + kNodeNext, uiFirst),
+       KxOpenCorrupted, "previous node"},
+      {"map-count-wrong", word(uiDistances + kSlotCount, 5), KxOpenCorrupted, "count"},
+      {"map-tail-outside", word(uiDistances + kMapTail, kFarAway), KxOpenCorrupted,
+       "DistancesDefault"},
+      {"map-prev-outside", word(good.UnitAt(kDistances, uiSecond) + kNodePrev, kFarAway),
+       KxOpenCorrupted, "DistancesDefault"},
+      {"map-bucket-outside", word(uiBucket, kFarAway), KxOpenCorrupted, "DistancesDefault"},
+      {"map-hash-chain-outside", word(good.UnitAt(kDistances, uiFirst) + kNodeHashNext, kFarAway),
+       KxOpenCorrupted, "DistancesDefault"},
+      {"map-without-buckets", word(uiDistances + kMapBucketCount, 0), KxOpenCorrupted,
+       "DistancesDefault"},
+      {"map-buckets-outside", word(uiDistances + kMapBuckets, kFarAway), KxOpenCorrupted,
+       "not laid out"},
+      {"map-element-unknown", word(uiDistances + kMapElement, 999), KxOpenCorrupted,
+       "not of its class"},
+      {"embedded-map-untagged", word(uiLanes + kMapTag, 0), KxOpenCorrupted, "not laid out"},
+      {"map-key-outside", word(uiParameter + kNodeTextKey, kFarAway), KxOpenCorrupted,
+       "key lies outside"},
+      {"map-key-length-without-key",
+       word(good.UnitAt(kDistances, uiFirst) + kNodePart + offsetof(KxNodeKernelPart, textLength),
+            1 << 30),
+       KxOpenCorrupted, "key lies outside"},
+      // Strings and arrays.
+      {"string-outside", word(uiDistanceStr + offsetof(KxDynString, textOffset), kFarAway),
+       KxOpenCorrupted, "string DistanceStr"},
+      {"string-longer-than-capacity", word(uiDistanceStr + offsetof(KxDynString, lengthWord), 4096),
+       KxOpenCorrupted, "string DistanceStr"},
+      {"empty-string-storage-outside",
+       [&](SavedImage& image) {
+         image.SetWord(uiDistanceUnit + offsetof(KxDynString, capacity), 64);
+         image.SetWord(uiDistanceUnit + offsetof(KxDynString, textOffset), kFarAway);
+         image.Reseal();
+       },
+       KxOpenCorrupted, "string DistanceUnit"},
+      {"array-outside", word(uiLapTimes + offsetof(KxArrayHeader, dataOffset), kFarAway),
+       KxOpenCorrupted, "array lies outside"},
+      {"array-beyond-capacity", word(uiLapTimes + offsetof(KxArrayHeader, size), 1000),
+       KxOpenCorrupted, "array lies outside"},
+      {"empty-array-storage-outside",
+       [&](SavedImage& image) {
+         image.SetWord(uiLapDistances + offsetof(KxArrayHeader, kernel2), 16);
+         image.SetWord(uiLapDistances + offsetof(KxArrayHeader, dataOffset), kFarAway);
+         image.Reseal();
+       },
+       KxOpenCorrupted, "array lies outside"},
+      // The segment: container, free lists, member records.
+      {"container-beyond-top",
+       word(good.MemberAt(kDistances) + offsetof(KxSavedMember, container), uiBeyondTop),
+       KxOpenCorrupted, "container lies outside"},
+      {"free-list-outside", word(uiFreeHead, uiBeyondTop), KxOpenCorrupted, "free list"},
+      {"free-list-loops", word(good.UnitAt(kDistances, uiFreeBlock), uiFreeBlock), KxOpenCorrupted,
+       "does not end"},
+      {"free-list-into-a-live-block", word(uiSlotClass, uiSlot), KxOpenCorrupted,
+       "not a free block"},
+      {"block-size-wrong", word(uiSlotBlock, good.Top(kDistances)), KxOpenCorrupted,
+       "is not a block"},
+      {"member-of-another-class", word(good.MemberAt(kDistances), good.MemberWord(kParameters, 0)),
+       KxOpenCorrupted, "class id"},
+      {"member-size-wrong",
+       word(good.MemberAt(kDistances) + offsetof(KxSavedMember, top), good.Top(kDistances) + 1),
+       KxOpenCorrupted, "wrong size"},
+      {"member-missing", word(offsetof(KxSavedHeader, memberCount), 7), KxOpenCorrupted,
+       "trailing bytes"},
+  });
+}
+
+// A saved file that is there but cannot be read is not a missing file: open
+// refuses it even when asked to create, so that no save can replace it with
+// an empty file.
+TEST_F(CorruptFile, AnUnreadableFileIsNotReplacedWhenCreateIsAsked) {
+  const std::string csDirectory = KernelScratch::Get().Path("a-directory.orb");
+  const std::string csLoop = KernelScratch::Get().Path("a-loop.orb");
+  std::filesystem::create_directory(csDirectory);
+  std::filesystem::create_symlink(csLoop, csLoop);
+  for (const std::string& csPath : {csDirectory, csLoop}) {
+    SCOPED_TRACE(csPath);
+    const size_t uiLogBefore = KernelScratch::Get().Log().size();
+    CkxVarnoxFT_GLOBALS file;
+    EXPECT_EQ(
+        file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr),
+        KxOpenIoError);
+    EXPECT_NE(KernelScratch::Get().Log().find(csPath + " refused (-7): cannot read " + csPath,
+                                              uiLogBefore),
+              std::string::npos)
+        << KernelScratch::Get().Log().substr(uiLogBefore);
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(csDirectory));
+  EXPECT_TRUE(std::filesystem::is_empty(csDirectory));
+  EXPECT_TRUE(std::filesystem::is_symlink(csLoop));
+  EXPECT_EQ(EntriesWith(KernelScratch::Get().Path("live"), "seg"), std::vector<std::string>{});
+}
+
+// A process killed while adding or removing an element, with another still
+// attached that saves afterwards, leaves a node hashed but never linked into
+// the map (signature 0), or a linked node no longer hashed. Neither lets a
+// reader leave the storage: such files open and the map works.
+TEST_F(CorruptFile, HashChainsLeftByAProcessThatDiedMidwayStillOpen) {
+  const SavedImage good(s_Good);
+  const size_t uiSlot = good.ContainerAt(kDistances);
+  const uint32_t uiFirst = good.Head(uiSlot);
+  const uint32_t uiMask = good.Word(uiSlot + kMapBucketCount) - 1;
+  const size_t uiBuckets = good.UnitAt(kDistances, good.Word(uiSlot + kMapBuckets));
+  auto bucketOf = [&](const SavedImage& image, uint32_t uiNode) {
+    return uiBuckets + 4 * (image.Word(image.UnitAt(kDistances, uiNode) + kNodePart +
+                                       offsetof(KxNodeKernelPart, hash)) &
+                            uiMask);
+  };
+  // The node of the distance removed before the save heads the free list of
+  // node blocks, its key and hash still in place.
+  const uint32_t uiNodeUnits = good.Word(good.UnitAt(kDistances, uiFirst) - 8);
+  const size_t uiNodeClass =
+      good.MemberAt(kDistances) + offsetof(KxSavedMember, freeHeads) + 4 * (uiNodeUnits / 2 - 1);
+  const uint32_t uiRemoved = good.Word(uiNodeClass);
+  ASSERT_NE(uiRemoved, 0u);
+  ASSERT_EQ(good.Word(good.UnitAt(kDistances, uiRemoved)), 0u);  // the end of the list: signature 0
+
+  const std::vector<std::pair<const char*, std::function<void(SavedImage&)>>> states = {
+      {"hashed-not-linked",
+       [&](SavedImage& image) {
+         // Allocated and hashed, not yet linked: a live block off the free list.
+         image.SetWord(uiNodeClass, 0);
+         image.SetWord(image.UnitAt(kDistances, uiRemoved) - 4, KxSegment::kBlockMagic);
+         const size_t uiBucket = bucketOf(image, uiRemoved);
+         image.SetWord(image.UnitAt(kDistances, uiRemoved) + kNodeHashNext, image.Word(uiBucket));
+         image.SetWord(uiBucket, uiRemoved);
+         image.Reseal();
+       }},
+      {"linked-not-hashed",
+       [&](SavedImage& image) {
+         // Unhooked from its hash chain, still linked.
+         size_t uiLink = bucketOf(image, uiFirst);
+         while (image.Word(uiLink) != uiFirst)
+           uiLink = image.UnitAt(kDistances, image.Word(uiLink)) + kNodeHashNext;
+         image.SetWord(uiLink, image.Word(image.UnitAt(kDistances, uiFirst) + kNodeHashNext));
+         image.Reseal();
+       }},
+  };
+  for (const auto& [csState, damage] : states) {
+    SCOPED_TRACE(csState);
+    SavedImage image(s_Good);
+    damage(image);
+    const std::string csPath = KernelScratch::Get().Path(std::string("midway-") + csState + ".orb");
+    WriteBytes(csPath, image.Bytes());
+    CkxVarnoxFT_GLOBALS file;
+    ASSERT_GT(
+        file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", false, nullptr, 0, 0, nullptr), 0)
+        << KernelScratch::Get().Log();
+    auto& distances = file.m_DistancesDefault.m_Container;
+    uint32_t uiEnumerated = 0;
+    for (uint32_t h = distances(D2MapCmd::Head, 0, nullptr); h != 0;
+         h = distances(D2MapCmd::Next, h, nullptr)) {
+      ++uiEnumerated;
+    }
+    EXPECT_EQ(uiEnumerated, 6u);
+    EXPECT_EQ(distances.GetCount(), 6u);
+    const uint32_t uiAdded = distances(D2MapCmd::Add, 7777, nullptr);
+    ASSERT_NE(uiAdded, 0u);
+    EXPECT_EQ(distances(D2MapCmd::Find, 7777, nullptr), uiAdded);
+    EXPECT_EQ(distances(D2MapCmd::Remove, 7777, nullptr), uiAdded);
+    EXPECT_EQ(distances(D2MapCmd::RemoveAt, uiFirst, nullptr), uiFirst);
+    EXPECT_TRUE(file.Save(0, true, ""));
+    EXPECT_TRUE(file.UnLoad());
+    EXPECT_GT(
+        file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", false, nullptr, 0, 0, nullptr), 0)
+        << KernelScratch::Get().Log();
+    EXPECT_EQ(file.m_DistancesDefault.m_Container.GetCount(), 5u);
+    file.UnLoad();
+  }
+}
+
+}  // namespace

@@ -1,0 +1,125 @@
+// What tests that drive the reference kernel's engine directly (linked into
+// the test, not the copy inside the component manager) share: file types of
+// the catalogue by name, live files opened in this process, competitors
+// written and read in engine storage, and files read and written whole.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "kernel/KxLiveFile.h"
+#include "templates/VarnoxCatalogue.h"
+#include "templates/VarnoxRecords.h"
+
+// The record types of the Varnox catalogue, numbered once for the process.
+inline const KxRecordTypes& EngineTypes() {
+  static const KxRecordTypes types(VarnoxCatalogue());
+  return types;
+}
+
+// A file type of the Varnox catalogue by name ("FT_COMPETITORS").
+inline const KxFileType& EngineFileType(const std::string& csName) {
+  const KxCatalogue& catalogue = VarnoxCatalogue();
+  for (uint32_t i = 0; i < catalogue.fileCount; ++i) {
+    if (csName == catalogue.files[i].name) return catalogue.files[i];
+  }
+  throw std::invalid_argument("no file type " + csName);
+}
+
+// Opens `csPath` as file type `csType` through the engine; throws with the
+// kernel's reason when it is refused.
+inline std::shared_ptr<KxLiveFile> EngineOpen(const std::string& csPath, const std::string& csType,
+                                              bool bCreate) {
+  int32_t iFailure = 0;
+  std::string csWhy;
+  std::shared_ptr<KxLiveFile> pFile =
+      KxLiveFile::Open(csPath, EngineFileType(csType), EngineTypes(), bCreate, iFailure, csWhy);
+  if (!pFile)
+    throw std::runtime_error("open " + csPath + " refused (" + std::to_string(iFailure) +
+                             "): " + csWhy);
+  return pFile;
+}
+
+// The competitors member of an FT_COMPETITORS live file, driven through the
+// engine: keys 1..n, every record's CategoryId set to a generation number
+// and its Name to "Swimmer <key>", so that a whole file tells which
+// generation it holds and a file mixing two generations shows.
+class EngineCompetitors {
+ public:
+  explicit EngineCompetitors(KxLiveFile& file)
+      : m_File(file), m_pSlot(static_cast<KxEmbeddedMap*>(file.Container(0))) {}
+
+  static std::u16string NameOf(uint64_t uiKey) {
+    const std::string csName = "Swimmer " + std::to_string(uiKey);
+    return std::u16string(csName.begin(), csName.end());
+  }
+
+  uint32_t Count() const { return m_pSlot->header.count; }
+
+  // Makes the map hold keys 1..uiCount in order (removing or adding at the
+  // end) with every CategoryId set to `iGeneration`.
+  void Set(uint32_t uiCount, int32_t iGeneration) {
+    KxSegment& segment = m_File.Segment(0);
+    KxStore& store = m_File.Store(0);
+    KxSegmentLock lock(segment);
+    for (uint64_t uiKey = Count(); uiKey > uiCount; --uiKey) {
+      if (store.MapCommand(m_pSlot, D2MapCmd::Remove, uiKey, nullptr) == 0)
+        throw std::runtime_error("remove failed");
+    }
+    for (uint64_t uiKey = Count() + 1; uiKey <= uiCount; ++uiKey) {
+      const uint32_t uiHandle = store.MapCommand(m_pSlot, D2MapCmd::Add, uiKey, nullptr);
+      if (uiHandle == 0) throw std::runtime_error("add failed");
+      CkxCompetitor& record = Record(uiHandle);
+      record.CompetitorId = static_cast<int32_t>(uiKey);
+      const std::u16string csName = NameOf(uiKey);
+      KxDynString* pName = reinterpret_cast<KxDynString*>(&record.Name);
+      if (!store.ResizeString(pName, static_cast<uint32_t>(csName.size())))
+        throw std::runtime_error("resize failed");
+      std::memcpy(segment.At(pName->textOffset), csName.data(), 2 * csName.size());
+    }
+    for (uint32_t uiHandle : store.Nodes(m_pSlot)) Record(uiHandle).CategoryId = iGeneration;
+  }
+
+ private:
+  CkxCompetitor& Record(uint32_t uiHandle) {
+    return *reinterpret_cast<CkxCompetitor*>(m_File.Segment(0).At(uiHandle) + sizeof(KxMapNode));
+  }
+
+  KxLiveFile& m_File;
+  KxEmbeddedMap* m_pSlot;
+};
+
+inline std::vector<uint8_t> ReadBytes(const std::string& csPath) {
+  std::ifstream in(csPath, std::ios::binary | std::ios::ate);
+  std::vector<uint8_t> bytes(in ? static_cast<size_t>(in.tellg()) : 0);
+  in.seekg(0);
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
+    throw std::runtime_error("cannot read " + csPath);
+  }
+  return bytes;
+}
+
+inline void WriteBytes(const std::string& csPath, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(csPath, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + csPath);
+}
+
+// Names of the entries of `csDir` that contain `csPart`.
+inline std::vector<std::string> EntriesWith(const std::string& csDir, const std::string& csPart) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(csDir)) {
+    const std::string csName = entry.path().filename().string();
+    if (csName.find(csPart) != std::string::npos) names.push_back(entry.path().string());
+  }
+  return names;
+}

@@ -1,0 +1,843 @@
+// XML export and import on the reference kernel: the five files of the demo
+// and files of awkward values go out and back in byte for byte; hostile or
+// malformed documents are refused with their reason in the kernel log and
+// leave the open file as it was; the tool's export and import commands work
+// on saved files.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "kernel/KxLiveFile.h"
+#include "kernel/KxXml.h"
+#include "templates/Varnox.h"
+#include "templates/VarnoxCatalogue.h"
+#include "tests/kernel/KernelTestSupport.h"
+#include "tests/testkernel/TestKernelSupport.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+const auto* const g_pEnvironment = ::testing::AddGlobalTestEnvironment(new KernelEnvironment());
+
+std::string Slurp(const std::string& csPath) {
+  std::ifstream in(csPath, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void Spit(const std::string& csPath, const std::string& csText) {
+  std::ofstream out(csPath, std::ios::binary | std::ios::trunc);
+  out << csText;
+}
+
+size_t Occurrences(const std::string& csText, const std::string& csWhat) {
+  size_t uiCount = 0;
+  for (size_t uiAt = csText.find(csWhat); uiAt != std::string::npos;
+       uiAt = csText.find(csWhat, uiAt + 1))
+    ++uiCount;
+  return uiCount;
+}
+
+std::string Scratch(const std::string& csName) { return KernelScratch::Get().Path(csName); }
+
+// The kernel's reason for refusing to import `csXml`, from its log ("" when
+// it logged none).
+std::string RefusalOf(const std::string& csXml) {
+  const std::string csLog = KernelScratch::Get().Log();
+  const std::string csMark = "UpdateFileFromXml " + csXml + " refused: ";
+  const size_t uiAt = csLog.rfind(csMark);
+  if (uiAt == std::string::npos) return "";
+  const size_t uiFrom = uiAt + csMark.size();
+  return csLog.substr(uiFrom, csLog.find('\n', uiFrom) - uiFrom);
+}
+
+bool Open(CkxVarnoxFile& file, const std::string& csPath, const char* csMode, bool bCreate) {
+  return file.OpenUnm(csPath.c_str(), nullptr, nullptr, csMode, "", bCreate, nullptr, 0, 0,
+                      nullptr) > 0;
+}
+
+// The file exported to a scratch XML and read back ("" when the export
+// failed).
+std::string ExportOf(CkxVarnoxFile& file, const std::string& csName) {
+  const std::string csXml = Scratch(csName);
+  std::filesystem::remove(csXml);
+  return file.SaveFileAsXml(csXml.c_str()) ? Slurp(csXml) : "";
+}
+
+void WriteWide(CkxD2StrDU& field, const std::u16string& csText) {
+  field.ReserveNet(static_cast<int>(csText.size()));
+  field.SetNet(csText.data(), static_cast<int>(csText.size()));
+}
+
+void WriteAnsi(CkxD2StrD& field, const std::string& csText) {
+  field.ReserveNet(static_cast<int>(csText.size()));
+  field.SetNet(csText.data(), static_cast<int>(csText.size()));
+}
+
+// A dynamic string's text; nullopt for a string never written.
+template <class Field>
+auto ReadText(const Field& field) {
+  int iLength = 0;
+  const auto* p = field.GetNet(&iLength);
+  using Text = std::basic_string<std::remove_cv_t<std::remove_pointer_t<decltype(p)>>>;
+  return iLength < 0 ? std::optional<Text>() : std::optional<Text>(Text(p, iLength));
+}
+
+#ifdef VARNOX_TOOL
+// The demo's five files, made once by the tool in a process of its own.
+const std::string& DemoDir() {
+  static const std::string csDir = [] {
+    const std::string csPath = Scratch("demo");
+    const TkChildResult result = TkRunProgram({VARNOX_TOOL, "demo", csPath});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    return csPath;
+  }();
+  return csDir;
+}
+#endif
+
+struct DemoFile {
+  const char* csFile;
+  std::function<std::unique_ptr<CkxVarnoxFile>()> make;
+};
+void PrintTo(const DemoFile& demo, std::ostream* pOut) { *pOut << demo.csFile; }
+
+const DemoFile kDemoFiles[] = {
+    {"competitors.orb", [] { return std::make_unique<CkxVarnoxFT_COMPETITORS>(); }},
+    {"globals.orb", [] { return std::make_unique<CkxVarnoxFT_GLOBALS>(); }},
+    {"races.orb", [] { return std::make_unique<CkxVarnoxFT_RACES>(); }},
+    {"pulses.orb", [] { return std::make_unique<CkxVarnoxFT_RAW_PULSES>(); }},
+    {"iosetup.orb", [] { return std::make_unique<CkxVarnoxFT_IOSETUP>(); }},
+};
+
+// Exports `csSource`, imports the document into a new, empty file of the
+// same type (so the import alone makes its content), exports that again,
+// saves it and exports it once more from a new process.
+void ExpectRoundTrip(const DemoFile& demo, const std::string& csSource, const std::string& csTag) {
+  std::string csFirst;
+  {
+    std::unique_ptr<CkxVarnoxFile> pFile = demo.make();
+    ASSERT_TRUE(Open(*pFile, csSource, "r", false)) << KernelScratch::Get().Log();
+    csFirst = ExportOf(*pFile, csTag + "-1.xml");
+    pFile->UnLoad();
+  }
+  ASSERT_FALSE(csFirst.empty()) << KernelScratch::Get().Log();
+
+  const std::string csCopy = Scratch(csTag + "-copy.orb");
+  std::filesystem::remove(csCopy);
+  {
+    std::unique_ptr<CkxVarnoxFile> pFile = demo.make();
+    ASSERT_TRUE(Open(*pFile, csCopy, "rw", true)) << KernelScratch::Get().Log();
+    const std::string csEmpty = ExportOf(*pFile, csTag + "-empty.xml");
+    EXPECT_NE(csEmpty, csFirst);
+    ASSERT_TRUE(pFile->UpdateFileFromXml(Scratch(csTag + "-1.xml").c_str()))
+        << KernelScratch::Get().Log();
+    EXPECT_EQ(ExportOf(*pFile, csTag + "-2.xml"), csFirst);
+    ASSERT_TRUE(pFile->Save(0, true, ""));
+    pFile->UnLoad();
+  }
+  const std::string csThird = Scratch(csTag + "-3.xml");
+  const TkChildResult child = TkRunChild([&] {
+    std::unique_ptr<CkxVarnoxFile> pFile = demo.make();
+    if (!Open(*pFile, csCopy, "r", false)) std::exit(3);
+    if (!pFile->SaveFileAsXml(csThird.c_str())) std::exit(4);
+    pFile->UnLoad();
+    std::exit(0);
+  });
+  EXPECT_EQ(child.exitCode, 0) << child.err << KernelScratch::Get().Log();
+  EXPECT_EQ(Slurp(csThird), csFirst);
+}
+
+// ---------------------------------------------------------------------------
+// The demo's files.
+
+class XmlDemoRoundTrip : public ::testing::TestWithParam<DemoFile> {};
+
+TEST_P(XmlDemoRoundTrip, ReExportIsByteIdentical) {
+#ifndef VARNOX_TOOL
+  GTEST_SKIP() << "built without the tool";
+#else
+  const DemoFile& demo = GetParam();
+  const std::string csTag = std::filesystem::path(demo.csFile).stem().string();
+  ExpectRoundTrip(demo, DemoDir() + "/" + demo.csFile, "demo-" + csTag);
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(Demo, XmlDemoRoundTrip, ::testing::ValuesIn(kDemoFiles),
+                         [](const auto& caseInfo) {
+                           return std::filesystem::path(caseInfo.param.csFile).stem().string();
+                         });
+
+#ifdef VARNOX_TOOL
+TEST(XmlContent, DemoExportNamesEverythingByTheCatalogue) {
+  CkxVarnoxFT_RACES races;
+  ASSERT_TRUE(Open(races, DemoDir() + "/races.orb", "r", false));
+  const std::string csXml = ExportOf(races, "names-races.xml");
+  races.UnLoad();
+  EXPECT_THAT(csXml, HasSubstr("<kxfile family=\"Varnox\" type=\"FT_RACES\" version=\"1\">"));
+  EXPECT_THAT(csXml, HasSubstr("<ScheduleEntries>\n  <entry key=\"R1\">"));
+  EXPECT_THAT(csXml, HasSubstr("<DateAndTime>2025-11-29T08:00:00.0000000L</DateAndTime>"));
+  EXPECT_THAT(csXml, HasSubstr("<Heats>\n    <entry key=\"H1\">\n     <LaneResults>"));
+  EXPECT_THAT(csXml, HasSubstr("<TitleScb form=\"unset\"/>"));
+  EXPECT_EQ(Occurrences(csXml, "<LaneResults>"), 2u);
+  EXPECT_EQ(Occurrences(csXml, "<Laps>"), 12u);  // 8 + 4 lanes
+
+  CkxVarnoxFT_COMPETITORS competitors;
+  ASSERT_TRUE(Open(competitors, DemoDir() + "/competitors.orb", "r", false));
+  const std::string csPeople = ExportOf(competitors, "names-competitors.xml");
+  competitors.UnLoad();
+  EXPECT_EQ(Occurrences(csPeople, "<entry key="), 16u);
+  EXPECT_THAT(csPeople, HasSubstr("<Club>SV W\xC3\xBCrzburg</Club>"));  // UTF-8
+}
+#endif
+
+// ---------------------------------------------------------------------------
+// Awkward values: every text form, each way a value can be stored.
+
+void FillAwkwardGlobals(CkxVarnoxFT_GLOBALS& file) {
+  CkxPoolConfig& pool = *file.m_PoolConfig.m_Container.operator->();
+  pool.NbLanes = INT32_MIN;
+  pool.PoolLength = INT32_MAX;
+  std::memset(&pool.Ha2Left, 2, 1);  // a bool byte that is neither 0 nor 1
+  pool.St2Right = true;
+  pool.Lanes[pool.Lanes(D2MapCmd::Add, UINT64_MAX, nullptr)].m_LaneID = -7;
+  pool.Lanes[pool.Lanes(D2MapCmd::Add, 0, nullptr)].m_LaneID = 3;  // insertion order, not key order
+
+  auto& rounds = file.m_RoundsDefault.m_Container;
+  const uint32_t uiRound = rounds(D2MapCmd::Add, 7, nullptr);
+  WriteWide(rounds[uiRound].RoundName, std::u16string(u"A\0B", 3));  // a NUL inside
+  WriteWide(rounds[uiRound].OneRoundName, u"x\xD800y");              // an unpaired surrogate
+  WriteWide(rounds[uiRound].ShortRoundName, u"\U0001F3CA \r\n\t<&>\"' ]]>");  // a pair, markup
+  rounds[uiRound].IdList[0] = INT32_MIN;
+  rounds[uiRound].IdList[99] = INT32_MAX;
+  CkxString& full = rounds[uiRound].TextMap[rounds[uiRound].TextMap(D2MapCmd::Add, 1, nullptr)];
+  const std::u16string csFull = std::u16string(62, u'x') + u"\U0001F3CA";  // 64 units
+  full.str.SetNet(csFull.data(), static_cast<int>(csFull.size()));
+  rounds[uiRound].TextMap(D2MapCmd::Add, 2, nullptr);  // an empty fixed string
+
+  auto& statuses = file.m_StatusDefaults.m_Container;
+  WriteWide(statuses[statuses(D2MapCmd::Add, 1, nullptr)].StatusDesc, u"\xFFFE");  // no XML char
+  WriteWide(statuses[statuses(D2MapCmd::Add, 2, nullptr)].StatusDesc, u"");        // empty
+
+  auto& parameters = file.m_Parameters.m_Container;
+  parameters(D2MapCmd::KeyNoCase, 0, nullptr);
+  for (const char* csKey : {"Tab\there\nand\rthere", "A&B<\"'>", "Caf\xE9",
+                            "\x01"
+                            "ctl",
+                            "\x81"}) {
+    CkxSetupParam& param = parameters[parameters(D2MapCmd::Add, 0, csKey)];
+    WriteWide(param.Value, u"");
+    WriteWide(param.DefaultValue, u" leading and trailing ");
+  }
+
+  auto& records = file.m_Records.m_Container;
+  const std::pair<const char*, uint64_t> kTimes[] = {
+      {"null", 0x400000000000},     {"null and more", 0x400000000005},
+      {"negative", 0x98000000007B}, {"high bits", 0x0001000000000005},
+      {"largest", 0x7FFFFFFFFFFF},  {"zero", 0},
+  };
+  const int64_t kDates[] = {0,
+                            static_cast<int64_t>(0x4000000000000000) | 630822816000000000,
+                            static_cast<int64_t>(0x8000000000000000) | 3155378975999999999,
+                            static_cast<int64_t>(0xC000000000000005),
+                            0x3FFFFFFFFFFFFFFF,
+                            639000000000000001};
+  for (size_t i = 0; i < std::size(kTimes); ++i) {
+    CkxRecordEntry& record = records[records(D2MapCmd::Add, 0, kTimes[i].first)];
+    record.Time = Sd2KxTime{kTimes[i].second};
+    record.Date.SetNet(kDates[i]);
+  }
+  const uint32_t uiRecord = records(D2MapCmd::Find, 0, "negative");
+  for (int iLap = 0; iLap < 3; ++iLap) {
+    const uint32_t uiLap = records[uiRecord].LapTimes.Add();
+    records[records(D2MapCmd::Find, 0, "negative")].LapTimes[uiLap].LapTime =
+        Sd2KxTime::Make(iLap, static_cast<uint32_t>(iLap), iLap == 1);
+  }
+}
+
+void FillAwkwardIoSetup(CkxVarnoxFT_IOSETUP& file) {
+  auto& ios = file.m_IOs.m_Container;
+  CkxIOSetupOneEntry& io = ios[ios(D2MapCmd::Add, 1, nullptr)];
+  CkxIOSetupParam& param = io.IOParams[io.IOParams(D2MapCmd::Add, 0, "Parity")];
+  WriteAnsi(param.IOType, "\x80\x81\x9F\xFF abc");  // the undefined 0x81 included
+  auto& defaults = file.m_IODefaultTypeParams.m_Container;
+  WriteAnsi(defaults[defaults.Add()].IOType, "");
+  defaults.Add();                                                            // never written
+  WriteAnsi(defaults[defaults.Add()].IOType, std::string("\x01\x02\0", 3));  // no XML chars
+}
+
+TEST(XmlAwkwardValues, GlobalsRoundTripExactly) {
+  const std::string csPath = Scratch("awkward-globals.orb");
+  {
+    CkxVarnoxFT_GLOBALS file;
+    ASSERT_TRUE(Open(file, csPath, "rw", true)) << KernelScratch::Get().Log();
+    FillAwkwardGlobals(file);
+    ASSERT_TRUE(file.Save(0, true, ""));
+    file.UnLoad();
+  }
+  ExpectRoundTrip(kDemoFiles[1], csPath, "awkward-globals");
+  const std::string csXml = Slurp(Scratch("awkward-globals-1.xml"));
+  EXPECT_THAT(csXml, HasSubstr("<Ha2Left>2</Ha2Left>"));
+  EXPECT_THAT(csXml, HasSubstr("<RoundName form=\"hex\">004100000042</RoundName>"));
+  EXPECT_THAT(csXml, HasSubstr("<OneRoundName form=\"hex\">0078D8000079</OneRoundName>"));
+  EXPECT_THAT(csXml, HasSubstr("<ShortRoundName>\xF0\x9F\x8F\x8A &#13;\n\t&lt;&amp;&gt;"));
+  EXPECT_THAT(csXml, HasSubstr("<Parameters case=\"insensitive\">"));
+  EXPECT_THAT(csXml, HasSubstr("<entry hexkey=\"0163746C\">"));
+  EXPECT_THAT(csXml, HasSubstr("<Time>null</Time>"));
+  EXPECT_THAT(csXml, HasSubstr("<Time>-123 P3</Time>"));
+  EXPECT_THAT(csXml, HasSubstr("<Time>0x0000400000000005</Time>"));
+  EXPECT_THAT(csXml, HasSubstr("<Date>2000-01-01T00:00:00.0000000Z</Date>"));
+  EXPECT_THAT(csXml, HasSubstr("<Date>9999-12-31T23:59:59.9999999L</Date>"));
+  EXPECT_THAT(csXml, HasSubstr("<Date>0xC000000000000005</Date>"));
+
+  // The rebuilt file holds the same stored values.
+  CkxVarnoxFT_GLOBALS copy;
+  ASSERT_TRUE(Open(copy, Scratch("awkward-globals-copy.orb"), "r", false));
+  const CkxPoolConfig& pool = *copy.m_PoolConfig.m_Container.operator->();
+  uint8_t uiHa2Left = 0;
+  std::memcpy(&uiHa2Left, &pool.Ha2Left, 1);
+  EXPECT_EQ(uiHa2Left, 2);
+  EXPECT_EQ(pool.NbLanes, INT32_MIN);
+  auto& rounds = copy.m_RoundsDefault.m_Container;
+  EXPECT_EQ(ReadText(rounds[rounds(D2MapCmd::Find, 7, nullptr)].RoundName),
+            std::u16string(u"A\0B", 3));
+  EXPECT_EQ(ReadText(rounds[rounds(D2MapCmd::Find, 7, nullptr)].OneRoundName),
+            std::u16string(u"x\xD800y"));
+  EXPECT_EQ(ReadText(rounds[rounds(D2MapCmd::Find, 7, nullptr)].ShortRoundName),
+            std::u16string(u"\U0001F3CA \r\n\t<&>\"' ]]>"));
+  auto& parameters = copy.m_Parameters.m_Container;
+  const uint32_t uiParam = parameters(D2MapCmd::Find, 0, "CAF\xC9");  // found without case
+  ASSERT_NE(uiParam, 0u);
+  EXPECT_EQ(ReadText(parameters[uiParam].Value), std::u16string());
+  EXPECT_EQ(ReadText(parameters[parameters(D2MapCmd::Find, 0, "CAF\xC9")].Name), std::nullopt);
+  EXPECT_NE(parameters(D2MapCmd::Find, 0, "a&b<\"'>"), 0u);
+  EXPECT_NE(parameters(D2MapCmd::Find, 0, "tab\there\nand\rthere"), 0u);
+  auto& records = copy.m_Records.m_Container;
+  EXPECT_EQ(records[records(D2MapCmd::Find, 0, "null and more")].Time.m_uliWord, 0x400000000005u);
+  EXPECT_EQ(records[records(D2MapCmd::Find, 0, "largest")].Date.GetNet(), 0x3FFFFFFFFFFFFFFF);
+  copy.UnLoad();
+}
+
+TEST(XmlAwkwardValues, AnsiStringsRoundTripExactly) {
+  const std::string csPath = Scratch("awkward-iosetup.orb");
+  {
+    CkxVarnoxFT_IOSETUP file;
+    ASSERT_TRUE(Open(file, csPath, "rw", true)) << KernelScratch::Get().Log();
+    FillAwkwardIoSetup(file);
+    ASSERT_TRUE(file.Save(0, true, ""));
+    file.UnLoad();
+  }
+  ExpectRoundTrip(kDemoFiles[4], csPath, "awkward-iosetup");
+  const std::string csXml = Slurp(Scratch("awkward-iosetup-1.xml"));
+  EXPECT_THAT(csXml, HasSubstr("<IOType>\xE2\x82\xAC\xC2\x81\xC5\xB8\xC3\xBF abc</IOType>"));
+  EXPECT_THAT(csXml, HasSubstr("<IOType form=\"hex\">010200</IOType>"));
+
+  CkxVarnoxFT_IOSETUP copy;
+  ASSERT_TRUE(Open(copy, Scratch("awkward-iosetup-copy.orb"), "r", false));
+  auto& ios = copy.m_IOs.m_Container;
+  CkxIOSetupOneEntry& io = ios[ios(D2MapCmd::Find, 1, nullptr)];
+  EXPECT_EQ(ReadText(io.IOParams[io.IOParams(D2MapCmd::Find, 0, "Parity")].IOType),
+            std::string("\x80\x81\x9F\xFF abc"));
+  auto& defaults = copy.m_IODefaultTypeParams.m_Container;
+  ASSERT_EQ(defaults.Size(), 3u);
+  EXPECT_EQ(ReadText(defaults[0].IOType), std::string());
+  EXPECT_EQ(ReadText(defaults[1].IOType), std::nullopt);
+  EXPECT_EQ(ReadText(defaults[2].IOType), std::string("\x01\x02\0", 3));
+  copy.UnLoad();
+}
+
+TEST(XmlImport, TextOutsideWindows1252BecomesAQuestionMarkInAnsiStrings) {
+  const std::string csPath = Scratch("ansi-import.orb");
+  CkxVarnoxFT_IOSETUP file;
+  ASSERT_TRUE(Open(file, csPath, "rw", true));
+  const std::string csXml = Scratch("ansi-import.xml");
+  Spit(csXml,
+       "<kxfile family=\"Varnox\" type=\"FT_IOSETUP\" version=\"1\"><IOs/><IODefaultTypeParams>"
+       "<item><IOType>\xE2\x9C\x93 \xC3\xA9\xE2\x82\xAC \xF0\x9F\x8F\x8A</IOType></item>"
+       "</IODefaultTypeParams></kxfile>");
+  ASSERT_TRUE(file.UpdateFileFromXml(csXml.c_str())) << RefusalOf(csXml);
+  EXPECT_EQ(ReadText(file.m_IODefaultTypeParams.m_Container[0].IOType),
+            std::string("? \xE9\x80 ?"));
+  file.UnLoad();
+}
+
+TEST(XmlImport, HandWrittenDocumentTakesInitialValuesForWhatItLeavesOut) {
+  const std::string csPath = Scratch("hand.orb");
+  CkxVarnoxFT_RACES file;
+  ASSERT_TRUE(Open(file, csPath, "rw", true));
+  const std::string csXml = Scratch("hand.xml");
+  // Fields in another order than the catalogue's, most left out, comments
+  // and a CDATA section.
+  Spit(csXml,
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- by hand -->\n"
+       "<kxfile version=\"1\" type=\"FT_RACES\" family=\"Varnox\">\n"
+       "  <ScheduleEntries>\n"
+       "    <entry key=\"A&amp;B\"><StyleId>4</StyleId><SortId>-3</SortId>\n"
+       "      <TitlePrint><![CDATA[<Final>]]></TitlePrint>\n"
+       "      <Heats><entry key=\"H1\"><HeatId>H1</HeatId></entry></Heats>\n"
+       "    </entry>\n"
+       "  </ScheduleEntries>\n"
+       "</kxfile>\n");
+  ASSERT_TRUE(file.UpdateFileFromXml(csXml.c_str())) << RefusalOf(csXml);
+  auto& entries = file.m_ScheduleEntries.m_Container;
+  ASSERT_EQ(entries.GetCount(), 1u);
+  const uint32_t uiEntry = entries(D2MapCmd::Find, 0, "A&B");
+  ASSERT_NE(uiEntry, 0u);
+  EXPECT_EQ(entries[uiEntry].SortId, -3);
+  EXPECT_EQ(entries[uiEntry].StyleId, 4);
+  EXPECT_EQ(entries[uiEntry].RoundId, 0);
+  EXPECT_EQ(ReadText(entries[uiEntry].TitlePrint), std::u16string(u"<Final>"));
+  EXPECT_EQ(ReadText(entries[uiEntry].RaceId), std::nullopt);
+  const uint32_t uiHeat = entries[uiEntry].Heats(D2MapCmd::Find, 0, "H1");
+  ASSERT_NE(uiHeat, 0u);
+  EXPECT_EQ(entries[uiEntry].Heats[uiHeat].LaneResults.GetCount(), 0u);
+  EXPECT_EQ(entries[uiEntry].Heats[uiHeat].PoolConfig.NbLanes, 0);
+  file.UnLoad();
+}
+
+// ---------------------------------------------------------------------------
+// Hostile and malformed documents.
+
+std::string Races(const std::string& csBody) {
+  return "<?xml version=\"1.0\"?>\n<kxfile family=\"Varnox\" type=\"FT_RACES\" version=\"1\">"
+         "<ScheduleEntries>" +
+         csBody + "</ScheduleEntries></kxfile>\n";
+}
+
+std::string Globals(const std::string& csPoolConfig, const std::string& csRecords) {
+  return "<kxfile family=\"Varnox\" type=\"FT_GLOBALS\" version=\"1\"><PoolConfig>" + csPoolConfig +
+         "</PoolConfig><DistancesDefault/><StylesDefault/><CategoriesDefault/><RoundsDefault/>"
+         "<StatusDefaults/><Parameters/>" +
+         csRecords + "</kxfile>";
+}
+
+std::string Lap(const std::string& csLap) {
+  return "<entry key=\"R9\"><Heats><entry key=\"H1\"><LaneResults><entry key=\"1\"><Laps><item>" +
+         csLap + "</item></Laps></entry></LaneResults></entry></Heats></entry>";
+}
+
+std::string Repeat(const std::string& csText, size_t uiTimes) {
+  std::string out;
+  out.reserve(csText.size() * uiTimes);
+  for (size_t i = 0; i < uiTimes; ++i) out += csText;
+  return out;
+}
+
+std::string ManyGoodEntriesThen(const std::string& csBad) {
+  std::string csBody;
+  for (int i = 0; i < 500; ++i)
+    csBody += "<entry key=\"E" + std::to_string(i) + "\"><SortId>" + std::to_string(i) +
+              "</SortId></entry>";
+  return Races(csBody + csBad);
+}
+
+const std::string kBillionLaughs =
+    "<?xml version=\"1.0\"?>\n<!DOCTYPE kxfile [\n <!ENTITY lol \"lol\">\n"
+    " <!ENTITY lol1 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">\n"
+    " <!ENTITY lol2 \"&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;\">\n"
+    " <!ENTITY lol3 \"&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;\">\n"
+    " <!ENTITY lol4 \"&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;\">\n"
+    " <!ENTITY lol5 \"&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;\">\n"
+    " <!ENTITY lol6 \"&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;\">\n"
+    " <!ENTITY lol7 \"&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;\">\n"
+    " <!ENTITY lol8 \"&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;\">\n"
+    " <!ENTITY lol9 \"&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;\">\n"
+    "]>\n<kxfile family=\"Varnox\" type=\"FT_RACES\" version=\"1\"><ScheduleEntries>"
+    "<entry key=\"R9\"><TitleScb>&lol9;</TitleScb></entry></ScheduleEntries></kxfile>\n";
+
+struct HostileCase {
+  const char* csName;
+  bool bGlobals;  // against the globals file, else the races file
+  std::function<std::string()> document;
+  const char* csReason;  // what the refusal says
+};
+
+const HostileCase kHostileCases[] = {
+    {"UnknownField", false, [] { return Races("<entry key=\"R9\"><Bogus>1</Bogus></entry>"); },
+     "unknown field Bogus in entry (a CkxScheduleOneEntry)"},
+    {"UnknownMember", false,
+     [] {
+       return std::string(
+           "<kxfile family=\"Varnox\" type=\"FT_RACES\" version=\"1\"><Schedule/>"
+           "</kxfile>");
+     },
+     "unknown member Schedule"},
+    {"UnknownAttribute", false, [] { return Races("<entry key=\"R9\" colour=\"red\"/>"); },
+     "unknown attribute colour on entry"},
+    {"ItemInAMap", false, [] { return Races("<item/>"); }, "a map holds only entry elements"},
+    {"ElementInAValue", false,
+     [] { return Races("<entry key=\"R9\"><SortId><x/></SortId></entry>"); },
+     "element x inside SortId, which holds a value"},
+    {"TextAmongElements", false, [] { return Races("stray"); },
+     "text \"stray\" where ScheduleEntries holds only elements"},
+    {"LettersInANumber", false,
+     [] { return Races("<entry key=\"R9\"><SortId>12x</SortId></entry>"); },
+     "SortId \"12x\" is no whole number from -2147483648 to 2147483647"},
+    {"NumberOutOfRange", false,
+     [] { return Races("<entry key=\"R9\"><SortId>2147483648</SortId></entry>"); },
+     "SortId \"2147483648\" is no whole number"},
+    {"NumberWithPlusAndBlanks", false,
+     [] { return Races("<entry key=\"R9\"><SortId> +5</SortId></entry>"); },
+     "SortId \" +5\" is no whole number"},
+    {"EmptyNumber", false, [] { return Races("<entry key=\"R9\"><SortId/></entry>"); },
+     "SortId \"\" is no whole number"},
+    {"NoSuchDay", false,
+     [] {
+       return Races(
+           "<entry key=\"R9\"><DateAndTime>2026-02-29T00:00:00.0000000</DateAndTime>"
+           "</entry>");
+     },
+     "DateAndTime \"2026-02-29T00:00:00.0000000\" is no date-time"},
+    {"FixedArrayTooShort", false, [] { return Races(Lap("<Time>1 2 3</Time>")); },
+     "Time needs exactly 8 numbers"},
+    {"FixedArrayTooLong", false, [] { return Races(Lap("<Time>1 2 3 4 5 6 7 8 9</Time>")); },
+     "Time needs exactly 8 numbers"},
+    {"FixedArrayNegativeUnsigned", false,
+     [] { return Races(Lap("<Time>1 2 3 4 5 6 7 -8</Time>")); },
+     "is no list of whole numbers from 0 to 4294967295"},
+    {"FixedStringTooLong", false,
+     [] {
+       return Races("<entry key=\"R9\"><Params><entry key=\"p\"><str>" + std::string(65, 'x') +
+                    "</str></entry></Params></entry>");
+     },
+     "str has 65 UTF-16 characters; its field holds 64"},
+    {"BadHexText", false,
+     [] { return Races("<entry key=\"R9\"><RaceId form=\"hex\">00G1</RaceId></entry>"); },
+     "hex text of RaceId has a character that is no hex digit"},
+    {"HexTextNotInGroups", false,
+     [] { return Races("<entry key=\"R9\"><RaceId form=\"hex\">004</RaceId></entry>"); },
+     "hex text of RaceId is not in groups of 4 digits"},
+    {"UnsetWithText", false,
+     [] { return Races("<entry key=\"R9\"><RaceId form=\"unset\">R9</RaceId></entry>"); },
+     "RaceId is never written, yet has a text"},
+    {"UnknownForm", false,
+     [] { return Races("<entry key=\"R9\"><RaceId form=\"base64\">Ujk=</RaceId></entry>"); },
+     "form \"base64\" on RaceId"},
+    {"DuplicateKey", false, [] { return Races("<entry key=\"R9\"/><entry key=\"R9\"/>"); },
+     "key \"R9\" appears twice in ScheduleEntries"},
+    {"DuplicateKeyWithoutCase", false,
+     [] {
+       return Races(
+           "<entry key=\"R9\"><Params case=\"insensitive\"><entry key=\"Ab\"/><entry key=\"aB\"/>"
+           "</Params></entry>");
+     },
+     "key \"aB\" appears twice in Params (keys compared without case)"},
+    {"DuplicateNumericKey", false,
+     [] {
+       return Races(
+           "<entry key=\"R9\"><Heats><entry key=\"H1\"><LaneResults><entry key=\"01\"/>"
+           "<entry key=\"1\"/></LaneResults></entry></Heats></entry>");
+     },
+     "key 1 appears twice in LaneResults"},
+    {"DuplicateField", false,
+     [] { return Races("<entry key=\"R9\"><SortId>1</SortId><SortId>2</SortId></entry>"); },
+     "field SortId appears twice in entry"},
+    {"DuplicateMember", false,
+     [] {
+       return std::string(
+           "<kxfile family=\"Varnox\" type=\"FT_RACES\" version=\"1\">"
+           "<ScheduleEntries/><ScheduleEntries/></kxfile>");
+     },
+     "member ScheduleEntries appears twice"},
+    {"KeyOutsideWindows1252", false, [] { return Races("<entry key=\"\xE2\x9C\x93\"/>"); },
+     "has a character Windows-1252 cannot hold"},
+    {"NegativeNumericKey", false,
+     [] {
+       return Races(
+           "<entry key=\"R9\"><Heats><entry key=\"H1\"><LaneResults><entry key=\"-1\"/>"
+           "</LaneResults></entry></Heats></entry>");
+     },
+     "key \"-1\" of LaneResults is no number"},
+    {"EntryWithoutKey", false, [] { return Races("<entry><SortId>1</SortId></entry>"); },
+     "an entry of ScheduleEntries needs exactly one of key and hexkey"},
+    {"HexKeyWithNul", false, [] { return Races("<entry hexkey=\"4100\"/>"); },
+     "is no even run of hex digits without 00"},
+    {"CaseOnNumericMap", false,
+     [] {
+       return Races(
+           "<entry key=\"R9\"><Heats><entry key=\"H1\"><LaneResults "
+           "case=\"insensitive\"/></entry></Heats></entry>");
+     },
+     "only a text-keyed map takes case"},
+    {"OversizedText", false,
+     [] {
+       return Races("<entry key=\"R9\"><TitleScb>" + std::string((8u << 20) + 1, 'x') +
+                    "</TitleScb></entry>");
+     },
+     "the text of TitleScb is longer than 8388608 bytes"},
+    {"DeepNesting", false, [] { return Races(Repeat("<entry key=\"R9\">", 100000)); },
+     "not well-formed XML"},
+    {"ThousandsOfAttributes", false,
+     [] {
+       std::string csAttributes;
+       for (int i = 0; i < 200000; ++i) csAttributes += " a" + std::to_string(i) + "=\"\"";
+       return Races("<entry key=\"R9\"" + csAttributes + "/>");
+     },
+     "an element has more than 16 attributes"},
+    {"BillionLaughs", false, [] { return kBillionLaughs; },
+     "a document type declaration is refused"},
+    {"ExternalEntity", false,
+     [] {
+       return "<?xml version=\"1.0\"?>\n<!DOCTYPE kxfile SYSTEM \"file:///etc/passwd\">\n" +
+              Races("");
+     },
+     "a document type declaration is refused"},
+    {"UndeclaredEntity", false,
+     [] { return Races("<entry key=\"R9\"><TitleScb>&lol;</TitleScb></entry>"); },
+     "not well-formed XML: Entity 'lol' not defined"},
+    {"AnotherFileType", false,
+     [] {
+       return std::string(
+           "<kxfile family=\"Varnox\" type=\"FT_GLOBALS\" version=\"1\"><PoolConfig/></kxfile>");
+     },
+     "the document holds a file of type \"Varnox\" \"FT_GLOBALS\"; the open file is Varnox "
+     "FT_RACES"},
+    {"AnotherFamily", false,
+     [] {
+       return std::string(
+           "<kxfile family=\"Other\" type=\"FT_RACES\" version=\"1\"><ScheduleEntries/></kxfile>");
+     },
+     "the document holds a file of type \"Other\" \"FT_RACES\""},
+    {"AnotherFormatVersion", false,
+     [] {
+       return std::string(
+           "<kxfile family=\"Varnox\" type=\"FT_RACES\" version=\"2\"><ScheduleEntries/></kxfile>");
+     },
+     "format version \"2\" is unknown"},
+    {"OneMemberOnly", false,
+     [] {
+       return std::string(
+           "<kxfile family=\"Varnox\" type=\"FT_RACES\" version=\"1\" "
+           "member=\"ScheduleEntries\"><ScheduleEntries/></kxfile>");
+     },
+     "an import replaces the whole file and needs every member"},
+    {"NoKernelFile", false, [] { return std::string("<html><body/></html>"); },
+     "the document is no kernel file (root element html, not kxfile)"},
+    {"Namespace", false,
+     [] {
+       return std::string(
+           "<kxfile xmlns=\"urn:x\" family=\"Varnox\" type=\"FT_RACES\" "
+           "version=\"1\"><ScheduleEntries/></kxfile>");
+     },
+     "element kxfile is in a namespace"},
+    {"PrefixWithoutNamespace", false, [] { return Races("<x:entry key=\"R9\"/>"); },
+     "element entry is in a namespace"},
+    {"Empty", false, [] { return std::string(); }, "not well-formed XML"},
+    {"Binary", false, [] { return std::string("\x00\x01\xFF\xFE garbage", 13); },
+     "not well-formed XML"},
+    {"Truncated", false,
+     [] {
+       const std::string csWhole = Slurp(Scratch("hostile-races-before.xml"));
+       return csWhole.substr(0, csWhole.size() / 2);
+     },
+     "not well-formed XML"},
+    {"FaultAfterManyGoodEntries", false,
+     [] { return ManyGoodEntriesThen("<entry key=\"bad\"><SortId>x</SortId></entry>"); },
+     "SortId \"x\" is no whole number"},
+    {"MissingMember", true, [] { return Globals("", ""); }, "member Records (a map) is missing"},
+    {"BadTime", true,
+     [] { return Globals("", "<Records><entry key=\"r\"><Time>12 P8</Time></entry></Records>"); },
+     "Time \"12 P8\" is no time"},
+    {"BadBool", true, [] { return Globals("<Ha1Left>yes</Ha1Left>", "<Records/>"); },
+     "Ha1Left \"yes\" is no bool"},
+    {"BoolAboveAByte", true, [] { return Globals("<Ha1Left>256</Ha1Left>", "<Records/>"); },
+     "Ha1Left \"256\" is no bool"},
+};
+
+void PrintTo(const HostileCase& hostile, std::ostream* pOut) { *pOut << hostile.csName; }
+
+class XmlHostile : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(XmlHostile, IsRefusedWithItsReasonAndChangesNothing) {
+#ifndef VARNOX_TOOL
+  GTEST_SKIP() << "built without the tool";
+#else
+  const HostileCase& hostile = GetParam();
+  std::unique_ptr<CkxVarnoxFile> pFile;
+  if (hostile.bGlobals) {
+    pFile = std::make_unique<CkxVarnoxFT_GLOBALS>();
+  } else {
+    pFile = std::make_unique<CkxVarnoxFT_RACES>();
+  }
+  const char* csType = hostile.bGlobals ? "globals" : "races";
+  ASSERT_TRUE(Open(*pFile, DemoDir() + "/" + csType + ".orb", "rw", false));
+  const std::string csBefore = ExportOf(*pFile, std::string("hostile-") + csType + "-before.xml");
+  ASSERT_FALSE(csBefore.empty());
+
+  const std::string csXml = Scratch(std::string("hostile-") + hostile.csName + ".xml");
+  Spit(csXml, hostile.document());
+  EXPECT_FALSE(pFile->UpdateFileFromXml(csXml.c_str()));
+  EXPECT_THAT(RefusalOf(csXml), HasSubstr(hostile.csReason));
+  EXPECT_EQ(ExportOf(*pFile, std::string("hostile-") + csType + "-after.xml"), csBefore);
+  pFile->UnLoad();
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(Documents, XmlHostile, ::testing::ValuesIn(kHostileCases),
+                         [](const auto& caseInfo) { return std::string(caseInfo.param.csName); });
+
+// ---------------------------------------------------------------------------
+// Limits, through the engine linked into the test.
+
+struct LimitCase {
+  const char* csName;
+  std::function<void(KxXmlLimits&)> tighten;
+  std::function<std::string()> document;
+  const char* csReason;
+};
+
+const LimitCase kLimitCases[] = {
+    {"Depth", [](KxXmlLimits& limits) { limits.uiMaxDepth = 4; },
+     [] { return Races("<entry key=\"R9\"><Heats><entry key=\"H1\"/></Heats></entry>"); },
+     "elements nested deeper than 4"},
+    {"Elements", [](KxXmlLimits& limits) { limits.uiMaxElements = 100; },
+     [] { return ManyGoodEntriesThen(""); }, "the document has more than 100 elements"},
+    {"DocumentBytes", [](KxXmlLimits& limits) { limits.uiMaxDocumentBytes = 1000; },
+     [] { return ManyGoodEntriesThen(""); }, "the document is larger than 1000 bytes"},
+    {"StagedBytes", [](KxXmlLimits& limits) { limits.uiMaxStagedBytes = 100000; },
+     [] { return ManyGoodEntriesThen(""); },
+     "the content takes more than 100000 bytes to hold while it is checked"},
+    {"Attributes",  // the root has three
+     [](KxXmlLimits& limits) { limits.uiMaxAttributes = 2; },
+     [] { return Races("<entry key=\"R9\"/>"); }, "an element has more than 2 attributes"},
+    {"TextBytes", [](KxXmlLimits& limits) { limits.uiMaxTextBytes = 16; },
+     [] {
+       return Races("<entry key=\"R9\"><TitleScb>" + std::string(17, 'x') + "</TitleScb></entry>");
+     },
+     "the text of TitleScb is longer than 16 bytes"},
+    {"KeyBytes", [](KxXmlLimits& limits) { limits.uiMaxTextBytes = 16; },
+     [] { return Races("<entry key=\"" + std::string(17, 'k') + "\"/>"); },
+     "attribute key is longer than 16 bytes"},
+};
+
+void PrintTo(const LimitCase& limit, std::ostream* pOut) { *pOut << limit.csName; }
+
+class XmlLimits : public ::testing::TestWithParam<LimitCase> {};
+
+TEST_P(XmlLimits, AreKeptAndChangeNothing) {
+  static const KxRecordTypes types(VarnoxCatalogue());
+  const LimitCase& limit = GetParam();
+  const std::string csPath = Scratch(std::string("limits-") + limit.csName + ".orb");
+  int32_t iFailure = 0;
+  std::string csWhy;
+  std::shared_ptr<KxLiveFile> pFile =
+      KxLiveFile::Open(csPath, VarnoxCatalogue().files[1], types, true, iFailure, csWhy);
+  ASSERT_TRUE(pFile) << csWhy;
+  ASSERT_STREQ(pFile->FileType().name, "FT_RACES");
+  const std::string csGood = Scratch(std::string("limits-") + limit.csName + "-good.xml");
+  Spit(csGood, Races("<entry key=\"R1\"><SortId>1</SortId></entry>"));
+  ASSERT_TRUE(KxImportXml(*pFile, csGood, csWhy)) << csWhy;
+  const std::string csBefore = csGood + ".before";
+  ASSERT_TRUE(KxExportXml(*pFile, kKxWholeFile, csBefore, csWhy)) << csWhy;
+
+  KxXmlLimits limits;
+  limit.tighten(limits);
+  const std::string csXml = Scratch(std::string("limits-") + limit.csName + ".xml");
+  Spit(csXml, limit.document());
+  csWhy.clear();
+  EXPECT_FALSE(KxImportXml(*pFile, csXml, limits, csWhy));
+  EXPECT_THAT(csWhy, HasSubstr(limit.csReason));
+  const std::string csAfter = csGood + ".after";
+  ASSERT_TRUE(KxExportXml(*pFile, kKxWholeFile, csAfter, csWhy)) << csWhy;
+  EXPECT_EQ(Slurp(csAfter), Slurp(csBefore));
+  // The same document within the default limits is fine.
+  EXPECT_TRUE(KxImportXml(*pFile, csXml, csWhy)) << csWhy;
+}
+
+INSTANTIATE_TEST_SUITE_P(Documents, XmlLimits, ::testing::ValuesIn(kLimitCases),
+                         [](const auto& caseInfo) { return std::string(caseInfo.param.csName); });
+
+TEST(XmlStaging, DocumentRefusedNearItsEndLeavesTheFileAsItWas) {
+  static const KxRecordTypes types(VarnoxCatalogue());
+  const std::string csPath = Scratch("limits-unchanged.orb");
+  int32_t iFailure = 0;
+  std::string csWhy;
+  std::shared_ptr<KxLiveFile> pFile =
+      KxLiveFile::Open(csPath, VarnoxCatalogue().files[1], types, true, iFailure, csWhy);
+  ASSERT_TRUE(pFile) << csWhy;
+  const std::string csGood = Scratch("limits-unchanged-good.xml");
+  Spit(csGood, ManyGoodEntriesThen(""));
+  ASSERT_TRUE(KxImportXml(*pFile, csGood, csWhy)) << csWhy;
+  const std::string csBefore = Scratch("limits-unchanged-before.xml");
+  ASSERT_TRUE(KxExportXml(*pFile, kKxWholeFile, csBefore, csWhy)) << csWhy;
+  KxXmlLimits limits;
+  limits.uiMaxElements = 900;  // reached in the last of the entries
+  EXPECT_FALSE(KxImportXml(*pFile, csGood, limits, csWhy));
+  const std::string csAfter = Scratch("limits-unchanged-after.xml");
+  ASSERT_TRUE(KxExportXml(*pFile, kKxWholeFile, csAfter, csWhy)) << csWhy;
+  EXPECT_EQ(Slurp(csAfter), Slurp(csBefore));
+  EXPECT_EQ(Occurrences(Slurp(csAfter), "<entry key="), 500u);
+}
+
+// ---------------------------------------------------------------------------
+// One member, and the tool.
+
+TEST(XmlMember, SaveAsXmlWritesOneMemberThatAnImportRefuses) {
+  const std::string csPath = Scratch("member-globals.orb");
+  CkxVarnoxFT_GLOBALS file;
+  ASSERT_TRUE(Open(file, csPath, "rw", true));
+  auto& records = file.m_Records.m_Container;
+  records[records(D2MapCmd::Add, 0, "W50FR")].idLen = 50;
+  const std::string csXml = Scratch("member-records.xml");
+  file.m_Records.SaveAsXml(nullptr, "", csXml.c_str());
+  const std::string csText = Slurp(csXml);
+  EXPECT_THAT(csText, HasSubstr("type=\"FT_GLOBALS\" version=\"1\" member=\"Records\">\n "
+                                "<Records>\n  <entry key=\"W50FR\">\n   <idLen>50</idLen>"));
+  EXPECT_THAT(csText, Not(HasSubstr("<PoolConfig>")));
+  EXPECT_FALSE(file.UpdateFileFromXml(csXml.c_str()));
+  EXPECT_THAT(RefusalOf(csXml), HasSubstr("needs every member"));
+  file.UnLoad();
+}
+
+#ifdef VARNOX_TOOL
+TEST(XmlTool, ExportsAndImportsSavedFiles) {
+  const std::string csEmpty = Scratch("tool-empty.orb");
+  {
+    CkxVarnoxFT_RAW_PULSES file;
+    ASSERT_TRUE(Open(file, csEmpty, "rw", true));
+    ASSERT_TRUE(file.Save(0, true, ""));
+    file.UnLoad();
+  }
+  const std::string csXml = Scratch("tool-pulses.xml");
+  TkChildResult result = TkRunProgram({VARNOX_TOOL, "export", DemoDir() + "/pulses.orb", csXml});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(Occurrences(Slurp(csXml), "<entry key="), 32u + 8u + 8u + 8u);  // pulses, 3 maps
+
+  result = TkRunProgram({VARNOX_TOOL, "import", csEmpty, csXml});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const std::string csAgain = Scratch("tool-pulses-again.xml");
+  result = TkRunProgram({VARNOX_TOOL, "export", csEmpty, csAgain});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(Slurp(csAgain), Slurp(csXml));
+
+  const std::string csRaces = Scratch("tool-races.xml");
+  result = TkRunProgram({VARNOX_TOOL, "export", DemoDir() + "/races.orb", csRaces});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  result = TkRunProgram({VARNOX_TOOL, "import", csEmpty, csRaces});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_THAT(result.err, HasSubstr("the file is unchanged"));
+  EXPECT_THAT(RefusalOf(csRaces), HasSubstr("\"FT_RACES\"; the open file is Varnox FT_RAW_PULSES"));
+  result = TkRunProgram({VARNOX_TOOL, "export", csEmpty, csAgain});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(Slurp(csAgain), Slurp(csXml));
+
+  result = TkRunProgram({VARNOX_TOOL, "export", Scratch("no-such.orb"), csAgain});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_THAT(result.err, HasSubstr("no-such.orb"));
+}
+#endif
+
+}  // namespace
