@@ -10,31 +10,16 @@
 #include "NetInterface/CkxOrbNetInterface/KxCurrentObject.h"
 
 template <class T>
-class CkxD2a1dDA {
+class CkxD2a1dDA : public KxArrayOperations<CkxD2a1dDA<T>> {
  public:
   // Element `uiIndex`; throws CkxD2RangeException (1, size, index).
   T& operator[](uint32_t uiIndex) {
     return *reinterpret_cast<T*>(View().Element(uiIndex, sizeof(T)));
   }
 
-  uint32_t Size() { return View().Size(); }
-  // Resizes through the current kernel object (slot 6; 24 without the
-  // array's locks). Both write the diagnostic line first.
-  void SetSize(uint32_t uiSize) { View().SetSize(uiSize, true); }
-  void SetSizeNotProt(uint32_t uiSize) { View().SetSize(uiSize, false); }
-  // Appends one element and answers its index; without a usable kernel the
-  // array does not grow and the old size is answered.
-  uint32_t Add() { return View().Add(); }
-
-  void GetARLock() { View().Lock().GetARLock(); }
-  void ReleaseARLock() { View().Lock().ReleaseARLock(); }
-  void GetRWELock() { View().Lock().GetRWELock(); }
-  void ReleaseRWELock() { View().Lock().ReleaseRWELock(); }
-  bool GetARLockFromRWELock() { return View().GetARLockFromRWELock(); }
-
   KxArrayHeader m_Header;
 
- private:
+  // The instance as the shared array code sees it.
   KxArrayView View() { return KxArrayView(&m_Header, KxCurrentObject(), true); }
 };
 

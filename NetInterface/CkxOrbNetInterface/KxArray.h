@@ -55,3 +55,28 @@ class KxArrayView {
   CkxDtb2Obj* m_pOwner;
   bool m_bEmbedded;
 };
+
+// The operations both dynamic-array templates offer besides element access,
+// each a forward to the view of the instance that `Derived::View()` gives.
+template <class Derived>
+class KxArrayOperations {
+ public:
+  uint32_t Size() { return View().Size(); }
+  // Resizes through the kernel: an embedded array through the current
+  // kernel object (slot 6; 24 without the array's locks), a top-level one
+  // through its owner (slot 7; 25). Both write the diagnostic line first.
+  void SetSize(uint32_t uiSize) { View().SetSize(uiSize, true); }
+  void SetSizeNotProt(uint32_t uiSize) { View().SetSize(uiSize, false); }
+  // Appends one element and answers its index; without a usable kernel the
+  // array does not grow and the old size is answered.
+  uint32_t Add() { return View().Add(); }
+
+  void GetARLock() { View().Lock().GetARLock(); }
+  void ReleaseARLock() { View().Lock().ReleaseARLock(); }
+  void GetRWELock() { View().Lock().GetRWELock(); }
+  void ReleaseRWELock() { View().Lock().ReleaseRWELock(); }
+  bool GetARLockFromRWELock() { return View().GetARLockFromRWELock(); }
+
+ private:
+  KxArrayView View() { return static_cast<Derived*>(this)->View(); }
+};

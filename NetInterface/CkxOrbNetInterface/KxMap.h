@@ -114,3 +114,43 @@ class KxMapView {
   CkxDtb2Obj* m_pOwner;
   bool m_bEmbedded;
 };
+
+// The operations both map templates offer besides element access, each a
+// forward to the view of the instance that `Derived::View()` gives.
+template <class Derived>
+class KxMapOperations {
+ public:
+  // A map command (D2MapCmd). Head and Next are answered here, and AtIndex
+  // of a top-level map and the key-case switches of an embedded map; the
+  // kernel answers the others. Answers a handle, a count or 0.
+  uint32_t operator()(D2MapCmd::Cmd eCmd, uint64_t uiKey, const char* csKey) {
+    return View().Command(eCmd, uiKey, csKey);
+  }
+
+  uint32_t GetCount() { return View().GetCount(); }
+  void GetKey(uint32_t uiHandle, uint64_t& uiKey, std::string& csKey, bool bFlag) {
+    View().GetKey(uiHandle, uiKey, csKey, bFlag, true);
+  }
+  void GetKeyNotProt(uint32_t uiHandle, uint64_t& uiKey, std::string& csKey, bool bFlag) {
+    View().GetKey(uiHandle, uiKey, csKey, bFlag, false);
+  }
+  bool IsAlive(uint32_t uiHandle) { return View().IsAlive(uiHandle); }
+  // n > 0 sets, n = 0 clears, n < 0 queries; answers a KxNodeStateResult.
+  int32_t SetDeleteCandidate(uint32_t uiHandle, int32_t iN) {
+    return View().SetDeleteCandidate(uiHandle, iN);
+  }
+  int32_t SetAsModified(uint32_t uiHandle, int32_t iN) {
+    return View().SetAsModified(uiHandle, iN);
+  }
+
+  void GetARLock() { View().Lock().GetARLock(); }
+  void ReleaseARLock() { View().Lock().ReleaseARLock(); }
+  void GetRWELock() { View().Lock().GetRWELock(); }
+  void ReleaseRWELock() { View().Lock().ReleaseRWELock(); }
+  bool GetARLockFromRWELock() { return View().GetARLockFromRWELock(); }
+  void IncrementVersion() { View().IncrementVersion(); }
+  uint32_t IsNewVersion(uint32_t uiKnownVersion) { return View().IsNewVersion(uiKnownVersion); }
+
+ private:
+  KxMapView View() { return static_cast<Derived*>(this)->View(); }
+};
