@@ -3,11 +3,16 @@
 //       publishes COUNT updates of its map, texts "update <i>", then exits
 //   varnox_notify_peer echo FILE           answers every update of FILE whose
 //       text starts with "ping" with an update "pong", from the update
-//       callback itself; ends on "stop"
+//       callback itself; ends on "stop". A ping may carry the time it was
+//       sent ("ping <CLOCK_MONOTONIC ns>"): on "stop" the peer prints the
+//       median and 99th percentile of the one-way latencies it saw, in ns.
 //   varnox_notify_peer hold FILE           takes the file's NGE lock, says
 //       "held" and keeps it until its standard input closes
 #include <unistd.h>
 
+#include <time.h>
+
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -15,6 +20,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "templates/Varnox.h"
 
@@ -25,9 +31,19 @@ std::condition_variable g_Changed;
 bool g_bStop = false;
 std::atomic<CkxDtb2Obj*> g_pEcho{nullptr};  // the member that answers, in the echo role
 
+std::vector<int64_t> g_Latencies;  // of pings that carried their time
+
+int64_t NowNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
 void OnUpdate(int32_t, uint64_t uliInfo) {
   const KxUpdateRecord& info = *reinterpret_cast<const KxUpdateRecord*>(uliInfo);
+  const int64_t liNow = NowNs();
   const std::string csText(info.text, info.textLength);
+  if (csText.rfind("ping ", 0) == 0) g_Latencies.push_back(liNow - std::atoll(csText.c_str() + 5));
   CkxDtb2Obj* pEcho = g_pEcho.load();
   if (pEcho != nullptr && csText.rfind("ping", 0) == 0) pEcho->UpdateID(0, nullptr, "pong");
   std::lock_guard<std::mutex> lock(g_Mutex);
@@ -59,6 +75,11 @@ int main(int argc, char** argv) {
       std::unique_lock<std::mutex> lock(g_Mutex);
       g_Changed.wait(lock, [] { return g_bStop; });
       g_pEcho = nullptr;
+      std::sort(g_Latencies.begin(), g_Latencies.end());
+      if (!g_Latencies.empty()) {
+        std::printf("%lld %lld\n", static_cast<long long>(g_Latencies[g_Latencies.size() / 2]),
+                    static_cast<long long>(g_Latencies[g_Latencies.size() * 99 / 100]));
+      }
     } else if (csRole == "hold") {
       file.GetNGELock();
       std::printf("held\n");
