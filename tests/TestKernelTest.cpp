@@ -9,13 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
-#include <thread>
 
 #include "tests/testkernel/TestKernelSupport.h"
 
 using ::testing::ElementsAre;
-using ::testing::EndsWith;
-using ::testing::HasSubstr;
 
 namespace {
 
@@ -35,12 +32,7 @@ class TestKernelTest : public ::testing::Test {
   PfCreateKxComponent entry = TkEntry();
 };
 
-// Collects the text the kernel assigns through a KxStringOut.
-struct StringSink {
-  KxStringOut out{this, [](KxStringOut* self, const char* cs, size_t length) {
-                    static_cast<StringSink*>(self->context)->text.assign(cs, length);
-                  }};
-  std::string text;
+std::string text;
 };
 
 TEST_F(TestKernelTest, GrantsTheTestsVersionAndRecordsSlotCalls) {
@@ -96,12 +88,6 @@ TEST_F(TestKernelTest, RefusesWhatTheTestRefusesAndUnknownRequests) {
             "CreateKxComponent(\"CkxDtb2\",\"CkxDtb2Obj\",1,11,11,null) -> CkxDtb2Obj#1\n");
 }
 
-TEST_F(TestKernelTest, ControlRejectsUnknownNamesAndAnswers) {
-  EXPECT_THROW(kernel.Grant("CkxDtb2Files", 1), std::invalid_argument);
-  EXPECT_THROW(kernel.SetAnswer(TkAnswer::kCount, 1), std::invalid_argument);
-  EXPECT_THROW(kernel.QueueAnswer(static_cast<TkAnswer>(-1), 1), std::invalid_argument);
-}
-
 TEST_F(TestKernelTest, TaskHandsOutTaskOnlyWithItsOwnGrant) {
   kernel.Grant("CkxTaskOnly", 2);
   kernel.QueueAnswer(TkAnswer::TaskId, 11);
@@ -150,52 +136,6 @@ TEST_F(TestKernelTest, CapturesRecordsByValueAndWritesTheUpdateId) {
   EXPECT_STREQ(call.update->text, "hello");
 }
 
-TEST_F(TestKernelTest, BindIdsAreDistinctPerCallAndInstancesAreTold) {
-  uint32_t version = 11;
-  auto* first = Request<IkxDtb2Obj>("CkxDtb2", "CkxDtb2Obj", version);
-  auto* second = Request<IkxDtb2Obj>("CkxDtb2", "CkxDtb2Obj", version);
-  ASSERT_NE(first, nullptr);
-  ASSERT_NE(second, nullptr);
-  CkxDtb2ObjCallback member;
-
-  const uint64_t a = first->ops->Bind(first, &member);
-  const uint64_t b = second->ops->BindMember(second, &member, 7);
-  EXPECT_NE(a, b);
-  second->ops->Release(second);
-  second->ops->Release(second);
-
-  EXPECT_EQ(kernel.Log("CkxDtb2Obj#2"),
-            "CreateKxComponent(\"CkxDtb2\",\"CkxDtb2Obj\",1,11,11,null) -> CkxDtb2Obj#2\n"
-            "CkxDtb2Obj#2 BindMember(ptr,7)\n"
-            "CkxDtb2Obj#2 Release()\n"
-            "CkxDtb2Obj#2 Release() (after release)\n");
-  EXPECT_EQ(kernel.CallsOf("CkxDtb2Obj#1").back().boundObject, &member);
-  EXPECT_EQ(kernel.Handed("CkxDtb2Obj"), 2);
-  EXPECT_EQ(kernel.Live("CkxDtb2Obj"), 1);
-}
-
-TEST_F(TestKernelTest, FileAnswersFollowTheTestAndPathsComeBackOnlyOnSuccess) {
-  uint32_t version = 16;
-  auto* file = Request<IkxDtb2File>("CkxDtb2", "CkxDtb2File", version);
-  ASSERT_NE(file, nullptr);
-  kernel.SetAnswer(TkAnswer::OpenFileId, 17);
-  kernel.SetFullPath("/data/races.orb");
-
-  EXPECT_EQ(file->ops->Open(file, "races.orb", nullptr, "", "rw", "set", true, 9, 2, 3), 17);
-  EXPECT_EQ(file->ops->GetFileIdOfMessage(file, 17, 4), 17);  // defaults to the opened id
-  StringSink path;
-  EXPECT_TRUE(file->ops->GetFullPath(file, &path.out));
-  EXPECT_EQ(path.text, "/data/races.orb");
-
-  kernel.SetAnswer(TkAnswer::GetFullPath, false);
-  StringSink untouched;
-  EXPECT_FALSE(file->ops->GetFullPath(file, &untouched.out));
-  EXPECT_EQ(untouched.text, "");
-
-  EXPECT_EQ(kernel.CallsOf("CkxDtb2File#1")[1].text,
-            R"(Open("races.orb",null,"","rw","set",true,9,2,3))");
-}
-
 TEST_F(TestKernelTest, MessageRecordsCanBeFoundAndDelivered) {
   struct Record : CkxMessageInfo {
     bool Send(int64_t liTarget, uint32_t, int32_t iParam, int64_t liParam, bool, int32_t,
@@ -225,77 +165,6 @@ TEST_F(TestKernelTest, MessageRecordsCanBeFoundAndDelivered) {
   EXPECT_EQ(call.request->pRecord, &record);
 }
 
-TEST_F(TestKernelTest, RecordsEveryCallFromConcurrentThreads) {
-  uint32_t version = 32;
-  auto* task = Request<IkxTask>("CkxBase", "CkxTask", version);
-  ASSERT_NE(task, nullptr);
-  kernel.ClearCalls();
-  constexpr int kThreads = 4;
-  constexpr int kLines = 500;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([task, t] {
-      for (int i = 0; i < kLines; ++i) {
-        task->ops->Trace(task, t, "CkxNetDtb2", i, "line", "", "", "");
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(kernel.Calls().size(), static_cast<size_t>(kThreads * kLines));
-}
-
 // The two copies load as separate libraries, so a test can tell which one
 // the library chose.
-TEST_F(TestKernelTest, DebugCopyHasItsOwnState) {
-  TestKernel& debug = TkLoad(true);
-  ASSERT_NE(&debug, &kernel);
-  EXPECT_THAT(debug.LibraryPath(), EndsWith("/Kernel/Lib/CkxCompManagerD.dll"));
-  EXPECT_EQ(kernel.LibraryPath(), TkKernelPath(TkOrbRoot()));
-  EXPECT_STREQ(std::getenv("KxOrb64"), TkOrbRoot().c_str());
-}
-
-TEST(TestKernelSupportTest, TempOrbLaysOutALibraryWithoutEntryPoint) {
-  std::string csRoot;
-  {
-    TkTempOrb orb(TkTempOrb::Kind::NoEntry);
-    csRoot = orb.Root();
-    void* h = dlopen(TkKernelPath(csRoot).c_str(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(h, nullptr) << dlerror();
-    EXPECT_EQ(dlsym(h, KxNames::kEntryPoint), nullptr);
-    dlclose(h);
-
-    TkTempOrb empty(TkTempOrb::Kind::Empty);
-    EXPECT_EQ(dlopen(TkKernelPath(empty.Root()).c_str(), RTLD_NOW), nullptr);
-  }
-  EXPECT_NE(access(csRoot.c_str(), F_OK), 0);  // removed with the object
-}
-
-TEST(TestKernelSupportTest, ChildReportsExitCodeAndStandardError) {
-  const TkChildResult exited = TkRunChild([] {
-    std::fputs("Caption\nText\n", stderr);
-    std::exit(1);
-  });
-  EXPECT_TRUE(exited.exited);
-  EXPECT_EQ(exited.exitCode, 1);
-  EXPECT_EQ(exited.err, "Caption\nText\n");
-
-  const TkChildResult thrown = TkRunChild([] { throw std::runtime_error("boom"); });
-  EXPECT_EQ(thrown.exitCode, 98);
-  EXPECT_THAT(thrown.err, HasSubstr("boom"));
-
-  const TkChildResult hung = TkRunChild([] { pause(); }, 200);
-  EXPECT_TRUE(hung.timedOut);
-  EXPECT_FALSE(hung.exited);
-}
-
-TEST(TestKernelSupportTest, ProgramRunsInAFreshProcessWithTheGivenEnvironment) {
-  const TkChildResult run =
-      TkRunProgram({"sh", "-c", "echo \"$TK_PROBE\" >&2; exit 3"}, {"TK_PROBE=orb"});
-  EXPECT_EQ(run.exitCode, 3);
-  EXPECT_EQ(run.err, "orb\n");
-
-  EXPECT_EQ(TkRunProgram({"/nonexistent/program"}).exitCode, 127);
-  EXPECT_THROW(TkRunProgram({}), std::invalid_argument);
-}
-
 }  // namespace
