@@ -32,9 +32,6 @@ class TestKernelTest : public ::testing::Test {
   PfCreateKxComponent entry = TkEntry();
 };
 
-std::string text;
-};
-
 TEST_F(TestKernelTest, GrantsTheTestsVersionAndRecordsSlotCalls) {
   kernel.Grant("CkxDtb2File", 10);
   uint32_t version = 16;
@@ -165,6 +162,4 @@ TEST_F(TestKernelTest, MessageRecordsCanBeFoundAndDelivered) {
   EXPECT_EQ(call.request->pRecord, &record);
 }
 
-// The two copies load as separate libraries, so a test can tell which one
-// the library chose.
 }  // namespace
