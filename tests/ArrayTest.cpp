@@ -46,18 +46,7 @@ struct ArrayWorld {
   Heat& heat;
 };
 
-class ArrayTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    kernel.Reset();
-    KxInitCatAssembly(false);
-  }
-  void TearDown() override {
-    while (catRefCnt > 0) KxEndCatAssembly();
-  }
-
-  TestKernel& kernel = TkLoad();
-};
+class ArrayTest : public TkNativeFaceTest {};
 
 std::string RangeText(uint32_t uiIndex, uint32_t uiHigh) {
   return "range 6: ORB Array Index: [" + std::to_string(uiIndex) +

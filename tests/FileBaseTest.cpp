@@ -15,20 +15,10 @@ using ::testing::HasSubstr;
 
 namespace {
 
-class FileBaseTest : public ::testing::Test {
+class FileBaseTest : public TkNativeFaceTest {
  protected:
-  void SetUp() override {
-    kernel.Reset();
-    KxInitCatAssembly(false);
-  }
-  void TearDown() override {
-    while (catRefCnt > 0) KxEndCatAssembly();
-  }
-
   // Calls made on file or object interfaces since the last ClearCalls.
   std::string Log(const char* csFilter) { return kernel.Log(csFilter); }
-
-  TestKernel& kernel = TkLoad();
 };
 
 // One version-guarded operation: its minimum version, how to call it and

@@ -31,15 +31,11 @@ void Record(int32_t iObjId, uint64_t uliInfo) {
 }
 void Other(int32_t, uint64_t) {}
 
-class FileTemplateTest : public ::testing::Test {
+class FileTemplateTest : public TkNativeFaceTest {
  protected:
   void SetUp() override {
-    kernel.Reset();
-    KxInitCatAssembly(false);
+    TkNativeFaceTest::SetUp();
     seen = {};
-  }
-  void TearDown() override {
-    while (catRefCnt > 0) KxEndCatAssembly();
   }
 
   // The calls on file and object interfaces, creation records left out.
@@ -52,8 +48,6 @@ class FileTemplateTest : public ::testing::Test {
     }
     return lines;
   }
-
-  TestKernel& kernel = TkLoad();
 };
 
 TEST_F(FileTemplateTest, GlobalsBindsItsMembersThenNamesItselfAndRegistersThemInOrder) {

@@ -78,18 +78,7 @@ struct Holder {
   CkxD2a1dDA<int32_t> m_Array;
 };
 
-class LockConcurrencyTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    kernel.Reset();
-    KxInitCatAssembly(false);
-  }
-  void TearDown() override {
-    while (catRefCnt > 0) KxEndCatAssembly();
-  }
-
-  TestKernel& kernel = TkLoad();
-};
+class LockConcurrencyTest : public TkNativeFaceTest {};
 
 TEST_F(LockConcurrencyTest, SharedAndExclusiveHoldersNeverOverlapOnAMapOrAnArray) {
   StorageBuilder storage;

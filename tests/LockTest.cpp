@@ -105,11 +105,10 @@ struct LockWorld {
 constexpr uint32_t kAR = KxLockWord::kARLock;
 constexpr uint32_t kUnit = KxLockWord::kRWEUnit;
 
-class LockTest : public ::testing::Test {
+class LockTest : public TkNativeFaceTest {
  protected:
   void SetUp() override {
-    kernel.Reset();
-    KxInitCatAssembly(false);
+    TkNativeFaceTest::SetUp();
     m_World.emplace();  // its element access needs the thread slot
     m_Saved = KxLockClock();
     KxLockClock() = KxClock{FakeClock::Sleep1ms, FakeClock::TickMs};
@@ -118,7 +117,7 @@ class LockTest : public ::testing::Test {
   void TearDown() override {
     KxLockClock() = m_Saved;
     FakeClock::onSleep = nullptr;
-    while (catRefCnt > 0) KxEndCatAssembly();
+    TkNativeFaceTest::TearDown();
   }
   // The fake time starts at `uiTick`; sleeps and calls are forgotten.
   void Restart(uint32_t uiTick) {
@@ -128,7 +127,6 @@ class LockTest : public ::testing::Test {
     kernel.ClearCalls();
   }
 
-  TestKernel& kernel = TkLoad();
   KxClock m_Saved{};
   std::optional<LockWorld> m_World;
 };

@@ -52,18 +52,7 @@ struct MapWorld {
   uint32_t aContacts[2];
 };
 
-class MapTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    kernel.Reset();
-    KxInitCatAssembly(false);
-  }
-  void TearDown() override {
-    while (catRefCnt > 0) KxEndCatAssembly();
-  }
-
-  TestKernel& kernel = TkLoad();
-};
+class MapTest : public TkNativeFaceTest {};
 
 TEST_F(MapTest, ElementAccessChecksInstanceThenHandleThenNodeSignature) {
   enum Handle { kLane, kLastValid, kTopBit, kInsideRecord };

@@ -80,11 +80,10 @@ class Storage {
 // A RACES file with one schedule entry, one heat, one lane result and three
 // laps, laid out at the offsets of the record tables: Heats at 56 of the
 // entry, LaneResults at 0 of the heat, Laps at 0 of the lane, 44-byte laps.
-class RecordModelTest : public ::testing::Test {
+class RecordModelTest : public TkNativeFaceTest {
  protected:
   void SetUp() override {
-    kernel.Reset();
-    KxInitCatAssembly(false);
+    TkNativeFaceTest::SetUp();
 
     KxContainerHeader& entries = Storage::MapAt(storage.At(storage.Alloc(24)));
     storage.AddNode(entries, 280);  // another entry first: the walk must follow the handle
@@ -110,14 +109,13 @@ class RecordModelTest : public ::testing::Test {
   }
   void TearDown() override {
     pFile.reset();
-    while (catRefCnt > 0) KxEndCatAssembly();
+    TkNativeFaceTest::TearDown();
   }
 
   CkxScheduleOneEntry& Entry() { return pFile->m_ScheduleEntries.m_Container[hEntry]; }
   CkxCompOneHeat& Heat() { return Entry().Heats[hHeat]; }
   CkxCompOneLane& Lane() { return Heat().LaneResults[hLane]; }
 
-  TestKernel& kernel = TkLoad();
   Storage storage;
   std::unique_ptr<CkxVarnoxFT_RACES> pFile;
   uint32_t hEntry = 0, hHeat = 0, hLane = 0;

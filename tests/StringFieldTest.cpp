@@ -35,18 +35,7 @@ struct StringWorld {
   Swimmer& swimmer;
 };
 
-class StringFieldTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    kernel.Reset();
-    KxInitCatAssembly(false);
-  }
-  void TearDown() override {
-    while (catRefCnt > 0) KxEndCatAssembly();
-  }
-
-  TestKernel& kernel = TkLoad();
-};
+class StringFieldTest : public TkNativeFaceTest {};
 
 TEST_F(StringFieldTest, DynamicTextsReadFromTheCurrentObjectAndEmptyWhenNeverWritten) {
   StringWorld world;

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "NetInterface/OrbCategBaseClass/CkxNetCatDtb2.h"
 #include "tests/testkernel/TestKernel.h"
 
 // The KxOrb64 directory the test kernel is built into, ending with '/'.
@@ -68,3 +71,19 @@ TkChildResult TkRunChild(const std::function<void()>& fn, int iTimeoutMs = 30000
 // Throws std::invalid_argument for an empty argv.
 TkChildResult TkRunProgram(const std::vector<std::string>& argv,
                            const std::vector<std::string>& env = {}, int iTimeoutMs = 30000);
+
+// A test of the native face on the test kernel: the kernel's record reset
+// and the native face started afresh for each test, and ended after it,
+// however many starts the test left behind.
+class TkNativeFaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kernel.Reset();
+    KxInitCatAssembly(false);
+  }
+  void TearDown() override {
+    while (catRefCnt > 0) KxEndCatAssembly();
+  }
+
+  TestKernel& kernel = TkLoad();
+};
