@@ -76,6 +76,10 @@ struct KxObjState : IkxDtb2Obj {
   KxFileState* pFile = nullptr;  // set while registered with a file
   size_t uiMember = 0;
   std::string csIndexes;  // of a dimension object: what GetObjInd recorded
+  // The attached member's store and container, for lookups that take no
+  // lock (set while the file is open, cleared before it unloads).
+  std::atomic<KxStore*> pOpenStore{nullptr};
+  std::atomic<void*> pOpenContainer{nullptr};
 };
 
 struct KxFileState : IkxDtb2File {
@@ -212,6 +216,25 @@ void ObjResizeArray(IkxDtb2Obj* self, uint32_t uiSize, KxArrayHeader* pHeader) {
 // embedded somewhere in its storage.
 uint32_t MapCommand(IkxDtb2Obj* self, int32_t iCmd, uint64_t uiKey, const char* csKey,
                     KxContainerHeader* pHeader, bool bTopLevel) {
+  // Find takes no lock when no writer is busy on the map: lookups of many
+  // readers, and of one reader in a row, then overlap their memory accesses.
+  if (iCmd == D2MapCmd::Find || iCmd == D2MapCmd::FindNotProt) {
+    KxObjState* pObj = StateOf<KxObjState>(self);
+    KxStore* pStore = pObj->pOpenStore.load(std::memory_order_acquire);
+    if (pStore != nullptr && pHeader != nullptr &&
+        (bTopLevel
+             ? static_cast<void*>(pHeader) == pObj->pOpenContainer.load(std::memory_order_acquire)
+             : pStore->IsMap(pHeader))) {
+      const KxEmbeddedMap* pSlot = reinterpret_cast<const KxEmbeddedMap*>(pHeader);
+      const bool bText = reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes)->keyKind ==
+                         static_cast<uint32_t>(KxKeyKind::kText);
+      uint32_t uiHandle = 0;
+      if (pStore->FindWithoutLock(pSlot, uiKey, bText ? (csKey != nullptr ? csKey : "") : nullptr,
+                                  uiHandle)) {
+        return uiHandle;
+      }
+    }
+  }
   return Locked([&]() -> uint32_t {
     KxObjState* pObj = StateOf<KxObjState>(self);
     KxStore* pStore = StoreOf(pObj);
@@ -449,7 +472,10 @@ std::string ResolvePath(const std::string& csPath, const std::string& csFileSet)
 // Points every member at no storage (before the live file goes away).
 void DetachMembers(KxFileState* pFile, KxDeferred& deferred) {
   for (auto& [pObj, uiClassId] : pFile->members) {
-    if (pObj == nullptr || pObj->pObject == nullptr) continue;
+    if (pObj == nullptr) continue;
+    pObj->pOpenStore.store(nullptr, std::memory_order_release);
+    pObj->pOpenContainer.store(nullptr, std::memory_order_release);
+    if (pObj->pObject == nullptr) continue;
     KxAttachInfo info{uiClassId, nullptr, &g_pNoStorage, &g_uiNoHandle};
     CkxDtb2ObjCallback* pTarget = pObj->pObject;
     deferred.push_back([pTarget, info] { pTarget->OnAttach(&info); });
@@ -581,7 +607,10 @@ int32_t FileOpen(IkxDtb2File* self, const char* csPath, const char* /*csAlias1*/
     StartListening(*pFile->pLive);
     for (size_t i = 0; i < pFile->members.size(); ++i) {
       KxObjState* pObj = pFile->members[i].first;
-      if (pObj == nullptr || pObj->pObject == nullptr) continue;
+      if (pObj == nullptr) continue;
+      pObj->pOpenStore.store(&pFile->pLive->Store(i), std::memory_order_release);
+      pObj->pOpenContainer.store(pFile->pLive->Container(i), std::memory_order_release);
+      if (pObj->pObject == nullptr) continue;
       KxSegment& segment = pFile->pLive->Segment(i);
       KxAttachInfo info{pFile->members[i].second, pFile->pLive->Container(i), segment.BaseWord(),
                         &segment.Header().top};

@@ -112,7 +112,8 @@ void KxSegment::Unlock() { pthread_mutex_unlock(&Header().mutex); }
 
 bool KxSegment::ContainsUnits(uint32_t uiUnit, uint64_t uiBytes) const {
   const uint64_t uiEnd = 4 * static_cast<uint64_t>(uiUnit) + uiBytes;
-  return uiUnit >= kHeaderUnits && uiEnd <= 4 * static_cast<uint64_t>(Header().top);
+  const uint32_t uiTop = __atomic_load_n(&Header().top, __ATOMIC_ACQUIRE);  // others may allocate
+  return uiUnit >= kHeaderUnits && uiEnd <= 4 * static_cast<uint64_t>(uiTop);
 }
 
 bool KxSegment::Contains(const void* p, size_t uiBytes) const {

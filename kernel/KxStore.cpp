@@ -33,6 +33,35 @@ uint64_t Fnv1a(const uint8_t* p, size_t uiLength, bool bFold) {
   return uiHash;
 }
 
+// Marks a map as being written (its `writes` word odd) for a scope; nested
+// writers leave the marking to the outermost. Writers hold the segment's
+// mutex, so they never race each other on the word.
+class MapWrite {
+ public:
+  explicit MapWrite(KxMapKernelPart& kernel) : m_Kernel(kernel) {
+    const uint32_t uiWrites = __atomic_load_n(&kernel.writes, __ATOMIC_RELAXED);
+    m_bOpened = (uiWrites & 1) == 0;
+    if (m_bOpened) {
+      __atomic_store_n(&kernel.writes, uiWrites + 1, __ATOMIC_RELAXED);
+      __atomic_thread_fence(__ATOMIC_SEQ_CST);  // the mark is seen before any change
+    }
+  }
+  ~MapWrite() {
+    if (m_bOpened) __atomic_add_fetch(&m_Kernel.writes, 1, __ATOMIC_RELEASE);
+  }
+  MapWrite(const MapWrite&) = delete;
+  MapWrite& operator=(const MapWrite&) = delete;
+
+ private:
+  KxMapKernelPart& m_Kernel;
+  bool m_bOpened;
+};
+
+template <class T>
+T LoadRelaxed(const T* p) {
+  return __atomic_load_n(p, __ATOMIC_RELAXED);
+}
+
 void StoreRelease(uint32_t* pWord, uint32_t uiValue) {
   __atomic_store_n(pWord, uiValue, __ATOMIC_RELEASE);
 }
@@ -535,8 +564,63 @@ uint32_t KxStore::Find(KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey) 
   return 0;
 }
 
+bool KxStore::FindWithoutLock(const KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey,
+                              uint32_t& uiHandle) const {
+  const KxMapKernelPart& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
+  const uint32_t uiBefore = __atomic_load_n(&kernel.writes, __ATOMIC_ACQUIRE);
+  const bool bNoCase = LoadRelaxed(&kernel.hashedNoCase) != 0;
+  if ((uiBefore & 1) != 0 || NoCase(pSlot) != bNoCase) return false;
+
+  uiHandle = 0;
+  const uint32_t uiBucketCount = LoadRelaxed(&kernel.bucketCount);
+  const uint32_t uiBuckets = LoadRelaxed(&kernel.buckets);
+  const bool bText = LoadRelaxed(&kernel.keyKind) == static_cast<uint32_t>(KxKeyKind::kText);
+  if (uiBucketCount != 0 && (uiBucketCount & (uiBucketCount - 1)) == 0 &&
+      m_Segment.ContainsUnits(uiBuckets, 4ull * uiBucketCount)) {
+    const size_t uiLength = bText ? std::strlen(csKey) : 0;
+    const uint32_t uiHash =
+        bText ? static_cast<uint32_t>(
+                    Fnv1a(reinterpret_cast<const uint8_t*>(csKey), uiLength, bNoCase))
+              : static_cast<uint32_t>(
+                    Fnv1a(reinterpret_cast<const uint8_t*>(&uiKey), sizeof uiKey, false));
+    const uint32_t* pBuckets = reinterpret_cast<const uint32_t*>(m_Segment.At(uiBuckets));
+    // Every handle is checked before it is read, and the walk is bounded: a
+    // chain changed under the walk can mislead it, never lead it outside the
+    // segment or round in circles. The writes word then tells whether to trust it.
+    uint32_t uiSteps = LoadRelaxed(&pSlot->header.count) + 1;
+    for (uint32_t h = LoadRelaxed(&pBuckets[uiHash & (uiBucketCount - 1)]);
+         h != 0 && uiSteps-- > 0;) {
+      if (!m_Segment.ContainsUnits(h, sizeof(KxMapNode))) break;
+      const KxNodeKernelPart& node = NodeKernel(NodeAt(h));
+      if (LoadRelaxed(&node.hash) == uiHash) {
+        bool bEqual = false;
+        if (!bText) {
+          bEqual = LoadRelaxed(&node.key) == uiKey;
+        } else if (LoadRelaxed(&node.textLength) == uiLength &&
+                   m_Segment.ContainsUnits(LoadRelaxed(&node.textKey), uiLength)) {
+          const uint8_t* pStored = m_Segment.At(LoadRelaxed(&node.textKey));
+          bEqual = true;
+          for (size_t i = 0; i < uiLength && bEqual; ++i) {
+            const uint8_t cStored = LoadRelaxed(&pStored[i]);
+            const uint8_t cWanted = static_cast<uint8_t>(csKey[i]);
+            bEqual = bNoCase ? Fold(cStored) == Fold(cWanted) : cStored == cWanted;
+          }
+        }
+        if (bEqual) {
+          uiHandle = h;
+          break;
+        }
+      }
+      h = LoadRelaxed(&node.hashNext);
+    }
+  }
+  __atomic_thread_fence(__ATOMIC_ACQUIRE);
+  return __atomic_load_n(&kernel.writes, __ATOMIC_RELAXED) == uiBefore;
+}
+
 void KxStore::Rehash(KxEmbeddedMap* pSlot, uint32_t uiBucketCount) {
   KxMapKernelPart& kernel = Kernel(pSlot);
+  MapWrite write(kernel);
   if (uiBucketCount < kFirstBuckets) uiBucketCount = kFirstBuckets;
   const uint32_t uiBuckets = m_Segment.Allocate(4 * size_t{uiBucketCount});
   if (uiBuckets == 0) return;  // keep the old table: lookups stay right, only slower
@@ -558,6 +642,7 @@ void KxStore::Rehash(KxEmbeddedMap* pSlot, uint32_t uiBucketCount) {
 
 uint32_t KxStore::Add(KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey) {
   KxMapKernelPart& kernel = Kernel(pSlot);
+  MapWrite write(kernel);
   const bool bText = kernel.keyKind == static_cast<uint32_t>(KxKeyKind::kText);
   if (bText && csKey == nullptr) csKey = "";
   if (!bText) csKey = nullptr;
@@ -605,6 +690,7 @@ uint32_t KxStore::RemoveNode(KxEmbeddedMap* pSlot, uint32_t uiHandle) {
   KxMapNode* pNode = MapNode(pSlot, uiHandle);
   if (pNode == nullptr) return 0;
   KxMapKernelPart& kernel = Kernel(pSlot);
+  MapWrite write(kernel);
   KxNodeKernelPart& node = NodeKernel(pNode);
 
   // Unhook from the hash chain.
@@ -635,6 +721,7 @@ uint32_t KxStore::RemoveAll(KxEmbeddedMap* pSlot) {
 }
 
 void KxStore::FreeMap(KxEmbeddedMap* pSlot) {
+  MapWrite write(Kernel(pSlot));
   RemoveAll(pSlot);
   m_Segment.Free(Kernel(pSlot).buckets);
   Kernel(pSlot).buckets = 0;

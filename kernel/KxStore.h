@@ -39,7 +39,8 @@ struct KxMapKernelPart {
   uint32_t bucketCount;
   uint32_t tail;
   uint32_t hashedNoCase;
-  uint32_t reserved[9];
+  uint32_t writes;  // odd while a writer changes chains or buckets (see FindWithoutLock)
+  uint32_t reserved[8];
 };
 static_assert(sizeof(KxMapKernelPart) == 64);
 
@@ -106,6 +107,12 @@ class KxStore {
 
   // Whether `pSlot` is a map slot of this segment laid out by the kernel.
   bool IsMap(const void* pSlot) const;
+  // Find without the segment's mutex: a walk that reads only through
+  // bounds-checked handles and is valid when no writer changed the map
+  // meanwhile. False when it could not tell (a writer was busy, the key
+  // case must be rehashed): the caller then finds under the mutex.
+  bool FindWithoutLock(const KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey,
+                       uint32_t& uiHandle) const;
   // A map command (D2MapCmd); answers a handle, a count or 0.
   uint32_t MapCommand(KxEmbeddedMap* pSlot, int32_t iCmd, uint64_t uiKey, const char* csKey);
   // The key of node `uiHandle` of the map; false for a handle not in it.
