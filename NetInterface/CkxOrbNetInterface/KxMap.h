@@ -62,12 +62,20 @@ class KxMapView {
     return reinterpret_cast<uint8_t*>(Node(uiHandle) + 1);
   }
 
-  // Node `uiHandle`, validated.
+  // Node `uiHandle`, validated. Each pointer is loaded once: this is the
+  // path of every element access.
   KxMapNode* Node(uint32_t uiHandle) const {
-    if (IsDestroyed()) ThrowDestroyed(uiHandle);
-    const uint32_t uiLastValid = KxLoadShared(m_pOwner->m_pLastValidHandle);
+    const CkxDtb2Obj* pOwner = m_pOwner;
+    if (m_pHeader == nullptr || pOwner == nullptr) ThrowDestroyed(uiHandle);
+    uint8_t* const* ppBase = pOwner->m_ppStorageBase;
+    const uint32_t* pLastValid = pOwner->m_pLastValidHandle;
+    if (ppBase == nullptr || pLastValid == nullptr ||
+        KxLock::IsDestroyedWord(KxLoadShared(&m_pHeader->lockWord))) {
+      ThrowDestroyed(uiHandle);
+    }
+    const uint32_t uiLastValid = KxLoadShared(pLastValid);
     if (uiHandle >= uiLastValid) ThrowNode(uiHandle, 0, uiLastValid);
-    KxMapNode* pNode = NodeAt(uiHandle);
+    KxMapNode* pNode = reinterpret_cast<KxMapNode*>(*ppBase + 4 * static_cast<size_t>(uiHandle));
     const uint32_t uiSignature = KxLoadShared(&pNode->signature);
     if (!KxIsValidNodeSignature(uiSignature)) ThrowNode(uiHandle, uiSignature, uiLastValid);
     return pNode;
