@@ -895,6 +895,11 @@ void BM_Open(benchmark::State& state) {
 
 // Whole-store operations run a fixed number of times; Find and Enumerate
 // as often as the library needs for a stable figure.
+// Saving and opening whole files: few, wall-clock timed runs.
+void WholeFile(benchmark::internal::Benchmark* pBench) {
+  pBench->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
+}
+
 #define VARNOX_KERNEL_BENCH(Keys)                                                         \
   BENCHMARK_TEMPLATE(BM_Add, Kernel##Keys)->Iterations(5)->Unit(benchmark::kMillisecond); \
   BENCHMARK_TEMPLATE(BM_Add, Sqlite##Keys)->Iterations(5)->Unit(benchmark::kMillisecond); \
@@ -908,38 +913,14 @@ void BM_Open(benchmark::State& state) {
   BENCHMARK_TEMPLATE(BM_Enumerate, Sqlite##Keys)->Unit(benchmark::kMicrosecond);          \
   BENCHMARK_TEMPLATE(BM_Enumerate, Lmdb##Keys)->Unit(benchmark::kMicrosecond);            \
   BENCHMARK_TEMPLATE(BM_Enumerate, Floor##Keys)->Unit(benchmark::kMicrosecond);           \
-  BENCHMARK_TEMPLATE(BM_Save, Kernel##Keys)                                               \
-      ->Iterations(5)                                                                     \
-      ->UseRealTime()                                                                     \
-      ->Unit(benchmark::kMillisecond);                                                    \
-  BENCHMARK_TEMPLATE(BM_Save, Sqlite##Keys)                                               \
-      ->Iterations(5)                                                                     \
-      ->UseRealTime()                                                                     \
-      ->Unit(benchmark::kMillisecond);                                                    \
-  BENCHMARK_TEMPLATE(BM_Save, Lmdb##Keys)                                                 \
-      ->Iterations(5)                                                                     \
-      ->UseRealTime()                                                                     \
-      ->Unit(benchmark::kMillisecond);                                                    \
-  BENCHMARK_TEMPLATE(BM_Save, Floor##Keys)                                                \
-      ->Iterations(5)                                                                     \
-      ->UseRealTime()                                                                     \
-      ->Unit(benchmark::kMillisecond);                                                    \
-  BENCHMARK_TEMPLATE(BM_Open, Kernel##Keys)                                               \
-      ->Iterations(5)                                                                     \
-      ->UseRealTime()                                                                     \
-      ->Unit(benchmark::kMillisecond);                                                    \
-  BENCHMARK_TEMPLATE(BM_Open, Sqlite##Keys)                                               \
-      ->Iterations(5)                                                                     \
-      ->UseRealTime()                                                                     \
-      ->Unit(benchmark::kMillisecond);                                                    \
-  BENCHMARK_TEMPLATE(BM_Open, Lmdb##Keys)                                                 \
-      ->Iterations(5)                                                                     \
-      ->UseRealTime()                                                                     \
-      ->Unit(benchmark::kMillisecond);                                                    \
-  BENCHMARK_TEMPLATE(BM_Open, Floor##Keys)                                                \
-      ->Iterations(5)                                                                     \
-      ->UseRealTime()                                                                     \
-      ->Unit(benchmark::kMillisecond)
+  BENCHMARK_TEMPLATE(BM_Save, Kernel##Keys)->Apply(WholeFile);                            \
+  BENCHMARK_TEMPLATE(BM_Save, Sqlite##Keys)->Apply(WholeFile);                            \
+  BENCHMARK_TEMPLATE(BM_Save, Lmdb##Keys)->Apply(WholeFile);                              \
+  BENCHMARK_TEMPLATE(BM_Save, Floor##Keys)->Apply(WholeFile);                             \
+  BENCHMARK_TEMPLATE(BM_Open, Kernel##Keys)->Apply(WholeFile);                            \
+  BENCHMARK_TEMPLATE(BM_Open, Sqlite##Keys)->Apply(WholeFile);                            \
+  BENCHMARK_TEMPLATE(BM_Open, Lmdb##Keys)->Apply(WholeFile);                              \
+  BENCHMARK_TEMPLATE(BM_Open, Floor##Keys)->Apply(WholeFile)
 
 VARNOX_KERNEL_BENCH(Numbers);
 VARNOX_KERNEL_BENCH(Texts);
