@@ -226,11 +226,8 @@ uint32_t MapCommand(IkxDtb2Obj* self, int32_t iCmd, uint64_t uiKey, const char* 
              ? static_cast<void*>(pHeader) == pObj->pOpenContainer.load(std::memory_order_acquire)
              : pStore->IsMap(pHeader))) {
       const KxEmbeddedMap* pSlot = reinterpret_cast<const KxEmbeddedMap*>(pHeader);
-      const bool bText = reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes)->keyKind ==
-                         static_cast<uint32_t>(KxKeyKind::kText);
       uint32_t uiHandle = 0;
-      if (pStore->FindWithoutLock(pSlot, uiKey, bText ? (csKey != nullptr ? csKey : "") : nullptr,
-                                  uiHandle)) {
+      if (pStore->FindWithoutLock(pSlot, uiKey, pStore->KeyText(pSlot, csKey), uiHandle)) {
         return uiHandle;
       }
     }

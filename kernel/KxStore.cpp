@@ -564,6 +564,12 @@ uint32_t KxStore::Find(KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey) 
   return 0;
 }
 
+const char* KxStore::KeyText(const KxEmbeddedMap* pSlot, const char* csKey) const {
+  const KxMapKernelPart& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
+  if (kernel.keyKind != static_cast<uint32_t>(KxKeyKind::kText)) return nullptr;
+  return csKey != nullptr ? csKey : "";
+}
+
 bool KxStore::FindWithoutLock(const KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey,
                               uint32_t& uiHandle) const {
   const KxMapKernelPart& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
@@ -644,8 +650,7 @@ uint32_t KxStore::Add(KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey) {
   KxMapKernelPart& kernel = Kernel(pSlot);
   MapWrite write(kernel);
   const bool bText = kernel.keyKind == static_cast<uint32_t>(KxKeyKind::kText);
-  if (bText && csKey == nullptr) csKey = "";
-  if (!bText) csKey = nullptr;
+  csKey = KeyText(pSlot, csKey);
   if (const uint32_t uiFound = Find(pSlot, uiKey, csKey); uiFound != 0) return uiFound;
   if (4 * (uint64_t{pSlot->header.count} + 1) > 3 * uint64_t{kernel.bucketCount}) {
     Rehash(pSlot, kernel.bucketCount * 2);
@@ -798,7 +803,9 @@ std::string KxStore::Statistics(const KxEmbeddedMap* pSlot) const {
          std::to_string(pSlot->header.count) + ", buckets " + std::to_string(kernel.bucketCount) +
          " (" + std::to_string(uiUsed) + " used, longest chain " + std::to_string(uiLongest) +
          "), key " +
-         (kernel.keyKind == 2 ? (NoCase(pSlot) ? "text, no case" : "text, case") : "number");
+         (kernel.keyKind == static_cast<uint32_t>(KxKeyKind::kText)
+              ? (NoCase(pSlot) ? "text, no case" : "text, case")
+              : "number");
 }
 
 uint32_t KxStore::MapCommand(KxEmbeddedMap* pSlot, int32_t iCmd, uint64_t uiKey,
@@ -809,12 +816,10 @@ uint32_t KxStore::MapCommand(KxEmbeddedMap* pSlot, int32_t iCmd, uint64_t uiKey,
       return Add(pSlot, uiKey, csKey);
     case D2MapCmd::Find:
     case D2MapCmd::FindNotProt:
-      return Find(pSlot, uiKey,
-                  Kernel(pSlot).keyKind == 2 ? (csKey != nullptr ? csKey : "") : nullptr);
+      return Find(pSlot, uiKey, KeyText(pSlot, csKey));
     case D2MapCmd::Remove:
     case D2MapCmd::RemoveNotProtected: {
-      const uint32_t uiHandle = Find(
-          pSlot, uiKey, Kernel(pSlot).keyKind == 2 ? (csKey != nullptr ? csKey : "") : nullptr);
+      const uint32_t uiHandle = Find(pSlot, uiKey, KeyText(pSlot, csKey));
       return uiHandle != 0 ? RemoveNode(pSlot, uiHandle) : 0;
     }
     case D2MapCmd::RemoveAt:
@@ -822,8 +827,7 @@ uint32_t KxStore::MapCommand(KxEmbeddedMap* pSlot, int32_t iCmd, uint64_t uiKey,
     case D2MapCmd::RemoveAll:
       return RemoveAll(pSlot);
     case D2MapCmd::Clear: {
-      const uint32_t uiHandle = Find(
-          pSlot, uiKey, Kernel(pSlot).keyKind == 2 ? (csKey != nullptr ? csKey : "") : nullptr);
+      const uint32_t uiHandle = Find(pSlot, uiKey, KeyText(pSlot, csKey));
       return uiHandle != 0 ? ClearNode(pSlot, uiHandle) : 0;
     }
     case D2MapCmd::ClearAt:

@@ -107,6 +107,9 @@ class KxStore {
 
   // Whether `pSlot` is a map slot of this segment laid out by the kernel.
   bool IsMap(const void* pSlot) const;
+  // The text key a command means for this map: the text ("" for none) of a
+  // text-keyed map, null for a numerically keyed one.
+  const char* KeyText(const KxEmbeddedMap* pSlot, const char* csKey) const;
   // Find without the segment's mutex: a walk that reads only through
   // bounds-checked handles and is valid when no writer changed the map
   // meanwhile. False when it could not tell (a writer was busy, the key
