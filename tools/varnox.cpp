@@ -505,7 +505,8 @@ int Info(const std::string& csPath) {
 // XML export and import.
 
 // Runs `fn` on FILE opened by the template of its file type (the one the
-// kernel accepts). Answers fn's result, or -1 when no template opens it.
+// kernel accepts). Answers fn's result, or -1, said on standard error, when
+// no template opens it.
 int WithFileTemplate(const std::string& csPath, const char* csMode,
                      const std::function<int(CkxVarnoxFile&)>& fn) {
   CkxVarnoxFT_COMPETITORS competitors;
@@ -522,6 +523,8 @@ int WithFileTemplate(const std::string& csPath, const char* csMode,
       return iResult;
     }
   }
+  std::fprintf(stderr, "varnox: %s is no Varnox file the kernel can open (see the kernel log)\n",
+               csPath.c_str());
   return -1;
 }
 
@@ -619,9 +622,6 @@ int ExportXml(const std::string& csPath, const std::string& csXml) {
     }
     return 0;
   });
-  if (iResult < 0)
-    std::fprintf(stderr, "varnox: %s is no Varnox file the kernel can open (see the kernel log)\n",
-                 csPath.c_str());
   return iResult == 0 ? 0 : 1;
 }
 
@@ -661,9 +661,6 @@ int ImportXml(const std::string& csPath, const std::string& csXml) {
     }
     return 0;
   });
-  if (iResult < 0)
-    std::fprintf(stderr, "varnox: %s is no Varnox file the kernel can open (see the kernel log)\n",
-                 csPath.c_str());
   return iResult == 0 ? 0 : 1;
 }
 
