@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
+#include <isa-l/crc.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -35,6 +37,19 @@ bool WriteAll(int iFd, const uint8_t* p, size_t uiBytes, std::string& csWhy) {
   return true;
 }
 
+// Closes the last descriptor of a file that a save replaced. Dropping the
+// last reference frees all the file's blocks, which for a large file takes
+// about as long as renaming, fsyncing the directory and a good part of the
+// write together; a short-lived thread does it so that the save need not
+// wait. The new file is already durable by then.
+void ReleaseReplacedFile(int iFd) {
+  try {
+    std::thread([iFd] { close(iFd); }).detach();
+  } catch (const std::system_error&) {
+    close(iFd);
+  }
+}
+
 // A fixed-size text field of the header, terminated.
 std::string FieldText(const char* p, size_t uiSize) { return std::string(p, strnlen(p, uiSize)); }
 
@@ -52,15 +67,7 @@ bool KxWriteAll(int iFd, const void* p, size_t uiBytes, std::string& csWhy) {
 }
 
 uint32_t KxCrc32(const void* p, size_t uiBytes, uint32_t uiCrcBefore) {
-  uLong uiCrc = uiCrcBefore;
-  const Bytef* pBytes = static_cast<const Bytef*>(p);
-  while (uiBytes > 0) {
-    const uInt uiChunk = static_cast<uInt>(std::min<size_t>(uiBytes, 1u << 30));
-    uiCrc = crc32(uiCrc, pBytes, uiChunk);
-    pBytes += uiChunk;
-    uiBytes -= uiChunk;
-  }
-  return static_cast<uint32_t>(uiCrc);
+  return crc32_gzip_refl(uiCrcBefore, static_cast<const unsigned char*>(p), uiBytes);
 }
 
 bool KxWriteFileAtomically(const std::string& csPath, const std::vector<uint8_t>& bytes,
@@ -89,23 +96,27 @@ bool KxWriteFileAtomically(const std::string& csPath, const KxContentWriter& wri
     bOk = false;
   }
   close(iFd);
+  // Held open across the rename, so that the old file's storage is freed
+  // after the save rather than inside the rename.
+  const int iReplaced = bOk ? open(csPath.c_str(), O_RDONLY | O_CLOEXEC) : -1;
   if (bOk && KxSaveIo().rename(csTemp.c_str(), csPath.c_str()) != 0) {
     csWhy = Errno("rename failed");
     bOk = false;
   }
   if (!bOk) {
+    if (iReplaced >= 0) close(iReplaced);
     unlink(csTemp.c_str());
     return false;
   }
   const int iDir = open(DirectoryOf(csPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (iDir < 0 || KxSaveIo().fsyncDir(iDir) != 0) {
+  bOk = iDir >= 0 && KxSaveIo().fsyncDir(iDir) == 0;
+  if (!bOk) {
     // The new file is in place but its name may not survive a power cut.
     csWhy = Errno("directory fsync failed");
-    if (iDir >= 0) close(iDir);
-    return false;
   }
-  close(iDir);
-  return true;
+  if (iDir >= 0) close(iDir);
+  if (iReplaced >= 0) ReleaseReplacedFile(iReplaced);
+  return bOk;
 }
 
 int32_t KxReadSavedFile(const std::string& csPath, const char* csFamily, const char* csFileType,

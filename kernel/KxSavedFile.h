@@ -108,6 +108,6 @@ enum KxOpenFailure : int32_t {
 int32_t KxReadSavedFile(const std::string& csPath, const char* csFamily, const char* csFileType,
                         KxLoadedFile& loaded, std::string& csWhy);
 
-// CRC-32 (zlib) of a byte range; `uiCrcBefore` is the CRC of the bytes
+// CRC-32 (the reflected IEEE polynomial of zlib and gzip) of a byte range; `uiCrcBefore` is the CRC of the bytes
 // before it, for a CRC computed in pieces.
 uint32_t KxCrc32(const void* p, size_t uiBytes, uint32_t uiCrcBefore = 0);

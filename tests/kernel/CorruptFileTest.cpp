@@ -204,6 +204,15 @@ class CorruptFile : public ::testing::Test {
 
 std::vector<uint8_t> CorruptFile::s_Good;
 
+// Files saved by any build carry this checksum: it must stay the CRC-32 of
+// zlib and gzip, also when computed in pieces.
+TEST(SavedFileChecksum, IsTheStandardCrc32) {
+  const char csCheck[] = "123456789";
+  EXPECT_EQ(KxCrc32(csCheck, 9), 0xCBF43926u);
+  EXPECT_EQ(KxCrc32(csCheck + 4, 5, KxCrc32(csCheck, 4)), 0xCBF43926u);
+  EXPECT_EQ(KxCrc32(csCheck, 0, 0x1234u), 0x1234u);
+}
+
 TEST_F(CorruptFile, TheUndamagedFileOpens) {
   const std::string csPath = KernelScratch::Get().Path("good-copy.orb");
   WriteBytes(csPath, s_Good);
