@@ -212,26 +212,26 @@ void ObjResizeArray(IkxDtb2Obj* self, uint32_t uiSize, KxArrayHeader* pHeader) {
   });
 }
 
-// A map command on the object's top-level map (bTopLevel) or on a map
-// embedded somewhere in its storage.
-uint32_t MapCommand(IkxDtb2Obj* self, int32_t iCmd, uint64_t uiKey, const char* csKey,
-                    KxContainerHeader* pHeader, bool bTopLevel) {
-  // Find takes no lock when no writer is busy on the map: lookups of many
-  // readers, and of one reader in a row, then overlap their memory accesses.
-  if (iCmd == D2MapCmd::Find || iCmd == D2MapCmd::FindNotProt) {
-    KxObjState* pObj = StateOf<KxObjState>(self);
-    KxStore* pStore = pObj->pOpenStore.load(std::memory_order_acquire);
-    if (pStore != nullptr && pHeader != nullptr &&
-        (bTopLevel
-             ? static_cast<void*>(pHeader) == pObj->pOpenContainer.load(std::memory_order_acquire)
-             : pStore->IsMap(pHeader))) {
-      const KxEmbeddedMap* pSlot = reinterpret_cast<const KxEmbeddedMap*>(pHeader);
-      uint32_t uiHandle = 0;
-      if (pStore->FindWithoutLock(pSlot, uiKey, pStore->KeyText(pSlot, csKey), uiHandle)) {
-        return uiHandle;
-      }
-    }
+// Find without the kernel's locks, when no writer is busy on the map:
+// lookups of many readers, and of one reader in a row, then overlap their
+// memory accesses. False when it could not tell.
+bool FindWithoutLocks(IkxDtb2Obj* self, uint64_t uiKey, const char* csKey,
+                      KxContainerHeader* pHeader, bool bTopLevel, uint32_t& uiHandle) {
+  KxObjState* pObj = StateOf<KxObjState>(self);
+  const KxStore* pStore = pObj->pOpenStore.load(std::memory_order_acquire);
+  if (pStore == nullptr || pHeader == nullptr) return false;
+  if (bTopLevel ? static_cast<void*>(pHeader) != pObj->pOpenContainer.load(std::memory_order_acquire)
+                : !pStore->IsMap(pHeader)) {
+    return false;
   }
+  const KxEmbeddedMap* pSlot = reinterpret_cast<const KxEmbeddedMap*>(pHeader);
+  return pStore->FindWithoutLock(pSlot, uiKey, KxStore::KeyText(pSlot, csKey), uiHandle);
+}
+
+// A map command under the kernel's and the segment's locks.
+[[gnu::noinline]] uint32_t LockedMapCommand(IkxDtb2Obj* self, int32_t iCmd, uint64_t uiKey,
+                                            const char* csKey, KxContainerHeader* pHeader,
+                                            bool bTopLevel) {
   return Locked([&]() -> uint32_t {
     KxObjState* pObj = StateOf<KxObjState>(self);
     KxStore* pStore = StoreOf(pObj);
@@ -250,6 +250,18 @@ uint32_t MapCommand(IkxDtb2Obj* self, int32_t iCmd, uint64_t uiKey, const char* 
     }
     return pStore->MapCommand(pSlot, iCmd, uiKey, csKey);
   });
+}
+
+// A map command on the object's top-level map (bTopLevel) or on a map
+// embedded somewhere in its storage.
+uint32_t MapCommand(IkxDtb2Obj* self, int32_t iCmd, uint64_t uiKey, const char* csKey,
+                    KxContainerHeader* pHeader, bool bTopLevel) {
+  uint32_t uiHandle = 0;
+  if ((iCmd == D2MapCmd::Find || iCmd == D2MapCmd::FindNotProt) &&
+      FindWithoutLocks(self, uiKey, csKey, pHeader, bTopLevel, uiHandle)) {
+    return uiHandle;
+  }
+  return LockedMapCommand(self, iCmd, uiKey, csKey, pHeader, bTopLevel);
 }
 
 uint32_t ObjEmbeddedMapCmd(IkxDtb2Obj* self, int32_t iCmd, uint64_t uiKey, const char* csKey,

@@ -110,12 +110,6 @@ void KxSegment::Lock() {
 
 void KxSegment::Unlock() { pthread_mutex_unlock(&Header().mutex); }
 
-bool KxSegment::ContainsUnits(uint32_t uiUnit, uint64_t uiBytes) const {
-  const uint64_t uiEnd = 4 * static_cast<uint64_t>(uiUnit) + uiBytes;
-  const uint32_t uiTop = __atomic_load_n(&Header().top, __ATOMIC_ACQUIRE);  // others may allocate
-  return uiUnit >= kHeaderUnits && uiEnd <= 4 * static_cast<uint64_t>(uiTop);
-}
-
 bool KxSegment::Contains(const void* p, size_t uiBytes) const {
   const uint8_t* pByte = static_cast<const uint8_t*>(p);
   if (pByte < m_pBase + 4 * size_t{kHeaderUnits} || (pByte - m_pBase) % 4 != 0) return false;

@@ -74,7 +74,11 @@ class KxSegment {
   }
   // Whether [p, p + uiBytes) lies inside the allocated part of the segment.
   bool Contains(const void* p, size_t uiBytes) const;
-  bool ContainsUnits(uint32_t uiUnit, uint64_t uiBytes) const;
+  bool ContainsUnits(uint32_t uiUnit, uint64_t uiBytes) const {
+    const uint64_t uiEnd = 4 * static_cast<uint64_t>(uiUnit) + uiBytes;
+    const uint32_t uiTop = __atomic_load_n(&Header().top, __ATOMIC_ACQUIRE);  // others allocate
+    return uiUnit >= kHeaderUnits && uiEnd <= 4 * static_cast<uint64_t>(uiTop);
+  }
 
   // Allocates a zeroed block of at least `uiBytes` bytes and answers the unit
   // of its payload, or 0 when the segment cannot grow. Call with the mutex held.

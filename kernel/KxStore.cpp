@@ -24,14 +24,27 @@ uint8_t Fold(uint8_t c) {
   return c;
 }
 
-uint64_t Fnv1a(const uint8_t* p, size_t uiLength, bool bFold) {
+// Text keys: FNV-1a, with case folded for maps without key case.
+uint32_t TextHash(const char* csKey, size_t uiLength, bool bFold) {
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(csKey);
   uint64_t uiHash = 1469598103934665603ull;
   for (size_t i = 0; i < uiLength; ++i) {
     uiHash ^= bFold ? Fold(p[i]) : p[i];
     uiHash *= 1099511628211ull;
   }
-  return uiHash;
+  return static_cast<uint32_t>(uiHash);
 }
+
+// Number keys: one multiplication between two xor-shifts, so that a lookup
+// knows its bucket within a few cycles and ids handed out in steps still
+// spread over the buckets.
+uint32_t NumberHash(uint64_t uiKey) {
+  uiKey ^= uiKey >> 33;
+  uiKey *= 0xFF51AFD7ED558CCDull;
+  uiKey ^= uiKey >> 33;
+  return static_cast<uint32_t>(uiKey);
+}
+
 
 // Marks a map as being written (its `writes` word odd) for a scope; nested
 // writers leave the marking to the outermost. Writers hold the segment's
@@ -488,6 +501,7 @@ void KxStore::InitMap(KxEmbeddedMap* pSlot, const KxRecordType* pElement, KxKeyK
   kernel.tag = KxMapKernelPart::kTag;
   kernel.elementType = m_Types.IndexOf(pElement);
   kernel.keyKind = static_cast<uint32_t>(eKey);
+  kernel.hashScheme = KxMapKernelPart::kHashScheme;
 }
 
 bool KxStore::IsMap(const void* pSlot) const {
@@ -502,20 +516,11 @@ const KxRecordType* KxStore::ElementOf(const KxEmbeddedMap* pSlot) const {
   return m_Types.At(reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes)->elementType);
 }
 
-bool KxStore::NoCase(const KxEmbeddedMap* pSlot) const {
-  const uint32_t uiWord = __atomic_load_n(&pSlot->header.lockWord, __ATOMIC_ACQUIRE);
-  return (uiWord & KxLockWord::kKeyNoCase) != 0 && (uiWord & KxLockWord::kKeyCase) == 0;
-}
-
 uint32_t KxStore::HashOf(const KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey,
-                         size_t uiLength) const {
+                         size_t uiLength) {
   const KxMapKernelPart& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
-  if (kernel.keyKind != static_cast<uint32_t>(KxKeyKind::kText)) {
-    return static_cast<uint32_t>(
-        Fnv1a(reinterpret_cast<const uint8_t*>(&uiKey), sizeof uiKey, false));
-  }
-  return static_cast<uint32_t>(
-      Fnv1a(reinterpret_cast<const uint8_t*>(csKey), uiLength, kernel.hashedNoCase != 0));
+  if (kernel.keyKind != static_cast<uint32_t>(KxKeyKind::kText)) return NumberHash(uiKey);
+  return TextHash(csKey, uiLength, kernel.hashedNoCase != 0);
 }
 
 bool KxStore::KeyEquals(const KxEmbeddedMap* pSlot, KxMapNode* pNode, uint64_t uiKey,
@@ -546,8 +551,9 @@ KxMapNode* KxStore::MapNode(const KxEmbeddedMap* pSlot, uint32_t uiHandle) const
 }
 
 uint32_t KxStore::Find(KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey) const {
-  // The library may have switched the key case of an embedded map in place.
-  if (NoCase(pSlot) != (Kernel(pSlot).hashedNoCase != 0)) {
+  // The library may have switched the key case of an embedded map in place,
+  // or the map was saved by a build that hashed otherwise.
+  if (HashesStale(pSlot)) {
     const_cast<KxStore*>(this)->Rehash(pSlot, Kernel(pSlot).bucketCount);
   }
   const KxMapKernelPart& kernel = Kernel(pSlot);
@@ -564,58 +570,42 @@ uint32_t KxStore::Find(KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey) 
   return 0;
 }
 
-const char* KxStore::KeyText(const KxEmbeddedMap* pSlot, const char* csKey) const {
-  const KxMapKernelPart& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
-  if (kernel.keyKind != static_cast<uint32_t>(KxKeyKind::kText)) return nullptr;
-  return csKey != nullptr ? csKey : "";
-}
-
 bool KxStore::FindWithoutLock(const KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey,
                               uint32_t& uiHandle) const {
   const KxMapKernelPart& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
   const uint32_t uiBefore = __atomic_load_n(&kernel.writes, __ATOMIC_ACQUIRE);
-  const bool bNoCase = LoadRelaxed(&kernel.hashedNoCase) != 0;
-  if ((uiBefore & 1) != 0 || NoCase(pSlot) != bNoCase) return false;
+  if ((uiBefore & 1) != 0 || HashesStale(pSlot)) return false;
 
   uiHandle = 0;
   const uint32_t uiBucketCount = LoadRelaxed(&kernel.bucketCount);
   const uint32_t uiBuckets = LoadRelaxed(&kernel.buckets);
   const bool bText = LoadRelaxed(&kernel.keyKind) == static_cast<uint32_t>(KxKeyKind::kText);
+  // The top only grows and everything below it stays mapped, so one reading
+  // of it bounds the whole walk.
+  const uint8_t* pBase = m_Segment.Base();
+  const uint64_t uiTopBytes = 4 * uint64_t{__atomic_load_n(&m_Segment.Header().top, __ATOMIC_ACQUIRE)};
+  auto inside = [uiTopBytes](uint32_t uiUnit, uint64_t uiBytes) {
+    return uiUnit >= KxSegment::kHeaderUnits && 4 * uint64_t{uiUnit} + uiBytes <= uiTopBytes;
+  };
   if (uiBucketCount != 0 && (uiBucketCount & (uiBucketCount - 1)) == 0 &&
-      m_Segment.ContainsUnits(uiBuckets, 4ull * uiBucketCount)) {
+      inside(uiBuckets, 4ull * uiBucketCount)) {
+    const bool bNoCase = LoadRelaxed(&kernel.hashedNoCase) != 0;
     const size_t uiLength = bText ? std::strlen(csKey) : 0;
-    const uint32_t uiHash =
-        bText ? static_cast<uint32_t>(
-                    Fnv1a(reinterpret_cast<const uint8_t*>(csKey), uiLength, bNoCase))
-              : static_cast<uint32_t>(
-                    Fnv1a(reinterpret_cast<const uint8_t*>(&uiKey), sizeof uiKey, false));
-    const uint32_t* pBuckets = reinterpret_cast<const uint32_t*>(m_Segment.At(uiBuckets));
+    const uint32_t uiHash = bText ? TextHash(csKey, uiLength, bNoCase) : NumberHash(uiKey);
+    const uint32_t* pBuckets = reinterpret_cast<const uint32_t*>(pBase + 4 * size_t{uiBuckets});
     // Every handle is checked before it is read, and the walk is bounded: a
     // chain changed under the walk can mislead it, never lead it outside the
     // segment or round in circles. The writes word then tells whether to trust it.
     uint32_t uiSteps = LoadRelaxed(&pSlot->header.count) + 1;
     for (uint32_t h = LoadRelaxed(&pBuckets[uiHash & (uiBucketCount - 1)]);
-         h != 0 && uiSteps-- > 0;) {
-      if (!m_Segment.ContainsUnits(h, sizeof(KxMapNode))) break;
-      const KxNodeKernelPart& node = NodeKernel(NodeAt(h));
-      if (LoadRelaxed(&node.hash) == uiHash) {
-        bool bEqual = false;
-        if (!bText) {
-          bEqual = LoadRelaxed(&node.key) == uiKey;
-        } else if (LoadRelaxed(&node.textLength) == uiLength &&
-                   m_Segment.ContainsUnits(LoadRelaxed(&node.textKey), uiLength)) {
-          const uint8_t* pStored = m_Segment.At(LoadRelaxed(&node.textKey));
-          bEqual = true;
-          for (size_t i = 0; i < uiLength && bEqual; ++i) {
-            const uint8_t cStored = LoadRelaxed(&pStored[i]);
-            const uint8_t cWanted = static_cast<uint8_t>(csKey[i]);
-            bEqual = bNoCase ? Fold(cStored) == Fold(cWanted) : cStored == cWanted;
-          }
-        }
-        if (bEqual) {
-          uiHandle = h;
-          break;
-        }
+         h != 0 && uiSteps-- > 0 && inside(h, sizeof(KxMapNode));) {
+      const KxNodeKernelPart& node =
+          *reinterpret_cast<const KxNodeKernelPart*>(pBase + 4 * size_t{h} + offsetof(KxMapNode, kernelWords));
+      if (LoadRelaxed(&node.hash) == uiHash &&
+          (bText ? TextKeyMatchesWithoutLock(node, csKey, uiLength, bNoCase)
+                 : LoadRelaxed(&node.key) == uiKey)) {
+        uiHandle = h;
+        break;
       }
       h = LoadRelaxed(&node.hashNext);
     }
@@ -624,17 +614,40 @@ bool KxStore::FindWithoutLock(const KxEmbeddedMap* pSlot, uint64_t uiKey, const 
   return __atomic_load_n(&kernel.writes, __ATOMIC_RELAXED) == uiBefore;
 }
 
+bool KxStore::TextKeyMatchesWithoutLock(const KxNodeKernelPart& node, const char* csKey,
+                                        size_t uiLength, bool bNoCase) const {
+  const uint32_t uiText = LoadRelaxed(&node.textKey);
+  if (LoadRelaxed(&node.textLength) != uiLength || !m_Segment.ContainsUnits(uiText, uiLength))
+    return false;
+  const uint8_t* pStored = m_Segment.At(uiText);
+  for (size_t i = 0; i < uiLength; ++i) {
+    const uint8_t cStored = LoadRelaxed(&pStored[i]);
+    const uint8_t cWanted = static_cast<uint8_t>(csKey[i]);
+    if (bNoCase ? Fold(cStored) != Fold(cWanted) : cStored != cWanted) return false;
+  }
+  return true;
+}
+
 void KxStore::Rehash(KxEmbeddedMap* pSlot, uint32_t uiBucketCount) {
   KxMapKernelPart& kernel = Kernel(pSlot);
   MapWrite write(kernel);
   if (uiBucketCount < kFirstBuckets) uiBucketCount = kFirstBuckets;
-  const uint32_t uiBuckets = m_Segment.Allocate(4 * size_t{uiBucketCount});
-  if (uiBuckets == 0) return;  // keep the old table: lookups stay right, only slower
-  m_Segment.Free(kernel.buckets);
-  kernel.buckets = uiBuckets;
-  kernel.bucketCount = uiBucketCount;
+  if (uiBucketCount != kernel.bucketCount) {
+    const uint32_t uiBuckets = m_Segment.Allocate(4 * size_t{uiBucketCount});
+    if (uiBuckets != 0) {
+      m_Segment.Free(kernel.buckets);
+      kernel.buckets = uiBuckets;
+      kernel.bucketCount = uiBucketCount;
+    } else if (kernel.bucketCount == 0) {
+      return;  // nothing is hashed yet; the caller sees no table
+    }
+    // Otherwise the old table is rebuilt: lookups stay right, only slower.
+  }
+  uiBucketCount = kernel.bucketCount;
+  uint32_t* pBuckets = reinterpret_cast<uint32_t*>(m_Segment.At(kernel.buckets));
+  std::memset(pBuckets, 0, 4 * size_t{uiBucketCount});
   kernel.hashedNoCase = NoCase(pSlot) ? 1 : 0;
-  uint32_t* pBuckets = reinterpret_cast<uint32_t*>(m_Segment.At(uiBuckets));
+  kernel.hashScheme = KxMapKernelPart::kHashScheme;
   for (uint32_t uiHandle = pSlot->header.headHandle; uiHandle != 0;
        uiHandle = NodeAt(uiHandle)->nextHandle) {
     KxNodeKernelPart& node = NodeKernel(NodeAt(uiHandle));

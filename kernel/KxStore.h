@@ -10,7 +10,8 @@
 // Kernel words used inside the shared layouts:
 //
 //   map slot, bytes 24..87 (KxMapKernelPart): tag, element type, key kind,
-//     bucket array, bucket count, insertion-order tail, hashing mode
+//     bucket array, bucket count, insertion-order tail, hashing mode,
+//     write counter, hash scheme
 //   map node, words 2..15 (KxNodeKernelPart): numeric key, text key block
 //     and length, hash chain, previous node, hash, owning map slot
 //   dynamic string, word 4: tag "VXS" + character size
@@ -19,6 +20,9 @@
 //
 // Node order (Head/Next) is insertion order. Lookup by key is hashed with
 // a power-of-two bucket array that doubles when it is three quarters full.
+// A map whose hashes were made by another hash scheme or key case (an
+// older saved file, a key-case switch) is rehashed by its next locked
+// lookup or Add.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +35,9 @@
 
 struct KxMapKernelPart {
   static constexpr uint32_t kTag = 0x504D5856;  // "VXMP"
+  // The hash scheme of this build: number keys by a multiply-xorshift mix,
+  // text keys by FNV-1a (kernel/KxStore.cpp).
+  static constexpr uint32_t kHashScheme = 1;
 
   uint32_t tag;
   uint32_t elementType;
@@ -39,8 +46,9 @@ struct KxMapKernelPart {
   uint32_t bucketCount;
   uint32_t tail;
   uint32_t hashedNoCase;
-  uint32_t writes;  // odd while a writer changes chains or buckets (see FindWithoutLock)
-  uint32_t reserved[8];
+  uint32_t writes;      // odd while a writer changes chains or buckets (see FindWithoutLock)
+  uint32_t hashScheme;  // the hash function the chains were built with; 0: FNV-1a throughout
+  uint32_t reserved[7];
 };
 static_assert(sizeof(KxMapKernelPart) == 64);
 
@@ -109,7 +117,11 @@ class KxStore {
   bool IsMap(const void* pSlot) const;
   // The text key a command means for this map: the text ("" for none) of a
   // text-keyed map, null for a numerically keyed one.
-  const char* KeyText(const KxEmbeddedMap* pSlot, const char* csKey) const;
+  static const char* KeyText(const KxEmbeddedMap* pSlot, const char* csKey) {
+    const auto& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
+    if (kernel.keyKind != static_cast<uint32_t>(KxKeyKind::kText)) return nullptr;
+    return csKey != nullptr ? csKey : "";
+  }
   // Find without the segment's mutex: a walk that reads only through
   // bounds-checked handles and is valid when no writer changed the map
   // meanwhile. False when it could not tell (a writer was busy, the key
@@ -158,9 +170,21 @@ class KxStore {
   void Rehash(KxEmbeddedMap* pSlot, uint32_t uiBucketCount);
   void FreeMap(KxEmbeddedMap* pSlot);
 
-  bool NoCase(const KxEmbeddedMap* pSlot) const;
-  uint32_t HashOf(const KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey,
-                  size_t uiLength) const;
+  // Whether a text-keyed map compares keys without case (its lock word says).
+  static bool NoCase(const KxEmbeddedMap* pSlot) {
+    const uint32_t uiWord = __atomic_load_n(&pSlot->header.lockWord, __ATOMIC_ACQUIRE);
+    return (uiWord & KxLockWord::kKeyNoCase) != 0 && (uiWord & KxLockWord::kKeyCase) == 0;
+  }
+  // Whether the map's hashes were made by another scheme or key case.
+  static bool HashesStale(const KxEmbeddedMap* pSlot) {
+    const auto& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
+    return __atomic_load_n(&kernel.hashScheme, __ATOMIC_RELAXED) != KxMapKernelPart::kHashScheme ||
+           NoCase(pSlot) != (__atomic_load_n(&kernel.hashedNoCase, __ATOMIC_RELAXED) != 0);
+  }
+  bool TextKeyMatchesWithoutLock(const KxNodeKernelPart& node, const char* csKey, size_t uiLength,
+                                 bool bNoCase) const;
+  static uint32_t HashOf(const KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey,
+                         size_t uiLength);
   bool KeyEquals(const KxEmbeddedMap* pSlot, KxMapNode* pNode, uint64_t uiKey, const char* csKey,
                  size_t uiLength) const;
 

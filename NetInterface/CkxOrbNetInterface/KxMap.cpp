@@ -98,42 +98,23 @@ uint32_t KxMapView::WalkToPosition(uint32_t uiPosition) const {
   return uiHandle;
 }
 
-uint32_t KxMapView::Forward(D2MapCmd::Cmd eCmd, uint64_t uiKey, const char* csKey) const {
-  if (m_pOwner == nullptr || !m_pOwner->m_Obj.Has()) return 0;
-  const IkxDtb2ObjOps& ops = m_pOwner->m_Obj.ops();
-  auto pCommand = m_bEmbedded ? ops.EmbeddedMapCmd : ops.MapCmd;
-  return pCommand(m_pOwner->m_Obj.p, eCmd, uiKey, csKey, m_pHeader);
-}
-
-uint32_t KxMapView::Command(D2MapCmd::Cmd eCmd, uint64_t uiKey, const char* csKey) const {
-  switch (eCmd) {
-    case D2MapCmd::Head:
-      if (IsDestroyed()) ThrowDestroyed(0);
-      return KxLoadShared(&m_pHeader->headHandle);
-    case D2MapCmd::Next:
-      return KxLoadShared(&Node(static_cast<uint32_t>(uiKey))->nextHandle);
-    case D2MapCmd::AtIndex:
-      if (m_bEmbedded) break;
-      return WalkToPosition(static_cast<uint32_t>(uiKey));
-    case D2MapCmd::KeyNoCase:
-    case D2MapCmd::KeyCase: {
-      if (!m_bEmbedded) break;
-      if (IsDestroyed()) return 0;
-      const uint32_t uiSet =
-          eCmd == D2MapCmd::KeyCase ? KxLockWord::kKeyCase : KxLockWord::kKeyNoCase;
-      const uint32_t uiBoth = KxLockWord::kKeyCase | KxLockWord::kKeyNoCase;
-      std::atomic_ref<uint32_t> word(m_pHeader->lockWord);
-      uint32_t uiWord = word.load(std::memory_order_acquire);
-      while ((uiWord & uiBoth) != 0 &&
-             !word.compare_exchange_weak(uiWord, (uiWord & ~uiBoth) | uiSet,
-                                         std::memory_order_acq_rel)) {
-      }
-      return 0;
-    }
-    default:
-      break;
+uint32_t KxMapView::LocalCommand(D2MapCmd::Cmd eCmd, uint64_t uiKey) const {
+  if (eCmd == D2MapCmd::Head) {
+    if (IsDestroyed()) ThrowDestroyed(0);
+    return KxLoadShared(&m_pHeader->headHandle);
   }
-  return Forward(eCmd, uiKey, csKey);
+  if (eCmd == D2MapCmd::AtIndex) return WalkToPosition(static_cast<uint32_t>(uiKey));
+  // KeyCase or KeyNoCase of an embedded map.
+  if (IsDestroyed()) return 0;
+  const uint32_t uiSet = eCmd == D2MapCmd::KeyCase ? KxLockWord::kKeyCase : KxLockWord::kKeyNoCase;
+  const uint32_t uiBoth = KxLockWord::kKeyCase | KxLockWord::kKeyNoCase;
+  std::atomic_ref<uint32_t> word(m_pHeader->lockWord);
+  uint32_t uiWord = word.load(std::memory_order_acquire);
+  while ((uiWord & uiBoth) != 0 &&
+         !word.compare_exchange_weak(uiWord, (uiWord & ~uiBoth) | uiSet,
+                                     std::memory_order_acq_rel)) {
+  }
+  return 0;
 }
 
 void KxMapView::GetKey(uint32_t uiHandle, uint64_t& uiKey, std::string& csKey, bool bFlag,

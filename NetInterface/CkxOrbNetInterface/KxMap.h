@@ -84,8 +84,17 @@ class KxMapView {
   // Number of elements; throws (0, -1, -1) when destroyed.
   uint32_t GetCount() const;
   // The map command `eCmd`: Head, Next, AtIndex (top-level) and the key-case
-  // switches (embedded) locally, everything else through the kernel.
-  uint32_t Command(D2MapCmd::Cmd eCmd, uint64_t uiKey, const char* csKey) const;
+  // switches (embedded) locally, everything else through the kernel. Next
+  // and the kernel's commands are inline: they are the steps of every walk
+  // and every lookup.
+  uint32_t Command(D2MapCmd::Cmd eCmd, uint64_t uiKey, const char* csKey) const {
+    if (eCmd == D2MapCmd::Next) return KxLoadShared(&Node(static_cast<uint32_t>(uiKey))->nextHandle);
+    if (IsLocal(eCmd)) return LocalCommand(eCmd, uiKey);
+    if (m_pOwner == nullptr || !m_pOwner->m_Obj.Has()) return 0;
+    const IkxDtb2ObjOps& ops = m_pOwner->m_Obj.ops();
+    auto pCommand = m_bEmbedded ? ops.EmbeddedMapCmd : ops.MapCmd;
+    return pCommand(m_pOwner->m_Obj.p, eCmd, uiKey, csKey, m_pHeader);
+  }
   // The key of node `uiHandle` (object interface version 2, or 9 without
   // protection); below the version: 0 and an empty text.
   void GetKey(uint32_t uiHandle, uint64_t& uiKey, std::string& csKey, bool bFlag,
@@ -116,7 +125,13 @@ class KxMapView {
   // a valid signature, else null. Never throws.
   KxMapNode* FindValidNode(uint32_t uiHandle) const;
   uint32_t WalkToPosition(uint32_t uiPosition) const;
-  uint32_t Forward(D2MapCmd::Cmd eCmd, uint64_t uiKey, const char* csKey) const;
+  // Whether the library answers `eCmd` itself (Next aside).
+  bool IsLocal(D2MapCmd::Cmd eCmd) const {
+    return eCmd == D2MapCmd::Head ||
+           (m_bEmbedded ? eCmd == D2MapCmd::KeyCase || eCmd == D2MapCmd::KeyNoCase
+                        : eCmd == D2MapCmd::AtIndex);
+  }
+  uint32_t LocalCommand(D2MapCmd::Cmd eCmd, uint64_t uiKey) const;
 
   KxContainerHeader* m_pHeader;
   CkxDtb2Obj* m_pOwner;
