@@ -3,7 +3,8 @@
 // resealed with a valid checksum over a structure that leaves its storage.
 // Every one is refused with its failure id and a log line that says why, the
 // process carries on, the file keeps its bytes and no live storage is left
-// behind.
+// behind. A file of an older build, whose maps were hashed otherwise, opens
+// and finds its keys.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -37,6 +38,7 @@ constexpr size_t kMapElement = kMapPart + offsetof(KxMapKernelPart, elementType)
 constexpr size_t kMapBuckets = kMapPart + offsetof(KxMapKernelPart, buckets);
 constexpr size_t kMapBucketCount = kMapPart + offsetof(KxMapKernelPart, bucketCount);
 constexpr size_t kMapTail = kMapPart + offsetof(KxMapKernelPart, tail);
+constexpr size_t kMapScheme = kMapPart + offsetof(KxMapKernelPart, hashScheme);
 constexpr size_t kNodeSignature = offsetof(KxMapNode, signature);
 constexpr size_t kNodeNext = offsetof(KxMapNode, nextHandle);
 constexpr size_t kNodePart = offsetof(KxMapNode, kernelWords);
@@ -223,6 +225,41 @@ TEST_F(CorruptFile, TheUndamagedFileOpens) {
   EXPECT_EQ(file.m_DistancesDefault.m_Container.GetCount(), 6u);
   EXPECT_EQ(file.m_Parameters.m_Container.GetCount(), 2u);
   EXPECT_EQ(file.m_PoolConfig.m_Container->Lanes.GetCount(), 8u);
+  file.UnLoad();
+}
+
+// Maps saved by a build that hashed keys otherwise carry another scheme
+// word, and their tables (here emptied) lead nowhere: lookups must rebuild
+// them rather than miss.
+TEST_F(CorruptFile, MapsHashedByAnOlderSchemeStillFindTheirKeys) {
+  SavedImage image(s_Good);
+  for (size_t uiMember : {kDistances, kParameters}) {
+    const size_t uiSlot = image.ContainerAt(uiMember);
+    image.SetWord(uiSlot + kMapScheme, 0);
+    const uint32_t uiBuckets = image.Word(uiSlot + kMapBuckets);
+    for (uint32_t b = 0; b < image.Word(uiSlot + kMapBucketCount); ++b)
+      image.SetWord(image.UnitAt(uiMember, uiBuckets + b), 0);
+  }
+  image.Reseal();
+  const std::string csPath = KernelScratch::Get().Path("older-scheme.orb");
+  WriteBytes(csPath, image.Bytes());
+
+  CkxVarnoxFT_GLOBALS file;
+  ASSERT_GT(file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", false, nullptr, 0, 0, nullptr),
+            0)
+      << KernelScratch::Get().Log();
+  auto& distances = file.m_DistancesDefault.m_Container;
+  for (int iMeters : {50, 100, 200, 400, 800, 1500}) {
+    const uint32_t uiHandle = distances(D2MapCmd::Find, iMeters, nullptr);
+    ASSERT_NE(uiHandle, 0u) << iMeters;
+    EXPECT_EQ(distances[uiHandle].Distance, iMeters);
+  }
+  EXPECT_EQ(distances(D2MapCmd::Find, 9999, nullptr), 0u);
+  auto& parameters = file.m_Parameters.m_Container;
+  EXPECT_NE(parameters(D2MapCmd::Find, 0, "Pool"), 0u);
+  // An Add of a present key answers its node instead of adding a twin.
+  EXPECT_EQ(parameters(D2MapCmd::Add, 0, "MeetName"), parameters(D2MapCmd::Find, 0, "MeetName"));
+  EXPECT_EQ(parameters.GetCount(), 2u);
   file.UnLoad();
 }
 
