@@ -140,19 +140,46 @@ uint32_t KxSegment::Allocate(size_t uiBytes) {
     uiPayload = uiHead;
     uiHead = *reinterpret_cast<uint32_t*>(At(uiPayload));
   } else {
-    const uint64_t uiEnd = uint64_t{header.top} + kBlockHeaderUnits + uiUnits;
-    if (uiEnd > UINT32_MAX || !Reserve(static_cast<uint32_t>(uiEnd))) return 0;
-    uiPayload = header.top + kBlockHeaderUnits;
-    uint32_t* pBlock = reinterpret_cast<uint32_t*>(At(header.top));
-    pBlock[0] = uiUnits;
-    // The top moves only after the block is laid out: readers of the
-    // last-valid word never see a half-made block.
-    __atomic_store_n(&header.top, static_cast<uint32_t>(uiEnd), __ATOMIC_RELEASE);
+    uiPayload = CutRun(uiUnits);
+    if (uiPayload == 0) return 0;
   }
   reinterpret_cast<uint32_t*>(At(uiPayload))[-1] = kBlockMagic;
   std::memset(At(uiPayload), 0, 4 * size_t{uiUnits});
   header.usedUnits += uiUnits;
   return uiPayload;
+}
+
+uint32_t KxSegment::CutRun(uint32_t uiUnits) {
+  KxSegmentHeader& header = Header();
+  const uint32_t uiClass = ClassOf(uiUnits);
+  const bool bSmall = uiUnits <= kSmallClassUnits;
+  uint32_t uiRun = bSmall ? uint32_t{1} << std::min<uint32_t>(header.runShifts[uiClass], 16) : 1;
+  const uint32_t uiBlockUnits = kBlockHeaderUnits + uiUnits;
+  auto fits = [&](uint32_t uiBlocks) {
+    const uint64_t uiEnd = uint64_t{header.top} + uint64_t{uiBlocks} * uiBlockUnits;
+    return uiEnd <= UINT32_MAX && Reserve(static_cast<uint32_t>(uiEnd));
+  };
+  if (!fits(uiRun)) uiRun = 1;  // a segment near its end still hands out what fits
+  if (uiRun == 1 && !fits(1)) return 0;
+  const uint32_t uiFirst = header.top;
+  for (uint32_t i = 0; i < uiRun; ++i) {
+    uint32_t* pBlock = reinterpret_cast<uint32_t*>(At(uiFirst + i * uiBlockUnits));
+    pBlock[0] = uiUnits;
+    pBlock[1] = 0;  // free until handed out
+  }
+  // The top moves only after the blocks are laid out: readers of the
+  // last-valid word never see a half-made block. The spare blocks are
+  // listed after that, the lowest first out, so that a process dying in
+  // between leaves unlisted free blocks, never a list into the unknown.
+  __atomic_store_n(&header.top, uiFirst + uiRun * uiBlockUnits, __ATOMIC_RELEASE);
+  uint32_t& uiHead = header.freeHeads[uiClass];
+  for (uint32_t i = uiRun; i-- > 1;) {
+    const uint32_t uiPayload = uiFirst + i * uiBlockUnits + kBlockHeaderUnits;
+    *reinterpret_cast<uint32_t*>(At(uiPayload)) = uiHead;
+    uiHead = uiPayload;
+  }
+  if (bSmall && 8 * size_t{uiRun} * uiBlockUnits <= kLongestRunBytes) ++header.runShifts[uiClass];
+  return uiFirst + kBlockHeaderUnits;
 }
 
 bool KxSegment::IsBlock(uint32_t uiUnit) const {

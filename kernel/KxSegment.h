@@ -20,6 +20,13 @@
 //          (payload size in units, block magic) followed by its payload;
 //          payloads start on 8-byte boundaries
 //
+// Small blocks (up to 1 KiB) are cut from the top in runs of one size,
+// twice as long each time a size's free list runs dry, up to kLongestRunBytes:
+// the nodes of a growing map then lie next to each other, at an even
+// stride, rather than between the strings of their records, and a walk over
+// them streams through memory. (Short runs would not do: every jump between
+// runs makes the processor's prefetcher start over.)
+//
 // Invariants: kHeaderUnits <= every block offset < top <= capacity; a free
 // block's first payload unit links to the next free block of its class.
 #pragma once
@@ -43,6 +50,7 @@ struct KxSegmentHeader {
   uint32_t usedUnits;  // units in live blocks, for statistics
   uint32_t freeHeads[kFreeClasses];
   pthread_mutex_t mutex;  // robust and process-shared
+  uint8_t runShifts[kFreeClasses];  // the next run of a small class cuts 1 << shift blocks
 };
 
 class KxSegment {
@@ -50,6 +58,7 @@ class KxSegment {
   static constexpr uint32_t kHeaderUnits = 256;
   static constexpr uint32_t kBlockHeaderUnits = 2;
   static constexpr uint32_t kBlockMagic = 0xB10C0000;
+  static constexpr uint32_t kLongestRunBytes = 64 * 1024;
 
   // Creates a new segment file at `csPath` (replacing any) or attaches to
   // an existing one. Throws std::runtime_error with the reason on failure.
@@ -109,6 +118,10 @@ class KxSegment {
  private:
   KxSegment() = default;
   void Map(int iFd, const std::string& csPath);
+  // Cuts a run of blocks of `uiUnits` payload units from the top: the
+  // first is answered, the others go to the class's free list. 0 when the
+  // segment cannot grow by even one block.
+  uint32_t CutRun(uint32_t uiUnits);
 
   int m_iFd = -1;
   uint8_t* m_pBase = nullptr;
@@ -116,6 +129,9 @@ class KxSegment {
   void (*m_pfGrowth)(void*, uint32_t) = nullptr;
   void* m_pGrowthContext = nullptr;
 };
+
+static_assert(sizeof(KxSegmentHeader) <= 4 * KxSegment::kHeaderUnits,
+              "the segment header must lie below the first block");
 
 // Holds a segment's mutex for a scope.
 class KxSegmentLock {

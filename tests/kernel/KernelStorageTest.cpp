@@ -3,7 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "templates/Varnox.h"
 #include "tests/kernel/KernelTestSupport.h"
@@ -63,6 +66,31 @@ TEST(KernelStorage, CompetitorsSurviveSaveAndReopenInAnotherProcess) {
     std::exit(uiCount == 100 ? 0 : 8);
   });
   EXPECT_EQ(child.exitCode, 0) << child.err << KernelScratch::Get().Log();
+}
+
+// A walk over a map streams through memory only when its nodes follow each
+// other at one stride, not between the strings their records point to.
+TEST(KernelStorage, NodesOfAGrowingMapLieAtOneStrideApartFromTheirStrings) {
+  const std::string csPath = KernelScratch::Get().Path("stride.orb");
+  CkxVarnoxFT_COMPETITORS file;
+  ASSERT_GT(file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr),
+            0)
+      << KernelScratch::Get().Log();
+  auto& map = file.m_CompetitorsStringMap.m_Container;
+  std::vector<uint32_t> handles;
+  for (uint64_t uiKey = 1; uiKey <= 2000; ++uiKey) {
+    handles.push_back(map(D2MapCmd::Add, uiKey, nullptr));
+    WriteText(map[handles.back()].Name, u"Swimmer " + std::u16string(uiKey % 13 + 1, u'x'));
+  }
+  std::map<int64_t, int> strides;
+  for (size_t i = 1; i < handles.size(); ++i)
+    ++strides[int64_t{handles[i]} - int64_t{handles[i - 1]}];
+  const auto common = std::max_element(strides.begin(), strides.end(), [](auto& a, auto& b) {
+    return a.second < b.second;
+  });
+  EXPECT_GT(common->first, 0);
+  EXPECT_GE(common->second, 1900) << "nodes do not follow each other";
+  file.UnLoad();
 }
 
 }  // namespace
