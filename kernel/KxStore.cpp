@@ -257,6 +257,13 @@ bool KxStore::CheckMap(const KxEmbeddedMap* pSlot, int iDepth, std::string& csWh
       csWhy = "a map key lies outside its storage";
       return false;
     }
+    // Lookups of short keys trust the node's copy of the key's first bytes.
+    if (kernel.hashScheme == KxMapKernelPart::kHashScheme && node.textKey != 0 &&
+        std::memcmp(node.keyStart, m_Segment.At(node.textKey),
+                    std::min<size_t>(node.textLength, sizeof node.keyStart)) != 0) {
+      csWhy = "a map node's copy of its key differs from the key";
+      return false;
+    }
     // Add and Remove write through the previous node and the tail.
     if (node.prev != (handles.empty() ? 0 : handles.back())) {
       csWhy = "a map node's previous node is not the one before it";
@@ -528,14 +535,7 @@ bool KxStore::KeyEquals(const KxEmbeddedMap* pSlot, KxMapNode* pNode, uint64_t u
   const KxNodeKernelPart& node = NodeKernel(pNode);
   const KxMapKernelPart& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
   if (kernel.keyKind != static_cast<uint32_t>(KxKeyKind::kText)) return node.key == uiKey;
-  if (node.textLength != uiLength) return false;
-  const uint8_t* pStored = m_Segment.At(node.textKey);
-  const uint8_t* pWanted = reinterpret_cast<const uint8_t*>(csKey);
-  if (kernel.hashedNoCase == 0) return std::memcmp(pStored, pWanted, uiLength) == 0;
-  for (size_t i = 0; i < uiLength; ++i) {
-    if (Fold(pStored[i]) != Fold(pWanted[i])) return false;
-  }
-  return true;
+  return TextKeyMatches(node, csKey, uiLength, kernel.hashedNoCase != 0);
 }
 
 KxMapNode* KxStore::MapNode(const KxEmbeddedMap* pSlot, uint32_t uiHandle) const {
@@ -602,7 +602,7 @@ bool KxStore::FindWithoutLock(const KxEmbeddedMap* pSlot, uint64_t uiKey, const 
       const KxNodeKernelPart& node =
           *reinterpret_cast<const KxNodeKernelPart*>(pBase + 4 * size_t{h} + offsetof(KxMapNode, kernelWords));
       if (LoadRelaxed(&node.hash) == uiHash &&
-          (bText ? TextKeyMatchesWithoutLock(node, csKey, uiLength, bNoCase)
+          (bText ? TextKeyMatches(node, csKey, uiLength, bNoCase)
                  : LoadRelaxed(&node.key) == uiKey)) {
         uiHandle = h;
         break;
@@ -614,18 +614,33 @@ bool KxStore::FindWithoutLock(const KxEmbeddedMap* pSlot, uint64_t uiKey, const 
   return __atomic_load_n(&kernel.writes, __ATOMIC_RELAXED) == uiBefore;
 }
 
-bool KxStore::TextKeyMatchesWithoutLock(const KxNodeKernelPart& node, const char* csKey,
-                                        size_t uiLength, bool bNoCase) const {
+bool KxStore::TextKeyMatches(const KxNodeKernelPart& node, const char* csKey, size_t uiLength,
+                             bool bNoCase) const {
+  if (LoadRelaxed(&node.textLength) != uiLength) return false;
+  auto equal = [bNoCase](uint8_t cStored, char cWanted) {
+    const uint8_t cByte = static_cast<uint8_t>(cWanted);
+    return bNoCase ? Fold(cStored) == Fold(cByte) : cStored == cByte;
+  };
+  const size_t uiStart = std::min(uiLength, sizeof node.keyStart);
+  for (size_t i = 0; i < uiStart; ++i) {
+    if (!equal(LoadRelaxed(&node.keyStart[i]), csKey[i])) return false;
+  }
+  if (uiLength == uiStart) return true;
   const uint32_t uiText = LoadRelaxed(&node.textKey);
-  if (LoadRelaxed(&node.textLength) != uiLength || !m_Segment.ContainsUnits(uiText, uiLength))
-    return false;
+  if (!m_Segment.ContainsUnits(uiText, uiLength)) return false;
   const uint8_t* pStored = m_Segment.At(uiText);
-  for (size_t i = 0; i < uiLength; ++i) {
-    const uint8_t cStored = LoadRelaxed(&pStored[i]);
-    const uint8_t cWanted = static_cast<uint8_t>(csKey[i]);
-    if (bNoCase ? Fold(cStored) != Fold(cWanted) : cStored != cWanted) return false;
+  for (size_t i = uiStart; i < uiLength; ++i) {
+    if (!equal(LoadRelaxed(&pStored[i]), csKey[i])) return false;
   }
   return true;
+}
+
+void KxStore::CopyKeyStart(KxNodeKernelPart& node) {
+  std::memset(node.keyStart, 0, sizeof node.keyStart);
+  if (node.textKey != 0) {
+    std::memcpy(node.keyStart, m_Segment.At(node.textKey),
+                std::min<size_t>(node.textLength, sizeof node.keyStart));
+  }
 }
 
 void KxStore::Rehash(KxEmbeddedMap* pSlot, uint32_t uiBucketCount) {
@@ -653,6 +668,7 @@ void KxStore::Rehash(KxEmbeddedMap* pSlot, uint32_t uiBucketCount) {
     KxNodeKernelPart& node = NodeKernel(NodeAt(uiHandle));
     const char* csKey = reinterpret_cast<const char*>(m_Segment.At(node.textKey));
     node.hash = HashOf(pSlot, node.key, csKey, node.textLength);
+    CopyKeyStart(node);
     uint32_t& uiBucket = pBuckets[node.hash & (uiBucketCount - 1)];
     node.hashNext = uiBucket;
     uiBucket = uiHandle;
@@ -685,6 +701,7 @@ uint32_t KxStore::Add(KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey) {
   node.key = bText ? 0 : uiKey;
   node.textKey = uiText;
   node.textLength = static_cast<uint32_t>(uiLength);
+  CopyKeyStart(node);
   node.hash = HashOf(pSlot, uiKey, csKey, uiLength);
   node.mapSlot = m_Segment.UnitOf(pSlot);
   node.prev = kernel.tail;

@@ -13,7 +13,8 @@
 //     bucket array, bucket count, insertion-order tail, hashing mode,
 //     write counter, hash scheme
 //   map node, words 2..15 (KxNodeKernelPart): numeric key, text key block
-//     and length, hash chain, previous node, hash, owning map slot
+//     and length, hash chain, previous node, hash, owning map slot, the
+//     text key's first bytes
 //   dynamic string, word 4: tag "VXS" + character size
 //   dynamic array, word 2: capacity in elements; word 4: tag "VXA";
 //     word 5: element record type
@@ -36,8 +37,9 @@
 struct KxMapKernelPart {
   static constexpr uint32_t kTag = 0x504D5856;  // "VXMP"
   // The hash scheme of this build: number keys by a multiply-xorshift mix,
-  // text keys by FNV-1a (kernel/KxStore.cpp).
-  static constexpr uint32_t kHashScheme = 1;
+  // text keys by FNV-1a with their first bytes copied into the node
+  // (kernel/KxStore.cpp).
+  static constexpr uint32_t kHashScheme = 2;
 
   uint32_t tag;
   uint32_t elementType;
@@ -60,7 +62,9 @@ struct KxNodeKernelPart {
   uint32_t prev;
   uint32_t hash;
   uint32_t mapSlot;
-  uint32_t reserved[6];
+  // A text key's first bytes, so that most lookups compare the key without
+  // reading its own block (from hash scheme 2 on).
+  uint8_t keyStart[24];
 };
 static_assert(sizeof(KxNodeKernelPart) == 56);
 
@@ -181,8 +185,12 @@ class KxStore {
     return __atomic_load_n(&kernel.hashScheme, __ATOMIC_RELAXED) != KxMapKernelPart::kHashScheme ||
            NoCase(pSlot) != (__atomic_load_n(&kernel.hashedNoCase, __ATOMIC_RELAXED) != 0);
   }
-  bool TextKeyMatchesWithoutLock(const KxNodeKernelPart& node, const char* csKey, size_t uiLength,
-                                 bool bNoCase) const;
+  // Whether a node's text key is `csKey`; reads only through checked
+  // offsets, so that it may run while a writer changes the map.
+  bool TextKeyMatches(const KxNodeKernelPart& node, const char* csKey, size_t uiLength,
+                      bool bNoCase) const;
+  // Copies the first bytes of the node's text key into the node.
+  void CopyKeyStart(KxNodeKernelPart& node);
   static uint32_t HashOf(const KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey,
                          size_t uiLength);
   bool KeyEquals(const KxEmbeddedMap* pSlot, KxMapNode* pNode, uint64_t uiKey, const char* csKey,

@@ -791,11 +791,19 @@ TEST(AllFilesRoundTrip, EmbeddedAtIndexAndKeysWithoutCase) {
   const uint32_t uiH1 = entry.Heats(D2MapCmd::Find, 0, "H1");
   const uint32_t uiUmlaut = entry.Heats(D2MapCmd::Add, 0, "\xC4Z");
   ASSERT_NE(uiUmlaut, 0u);
+  // Long keys that differ only beyond the first bytes a node keeps of them.
+  const std::string csLong(30, 'L');
+  const uint32_t uiLongA = entry.Heats(D2MapCmd::Add, 0, (csLong + "a").c_str());
+  const uint32_t uiLongB = entry.Heats(D2MapCmd::Add, 0, (csLong + "b").c_str());
+  EXPECT_NE(uiLongA, uiLongB);
+  EXPECT_EQ(entry.Heats(D2MapCmd::Find, 0, (csLong + "b").c_str()), uiLongB);
+  EXPECT_EQ(entry.Heats(D2MapCmd::Find, 0, (csLong + "c").c_str()), 0u);
   const uint32_t uiHeats = entry.Heats.GetCount();
   EXPECT_EQ(entry.Heats(D2MapCmd::Find, 0, "h1"), 0u) << "text keys start case-sensitive";
   entry.Heats(D2MapCmd::KeyNoCase, 0, nullptr);
   EXPECT_EQ(entry.Heats(D2MapCmd::Find, 0, "h1"), uiH1);
   EXPECT_EQ(entry.Heats(D2MapCmd::Find, 0, "\xE4z"), uiUmlaut);
+  EXPECT_EQ(entry.Heats(D2MapCmd::Find, 0, (std::string(30, 'l') + "A").c_str()), uiLongA);
   EXPECT_EQ(entry.Heats(D2MapCmd::Add, 0, "h1"), uiH1) << "Add answers the node of the same key";
   EXPECT_EQ(entry.Heats.GetCount(), uiHeats);
   entry.Heats(D2MapCmd::KeyCase, 0, nullptr);
