@@ -749,9 +749,11 @@ uint32_t KxStore::RemoveNode(KxEmbeddedMap* pSlot, uint32_t uiHandle) {
 }
 
 uint32_t KxStore::RemoveAll(KxEmbeddedMap* pSlot) {
+  // From the last node back: free lists hand out the block freed last
+  // first, so a map filled again gets its nodes in rising addresses, as
+  // the first time, and a walk over it streams forward.
   uint32_t uiRemoved = 0;
-  while (pSlot->header.headHandle != 0 && RemoveNode(pSlot, pSlot->header.headHandle) != 0)
-    ++uiRemoved;
+  while (Kernel(pSlot).tail != 0 && RemoveNode(pSlot, Kernel(pSlot).tail) != 0) ++uiRemoved;
   return uiRemoved;
 }
 
