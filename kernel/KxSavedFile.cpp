@@ -1,6 +1,7 @@
 #include "kernel/KxSavedFile.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <isa-l/crc.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <system_error>
 #include <thread>
 
@@ -80,8 +82,24 @@ bool KxWriteFileAtomically(const std::string& csPath, const std::vector<uint8_t>
       csWhy);
 }
 
+void KxRemoveAbandonedFiles(const std::string& csPath, const std::string& csInfix) {
+  const std::string csPrefix = std::filesystem::path(csPath).filename().string() + csInfix;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(DirectoryOf(csPath), ec)) {
+    const std::string csName = entry.path().filename().string();
+    const std::string csPid = csName.substr(std::min(csName.size(), csPrefix.size()));
+    if (csName.compare(0, csPrefix.size(), csPrefix) != 0 || csPid.empty() || csPid.size() > 9 ||
+        csPid.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    const pid_t pid = static_cast<pid_t>(std::stol(csPid));
+    if (pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH) unlink(entry.path().c_str());
+  }
+}
+
 bool KxWriteFileAtomically(const std::string& csPath, const KxContentWriter& writeContent,
                            std::string& csWhy) {
+  KxRemoveAbandonedFiles(csPath, ".saving.");
   const std::string csTemp = csPath + ".saving." + std::to_string(getpid());
   const int iFd = open(csTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (iFd < 0) {

@@ -9,8 +9,9 @@
 //                 id, allocation top, container unit, free lists), then the
 //                 segment's units from KxSegment::kHeaderUnits up to the top
 //
-// Saving writes a temporary file beside the target, fsyncs it, renames it
-// over the target and fsyncs the directory. A failed write, fsync or rename
+// Saving writes a temporary file beside the target (first removing those
+// that crashed saves left), fsyncs it, renames it over the target and
+// fsyncs the directory. A failed write, fsync or rename
 // fails the save, removes the temporary file and leaves the target
 // untouched; a later save writes a new temporary file from the start. A
 // failed directory fsync comes after the rename: the target already holds
@@ -78,6 +79,11 @@ using KxContentWriter = std::function<bool(int iFd, std::string& csWhy)>;
 // needs no copy of it in memory.
 bool KxWriteFileAtomically(const std::string& csPath, const KxContentWriter& writeContent,
                            std::string& csWhy);
+
+// Removes the files `csPath + csInfix + <pid>` beside `csPath` whose writing
+// process no longer runs: what a save (".saving.") or an export (".part.")
+// cut short by a crash leaves behind. Files of running processes stay.
+void KxRemoveAbandonedFiles(const std::string& csPath, const std::string& csInfix);
 
 // Writes all `uiBytes` through the save's write operation (KxSaveIo).
 bool KxWriteAll(int iFd, const void* p, size_t uiBytes, std::string& csWhy);

@@ -1836,6 +1836,7 @@ bool KxExportXml(KxLiveFile& file, size_t uiMember, const std::string& csPath, s
     csWhy = "member " + std::to_string(uiMember) + " does not exist";
     return false;
   }
+  KxRemoveAbandonedFiles(csPath, ".part.");
   const std::string csPartial = csPath + ".part." + std::to_string(getpid());
   KxXmlSink sink;
   sink.iFd = open(csPartial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

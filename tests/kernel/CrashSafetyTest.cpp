@@ -263,12 +263,10 @@ TEST(CrashSafety, AKillDuringSaveLeavesTheOldFileOrTheNewWhole) {
         << uiSaved << ": the file holds generation " << uiFound;
     uiOnDisk = uiFound;
 
-    // A save that dies leaves its temporary file; it never takes the
-    // target's place. The previous file kept as .bak is whole.
-    for (const std::string& csTemporary : EntriesWith(csDir, ".saving.")) {
-      ++iLeftTemporary;
-      std::filesystem::remove(csTemporary);
-    }
+    // A save that dies leaves its temporary file (the next save removes
+    // it); it never takes the target's place. The previous file kept as
+    // .bak is whole.
+    if (std::filesystem::exists(csPath + ".saving." + std::to_string(pid))) ++iLeftTemporary;
     if (std::filesystem::exists(csPath + ".bak")) {
       KxLoadedFile loaded;
       std::string csWhy;
@@ -288,6 +286,11 @@ TEST(CrashSafety, AKillDuringSaveLeavesTheOldFileOrTheNewWhole) {
   RecordProperty("kills_inside_a_save", iInside);
   EXPECT_GE(iInside, kKillsInsideASave) << csReport;
   munmap(pShared, sizeof(CrashProbe));
+
+  std::shared_ptr<KxLiveFile> pFile = EngineOpen(csPath, "FT_COMPETITORS", false);
+  std::string csWhy;
+  ASSERT_TRUE(pFile->Save("", false, csWhy)) << csWhy;
+  EXPECT_EQ(EntriesWith(csDir, ".saving."), std::vector<std::string>{});
 }
 
 }  // namespace

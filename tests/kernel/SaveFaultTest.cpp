@@ -6,6 +6,7 @@
 // old bytes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "kernel/KxSavedFile.h"
+#include "kernel/KxXml.h"
 #include "tests/kernel/KernelEngineSupport.h"
 #include "tests/kernel/KernelTestSupport.h"
 
@@ -276,6 +278,38 @@ TEST(SaveFaultSeam, InterruptedWritesAreResumed) {
     EXPECT_EQ(ReadBytes(csDir + "/interrupted.orb"), ReadBytes(csDir + "/plain.orb"));
   }
   KxSaveIo() = KxSystemIo();
+}
+
+// A save or an export cut short by a crash leaves its temporary file; the
+// next save or export beside it removes those whose process is gone, and
+// leaves those of running processes and every other file alone.
+TEST(SaveFaultSeam, TemporaryFilesOfDeadProcessesAreRemoved) {
+  const std::string csDir = KernelScratch::Get().Path("abandoned");
+  std::filesystem::create_directories(csDir);
+  const std::string csPath = csDir + "/competitors.orb";
+  std::shared_ptr<KxLiveFile> pFile = EngineOpen(csPath, "FT_COMPETITORS", true);
+  EngineCompetitors(*pFile).Set(3, 1);
+  const pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  ASSERT_GT(dead, 0);
+  ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+  const std::string csDead = std::to_string(dead);
+  const std::vector<std::string> kept = {csPath + ".saving.1", csPath + ".saving.x" + csDead,
+                                         csDir + "/other.orb.saving." + csDead,
+                                         csDir + "/meet.xml.part.1"};
+  for (const std::string& csName :
+       {csPath + ".saving." + csDead, csDir + "/meet.xml.part." + csDead}) {
+    WriteBytes(csName, {1, 2, 3});
+  }
+  for (const std::string& csName : kept) WriteBytes(csName, {4});
+
+  std::string csWhy;
+  ASSERT_TRUE(pFile->Save("", false, csWhy)) << csWhy;
+  EXPECT_FALSE(std::filesystem::exists(csPath + ".saving." + csDead));
+  EXPECT_TRUE(std::filesystem::exists(csDir + "/meet.xml.part." + csDead)) << "not beside the save";
+  ASSERT_TRUE(KxExportXml(*pFile, kKxWholeFile, csDir + "/meet.xml", csWhy)) << csWhy;
+  EXPECT_FALSE(std::filesystem::exists(csDir + "/meet.xml.part." + csDead));
+  for (const std::string& csName : kept) EXPECT_TRUE(std::filesystem::exists(csName)) << csName;
 }
 
 }  // namespace
