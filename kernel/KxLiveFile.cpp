@@ -122,10 +122,18 @@ std::shared_ptr<KxLiveFile> KxLiveFile::Open(const std::string& csPath, const Kx
     pFile->m_iAttachedFd = -1;
     return nullptr;
   }
-  for (auto& pSegment : pFile->m_Segments) {
-    pSegment->SetGrowthListener(
+  for (size_t i = 0; i < pFile->m_Segments.size(); ++i) {
+    KxSegment& segment = *pFile->m_Segments[i];
+    segment.SetGrowthListener(
         [](void* pContext, uint32_t) { static_cast<KxEventRing*>(pContext)->PublishGrowth(); },
         pFile->m_pEvents.get());
+    // A process that died holding the segment's mutex may have left a map
+    // half changed: its count, tail, previous links or hash chains.
+    KxLiveFile* pRaw = pFile.get();
+    segment.SetOwnerDeathListener([pRaw, i] {
+      pRaw->m_Stores[i]->RebuildMember(*pRaw->m_FileType.members[i].memberClass,
+                                       pRaw->Container(i), false);
+    });
   }
   Registry()[csPath] = pFile;
   return pFile;
@@ -238,7 +246,7 @@ bool KxLiveFile::Load(const KxLoadedFile& loaded, std::string& csWhy) {
       csWhy = m_csPath + " is corrupted (" + m_FileType.members[i].name + ": " + csStructure + ")";
       return false;
     }
-    m_Stores[i]->ResetMemberLocks(memberClass, segment.At(saved.container));
+    m_Stores[i]->RebuildMember(memberClass, segment.At(saved.container), true);
   }
   return true;
 }

@@ -103,8 +103,10 @@ KxSegment::~KxSegment() {
 void KxSegment::Lock() {
   if (pthread_mutex_lock(&Header().mutex) == EOWNERDEAD) {
     // A process died holding the mutex. The structures it guarded were
-    // changed in an order that keeps them walkable; carry on.
+    // changed in an order that keeps them walkable; what follows from them
+    // is rebuilt by the listener.
     pthread_mutex_consistent(&Header().mutex);
+    if (m_OnOwnerDeath) m_OnOwnerDeath();
   }
 }
 

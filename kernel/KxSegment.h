@@ -35,6 +35,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -109,6 +110,12 @@ class KxSegment {
     m_pGrowthContext = pContext;
   }
 
+  // Called, with the mutex held, when Lock finds that a process died
+  // holding it: the structures it guarded may be half changed.
+  void SetOwnerDeathListener(std::function<void()> onOwnerDeath) {
+    m_OnOwnerDeath = std::move(onOwnerDeath);
+  }
+
   // Makes the file at least `uiUnits` units long; false when it cannot.
   bool Reserve(uint32_t uiUnits);
 
@@ -128,6 +135,7 @@ class KxSegment {
   size_t m_uiReserved = 0;
   void (*m_pfGrowth)(void*, uint32_t) = nullptr;
   void* m_pGrowthContext = nullptr;
+  std::function<void()> m_OnOwnerDeath;
 };
 
 static_assert(sizeof(KxSegmentHeader) <= 4 * KxSegment::kHeaderUnits,

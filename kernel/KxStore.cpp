@@ -156,28 +156,56 @@ void KxStore::FreeRecord(const KxRecordType& type, uint8_t* pRecord) {
   }
 }
 
-void KxStore::ResetLocks(const KxRecordType& type, uint8_t* pRecord) {
+void KxStore::RebuildRecord(const KxRecordType& type, uint8_t* pRecord, bool bResetLocks) {
   for (uint32_t i = 0; i < type.fieldCount; ++i) {
     const KxRecordField& field = type.fields[i];
     uint8_t* pField = pRecord + field.offset;
     if (field.kind == KxFieldKind::kMap) {
       KxEmbeddedMap* pSlot = reinterpret_cast<KxEmbeddedMap*>(pField);
-      pSlot->header.lockWord &=
-          KxLockWord::kSignatureMask | KxLockWord::kKeyCase | KxLockWord::kKeyNoCase;
+      if (bResetLocks) {
+        pSlot->header.lockWord &=
+            KxLockWord::kSignatureMask | KxLockWord::kKeyCase | KxLockWord::kKeyNoCase;
+      }
+      RebuildMap(pSlot);
       for (uint32_t uiHandle : Nodes(pSlot)) {
-        ResetLocks(*field.element, reinterpret_cast<uint8_t*>(NodeAt(uiHandle) + 1));
+        RebuildRecord(*field.element, reinterpret_cast<uint8_t*>(NodeAt(uiHandle) + 1),
+                      bResetLocks);
       }
     } else if (field.kind == KxFieldKind::kArray) {
       KxArrayHeader* pHeader = reinterpret_cast<KxArrayHeader*>(pField);
-      pHeader->lockWord = 0;
+      if (bResetLocks) pHeader->lockWord = 0;
       for (uint32_t e = 0; e < pHeader->size; ++e) {
-        ResetLocks(*field.element,
-                   m_Segment.At(pHeader->dataOffset) + size_t{e} * field.element->size);
+        RebuildRecord(*field.element,
+                      m_Segment.At(pHeader->dataOffset) + size_t{e} * field.element->size,
+                      bResetLocks);
       }
     } else if (field.kind == KxFieldKind::kRecord) {
-      ResetLocks(*field.element, pField);
+      RebuildRecord(*field.element, pField, bResetLocks);
     }
   }
+}
+
+void KxStore::RebuildMap(KxEmbeddedMap* pSlot) {
+  KxMapKernelPart& kernel = Kernel(pSlot);
+  // A writer that died left the write counter odd: lookups without the
+  // mutex would never trust an answer again.
+  if ((kernel.writes & 1) != 0) __atomic_add_fetch(&kernel.writes, 1, __ATOMIC_RELEASE);
+  MapWrite write(kernel);
+  uint32_t uiCount = 0;
+  uint32_t uiPrevious = 0;
+  for (uint32_t uiHandle = pSlot->header.headHandle; uiHandle != 0;
+       uiHandle = NodeAt(uiHandle)->nextHandle) {
+    NodeKernel(NodeAt(uiHandle)).prev = uiPrevious;
+    uiPrevious = uiHandle;
+    ++uiCount;
+  }
+  kernel.tail = uiPrevious;
+  StoreRelease(&pSlot->header.count, uiCount);
+  // The table keeps its size when it is large enough, so that a normal
+  // file is rehashed in place.
+  uint32_t uiBuckets = kFirstBuckets;
+  while (4 * uint64_t{uiCount} > 3 * uint64_t{uiBuckets}) uiBuckets *= 2;
+  Rehash(pSlot, std::max(uiBuckets, kernel.bucketCount));
 }
 
 bool KxStore::CheckRecord(const KxRecordType& type, const uint8_t* pRecord, int iDepth,
@@ -236,11 +264,14 @@ bool KxStore::CheckMap(const KxEmbeddedMap* pSlot, int iDepth, std::string& csWh
     csWhy = "a map is not laid out by this kernel";
     return false;
   }
+  // Only the chain of nodes is trusted: the count, the tail, the previous
+  // links and the hash chains are rebuilt from it (RebuildMap). Nodes take
+  // at least 16 units, which bounds a chain that loops.
   const KxRecordType& element = *m_Types.At(kernel.elementType);
-  std::vector<uint32_t> handles;  // the nodes in insertion order
-  uint32_t uiSeen = 0;
+  const uint64_t uiMostNodes = m_Segment.Header().top / 16;
+  uint64_t uiSeen = 0;
   for (uint32_t uiHandle = pSlot->header.headHandle; uiHandle != 0; ++uiSeen) {
-    if (uiSeen > pSlot->header.count || !m_Segment.ContainsUnits(uiHandle, 64ull + element.size)) {
+    if (uiSeen > uiMostNodes || !m_Segment.ContainsUnits(uiHandle, 64ull + element.size)) {
       csWhy = "a map's chain leaves its storage or does not end";
       return false;
     }
@@ -257,62 +288,9 @@ bool KxStore::CheckMap(const KxEmbeddedMap* pSlot, int iDepth, std::string& csWh
       csWhy = "a map key lies outside its storage";
       return false;
     }
-    // Lookups of short keys trust the node's copy of the key's first bytes.
-    if (kernel.hashScheme == KxMapKernelPart::kHashScheme && node.textKey != 0 &&
-        std::memcmp(node.keyStart, m_Segment.At(node.textKey),
-                    std::min<size_t>(node.textLength, sizeof node.keyStart)) != 0) {
-      csWhy = "a map node's copy of its key differs from the key";
-      return false;
-    }
-    // Add and Remove write through the previous node and the tail.
-    if (node.prev != (handles.empty() ? 0 : handles.back())) {
-      csWhy = "a map node's previous node is not the one before it";
-      return false;
-    }
     if (!CheckRecord(element, reinterpret_cast<const uint8_t*>(pNode + 1), iDepth + 1, csWhy))
       return false;
-    handles.push_back(uiHandle);
     uiHandle = pNode->nextHandle;
-  }
-  if (uiSeen != pSlot->header.count) {
-    csWhy = "a map's count does not match its nodes";
-    return false;
-  }
-  if (kernel.tail != (handles.empty() ? 0 : handles.back())) {
-    csWhy = "a map's tail is not its last node";
-    return false;
-  }
-  // Find, Add and Remove follow the hash chains, and the library reads the
-  // record of any node they answer that has a valid signature. So every
-  // node on a chain lies in the segment with its key, in the bucket of its
-  // hash, and is a node of the map (its record checked above) or one never
-  // linked into it (signature 0: a process died while adding or removing
-  // it). Nodes take at least 16 units, which bounds a chain that loops.
-  if (!handles.empty() && kernel.bucketCount == 0) {
-    csWhy = "a map's nodes are not hashed";
-    return false;
-  }
-  std::sort(handles.begin(), handles.end());
-  const uint32_t* pBuckets = reinterpret_cast<const uint32_t*>(m_Segment.At(kernel.buckets));
-  const uint64_t uiMostNodes = m_Segment.Header().top / 16;
-  uint64_t uiChained = 0;
-  for (uint32_t b = 0; b < kernel.bucketCount; ++b) {
-    for (uint32_t uiHandle = pBuckets[b]; uiHandle != 0;
-         uiHandle = NodeKernel(NodeAt(uiHandle)).hashNext) {
-      if (++uiChained > uiMostNodes || !m_Segment.ContainsUnits(uiHandle, 64ull + element.size)) {
-        csWhy = "a map's hash chain leaves its storage or does not end";
-        return false;
-      }
-      const KxNodeKernelPart& node = NodeKernel(NodeAt(uiHandle));
-      if ((node.hash & (kernel.bucketCount - 1)) != b ||
-          (!std::binary_search(handles.begin(), handles.end(), uiHandle) &&
-           (NodeAt(uiHandle)->signature != kRemovedSignature ||
-            ((node.textKey != 0 || node.textLength != 0) &&
-             !m_Segment.ContainsUnits(node.textKey, uint64_t{node.textLength} + 1))))) {
-        csWhy = "a map's hash chain holds a node that is not the map's";
-        return false;
-      }
-    }
   }
   return true;
 }
@@ -405,16 +383,16 @@ bool KxStore::CheckMember(const KxMemberClass& memberClass, const void* pContain
   return false;
 }
 
-void KxStore::ResetMemberLocks(const KxMemberClass& memberClass, void* pContainer) {
+void KxStore::RebuildMember(const KxMemberClass& memberClass, void* pContainer, bool bResetLocks) {
   // The member's container is a field of no record: lay a one-field record
-  // over it so that the record walk resets it and everything inside.
+  // over it so that the record walk reaches it and everything inside.
   KxRecordField field{"member", KxFieldKind::kRecord, memberClass.key, 0, 0,
                       1,        memberClass.element};
   if (memberClass.kind == KxMemberKind::kMap) field.kind = KxFieldKind::kMap;
   if (memberClass.kind == KxMemberKind::kArray) field.kind = KxFieldKind::kArray;
   const KxRecordType holder{"member", static_cast<uint32_t>(ContainerBytes(memberClass)), &field,
                             1};
-  ResetLocks(holder, static_cast<uint8_t*>(pContainer));
+  RebuildRecord(holder, static_cast<uint8_t*>(pContainer), bResetLocks);
 }
 
 // ---------------------------------------------------------------------------

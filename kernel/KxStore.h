@@ -101,9 +101,10 @@ class KxStore {
   // chains) agree with its chain; `csWhy` names the first fault.
   bool CheckRecord(const KxRecordType& type, const uint8_t* pRecord, int iDepth,
                    std::string& csWhy) const;
-  // Resets every lock word inside the record (after a load: no holder
-  // survives a save).
-  void ResetLocks(const KxRecordType& type, uint8_t* pRecord);
+  // Rebuilds what follows from the chains of nodes in every map inside the
+  // record: counts, tails, previous links and hash chains. After a load,
+  // also resets every lock word (no holder survives a save).
+  void RebuildRecord(const KxRecordType& type, uint8_t* pRecord, bool bResetLocks);
 
   // A file member's container (map slot, array header or record), by the
   // member's class.
@@ -112,7 +113,7 @@ class KxStore {
   void ClearMember(const KxMemberClass& memberClass, void* pContainer);
   bool CheckMember(const KxMemberClass& memberClass, const void* pContainer,
                    std::string& csWhy) const;
-  void ResetMemberLocks(const KxMemberClass& memberClass, void* pContainer);
+  void RebuildMember(const KxMemberClass& memberClass, void* pContainer, bool bResetLocks);
 
   void InitMap(KxEmbeddedMap* pSlot, const KxRecordType* pElement, KxKeyKind eKey);
   void InitArray(KxArrayHeader* pHeader, const KxRecordType* pElement);
@@ -172,6 +173,7 @@ class KxStore {
   uint32_t AtIndex(const KxEmbeddedMap* pSlot, uint64_t uiPosition) const;
   uint32_t SetKeyCase(KxEmbeddedMap* pSlot, bool bCase);
   void Rehash(KxEmbeddedMap* pSlot, uint32_t uiBucketCount);
+  void RebuildMap(KxEmbeddedMap* pSlot);
   void FreeMap(KxEmbeddedMap* pSlot);
 
   // Whether a text-keyed map compares keys without case (its lock word says).

@@ -12,6 +12,10 @@
 // waits for the child to reach it, waits a random while longer and kills it.
 // What the child was doing when it died tells which generations the file
 // may hold: the old one before the rename, the new one after it.
+//
+// A process killed in the middle of changing a map, holding the segment's
+// mutex, leaves the map half changed; the next process to take the mutex
+// rebuilds it.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
@@ -291,6 +295,60 @@ TEST(CrashSafety, AKillDuringSaveLeavesTheOldFileOrTheNewWhole) {
   std::string csWhy;
   ASSERT_TRUE(pFile->Save("", false, csWhy)) << csWhy;
   EXPECT_EQ(EntriesWith(csDir, ".saving."), std::vector<std::string>{});
+}
+
+// The child adds a competitor under the segment's mutex and dies before
+// counting it, with the map's write mark still set and its tail not moved:
+// as a kill between linking a node and counting it leaves the map. The
+// parent, still attached, takes the mutex next and finds the map whole.
+TEST(CrashSafety, AProcessDyingInTheMiddleOfAnAddLeavesAWorkingMap) {
+  const std::string csDir = KernelScratch::Get().Path("midway");
+  std::filesystem::create_directories(csDir);
+  const std::string csPath = csDir + "/competitors.orb";
+  std::shared_ptr<KxLiveFile> pFile = EngineOpen(csPath, "FT_COMPETITORS", true);
+  EngineCompetitors(*pFile).Set(10, 1);
+  KxEmbeddedMap* pSlot = static_cast<KxEmbeddedMap*>(pFile->Container(0));
+  KxMapKernelPart& kernel = *reinterpret_cast<KxMapKernelPart*>(pSlot->kernelBytes);
+
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const uint32_t uiTail = kernel.tail;
+    pFile->Segment(0).Lock();
+    if (pFile->Store(0).MapCommand(pSlot, D2MapCmd::Add, 11, nullptr) == 0) _exit(2);
+    pSlot->header.count -= 1;
+    kernel.tail = uiTail;
+    kernel.writes |= 1;
+    raise(SIGKILL);
+  }
+  int iStatus = 0;
+  ASSERT_EQ(waitpid(pid, &iStatus, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(iStatus)) << "the child ended by itself";
+
+  uint32_t uiFound = 0;
+  {
+    KxSegmentLock lock(pFile->Segment(0));
+    EXPECT_EQ(pSlot->header.count, 11u);
+    uiFound = pFile->Store(0).MapCommand(pSlot, D2MapCmd::Find, 11, nullptr);
+    EXPECT_NE(uiFound, 0u);
+    EXPECT_EQ(kernel.tail, uiFound);
+    EXPECT_NE(pFile->Store(0).MapCommand(pSlot, D2MapCmd::Add, 12, nullptr), 0u);
+  }
+  uint32_t uiLockFree = 0;
+  EXPECT_TRUE(pFile->Store(0).FindWithoutLock(pSlot, 11, nullptr, uiLockFree))
+      << "lookups without the mutex never trust an answer again";
+  EXPECT_EQ(uiLockFree, uiFound);
+  std::string csWhy;
+  ASSERT_TRUE(pFile->Save("", false, csWhy)) << csWhy;
+  pFile.reset();
+  const TkChildResult reopened = TkRunChild([&] {
+    CkxVarnoxFT_COMPETITORS file;
+    if (file.OpenUnm(csPath.c_str(), nullptr, nullptr, "r", "", false, nullptr, 0, 0, nullptr) <= 0)
+      std::exit(3);
+    std::exit(file.m_CompetitorsStringMap.m_Container.GetCount() == 12 ? 0 : 4);
+  });
+  EXPECT_EQ(reopened.exitCode, 0) << reopened.err << KernelScratch::Get().Log();
 }
 
 }  // namespace
