@@ -551,13 +551,33 @@ uint32_t KxStore::Find(KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey) 
 bool KxStore::FindWithoutLock(const KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey,
                               uint32_t& uiHandle) const {
   const KxMapKernelPart& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
+  // One walk for each kind of key, so that each stays short.
+  if (LoadRelaxed(&kernel.keyKind) != static_cast<uint32_t>(KxKeyKind::kText)) {
+    return WalkWithoutLock(
+        pSlot, uiHandle, [uiKey](bool) { return NumberHash(uiKey); },
+        [uiKey](const KxNodeKernelPart& node) { return LoadRelaxed(&node.key) == uiKey; });
+  }
+  const size_t uiLength = std::strlen(csKey);
+  bool bNoCase = false;
+  return WalkWithoutLock(
+      pSlot, uiHandle,
+      [&](bool bHashedNoCase) {
+        bNoCase = bHashedNoCase;
+        return TextHash(csKey, uiLength, bNoCase);
+      },
+      [&](const KxNodeKernelPart& node) { return TextKeyMatches(node, csKey, uiLength, bNoCase); });
+}
+
+template <class HashOfKey, class Matches>
+bool KxStore::WalkWithoutLock(const KxEmbeddedMap* pSlot, uint32_t& uiHandle, HashOfKey hashOfKey,
+                              Matches matches) const {
+  const KxMapKernelPart& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
   const uint32_t uiBefore = __atomic_load_n(&kernel.writes, __ATOMIC_ACQUIRE);
   if ((uiBefore & 1) != 0 || HashesStale(pSlot)) return false;
 
   uiHandle = 0;
   const uint32_t uiBucketCount = LoadRelaxed(&kernel.bucketCount);
   const uint32_t uiBuckets = LoadRelaxed(&kernel.buckets);
-  const bool bText = LoadRelaxed(&kernel.keyKind) == static_cast<uint32_t>(KxKeyKind::kText);
   // The top only grows and everything below it stays mapped, so one reading
   // of it bounds the whole walk.
   const uint8_t* pBase = m_Segment.Base();
@@ -567,9 +587,9 @@ bool KxStore::FindWithoutLock(const KxEmbeddedMap* pSlot, uint64_t uiKey, const 
   };
   if (uiBucketCount != 0 && (uiBucketCount & (uiBucketCount - 1)) == 0 &&
       inside(uiBuckets, 4ull * uiBucketCount)) {
-    const bool bNoCase = LoadRelaxed(&kernel.hashedNoCase) != 0;
-    const size_t uiLength = bText ? std::strlen(csKey) : 0;
-    const uint32_t uiHash = bText ? TextHash(csKey, uiLength, bNoCase) : NumberHash(uiKey);
+    // The key case is read after the writes word, so that a rehash for a
+    // switched case shows in it.
+    const uint32_t uiHash = hashOfKey(LoadRelaxed(&kernel.hashedNoCase) != 0);
     const uint32_t* pBuckets = reinterpret_cast<const uint32_t*>(pBase + 4 * size_t{uiBuckets});
     // Every handle is checked before it is read, and the walk is bounded: a
     // chain changed under the walk can mislead it, never lead it outside the
@@ -577,11 +597,9 @@ bool KxStore::FindWithoutLock(const KxEmbeddedMap* pSlot, uint64_t uiKey, const 
     uint32_t uiSteps = LoadRelaxed(&pSlot->header.count) + 1;
     for (uint32_t h = LoadRelaxed(&pBuckets[uiHash & (uiBucketCount - 1)]);
          h != 0 && uiSteps-- > 0 && inside(h, sizeof(KxMapNode));) {
-      const KxNodeKernelPart& node =
-          *reinterpret_cast<const KxNodeKernelPart*>(pBase + 4 * size_t{h} + offsetof(KxMapNode, kernelWords));
-      if (LoadRelaxed(&node.hash) == uiHash &&
-          (bText ? TextKeyMatches(node, csKey, uiLength, bNoCase)
-                 : LoadRelaxed(&node.key) == uiKey)) {
+      const KxNodeKernelPart& node = *reinterpret_cast<const KxNodeKernelPart*>(
+          pBase + 4 * size_t{h} + offsetof(KxMapNode, kernelWords));
+      if (LoadRelaxed(&node.hash) == uiHash && matches(node)) {
         uiHandle = h;
         break;
       }

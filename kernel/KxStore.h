@@ -187,6 +187,11 @@ class KxStore {
     return __atomic_load_n(&kernel.hashScheme, __ATOMIC_RELAXED) != KxMapKernelPart::kHashScheme ||
            NoCase(pSlot) != (__atomic_load_n(&kernel.hashedNoCase, __ATOMIC_RELAXED) != 0);
   }
+  // The walk of FindWithoutLock: `hashOfKey(bNoCase)` hashes the key sought,
+  // `matches(node)` tells its node.
+  template <class HashOfKey, class Matches>
+  bool WalkWithoutLock(const KxEmbeddedMap* pSlot, uint32_t& uiHandle, HashOfKey hashOfKey,
+                       Matches matches) const;
   // Whether a node's text key is `csKey`; reads only through checked
   // offsets, so that it may run while a writer changes the map.
   bool TextKeyMatches(const KxNodeKernelPart& node, const char* csKey, size_t uiLength,
