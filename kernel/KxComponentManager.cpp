@@ -214,18 +214,18 @@ void ObjResizeArray(IkxDtb2Obj* self, uint32_t uiSize, KxArrayHeader* pHeader) {
 
 // Find without the kernel's locks, when no writer is busy on the map:
 // lookups of many readers, and of one reader in a row, then overlap their
-// memory accesses. False when it could not tell.
-bool FindWithoutLocks(IkxDtb2Obj* self, uint64_t uiKey, const char* csKey,
-                      KxContainerHeader* pHeader, bool bTopLevel, uint32_t& uiHandle) {
+// memory accesses. Nothing when it could not tell.
+std::optional<uint32_t> FindWithoutLocks(IkxDtb2Obj* self, uint64_t uiKey, const char* csKey,
+                                         KxContainerHeader* pHeader, bool bTopLevel) {
   KxObjState* pObj = StateOf<KxObjState>(self);
   const KxStore* pStore = pObj->pOpenStore.load(std::memory_order_acquire);
-  if (pStore == nullptr || pHeader == nullptr) return false;
+  if (pStore == nullptr || pHeader == nullptr) return std::nullopt;
   if (bTopLevel ? static_cast<void*>(pHeader) != pObj->pOpenContainer.load(std::memory_order_acquire)
                 : !pStore->IsMap(pHeader)) {
-    return false;
+    return std::nullopt;
   }
   const KxEmbeddedMap* pSlot = reinterpret_cast<const KxEmbeddedMap*>(pHeader);
-  return pStore->FindWithoutLock(pSlot, uiKey, KxStore::KeyText(pSlot, csKey), uiHandle);
+  return pStore->FindWithoutLock(pSlot, uiKey, KxStore::KeyText(pSlot, csKey));
 }
 
 // A map command under the kernel's and the segment's locks.
@@ -256,10 +256,8 @@ bool FindWithoutLocks(IkxDtb2Obj* self, uint64_t uiKey, const char* csKey,
 // embedded somewhere in its storage.
 uint32_t MapCommand(IkxDtb2Obj* self, int32_t iCmd, uint64_t uiKey, const char* csKey,
                     KxContainerHeader* pHeader, bool bTopLevel) {
-  uint32_t uiHandle = 0;
-  if ((iCmd == D2MapCmd::Find || iCmd == D2MapCmd::FindNotProt) &&
-      FindWithoutLocks(self, uiKey, csKey, pHeader, bTopLevel, uiHandle)) {
-    return uiHandle;
+  if (iCmd == D2MapCmd::Find || iCmd == D2MapCmd::FindNotProt) {
+    if (const auto found = FindWithoutLocks(self, uiKey, csKey, pHeader, bTopLevel)) return *found;
   }
   return LockedMapCommand(self, iCmd, uiKey, csKey, pHeader, bTopLevel);
 }

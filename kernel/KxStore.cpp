@@ -548,19 +548,19 @@ uint32_t KxStore::Find(KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey) 
   return 0;
 }
 
-bool KxStore::FindWithoutLock(const KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey,
-                              uint32_t& uiHandle) const {
+std::optional<uint32_t> KxStore::FindWithoutLock(const KxEmbeddedMap* pSlot, uint64_t uiKey,
+                                                 const char* csKey) const {
   const KxMapKernelPart& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
   // One walk for each kind of key, so that each stays short.
   if (LoadRelaxed(&kernel.keyKind) != static_cast<uint32_t>(KxKeyKind::kText)) {
     return WalkWithoutLock(
-        pSlot, uiHandle, [uiKey](bool) { return NumberHash(uiKey); },
+        pSlot, [uiKey](bool) { return NumberHash(uiKey); },
         [uiKey](const KxNodeKernelPart& node) { return LoadRelaxed(&node.key) == uiKey; });
   }
   const size_t uiLength = std::strlen(csKey);
   bool bNoCase = false;
   return WalkWithoutLock(
-      pSlot, uiHandle,
+      pSlot,
       [&](bool bHashedNoCase) {
         bNoCase = bHashedNoCase;
         return TextHash(csKey, uiLength, bNoCase);
@@ -569,13 +569,13 @@ bool KxStore::FindWithoutLock(const KxEmbeddedMap* pSlot, uint64_t uiKey, const 
 }
 
 template <class HashOfKey, class Matches>
-bool KxStore::WalkWithoutLock(const KxEmbeddedMap* pSlot, uint32_t& uiHandle, HashOfKey hashOfKey,
-                              Matches matches) const {
+std::optional<uint32_t> KxStore::WalkWithoutLock(const KxEmbeddedMap* pSlot, HashOfKey hashOfKey,
+                                                 Matches matches) const {
   const KxMapKernelPart& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
   const uint32_t uiBefore = __atomic_load_n(&kernel.writes, __ATOMIC_ACQUIRE);
-  if ((uiBefore & 1) != 0 || HashesStale(pSlot)) return false;
+  if ((uiBefore & 1) != 0 || HashesStale(pSlot)) return std::nullopt;
 
-  uiHandle = 0;
+  uint32_t uiHandle = 0;
   const uint32_t uiBucketCount = LoadRelaxed(&kernel.bucketCount);
   const uint32_t uiBuckets = LoadRelaxed(&kernel.buckets);
   // The top only grows and everything below it stays mapped, so one reading
@@ -607,7 +607,8 @@ bool KxStore::WalkWithoutLock(const KxEmbeddedMap* pSlot, uint32_t& uiHandle, Ha
     }
   }
   __atomic_thread_fence(__ATOMIC_ACQUIRE);
-  return __atomic_load_n(&kernel.writes, __ATOMIC_RELAXED) == uiBefore;
+  if (__atomic_load_n(&kernel.writes, __ATOMIC_RELAXED) != uiBefore) return std::nullopt;
+  return uiHandle;
 }
 
 bool KxStore::TextKeyMatches(const KxNodeKernelPart& node, const char* csKey, size_t uiLength,

@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -129,10 +130,11 @@ class KxStore {
   }
   // Find without the segment's mutex: a walk that reads only through
   // bounds-checked handles and is valid when no writer changed the map
-  // meanwhile. False when it could not tell (a writer was busy, the key
-  // case must be rehashed): the caller then finds under the mutex.
-  bool FindWithoutLock(const KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey,
-                       uint32_t& uiHandle) const;
+  // meanwhile. Answers the handle (0: no such key), or nothing when it could
+  // not tell (a writer was busy, the hashes must be rebuilt): the caller
+  // then finds under the mutex. `csKey` is KeyText's answer.
+  std::optional<uint32_t> FindWithoutLock(const KxEmbeddedMap* pSlot, uint64_t uiKey,
+                                          const char* csKey) const;
   // A map command (D2MapCmd); answers a handle, a count or 0.
   uint32_t MapCommand(KxEmbeddedMap* pSlot, int32_t iCmd, uint64_t uiKey, const char* csKey);
   // The key of node `uiHandle` of the map; false for a handle not in it.
@@ -190,8 +192,8 @@ class KxStore {
   // The walk of FindWithoutLock: `hashOfKey(bNoCase)` hashes the key sought,
   // `matches(node)` tells its node.
   template <class HashOfKey, class Matches>
-  bool WalkWithoutLock(const KxEmbeddedMap* pSlot, uint32_t& uiHandle, HashOfKey hashOfKey,
-                       Matches matches) const;
+  std::optional<uint32_t> WalkWithoutLock(const KxEmbeddedMap* pSlot, HashOfKey hashOfKey,
+                                          Matches matches) const;
   // Whether a node's text key is `csKey`; reads only through checked
   // offsets, so that it may run while a writer changes the map.
   bool TextKeyMatches(const KxNodeKernelPart& node, const char* csKey, size_t uiLength,
