@@ -98,8 +98,9 @@ class KxStore {
   // leaves the record's bytes to the caller.
   void FreeRecord(const KxRecordType& type, uint8_t* pRecord);
   // Whether every handle and offset inside the record stays within the
-  // segment, every chain ends and a map's links (previous nodes, tail, hash
-  // chains) agree with its chain; `csWhy` names the first fault.
+  // segment and every map's chain of nodes ends; `csWhy` names the first
+  // fault. What follows from the chains is not checked: RebuildRecord
+  // makes it anew.
   bool CheckRecord(const KxRecordType& type, const uint8_t* pRecord, int iDepth,
                    std::string& csWhy) const;
   // Rebuilds what follows from the chains of nodes in every map inside the
