@@ -146,8 +146,12 @@ TEST_F(NotificationTest, GrowthMessageReachesTheGrowingFileOnly) {
   for (uint64_t uiKey = 0; uiKey < 2000; ++uiKey)
     map[map(D2MapCmd::Add, uiKey, nullptr)].CompetitorId = 1;
 
+  // Growths are delivered one after another, the kernel's status a moment
+  // before the handler's: wait until both tell the same.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (growing.m_iDynGrowStatus == 0 && std::chrono::steady_clock::now() < deadline) {
+  while ((growing.m_iDynGrowStatus == 0 ||
+          growing.GetDynGrowStatus() != growing.m_iDynGrowStatus) &&
+         std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   EXPECT_GT(growing.m_iDynGrowStatus, 0);
