@@ -16,7 +16,9 @@
 //              lookups cannot overlap: what one lookup on its own costs.
 //   Enumerate  every record visited in order and a field read. SQLite: a
 //              prepared SELECT over the table; LMDB: a cursor walk; floor: a
-//              std::vector of the same records walked.
+//              std::vector of the same records walked. EnumerateLinked (floor
+//              only): the records in the kernel's node layout, walked by
+//              their next links and nothing else.
 //   Save       the whole store written to a new file on disk and made
 //              durable (file and directory fsync). SQLite: VACUUM INTO;
 //              LMDB: mdb_env_copyfd2; floor: write() and fsync() of as many
@@ -677,6 +679,40 @@ class LmdbTexts : public LmdbStore {
 // to) for Add and Find, a vector of them for the walk, and plain write() and
 // read() of the kernel's saved bytes.
 
+// The kernel's node layout without the kernel: every record behind its
+// 64-byte node header and an 8-byte block header, in one array, walked by
+// the nodes' next links. What walking linked nodes of this size costs before
+// anything is looked up or checked: the floor of a walk in insertion order.
+template <class Record>
+class LinkedNodes {
+ public:
+  template <class SetRecord>
+  void Fill(SetRecord setRecord) {
+    m_Nodes.assign(kRecords, Node{});
+    for (uint32_t i = 0; i < kRecords; ++i) {
+      m_Nodes[i].header.nextHandle = i + 1 < kRecords ? i + 1 : 0;
+      setRecord(i, m_Nodes[i].record);
+    }
+  }
+  bool Filled() const { return m_Nodes.size() == kRecords; }
+  template <class Field>
+  int64_t Walk(Field field) const {
+    int64_t liSum = 0;
+    for (uint32_t i = 0;; i = m_Nodes[i].header.nextHandle) {
+      liSum += field(m_Nodes[i].record);
+      if (m_Nodes[i].header.nextHandle == 0) return liSum;
+    }
+  }
+
+ private:
+  struct Node {
+    uint64_t uiBlockHeader;
+    KxMapNode header;
+    Record record;
+  };
+  std::vector<Node> m_Nodes;
+};
+
 template <class Kernel>
 class FloorStore {
  public:
@@ -745,6 +781,9 @@ class FloorNumbers : public FloorStore<KernelNumbers> {
       m_Walk.resize(kRecords);
       for (uint32_t i = 0; i < kRecords; ++i) m_Walk[i].CategoryId = CategoryOf(i);
     }
+    if (!m_Linked.Filled()) {
+      m_Linked.Fill([](uint32_t i, CkxCompetitor& swimmer) { swimmer.CategoryId = CategoryOf(i); });
+    }
   }
   void Fill() {
     for (uint32_t i = 0; i < kRecords; ++i) {
@@ -760,10 +799,14 @@ class FloorNumbers : public FloorStore<KernelNumbers> {
     for (const CkxCompetitor& swimmer : m_Walk) liSum += swimmer.CategoryId;
     return liSum;
   }
+  int64_t WalkLinked() const {
+    return m_Linked.Walk([](const CkxCompetitor& swimmer) { return swimmer.CategoryId; });
+  }
 
  private:
   std::unordered_map<uint64_t, Competitor> m_Map;
   std::vector<CkxCompetitor> m_Walk;
+  LinkedNodes<CkxCompetitor> m_Linked;
 };
 
 class FloorTexts : public FloorStore<KernelTexts> {
@@ -786,6 +829,11 @@ class FloorTexts : public FloorStore<KernelTexts> {
         m_Walk[i].Value.m_Str.lengthWord = static_cast<uint32_t>(Data().values16[i].size()) + 1;
       }
     }
+    if (!m_Linked.Filled()) {
+      m_Linked.Fill([](uint32_t i, CkxSetupParam& parameter) {
+        parameter.Value.m_Str.lengthWord = static_cast<uint32_t>(Data().values16[i].size()) + 1;
+      });
+    }
   }
   void Fill() {
     for (uint32_t i = 0; i < kRecords; ++i) {
@@ -804,10 +852,15 @@ class FloorTexts : public FloorStore<KernelTexts> {
     for (const CkxSetupParam& parameter : m_Walk) liSum += parameter.Value.m_Str.lengthWord - 1;
     return liSum;
   }
+  int64_t WalkLinked() const {
+    return m_Linked.Walk(
+        [](const CkxSetupParam& parameter) { return parameter.Value.m_Str.lengthWord - 1; });
+  }
 
  private:
   std::unordered_map<std::string, Parameter> m_Map;
   std::vector<CkxSetupParam> m_Walk;
+  LinkedNodes<CkxSetupParam> m_Linked;
 };
 
 // ---------------------------------------------------------------------------
@@ -885,6 +938,15 @@ void BM_Enumerate(benchmark::State& state) {
   PerRecord(state);
 }
 
+// Floors only: the walk over the kernel's node layout (LinkedNodes).
+template <class Store>
+void BM_EnumerateLinked(benchmark::State& state) {
+  Store& store = Store::Get();
+  store.EnsureFilled();
+  for (auto _ : state) benchmark::DoNotOptimize(store.WalkLinked());
+  PerRecord(state);
+}
+
 template <class Store>
 void BM_Save(benchmark::State& state) {
   UseKernel();
@@ -936,6 +998,7 @@ void WholeFile(benchmark::internal::Benchmark* pBench) {
   BENCHMARK_TEMPLATE(BM_Enumerate, Sqlite##Keys)->Unit(benchmark::kMicrosecond);          \
   BENCHMARK_TEMPLATE(BM_Enumerate, Lmdb##Keys)->Unit(benchmark::kMicrosecond);            \
   BENCHMARK_TEMPLATE(BM_Enumerate, Floor##Keys)->Unit(benchmark::kMicrosecond);           \
+  BENCHMARK_TEMPLATE(BM_EnumerateLinked, Floor##Keys)->Unit(benchmark::kMicrosecond);     \
   BENCHMARK_TEMPLATE(BM_Save, Kernel##Keys)->Apply(WholeFile);                            \
   BENCHMARK_TEMPLATE(BM_Save, Sqlite##Keys)->Apply(WholeFile);                            \
   BENCHMARK_TEMPLATE(BM_Save, Lmdb##Keys)->Apply(WholeFile);                              \
