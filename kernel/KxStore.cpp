@@ -201,6 +201,12 @@ void KxStore::RebuildMap(KxEmbeddedMap* pSlot) {
   }
   kernel.tail = uiPrevious;
   StoreRelease(&pSlot->header.count, uiCount);
+  if (uiCount == 0 && kernel.bucketCount == 0) {
+    // Never hashed: no table to build, and any hashing is this build's.
+    kernel.hashScheme = KxMapKernelPart::kHashScheme;
+    kernel.hashedNoCase = NoCase(pSlot) ? 1 : 0;
+    return;
+  }
   // The table keeps its size when it is large enough, so that a normal
   // file is rehashed in place.
   uint32_t uiBuckets = kFirstBuckets;

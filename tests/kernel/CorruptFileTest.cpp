@@ -215,6 +215,8 @@ TEST(SavedFileChecksum, IsTheStandardCrc32) {
   EXPECT_EQ(KxCrc32(csCheck, 0, 0x1234u), 0x1234u);
 }
 
+// The undamaged file opens; saved again unchanged, it keeps its size (what
+// the load rebuilds takes no new storage).
 TEST_F(CorruptFile, TheUndamagedFileOpens) {
   const std::string csPath = KernelScratch::Get().Path("good-copy.orb");
   WriteBytes(csPath, s_Good);
@@ -225,6 +227,9 @@ TEST_F(CorruptFile, TheUndamagedFileOpens) {
   EXPECT_EQ(file.m_DistancesDefault.m_Container.GetCount(), 6u);
   EXPECT_EQ(file.m_Parameters.m_Container.GetCount(), 2u);
   EXPECT_EQ(file.m_PoolConfig.m_Container->Lanes.GetCount(), 8u);
+  const std::string csAgain = KernelScratch::Get().Path("good-again.orb");
+  ASSERT_TRUE(file.Save(0, false, csAgain));
+  EXPECT_EQ(ReadBytes(csAgain).size(), s_Good.size());
   file.UnLoad();
 }
 
