@@ -22,10 +22,10 @@ void BM_GuardedKernelCall(benchmark::State& state) {
   IkxDtb2File file{&kFileOps};
   KxItf<IkxDtb2File> itf;
   itf.p = &file;
-  itf.version = 16;
+  itf.version = IkxDtb2FileOps::kVersion;
   benchmark::DoNotOptimize(itf);
   for (auto _ : state) {
-    bool bOpen = itf.Has(3) && itf.ops().IsOpen(itf.p);
+    bool bOpen = itf.Call<&IkxDtb2FileOps::IsOpen>(false);
     benchmark::DoNotOptimize(bOpen);
   }
 }

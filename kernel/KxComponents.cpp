@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 
 namespace KxComponents {
@@ -16,6 +18,12 @@ constexpr uint32_t kMessageBase = 0xC000;
 KxKernel& Kernel() {
   static KxKernel* pKernel = new KxKernel();
   return *pKernel;
+}
+
+std::string KxHex(uint64_t uiValue) {
+  char aText[24];
+  std::snprintf(aText, sizeof aText, "0x%016" PRIX64, uiValue);
+  return aText;
 }
 
 void RunDeferred(KxDeferred& deferred) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "contracts/kernel/KxComponent.h"
+#include "contracts/kernel/KxSchemaFingerprint.h"
 #include "kernel/KxLiveFile.h"
 #include "templates/VarnoxCatalogue.h"
 
@@ -27,6 +28,12 @@ namespace KxComponents {
 
 struct KxObjState;
 struct KxFileState;
+
+// The fingerprint of the schema this kernel was built from.
+inline constexpr uint64_t kKernelSchema = KxSchemaFingerprint(KxVarnoxCatalogue::kCatalogue);
+
+// "0x" and 16 hexadecimal digits, as fingerprints are written.
+std::string KxHex(uint64_t uiValue);
 
 // Process-wide kernel state. `mutex` guards every member and every
 // interface object's state.

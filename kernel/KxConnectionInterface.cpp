@@ -1,6 +1,7 @@
 // The connection interface ("CkxDtb2Connection" of "CkxDtb2") of the
 // reference kernel.
 #include "kernel/KxComponents.h"
+#include "kernel/KxKernelLog.h"
 
 namespace KxComponents {
 namespace {
@@ -11,11 +12,22 @@ uint32_t ConnectionGetObjTlsIndex(IkxDtb2Connection*) { return 0; }
 void ConnectionReleaseRefObject(IkxDtb2Connection*, void*) {}
 void ConnectionRelease(IkxDtb2Connection* self) { delete self; }
 
+// The schema handshake: a library of another schema is refused and told
+// this kernel's fingerprint; the log says so too.
+bool ConnectionAcceptSchema(IkxDtb2Connection*, uint64_t uiLibrary, uint64_t* pKernel) {
+  if (pKernel != nullptr) *pKernel = kKernelSchema;
+  if (uiLibrary == kKernelSchema) return true;
+  KxKernelLog("KERNEL", "a library built from another schema was refused (library schema " +
+                            KxHex(uiLibrary) + ", kernel schema " + KxHex(kKernelSchema) + ")");
+  return false;
+}
+
 const IkxDtb2ConnectionOps kConnectionOps = [] {
   IkxDtb2ConnectionOps ops{};
   ops.Release = ConnectionRelease;
   ops.GetObjTlsIndex = ConnectionGetObjTlsIndex;
   ops.ReleaseRefObject = ConnectionReleaseRefObject;
+  ops.AcceptSchema = ConnectionAcceptSchema;
   return ops;
 }();
 

@@ -7,9 +7,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+
+#include "contracts/kernel/KxSchemaFingerprint.h"
 
 namespace {
 
@@ -68,6 +72,26 @@ void RemoveLiveStorage(const std::string& csDir, size_t uiMembers) {
 void CopyField(char* pField, size_t uiSize, const char* csText) {
   std::memset(pField, 0, uiSize);
   std::strncpy(pField, csText, uiSize - 1);
+}
+
+std::string Hex(uint64_t uiValue) {
+  char aText[24];
+  std::snprintf(aText, sizeof aText, "0x%016" PRIX64, uiValue);
+  return aText;
+}
+
+// Whether a saved file's records are laid out as this kernel's file type
+// lays them out. A file older than the fingerprint is taken on the word of
+// its family and file type.
+bool SameLayout(const KxSavedHeader& header, const KxFileType& fileType, const std::string& csPath,
+                std::string& csWhy) {
+  if (header.formatVersion < 2) return true;
+  const uint64_t uiOurs = KxFileTypeFingerprint(fileType);
+  if (header.schema == uiOurs) return true;
+  csWhy = csPath + " was written by a library of another schema: its " + fileType.name +
+          " records are laid out otherwise (file fingerprint " + Hex(header.schema) +
+          ", this kernel's " + Hex(uiOurs) + ")";
+  return false;
 }
 
 }  // namespace
@@ -174,6 +198,10 @@ bool KxLiveFile::Build(bool bCreate, int32_t& iFailure, std::string& csWhy) {
     }
     if (iRead != 0) {
       iFailure = iRead;
+      return false;
+    }
+    if (!SameLayout(loaded.header, m_FileType, m_csPath, csWhy)) {
+      iFailure = KxOpenOtherSchema;
       return false;
     }
     if (!Load(loaded, csWhy)) {
@@ -312,6 +340,7 @@ bool KxLiveFile::Save(const std::string& csPath, bool bKeepOld, std::string& csW
   CopyField(header.family, sizeof header.family, m_FileType.family);
   CopyField(header.fileType, sizeof header.fileType, m_FileType.name);
   header.memberCount = static_cast<uint32_t>(m_Segments.size());
+  header.schema = KxFileTypeFingerprint(m_FileType);
   header.payloadCrc = uiCrc;
   header.headerCrc = KxCrc32(&header, sizeof header);
 

@@ -189,8 +189,8 @@ int32_t KxReadSavedFile(const std::string& csPath, const char* csFamily, const c
     csWhy = csPath + " is corrupted (header checksum mismatch)";
     return KxOpenCorrupted;
   }
-  if (header.formatVersion != KxSavedHeader::kFormatVersion ||
-      header.headerBytes != sizeof header) {
+  if (header.formatVersion < KxSavedHeader::kOldestFormatVersion ||
+      header.formatVersion > KxSavedHeader::kFormatVersion || header.headerBytes != sizeof header) {
     csWhy = csPath + " has an unknown format (version " + std::to_string(header.formatVersion) +
             ", header of " + std::to_string(header.headerBytes) + " bytes)";
     return KxOpenForeign;

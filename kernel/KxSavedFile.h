@@ -4,7 +4,8 @@
 //   OFFSET  SIZE  DESCRIPTION
 //        0   128  KxSavedHeader: magic "VARNOXF1", format version, template
 //                 family and file type, member count, payload length, CRC-32
-//                 of the payload and of the header itself
+//                 of the payload and of the header itself, fingerprint of
+//                 the file type's layout (KxFileTypeFingerprint)
 //      128     *  per member, in registration order: KxSavedMember (class
 //                 id, allocation top, container unit, free lists), then the
 //                 segment's units from KxSegment::kHeaderUnits up to the top
@@ -21,16 +22,21 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "contracts/kernel/KxComponent.h"
 #include "kernel/KxSegment.h"
 
 struct KxSavedHeader {
   static constexpr char kMagic[8] = {'V', 'A', 'R', 'N', 'O', 'X', 'F', '1'};
-  static constexpr uint32_t kFormatVersion = 1;
+  // Version 2 added `schema`. A version 1 file has none: it is read on the
+  // word of its family and file type, and saved again as version 2.
+  static constexpr uint32_t kFormatVersion = 2;
+  static constexpr uint32_t kOldestFormatVersion = 1;
 
   char magic[8];
   uint32_t formatVersion;
@@ -42,9 +48,11 @@ struct KxSavedHeader {
   uint64_t payloadBytes;
   uint32_t payloadCrc;
   uint32_t headerCrc;  // computed with this field 0
-  uint8_t padding[32];
+  uint64_t schema;     // KxFileTypeFingerprint of the writer's file type (version 2)
+  uint8_t padding[24];
 };
 static_assert(sizeof(KxSavedHeader) == 128);
+static_assert(offsetof(KxSavedHeader, schema) == 96);
 
 struct KxSavedMember {
   uint32_t classId;
@@ -97,20 +105,10 @@ struct KxLoadedFile {
   std::vector<uint8_t> bytes;
 };
 
-// Failure ids of open, also answered by the file interface's open.
-enum KxOpenFailure : int32_t {
-  KxOpenNotFound = -2,     // no saved file and no create asked
-  KxOpenForeign = -3,      // not a saved kernel file
-  KxOpenOtherType = -4,    // a saved file of another family or file type
-  KxOpenTruncated = -5,    // shorter than its header says
-  KxOpenCorrupted = -6,    // checksum or structure wrong
-  KxOpenIoError = -7,      // the file or the live storage cannot be used
-  KxOpenBadTemplate = -8,  // the registered members do not match the file type
-};
-
 // Reads and checks `csPath` for family `csFamily`, file type `csFileType`.
-// Answers 0 or a KxOpenFailure with the reason in `csWhy`. The file on disk
-// is only read.
+// Answers 0 or a KxOpenFailure (contracts/kernel/KxComponent.h) with the
+// reason in `csWhy`. The file on disk is only read. The header's schema is
+// the caller's to compare (KxOpenOtherSchema).
 int32_t KxReadSavedFile(const std::string& csPath, const char* csFamily, const char* csFileType,
                         KxLoadedFile& loaded, std::string& csWhy);
 

@@ -33,10 +33,16 @@ const IkxTaskOnlyOps kTaskOnlyOps = [] {
   return ops;
 }();
 
+// Granted as offered, capped at the version this kernel implements.
 int32_t TaskCreateTaskOnly(IkxTask*, int32_t, IkxTaskOnly** ppItf, uint32_t* pVersion, int32_t*) {
+  if (ppItf == nullptr || pVersion == nullptr) return 1;
+  if (*pVersion == 0) {
+    *ppItf = nullptr;
+    return 1;
+  }
   *ppItf = NewTaskOnlyInterface();
+  *pVersion = std::min(*pVersion, IkxTaskOnlyOps::kVersion);
   return 0;
-  (void)pVersion;  // granted as offered
 }
 
 void TaskTrace(IkxTask*, int32_t iCategory, const char* csFile, int32_t iLine,

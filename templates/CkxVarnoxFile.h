@@ -21,8 +21,9 @@ class CkxVarnoxFile : public CkxDtb2File {
  public:
   static constexpr const char* kFamily = "Varnox";
 
-  // Opens (or creates) the file and answers the kernel's file id, or -1
-  // without a usable file interface. The callback is stored first, whatever
+  // Opens (or creates) the file and answers the kernel's file id (above 0),
+  // or why it was refused: a KxOpenFailure (contracts/kernel/KxComponent.h),
+  // KxOpenNoInterface without a usable file interface. The callback is stored first, whatever
   // happens next. Null path, mode and file set reach the kernel as empty
   // texts, null aliases as null. The dimension handle is the id of `pObjDim`
   // when it is given and bound, else 0.

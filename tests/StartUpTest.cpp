@@ -1,13 +1,15 @@
 // Start-up of the native face: the loader's fatal paths (in fresh
 // processes), the process-wide objects and their order, version
-// negotiation, the reference-counted end.
+// negotiation, the schema handshake, the reference-counted end.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
+#include "templates/VarnoxSchema.h"
 #include "tests/testkernel/TestKernelSupport.h"
 
 using ::testing::HasSubstr;
@@ -112,11 +114,14 @@ TEST_F(StartUpTest, CreatesTheProcessWideObjectsInOrder) {
             "CreateKxComponent(\"CkxBase\",\"CkxTask\",2,32,32,ptr) -> CkxTask#1\n"
             "CkxTask#1 CreateTaskOnly(1,7,7,0) -> CkxTaskOnly#1\n"
             "CkxTaskOnly#1 GetTaskId()\n"
-            "CreateKxComponent(\"CkxDtb2\",\"CkxDtb2Connection\",1,35,35,null) -> "
+            "CreateKxComponent(\"CkxDtb2\",\"CkxDtb2Connection\",1,36,36,null) -> "
             "CkxDtb2Connection#1\n"
-            "CreateKxComponent(\"CkxBase\",\"CkxD2MessMan\",1,10,10,null) -> CkxD2MessMan#1\n"
-            "CreateKxComponent(\"CkxBase\",\"CkxDtbAccByStr\",1,4,4,null) -> CkxDtbAccByStr#1\n"
-            "CkxDtb2Connection#1 GetObjTlsIndex()\n");
+            "CkxDtb2Connection#1 AcceptSchema(" +
+                std::to_string(kVarnoxSchemaFingerprint) +
+                ",ptr)\n"
+                "CreateKxComponent(\"CkxBase\",\"CkxD2MessMan\",1,10,10,null) -> CkxD2MessMan#1\n"
+                "CreateKxComponent(\"CkxBase\",\"CkxDtbAccByStr\",1,4,4,null) -> CkxDtbAccByStr#1\n"
+                "CkxDtb2Connection#1 GetObjTlsIndex()\n");
   EXPECT_EQ(pTasks->TaskId(), 4242);
   EXPECT_EQ(dwIObjTlsInd, 5u);
   EXPECT_EQ(catRefCnt, 1);
@@ -126,13 +131,31 @@ TEST_F(StartUpTest, ConnectionBelowVersion8LeavesNoThreadSlot) {
   kernel.Grant("CkxDtb2Connection", 7);
   KxInitCatAssembly(false);
   EXPECT_EQ(dwIObjTlsInd, 0xFFFFFFFFu);
-  EXPECT_EQ(kernel.CallsOf("CkxDtb2Connection").size(), 1u);  // the request only
+  EXPECT_EQ(kernel.CallsOf("CkxDtb2Connection").size(), 1u);  // the request only: no
+                                                              // handshake either
 
   KxEndCatAssembly();
   kernel.Grant("CkxDtb2Connection", 8);
   kernel.SetAnswer(TkAnswer::TlsIndex, 0);
   KxInitCatAssembly(false);
   EXPECT_EQ(dwIObjTlsInd, 0u);
+}
+
+// A kernel of another schema would misread every record: the start-up ends
+// the process with a message naming both fingerprints.
+TEST_F(StartUpTest, KernelOfAnotherSchemaEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const uint64_t uiOther = kVarnoxSchemaFingerprint ^ 0x5A5A;
+  char aOther[24];
+  std::snprintf(aOther, sizeof aOther, "0x%016llX", static_cast<unsigned long long>(uiOther));
+  EXPECT_EXIT(
+      {
+        kernel.SetAnswer(TkAnswer::KernelSchema, static_cast<int64_t>(uiOther));
+        KxInitCatAssembly(false);
+      },
+      ::testing::ExitedWithCode(1),
+      "Tarvex Kernel of Another Schema !!\n.*was built from another record schema.*kernel schema " +
+          std::string(aOther) + ", library schema");
 }
 
 TEST_F(StartUpTest, RefusedTaskInterfacesLeaveAUsableTaskWithoutId) {

@@ -665,25 +665,27 @@ int ImportXml(const std::string& csPath, const std::string& csXml) {
 }
 
 template <class Itf>
-void PrintInterface(const char* csName, uint32_t uiOffered, const KxItf<Itf>& itf) {
-  std::printf("  %-18s offered %2u  granted %2u%s\n", csName, uiOffered, itf.version,
-              itf.Has() ? "" : "  (refused)");
+void PrintInterface(const char* csName, const KxItf<Itf>& itf) {
+  std::printf("  %-18s offered %2u  granted %2u%s\n", csName, KxItf<Itf>::Ops::kVersion,
+              itf.version, itf.Has() ? "" : "  (refused)");
 }
 
 int Negotiate() {
   std::printf("Component manager: %sKernel/Lib/CkxCompManagerR.dll\n", std::getenv("KxOrb64"));
   std::printf("Interfaces:\n");
-  PrintInterface("CkxTask", 32, pTasks->m_Task);
-  PrintInterface("CkxTaskOnly", 7, pTasks->m_TaskOnly);
-  PrintInterface("CkxDtb2Connection", 35, pDtb2->m_Connection);
-  PrintInterface("CkxD2MessMan", 10, pMessMan->m_MessMan);
-  PrintInterface("CkxDtbAccByStr", 4, pDtbAac->m_Access);
+  PrintInterface("CkxTask", pTasks->m_Task);
+  PrintInterface("CkxTaskOnly", pTasks->m_TaskOnly);
+  PrintInterface("CkxDtb2Connection", pDtb2->m_Connection);
+  PrintInterface("CkxD2MessMan", pMessMan->m_MessMan);
+  PrintInterface("CkxDtbAccByStr", pDtbAac->m_Access);
   CkxDtb2File file;
   CkxDtb2Obj object;
-  PrintInterface("CkxDtb2File", CkxDtb2File::kOffered, file.m_File);
-  PrintInterface("CkxDtb2Obj", CkxDtb2Obj::kOffered, object.m_Obj);
+  PrintInterface("CkxDtb2File", file.m_File);
+  PrintInterface("CkxDtb2Obj", object.m_Obj);
   std::printf("Task id: %lld\nThread-local slot of the current kernel object: %u\n",
               static_cast<long long>(pTasks->TaskId()), dwIObjTlsInd);
+  std::printf("Schema fingerprint: 0x%016llX\n",
+              static_cast<unsigned long long>(kVarnoxSchemaFingerprint));
   return 0;
 }
 

@@ -13,3 +13,4 @@
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
 #include "contracts/kernel/KxComponent.h"
 #include "templates/Varnox.h"
+#include "templates/VarnoxSchema.h"

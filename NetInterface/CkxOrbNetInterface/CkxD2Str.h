@@ -47,9 +47,7 @@ class KxDynStringField {
       return;
     }
     CkxDtb2Obj* pObject = KxCurrentObject();
-    if (pObject != nullptr && pObject->m_Obj.Has()) {
-      pObject->m_Obj.ops().ResizeDynMember(pObject->m_Obj.p, uiLength, &m_Str);
-    }
+    if (pObject != nullptr) pObject->m_Obj.Call<&IkxDtb2ObjOps::ResizeDynMember>(uiLength, &m_Str);
   }
 
   // Copies at most `iLength` characters (taken as unsigned) into the

@@ -4,14 +4,12 @@
 #include <unistd.h>
 
 namespace {
-constexpr uint32_t kConnectionOffered = 35;
-constexpr uint32_t kTlsIndexVersion = 8;
 constexpr uint32_t kNoTlsIndex = 0xFFFFFFFF;
 }  // namespace
 
 // An eventfd read resets its counter to 0, which is what an auto-reset event does.
 CkxDtb2::CkxDtb2() : m_hEvent(eventfd(0, EFD_CLOEXEC)) {
-  m_Connection.Request(KxNames::kDtb2, KxNames::kConnection, 1, kConnectionOffered);
+  m_Connection.Request(KxNames::kDtb2, KxNames::kConnection, 1);
 }
 
 CkxDtb2::~CkxDtb2() {
@@ -20,6 +18,10 @@ CkxDtb2::~CkxDtb2() {
 }
 
 uint32_t CkxDtb2::GetObjTlsIndex() {
-  if (!m_Connection.Has(kTlsIndexVersion)) return kNoTlsIndex;
-  return m_Connection.ops().GetObjTlsIndex(m_Connection.p);
+  return m_Connection.Call<&IkxDtb2ConnectionOps::GetObjTlsIndex>(kNoTlsIndex);
+}
+
+bool CkxDtb2::AcceptSchema(uint64_t uiLibrary, uint64_t& uiKernel) {
+  uiKernel = uiLibrary;
+  return m_Connection.Call<&IkxDtb2ConnectionOps::AcceptSchema>(true, uiLibrary, &uiKernel);
 }

@@ -11,10 +11,11 @@
 
 // Holds the kernel file interface and forwards the file operations to it.
 //
-// Every operation checks the granted version of the file interface first
-// (the minimum stands in brackets) and falls back below it: false, -1 or
-// nothing done. No operation throws; the kernel's boolean results pass
-// through unchanged.
+// Every operation is one slot of the file interface (IkxDtb2FileOps, where
+// the slot's minimum version and its failures are declared). Below the
+// granted version's reach an operation falls back without calling the
+// kernel: false, -1, or nothing done. No operation throws; the kernel's
+// results pass through unchanged.
 //
 // The file also listens to "OrbKernelDynDataSecGrow": when the kernel
 // reports that this file's dynamic data grew, the new status is stored and
@@ -22,7 +23,7 @@
 class CkxDtb2File {
  public:
   // Offered version of the "CkxDtb2File" interface.
-  static constexpr uint32_t kOffered = 16;
+  static constexpr uint32_t kOffered = IkxDtb2FileOps::kVersion;
   static constexpr const char* kDynGrowMessage = "OrbKernelDynDataSecGrow";
 
   // Requests the file interface and registers the dynamic-growth handler.
@@ -32,26 +33,39 @@ class CkxDtb2File {
   CkxDtb2File(const CkxDtb2File&) = delete;
   CkxDtb2File& operator=(const CkxDtb2File&) = delete;
 
-  bool IsOpen();                  // [3]
-  void Update(uint32_t uiFlags);  // [11]
-  void Clear(uint32_t uiFlags);   // [4]
-  // [7] Saves the file; `iSaveOld` and `csPath` are the kernel's to read.
+  // Whether the file is open; false below the slot's version.
+  bool IsOpen();
+  // Notifies every member of a file-wide update.
+  void Update(uint32_t uiFlags);
+  // Empties every member.
+  void Clear(uint32_t uiFlags);
+  // Saves the file; `iSaveOld` and `csPath` are the kernel's to read. False
+  // when not open, opened read-only or the write failed.
   bool Save(int32_t iSaveOld, bool bDefPath, std::string csPath);
-  bool UnLoad();                          // [9]
-  bool GetFullPath(std::string& csPath);  // [9]
-  // [5] Lets the user choose a file; the two strings are read and written.
+  // Unloads the file; false when it was not open.
+  bool UnLoad();
+  // The open file's full path; false when not open.
+  bool GetFullPath(std::string& csPath);
+  // Lets the user choose a file; the two strings are read and written.
   bool SelectFileDlg(const char* csAlias1, const char* csRootPath, std::string& csPathSel,
                      std::string& csFileSetSel, bool bUsePath, bool bEnableScanDisk);
-  bool SaveFileAsXml(const char* csPath);                // [16]
-  bool UpdateFileFromXml(const char* csPath);            // [16]
-  int32_t GetDynGrowStatus();                            // [12], -1 below
-  void GetNGELock();                                     // [14]
-  void ReleaseNGELock();                                 // [14]
-  void GetNGMLock();                                     // [14]
-  void ReleaseNGMLock();                                 // [14]
-  void GetObjInd(CkxD2ObjDim& dim);                      // [1]
-  void GetObjInd(CkxD2ObjDim& dim, const char* csName);  // [15]
-  void SetObjInd(CkxD2ObjDim& dim);                      // [1]
+  // Exports the whole file to XML; false when not open or the export failed.
+  bool SaveFileAsXml(const char* csPath);
+  // Replaces the file's content from XML; false, nothing changed, when
+  // refused.
+  bool UpdateFileFromXml(const char* csPath);
+  // How often the file's storage grew; -1 below the slot's version.
+  int32_t GetDynGrowStatus();
+  // The two file-wide locks, each held by one thread of one process.
+  void GetNGELock();
+  void ReleaseNGELock();
+  void GetNGMLock();
+  void ReleaseNGMLock();
+  // Reads the file's indexes into `dim` (all members, or member `csName`).
+  void GetObjInd(CkxD2ObjDim& dim);
+  void GetObjInd(CkxD2ObjDim& dim, const char* csName);
+  // Checks that `dim` describes this file.
+  void SetObjInd(CkxD2ObjDim& dim);
 
   // Names the template family and the file type (slots 3 and 4).
   void NameTemplate(const char* csFamily, const char* csFileType);
@@ -59,8 +73,8 @@ class CkxDtb2File {
   // object interface) and its class id go to slot 9. Nothing is registered
   // without a usable file interface.
   void RegisterMember(CkxDtb2Obj& member, uint32_t uiClassId);
-  // Opens the file (slot 7) and answers the kernel's file id, or -1 without
-  // a usable file interface.
+  // Opens the file (slot 7) and answers the kernel's file id, or a
+  // KxOpenFailure: KxOpenNoInterface (-1) without a usable file interface.
   int32_t OpenKernelFile(const char* csPath, const char* csAlias1, const char* csAlias2,
                          const char* csMode, const char* csFileSet, bool bCreate,
                          uint64_t uiDimHandle, uint32_t uiDimDyn, uint32_t uiDimExp);

@@ -5,9 +5,7 @@
 #include <string>
 
 namespace {
-constexpr uint32_t kUpdateIdVersion = 4;
-constexpr uint32_t kClearVersion = 6;
-constexpr uint32_t kSaveAsXmlVersion = 11;
+using Ops = IkxDtb2ObjOps;
 }  // namespace
 
 void KxBuildUpdateRecord(KxUpdateRecord& record, const char* csFormat,
@@ -31,7 +29,7 @@ void KxBuildUpdateRecord(KxUpdateRecord& record, const char* csFormat,
 
 CkxDtb2Obj::CkxDtb2Obj() {
   m_Obj.Request(KxNames::kDtb2, KxNames::kObj, 1, kOffered);
-  if (m_Obj.Has()) m_Obj.ops().Bind(m_Obj.p, this);
+  m_Obj.Call<&Ops::Bind>(0, this);
 }
 
 CkxDtb2Obj::~CkxDtb2Obj() { m_Obj.Release(); }
@@ -40,8 +38,7 @@ uint64_t CkxDtb2Obj::UpdateIDArgs(uint32_t uiFlags, const Sd2UpdateCmd* pCmd, co
                                   std::span<const KxArg> args) {
   KxUpdateRecord record;
   KxBuildUpdateRecord(record, csFormat, args);
-  if (!m_Obj.Has(kUpdateIdVersion)) return 0;
-  m_Obj.ops().UpdateID(m_Obj.p, uiFlags, pCmd, &record);
+  if (!m_Obj.Call<&Ops::UpdateID>(uiFlags, pCmd, &record)) return 0;
   return record.updateId;
 }
 
@@ -49,19 +46,18 @@ void CkxDtb2Obj::ClearArgs(uint32_t uiFlags, const Sd2UpdateCmd* pCmd, const cha
                            std::span<const KxArg> args) {
   KxUpdateRecord record;
   KxBuildUpdateRecord(record, csFormat, args);
-  if (m_Obj.Has(kClearVersion)) m_Obj.ops().Clear(m_Obj.p, uiFlags, pCmd, &record);
+  m_Obj.Call<&Ops::Clear>(uiFlags, pCmd, &record);
 }
 
 void CkxDtb2Obj::SaveAsXml(const Sd2UpdateCmd* pCmd, const char* csFormat, const char* csPath) {
   const KxArg aArgs[] = {KxArg(csPath)};
   KxUpdateRecord record;
   KxBuildUpdateRecord(record, csFormat, aArgs);
-  if (m_Obj.Has(kSaveAsXmlVersion)) m_Obj.ops().SaveAsXml(m_Obj.p, pCmd, &record, csPath);
+  m_Obj.Call<&Ops::SaveAsXml>(pCmd, &record, csPath);
 }
 
 uint64_t CkxDtb2Obj::BindAsMember(uint32_t uiClassId) {
-  if (!m_Obj.Has()) return 0;
-  return m_Obj.ops().BindMember(m_Obj.p, this, uiClassId);
+  return m_Obj.Call<&Ops::BindMember>(0, this, uiClassId);
 }
 
 CkxD2ObjDim::CkxD2ObjDim() {
@@ -70,7 +66,4 @@ CkxD2ObjDim::CkxD2ObjDim() {
 
 CkxD2ObjDim::~CkxD2ObjDim() { m_Obj.Release(); }
 
-uint64_t CkxD2ObjDim::ObjectId() {
-  if (!m_Obj.Has()) return 0;
-  return m_Obj.ops().Bind(m_Obj.p, this);
-}
+uint64_t CkxD2ObjDim::ObjectId() { return m_Obj.Call<&Ops::Bind>(0, this); }

@@ -12,12 +12,13 @@
 // The kernel fills the two storage pointers through OnAttach of
 // the derived member class.
 //
-// Every operation checks the granted version of the object interface first
-// and falls back (0 or nothing done) below it; none throws.
+// Every operation is a slot of the object interface (IkxDtb2ObjOps, where
+// its minimum version and failures are declared) and falls back (0 or
+// nothing done) below the slot's minimum; none throws.
 class CkxDtb2Obj : public CkxDtb2ObjCallback {
  public:
   // Offered version of the "CkxDtb2Obj" interface.
-  static constexpr uint32_t kOffered = 11;
+  static constexpr uint32_t kOffered = IkxDtb2ObjOps::kVersion;
 
   // Requests the object interface and, when granted, binds this object
   // (slot 3) so that the kernel can call it back.
@@ -30,7 +31,7 @@ class CkxDtb2Obj : public CkxDtb2ObjCallback {
   // Asks the kernel for a new update id and notifies every user of the
   // object. The text is formatted printf-style from the arguments (copied
   // as it stands when there are none) into the update record. Returns the
-  // update id, or 0 below version 4.
+  // update id, or 0 below the slot's version.
   template <class... A>
   uint64_t UpdateID(uint32_t uiFlags, const Sd2UpdateCmd* pCmd, const char* csFormat,
                     const A&... args) {
@@ -44,7 +45,7 @@ class CkxDtb2Obj : public CkxDtb2ObjCallback {
   uint64_t UpdateIDArgs(uint32_t uiFlags, const Sd2UpdateCmd* pCmd, const char* csFormat,
                         std::span<const KxArg> args);
 
-  // Clears the object's content (version 6), with the same update record.
+  // Clears the object's content, with the same update record.
   template <class... A>
   void Clear(uint32_t uiFlags, const Sd2UpdateCmd* pCmd, const char* csFormat, const A&... args) {
     if constexpr (sizeof...(A) == 0) {
@@ -57,7 +58,7 @@ class CkxDtb2Obj : public CkxDtb2ObjCallback {
   void ClearArgs(uint32_t uiFlags, const Sd2UpdateCmd* pCmd, const char* csFormat,
                  std::span<const KxArg> args);
 
-  // Exports the object to XML at `csPath` (version 11). The record's text
+  // Exports the object to XML at `csPath`. The record's text
   // is `csFormat` formatted with the path as its argument.
   void SaveAsXml(const Sd2UpdateCmd* pCmd, const char* csFormat, const char* csPath);
 

@@ -23,8 +23,8 @@ class CkxMessageInfoT final : public CkxMessageInfo {
 
   CkxMessageInfoT(const char* csMessage, C* pObject, Handler pHandler, int32_t iTargetFilter)
       : m_iTargetFilter(iTargetFilter), m_pObject(pObject), m_pHandler(pHandler) {
-    if (pMessMan == nullptr || !pMessMan->m_MessMan.Has()) return;
-    pMessMan->m_MessMan.ops().Register(pMessMan->m_MessMan.p, csMessage, this);
+    if (pMessMan == nullptr || !pMessMan->m_MessMan.Grants<&IkxD2MessManOps::Register>()) return;
+    pMessMan->m_MessMan.Call<&IkxD2MessManOps::Register>(0, csMessage, this);
     m_bActive = 1;
     m_bFlag2 = 1;
     m_liTarget = 0;
@@ -47,11 +47,11 @@ class CkxMessageInfoT final : public CkxMessageInfo {
       liTarget = pTasksWinNet->TaskId();
     }
     m_liTarget = liTarget;
-    if (pMessMan == nullptr || !pMessMan->m_MessMan.Has()) return false;
+    if (pMessMan == nullptr) return false;
     const uint32_t uiFlags =
         (bFirst ? KxMessRequest::kFlagFirst : 0u) | (bSecond ? KxMessRequest::kFlagSecond : 0u);
     const KxMessRequest request = Request(uiMessage, iParam, liParam, iCount, uiFlags);
-    return pMessMan->m_MessMan.ops().Dispatch(pMessMan->m_MessMan.p, liTarget, &request);
+    return pMessMan->m_MessMan.Call<&IkxD2MessManOps::Dispatch>(false, liTarget, &request);
   }
 
   void Withdraw() override {
@@ -83,8 +83,8 @@ class CkxMessageInfoT final : public CkxMessageInfo {
   }
 
   void WithdrawFrom(int64_t liTarget) {
-    if (pMessMan == nullptr || !pMessMan->m_MessMan.Has()) return;
+    if (pMessMan == nullptr) return;
     const KxMessRequest request = Request(0, 0, 0, -1, 0);
-    pMessMan->m_MessMan.ops().Withdraw(pMessMan->m_MessMan.p, liTarget, &request);
+    pMessMan->m_MessMan.Call<&IkxD2MessManOps::Withdraw>(false, liTarget, &request);
   }
 };

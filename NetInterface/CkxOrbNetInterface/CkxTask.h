@@ -11,8 +11,8 @@
 class CkxTaskOnly : public CkxTaskCallback {
  public:
   // With a positive slot count, requests ("CkxBase", "CkxTaskOnly", 1, 7)
-  // and, when `iFlag` is 0 and the version reaches 3, registers itself as
-  // the kernel's callback sink. With 0 slots it requests nothing.
+  // and, when `iFlag` is 0 and the granted version has the slot, registers
+  // itself as the kernel's callback sink. With 0 slots it requests nothing.
   CkxTaskOnly(int32_t iSlotCount, int32_t iFlag);
   ~CkxTaskOnly() override;
   CkxTaskOnly(const CkxTaskOnly&) = delete;

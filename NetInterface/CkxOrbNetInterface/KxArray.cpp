@@ -4,7 +4,7 @@
 #include "NetInterface/CkxOrbNetInterface/OrbLog.h"
 
 namespace {
-constexpr uint32_t kResizeNotProtVersion = 10;
+using Ops = IkxDtb2ObjOps;
 constexpr uint32_t kDiagnosticIndex = 9000;
 }  // namespace
 
@@ -52,14 +52,16 @@ void KxArrayView::WriteDiagnostic(const char* csLabel) const {
 void KxArrayView::SetSize(uint32_t uiSize, bool bProtected) const {
   WriteDiagnostic(bProtected ? Texts().csSetSize : Texts().csSetSizeNotProt);
   if (m_pHeader == nullptr || uiSize == Size()) return;
-  if (m_pOwner == nullptr || !m_pOwner->m_Obj.Has(bProtected ? 1 : kResizeNotProtVersion)) return;
-  const IkxDtb2ObjOps& ops = m_pOwner->m_Obj.ops();
-  if (m_bEmbedded) {
-    auto pResize = bProtected ? ops.ResizeDynMember : ops.ResizeDynMemberNotProt;
-    pResize(m_pOwner->m_Obj.p, uiSize, m_pHeader);
+  if (m_pOwner == nullptr) return;
+  const KxItf<IkxDtb2Obj>& obj = m_pOwner->m_Obj;
+  if (bProtected && m_bEmbedded) {
+    obj.Call<&Ops::ResizeDynMember>(uiSize, m_pHeader);
+  } else if (bProtected) {
+    obj.Call<&Ops::ResizeArray>(uiSize, m_pHeader);
+  } else if (m_bEmbedded) {
+    obj.Call<&Ops::ResizeDynMemberNotProt>(uiSize, m_pHeader);
   } else {
-    auto pResize = bProtected ? ops.ResizeArray : ops.ResizeArrayNotProt;
-    pResize(m_pOwner->m_Obj.p, uiSize, m_pHeader);
+    obj.Call<&Ops::ResizeArrayNotProt>(uiSize, m_pHeader);
   }
 }
 

@@ -2,8 +2,7 @@
 
 namespace {
 
-constexpr uint32_t kGetKeyVersion = 2;
-constexpr uint32_t kGetKeyNotProtVersion = 9;
+using Ops = IkxDtb2ObjOps;
 
 const KxLockTexts kTopLevelTexts = {
     "###CkxD2MapObjO.GetARLock: Timed Out !!!!",
@@ -110,9 +109,8 @@ uint32_t KxMapView::LocalCommand(D2MapCmd::Cmd eCmd, uint64_t uiKey) const {
   const uint32_t uiBoth = KxLockWord::kKeyCase | KxLockWord::kKeyNoCase;
   std::atomic_ref<uint32_t> word(m_pHeader->lockWord);
   uint32_t uiWord = word.load(std::memory_order_acquire);
-  while ((uiWord & uiBoth) != 0 &&
-         !word.compare_exchange_weak(uiWord, (uiWord & ~uiBoth) | uiSet,
-                                     std::memory_order_acq_rel)) {
+  while ((uiWord & uiBoth) != 0 && !word.compare_exchange_weak(uiWord, (uiWord & ~uiBoth) | uiSet,
+                                                               std::memory_order_acq_rel)) {
   }
   return 0;
 }
@@ -121,15 +119,20 @@ void KxMapView::GetKey(uint32_t uiHandle, uint64_t& uiKey, std::string& csKey, b
                        bool bProtected) const {
   uiKey = 0;
   csKey.clear();
-  const uint32_t uiVersion = bProtected ? kGetKeyVersion : kGetKeyNotProtVersion;
-  if (m_pOwner == nullptr || !m_pOwner->m_Obj.Has(uiVersion)) return;
+  if (m_pOwner == nullptr) return;
   KxStringOut out{&csKey, [](KxStringOut* pSelf, const char* csText, size_t uiLength) {
                     static_cast<std::string*>(pSelf->context)->assign(csText, uiLength);
                   }};
-  const IkxDtb2ObjOps& ops = m_pOwner->m_Obj.ops();
-  auto pGetKey = bProtected ? (m_bEmbedded ? ops.EmbeddedMapGetKey : ops.MapGetKey)
-                            : (m_bEmbedded ? ops.EmbeddedMapGetKeyNotProt : ops.MapGetKeyNotProt);
-  pGetKey(m_pOwner->m_Obj.p, uiHandle, &uiKey, &out, bFlag, m_pHeader);
+  const KxItf<IkxDtb2Obj>& obj = m_pOwner->m_Obj;
+  if (bProtected && m_bEmbedded) {
+    obj.Call<&Ops::EmbeddedMapGetKey>(uiHandle, &uiKey, &out, bFlag, m_pHeader);
+  } else if (bProtected) {
+    obj.Call<&Ops::MapGetKey>(uiHandle, &uiKey, &out, bFlag, m_pHeader);
+  } else if (m_bEmbedded) {
+    obj.Call<&Ops::EmbeddedMapGetKeyNotProt>(uiHandle, &uiKey, &out, bFlag, m_pHeader);
+  } else {
+    obj.Call<&Ops::MapGetKeyNotProt>(uiHandle, &uiKey, &out, bFlag, m_pHeader);
+  }
 }
 
 bool KxMapView::IsAlive(uint32_t uiHandle) const {

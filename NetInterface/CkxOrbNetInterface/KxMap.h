@@ -88,15 +88,16 @@ class KxMapView {
   // and the kernel's commands are inline: they are the steps of every walk
   // and every lookup.
   uint32_t Command(D2MapCmd::Cmd eCmd, uint64_t uiKey, const char* csKey) const {
-    if (eCmd == D2MapCmd::Next) return KxLoadShared(&Node(static_cast<uint32_t>(uiKey))->nextHandle);
+    if (eCmd == D2MapCmd::Next)
+      return KxLoadShared(&Node(static_cast<uint32_t>(uiKey))->nextHandle);
     if (IsLocal(eCmd)) return LocalCommand(eCmd, uiKey);
-    if (m_pOwner == nullptr || !m_pOwner->m_Obj.Has()) return 0;
-    const IkxDtb2ObjOps& ops = m_pOwner->m_Obj.ops();
-    auto pCommand = m_bEmbedded ? ops.EmbeddedMapCmd : ops.MapCmd;
-    return pCommand(m_pOwner->m_Obj.p, eCmd, uiKey, csKey, m_pHeader);
+    if (m_pOwner == nullptr) return 0;
+    const KxItf<IkxDtb2Obj>& obj = m_pOwner->m_Obj;
+    return m_bEmbedded ? obj.Call<&IkxDtb2ObjOps::EmbeddedMapCmd>(0u, eCmd, uiKey, csKey, m_pHeader)
+                       : obj.Call<&IkxDtb2ObjOps::MapCmd>(0u, eCmd, uiKey, csKey, m_pHeader);
   }
-  // The key of node `uiHandle` (object interface version 2, or 9 without
-  // protection); below the version: 0 and an empty text.
+  // The key of node `uiHandle` (protected or not: two slots of the object
+  // interface); below the slot's version: 0 and an empty text.
   void GetKey(uint32_t uiHandle, uint64_t& uiKey, std::string& csKey, bool bFlag,
               bool bProtected) const;
 

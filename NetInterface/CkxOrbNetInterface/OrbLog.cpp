@@ -78,10 +78,9 @@ void OrbLogBase::AppendText(std::string_view svText) {
 void OrbLogBase::Send() {
   const size_t uiLength = Length();
   m_Header.dataLength = static_cast<uint16_t>(uiLength < 65535 ? uiLength : 65535);
-  if (pTasks == nullptr || !pTasks->m_Task.Has(27)) return;
+  if (pTasks == nullptr) return;
   try {
-    pTasks->m_Task.ops().SendLog(pTasks->m_Task.p, &m_Header, m_pStart,
-                                 static_cast<uint32_t>(uiLength));
+    pTasks->m_Task.Call<&IkxTaskOps::SendLog>(&m_Header, m_pStart, static_cast<uint32_t>(uiLength));
   } catch (...) {
     // Logging must never disturb the caller.
   }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "NetInterface/CkxOrbNetInterface/CkxDtb2.h"
 #include "NetInterface/CkxOrbNetInterface/CkxDtbAccByStr.h"
 #include "NetInterface/CkxOrbNetInterface/CkxTask.h"
+#include "templates/VarnoxSchema.h"
 
 namespace {
 
@@ -47,6 +49,12 @@ namespace {
   std::fflush(stderr);
   iKxCompMan = state;
   std::exit(1);
+}
+
+// The path the component manager was loaded from, for the messages.
+std::string& ComponentManagerPath() {
+  static std::string csPath;
+  return csPath;
 }
 
 // The system error of a failed dlopen: dlopen does not promise errno, so a
@@ -85,6 +93,7 @@ void LoadComponentManager() {
                     "  was not found\nSystem Error code is:  " + std::to_string(iError));
   }
   hCompMan = hLib;
+  ComponentManagerPath() = csPath;
 
   void* pEntry = dlsym(hLib, KxNames::kEntryPoint);
   if (pEntry == nullptr) {
@@ -107,6 +116,25 @@ int LazyCreateKxComponent(const char* csComponent, const char* csInterface, cons
     return 1;
   }
   return pfCreateKxComp(csComponent, csInterface, iKind, ppInterface, uiVersion, pExtra);
+}
+
+std::string Hex(uint64_t uiValue) {
+  char aText[24];
+  std::snprintf(aText, sizeof aText, "0x%016" PRIX64, uiValue);
+  return aText;
+}
+
+// Hands the kernel the fingerprint of the library's schema. A kernel built
+// from another schema lays records out otherwise: going on would misread
+// every file, so the process ends.
+void CheckSchema(CkxDtb2& connection) {
+  uint64_t uiKernel = 0;
+  if (connection.AcceptSchema(kVarnoxSchemaFingerprint, uiKernel)) return;
+  FailStartUp(KxCompManOtherSchema, "Tarvex Kernel of Another Schema !!",
+              "The Component Manager:  " + ComponentManagerPath() +
+                  "\nwas built from another record schema than this library\n(kernel schema " +
+                  Hex(uiKernel) + ", library schema " + Hex(kVarnoxSchemaFingerprint) +
+                  "):\nthe two would misread each other's records.");
 }
 
 // Replaces a process-wide object, destroying the one an earlier start-up
@@ -133,6 +161,7 @@ void KxInitCatAssembly(bool bDebug) {
   bDebugVersion = bDebug;
   pTasks = new (std::nothrow) CkxTask(1);
   pDtb2 = new (std::nothrow) CkxDtb2();
+  if (pDtb2 != nullptr) CheckSchema(*pDtb2);
   Renew(pMessMan);
   Renew(pDtbAac);
   dwIObjTlsInd = pDtb2 != nullptr ? pDtb2->GetObjTlsIndex() : 0xFFFFFFFF;
@@ -153,10 +182,9 @@ void KxEndCatAssembly() {
 
 void KxTraceNet(int32_t iCategory, const char* csFile, int32_t iLine, const char* csMessage,
                 const char* cs1, const char* cs2, const char* cs3) {
-  if (pTasks == nullptr || !pTasks->m_Task.Has()) return;
+  if (pTasks == nullptr) return;
   try {
-    pTasks->m_Task.ops().Trace(pTasks->m_Task.p, iCategory, csFile, iLine, csMessage, cs1, cs2,
-                               cs3);
+    pTasks->m_Task.Call<&IkxTaskOps::Trace>(iCategory, csFile, iLine, csMessage, cs1, cs2, cs3);
   } catch (...) {
     // A trace line is never worth a failure of the operation that wrote it.
   }

@@ -3,14 +3,15 @@
 // trace function.
 //
 // Start-up (KxInitCatAssembly) creates, in this order, the task (pTasks), the
-// kernel connection (pDtb2), the message manager (pMessMan) and the
-// access-by-string object (pDtbAac), then asks the connection for the
-// thread-local slot of the current kernel object. The first request for a
+// kernel connection (pDtb2), which it hands the fingerprint of the library's
+// schema, the message manager (pMessMan) and the access-by-string object
+// (pDtbAac), then asks the connection for the thread-local slot of the
+// current kernel object. The first request for a
 // kernel interface loads the component manager from
 //   $KxOrb64 + "Kernel/" + "Lib/" + "CkxCompManagerR.dll"   (or ...D.dll)
-// A missing KxOrb64, a missing library or a library without the entry point
-// ends the process with exit code 1 after writing caption and text to
-// standard error.
+// A missing KxOrb64, a missing library, a library without the entry point or
+// a kernel built from another schema ends the process with exit code 1
+// after writing caption and text to standard error.
 //
 // Nothing here takes a lock: start-up and end run on the application's
 // start-up and shut-down path.
@@ -33,6 +34,7 @@ enum KxCompManState : int32_t {
   KxCompManNoLocation = 1,    // KxOrb64 missing or shorter than 2 characters
   KxCompManNotLoadable = 2,   // the library could not be loaded
   KxCompManNoEntryPoint = 3,  // the library has no CreateKxComponent
+  KxCompManOtherSchema = 4,   // the kernel was built from another schema
 };
 
 // Length of the buffer the component manager's path is built in,

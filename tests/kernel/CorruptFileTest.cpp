@@ -1,10 +1,11 @@
 // Damaged saved files opened through the native face on the reference
 // kernel: truncated, foreign, of another type, with flipped bytes, or
-// resealed with a valid checksum over a structure that leaves its storage.
-// Every one is refused with its failure id and a log line that says why, the
-// process carries on, the file keeps its bytes and no live storage is left
-// behind. A file of an older build, whose maps were hashed otherwise, opens
-// and finds its keys.
+// resealed with a valid checksum over a structure that leaves its storage,
+// or written by a library of another schema. Every one is refused with its
+// failure id and a log line that says why, the process carries on, the file
+// keeps its bytes and no live storage is left behind. A file of an older
+// build, whose maps were hashed otherwise, opens and finds its keys; one of
+// the format before the schema fingerprint opens and is saved with it.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "contracts/kernel/KxSchemaFingerprint.h"
 #include "kernel/KxSavedFile.h"
 #include "templates/Varnox.h"
 #include "tests/kernel/KernelEngineSupport.h"
@@ -206,6 +208,17 @@ class CorruptFile : public ::testing::Test {
 
 std::vector<uint8_t> CorruptFile::s_Good;
 
+// Rewrites the header and reseals the checksums.
+std::function<void(SavedImage&)> Resealed(std::function<void(KxSavedHeader&)> change) {
+  return [change](SavedImage& image) {
+    KxSavedHeader header;
+    std::memcpy(&header, image.Bytes().data(), sizeof header);
+    change(header);
+    std::memcpy(image.Bytes().data(), &header, sizeof header);
+    image.Reseal();
+  };
+}
+
 // Files saved by any build carry this checksum: it must stay the CRC-32 of
 // zlib and gzip, also when computed in pieces.
 TEST(SavedFileChecksum, IsTheStandardCrc32) {
@@ -231,6 +244,33 @@ TEST_F(CorruptFile, TheUndamagedFileOpens) {
   ASSERT_TRUE(file.Save(0, false, csAgain));
   EXPECT_EQ(ReadBytes(csAgain).size(), s_Good.size());
   file.UnLoad();
+}
+
+// A file of the format before the fingerprint is read on the word of its
+// family and file type, and saved again in the current format with the
+// fingerprint of its type.
+TEST_F(CorruptFile, AFileWithoutFingerprintOpensAndIsSavedWithIt) {
+  SavedImage image(s_Good);
+  Resealed([](KxSavedHeader& h) {
+    h.formatVersion = KxSavedHeader::kOldestFormatVersion;
+    h.schema = 0;
+  })(image);
+  const std::string csPath = KernelScratch::Get().Path("before-fingerprint.orb");
+  WriteBytes(csPath, image.Bytes());
+
+  CkxVarnoxFT_GLOBALS file;
+  ASSERT_GT(file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", false, nullptr, 0, 0, nullptr),
+            0)
+      << KernelScratch::Get().Log();
+  EXPECT_EQ(file.m_DistancesDefault.m_Container.GetCount(), 6u);
+  ASSERT_TRUE(file.Save(0, true, ""));
+  file.UnLoad();
+
+  KxSavedHeader header;
+  std::memcpy(&header, ReadBytes(csPath).data(), sizeof header);
+  EXPECT_EQ(header.formatVersion, KxSavedHeader::kFormatVersion);
+  EXPECT_EQ(header.schema, KxFileTypeFingerprint(VarnoxCatalogue().files[2]));
+  EXPECT_STREQ(VarnoxCatalogue().files[2].name, "FT_GLOBALS");
 }
 
 // Maps saved by a build that hashed keys otherwise carry another scheme
@@ -291,20 +331,15 @@ TEST_F(CorruptFile, TruncatedFilesAreRefusedAsTruncated) {
   });
 }
 
-TEST_F(CorruptFile, ForeignFilesAndOtherTypesAreRefused) {
+TEST_F(CorruptFile, ForeignFilesOtherTypesAndOtherSchemasAreRefused) {
   auto text = [](SavedImage& image) {
     const std::string csText(300, 'x');
     image.Bytes().assign(csText.begin(), csText.end());
   };
-  auto resealed = [](std::function<void(KxSavedHeader&)> change) {
-    return [change](SavedImage& image) {
-      KxSavedHeader header;
-      std::memcpy(&header, image.Bytes().data(), sizeof header);
-      change(header);
-      std::memcpy(image.Bytes().data(), &header, sizeof header);
-      image.Reseal();
-    };
-  };
+  constexpr uint32_t kNext = KxSavedHeader::kFormatVersion + 1;
+  const std::string csNext = "unknown format (version " + std::to_string(kNext) + ", header";
+  const std::string csShort =
+      "unknown format (version " + std::to_string(KxSavedHeader::kFormatVersion) + ", header of 64";
   ExpectRefused({
       {"wrong-magic", [](SavedImage& image) { image.Bytes()[7] = '2'; }, KxOpenForeign,
        "wrong magic"},
@@ -314,14 +349,18 @@ TEST_F(CorruptFile, ForeignFilesAndOtherTypesAreRefused) {
        },
        KxOpenForeign, "magic"},
       {"text", text, KxOpenForeign, "wrong magic"},
-      {"unknown-version", resealed([](KxSavedHeader& h) { h.formatVersion = 2; }), KxOpenForeign,
-       "unknown format (version 2, header of 128 bytes)"},
-      {"header-size", resealed([](KxSavedHeader& h) { h.headerBytes = 64; }), KxOpenForeign,
-       "unknown format (version 1, header of 64 bytes)"},
+      {"newer-version", Resealed([&](KxSavedHeader& h) { h.formatVersion = kNext; }), KxOpenForeign,
+       csNext.c_str()},
+      {"version-0", Resealed([](KxSavedHeader& h) { h.formatVersion = 0; }), KxOpenForeign,
+       "unknown format (version 0, header"},
+      {"header-size", Resealed([](KxSavedHeader& h) { h.headerBytes = 64; }), KxOpenForeign,
+       csShort.c_str()},
       {"globals-as-races", [](SavedImage&) {}, KxOpenOtherType,
        "Varnox/FT_GLOBALS, not Varnox/FT_RACES", "FT_RACES"},
-      {"another-family", resealed([](KxSavedHeader& h) { std::memcpy(h.family, "Other", 6); }),
+      {"another-family", Resealed([](KxSavedHeader& h) { std::memcpy(h.family, "Other", 6); }),
        KxOpenOtherType, "Other/FT_GLOBALS"},
+      {"another-schema", Resealed([](KxSavedHeader& h) { h.schema ^= 1; }), KxOpenOtherSchema,
+       "was written by a library of another schema"},
   });
 }
 
@@ -338,8 +377,8 @@ TEST_F(CorruptFile, FlippedBytesAreRefusedAsCorrupted) {
        "header checksum"},
       {"payload-checksum", flip(offsetof(KxSavedHeader, payloadCrc)), KxOpenCorrupted,
        "header checksum"},
-      {"header-padding", flip(offsetof(KxSavedHeader, padding) + 31), KxOpenCorrupted,
-       "header checksum"},
+      {"schema", flip(offsetof(KxSavedHeader, schema)), KxOpenCorrupted, "header checksum"},
+      {"header-padding", flip(sizeof(KxSavedHeader) - 1), KxOpenCorrupted, "header checksum"},
       {"member-class", flip(good.MemberAt(0)), KxOpenCorrupted, "checksum mismatch"},
       {"member-top", flip(good.MemberAt(kDistances) + offsetof(KxSavedMember, top)),
        KxOpenCorrupted, "checksum mismatch"},

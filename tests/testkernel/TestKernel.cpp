@@ -420,6 +420,7 @@ class Kernel final : public TestKernel {
       case TkAnswer::MapCmd:
       case TkAnswer::EmbeddedMapCmd:
       case TkAnswer::MessRegister:
+      case TkAnswer::KernelSchema:
       case TkAnswer::kCount:
         return 0;
       case TkAnswer::IsOpen:
@@ -484,6 +485,14 @@ void ConnReleaseRefObject(IkxDtb2Connection* self, void* pObject) {
   CallBuilder b(KxNames::kConnection, self, 21, "ReleaseRefObject");
   b.Ptr(pObject);
   K().Record(b);
+}
+bool ConnAcceptSchema(IkxDtb2Connection* self, uint64_t uiLibrary, uint64_t* pKernel) {
+  CallBuilder b(KxNames::kConnection, self, 22, "AcceptSchema");
+  b.Arg(Uns(uiLibrary)).Ptr(pKernel);
+  const uint64_t uiAnswer = static_cast<uint64_t>(K().Record(b, TkAnswer::KernelSchema));
+  const uint64_t uiKernel = uiAnswer == 0 ? uiLibrary : uiAnswer;
+  if (pKernel != nullptr) *pKernel = uiKernel;
+  return uiKernel == uiLibrary;
 }
 
 // ---------------------------------------------------------------------------
@@ -806,6 +815,7 @@ const IkxDtb2ConnectionOps kConnectionOps = [] {
   ops.Release = ConnRelease;
   ops.GetObjTlsIndex = ConnGetObjTlsIndex;
   ops.ReleaseRefObject = ConnReleaseRefObject;
+  ops.AcceptSchema = ConnAcceptSchema;
   return ops;
 }();
 

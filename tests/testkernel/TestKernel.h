@@ -108,6 +108,9 @@ enum class TkAnswer : int {
   Dispatch,           // MessMan Dispatch; default true
   Withdraw,           // MessMan Withdraw; default true
   MessRegister,       // MessMan Register; default 0
+  KernelSchema,       // connection AcceptSchema: the kernel's schema fingerprint,
+                      // accepted when it equals the library's; default 0: the
+                      // library's own
   kCount
 };
 
