@@ -89,7 +89,7 @@ class CkxD2ObjDim : public CkxDtb2ObjCallback {
   CkxD2ObjDim(const CkxD2ObjDim&) = delete;
   CkxD2ObjDim& operator=(const CkxD2ObjDim&) = delete;
 
-  // The object's kernel id (slot 3 with this object), or 0 below version 1.
+  // The object's kernel id (slot 3 with this object), or 0 without the interface.
   uint64_t ObjectId();
 
   KxItf<IkxDtb2Obj> m_Obj;

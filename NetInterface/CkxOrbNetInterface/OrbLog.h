@@ -1,5 +1,5 @@
 // Log records sent to the kernel's logging through the task's "CkxTask"
-// interface (slot 70, version 27).
+// interface (its SendLog slot).
 //
 // A record is a header (OrbLogIndex) and a data area. The data area starts
 // inside the record (1000 bytes) and moves to the heap when an append would
@@ -40,7 +40,7 @@ class OrbLogBase {
 
   // Sets the header's data length (capped at 65535) and passes header, data
   // and the full written length to the kernel, when the task interface
-  // reaches version 27. Never throws.
+  // has the SendLog slot. Never throws.
   void Send();
 
   const OrbLogIndex& Header() const { return m_Header; }
