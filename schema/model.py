@@ -1,0 +1,498 @@
+"""The Varnox record model, read from its schema and checked.
+
+load(path) answers a Model: the files with their members in registration
+order, the records with their fields in property-index order (each record
+after the records it holds), and the containment tree of member paths that
+the object face is built on. What follows from a field kind (C++ type, width,
+descriptor numbers, catalogue kind, view-model default) is computed here, in
+one KINDS entry per kind; the schema holds only what cannot be computed.
+
+A schema that does not hold together is refused with a SchemaError that
+names the schema line of the offending file, member, record or field.
+"""
+
+import re
+import tomllib
+from dataclasses import dataclass
+from typing import Callable, Optional
+
+
+class SchemaError(Exception):
+    """A schema the model refuses; `line` is the schema line at fault (1-based) or None."""
+
+    def __init__(self, message, line=None):
+        super().__init__(message)
+        self.line = line
+
+
+# ---------------------------------------------------------------------------
+# Field kinds.
+
+
+@dataclass(frozen=True)
+class Kind:
+    catalogue: str  # KxFieldKind enumerator
+    cpp: Callable  # field -> C++ type of the struct member
+    width: Callable  # field -> bytes in the record
+    descriptor: Callable  # field -> (size, element size, variable)
+    default: Optional[str] = None  # view-model default; None: not a simple value
+    needs: tuple = ()  # attributes the schema must give for this kind
+    value: Optional[str] = None  # element type of a fixed array of values
+
+
+def scalar(catalogue, cpp, width, default):
+    return Kind(catalogue, lambda f: cpp, lambda f: width, lambda f: (width, width, False), default)
+
+
+def fixed(catalogue, cpp, value):
+    return Kind(catalogue, lambda f: f"CkxAs1d<{cpp}, {f.count}, 1>", lambda f: 4 * f.count,
+                lambda f: (4 * f.count, 4, False), needs=("count",), value=value)
+
+
+def element(f):
+    return (f.record.size, f.record.size)
+
+
+KINDS = {
+    "int32": scalar("kInt32", "int32_t", 4, "0"),
+    "uint32": scalar("kUInt32", "uint32_t", 4, "0"),
+    "bool": scalar("kBool", "bool", 1, "false"),
+    "dateTime": scalar("kDateTime", "CkxD2DateTime", 8, "01.01.0001  00:00:00.000"),
+    "kxTime": scalar("kKxTime", "Sd2KxTime", 8, "        0.000m"),
+    "strDU": Kind("kStrDU", lambda f: "CkxD2StrDU", lambda f: 24, lambda f: (24, 2, True), ""),
+    "strD": Kind("kStrD", lambda f: "CkxD2StrD", lambda f: 24, lambda f: (24, 1, True), ""),
+    # A 16-bit length, then the characters and their terminator.
+    "strSU": Kind("kStrSU", lambda f: f"CkxD2StrSU<{f.count}>", lambda f: 2 * f.count + 4,
+                  lambda f: (2 * f.count + 4, 2, False), "", ("count",)),
+    "fixedInt32": fixed("kFixedInt32", "int32_t", "int32"),
+    "fixedUInt32": fixed("kFixedUInt32", "uint32_t", "uint32"),
+    "map": Kind("kMap", lambda f: f"CkxD2MapA<{f.record.name}>", lambda f: 88,
+                lambda f: (*element(f), True), needs=("record", "key")),
+    "array": Kind("kArray", lambda f: f"CkxD2a1dDA<{f.record.name}>", lambda f: 24,
+                  lambda f: (*element(f), True), needs=("record",)),
+    "record": Kind("kRecord", lambda f: f.record.name, lambda f: f.record.size,
+                   lambda f: (*element(f), False), needs=("record",)),
+}
+
+# Top-level containers: C++ template, KxMemberKind, variable element count.
+CONTAINERS = {
+    "map": ("CkxD2MapObjA", "kMap", True),
+    "array": ("CkxD2a1dObjDA", "kArray", True),
+    "single": ("CkxD2PntA", "kSingle", False),
+}
+KEYS = {None: "kNone", "number": "kNumber", "text": "kText"}
+KEY_TEXT = {"number": "64-bit key", "text": "text key"}
+
+
+# ---------------------------------------------------------------------------
+# Files, members, records and fields.
+
+
+@dataclass
+class Field:
+    name: str
+    kind: str
+    offset: int
+    index: int  # property index
+    line: Optional[int] = None
+    record: object = None  # element or embedded record (a name until resolved)
+    key: Optional[str] = None
+    count: Optional[int] = None
+    default: Optional[str] = None
+    constant: Optional[str] = None  # D2cVarnox constant equal to `count`
+
+    @property
+    def cpp(self):
+        return KINDS[self.kind].cpp(self)
+
+    @property
+    def width(self):
+        return KINDS[self.kind].width(self)
+
+    @property
+    def descriptor(self):
+        return KINDS[self.kind].descriptor(self)
+
+    @property
+    def default_text(self):
+        return self.default if self.default is not None else KINDS[self.kind].default
+
+
+@dataclass
+class Record:
+    name: str
+    size: int
+    fields: list
+    line: Optional[int] = None
+    size_line: Optional[int] = None
+
+
+@dataclass
+class Member:
+    name: str
+    container: str
+    key: Optional[str]
+    record: Record
+    class_id: int
+    line: Optional[int] = None
+
+    @property
+    def descriptor(self):
+        return (self.record.size, self.record.size, CONTAINERS[self.container][2])
+
+
+@dataclass
+class File:
+    name: str
+    members: list
+    line: Optional[int] = None
+
+    def member_class(self, member):
+        """The native member class, CkxVarnoxFT_GLOBALSRecords."""
+        return f"CkxVarnox{self.name}{member.name}"
+
+
+# ---------------------------------------------------------------------------
+# The containment tree.
+
+# Shapes of a member path: how the object face reaches and offers it.
+TOP_MAP = "topMap"  # a top-level keyed map
+TOP_ARRAY = "topArray"  # a top-level dynamic array
+TOP_SINGLE = "topSingle"  # a top-level single record; its wrapper carries the record's properties
+MAP = "map"  # a keyed map inside a record
+ARRAY = "array"  # a dynamic array of records inside a record
+VALUES = "values"  # a fixed array of 32-bit values inside a record
+EMBEDDED = "embedded"  # a record laid out in place inside its parent's record
+
+TOP_SHAPES = {"map": TOP_MAP, "array": TOP_ARRAY, "single": TOP_SINGLE}
+NESTED_SHAPES = {"map": MAP, "array": ARRAY, "fixedInt32": VALUES, "fixedUInt32": VALUES,
+                 "record": EMBEDDED}
+# Shapes whose elements take a level of the index path.
+INDEXED = {TOP_MAP, TOP_ARRAY, MAP, ARRAY, VALUES}
+
+
+@dataclass
+class Path:
+    """A member path: a top-level member, or a container or embedded record
+    inside the element record of its parent path (FT_RACES_ScheduleEntries_Heats)."""
+
+    name: str
+    shape: str
+    file: File
+    top: Member  # the top-level member the path descends from
+    member: str  # its own member name: the top-level member's or the record field's
+    parent: Optional["Path"]
+    record: Optional[Record]  # the element or embedded record; None for values
+    key: Optional[str]  # number or text for maps
+    value: Optional[str]  # int32 or uint32 for values
+    offset: int  # byte offset inside the record the walk reached one level up; 0 at the top
+    depth: int  # level of its own elements in an index path; -1 for a top-level single
+    index: int = 0  # position in Model.paths
+
+    @property
+    def member_class(self):
+        """The native member object every walk of this path starts from."""
+        return self.file.member_class(self.top)
+
+    @property
+    def wrapper(self):
+        """D2o for a top-level member, D2i for a nested container, None for an embedded record."""
+        if self.parent is None:
+            return f"D2oVarnox_{self.name}"
+        return None if self.shape == EMBEDDED else f"D2iVarnox_{self.name}"
+
+    @property
+    def proxy(self):
+        """The D2m record proxy, where an element is a record with a proxy of its own."""
+        return None if self.shape in (TOP_SINGLE, VALUES) else f"D2mVarnox_{self.name}"
+
+    @property
+    def interface(self):
+        if self.record is None:
+            return None
+        return ("Id2o" if self.shape == TOP_SINGLE else "Id2s") + self.record.name
+
+    @property
+    def view_model(self):
+        return None if self.record is None else f"Mvvm{self.record.name}"
+
+    @property
+    def data_context(self):
+        return f"The{self.member}MvvmDC" if self.parent is None else None
+
+
+@dataclass
+class Model:
+    family: str
+    files: list
+    records: list  # each after the records it holds
+    paths: list  # depth first: files in order, members in order, fields in order
+
+
+def top_path(file, member):
+    return Path(f"{file.name}_{member.name}", TOP_SHAPES[member.container], file, member,
+                member.name, None, member.record, member.key, None, 0,
+                -1 if member.container == "single" else 0)
+
+
+def nested_path(parent, field):
+    shape = NESTED_SHAPES[field.kind]
+    # An embedded record takes no level: its containers lie in the record above it.
+    offset = field.offset + (parent.offset if parent.shape == EMBEDDED else 0)
+    return Path(f"{parent.name}_{field.name}", shape, parent.file, parent.top, field.name, parent,
+                field.record if shape != VALUES else None, field.key, KINDS[field.kind].value,
+                offset, parent.depth + (1 if shape in INDEXED else 0))
+
+
+def containment_tree(files):
+    paths = []
+
+    def add(path):
+        path.index = len(paths)
+        paths.append(path)
+        for field in path.record.fields if path.record is not None else ():
+            if field.kind in NESTED_SHAPES:
+                add(nested_path(path, field))
+
+    for file in files:
+        for member in file.members:
+            add(top_path(file, member))
+    return paths
+
+
+# ---------------------------------------------------------------------------
+# Schema lines.
+
+
+class SchemaLines:
+    """Finds the line of a [[file]] or [[record]] table, or of an entry in it,
+    so that errors can name it: tomllib keeps no positions."""
+
+    HEADER = re.compile(r"^\s*\[\[?\s*([A-Za-z_]+)\s*\]\]?")
+
+    def __init__(self, text):
+        self.lines = text.splitlines()
+        self.blocks = {}  # section -> [(first line index, end line index)]
+        start = section = None
+        for i, line in enumerate(self.lines + ["[end]"]):
+            match = self.HEADER.match(line)
+            if match:
+                if section is not None:
+                    self.blocks.setdefault(section, []).append((start, i))
+                section, start = match.group(1), i
+
+    def table(self, section, ordinal, key="name"):
+        """The line of `key` in the ordinal-th table of a section, else of its header."""
+        blocks = self.blocks.get(section, [])
+        if ordinal >= len(blocks):
+            return None
+        first, end = blocks[ordinal]
+        pattern = re.compile(r"^\s*" + key + r"\s*=")
+        return next((i + 1 for i in range(first, end) if pattern.match(self.lines[i])), first + 1)
+
+    def entry(self, section, ordinal, name, occurrence=0):
+        """The line of the occurrence-th inline table named `name` inside a table."""
+        blocks = self.blocks.get(section, [])
+        if ordinal >= len(blocks):
+            return None
+        first, end = blocks[ordinal]
+        pattern = re.compile(r'\{.*\bname\s*=\s*"' + re.escape(str(name)) + '"')
+        found = [i + 1 for i in range(first, end) if pattern.search(self.lines[i])]
+        return found[occurrence] if occurrence < len(found) else first + 1
+
+
+# ---------------------------------------------------------------------------
+# Loading and checking.
+
+
+class Loader:
+    def __init__(self, text):
+        self.lines = SchemaLines(text)
+        try:
+            self.doc = tomllib.loads(text)
+        except tomllib.TOMLDecodeError as error:
+            raise SchemaError(f"not TOML: {error}") from None
+
+    # Checks of one table -------------------------------------------------
+
+    @staticmethod
+    def check_keys(table, allowed, required, where, line):
+        unknown = set(table) - allowed
+        if unknown:
+            raise SchemaError(f"{where}: unknown {', '.join(sorted(unknown))}", line)
+        missing = required - set(table)
+        if missing:
+            raise SchemaError(f"{where}: missing {', '.join(sorted(missing))}", line)
+
+    @staticmethod
+    def check_type(table, attribute, kind, where, line):
+        if attribute not in table:
+            return
+        value = table[attribute]
+        if kind is int and (not isinstance(value, int) or isinstance(value, bool) or value < 0):
+            raise SchemaError(f"{where}: {attribute} must be a whole number, not {value!r}", line)
+        if kind is str and not isinstance(value, str):
+            raise SchemaError(f"{where}: {attribute} must be a text, not {value!r}", line)
+
+    def field(self, table, index, record, ordinal, seen):
+        name = table.get("name")
+        line = self.lines.entry("record", ordinal, name, seen.get(name, 0))
+        seen[name] = seen.get(name, 0) + 1
+        where = f"record {record}, field {name}"
+        self.check_keys(table, {"name", "kind", "offset", "record", "key", "count", "default",
+                                "constant"}, {"name", "kind", "offset"}, where, line)
+        for attribute in ("name", "kind", "record", "key", "default", "constant"):
+            self.check_type(table, attribute, str, where, line)
+        for attribute in ("offset", "count"):
+            self.check_type(table, attribute, int, where, line)
+        if seen[name] > 1:
+            raise SchemaError(f"{where}: declared twice", line)
+        kind = KINDS.get(table["kind"])
+        if kind is None:
+            raise SchemaError(f"{where}: unknown kind {table['kind']}", line)
+        for attribute in ("record", "key", "count"):
+            if (attribute in table) != (attribute in kind.needs):
+                raise SchemaError(f"{where}: kind {table['kind']} "
+                                  f"{'needs' if attribute in kind.needs else 'takes no'} "
+                                  f"{attribute}", line)
+        if table.get("key", "number") not in KEY_TEXT:
+            raise SchemaError(f"{where}: unknown key {table['key']} (number or text)", line)
+        if table.get("count", 1) < 1:
+            raise SchemaError(f"{where}: a count of at least 1", line)
+        if "default" in table and kind.default is None:
+            raise SchemaError(f"{where}: only simple values have a default", line)
+        if "constant" in table and "count" not in table:
+            raise SchemaError(f"{where}: a constant needs a count", line)
+        return Field(index=index, line=line, **table)
+
+    def records(self):
+        records = {}
+        for ordinal, table in enumerate(self.doc["record"]):
+            line = self.lines.table("record", ordinal)
+            where = f"record {table.get('name')}"
+            self.check_keys(table, {"name", "size", "fields"}, {"name", "size", "fields"}, where,
+                            line)
+            self.check_type(table, "name", str, where, line)
+            self.check_type(table, "size", int, where, line)
+            if table["name"] in records:
+                raise SchemaError(f"{where}: declared twice (first at line "
+                                  f"{records[table['name']].line})", line)
+            seen = {}
+            fields = [self.field(f, i, table["name"], ordinal, seen)
+                      for i, f in enumerate(table["fields"])]
+            records[table["name"]] = Record(table["name"], table["size"], fields, line,
+                                            self.lines.table("record", ordinal, "size"))
+        for record in records.values():
+            for f in record.fields:
+                if f.record is not None:
+                    f.record = self.lookup(records, f.record, f"record {record.name}, field "
+                                           f"{f.name}", f.line)
+        return records
+
+    @staticmethod
+    def lookup(records, name, where, line):
+        if name not in records:
+            raise SchemaError(f"{where}: record {name} is not defined", line)
+        return records[name]
+
+    def files(self, records):
+        files, classes = [], {}
+        for ordinal, table in enumerate(self.doc["file"]):
+            line = self.lines.table("file", ordinal)
+            where = f"file {table.get('name')}"
+            self.check_keys(table, {"name", "members"}, {"name", "members"}, where, line)
+            self.check_type(table, "name", str, where, line)
+            if any(f.name == table["name"] for f in files):
+                raise SchemaError(f"{where}: declared twice", line)
+            seen, members = {}, []
+            for m in table["members"]:
+                members.append(self.member(m, table["name"], ordinal, seen, records, classes))
+            files.append(File(table["name"], members, line))
+        return files
+
+    def member(self, m, file, ordinal, seen, records, classes):
+        name = m.get("name")
+        line = self.lines.entry("file", ordinal, name, seen.get(name, 0))
+        seen[name] = seen.get(name, 0) + 1
+        where = f"file {file}, member {name}"
+        self.check_keys(m, {"name", "container", "key", "record", "class_id"},
+                        {"name", "container", "record", "class_id"}, where, line)
+        for attribute in ("name", "container", "key", "record"):
+            self.check_type(m, attribute, str, where, line)
+        self.check_type(m, "class_id", int, where, line)
+        if seen[name] > 1:
+            raise SchemaError(f"{where}: declared twice", line)
+        if m["container"] not in CONTAINERS:
+            raise SchemaError(f"{where}: unknown container {m['container']} "
+                              f"(map, array or single)", line)
+        if ("key" in m) != (m["container"] == "map") or m.get("key", "number") not in KEY_TEXT:
+            raise SchemaError(f"{where}: a map needs a key (number or text), others none", line)
+        if not 0 < m["class_id"] < 2**32:
+            raise SchemaError(f"{where}: class id out of range", line)
+        member = Member(m["name"], m["container"], m.get("key"),
+                        self.lookup(records, m["record"], where, line), m["class_id"], line)
+        # One class id names one member class.
+        same = classes.setdefault(member.class_id, member)
+        if (same.container, same.key, same.record) != (member.container, member.key,
+                                                       member.record):
+            raise SchemaError(f"{where}: class id {member.class_id} names another class "
+                              f"(line {same.line})", line)
+        return member
+
+    def model(self):
+        self.check_keys(self.doc, {"family", "file", "record"}, {"family", "file", "record"},
+                        "schema", None)
+        self.check_type(self.doc, "family", str, "schema", None)
+        records = self.records()
+        order = dependency_order(records)
+        for record in order:
+            check_layout(record)
+        files = self.files(records)
+        return Model(self.doc["family"], files, order, containment_tree(files))
+
+
+def check_layout(record):
+    """Fields must not overlap and must end within the record's size."""
+    where = f"record {record.name}"
+    end, last = 0, None
+    for f in sorted(record.fields, key=lambda f: f.offset):
+        if f.offset < end:
+            raise SchemaError(f"{where}, field {f.name}: offset {f.offset} overlaps {last.name} "
+                              f"(bytes {last.offset}-{end - 1})", f.line)
+        end, last = f.offset + f.width, f
+    if end > record.size:
+        raise SchemaError(f"{where}: size {record.size} does not add up, field {last.name} "
+                          f"ends at {end}", record.size_line)
+
+
+def dependency_order(records):
+    done, visiting, order = set(), set(), []
+
+    def visit(record):
+        if record.name in done:
+            return
+        visiting.add(record.name)
+        for f in record.fields:
+            if f.record is not None and f.record.name in visiting:
+                raise SchemaError(f"record {record.name}, field {f.name}: record {f.record.name} "
+                                  f"would contain itself", f.line)
+            if f.record is not None:
+                visit(f.record)
+        visiting.discard(record.name)
+        done.add(record.name)
+        order.append(record)
+
+    for record in records.values():
+        visit(record)
+    return order
+
+
+def load_text(text):
+    """The model of a schema given as text."""
+    return Loader(text).model()
+
+
+def load(path):
+    """The model of the schema file at `path`."""
+    with open(path, encoding="utf-8") as stream:
+        return load_text(stream.read())
