@@ -3,9 +3,8 @@
 load(path) answers a Model: the files with their members in registration
 order, the records with their fields in property-index order (each record
 after the records it holds), and the containment tree of member paths that
-the object face is built on. What follows from a field kind (C++ type, width,
-descriptor numbers, catalogue kind, view-model default) is computed here, in
-one KINDS entry per kind; the schema holds only what cannot be computed.
+the object face is built on (tree.py). What follows from a field kind is
+computed in kinds.py; the schema holds only what cannot be computed.
 
 A schema that does not hold together is refused with a SchemaError that
 names the schema line of the offending file, member, record or field.
@@ -14,7 +13,10 @@ names the schema line of the offending file, member, record or field.
 import re
 import tomllib
 from dataclasses import dataclass
-from typing import Callable, Optional
+from typing import Optional
+
+from kinds import CONTAINERS, KEY_TEXT, KINDS
+from tree import containment_tree
 
 
 class SchemaError(Exception):
@@ -23,65 +25,6 @@ class SchemaError(Exception):
     def __init__(self, message, line=None):
         super().__init__(message)
         self.line = line
-
-
-# ---------------------------------------------------------------------------
-# Field kinds.
-
-
-@dataclass(frozen=True)
-class Kind:
-    catalogue: str  # KxFieldKind enumerator
-    cpp: Callable  # field -> C++ type of the struct member
-    width: Callable  # field -> bytes in the record
-    descriptor: Callable  # field -> (size, element size, variable)
-    default: Optional[str] = None  # view-model default; None: not a simple value
-    needs: tuple = ()  # attributes the schema must give for this kind
-    value: Optional[str] = None  # element type of a fixed array of values
-
-
-def scalar(catalogue, cpp, width, default):
-    return Kind(catalogue, lambda f: cpp, lambda f: width, lambda f: (width, width, False), default)
-
-
-def fixed(catalogue, cpp, value):
-    return Kind(catalogue, lambda f: f"CkxAs1d<{cpp}, {f.count}, 1>", lambda f: 4 * f.count,
-                lambda f: (4 * f.count, 4, False), needs=("count",), value=value)
-
-
-def element(f):
-    return (f.record.size, f.record.size)
-
-
-KINDS = {
-    "int32": scalar("kInt32", "int32_t", 4, "0"),
-    "uint32": scalar("kUInt32", "uint32_t", 4, "0"),
-    "bool": scalar("kBool", "bool", 1, "false"),
-    "dateTime": scalar("kDateTime", "CkxD2DateTime", 8, "01.01.0001  00:00:00.000"),
-    "kxTime": scalar("kKxTime", "Sd2KxTime", 8, "        0.000m"),
-    "strDU": Kind("kStrDU", lambda f: "CkxD2StrDU", lambda f: 24, lambda f: (24, 2, True), ""),
-    "strD": Kind("kStrD", lambda f: "CkxD2StrD", lambda f: 24, lambda f: (24, 1, True), ""),
-    # A 16-bit length, then the characters and their terminator.
-    "strSU": Kind("kStrSU", lambda f: f"CkxD2StrSU<{f.count}>", lambda f: 2 * f.count + 4,
-                  lambda f: (2 * f.count + 4, 2, False), "", ("count",)),
-    "fixedInt32": fixed("kFixedInt32", "int32_t", "int32"),
-    "fixedUInt32": fixed("kFixedUInt32", "uint32_t", "uint32"),
-    "map": Kind("kMap", lambda f: f"CkxD2MapA<{f.record.name}>", lambda f: 88,
-                lambda f: (*element(f), True), needs=("record", "key")),
-    "array": Kind("kArray", lambda f: f"CkxD2a1dDA<{f.record.name}>", lambda f: 24,
-                  lambda f: (*element(f), True), needs=("record",)),
-    "record": Kind("kRecord", lambda f: f.record.name, lambda f: f.record.size,
-                   lambda f: (*element(f), False), needs=("record",)),
-}
-
-# Top-level containers: C++ template, KxMemberKind, variable element count.
-CONTAINERS = {
-    "map": ("CkxD2MapObjA", "kMap", True),
-    "array": ("CkxD2a1dObjDA", "kArray", True),
-    "single": ("CkxD2PntA", "kSingle", False),
-}
-KEYS = {None: "kNone", "number": "kNumber", "text": "kText"}
-KEY_TEXT = {"number": "64-bit key", "text": "text key"}
 
 
 # ---------------------------------------------------------------------------
@@ -152,112 +95,12 @@ class File:
         return f"CkxVarnox{self.name}{member.name}"
 
 
-# ---------------------------------------------------------------------------
-# The containment tree.
-
-# Shapes of a member path: how the object face reaches and offers it.
-TOP_MAP = "topMap"  # a top-level keyed map
-TOP_ARRAY = "topArray"  # a top-level dynamic array
-TOP_SINGLE = "topSingle"  # a top-level single record; its wrapper carries the record's properties
-MAP = "map"  # a keyed map inside a record
-ARRAY = "array"  # a dynamic array of records inside a record
-VALUES = "values"  # a fixed array of 32-bit values inside a record
-EMBEDDED = "embedded"  # a record laid out in place inside its parent's record
-
-TOP_SHAPES = {"map": TOP_MAP, "array": TOP_ARRAY, "single": TOP_SINGLE}
-NESTED_SHAPES = {"map": MAP, "array": ARRAY, "fixedInt32": VALUES, "fixedUInt32": VALUES,
-                 "record": EMBEDDED}
-# Shapes whose elements take a level of the index path.
-INDEXED = {TOP_MAP, TOP_ARRAY, MAP, ARRAY, VALUES}
-
-
-@dataclass
-class Path:
-    """A member path: a top-level member, or a container or embedded record
-    inside the element record of its parent path (FT_RACES_ScheduleEntries_Heats)."""
-
-    name: str
-    shape: str
-    file: File
-    top: Member  # the top-level member the path descends from
-    member: str  # its own member name: the top-level member's or the record field's
-    parent: Optional["Path"]
-    record: Optional[Record]  # the element or embedded record; None for values
-    key: Optional[str]  # number or text for maps
-    value: Optional[str]  # int32 or uint32 for values
-    offset: int  # byte offset inside the record the walk reached one level up; 0 at the top
-    depth: int  # level of its own elements in an index path; -1 for a top-level single
-    index: int = 0  # position in Model.paths
-
-    @property
-    def member_class(self):
-        """The native member object every walk of this path starts from."""
-        return self.file.member_class(self.top)
-
-    @property
-    def wrapper(self):
-        """D2o for a top-level member, D2i for a nested container, None for an embedded record."""
-        if self.parent is None:
-            return f"D2oVarnox_{self.name}"
-        return None if self.shape == EMBEDDED else f"D2iVarnox_{self.name}"
-
-    @property
-    def proxy(self):
-        """The D2m record proxy, where an element is a record with a proxy of its own."""
-        return None if self.shape in (TOP_SINGLE, VALUES) else f"D2mVarnox_{self.name}"
-
-    @property
-    def interface(self):
-        if self.record is None:
-            return None
-        return ("Id2o" if self.shape == TOP_SINGLE else "Id2s") + self.record.name
-
-    @property
-    def view_model(self):
-        return None if self.record is None else f"Mvvm{self.record.name}"
-
-    @property
-    def data_context(self):
-        return f"The{self.member}MvvmDC" if self.parent is None else None
-
-
 @dataclass
 class Model:
     family: str
     files: list
     records: list  # each after the records it holds
     paths: list  # depth first: files in order, members in order, fields in order
-
-
-def top_path(file, member):
-    return Path(f"{file.name}_{member.name}", TOP_SHAPES[member.container], file, member,
-                member.name, None, member.record, member.key, None, 0,
-                -1 if member.container == "single" else 0)
-
-
-def nested_path(parent, field):
-    shape = NESTED_SHAPES[field.kind]
-    # An embedded record takes no level: its containers lie in the record above it.
-    offset = field.offset + (parent.offset if parent.shape == EMBEDDED else 0)
-    return Path(f"{parent.name}_{field.name}", shape, parent.file, parent.top, field.name, parent,
-                field.record if shape != VALUES else None, field.key, KINDS[field.kind].value,
-                offset, parent.depth + (1 if shape in INDEXED else 0))
-
-
-def containment_tree(files):
-    paths = []
-
-    def add(path):
-        path.index = len(paths)
-        paths.append(path)
-        for field in path.record.fields if path.record is not None else ():
-            if field.kind in NESTED_SHAPES:
-                add(nested_path(path, field))
-
-    for file in files:
-        for member in file.members:
-            add(top_path(file, member))
-    return paths
 
 
 # ---------------------------------------------------------------------------
@@ -325,6 +168,13 @@ class Loader:
             raise SchemaError(f"{where}: missing {', '.join(sorted(missing))}", line)
 
     @staticmethod
+    def check_tables(value, what, where, line):
+        """`value` must be a list of tables (a [[section]] or an array of inline tables)."""
+        if not isinstance(value, list) or not all(isinstance(t, dict) for t in value):
+            raise SchemaError(f"{where}: {what} must be a list of tables", line)
+        return value
+
+    @staticmethod
     def check_type(table, attribute, kind, where, line):
         if attribute not in table:
             return
@@ -367,7 +217,8 @@ class Loader:
 
     def records(self):
         records = {}
-        for ordinal, table in enumerate(self.doc["record"]):
+        for ordinal, table in enumerate(self.check_tables(self.doc["record"], "record", "schema",
+                                                           None)):
             line = self.lines.table("record", ordinal)
             where = f"record {table.get('name')}"
             self.check_keys(table, {"name", "size", "fields"}, {"name", "size", "fields"}, where,
@@ -379,7 +230,9 @@ class Loader:
                                   f"{records[table['name']].line})", line)
             seen = {}
             fields = [self.field(f, i, table["name"], ordinal, seen)
-                      for i, f in enumerate(table["fields"])]
+                      for i, f in enumerate(self.check_tables(
+                          table["fields"], "fields", where,
+                          self.lines.table("record", ordinal, "fields")))]
             records[table["name"]] = Record(table["name"], table["size"], fields, line,
                                             self.lines.table("record", ordinal, "size"))
         for record in records.values():
@@ -397,7 +250,8 @@ class Loader:
 
     def files(self, records):
         files, classes = [], {}
-        for ordinal, table in enumerate(self.doc["file"]):
+        for ordinal, table in enumerate(self.check_tables(self.doc["file"], "file", "schema",
+                                                           None)):
             line = self.lines.table("file", ordinal)
             where = f"file {table.get('name')}"
             self.check_keys(table, {"name", "members"}, {"name", "members"}, where, line)
@@ -405,7 +259,7 @@ class Loader:
             if any(f.name == table["name"] for f in files):
                 raise SchemaError(f"{where}: declared twice", line)
             seen, members = {}, []
-            for m in table["members"]:
+            for m in self.check_tables(table["members"], "members", where, line):
                 members.append(self.member(m, table["name"], ordinal, seen, records, classes))
             files.append(File(table["name"], members, line))
         return files

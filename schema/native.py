@@ -3,7 +3,7 @@ file templates, the member descriptors, the kernel's template catalogue and
 the lists of file templates and members.
 """
 
-from model import CONTAINERS, KEY_TEXT, KEYS, KINDS
+from kinds import CONTAINERS, KEY_TEXT, KEYS, KINDS
 from output import aligned, banner, wrap_class
 
 
@@ -168,9 +168,9 @@ def catalogue_h(model):
 
 
 def files_h(model):
-    out = banner(f'The file templates of the "{model.family}" family in schema order, and the members',
-                 "of each in registration order, for code that goes over every file or every",
-                 "member instead of naming them.")
+    out = banner(f'The file templates of the "{model.family}" family in schema order, and the',
+                 "members of each in registration order, for code that goes over every file",
+                 "or every member instead of naming them.")
     out += ["#pragma once", "", '#include "templates/VarnoxFileList.h"']
     out += [f'#include "templates/CkxVarnox{file.name}.h"' for file in model.files]
     out += ["", "using VarnoxFileTemplates = VarnoxTypes<"]

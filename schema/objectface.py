@@ -4,7 +4,7 @@ models will be emitted from the same paths, one function per class pattern,
 each answering its headers as outputs() does.
 """
 
-from model import TOP_SINGLE
+from tree import TOP_SINGLE
 from output import banner, text
 
 SHAPES = {"topMap": "kTopMap", "topArray": "kTopArray", "topSingle": "kTopSingle", "map": "kMap",
@@ -22,8 +22,8 @@ def path_entry(path):
             ("wrapper", text(path.wrapper)), ("proxy", text(path.proxy)),
             ("interface", text(path.interface)), ("viewModel", text(path.view_model)),
             ("dataContext", text(path.data_context))]
-    return ([f"    // [{path.index}]", "    {"] + [f"        .{name} = {value}," for name, value in rows]
-            + ["    },"])
+    return ([f"    // [{path.index}]", "    {"]
+            + [f"        .{name} = {value}," for name, value in rows] + ["    },"])
 
 
 def record_faces(model):

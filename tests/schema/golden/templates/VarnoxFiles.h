@@ -1,8 +1,8 @@
 // Generated from schema/varnox.toml by schema/generate.py. Do not edit.
 //
-// The file templates of the "Small" family in schema order, and the members
-// of each in registration order, for code that goes over every file or every
-// member instead of naming them.
+// The file templates of the "Small" family in schema order, and the
+// members of each in registration order, for code that goes over every file
+// or every member instead of naming them.
 #pragma once
 
 #include "templates/VarnoxFileList.h"
