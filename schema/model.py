@@ -175,6 +175,13 @@ class Loader:
         return value
 
     @staticmethod
+    def entry_name(table, where, line):
+        """The name of a field or member, which finds its line."""
+        if not isinstance(table.get("name"), str):
+            raise SchemaError(f"{where}: missing name (a text)", line)
+        return table["name"]
+
+    @staticmethod
     def check_type(table, attribute, kind, where, line):
         if attribute not in table:
             return
@@ -185,7 +192,8 @@ class Loader:
             raise SchemaError(f"{where}: {attribute} must be a text, not {value!r}", line)
 
     def field(self, table, index, record, ordinal, seen):
-        name = table.get("name")
+        name = self.entry_name(table, f"record {record}, field {index}",
+                               self.lines.table("record", ordinal, "fields"))
         line = self.lines.entry("record", ordinal, name, seen.get(name, 0))
         seen[name] = seen.get(name, 0) + 1
         where = f"record {record}, field {name}"
@@ -225,6 +233,9 @@ class Loader:
                             line)
             self.check_type(table, "name", str, where, line)
             self.check_type(table, "size", int, where, line)
+            if table["size"] < 1:
+                raise SchemaError(f"{where}: a size of at least 1",
+                                  self.lines.table("record", ordinal, "size"))
             if table["name"] in records:
                 raise SchemaError(f"{where}: declared twice (first at line "
                                   f"{records[table['name']].line})", line)
@@ -259,13 +270,14 @@ class Loader:
             if any(f.name == table["name"] for f in files):
                 raise SchemaError(f"{where}: declared twice", line)
             seen, members = {}, []
-            for m in self.check_tables(table["members"], "members", where, line):
-                members.append(self.member(m, table["name"], ordinal, seen, records, classes))
+            for i, m in enumerate(self.check_tables(table["members"], "members", where, line)):
+                members.append(self.member(m, i, table["name"], ordinal, seen, records, classes))
             files.append(File(table["name"], members, line))
         return files
 
-    def member(self, m, file, ordinal, seen, records, classes):
-        name = m.get("name")
+    def member(self, m, index, file, ordinal, seen, records, classes):
+        name = self.entry_name(m, f"file {file}, member {index}",
+                               self.lines.table("file", ordinal, "members"))
         line = self.lines.entry("file", ordinal, name, seen.get(name, 0))
         seen[name] = seen.get(name, 0) + 1
         where = f"file {file}, member {name}"
