@@ -149,6 +149,8 @@ class SchemaLines:
 
 
 class Loader:
+    """Turns the schema's tables into the model, checking each as it goes."""
+
     def __init__(self, text):
         self.lines = SchemaLines(text)
         try:
