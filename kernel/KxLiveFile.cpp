@@ -67,6 +67,30 @@ std::string SegmentPath(const std::string& csDir, size_t i) {
 void RemoveLiveStorage(const std::string& csDir, size_t uiMembers) {
   for (size_t i = 0; i < uiMembers; ++i) unlink(SegmentPath(csDir, i).c_str());
   unlink((csDir + "/events").c_str());
+  unlink((csDir + "/schema").c_str());
+}
+
+// The live storage's "schema" file holds the fingerprint of the file type
+// it was built for, so that a process of another schema does not attach to
+// records it would misread.
+bool WriteLiveSchema(const std::string& csDir, uint64_t uiSchema) {
+  const int iFd =
+      open((csDir + "/schema").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (iFd < 0) return false;
+  const bool bOk = write(iFd, &uiSchema, sizeof uiSchema) == sizeof uiSchema;
+  close(iFd);
+  return bOk;
+}
+
+// The fingerprint the live storage was built for; 0 when it does not say
+// (built by a kernel before the fingerprint).
+uint64_t ReadLiveSchema(const std::string& csDir) {
+  uint64_t uiSchema = 0;
+  const int iFd = open((csDir + "/schema").c_str(), O_RDONLY | O_CLOEXEC);
+  if (iFd < 0) return 0;
+  if (read(iFd, &uiSchema, sizeof uiSchema) != sizeof uiSchema) uiSchema = 0;
+  close(iFd);
+  return uiSchema;
 }
 
 void CopyField(char* pField, size_t uiSize, const char* csText) {
@@ -131,9 +155,21 @@ std::shared_ptr<KxLiveFile> KxLiveFile::Open(const std::string& csPath, const Kx
   }
   bool bOk = false;
   const bool bBuilding = flock(pFile->m_iAttachedFd, LOCK_EX | LOCK_NB) == 0;
+  const uint64_t uiSchema = KxFileTypeFingerprint(fileType);
   if (bBuilding) {
     // Nobody has the file open: build its live storage anew.
     bOk = pFile->Build(bCreate, iFailure, csWhy);
+    if (bOk && !WriteLiveSchema(pFile->m_csLiveDir, uiSchema)) {
+      iFailure = KxOpenIoError;
+      csWhy = "cannot write " + pFile->m_csLiveDir + "/schema: " + std::strerror(errno);
+      bOk = false;
+    }
+  } else if (const uint64_t uiLive = ReadLiveSchema(pFile->m_csLiveDir);
+             uiLive != 0 && uiLive != uiSchema) {
+    iFailure = KxOpenOtherSchema;
+    csWhy = csPath + " is open in another process by a library of another schema: its " +
+            fileType.name + " records are laid out otherwise (live fingerprint " + Hex(uiLive) +
+            ", this kernel's " + Hex(uiSchema) + ")";
   } else {
     bOk = pFile->AttachExisting(csWhy);
     if (!bOk) iFailure = KxOpenIoError;

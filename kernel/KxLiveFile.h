@@ -7,6 +7,8 @@
 //     attached   held shared by every process that has the file open
 //     seg<i>     the segment of member i
 //     events     the ring of update and growth events (KxEventRing)
+//     schema     the fingerprint of the file type it was built for: a process
+//                of another schema is refused instead of attaching
 //     nge, ngm   the two file-wide locks (flock), see LockFileWide
 //
 // The first process to open a file (nobody holds "attached") builds the

@@ -1,14 +1,19 @@
 // The reference kernel keeps the contract's handshake: it grants each
 // interface at most the version it implements, so that a newer library
 // falls back on the slots above it, and it refuses a library of another
-// schema.
+// schema, at start-up and when it would attach to live data another
+// process built under another schema.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "NetInterface/CkxOrbNetInterface/KxItf.h"
+#include "templates/Varnox.h"
 #include "templates/VarnoxSchema.h"
 #include "tests/kernel/KernelTestSupport.h"
+#include "tests/testkernel/TestKernelSupport.h"
 
 // The file interface as a library one version newer would see it: the
 // current table and one more slot. (Slots are pinned at global scope.)
@@ -95,6 +100,35 @@ TEST(SchemaHandshake, TheKernelAcceptsItsOwnSchemaAndRefusesAnother) {
   EXPECT_NE(KernelScratch::Get().Log().find("built from another schema was refused", uiLogBefore),
             std::string::npos);
   connection.Release();
+}
+
+// The live data of an open file says which layout it was built for; a
+// process whose kernel lays the file out otherwise is refused instead of
+// attaching. Here the live data claims another layout, and a second process
+// opens the file.
+TEST(SchemaHandshake, ASecondProcessOfAnotherSchemaDoesNotAttach) {
+  const std::string csPath = KernelScratch::Get().Path("shared.orb");
+  CkxVarnoxFT_COMPETITORS file;
+  ASSERT_GT(file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr),
+            0);
+  std::string csSchema;
+  for (const auto& entry : std::filesystem::directory_iterator(KernelScratch::Get().Path("live"))) {
+    if (std::filesystem::exists(entry.path() / "schema")) csSchema = entry.path() / "schema";
+  }
+  ASSERT_FALSE(csSchema.empty()) << "the live data does not say its layout";
+  const uint64_t uiOther = 0x0123456789ABCDEFull;
+  std::ofstream(csSchema, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(&uiOther), sizeof uiOther);
+
+  const size_t uiLogBefore = KernelScratch::Get().Log().size();
+  const TkChildResult peer = TkRunProgram({NOTIFY_PEER, "update", csPath, "1"}, {}, 60000);
+  EXPECT_EQ(peer.exitCode, 3) << "the second process opened the file";
+  const std::string csLog = KernelScratch::Get().Log().substr(uiLogBefore);
+  EXPECT_NE(csLog.find("refused (" + std::to_string(KxOpenOtherSchema) + "): " + csPath +
+                       " is open in another process by a library of another schema"),
+            std::string::npos)
+      << csLog;
+  file.UnLoad();
 }
 
 }  // namespace
