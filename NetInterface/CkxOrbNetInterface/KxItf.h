@@ -56,18 +56,22 @@ struct KxItf {
   // Calls operation `Op` (`&Ops::Name`) with `args` when the granted version
   // has it, and answers its result; below its minimum, answers `fallback`
   // without calling. Costs one compare and one indirect call.
+  // clang-format off
   template <auto Op, class... Args>
-  requires(!std::is_void_v<typename KxSlot<Op>::Result>) typename KxSlot<Op>::Result
-      Call(typename KxSlot<Op>::Result fallback, Args&&... args) const {
+    requires(!std::is_void_v<typename KxSlot<Op>::Result>)
+  typename KxSlot<Op>::Result Call(typename KxSlot<Op>::Result fallback, Args&&... args) const {
+    // clang-format on
     if (!Grants<Op>()) return fallback;
     return (p->ops->*Op)(p, std::forward<Args>(args)...);
   }
 
   // The same for an operation without a result: below its minimum nothing
   // is done. Answers whether it was called.
+  // clang-format off
   template <auto Op, class... Args>
-  requires std::is_void_v<typename KxSlot<Op>::Result>
+    requires std::is_void_v<typename KxSlot<Op>::Result>
   bool Call(Args&&... args) const {
+    // clang-format on
     if (!Grants<Op>()) return false;
     (p->ops->*Op)(p, std::forward<Args>(args)...);
     return true;
