@@ -190,18 +190,26 @@ bool KxSegment::IsBlock(uint32_t uiUnit) const {
   return pPayload[-1] == kBlockMagic && uint64_t{uiUnit} + pPayload[-2] <= Header().top;
 }
 
-bool KxSegment::CheckBlocks(std::string& csWhy) const {
+bool KxSegment::CheckBlocks(std::string& csWhy, std::vector<bool>* pLive) const {
   const KxSegmentHeader& header = Header();
+  if (header.top < kHeaderUnits) {
+    csWhy = "the allocation top lies inside the segment header";
+    return false;
+  }
+  if (pLive != nullptr) pLive->assign(header.top, false);
   std::vector<uint32_t> free;  // payloads of free blocks, ascending
   for (uint64_t uiAt = kHeaderUnits; uiAt < header.top;) {
     const uint32_t* pBlock = reinterpret_cast<const uint32_t*>(At(static_cast<uint32_t>(uiAt)));
+    // Sizes the allocator hands out keep every payload 8-byte aligned.
     if (uiAt + kBlockHeaderUnits > header.top || pBlock[0] == 0 ||
+        RoundedUnits(4 * size_t{pBlock[0]}) != pBlock[0] ||
         (pBlock[1] != kBlockMagic && pBlock[1] != 0) ||
         uiAt + kBlockHeaderUnits + pBlock[0] > header.top) {
       csWhy = "the block at unit " + std::to_string(uiAt) + " is not a block";
       return false;
     }
     if (pBlock[1] == 0) free.push_back(static_cast<uint32_t>(uiAt + kBlockHeaderUnits));
+    if (pBlock[1] != 0 && pLive != nullptr) (*pLive)[uiAt + kBlockHeaderUnits] = true;
     uiAt += kBlockHeaderUnits + pBlock[0];
   }
   size_t uiListed = 0;

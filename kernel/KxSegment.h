@@ -38,6 +38,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct KxSegmentHeader {
   static constexpr uint32_t kMagic = 0x47535856;  // "VXSG"
@@ -50,7 +51,7 @@ struct KxSegmentHeader {
   uint32_t container;  // unit of the member's container (map slot, array header, record)
   uint32_t usedUnits;  // units in live blocks, for statistics
   uint32_t freeHeads[kFreeClasses];
-  pthread_mutex_t mutex;  // robust and process-shared
+  pthread_mutex_t mutex;            // robust and process-shared
   uint8_t runShifts[kFreeClasses];  // the next run of a small class cuts 1 << shift blocks
 };
 
@@ -101,8 +102,10 @@ class KxSegment {
   bool IsBlock(uint32_t uiUnit) const;
   // Whether the blocks lie end to end up to the top and every free list
   // holds only free blocks of its own class, each once; `csWhy` names the
-  // first fault. The allocator writes wherever a free list leads.
-  bool CheckBlocks(std::string& csWhy) const;
+  // first fault. The allocator writes wherever a free list leads. With
+  // `pLive`, also marks there (indexed by unit, sized to the top) the
+  // payload unit of every live block: the only units a structure may name.
+  bool CheckBlocks(std::string& csWhy, std::vector<bool>* pLive = nullptr) const;
 
   // Called after the segment grew: the new capacity in units.
   void SetGrowthListener(void (*pfListener)(void* pContext, uint32_t uiCapacity), void* pContext) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "kernel/KxSavedFile.h"
+#include "kernel/KxStore.h"
 #include "templates/Varnox.h"
 #include "tests/kernel/KernelEngineSupport.h"
 #include "tests/kernel/KernelTestSupport.h"
@@ -408,16 +409,16 @@ TEST_F(CorruptFile, ResealedFilesWithABadStructureAreRefused) {
       {"map-chain-loops", word(good.UnitAt(kDistances, uiSecond) + kNodeNext, uiFirst),
        KxOpenCorrupted, "does not end"},
       {"map-buckets-outside", word(uiDistances + kMapBuckets, kFarAway), KxOpenCorrupted,
-       "not laid out"},
+       "bucket table leaves its storage"},
       {"map-element-unknown", word(uiDistances + kMapElement, 999), KxOpenCorrupted,
        "not of its class"},
       {"embedded-map-untagged", word(uiLanes + kMapTag, 0), KxOpenCorrupted, "not laid out"},
       {"map-key-outside", word(uiParameter + kNodeTextKey, kFarAway), KxOpenCorrupted,
-       "key lies outside"},
+       "map key leaves its storage"},
       {"map-key-length-without-key",
        word(good.UnitAt(kDistances, uiFirst) + kNodePart + offsetof(KxNodeKernelPart, textLength),
             1 << 30),
-       KxOpenCorrupted, "key lies outside"},
+       KxOpenCorrupted, "map key leaves its storage"},
       // Strings and arrays.
       {"string-outside", word(uiDistanceStr + offsetof(KxDynString, textOffset), kFarAway),
        KxOpenCorrupted, "string DistanceStr"},
@@ -431,20 +432,54 @@ TEST_F(CorruptFile, ResealedFilesWithABadStructureAreRefused) {
        },
        KxOpenCorrupted, "string DistanceUnit"},
       {"array-outside", word(uiLapTimes + offsetof(KxArrayHeader, dataOffset), kFarAway),
-       KxOpenCorrupted, "array lies outside"},
+       KxOpenCorrupted, "array leaves its storage"},
       {"array-beyond-capacity", word(uiLapTimes + offsetof(KxArrayHeader, size), 1000),
-       KxOpenCorrupted, "array lies outside"},
+       KxOpenCorrupted, "array leaves its storage"},
       {"empty-array-storage-outside",
        [&](SavedImage& image) {
          image.SetWord(uiLapDistances + offsetof(KxArrayHeader, kernel2), 16);
          image.SetWord(uiLapDistances + offsetof(KxArrayHeader, dataOffset), kFarAway);
          image.Reseal();
        },
-       KxOpenCorrupted, "array lies outside"},
+       KxOpenCorrupted, "array leaves its storage"},
+      // Kernel words that disagree with the catalogue at their place.
+      {"embedded-map-of-another-element",
+       word(uiLanes + kMapElement, good.Word(uiLanes - offsetof(CkxPoolConfig, Lanes) +
+                                             offsetof(CkxPoolConfig, LeftContacts) + kMapElement)),
+       KxOpenCorrupted, "PoolConfig.Lanes: a map is not of its class"},
+      {"embedded-map-of-another-key-kind",
+       word(uiLanes + kMapPart + offsetof(KxMapKernelPart, keyKind), 2), KxOpenCorrupted,
+       "not of its class"},
+      {"array-of-another-record",
+       word(uiLapTimes + offsetof(KxArrayHeader, kernel5),
+            good.Word(uiLapDistances + offsetof(KxArrayHeader, kernel5))),
+       KxOpenCorrupted, "LapTimes: an array is not of its class"},
+      {"string-of-another-character-size",
+       word(uiDistanceStr + offsetof(KxDynString, kernel16), KxStore::kStringTag | 1),
+       KxOpenCorrupted, "not laid out as a string of 2-byte characters"},
+      {"number-map-with-a-key-case",
+       word(uiDistances + offsetof(KxContainerHeader, lockWord),
+            KxLockWord::kSignature | KxLockWord::kKeyNoCase),
+       KxOpenCorrupted, "key case"},
+      // Structures that share storage, or name no block of their own.
+      {"string-aliases-a-node", word(uiDistanceStr + offsetof(KxDynString, textOffset), uiSecond),
+       KxOpenCorrupted, "another structure"},
+      {"empty-string-frees-its-own-node",
+       [&](SavedImage& image) {
+         image.SetWord(uiDistanceUnit + offsetof(KxDynString, textOffset), uiFirst);
+         image.Reseal();
+       },
+       KxOpenCorrupted, "shares storage with another structure"},
+      {"array-aliases-a-bucket-table",
+       word(uiLapTimes + offsetof(KxArrayHeader, dataOffset),
+            good.Word(good.ContainerAt(kRecords) + kMapBuckets)),
+       KxOpenCorrupted, "another structure"},
+      {"node-inside-a-block", word(uiDistances + kSlotHead, uiFirst + 2), KxOpenCorrupted,
+       "is no live block"},
       // The segment: container, free lists, member records.
       {"container-beyond-top",
        word(good.MemberAt(kDistances) + offsetof(KxSavedMember, container), uiBeyondTop),
-       KxOpenCorrupted, "container lies outside"},
+       KxOpenCorrupted, "container leaves its storage"},
       {"free-list-outside", word(uiFreeHead, uiBeyondTop), KxOpenCorrupted, "free list"},
       {"free-list-loops", word(good.UnitAt(kDistances, uiFreeBlock), uiFreeBlock), KxOpenCorrupted,
        "does not end"},
