@@ -83,9 +83,11 @@ uint32_t KxMapView::GetCount() const {
 }
 
 KxMapNode* KxMapView::FindValidNode(uint32_t uiHandle) const {
-  if (IsDestroyed() || uiHandle >= KxLoadShared(m_pOwner->m_pLastValidHandle)) return nullptr;
-  KxMapNode* pNode = NodeAt(uiHandle);
-  return KxIsValidNodeSignature(KxLoadShared(&pNode->signature)) ? pNode : nullptr;
+  if (IsDestroyed()) return nullptr;
+  KxMapNode* pNode =
+      reinterpret_cast<KxMapNode*>(m_pOwner->StorageAt(4 * uint64_t{uiHandle}, sizeof(KxMapNode)));
+  return pNode != nullptr && KxIsValidNodeSignature(KxLoadShared(&pNode->signature)) ? pNode
+                                                                                     : nullptr;
 }
 
 uint32_t KxMapView::WalkToPosition(uint32_t uiPosition) const {
@@ -110,9 +112,8 @@ uint32_t KxMapView::LocalCommand(D2MapCmd::Cmd eCmd, uint64_t uiKey) const {
   const uint32_t uiBoth = KxLockWord::kKeyCase | KxLockWord::kKeyNoCase;
   std::atomic_ref<uint32_t> word(m_pHeader->lockWord);
   uint32_t uiWord = word.load(std::memory_order_acquire);
-  while ((uiWord & uiBoth) != 0 &&
-         !word.compare_exchange_weak(uiWord, (uiWord & ~uiBoth) | uiSet,
-                                     std::memory_order_acq_rel)) {
+  while ((uiWord & uiBoth) != 0 && !word.compare_exchange_weak(uiWord, (uiWord & ~uiBoth) | uiSet,
+                                                               std::memory_order_acq_rel)) {
   }
   return 0;
 }
