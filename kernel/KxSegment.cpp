@@ -243,3 +243,25 @@ void KxSegment::Free(uint32_t uiUnit) {
   uiHead = uiUnit;
   Header().usedUnits -= uiUnits;
 }
+
+KxSegmentSnapshot KxSegment::Snapshot() const {
+  const KxSegmentHeader& header = Header();
+  KxSegmentSnapshot snapshot;
+  snapshot.top = header.top;
+  snapshot.container = header.container;
+  snapshot.usedUnits = header.usedUnits;
+  std::memcpy(snapshot.freeHeads, header.freeHeads, sizeof snapshot.freeHeads);
+  std::memcpy(snapshot.runShifts, header.runShifts, sizeof snapshot.runShifts);
+  snapshot.blocks.assign(At(kHeaderUnits), At(header.top));
+  return snapshot;
+}
+
+void KxSegment::Restore(const KxSegmentSnapshot& snapshot) {
+  KxSegmentHeader& header = Header();
+  std::memcpy(At(kHeaderUnits), snapshot.blocks.data(), snapshot.blocks.size());
+  std::memcpy(header.freeHeads, snapshot.freeHeads, sizeof header.freeHeads);
+  std::memcpy(header.runShifts, snapshot.runShifts, sizeof header.runShifts);
+  header.usedUnits = snapshot.usedUnits;
+  __atomic_store_n(&header.container, snapshot.container, __ATOMIC_RELEASE);
+  __atomic_store_n(&header.top, snapshot.top, __ATOMIC_RELEASE);
+}

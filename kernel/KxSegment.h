@@ -55,6 +55,17 @@ struct KxSegmentHeader {
   uint8_t runShifts[kFreeClasses];  // the next run of a small class cuts 1 << shift blocks
 };
 
+// A copy of what a segment holds: its blocks and its allocator's state (not
+// its mutex), to put back when a change cannot be completed.
+struct KxSegmentSnapshot {
+  uint32_t top = 0;
+  uint32_t container = 0;
+  uint32_t usedUnits = 0;
+  uint32_t freeHeads[KxSegmentHeader::kFreeClasses] = {};
+  uint8_t runShifts[KxSegmentHeader::kFreeClasses] = {};
+  std::vector<uint8_t> blocks;  // units kHeaderUnits up to the top
+};
+
 class KxSegment {
  public:
   static constexpr uint32_t kHeaderUnits = 256;
@@ -118,6 +129,12 @@ class KxSegment {
   void SetOwnerDeathListener(std::function<void()> onOwnerDeath) {
     m_OnOwnerDeath = std::move(onOwnerDeath);
   }
+
+  // Copies the segment's content; Restore puts it back exactly (the file
+  // keeps any size it grew to meanwhile). Call both with the mutex held.
+  // Snapshot throws std::bad_alloc when there is no memory for the copy.
+  KxSegmentSnapshot Snapshot() const;
+  void Restore(const KxSegmentSnapshot& snapshot);
 
   // Makes the file at least `uiUnits` units long; false when it cannot.
   bool Reserve(uint32_t uiUnits);

@@ -399,6 +399,14 @@ const KxRecordType* KxStore::ElementOf(const KxEmbeddedMap* pSlot) const {
   return m_Types.At(reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes)->elementType);
 }
 
+std::string KxStore::ComparedKey(const char* pKey, size_t uiLength, bool bNoCase) {
+  std::string csKey(pKey, uiLength);
+  if (bNoCase) {
+    for (char& c : csKey) c = static_cast<char>(Fold(static_cast<uint8_t>(c)));
+  }
+  return csKey;
+}
+
 uint32_t KxStore::HashOf(const KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey,
                          size_t uiLength) {
   const KxMapKernelPart& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);

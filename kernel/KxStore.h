@@ -130,6 +130,9 @@ class KxStore {
     if (kernel.keyKind != static_cast<uint32_t>(KxKeyKind::kText)) return nullptr;
     return csKey != nullptr ? csKey : "";
   }
+  // A text key as a map compares it: folded to lower case (Windows-1252)
+  // when the map compares keys without case.
+  static std::string ComparedKey(const char* pKey, size_t uiLength, bool bNoCase);
   // Find without the segment's mutex: a walk that reads only through
   // bounds-checked handles and is valid when no writer changed the map
   // meanwhile. Answers the handle (0: no such key), or nothing when it could

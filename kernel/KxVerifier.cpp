@@ -1,6 +1,8 @@
 #include "kernel/KxVerifier.h"
 
 #include <algorithm>
+#include <cstring>
+#include <unordered_set>
 
 namespace {
 
@@ -250,6 +252,12 @@ bool KxVerifier::CheckNode(uint32_t uiHandle, const KxRecordType& element, KxKey
   const KxNodeKernelPart& node = NodeKernelOf(pNode);
   if (eKey == KxKeyKind::kText) {
     if (!Claim(node.textKey, uint64_t{node.textLength} + 1, "a map key")) return false;
+    // Lookups take keys as terminated texts: a key holding a NUL could
+    // never be found, nor imported again.
+    if (std::memchr(At(node.textKey), 0, node.textLength) != nullptr) {
+      Report("a map key holds a NUL byte");
+      return false;
+    }
     m_Path.back().uiTextKey = node.textKey;
     m_Path.back().uiTextLength = node.textLength;
     m_Path.back().bKeyKnown = true;
@@ -270,11 +278,24 @@ void KxVerifier::CheckMap(const KxEmbeddedMap* pSlot, const KxRecordType& elemen
   const uint32_t uiSlotUnit = m_Segment.UnitOf(pSlot);
   uint32_t uiCount = 0;
   uint32_t uiPrevious = 0;
+  // Keys as the map compares them: each may be there once, or lookups find
+  // only the first and an export would not import again.
+  const bool bNoCase = (pSlot->header.lockWord & KxLockWord::kKeyNoCase) != 0;
+  std::unordered_set<std::string> textKeys;
+  std::unordered_set<uint64_t> numberKeys;
   for (uint32_t uiHandle = pSlot->header.headHandle; uiHandle != 0 && !Full();) {
     Scope entry(*this, Step{Step::kEntry, nullptr, uiHandle, 0, 0, false});
     if (!CheckNode(uiHandle, element, eKey)) return;
     const KxMapNode* pNode = reinterpret_cast<const KxMapNode*>(At(uiHandle));
     const KxNodeKernelPart& node = NodeKernelOf(pNode);
+    const bool bNew =
+        eKey == KxKeyKind::kText
+            ? textKeys
+                  .insert(KxStore::ComparedKey(reinterpret_cast<const char*>(At(node.textKey)),
+                                               node.textLength, bNoCase))
+                  .second
+            : numberKeys.insert(node.key).second;
+    if (!bNew) Report("a map holds this key twice");
     if (m_bDerived && (node.prev != uiPrevious || node.mapSlot != uiSlotUnit)) {
       Report("a map node's previous link or owning map is wrong");
     }
