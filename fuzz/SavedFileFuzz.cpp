@@ -1,0 +1,51 @@
+// Fuzz target: a saved file of any of the five types, damaged at will and
+// resealed (its length and both checksums made right again) so that the
+// damage reaches the structure checks. A file the kernel refuses is fine;
+// a file that opens must survive the round trip of FuzzSupport.h.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fuzz/FuzzSupport.h"
+#include "kernel/KxSavedFile.h"
+
+namespace {
+
+// Makes the header's length and checksums agree with the bytes.
+void Reseal(std::vector<uint8_t>& bytes) {
+  if (bytes.size() < sizeof(KxSavedHeader)) return;
+  KxSavedHeader header;
+  std::memcpy(&header, bytes.data(), sizeof header);
+  header.payloadBytes = bytes.size() - sizeof header;
+  header.payloadCrc = KxCrc32(bytes.data() + sizeof header, header.payloadBytes);
+  header.headerCrc = 0;
+  header.headerCrc = KxCrc32(&header, sizeof header);
+  std::memcpy(bytes.data(), &header, sizeof header);
+}
+
+// The file type the header names, so that the matching template opens it.
+std::string FileTypeOf(const std::vector<uint8_t>& bytes) {
+  if (bytes.size() < sizeof(KxSavedHeader)) return "FT_GLOBALS";
+  const char* pType =
+      reinterpret_cast<const char*>(bytes.data()) + offsetof(KxSavedHeader, fileType);
+  const std::string csType(pType, strnlen(pType, sizeof(KxSavedHeader::fileType)));
+  return fuzz::MakeFile(csType).pFile ? csType : "FT_GLOBALS";
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uiSize) {
+  std::vector<uint8_t> bytes(pData, pData + uiSize);
+  Reseal(bytes);
+  const std::string csPath = fuzz::ScratchPath("input.orb");
+  fuzz::WriteFile(csPath, bytes.data(), bytes.size());
+  fuzz::OpenFile open = fuzz::MakeFile(FileTypeOf(bytes));
+  if (open.pFile->OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", false, nullptr, 0, 0,
+                          nullptr) <= 0) {
+    return 0;  // refused cleanly
+  }
+  fuzz::RoundTrip(open, true);
+  return 0;
+}
