@@ -7,6 +7,7 @@
 // and finds its keys.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -17,6 +18,7 @@
 #include "templates/Varnox.h"
 #include "tests/kernel/KernelEngineSupport.h"
 #include "tests/kernel/KernelTestSupport.h"
+#include "tests/testkernel/TestKernelSupport.h"
 
 namespace {
 
@@ -628,5 +630,79 @@ TEST_F(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
     file.UnLoad();
   }
 }
+
+#ifdef VARNOX_TOOL
+// The tool on a file the kernel refuses, and without a command: it says what
+// is wrong with which file and fails, never aborts.
+struct ToolCase {
+  const char* csName;
+  std::function<void(SavedImage&)> damage;
+  std::vector<std::string> args;  // "FILE" stands for the damaged file
+  int iExit;
+  std::vector<std::string> says;  // on standard error
+};
+
+class ToolOnDamagedFile : public CorruptFile, public ::testing::WithParamInterface<ToolCase> {};
+
+TEST_P(ToolOnDamagedFile, SaysWhatIsWrongWithWhichFile) {
+  const ToolCase& tool = GetParam();
+  SavedImage image(s_Good);
+  tool.damage(image);
+  const std::string csPath = KernelScratch::Get().Path(std::string("tool-") + tool.csName + ".orb");
+  WriteBytes(csPath, image.Bytes());
+  std::vector<std::string> argv{VARNOX_TOOL};
+  for (const std::string& csArg : tool.args) argv.push_back(csArg == "FILE" ? csPath : csArg);
+
+  const TkChildResult result = TkRunProgram(argv);
+  EXPECT_TRUE(result.exited) << "signal " << result.signal;
+  EXPECT_EQ(result.exitCode, tool.iExit) << result.err;
+  for (const std::string& csText : tool.says) {
+    EXPECT_NE(result.err.find(csText == "FILE" ? csPath : csText), std::string::npos)
+        << csText << " not in:\n"
+        << result.err;
+  }
+}
+
+void Untouched(SavedImage&) {}
+
+void Resealed(SavedImage& image, size_t uiAt, uint32_t uiWord) {
+  image.SetWord(uiAt, uiWord);
+  image.Reseal();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, ToolOnDamagedFile,
+    ::testing::Values(
+        ToolCase{"no-command", Untouched, {}, 2, {"usage: varnox"}},
+        ToolCase{"unknown-command", Untouched, {"frobnicate", "FILE"}, 2, {"usage: varnox"}},
+        ToolCase{"truncated",
+                 [](SavedImage& image) { image.Bytes().resize(1000); },
+                 {"info", "FILE"},
+                 1,
+                 {"cannot open ", "FILE", ": truncated: ", "1000 bytes"}},
+        ToolCase{"checksum",
+                 [](SavedImage& image) { image.Bytes().at(image.Bytes().size() / 2) ^= 0x10; },
+                 {"export", "FILE", "out.xml"},
+                 1,
+                 {"FILE", ": corrupted: ", "checksum mismatch"}},
+        ToolCase{"foreign",
+                 [](SavedImage& image) { image.Bytes().assign(300, 'x'); },
+                 {"info", "FILE"},
+                 1,
+                 {"FILE", ": not a Varnox file"}},
+        ToolCase{"bad-structure",
+                 [](SavedImage& image) {
+                   Resealed(image, image.ContainerAt(kDistances) + kSlotHead, kFarAway);
+                 },
+                 {"export", "FILE", "out.xml"},
+                 1,
+                 {"FILE", ": corrupted: ", "DistancesDefault[node at unit ",
+                  "chain leaves its storage"}}),
+    [](const auto& info) {
+      std::string csName = info.param.csName;
+      std::replace(csName.begin(), csName.end(), '-', '_');
+      return csName;
+    });
+#endif
 
 }  // namespace
