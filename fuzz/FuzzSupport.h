@@ -51,7 +51,12 @@ inline const std::string& Scratch() {
     setenv("VARNOX_KERNEL_LOG", "/dev/null", 1);
     if (std::getenv("KxOrb64") == nullptr) setenv("KxOrb64", VARNOX_FUZZ_ORB_ROOT, 1);
     KxInitCatAssembly(false);
-    std::atexit([] { std::filesystem::remove_all(Scratch()); });
+    // Kept past the static strings' destruction, for the exit handler.
+    static const char* const csRemove = strdup(csMadeDir.c_str());
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(csRemove, ec);
+    });
     return csMadeDir;
   }();
   return csDir;

@@ -205,6 +205,7 @@ void KxStore::RebuildMap(KxEmbeddedMap* pSlot) {
   for (uint32_t uiHandle = pSlot->header.headHandle; uiHandle != 0;
        uiHandle = NodeAt(uiHandle)->nextHandle) {
     NodeKernel(NodeAt(uiHandle)).prev = uiPrevious;
+    NodeKernel(NodeAt(uiHandle)).mapSlot = m_Segment.UnitOf(pSlot);
     uiPrevious = uiHandle;
     ++uiCount;
   }
