@@ -146,12 +146,15 @@ void KxStore::FreeRecord(const KxRecordType& type, uint8_t* pRecord) {
       case KxFieldKind::kMap:
         FreeMap(reinterpret_cast<KxEmbeddedMap*>(pField));
         break;
-      case KxFieldKind::kArray:
-        ResizeArray(reinterpret_cast<KxArrayHeader*>(pField), 0);
-        m_Segment.Free(reinterpret_cast<KxArrayHeader*>(pField)->dataOffset);
-        reinterpret_cast<KxArrayHeader*>(pField)->dataOffset = 0;
-        reinterpret_cast<KxArrayHeader*>(pField)->kernel2 = 0;
+      case KxFieldKind::kArray: {
+        KxArrayHeader* pHeader = reinterpret_cast<KxArrayHeader*>(pField);
+        ResizeArray(pHeader, 0);
+        const uint32_t uiData = pHeader->dataOffset;
+        pHeader->dataOffset = 0;
+        pHeader->kernel2 = 0;
+        m_Segment.Free(uiData);
         break;
+      }
       case KxFieldKind::kStrDU:
       case KxFieldKind::kStrD:
         ResizeString(reinterpret_cast<KxDynString*>(pField), 0);
@@ -310,11 +313,15 @@ bool KxStore::ResizeMember(void* pMember, uint32_t uiLength) {
 bool KxStore::ResizeString(KxDynString* pString, uint32_t uiLength) {
   const uint32_t uiChar = pString->kernel16[0] & 0xFF;
   if (uiChar != 1 && uiChar != 2) return false;
+  // Throughout, a block is freed only once nothing names it: a process that
+  // dies half way leaves a block unused, never a structure naming a free
+  // block (which the load would refuse).
   if (uiLength == 0) {
-    m_Segment.Free(pString->textOffset);
+    const uint32_t uiText = pString->textOffset;
     pString->textOffset = 0;
     pString->capacity = 0;
     pString->lengthWord = 1;  // reserved and empty
+    m_Segment.Free(uiText);
     return true;
   }
   const uint32_t uiOld = pString->lengthWord > 1 ? pString->lengthWord - 1 : 0;
@@ -333,10 +340,12 @@ bool KxStore::ResizeString(KxDynString* pString, uint32_t uiLength) {
     std::memcpy(pText, m_Segment.At(pString->textOffset),
                 size_t{std::min(uiOld, uiLength)} * uiChar);
   }
-  m_Segment.Free(pString->textOffset);
+  // The new text first: a reader then sees a length its block holds.
+  const uint32_t uiOldText = pString->textOffset;
+  StoreRelease(&pString->textOffset, uiNew);
   pString->capacity = uiCapacity;
   pString->lengthWord = uiLength + 1;
-  StoreRelease(&pString->textOffset, uiNew);
+  m_Segment.Free(uiOldText);
   return true;
 }
 
@@ -363,9 +372,10 @@ bool KxStore::ResizeArray(KxArrayHeader* pHeader, uint32_t uiSize) {
     if (uiData == 0) return false;
     if (uiOld != 0)
       std::memcpy(m_Segment.At(uiData), m_Segment.At(pHeader->dataOffset), uiOld * uiBytes);
-    m_Segment.Free(pHeader->dataOffset);
-    pHeader->kernel2 = static_cast<uint32_t>(m_Segment.BlockBytes(uiData) / uiBytes);
+    const uint32_t uiOldData = pHeader->dataOffset;
     StoreRelease(&pHeader->dataOffset, uiData);
+    pHeader->kernel2 = static_cast<uint32_t>(m_Segment.BlockBytes(uiData) / uiBytes);
+    m_Segment.Free(uiOldData);
   }
   for (uint32_t e = uiOld; e < uiSize; ++e) {
     InitRecord(*pElement, m_Segment.At(pHeader->dataOffset) + e * uiBytes);
@@ -555,9 +565,10 @@ void KxStore::Rehash(KxEmbeddedMap* pSlot, uint32_t uiBucketCount) {
   if (uiBucketCount != kernel.bucketCount) {
     const uint32_t uiBuckets = m_Segment.Allocate(4 * size_t{uiBucketCount});
     if (uiBuckets != 0) {
-      m_Segment.Free(kernel.buckets);
+      const uint32_t uiOldBuckets = kernel.buckets;
       kernel.buckets = uiBuckets;
       kernel.bucketCount = uiBucketCount;
+      m_Segment.Free(uiOldBuckets);
     } else if (kernel.bucketCount == 0) {
       return;  // nothing is hashed yet; the caller sees no table
     }
@@ -665,9 +676,10 @@ uint32_t KxStore::RemoveAll(KxEmbeddedMap* pSlot) {
 void KxStore::FreeMap(KxEmbeddedMap* pSlot) {
   MapWrite write(Kernel(pSlot));
   RemoveAll(pSlot);
-  m_Segment.Free(Kernel(pSlot).buckets);
-  Kernel(pSlot).buckets = 0;
+  const uint32_t uiBuckets = Kernel(pSlot).buckets;
   Kernel(pSlot).bucketCount = 0;
+  Kernel(pSlot).buckets = 0;
+  m_Segment.Free(uiBuckets);
 }
 
 uint32_t KxStore::ClearNode(KxEmbeddedMap* pSlot, uint32_t uiHandle) {
