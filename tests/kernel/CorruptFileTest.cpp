@@ -463,6 +463,18 @@ TEST_F(CorruptFile, ResealedFilesWithABadStructureAreRefused) {
        word(uiDistances + offsetof(KxContainerHeader, lockWord),
             KxLockWord::kSignature | KxLockWord::kKeyNoCase),
        KxOpenCorrupted, "key case"},
+      // Keys no lookup could tell apart or find.
+      {"number-key-twice",
+       word(good.UnitAt(kDistances, uiSecond) + kNodePart + offsetof(KxNodeKernelPart, key),
+            good.Word(good.UnitAt(kDistances, uiFirst) + kNodePart +
+                      offsetof(KxNodeKernelPart, key))),
+       KxOpenCorrupted, "holds this key twice"},
+      {"text-key-with-nul",
+       [&](SavedImage& image) {
+         image.SetWord(image.UnitAt(kParameters, image.Word(uiParameter + kNodeTextKey)), 0);
+         image.Reseal();
+       },
+       KxOpenCorrupted, "a map key holds a NUL byte"},
       // Structures that share storage, or name no block of their own.
       {"string-aliases-a-node", word(uiDistanceStr + offsetof(KxDynString, textOffset), uiSecond),
        KxOpenCorrupted, "another structure"},
