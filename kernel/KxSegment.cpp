@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -132,7 +133,17 @@ bool KxSegment::Reserve(uint32_t uiUnits) {
   return true;
 }
 
+namespace {
+std::atomic<int64_t> g_iAllocationsAllowed{-1};
+}  // namespace
+
+void KxSegment::FailAllocationsAfter(int64_t iAllowed) { g_iAllocationsAllowed = iAllowed; }
+
 uint32_t KxSegment::Allocate(size_t uiBytes) {
+  if (g_iAllocationsAllowed.load(std::memory_order_relaxed) >= 0 &&
+      g_iAllocationsAllowed.fetch_sub(1, std::memory_order_relaxed) <= 0) {
+    return 0;
+  }
   const uint32_t uiUnits = RoundedUnits(uiBytes);
   if (uiUnits == 0) return 0;
   KxSegmentHeader& header = Header();

@@ -105,6 +105,9 @@ class KxSegment {
   // Allocates a zeroed block of at least `uiBytes` bytes and answers the unit
   // of its payload, or 0 when the segment cannot grow. Call with the mutex held.
   uint32_t Allocate(size_t uiBytes);
+  // For tests: lets `iAllowed` more allocations of this process succeed and
+  // fails the ones after them, in every segment; -1 (the default) fails none.
+  static void FailAllocationsAfter(int64_t iAllowed);
   // Frees the block whose payload starts at `uiUnit` (0 is ignored).
   void Free(uint32_t uiUnit);
   // Payload size in bytes of the block at `uiUnit`.
