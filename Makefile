@@ -7,6 +7,9 @@
 #   make test SANITIZE=thread            the tests under TSan
 #   make bench                           run the benchmarks
 #   make format                          clang-format the sources
+#   make fuzz FUZZ_SECONDS=60            run each libFuzzer target that long
+#                                        (clang 14, in build/fuzz), from a
+#                                        corpus of the demo files
 
 SANITIZE ?=
 BUILD_TYPE ?= RelWithDebInfo
@@ -20,14 +23,18 @@ BUILD_DIR := build/sanitize-$(subst $(comma),-,$(SANITIZE))
 endif
 
 PACKAGES := cmake ninja-build g++ clang-format python3 libgtest-dev libgmock-dev libbenchmark-dev pkg-config libisal-dev libxml2-dev libsqlite3-dev liblmdb-dev
+# Only `make fuzz` needs these.
+FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
+FUZZ_SECONDS ?= 60
+FUZZ_DIR := build/fuzz
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test demo bench format clean
+.PHONY: all deps configure build test demo bench format clean fuzz
 
 all: build
 
 deps:
-	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || echo $$p; done); \
+	@missing=$$(for p in $(PACKAGES) $(EXTRA_PACKAGES); do dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:" $$missing; \
 	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get update -q && \
@@ -48,6 +55,29 @@ demo: build
 
 bench: build
 	$(BUILD_DIR)/bench/varnox_bench
+
+# Each target runs FUZZ_SECONDS from a corpus made now: the demo files (as
+# saved, and as exported to XML). The inputs that make a target fail are
+# kept in build/fuzz/ (crash-*); the corpora grow in build/fuzz/corpus-*.
+fuzz: build
+	$(MAKE) deps EXTRA_PACKAGES="$(FUZZ_PACKAGES)"
+	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVARNOX_SANITIZE=address,undefined -DVARNOX_FUZZ=ON -DVARNOX_BUILD_TESTS=OFF \
+	  -DVARNOX_BUILD_BENCH=OFF -DVARNOX_BUILD_TOOLS=OFF
+	cmake --build $(FUZZ_DIR) -j $(JOBS) -t SavedFileFuzz XmlImportFuzz
+	set -e; demo=$$(mktemp -d); trap 'rm -rf $$demo' EXIT; \
+	$(BUILD_DIR)/tools/varnox demo $$demo/meet > /dev/null; \
+	mkdir -p $(FUZZ_DIR)/corpus-saved $(FUZZ_DIR)/corpus-xml $$demo/files; \
+	for f in competitors:FT_COMPETITORS globals:FT_GLOBALS races:FT_RACES pulses:FT_RAW_PULSES iosetup:FT_IOSETUP; do \
+	  cp $$demo/meet/$${f%%:*}.orb $(FUZZ_DIR)/corpus-saved/; \
+	  cp $$demo/meet/$${f%%:*}.orb $$demo/files/$${f#*:}.orb; \
+	  $(BUILD_DIR)/tools/varnox export $$demo/meet/$${f%%:*}.orb $(FUZZ_DIR)/corpus-xml/$${f%%:*}.xml; \
+	done; \
+	cd $(FUZZ_DIR) && \
+	ASAN_OPTIONS=detect_leaks=0 nice -n 10 ./fuzz/SavedFileFuzz -max_total_time=$(FUZZ_SECONDS) \
+	  -max_len=262144 -print_final_stats=1 corpus-saved && \
+	ASAN_OPTIONS=detect_leaks=0 VARNOX_FUZZ_FILES=$$demo/files nice -n 10 ./fuzz/XmlImportFuzz \
+	  -max_total_time=$(FUZZ_SECONDS) -max_len=262144 -dict=../../fuzz/xml.dict -print_final_stats=1 corpus-xml
 
 format:
 	find contracts NetInterface templates tests tools bench varnox \( -name '*.h' -o -name '*.cpp' \) \

@@ -14,6 +14,7 @@
 #include <map>
 
 #include "contracts/kernel/KxSchemaFingerprint.h"
+#include "kernel/KxVerifier.h"
 
 namespace {
 
@@ -191,8 +192,8 @@ std::shared_ptr<KxLiveFile> KxLiveFile::Open(const std::string& csPath, const Kx
     // half changed: its count, tail, previous links or hash chains.
     KxLiveFile* pRaw = pFile.get();
     segment.SetOwnerDeathListener([pRaw, i] {
-      pRaw->m_Stores[i]->RebuildMember(*pRaw->m_FileType.members[i].memberClass,
-                                       pRaw->Container(i), false);
+      pRaw->m_Stores[i]->RebuildMember(*pRaw->m_FileType.members[i].memberClass, pRaw->Container(i),
+                                       false);
     });
   }
   Registry()[csPath] = pFile;
@@ -300,14 +301,15 @@ bool KxLiveFile::Load(const KxLoadedFile& loaded, std::string& csWhy) {
     header.container = saved.container;
     header.usedUnits = saved.usedUnits;
     std::memcpy(header.freeHeads, saved.freeHeads, sizeof header.freeHeads);
-    std::string csBlocks;
-    if (!segment.CheckBlocks(csBlocks)) {
-      csWhy = m_csPath + " is corrupted (member " + std::to_string(i) + ": " + csBlocks + ")";
-      return false;
-    }
-    std::string csStructure;
-    if (!m_Stores[i]->CheckMember(memberClass, segment.At(saved.container), csStructure)) {
-      csWhy = m_csPath + " is corrupted (" + m_FileType.members[i].name + ": " + csStructure + ")";
+    KxVerifier verifier(segment, m_Types);
+    const std::vector<KxProblem> problems =
+        verifier.VerifyMember(m_FileType.members[i].name, memberClass, saved.container, false);
+    if (!problems.empty()) {
+      csWhy = m_csPath + " is corrupted (" + problems.front().csWhere + ": " +
+              problems.front().csWhat +
+              (problems.size() > 1 ? "; " + std::to_string(problems.size() - 1) + " more problems"
+                                   : std::string()) +
+              ")";
       return false;
     }
     m_Stores[i]->RebuildMember(memberClass, segment.At(saved.container), true);

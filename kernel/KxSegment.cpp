@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -132,7 +133,17 @@ bool KxSegment::Reserve(uint32_t uiUnits) {
   return true;
 }
 
+namespace {
+std::atomic<int64_t> g_iAllocationsAllowed{-1};
+}  // namespace
+
+void KxSegment::FailAllocationsAfter(int64_t iAllowed) { g_iAllocationsAllowed = iAllowed; }
+
 uint32_t KxSegment::Allocate(size_t uiBytes) {
+  if (g_iAllocationsAllowed.load(std::memory_order_relaxed) >= 0 &&
+      g_iAllocationsAllowed.fetch_sub(1, std::memory_order_relaxed) <= 0) {
+    return 0;
+  }
   const uint32_t uiUnits = RoundedUnits(uiBytes);
   if (uiUnits == 0) return 0;
   KxSegmentHeader& header = Header();
@@ -190,18 +201,26 @@ bool KxSegment::IsBlock(uint32_t uiUnit) const {
   return pPayload[-1] == kBlockMagic && uint64_t{uiUnit} + pPayload[-2] <= Header().top;
 }
 
-bool KxSegment::CheckBlocks(std::string& csWhy) const {
+bool KxSegment::CheckBlocks(std::string& csWhy, std::vector<bool>* pLive) const {
   const KxSegmentHeader& header = Header();
+  if (header.top < kHeaderUnits) {
+    csWhy = "the allocation top lies inside the segment header";
+    return false;
+  }
+  if (pLive != nullptr) pLive->assign(header.top, false);
   std::vector<uint32_t> free;  // payloads of free blocks, ascending
   for (uint64_t uiAt = kHeaderUnits; uiAt < header.top;) {
     const uint32_t* pBlock = reinterpret_cast<const uint32_t*>(At(static_cast<uint32_t>(uiAt)));
+    // Sizes the allocator hands out keep every payload 8-byte aligned.
     if (uiAt + kBlockHeaderUnits > header.top || pBlock[0] == 0 ||
+        RoundedUnits(4 * size_t{pBlock[0]}) != pBlock[0] ||
         (pBlock[1] != kBlockMagic && pBlock[1] != 0) ||
         uiAt + kBlockHeaderUnits + pBlock[0] > header.top) {
       csWhy = "the block at unit " + std::to_string(uiAt) + " is not a block";
       return false;
     }
     if (pBlock[1] == 0) free.push_back(static_cast<uint32_t>(uiAt + kBlockHeaderUnits));
+    if (pBlock[1] != 0 && pLive != nullptr) (*pLive)[uiAt + kBlockHeaderUnits] = true;
     uiAt += kBlockHeaderUnits + pBlock[0];
   }
   size_t uiListed = 0;
@@ -234,4 +253,26 @@ void KxSegment::Free(uint32_t uiUnit) {
   pPayload[0] = uiHead;
   uiHead = uiUnit;
   Header().usedUnits -= uiUnits;
+}
+
+KxSegmentSnapshot KxSegment::Snapshot() const {
+  const KxSegmentHeader& header = Header();
+  KxSegmentSnapshot snapshot;
+  snapshot.top = header.top;
+  snapshot.container = header.container;
+  snapshot.usedUnits = header.usedUnits;
+  std::memcpy(snapshot.freeHeads, header.freeHeads, sizeof snapshot.freeHeads);
+  std::memcpy(snapshot.runShifts, header.runShifts, sizeof snapshot.runShifts);
+  snapshot.blocks.assign(At(kHeaderUnits), At(header.top));
+  return snapshot;
+}
+
+void KxSegment::Restore(const KxSegmentSnapshot& snapshot) {
+  KxSegmentHeader& header = Header();
+  std::memcpy(At(kHeaderUnits), snapshot.blocks.data(), snapshot.blocks.size());
+  std::memcpy(header.freeHeads, snapshot.freeHeads, sizeof header.freeHeads);
+  std::memcpy(header.runShifts, snapshot.runShifts, sizeof header.runShifts);
+  header.usedUnits = snapshot.usedUnits;
+  __atomic_store_n(&header.container, snapshot.container, __ATOMIC_RELEASE);
+  __atomic_store_n(&header.top, snapshot.top, __ATOMIC_RELEASE);
 }

@@ -38,6 +38,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct KxSegmentHeader {
   static constexpr uint32_t kMagic = 0x47535856;  // "VXSG"
@@ -50,8 +51,19 @@ struct KxSegmentHeader {
   uint32_t container;  // unit of the member's container (map slot, array header, record)
   uint32_t usedUnits;  // units in live blocks, for statistics
   uint32_t freeHeads[kFreeClasses];
-  pthread_mutex_t mutex;  // robust and process-shared
+  pthread_mutex_t mutex;            // robust and process-shared
   uint8_t runShifts[kFreeClasses];  // the next run of a small class cuts 1 << shift blocks
+};
+
+// A copy of what a segment holds: its blocks and its allocator's state (not
+// its mutex), to put back when a change cannot be completed.
+struct KxSegmentSnapshot {
+  uint32_t top = 0;
+  uint32_t container = 0;
+  uint32_t usedUnits = 0;
+  uint32_t freeHeads[KxSegmentHeader::kFreeClasses] = {};
+  uint8_t runShifts[KxSegmentHeader::kFreeClasses] = {};
+  std::vector<uint8_t> blocks;  // units kHeaderUnits up to the top
 };
 
 class KxSegment {
@@ -93,6 +105,9 @@ class KxSegment {
   // Allocates a zeroed block of at least `uiBytes` bytes and answers the unit
   // of its payload, or 0 when the segment cannot grow. Call with the mutex held.
   uint32_t Allocate(size_t uiBytes);
+  // For tests: lets `iAllowed` more allocations of this process succeed and
+  // fails the ones after them, in every segment; -1 (the default) fails none.
+  static void FailAllocationsAfter(int64_t iAllowed);
   // Frees the block whose payload starts at `uiUnit` (0 is ignored).
   void Free(uint32_t uiUnit);
   // Payload size in bytes of the block at `uiUnit`.
@@ -101,8 +116,10 @@ class KxSegment {
   bool IsBlock(uint32_t uiUnit) const;
   // Whether the blocks lie end to end up to the top and every free list
   // holds only free blocks of its own class, each once; `csWhy` names the
-  // first fault. The allocator writes wherever a free list leads.
-  bool CheckBlocks(std::string& csWhy) const;
+  // first fault. The allocator writes wherever a free list leads. With
+  // `pLive`, also marks there (indexed by unit, sized to the top) the
+  // payload unit of every live block: the only units a structure may name.
+  bool CheckBlocks(std::string& csWhy, std::vector<bool>* pLive = nullptr) const;
 
   // Called after the segment grew: the new capacity in units.
   void SetGrowthListener(void (*pfListener)(void* pContext, uint32_t uiCapacity), void* pContext) {
@@ -115,6 +132,12 @@ class KxSegment {
   void SetOwnerDeathListener(std::function<void()> onOwnerDeath) {
     m_OnOwnerDeath = std::move(onOwnerDeath);
   }
+
+  // Copies the segment's content; Restore puts it back exactly (the file
+  // keeps any size it grew to meanwhile). Call both with the mutex held.
+  // Snapshot throws std::bad_alloc when there is no memory for the copy.
+  KxSegmentSnapshot Snapshot() const;
+  void Restore(const KxSegmentSnapshot& snapshot);
 
   // Makes the file at least `uiUnits` units long; false when it cannot.
   bool Reserve(uint32_t uiUnits);

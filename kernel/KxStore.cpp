@@ -2,14 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "contracts/kernel/KxComponent.h"
+#include "kernel/KxVerifier.h"
 
 namespace {
 
-constexpr uint32_t kStringTag = 0x53585600;  // "VXS" + character size
-constexpr uint32_t kArrayTag = 0x41585600;   // "VXA"
-constexpr uint32_t kTagMask = 0xFFFFFF00;
 constexpr uint32_t kFirstBuckets = 16;
 constexpr uint32_t kRemovedSignature = 0;
 
@@ -44,7 +43,6 @@ uint32_t NumberHash(uint64_t uiKey) {
   uiKey ^= uiKey >> 33;
   return static_cast<uint32_t>(uiKey);
 }
-
 
 // Marks a map as being written (its `writes` word odd) for a scope; nested
 // writers leave the marking to the outermost. Writers hold the segment's
@@ -86,17 +84,28 @@ void StoreRelease(uint32_t* pWord, uint32_t uiValue) {
 
 KxRecordTypes::KxRecordTypes(const KxCatalogue& catalogue) {
   for (uint32_t i = 0; i < catalogue.classCount; ++i) Add(catalogue.classes[i].element);
+  std::sort(m_Types.begin(), m_Types.end());
+  for (size_t i = 1; i < m_Types.size(); ++i) {
+    if (m_Types[i].first == m_Types[i - 1].first) {
+      throw std::logic_error(std::string("record types ") + m_Types[i].second->name + " and " +
+                             m_Types[i - 1].second->name + " share a stored id");
+    }
+  }
 }
 
 void KxRecordTypes::Add(const KxRecordType* pType) {
-  if (pType == nullptr || std::find(m_Types.begin(), m_Types.end(), pType) != m_Types.end()) return;
-  m_Types.push_back(pType);
+  if (pType == nullptr || std::any_of(m_Types.begin(), m_Types.end(),
+                                      [&](const auto& known) { return known.second == pType; }))
+    return;
+  m_Types.emplace_back(IdOf(pType), pType);
   for (uint32_t i = 0; i < pType->fieldCount; ++i) Add(pType->fields[i].element);
 }
 
-uint32_t KxRecordTypes::IndexOf(const KxRecordType* pType) const {
-  auto it = std::find(m_Types.begin(), m_Types.end(), pType);
-  return static_cast<uint32_t>(it - m_Types.begin());
+const KxRecordType* KxRecordTypes::At(uint32_t uiId) const {
+  auto it =
+      std::lower_bound(m_Types.begin(), m_Types.end(), uiId,
+                       [](const auto& known, uint32_t uiWanted) { return known.first < uiWanted; });
+  return it != m_Types.end() && it->first == uiId ? it->second : nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -137,12 +146,15 @@ void KxStore::FreeRecord(const KxRecordType& type, uint8_t* pRecord) {
       case KxFieldKind::kMap:
         FreeMap(reinterpret_cast<KxEmbeddedMap*>(pField));
         break;
-      case KxFieldKind::kArray:
-        ResizeArray(reinterpret_cast<KxArrayHeader*>(pField), 0);
-        m_Segment.Free(reinterpret_cast<KxArrayHeader*>(pField)->dataOffset);
-        reinterpret_cast<KxArrayHeader*>(pField)->dataOffset = 0;
-        reinterpret_cast<KxArrayHeader*>(pField)->kernel2 = 0;
+      case KxFieldKind::kArray: {
+        KxArrayHeader* pHeader = reinterpret_cast<KxArrayHeader*>(pField);
+        ResizeArray(pHeader, 0);
+        const uint32_t uiData = pHeader->dataOffset;
+        pHeader->dataOffset = 0;
+        pHeader->kernel2 = 0;
+        m_Segment.Free(uiData);
         break;
+      }
       case KxFieldKind::kStrDU:
       case KxFieldKind::kStrD:
         ResizeString(reinterpret_cast<KxDynString*>(pField), 0);
@@ -196,6 +208,7 @@ void KxStore::RebuildMap(KxEmbeddedMap* pSlot) {
   for (uint32_t uiHandle = pSlot->header.headHandle; uiHandle != 0;
        uiHandle = NodeAt(uiHandle)->nextHandle) {
     NodeKernel(NodeAt(uiHandle)).prev = uiPrevious;
+    NodeKernel(NodeAt(uiHandle)).mapSlot = m_Segment.UnitOf(pSlot);
     uiPrevious = uiHandle;
     ++uiCount;
   }
@@ -212,110 +225,6 @@ void KxStore::RebuildMap(KxEmbeddedMap* pSlot) {
   uint32_t uiBuckets = kFirstBuckets;
   while (4 * uint64_t{uiCount} > 3 * uint64_t{uiBuckets}) uiBuckets *= 2;
   Rehash(pSlot, std::max(uiBuckets, kernel.bucketCount));
-}
-
-bool KxStore::CheckRecord(const KxRecordType& type, const uint8_t* pRecord, int iDepth,
-                          std::string& csWhy) const {
-  if (iDepth > kMaxDepth) {
-    csWhy = "records nested too deep";
-    return false;
-  }
-  for (uint32_t i = 0; i < type.fieldCount; ++i) {
-    const KxRecordField& field = type.fields[i];
-    const uint8_t* pField = pRecord + field.offset;
-    switch (field.kind) {
-      case KxFieldKind::kMap:
-        if (!CheckMap(reinterpret_cast<const KxEmbeddedMap*>(pField), iDepth, csWhy)) return false;
-        break;
-      case KxFieldKind::kArray:
-        if (!CheckArray(reinterpret_cast<const KxArrayHeader*>(pField), iDepth, csWhy))
-          return false;
-        break;
-      case KxFieldKind::kStrDU:
-      case KxFieldKind::kStrD: {
-        const KxDynString& str = *reinterpret_cast<const KxDynString*>(pField);
-        const uint32_t uiChar = field.kind == KxFieldKind::kStrDU ? 2 : 1;
-        // The library writes within the capacity even while the string is
-        // empty, so any capacity must lie in the segment.
-        if ((str.lengthWord > 1 && str.lengthWord > str.capacity) ||
-            (str.capacity != 0 &&
-             !m_Segment.ContainsUnits(str.textOffset, uint64_t{str.capacity} * uiChar))) {
-          csWhy = std::string("string ") + field.name + " lies outside its storage";
-          return false;
-        }
-        break;
-      }
-      case KxFieldKind::kStrSU:
-        if (*reinterpret_cast<const uint16_t*>(pField) > field.count) {
-          csWhy = std::string("text ") + field.name + " is longer than its field";
-          return false;
-        }
-        break;
-      case KxFieldKind::kRecord:
-        if (!CheckRecord(*field.element, pField, iDepth + 1, csWhy)) return false;
-        break;
-      default:
-        break;
-    }
-  }
-  return true;
-}
-
-bool KxStore::CheckMap(const KxEmbeddedMap* pSlot, int iDepth, std::string& csWhy) const {
-  const KxMapKernelPart& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
-  if (kernel.tag != KxMapKernelPart::kTag || m_Types.At(kernel.elementType) == nullptr ||
-      (kernel.bucketCount & (kernel.bucketCount - 1)) != 0 ||
-      (kernel.bucketCount != 0 &&
-       !m_Segment.ContainsUnits(kernel.buckets, 4ull * kernel.bucketCount))) {
-    csWhy = "a map is not laid out by this kernel";
-    return false;
-  }
-  // Only the chain of nodes is trusted: the count, the tail, the previous
-  // links and the hash chains are rebuilt from it (RebuildMap). Nodes take
-  // at least 16 units, which bounds a chain that loops.
-  const KxRecordType& element = *m_Types.At(kernel.elementType);
-  const uint64_t uiMostNodes = m_Segment.Header().top / 16;
-  uint64_t uiSeen = 0;
-  for (uint32_t uiHandle = pSlot->header.headHandle; uiHandle != 0; ++uiSeen) {
-    if (uiSeen > uiMostNodes || !m_Segment.ContainsUnits(uiHandle, 64ull + element.size)) {
-      csWhy = "a map's chain leaves its storage or does not end";
-      return false;
-    }
-    KxMapNode* pNode = NodeAt(uiHandle);
-    if (pNode->signature != KxNodeState::kClean &&
-        pNode->signature != KxNodeState::kDeleteCandidate &&
-        (pNode->signature - KxNodeState::kModifiedBase) % 8 != 0) {
-      csWhy = "a map node has no valid signature";
-      return false;
-    }
-    const KxNodeKernelPart& node = NodeKernel(pNode);
-    if ((node.textKey != 0 || node.textLength != 0) &&
-        !m_Segment.ContainsUnits(node.textKey, uint64_t{node.textLength} + 1)) {
-      csWhy = "a map key lies outside its storage";
-      return false;
-    }
-    if (!CheckRecord(element, reinterpret_cast<const uint8_t*>(pNode + 1), iDepth + 1, csWhy))
-      return false;
-    uiHandle = pNode->nextHandle;
-  }
-  return true;
-}
-
-bool KxStore::CheckArray(const KxArrayHeader* pHeader, int iDepth, std::string& csWhy) const {
-  const KxRecordType* pElement = m_Types.At(pHeader->kernel5);
-  if ((pHeader->kernel4 & kTagMask) != kArrayTag || pElement == nullptr ||
-      pHeader->size > pHeader->kernel2 ||
-      (pHeader->kernel2 != 0 &&
-       !m_Segment.ContainsUnits(pHeader->dataOffset,
-                                uint64_t{pHeader->kernel2} * pElement->size))) {
-    csWhy = "an array lies outside its storage";
-    return false;
-  }
-  for (uint32_t e = 0; e < pHeader->size; ++e) {
-    const uint8_t* pItem = m_Segment.At(pHeader->dataOffset) + size_t{e} * pElement->size;
-    if (!CheckRecord(*pElement, pItem, iDepth + 1, csWhy)) return false;
-  }
-  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -368,24 +277,11 @@ bool KxStore::CheckMember(const KxMemberClass& memberClass, const void* pContain
     csWhy = "the member's container lies outside its storage";
     return false;
   }
-  switch (memberClass.kind) {
-    case KxMemberKind::kMap:
-      if (!IsMap(pContainer) ||
-          ElementOf(static_cast<const KxEmbeddedMap*>(pContainer)) != memberClass.element) {
-        csWhy = "the member's map is not of its class";
-        return false;
-      }
-      return CheckMap(static_cast<const KxEmbeddedMap*>(pContainer), 0, csWhy);
-    case KxMemberKind::kArray:
-      if (m_Types.At(static_cast<const KxArrayHeader*>(pContainer)->kernel5) !=
-          memberClass.element) {
-        csWhy = "the member's array is not of its class";
-        return false;
-      }
-      return CheckArray(static_cast<const KxArrayHeader*>(pContainer), 0, csWhy);
-    case KxMemberKind::kSingle:
-      return CheckRecord(*memberClass.element, static_cast<const uint8_t*>(pContainer), 0, csWhy);
-  }
+  KxVerifier verifier(m_Segment, m_Types);
+  const std::vector<KxProblem> problems =
+      verifier.VerifyMember("member", memberClass, m_Segment.UnitOf(pContainer), false);
+  if (problems.empty()) return true;
+  csWhy = problems.front().csWhere + ": " + problems.front().csWhat;
   return false;
 }
 
@@ -417,11 +313,15 @@ bool KxStore::ResizeMember(void* pMember, uint32_t uiLength) {
 bool KxStore::ResizeString(KxDynString* pString, uint32_t uiLength) {
   const uint32_t uiChar = pString->kernel16[0] & 0xFF;
   if (uiChar != 1 && uiChar != 2) return false;
+  // Throughout, a block is freed only once nothing names it: a process that
+  // dies half way leaves a block unused, never a structure naming a free
+  // block (which the load would refuse).
   if (uiLength == 0) {
-    m_Segment.Free(pString->textOffset);
+    const uint32_t uiText = pString->textOffset;
     pString->textOffset = 0;
     pString->capacity = 0;
     pString->lengthWord = 1;  // reserved and empty
+    m_Segment.Free(uiText);
     return true;
   }
   const uint32_t uiOld = pString->lengthWord > 1 ? pString->lengthWord - 1 : 0;
@@ -440,17 +340,19 @@ bool KxStore::ResizeString(KxDynString* pString, uint32_t uiLength) {
     std::memcpy(pText, m_Segment.At(pString->textOffset),
                 size_t{std::min(uiOld, uiLength)} * uiChar);
   }
-  m_Segment.Free(pString->textOffset);
+  // The new text first: a reader then sees a length its block holds.
+  const uint32_t uiOldText = pString->textOffset;
+  StoreRelease(&pString->textOffset, uiNew);
   pString->capacity = uiCapacity;
   pString->lengthWord = uiLength + 1;
-  StoreRelease(&pString->textOffset, uiNew);
+  m_Segment.Free(uiOldText);
   return true;
 }
 
 void KxStore::InitArray(KxArrayHeader* pHeader, const KxRecordType* pElement) {
   std::memset(pHeader, 0, sizeof *pHeader);
   pHeader->kernel4 = kArrayTag;
-  pHeader->kernel5 = m_Types.IndexOf(pElement);
+  pHeader->kernel5 = KxRecordTypes::IdOf(pElement);
 }
 
 bool KxStore::ResizeArray(KxArrayHeader* pHeader, uint32_t uiSize) {
@@ -470,9 +372,10 @@ bool KxStore::ResizeArray(KxArrayHeader* pHeader, uint32_t uiSize) {
     if (uiData == 0) return false;
     if (uiOld != 0)
       std::memcpy(m_Segment.At(uiData), m_Segment.At(pHeader->dataOffset), uiOld * uiBytes);
-    m_Segment.Free(pHeader->dataOffset);
-    pHeader->kernel2 = static_cast<uint32_t>(m_Segment.BlockBytes(uiData) / uiBytes);
+    const uint32_t uiOldData = pHeader->dataOffset;
     StoreRelease(&pHeader->dataOffset, uiData);
+    pHeader->kernel2 = static_cast<uint32_t>(m_Segment.BlockBytes(uiData) / uiBytes);
+    m_Segment.Free(uiOldData);
   }
   for (uint32_t e = uiOld; e < uiSize; ++e) {
     InitRecord(*pElement, m_Segment.At(pHeader->dataOffset) + e * uiBytes);
@@ -490,7 +393,7 @@ void KxStore::InitMap(KxEmbeddedMap* pSlot, const KxRecordType* pElement, KxKeyK
       KxLockWord::kSignature | (eKey == KxKeyKind::kText ? KxLockWord::kKeyCase : 0u);
   KxMapKernelPart& kernel = Kernel(pSlot);
   kernel.tag = KxMapKernelPart::kTag;
-  kernel.elementType = m_Types.IndexOf(pElement);
+  kernel.elementType = KxRecordTypes::IdOf(pElement);
   kernel.keyKind = static_cast<uint32_t>(eKey);
   kernel.hashScheme = KxMapKernelPart::kHashScheme;
 }
@@ -505,6 +408,14 @@ bool KxStore::IsMap(const void* pSlot) const {
 
 const KxRecordType* KxStore::ElementOf(const KxEmbeddedMap* pSlot) const {
   return m_Types.At(reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes)->elementType);
+}
+
+std::string KxStore::ComparedKey(const char* pKey, size_t uiLength, bool bNoCase) {
+  std::string csKey(pKey, uiLength);
+  if (bNoCase) {
+    for (char& c : csKey) c = static_cast<char>(Fold(static_cast<uint8_t>(c)));
+  }
+  return csKey;
 }
 
 uint32_t KxStore::HashOf(const KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey,
@@ -587,7 +498,8 @@ std::optional<uint32_t> KxStore::WalkWithoutLock(const KxEmbeddedMap* pSlot, Has
   // The top only grows and everything below it stays mapped, so one reading
   // of it bounds the whole walk.
   const uint8_t* pBase = m_Segment.Base();
-  const uint64_t uiTopBytes = 4 * uint64_t{__atomic_load_n(&m_Segment.Header().top, __ATOMIC_ACQUIRE)};
+  const uint64_t uiTopBytes =
+      4 * uint64_t{__atomic_load_n(&m_Segment.Header().top, __ATOMIC_ACQUIRE)};
   auto inside = [uiTopBytes](uint32_t uiUnit, uint64_t uiBytes) {
     return uiUnit >= KxSegment::kHeaderUnits && 4 * uint64_t{uiUnit} + uiBytes <= uiTopBytes;
   };
@@ -653,9 +565,10 @@ void KxStore::Rehash(KxEmbeddedMap* pSlot, uint32_t uiBucketCount) {
   if (uiBucketCount != kernel.bucketCount) {
     const uint32_t uiBuckets = m_Segment.Allocate(4 * size_t{uiBucketCount});
     if (uiBuckets != 0) {
-      m_Segment.Free(kernel.buckets);
+      const uint32_t uiOldBuckets = kernel.buckets;
       kernel.buckets = uiBuckets;
       kernel.bucketCount = uiBucketCount;
+      m_Segment.Free(uiOldBuckets);
     } else if (kernel.bucketCount == 0) {
       return;  // nothing is hashed yet; the caller sees no table
     }
@@ -763,9 +676,10 @@ uint32_t KxStore::RemoveAll(KxEmbeddedMap* pSlot) {
 void KxStore::FreeMap(KxEmbeddedMap* pSlot) {
   MapWrite write(Kernel(pSlot));
   RemoveAll(pSlot);
-  m_Segment.Free(Kernel(pSlot).buckets);
-  Kernel(pSlot).buckets = 0;
+  const uint32_t uiBuckets = Kernel(pSlot).buckets;
   Kernel(pSlot).bucketCount = 0;
+  Kernel(pSlot).buckets = 0;
+  m_Segment.Free(uiBuckets);
 }
 
 uint32_t KxStore::ClearNode(KxEmbeddedMap* pSlot, uint32_t uiHandle) {

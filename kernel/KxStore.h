@@ -69,26 +69,31 @@ struct KxNodeKernelPart {
 };
 static_assert(sizeof(KxNodeKernelPart) == 56);
 
-// The record types of a catalogue, numbered so that a number can be stored
-// in the kernel words of a container.
+// The record types of a catalogue by their stored id (KxRecordTypeId), so
+// that the id kept in the kernel words of a container names its element
+// type whatever else the schema holds.
 class KxRecordTypes {
  public:
+  // Throws std::logic_error when two record types share an id.
   explicit KxRecordTypes(const KxCatalogue& catalogue);
-  uint32_t IndexOf(const KxRecordType* pType) const;
-  // Null for a number that names no type.
-  const KxRecordType* At(uint32_t uiIndex) const {
-    return uiIndex < m_Types.size() ? m_Types[uiIndex] : nullptr;
-  }
+  static uint32_t IdOf(const KxRecordType* pType) { return KxRecordTypeId(*pType); }
+  // Null for an id that names no type.
+  const KxRecordType* At(uint32_t uiId) const;
 
  private:
   void Add(const KxRecordType* pType);
-  std::vector<const KxRecordType*> m_Types;
+  std::vector<std::pair<uint32_t, const KxRecordType*>> m_Types;  // sorted by id
 };
 
 class KxStore {
  public:
   // Deepest nesting of records the checks follow.
   static constexpr int kMaxDepth = 16;
+  // Tags of the kernel words of strings (word 4: "VXS" + character size)
+  // and arrays (word 4: "VXA").
+  static constexpr uint32_t kStringTag = 0x53585600;
+  static constexpr uint32_t kArrayTag = 0x41585600;
+  static constexpr uint32_t kTagMask = 0xFFFFFF00;
 
   KxStore(KxSegment& segment, const KxRecordTypes& types) : m_Segment(segment), m_Types(types) {}
 
@@ -97,12 +102,6 @@ class KxStore {
   // Frees everything the record refers to (strings, elements, nodes);
   // leaves the record's bytes to the caller.
   void FreeRecord(const KxRecordType& type, uint8_t* pRecord);
-  // Whether every handle and offset inside the record stays within the
-  // segment and every map's chain of nodes ends; `csWhy` names the first
-  // fault. What follows from the chains is not checked: RebuildRecord
-  // makes it anew.
-  bool CheckRecord(const KxRecordType& type, const uint8_t* pRecord, int iDepth,
-                   std::string& csWhy) const;
   // Rebuilds what follows from the chains of nodes in every map inside the
   // record: counts, tails, previous links and hash chains. After a load,
   // also resets every lock word (no holder survives a save).
@@ -113,6 +112,8 @@ class KxStore {
   static size_t ContainerBytes(const KxMemberClass& memberClass);
   void InitMember(const KxMemberClass& memberClass, void* pContainer);
   void ClearMember(const KxMemberClass& memberClass, void* pContainer);
+  // Whether the member's structure is sound (KxVerifier, without what the
+  // chains determine); `csWhy` says where the first problem lies and what it is.
   bool CheckMember(const KxMemberClass& memberClass, const void* pContainer,
                    std::string& csWhy) const;
   void RebuildMember(const KxMemberClass& memberClass, void* pContainer, bool bResetLocks);
@@ -129,6 +130,9 @@ class KxStore {
     if (kernel.keyKind != static_cast<uint32_t>(KxKeyKind::kText)) return nullptr;
     return csKey != nullptr ? csKey : "";
   }
+  // A text key as a map compares it: folded to lower case (Windows-1252)
+  // when the map compares keys without case.
+  static std::string ComparedKey(const char* pKey, size_t uiLength, bool bNoCase);
   // Find without the segment's mutex: a walk that reads only through
   // bounds-checked handles and is valid when no writer changed the map
   // meanwhile. Answers the handle (0: no such key), or nothing when it could
@@ -205,9 +209,6 @@ class KxStore {
                          size_t uiLength);
   bool KeyEquals(const KxEmbeddedMap* pSlot, KxMapNode* pNode, uint64_t uiKey, const char* csKey,
                  size_t uiLength) const;
-
-  bool CheckMap(const KxEmbeddedMap* pSlot, int iDepth, std::string& csWhy) const;
-  bool CheckArray(const KxArrayHeader* pHeader, int iDepth, std::string& csWhy) const;
 
   KxSegment& m_Segment;
   const KxRecordTypes& m_Types;

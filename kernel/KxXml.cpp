@@ -175,6 +175,16 @@ bool KxImportXml(KxLiveFile& file, const std::string& csPath, const KxXmlLimits&
       return false;
     }
   }
+  // The estimate of room cannot foresee how the allocator cuts its runs: a
+  // copy of every segment lets a rebuild that still runs out put the file
+  // back as it was.
+  std::vector<KxSegmentSnapshot> before;
+  try {
+    for (size_t i = 0; i < file.MemberCount(); ++i) before.push_back(file.Segment(i).Snapshot());
+  } catch (const std::bad_alloc&) {
+    csWhy = "no memory to keep the file's content while it is rebuilt";
+    return false;
+  }
   for (size_t i = 0; i < file.MemberCount(); ++i) {
     const KxMemberClass& memberClass = *fileType.members[i].memberClass;
     const KxStagedMember& member = staged.members[i];
@@ -194,7 +204,7 @@ bool KxImportXml(KxLiveFile& file, const std::string& csPath, const KxXmlLimits&
           store.MapCommand(pSlot, member.bNoCase ? D2MapCmd::KeyNoCase : D2MapCmd::KeyCase, 0,
                            nullptr);
         }
-        bOk = rebuild.Map(pSlot, *memberClass.element, member.uiContainer);
+        bOk = rebuild.Map(pSlot, *memberClass.element, memberClass.key, member.uiContainer);
         break;
       }
       case KxMemberKind::kArray:
@@ -203,8 +213,9 @@ bool KxImportXml(KxLiveFile& file, const std::string& csPath, const KxXmlLimits&
         break;
     }
     if (!bOk) {
+      for (size_t j = 0; j < file.MemberCount(); ++j) file.Segment(j).Restore(before[j]);
       csWhy = std::string("the live storage of ") + fileType.members[i].name +
-              " ran out while rebuilding it; the file is left partly imported";
+              " ran out while rebuilding it; the file is left as it was";
       return false;
     }
   }

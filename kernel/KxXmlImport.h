@@ -226,7 +226,8 @@ class KxXmlRebuild {
       : m_Staged(staged), m_Segment(segment), m_Store(store) {}
 
   bool Record(const KxRecordType& type, uint8_t* pRecord, size_t uiImage);
-  bool Map(KxEmbeddedMap* pSlot, const KxRecordType& element, uint32_t uiContainer);
+  // Adds the staged entries to the map, keyed as the catalogue says (`eKey`).
+  bool Map(KxEmbeddedMap* pSlot, const KxRecordType& element, KxKeyKind eKey, uint32_t uiContainer);
   bool Array(KxArrayHeader* pHeader, const KxRecordType& element, uint32_t uiContainer);
 
  private:

@@ -6,10 +6,11 @@
 
 namespace KxXmlDetail {
 
-bool KxXmlRebuild::Map(KxEmbeddedMap* pSlot, const KxRecordType& element, uint32_t uiContainer) {
+bool KxXmlRebuild::Map(KxEmbeddedMap* pSlot, const KxRecordType& element, KxKeyKind eKey,
+                       uint32_t uiContainer) {
   if (uiContainer == 0) return true;
-  const bool bText = reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes)->keyKind ==
-                     static_cast<uint32_t>(KxKeyKind::kText);
+  // The key kind is the catalogue's: the staged entries were read by it.
+  const bool bText = eKey == KxKeyKind::kText;
   for (const KxStagedEntry& entry : m_Staged.containers[uiContainer - 1].entries) {
     const char* csKey = bText ? m_Staged.texts[entry.uiTextKey - 1].c_str() : nullptr;
     const uint32_t uiHandle = m_Store.MapCommand(pSlot, D2MapCmd::Add, entry.uiKey, csKey);
@@ -54,7 +55,7 @@ bool KxXmlRebuild::Record(const KxRecordType& type, uint8_t* pRecord, size_t uiI
         KxEmbeddedMap* pSlot = reinterpret_cast<KxEmbeddedMap*>(pField);
         if (m_Staged.Word(uiAt + 4) != 0)
           m_Store.MapCommand(pSlot, D2MapCmd::KeyNoCase, 0, nullptr);
-        if (!Map(pSlot, *field.element, m_Staged.Word(uiAt))) return false;
+        if (!Map(pSlot, *field.element, field.key, m_Staged.Word(uiAt))) return false;
         break;
       }
       case KxFieldKind::kArray:

@@ -144,12 +144,93 @@ int64_t SplitOf(int i, int iLap) { return iLap * (3050 + (i * 37) % 250) + (iLap
 
 std::string FilePath(const std::string& csDir, const char* csName) { return csDir + "/" + csName; }
 
+// What each failure id of the kernel's Open means.
+struct OpenFailure {
+  int32_t iId;
+  const char* csMeaning;
+};
+constexpr OpenFailure kOpenFailures[] = {
+    {KxOpenNoInterface, "the kernel gave no file interface"},
+    {KxOpenNotFound, "no such file"},
+    {KxOpenForeign, "not a Varnox file (wrong magic or unknown format version)"},
+    {KxOpenOtherType, "a file of another type"},
+    {KxOpenTruncated, "truncated"},
+    {KxOpenCorrupted, "corrupted"},
+    {KxOpenIoError, "cannot be read, or its live storage cannot be used"},
+    {KxOpenBadTemplate, "the tool's file template does not match the kernel's"},
+    {KxOpenOtherSchema, "written by a library of another schema"},
+};
+
+std::string MeaningOf(int32_t iId) {
+  for (const OpenFailure& failure : kOpenFailures) {
+    if (failure.iId == iId) return failure.csMeaning;
+  }
+  return "refused (failure " + std::to_string(iId) + ")";
+}
+
+// The kernel's log file (docs/kernel.md, "Log").
+std::string KernelLogPath() {
+  if (const char* csLog = std::getenv("VARNOX_KERNEL_LOG"); csLog != nullptr && csLog[0] != '\0')
+    return csLog;
+  const char* csTmp = std::getenv("TMPDIR");
+  return std::string(csTmp != nullptr && csTmp[0] != '\0' ? csTmp : "/tmp") + "/varnox-kernel-" +
+         std::to_string(getuid()) + ".log";
+}
+
+uint64_t KernelLogSize() {
+  struct stat st {};
+  return stat(KernelLogPath().c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+// What the kernel's last log line holding `csMark` says after it, among the
+// lines logged since the log was `uiLogBefore` bytes long; "" when none.
+std::string KernelReason(uint64_t uiLogBefore, const std::string& csMark) {
+  FILE* pLog = std::fopen(KernelLogPath().c_str(), "r");
+  if (pLog == nullptr) return "";
+  std::fseek(pLog, static_cast<long>(uiLogBefore), SEEK_SET);
+  std::string csReason;
+  char aLine[4096];
+  while (std::fgets(aLine, sizeof aLine, pLog) != nullptr) {
+    const std::string csLine = aLine;
+    const size_t uiAt = csLine.find(csMark);
+    if (uiAt != std::string::npos) {
+      csReason = csLine.substr(uiAt + csMark.size());
+      while (!csReason.empty() && (csReason.back() == '\n' || csReason.back() == '\r'))
+        csReason.pop_back();
+    }
+  }
+  std::fclose(pLog);
+  return csReason;
+}
+
+// Says on standard error why `csPath` did not open with failure `iId`: what
+// the id means, then the kernel's own reason.
+void ReportOpenFailure(const std::string& csPath, int32_t iId, uint64_t uiLogBefore) {
+  const std::string csReason =
+      KernelReason(uiLogBefore, " refused (" + std::to_string(iId) + "): ");
+  std::fprintf(stderr, "varnox: cannot open %s: %s%s%s\n", csPath.c_str(), MeaningOf(iId).c_str(),
+               csReason.empty() ? "" : ": ", csReason.c_str());
+}
+
+// The refusals of a file tried with every template: every template but its
+// own says "another type", so the telling failure is any other one.
+class Refusals {
+ public:
+  void Note(int32_t iId) {
+    if (m_iId == 0 || m_iId == KxOpenOtherType) m_iId = iId;
+  }
+  void Report(const std::string& csPath) const { ReportOpenFailure(csPath, m_iId, m_uiLogBefore); }
+
+ private:
+    uint64_t m_uiLogBefore = KernelLogSize();
+  int32_t m_iId = 0;
+};
+
 bool Open(CkxVarnoxFile& file, const std::string& csPath, bool bCreate, const char* csMode = "rw") {
+  const uint64_t uiLogBefore = KernelLogSize();
   const int32_t iId =
       file.OpenUnm(csPath.c_str(), nullptr, nullptr, csMode, "", bCreate, nullptr, 0, 0, nullptr);
-  if (iId <= 0)
-    std::fprintf(stderr, "varnox: cannot open %s (failure %d, see the kernel log)\n",
-                 csPath.c_str(), iId);
+  if (iId <= 0) ReportOpenFailure(csPath, iId, uiLogBefore);
   return iId > 0;
 }
 
@@ -457,13 +538,18 @@ int Info(const std::string& csPath) {
     std::fprintf(stderr, "varnox: %s: %s\n", csPath.c_str(), std::strerror(errno));
     return 1;
   }
+  Refusals refusals;
   bool bKnown = false;
   VarnoxFileTemplates::ForEach([&](auto type) {
     using File = typename decltype(type)::type;
     if (bKnown) return;
     File file;
-    if (file.OpenUnm(csPath.c_str(), nullptr, nullptr, "r", "", false, nullptr, 0, 0, nullptr) <= 0)
+    const int32_t iId =
+        file.OpenUnm(csPath.c_str(), nullptr, nullptr, "r", "", false, nullptr, 0, 0, nullptr);
+    if (iId <= 0) {
+      refusals.Note(iId);
       return;
+    }
     bKnown = true;
     std::printf("%s: Varnox %s, %lld bytes\n", csPath.c_str(), File::kFileType,
                 static_cast<long long>(st.st_size));
@@ -475,8 +561,7 @@ int Info(const std::string& csPath) {
     file.UnLoad();
   });
   if (!bKnown) {
-    std::fprintf(stderr, "varnox: %s is no Varnox file the kernel can open (see the kernel log)\n",
-                 csPath.c_str());
+    refusals.Report(csPath);
     return 1;
   }
   return 0;
@@ -491,18 +576,21 @@ int Info(const std::string& csPath) {
 int WithFileTemplate(const std::string& csPath, const char* csMode,
                      const std::function<int(CkxVarnoxFile&)>& fn) {
   std::optional<int> result;
+  Refusals refusals;
   VarnoxFileTemplates::ForEach([&](auto type) {
     if (result) return;
     typename decltype(type)::type file;
-    if (file.OpenUnm(csPath.c_str(), nullptr, nullptr, csMode, "", false, nullptr, 0, 0,
-                     nullptr) > 0) {
+    const int32_t iId =
+        file.OpenUnm(csPath.c_str(), nullptr, nullptr, csMode, "", false, nullptr, 0, 0, nullptr);
+    if (iId > 0) {
       result = fn(file);
       file.UnLoad();
+    } else {
+      refusals.Note(iId);
     }
   });
   if (result) return *result;
-  std::fprintf(stderr, "varnox: %s is no Varnox file the kernel can open (see the kernel log)\n",
-               csPath.c_str());
+  refusals.Report(csPath);
   return -1;
 }
 
@@ -584,6 +672,7 @@ int ExportXml(const std::string& csPath, const std::string& csXml) {
     uint64_t uiRead0 = 0, uiWritten0 = 0;
     const bool bShow =
         isatty(STDERR_FILENO) && uiSaved >= kProgressBytes && ProcessIo(uiRead0, uiWritten0);
+    const uint64_t uiLogBefore = KernelLogSize();
     const bool bOk = RunWithProgress(
         bShow, [&] { return file.SaveFileAsXml(csXml.c_str()); },
         [&] {
@@ -594,8 +683,8 @@ int ExportXml(const std::string& csPath, const std::string& csXml) {
                                 "writing " + csXml + ", " + Megabytes(uiDone));
         });
     if (!bOk) {
-      std::fprintf(stderr, "varnox: exporting %s to %s failed (see the kernel log)\n",
-                   csPath.c_str(), csXml.c_str());
+      std::fprintf(stderr, "varnox: exporting %s to %s failed: %s\n", csPath.c_str(), csXml.c_str(),
+                   KernelReason(uiLogBefore, " failed: ").c_str());
       return 1;
     }
     return 0;
@@ -614,6 +703,7 @@ int ImportXml(const std::string& csPath, const std::string& csXml) {
     uint64_t uiRead0 = 0, uiWritten0 = 0;
     const bool bShow =
         isatty(STDERR_FILENO) && uiXml >= kProgressBytes && ProcessIo(uiRead0, uiWritten0);
+    const uint64_t uiLogBefore = KernelLogSize();
     const bool bOk = RunWithProgress(
         bShow, [&] { return file.UpdateFileFromXml(csXml.c_str()); },
         [&] {
@@ -626,15 +716,13 @@ int ImportXml(const std::string& csPath, const std::string& csXml) {
                                                : "read " + csXml + ", rebuilding " + csPath);
         });
     if (!bOk) {
-      std::fprintf(stderr,
-                   "varnox: %s was not imported into %s; the file is unchanged (see the kernel "
-                   "log)\n",
-                   csXml.c_str(), csPath.c_str());
+      std::fprintf(stderr, "varnox: %s was not imported into %s; the file is unchanged: %s\n",
+                   csXml.c_str(), csPath.c_str(), KernelReason(uiLogBefore, " refused: ").c_str());
       return 1;
     }
     if (!file.Save(0, true, "")) {
-      std::fprintf(stderr, "varnox: %s was imported but saving %s failed (see the kernel log)\n",
-                   csXml.c_str(), csPath.c_str());
+      std::fprintf(stderr, "varnox: %s was imported but saving %s failed: %s\n", csXml.c_str(),
+                   csPath.c_str(), KernelReason(uiLogBefore, " failed: ").c_str());
       return 1;
     }
     return 0;
@@ -675,6 +763,32 @@ int Usage() {
   return 2;
 }
 
+// Runs one command. A damaged file can make the library throw its own
+// exception, or the kernel a native one: either is said, with the command
+// and its file, and the command fails instead of the tool aborting.
+int RunCommand(const std::string& csCommand, int argc, char** argv) {
+  const std::string csFile = argc > 2 ? argv[2] : "";
+  auto fail = [&](const std::string& csWhat) {
+    std::fprintf(stderr, "varnox: %s %s failed: %s\n", csCommand.c_str(), csFile.c_str(),
+                 csWhat.c_str());
+    return 1;
+  };
+  try {
+    if (csCommand == "demo") return Demo(argv[2], argv[0]);
+    if (csCommand == "summary") return Summary(argv[2]);
+    if (csCommand == "info") return Info(argv[2]);
+    if (csCommand == "export") return ExportXml(argv[2], argv[3]);
+    if (csCommand == "import") return ImportXml(argv[2], argv[3]);
+    if (csCommand == "negotiate") return Negotiate();
+    return Usage();
+  } catch (const CkxOrbUnmanException& e) {
+    std::string csText;
+    return fail("the file's storage is damaged: " + e.GetErrorText(csText));
+  } catch (const std::exception& e) {
+    return fail(e.what());
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -686,22 +800,7 @@ int main(int argc, char** argv) {
   if ((csCommand == "export" || csCommand == "import") && argc < 4) return Usage();
 
   KxInitCatAssembly(false);
-  int iResult = 2;
-  if (csCommand == "demo") {
-    iResult = Demo(argv[2], argv[0]);
-  } else if (csCommand == "summary") {
-    iResult = Summary(argv[2]);
-  } else if (csCommand == "info") {
-    iResult = Info(argv[2]);
-  } else if (csCommand == "export") {
-    iResult = ExportXml(argv[2], argv[3]);
-  } else if (csCommand == "import") {
-    iResult = ImportXml(argv[2], argv[3]);
-  } else if (csCommand == "negotiate") {
-    iResult = Negotiate();
-  } else {
-    iResult = Usage();
-  }
+  const int iResult = RunCommand(csCommand, argc, argv);
   KxEndCatAssembly();
   return iResult;
 }

@@ -14,7 +14,9 @@ template <class T>
 class alignas(8) CkxD2MapA : public KxMapOperations<CkxD2MapA<T>> {
  public:
   // The record of node `uiHandle`. Throws CkxD2LstNodeException.
-  T& operator[](uint32_t uiHandle) { return *reinterpret_cast<T*>(View().Record(uiHandle)); }
+  T& operator[](uint32_t uiHandle) {
+    return *reinterpret_cast<T*>(View().Record(uiHandle, sizeof(T)));
+  }
 
   KxEmbeddedMap m_Slot;
 

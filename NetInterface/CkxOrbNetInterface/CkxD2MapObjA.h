@@ -17,7 +17,7 @@ class CkxD2MapObjA : public KxMapOperations<CkxD2MapObjA<T>> {
   // containers find their storage. Throws CkxD2LstNodeException.
   T& operator[](uint32_t uiHandle) {
     KxSetCurrentObject(m_pOwner);
-    return *reinterpret_cast<T*>(View().Record(uiHandle));
+    return *reinterpret_cast<T*>(View().Record(uiHandle, sizeof(T)));
   }
 
   // Set by the owner's OnAttach; null until then.

@@ -28,7 +28,7 @@ class KxDynStringField {
   const C* GetNet(int* piLength) const {
     if (piLength != nullptr) *piLength = static_cast<int>(m_Str.lengthWord) - 1;
     if (m_Str.lengthWord <= 1) return Empty();
-    C* pText = Text();
+    C* pText = Text(m_Str.lengthWord);
     return pText != nullptr ? pText : Empty();
   }
 
@@ -40,7 +40,7 @@ class KxDynStringField {
     const uint32_t uiLength = static_cast<uint32_t>(iLength);
     if (uiLength != 0 && uiLength < m_Str.capacity) {
       if (m_Str.lengthWord == uiLength + 1) return;
-      C* pText = Text();
+      C* pText = Text(m_Str.capacity);
       if (pText == nullptr) return;
       m_Str.lengthWord = uiLength + 1;
       pText[uiLength] = 0;
@@ -58,7 +58,7 @@ class KxDynStringField {
     const int64_t liWanted = static_cast<uint32_t>(iLength);
     const int64_t liCount = liWanted < liLimit ? liWanted : liLimit;
     if (liCount < 1 || pSource == nullptr) return;
-    C* pText = Text();
+    C* pText = Text(static_cast<uint64_t>(liCount) + 1);
     if (pText == nullptr) return;
     std::memcpy(pText, pSource, static_cast<size_t>(liCount) * sizeof(C));
     pText[liCount] = 0;
@@ -68,13 +68,13 @@ class KxDynStringField {
 
  private:
   static const C* Empty();
-  // The text in the current object's storage, or null without one.
-  C* Text() const {
+  // The text in the current object's storage, `uiChars` characters of it
+  // checked to lie there; null without a current object or when they do not.
+  C* Text(uint64_t uiChars) const {
     CkxDtb2Obj* pObject = KxCurrentObject();
-    if (pObject == nullptr || pObject->m_ppStorageBase == nullptr) return nullptr;
-    uint8_t* pBase = *pObject->m_ppStorageBase;
-    if (pBase == nullptr) return nullptr;
-    return reinterpret_cast<C*>(pBase + 4 * static_cast<size_t>(m_Str.textOffset));
+    if (pObject == nullptr) return nullptr;
+    return reinterpret_cast<C*>(
+        pObject->StorageAt(4 * uint64_t{m_Str.textOffset}, uiChars * sizeof(C)));
   }
 };
 

@@ -66,6 +66,22 @@ class CkxDtb2Obj : public CkxDtb2ObjCallback {
   // or 0 without a usable interface.
   uint64_t BindAsMember(uint32_t uiClassId);
 
+  // The address of the `uiBytes` bytes at byte `uiOffset` of this object's
+  // storage, or null when they do not all lie above handle 0 and below the
+  // last valid handle, or no storage is attached. Every offset the library
+  // follows from storage (nodes, elements, texts) goes through here: a bad
+  // offset then fails cleanly instead of touching unmapped pages.
+  uint8_t* StorageAt(uint64_t uiOffset, uint64_t uiBytes) const {
+    uint8_t* const* ppBase = m_ppStorageBase;
+    const uint32_t* pLastValid = m_pLastValidHandle;
+    if (ppBase == nullptr || pLastValid == nullptr || *ppBase == nullptr || uiOffset < 4) {
+      return nullptr;
+    }
+    const uint64_t uiEnd = 4 * uint64_t{__atomic_load_n(pLastValid, __ATOMIC_ACQUIRE)};
+    if (uiOffset > uiEnd || uiBytes > uiEnd - uiOffset) return nullptr;
+    return *ppBase + uiOffset;
+  }
+
   // Where the kernel keeps the address of this object's storage.
   uint8_t* const* m_ppStorageBase = nullptr;
   // The first invalid handle of this object's storage.

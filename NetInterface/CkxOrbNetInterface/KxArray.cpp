@@ -34,12 +34,13 @@ uint32_t KxArrayView::Size() const {
 
 uint8_t* KxArrayView::Element(uint32_t uiIndex, size_t uiElementBytes) const {
   const uint32_t uiSize = Size();
-  if (uiIndex >= uiSize || m_pOwner == nullptr || m_pOwner->m_ppStorageBase == nullptr) {
-    throw CkxD2RangeException(1, uiSize, uiIndex);
-  }
-  const size_t uiOffset = 4 * static_cast<size_t>(KxLoadShared(&m_pHeader->dataOffset)) +
-                          static_cast<size_t>(uiIndex) * uiElementBytes;
-  return *m_pOwner->m_ppStorageBase + uiOffset;
+  if (uiIndex >= uiSize || m_pOwner == nullptr) throw CkxD2RangeException(1, uiSize, uiIndex);
+  // An element outside the storage is as far out of reach as one past the size.
+  uint8_t* pElement = m_pOwner->StorageAt(
+      4 * uint64_t{KxLoadShared(&m_pHeader->dataOffset)} + uint64_t{uiIndex} * uiElementBytes,
+      uiElementBytes);
+  if (pElement == nullptr) throw CkxD2RangeException(1, uiSize, uiIndex);
+  return pElement;
 }
 
 void KxArrayView::WriteDiagnostic(const char* csLabel) const {

@@ -82,9 +82,11 @@ uint32_t KxMapView::GetCount() const {
 }
 
 KxMapNode* KxMapView::FindValidNode(uint32_t uiHandle) const {
-  if (IsDestroyed() || uiHandle >= KxLoadShared(m_pOwner->m_pLastValidHandle)) return nullptr;
-  KxMapNode* pNode = NodeAt(uiHandle);
-  return KxIsValidNodeSignature(KxLoadShared(&pNode->signature)) ? pNode : nullptr;
+  if (IsDestroyed()) return nullptr;
+  KxMapNode* pNode =
+      reinterpret_cast<KxMapNode*>(m_pOwner->StorageAt(4 * uint64_t{uiHandle}, sizeof(KxMapNode)));
+  return pNode != nullptr && KxIsValidNodeSignature(KxLoadShared(&pNode->signature)) ? pNode
+                                                                                     : nullptr;
 }
 
 uint32_t KxMapView::WalkToPosition(uint32_t uiPosition) const {

@@ -57,14 +57,16 @@ class KxMapView {
     return KxLock::IsDestroyedWord(KxLoadShared(&m_pHeader->lockWord));
   }
 
-  // The record of node `uiHandle` (at byte 64 of the node), validated.
-  uint8_t* Record(uint32_t uiHandle) const {
-    return reinterpret_cast<uint8_t*>(Node(uiHandle) + 1);
+  // The record of `uiRecordBytes` bytes of node `uiHandle` (at byte 64 of
+  // the node), validated.
+  uint8_t* Record(uint32_t uiHandle, size_t uiRecordBytes) const {
+    return reinterpret_cast<uint8_t*>(Node(uiHandle, uiRecordBytes) + 1);
   }
 
-  // Node `uiHandle`, validated. Each pointer is loaded once: this is the
-  // path of every element access.
-  KxMapNode* Node(uint32_t uiHandle) const {
+  // Node `uiHandle`, validated: it and the `uiRecordBytes` bytes of its
+  // record lie below the last valid handle. Each pointer is loaded once:
+  // this is the path of every element access.
+  KxMapNode* Node(uint32_t uiHandle, size_t uiRecordBytes = 0) const {
     const CkxDtb2Obj* pOwner = m_pOwner;
     if (m_pHeader == nullptr || pOwner == nullptr) ThrowDestroyed(uiHandle);
     uint8_t* const* ppBase = pOwner->m_ppStorageBase;
@@ -73,9 +75,10 @@ class KxMapView {
         KxLock::IsDestroyedWord(KxLoadShared(&m_pHeader->lockWord))) {
       ThrowDestroyed(uiHandle);
     }
+    KxMapNode* pNode = reinterpret_cast<KxMapNode*>(
+        pOwner->StorageAt(4 * uint64_t{uiHandle}, sizeof(KxMapNode) + uint64_t{uiRecordBytes}));
     const uint32_t uiLastValid = KxLoadShared(pLastValid);
-    if (uiHandle >= uiLastValid) ThrowNode(uiHandle, 0, uiLastValid);
-    KxMapNode* pNode = reinterpret_cast<KxMapNode*>(*ppBase + 4 * static_cast<size_t>(uiHandle));
+    if (pNode == nullptr) ThrowNode(uiHandle, 0, uiLastValid);
     const uint32_t uiSignature = KxLoadShared(&pNode->signature);
     if (!KxIsValidNodeSignature(uiSignature)) ThrowNode(uiHandle, uiSignature, uiLastValid);
     return pNode;

@@ -91,3 +91,17 @@ struct KxCatalogue {
   const KxMemberClass* classes;
   uint32_t classCount;
 };
+
+// A record type's id in storage: FNV-1a over its name, then its size, so
+// that adding or reordering records in the schema changes no stored id and
+// a record that changes size gets a new one. Never 0.
+constexpr uint32_t KxRecordTypeId(const KxRecordType& type) {
+  uint32_t uiHash = 2166136261u;
+  auto mix = [&uiHash](uint8_t c) {
+    uiHash ^= c;
+    uiHash *= 16777619u;
+  };
+  for (const char* p = type.name; *p != '\0'; ++p) mix(static_cast<uint8_t>(*p));
+  for (int iShift = 0; iShift < 32; iShift += 8) mix(static_cast<uint8_t>(type.size >> iShift));
+  return uiHash != 0 ? uiHash : 1;
+}

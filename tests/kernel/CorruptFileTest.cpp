@@ -8,6 +8,7 @@
 // the format before the schema fingerprint opens and is saved with it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -15,9 +16,11 @@
 
 #include "contracts/kernel/KxSchemaFingerprint.h"
 #include "kernel/KxSavedFile.h"
+#include "kernel/KxStore.h"
 #include "templates/Varnox.h"
 #include "tests/kernel/KernelEngineSupport.h"
 #include "tests/kernel/KernelTestSupport.h"
+#include "tests/testkernel/TestKernelSupport.h"
 
 namespace {
 
@@ -447,16 +450,16 @@ TEST_F(CorruptFile, ResealedFilesWithABadStructureAreRefused) {
       {"map-chain-loops", word(good.UnitAt(kDistances, uiSecond) + kNodeNext, uiFirst),
        KxOpenCorrupted, "does not end"},
       {"map-buckets-outside", word(uiDistances + kMapBuckets, kFarAway), KxOpenCorrupted,
-       "not laid out"},
+       "bucket table leaves its storage"},
       {"map-element-unknown", word(uiDistances + kMapElement, 999), KxOpenCorrupted,
        "not of its class"},
       {"embedded-map-untagged", word(uiLanes + kMapTag, 0), KxOpenCorrupted, "not laid out"},
       {"map-key-outside", word(uiParameter + kNodeTextKey, kFarAway), KxOpenCorrupted,
-       "key lies outside"},
+       "map key leaves its storage"},
       {"map-key-length-without-key",
        word(good.UnitAt(kDistances, uiFirst) + kNodePart + offsetof(KxNodeKernelPart, textLength),
             1 << 30),
-       KxOpenCorrupted, "key lies outside"},
+       KxOpenCorrupted, "map key leaves its storage"},
       // Strings and arrays.
       {"string-outside", word(uiDistanceStr + offsetof(KxDynString, textOffset), kFarAway),
        KxOpenCorrupted, "string DistanceStr"},
@@ -470,20 +473,66 @@ TEST_F(CorruptFile, ResealedFilesWithABadStructureAreRefused) {
        },
        KxOpenCorrupted, "string DistanceUnit"},
       {"array-outside", word(uiLapTimes + offsetof(KxArrayHeader, dataOffset), kFarAway),
-       KxOpenCorrupted, "array lies outside"},
+       KxOpenCorrupted, "array leaves its storage"},
       {"array-beyond-capacity", word(uiLapTimes + offsetof(KxArrayHeader, size), 1000),
-       KxOpenCorrupted, "array lies outside"},
+       KxOpenCorrupted, "array leaves its storage"},
       {"empty-array-storage-outside",
        [&](SavedImage& image) {
          image.SetWord(uiLapDistances + offsetof(KxArrayHeader, kernel2), 16);
          image.SetWord(uiLapDistances + offsetof(KxArrayHeader, dataOffset), kFarAway);
          image.Reseal();
        },
-       KxOpenCorrupted, "array lies outside"},
+       KxOpenCorrupted, "array leaves its storage"},
+      // Kernel words that disagree with the catalogue at their place.
+      {"embedded-map-of-another-element",
+       word(uiLanes + kMapElement, good.Word(uiLanes - offsetof(CkxPoolConfig, Lanes) +
+                                             offsetof(CkxPoolConfig, LeftContacts) + kMapElement)),
+       KxOpenCorrupted, "PoolConfig.Lanes: a map is not of its class"},
+      {"embedded-map-of-another-key-kind",
+       word(uiLanes + kMapPart + offsetof(KxMapKernelPart, keyKind), 2), KxOpenCorrupted,
+       "not of its class"},
+      {"array-of-another-record",
+       word(uiLapTimes + offsetof(KxArrayHeader, kernel5),
+            good.Word(uiLapDistances + offsetof(KxArrayHeader, kernel5))),
+       KxOpenCorrupted, "LapTimes: an array is not of its class"},
+      {"string-of-another-character-size",
+       word(uiDistanceStr + offsetof(KxDynString, kernel16), KxStore::kStringTag | 1),
+       KxOpenCorrupted, "not laid out as a string of 2-byte characters"},
+      {"number-map-with-a-key-case",
+       word(uiDistances + offsetof(KxContainerHeader, lockWord),
+            KxLockWord::kSignature | KxLockWord::kKeyNoCase),
+       KxOpenCorrupted, "key case"},
+      // Keys no lookup could tell apart or find.
+      {"number-key-twice",
+       word(good.UnitAt(kDistances, uiSecond) + kNodePart + offsetof(KxNodeKernelPart, key),
+            good.Word(good.UnitAt(kDistances, uiFirst) + kNodePart +
+                      offsetof(KxNodeKernelPart, key))),
+       KxOpenCorrupted, "holds this key twice"},
+      {"text-key-with-nul",
+       [&](SavedImage& image) {
+         image.SetWord(image.UnitAt(kParameters, image.Word(uiParameter + kNodeTextKey)), 0);
+         image.Reseal();
+       },
+       KxOpenCorrupted, "a map key holds a NUL byte"},
+      // Structures that share storage, or name no block of their own.
+      {"string-aliases-a-node", word(uiDistanceStr + offsetof(KxDynString, textOffset), uiSecond),
+       KxOpenCorrupted, "another structure"},
+      {"empty-string-frees-its-own-node",
+       [&](SavedImage& image) {
+         image.SetWord(uiDistanceUnit + offsetof(KxDynString, textOffset), uiFirst);
+         image.Reseal();
+       },
+       KxOpenCorrupted, "shares storage with another structure"},
+      {"array-aliases-a-bucket-table",
+       word(uiLapTimes + offsetof(KxArrayHeader, dataOffset),
+            good.Word(good.ContainerAt(kRecords) + kMapBuckets)),
+       KxOpenCorrupted, "another structure"},
+      {"node-inside-a-block", word(uiDistances + kSlotHead, uiFirst + 2), KxOpenCorrupted,
+       "is no live block"},
       // The segment: container, free lists, member records.
       {"container-beyond-top",
        word(good.MemberAt(kDistances) + offsetof(KxSavedMember, container), uiBeyondTop),
-       KxOpenCorrupted, "container lies outside"},
+       KxOpenCorrupted, "container leaves its storage"},
       {"free-list-outside", word(uiFreeHead, uiBeyondTop), KxOpenCorrupted, "free list"},
       {"free-list-loops", word(good.UnitAt(kDistances, uiFreeBlock), uiFreeBlock), KxOpenCorrupted,
        "does not end"},
@@ -632,5 +681,79 @@ TEST_F(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
     file.UnLoad();
   }
 }
+
+#ifdef VARNOX_TOOL
+// The tool on a file the kernel refuses, and without a command: it says what
+// is wrong with which file and fails, never aborts.
+struct ToolCase {
+  const char* csName;
+  std::function<void(SavedImage&)> damage;
+  std::vector<std::string> args;  // "FILE" stands for the damaged file
+  int iExit;
+  std::vector<std::string> says;  // on standard error
+};
+
+class ToolOnDamagedFile : public CorruptFile, public ::testing::WithParamInterface<ToolCase> {};
+
+TEST_P(ToolOnDamagedFile, SaysWhatIsWrongWithWhichFile) {
+  const ToolCase& tool = GetParam();
+  SavedImage image(s_Good);
+  tool.damage(image);
+  const std::string csPath = KernelScratch::Get().Path(std::string("tool-") + tool.csName + ".orb");
+  WriteBytes(csPath, image.Bytes());
+  std::vector<std::string> argv{VARNOX_TOOL};
+  for (const std::string& csArg : tool.args) argv.push_back(csArg == "FILE" ? csPath : csArg);
+
+  const TkChildResult result = TkRunProgram(argv);
+  EXPECT_TRUE(result.exited) << "signal " << result.signal;
+  EXPECT_EQ(result.exitCode, tool.iExit) << result.err;
+  for (const std::string& csText : tool.says) {
+    EXPECT_NE(result.err.find(csText == "FILE" ? csPath : csText), std::string::npos)
+        << csText << " not in:\n"
+        << result.err;
+  }
+}
+
+void Untouched(SavedImage&) {}
+
+void Resealed(SavedImage& image, size_t uiAt, uint32_t uiWord) {
+  image.SetWord(uiAt, uiWord);
+  image.Reseal();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, ToolOnDamagedFile,
+    ::testing::Values(
+        ToolCase{"no-command", Untouched, {}, 2, {"usage: varnox"}},
+        ToolCase{"unknown-command", Untouched, {"frobnicate", "FILE"}, 2, {"usage: varnox"}},
+        ToolCase{"truncated",
+                 [](SavedImage& image) { image.Bytes().resize(1000); },
+                 {"info", "FILE"},
+                 1,
+                 {"cannot open ", "FILE", ": truncated: ", "1000 bytes"}},
+        ToolCase{"checksum",
+                 [](SavedImage& image) { image.Bytes().at(image.Bytes().size() / 2) ^= 0x10; },
+                 {"export", "FILE", "out.xml"},
+                 1,
+                 {"FILE", ": corrupted: ", "checksum mismatch"}},
+        ToolCase{"foreign",
+                 [](SavedImage& image) { image.Bytes().assign(300, 'x'); },
+                 {"info", "FILE"},
+                 1,
+                 {"FILE", ": not a Varnox file"}},
+        ToolCase{"bad-structure",
+                 [](SavedImage& image) {
+                   Resealed(image, image.ContainerAt(kDistances) + kSlotHead, kFarAway);
+                 },
+                 {"export", "FILE", "out.xml"},
+                 1,
+                 {"FILE", ": corrupted: ", "DistancesDefault[node at unit ",
+                  "chain leaves its storage"}}),
+    [](const auto& info) {
+      std::string csName = info.param.csName;
+      std::replace(csName.begin(), csName.end(), '-', '_');
+      return csName;
+    });
+#endif
 
 }  // namespace

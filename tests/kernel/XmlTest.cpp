@@ -782,6 +782,38 @@ TEST(XmlStaging, DocumentRefusedNearItsEndLeavesTheFileAsItWas) {
   EXPECT_EQ(Occurrences(Slurp(csAfter), "<entry key="), 500u);
 }
 
+// A rebuild that runs out of storage after some of its allocations (the
+// first, a few entries in, near the end) puts the whole file back.
+class XmlRebuildOutOfStorage : public ::testing::TestWithParam<int64_t> {};
+
+TEST_P(XmlRebuildOutOfStorage, LeavesTheFileAsItWas) {
+  static const KxRecordTypes types(VarnoxCatalogue());
+  const std::string csTag = "out-of-storage-" + std::to_string(GetParam());
+  int32_t iFailure = 0;
+  std::string csWhy;
+  std::shared_ptr<KxLiveFile> pFile = KxLiveFile::Open(
+      Scratch(csTag + ".orb"), VarnoxCatalogue().files[1], types, true, iFailure, csWhy);
+  ASSERT_TRUE(pFile) << csWhy;
+  const std::string csGood = Scratch(csTag + "-good.xml");
+  Spit(csGood, ManyGoodEntriesThen(""));
+  ASSERT_TRUE(KxImportXml(*pFile, csGood, csWhy)) << csWhy;
+  const std::string csBefore = Scratch(csTag + "-before.xml");
+  ASSERT_TRUE(KxExportXml(*pFile, kKxWholeFile, csBefore, csWhy)) << csWhy;
+
+  KxSegment::FailAllocationsAfter(GetParam());
+  const bool bImported = KxImportXml(*pFile, csGood, csWhy);
+  KxSegment::FailAllocationsAfter(-1);
+  EXPECT_FALSE(bImported);
+  EXPECT_THAT(csWhy, HasSubstr("ran out while rebuilding it; the file is left as it was"));
+  const std::string csAfter = Scratch(csTag + "-after.xml");
+  ASSERT_TRUE(KxExportXml(*pFile, kKxWholeFile, csAfter, csWhy)) << csWhy;
+  EXPECT_EQ(Slurp(csAfter), Slurp(csBefore));
+  // The file still works: the same import now goes through.
+  EXPECT_TRUE(KxImportXml(*pFile, csGood, csWhy)) << csWhy;
+}
+
+INSTANTIATE_TEST_SUITE_P(Documents, XmlRebuildOutOfStorage, ::testing::Values(0, 40, 900));
+
 // ---------------------------------------------------------------------------
 // One member, and the tool.
 

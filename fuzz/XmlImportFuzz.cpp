@@ -1,0 +1,90 @@
+// Fuzz target: an XML document imported into a file of the type its root
+// names (a copy of the demo file of that type). A document the kernel
+// refuses must leave the file as it was; one it takes must leave a file that
+// survives the round trip of FuzzSupport.h.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "fuzz/FuzzSupport.h"
+
+namespace {
+
+const char* const kTypes[] = {"FT_COMPETITORS", "FT_GLOBALS", "FT_RACES", "FT_RAW_PULSES",
+                              "FT_IOSETUP"};
+
+// The file type the document's root names, else FT_GLOBALS.
+std::string FileTypeOf(const std::string& csDocument) {
+  const size_t uiType = csDocument.find("type=\"");
+  for (const char* csType : kTypes) {
+    if (uiType != std::string::npos &&
+        csDocument.compare(uiType + 6, std::strlen(csType), csType) == 0)
+      return csType;
+  }
+  return "FT_GLOBALS";
+}
+
+// The file an import goes into: the demo file of its type when
+// VARNOX_FUZZ_FILES names a directory of them, else a new empty file.
+std::string TargetOf(const std::string& csType) {
+  const std::string csPath = fuzz::ScratchPath(("target-" + csType + ".orb").c_str());
+  std::filesystem::remove(csPath);
+  const char* csFiles = std::getenv("VARNOX_FUZZ_FILES");
+  if (csFiles != nullptr) {
+    const std::string csSource = std::string(csFiles) + "/" + csType + ".orb";
+    std::error_code ec;
+    std::filesystem::copy_file(csSource, csPath, ec);
+  }
+  return csPath;
+}
+
+// The target of one file type, kept open from one refused import to the next
+// (opening costs more than a refused import), with its content as exported
+// when it was opened.
+struct Target {
+  fuzz::OpenFile open;
+  bool bOpen = false;
+  std::string csBefore;
+};
+
+Target& OpenTarget(const std::string& csType) {
+  static std::map<std::string, Target> targets;
+  Target& target = targets[csType];
+  if (target.bOpen) return target;
+  target.open = fuzz::MakeFile(csType);
+  const std::string csPath = TargetOf(csType);
+  if (target.open.pFile->OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0,
+                                 nullptr) <= 0) {
+    fuzz::Fail("the import's target does not open");
+  }
+  const std::string csBefore = fuzz::ScratchPath("before.xml");
+  if (!target.open.pFile->SaveFileAsXml(csBefore.c_str()))
+    fuzz::Fail("the import's target does not export");
+  target.csBefore = fuzz::ReadText(csBefore);
+  target.bOpen = true;
+  return target;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uiSize) {
+  const std::string csDocument(reinterpret_cast<const char*>(pData), uiSize);
+  const std::string csXml = fuzz::ScratchPath("input.xml");
+  fuzz::WriteFile(csXml, pData, uiSize);
+  Target& target = OpenTarget(FileTypeOf(csDocument));
+  CkxVarnoxFile& file = *target.open.pFile;
+  if (!file.UpdateFileFromXml(csXml.c_str())) {
+    // Refused: the file must be as it was.
+    const std::string csAfter = fuzz::ScratchPath("after.xml");
+    if (!file.SaveFileAsXml(csAfter.c_str()) || fuzz::ReadText(csAfter) != target.csBefore)
+      fuzz::Fail("a refused import changed the file");
+    return 0;
+  }
+  // Taken: the round trip ends with the file unloaded; the next input of
+  // this type opens the target afresh.
+  target.bOpen = false;
+  fuzz::RoundTrip(target.open, false);
+  return 0;
+}
