@@ -27,7 +27,7 @@ class CkxDtb2File {
 
   // Requests the file interface and registers the dynamic-growth handler.
   CkxDtb2File();
-  // Releases the interface, then ends the message registration.
+  // Ends the message registration, then releases the interface.
   virtual ~CkxDtb2File();
   CkxDtb2File(const CkxDtb2File&) = delete;
   CkxDtb2File& operator=(const CkxDtb2File&) = delete;
