@@ -6,8 +6,10 @@
 #include <string>
 
 #include "NetInterface/CkxOrbNetInterface/CkxDtb2Obj.h"
-#include "NetInterface/CkxOrbNetInterface/CkxMessageInfo.h"
 #include "NetInterface/CkxOrbNetInterface/KxItf.h"
+
+template <class C>
+class CkxMessageInfoT;
 
 // Holds the kernel file interface and forwards the file operations to it.
 //

@@ -1,4 +1,6 @@
 // Registration of a named kernel message bound to a member function.
+//
+// Private to the library: not installed.
 #pragma once
 
 #include <cstdint>
