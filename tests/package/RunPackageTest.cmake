@@ -7,7 +7,7 @@
 #   - the consumer without KxOrb64 ends with the start-up message, exit 1;
 #   - no private header was installed.
 #   -D BUILD_DIR=<library build>  -D SOURCE_DIR=<this folder>  -D WORK_DIR=<scratch>
-#   -D CXX_FLAGS=<flags the library was built with>
+#   -D CXX_FLAGS=<flags the library was built with>  -D WITH_TOOL=<whether the tool is built>
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 set(consumer ${WORK_DIR}/build/consumer)
@@ -44,9 +44,11 @@ expect("${orb_root}" "${prefix}/" "the package's kernel root")
 run(0 ${CMAKE_COMMAND} -E env ${kernel_env} KxOrb64=${orb_root} ${consumer} ${saved})
 expect("${out}" "1000 Anna Keller\n1001 Marta Nowak\n1002 Julie Martin\n" "the consumer's output")
 
-run(0 ${CMAKE_COMMAND} -E env --unset=KxOrb64 ${kernel_env} ${prefix}/bin/varnox info ${saved})
-expect("${out}" "Varnox FT_COMPETITORS" "the installed tool's output")
-expect("${out}" " 3 elements of" "the installed tool's output")
+if(WITH_TOOL)
+  run(0 ${CMAKE_COMMAND} -E env --unset=KxOrb64 ${kernel_env} ${prefix}/bin/varnox info ${saved})
+  expect("${out}" "Varnox FT_COMPETITORS" "the installed tool's output")
+  expect("${out}" " 3 elements of" "the installed tool's output")
+endif()
 
 run(1 ${CMAKE_COMMAND} -E env --unset=KxOrb64 ${consumer} ${saved})
 expect("${err}" "Environment Variable KxOrb64 Not Defined !!\nThe environment variable KxOrb64 MUST define the\ndirectory where all Tarvex components are stored:" "standard error")
