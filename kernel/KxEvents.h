@@ -19,6 +19,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -56,7 +57,8 @@ struct KxEventRingHeader {
   uint32_t reserved;
   pthread_mutex_t mutex;
 };
-static_assert(sizeof(pthread_mutex_t) == 40 && sizeof(KxEventRingHeader) == 80,
+static_assert(offsetof(KxEventRingHeader, mutex) == 40 &&
+                  sizeof(KxEventRingHeader) == 40 + sizeof(pthread_mutex_t),
               "a changed ring header needs a new KxEventRingHeader::kVersion");
 
 // An event as delivered: the slot's content, or a count of missed events.

@@ -57,7 +57,7 @@ struct KxSegmentHeader {
   uint32_t container;  // unit of the member's container (map slot, array header, record)
   uint32_t usedUnits;  // units in live blocks, for statistics
   uint32_t freeHeads[kFreeClasses];
-  pthread_mutex_t mutex;  // robust and process-shared
+  pthread_mutex_t mutex;            // robust and process-shared
   uint8_t runShifts[kFreeClasses];  // the next run of a small class cuts 1 << shift blocks
 };
 
@@ -147,7 +147,8 @@ class KxSegment {
 
 static_assert(sizeof(KxSegmentHeader) <= 4 * KxSegment::kHeaderUnits,
               "the segment header must lie below the first block");
-static_assert(sizeof(pthread_mutex_t) == 40 && sizeof(KxSegmentHeader) == 872,
+static_assert(offsetof(KxSegmentHeader, mutex) == 672 &&
+                  sizeof(KxSegmentHeader) == 672 + sizeof(pthread_mutex_t) + 160,
               "a changed segment header needs a new KxSegmentHeader::kVersion");
 
 // Holds a segment's mutex for a scope.
