@@ -50,7 +50,8 @@ bench: build
 	$(BUILD_DIR)/bench/varnox_bench
 
 format:
-	find contracts NetInterface templates tests tools bench varnox -name '*.h' -o -name '*.cpp' | xargs clang-format -i
+	find contracts NetInterface templates tests tools bench varnox \( -name '*.h' -o -name '*.cpp' \) \
+	  -not -path 'tests/schema/*' | xargs clang-format -i
 
 clean:
 	rm -rf build

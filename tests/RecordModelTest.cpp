@@ -284,16 +284,25 @@ const KxRecordField* FieldNamed(const KxRecordType& record, std::string_view csN
 }
 
 TEST(RecordCatalogueTest, FilesAndMemberClassesAreListedOnceByClassId) {
+  // The catalogue lists the five file templates in their order, each with the
+  // members its template registers, in registration order.
   const KxCatalogue& catalogue = VarnoxCatalogue();
   ASSERT_EQ(catalogue.fileCount, 5u);
-  const char* const asFiles[] = {"FT_COMPETITORS", "FT_RACES", "FT_GLOBALS", "FT_RAW_PULSES",
-                                 "FT_IOSETUP"};
-  const uint32_t auiMembers[] = {1, 1, 8, 2, 2};
-  for (uint32_t i = 0; i < 5; ++i) {
-    EXPECT_STREQ(catalogue.files[i].family, "Varnox");
-    EXPECT_STREQ(catalogue.files[i].name, asFiles[i]);
-    EXPECT_EQ(catalogue.files[i].memberCount, auiMembers[i]);
-  }
+  ASSERT_EQ(VarnoxFileTemplates::kCount, 5u);
+  uint32_t uiFile = 0;
+  VarnoxFileTemplates::ForEach([&](auto type) {
+    using File = typename decltype(type)::type;
+    SCOPED_TRACE(File::kFileType);
+    const KxFileType& file = catalogue.files[uiFile++];
+    EXPECT_STREQ(file.family, CkxVarnoxFile::kFamily);
+    EXPECT_STREQ(file.name, File::kFileType);
+    const auto& members = VarnoxDescriptors<File>::kMembers;
+    ASSERT_EQ(file.memberCount, std::size(members));
+    EXPECT_EQ(VarnoxMembers<File>::kCount, std::size(members));
+    for (uint32_t i = 0; i < file.memberCount; ++i) {
+      EXPECT_STREQ(file.members[i].name, members[i].name);
+    }
+  });
 
   // Fourteen members, thirteen classes: the pool configurations share one.
   std::set<uint32_t> classIds;

@@ -29,6 +29,7 @@
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -431,6 +432,27 @@ int Demo(const std::string& csDir, const char* csSelf) {
   return WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : 1;
 }
 
+// What a member holds: its container kind, its element count and the size
+// of its element records.
+struct MemberContent {
+  const char* csKind;
+  uint32_t uiCount;
+  uint32_t uiRecord;
+};
+
+template <class T>
+MemberContent ContentOf(CkxD2MapObjA<T>& map) {
+  return {"map", map.GetCount(), sizeof(T)};
+}
+template <class T>
+MemberContent ContentOf(CkxD2a1dObjDA<T>& array) {
+  return {"array", array.Size(), sizeof(T)};
+}
+template <class T>
+MemberContent ContentOf(CkxD2PntA<T>&) {
+  return {"single", 1, sizeof(T)};
+}
+
 // The file type of a saved file: the template that opens it.
 int Info(const std::string& csPath) {
   struct stat st {};
@@ -438,64 +460,23 @@ int Info(const std::string& csPath) {
     std::fprintf(stderr, "varnox: %s: %s\n", csPath.c_str(), std::strerror(errno));
     return 1;
   }
-  auto report = [&](CkxVarnoxFile& file, const char* csType, const std::function<void()>& members) {
+  bool bKnown = false;
+  VarnoxFileTemplates::ForEach([&](auto type) {
+    using File = typename decltype(type)::type;
+    if (bKnown) return;
+    File file;
     if (file.OpenUnm(csPath.c_str(), nullptr, nullptr, "r", "", false, nullptr, 0, 0, nullptr) <= 0)
-      return false;
-    std::printf("%s: Varnox %s, %lld bytes\n", csPath.c_str(), csType,
+      return;
+    bKnown = true;
+    std::printf("%s: Varnox %s, %lld bytes\n", csPath.c_str(), File::kFileType,
                 static_cast<long long>(st.st_size));
-    members();
+    VarnoxMembers<File>::ForEach(file, [](const char* csName, auto& member) {
+      const MemberContent content = ContentOf(member.m_Container);
+      std::printf("  %-22s %-7s %6u elements of %u bytes\n", csName, content.csKind,
+                  content.uiCount, content.uiRecord);
+    });
     file.UnLoad();
-    return true;
-  };
-  auto line = [](const char* csName, const char* csKind, uint32_t uiCount, uint32_t uiRecord) {
-    std::printf("  %-22s %-7s %6u elements of %u bytes\n", csName, csKind, uiCount, uiRecord);
-  };
-  CkxVarnoxFT_COMPETITORS competitors;
-  CkxVarnoxFT_GLOBALS globals;
-  CkxVarnoxFT_RACES races;
-  CkxVarnoxFT_RAW_PULSES pulses;
-  CkxVarnoxFT_IOSETUP iosetup;
-  const bool bKnown =
-      report(competitors, "FT_COMPETITORS",
-             [&] {
-               line("CompetitorsStringMap", "map",
-                    competitors.m_CompetitorsStringMap.m_Container.GetCount(),
-                    sizeof(CkxCompetitor));
-             }) ||
-      report(globals, "FT_GLOBALS",
-             [&] {
-               line("PoolConfig", "single", 1, sizeof(CkxPoolConfig));
-               line("DistancesDefault", "map", globals.m_DistancesDefault.m_Container.GetCount(),
-                    sizeof(CkxDistance));
-               line("StylesDefault", "map", globals.m_StylesDefault.m_Container.GetCount(),
-                    sizeof(CkxStyle));
-               line("CategoriesDefault", "map", globals.m_CategoriesDefault.m_Container.GetCount(),
-                    sizeof(CkxCategory));
-               line("RoundsDefault", "map", globals.m_RoundsDefault.m_Container.GetCount(),
-                    sizeof(CkxRound));
-               line("StatusDefaults", "map", globals.m_StatusDefaults.m_Container.GetCount(),
-                    sizeof(CkxStatus));
-               line("Parameters", "map", globals.m_Parameters.m_Container.GetCount(),
-                    sizeof(CkxSetupParam));
-               line("Records", "map", globals.m_Records.m_Container.GetCount(),
-                    sizeof(CkxRecordEntry));
-             }) ||
-      report(races, "FT_RACES",
-             [&] {
-               line("ScheduleEntries", "map", races.m_ScheduleEntries.m_Container.GetCount(),
-                    sizeof(CkxScheduleOneEntry));
-             }) ||
-      report(pulses, "FT_RAW_PULSES",
-             [&] {
-               line("PoolEvents", "map", pulses.m_PoolEvents.m_Container.GetCount(),
-                    sizeof(CkxPoolEventsOnePulse));
-               line("AssociatedPoolConfig", "single", 1, sizeof(CkxPoolConfig));
-             }) ||
-      report(iosetup, "FT_IOSETUP", [&] {
-        line("IOs", "map", iosetup.m_IOs.m_Container.GetCount(), sizeof(CkxIOSetupOneEntry));
-        line("IODefaultTypeParams", "array", iosetup.m_IODefaultTypeParams.m_Container.Size(),
-             sizeof(CkxIOSetupParam));
-      });
+  });
   if (!bKnown) {
     std::fprintf(stderr, "varnox: %s is no Varnox file the kernel can open (see the kernel log)\n",
                  csPath.c_str());
@@ -512,20 +493,17 @@ int Info(const std::string& csPath) {
 // no template opens it.
 int WithFileTemplate(const std::string& csPath, const char* csMode,
                      const std::function<int(CkxVarnoxFile&)>& fn) {
-  CkxVarnoxFT_COMPETITORS competitors;
-  CkxVarnoxFT_GLOBALS globals;
-  CkxVarnoxFT_RACES races;
-  CkxVarnoxFT_RAW_PULSES pulses;
-  CkxVarnoxFT_IOSETUP iosetup;
-  for (CkxVarnoxFile* pFile :
-       std::initializer_list<CkxVarnoxFile*>{&competitors, &globals, &races, &pulses, &iosetup}) {
-    if (pFile->OpenUnm(csPath.c_str(), nullptr, nullptr, csMode, "", false, nullptr, 0, 0,
-                       nullptr) > 0) {
-      const int iResult = fn(*pFile);
-      pFile->UnLoad();
-      return iResult;
+  std::optional<int> result;
+  VarnoxFileTemplates::ForEach([&](auto type) {
+    if (result) return;
+    typename decltype(type)::type file;
+    if (file.OpenUnm(csPath.c_str(), nullptr, nullptr, csMode, "", false, nullptr, 0, 0,
+                     nullptr) > 0) {
+      result = fn(file);
+      file.UnLoad();
     }
-  }
+  });
+  if (result) return *result;
   std::fprintf(stderr, "varnox: %s is no Varnox file the kernel can open (see the kernel log)\n",
                csPath.c_str());
   return -1;

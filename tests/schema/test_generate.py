@@ -1,0 +1,204 @@
+#!/usr/bin/env python3
+"""The schema generator: the schemas it refuses and the line it names, the
+containment tree it builds from the Varnox schema, and its whole output for a
+small schema against a golden copy.
+
+    test_generate.py            runs the tests
+    test_generate.py --refresh  rewrites the golden copy (golden/) from small.toml
+                                after an intended change of the output; review
+                                the difference before committing it
+"""
+
+import contextlib
+import difflib
+import io
+import shutil
+import sys
+import tempfile
+import unittest
+from collections import Counter
+from pathlib import Path
+
+sys.dont_write_bytecode = True
+HERE = Path(__file__).resolve().parent
+ROOT = HERE.parent.parent
+sys.path.insert(0, str(ROOT / "schema"))
+
+import generate  # noqa: E402
+from model import SchemaError, load, load_text  # noqa: E402
+
+SMALL = HERE / "small.toml"
+GOLDEN = HERE / "golden"
+VARNOX = ROOT / "schema" / "varnox.toml"
+
+
+def generated_files(directory):
+    return {p.relative_to(directory).as_posix(): p.read_text()
+            for p in sorted(Path(directory).rglob("*")) if p.is_file()}
+
+
+def refresh_golden():
+    shutil.rmtree(GOLDEN, ignore_errors=True)
+    generate.write(generate.outputs(load(SMALL)), GOLDEN)
+
+
+class GoldenOutputTest(unittest.TestCase):
+    def test_small_schema_gives_the_golden_headers(self):
+        with tempfile.TemporaryDirectory() as out:
+            self.assertEqual(generate.main(["generate.py", str(SMALL), out]), 0)
+            produced, golden = generated_files(out), generated_files(GOLDEN)
+        self.assertEqual(sorted(produced), sorted(golden))
+        for name, text in produced.items():
+            with self.subTest(header=name):
+                diff = "".join(difflib.unified_diff(golden[name].splitlines(True),
+                                                    text.splitlines(True), "golden", "produced"))
+                self.assertEqual(diff, "", f"{name} differs (test_generate.py --refresh "
+                                           f"rewrites the golden copy):\n{diff}")
+
+
+# Each case edits small.toml: the first occurrence of `old` becomes `new`. The
+# error must say `says` and name the line of the edit (None: no line).
+ERRORS = [
+    ("overlapping offsets", '{ name = "Ready", kind = "bool",   offset = 28',
+     '{ name = "Ready", kind = "bool",   offset = 26', "offset 26 overlaps Born (bytes 24-27)"),
+    ("size that does not add up", "size = 32", "size = 28",
+     "size 28 does not add up, field Ready ends at 29"),
+    ("undefined member record", 'record = "CkxSwimmer", class_id = 4097',
+     'record = "CkxSwimmers", class_id = 4097', "record CkxSwimmers is not defined"),
+    ("undefined field record", 'record = "CkxLap" }', 'record = "CkxLapp" }',
+     "field Laps: record CkxLapp is not defined"),
+    ("map without a key", 'record = "CkxNote", key = "number" }', 'record = "CkxNote" }',
+     "kind map needs key"),
+    ("fixed array without a count", 'offset = 248, count = 2 }', 'offset = 248 }',
+     "kind fixedInt32 needs count"),
+    ("value with a record", 'kind = "uint32",   offset = 152 }',
+     'kind = "uint32",   offset = 152, record = "CkxLap" }', "kind uint32 takes no record"),
+    ("unknown kind", 'kind = "strD", ', 'kind = "strX", ', "unknown kind strX"),
+    ("unknown key", 'key = "text", record = "CkxRace"', 'key = "name", record = "CkxRace"',
+     "a map needs a key (number or text)"),
+    ("key on an array", 'container = "array",  ', 'container = "array", key = "text",',
+     "a map needs a key (number or text), others none"),
+    ("unknown container", 'container = "array",  ', 'container = "list",  ',
+     "unknown container list"),
+    ("unknown attribute", '{ name = "Born",', '{ colour = 1, name = "Born",', "unknown colour"),
+    ("offset that is no number", "offset = 152 }", 'offset = "152" }',
+     "offset must be a whole number"),
+    ("default of a container", 'record = "CkxLap" }', 'record = "CkxLap", default = "0" }',
+     "only simple values have a default"),
+    ("constant without a count", 'default = "-1" }', 'default = "-1", constant = "_MaxLanes" }',
+     "a constant needs a count"),
+    ("duplicate record", 'name = "CkxLap"', 'name = "CkxNote"', "record CkxNote: declared twice"),
+    ("duplicate field", '{ name = "Ready"', '{ name = "Born"', "field Born: declared twice"),
+    ("duplicate member", '{ name = "Notes"', '{ name = "Races"', "member Races: declared twice"),
+    ("duplicate file", 'name = "FT_MEET"', 'name = "FT_CLUB"', "file FT_CLUB: declared twice"),
+    ("class id of another class", "class_id = 4100", "class_id = 4097",
+     "class id 4097 names another class"),
+    ("record inside itself", 'record = "CkxNote", key = "number" }',
+     'record = "CkxPool", key = "number" }', "record CkxPool would contain itself"),
+    ("class id out of range", "class_id = 4099", "class_id = 4294967296", "class id out of range"),
+    ("fields that are no tables", 'fields = [\n  { name = "str"',
+     'fields = [ "str", \n  { name = "str"', "record CkxNote: fields must be a list of tables"),
+    ("no family", 'family = "Small"', "", "schema: missing family"),
+    ("not TOML", 'family = "Small"', 'family = "Small', "not TOML"),
+]
+NO_LINE = {"no family", "not TOML"}
+
+
+class SchemaErrorTest(unittest.TestCase):
+    def test_a_wrong_schema_is_refused_naming_its_line(self):
+        base = SMALL.read_text()
+        for name, old, new, says in ERRORS:
+            with self.subTest(name):
+                self.assertIn(old, base)
+                text = base.replace(old, new, 1)
+                line = None if name in NO_LINE else base.count("\n", 0, base.index(old)) + 1
+                with self.assertRaises(SchemaError) as caught:
+                    load_text(text)
+                self.assertIn(says, str(caught.exception))
+                self.assertEqual(caught.exception.line, line)
+
+    def test_the_command_reports_schema_and_line_and_writes_nothing(self):
+        with tempfile.TemporaryDirectory() as work:
+            schema = Path(work) / "bad.toml"
+            schema.write_text(SMALL.read_text().replace("size = 32", "size = 28"))
+            out = Path(work) / "out"
+            errors = io.StringIO()
+            with contextlib.redirect_stderr(errors):
+                self.assertEqual(generate.main(["generate.py", str(schema), str(out)]), 1)
+            line = SMALL.read_text().split("size = 32")[0].count("\n") + 1
+            self.assertTrue(errors.getvalue().startswith(f"{schema}:{line}: record CkxSwimmer"),
+                            errors.getvalue())
+            self.assertFalse(out.exists())
+
+
+class ContainmentTreeTest(unittest.TestCase):
+    """The tree of the Varnox schema against the object face's class tables."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.paths = load(VARNOX).paths
+        cls.by_name = {p.name: p for p in cls.paths}
+
+    def test_class_counts(self):
+        classes = Counter()
+        for p in self.paths:
+            for name in (p.wrapper, p.proxy, p.data_context):
+                if name:
+                    classes[name[:3] if not name.startswith("The") else "DataContext"] += 1
+        top = Counter(p.shape for p in self.paths if p.parent is None)
+        view_models = {p.view_model for p in self.paths if p.view_model}
+        self.assertEqual((classes["D2o"], classes["D2i"], classes["D2m"], classes["DataContext"]),
+                         (14, 21, 32, 14))
+        self.assertEqual(top, Counter(topMap=11, topArray=1, topSingle=2))
+        self.assertEqual(len(view_models), 22)
+
+    # name, shape, depth, offset, parent, wrapper, proxy, interface
+    PATHS = [
+        ("FT_RACES_ScheduleEntries_Heats_LaneResults_Laps_Time", "values", 4, 4,
+         "FT_RACES_ScheduleEntries_Heats_LaneResults_Laps",
+         "D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps_Time", None, None),
+        ("FT_RACES_ScheduleEntries_Heats_PoolConfig", "embedded", 1, 88,
+         "FT_RACES_ScheduleEntries_Heats", None,
+         "D2mVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig", "Id2sCkxPoolConfig"),
+        ("FT_RACES_ScheduleEntries_Heats_PoolConfig_RightContacts", "map", 2, 272,
+         "FT_RACES_ScheduleEntries_Heats_PoolConfig",
+         "D2iVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_RightContacts",
+         "D2mVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_RightContacts", "Id2sCkxOneContact"),
+        ("FT_GLOBALS_PoolConfig", "topSingle", -1, 0, None, "D2oVarnox_FT_GLOBALS_PoolConfig",
+         None, "Id2oCkxPoolConfig"),
+        ("FT_RAW_PULSES_AssociatedPoolConfig_Lanes", "map", 0, 8,
+         "FT_RAW_PULSES_AssociatedPoolConfig", "D2iVarnox_FT_RAW_PULSES_AssociatedPoolConfig_Lanes",
+         "D2mVarnox_FT_RAW_PULSES_AssociatedPoolConfig_Lanes", "Id2sCkxPoolConfigOneLane"),
+        ("FT_GLOBALS_RoundsDefault_IdList", "values", 1, 72, "FT_GLOBALS_RoundsDefault",
+         "D2iVarnox_FT_GLOBALS_RoundsDefault_IdList", None, None),
+        ("FT_IOSETUP_IODefaultTypeParams", "topArray", 0, 0, None,
+         "D2oVarnox_FT_IOSETUP_IODefaultTypeParams", "D2mVarnox_FT_IOSETUP_IODefaultTypeParams",
+         "Id2sCkxIOSetupParam"),
+        ("FT_IOSETUP_IOs_IOParams", "map", 1, 152, "FT_IOSETUP_IOs",
+         "D2iVarnox_FT_IOSETUP_IOs_IOParams", "D2mVarnox_FT_IOSETUP_IOs_IOParams",
+         "Id2sCkxIOSetupParam"),
+    ]
+
+    def test_paths(self):
+        for name, shape, depth, offset, parent, wrapper, proxy, interface in self.PATHS:
+            with self.subTest(name):
+                p = self.by_name[name]
+                self.assertEqual((p.shape, p.depth, p.offset, p.parent and p.parent.name,
+                                  p.wrapper, p.proxy, p.interface),
+                                 (shape, depth, offset, parent, wrapper, proxy, interface))
+
+    def test_parents_come_first(self):
+        for p in self.paths:
+            with self.subTest(p.name):
+                self.assertIs(self.paths[p.index], p)
+                if p.parent is not None:
+                    self.assertLess(p.parent.index, p.index)
+                    self.assertEqual(p.name, f"{p.parent.name}_{p.member}")
+
+
+if __name__ == "__main__":
+    if "--refresh" in sys.argv:
+        refresh_golden()
+        print(f"rewrote {GOLDEN}")
+        sys.exit(0)
+    unittest.main()
