@@ -53,6 +53,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
 #include "templates/Varnox.h"
 
 namespace {

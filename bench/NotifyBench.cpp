@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
 #include "templates/Varnox.h"
 
 namespace {

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "kernel/KxAtomic.h"
+
 namespace {
 
 constexpr uint64_t kWriting = ~uint64_t{0};
@@ -29,11 +31,6 @@ void FutexWakeAll(uint32_t* pWord) {
   syscall(SYS_futex, pWord, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
 }
 
-template <class T>
-T Load(const T* p) {
-  return __atomic_load_n(p, __ATOMIC_ACQUIRE);
-}
-
 }  // namespace
 
 std::shared_ptr<KxEventRing> KxEventRing::Create(const std::string& csPath) {
@@ -46,6 +43,7 @@ std::shared_ptr<KxEventRing> KxEventRing::Create(const std::string& csPath) {
   std::shared_ptr<KxEventRing> pRing(new KxEventRing());
   pRing->Map(iFd, csPath);
   KxEventRingHeader& header = pRing->Header();
+  header.version = KxEventRingHeader::kVersion;
   header.capacity = kCapacity;
   header.nextUpdateId = 1;
   pthread_mutexattr_t attr;
@@ -54,23 +52,29 @@ std::shared_ptr<KxEventRing> KxEventRing::Create(const std::string& csPath) {
   pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
   pthread_mutex_init(&header.mutex, &attr);
   pthread_mutexattr_destroy(&attr);
-  __atomic_store_n(&header.magic, KxEventRingHeader::kMagic, __ATOMIC_RELEASE);
+  KxAtomicStore(header.magic, KxEventRingHeader::kMagic);
   return pRing;
 }
 
 std::shared_ptr<KxEventRing> KxEventRing::Attach(const std::string& csPath) {
   const int iFd = open(csPath.c_str(), O_RDWR | O_CLOEXEC);
   struct stat st {};
-  if (iFd < 0 || fstat(iFd, &st) != 0 || static_cast<size_t>(st.st_size) != RingBytes(kCapacity)) {
+  uint32_t aLead[2] = {};  // magic and version: where every layout keeps them
+  if (iFd < 0 || fstat(iFd, &st) != 0 || pread(iFd, aLead, sizeof aLead, 0) != sizeof aLead ||
+      aLead[0] != KxEventRingHeader::kMagic) {
     if (iFd >= 0) close(iFd);
-    throw std::runtime_error("the event ring " + csPath + " is missing or of another size");
+    throw std::runtime_error("the event ring " + csPath + " is missing or not initialised");
+  }
+  if (aLead[1] != KxEventRingHeader::kVersion ||
+      static_cast<size_t>(st.st_size) != RingBytes(kCapacity)) {
+    close(iFd);
+    throw std::runtime_error("the event ring " + csPath + " has live layout version " +
+                             std::to_string(aLead[1]) + ", this kernel reads version " +
+                             std::to_string(KxEventRingHeader::kVersion) +
+                             ": a process of another kernel build has the file open");
   }
   std::shared_ptr<KxEventRing> pRing(new KxEventRing());
   pRing->Map(iFd, csPath);
-  if (Load(&pRing->Header().magic) != KxEventRingHeader::kMagic ||
-      pRing->Header().capacity != kCapacity) {
-    throw std::runtime_error("the event ring " + csPath + " is not initialised");
-  }
   return pRing;
 }
 
@@ -99,8 +103,8 @@ void KxEventRing::Publish(KxEventKind eKind, uint32_t uiMember, int32_t iStatus,
                           const KxUpdateRecord* pRecord) {
   const uint64_t uiSeq = m_pHeader->published;
   KxEventSlot& slot = Slot(uiSeq);
-  __atomic_store_n(&slot.seq, kWriting, __ATOMIC_RELEASE);
-  __atomic_thread_fence(__ATOMIC_RELEASE);
+  KxAtomicStore(slot.seq, kWriting);
+  std::atomic_thread_fence(std::memory_order_release);
   slot.kind = static_cast<uint32_t>(eKind);
   slot.member = uiMember;
   slot.status = iStatus;
@@ -109,9 +113,9 @@ void KxEventRing::Publish(KxEventKind eKind, uint32_t uiMember, int32_t iStatus,
   } else {
     std::memset(&slot.record, 0, sizeof slot.record);
   }
-  __atomic_store_n(&slot.seq, uiSeq, __ATOMIC_RELEASE);
-  __atomic_store_n(&m_pHeader->published, uiSeq + 1, __ATOMIC_RELEASE);
-  __atomic_add_fetch(&m_pHeader->wake, 1, __ATOMIC_RELEASE);
+  KxAtomicStore(slot.seq, uiSeq);
+  KxAtomicStore(m_pHeader->published, uiSeq + 1);
+  KxAtomicAdd(m_pHeader->wake, 1u);
 }
 
 uint64_t KxEventRing::PublishUpdate(uint32_t uiMember, KxUpdateRecord& record) {
@@ -142,7 +146,7 @@ void KxEventRing::Listen(std::function<void(const KxEvent&)> sink,
   m_bStop.store(false);
   // Events from now on: the thread may start running only after the caller
   // has published more.
-  const uint64_t uiFirst = Load(&m_pHeader->published);
+  const uint64_t uiFirst = KxAtomicLoad(m_pHeader->published);
   m_Listener = std::thread([pSelf = shared_from_this(), uiFirst] { pSelf->Run(uiFirst); });
 }
 
@@ -150,7 +154,7 @@ void KxEventRing::StopListening() {
   if (!m_Listener.joinable()) return;
   m_bStop.store(true);
   // Wake the listener of this process (and, harmlessly, those of others).
-  __atomic_add_fetch(&m_pHeader->wake, 1, __ATOMIC_RELEASE);
+  KxAtomicAdd(m_pHeader->wake, 1u);
   FutexWakeAll(&m_pHeader->wake);
   if (m_Listener.get_id() == std::this_thread::get_id()) {
     m_Listener.detach();  // a sink closed the file: the thread ends by itself
@@ -163,8 +167,8 @@ void KxEventRing::Run(uint64_t uiNext) {
   const uint64_t uiCapacity = m_pHeader->capacity;
   KxEvent event{};
   while (!m_bStop.load()) {
-    const uint32_t uiWake = Load(&m_pHeader->wake);
-    const uint64_t uiPublished = Load(&m_pHeader->published);
+    const uint32_t uiWake = KxAtomicLoad(m_pHeader->wake);
+    const uint64_t uiPublished = KxAtomicLoad(m_pHeader->published);
     if (uiNext == uiPublished) {
       FutexWait(&m_pHeader->wake, uiWake);
       continue;
@@ -177,15 +181,15 @@ void KxEventRing::Run(uint64_t uiNext) {
     }
     // Copy the slot, then check it was not overwritten meanwhile.
     const KxEventSlot& slot = Slot(uiNext);
-    const uint64_t uiBefore = Load(&slot.seq);
+    const uint64_t uiBefore = KxAtomicLoad(slot.seq);
     event.kind = static_cast<KxEventKind>(slot.kind);
     event.member = slot.member;
     event.status = slot.status;
     std::memcpy(&event.record, &slot.record, sizeof event.record);
-    __atomic_thread_fence(__ATOMIC_ACQUIRE);
-    if (uiBefore != uiNext || Load(&slot.seq) != uiNext) {
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (uiBefore != uiNext || KxAtomicLoad(slot.seq) != uiNext) {
       // Overwritten by a writer that lapped this reader.
-      const uint64_t uiNow = Load(&m_pHeader->published);
+      const uint64_t uiNow = KxAtomicLoad(m_pHeader->published);
       const uint64_t uiSkip = uiNow > uiNext + uiCapacity ? uiNow - uiCapacity - uiNext : 1;
       uiNext += uiSkip;
       m_Missed(uiSkip);

@@ -19,6 +19,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -37,18 +38,28 @@ struct KxEventSlot {
   uint32_t reserved;
   KxUpdateRecord record;
 };
+static_assert(sizeof(KxEventSlot) == 568, "a changed slot needs a new KxEventRingHeader::kVersion");
 
+// Shared by every process that has the file open: a process of another
+// kernel build attaches only when the version matches what it reads.
 struct KxEventRingHeader {
   static constexpr uint32_t kMagic = 0x54565856;  // "VXVT"
+  // Raised whenever the layout of the header or of a slot changes.
+  static constexpr uint32_t kVersion = 1;
 
   uint32_t magic;
+  uint32_t version;
   uint32_t capacity;  // slots, a power of two
+  int32_t growCount;
   uint64_t nextUpdateId;
   uint64_t published;  // events published so far
-  int32_t growCount;
-  uint32_t wake;  // bumped after every publication; listeners wait on it
+  uint32_t wake;       // bumped after every publication; listeners wait on it
+  uint32_t reserved;
   pthread_mutex_t mutex;
 };
+static_assert(offsetof(KxEventRingHeader, mutex) == 40 &&
+                  sizeof(KxEventRingHeader) == 40 + sizeof(pthread_mutex_t),
+              "a changed ring header needs a new KxEventRingHeader::kVersion");
 
 // An event as delivered: the slot's content, or a count of missed events.
 struct KxEvent {

@@ -220,7 +220,7 @@ KxLiveFile::~KxLiveFile() {
 
 void* KxLiveFile::Container(size_t i) {
   KxSegment& segment = *m_Segments[i];
-  return segment.At(__atomic_load_n(&segment.Header().container, __ATOMIC_ACQUIRE));
+  return segment.At(KxAtomicLoad(segment.Header().container));
 }
 
 bool KxLiveFile::Build(bool bCreate, int32_t& iFailure, std::string& csWhy) {
@@ -262,7 +262,7 @@ void KxLiveFile::InitContainer(size_t i) {
     throw std::runtime_error("cannot allocate the container of " +
                              std::string(m_FileType.members[i].name));
   m_Stores[i]->InitMember(memberClass, segment.At(uiUnit));
-  __atomic_store_n(&segment.Header().container, uiUnit, __ATOMIC_RELEASE);
+  KxAtomicStore(segment.Header().container, uiUnit);
 }
 
 void KxLiveFile::CreateEmpty() {

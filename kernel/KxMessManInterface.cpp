@@ -1,6 +1,7 @@
 // The message manager ("CkxD2MessMan" of "CkxBase") of the reference
 // kernel: message names registered with their records, a dispatched
 // message delivered at once on the calling thread.
+#include <mutex>
 #include <string>
 
 #include "kernel/KxComponents.h"
@@ -24,9 +25,12 @@ bool MessDispatch(IkxD2MessMan*, int64_t, const KxMessRequest* pRequest) {
                                  (pRequest->flags & KxMessRequest::kFlagSecond) != 0);
 }
 
+// A withdraw for task 0 forgets the record. It waits for a delivery in
+// progress to end first: the library frees the record once this returns.
 bool MessWithdraw(IkxD2MessMan*, int64_t liTarget, const KxMessRequest* pRequest) {
   if (liTarget != 0 || pRequest == nullptr)
     return true;  // nothing is queued: delivery is immediate
+  std::lock_guard<std::recursive_mutex> delivery(Kernel().deliveryMutex);
   return Locked([&] {
     auto& messages = Kernel().messages;
     std::erase_if(messages, [&](const auto& entry) { return entry.second == pRequest->pRecord; });

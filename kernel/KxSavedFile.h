@@ -62,6 +62,7 @@ struct KxSavedMember {
   uint32_t freeHeads[KxSegmentHeader::kFreeClasses];
   uint64_t dataBytes;
 };
+static_assert(sizeof(KxSavedMember) == 664);
 
 // The file operations of a save, replaceable so that tests can make the
 // Nth write, fsync, rename or directory fsync fail.

@@ -55,6 +55,7 @@ std::unique_ptr<KxSegment> KxSegment::Create(const std::string& csPath, uint32_t
 
   KxSegmentHeader& header = pSegment->Header();
   header.magic = KxSegmentHeader::kMagic;
+  header.version = KxSegmentHeader::kVersion;
   header.classId = uiClassId;
   header.top = kHeaderUnits;
   header.capacity = kInitialUnits;
@@ -79,6 +80,13 @@ std::unique_ptr<KxSegment> KxSegment::Attach(const std::string& csPath) {
   pSegment->Map(iFd, csPath);
   if (pSegment->Header().magic != KxSegmentHeader::kMagic) {
     throw std::runtime_error("segment " + csPath + " has no segment header");
+  }
+  if (pSegment->Header().version != KxSegmentHeader::kVersion) {
+    throw std::runtime_error("segment " + csPath + " has live layout version " +
+                             std::to_string(pSegment->Header().version) +
+                             ", this kernel reads version " +
+                             std::to_string(KxSegmentHeader::kVersion) +
+                             ": a process of another kernel build has the file open");
   }
   return pSegment;
 }
@@ -184,7 +192,7 @@ uint32_t KxSegment::CutRun(uint32_t uiUnits) {
   // last-valid word never see a half-made block. The spare blocks are
   // listed after that, the lowest first out, so that a process dying in
   // between leaves unlisted free blocks, never a list into the unknown.
-  __atomic_store_n(&header.top, uiFirst + uiRun * uiBlockUnits, __ATOMIC_RELEASE);
+  KxAtomicStore(header.top, uiFirst + uiRun * uiBlockUnits);
   uint32_t& uiHead = header.freeHeads[uiClass];
   for (uint32_t i = uiRun; i-- > 1;) {
     const uint32_t uiPayload = uiFirst + i * uiBlockUnits + kBlockHeaderUnits;
@@ -273,6 +281,6 @@ void KxSegment::Restore(const KxSegmentSnapshot& snapshot) {
   std::memcpy(header.freeHeads, snapshot.freeHeads, sizeof header.freeHeads);
   std::memcpy(header.runShifts, snapshot.runShifts, sizeof header.runShifts);
   header.usedUnits = snapshot.usedUnits;
-  __atomic_store_n(&header.container, snapshot.container, __ATOMIC_RELEASE);
-  __atomic_store_n(&header.top, snapshot.top, __ATOMIC_RELEASE);
+  KxAtomicStore(header.container, snapshot.container);
+  KxAtomicStore(header.top, snapshot.top);
 }

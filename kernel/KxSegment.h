@@ -40,11 +40,18 @@
 #include <string>
 #include <vector>
 
+#include "kernel/KxAtomic.h"
+
+// Shared by every process attached to the segment: a process of another
+// kernel build attaches only when the version matches what it reads.
 struct KxSegmentHeader {
   static constexpr uint32_t kMagic = 0x47535856;  // "VXSG"
+  // Raised whenever the layout of anything in a live directory changes.
+  static constexpr uint32_t kVersion = 1;
   static constexpr uint32_t kFreeClasses = 160;
 
   uint32_t magic;
+  uint32_t version;
   uint32_t classId;
   uint32_t top;        // first unit not yet handed out: the last-valid-handle word
   uint32_t capacity;   // units backed by the file
@@ -98,7 +105,7 @@ class KxSegment {
   bool Contains(const void* p, size_t uiBytes) const;
   bool ContainsUnits(uint32_t uiUnit, uint64_t uiBytes) const {
     const uint64_t uiEnd = 4 * static_cast<uint64_t>(uiUnit) + uiBytes;
-    const uint32_t uiTop = __atomic_load_n(&Header().top, __ATOMIC_ACQUIRE);  // others allocate
+    const uint32_t uiTop = KxAtomicLoad(Header().top);  // others allocate
     return uiUnit >= kHeaderUnits && uiEnd <= 4 * static_cast<uint64_t>(uiTop);
   }
 
@@ -163,6 +170,9 @@ class KxSegment {
 
 static_assert(sizeof(KxSegmentHeader) <= 4 * KxSegment::kHeaderUnits,
               "the segment header must lie below the first block");
+static_assert(offsetof(KxSegmentHeader, mutex) == 672 &&
+                  sizeof(KxSegmentHeader) == 672 + sizeof(pthread_mutex_t) + 160,
+              "a changed segment header needs a new KxSegmentHeader::kVersion");
 
 // Holds a segment's mutex for a scope.
 class KxSegmentLock {

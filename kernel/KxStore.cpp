@@ -50,15 +50,15 @@ uint32_t NumberHash(uint64_t uiKey) {
 class MapWrite {
  public:
   explicit MapWrite(KxMapKernelPart& kernel) : m_Kernel(kernel) {
-    const uint32_t uiWrites = __atomic_load_n(&kernel.writes, __ATOMIC_RELAXED);
+    const uint32_t uiWrites = KxAtomicLoad(kernel.writes, std::memory_order_relaxed);
     m_bOpened = (uiWrites & 1) == 0;
     if (m_bOpened) {
-      __atomic_store_n(&kernel.writes, uiWrites + 1, __ATOMIC_RELAXED);
-      __atomic_thread_fence(__ATOMIC_SEQ_CST);  // the mark is seen before any change
+      KxAtomicStore(kernel.writes, uiWrites + 1, std::memory_order_relaxed);
+      std::atomic_thread_fence(std::memory_order_seq_cst);  // the mark is seen before any change
     }
   }
   ~MapWrite() {
-    if (m_bOpened) __atomic_add_fetch(&m_Kernel.writes, 1, __ATOMIC_RELEASE);
+    if (m_bOpened) KxAtomicAdd(m_Kernel.writes, 1u);
   }
   MapWrite(const MapWrite&) = delete;
   MapWrite& operator=(const MapWrite&) = delete;
@@ -70,12 +70,10 @@ class MapWrite {
 
 template <class T>
 T LoadRelaxed(const T* p) {
-  return __atomic_load_n(p, __ATOMIC_RELAXED);
+  return KxAtomicLoad(*p, std::memory_order_relaxed);
 }
 
-void StoreRelease(uint32_t* pWord, uint32_t uiValue) {
-  __atomic_store_n(pWord, uiValue, __ATOMIC_RELEASE);
-}
+void StoreRelease(uint32_t* pWord, uint32_t uiValue) { KxAtomicStore(*pWord, uiValue); }
 
 }  // namespace
 
@@ -201,7 +199,7 @@ void KxStore::RebuildMap(KxEmbeddedMap* pSlot) {
   KxMapKernelPart& kernel = Kernel(pSlot);
   // A writer that died left the write counter odd: lookups without the
   // mutex would never trust an answer again.
-  if ((kernel.writes & 1) != 0) __atomic_add_fetch(&kernel.writes, 1, __ATOMIC_RELEASE);
+  if ((KxAtomicLoad(kernel.writes) & 1) != 0) KxAtomicAdd(kernel.writes, 1u);
   MapWrite write(kernel);
   uint32_t uiCount = 0;
   uint32_t uiPrevious = 0;
@@ -489,7 +487,7 @@ template <class HashOfKey, class Matches>
 std::optional<uint32_t> KxStore::WalkWithoutLock(const KxEmbeddedMap* pSlot, HashOfKey hashOfKey,
                                                  Matches matches) const {
   const KxMapKernelPart& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
-  const uint32_t uiBefore = __atomic_load_n(&kernel.writes, __ATOMIC_ACQUIRE);
+  const uint32_t uiBefore = KxAtomicLoad(kernel.writes);
   if ((uiBefore & 1) != 0 || HashesStale(pSlot)) return std::nullopt;
 
   uint32_t uiHandle = 0;
@@ -498,8 +496,7 @@ std::optional<uint32_t> KxStore::WalkWithoutLock(const KxEmbeddedMap* pSlot, Has
   // The top only grows and everything below it stays mapped, so one reading
   // of it bounds the whole walk.
   const uint8_t* pBase = m_Segment.Base();
-  const uint64_t uiTopBytes =
-      4 * uint64_t{__atomic_load_n(&m_Segment.Header().top, __ATOMIC_ACQUIRE)};
+  const uint64_t uiTopBytes = 4 * uint64_t{KxAtomicLoad(m_Segment.Header().top)};
   auto inside = [uiTopBytes](uint32_t uiUnit, uint64_t uiBytes) {
     return uiUnit >= KxSegment::kHeaderUnits && 4 * uint64_t{uiUnit} + uiBytes <= uiTopBytes;
   };
@@ -524,8 +521,8 @@ std::optional<uint32_t> KxStore::WalkWithoutLock(const KxEmbeddedMap* pSlot, Has
       h = LoadRelaxed(&node.hashNext);
     }
   }
-  __atomic_thread_fence(__ATOMIC_ACQUIRE);
-  if (__atomic_load_n(&kernel.writes, __ATOMIC_RELAXED) != uiBefore) return std::nullopt;
+  std::atomic_thread_fence(std::memory_order_acquire);
+  if (KxAtomicLoad(kernel.writes, std::memory_order_relaxed) != uiBefore) return std::nullopt;
   return uiHandle;
 }
 
@@ -705,11 +702,12 @@ uint32_t KxStore::AtIndex(const KxEmbeddedMap* pSlot, uint64_t uiPosition) const
 }
 
 uint32_t KxStore::SetKeyCase(KxEmbeddedMap* pSlot, bool bCase) {
-  uint32_t uiWord = __atomic_load_n(&pSlot->header.lockWord, __ATOMIC_ACQUIRE);
+  std::atomic_ref<uint32_t> word(pSlot->header.lockWord);
+  uint32_t uiWord = word.load(std::memory_order_acquire);
   const uint32_t uiBoth = KxLockWord::kKeyCase | KxLockWord::kKeyNoCase;
   const uint32_t uiSet = bCase ? KxLockWord::kKeyCase : KxLockWord::kKeyNoCase;
-  while (!__atomic_compare_exchange_n(&pSlot->header.lockWord, &uiWord, (uiWord & ~uiBoth) | uiSet,
-                                      true, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+  while (!word.compare_exchange_weak(uiWord, (uiWord & ~uiBoth) | uiSet,
+                                     std::memory_order_acq_rel)) {
   }
   Rehash(pSlot, Kernel(pSlot).bucketCount);
   return 0;

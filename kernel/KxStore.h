@@ -185,14 +185,15 @@ class KxStore {
 
   // Whether a text-keyed map compares keys without case (its lock word says).
   static bool NoCase(const KxEmbeddedMap* pSlot) {
-    const uint32_t uiWord = __atomic_load_n(&pSlot->header.lockWord, __ATOMIC_ACQUIRE);
+    const uint32_t uiWord = KxAtomicLoad(pSlot->header.lockWord);
     return (uiWord & KxLockWord::kKeyNoCase) != 0 && (uiWord & KxLockWord::kKeyCase) == 0;
   }
   // Whether the map's hashes were made by another scheme or key case.
   static bool HashesStale(const KxEmbeddedMap* pSlot) {
     const auto& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
-    return __atomic_load_n(&kernel.hashScheme, __ATOMIC_RELAXED) != KxMapKernelPart::kHashScheme ||
-           NoCase(pSlot) != (__atomic_load_n(&kernel.hashedNoCase, __ATOMIC_RELAXED) != 0);
+    return KxAtomicLoad(kernel.hashScheme, std::memory_order_relaxed) !=
+               KxMapKernelPart::kHashScheme ||
+           NoCase(pSlot) != (KxAtomicLoad(kernel.hashedNoCase, std::memory_order_relaxed) != 0);
   }
   // The walk of FindWithoutLock: `hashOfKey(bNoCase)` hashes the key sought,
   // `matches(node)` tells its node.

@@ -354,7 +354,7 @@ uint64_t BucketUnits(uint64_t uiCount) {
 }
 
 bool NoCase(const KxEmbeddedMap* pSlot) {
-  const uint32_t uiWord = __atomic_load_n(&pSlot->header.lockWord, __ATOMIC_ACQUIRE);
+  const uint32_t uiWord = KxAtomicLoad(pSlot->header.lockWord);
   return (uiWord & KxLockWord::kKeyNoCase) != 0 && (uiWord & KxLockWord::kKeyCase) == 0;
 }
 

@@ -364,20 +364,33 @@ TEST_F(FileBaseTest, MessageRecordsCallAtOnceOrDispatchThroughTheMessageManager)
   EXPECT_EQ(record.m_liTarget, 99);
 }
 
-TEST_F(FileBaseTest, DestroyedFileForgetsItsRegistrationOnlyWhileTheKernelRuns) {
-  {
-    CkxDtb2File file;
-    kernel.ClearCalls();
+TEST_F(FileBaseTest, DestroyedFileForgetsItsRegistrationUnlessTheKernelStopped) {
+  struct Case {
+    const char* csName;
+    bool bKernelRunning;
+    bool bEndBeforeDestroy;  // the native face ends while the file lives
+    bool bWithdrawn;
+  };
+  const Case aCases[] = {
+      {"kernel running", true, false, true},
+      {"kernel stopped", false, false, false},
+      // The task is gone, the message manager and the kernel's deliveries
+      // to the files still open are not.
+      {"after the end of the native face", true, true, true},
+  };
+  for (const Case& c : aCases) {
+    SCOPED_TRACE(c.csName);
+    kernel.SetAnswer(TkAnswer::KernelRunning, c.bKernelRunning ? 1 : 0);
+    {
+      CkxDtb2File file;
+      if (c.bEndBeforeDestroy) KxEndCatAssembly();
+      kernel.ClearCalls();
+    }
+    EXPECT_EQ(Log("CkxD2MessMan").find("Withdraw(0,") != std::string::npos, c.bWithdrawn)
+        << Log("CkxD2MessMan");
+    EXPECT_THAT(Log("CkxDtb2File"), HasSubstr("Release()"));
+    if (c.bEndBeforeDestroy) KxInitCatAssembly(false);
   }
-  EXPECT_THAT(Log("CkxD2MessMan"), HasSubstr("Withdraw(0,"));
-  EXPECT_THAT(Log("CkxDtb2File"), HasSubstr("Release()"));
-
-  kernel.SetAnswer(TkAnswer::KernelRunning, 0);
-  {
-    CkxDtb2File file;
-    kernel.ClearCalls();
-  }
-  EXPECT_EQ(Log("CkxD2MessMan"), "");
 }
 
 }  // namespace

@@ -210,6 +210,42 @@ TEST_F(MapTest, TopLevelAccessMakesItsOwnerCurrentForTheCallingThreadOnly) {
   EXPECT_EQ(lane.m_Contacts[world.aContacts[0]].m_iId, 99);
 }
 
+// Whatever thread-slot index the kernel hands out, a top-level access makes
+// its owner current and embedded maps reach their nodes; without an index
+// (0xFFFFFFFF) nothing is current and an embedded map looks destroyed.
+class ThreadSlotTest : public ::testing::TestWithParam<uint32_t> {
+ protected:
+  void SetUp() override {
+    kernel.Reset();
+    kernel.SetAnswer(TkAnswer::TlsIndex, GetParam());
+    KxInitCatAssembly(false);
+  }
+  void TearDown() override {
+    while (catRefCnt > 0) KxEndCatAssembly();
+  }
+
+  TestKernel& kernel = TkLoad();
+};
+
+TEST_P(ThreadSlotTest, AnyIndexHoldsTheCurrentObject) {
+  const bool bSlot = GetParam() != 0xFFFFFFFF;
+  MapWorld world;
+  Lane& lane = world.Map()[world.aLanes[0]];
+  EXPECT_EQ(KxCurrentObject(), bSlot ? &world.member : nullptr);
+  EXPECT_EQ(Fault([&] { EXPECT_EQ(lane.m_Contacts[world.aContacts[1]].m_iId, 11); }),
+            bSlot ? "none" : NodeFault(world.aContacts[1], -1, -1));
+
+  // An object made current under an earlier start-up's index does not count
+  // under the next one's.
+  KxEndCatAssembly();
+  kernel.SetAnswer(TkAnswer::TlsIndex, GetParam() ^ 1);
+  KxInitCatAssembly(false);
+  EXPECT_EQ(KxCurrentObject(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Indexes, ThreadSlotTest,
+                         ::testing::Values(0u, 63u, 64u, 1088u, 0xFFFFFFFEu, 0xFFFFFFFFu));
+
 TEST_F(MapTest, OtherCommandsGoToTheKernelWithKeyTextAndHeader) {
   using namespace D2MapCmd;
   const std::vector<Cmd> aForwarded = {

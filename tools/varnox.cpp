@@ -14,8 +14,8 @@
 //                        file of 1 MB or more when it is a terminal.
 //   varnox negotiate     the interface versions the kernel grants
 //
-// Without KxOrb64 in the environment the tool uses the reference kernel it
-// was built with.
+// Without KxOrb64 in the environment the tool uses the reference kernel
+// installed beside it, else the one it was built with.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,6 +35,9 @@
 #include <vector>
 
 #include <varnox/Varnox.h>
+
+// negotiate reports what the start-up unit's private objects were granted.
+#include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
 
 namespace {
 
@@ -789,12 +792,26 @@ int RunCommand(const std::string& csCommand, int argc, char** argv) {
   }
 }
 
+// The kernel the tool runs on when KxOrb64 is not set: the one installed
+// beside it when there is one, else the one it was built with.
+std::string DefaultOrbRoot() {
+  std::error_code error;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error) {
+    const std::filesystem::path root =
+        (exe.parent_path() / VARNOX_INSTALLED_ORB_ROOT).lexically_normal();
+    if (std::filesystem::exists(root / "Kernel" / "Lib" / "CkxCompManagerR.dll", error))
+      return root.string() + "/";
+  }
+  return VARNOX_DEFAULT_ORB_ROOT;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   const char* csRoot = std::getenv("KxOrb64");
-  if (csRoot == nullptr || csRoot[0] == '\0') setenv("KxOrb64", VARNOX_DEFAULT_ORB_ROOT, 1);
+  if (csRoot == nullptr || csRoot[0] == '\0') setenv("KxOrb64", DefaultOrbRoot().c_str(), 1);
   const std::string csCommand = argv[1];
   if (csCommand != "negotiate" && argc < 3) return Usage();
   if ((csCommand == "export" || csCommand == "import") && argc < 4) return Usage();

@@ -1,4 +1,6 @@
 // The message manager (pMessMan): kernel messages by name.
+//
+// Private to the library: not installed.
 #pragma once
 
 #include "NetInterface/CkxOrbNetInterface/KxItf.h"

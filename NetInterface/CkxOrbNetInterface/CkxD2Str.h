@@ -14,8 +14,11 @@
 
 #include "NetInterface/CkxOrbNetInterface/CkxDtb2Obj.h"
 #include "NetInterface/CkxOrbNetInterface/KxCurrentObject.h"
-#include "NetInterface/OrbCategBaseClass/CkxNetCatDtb2.h"
 #include "contracts/kernel/KxStorage.h"
+
+// What a dynamic string that holds nothing reads as.
+extern const char* const Dtb2EmptyDynString;
+extern const char16_t* const Dtb2EmptyDynStringU;
 
 // The layout and protocol shared by both dynamic string fields. `C` is the
 // character type; `bClampToReserved` makes SetNet stop at the reserved

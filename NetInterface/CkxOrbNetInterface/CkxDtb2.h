@@ -1,4 +1,6 @@
 // The kernel connection (pDtb2).
+//
+// Private to the library: not installed.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 #include "NetInterface/CkxOrbNetInterface/CkxDtb2File.h"
 
+#include "NetInterface/CkxOrbNetInterface/CkxMessageInfo.h"
 #include "NetInterface/CkxOrbNetInterface/OrbLog.h"
 
 namespace {
@@ -22,9 +23,11 @@ CkxDtb2File::CkxDtb2File() {
       kDynGrowMessage, this, &CkxDtb2File::OrbKernelDynDataSecGrowMess, kAnyTask);
 }
 
+// The registration ends first: a growth message delivered meanwhile would
+// otherwise reach a handler whose file interface is already released.
 CkxDtb2File::~CkxDtb2File() {
-  m_File.Release();
   m_pDynGrowMess->Unregister();
+  m_File.Release();
 }
 
 bool CkxDtb2File::IsOpen() { return m_File.Call<&Ops::IsOpen>(false); }

@@ -6,8 +6,10 @@
 #include <string>
 
 #include "NetInterface/CkxOrbNetInterface/CkxDtb2Obj.h"
-#include "NetInterface/CkxOrbNetInterface/CkxMessageInfo.h"
 #include "NetInterface/CkxOrbNetInterface/KxItf.h"
+
+template <class C>
+class CkxMessageInfoT;
 
 // Holds the kernel file interface and forwards the file operations to it.
 //
@@ -28,7 +30,7 @@ class CkxDtb2File {
 
   // Requests the file interface and registers the dynamic-growth handler.
   CkxDtb2File();
-  // Releases the interface, then ends the message registration.
+  // Ends the message registration, then releases the interface.
   virtual ~CkxDtb2File();
   CkxDtb2File(const CkxDtb2File&) = delete;
   CkxDtb2File& operator=(const CkxDtb2File&) = delete;

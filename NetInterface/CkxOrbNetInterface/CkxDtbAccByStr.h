@@ -1,5 +1,7 @@
 // The database-access-by-string object (pDtbAac). The library creates it at
 // start-up and makes no further call on it.
+//
+// Private to the library: not installed.
 #pragma once
 
 #include <string>

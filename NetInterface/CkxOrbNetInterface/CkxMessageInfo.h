@@ -1,4 +1,6 @@
 // Registration of a named kernel message bound to a member function.
+//
+// Private to the library: not installed.
 #pragma once
 
 #include <cstdint>
@@ -59,17 +61,18 @@ class CkxMessageInfoT final : public CkxMessageInfo {
     WithdrawFrom(m_liTarget);
   }
 
-  // Ends the registration when the record goes away while the kernel still
-  // runs: withdraws what was sent, then tells the message manager to forget
-  // the record (a withdraw for target 0), so that no message reaches a
-  // destroyed record.
+  // Ends the registration unless the kernel said it stopped: withdraws what
+  // was sent, then tells the message manager to forget the record (a
+  // withdraw for target 0), so that no message reaches a destroyed record.
+  // After the end of the native face the task is gone but the message
+  // manager is not, and the kernel still delivers to the files left open:
+  // the record is withdrawn through the message manager all the same.
   void Unregister() {
     if (!m_bActive) return;
-    if (pTasks != nullptr && pTasks->IsKernelRunning()) {
-      Withdraw();
-      WithdrawFrom(0);
-    }
     m_bActive = 0;
+    if (KernelStopped()) return;
+    Withdraw();
+    WithdrawFrom(0);
   }
 
   int32_t m_iTargetFilter;
@@ -81,6 +84,9 @@ class CkxMessageInfoT final : public CkxMessageInfo {
                         uint32_t uiFlags) {
     return KxMessRequest{uiMessage, iParam, liParam, iCount, uiFlags, m_pObject, this};
   }
+
+  // Only the task can tell that the kernel stopped.
+  static bool KernelStopped() { return pTasks != nullptr && !pTasks->IsKernelRunning(); }
 
   void WithdrawFrom(int64_t liTarget) {
     if (pMessMan == nullptr) return;

@@ -1,6 +1,10 @@
 // The native face of Varnox below the file templates: start-up and kernel
 // connection, the file and object bases, diagnostics and exceptions, the
 // container templates with their lock protocol, and the field types.
+//
+// Private to the library: not installed. The whole native face for the
+// library's own code, its tools and tests; applications include
+// <varnox/Varnox.h>.
 #pragma once
 
 #include "NetInterface/CkxOrbNetInterface/CkxAs1d.h"
@@ -20,7 +24,9 @@
 #include "NetInterface/CkxOrbNetInterface/CkxOrbUnmanException.h"
 #include "NetInterface/CkxOrbNetInterface/CkxTask.h"
 #include "NetInterface/CkxOrbNetInterface/KxClock.h"
+#include "NetInterface/CkxOrbNetInterface/KxCurrentObject.h"
 #include "NetInterface/CkxOrbNetInterface/KxFormat.h"
 #include "NetInterface/CkxOrbNetInterface/KxItf.h"
+#include "NetInterface/CkxOrbNetInterface/KxLock.h"
 #include "NetInterface/CkxOrbNetInterface/OrbLog.h"
 #include "NetInterface/OrbCategBaseClass/CkxNetCatDtb2.h"

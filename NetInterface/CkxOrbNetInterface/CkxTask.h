@@ -1,5 +1,7 @@
 // The library's task objects: the hooks through which the kernel can call
 // back, and the "CkxTask" interface that carries trace lines and log records.
+//
+// Private to the library: not installed.
 #pragma once
 
 #include <cstdint>

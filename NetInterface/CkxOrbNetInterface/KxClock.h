@@ -1,6 +1,8 @@
 // Time as the lock protocol sees it: a 1 ms sleep and a 32-bit millisecond
 // tick that wraps after about 49.7 days. Both are replaceable so that tests
 // can run the 10 s time-outs and the wrap in milliseconds of real time.
+//
+// Private to the library: not installed.
 #pragma once
 
 #include <cstdint>

@@ -3,29 +3,20 @@
 // dynamic fields find their storage base (and the kernel interface that
 // resizes them) through it.
 //
-// The kernel hands out the slot index at start-up (dwIObjTlsInd); the slots
-// themselves are a thread_local table of the library, so that setting the
-// current object on every element access is a plain store. Without an index
-// (0xFFFFFFFF: the connection is too old) nothing is stored and the current
-// object reads as null.
+// The kernel hands out a thread-slot index at start-up; whatever its value,
+// the library keeps the object in one thread-local slot of its own, tagged
+// with that index, so an object stored under an earlier start-up's index
+// does not count under a later one. Without an index (0xFFFFFFFF: the
+// connection is too old) nothing is stored and the current object reads as
+// null. The slot itself stays inside the library: these two calls are all
+// that an application's container code reaches.
 #pragma once
-
-#include <cstdint>
-
-#include "NetInterface/OrbCategBaseClass/CkxNetCatDtb2.h"
 
 class CkxDtb2Obj;
 
-constexpr uint32_t kKxThreadSlotCount = 64;
+// Makes `pObject` the calling thread's current kernel object.
+void KxSetCurrentObject(CkxDtb2Obj* pObject);
 
-inline thread_local CkxDtb2Obj* tls_apKxCurrentObject[kKxThreadSlotCount] = {};
-
-inline void KxSetCurrentObject(CkxDtb2Obj* pObject) {
-  const uint32_t uiSlot = dwIObjTlsInd;
-  if (uiSlot < kKxThreadSlotCount) tls_apKxCurrentObject[uiSlot] = pObject;
-}
-
-inline CkxDtb2Obj* KxCurrentObject() {
-  const uint32_t uiSlot = dwIObjTlsInd;
-  return uiSlot < kKxThreadSlotCount ? tls_apKxCurrentObject[uiSlot] : nullptr;
-}
+// The calling thread's current kernel object, or null when none was set
+// under the present thread-slot index.
+CkxDtb2Obj* KxCurrentObject();

@@ -15,10 +15,14 @@
 //
 // Nothing here takes a lock: start-up and end run on the application's
 // start-up and shut-down path.
+//
+// Private to the library: not installed. Applications start and end the
+// native face through KxStartUp.h.
 #pragma once
 
 #include <cstdint>
 
+#include "NetInterface/OrbCategBaseClass/KxStartUp.h"
 #include "contracts/kernel/KxComponent.h"
 
 class CkxTask;
@@ -58,15 +62,9 @@ extern uint32_t dwIObjTlsInd;
 extern const char* const Dtb2EmptyDynString;
 extern const char16_t* const Dtb2EmptyDynStringU;
 
-// Starts the native face. The first call creates the process-wide objects;
-// every call adds one to catRefCnt. `bDebug` chooses the debug build of the
-// component manager.
-void KxInitCatAssembly(bool bDebug);
-
-// The native part of the end of application: takes one from catRefCnt and,
-// when it reaches 0 or less, destroys pTasks and pDtb2. pMessMan and pDtbAac
-// stay until the next start-up replaces them.
-void KxEndCatAssembly();
+// KxInitCatAssembly (KxStartUp.h) adds one to catRefCnt; KxEndCatAssembly
+// takes one and, when it reaches 0 or less, destroys pTasks and pDtb2.
+// pMessMan and pDtbAac stay until the next start-up replaces them.
 
 // Writes one trace line through the task's "CkxTask" interface (slot 16).
 // Does nothing without the interface; never throws.

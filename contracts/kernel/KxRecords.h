@@ -139,3 +139,4 @@ struct KxNotifyInfo {
   uint32_t reserved;
   uint64_t count;
 };
+static_assert(sizeof(KxNotifyInfo) == 16);

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -164,6 +165,30 @@ TEST_F(NotificationTest, GrowthMessageReachesTheGrowingFileOnly) {
   EXPECT_EQ(quiet.m_iDynGrowStatus, 0);
   growing.UnLoad();
   quiet.UnLoad();
+}
+
+TEST_F(NotificationTest, GrowthAfterTheEndSkipsAFileDestroyedAfterTheEnd) {
+  const std::string csPath = KernelScratch::Get().Path("ended.orb");
+  auto pGone = std::make_unique<CkxVarnoxFT_COMPETITORS>();
+  CkxVarnoxFT_COMPETITORS growing;
+  ASSERT_GT(
+      pGone->OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr), 0);
+  ASSERT_GT(
+      growing.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr), 0);
+  KxEndCatAssembly();
+  pGone.reset();  // its growth handler must not be reached any more
+
+  auto& map = growing.m_CompetitorsStringMap.m_Container;
+  for (uint64_t uiKey = 0; uiKey < 2000; ++uiKey)
+    map[map(D2MapCmd::Add, uiKey, nullptr)].CompetitorId = 1;
+  // The kernel counts a growth just before its listener hands it to every
+  // registered handler in turn; unloading waits for the listener to finish.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline && growing.GetDynGrowStatus() <= 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  growing.UnLoad();
+  EXPECT_GT(growing.m_iDynGrowStatus, 0);
+  KxInitCatAssembly(false);
 }
 
 }  // namespace

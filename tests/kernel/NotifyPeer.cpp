@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "NetInterface/OrbCategBaseClass/KxStartUp.h"
 #include "templates/Varnox.h"
 
 namespace {
