@@ -19,7 +19,7 @@ else
 BUILD_DIR := build/sanitize-$(subst $(comma),-,$(SANITIZE))
 endif
 
-PACKAGES := cmake ninja-build g++ clang-format python3 libgtest-dev libgmock-dev libbenchmark-dev pkg-config libisal-dev libxml2-dev libsqlite3-dev liblmdb-dev
+PACKAGES := cmake ninja-build g++ clang-format python3 libgtest-dev libgmock-dev libbenchmark-dev pkg-config libisal-dev libxml2-dev libsqlite3-dev liblmdb-dev librapidcheck-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps configure build test demo bench format clean
