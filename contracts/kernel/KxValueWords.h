@@ -23,6 +23,10 @@ constexpr uint32_t kMaxPrecision = 7;
 constexpr uint64_t kNoValue = 0x400000000000;
 constexpr uint64_t kNegative = 0x800000000000;
 constexpr uint64_t kUnusedBits = 0xFFFF000000000000;
+// The fields share no bit and together cover the word.
+static_assert((kTimeMask ^ kPrecisionMask ^ kNoValue ^ kNegative ^ kUnusedBits) == ~uint64_t{0} &&
+              (kTimeMask | kPrecisionMask | kNoValue | kNegative | kUnusedBits) == ~uint64_t{0});
+static_assert(kPrecisionMask >> kPrecisionShift == kMaxPrecision);
 
 // The word of a time: the low 43 bits of `uiTime`, the low 3 bits of
 // `uiPrecision` and the negative bit. Higher bits of both are dropped.

@@ -134,6 +134,7 @@ struct BadUtf8Case {
   const char* csName;
   std::string csBytes;
   std::u16string csText;
+  friend void PrintTo(const BadUtf8Case& c, std::ostream* pOut) { *pOut << c.csName; }
 };
 
 class BadUtf8 : public testing::TestWithParam<BadUtf8Case> {};
