@@ -533,9 +533,8 @@ void KxXmlReader::StartEntry(Frame& map, const char* csName) {
     if (pKey != nullptr) {
       for (size_t i = 0; i < pKey->size();) {
         char32_t cp = 0;
-        const int iByte = KxText::NextUtf8(pKey->data(), pKey->size(), i, cp)
-                              ? KxText::UnicodeToCp1252(cp)
-                              : -1;
+        const int iByte =
+            KxText::NextUtf8(pKey->data(), pKey->size(), i, cp) ? KxText::UnicodeToCp1252(cp) : -1;
         if (iByte < 0) {
           Fail("key " + Quoted(*pKey) + " of " + map.csName +
                " has a character Windows-1252 cannot hold");

@@ -109,8 +109,8 @@ constexpr bool NextUtf8(const char* p, size_t uiCount, size_t& i, char32_t& cp) 
     bWellFormed = (cc & 0xC0) == 0x80;
     cpRead = (cpRead << 6) | (cc & 0x3F);
   }
-  bWellFormed = bWellFormed && cpRead >= kSmallest[uiMore] && cpRead <= kMaxCodePoint &&
-                !IsSurrogate(cpRead);
+  bWellFormed =
+      bWellFormed && cpRead >= kSmallest[uiMore] && cpRead <= kMaxCodePoint && !IsSurrogate(cpRead);
   cp = bWellFormed ? cpRead : kReplacement;
   i += bWellFormed ? 1 + uiMore : 1;
   return bWellFormed;

@@ -89,9 +89,7 @@ auto Read(const Field& field) {
                      : std::basic_string<Char>();
 }
 
-std::string Show(const std::u16string& csText) {
-  return "\"" + KxText::Utf16ToUtf8(csText) + "\"";
-}
+std::string Show(const std::u16string& csText) { return "\"" + KxText::Utf16ToUtf8(csText) + "\""; }
 std::string Show(const std::string& csText) { return "\"" + csText + "\""; }
 std::string Show(Sd2KxTime time) {
   return "time word " + Number(static_cast<int64_t>(time.m_uliWord));

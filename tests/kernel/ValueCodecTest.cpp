@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "NetInterface/CkxOrbNetInterface/CkxD2DateTime.h"
 #include "contracts/kernel/KxText.h"
 #include "contracts/kernel/KxValueWords.h"
 #include "kernel/KxXmlForms.h"
 #include "templates/Sd2KxTime.h"
-#include "NetInterface/CkxOrbNetInterface/CkxD2DateTime.h"
 
 namespace {
 
@@ -45,11 +45,23 @@ std::string Bytes(const std::u16string& cs) {
   return std::string(reinterpret_cast<const char*>(cs.data()), 2 * cs.size());
 }
 
+// Texts made of generated pieces, joined.
+template <class Text>
+rc::Gen<Text> Joined(rc::Gen<Text> pieces) {
+  return rc::gen::map(rc::gen::container<std::vector<Text>>(std::move(pieces)),
+                      [](const std::vector<Text>& parts) {
+                        Text out;
+                        for (const Text& part : parts) out += part;
+                        return out;
+                      });
+}
+
 // UTF-16 units of every kind: ASCII, the rest of the BMP, pairs, and lone
 // high and low surrogates.
 rc::Gen<std::u16string> Utf16Texts() {
   auto pieces = rc::gen::oneOf(
-      rc::gen::map(rc::gen::inRange<char16_t>(0, 0x80), [](char16_t c) { return std::u16string(1, c); }),
+      rc::gen::map(rc::gen::inRange<char16_t>(0, 0x80),
+                   [](char16_t c) { return std::u16string(1, c); }),
       rc::gen::map(rc::gen::inRange<uint32_t>(0x80, 0x10000),
                    [](uint32_t c) { return std::u16string(1, static_cast<char16_t>(c)); }),
       rc::gen::map(rc::gen::inRange<uint32_t>(0x10000, 0x110000),
@@ -59,42 +71,33 @@ rc::Gen<std::u16string> Utf16Texts() {
                    }),
       rc::gen::map(rc::gen::inRange<uint32_t>(0xD800, 0xE000),
                    [](uint32_t c) { return std::u16string(1, static_cast<char16_t>(c)); }));
-  return rc::gen::map(rc::gen::container<std::vector<std::u16string>>(pieces),
-                      [](const std::vector<std::u16string>& parts) {
-                        std::u16string out;
-                        for (const auto& part : parts) out += part;
-                        return out;
-                      });
+  return Joined(pieces);
 }
 
 // Byte strings that are partly well-formed UTF-8 and partly any bytes.
 rc::Gen<std::string> MixedUtf8() {
-  auto pieces = rc::gen::oneOf(
-      rc::gen::map(rc::gen::arbitrary<uint8_t>(),
-                   [](uint8_t c) { return std::string(1, static_cast<char>(c)); }),
-      rc::gen::map(rc::gen::inRange<uint32_t>(0, 0x110000), [](uint32_t cp) {
-        std::string out;
-        if (!KxText::IsSurrogate(cp)) KxText::AppendUtf8(out, cp);
-        return out;
-      }));
-  return rc::gen::map(rc::gen::container<std::vector<std::string>>(pieces),
-                      [](const std::vector<std::string>& parts) {
-                        std::string out;
-                        for (const auto& part : parts) out += part;
-                        return out;
-                      });
+  auto pieces =
+      rc::gen::oneOf(rc::gen::map(rc::gen::arbitrary<uint8_t>(),
+                                  [](uint8_t c) { return std::string(1, static_cast<char>(c)); }),
+                     rc::gen::map(rc::gen::inRange<uint32_t>(0, 0x110000), [](uint32_t cp) {
+                       std::string out;
+                       if (!KxText::IsSurrogate(cp)) KxText::AppendUtf8(out, cp);
+                       return out;
+                     }));
+  return Joined(pieces);
 }
 
 rc::Gen<std::string> AnyBytes() {
-  return rc::gen::map(rc::gen::container<std::vector<uint8_t>>(rc::gen::arbitrary<uint8_t>()),
-                      [](const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); });
+  return rc::gen::map(
+      rc::gen::container<std::vector<uint8_t>>(rc::gen::arbitrary<uint8_t>()),
+      [](const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); });
 }
 
 // ---------------------------------------------------------------------------
 // UTF-16 and UTF-8.
 
 // Every UTF-16 text survives UTF-8 and back, but for its unpaired surrogates,
-// which come back as U+FFFD; the text without them is the UTF-8 iconv gives.
+// which come back as U+FFFD; a text without any has the UTF-8 iconv gives.
 RC_GTEST_PROP(TextCodec, Utf16SurvivesUtf8AndBack, ()) {
   const std::u16string csText = *Utf16Texts();
   std::u16string csExpected;
@@ -168,14 +171,16 @@ TEST(TextCodec, Cp1252MapsEveryByteBothWays) {
     const char32_t cp = KxText::Cp1252ToUnicode(static_cast<uint8_t>(b));
     EXPECT_EQ(KxText::UnicodeToCp1252(cp), b) << b;
     EXPECT_TRUE(bytesOf.emplace(cp, b).second) << "two bytes for U+" << std::hex << uint32_t{cp};
-    const auto csReference = Iconv("UTF-32LE", "WINDOWS-1252", std::string(1, static_cast<char>(b)));
+    const auto csReference =
+        Iconv("UTF-32LE", "WINDOWS-1252", std::string(1, static_cast<char>(b)));
     if (csReference) {
       EXPECT_EQ(csReference->size(), 4u);
       char32_t cpReference = 0;
       std::memcpy(&cpReference, csReference->data(), 4);
       EXPECT_EQ(uint32_t{cp}, uint32_t{cpReference}) << b;
     } else {
-      EXPECT_EQ(uint32_t{cp}, static_cast<uint32_t>(b)) << "an undefined byte stands for its C1 control";
+      EXPECT_EQ(uint32_t{cp}, static_cast<uint32_t>(b))
+          << "an undefined byte stands for its C1 control";
     }
   }
   for (char32_t cp = 0; cp <= KxText::kMaxCodePoint; ++cp) {
@@ -225,8 +230,8 @@ TEST(TextCodec, Cp1252FoldAgreesWithUnicodeCase) {
 // ---------------------------------------------------------------------------
 // Packed value words.
 
-RC_GTEST_PROP(ValueWords, RaceTimeKeepsItsFields, (uint64_t uiTime, uint32_t uiPrecision,
-                                                     bool bNegative, uint16_t usHigh)) {
+RC_GTEST_PROP(ValueWords, RaceTimeKeepsItsFields,
+              (uint64_t uiTime, uint32_t uiPrecision, bool bNegative, uint16_t usHigh)) {
   const Sd2KxTime time = Sd2KxTime::Make(static_cast<int64_t>(uiTime), uiPrecision, bNegative);
   RC_ASSERT(static_cast<uint64_t>(time.Time()) == (uiTime & KxTimeWord::kTimeMask));
   RC_ASSERT(time.Precision() == (uiPrecision & KxTimeWord::kMaxPrecision));
@@ -241,8 +246,8 @@ RC_GTEST_PROP(ValueWords, RaceTimeKeepsItsFields, (uint64_t uiTime, uint32_t uiP
 }
 
 RC_GTEST_PROP(ValueWords, DateTimeKeepsItsFields, (uint64_t uiTicks, uint64_t uiWord)) {
-  const auto eKind = *rc::gen::element(KxDateTimeKind::kUnspecified, KxDateTimeKind::kUtc,
-                                       KxDateTimeKind::kLocal);
+  const auto eKind =
+      *rc::gen::element(KxDateTimeKind::kUnspecified, KxDateTimeKind::kUtc, KxDateTimeKind::kLocal);
   const int64_t liWord = CkxD2DateTime::Pack(static_cast<int64_t>(uiTicks), eKind);
   RC_ASSERT(CkxD2DateTime::KindOf(liWord) == eKind);
   RC_ASSERT(static_cast<uint64_t>(CkxD2DateTime::TicksOf(liWord)) ==
@@ -256,9 +261,10 @@ RC_GTEST_PROP(ValueWords, DateTimeKeepsItsFields, (uint64_t uiTicks, uint64_t ui
 // Every word survives the XML text forms and back.
 RC_GTEST_PROP(ValueWords, EveryWordSurvivesItsXmlForm, (uint64_t uiWord)) {
   // Mostly words of real values, some of any bits.
-  const uint64_t uiTime = *rc::gen::oneOf(
-      rc::gen::just(uiWord), rc::gen::just(uiWord & ~KxTimeWord::kUnusedBits & ~KxTimeWord::kNoValue),
-      rc::gen::just(KxTimeWord::kNoValue));
+  const uint64_t uiTime =
+      *rc::gen::oneOf(rc::gen::just(uiWord),
+                      rc::gen::just(uiWord & ~KxTimeWord::kUnusedBits & ~KxTimeWord::kNoValue),
+                      rc::gen::just(KxTimeWord::kNoValue));
   const uint64_t uiDate = *rc::gen::oneOf(
       rc::gen::just(uiWord),
       rc::gen::just((uiWord & KxDateWord::kKindMask) |
