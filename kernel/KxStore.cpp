@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "contracts/kernel/KxComponent.h"
+#include "contracts/kernel/KxText.h"
 #include "kernel/KxVerifier.h"
 
 namespace {
@@ -14,21 +15,12 @@ constexpr uint32_t kRemovedSignature = 0;
 
 uint32_t& Word(void* p, size_t uiIndex) { return static_cast<uint32_t*>(p)[uiIndex]; }
 
-// Windows-1252 lower case, for keys compared without case.
-uint8_t Fold(uint8_t c) {
-  if (c >= 'A' && c <= 'Z') return c + 32;
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
-  if (c == 0x8A || c == 0x8C || c == 0x8E) return c + 16;
-  if (c == 0x9F) return 0xFF;
-  return c;
-}
-
 // Text keys: FNV-1a, with case folded for maps without key case.
 uint32_t TextHash(const char* csKey, size_t uiLength, bool bFold) {
   const uint8_t* p = reinterpret_cast<const uint8_t*>(csKey);
   uint64_t uiHash = 1469598103934665603ull;
   for (size_t i = 0; i < uiLength; ++i) {
-    uiHash ^= bFold ? Fold(p[i]) : p[i];
+    uiHash ^= bFold ? KxText::FoldCp1252(p[i]) : p[i];
     uiHash *= 1099511628211ull;
   }
   return static_cast<uint32_t>(uiHash);
@@ -531,7 +523,7 @@ bool KxStore::TextKeyMatches(const KxNodeKernelPart& node, const char* csKey, si
   if (LoadRelaxed(&node.textLength) != uiLength) return false;
   auto equal = [bNoCase](uint8_t cStored, char cWanted) {
     const uint8_t cByte = static_cast<uint8_t>(cWanted);
-    return bNoCase ? Fold(cStored) == Fold(cByte) : cStored == cByte;
+    return bNoCase ? KxText::FoldCp1252(cStored) == KxText::FoldCp1252(cByte) : cStored == cByte;
   };
   const size_t uiStart = std::min(uiLength, sizeof node.keyStart);
   for (size_t i = 0; i < uiStart; ++i) {

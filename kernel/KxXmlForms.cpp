@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "contracts/kernel/KxText.h"
+#include "contracts/kernel/KxValueWords.h"
 #include "kernel/KxSegment.h"
 
 namespace KxXmlDetail {
@@ -12,74 +14,27 @@ namespace KxXmlDetail {
 // ---------------------------------------------------------------------------
 // Texts.
 
-// Windows-1252 bytes 0x80..0x9F. The five bytes the code page leaves
-// undefined map to the C1 control of the same number, so that every byte
-// goes to Unicode and back unchanged.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-uint32_t Cp1252ToUnicode(uint8_t c) { return c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c; }
-
-// The Windows-1252 byte of a code point, or -1 when the code page has none.
-int UnicodeToCp1252(uint32_t cp) {
-  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
-  for (int i = 0; i < 32; ++i) {
-    if (kCp1252High[i] == cp) return 0x80 + i;
-  }
-  return -1;
-}
-
-// Whether XML 1.0 can carry the character at all (not even a character
-// reference can stand for the others).
 bool IsXmlChar(uint32_t cp) {
   return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
          (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF);
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-// UTF-16 code units as UTF-8; false when a unit cannot be carried by XML
-// (an unpaired surrogate, a control character XML forbids).
 bool Utf16ToXml(const char16_t* p, size_t uiCount, std::string& out) {
   out.clear();
-  for (size_t i = 0; i < uiCount; ++i) {
-    uint32_t cp = p[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < uiCount && p[i + 1] >= 0xDC00 &&
-        p[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (p[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (!IsXmlChar(cp)) return false;
-    AppendUtf8(out, cp);
+  for (size_t i = 0; i < uiCount;) {
+    char32_t cp = 0;
+    if (!KxText::NextUtf16(p, uiCount, i, cp) || !IsXmlChar(cp)) return false;
+    KxText::AppendUtf8(out, cp);
   }
   return true;
 }
 
-// Windows-1252 bytes as UTF-8; false for a byte XML cannot carry.
 bool AnsiToXml(const uint8_t* p, size_t uiCount, std::string& out) {
   out.clear();
   for (size_t i = 0; i < uiCount; ++i) {
-    const uint32_t cp = Cp1252ToUnicode(p[i]);
+    const char32_t cp = KxText::Cp1252ToUnicode(p[i]);
     if (!IsXmlChar(cp)) return false;
-    AppendUtf8(out, cp);
+    KxText::AppendUtf8(out, cp);
   }
   return true;
 }
@@ -108,61 +63,11 @@ bool ReadHex(const char* p, int iDigits, uint64_t& uiValue) {
   return true;
 }
 
-// The next code point of UTF-8 text; false for a malformed sequence.
-bool NextCodePoint(const std::string& s, size_t& i, uint32_t& cp) {
-  const uint8_t c = static_cast<uint8_t>(s[i]);
-  int iMore = 0;
-  if (c < 0x80) {
-    cp = c;
-  } else if ((c & 0xE0) == 0xC0) {
-    cp = c & 0x1F;
-    iMore = 1;
-  } else if ((c & 0xF0) == 0xE0) {
-    cp = c & 0x0F;
-    iMore = 2;
-  } else if ((c & 0xF8) == 0xF0) {
-    cp = c & 0x07;
-    iMore = 3;
-  } else {
-    return false;
-  }
-  if (i + static_cast<size_t>(iMore) >= s.size()) return false;
-  for (int k = 1; k <= iMore; ++k) {
-    const uint8_t cc = static_cast<uint8_t>(s[i + k]);
-    if ((cc & 0xC0) != 0x80) return false;
-    cp = (cp << 6) | (cc & 0x3F);
-  }
-  static constexpr uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-  if (cp < kSmallest[iMore] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-  i += 1 + iMore;
-  return true;
-}
-
-// Windows-1252 lower case, as the store folds keys compared without case.
-uint8_t Fold(uint8_t c) {
-  if (c >= 'A' && c <= 'Z') return c + 32;
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
-  if (c == 0x8A || c == 0x8C || c == 0x8E) return c + 16;
-  if (c == 0x9F) return 0xFF;
-  return c;
-}
-
 // ---------------------------------------------------------------------------
 // Values: dates and times.
 
-constexpr int64_t kTicksPerSecond = 10'000'000;
-constexpr int64_t kTicksPerDay = 86'400 * kTicksPerSecond;
-constexpr uint64_t kMaxTicks = 3'155'378'975'999'999'999ull;  // 9999-12-31 23:59:59.9999999
-constexpr int64_t kDaysTo1970 = 719'162;                      // 0001-01-01 to 1970-01-01
-constexpr uint64_t kDateKindMask = 0xC000000000000000ull;
-constexpr uint64_t kDateUtc = 0x4000000000000000ull;
-constexpr uint64_t kDateLocal = 0x8000000000000000ull;
-
-constexpr uint64_t kTimeMask = 0x7FFFFFFFFFFull;
-constexpr int kPrecisionShift = 43;
-constexpr uint64_t kTimeNoValue = 0x400000000000ull;
-constexpr uint64_t kTimeNegative = 0x800000000000ull;
-constexpr uint64_t kTimeUnusedBits = 0xFFFF000000000000ull;
+using namespace KxDateWord;
+using namespace KxTimeWord;
 
 // Proleptic Gregorian calendar, days counted from 1970-01-01.
 void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
@@ -199,9 +104,9 @@ bool ReadRawWord(const std::string& s, uint64_t& uiWord) {
 // word no date stands for (ticks past 9999, both kind bits) as 0x + hex.
 void FormatDateTime(uint64_t uiWord, std::string& out) {
   out.clear();
-  const uint64_t uiKind = uiWord & kDateKindMask;
-  const uint64_t uiTicks = uiWord & ~kDateKindMask;
-  if (uiKind == kDateKindMask || uiTicks > kMaxTicks) {
+  const uint64_t uiKind = uiWord & kKindMask;
+  const uint64_t uiTicks = uiWord & ~kKindMask;
+  if (uiKind == kKindMask || uiTicks > kMaxTicks) {
     AppendRawWord(out, uiWord);
     return;
   }
@@ -216,8 +121,8 @@ void FormatDateTime(uint64_t uiWord, std::string& out) {
                 d, static_cast<int>(liSeconds / 3600), static_cast<int>(liSeconds / 60 % 60),
                 static_cast<int>(liSeconds % 60), static_cast<int>(liInDay % kTicksPerSecond));
   out = aText;
-  if (uiKind == kDateUtc) out += 'Z';
-  if (uiKind == kDateLocal) out += 'L';
+  if (uiKind == kUtcBits) out += 'Z';
+  if (uiKind == kLocalBits) out += 'L';
 }
 
 bool ReadDigits(const std::string& s, size_t uiAt, size_t uiCount, int64_t& liValue) {
@@ -249,9 +154,9 @@ bool ParseDateTime(const std::string& s, uint64_t& uiWord) {
   uint64_t uiKind = 0;
   if (s.size() == kLength + 1) {
     if (s[kLength] == 'Z') {
-      uiKind = kDateUtc;
+      uiKind = kUtcBits;
     } else if (s[kLength] == 'L') {
-      uiKind = kDateLocal;
+      uiKind = kLocalBits;
     } else {
       return false;
     }
@@ -268,24 +173,23 @@ bool ParseDateTime(const std::string& s, uint64_t& uiWord) {
 // exactly (no-value bit with other bits, the unused high bits) as 0x + hex.
 void FormatKxTime(uint64_t uiWord, std::string& out) {
   out.clear();
-  if (uiWord == kTimeNoValue) {
+  if (uiWord == kNoValue) {
     out = "null";
     return;
   }
-  if ((uiWord & (kTimeNoValue | kTimeUnusedBits)) != 0) {
+  if ((uiWord & (kNoValue | kUnusedBits)) != 0) {
     AppendRawWord(out, uiWord);
     return;
   }
   char aText[40];
-  std::snprintf(aText, sizeof aText, "%s%llu P%u", (uiWord & kTimeNegative) != 0 ? "-" : "",
-                static_cast<unsigned long long>(uiWord & kTimeMask),
-                static_cast<unsigned>((uiWord >> kPrecisionShift) & 7));
+  std::snprintf(aText, sizeof aText, "%s%llu P%u", IsNegative(uiWord) ? "-" : "",
+                static_cast<unsigned long long>(TimeOf(uiWord)), PrecisionOf(uiWord));
   out = aText;
 }
 
 bool ParseKxTime(const std::string& s, uint64_t& uiWord) {
   if (s == "null") {
-    uiWord = kTimeNoValue;
+    uiWord = kNoValue;
     return true;
   }
   if (ReadRawWord(s, uiWord)) return true;
@@ -298,8 +202,7 @@ bool ParseKxTime(const std::string& s, uint64_t& uiWord) {
       pAfter[0] != ' ' || pAfter[1] != 'P' || pAfter[2] < '0' || pAfter[2] > '7') {
     return false;
   }
-  uiWord = uiTime | (static_cast<uint64_t>(pAfter[2] - '0') << kPrecisionShift) |
-           (bNegative ? kTimeNegative : 0);
+  uiWord = KxTimeWord::Pack(uiTime, static_cast<uint32_t>(pAfter[2] - '0'), bNegative);
   return true;
 }
 

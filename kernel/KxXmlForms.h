@@ -20,14 +20,12 @@ inline constexpr const char* kEntryName = "entry";
 inline constexpr const char* kItemName = "item";
 inline constexpr const char* kFormatVersion = "1";
 
-// Windows-1252 byte to Unicode; every byte has a code point.
-uint32_t Cp1252ToUnicode(uint8_t c);
-// The Windows-1252 byte of a code point, or -1 when the code page has none.
-int UnicodeToCp1252(uint32_t cp);
+// Texts go through contracts/kernel/KxText.h; these say which of them XML
+// can carry.
+
 // Whether XML 1.0 can carry the character at all (not even a character
 // reference can stand for the others).
 bool IsXmlChar(uint32_t cp);
-void AppendUtf8(std::string& out, uint32_t cp);
 // UTF-16 code units as UTF-8; false when a unit cannot be carried by XML
 // (an unpaired surrogate, a control character XML forbids).
 bool Utf16ToXml(const char16_t* p, size_t uiCount, std::string& out);
@@ -37,10 +35,6 @@ void AppendHex(std::string& out, uint64_t uiValue, int iDigits);
 int HexValue(char c);
 // Reads `iDigits` hex digits at `p`; false for anything else.
 bool ReadHex(const char* p, int iDigits, uint64_t& uiValue);
-// The next code point of UTF-8 text; false for a malformed sequence.
-bool NextCodePoint(const std::string& s, size_t& i, uint32_t& cp);
-// Windows-1252 lower case, as the store folds keys compared without case.
-uint8_t Fold(uint8_t c);
 
 // 2026-07-14T09:30:00.0000000 (unspecified), ...Z (UTC), ...L (local); a
 // word no date stands for (ticks past 9999, both kind bits) as 0x + hex.

@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "contracts/kernel/KxText.h"
 #include "kernel/KxXmlImport.h"
 
 namespace KxXmlDetail {
@@ -531,8 +532,9 @@ void KxXmlReader::StartEntry(Frame& map, const char* csName) {
     std::string csKey;
     if (pKey != nullptr) {
       for (size_t i = 0; i < pKey->size();) {
-        uint32_t cp = 0;
-        const int iByte = NextCodePoint(*pKey, i, cp) ? UnicodeToCp1252(cp) : -1;
+        char32_t cp = 0;
+        const int iByte =
+            KxText::NextUtf8(pKey->data(), pKey->size(), i, cp) ? KxText::UnicodeToCp1252(cp) : -1;
         if (iByte < 0) {
           Fail("key " + Quoted(*pKey) + " of " + map.csName +
                " has a character Windows-1252 cannot hold");
@@ -553,7 +555,7 @@ void KxXmlReader::StartEntry(Frame& map, const char* csName) {
     }
     std::string csIdentity = csKey;
     if (map.bNoCase) {
-      for (char& c : csIdentity) c = static_cast<char>(Fold(static_cast<uint8_t>(c)));
+      for (char& c : csIdentity) c = static_cast<char>(KxText::FoldCp1252(static_cast<uint8_t>(c)));
     }
     if (m_TextKeys.size() < uiDepth) m_TextKeys.resize(uiDepth);
     auto& pKeys = m_TextKeys[uiDepth - 1];
@@ -675,25 +677,18 @@ bool KxXmlReader::ReadText(const Frame& frame, bool bWide, std::string& out) {
   out.resize(m_Text.size() * (bWide ? 2 : 1));
   char* pOut = out.data();
   for (size_t i = 0; i < m_Text.size();) {
-    uint32_t cp = static_cast<uint8_t>(m_Text[i]);
-    if (cp < 0x80) {
-      ++i;
-    } else if (!NextCodePoint(m_Text, i, cp)) {
+    char32_t cp = 0;
+    if (!KxText::NextUtf8(m_Text.data(), m_Text.size(), i, cp)) {
       Fail(std::string("text of ") + frame.csName + " is no valid UTF-8");
       return false;
     }
     if (!bWide) {
-      const int iByte = UnicodeToCp1252(cp);
-      *pOut++ = static_cast<char>(iByte < 0 ? '?' : iByte);
+      const int iByte = KxText::UnicodeToCp1252(cp);
+      *pOut++ = iByte < 0 ? KxText::kMissingAnsi : static_cast<char>(iByte);
       continue;
     }
-    char16_t aUnits[2] = {static_cast<char16_t>(cp), 0};
-    size_t uiUnits = 1;
-    if (cp >= 0x10000) {
-      aUnits[0] = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-      aUnits[1] = static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-      uiUnits = 2;
-    }
+    char16_t aUnits[2];
+    const size_t uiUnits = KxText::EncodeUtf16(cp, aUnits);
     std::memcpy(pOut, aUnits, 2 * uiUnits);
     pOut += 2 * uiUnits;
   }

@@ -156,28 +156,4 @@ TEST_F(StringFieldTest, StaticStringKeepsAtMost64CharactersAndTheirCount) {
   }
 }
 
-TEST_F(StringFieldTest, DateTimeKindComesFromTheTopTwoBits) {
-  struct Case {
-    uint64_t uiValue;
-    KxDateTimeKind eKind;
-  };
-  const Case aCases[] = {
-      {0x4000000000000005, KxDateTimeKind::kUtc},
-      {0x8000000000000005, KxDateTimeKind::kLocal},
-      {0x0000000000000005, KxDateTimeKind::kUnspecified},
-      {0xC000000000000005, KxDateTimeKind::kUnspecified},
-  };
-  CkxD2DateTime field{};
-  for (const Case& c : aCases) {
-    const auto liValue = static_cast<int64_t>(c.uiValue);
-    field.SetNet(liValue);
-    EXPECT_EQ(field.GetNet(), liValue);
-    EXPECT_EQ(CkxD2DateTime::KindOf(field.GetNet()), c.eKind) << std::hex << c.uiValue;
-    EXPECT_EQ(CkxD2DateTime::TicksOf(field.GetNet()), 5);
-    if (c.uiValue >> 62 != 3) {
-      EXPECT_EQ(CkxD2DateTime::Pack(5, c.eKind), liValue);
-    }
-  }
-}
-
 }  // namespace

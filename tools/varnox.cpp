@@ -36,6 +36,7 @@
 
 #include <varnox/Varnox.h>
 
+#include "contracts/kernel/KxText.h"
 // negotiate reports what the start-up unit's private objects were granted.
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
 
@@ -44,57 +45,25 @@ namespace {
 // ---------------------------------------------------------------------------
 // Texts.
 
-std::u16string U16(const std::string& csUtf8) {
-  std::u16string out;
-  for (size_t i = 0; i < csUtf8.size();) {
-    const unsigned char c = static_cast<unsigned char>(csUtf8[i]);
-    if (c < 0x80) {
-      out += c;
-      i += 1;
-    } else if ((c & 0xE0) == 0xC0 && i + 1 < csUtf8.size()) {
-      out += static_cast<char16_t>(((c & 0x1F) << 6) | (csUtf8[i + 1] & 0x3F));
-      i += 2;
-    } else {
-      out += u'?';
-      i += 1;
-    }
-  }
-  return out;
-}
-
-std::string Utf8(const char16_t* p, int iLength) {
-  std::string out;
-  for (int i = 0; i < iLength; ++i) {
-    const char16_t c = p[i];
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+// The tool reads and prints UTF-8; the fields hold UTF-16 or Windows-1252,
+// converted by contracts/kernel/KxText.h (invalid input as it documents).
 
 // Writing a dynamic string: reserve its length, then copy the characters.
 // The caller reached the record through its top-level container first.
 void Set(CkxD2StrDU& field, const std::string& csText) {
-  const std::u16string csWide = U16(csText);
+  const std::u16string csWide = KxText::Utf8ToUtf16(csText);
   field.ReserveNet(static_cast<int>(csWide.size()));
   field.SetNet(csWide.data(), static_cast<int>(csWide.size()));
 }
 
 void Set(CkxD2StrD& field, const std::string& csText) {
-  field.ReserveNet(static_cast<int>(csText.size()));
-  field.SetNet(csText.data(), static_cast<int>(csText.size()));
+  const std::string csAnsi = KxText::Utf8ToCp1252(csText);
+  field.ReserveNet(static_cast<int>(csAnsi.size()));
+  field.SetNet(csAnsi.data(), static_cast<int>(csAnsi.size()));
 }
 
 void Set(CkxD2StrSU<64>& field, const std::string& csText) {
-  const std::u16string csWide = U16(csText);
+  const std::u16string csWide = KxText::Utf8ToUtf16(csText);
   field.SetNet(csWide.data(), static_cast<int>(csWide.size()));
 }
 
@@ -104,9 +73,9 @@ std::string Get(const Field& field) {
   const auto* p = field.GetNet(&iLength);
   if (iLength < 1) return "";
   if constexpr (std::is_same_v<std::remove_cv_t<std::remove_pointer_t<decltype(p)>>, char>) {
-    return std::string(p, static_cast<size_t>(iLength));
+    return KxText::Cp1252ToUtf8(std::string_view(p, static_cast<size_t>(iLength)));
   } else {
-    return Utf8(p, iLength);
+    return KxText::Utf16ToUtf8(std::u16string_view(p, static_cast<size_t>(iLength)));
   }
 }
 

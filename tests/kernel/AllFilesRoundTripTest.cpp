@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "contracts/kernel/KxText.h"
 #include "templates/Varnox.h"
 #include "tests/kernel/KernelTestSupport.h"
 #include "tests/testkernel/TestKernelSupport.h"
@@ -79,23 +80,6 @@ uint64_t WideKey(int i) {
   return (uint64_t{static_cast<uint32_t>(i)} << 34) + 17 * static_cast<uint64_t>(i) + 1;
 }
 
-std::string Utf8(const std::u16string& csText) {
-  std::string out;
-  for (char16_t c : csText) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 template <class Field>
 auto Read(const Field& field) {
   int iLength = 0;
@@ -105,7 +89,7 @@ auto Read(const Field& field) {
                      : std::basic_string<Char>();
 }
 
-std::string Show(const std::u16string& csText) { return "\"" + Utf8(csText) + "\""; }
+std::string Show(const std::u16string& csText) { return "\"" + KxText::Utf16ToUtf8(csText) + "\""; }
 std::string Show(const std::string& csText) { return "\"" + csText + "\""; }
 std::string Show(Sd2KxTime time) {
   return "time word " + Number(static_cast<int64_t>(time.m_uliWord));
