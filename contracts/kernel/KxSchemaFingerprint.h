@@ -41,11 +41,15 @@ struct Fnv {
   }
 };
 
+// A field has an element record exactly when it is a container or a record
+// in place. That is asked of the kind, not of the pointer: GCC's undefined-
+// behaviour sanitizer makes a pointer's comparison with null non-constant.
+constexpr bool HasElement(KxFieldKind kind) {
+  return kind == KxFieldKind::kMap || kind == KxFieldKind::kArray || kind == KxFieldKind::kRecord;
+}
+
+// Every member class has an element record.
 constexpr void Record(Fnv& h, const KxRecordType* pRecord) {
-  if (pRecord == nullptr) {
-    h.Word(0);
-    return;
-  }
   h.Word(pRecord->size);
   h.Word(pRecord->fieldCount);
   for (uint32_t i = 0; i < pRecord->fieldCount; ++i) {
@@ -55,7 +59,11 @@ constexpr void Record(Fnv& h, const KxRecordType* pRecord) {
     h.Word(field.offset);
     h.Word(field.width);
     h.Word(field.count);
-    Record(h, field.element);
+    if (HasElement(field.kind)) {
+      Record(h, field.element);
+    } else {
+      h.Word(0);
+    }
   }
 }
 
