@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "NetInterface/OrbCategBaseClass/KxStartUp.h"
 #include "NetInterface/CkxOrbNetInterface/CkxD2Str.h"
 #include "NetInterface/CkxOrbNetInterface/KxArray.h"
 #include "NetInterface/CkxOrbNetInterface/KxMap.h"

@@ -15,18 +15,6 @@
 
 namespace {
 
-// Makes the header's length and checksums agree with the bytes.
-void Reseal(std::vector<uint8_t>& bytes) {
-  if (bytes.size() < sizeof(KxSavedHeader)) return;
-  KxSavedHeader header;
-  std::memcpy(&header, bytes.data(), sizeof header);
-  header.payloadBytes = bytes.size() - sizeof header;
-  header.payloadCrc = KxCrc32(bytes.data() + sizeof header, header.payloadBytes);
-  header.headerCrc = 0;
-  header.headerCrc = KxCrc32(&header, sizeof header);
-  std::memcpy(bytes.data(), &header, sizeof header);
-}
-
 // The file type the header names, so that the matching template opens it.
 std::string FileTypeOf(const std::vector<uint8_t>& bytes) {
   if (bytes.size() < sizeof(KxSavedHeader)) return "FT_GLOBALS";
@@ -56,7 +44,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uiSize) {
   std::vector<uint8_t> bytes(pData, pData + uiSize);
-  Reseal(bytes);
+  KxResealSavedBytes(bytes.data(), bytes.size());
   const std::string csPath = fuzz::ScratchPath("input.orb");
   fuzz::WriteFile(csPath, bytes.data(), bytes.size());
   fuzz::OpenFile open = fuzz::MakeFile(FileTypeOf(bytes));

@@ -72,6 +72,17 @@ uint32_t KxCrc32(const void* p, size_t uiBytes, uint32_t uiCrcBefore) {
   return crc32_gzip_refl(uiCrcBefore, static_cast<const unsigned char*>(p), uiBytes);
 }
 
+void KxResealSavedBytes(uint8_t* pBytes, size_t uiBytes) {
+  if (uiBytes < sizeof(KxSavedHeader)) return;
+  KxSavedHeader header;
+  std::memcpy(&header, pBytes, sizeof header);
+  header.payloadBytes = uiBytes - sizeof header;
+  header.payloadCrc = KxCrc32(pBytes + sizeof header, header.payloadBytes);
+  header.headerCrc = 0;
+  header.headerCrc = KxCrc32(&header, sizeof header);
+  std::memcpy(pBytes, &header, sizeof header);
+}
+
 bool KxWriteFileAtomically(const std::string& csPath, const std::vector<uint8_t>& bytes,
                            std::string& csWhy) {
   return KxWriteFileAtomically(

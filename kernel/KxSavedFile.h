@@ -116,3 +116,9 @@ int32_t KxReadSavedFile(const std::string& csPath, const char* csFamily, const c
 // CRC-32 (the reflected IEEE polynomial of zlib and gzip) of a byte range; `uiCrcBefore` is the CRC of the bytes
 // before it, for a CRC computed in pieces.
 uint32_t KxCrc32(const void* p, size_t uiBytes, uint32_t uiCrcBefore = 0);
+
+// Makes the header of a saved file's bytes agree with them: payload length,
+// payload CRC and header CRC. For tests and fuzz targets that craft files
+// whose structure, not their checksum, is to be refused. Bytes shorter than
+// a header are left alone.
+void KxResealSavedBytes(uint8_t* pBytes, size_t uiBytes);

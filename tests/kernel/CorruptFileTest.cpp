@@ -97,15 +97,7 @@ class SavedImage {
     return Word(UnitAt(i, Head(uiSlot)) + kNodeNext);
   }
 
-  void Reseal() {
-    KxSavedHeader header;
-    std::memcpy(&header, m_Bytes.data(), sizeof header);
-    header.payloadBytes = m_Bytes.size() - sizeof header;
-    header.payloadCrc = KxCrc32(m_Bytes.data() + sizeof header, header.payloadBytes);
-    header.headerCrc = 0;
-    header.headerCrc = KxCrc32(&header, sizeof header);
-    std::memcpy(m_Bytes.data(), &header, sizeof header);
-  }
+  void Reseal() { KxResealSavedBytes(m_Bytes.data(), m_Bytes.size()); }
 
  private:
   std::vector<uint8_t> m_Bytes;
