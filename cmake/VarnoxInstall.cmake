@@ -8,7 +8,7 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-install(TARGETS varnox EXPORT VarnoxTargets
+install(TARGETS varnox varnox_framework EXPORT VarnoxTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 

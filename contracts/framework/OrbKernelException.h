@@ -51,6 +51,9 @@ class OrbKernelException : public std::runtime_error {
   // what() is the message followed by the cause's text, in UTF-8.
 
  private:
+  // The one constructor the public ones end in (the int only sets it apart).
+  OrbKernelException(std::u16string_view csMessage, std::u16string_view csCause, int);
+
   // Shared and immutable, so copying the exception while it is thrown and
   // caught cannot fail. Never null once constructed.
   std::shared_ptr<const std::u16string> m_pMessage;
