@@ -82,8 +82,10 @@ struct Registrations {
   std::map<int32_t, std::unique_ptr<MessageRegistration>> byId;
 };
 
+// Never destroyed: a registration left at exit must not call into a kernel
+// that may already be gone.
 Registrations& TheRegistrations() {
-  static Registrations registrations;
+  static Registrations& registrations = *new Registrations;
   return registrations;
 }
 
