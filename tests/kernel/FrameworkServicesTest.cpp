@@ -79,18 +79,22 @@ TEST(FrameworkServicesTest, AKernelMessageReachesItsTaskUntilWithdrawn) {
   for (const Growth& growth : seen) EXPECT_EQ(growth.liFileId, iFileId);
   EXPECT_EQ(seen.back().liStatus, file.GetDynGrowStatus());
 
-  // Withdrawn: the next growths reach the file's own handler, not the task.
+  // Withdrawn: the next growths reach a witness registered since, not the
+  // task. Unloading waits for a delivery in progress.
+  Mailbox<Growth> witnessed;
+  const int32_t iWitness = OrbApp::RegMess(
+      u"OrbKernelDynDataSecGrow", [&](int64_t liCmd, int64_t liPar, const void*, const void*) {
+        witnessed.Put({liCmd, liPar});
+      });
   ASSERT_TRUE(OrbApp::UnRegMess(iId));
-  const int32_t iStatusBefore = file.GetDynGrowStatus();
   AddCompetitors(file, 2000, 20000);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < deadline &&
-         !(file.GetDynGrowStatus() > iStatusBefore &&
-           file.m_iDynGrowStatus == file.GetDynGrowStatus())) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  file.UnLoad();  // waits for a delivery in progress
-  EXPECT_GT(file.m_iDynGrowStatus, iStatusBefore);
+  const std::vector<Growth> later = witnessed.WaitUntil([&](const std::vector<Growth>& values) {
+    return !values.empty() && values.back().liStatus == file.GetDynGrowStatus();
+  });
+  file.UnLoad();
+  OrbApp::UnRegMess(iWitness);
+  ASSERT_FALSE(later.empty());
+  EXPECT_GT(later.back().liStatus, seen.back().liStatus);
   EXPECT_EQ(growths.Now().size(), seen.size());
 }
 
