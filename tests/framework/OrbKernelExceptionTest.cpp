@@ -5,6 +5,7 @@
 
 #include "NetInterface/CkxOrbNetInterface/CkxOrbUnmanException.h"
 #include "contracts/framework/OrbKernelException.h"
+#include "contracts/kernel/KxText.h"
 
 namespace {
 
@@ -34,12 +35,12 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{u"{0}", {int64_t{-5}}, u"-5"},
         FormatCase{u"{0}", {0.5}, u"0.5"},
         FormatCase{u"no placeholder", {}, u"no placeholder"}),
-    [](const testing::TestParamInfo<FormatCase>& info) { return std::to_string(info.index); });
+    [](const testing::TestParamInfo<FormatCase>& param) { return std::to_string(param.index); });
 
 TEST(OrbFormatTest, RefusesPlaceholdersItCannotFill) {
-  for (const std::u16string& format : {u"{1}", u"{", u"}", u"{x}", u"{0", u"a } b"}) {
+  for (const char16_t* format : {u"{1}", u"{", u"}", u"{x}", u"{0", u"a } b"}) {
     const std::vector<OrbFormatArg> one{int32_t{1}};
-    EXPECT_THROW(OrbFormat(format, one), OrbKernelException) << format.size();
+    EXPECT_THROW(OrbFormat(format, one), OrbKernelException) << KxText::Utf16ToUtf8(format);
   }
 }
 
