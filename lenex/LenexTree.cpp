@@ -1,0 +1,244 @@
+// The XML stage of the reader (LenexTree.h).
+#include "lenex/LenexTree.h"
+
+#include <libxml/SAX2.h>
+#include <libxml/parser.h>
+#include <libxml/xmlerror.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace Varnox::Lenex::Detail {
+
+bool AttributesWithin(std::string_view bytes, uint32_t uiMax) {
+  enum class State { kText, kOpen, kTag, kQuote, kSkip };
+  State eState = State::kText;
+  char cQuote = 0;
+  uint32_t uiCount = 0;
+  // Comments, CDATA, declarations and processing instructions are skipped to
+  // their '>': a '=' there is no attribute, and an early '>' only makes the
+  // scan count fewer, never more, than the parser would see.
+  for (const char c : bytes) {
+    switch (eState) {
+      case State::kText:
+        if (c == '<') eState = State::kOpen;
+        break;
+      case State::kOpen:
+        uiCount = 0;
+        eState = c == '!' || c == '?' ? State::kSkip : c == '>' ? State::kText : State::kTag;
+        break;
+      case State::kTag:
+        if (c == '"' || c == '\'') {
+          cQuote = c;
+          eState = State::kQuote;
+        } else if (c == '=' && ++uiCount > uiMax) {
+          return false;
+        } else if (c == '>') {
+          eState = State::kText;
+        }
+        break;
+      case State::kQuote:
+        if (c == cQuote) eState = State::kTag;
+        break;
+      case State::kSkip:
+        if (c == '>') eState = State::kText;
+        break;
+    }
+  }
+  return true;
+}
+
+namespace {
+
+// The SAX handler's state: the tree so far, the open elements, the first
+// refusal.
+class TreeBuilder {
+ public:
+  TreeBuilder(std::string_view bytes, const LenexLimits& limits)
+      : m_Bytes(bytes), m_Limits(limits) {}
+
+  Tree Build() {
+    xmlSAXHandler sax;
+    std::memset(&sax, 0, sizeof sax);
+    sax.initialized = XML_SAX2_MAGIC;
+    sax.startElementNs = OnStart;
+    sax.endElementNs = OnEnd;
+    sax.internalSubset = OnDocumentType;
+    sax.externalSubset = OnDocumentType;
+    sax.entityDecl = OnEntityDecl;
+    sax.reference = OnReference;
+    sax.serror = OnError;
+    m_pContext = xmlCreateIOParserCtxt(&sax, this, OnRead, nullptr, this, XML_CHAR_ENCODING_NONE);
+    if (m_pContext == nullptr)
+      throw LenexError("", "", 0, "the XML parser cannot be started", "");
+    // No network, no DTD loaded, no entity substituted; libxml2's own limits
+    // on names and text stay in force (no XML_PARSE_HUGE).
+    xmlCtxtUseOptions(m_pContext, XML_PARSE_NONET);
+    xmlParseDocument(m_pContext);
+    const bool bWellFormed = m_pContext->wellFormed != 0;
+    if (!bWellFormed && m_csParserWhy.empty()) {
+      const xmlError* pError = xmlCtxtGetLastError(m_pContext);
+      if (pError != nullptr && pError->message != nullptr) Note(*pError);
+    }
+    xmlFreeParserCtxt(m_pContext);
+    m_pContext = nullptr;
+    if (m_pRefusal) throw *m_pRefusal;
+    if (!bWellFormed)
+      throw LenexError("", "", m_iParserLine,
+                       "not well-formed XML: " +
+                           (m_csParserWhy.empty() ? std::string("unknown error") : m_csParserWhy),
+                       "well-formed XML");
+    if (m_Tree.nodes.empty())
+      throw LenexError("", "", 0, "the document has no element", "a LENEX element");
+    return std::move(m_Tree);
+  }
+
+ private:
+  int Line() const { return m_pContext != nullptr ? xmlSAX2GetLineNumber(m_pContext) : 0; }
+
+  // Keeps the first refusal and stops the parser.
+  void Refuse(const std::string& csElement, const std::string& csAttribute,
+              const std::string& csProblem, const std::string& csExpected) {
+    if (!m_pRefusal)
+      m_pRefusal =
+          std::make_unique<LenexError>(csElement, csAttribute, Line(), csProblem, csExpected);
+    if (m_pContext != nullptr) xmlStopParser(m_pContext);
+  }
+
+  void Note(const xmlError& error) {
+    m_csParserWhy = error.message != nullptr ? error.message : "unknown error";
+    while (!m_csParserWhy.empty() && m_csParserWhy.back() == '\n') m_csParserWhy.pop_back();
+    m_iParserLine = error.line;
+  }
+
+  static int OnRead(void* pContext, char* pBuffer, int iLength) {
+    TreeBuilder& builder = *static_cast<TreeBuilder*>(pContext);
+    const size_t uiCount =
+        std::min(static_cast<size_t>(iLength), builder.m_Bytes.size() - builder.m_uiRead);
+    std::memcpy(pBuffer, builder.m_Bytes.data() + builder.m_uiRead, uiCount);
+    builder.m_uiRead += uiCount;
+    return static_cast<int>(uiCount);
+  }
+
+  static void OnError(void* pContext, xmlErrorPtr pError) {
+    TreeBuilder& builder = *static_cast<TreeBuilder*>(pContext);
+    if (pError == nullptr || pError->level < XML_ERR_ERROR || !builder.m_csParserWhy.empty())
+      return;
+    builder.Note(*pError);
+  }
+
+  static void OnDocumentType(void* pContext, const xmlChar*, const xmlChar*, const xmlChar*) {
+    static_cast<TreeBuilder*>(pContext)->Refuse("", "", "a document type declaration",
+                                                "no DTD and no entities");
+  }
+
+  static void OnEntityDecl(void* pContext, const xmlChar* csName, int, const xmlChar*,
+                           const xmlChar*, xmlChar*) {
+    static_cast<TreeBuilder*>(pContext)->Refuse(
+        "", "", std::string("entity declaration ") + reinterpret_cast<const char*>(csName),
+        "no DTD and no entities");
+  }
+
+  static void OnReference(void* pContext, const xmlChar* csName) {
+    static_cast<TreeBuilder*>(pContext)->Refuse(
+        "", "", std::string("entity reference &") + reinterpret_cast<const char*>(csName) + ";",
+        "no entities");
+  }
+
+  static void OnStart(void* pContext, const xmlChar* csName, const xmlChar*, const xmlChar*, int,
+                      const xmlChar**, int iAttributes, int, const xmlChar** aAttributes) {
+    TreeBuilder& builder = *static_cast<TreeBuilder*>(pContext);
+    if (!builder.m_pRefusal)
+      builder.Start(reinterpret_cast<const char*>(csName), iAttributes, aAttributes);
+  }
+
+  static void OnEnd(void* pContext, const xmlChar*, const xmlChar*, const xmlChar*) {
+    TreeBuilder& builder = *static_cast<TreeBuilder*>(pContext);
+    if (!builder.m_Open.empty()) builder.m_Open.pop_back();
+  }
+
+  void Start(const char* csName, int iAttributes, const xmlChar** aAttributes) {
+    if (m_Tree.nodes.size() >= m_Limits.uiMaxElements) {
+      Refuse(csName, "", "too many elements",
+             "at most " + std::to_string(m_Limits.uiMaxElements) + " elements");
+      return;
+    }
+    if (m_Open.size() >= m_Limits.uiMaxDepth) {
+      Refuse(csName, "", "elements nested too deep",
+             "at most " + std::to_string(m_Limits.uiMaxDepth) + " levels");
+      return;
+    }
+    if (m_Open.empty() && !m_Tree.nodes.empty()) return;  // the parser refuses a second root
+    Node node;
+    node.name = csName;
+    node.line = Line();
+    node.attributes.reserve(static_cast<size_t>(iAttributes));
+    for (int a = 0; a < iAttributes; ++a) {
+      const xmlChar** aOne = aAttributes + 5 * a;
+      // Attributes in a namespace (xmlns:..., xsi:...) are none of the format's.
+      if (aOne[1] != nullptr) continue;
+      const char* p = reinterpret_cast<const char*>(aOne[3]);
+      const char* pEnd = reinterpret_cast<const char*>(aOne[4]);
+      if (static_cast<size_t>(pEnd - p) > m_Limits.uiMaxAttributeBytes) {
+        Refuse(csName, reinterpret_cast<const char*>(aOne[0]), "the value is too long",
+               "at most " + std::to_string(m_Limits.uiMaxAttributeBytes) + " bytes");
+        return;
+      }
+      node.attributes.emplace_back(reinterpret_cast<const char*>(aOne[0]), ResolveAmpersands(p, pEnd));
+    }
+    const auto uiIndex = static_cast<uint32_t>(m_Tree.nodes.size());
+    if (!m_Open.empty()) {
+      Node& parent = m_Tree.nodes[m_Open.back()];
+      if (parent.lastChild == kNoNode) {
+        parent.firstChild = uiIndex;
+      } else {
+        m_Tree.nodes[parent.lastChild].nextSibling = uiIndex;
+      }
+      parent.lastChild = uiIndex;
+    }
+    m_Tree.nodes.push_back(std::move(node));
+    m_Open.push_back(uiIndex);
+  }
+
+  // Attribute values come as [p, pEnd) with every '&' left as "&#38;" (the
+  // parser leaves it for a tree builder to resolve).
+  static std::string ResolveAmpersands(const char* p, const char* pEnd) {
+    std::string csValue;
+    csValue.reserve(static_cast<size_t>(pEnd - p));
+    while (p < pEnd) {
+      if (*p == '&' && pEnd - p >= 5 && std::memcmp(p, "&#38;", 5) == 0) {
+        csValue += '&';
+        p += 5;
+      } else {
+        csValue += *p++;
+      }
+    }
+    return csValue;
+  }
+
+  std::string_view m_Bytes;
+  size_t m_uiRead = 0;
+  const LenexLimits& m_Limits;
+  xmlParserCtxtPtr m_pContext = nullptr;
+  Tree m_Tree;
+  std::vector<uint32_t> m_Open;
+  std::unique_ptr<LenexError> m_pRefusal;
+  std::string m_csParserWhy;
+  int m_iParserLine = 0;
+};
+
+}  // namespace
+
+Tree ParseTree(std::string_view bytes, const LenexLimits& limits) {
+  if (bytes.size() > limits.uiMaxDocumentBytes)
+    throw LenexError("", "", 0, "the document is too large",
+                     "at most " + std::to_string(limits.uiMaxDocumentBytes) + " bytes");
+  if (!AttributesWithin(bytes, limits.uiMaxAttributes))
+    throw LenexError("", "", 0, "an element has too many attributes",
+                     "at most " + std::to_string(limits.uiMaxAttributes) + " attributes");
+  TreeBuilder builder(bytes, limits);
+  return builder.Build();
+}
+
+}  // namespace Varnox::Lenex::Detail
