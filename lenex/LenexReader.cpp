@@ -2,9 +2,10 @@
 // document model, every attribute through its form (LenexValues.h), then the
 // references between ids checked meet by meet.
 #include <algorithm>
-#include <map>
 #include <set>
 #include <tuple>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "lenex/Lenex.h"
 #include "lenex/LenexTree.h"
@@ -57,7 +58,7 @@ class Element {
  public:
   Element(const Tree& tree, uint32_t uiIndex) : m_Tree(tree), m_Node(tree.nodes[uiIndex]) {}
 
-  const std::string& Name() const { return m_Node.name; }
+  std::string Name() const { return std::string(m_Tree.Name(m_Node.name)); }
   int Line() const { return m_Node.line; }
 
   [[noreturn]] void Refuse(const std::string& csAttribute, const std::string& csProblem,
@@ -65,19 +66,20 @@ class Element {
     throw LenexError(Name(), csAttribute, Line(), csProblem, csExpected);
   }
 
-  const std::string* Find(const char* csAttribute) const {
-    for (const auto& [name, value] : m_Node.attributes) {
-      if (name == csAttribute) return &value;
+  std::optional<std::string_view> Find(const char* csAttribute) const {
+    for (uint32_t i = 0; i < m_Node.attributeCount; ++i) {
+      const Detail::Attribute& attribute = m_Tree.attributes[m_Node.firstAttribute + i];
+      if (m_Tree.Name(attribute.name) == csAttribute) return m_Tree.Value(attribute);
     }
-    return nullptr;
+    return std::nullopt;
   }
 
   template <typename T>
   std::optional<T> Optional(const char* csAttribute, const Form<T>& form) const {
-    const std::string* pText = Find(csAttribute);
-    if (pText == nullptr) return std::nullopt;
-    std::optional<T> value = form.parse(*pText);
-    if (!value) Refuse(csAttribute, "\"" + *pText + "\" is not valid", form.expected());
+    const std::optional<std::string_view> text = Find(csAttribute);
+    if (!text) return std::nullopt;
+    std::optional<T> value = form.parse(*text);
+    if (!value) Refuse(csAttribute, "\"" + std::string(*text) + "\" is not valid", form.expected());
     return value;
   }
 
@@ -88,18 +90,9 @@ class Element {
     return std::move(*value);
   }
 
-  // The children of this element named csName, in file order.
-  std::vector<Element> Children(const char* csName) const {
-    std::vector<Element> children;
-    for (uint32_t i = m_Node.firstChild; i != kNoNode; i = m_Tree.nodes[i].nextSibling) {
-      if (m_Tree.nodes[i].name == csName) children.emplace_back(m_Tree, i);
-    }
-    return children;
-  }
-
   std::optional<Element> Child(const char* csName) const {
     for (uint32_t i = m_Node.firstChild; i != kNoNode; i = m_Tree.nodes[i].nextSibling) {
-      if (m_Tree.nodes[i].name == csName) return Element(m_Tree, i);
+      if (m_Tree.Name(m_Tree.nodes[i].name) == csName) return Element(m_Tree, i);
     }
     return std::nullopt;
   }
@@ -110,13 +103,61 @@ class Element {
     return *child;
   }
 
-  // The items of a list element: <SESSIONS><SESSION/>...</SESSIONS>.
-  std::vector<Element> Items(const char* csList, const char* csItem) const {
-    std::vector<Element> items;
-    for (const Element& list : Children(csList)) {
-      for (Element& item : list.Children(csItem)) items.push_back(item);
+  // The items of the list elements named csList: <SESSIONS><SESSION/>...
+  // </SESSIONS>, walked in file order without copying.
+  class Items {
+   public:
+    class Iterator {
+     public:
+      Iterator(const Items& items, uint32_t uiList) : m_Items(items), m_uiList(uiList) {
+        m_uiItem = m_uiList == kNoNode ? kNoNode : FirstItemFrom(NodeAt(m_uiList).firstChild);
+        SettleOnItem();
+      }
+      Element operator*() const { return Element(m_Items.m_Tree, m_uiItem); }
+      Iterator& operator++() {
+        m_uiItem = FirstItemFrom(NodeAt(m_uiItem).nextSibling);
+        SettleOnItem();
+        return *this;
+      }
+      bool operator!=(const Iterator& other) const { return m_uiItem != other.m_uiItem; }
+
+     private:
+      const Node& NodeAt(uint32_t i) const { return m_Items.m_Tree.nodes[i]; }
+      uint32_t FirstNamed(uint32_t i, std::string_view name) const {
+        while (i != kNoNode && m_Items.m_Tree.Name(NodeAt(i).name) != name) i = NodeAt(i).nextSibling;
+        return i;
+      }
+      uint32_t FirstItemFrom(uint32_t i) const { return FirstNamed(i, m_Items.m_csItem); }
+      // Past the end of one list, on to the first item of the next.
+      void SettleOnItem() {
+        while (m_uiItem == kNoNode && m_uiList != kNoNode) {
+          m_uiList = FirstNamed(NodeAt(m_uiList).nextSibling, m_Items.m_csList);
+          if (m_uiList != kNoNode) m_uiItem = FirstItemFrom(NodeAt(m_uiList).firstChild);
+        }
+      }
+      const Items& m_Items;
+      uint32_t m_uiList;
+      uint32_t m_uiItem = kNoNode;
+    };
+
+    Items(const Tree& tree, const Node& parent, const char* csList, const char* csItem)
+        : m_Tree(tree), m_Parent(parent), m_csList(csList), m_csItem(csItem) {}
+    Iterator begin() const {
+      uint32_t i = m_Parent.firstChild;
+      while (i != kNoNode && m_Tree.Name(m_Tree.nodes[i].name) != m_csList) i = m_Tree.nodes[i].nextSibling;
+      return Iterator(*this, i);
     }
-    return items;
+    Iterator end() const { return Iterator(*this, kNoNode); }
+
+   private:
+    const Tree& m_Tree;
+    const Node& m_Parent;
+    std::string_view m_csList;
+    std::string_view m_csItem;
+  };
+
+  Items ItemsOf(const char* csList, const char* csItem) const {
+    return Items(m_Tree, m_Node, csList, csItem);
   }
 
  private:
@@ -126,7 +167,7 @@ class Element {
 
 // Where an id was defined or used, for the checks after a meet is read.
 struct Use {
-  std::string element;
+  const char* element;
   const char* attribute;
   int line;
   int32_t id;
@@ -138,7 +179,7 @@ struct Use {
 }
 
 // Refuses a second element with an id already taken in its scope.
-void Claim(std::set<int32_t>& taken, const Element& element, const char* csAttribute,
+void Claim(std::unordered_set<int32_t>& taken, const Element& element, const char* csAttribute,
            int32_t iId, const char* csScope) {
   if (!taken.insert(iId).second)
     element.Refuse(csAttribute, std::to_string(iId) + " is used twice",
@@ -161,8 +202,8 @@ class DocumentReader {
       root.Refuse("version", "version \"" + document.version + "\" is not read", "3.0 or 3.1");
     document.revision = root.Optional("revision", kText);
     document.constructor = ReadConstructor(root.RequiredChild("CONSTRUCTOR"));
-    for (const Element& meet : root.Items("MEETS", "MEET")) document.meets.push_back(ReadMeet(meet));
-    for (const Element& list : root.Items("RECORDLISTS", "RECORDLIST"))
+    for (const Element meet : root.ItemsOf("MEETS", "MEET")) document.meets.push_back(ReadMeet(meet));
+    for (const Element list : root.ItemsOf("RECORDLISTS", "RECORDLIST"))
       document.recordLists.push_back(ReadRecordList(list));
     return document;
   }
@@ -234,7 +275,7 @@ class DocumentReader {
 
   static std::vector<Split> ReadSplits(const Element& parent) {
     std::vector<Split> splits;
-    for (const Element& element : parent.Items("SPLITS", "SPLIT")) {
+    for (const Element element : parent.ItemsOf("SPLITS", "SPLIT")) {
       Split split{element.Required("distance", kNumber), element.Required("swimtime", kSwimTime)};
       if (split.distance <= 0)
         element.Refuse("distance", "a split distance of 0 or less", "a distance > 0");
@@ -271,23 +312,23 @@ class DocumentReader {
     athlete.namePrefix = element.Optional("nameprefix", kText);
     if (!bInMeet) return athlete;
     Claim(m_AthleteIds, element, "athleteid", *athlete.athleteId, "meet");
-    for (const Element& entry : element.Items("ENTRIES", "ENTRY"))
+    for (const Element entry : element.ItemsOf("ENTRIES", "ENTRY"))
       athlete.entries.push_back(ReadEntry(entry));
-    for (const Element& result : element.Items("RESULTS", "RESULT"))
+    for (const Element result : element.ItemsOf("RESULTS", "RESULT"))
       athlete.results.push_back(ReadResult(result));
     return athlete;
   }
 
   std::vector<RelayPosition> ReadRelayPositions(const Element& parent, bool bInMeet) {
     std::vector<RelayPosition> positions;
-    for (const Element& element : parent.Items("RELAYPOSITIONS", "RELAYPOSITION")) {
+    for (const Element element : parent.ItemsOf("RELAYPOSITIONS", "RELAYPOSITION")) {
       RelayPosition position;
       position.number = element.Required("number", kNumber);
       position.athleteId = element.Optional("athleteid", kNumber);
       position.reactionTime = element.Optional("reactiontime", kReactionTime);
       position.status = element.Optional("status", kCode<ResultStatus>);
       if (bInMeet && position.athleteId)
-        m_AthleteUses.push_back({element.Name(), "athleteid", element.Line(), *position.athleteId});
+        m_AthleteUses.push_back({"RELAYPOSITION", "athleteid", element.Line(), *position.athleteId});
       if (!bInMeet) {
         if (const auto athlete = element.Child("ATHLETE"))
           position.athlete.push_back(ReadAthlete(*athlete, false));
@@ -336,13 +377,13 @@ class DocumentReader {
     if (const auto contact = element.Child("CONTACT")) meet.contact = ReadContact(*contact);
     element.RequiredChild("SESSIONS");
 
-    std::set<int32_t> sessionNumbers;
-    for (const Element& session : element.Items("SESSIONS", "SESSION")) {
+    std::unordered_set<int32_t> sessionNumbers;
+    for (const Element session : element.ItemsOf("SESSIONS", "SESSION")) {
       meet.sessions.push_back(ReadSession(session, meet));
       Claim(sessionNumbers, session, "number", meet.sessions.back().number, "meet");
     }
     // Clubs after the sessions: entries and results name their events and heats.
-    for (const Element& club : element.Items("CLUBS", "CLUB")) meet.clubs.push_back(ReadClub(club));
+    for (const Element club : element.ItemsOf("CLUBS", "CLUB")) meet.clubs.push_back(ReadClub(club));
     CheckReferences();
     return meet;
   }
@@ -361,7 +402,7 @@ class DocumentReader {
     if (const auto pool = element.Child("POOL")) session.pool = ReadPool(*pool);
     element.RequiredChild("EVENTS");
     const std::optional<Pool>& pool = session.pool ? session.pool : meet.pool;
-    for (const Element& event : element.Items("EVENTS", "EVENT"))
+    for (const Element event : element.ItemsOf("EVENTS", "EVENT"))
       session.events.push_back(ReadEvent(event, pool));
     return session;
   }
@@ -383,22 +424,22 @@ class DocumentReader {
     EventIds& ids = m_Events[event.eventId];
     ids.pool = pool;
     if (event.prevEventId && *event.prevEventId != -1)
-      m_PrevEventUses.push_back({element.Name(), "preveventid", element.Line(), *event.prevEventId});
+      m_PrevEventUses.push_back({"EVENT", "preveventid", element.Line(), *event.prevEventId});
 
-    for (const Element& groupElement : element.Items("AGEGROUPS", "AGEGROUP")) {
+    for (const Element groupElement : element.ItemsOf("AGEGROUPS", "AGEGROUP")) {
       AgeGroup group = ReadAgeGroup(groupElement, true);
       Claim(ids.ageGroups, groupElement, "agegroupid", *group.ageGroupId, "event");
-      for (const Element& ranking : groupElement.Items("RANKINGS", "RANKING")) {
+      for (const Element ranking : groupElement.ItemsOf("RANKINGS", "RANKING")) {
         group.rankings.push_back({ranking.Required("place", kNumber),
                                   ranking.Required("resultid", kNumber),
                                   ranking.Optional("order", kNumber)});
         m_RankingUses.push_back(
-            {ranking.Name(), "resultid", ranking.Line(), group.rankings.back().resultId});
+            {"RANKING", "resultid", ranking.Line(), group.rankings.back().resultId});
       }
       event.ageGroups.push_back(std::move(group));
     }
-    std::set<int32_t> heatNumbers;
-    for (const Element& heatElement : element.Items("HEATS", "HEAT")) {
+    std::unordered_set<int32_t> heatNumbers;
+    for (const Element heatElement : element.ItemsOf("HEATS", "HEAT")) {
       Heat heat;
       heat.heatId = heatElement.Required("heatid", kNumber);
       heat.number = heatElement.Required("number", kNumber);
@@ -423,9 +464,9 @@ class DocumentReader {
 
   Club ReadClub(const Element& element) {
     Club club = ReadClubFields(element);
-    for (const Element& athlete : element.Items("ATHLETES", "ATHLETE"))
+    for (const Element athlete : element.ItemsOf("ATHLETES", "ATHLETE"))
       club.athletes.push_back(ReadAthlete(athlete, true));
-    for (const Element& relayElement : element.Items("RELAYS", "RELAY")) {
+    for (const Element relayElement : element.ItemsOf("RELAYS", "RELAY")) {
       Relay relay;
       relay.gender = relayElement.Required("gender", kCode<Gender>);
       relay.ageMin = relayElement.Required("agemin", kNumber);
@@ -434,9 +475,9 @@ class DocumentReader {
       relay.ageTotalMax = relayElement.Required("agetotalmax", kNumber);
       relay.number = relayElement.Optional("number", kNumber);
       relay.name = relayElement.Optional("name", kText);
-      for (const Element& entry : relayElement.Items("ENTRIES", "ENTRY"))
+      for (const Element entry : relayElement.ItemsOf("ENTRIES", "ENTRY"))
         relay.entries.push_back(ReadEntry(entry));
-      for (const Element& result : relayElement.Items("RESULTS", "RESULT"))
+      for (const Element result : relayElement.ItemsOf("RESULTS", "RESULT"))
         relay.results.push_back(ReadResult(result));
       club.relays.push_back(std::move(relay));
     }
@@ -559,7 +600,7 @@ class DocumentReader {
     list.updated = element.Optional("updated", kDate);
     if (const auto group = element.Child("AGEGROUP")) list.ageGroup = ReadAgeGroup(*group, false);
     element.RequiredChild("RECORDS");
-    for (const Element& recordElement : element.Items("RECORDS", "RECORD")) {
+    for (const Element recordElement : element.ItemsOf("RECORDS", "RECORD")) {
       Record record;
       record.swimTime = recordElement.Required("swimtime", kSwimTime);
       record.swimStyle = ReadSwimStyle(recordElement.RequiredChild("SWIMSTYLE"));
@@ -585,15 +626,15 @@ class DocumentReader {
 
   // The ids of one event: its age groups and the pool its lanes lie in.
   struct EventIds {
-    std::set<int32_t> ageGroups;
+    std::unordered_set<int32_t> ageGroups;
     std::optional<Pool> pool;
   };
 
   const Tree& m_Tree;
-  std::map<int32_t, EventIds> m_Events;
-  std::map<int32_t, int32_t> m_HeatEvent;  // heat id -> event id
-  std::set<int32_t> m_AthleteIds;
-  std::set<int32_t> m_ResultIds;
+  std::unordered_map<int32_t, EventIds> m_Events;
+  std::unordered_map<int32_t, int32_t> m_HeatEvent;  // heat id -> event id
+  std::unordered_set<int32_t> m_AthleteIds;
+  std::unordered_set<int32_t> m_ResultIds;
   std::set<std::tuple<int32_t, int32_t, int32_t>> m_StartSlots;  // event, heat, lane
   std::vector<Use> m_AthleteUses;
   std::vector<Use> m_RankingUses;

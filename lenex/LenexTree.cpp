@@ -8,42 +8,37 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <unordered_map>
 
 namespace Varnox::Lenex::Detail {
 
 bool AttributesWithin(std::string_view bytes, uint32_t uiMax) {
-  enum class State { kText, kOpen, kTag, kQuote, kSkip };
-  State eState = State::kText;
-  char cQuote = 0;
-  uint32_t uiCount = 0;
-  // Comments, CDATA, declarations and processing instructions are skipped to
-  // their '>': a '=' there is no attribute, and an early '>' only makes the
-  // scan count fewer, never more, than the parser would see.
-  for (const char c : bytes) {
-    switch (eState) {
-      case State::kText:
-        if (c == '<') eState = State::kOpen;
-        break;
-      case State::kOpen:
-        uiCount = 0;
-        eState = c == '!' || c == '?' ? State::kSkip : c == '>' ? State::kText : State::kTag;
-        break;
-      case State::kTag:
-        if (c == '"' || c == '\'') {
-          cQuote = c;
-          eState = State::kQuote;
-        } else if (c == '=' && ++uiCount > uiMax) {
-          return false;
-        } else if (c == '>') {
-          eState = State::kText;
-        }
-        break;
-      case State::kQuote:
-        if (c == cQuote) eState = State::kTag;
-        break;
-      case State::kSkip:
-        if (c == '>') eState = State::kText;
-        break;
+  const char* p = bytes.data();
+  const char* const pEnd = p + bytes.size();
+  // The position of c at or after p, or pEnd.
+  auto skipTo = [&](char c) {
+    const void* pFound = std::memchr(p, c, static_cast<size_t>(pEnd - p));
+    return pFound != nullptr ? static_cast<const char*>(pFound) : pEnd;
+  };
+  while ((p = skipTo('<')) < pEnd) {
+    ++p;
+    // Comments, CDATA, declarations and processing instructions are skipped
+    // to their first '>': a '=' there is no attribute, and an early '>' only
+    // makes the scan count fewer, never more, than the parser would see.
+    if (p < pEnd && (*p == '!' || *p == '?')) {
+      p = skipTo('>');
+      continue;
+    }
+    uint32_t uiCount = 0;
+    while (p < pEnd && *p != '>') {
+      if (*p == '"' || *p == '\'') {
+        const char cQuote = *p++;
+        p = skipTo(cQuote);
+        if (p < pEnd) ++p;
+        continue;
+      }
+      if (*p == '=' && ++uiCount > uiMax) return false;
+      ++p;
     }
   }
   return true;
@@ -158,6 +153,15 @@ class TreeBuilder {
     if (!builder.m_Open.empty()) builder.m_Open.pop_back();
   }
 
+  // The index of a name. The parser hands out each name from its
+  // dictionary, so one pointer stands for one name throughout a parse.
+  uint32_t NameIndex(const xmlChar* pName) {
+    const auto [it, bNew] =
+        m_NameIndex.try_emplace(pName, static_cast<uint32_t>(m_Tree.names.size()));
+    if (bNew) m_Tree.names.emplace_back(reinterpret_cast<const char*>(pName));
+    return it->second;
+  }
+
   void Start(const char* csName, int iAttributes, const xmlChar** aAttributes) {
     if (m_Tree.nodes.size() >= m_Limits.uiMaxElements) {
       Refuse(csName, "", "too many elements",
@@ -171,9 +175,9 @@ class TreeBuilder {
     }
     if (m_Open.empty() && !m_Tree.nodes.empty()) return;  // the parser refuses a second root
     Node node;
-    node.name = csName;
+    node.name = NameIndex(reinterpret_cast<const xmlChar*>(csName));
     node.line = Line();
-    node.attributes.reserve(static_cast<size_t>(iAttributes));
+    node.firstAttribute = static_cast<uint32_t>(m_Tree.attributes.size());
     for (int a = 0; a < iAttributes; ++a) {
       const xmlChar** aOne = aAttributes + 5 * a;
       // Attributes in a namespace (xmlns:..., xsi:...) are none of the format's.
@@ -185,8 +189,14 @@ class TreeBuilder {
                "at most " + std::to_string(m_Limits.uiMaxAttributeBytes) + " bytes");
         return;
       }
-      node.attributes.emplace_back(reinterpret_cast<const char*>(aOne[0]), ResolveAmpersands(p, pEnd));
+      Attribute attribute;
+      attribute.name = NameIndex(aOne[0]);
+      attribute.valueOffset = static_cast<uint32_t>(m_Tree.values.size());
+      AppendResolvingAmpersands(p, pEnd);
+      attribute.valueSize = static_cast<uint32_t>(m_Tree.values.size()) - attribute.valueOffset;
+      m_Tree.attributes.push_back(attribute);
     }
+    node.attributeCount = static_cast<uint32_t>(m_Tree.attributes.size()) - node.firstAttribute;
     const auto uiIndex = static_cast<uint32_t>(m_Tree.nodes.size());
     if (!m_Open.empty()) {
       Node& parent = m_Tree.nodes[m_Open.back()];
@@ -197,24 +207,22 @@ class TreeBuilder {
       }
       parent.lastChild = uiIndex;
     }
-    m_Tree.nodes.push_back(std::move(node));
+    m_Tree.nodes.push_back(node);
     m_Open.push_back(uiIndex);
   }
 
   // Attribute values come as [p, pEnd) with every '&' left as "&#38;" (the
   // parser leaves it for a tree builder to resolve).
-  static std::string ResolveAmpersands(const char* p, const char* pEnd) {
-    std::string csValue;
-    csValue.reserve(static_cast<size_t>(pEnd - p));
+  void AppendResolvingAmpersands(const char* p, const char* pEnd) {
     while (p < pEnd) {
-      if (*p == '&' && pEnd - p >= 5 && std::memcmp(p, "&#38;", 5) == 0) {
-        csValue += '&';
-        p += 5;
-      } else {
-        csValue += *p++;
-      }
+      const char* pAmpersand = static_cast<const char*>(std::memchr(p, '&', static_cast<size_t>(pEnd - p)));
+      if (pAmpersand == nullptr) pAmpersand = pEnd;
+      m_Tree.values.append(p, pAmpersand);
+      p = pAmpersand;
+      if (p == pEnd) break;
+      m_Tree.values += '&';
+      p += pEnd - p >= 5 && std::memcmp(p, "&#38;", 5) == 0 ? 5 : 1;
     }
-    return csValue;
   }
 
   std::string_view m_Bytes;
@@ -223,6 +231,7 @@ class TreeBuilder {
   xmlParserCtxtPtr m_pContext = nullptr;
   Tree m_Tree;
   std::vector<uint32_t> m_Open;
+  std::unordered_map<const xmlChar*, uint32_t> m_NameIndex;
   std::unique_ptr<LenexError> m_pRefusal;
   std::string m_csParserWhy;
   int m_iParserLine = 0;
@@ -231,7 +240,8 @@ class TreeBuilder {
 }  // namespace
 
 Tree ParseTree(std::string_view bytes, const LenexLimits& limits) {
-  if (bytes.size() > limits.uiMaxDocumentBytes)
+  // Offsets into the tree's text are 32-bit.
+  if (bytes.size() > limits.uiMaxDocumentBytes || bytes.size() > UINT32_MAX)
     throw LenexError("", "", 0, "the document is too large",
                      "at most " + std::to_string(limits.uiMaxDocumentBytes) + " bytes");
   if (!AttributesWithin(bytes, limits.uiMaxAttributes))

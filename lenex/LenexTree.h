@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "lenex/Lenex.h"
@@ -18,10 +17,20 @@ namespace Varnox::Lenex::Detail {
 
 inline constexpr uint32_t kNoNode = UINT32_MAX;
 
+// Element and attribute names are kept once each (names[]); attribute
+// values lie end to end in one text, so a document costs a few allocations
+// rather than a few per attribute.
+struct Attribute {
+  uint32_t name = 0;
+  uint32_t valueOffset = 0;
+  uint32_t valueSize = 0;
+};
+
 struct Node {
-  std::string name;
+  uint32_t name = 0;
   int line = 0;
-  std::vector<std::pair<std::string, std::string>> attributes;
+  uint32_t firstAttribute = 0;
+  uint32_t attributeCount = 0;
   uint32_t firstChild = kNoNode;
   uint32_t lastChild = kNoNode;
   uint32_t nextSibling = kNoNode;
@@ -30,6 +39,14 @@ struct Node {
 // The elements in document order; nodes[0] is the root element.
 struct Tree {
   std::vector<Node> nodes;
+  std::vector<Attribute> attributes;
+  std::vector<std::string> names;
+  std::string values;
+
+  std::string_view Name(uint32_t uiName) const { return names[uiName]; }
+  std::string_view Value(const Attribute& attribute) const {
+    return std::string_view(values).substr(attribute.valueOffset, attribute.valueSize);
+  }
 };
 
 // Parses the document. Throws LenexError (not well-formed, hostile, beyond
