@@ -3,6 +3,7 @@
 
 #include <libxml/SAX2.h>
 #include <libxml/parser.h>
+#include <libxml/globals.h>
 #include <libxml/xmlerror.h>
 
 #include <algorithm>
@@ -46,6 +47,24 @@ bool AttributesWithin(std::string_view bytes, uint32_t uiMax) {
 
 namespace {
 
+// libxml2 reports a few errors (an encoding that does not convert) only
+// through its generic handler, which prints them; while a document is
+// parsed they are silenced here, as the refusal says what went wrong.
+class QuietGenericErrors {
+ public:
+  QuietGenericErrors() : m_pContext(xmlGenericErrorContext), m_pHandler(xmlGenericError) {
+    xmlSetGenericErrorFunc(nullptr, Ignore);
+  }
+  ~QuietGenericErrors() { xmlSetGenericErrorFunc(m_pContext, m_pHandler); }
+  QuietGenericErrors(const QuietGenericErrors&) = delete;
+  QuietGenericErrors& operator=(const QuietGenericErrors&) = delete;
+
+ private:
+  static void Ignore(void*, const char*, ...) {}
+  void* m_pContext;
+  xmlGenericErrorFunc m_pHandler;
+};
+
 // The SAX handler's state: the tree so far, the open elements, the first
 // refusal.
 class TreeBuilder {
@@ -70,7 +89,10 @@ class TreeBuilder {
     // No network, no DTD loaded, no entity substituted; libxml2's own limits
     // on names and text stay in force (no XML_PARSE_HUGE).
     xmlCtxtUseOptions(m_pContext, XML_PARSE_NONET);
-    xmlParseDocument(m_pContext);
+    {
+      const QuietGenericErrors quiet;
+      xmlParseDocument(m_pContext);
+    }
     const bool bWellFormed = m_pContext->wellFormed != 0;
     if (!bWellFormed && m_csParserWhy.empty()) {
       const xmlError* pError = xmlCtxtGetLastError(m_pContext);
@@ -104,6 +126,7 @@ class TreeBuilder {
   void Note(const xmlError& error) {
     m_csParserWhy = error.message != nullptr ? error.message : "unknown error";
     while (!m_csParserWhy.empty() && m_csParserWhy.back() == '\n') m_csParserWhy.pop_back();
+    std::replace(m_csParserWhy.begin(), m_csParserWhy.end(), '\n', ' ');
     m_iParserLine = error.line;
   }
 
