@@ -167,6 +167,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"DocumentTypeDeclaration", "<LENEX version",
                 "<!DOCTYPE LENEX [<!ENTITY big \"xxxxxxxx\">]>\n<LENEX version", "", "",
                 "<!DOCTYPE", "no DTD"},
+        Refusal{"UndeclaredEntity", R"(city="Lakeside")", R"(city="&lake;")", "", "",
+                R"(city="&lake;")", "well-formed"},
         Refusal{"NestedTooDeep", "<CLUBS>", "<CLUBS>" + Repeated("<X>", 30) + Repeated("</X>", 30),
                 "X", "", "<CLUBS>", "at most 24 levels"},
         Refusal{"TooManyAttributes", R"(<POOL lanemin="1" lanemax="6"/>)",
