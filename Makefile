@@ -9,7 +9,8 @@
 #   make format                          clang-format the sources
 #   make fuzz FUZZ_SECONDS=60            run each libFuzzer target that long
 #                                        (clang 14, in build/fuzz), from a
-#                                        corpus of the demo files
+#                                        corpus of the demo files (the
+#                                        LENEX reader from fuzz/lenex-seeds)
 
 SANITIZE ?=
 BUILD_TYPE ?= RelWithDebInfo
@@ -22,7 +23,7 @@ else
 BUILD_DIR := build/sanitize-$(subst $(comma),-,$(SANITIZE))
 endif
 
-PACKAGES := cmake ninja-build g++ clang-format python3 libgtest-dev libgmock-dev libbenchmark-dev pkg-config libisal-dev libxml2-dev libsqlite3-dev liblmdb-dev librapidcheck-dev libffi-dev
+PACKAGES := cmake ninja-build g++ clang-format python3 libgtest-dev libgmock-dev libbenchmark-dev pkg-config libisal-dev libxml2-dev libzip-dev libsqlite3-dev liblmdb-dev librapidcheck-dev libffi-dev
 # Only `make fuzz` needs these.
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
@@ -64,10 +65,11 @@ fuzz: build
 	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DVARNOX_SANITIZE=address,undefined -DVARNOX_FUZZ=ON -DVARNOX_BUILD_TESTS=OFF \
 	  -DVARNOX_BUILD_BENCH=OFF -DVARNOX_BUILD_TOOLS=OFF
-	cmake --build $(FUZZ_DIR) -j $(JOBS) -t SavedFileFuzz XmlImportFuzz
+	cmake --build $(FUZZ_DIR) -j $(JOBS) -t SavedFileFuzz XmlImportFuzz LenexFuzz
 	set -e; demo=$$(mktemp -d); trap 'rm -rf $$demo' EXIT; \
 	$(BUILD_DIR)/tools/varnox demo $$demo/meet > /dev/null; \
-	mkdir -p $(FUZZ_DIR)/corpus-saved $(FUZZ_DIR)/corpus-xml $$demo/files; \
+	mkdir -p $(FUZZ_DIR)/corpus-saved $(FUZZ_DIR)/corpus-xml $(FUZZ_DIR)/corpus-lenex $$demo/files; \
+	cp fuzz/lenex-seeds/* $(FUZZ_DIR)/corpus-lenex/; \
 	for f in competitors:FT_COMPETITORS globals:FT_GLOBALS races:FT_RACES pulses:FT_RAW_PULSES iosetup:FT_IOSETUP; do \
 	  cp $$demo/meet/$${f%%:*}.orb $(FUZZ_DIR)/corpus-saved/; \
 	  cp $$demo/meet/$${f%%:*}.orb $$demo/files/$${f#*:}.orb; \
@@ -77,7 +79,9 @@ fuzz: build
 	ASAN_OPTIONS=detect_leaks=0 nice -n 10 ./fuzz/SavedFileFuzz -max_total_time=$(FUZZ_SECONDS) \
 	  -max_len=262144 -print_final_stats=1 corpus-saved && \
 	ASAN_OPTIONS=detect_leaks=0 VARNOX_FUZZ_FILES=$$demo/files nice -n 10 ./fuzz/XmlImportFuzz \
-	  -max_total_time=$(FUZZ_SECONDS) -max_len=262144 -dict=../../fuzz/xml.dict -print_final_stats=1 corpus-xml
+	  -max_total_time=$(FUZZ_SECONDS) -max_len=262144 -dict=../../fuzz/xml.dict -print_final_stats=1 corpus-xml && \
+	ASAN_OPTIONS=detect_leaks=0 nice -n 10 ./fuzz/LenexFuzz -max_total_time=$(FUZZ_SECONDS) \
+	  -max_len=65536 -dict=../../fuzz/lenex.dict -print_final_stats=1 corpus-lenex
 
 format:
 	find contracts NetInterface templates tests tools bench varnox \( -name '*.h' -o -name '*.cpp' \) \

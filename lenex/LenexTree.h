@@ -1,0 +1,62 @@
+// The first stage of reading: the XML of a .lef parsed by libxml2's SAX
+// interface into a compact tree of elements with their attributes and lines.
+// Hostile input is refused here: a document type declaration or an entity
+// stops the parser at once (no DTD, no entity is ever expanded, no network
+// is touched), and the limits on size, depth, element count, attributes per
+// element and attribute length hold before anything is built.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lenex/Lenex.h"
+
+namespace Varnox::Lenex::Detail {
+
+inline constexpr uint32_t kNoNode = UINT32_MAX;
+
+// Element and attribute names are kept once each (names[]); attribute
+// values lie end to end in one text, so a document costs a few allocations
+// rather than a few per attribute.
+struct Attribute {
+  uint32_t name = 0;
+  uint32_t valueOffset = 0;
+  uint32_t valueSize = 0;
+};
+
+struct Node {
+  uint32_t name = 0;
+  int line = 0;
+  uint32_t firstAttribute = 0;
+  uint32_t attributeCount = 0;
+  uint32_t firstChild = kNoNode;
+  uint32_t lastChild = kNoNode;
+  uint32_t nextSibling = kNoNode;
+};
+
+// The elements in document order; nodes[0] is the root element.
+struct Tree {
+  std::vector<Node> nodes;
+  std::vector<Attribute> attributes;
+  std::vector<std::string> names;
+  std::string values;
+
+  std::string_view Name(uint32_t uiName) const { return names[uiName]; }
+  std::string_view Value(const Attribute& attribute) const {
+    return std::string_view(values).substr(attribute.valueOffset, attribute.valueSize);
+  }
+};
+
+// Parses the document. Throws LenexError (not well-formed, hostile, beyond
+// the limits); the tree then always has a root.
+Tree ParseTree(std::string_view bytes, const LenexLimits& limits);
+
+// Whether no start tag of the document has more than uiMax attributes,
+// counted by a scan of the raw bytes before the parser sees them (libxml2
+// compares each attribute name with all before it, which an element with a
+// huge number of attributes would turn into a quadratic cost).
+bool AttributesWithin(std::string_view bytes, uint32_t uiMax);
+
+}  // namespace Varnox::Lenex::Detail

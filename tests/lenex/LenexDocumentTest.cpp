@@ -1,0 +1,390 @@
+// Reading and writing .lef documents: the refusals (each naming element,
+// attribute, line and what was expected), what real files do that is
+// tolerated, the encodings, and the round trips between model and text.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include "lenex/Lenex.h"
+
+namespace {
+
+using namespace Varnox::Lenex;
+
+// A small start list with its results: one session, two events (the second
+// a later round of the first), one club, one athlete with an entry and a
+// result with a split.
+const std::string kStartList = R"(<?xml version="1.0" encoding="UTF-8"?>
+<LENEX version="3.0">
+  <CONSTRUCTOR name="Test" registration="Pool" version="1">
+    <CONTACT email="t@example.org"/>
+  </CONSTRUCTOR>
+  <MEETS>
+    <MEET name="Autumn Sprint" city="Lakeside" nation="SUI" course="SCM">
+      <POOL lanemin="1" lanemax="6"/>
+      <SESSIONS>
+        <SESSION number="1" date="2025-11-15" daytime="09:00">
+          <EVENTS>
+            <EVENT eventid="10" number="1" gender="F" round="PRE">
+              <SWIMSTYLE distance="100" relaycount="1" stroke="FREE"/>
+              <AGEGROUPS>
+                <AGEGROUP agegroupid="1" agemin="-1" agemax="-1">
+                  <RANKINGS><RANKING place="1" resultid="501"/></RANKINGS>
+                </AGEGROUP>
+              </AGEGROUPS>
+              <HEATS>
+                <HEAT heatid="100" number="1"/>
+              </HEATS>
+            </EVENT>
+            <EVENT eventid="11" number="2" round="FIN" preveventid="10">
+              <SWIMSTYLE distance="50" relaycount="1" stroke="BACK"/>
+              <HEATS><HEAT heatid="110" number="1"/></HEATS>
+            </EVENT>
+          </EVENTS>
+        </SESSION>
+      </SESSIONS>
+      <CLUBS>
+        <CLUB name="Lakeside SC" code="LSC" nation="SUI">
+          <ATHLETES>
+            <ATHLETE athleteid="1" lastname="Muster" firstname="Anna" gender="F" birthdate="2008-01-01">
+              <ENTRIES>
+                <ENTRY eventid="10" entrytime="00:01:05.00" heatid="100" lane="3"/>
+              </ENTRIES>
+              <RESULTS>
+                <RESULT resultid="501" eventid="10" heatid="100" lane="3" swimtime="00:01:02.47" reactiontime="+68">
+                  <SPLITS><SPLIT distance="50" swimtime="00:00:30.11"/></SPLITS>
+                </RESULT>
+              </RESULTS>
+            </ATHLETE>
+          </ATHLETES>
+        </CLUB>
+      </CLUBS>
+    </MEET>
+  </MEETS>
+</LENEX>
+)";
+
+std::string Replaced(std::string csText, const std::string& csFrom, const std::string& csTo) {
+  const size_t uiAt = csText.find(csFrom);
+  if (uiAt == std::string::npos) throw std::invalid_argument("not in the document: " + csFrom);
+  return csText.replace(uiAt, csFrom.size(), csTo);
+}
+
+// The line (from 1) of the first occurrence of csMarker, 0 for no marker.
+int LineOf(const std::string& csText, const std::string& csMarker) {
+  if (csMarker.empty()) return 0;
+  const size_t uiAt = csText.find(csMarker);
+  if (uiAt == std::string::npos) throw std::invalid_argument("no line holds: " + csMarker);
+  return 1 + static_cast<int>(std::count(csText.begin(), csText.begin() + uiAt, '\n'));
+}
+
+std::string Repeated(const std::string& csPart, int iCount) {
+  std::string csAll;
+  for (int i = 0; i < iCount; ++i) csAll += csPart;
+  return csAll;
+}
+
+// --- refusals ----------------------------------------------------------------
+
+struct Refusal {
+  const char* name;
+  std::string from, to;  // the start list with this change
+  std::string element, attribute;
+  std::string lineMarker;  // the refusal's line holds this; empty = no line
+  std::string expected;    // a part of what the refusal says was expected
+};
+
+class LenexRefusalTest : public testing::TestWithParam<Refusal> {};
+
+TEST_P(LenexRefusalTest, NamesElementAttributeLineAndExpectation) {
+  const Refusal& c = GetParam();
+  const std::string csDocument = Replaced(kStartList, c.from, c.to);
+  try {
+    ReadLef(csDocument);
+    FAIL() << "read without refusal";
+  } catch (const LenexError& error) {
+    EXPECT_EQ(error.Element(), c.element) << error.what();
+    EXPECT_EQ(error.Attribute(), c.attribute) << error.what();
+    EXPECT_EQ(error.Line(), LineOf(csDocument, c.lineMarker)) << error.what();
+    EXPECT_NE(error.Expected().find(c.expected), std::string::npos) << error.what();
+    EXPECT_NE(std::string(error.what()).find(c.element), std::string::npos) << error.what();
+  }
+}
+
+const std::string kMeetLine = R"(<MEET name="Autumn Sprint")";
+const std::string kAthleteLine = R"(<ATHLETE athleteid="1")";
+const std::string kEntry = R"(<ENTRY eventid="10" entrytime="00:01:05.00" heatid="100" lane="3"/>)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LenexRefusalTest,
+    testing::Values(
+        Refusal{"MissingRequiredAttribute", R"(lastname="Muster" )", "", "ATHLETE", "lastname",
+                kAthleteLine, "text"},
+        Refusal{"DanglingEventId", kEntry, Replaced(kEntry, "10", "99"), "ENTRY", "eventid",
+                "<ENTRY", "eventid of an EVENT"},
+        Refusal{"BadEntryTime", "00:01:05.00", "1:05.00", "ENTRY", "entrytime", "<ENTRY",
+                "HH:MM:SS.hh"},
+        Refusal{"MinutesBeyond59", "00:01:02.47", "00:61:02.47", "RESULT", "swimtime",
+                "<RESULT resultid", "HH:MM:SS.hh"},
+        Refusal{"LaneOutsideThePool", kEntry, Replaced(kEntry, "lane=\"3\"", "lane=\"7\""),
+                "ENTRY", "lane", "<ENTRY", "from 1 to 6"},
+        Refusal{"LaneOutsideASessionPool", R"(daytime="09:00">)",
+                R"(daytime="09:00"><POOL lanemin="0" lanemax="2"/>)", "ENTRY", "lane", "<ENTRY",
+                "from 0 to 2"},
+        Refusal{"RootIsNoLenex", kStartList, "<?xml version=\"1.0\"?>\n<kxfile family=\"Varnox\"/>\n",
+                "kxfile", "", "<kxfile", "root element LENEX"},
+        Refusal{"AnotherVersion", "<LENEX version=\"3.0\">", "<LENEX version=\"2.1\">",
+                "LENEX", "version", "<LENEX", "3.0"},
+        Refusal{"CodeNotInTheList", R"(stroke="FREE")", R"(stroke="CRAWL")", "SWIMSTYLE",
+                "stroke", R"(stroke="CRAWL")", "FREE, BACK"},
+        Refusal{"ImpossibleDate", "2008-01-01", "2008-02-30", "ATHLETE", "birthdate",
+                kAthleteLine, "YYYY-MM-DD"},
+        Refusal{"AthleteGenderAll", R"(gender="F" birthdate)", R"(gender="A" birthdate)",
+                "ATHLETE", "gender", kAthleteLine, "M, F"},
+        Refusal{"HeatOfAnotherEvent", kEntry, Replaced(kEntry, "100", "110"), "ENTRY", "heatid",
+                "<ENTRY", "a heat of event 10"},
+        Refusal{"HeatIdUsedTwice", R"(heatid="110")", R"(heatid="100")", "HEAT", "heatid",
+                R"(<HEATS><HEAT heatid="100")", "unique in the meet"},
+        Refusal{"RankingOfNoResult", R"(resultid="501"/>)", R"(resultid="502"/>)", "RANKING",
+                "resultid", "<RANKING", "resultid of a RESULT"},
+        Refusal{"EarlierRoundMissing", R"(preveventid="10")", R"(preveventid="12")", "EVENT",
+                "preveventid", R"(preveventid="12")", "or -1"},
+        Refusal{"SplitsDoNotAscend", R"(<SPLIT distance="50" swimtime="00:00:30.11"/>)",
+                R"(<SPLIT distance="50" swimtime="00:00:30.11"/><SPLIT distance="50" swimtime="00:00:40.00"/>)",
+                "SPLIT", "distance", "00:00:40.00", "above 50"},
+        Refusal{"ReactionTimeNotANumber", R"(reactiontime="+68")", R"(reactiontime="fast")",
+                "RESULT", "reactiontime", "<RESULT resultid", "hundredths"},
+        Refusal{"SwimStyleMissing", R"(<SWIMSTYLE distance="50" relaycount="1" stroke="BACK"/>)",
+                "", "EVENT", "", R"(eventid="11")", "SWIMSTYLE"},
+        Refusal{"NoCourseAnywhere", R"( course="SCM")", "", "SESSION", "course",
+                R"(<SESSION number)", "LCM"},
+        Refusal{"NumberOverflow", R"(athleteid="1")", R"(athleteid="4294967297")", "ATHLETE",
+                "athleteid", R"(lastname="Muster")", "32-bit"},
+        Refusal{"NotWellFormed", "</MEETS>", "</MEET>", "", "", "</MEET>\n</LENEX>",
+                "well-formed"},
+        Refusal{"DocumentTypeDeclaration", "<LENEX version",
+                "<!DOCTYPE LENEX [<!ENTITY big \"xxxxxxxx\">]>\n<LENEX version", "", "",
+                "<!DOCTYPE", "no DTD"},
+        Refusal{"UndeclaredEntity", R"(city="Lakeside")", R"(city="&lake;")", "", "",
+                R"(city="&lake;")", "well-formed"},
+        Refusal{"NestedTooDeep", "<CLUBS>", "<CLUBS>" + Repeated("<X>", 30) + Repeated("</X>", 30),
+                "X", "", "<CLUBS>", "at most 24 levels"},
+        Refusal{"TooManyAttributes", R"(<POOL lanemin="1" lanemax="6"/>)",
+                "<POOL " + Repeated("a=\"\" ", 65) + "/>", "", "", "", "at most 64 attributes"}),
+    [](const auto& one) { return std::string(one.param.name); });
+
+// --- what real files do -------------------------------------------------------
+
+// Unknown elements and attributes, children out of order, reaction times
+// in seconds, "NT" and zero times, DNS entries, no birth date, escaped
+// attribute text, namespace declarations on the root.
+const std::string kWildFile = R"(<?xml version="1.0" encoding="UTF-8"?>
+<LENEX version="3.0" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" producer="x">
+  <MEETS>
+    <MEET name="A &amp; B&#10;Cup" city="Lakeside" nation="SUI" course="LCM" hostclub="?">
+      <FEES><FEE type="ATHLETE" value="500"/></FEES>
+      <CLUBS>
+        <CLUB type="UNATTACHED">
+          <ATHLETES>
+            <ATHLETE lastname="Muster" firstname="Anna" gender="F" athleteid="7" swrid="123">
+              <HANDICAP free="5"/>
+              <RESULTS>
+                <RESULT resultid="1" eventid="20" swimtime="00:00:00.00" status="DNS"/>
+                <RESULT resultid="2" eventid="20" swimtime="00:00:31.50" reactiontime="+0.7"/>
+                <RESULT resultid="3" eventid="20" swimtime="NT" reactiontime="-0.05"/>
+              </RESULTS>
+              <ENTRIES><ENTRY eventid="20" entrytime="NT" status="DNS"/></ENTRIES>
+            </ATHLETE>
+          </ATHLETES>
+        </CLUB>
+      </CLUBS>
+      <SESSIONS>
+        <SESSION date="2025-11-15" number="1">
+          <EVENTS>
+            <EVENT number="1" eventid="20"><SWIMSTYLE stroke="FLY" relaycount="1" distance="50"/></EVENT>
+          </EVENTS>
+        </SESSION>
+      </SESSIONS>
+    </MEET>
+  </MEETS>
+  <CONSTRUCTOR registration="Pool" version="1"><CONTACT email="t@example.org"/></CONSTRUCTOR>
+</LENEX>
+)";
+
+TEST(LenexToleranceTest, ReadsWhatRealFilesDo) {
+  const Document document = ReadLef(kWildFile);
+  ASSERT_EQ(document.meets.size(), 1u);
+  const Meet& meet = document.meets[0];
+  EXPECT_EQ(meet.name, "A & B\nCup");
+  ASSERT_EQ(meet.clubs.size(), 1u);
+  EXPECT_EQ(meet.clubs[0].type, ClubType::kUnattached);
+  EXPECT_EQ(meet.clubs[0].name, "");
+  const Athlete& athlete = meet.clubs[0].athletes.at(0);
+  EXPECT_FALSE(athlete.birthDate);
+  ASSERT_EQ(athlete.results.size(), 3u);
+  EXPECT_EQ(athlete.results[0].swimTime, SwimTime::NoTime());
+  EXPECT_EQ(athlete.results[0].status, ResultStatus::kDidNotStart);
+  EXPECT_EQ(athlete.results[1].swimTime, SwimTime::Of(3150));
+  EXPECT_EQ(athlete.results[1].reactionTime, ReactionTime{70});
+  EXPECT_EQ(athlete.results[2].reactionTime, ReactionTime{-5});
+  EXPECT_EQ(athlete.entries.at(0).entryTime, SwimTime::NoTime());
+  EXPECT_EQ(athlete.entries.at(0).status, EntryStatus::kDidNotStart);
+  EXPECT_EQ(meet.sessions.at(0).events.at(0).swimStyle.stroke, Stroke::kFly);
+}
+
+// The declared encoding and a byte-order mark are honoured; the model holds
+// UTF-8.
+struct Encoding {
+  const char* name;
+  std::string prefix;    // BOM and declaration
+  std::string cityBytes;  // "Zürich" in that encoding
+};
+
+class LenexEncodingTest : public testing::TestWithParam<Encoding> {};
+
+TEST_P(LenexEncodingTest, TextArrivesAsUtf8) {
+  const Encoding& c = GetParam();
+  const std::string csBody = Replaced(
+      Replaced(kStartList, R"(<?xml version="1.0" encoding="UTF-8"?>)", c.prefix),
+      R"(city="Lakeside")", "city=\"" + c.cityBytes + "\"");
+  EXPECT_EQ(ReadLef(csBody).meets.at(0).city, "Z\xC3\xBCrich");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LenexEncodingTest,
+    testing::Values(Encoding{"Utf8", R"(<?xml version="1.0" encoding="UTF-8"?>)", "Z\xC3\xBCrich"},
+                    Encoding{"Utf8Bom", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
+                             "Z\xC3\xBCrich"},
+                    Encoding{"Latin1", R"(<?xml version="1.0" encoding="ISO-8859-1"?>)",
+                             "Z\xFCrich"},
+                    Encoding{"CharacterReference", R"(<?xml version="1.0"?>)", "Z&#252;rich"}),
+    [](const auto& one) { return std::string(one.param.name); });
+
+// --- round trips -------------------------------------------------------------
+
+// Text read and written again is stable from the first write on.
+class LenexTextRoundTripTest : public testing::TestWithParam<std::string> {};
+
+TEST_P(LenexTextRoundTripTest, WriteOfReadIsStable) {
+  const std::string csFirst = WriteLef(ReadLef(GetParam()));
+  EXPECT_EQ(WriteLef(ReadLef(csFirst)), csFirst);
+}
+
+INSTANTIATE_TEST_SUITE_P(Documents, LenexTextRoundTripTest, testing::Values(kStartList, kWildFile),
+                         [](const auto& one) { return one.index == 0 ? "StartList" : "WildFile"; });
+
+// A document that sets every member of the model once reads back equal.
+Document EveryMember() {
+  Document document;
+  document.revision = "3.1";
+  document.constructor = {"Varnox", "Demo pool", "0.1", {}};
+  document.constructor.contact = {"Team", "Street 1", "8000", "City", "CH", "+41", "t@example.org",
+                                  "https://example.org"};
+  Meet meet{"Autumn <Sprint> \"Cup\"", "Lakeside", "SUI", Course::kSCM, Timing::kAutomatic,
+            AgeDate{AgeDateType::kDate, Date{2025, 12, 31}}, Pool{1, 8, "INDOOR"},
+            Contact{"Host", {}, {}, {}, {}, {}, "h@example.org", {}}, {}, {}};
+  Event event{10, 1, SwimStyle{100, 1, Stroke::kMedley, "IM", "IM100", Technique::kKick, 5},
+              Gender::kFemale, Round::kFinal, Daytime{9, 5}, 2, -1, Timing::kManual2, {}, {}};
+  event.ageGroups.push_back(AgeGroup{1, 12, 14, Gender::kFemale, "12-14", {{1, 501, 1}, {-1, 502, {}}}});
+  event.heats.push_back(Heat{100, 1, Daytime{9, 6}, 1, HeatFinal::kB, 3, HeatStatus::kOfficial});
+  Event relayEvent{11, 2, SwimStyle{50, 4, Stroke::kFree, {}, {}, {}, {}}, Gender::kMixed, {}, {},
+                   {}, 10, {}, {}, {}};
+  relayEvent.heats.push_back(Heat{110, 1, {}, {}, {}, {}, {}});
+  Session session{1, Date{2025, 11, 15}, Daytime{9, 0}, "Morning", Course::kSCM, Timing::kAutomatic,
+                  Pool{1, 6, {}}, {event, relayEvent}};
+  meet.sessions.push_back(session);
+
+  Athlete anna{1, "Muster", "Anna", Gender::kFemale, Date{2008, 1, 1}, "SUI", "123", "van", {}, {}};
+  anna.entries.push_back(Entry{10, SwimTime::Of(6500), 100, 3, 1, Course::kLCM, EntryStatus::kExhibition,
+                               MeetInfo{"Open", "Bern", "SUI", Date{2025, 5, 1}, Daytime{10, 0},
+                                        Course::kLCM, Timing::kManual1},
+                               {}});
+  anna.results.push_back(Result{501, SwimTime::Of(6247), 10, 100, 3, {}, 512, ReactionTime{68},
+                                "fine", {{50, SwimTime::Of(3011)}, {100, SwimTime::Of(6247)}}, {}});
+  anna.results.push_back(Result{502, SwimTime::NoTime(), 10, 100, 4, ResultStatus::kDisqualified,
+                                {}, ReactionTime{-3}, "15m", {}, {}});
+  Athlete lea{2, "Beispiel", "Lea", Gender::kFemale, {}, {}, {}, {}, {}, {}};
+  Relay relay{Gender::kMixed, -1, -1, 60, 99, 1, "Lakeside 1", {}, {}};
+  relay.entries.push_back(Entry{11, SwimTime::NoTime(), 110, 2, {}, {}, {}, {}, {{1, 1, {}, {}, {}}}});
+  relay.results.push_back(Result{601, SwimTime::Of(12000), 11, 110, 2, {}, {}, {}, {},
+                                 {{50, SwimTime::Of(2900)}, {100, SwimTime::Of(6000)}},
+                                 {{1, 1, ReactionTime{70}, {}, {}},
+                                  {2, 2, ReactionTime{20}, ResultStatus::kDisqualified, {}}}});
+  meet.clubs.push_back(Club{"Lakeside SC", "Lakeside", "LSC", "SUI", "ZH", ClubType::kClub, 1,
+                            {anna, lea}, {relay}});
+  document.meets.push_back(meet);
+
+  RecordList list{"Pool records", Course::kLCM, Gender::kMixed, "OR", "SUI", "ZH",
+                  Date{2025, 1, 1}, AgeGroup{{}, 10, 12, {}, "10-12", {}}, {}};
+  Record single{SwimTime::Of(5612), SwimStyle{100, 1, Stroke::kBreast, {}, {}, {}, {}},
+                Athlete{{}, "Held", "Nina", Gender::kFemale, Date{2001, 1, 1}, "SUI", {}, {}, {}, {}},
+                Club{"Old SC", {}, "OSC", "SUI", {}, {}, {}, {}, {}},
+                {}, MeetInfo{"Gala", "Basel", "SUI", Date{2019, 3, 2}, {}, Course::kLCM, {}},
+                {{50, SwimTime::Of(2700)}}, "pending", RecordStatus::kPending};
+  RecordRelay recordRelay{Club{"Relay SC", {}, {}, {}, {}, {}, {}, {}, {}}, {}};
+  RelayPosition leg{1, {}, {}, {}, {}};
+  leg.athlete.push_back(Athlete{{}, "Erste", "Ida", Gender::kFemale, {}, {}, {}, {}, {}, {}});
+  recordRelay.relayPositions.push_back(leg);
+  Record relayRecord{SwimTime::Of(23000), SwimStyle{50, 4, Stroke::kFree, {}, {}, {}, {}}, {}, {},
+                     recordRelay, {}, {}, {}, RecordStatus::kApproved};
+  Record target{SwimTime::Of(6000), SwimStyle{100, 1, Stroke::kBack, {}, {}, {}, {}}, {}, {}, {}, {},
+                {}, {}, RecordStatus::kTargetTime};
+  list.records = {single, relayRecord, target};
+  document.recordLists.push_back(list);
+  return document;
+}
+
+TEST(LenexModelRoundTripTest, EveryMemberReadsBackEqual) {
+  const Document document = EveryMember();
+  const std::string csText = WriteLef(document);
+  EXPECT_EQ(ReadLef(csText), document) << csText;
+}
+
+// --- what the writer refuses -------------------------------------------------
+
+struct WriterRefusal {
+  const char* name;
+  std::function<void(Document&)> change;
+  std::string element, attribute;
+};
+
+class LenexWriterRefusalTest : public testing::TestWithParam<WriterRefusal> {};
+
+TEST_P(LenexWriterRefusalTest, NamesElementAndAttribute) {
+  Document document = EveryMember();
+  GetParam().change(document);
+  try {
+    WriteLef(document);
+    FAIL() << "written without refusal";
+  } catch (const LenexError& error) {
+    EXPECT_EQ(error.Element(), GetParam().element) << error.what();
+    EXPECT_EQ(error.Attribute(), GetParam().attribute) << error.what();
+  }
+}
+
+Athlete& Anna(Document& document) { return document.meets[0].clubs[0].athletes[0]; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LenexWriterRefusalTest,
+    testing::Values(
+        WriterRefusal{"ControlCharacter", [](Document& d) { Anna(d).lastName = "Mu\x01ster"; },
+                      "ATHLETE", "lastname"},
+        WriterRefusal{"NotUtf8", [](Document& d) { d.meets[0].city = "Z\xFCrich"; }, "MEET",
+                      "city"},
+        WriterRefusal{"TimeBeyondTheForm",
+                      [](Document& d) { Anna(d).results[0].swimTime = SwimTime::Of(kMaxSwimHundredths + 1); },
+                      "RESULT", "swimtime"},
+        WriterRefusal{"ImpossibleDate", [](Document& d) { Anna(d).birthDate = Date{2009, 2, 29}; },
+                      "ATHLETE", "birthdate"},
+        WriterRefusal{"AthleteWithoutGender", [](Document& d) { Anna(d).gender = Gender::kAll; },
+                      "ATHLETE", "gender"},
+        WriterRefusal{"AthleteWithoutId", [](Document& d) { Anna(d).athleteId.reset(); }, "ATHLETE",
+                      "athleteid"},
+        WriterRefusal{"RecordWithoutPlace",
+                      [](Document& d) { d.recordLists[0].records[0].meetInfo->city.reset(); },
+                      "RECORD", ""}),
+    [](const auto& one) { return std::string(one.param.name); });
+
+}  // namespace
