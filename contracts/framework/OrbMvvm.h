@@ -53,6 +53,7 @@
 #include <span>
 #include <string>
 #include <typeindex>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -483,9 +484,12 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
   // view models.
   std::shared_ptr<V> Item(int32_t iIndex) {
     auto lock = Tree().Lock();
-    const size_t uiAt = CheckedPosition(iIndex);
-    if (!m_Elements[uiAt]) m_Elements[uiAt] = MakeElement(m_Shown[uiAt]);
-    return m_Elements[uiAt];
+    const uint32_t uiHandle = m_Shown[CheckedPosition(iIndex)];
+    const auto it = m_Elements.find(uiHandle);
+    if (it != m_Elements.end()) return it->second;
+    std::shared_ptr<V> pElement = MakeElement(uiHandle);
+    m_Elements.emplace(uiHandle, pElement);
+    return pElement;
   }
   std::shared_ptr<V> operator[](int32_t iIndex) { return Item(iIndex); }
   // The handle (map) or index (array) of the element at `iIndex`.
@@ -501,7 +505,10 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
 
   // Reads the container's elements, applies the difference to the elements
   // shown, raising one event per change, then refreshes the element view
-  // models made so far. Before the first use there is nothing to compare.
+  // models made so far (in no particular order). Before the first use there
+  // is nothing to compare. The cost is one pass over the container's handles
+  // and one compare with the shown ones, plus the reload of the view models
+  // made.
   void Refresh() override {
     auto lock = Tree().Lock();
     if (!m_bLoaded) return;
@@ -509,9 +516,11 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
     current.reserve(m_Shown.size() + 1);
     ReadHandles(current);
     for (const auto& change : OrbDiffHandles(m_Shown, current)) Apply(change, current);
-    for (size_t i = 0; i < m_Elements.size(); ++i) {
-      if (auto pElement = m_Elements[i]) pElement->Refresh();
-    }
+    // A copy: a handler may make further elements while these refresh.
+    std::vector<std::shared_ptr<V>> made;
+    made.reserve(m_Elements.size());
+    for (const auto& entry : m_Elements) made.push_back(entry.second);
+    for (const auto& pElement : made) pElement->Refresh();
   }
   void Detach() override {
     auto lock = Tree().Lock();
@@ -546,7 +555,6 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
     if (m_bLoaded) return;
     m_Shown.clear();
     ReadHandles(m_Shown);
-    m_Elements.assign(m_Shown.size(), nullptr);
     m_bLoaded = true;
   }
   size_t CheckedPosition(int32_t iIndex) {
@@ -562,26 +570,31 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
     switch (change.Action()) {
       case OrbCollectionChange::Add:
         m_Shown.insert(m_Shown.begin() + at, current.begin() + at, current.begin() + at + count);
-        m_Elements.insert(m_Elements.begin() + at, static_cast<size_t>(count), nullptr);
         break;
       case OrbCollectionChange::Remove:
+        Forget(at, count);
         m_Shown.erase(m_Shown.begin() + at, m_Shown.begin() + at + count);
-        m_Elements.erase(m_Elements.begin() + at, m_Elements.begin() + at + count);
         break;
       case OrbCollectionChange::Replace:
+        Forget(at, count);
         std::copy_n(current.begin() + at, count, m_Shown.begin() + at);
-        std::fill_n(m_Elements.begin() + at, count, nullptr);
         break;
       case OrbCollectionChange::Reset:
         m_Shown = current;
-        m_Elements.assign(m_Shown.size(), nullptr);
+        m_Elements.clear();
         break;
     }
     if (Tree().Notifying()) m_CollectionChanged.Raise(change);
   }
+  // Drops the view models of the `count` elements shown at `at`.
+  void Forget(ptrdiff_t at, ptrdiff_t count) {
+    if (m_Elements.empty()) return;
+    for (ptrdiff_t i = at; i < at + count; ++i) m_Elements.erase(m_Shown[static_cast<size_t>(i)]);
+  }
 
   std::vector<uint32_t> m_Shown;
-  std::vector<std::shared_ptr<V>> m_Elements;
+  // The element view models made so far, by handle (map) or index (array).
+  std::unordered_map<uint32_t, std::shared_ptr<V>> m_Elements;
   bool m_bLoaded = false;
   CollectionChangedEvent m_CollectionChanged;
 };
