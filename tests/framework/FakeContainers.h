@@ -31,6 +31,7 @@ struct Store {
     uint64_t key = 0;
     int32_t number = 0;
     std::u16string text;
+    std::shared_ptr<Store> children;  // made on first use
   };
   std::vector<uint32_t> order;
   std::map<uint32_t, Record> records;
@@ -45,7 +46,7 @@ struct Store {
   // Inserts a record at `position` of the order; its handle.
   uint32_t Insert(size_t position, int32_t number, std::u16string text = u"") {
     const uint32_t h = nextHandle++;
-    records[h] = {h, number, std::move(text)};
+    records[h] = {h, number, std::move(text), nullptr};
     order.insert(order.begin() + static_cast<std::ptrdiff_t>(position), h);
     return h;
   }
@@ -55,8 +56,14 @@ struct Store {
   }
 };
 
+class IRecord;
+using RecordMap = IOrbMap<uint64_t, IRecord>;
+
+// A record: a number, a text and a nested map of records.
 class IRecord : public IOrbObject {
  public:
+  // A new wrapper object on every call, as nested containers are.
+  virtual std::shared_ptr<RecordMap> Children() = 0;
   virtual int32_t Number() = 0;
   virtual void set_Number(int32_t value) = 0;
   virtual std::u16string Text() = 0;
@@ -77,6 +84,12 @@ class Proxy : public IRecord {
     Written();
     Rec().text = value;
   }
+  std::shared_ptr<RecordMap> Children() override;
+  Store& ChildStore() {
+    auto& pChildren = Rec().children;
+    if (!pChildren) pChildren = std::make_shared<Store>();
+    return *pChildren;
+  }
 
  private:
   Store::Record& Rec() {
@@ -91,15 +104,20 @@ class Proxy : public IRecord {
   uint32_t m_h;
 };
 
-// The view model of IRecord: property 0 Number (default -1), 1 Text.
+class ViewModel;
+using ChildMap = OrbMvvmObsMap<uint64_t, IRecord, ViewModel>;
+
+// The view model of IRecord: property 0 Number (default -1), 1 Text, 2 the
+// Children map.
 class ViewModel : public AOrbMvvmObject<IRecord> {
  public:
   static constexpr int32_t kNumber = 0;
   static constexpr int32_t kText = 1;
+  static constexpr int32_t kChildren = 2;
 
   ViewModel(std::shared_ptr<IRecord> pData, OrbBaseDataWrapper* pParent, int32_t iPropIndex = -1,
             Store* pStore = nullptr)
-      : AOrbMvvmObject(std::move(pData), 2, pParent, iPropIndex), m_pStore(pStore) {}
+      : AOrbMvvmObject(std::move(pData), 3, pParent, iPropIndex), m_pStore(pStore) {}
 
   std::shared_ptr<OrbSimpleDataWrapper<int32_t>> NumberSlot() {
     return PropertyAs<OrbSimpleDataWrapper<int32_t>>(kNumber);
@@ -114,6 +132,14 @@ class ViewModel : public AOrbMvvmObject<IRecord> {
     if (!slot) {
       if (i == kNumber) slot = std::make_shared<OrbSimpleDataWrapper<int32_t>>(this, i, 0);
       if (i == kText) slot = std::make_shared<OrbSimpleDataWrapper<std::u16string>>(this, i, 0);
+      if (i == kChildren) {
+        slot = std::make_shared<ChildMap>(m_OrbData ? m_OrbData->Children() : nullptr, this, i);
+      }
+      return;
+    }
+    if (i == kChildren) {
+      if (!m_OrbData) throw OrbKernelException(u"ViewModel.GetVal (2):\r\nNot yet connected\r\n");
+      std::static_pointer_cast<ChildMap>(slot)->m_OrbCollection = m_OrbData->Children();
       return;
     }
     const bool bRead = m_OrbData != nullptr && !bClear;
@@ -128,6 +154,7 @@ class ViewModel : public AOrbMvvmObject<IRecord> {
   }
   void SetVal(int32_t i) override {
     Check(i);
+    if (i == kChildren) throw OrbKernelException(u"ViewModel.SetVal (2):\r\nInvalid property\r\n");
     if (!m_OrbData) throw OrbKernelException(u"ViewModel.SetVal:\r\nNot connected\r\n");
     if (i == kNumber) {
       m_OrbData->set_Number(NumberSlot()->m_LocalVal);
@@ -143,7 +170,7 @@ class ViewModel : public AOrbMvvmObject<IRecord> {
 
  private:
   static void Check(int32_t i) {
-    if (i != kNumber && i != kText) {
+    if (i < kNumber || i > kChildren) {
       throw OrbKernelException(u"ViewModel.GetVal ({0}):\r\nInvalid property index !!!\r\n", {i});
     }
   }
@@ -237,6 +264,11 @@ class Map : public Updatable<IOrbObjMap<uint64_t, IRecord>>,
 
   int made = 0;  // element view models made
 };
+
+inline std::shared_ptr<RecordMap> Proxy::Children() {
+  ChildStore();
+  return std::make_shared<Map>(Rec().children);
+}
 
 // A record array over the store: element i is the i-th record of the order.
 class Array : public Updatable<IOrbObjArray<IRecord>>, public IOrbMvvmObsInternUse<ViewModel> {

@@ -268,6 +268,36 @@ TEST(ObsMapTest, RefreshReloadsTheElementsMadeSoFar) {
   EXPECT_TRUE(f.changes.empty());
 }
 
+TEST(ObsMapTest, ANestedCollectionRebindsToEachNewWrapperAndReportsOnlyTheDifference) {
+  Bound b;
+  Store& kids = std::static_pointer_cast<Proxy>(b.pVm->m_OrbData)->ChildStore();
+  kids.Insert(0, 1);
+  kids.Insert(1, 2);
+  const auto pKids = b.pVm->PropertyAs<ChildMap>(ViewModel::kChildren);
+  std::vector<Change> changes;
+  pKids->CollectionChanged().Add([&](const Change& c) { changes.push_back(c); });
+  const auto pFirstKid = pKids->Item(0);
+  EXPECT_EQ(pFirstKid->NumberSlot()->Value(), 1);
+  const auto pBoundBefore = pKids->m_OrbCollection;
+
+  b.pVm->Refresh();
+  EXPECT_NE(pKids->m_OrbCollection, pBoundBefore);
+  EXPECT_TRUE(changes.empty());
+  kids.Insert(2, 3);
+  kids.records[kids.order[0]].number = 10;
+  b.pVm->Refresh();
+  EXPECT_EQ(changes, (std::vector<Change>{{Kind::Add, 2, 1}}));
+  EXPECT_EQ(pKids->Item(0), pFirstKid);
+  EXPECT_EQ(pFirstKid->NumberSlot()->Value(), 10);
+
+  auto pLoose = std::make_shared<ViewModel>(nullptr, nullptr);
+  EXPECT_EQ(pLoose->PropertyAs<ChildMap>(ViewModel::kChildren)->Count(), 0);
+  EXPECT_EQ(pLoose->NumberSlot()->Value(), -1);
+  pLoose->Refresh();  // not connected: the collection is not rebound, nothing throws
+  EXPECT_THROW(pLoose->NumberSlot()->set_Value(3), OrbKernelException);
+  EXPECT_EQ(pLoose->NumberSlot()->Value(), -1);
+}
+
 TEST(ObsArrayTest, LengthChangesAreAddsAndRemovesAtTheEnd) {
   auto pFile = std::make_shared<File>();
   Store& store = *pFile->m_pArrayStore;
