@@ -8,10 +8,15 @@
 //   OrbSimpleDataWrapper<T>         one observable simple value
 //   OrbMvvmObsMap<K,I,V>,           observable collections over a keyed map,
 //   OrbMvvmObsArray<I,V>,           a record array and a fixed value array
-//   OrbMvvmObsArray1D<T,TItem>
+//   OrbMvvmObsArray1D<T,TItem>      (the first two on OrbMvvmObsCollection<V>)
 //   MvvmSimpleObsItem<T>            one element of a fixed value array
+//   OrbCollectionChangedEventArgs,  what a collection's change event says, and
+//   OrbDiffHandles                  the handle diff behind it
+//   OrbMvvmTree                     lock, switches and write policy of a root
+//                                   and everything below it
 //   OrbGenericContextManager<F>,    data contexts
-//   GetMvvmObjForDC<T>, OrbGenericDataContext, OrbDataMode
+//   GetMvvmObjForDC<T>, OrbGenericDataContext, OrbDataContextSettings,
+//   OrbDataMode
 //
 // Ownership: a parent owns its children (a view model the objects in its
 // slots, a collection its element view models); a child keeps a plain
