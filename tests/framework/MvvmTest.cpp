@@ -520,6 +520,26 @@ TEST(FileRoutingTest, UpdatesFromANotificationThreadRefreshThereOrThroughTheDisp
   EXPECT_EQ(pRoot->Count(), 4);
 }
 
+TEST(FileRoutingTest, WritesMeetingUpdatesOnAnotherThreadRaiseOncePerWrite) {
+  ContextFixture f;
+  auto pDc = f.Context(false, OrbDataMode::Live, true);
+  auto pVm = ContextFixture::First(pDc);
+  int iEvents = 0;
+  pVm->NumberSlot()->PropertyChanged().Add([&](int32_t, int32_t) { ++iEvents; });
+  pVm->NumberSlot()->Value();
+  constexpr int kWrites = 300;
+  std::thread notifier([&] {
+    for (int i = 0; i < kWrites; ++i)
+      f.pFile->OnObjectUpdateEx(0, u"", 0, static_cast<uint64_t>(i));
+  });
+  for (int i = 1; i <= kWrites; ++i) pVm->NumberSlot()->set_Value(1 + i);
+  notifier.join();
+  auto lock = pDc->Lock();
+  EXPECT_EQ(iEvents, kWrites);  // the reloads brought back what was written: no event
+  EXPECT_EQ(pVm->NumberSlot()->Value(), 1 + kWrites);
+  EXPECT_EQ(f.store.records[f.store.order[0]].number, 1 + kWrites);
+}
+
 TEST(FileRoutingTest, UnloadDetachesRootsOnceAndRefusesLaterWrites) {
   ContextFixture f;
   auto pDc = f.Context(false, OrbDataMode::Live, false);
