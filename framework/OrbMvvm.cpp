@@ -152,8 +152,7 @@ void OrbMvvmTree::WriteBegins(const OrbBaseDataWrapper& target, int32_t iIndex) 
   }
 }
 
-void OrbMvvmTree::WriteStored(OrbBaseDataWrapper& target, int32_t iIndex,
-                              std::u16string_view csWhat) {
+void OrbMvvmTree::WriteStored(OrbBaseDataWrapper& target, int32_t iIndex) {
   auto lock = Lock();
   if (!AutoCommit()) {
     if (IsPending(target, iIndex)) return;
@@ -175,7 +174,10 @@ void OrbMvvmTree::WriteStored(OrbBaseDataWrapper& target, int32_t iIndex,
     throw;
   }
   m_pRoot->UnlockSource();
-  Publish(u"Mvvm write {0}.{1} ({2})", {m_csMember, std::u16string(csWhat), iIndex});
+  if (const auto pContainer = Container()) {
+    pContainer->UpdateID(OrbCmd::None, std::nullopt, u"Mvvm write {0}.{1} ({2})",
+                         {m_csMember, target.NameInOwner(), iIndex});
+  }
 }
 
 bool OrbMvvmTree::IsPending(const OrbBaseDataWrapper& target, int32_t iIndex) const {

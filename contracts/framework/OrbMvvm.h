@@ -169,10 +169,10 @@ class OrbMvvmTree {
   // A user-interface write of value `iIndex` of `target`: WriteBegins throws
   // OrbKernelException for a read-only or detached tree; WriteStored, called
   // once the new value is stored, writes it to the record at once and
-  // publishes it (auto commit) or keeps it pending. `csWhat` names the value
-  // in the update text.
+  // publishes it (auto commit) or keeps it pending. The update text names
+  // the member, the target's property (NameInOwner) and the index.
   void WriteBegins(const OrbBaseDataWrapper& target, int32_t iIndex) const;
-  void WriteStored(OrbBaseDataWrapper& target, int32_t iIndex, std::u16string_view csWhat);
+  void WriteStored(OrbBaseDataWrapper& target, int32_t iIndex);
   // Whether value `iIndex` of `target` waits for Commit; a reload leaves it alone.
   bool IsPending(const OrbBaseDataWrapper& target, int32_t iIndex) const;
   bool HasPending() const;
@@ -274,7 +274,6 @@ class OrbBaseDataWrapper : public std::enable_shared_from_this<OrbBaseDataWrappe
   virtual void LockSource() {}
   virtual void UnlockSource() {}
 
- protected:
   // The name of this object's property in its owner view model, for update
   // texts; empty without owner.
   std::u16string NameInOwner() const {
@@ -393,7 +392,7 @@ class OrbSimpleDataWrapper : public OrbBaseDataWrapper {
     T oldValue = std::move(m_LocalVal);
     m_LocalVal = value;
     try {
-      Tree().WriteStored(*this, PropIndex(), NameInOwner());
+      Tree().WriteStored(*this, PropIndex());
     } catch (...) {
       m_LocalVal = std::move(oldValue);
       throw;
@@ -749,7 +748,7 @@ class OrbMvvmObsArray1D : public OrbBaseDataWrapper, public IOrbEnumerable<std::
     const T oldValue = m_Values[uiAt];
     Show(uiAt, value);
     try {
-      Tree().WriteStored(*this, iIndex, NameInOwner());
+      Tree().WriteStored(*this, iIndex);
     } catch (...) {
       Show(uiAt, oldValue);
       throw;
