@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -41,7 +42,9 @@ class OrbEvent<void(Args...)> {
     if (!handler) return 0;
     std::lock_guard lock(m_Mutex);
     const Token token = m_NextToken++;
-    m_Handlers.emplace_back(token, std::move(handler));
+    auto pNext = m_pHandlers ? std::make_shared<List>(*m_pHandlers) : std::make_shared<List>();
+    pNext->emplace_back(token, std::move(handler));
+    m_pHandlers = std::move(pNext);
     return token;
   }
 
@@ -50,33 +53,41 @@ class OrbEvent<void(Args...)> {
   // thread may still call it once.
   bool Remove(Token token) {
     std::lock_guard lock(m_Mutex);
-    for (auto it = m_Handlers.begin(); it != m_Handlers.end(); ++it) {
+    if (!m_pHandlers) return false;
+    for (auto it = m_pHandlers->begin(); it != m_pHandlers->end(); ++it) {
       if (it->first == token) {
-        m_Handlers.erase(it);
+        auto pNext = std::make_shared<List>(*m_pHandlers);
+        pNext->erase(pNext->begin() + (it - m_pHandlers->begin()));
+        m_pHandlers = pNext->empty() ? nullptr : std::move(pNext);
         return true;
       }
     }
     return false;
   }
 
-  // Calls every handler present when the raise starts.
+  // Calls every handler present when the raise starts. The list is never
+  // changed in place (Add and Remove replace it), so a raise holds the list
+  // it started with and copies nothing.
   void Raise(Args... args) const {
-    std::vector<std::pair<Token, Handler>> snapshot;
+    std::shared_ptr<const List> pSnapshot;
     {
       std::lock_guard lock(m_Mutex);
-      snapshot = m_Handlers;
+      if (!m_pHandlers) return;
+      pSnapshot = m_pHandlers;
     }
-    for (const auto& entry : snapshot) entry.second(args...);
+    for (const auto& entry : *pSnapshot) entry.second(args...);
   }
 
   bool Empty() const {
     std::lock_guard lock(m_Mutex);
-    return m_Handlers.empty();
+    return !m_pHandlers;
   }
 
  private:
+  using List = std::vector<std::pair<Token, Handler>>;
   mutable std::mutex m_Mutex;
-  std::vector<std::pair<Token, Handler>> m_Handlers;
+  // Null when there is no handler.
+  std::shared_ptr<const List> m_pHandlers;
   Token m_NextToken = 1;
 };
 

@@ -8,7 +8,20 @@
 // that the wrapper receives to the containers concerned (OnObjectUpdateEx).
 // The wrapper supplies the file-level operations the framework asks for
 // (GetObjInd, IsReadOnlyMapGet, the growth status and the file-wide locks).
-// The routing is the framework's; declared only.
+//
+// Routing. A root index is the member's position in its file, which is the
+// order the file template registers its members in, and so the object
+// number the kernel gives the member in its update notifications. An
+// update of object n goes to the containers registered under n (their
+// ObjectChanged event, through OnObjectChanged) and then to the roots
+// registered under n, which refresh (OrbMvvmTree::OnKernelUpdate). The file
+// holds roots and containers weakly: a root lives as long as its user (a
+// data context, a screen) holds it.
+//
+// Threads. OnObjectUpdateEx runs on the kernel's notification thread; the
+// events it causes are raised there (or where a data context's dispatcher
+// runs them). The tables are guarded, so roots may be added and the file
+// unloaded on other threads meanwhile.
 #pragma once
 
 #include <cstdint>
@@ -44,26 +57,40 @@ class OrbFileM : public std::enable_shared_from_this<OrbFileM> {
   void set_FileId(int32_t iFileId) { m_iFileId = iFileId; }
 
   // Called once, by the wrapper's construction: the table the wrapper is
-  // registered in and the number of view-model roots of its file.
+  // registered in (held weakly) and the number of view-model roots of its
+  // file. A negative count is taken as 0.
   void Init(std::shared_ptr<OrbOpenFileTable> pOpenFiles, int32_t iRootCount);
+  // The open-files table given to Init, while it lives.
+  std::shared_ptr<OrbOpenFileTable> OpenFiles() const;
+  int32_t RootCount() const;
   // Registers `pRoot`, a new view-model root of member `iRootIndex`
   // (described by `memberInfo`), showing `pContainer`, whose change
   // notifications the framework delivers. The same index may be registered
-  // many times, once per root made.
+  // many times, once per root made. The root's tree learns the container
+  // (to publish its writes) and the member's name. OrbKernelException for a
+  // root index outside 0 to the root count - 1, or a null root.
   void AddMvvmRoot(int32_t iRootIndex, std::shared_ptr<OrbBaseDataWrapper> pRoot,
                    std::shared_ptr<IOrbUpdatableObject> pContainer,
                    const OrbMemberInfo& memberInfo);
+  // Registers the container of member `iRootIndex` alone, so that its
+  // ObjectChanged event follows the kernel without any view model. A
+  // container registered twice is told once per update.
+  void AddUpdatable(int32_t iRootIndex, std::shared_ptr<IOrbUpdatableObject> pContainer);
   // Routes one kernel update: the kernel object number, the update's text,
   // its 32-bit word and its update id. Runs on the kernel's notification
-  // thread.
+  // thread. An object number with nothing registered is ignored. Every
+  // container and root of the member is reached even when one of them (or
+  // a handler) throws; the first exception is then rethrown.
   void OnObjectUpdateEx(int32_t iObjId, std::u16string_view csText, uint32_t uiWord,
                         uint64_t uiUpdateId);
-  // The file is unloaded or the wrapper torn down; repeated calls are
-  // harmless.
+  // The file is unloaded or the wrapper torn down: every registered root is
+  // detached (OrbMvvmTree::Detach) and forgotten with the containers, even
+  // when a handler throws (the first exception is then rethrown). Repeated
+  // calls are harmless.
   void OrbFileUnloaded();
 
-  // The framework's part of the end of the application. A wrapper's override
-  // calls it first, then disposes of the wrapper.
+  // The framework's part of the end of the application (OrbFileUnloaded).
+  // A wrapper's override calls it first, then disposes of the wrapper.
   virtual void ZinternalEndNetApplication();
   // A new dimension object filled by the kernel file for `csPath`.
   virtual std::shared_ptr<Modim> GetObjInd(std::u16string_view csPath) = 0;
@@ -83,11 +110,30 @@ class OrbFileM : public std::enable_shared_from_this<OrbFileM> {
   virtual void ReleaseNGMLock() = 0;
 
  private:
+  friend class OrbFileWideLock;
+
   // Roots, open-files table and routing state: the framework's.
   struct Impl;
   std::unique_ptr<Impl> m_pImpl;
   uint32_t m_uiLocalFileId = 0;
   int32_t m_iFileId = -1;
+};
+
+// Holds one of the kernel's file-wide locks (NGE or NGM) of a file for a
+// scope, through the wrapper's forwards; released also when the scope ends
+// by an exception.
+class OrbFileWideLock {
+ public:
+  enum class Kind : uint8_t { NGE, NGM };
+
+  OrbFileWideLock(OrbFileM& file, Kind kind);
+  ~OrbFileWideLock();
+  OrbFileWideLock(const OrbFileWideLock&) = delete;
+  OrbFileWideLock& operator=(const OrbFileWideLock&) = delete;
+
+ private:
+  OrbFileM& m_File;
+  Kind m_Kind;
 };
 
 }  // namespace Tarvex::Orb::DataDirectAcces

@@ -1,0 +1,321 @@
+// The framework's view-model machinery that is not a template: the handle
+// diff of the observable collections, the tree of a root (its lock, write
+// policy, pending values, refresh and detach) and the data context.
+#include "contracts/framework/OrbMvvm.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+namespace Tarvex::Orb::DataDirectAcces {
+namespace {
+
+using Change = OrbCollectionChangedEventArgs;
+
+int32_t ToInt(size_t uiValue) { return static_cast<int32_t>(uiValue); }
+
+// Marks the elements of the longest subsequence of `order` that increases
+// (entries of -1 take no part): those keep their place, the rest move.
+std::vector<bool> LongestIncreasing(const std::vector<int32_t>& order) {
+  std::vector<size_t> tails;                   // index into `order` of the tail of each length
+  std::vector<size_t> previous(order.size());  // the element before each in its run
+  constexpr size_t kNone = static_cast<size_t>(-1);
+  for (size_t i = 0; i < order.size(); ++i) {
+    if (order[i] < 0) continue;
+    const auto it = std::lower_bound(tails.begin(), tails.end(), order[i],
+                                     [&](size_t t, int32_t v) { return order[t] < v; });
+    previous[i] = it == tails.begin() ? kNone : *(it - 1);
+    if (it == tails.end()) {
+      tails.push_back(i);
+    } else {
+      *it = i;
+    }
+  }
+  std::vector<bool> keep(order.size(), false);
+  for (size_t i = tails.empty() ? kNone : tails.back(); i != kNone; i = previous[i]) keep[i] = true;
+  return keep;
+}
+
+// Appends one change per run of entries not kept: removals from the back
+// (so each position is still valid when applied), additions from the front.
+void AppendRuns(const std::vector<bool>& kept, size_t uiOffset, OrbCollectionChange action,
+                std::vector<Change>& changes) {
+  const bool bBackwards = action == OrbCollectionChange::Remove;
+  const size_t n = kept.size();
+  size_t i = 0;
+  while (i < n) {
+    const size_t at = bBackwards ? n - 1 - i : i;
+    if (kept[at]) {
+      ++i;
+      continue;
+    }
+    size_t run = 0;
+    while (i < n && !kept[bBackwards ? n - 1 - i : i]) {
+      ++run;
+      ++i;
+    }
+    const size_t first = bBackwards ? at + 1 - run : at;
+    changes.emplace_back(action, ToInt(uiOffset + first), ToInt(run));
+  }
+}
+
+}  // namespace
+
+std::vector<OrbCollectionChangedEventArgs> OrbDiffHandles(std::span<const uint32_t> shown,
+                                                          std::span<const uint32_t> current) {
+  std::vector<Change> changes;
+  size_t prefix = 0;
+  while (prefix < shown.size() && prefix < current.size() && shown[prefix] == current[prefix]) {
+    ++prefix;
+  }
+  size_t suffix = 0;
+  while (suffix < shown.size() - prefix && suffix < current.size() - prefix &&
+         shown[shown.size() - 1 - suffix] == current[current.size() - 1 - suffix]) {
+    ++suffix;
+  }
+  const auto before = shown.subspan(prefix, shown.size() - prefix - suffix);
+  const auto after = current.subspan(prefix, current.size() - prefix - suffix);
+  if (before.empty() && after.empty()) return changes;
+  if (before.empty()) return {Change(OrbCollectionChange::Add, ToInt(prefix), ToInt(after.size()))};
+  if (after.empty()) {
+    return {Change(OrbCollectionChange::Remove, ToInt(prefix), ToInt(before.size()))};
+  }
+
+  // Where each element shown before stands now (-1: gone).
+  std::unordered_map<uint32_t, int32_t> positionAfter;
+  positionAfter.reserve(after.size());
+  for (size_t j = 0; j < after.size(); ++j) positionAfter.emplace(after[j], ToInt(j));
+  std::vector<int32_t> order(before.size(), -1);
+  bool bAnyKept = false;
+  for (size_t i = 0; i < before.size(); ++i) {
+    const auto it = positionAfter.find(before[i]);
+    if (it != positionAfter.end()) {
+      order[i] = it->second;
+      bAnyKept = true;
+    }
+  }
+  if (!bAnyKept && before.size() == after.size()) {
+    return {Change(OrbCollectionChange::Replace, ToInt(prefix), ToInt(before.size()))};
+  }
+
+  const std::vector<bool> keptBefore = LongestIncreasing(order);
+  std::vector<bool> keptAfter(after.size(), false);
+  for (size_t i = 0; i < before.size(); ++i) {
+    if (keptBefore[i]) keptAfter[static_cast<size_t>(order[i])] = true;
+  }
+  AppendRuns(keptBefore, prefix, OrbCollectionChange::Remove, changes);
+  AppendRuns(keptAfter, prefix, OrbCollectionChange::Add, changes);
+  return changes;
+}
+
+void OrbThrowBadPosition(std::u16string_view csCollection, int32_t iIndex, int32_t iCount) {
+  throw OrbKernelException(
+      u"{0}.Item ({1}):\r\nNo element at this position; the collection has {2}\r\n",
+      {csCollection, iIndex, iCount});
+}
+
+// ---------------------------------------------------------------------------
+// Observable objects
+
+void OrbBaseDataWrapper::ReloadSlot() {
+  auto lock = Tree().Lock();
+  if (m_pParent != nullptr && m_pParent->Connected()) {
+    if (IAOrbMvvmInternUse* pOwner = m_pParent->AsViewModel()) pOwner->GetVal(m_iPropIndex, false);
+  }
+  Refresh();
+}
+
+// ---------------------------------------------------------------------------
+// The tree of a root
+
+void OrbMvvmTree::BindMember(std::weak_ptr<IOrbUpdatableObject> pContainer,
+                             std::u16string csMember) {
+  auto lock = Lock();
+  m_pContainer = std::move(pContainer);
+  m_csMember = std::move(csMember);
+}
+
+void OrbMvvmTree::SetDispatcher(Dispatcher dispatcher) {
+  std::lock_guard lock(m_DispatcherMutex);
+  m_Dispatcher = std::move(dispatcher);
+}
+
+void OrbMvvmTree::WriteBegins(const OrbBaseDataWrapper& target, int32_t iIndex) const {
+  (void)target;
+  if (Mode() == OrbDataMode::ReadOnly) {
+    throw OrbKernelException(
+        u"OrbMvvm.set_Value ({0}):\r\nThe data context is read-only: the write is refused\r\n",
+        {iIndex});
+  }
+  if (Detached()) {
+    throw OrbKernelException(
+        u"OrbMvvm.set_Value ({0}):\r\nThe file is unloaded: the write is refused\r\n", {iIndex});
+  }
+}
+
+void OrbMvvmTree::WriteStored(OrbBaseDataWrapper& target, int32_t iIndex) {
+  auto lock = Lock();
+  if (!AutoCommit()) {
+    if (IsPending(target, iIndex)) return;
+    std::weak_ptr<OrbBaseDataWrapper> pTarget = target.weak_from_this();
+    if (pTarget.expired()) {
+      throw OrbKernelException(
+          u"OrbMvvm.set_Value ({0}):\r\nA value not held by a shared pointer cannot wait for "
+          u"Commit\r\n",
+          {iIndex});
+    }
+    m_Pending.push_back({std::move(pTarget), &target, iIndex});
+    return;
+  }
+  m_pRoot->LockSource();
+  try {
+    target.WritePending(iIndex);
+  } catch (...) {
+    m_pRoot->UnlockSource();
+    throw;
+  }
+  m_pRoot->UnlockSource();
+  if (const auto pContainer = Container()) {
+    pContainer->UpdateID(OrbCmd::None, std::nullopt, u"Mvvm write {0}.{1} ({2})",
+                         {m_csMember, target.NameInOwner(), iIndex});
+  }
+}
+
+bool OrbMvvmTree::IsPending(const OrbBaseDataWrapper& target, int32_t iIndex) const {
+  auto lock = std::unique_lock(m_Mutex);
+  return std::any_of(m_Pending.begin(), m_Pending.end(), [&](const PendingWrite& write) {
+    return write.pKey == &target && write.iIndex == iIndex;
+  });
+}
+
+bool OrbMvvmTree::HasPending() const {
+  auto lock = std::unique_lock(m_Mutex);
+  return !m_Pending.empty();
+}
+
+std::shared_ptr<IOrbUpdatableObject> OrbMvvmTree::Container() const {
+  auto lock = std::unique_lock(m_Mutex);
+  return m_pContainer.lock();
+}
+
+uint64_t OrbMvvmTree::Publish(std::u16string_view csFormat, std::vector<OrbFormatArg> args) {
+  const auto pContainer = Container();
+  if (!pContainer) return 0;
+  return pContainer->UpdateID(OrbCmd::None, std::nullopt, csFormat, args);
+}
+
+uint64_t OrbMvvmTree::Commit() {
+  std::vector<PendingWrite> pending;
+  {
+    auto lock = Lock();
+    if (Detached()) {
+      throw OrbKernelException(u"OrbMvvm.Commit:\r\nThe file is unloaded: nothing is written\r\n");
+    }
+    if (m_Pending.empty()) return 0;
+    pending.swap(m_Pending);
+    size_t written = 0;
+    m_pRoot->LockSource();
+    try {
+      for (; written < pending.size(); ++written) {
+        if (auto pTarget = pending[written].pTarget.lock()) {
+          pTarget->WritePending(pending[written].iIndex);
+        }
+      }
+    } catch (...) {
+      m_pRoot->UnlockSource();
+      m_Pending.insert(m_Pending.begin(), pending.begin() + static_cast<ptrdiff_t>(written),
+                       pending.end());
+      if (written > 0) {
+        try {
+          Publish(u"Mvvm commit {0}: {1} values", {m_csMember, written});
+        } catch (...) {
+          // The write's failure is the one the caller hears of.
+        }
+      }
+      throw;
+    }
+    m_pRoot->UnlockSource();
+  }
+  const uint64_t uiUpdateId = Publish(u"Mvvm commit {0}: {1} values", {m_csMember, pending.size()});
+  m_Committed.Raise(uiUpdateId);
+  return uiUpdateId;
+}
+
+void OrbMvvmTree::Rollback() {
+  {
+    auto lock = Lock();
+    std::vector<PendingWrite> pending;
+    pending.swap(m_Pending);
+    for (const auto& write : pending) {
+      if (auto pTarget = write.pTarget.lock()) pTarget->RevertPending(write.iIndex);
+    }
+  }
+  m_RolledBack.Raise();
+}
+
+void OrbMvvmTree::Refresh() {
+  auto lock = Lock();
+  if (!Detached()) m_pRoot->Refresh();
+}
+
+void OrbMvvmTree::OnKernelUpdate() {
+  if (!FollowsKernel() || Detached()) return;
+  Dispatcher dispatcher;
+  {
+    std::lock_guard lock(m_DispatcherMutex);
+    dispatcher = m_Dispatcher;
+  }
+  if (!dispatcher) {
+    Refresh();
+    m_Refreshed.Raise();
+    return;
+  }
+  std::weak_ptr<OrbBaseDataWrapper> pRoot = m_pRoot->weak_from_this();
+  dispatcher([pRoot] {
+    if (auto pAlive = pRoot.lock()) {
+      pAlive->Tree().Refresh();
+      pAlive->Tree().Refreshed().Raise();
+    }
+  });
+}
+
+void OrbMvvmTree::Detach() {
+  auto lock = Lock();
+  m_bDetached.store(true, std::memory_order_relaxed);
+  m_Pending.clear();
+  m_pRoot->Detach();
+}
+
+// ---------------------------------------------------------------------------
+// Data contexts
+
+OrbGenericDataContext::OrbGenericDataContext(std::shared_ptr<OrbBaseDataWrapper> pRoot,
+                                             const OrbDataContextSettings& settings)
+    : m_pRoot(std::move(pRoot)), m_Settings(settings) {
+  if (!m_pRoot) throw OrbKernelException(u"OrbGenericDataContext:\r\nNo view-model root\r\n");
+  OrbMvvmTree& tree = m_pRoot->Tree();
+  tree.set_Mode(settings.dataMode);
+  tree.set_Notifying(settings.bUseMvvmNotification);
+  tree.set_FollowsKernel(settings.bUseOrbNotification);
+  tree.set_AutoCommit(settings.bUseAutoCommit);
+}
+
+void OrbGenericDataContext::set_UseMvvmNotification(bool bOn) {
+  m_Settings.bUseMvvmNotification = bOn;
+  m_pRoot->Tree().set_Notifying(bOn);
+}
+
+uint64_t OrbGenericDataContext::Commit() { return m_pRoot->Tree().Commit(); }
+void OrbGenericDataContext::Rollback() { m_pRoot->Tree().Rollback(); }
+bool OrbGenericDataContext::HasPendingChanges() const { return m_pRoot->Tree().HasPending(); }
+void OrbGenericDataContext::Refresh() { m_pRoot->Tree().Refresh(); }
+void OrbGenericDataContext::SetDispatcher(OrbMvvmTree::Dispatcher dispatcher) {
+  m_pRoot->Tree().SetDispatcher(std::move(dispatcher));
+}
+std::unique_lock<std::recursive_mutex> OrbGenericDataContext::Lock() {
+  return m_pRoot->Tree().Lock();
+}
+OrbEvent<void(uint64_t)>& OrbGenericDataContext::Committed() { return m_pRoot->Tree().Committed(); }
+OrbEvent<void()>& OrbGenericDataContext::RolledBack() { return m_pRoot->Tree().RolledBack(); }
+OrbEvent<void()>& OrbGenericDataContext::Refreshed() { return m_pRoot->Tree().Refreshed(); }
+
+}  // namespace Tarvex::Orb::DataDirectAcces

@@ -1,0 +1,348 @@
+// Small stand-ins for what the object face gives the framework: a store of
+// records with an int and a text, a keyed map and a record array over it
+// (also making element view models), a fixed value array, the record view
+// model and a file. They count what the framework does to them: reads,
+// writes outside the exclusive lock, locks held, update ids published.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "contracts/framework/OrbFileM.h"
+#include "contracts/framework/OrbMvvm.h"
+
+namespace fake {
+
+using namespace Tarvex::Orb;
+using namespace Tarvex::Orb::DataDirectAcces;
+
+[[noreturn]] inline void Unused() { throw std::logic_error("not used by the framework"); }
+
+// The "kernel storage": records by handle, in container order.
+struct Store {
+  struct Record {
+    uint64_t key = 0;
+    int32_t number = 0;
+    std::u16string text;
+    std::shared_ptr<Store> children;  // made on first use
+  };
+  std::vector<uint32_t> order;
+  std::map<uint32_t, Record> records;
+  uint32_t nextHandle = 1;
+  int exclusiveLocks = 0;  // held now
+  int sharedLocks = 0;     // held now
+  int writesOutsideExclusiveLock = 0;
+  int getValReads = 0;
+  uint64_t nextUpdateId = 100;
+  std::vector<std::u16string> updates;  // texts of the published updates
+
+  // Inserts a record at `position` of the order; its handle.
+  uint32_t Insert(size_t position, int32_t number, std::u16string text = u"") {
+    const uint32_t h = nextHandle++;
+    records[h] = {h, number, std::move(text), nullptr};
+    order.insert(order.begin() + static_cast<std::ptrdiff_t>(position), h);
+    return h;
+  }
+  void Erase(uint32_t h) {
+    order.erase(std::find(order.begin(), order.end(), h));
+    records.erase(h);
+  }
+};
+
+class IRecord;
+using RecordMap = IOrbMap<uint64_t, IRecord>;
+
+// A record: a number, a text and a nested map of records.
+class IRecord : public IOrbObject {
+ public:
+  // A new wrapper object on every call, as nested containers are.
+  virtual std::shared_ptr<RecordMap> Children() = 0;
+  virtual int32_t Number() = 0;
+  virtual void set_Number(int32_t value) = 0;
+  virtual std::u16string Text() = 0;
+  virtual void set_Text(const std::u16string& value) = 0;
+};
+
+class Proxy : public IRecord {
+ public:
+  Proxy(std::shared_ptr<Store> pStore, uint32_t h) : m_pStore(std::move(pStore)), m_h(h) {}
+  uint32_t IEnumCurrentPos() const override { return m_h; }
+  int32_t Number() override { return Rec().number; }
+  void set_Number(int32_t value) override {
+    Written();
+    Rec().number = value;
+  }
+  std::u16string Text() override { return Rec().text; }
+  void set_Text(const std::u16string& value) override {
+    Written();
+    Rec().text = value;
+  }
+  std::shared_ptr<RecordMap> Children() override;
+  Store& ChildStore() {
+    auto& pChildren = Rec().children;
+    if (!pChildren) pChildren = std::make_shared<Store>();
+    return *pChildren;
+  }
+
+ private:
+  Store::Record& Rec() {
+    const auto it = m_pStore->records.find(m_h);
+    if (it == m_pStore->records.end()) throw OrbKernelException(u"Proxy: no record\r\n");
+    return it->second;
+  }
+  void Written() {
+    if (m_pStore->exclusiveLocks == 0) ++m_pStore->writesOutsideExclusiveLock;
+  }
+  std::shared_ptr<Store> m_pStore;
+  uint32_t m_h;
+};
+
+class ViewModel;
+using ChildMap = OrbMvvmObsMap<uint64_t, IRecord, ViewModel>;
+
+// The view model of IRecord: property 0 Number (default -1), 1 Text, 2 the
+// Children map.
+class ViewModel : public AOrbMvvmObject<IRecord> {
+ public:
+  static constexpr int32_t kNumber = 0;
+  static constexpr int32_t kText = 1;
+  static constexpr int32_t kChildren = 2;
+
+  ViewModel(std::shared_ptr<IRecord> pData, OrbBaseDataWrapper* pParent, int32_t iPropIndex = -1,
+            Store* pStore = nullptr)
+      : AOrbMvvmObject(std::move(pData), 3, pParent, iPropIndex), m_pStore(pStore) {}
+
+  std::shared_ptr<OrbSimpleDataWrapper<int32_t>> NumberSlot() {
+    return PropertyAs<OrbSimpleDataWrapper<int32_t>>(kNumber);
+  }
+  std::shared_ptr<OrbSimpleDataWrapper<std::u16string>> TextSlot() {
+    return PropertyAs<OrbSimpleDataWrapper<std::u16string>>(kText);
+  }
+
+  void GetVal(int32_t i, bool bClear) override {
+    Check(i);
+    auto& slot = m_Fields[static_cast<size_t>(i)];
+    if (!slot) {
+      if (i == kNumber) slot = std::make_shared<OrbSimpleDataWrapper<int32_t>>(this, i, 0);
+      if (i == kText) slot = std::make_shared<OrbSimpleDataWrapper<std::u16string>>(this, i, 0);
+      if (i == kChildren) {
+        slot = std::make_shared<ChildMap>(m_OrbData ? m_OrbData->Children() : nullptr, this, i);
+      }
+      return;
+    }
+    if (i == kChildren) {
+      if (!m_OrbData) throw OrbKernelException(u"ViewModel.GetVal (2):\r\nNot yet connected\r\n");
+      std::static_pointer_cast<ChildMap>(slot)->m_OrbCollection = m_OrbData->Children();
+      return;
+    }
+    const bool bRead = m_OrbData != nullptr && !bClear;
+    if (bRead && m_pStore != nullptr) ++m_pStore->getValReads;
+    if (i == kNumber) {
+      std::static_pointer_cast<OrbSimpleDataWrapper<int32_t>>(slot)->m_LocalVal =
+          bRead ? m_OrbData->Number() : -1;
+    } else {
+      std::static_pointer_cast<OrbSimpleDataWrapper<std::u16string>>(slot)->m_LocalVal =
+          bRead ? m_OrbData->Text() : u"";
+    }
+  }
+  void SetVal(int32_t i) override {
+    Check(i);
+    if (i == kChildren) throw OrbKernelException(u"ViewModel.SetVal (2):\r\nInvalid property\r\n");
+    if (!m_OrbData) throw OrbKernelException(u"ViewModel.SetVal:\r\nNot connected\r\n");
+    if (i == kNumber) {
+      m_OrbData->set_Number(NumberSlot()->m_LocalVal);
+    } else {
+      m_OrbData->set_Text(TextSlot()->m_LocalVal);
+    }
+  }
+  OrbMemberInfo GetMembInfo(int32_t i) override {
+    Check(i);
+    return i == kNumber ? OrbMemberInfo(u"Number", 4, 4, false)
+                        : OrbMemberInfo(u"Text", 24, 2, true);
+  }
+
+ private:
+  static void Check(int32_t i) {
+    if (i < kNumber || i > kChildren) {
+      throw OrbKernelException(u"ViewModel.GetVal ({0}):\r\nInvalid property index !!!\r\n", {i});
+    }
+  }
+  Store* m_pStore;
+};
+
+// What both fake containers share: the update protocol and the change event,
+// on top of the container interface Base.
+template <class Base>
+class Updatable : public Base {
+ public:
+  explicit Updatable(std::shared_ptr<Store> pStore) : m_pStore(std::move(pStore)) {}
+  uint64_t UpdateID(OrbCmd, const std::optional<AppUpdateInfo>&, std::u16string_view csFormat,
+                    const std::vector<OrbFormatArg>& params) override {
+    m_pStore->updates.push_back(OrbFormat(csFormat, params));
+    return m_pStore->nextUpdateId++;
+  }
+  void Update(OrbCmd f, const std::optional<AppUpdateInfo>& u, std::u16string_view c,
+              const std::vector<OrbFormatArg>& p) override {
+    UpdateID(f, u, c, p);
+  }
+  void Clear(OrbCmd, const std::optional<AppUpdateInfo>&, std::u16string_view,
+             const std::vector<OrbFormatArg>&) override {
+    Unused();
+  }
+  void SaveObjectAsXml(const std::optional<AppUpdateInfo>&, std::u16string_view,
+                       std::u16string_view) override {
+    Unused();
+  }
+  ObjectChangedEvent& ObjectChanged() override { return m_ObjectChanged; }
+  void OnObjectChanged(const void*, const OrbObjectChangedEventArgs& args) override {
+    m_ObjectChanged.Raise(this, args);
+  }
+
+ protected:
+  std::shared_ptr<Store> m_pStore;
+  ObjectChangedEvent m_ObjectChanged;
+};
+
+// A 64-bit-keyed map over the store (keys are the handles).
+class Map : public Updatable<IOrbObjMap<uint64_t, IRecord>>,
+            public IOrbMvvmObsInternUse<ViewModel> {
+ public:
+  using Element = std::shared_ptr<IRecord>;
+  explicit Map(std::shared_ptr<Store> pStore) : Updatable(std::move(pStore)) {}
+
+  std::shared_ptr<ViewModel> GetMvvmInstance(OrbBaseDataWrapper* pParent, uint32_t i1, uint32_t,
+                                             uint32_t, uint32_t) override {
+    ++made;
+    return std::make_shared<ViewModel>(Item(i1), pParent, -1, m_pStore.get());
+  }
+  Element Item(const uint64_t& key) override { return Item(static_cast<uint32_t>(key)); }
+  Element Item(uint32_t h) override { return std::make_shared<Proxy>(m_pStore, h); }
+  uint32_t Head() override { return m_pStore->order.empty() ? 0 : m_pStore->order.front(); }
+  uint32_t Next(uint32_t h) override {
+    const auto& order = m_pStore->order;
+    const auto it = std::find(order.begin(), order.end(), h);
+    if (it == order.end()) throw OrbKernelException(u"Map.Next:\r\n");
+    return it + 1 == order.end() ? 0 : *(it + 1);
+  }
+  int32_t GetCount() override { return static_cast<int32_t>(m_pStore->order.size()); }
+  void GetARLock() override { ++m_pStore->exclusiveLocks; }
+  void ReleaseARLock() override { --m_pStore->exclusiveLocks; }
+  void GetRWELock() override { ++m_pStore->sharedLocks; }
+  void ReleaseRWELock() override { --m_pStore->sharedLocks; }
+
+  std::shared_ptr<IOrbEnumerator<Element>> GetEnumerator() override { Unused(); }
+  uint32_t Add(const uint64_t&) override { Unused(); }
+  uint32_t Find(const uint64_t&) override { Unused(); }
+  uint32_t AtIndex(uint32_t) override { Unused(); }
+  void Remove(const uint64_t&) override { Unused(); }
+  void RemoveAt(uint32_t) override { Unused(); }
+  void RemoveAll() override { Unused(); }
+  void Clear(const uint64_t&) override { Unused(); }
+  using Updatable::Clear;
+  void ClearAt(uint32_t) override { Unused(); }
+  void ClearAll() override { Unused(); }
+  void DispStat() override { Unused(); }
+  void RemoveNotProtected(const uint64_t&) override { Unused(); }
+  uint32_t AddNotProtected(const uint64_t&) override { Unused(); }
+  uint32_t FindNotProt(const uint64_t&) override { Unused(); }
+  uint64_t GetKey(uint32_t) override { Unused(); }
+  uint64_t GetKeyNotProt(uint32_t) override { Unused(); }
+  bool IsAlive(uint32_t) override { Unused(); }
+  int32_t SetDeleteCandidate(uint32_t, int32_t) override { Unused(); }
+  int32_t SetAsModified(uint32_t, int32_t) override { Unused(); }
+  void GetARLockFromRWELock() override { Unused(); }
+  void IncrementVersion() override { Unused(); }
+  int32_t IsNewVersion(int32_t) override { Unused(); }
+  uint32_t IEnumCurrentPos() const override { return 0; }
+
+  int made = 0;  // element view models made
+};
+
+inline std::shared_ptr<RecordMap> Proxy::Children() {
+  ChildStore();
+  return std::make_shared<Map>(Rec().children);
+}
+
+// A record array over the store: element i is the i-th record of the order.
+class Array : public Updatable<IOrbObjArray<IRecord>>, public IOrbMvvmObsInternUse<ViewModel> {
+ public:
+  using Element = std::shared_ptr<IRecord>;
+  explicit Array(std::shared_ptr<Store> pStore) : Updatable(std::move(pStore)) {}
+  std::shared_ptr<ViewModel> GetMvvmInstance(OrbBaseDataWrapper* pParent, uint32_t i1, uint32_t,
+                                             uint32_t, uint32_t) override {
+    return std::make_shared<ViewModel>(Item(i1), pParent, -1, m_pStore.get());
+  }
+  Element Item(uint32_t i) override {
+    return std::make_shared<Proxy>(m_pStore, m_pStore->order.at(i));
+  }
+  uint32_t GetLength(int32_t) override { return static_cast<uint32_t>(m_pStore->order.size()); }
+  void GetARLock() override { ++m_pStore->exclusiveLocks; }
+  void ReleaseARLock() override { --m_pStore->exclusiveLocks; }
+  void GetRWELock() override { ++m_pStore->sharedLocks; }
+  void ReleaseRWELock() override { --m_pStore->sharedLocks; }
+  std::shared_ptr<IOrbEnumerator<Element>> GetEnumerator() override { Unused(); }
+  void SetLength(uint32_t) override { Unused(); }
+  void SetLengthNotProtected(uint32_t) override { Unused(); }
+  uint32_t Add() override { Unused(); }
+  void ForeachRange(int32_t, int32_t) override { Unused(); }
+  void GetARLockFromRWELock() override { Unused(); }
+  uint32_t IEnumCurrentPos() const override { return 0; }
+};
+
+// A fixed array of values.
+class Values : public IOrbArray1D<int32_t> {
+ public:
+  explicit Values(std::vector<int32_t> values) : m_Values(std::move(values)) {}
+  int32_t Item(uint32_t i) override { return m_Values.at(i); }
+  void set_Item(uint32_t i, int32_t value) override { m_Values.at(i) = value; }
+  uint32_t GetLength(int32_t) override { return static_cast<uint32_t>(m_Values.size()); }
+  std::shared_ptr<IOrbEnumerator<int32_t>> GetEnumerator() override { Unused(); }
+  void ForeachRange(int32_t, int32_t) override { Unused(); }
+  uint32_t IEnumCurrentPos() const override { return 0; }
+  std::vector<int32_t> m_Values;
+};
+
+using MapRoot = OrbMvvmObsMap<uint64_t, IRecord, ViewModel>;
+using ArrayRoot = OrbMvvmObsArray<IRecord, ViewModel>;
+
+// A file with two members: 0 a map, 1 an array, each over its own store.
+class File : public OrbFileM, public IOrbFile {
+ public:
+  File() { Init(nullptr, 2); }
+  std::shared_ptr<Modim> GetObjInd(std::u16string_view) override { return nullptr; }
+  bool IsReadOnlyMapGet() const override { return m_bReadOnlyMaps; }
+
+  std::shared_ptr<MapRoot> GetMapRoot() {
+    auto pRoot = std::make_shared<MapRoot>(m_pMap, nullptr, 0);
+    AddMvvmRoot(0, pRoot, m_pMap, OrbMemberInfo(u"Things", 8, 8, true));
+    return pRoot;
+  }
+  std::shared_ptr<ArrayRoot> GetArrayRoot() {
+    auto pRoot = std::make_shared<ArrayRoot>(m_pArray, nullptr, 1);
+    AddMvvmRoot(1, pRoot, m_pArray, OrbMemberInfo(u"Rows", 8, 8, true));
+    return pRoot;
+  }
+
+  std::shared_ptr<Store> m_pMapStore = std::make_shared<Store>();
+  std::shared_ptr<Store> m_pArrayStore = std::make_shared<Store>();
+  std::shared_ptr<Map> m_pMap = std::make_shared<Map>(m_pMapStore);
+  std::shared_ptr<Array> m_pArray = std::make_shared<Array>(m_pArrayStore);
+  bool m_bReadOnlyMaps = false;
+  std::vector<std::string> m_FileLocks;  // "NGE+", "NGE-", ...
+
+ protected:
+  int32_t GetDynGrowStatus() override { return -1; }
+  void GetNGELock() override { m_FileLocks.push_back("NGE+"); }
+  void ReleaseNGELock() override { m_FileLocks.push_back("NGE-"); }
+  void GetNGMLock() override { m_FileLocks.push_back("NGM+"); }
+  void ReleaseNGMLock() override { m_FileLocks.push_back("NGM-"); }
+};
+
+}  // namespace fake
