@@ -45,10 +45,13 @@ class OrbIndexsHandle;
 class OrbIndexsList {
  public:
   // Deepest path of the schema plus room; the generated paths assert it.
-  static constexpr int32_t kMaxLevels = 8;
+  static constexpr int32_t kMaxLevels = 6;
 
-  // An empty path: no entries, no parent, no member count.
-  OrbIndexsList() = default;
+  // An empty path: no entries, no parent, no member count. A level beyond
+  // the path reads as zeros, so that no walk follows a null entry.
+  OrbIndexsList() {
+    for (int32_t i = 0; i < kMaxLevels; ++i) m_Indexs[i] = &m_aCopies[i];
+  }
   virtual ~OrbIndexsList() = default;
   // Entries point into the object itself: never copied or moved.
   OrbIndexsList(const OrbIndexsList&) = delete;
@@ -74,7 +77,7 @@ class OrbIndexsList {
   uint16_t m_NbMember = 0;
 
  private:
-  OrbIndexSlots* m_Indexs[kMaxLevels] = {};
+  OrbIndexSlots* m_Indexs[kMaxLevels];
   OrbIndexSlots m_aCopies[kMaxLevels];
   int32_t m_iCount = 0;
   const OrbIndexsList* m_Parent = nullptr;
