@@ -25,14 +25,28 @@
 
 namespace Tarvex::Orb {
 
-// Precision of a race time, P0 (coarsest) to P7 (finest). A stored time keeps
-// it in three bits, so these eight values are all there are; the library
-// carries the value and never interprets it.
+// Precision of a race time, P0 (coarsest) to P7 (finest): the number of
+// decimals of a second the time has. P2 is hundredths, P3 thousandths, P7
+// 100 ns. A stored time keeps it in three bits, so these eight values are
+// all there are; the library carries the value and never interprets it.
 enum class KxPrecision : uint8_t { P0 = 0, P1, P2, P3, P4, P5, P6, P7 };
 
-// A race time: a signed 64-bit time value, a negative flag and a precision.
-// The unit of Time() is the framework's; the library stores its low 43 bits.
-// A time that may be absent is std::optional<KxTime>.
+// A race time: a magnitude, a negative flag and a precision.
+//
+// Time() counts units of the precision: 10^-p seconds for precision Pp, so
+// 1:02.34 at P2 is Time() 6234 and at P3 (1:02.340) 62340. It is the
+// magnitude and never negative; the sign is Negative(). The stored word
+// (Sd2KxTime, KxTimeWord) keeps the low 43 bits of it, which at P7 is more
+// than 240 hours. A time that may be absent is std::optional<KxTime>.
+//
+// Text form (ToString, Parse): [-][[h:]mm:]ss[.fff], the seconds with as
+// many decimals as the precision has ("1:02.34" is P2, "1:02" is P0,
+// "0.000" is P3), minutes and hours only when not zero, a leading '-' for a
+// negative time ("-0.5"). No time is "NT" (OptionalToString, ParseOptional).
+// Parse also reads what people type or older screens show: leading and
+// trailing blanks, seconds above 59 without a colon ("62.34" is 1:02.34),
+// and the fixed-width column form with its trailing 'm' ("        0.000m",
+// the view models' default), which says nothing more than the digits.
 class KxTime {
  public:
   static constexpr KxPrecision kMaxPrecision = KxPrecision::P7;
@@ -43,9 +57,20 @@ class KxTime {
     if (precision > kMaxPrecision) throw std::out_of_range("KxTime: precision above 7");
   }
 
-  // Reads a time from its text form, for example "        0.000m" (leading
-  // blanks allowed). Throws for a text it cannot read.
+  // Reads a time from its text form, for example "1:02.34" or
+  // "        0.000m". Throws OrbKernelException, naming the text, for a text
+  // it cannot read (more than seven decimals, a minute or second field past
+  // 59 after a colon, a value beyond 64 bits, "NT", anything else).
   static KxTime Parse(std::u16string_view csText);
+  // The text form, for example "1:02.34". Throws OrbKernelException for a
+  // negative Time() (the sign belongs in Negative()).
+  std::u16string ToString() const;
+
+  // Reads a time that may be absent: "NT" (any case) or a blank text is no
+  // time, anything else as Parse reads it.
+  static std::optional<KxTime> ParseOptional(std::u16string_view csText);
+  // "NT" for no time, else ToString().
+  static std::u16string OptionalToString(const std::optional<KxTime>& time);
 
   int64_t Time() const { return m_liTime; }
   void set_Time(int64_t liTime) { m_liTime = liTime; }
@@ -117,6 +142,28 @@ class OrbDateTime {
 
   constexpr int64_t Ticks() const { return m_liTicks; }
   constexpr OrbDateTimeKind Kind() const { return m_Kind; }
+
+  // Text forms. Parse reads:
+  //   - ISO 8601: "2026-07-14T09:30:00.1234567" (unspecified), with "Z"
+  //     (UTC) or an offset "+02:00" (local: the instant is converted to this
+  //     machine's local time); 'T' or one blank between date and time;
+  //     seconds and up to seven decimals optional; the date alone is
+  //     midnight;
+  //   - the "fr-CH" form "14.07.2026  09:30:00.000" (one blank or more
+  //     between date and time, seconds and decimals optional; unspecified),
+  //     of which "01.01.0001  00:00:00.000" is every property's default.
+  // Throws OrbKernelException, naming the text, for anything else, a date
+  // that does not exist or a result outside the type's range.
+  static OrbDateTime Parse(std::u16string_view csText);
+  // ISO 8601 with all seven decimals and the kind: nothing for unspecified,
+  // "Z" for UTC, this machine's offset at that time for local
+  // ("2026-07-14T09:30:00.0000000+02:00", with seconds when the offset has
+  // them). Parse gives back the same value (a local time in the hour a clock
+  // change skips excepted).
+  std::u16string ToString() const;
+  // The "fr-CH" form with milliseconds, for display: "14.07.2026  09:30:00.000"
+  // (neither the kind nor the finer digits are shown).
+  std::u16string ToDisplayString() const;
 
   // Equal when ticks and kind are equal: the same instant written as UTC and
   // as local time are different values.
