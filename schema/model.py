@@ -18,6 +18,14 @@ from typing import Optional
 from kinds import CONTAINERS, KEY_TEXT, KINDS
 from tree import containment_tree
 
+# What a member proxy or single-object wrapper already names (access/): a
+# field of that name would clash with it in the generated class.
+OBJECT_FACE_NAMES = {
+    "Equals", "IEnumCurrentPos", "NbMember", "GetDeep", "GetHandleOrIndex", "SetHandleOrIndex",
+    "UpdateID", "Update", "Clear", "SaveObjectAsXml", "ObjectChanged", "OnObjectChanged",
+    "Get", "Set", "Make", "KeepAlive", "NewIndexs", "IndexCount", "Index", "Slot1", "Parent",
+    "kClassName", "m_pObj", "m_pObjM", "m_pFileM", "m_NbMember"}
+
 
 class SchemaError(Exception):
     """A schema the model refuses; `line` is the schema line at fault (1-based) or None."""
@@ -207,6 +215,8 @@ class Loader:
             self.check_type(table, attribute, int, where, line)
         if seen[name] > 1:
             raise SchemaError(f"{where}: declared twice", line)
+        if name in OBJECT_FACE_NAMES:
+            raise SchemaError(f"{where}: a name the object face's proxies already use", line)
         kind = KINDS.get(table["kind"])
         if kind is None:
             raise SchemaError(f"{where}: unknown kind {table['kind']}", line)

@@ -89,6 +89,8 @@ ERRORS = [
      "a constant needs a count"),
     ("duplicate record", 'name = "CkxLap"', 'name = "CkxNote"', "record CkxNote: declared twice"),
     ("duplicate field", '{ name = "Ready"', '{ name = "Born"', "field Born: declared twice"),
+    ("field named as a proxy member", '{ name = "Ready"', '{ name = "Equals"',
+     "field Equals: a name the object face's proxies already use"),
     ("duplicate member", '{ name = "Notes"', '{ name = "Races"', "member Races: declared twice"),
     ("duplicate file", 'name = "FT_MEET"', 'name = "FT_CLUB"', "file FT_CLUB: declared twice"),
     ("class id of another class", "class_id = 4100", "class_id = 4097",
