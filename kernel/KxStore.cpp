@@ -130,6 +130,9 @@ void KxStore::InitRecord(const KxRecordType& type, uint8_t* pRecord) {
 }
 
 void KxStore::FreeRecord(const KxRecordType& type, uint8_t* pRecord) {
+  // The record is reachable by nobody (or covered by a reset intent), so
+  // the order of these frees matters to no one: a death half way leaves
+  // blocks that the reclaim frees. Its words are left naming freed blocks.
   for (uint32_t i = 0; i < type.fieldCount; ++i) {
     const KxRecordField& field = type.fields[i];
     uint8_t* pField = pRecord + field.offset;
@@ -138,21 +141,17 @@ void KxStore::FreeRecord(const KxRecordType& type, uint8_t* pRecord) {
         FreeMap(reinterpret_cast<KxEmbeddedMap*>(pField));
         break;
       case KxFieldKind::kArray: {
-        KxArrayHeader* pHeader = reinterpret_cast<KxArrayHeader*>(pField);
-        ResizeArray(pHeader, 0);
-        // The capacity goes before the offset: an array of no capacity may
-        // still name its own block, never a capacity with no block.
-        const uint32_t uiData = pHeader->dataOffset;
-        pHeader->kernel2 = 0;
-        KxStep();
-        pHeader->dataOffset = 0;
-        KxStep();
-        m_Segment.Free(uiData);
+        const KxArrayHeader* pHeader = reinterpret_cast<const KxArrayHeader*>(pField);
+        for (uint32_t e = 0; e < pHeader->size; ++e) {
+          FreeRecord(*field.element,
+                     m_Segment.At(pHeader->dataOffset) + size_t{e} * field.element->size);
+        }
+        m_Segment.Free(pHeader->dataOffset);
         break;
       }
       case KxFieldKind::kStrDU:
       case KxFieldKind::kStrD:
-        ResizeString(reinterpret_cast<KxDynString*>(pField), 0);
+        m_Segment.Free(reinterpret_cast<const KxDynString*>(pField)->textOffset);
         break;
       case KxFieldKind::kRecord:
         FreeRecord(*field.element, pField);
@@ -423,8 +422,14 @@ bool KxStore::ResizeArray(KxArrayHeader* pHeader, uint32_t uiSize) {
   KxIntentScope intent(m_Segment, KxIntent::kResize, m_Segment.UnitOf(pHeader));
   const size_t uiBytes = pElement->size;
   const uint32_t uiOld = pHeader->size;
-  for (uint32_t e = uiSize; e < uiOld; ++e) {
-    FreeRecord(*pElement, m_Segment.At(pHeader->dataOffset) + e * uiBytes);
+  if (uiSize < uiOld) {
+    // The elements leave the array first, then what they hold is freed.
+    StoreRelease(&pHeader->size, uiSize);
+    KxStep();
+    for (uint32_t e = uiSize; e < uiOld; ++e) {
+      FreeRecord(*pElement, m_Segment.At(pHeader->dataOffset) + e * uiBytes);
+    }
+    return true;
   }
   if (uiSize > pHeader->kernel2) {
     // Grow by half again at least, so that appending one at a time costs
@@ -769,15 +774,18 @@ uint32_t KxStore::RemoveAll(KxEmbeddedMap* pSlot) {
 }
 
 void KxStore::FreeMap(KxEmbeddedMap* pSlot) {
-  MapWrite write(Kernel(pSlot));
-  RemoveAll(pSlot);
-  // The count before the table, as a table never smaller than its count.
-  const uint32_t uiBuckets = Kernel(pSlot).buckets;
-  Kernel(pSlot).bucketCount = 0;
-  KxStep();
-  Kernel(pSlot).buckets = 0;
-  KxStep();
-  m_Segment.Free(uiBuckets);
+  const KxRecordType* pElement = ElementOf(pSlot);
+  // From the last node back, as RemoveAll: a map filled again gets its
+  // nodes in rising addresses.
+  const std::vector<uint32_t> nodes = Nodes(pSlot);
+  for (size_t i = nodes.size(); i-- > 0;) {
+    KxMapNode* pNode = NodeAt(nodes[i]);
+    StoreRelease(&pNode->signature, kRemovedSignature);  // stale handles fail validation
+    if (pElement != nullptr) FreeRecord(*pElement, reinterpret_cast<uint8_t*>(pNode + 1));
+    m_Segment.Free(NodeKernel(pNode).textKey);
+    m_Segment.Free(nodes[i]);
+  }
+  m_Segment.Free(Kernel(pSlot).buckets);
 }
 
 uint32_t KxStore::ClearNode(KxEmbeddedMap* pSlot, uint32_t uiHandle) {

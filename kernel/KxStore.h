@@ -115,8 +115,10 @@ class KxStore {
 
   // A record freshly zeroed with its embedded containers laid out.
   void InitRecord(const KxRecordType& type, uint8_t* pRecord);
-  // Frees everything the record refers to (strings, elements, nodes);
-  // leaves the record's bytes to the caller.
+  // Frees everything the record refers to (strings, elements, nodes), in
+  // no particular order: call it on a record nothing reaches any more, or
+  // under a reset intent. Leaves the record's bytes, still naming the freed
+  // blocks, to the caller.
   void FreeRecord(const KxRecordType& type, uint8_t* pRecord);
   // Rebuilds what follows from the chains of nodes in every map inside the
   // record: counts, tails, previous links and hash chains. After a load,
@@ -229,6 +231,7 @@ class KxStore {
   // a reset intent: a record still reachable passes through states a check
   // refuses (zeroed tags), which the next mutex holder finishes.
   void ResetRecord(const KxRecordType& type, uint8_t* pRecord);
+  // FreeRecord's part for a map inside the record.
   void FreeMap(KxEmbeddedMap* pSlot);
 
   // The walk of FindWithoutLock: `hashOfKey(bNoCase)` hashes the key sought,
