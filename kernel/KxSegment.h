@@ -166,9 +166,9 @@ class KxSegment {
   // Frees every live block whose payload unit `claimed` does not mark (no
   // structure names it) and lays the free lists anew, every free block on
   // its class's list, lowest address first out; recounts usedUnits.
-  // Answers the blocks that were live and named by nothing, or free and on
-  // no list. Call with the mutex held, on blocks CheckBlocks accepts. A
-  // process dying in the middle leaves blocks the next call reclaims.
+  // Answers the live blocks it freed. Call with the mutex held, on blocks
+  // CheckBlocks accepts. A process dying in the middle leaves blocks the
+  // next call reclaims.
   uint32_t Reclaim(const std::vector<bool>& claimed);
 
   // Records the change about to begin (KxIntent) and clears it after:
