@@ -113,9 +113,9 @@ KxSegment::~KxSegment() {
 
 void KxSegment::Lock() {
   if (pthread_mutex_lock(&Header().mutex) == EOWNERDEAD) {
-    // A process died holding the mutex. The structures it guarded were
-    // changed in an order that keeps them walkable; what follows from them
-    // is rebuilt by the listener.
+    // A process died holding the mutex, possibly in the middle of a change
+    // (its steps are ordered for this, kernel/KxStep.h): the listener makes
+    // the segment whole (KxStore::Recover) before anyone else takes it.
     pthread_mutex_consistent(&Header().mutex);
     if (m_OnOwnerDeath) m_OnOwnerDeath();
   }
