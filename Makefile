@@ -6,6 +6,8 @@
 #   make test SANITIZE=address,undefined the tests under ASan and UBSan
 #   make test SANITIZE=thread            the tests under TSan
 #   make bench                           run the benchmarks
+#   make torture                         the kill campaign on live data
+#                                        (TORTURE_KILLS kills, default 1000)
 #   make format                          clang-format the sources
 #   make fuzz FUZZ_SECONDS=60            run each libFuzzer target that long
 #                                        (clang 14, in build/fuzz), from a
@@ -30,7 +32,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_DIR := build/fuzz
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test demo bench format clean fuzz
+.PHONY: all deps configure build test demo bench format clean fuzz torture
 
 all: build
 
@@ -56,6 +58,12 @@ demo: build
 
 bench: build
 	$(BUILD_DIR)/bench/varnox_bench
+
+# A writer killed at random moments while others stay attached to the live
+# file (tests/kernel/TortureTest.cpp); make test runs a short version.
+TORTURE_KILLS ?= 1000
+torture: build
+	VARNOX_TORTURE_KILLS=$(TORTURE_KILLS) $(BUILD_DIR)/tests/TortureTest
 
 # Each target runs FUZZ_SECONDS from a corpus made now: the demo files (as
 # saved, and as exported to XML). The inputs that make a target fail are

@@ -23,6 +23,11 @@
 //              durable (file and directory fsync). SQLite: VACUUM INTO;
 //              LMDB: mdb_env_copyfd2; floor: write() and fsync() of as many
 //              bytes as the kernel's saved file has.
+//   Remove     (kernel only) every record removed by its key, one at a
+//              time, from a full store.
+//   WriteNames (kernel only) every record's name emptied and written again:
+//              two string resizes in the kernel (free, then allocate) and
+//              the text copied in.
 //   Open       a saved file made ready for use. Kernel: checked and loaded
 //              into live storage; SQLite: copied into a memory database
 //              with the backup interface; LMDB: the environment opened and
@@ -96,13 +101,15 @@ BenchScratch& Scratch() {
   return scratch;
 }
 
-// Points the native face at the reference kernel built here, whatever other
+// Points the native face at the reference kernel KxOrb64 names (the one
+// built here unless the environment says otherwise, so that a run can time
+// another build's kernel), whatever other
 // benchmarks of this program did to the loader (the container benchmarks
 // refuse every interface on purpose), and starts it once.
 void UseKernel() {
   static const PfCreateKxComponent pfEntry = [] {
     Scratch();
-    const std::string csLibrary = std::string(VARNOX_ORB_ROOT) + "Kernel/Lib/CkxCompManagerR.dll";
+    const std::string csLibrary = std::string(std::getenv("KxOrb64")) + "Kernel/Lib/CkxCompManagerR.dll";
     void* hLibrary = dlopen(csLibrary.c_str(), RTLD_NOW | RTLD_LOCAL);
     void* pEntry = hLibrary != nullptr ? dlsym(hLibrary, KxNames::kEntryPoint) : nullptr;
     if (pEntry == nullptr) {
@@ -264,6 +271,27 @@ class KernelNumbers : public KernelStore<CkxVarnoxFT_COMPETITORS> {
   int64_t Find(uint32_t i) {
     auto& map = Map();
     return map[map(D2MapCmd::Find, Data().numbers[i], nullptr)].CategoryId;
+  }
+  void RemoveEach() {
+    const Records& data = Data();
+    auto& map = Map();
+    map.GetARLock();
+    for (uint32_t i = 0; i < kRecords; ++i) map(D2MapCmd::Remove, data.numbers[i], nullptr);
+    map.ReleaseARLock();
+    m_bFilled = false;
+  }
+  void WriteNames() {
+    const Records& data = Data();
+    auto& map = Map();
+    map.GetARLock();
+    for (uint32_t i = 0; i < kRecords; ++i) {
+      const uint32_t uiHandle = map(D2MapCmd::Find, data.numbers[i], nullptr);
+      const std::u16string& csName = data.names16[i];
+      map[uiHandle].Name.ReserveNet(0);
+      map[uiHandle].Name.ReserveNet(static_cast<int>(csName.size()));
+      map[uiHandle].Name.SetNet(csName.data(), static_cast<int>(csName.size()));
+    }
+    map.ReleaseARLock();
   }
   int64_t Walk() {
     auto& map = Map();
@@ -897,6 +925,28 @@ void BM_Add(benchmark::State& state) {
   }
   PerRecord(state);
 }
+
+void BM_KernelRemove(benchmark::State& state) {
+  UseKernel();
+  KernelNumbers& store = KernelNumbers::Get();
+  for (auto _ : state) {
+    state.PauseTiming();
+    store.EnsureFilled();
+    state.ResumeTiming();
+    store.RemoveEach();
+  }
+  PerRecord(state);
+}
+BENCHMARK(BM_KernelRemove)->Iterations(5)->Unit(benchmark::kMillisecond);
+
+void BM_KernelWriteNames(benchmark::State& state) {
+  UseKernel();
+  KernelNumbers& store = KernelNumbers::Get();
+  store.EnsureFilled();
+  for (auto _ : state) store.WriteNames();
+  PerRecord(state);
+}
+BENCHMARK(BM_KernelWriteNames)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 // Lookups in shuffled order. Chained, each lookup's key waits for the
 // answer before: every field read is small, so the step is one either way.

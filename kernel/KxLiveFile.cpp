@@ -14,6 +14,7 @@
 #include <map>
 
 #include "contracts/kernel/KxSchemaFingerprint.h"
+#include "kernel/KxKernelLog.h"
 #include "kernel/KxVerifier.h"
 
 namespace {
@@ -188,16 +189,31 @@ std::shared_ptr<KxLiveFile> KxLiveFile::Open(const std::string& csPath, const Kx
     segment.SetGrowthListener(
         [](void* pContext, uint32_t) { static_cast<KxEventRing*>(pContext)->PublishGrowth(); },
         pFile->m_pEvents.get());
-    // A process that died holding the segment's mutex may have left a map
-    // half changed: its count, tail, previous links or hash chains.
+    // A process that died holding the segment's mutex may have left a
+    // change half done: the next to take the mutex makes the member whole.
     KxLiveFile* pRaw = pFile.get();
     segment.SetOwnerDeathListener([pRaw, i] {
-      pRaw->m_Stores[i]->RebuildMember(*pRaw->m_FileType.members[i].memberClass, pRaw->Container(i),
-                                       false);
+      const KxFileMember& member = pRaw->m_FileType.members[i];
+      const std::string csDone = pRaw->m_Stores[i]->Recover(*member.memberClass, member.name);
+      KxKernelLog("KERNEL", "recovered " + pRaw->m_csPath + " " + member.name + ": " + csDone);
     });
   }
   Registry()[csPath] = pFile;
   return pFile;
+}
+
+bool KxLiveFile::HeldOpen(const std::string& csPath, uint64_t& uiSchema) {
+  const std::string csDir = LiveDirectoryOf(csPath);
+  // Under the directory's lock, as an opener decides whether to build.
+  DirectoryLock lock(csDir);
+  if (!lock.Held()) return false;
+  const int iFd = open((csDir + "/attached").c_str(), O_RDWR | O_CLOEXEC);
+  if (iFd < 0) return false;
+  // Every process that has the file open holds the file shared.
+  const bool bHeld = flock(iFd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  close(iFd);
+  uiSchema = bHeld ? ReadLiveSchema(csDir) : 0;
+  return bHeld;
 }
 
 KxLiveFile::~KxLiveFile() {
@@ -312,6 +328,9 @@ bool KxLiveFile::Load(const KxLoadedFile& loaded, std::string& csWhy) {
               ")";
       return false;
     }
+    // Blocks a death lost in the process that saved the file come back now,
+    // before the rebuild allocates anything.
+    m_Stores[i]->ReclaimLost(verifier);
     m_Stores[i]->RebuildMember(memberClass, segment.At(saved.container), true);
   }
   return true;

@@ -46,6 +46,11 @@ class KxLiveFile {
 
   const std::string& Path() const { return m_csPath; }
   const KxFileType& FileType() const { return m_FileType; }
+  const KxRecordTypes& Types() const { return m_Types; }
+  // Whether a process (this one or another) has the file at `csPath` open:
+  // its live data then exists, and `uiSchema` answers the fingerprint of the
+  // file type it was built for (0 when it does not say).
+  static bool HeldOpen(const std::string& csPath, uint64_t& uiSchema);
   size_t MemberCount() const { return m_Segments.size(); }
   KxSegment& Segment(size_t i) { return *m_Segments[i]; }
   KxStore& Store(size_t i) { return *m_Stores[i]; }

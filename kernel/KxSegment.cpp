@@ -1,5 +1,7 @@
 #include "kernel/KxSegment.h"
 
+#include "kernel/KxStep.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -111,9 +113,9 @@ KxSegment::~KxSegment() {
 
 void KxSegment::Lock() {
   if (pthread_mutex_lock(&Header().mutex) == EOWNERDEAD) {
-    // A process died holding the mutex. The structures it guarded were
-    // changed in an order that keeps them walkable; what follows from them
-    // is rebuilt by the listener.
+    // A process died holding the mutex, possibly in the middle of a change
+    // (its steps are ordered for this, kernel/KxStep.h): the listener makes
+    // the segment whole (KxStore::Recover) before anyone else takes it.
     pthread_mutex_consistent(&Header().mutex);
     if (m_OnOwnerDeath) m_OnOwnerDeath();
   }
@@ -143,7 +145,42 @@ bool KxSegment::Reserve(uint32_t uiUnits) {
 
 namespace {
 std::atomic<int64_t> g_iAllocationsAllowed{-1};
+void (*g_pfStop)() = nullptr;
 }  // namespace
+
+std::atomic<int64_t> KxStepSeam::g_iStepsLeft{-1};
+
+void KxStepSeam::Reached() {
+  if (g_iStepsLeft.fetch_sub(1, std::memory_order_relaxed) == 0 && g_pfStop != nullptr) g_pfStop();
+}
+
+void KxStopAfterSteps(int64_t iAllowed, void (*pfStop)()) {
+  g_pfStop = pfStop;
+  KxStepSeam::g_iStepsLeft = iAllowed < 0 ? -1 : iAllowed;
+}
+
+int64_t KxStepsLeft() { return KxStepSeam::g_iStepsLeft.load(); }
+
+const char* KxIntentName(uint32_t uiIntent) {
+  static const char* const kNames[] = {"nothing",        "a map Add", "a map Remove",
+                                       "a map change",   "a resize",  "a record clear",
+                                       "a member clear"};
+  return uiIntent < std::size(kNames) ? kNames[uiIntent] : "an unknown change";
+}
+
+void KxSegment::BeginIntent(KxIntent eIntent, uint32_t uiUnit, uint32_t uiType) {
+  KxSegmentHeader& header = Header();
+  header.intentUnit = uiUnit;
+  header.intentType = uiType;
+  KxStep();
+  header.intentOp = static_cast<uint32_t>(eIntent);
+  KxStep();
+}
+
+void KxSegment::EndIntent() {
+  KxStep();
+  Header().intentOp = 0;
+}
 
 void KxSegment::FailAllocationsAfter(int64_t iAllowed) { g_iAllocationsAllowed = iAllowed; }
 
@@ -158,13 +195,17 @@ uint32_t KxSegment::Allocate(size_t uiBytes) {
   uint32_t& uiHead = header.freeHeads[ClassOf(uiUnits)];
   uint32_t uiPayload = 0;
   if (uiHead != 0) {
+    // Off the list first, live after: a death in between leaves a free
+    // block on no list, never a list leading into a live block.
     uiPayload = uiHead;
     uiHead = *reinterpret_cast<uint32_t*>(At(uiPayload));
   } else {
     uiPayload = CutRun(uiUnits);
     if (uiPayload == 0) return 0;
   }
+  KxStep();
   reinterpret_cast<uint32_t*>(At(uiPayload))[-1] = kBlockMagic;
+  KxStep();
   std::memset(At(uiPayload), 0, 4 * size_t{uiUnits});
   header.usedUnits += uiUnits;
   return uiPayload;
@@ -193,12 +234,14 @@ uint32_t KxSegment::CutRun(uint32_t uiUnits) {
   // listed after that, the lowest first out, so that a process dying in
   // between leaves unlisted free blocks, never a list into the unknown.
   KxAtomicStore(header.top, uiFirst + uiRun * uiBlockUnits);
+  KxStep();
   uint32_t& uiHead = header.freeHeads[uiClass];
   for (uint32_t i = uiRun; i-- > 1;) {
     const uint32_t uiPayload = uiFirst + i * uiBlockUnits + kBlockHeaderUnits;
     *reinterpret_cast<uint32_t*>(At(uiPayload)) = uiHead;
     uiHead = uiPayload;
   }
+  KxStep();
   if (bSmall && 8 * size_t{uiRun} * uiBlockUnits <= kLongestRunBytes) ++header.runShifts[uiClass];
   return uiFirst + kBlockHeaderUnits;
 }
@@ -209,7 +252,8 @@ bool KxSegment::IsBlock(uint32_t uiUnit) const {
   return pPayload[-1] == kBlockMagic && uint64_t{uiUnit} + pPayload[-2] <= Header().top;
 }
 
-bool KxSegment::CheckBlocks(std::string& csWhy, std::vector<bool>* pLive) const {
+bool KxSegment::CheckBlocks(std::string& csWhy, std::vector<bool>* pLive,
+                            std::vector<uint32_t>* pUnlisted) const {
   const KxSegmentHeader& header = Header();
   if (header.top < kHeaderUnits) {
     csWhy = "the allocation top lies inside the segment header";
@@ -232,20 +276,62 @@ bool KxSegment::CheckBlocks(std::string& csWhy, std::vector<bool>* pLive) const 
     uiAt += kBlockHeaderUnits + pBlock[0];
   }
   size_t uiListed = 0;
+  std::vector<bool> listed(free.size(), false);
   for (uint32_t c = 0; c < KxSegmentHeader::kFreeClasses; ++c) {
     for (uint32_t uiFree = header.freeHeads[c]; uiFree != 0;
          uiFree = *reinterpret_cast<const uint32_t*>(At(uiFree))) {
-      const bool bFree = std::binary_search(free.begin(), free.end(), uiFree);
+      const auto it = std::lower_bound(free.begin(), free.end(), uiFree);
+      const bool bFree = it != free.end() && *it == uiFree;
       const uint32_t uiUnits = bFree ? static_cast<uint32_t>(BlockBytes(uiFree) / 4) : 0;
       if (++uiListed > free.size() || !bFree || RoundedUnits(4 * size_t{uiUnits}) != uiUnits ||
-          ClassOf(uiUnits) != c) {
+          ClassOf(uiUnits) != c || listed[it - free.begin()]) {
         csWhy = "free list " + std::to_string(c) + " holds unit " + std::to_string(uiFree) +
                 ", not a free block of its size, or does not end";
         return false;
       }
+      listed[it - free.begin()] = true;
+    }
+  }
+  if (pUnlisted != nullptr) {
+    pUnlisted->clear();
+    for (size_t i = 0; i < free.size(); ++i) {
+      if (!listed[i]) pUnlisted->push_back(free[i]);
     }
   }
   return true;
+}
+
+uint32_t KxSegment::Reclaim(const std::vector<bool>& claimed) {
+  KxSegmentHeader& header = Header();
+  std::vector<uint32_t> blocks;  // payload units, ascending
+  for (uint32_t uiAt = kHeaderUnits; uiAt < header.top;) {
+    blocks.push_back(uiAt + kBlockHeaderUnits);
+    uiAt += kBlockHeaderUnits + *reinterpret_cast<const uint32_t*>(At(uiAt));
+  }
+  // Lists emptied first: from here until the end, a death leaves free
+  // blocks on no list, which the next call lists again.
+  std::memset(header.freeHeads, 0, sizeof header.freeHeads);
+  KxStep();
+  uint32_t uiReclaimed = 0;
+  uint64_t uiUsed = 0;
+  for (size_t i = blocks.size(); i-- > 0;) {
+    const uint32_t uiPayload = blocks[i];
+    uint32_t* pPayload = reinterpret_cast<uint32_t*>(At(uiPayload));
+    const uint32_t uiUnits = pPayload[-2];
+    if (uiPayload < claimed.size() && claimed[uiPayload]) {
+      uiUsed += uiUnits;
+      continue;
+    }
+    if (pPayload[-1] != 0) ++uiReclaimed;
+    pPayload[-1] = 0;
+    KxStep();
+    uint32_t& uiHead = header.freeHeads[ClassOf(uiUnits)];
+    pPayload[0] = uiHead;
+    KxStep();
+    uiHead = uiPayload;
+  }
+  header.usedUnits = static_cast<uint32_t>(uiUsed);
+  return uiReclaimed;
 }
 
 size_t KxSegment::BlockBytes(uint32_t uiUnit) const {
@@ -256,10 +342,14 @@ void KxSegment::Free(uint32_t uiUnit) {
   if (!IsBlock(uiUnit)) return;
   uint32_t* pPayload = reinterpret_cast<uint32_t*>(At(uiUnit));
   const uint32_t uiUnits = pPayload[-2];
-  pPayload[-1] = 0;  // no longer a live block
+  // Free before listed: a death in between leaves a free block on no list.
+  pPayload[-1] = 0;
+  KxStep();
   uint32_t& uiHead = Header().freeHeads[ClassOf(uiUnits)];
   pPayload[0] = uiHead;
+  KxStep();
   uiHead = uiUnit;
+  KxStep();
   Header().usedUnits -= uiUnits;
 }
 

@@ -27,8 +27,20 @@
 // them streams through memory. (Short runs would not do: every jump between
 // runs makes the processor's prefetcher start over.)
 //
-// Invariants: kHeaderUnits <= every block offset < top <= capacity; a free
-// block's first payload unit links to the next free block of its class.
+// Invariants (what a full check requires, KxVerifier):
+//   - kHeaderUnits <= every block offset < top <= capacity; the blocks lie
+//     end to end from kHeaderUnits up to the top;
+//   - a block is live (its magic is kBlockMagic) or free (magic 0); a free
+//     block's first payload unit links to the next free block of its class;
+//   - every free block is on the free list of its class, once; every live
+//     block is named by exactly one structure (KxStore), none by two;
+//   - usedUnits is the sum of the live blocks' payload units;
+//   - no intent is recorded while nobody holds the mutex.
+// A process that dies in the middle of a change can leave a block live that
+// nothing names, or free and on no list (the allocator's own steps are
+// ordered so that it never leaves a list leading into a live block). The
+// next process to take the mutex puts them back on their lists (Reclaim),
+// as does the load of a saved file that holds such blocks.
 #pragma once
 
 #include <pthread.h>
@@ -47,7 +59,7 @@
 struct KxSegmentHeader {
   static constexpr uint32_t kMagic = 0x47535856;  // "VXSG"
   // Raised whenever the layout of anything in a live directory changes.
-  static constexpr uint32_t kVersion = 1;
+  static constexpr uint32_t kVersion = 2;
   static constexpr uint32_t kFreeClasses = 160;
 
   uint32_t magic;
@@ -60,7 +72,29 @@ struct KxSegmentHeader {
   uint32_t freeHeads[kFreeClasses];
   pthread_mutex_t mutex;            // robust and process-shared
   uint8_t runShifts[kFreeClasses];  // the next run of a small class cuts 1 << shift blocks
+  // The intent record: the change in progress under the mutex (a KxIntent,
+  // the unit of the structure it changes, a record type id for a reset),
+  // written before the change and cleared after it. A reset of a record
+  // in place is finished from it by the next process to take the mutex;
+  // the other intents say what a dead process was doing, for the log.
+  uint32_t intentOp;
+  uint32_t intentUnit;
+  uint32_t intentType;
+  uint32_t recoveries;  // times a process found the mutex's owner dead
 };
+
+// What a segment's intent record says is in progress.
+enum class KxIntent : uint32_t {
+  kNone = 0,
+  kMapAdd,
+  kMapRemove,
+  kMapOther,     // a clear, a key-case switch, a rehash
+  kResize,       // a string or array resize
+  kResetRecord,  // a record freed and laid out anew in place (a map Clear, a member Clear)
+  kClearMember,
+};
+// The intent's name, for the log.
+const char* KxIntentName(uint32_t uiIntent);
 
 // A copy of what a segment holds: its blocks and its allocator's state (not
 // its mutex), to put back when a change cannot be completed.
@@ -126,7 +160,23 @@ class KxSegment {
   // first fault. The allocator writes wherever a free list leads. With
   // `pLive`, also marks there (indexed by unit, sized to the top) the
   // payload unit of every live block: the only units a structure may name.
-  bool CheckBlocks(std::string& csWhy, std::vector<bool>* pLive = nullptr) const;
+  // With `pUnlisted`, answers there the free blocks no free list holds.
+  bool CheckBlocks(std::string& csWhy, std::vector<bool>* pLive = nullptr,
+                   std::vector<uint32_t>* pUnlisted = nullptr) const;
+  // Frees every live block whose payload unit `claimed` does not mark (no
+  // structure names it) and lays the free lists anew, every free block on
+  // its class's list, lowest address first out; recounts usedUnits.
+  // Answers the live blocks it freed. Call with the mutex held, on blocks
+  // CheckBlocks accepts. A process dying in the middle leaves blocks the
+  // next call reclaims.
+  uint32_t Reclaim(const std::vector<bool>& claimed);
+
+  // Records the change about to begin (KxIntent) and clears it after:
+  // see KxSegmentHeader::intentOp. Call with the mutex held.
+  void BeginIntent(KxIntent eIntent, uint32_t uiUnit, uint32_t uiType = 0);
+  void EndIntent();
+  // Whether an intent is recorded (a change is in progress or was cut short).
+  bool InIntent() const { return Header().intentOp != 0; }
 
   // Called after the segment grew: the new capacity in units.
   void SetGrowthListener(void (*pfListener)(void* pContext, uint32_t uiCapacity), void* pContext) {
@@ -171,8 +221,27 @@ class KxSegment {
 static_assert(sizeof(KxSegmentHeader) <= 4 * KxSegment::kHeaderUnits,
               "the segment header must lie below the first block");
 static_assert(offsetof(KxSegmentHeader, mutex) == 672 &&
-                  sizeof(KxSegmentHeader) == 672 + sizeof(pthread_mutex_t) + 160,
+                  sizeof(KxSegmentHeader) == 672 + sizeof(pthread_mutex_t) + 160 + 16,
               "a changed segment header needs a new KxSegmentHeader::kVersion");
+
+// Records an intent for a scope when none is recorded yet: the outermost
+// change names what is in progress.
+class KxIntentScope {
+ public:
+  KxIntentScope(KxSegment& segment, KxIntent eIntent, uint32_t uiUnit)
+      : m_Segment(segment), m_bOpened(!segment.InIntent()) {
+    if (m_bOpened) segment.BeginIntent(eIntent, uiUnit);
+  }
+  ~KxIntentScope() {
+    if (m_bOpened) m_Segment.EndIntent();
+  }
+  KxIntentScope(const KxIntentScope&) = delete;
+  KxIntentScope& operator=(const KxIntentScope&) = delete;
+
+ private:
+  KxSegment& m_Segment;
+  bool m_bOpened;
+};
 
 // Holds a segment's mutex for a scope.
 class KxSegmentLock {

@@ -6,6 +6,7 @@
 
 #include "contracts/kernel/KxComponent.h"
 #include "contracts/kernel/KxText.h"
+#include "kernel/KxStep.h"
 #include "kernel/KxVerifier.h"
 
 namespace {
@@ -129,6 +130,9 @@ void KxStore::InitRecord(const KxRecordType& type, uint8_t* pRecord) {
 }
 
 void KxStore::FreeRecord(const KxRecordType& type, uint8_t* pRecord) {
+  // The record is reachable by nobody (or covered by a reset intent), so
+  // the order of these frees matters to no one: a death half way leaves
+  // blocks that the reclaim frees. Its words are left naming freed blocks.
   for (uint32_t i = 0; i < type.fieldCount; ++i) {
     const KxRecordField& field = type.fields[i];
     uint8_t* pField = pRecord + field.offset;
@@ -137,17 +141,17 @@ void KxStore::FreeRecord(const KxRecordType& type, uint8_t* pRecord) {
         FreeMap(reinterpret_cast<KxEmbeddedMap*>(pField));
         break;
       case KxFieldKind::kArray: {
-        KxArrayHeader* pHeader = reinterpret_cast<KxArrayHeader*>(pField);
-        ResizeArray(pHeader, 0);
-        const uint32_t uiData = pHeader->dataOffset;
-        pHeader->dataOffset = 0;
-        pHeader->kernel2 = 0;
-        m_Segment.Free(uiData);
+        const KxArrayHeader* pHeader = reinterpret_cast<const KxArrayHeader*>(pField);
+        for (uint32_t e = 0; e < pHeader->size; ++e) {
+          FreeRecord(*field.element,
+                     m_Segment.At(pHeader->dataOffset) + size_t{e} * field.element->size);
+        }
+        m_Segment.Free(pHeader->dataOffset);
         break;
       }
       case KxFieldKind::kStrDU:
       case KxFieldKind::kStrD:
-        ResizeString(reinterpret_cast<KxDynString*>(pField), 0);
+        m_Segment.Free(reinterpret_cast<const KxDynString*>(pField)->textOffset);
         break;
       case KxFieldKind::kRecord:
         FreeRecord(*field.element, pField);
@@ -247,6 +251,7 @@ void KxStore::InitMember(const KxMemberClass& memberClass, void* pContainer) {
 }
 
 void KxStore::ClearMember(const KxMemberClass& memberClass, void* pContainer) {
+  KxIntentScope intent(m_Segment, KxIntent::kClearMember, m_Segment.UnitOf(pContainer));
   switch (memberClass.kind) {
     case KxMemberKind::kMap:
       RemoveAll(static_cast<KxEmbeddedMap*>(pContainer));
@@ -255,10 +260,66 @@ void KxStore::ClearMember(const KxMemberClass& memberClass, void* pContainer) {
       ResizeArray(static_cast<KxArrayHeader*>(pContainer), 0);
       break;
     case KxMemberKind::kSingle:
-      FreeRecord(*memberClass.element, static_cast<uint8_t*>(pContainer));
-      InitRecord(*memberClass.element, static_cast<uint8_t*>(pContainer));
+      ResetRecord(*memberClass.element, static_cast<uint8_t*>(pContainer));
       break;
   }
+}
+
+void KxStore::ResetRecord(const KxRecordType& type, uint8_t* pRecord) {
+  // The reset's own intent, whatever change it is part of: only it tells the
+  // next mutex holder which record to lay out again.
+  KxSegmentHeader& header = m_Segment.Header();
+  const uint32_t uiOuter = header.intentOp;
+  const uint32_t uiOuterUnit = header.intentUnit;
+  if (uiOuter != 0) {
+    header.intentOp = 0;
+    KxStep();
+  }
+  m_Segment.BeginIntent(KxIntent::kResetRecord, m_Segment.UnitOf(pRecord),
+                        KxRecordTypes::IdOf(&type));
+  FreeRecord(type, pRecord);
+  InitRecord(type, pRecord);
+  m_Segment.EndIntent();
+  if (uiOuter != 0) m_Segment.BeginIntent(static_cast<KxIntent>(uiOuter), uiOuterUnit);
+}
+
+std::string KxStore::Recover(const KxMemberClass& memberClass, const char* csMember) {
+  KxSegmentHeader& header = m_Segment.Header();
+  const uint32_t uiIntent = header.intentOp;
+  std::string csDone = std::string("a process died holding the mutex during ") +
+                       KxIntentName(uiIntent) +
+                       (uiIntent != 0 ? " at unit " + std::to_string(header.intentUnit) : "");
+  if (uiIntent == static_cast<uint32_t>(KxIntent::kResetRecord)) {
+    // What the reset had not freed yet is lost with the old layout, and
+    // reclaimed below.
+    const KxRecordType* pType = m_Types.At(header.intentType);
+    if (pType != nullptr && m_Segment.ContainsUnits(header.intentUnit, pType->size)) {
+      InitRecord(*pType, m_Segment.At(header.intentUnit));
+      csDone += "; the record's clear finished";
+    }
+  }
+  const uint32_t uiContainer = KxAtomicLoad(header.container);
+  RebuildMember(memberClass, m_Segment.At(uiContainer), false);
+  KxVerifier verifier(m_Segment, m_Types);
+  const std::vector<KxProblem> problems =
+      verifier.VerifyMember(csMember, memberClass, uiContainer, false);
+  if (!problems.empty()) {
+    csDone += "; the member is damaged (" + problems.front().csWhere + ": " +
+              problems.front().csWhat + "), nothing reclaimed";
+  } else {
+    // Always: a death inside the allocator can leave its count of used
+    // units off even when no block is lost.
+    if (verifier.LostBlocks() > 0)
+      csDone += "; " + std::to_string(verifier.LostBlocks()) + " lost blocks reclaimed";
+    m_Segment.Reclaim(verifier.Claimed());
+  }
+  m_Segment.EndIntent();
+  ++header.recoveries;
+  return csDone;
+}
+
+void KxStore::ReclaimLost(const KxVerifier& verifier) {
+  if (verifier.LostBlocks() > 0 || !verifier.UsedUnitsRight()) m_Segment.Reclaim(verifier.Claimed());
 }
 
 bool KxStore::CheckMember(const KxMemberClass& memberClass, const void* pContainer,
@@ -303,14 +364,19 @@ bool KxStore::ResizeMember(void* pMember, uint32_t uiLength) {
 bool KxStore::ResizeString(KxDynString* pString, uint32_t uiLength) {
   const uint32_t uiChar = pString->kernel16[0] & 0xFF;
   if (uiChar != 1 && uiChar != 2) return false;
-  // Throughout, a block is freed only once nothing names it: a process that
-  // dies half way leaves a block unused, never a structure naming a free
-  // block (which the load would refuse).
+  KxIntentScope intent(m_Segment, KxIntent::kResize, m_Segment.UnitOf(pString));
+  // Throughout, a block is freed only once nothing names it, and a length
+  // never exceeds the capacity beside it: a process that dies half way
+  // leaves a block unused (reclaimed by the next mutex holder), never a
+  // structure naming a free block.
   if (uiLength == 0) {
     const uint32_t uiText = pString->textOffset;
-    pString->textOffset = 0;
+    StoreRelease(&pString->lengthWord, 1);  // reserved and empty
+    KxStep();
     pString->capacity = 0;
-    pString->lengthWord = 1;  // reserved and empty
+    KxStep();
+    StoreRelease(&pString->textOffset, 0);
+    KxStep();
     m_Segment.Free(uiText);
     return true;
   }
@@ -330,11 +396,16 @@ bool KxStore::ResizeString(KxDynString* pString, uint32_t uiLength) {
     std::memcpy(pText, m_Segment.At(pString->textOffset),
                 size_t{std::min(uiOld, uiLength)} * uiChar);
   }
-  // The new text first: a reader then sees a length its block holds.
+  // The new text first (a block at least as large as the old): a reader
+  // then sees a length its block holds.
   const uint32_t uiOldText = pString->textOffset;
+  KxStep();
   StoreRelease(&pString->textOffset, uiNew);
+  KxStep();
   pString->capacity = uiCapacity;
+  KxStep();
   pString->lengthWord = uiLength + 1;
+  KxStep();
   m_Segment.Free(uiOldText);
   return true;
 }
@@ -348,10 +419,17 @@ void KxStore::InitArray(KxArrayHeader* pHeader, const KxRecordType* pElement) {
 bool KxStore::ResizeArray(KxArrayHeader* pHeader, uint32_t uiSize) {
   const KxRecordType* pElement = m_Types.At(pHeader->kernel5);
   if ((pHeader->kernel4 & kTagMask) != kArrayTag || pElement == nullptr) return false;
+  KxIntentScope intent(m_Segment, KxIntent::kResize, m_Segment.UnitOf(pHeader));
   const size_t uiBytes = pElement->size;
   const uint32_t uiOld = pHeader->size;
-  for (uint32_t e = uiSize; e < uiOld; ++e) {
-    FreeRecord(*pElement, m_Segment.At(pHeader->dataOffset) + e * uiBytes);
+  if (uiSize < uiOld) {
+    // The elements leave the array first, then what they hold is freed.
+    StoreRelease(&pHeader->size, uiSize);
+    KxStep();
+    for (uint32_t e = uiSize; e < uiOld; ++e) {
+      FreeRecord(*pElement, m_Segment.At(pHeader->dataOffset) + e * uiBytes);
+    }
+    return true;
   }
   if (uiSize > pHeader->kernel2) {
     // Grow by half again at least, so that appending one at a time costs
@@ -360,16 +438,25 @@ bool KxStore::ResizeArray(KxArrayHeader* pHeader, uint32_t uiSize) {
     if (uiCapacity * uiBytes > (uint64_t{1} << 32)) return false;
     const uint32_t uiData = m_Segment.Allocate(uiCapacity * uiBytes);
     if (uiData == 0) return false;
+    // The elements move whole to the new block, which is named only once
+    // they are there; until then the old block alone is reachable. Offsets
+    // first and the larger capacity after, as for strings.
     if (uiOld != 0)
       std::memcpy(m_Segment.At(uiData), m_Segment.At(pHeader->dataOffset), uiOld * uiBytes);
     const uint32_t uiOldData = pHeader->dataOffset;
+    KxStep();
     StoreRelease(&pHeader->dataOffset, uiData);
+    KxStep();
     pHeader->kernel2 = static_cast<uint32_t>(m_Segment.BlockBytes(uiData) / uiBytes);
+    KxStep();
     m_Segment.Free(uiOldData);
   }
+  // New elements are laid out beyond the size, where nothing reads them,
+  // and counted after.
   for (uint32_t e = uiOld; e < uiSize; ++e) {
     InitRecord(*pElement, m_Segment.At(pHeader->dataOffset) + e * uiBytes);
   }
+  KxStep();
   StoreRelease(&pHeader->size, uiSize);
   return true;
 }
@@ -554,9 +641,14 @@ void KxStore::Rehash(KxEmbeddedMap* pSlot, uint32_t uiBucketCount) {
   if (uiBucketCount != kernel.bucketCount) {
     const uint32_t uiBuckets = m_Segment.Allocate(4 * size_t{uiBucketCount});
     if (uiBuckets != 0) {
+      // The table grows, never shrinks: the new, larger table is named
+      // first and its count follows, so the count never exceeds the table.
       const uint32_t uiOldBuckets = kernel.buckets;
+      KxStep();
       kernel.buckets = uiBuckets;
+      KxStep();
       kernel.bucketCount = uiBucketCount;
+      KxStep();
       m_Segment.Free(uiOldBuckets);
     } else if (kernel.bucketCount == 0) {
       return;  // nothing is hashed yet; the caller sees no table
@@ -566,6 +658,7 @@ void KxStore::Rehash(KxEmbeddedMap* pSlot, uint32_t uiBucketCount) {
   uiBucketCount = kernel.bucketCount;
   uint32_t* pBuckets = reinterpret_cast<uint32_t*>(m_Segment.At(kernel.buckets));
   std::memset(pBuckets, 0, 4 * size_t{uiBucketCount});
+  KxStep();
   kernel.hashedNoCase = NoCase(pSlot) ? 1 : 0;
   kernel.hashScheme = KxMapKernelPart::kHashScheme;
   for (uint32_t uiHandle = pSlot->header.headHandle; uiHandle != 0;
@@ -582,6 +675,7 @@ void KxStore::Rehash(KxEmbeddedMap* pSlot, uint32_t uiBucketCount) {
 
 uint32_t KxStore::Add(KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey) {
   KxMapKernelPart& kernel = Kernel(pSlot);
+  KxIntentScope intent(m_Segment, KxIntent::kMapAdd, m_Segment.UnitOf(pSlot));
   MapWrite write(kernel);
   const bool bText = kernel.keyKind == static_cast<uint32_t>(KxKeyKind::kText);
   csKey = KeyText(pSlot, csKey);
@@ -615,13 +709,21 @@ uint32_t KxStore::Add(KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey) {
   uint32_t* pBuckets = reinterpret_cast<uint32_t*>(m_Segment.At(kernel.buckets));
   uint32_t& uiBucket = pBuckets[node.hash & (kernel.bucketCount - 1)];
   node.hashNext = uiBucket;
+  // The node is complete before it becomes reachable: its hash chain, its
+  // signature, then the link from its predecessor (or the head) that puts
+  // it in the map, then the tail and the count, which follow from the
+  // chain. Until the link, a death leaves a node the hash chain alone
+  // holds: the rebuild drops it and the reclaim frees it.
+  KxStep();
   uiBucket = uiHandle;
-  // The node is complete before it becomes reachable: signature first, then
-  // the link from its predecessor (or the head), then the count.
+  KxStep();
   StoreRelease(&pNode->signature, KxNodeState::kClean);
+  KxStep();
   StoreRelease(kernel.tail != 0 ? &NodeAt(kernel.tail)->nextHandle : &pSlot->header.headHandle,
                uiHandle);
+  KxStep();
   kernel.tail = uiHandle;
+  KxStep();
   StoreRelease(&pSlot->header.count, pSlot->header.count + 1);
   return uiHandle;
 }
@@ -630,23 +732,32 @@ uint32_t KxStore::RemoveNode(KxEmbeddedMap* pSlot, uint32_t uiHandle) {
   KxMapNode* pNode = MapNode(pSlot, uiHandle);
   if (pNode == nullptr) return 0;
   KxMapKernelPart& kernel = Kernel(pSlot);
+  KxIntentScope intent(m_Segment, KxIntent::kMapRemove, m_Segment.UnitOf(pSlot));
   MapWrite write(kernel);
   KxNodeKernelPart& node = NodeKernel(pNode);
 
-  // Unhook from the hash chain.
+  // Unhook from the hash chain, then from insertion order (the link that
+  // makes the node part of the map), then the words that follow from the
+  // chain. Once unhooked, the node and all it refers to are named by
+  // nothing: a death while they are freed leaves blocks the reclaim frees.
   uint32_t* pLink = &reinterpret_cast<uint32_t*>(
       m_Segment.At(kernel.buckets))[node.hash & (kernel.bucketCount - 1)];
   while (*pLink != 0 && *pLink != uiHandle) pLink = &NodeKernel(NodeAt(*pLink)).hashNext;
+  KxStep();
   if (*pLink == uiHandle) *pLink = node.hashNext;
-  // Unhook from insertion order.
+  KxStep();
   const uint32_t uiNext = pNode->nextHandle;
   StoreRelease(node.prev != 0 ? &NodeAt(node.prev)->nextHandle : &pSlot->header.headHandle, uiNext);
+  KxStep();
   if (uiNext != 0) NodeKernel(NodeAt(uiNext)).prev = node.prev;
   if (kernel.tail == uiHandle) kernel.tail = node.prev;
+  KxStep();
   StoreRelease(&pSlot->header.count, pSlot->header.count - 1);
+  KxStep();
 
   // A stale handle must fail validation from now on.
   StoreRelease(&pNode->signature, kRemovedSignature);
+  KxStep();
   FreeRecord(*ElementOf(pSlot), reinterpret_cast<uint8_t*>(pNode + 1));
   m_Segment.Free(node.textKey);
   m_Segment.Free(uiHandle);
@@ -663,21 +774,24 @@ uint32_t KxStore::RemoveAll(KxEmbeddedMap* pSlot) {
 }
 
 void KxStore::FreeMap(KxEmbeddedMap* pSlot) {
-  MapWrite write(Kernel(pSlot));
-  RemoveAll(pSlot);
-  const uint32_t uiBuckets = Kernel(pSlot).buckets;
-  Kernel(pSlot).bucketCount = 0;
-  Kernel(pSlot).buckets = 0;
-  m_Segment.Free(uiBuckets);
+  const KxRecordType* pElement = ElementOf(pSlot);
+  // From the last node back, as RemoveAll: a map filled again gets its
+  // nodes in rising addresses.
+  const std::vector<uint32_t> nodes = Nodes(pSlot);
+  for (size_t i = nodes.size(); i-- > 0;) {
+    KxMapNode* pNode = NodeAt(nodes[i]);
+    StoreRelease(&pNode->signature, kRemovedSignature);  // stale handles fail validation
+    if (pElement != nullptr) FreeRecord(*pElement, reinterpret_cast<uint8_t*>(pNode + 1));
+    m_Segment.Free(NodeKernel(pNode).textKey);
+    m_Segment.Free(nodes[i]);
+  }
+  m_Segment.Free(Kernel(pSlot).buckets);
 }
 
 uint32_t KxStore::ClearNode(KxEmbeddedMap* pSlot, uint32_t uiHandle) {
   KxMapNode* pNode = MapNode(pSlot, uiHandle);
   if (pNode == nullptr) return 0;
-  const KxRecordType& element = *ElementOf(pSlot);
-  uint8_t* pRecord = reinterpret_cast<uint8_t*>(pNode + 1);
-  FreeRecord(element, pRecord);
-  InitRecord(element, pRecord);
+  ResetRecord(*ElementOf(pSlot), reinterpret_cast<uint8_t*>(pNode + 1));
   return uiHandle;
 }
 
@@ -701,6 +815,9 @@ uint32_t KxStore::SetKeyCase(KxEmbeddedMap* pSlot, bool bCase) {
   while (!word.compare_exchange_weak(uiWord, (uiWord & ~uiBoth) | uiSet,
                                      std::memory_order_acq_rel)) {
   }
+  // A death before the rehash leaves stale hashes, which the next lookup
+  // rehashes.
+  KxIntentScope intent(m_Segment, KxIntent::kMapOther, m_Segment.UnitOf(pSlot));
   Rehash(pSlot, Kernel(pSlot).bucketCount);
   return 0;
 }

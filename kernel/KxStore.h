@@ -19,6 +19,20 @@
 //   dynamic array, word 2: capacity in elements; word 4: tag "VXA";
 //     word 5: element record type
 //
+// Invariants (what the full check requires, KxVerifier), kept by every
+// change at every store, so that a process dying anywhere leaves a state
+// KxStore::Recover makes whole (docs/kernel.md, "A writer that dies"):
+//   - every offset a structure holds names a live block of its own, large
+//     enough for what it holds: a string's capacity and length never exceed
+//     its text block, an array's capacity its element block, a map's bucket
+//     count its table (offsets are stored before capacities grow and after
+//     they drop to 0); a block is freed only once nothing names it;
+//   - a node is in its map once its predecessor's link (or the head) names
+//     it, and it is complete before; it leaves the map by that link first;
+//   - count, tail, previous links and hash chains follow from the chain of
+//     nodes (rebuilt after a death, at a load, and checked by the full check);
+//   - a record laid out anew in place is covered by a reset intent.
+//
 // Node order (Head/Next) is insertion order. Lookup by key is hashed with
 // a power-of-two bucket array that doubles when it is three quarters full.
 // A map whose hashes were made by another hash scheme or key case (an
@@ -72,6 +86,8 @@ static_assert(sizeof(KxNodeKernelPart) == 56);
 // The record types of a catalogue by their stored id (KxRecordTypeId), so
 // that the id kept in the kernel words of a container names its element
 // type whatever else the schema holds.
+class KxVerifier;
+
 class KxRecordTypes {
  public:
   // Throws std::logic_error when two record types share an id.
@@ -99,8 +115,10 @@ class KxStore {
 
   // A record freshly zeroed with its embedded containers laid out.
   void InitRecord(const KxRecordType& type, uint8_t* pRecord);
-  // Frees everything the record refers to (strings, elements, nodes);
-  // leaves the record's bytes to the caller.
+  // Frees everything the record refers to (strings, elements, nodes), in
+  // no particular order: call it on a record nothing reaches any more, or
+  // under a reset intent. Leaves the record's bytes, still naming the freed
+  // blocks, to the caller.
   void FreeRecord(const KxRecordType& type, uint8_t* pRecord);
   // Rebuilds what follows from the chains of nodes in every map inside the
   // record: counts, tails, previous links and hash chains. After a load,
@@ -158,6 +176,34 @@ class KxStore {
 
   KxSegment& Segment() { return m_Segment; }
 
+  // Makes the member whole after a process died holding the segment's
+  // mutex (call with it held, from the owner-death listener): finishes a
+  // record reset the intent record names, rebuilds what follows from the
+  // maps' chains, then verifies the structures and reclaims the blocks the
+  // dead process lost. Answers what it did, for the log. Running it again
+  // from any point it was cut at gives the same end.
+  std::string Recover(const KxMemberClass& memberClass, const char* csMember);
+  // After a load: reclaims lost blocks a verifier that accepted the member
+  // counted (a file saved by a build that lost blocks to a death).
+  void ReclaimLost(const KxVerifier& verifier);
+
+  // Whether a text-keyed map compares keys without case (its lock word says).
+  static bool NoCase(const KxEmbeddedMap* pSlot) {
+    const uint32_t uiWord = KxAtomicLoad(pSlot->header.lockWord);
+    return (uiWord & KxLockWord::kKeyNoCase) != 0 && (uiWord & KxLockWord::kKeyCase) == 0;
+  }
+  // Whether the map's hashes were made by another scheme or key case: its
+  // next locked lookup or Add rehashes it.
+  static bool HashesStale(const KxEmbeddedMap* pSlot) {
+    const auto& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
+    return KxAtomicLoad(kernel.hashScheme, std::memory_order_relaxed) !=
+               KxMapKernelPart::kHashScheme ||
+           NoCase(pSlot) != (KxAtomicLoad(kernel.hashedNoCase, std::memory_order_relaxed) != 0);
+  }
+  // The hash a map keeps for a key (its key kind and hashed key case).
+  static uint32_t HashOf(const KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey,
+                         size_t uiLength);
+
  private:
   KxMapKernelPart& Kernel(KxEmbeddedMap* pSlot) const {
     return *reinterpret_cast<KxMapKernelPart*>(pSlot->kernelBytes);
@@ -181,20 +227,13 @@ class KxStore {
   uint32_t SetKeyCase(KxEmbeddedMap* pSlot, bool bCase);
   void Rehash(KxEmbeddedMap* pSlot, uint32_t uiBucketCount);
   void RebuildMap(KxEmbeddedMap* pSlot);
+  // Frees what the record refers to and lays it out anew, in place, under
+  // a reset intent: a record still reachable passes through states a check
+  // refuses (zeroed tags), which the next mutex holder finishes.
+  void ResetRecord(const KxRecordType& type, uint8_t* pRecord);
+  // FreeRecord's part for a map inside the record.
   void FreeMap(KxEmbeddedMap* pSlot);
 
-  // Whether a text-keyed map compares keys without case (its lock word says).
-  static bool NoCase(const KxEmbeddedMap* pSlot) {
-    const uint32_t uiWord = KxAtomicLoad(pSlot->header.lockWord);
-    return (uiWord & KxLockWord::kKeyNoCase) != 0 && (uiWord & KxLockWord::kKeyCase) == 0;
-  }
-  // Whether the map's hashes were made by another scheme or key case.
-  static bool HashesStale(const KxEmbeddedMap* pSlot) {
-    const auto& kernel = *reinterpret_cast<const KxMapKernelPart*>(pSlot->kernelBytes);
-    return KxAtomicLoad(kernel.hashScheme, std::memory_order_relaxed) !=
-               KxMapKernelPart::kHashScheme ||
-           NoCase(pSlot) != (KxAtomicLoad(kernel.hashedNoCase, std::memory_order_relaxed) != 0);
-  }
   // The walk of FindWithoutLock: `hashOfKey(bNoCase)` hashes the key sought,
   // `matches(node)` tells its node.
   template <class HashOfKey, class Matches>
@@ -206,8 +245,6 @@ class KxStore {
                       bool bNoCase) const;
   // Copies the first bytes of the node's text key into the node.
   void CopyKeyStart(KxNodeKernelPart& node);
-  static uint32_t HashOf(const KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey,
-                         size_t uiLength);
   bool KeyEquals(const KxEmbeddedMap* pSlot, KxMapNode* pNode, uint64_t uiKey, const char* csKey,
                  size_t uiLength) const;
 

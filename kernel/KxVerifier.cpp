@@ -41,13 +41,16 @@ std::string Printable(const uint8_t* p, size_t uiLength) {
 
 std::vector<KxProblem> KxVerifier::VerifyMember(const char* csMember,
                                                 const KxMemberClass& memberClass,
-                                                uint32_t uiContainer, bool bDerived) {
-  m_bDerived = bDerived;
+                                                uint32_t uiContainer, bool bFull) {
+  m_bFull = bFull;
+  m_uiLost = 0;
+  m_bUsedRight = true;
   m_Problems.clear();
   m_Path.clear();
   Scope member(*this, Step{Step::kField, csMember, 0, 0, 0, false});
   std::string csBlocks;
-  if (!m_Segment.CheckBlocks(csBlocks, &m_Live)) {
+  std::vector<uint32_t> unlisted;
+  if (!m_Segment.CheckBlocks(csBlocks, &m_Live, &unlisted)) {
     Report(csBlocks);
     return m_Problems;
   }
@@ -68,7 +71,78 @@ std::vector<KxProblem> KxVerifier::VerifyMember(const char* csMember,
         CheckRecord(*memberClass.element, pContainer, 0);
       break;
   }
+  if (m_Problems.empty()) CheckAllocation(unlisted);
   return m_Problems;
+}
+
+void KxVerifier::CheckAllocation(const std::vector<uint32_t>& unlisted) {
+  m_uiLost = unlisted.size();
+  uint64_t uiUsed = 0;
+  for (uint32_t uiUnit = 0; uiUnit < m_Live.size(); ++uiUnit) {
+    if (!m_Live[uiUnit]) continue;
+    uiUsed += m_Segment.BlockBytes(uiUnit) / 4;
+    if (m_Claimed[uiUnit]) continue;
+    ++m_uiLost;
+    if (m_bFull)
+      Report("the live block at unit " + std::to_string(uiUnit) + " (" +
+             std::to_string(m_Segment.BlockBytes(uiUnit)) + " bytes) is named by no structure: lost");
+  }
+  const KxSegmentHeader& header = m_Segment.Header();
+  m_bUsedRight = header.usedUnits == uiUsed;
+  if (!m_bFull) return;
+  for (uint32_t uiUnit : unlisted) {
+    Report("the free block at unit " + std::to_string(uiUnit) + " (" +
+           std::to_string(m_Segment.BlockBytes(uiUnit)) + " bytes) is on no free list: lost");
+  }
+  if (!m_bUsedRight) {
+    Report("the segment counts " + std::to_string(header.usedUnits) + " units in use, its blocks " +
+           std::to_string(uiUsed));
+  }
+  if (header.top > header.capacity) {
+    Report("the allocation top (unit " + std::to_string(header.top) +
+           ") lies beyond the segment's capacity (" + std::to_string(header.capacity) + " units)");
+  }
+  if (header.intentOp != 0) {
+    Report(std::string("a change was left unfinished (") + KxIntentName(header.intentOp) +
+           " at unit " + std::to_string(header.intentUnit) + ")");
+  }
+}
+
+void KxVerifier::CheckHashChains(const KxEmbeddedMap* pSlot, const std::vector<uint32_t>& nodes) {
+  const KxMapKernelPart& kernel = KernelOf(pSlot);
+  if (KxStore::HashesStale(pSlot)) return;  // the next lookup rehashes it
+  if (nodes.empty()) return;
+  if (kernel.bucketCount == 0) {
+    Report("a map holds entries but no bucket table");
+    return;
+  }
+  std::unordered_set<uint32_t> inOrder(nodes.begin(), nodes.end());
+  std::unordered_set<uint32_t> hashed;
+  const uint32_t* pBuckets = reinterpret_cast<const uint32_t*>(At(kernel.buckets));
+  for (uint32_t b = 0; b < kernel.bucketCount; ++b) {
+    for (uint32_t h = pBuckets[b]; h != 0;) {
+      if (inOrder.count(h) == 0 || !hashed.insert(h).second) {
+        Report("bucket " + std::to_string(b) + " of a map leads to unit " + std::to_string(h) +
+               ", not a node of the map once");
+        return;
+      }
+      const KxMapNode* pNode = reinterpret_cast<const KxMapNode*>(At(h));
+      const KxNodeKernelPart& node = NodeKernelOf(pNode);
+      const uint32_t uiHash =
+          KxStore::HashOf(pSlot, node.key, reinterpret_cast<const char*>(At(node.textKey)),
+                          node.textKey != 0 ? node.textLength : 0);
+      if (node.hash != uiHash || (uiHash & (kernel.bucketCount - 1)) != b) {
+        Report("the node at unit " + std::to_string(h) + " lies in bucket " + std::to_string(b) +
+               " of a map, not in its key's");
+        return;
+      }
+      h = node.hashNext;
+    }
+  }
+  if (hashed.size() != nodes.size()) {
+    Report("a map's hash chains hold " + std::to_string(hashed.size()) + " of its " +
+           std::to_string(nodes.size()) + " nodes");
+  }
 }
 
 void KxVerifier::Report(const std::string& csWhat) {
@@ -283,6 +357,7 @@ void KxVerifier::CheckMap(const KxEmbeddedMap* pSlot, const KxRecordType& elemen
   const bool bNoCase = (pSlot->header.lockWord & KxLockWord::kKeyNoCase) != 0;
   std::unordered_set<std::string> textKeys;
   std::unordered_set<uint64_t> numberKeys;
+  std::vector<uint32_t> nodes;
   for (uint32_t uiHandle = pSlot->header.headHandle; uiHandle != 0 && !Full();) {
     Scope entry(*this, Step{Step::kEntry, nullptr, uiHandle, 0, 0, false});
     if (!CheckNode(uiHandle, element, eKey)) return;
@@ -296,7 +371,8 @@ void KxVerifier::CheckMap(const KxEmbeddedMap* pSlot, const KxRecordType& elemen
                   .second
             : numberKeys.insert(node.key).second;
     if (!bNew) Report("a map holds this key twice");
-    if (m_bDerived && (node.prev != uiPrevious || node.mapSlot != uiSlotUnit)) {
+    nodes.push_back(uiHandle);
+    if (m_bFull && (node.prev != uiPrevious || node.mapSlot != uiSlotUnit)) {
       Report("a map node's previous link or owning map is wrong");
     }
     CheckRecord(element, reinterpret_cast<const uint8_t*>(pNode + 1), iDepth + 1);
@@ -304,8 +380,11 @@ void KxVerifier::CheckMap(const KxEmbeddedMap* pSlot, const KxRecordType& elemen
     ++uiCount;
     uiHandle = pNode->nextHandle;
   }
-  if (m_bDerived && !Full() && (pSlot->header.count != uiCount || kernel.tail != uiPrevious)) {
+  if (m_bFull && !Full() && (pSlot->header.count != uiCount || kernel.tail != uiPrevious)) {
     Report("a map's count says " + std::to_string(pSlot->header.count) + " while its chain holds " +
            std::to_string(uiCount) + (kernel.tail != uiPrevious ? ", and its tail is wrong" : ""));
   }
+  if (m_bFull && !Full() && (KxAtomicLoad(kernel.writes) & 1) != 0)
+    Report("a map is marked as being written");
+  if (m_bFull && !Full()) CheckHashChains(pSlot, nodes);
 }

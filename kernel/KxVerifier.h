@@ -17,9 +17,16 @@
 //     says its character size;
 //   - every chain of nodes ends, every node has a valid signature, lengths
 //     lie within capacities and fixed texts within their fields.
-// With `bDerived`, what follows from a map's chain (count, tail, previous
-// links, owning slot) must agree with it too; the load does not ask that,
-// since it rebuilds those words (KxStore::RebuildMember).
+// The full check (`bFull`) also requires what the load does not, since the
+// load rebuilds or reclaims it:
+//   - what follows from a map's chain (count, tail, previous links, owning
+//     slot) to agree with it, and the hash chains to hold every node of the
+//     map once, in the bucket of its key's hash, and nothing else (unless
+//     the map is to be rehashed by its next lookup);
+//   - every live block to be named by a structure and every free block to
+//     be on its free list: nothing lost for good (KxSegment::Reclaim);
+//   - the segment header's count of used units to be right, its top within
+//     its capacity, and no change in progress (intent record clear).
 //
 // Every problem is reported with where it lies (member, entry keys, field
 // names), up to a limit; a structure found wrong is not walked further.
@@ -50,10 +57,18 @@ class KxVerifier {
       : m_Segment(segment), m_Types(types) {}
 
   // Verifies the segment whose member `csMember` is of `memberClass`, its
-  // container at unit `uiContainer`. Answers the problems (none: sound).
-  // Call with the segment's mutex held (or on a segment nobody else uses).
+  // container at unit `uiContainer`; `bFull` asks the full check. Answers
+  // the problems (none: sound). Call with the segment's mutex held (or on a
+  // segment nobody else uses).
   std::vector<KxProblem> VerifyMember(const char* csMember, const KxMemberClass& memberClass,
-                                      uint32_t uiContainer, bool bDerived);
+                                      uint32_t uiContainer, bool bFull);
+  // After a VerifyMember that found no problem in the structures: the
+  // blocks lost (live and named by nothing, or free and on no list), and
+  // the payload units the structures name (for KxSegment::Reclaim).
+  size_t LostBlocks() const { return m_uiLost; }
+  // Whether the segment header counts the units of its live blocks right.
+  bool UsedUnitsRight() const { return m_bUsedRight; }
+  const std::vector<bool>& Claimed() const { return m_Claimed; }
 
  private:
   // One step of the path from the member to the structure being checked:
@@ -97,10 +112,16 @@ class KxVerifier {
   bool CheckNode(uint32_t uiHandle, const KxRecordType& element, KxKeyKind eKey);
   void CheckArray(const KxArrayHeader* pHeader, const KxRecordType& element, int iDepth);
   void CheckString(const KxRecordField& field, const KxDynString& str);
+  // The full check's hash chains of a map whose order chain holds `nodes`.
+  void CheckHashChains(const KxEmbeddedMap* pSlot, const std::vector<uint32_t>& nodes);
+  // The full check's allocator words and lost blocks.
+  void CheckAllocation(const std::vector<uint32_t>& unlisted);
 
   const KxSegment& m_Segment;
   const KxRecordTypes& m_Types;
-  bool m_bDerived = false;
+  bool m_bFull = false;
+  size_t m_uiLost = 0;
+  bool m_bUsedRight = true;
   std::vector<bool> m_Live;     // payload units of live blocks
   std::vector<bool> m_Claimed;  // payload units named by a structure
   std::vector<Step> m_Path;

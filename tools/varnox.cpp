@@ -13,6 +13,13 @@
 //                        Both draw a progress bar on standard error for a
 //                        file of 1 MB or more when it is a terminal.
 //   varnox negotiate     the interface versions the kernel grants
+//   varnox check FILE    the integrity check of a file: every structure and
+//                        the allocator of each member walked, every problem
+//                        listed with where it lies; exit 0 when whole, 1
+//                        when not. A file a process has open is checked in
+//                        its live data (the changes not saved yet), else as
+//                        saved. It runs on the kernel's engine built into
+//                        the tool, without the component manager.
 //
 // Without KxOrb64 in the environment the tool uses the reference kernel
 // installed beside it, else the one it was built with.
@@ -37,6 +44,8 @@
 #include <varnox/Varnox.h>
 
 #include "contracts/kernel/KxText.h"
+#include "kernel/KxCheck.h"
+#include "templates/VarnoxCatalogue.h"
 // negotiate reports what the start-up unit's private objects were granted.
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
 
@@ -727,11 +736,50 @@ int Negotiate() {
   return 0;
 }
 
+// The integrity check (see the head of this file).
+int Check(const std::string& csPath) {
+  const std::string csFull = KxCheckedPath(csPath);
+  const KxCatalogue& catalogue = VarnoxCatalogue();
+  static const KxRecordTypes types(catalogue);
+  KxFileCheck check;
+  std::shared_ptr<KxLiveFile> pLive;
+  uint64_t uiSchema = 0;
+  const bool bLive = KxLiveFile::HeldOpen(csFull, uiSchema);
+  if (!bLive) {
+    check = KxCheckSavedFile(csFull, catalogue, types);
+  } else if (const KxFileType* pType = KxFileTypeOfSchema(catalogue, uiSchema)) {
+    int32_t iFailure = 0;
+    std::string csWhy;
+    pLive = KxLiveFile::Open(csFull, *pType, types, false, iFailure, csWhy);
+    if (pLive) {
+      check = KxCheckLiveFile(*pLive);
+    } else {
+      check.problems.push_back(KxProblem{"the live data", "cannot attach: " + csWhy});
+    }
+  } else {
+    check.problems.push_back(
+        KxProblem{"the live data", "it was built for a file type of another schema"});
+  }
+  const std::string csForm = std::string(bLive ? "live data, open in a process" : "saved file") +
+                             (check.csFileType.empty() ? "" : ", " + check.csFileType);
+  for (const KxProblem& problem : check.problems) {
+    std::printf("%s: %s: %s\n", csPath.c_str(), problem.csWhere.c_str(), problem.csWhat.c_str());
+  }
+  if (check.problems.empty()) {
+    std::printf("%s (%s): whole\n", csPath.c_str(), csForm.c_str());
+    return 0;
+  }
+  std::printf("%s (%s): %zu problem%s%s\n", csPath.c_str(), csForm.c_str(), check.problems.size(),
+              check.problems.size() == 1 ? "" : "s",
+              check.problems.size() >= KxVerifier::kMostProblems ? " or more" : "");
+  return 1;
+}
+
 int Usage() {
   std::fprintf(
       stderr,
       "usage: varnox demo DIR | varnox summary DIR | varnox info FILE | varnox export FILE "
-      "OUT.xml | varnox import FILE IN.xml | varnox negotiate\n");
+      "OUT.xml | varnox import FILE IN.xml | varnox negotiate | varnox check FILE\n");
   return 2;
 }
 
@@ -784,6 +832,14 @@ int main(int argc, char** argv) {
   const std::string csCommand = argv[1];
   if (csCommand != "negotiate" && argc < 3) return Usage();
   if ((csCommand == "export" || csCommand == "import") && argc < 4) return Usage();
+  if (csCommand == "check") {
+    try {
+      return Check(argv[2]);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "varnox: check %s failed: %s\n", argv[2], e.what());
+      return 1;
+    }
+  }
 
   KxInitCatAssembly(false);
   const int iResult = RunCommand(csCommand, argc, argv);
