@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -272,6 +273,8 @@ std::string Shown(const std::shared_ptr<OrbBaseDataWrapper>& pSlot, K kind) {
 
 bool IsSimple(K kind) { return kind < K::Map; }
 
+void PrintTo(const Row& row, std::ostream* os) { *os << row.csViewModel << "." << row.csName; }
+
 class ViewModelTable : public ::testing::TestWithParam<Row> {};
 
 // GetMembInfo, and on a view model that is not connected: GetVal creates the
@@ -313,5 +316,191 @@ INSTANTIATE_TEST_SUITE_P(AllProperties, ViewModelTable, ::testing::ValuesIn(kRow
                          [](const auto& info) {
                            return std::string(info.param.csViewModel) + "_" + info.param.csName;
                          });
+
+}  // namespace
+
+namespace {
+
+class ViewModelIndexes : public ::testing::TestWithParam<std::string> {};
+
+// Index N and -1 give each operation's invalid-index message with that number.
+TEST_P(ViewModelIndexes, BadIndexNamesOperationAndIndex) {
+  const ViewModelKind& kind = ViewModels().at(GetParam());
+  Made vm = kind.make();
+  const std::string csPrefix = Prefix(GetParam());
+  for (const int iBad : {kind.iCount, -1}) {
+    const std::string csTail = " (" + std::to_string(iBad) + "):\r\nInvalid property index !!!\r\n";
+    EXPECT_EQ(MessageOf([&] { vm.pFace->GetVal(iBad, false); }), csPrefix + ".GetVal" + csTail);
+    EXPECT_EQ(MessageOf([&] { vm.pFace->SetVal(iBad); }), csPrefix + ".SetVal" + csTail);
+    EXPECT_EQ(MessageOf([&] { vm.pFace->GetMembInfo(iBad); }),
+              csPrefix + ".GetMembInfo" + csTail);
+  }
+}
+
+std::vector<std::string> ViewModelNames() {
+  std::vector<std::string> names;
+  for (const auto& entry : ViewModels()) names.push_back(entry.first);
+  return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(AllViewModels, ViewModelIndexes, ::testing::ValuesIn(ViewModelNames()),
+                         [](const auto& info) { return info.param; });
+
+// ---------------------------------------------------------------------------
+// Connected view models on the reference kernel.
+
+template <class File>
+void OpenNew(File& file, const std::string& csStem) {
+  static std::atomic<int> s_iCount{0};
+  const std::string csPath =
+      KernelScratch::Get().Path(csStem + "-" + std::to_string(s_iCount++) + ".orb");
+  if (file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr) <= 0)
+    throw std::runtime_error("cannot open " + csPath + "\n" + KernelScratch::Get().Log());
+}
+
+// The files the connected cases write to, opened new for the suite.
+struct Files {
+  Files() {
+    OpenNew(races, "races");
+    OpenNew(globals, "globals");
+    OpenNew(pulses, "pulses");
+  }
+  ~Files() {
+    races.UnLoad();
+    globals.UnLoad();
+    pulses.UnLoad();
+  }
+  std::shared_ptr<Id2sCkxCompOneHeat> Heat() {
+    auto pSchedule =
+        std::make_shared<D2oVarnox_FT_RACES_ScheduleEntries>(&races.m_ScheduleEntries, nullptr);
+    return pSchedule->Item(u"R1")->Heats()->Item(u"H1");
+  }
+  std::shared_ptr<Id2sCkxCompOneLane> Lane() { return Heat()->LaneResults()->Item(uint64_t{3}); }
+  std::shared_ptr<Id2sCkxPoolEventsOnePulse> Pulse() {
+    return std::make_shared<D2oVarnox_FT_RAW_PULSES_PoolEvents>(&pulses.m_PoolEvents, nullptr)
+        ->Item(uint64_t{1});
+  }
+  std::shared_ptr<Id2sCkxRecordEntry> Record() {
+    return std::make_shared<D2oVarnox_FT_GLOBALS_Records>(&globals.m_Records, nullptr)
+        ->Item(u"100m");
+  }
+
+  CkxVarnoxFT_RACES races;
+  CkxVarnoxFT_GLOBALS globals;
+  CkxVarnoxFT_RAW_PULSES pulses;
+};
+
+template <class V, class I>
+Made Connected(std::shared_ptr<I> pRecord) {
+  auto p = std::make_shared<V>(std::move(pRecord), nullptr);
+  IAOrbMvvmInternUse* pFace = p.get();
+  return Made{p, pFace, [p](int i) { return p->m_Fields.at(static_cast<size_t>(i)); }};
+}
+
+// A value written through a proxy, then seen through a connected view model.
+struct ConnectedCase {
+  const char* csName;
+  int iIndex;
+  K kind;
+  std::string csWritten;  // as the view model shows it
+  std::string csDefault;
+  std::function<void(Files&)> write;  // through a proxy
+  std::function<Made(Files&)> view;   // a new view model of the record
+};
+
+void PrintTo(const ConnectedCase& c, std::ostream* os) { *os << c.csName; }
+
+class ConnectedViewModel : public ::testing::TestWithParam<ConnectedCase> {
+ protected:
+  static void SetUpTestSuite() { s_pFiles = std::make_unique<Files>(); }
+  static void TearDownTestSuite() { s_pFiles.reset(); }
+  static std::unique_ptr<Files> s_pFiles;
+};
+std::unique_ptr<Files> ConnectedViewModel::s_pFiles;
+
+Made LaneView(Files& f) { return Connected<MvvmCkxCompOneLane>(f.Lane()); }
+Made PulseView(Files& f) { return Connected<MvvmCkxPoolEventsOnePulse>(f.Pulse()); }
+Made RecordView(Files& f) { return Connected<MvvmCkxRecordEntry>(f.Record()); }
+
+const ConnectedCase kConnectedCases[] = {
+    {"LaneInt32", 3, K::I32, "7", "-1", [](Files& f) { f.Lane()->set_Lane(7); }, LaneView},
+    {"LaneText", 6, K::Str, "+2", "", [](Files& f) { f.Lane()->set_LHandicap(u"+2"); }, LaneView},
+    {"PulseUInt32", 0, K::U32, "4000000000", "0",
+     [](Files& f) { f.Pulse()->set_SeqID(4000000000u); }, PulseView},
+    {"PulseBool", 4, K::Bool, "true", "false", [](Files& f) { f.Pulse()->set_Armed(true); },
+     PulseView},
+    {"PulseTime", 3, K::Time, "1:02.34", "0.000",
+     [](Files& f) { f.Pulse()->set_TimeOfPulse(KxTime::Parse(u"1:02.34")); }, PulseView},
+    {"RecordDate", 9, K::Date, "14.07.2026  09:30:00.000", "01.01.0001  00:00:00.000",
+     [](Files& f) { f.Record()->set_Date(OrbDateTime::Parse(u"14.07.2026  09:30:00.000")); },
+     RecordView},
+};
+
+// The first GetVal creates the slot and loads nothing; the second reads the
+// record; a clearing GetVal shows the default without reading; SetVal then
+// writes that default to the record, where a new view model finds it.
+TEST_P(ConnectedViewModel, LoadsClearsAndStores) {
+  const ConnectedCase& c = GetParam();
+  c.write(*s_pFiles);
+  Made vm = c.view(*s_pFiles);
+  vm.pFace->GetVal(c.iIndex, false);
+  EXPECT_NE(Shown(vm.slot(c.iIndex), c.kind), c.csWritten) << "the first call only creates";
+  vm.pFace->GetVal(c.iIndex, false);
+  EXPECT_EQ(Shown(vm.slot(c.iIndex), c.kind), c.csWritten);
+  vm.pFace->GetVal(c.iIndex, true);
+  EXPECT_EQ(Shown(vm.slot(c.iIndex), c.kind), c.csDefault);
+  vm.pFace->SetVal(c.iIndex);
+  Made fresh = c.view(*s_pFiles);
+  fresh.pFace->GetVal(c.iIndex, false);
+  fresh.pFace->GetVal(c.iIndex, false);
+  EXPECT_EQ(Shown(fresh.slot(c.iIndex), c.kind), c.csDefault);
+}
+
+INSTANTIATE_TEST_SUITE_P(SimpleKinds, ConnectedViewModel, ::testing::ValuesIn(kConnectedCases),
+                         [](const auto& info) { return std::string(info.param.csName); });
+
+// A connected heat: its lane collection reaches the lanes' view models through
+// the map wrapper's GetMvvmInstance, follows a lane added through a proxy
+// with one Add, and its nested pool configuration and a lap's fixed times
+// read the record.
+TEST_F(ConnectedViewModel, CollectionsFollowTheRecord) {
+  s_pFiles->Lane()->set_Lane(3);
+  auto pHeat = std::make_shared<MvvmCkxCompOneHeat>(s_pFiles->Heat(), nullptr);
+  auto pLanes = pHeat->LaneResults();
+  ASSERT_EQ(pLanes->Count(), 1);
+  EXPECT_EQ(pLanes->Item(0)->Lane()->Value(), 3);
+
+  std::vector<OrbCollectionChangedEventArgs> changes;
+  pLanes->CollectionChanged().Add([&](const OrbCollectionChangedEventArgs& a) { changes.push_back(a); });
+  s_pFiles->Heat()->LaneResults()->Item(uint64_t{5})->set_Lane(5);
+  pHeat->Refresh();
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_EQ(changes[0].Action(), OrbCollectionChange::Add);
+  EXPECT_EQ(changes[0].Count(), 1);
+  ASSERT_EQ(pLanes->Count(), 2);
+  EXPECT_EQ(pLanes->Item(changes[0].Index())->Lane()->Value(), 5);
+
+  s_pFiles->Heat()->PoolConfig()->set_NbLanes(8);
+  EXPECT_EQ(pHeat->PoolConfig()->NbLanes()->Value(), 8);
+
+  auto pLapRecord = s_pFiles->Lane()->Laps();
+  pLapRecord->SetLength(1);
+  pLapRecord->Item(0)->Time()->set_Item(2, 99);
+  auto pLane = std::make_shared<MvvmCkxCompOneLane>(s_pFiles->Lane(), nullptr);
+  ASSERT_EQ(pLane->Laps()->Count(), 1);
+  EXPECT_EQ(pLane->Laps()->Item(0)->Time()->Value(2), 99u);
+  EXPECT_EQ(pLane->Laps()->Item(0)->Time()->Item(2)->Value(), 99u);
+}
+
+// A value array makes MvvmSimpleObsItem elements of its values.
+TEST_F(ConnectedViewModel, ValueArrayMakesSimpleItems) {
+  auto pLaps = s_pFiles->Lane()->Laps();
+  pLaps->SetLength(1);
+  auto pTimes = pLaps->Item(0)->Time();
+  pTimes->set_Item(4, 1234);
+  auto* pMaker = dynamic_cast<IOrbMvvmObsInternUse<MvvmSimpleObsItem<uint32_t>>*>(pTimes.get());
+  ASSERT_NE(pMaker, nullptr);
+  EXPECT_EQ(pMaker->GetMvvmInstance(nullptr, 4, 0, 0, 0)->Value(), 1234u);
+}
 
 }  // namespace
