@@ -313,8 +313,8 @@ TEST_P(ViewModelTable, DescriptorDefaultAndMessages) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllProperties, ViewModelTable, ::testing::ValuesIn(kRows),
-                         [](const auto& info) {
-                           return std::string(info.param.csViewModel) + "_" + info.param.csName;
+                         [](const auto& testInfo) {
+                           return std::string(testInfo.param.csViewModel) + "_" + testInfo.param.csName;
                          });
 
 }  // namespace
@@ -344,7 +344,7 @@ std::vector<std::string> ViewModelNames() {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllViewModels, ViewModelIndexes, ::testing::ValuesIn(ViewModelNames()),
-                         [](const auto& info) { return info.param; });
+                         [](const auto& testInfo) { return testInfo.param; });
 
 // ---------------------------------------------------------------------------
 // Connected view models on the reference kernel.
@@ -457,7 +457,7 @@ TEST_P(ConnectedViewModel, LoadsClearsAndStores) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SimpleKinds, ConnectedViewModel, ::testing::ValuesIn(kConnectedCases),
-                         [](const auto& info) { return std::string(info.param.csName); });
+                         [](const auto& testInfo) { return std::string(testInfo.param.csName); });
 
 // A connected heat: its lane collection reaches the lanes' view models through
 // the map wrapper's GetMvvmInstance, follows a lane added through a proxy
