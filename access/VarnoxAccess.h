@@ -14,6 +14,7 @@
 #include "access/OrbGuard.h"
 #include "access/OrbIndexsList.h"
 #include "access/OrbMapWrapper.h"
+#include "access/OrbMvvmMaker.h"
 #include "access/OrbPathWalk.h"
 #include "access/OrbRecordFace.h"
 #include "access/OrbUpdatable.h"

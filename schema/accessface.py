@@ -5,6 +5,9 @@ member proxies D2m, top-level wrappers D2o and nested wrappers D2i.
 Every class is thin: it names its path, its record and its properties, and
 derives the hand-written template of its shape (access/OrbRecordFace.h,
 access/OrbMapWrapper.h, access/OrbArrayWrapper.h), where the behaviour is.
+A collection wrapper also derives OrbMvvmMaker (access/OrbMvvmMaker.h) with
+the view model of its elements; the view models need only the record
+interfaces, so including them here makes no cycle.
 """
 
 from output import banner, wrap_class
@@ -106,8 +109,13 @@ def properties(path, children):
     return out
 
 
-def class_head(name, base):
-    return wrap_class(f"class {name} final : public {base} {{") + [
+def class_head(name, base, maker=None):
+    """The class head; a collection wrapper's element maker on a line of its own."""
+    if maker is None:
+        head = wrap_class(f"class {name} final : public {base} {{")
+    else:
+        head = [f"class {name} final", f"    : public {base},", f"      public {maker} {{"]
+    return head + [
         " public:", f'  static constexpr std::u16string_view kClassName = u"{name}";']
 
 
@@ -118,6 +126,14 @@ def proxy_class(path, children):
     where = "embedded" if path.shape == EMBEDDED else f"at level {path.depth}"
     out = [f"// One {record.name} of {path.name}, {where}."] + class_head(name, base)
     return out + ["  using D2mProxy::D2mProxy;", ""] + properties(path, children) + ["};", ""]
+
+
+def element_view_model(path):
+    """The view model a collection's GetMvvmInstance makes of an element; None
+    for a single record."""
+    if path.shape == VALUES:
+        return f"DataDirectAcces::MvvmSimpleObsItem<{path.value}_t>"
+    return None if path.shape == TOP_SINGLE else path.view_model
 
 
 def wrapper_class(path, children):
@@ -137,7 +153,9 @@ def wrapper_class(path, children):
     short = template.split("<", 1)[0]
     what = (f"the {path.value} values" if path.shape == VALUES
             else f"the {rec} records" if path.shape != TOP_SINGLE else f"the single {rec}")
-    out = [f"// {path.name}: {what}."] + class_head(name, "DataDirectAcces::" + template)
+    element_vm = element_view_model(path)
+    maker = f"DataDirectAcces::OrbMvvmMaker<{name}, {element_vm}>" if element_vm else None
+    out = [f"// {path.name}: {what}."] + class_head(name, "DataDirectAcces::" + template, maker)
     out += [f"  using {short}::{short};"]
     if enum:
         element = f"{path.value}_t" if path.shape == VALUES else f"std::shared_ptr<Id2s{rec}>"
@@ -160,8 +178,10 @@ def file_h(model, file):
     out += ["#pragma once", "", "#include <cstdint>", "#include <memory>", "#include <optional>",
             "#include <string>", "#include <string_view>", "",
             '#include "access/OrbArrayWrapper.h"', '#include "access/OrbMapWrapper.h"',
-            '#include "access/OrbPathWalk.h"', '#include "access/OrbRecordFace.h"',
-            '#include "access/VarnoxRecordInterfaces.h"', f'#include "templates/CkxVarnox{file.name}.h"',
+            '#include "access/OrbMvvmMaker.h"', '#include "access/OrbPathWalk.h"',
+            '#include "access/OrbRecordFace.h"', '#include "access/VarnoxRecordInterfaces.h"',
+            f'#include "templates/CkxVarnox{file.name}.h"',
+            '#include "viewmodels/VarnoxViewModelClasses.h"',
             "", f"namespace {NAMESPACE} {{", ""]
     out += [f"class {c};" for c in classes] + ["", "// The walks, parents first."]
     out += [line for p in paths for line in path_struct(p)] + [""]

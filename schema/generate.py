@@ -7,7 +7,8 @@
 The schema (varnox.toml) holds what cannot be computed: names, order, offsets,
 record sizes, keys, class ids. model.py reads and checks it and builds the
 files, members, records, fields and member paths; native.py writes the native
-face's headers from them, objectface.py the object face's. Files are
+face's headers from them, objectface.py the object face's tree, accessface.py
+the access layer and viewmodels.py the view models. Files are
 rewritten only when their text changes, so an unchanged schema rebuilds
 nothing.
 """
@@ -21,6 +22,7 @@ sys.dont_write_bytecode = True
 import accessface  # noqa: E402
 import native  # noqa: E402
 import objectface  # noqa: E402
+import viewmodels  # noqa: E402
 from model import SchemaError, load  # noqa: E402
 from output import banner  # noqa: E402
 
@@ -35,6 +37,7 @@ def outputs(model):
     # The access layer has its own umbrella (access/VarnoxAccess.h): it builds
     # on the framework, which the native face's public headers do not reach.
     texts.update(accessface.outputs(model))
+    texts.update(viewmodels.outputs(model))
     return texts
 
 

@@ -13,10 +13,12 @@
 
 #include "access/OrbArrayWrapper.h"
 #include "access/OrbMapWrapper.h"
+#include "access/OrbMvvmMaker.h"
 #include "access/OrbPathWalk.h"
 #include "access/OrbRecordFace.h"
 #include "access/VarnoxRecordInterfaces.h"
 #include "templates/CkxVarnoxFT_CLUB.h"
+#include "viewmodels/VarnoxViewModelClasses.h"
 
 namespace Tarvex::Orb::Data::Varnox {
 
@@ -49,7 +51,8 @@ class D2mVarnox_FT_CLUB_Pool_Starts final
 
 // FT_CLUB_Pool_Starts: the CkxNote records.
 class D2iVarnox_FT_CLUB_Pool_Starts final
-    : public DataDirectAcces::D2iMap<D2iVarnox_FT_CLUB_Pool_Starts, VarnoxPath_FT_CLUB_Pool_Starts, D2mVarnox_FT_CLUB_Pool_Starts, Id2sCkxNote, uint64_t> {
+    : public DataDirectAcces::D2iMap<D2iVarnox_FT_CLUB_Pool_Starts, VarnoxPath_FT_CLUB_Pool_Starts, D2mVarnox_FT_CLUB_Pool_Starts, Id2sCkxNote, uint64_t>,
+      public DataDirectAcces::OrbMvvmMaker<D2iVarnox_FT_CLUB_Pool_Starts, MvvmCkxNote> {
  public:
   static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_CLUB_Pool_Starts";
   using D2iMap::D2iMap;
@@ -95,7 +98,8 @@ class D2mVarnox_FT_CLUB_Swimmers final
 
 // FT_CLUB_Swimmers: the CkxSwimmer records.
 class D2oVarnox_FT_CLUB_Swimmers final
-    : public DataDirectAcces::D2oMap<D2oVarnox_FT_CLUB_Swimmers, VarnoxPath_FT_CLUB_Swimmers, D2mVarnox_FT_CLUB_Swimmers, Id2sCkxSwimmer, uint64_t> {
+    : public DataDirectAcces::D2oMap<D2oVarnox_FT_CLUB_Swimmers, VarnoxPath_FT_CLUB_Swimmers, D2mVarnox_FT_CLUB_Swimmers, Id2sCkxSwimmer, uint64_t>,
+      public DataDirectAcces::OrbMvvmMaker<D2oVarnox_FT_CLUB_Swimmers, MvvmCkxSwimmer> {
  public:
   static constexpr std::u16string_view kClassName = u"D2oVarnox_FT_CLUB_Swimmers";
   using D2oMap::D2oMap;

@@ -13,10 +13,12 @@
 
 #include "access/OrbArrayWrapper.h"
 #include "access/OrbMapWrapper.h"
+#include "access/OrbMvvmMaker.h"
 #include "access/OrbPathWalk.h"
 #include "access/OrbRecordFace.h"
 #include "access/VarnoxRecordInterfaces.h"
 #include "templates/CkxVarnoxFT_MEET.h"
+#include "viewmodels/VarnoxViewModelClasses.h"
 
 namespace Tarvex::Orb::Data::Varnox {
 
@@ -74,7 +76,8 @@ class D2mVarnox_FT_MEET_Pool_Starts final
 
 // FT_MEET_Pool_Starts: the CkxNote records.
 class D2iVarnox_FT_MEET_Pool_Starts final
-    : public DataDirectAcces::D2iMap<D2iVarnox_FT_MEET_Pool_Starts, VarnoxPath_FT_MEET_Pool_Starts, D2mVarnox_FT_MEET_Pool_Starts, Id2sCkxNote, uint64_t> {
+    : public DataDirectAcces::D2iMap<D2iVarnox_FT_MEET_Pool_Starts, VarnoxPath_FT_MEET_Pool_Starts, D2mVarnox_FT_MEET_Pool_Starts, Id2sCkxNote, uint64_t>,
+      public DataDirectAcces::OrbMvvmMaker<D2iVarnox_FT_MEET_Pool_Starts, MvvmCkxNote> {
  public:
   static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Pool_Starts";
   using D2iMap::D2iMap;
@@ -112,7 +115,8 @@ class D2mVarnox_FT_MEET_Notes final
 
 // FT_MEET_Notes: the CkxNote records.
 class D2oVarnox_FT_MEET_Notes final
-    : public DataDirectAcces::D2oArray<D2oVarnox_FT_MEET_Notes, VarnoxPath_FT_MEET_Notes, D2mVarnox_FT_MEET_Notes, Id2sCkxNote> {
+    : public DataDirectAcces::D2oArray<D2oVarnox_FT_MEET_Notes, VarnoxPath_FT_MEET_Notes, D2mVarnox_FT_MEET_Notes, Id2sCkxNote>,
+      public DataDirectAcces::OrbMvvmMaker<D2oVarnox_FT_MEET_Notes, MvvmCkxNote> {
  public:
   static constexpr std::u16string_view kClassName = u"D2oVarnox_FT_MEET_Notes";
   using D2oArray::D2oArray;
@@ -121,7 +125,8 @@ class D2oVarnox_FT_MEET_Notes final
 
 // FT_MEET_Races_Ids: the int32 values.
 class D2iVarnox_FT_MEET_Races_Ids final
-    : public DataDirectAcces::D2iValues<D2iVarnox_FT_MEET_Races_Ids, VarnoxPath_FT_MEET_Races_Ids, int32_t> {
+    : public DataDirectAcces::D2iValues<D2iVarnox_FT_MEET_Races_Ids, VarnoxPath_FT_MEET_Races_Ids, int32_t>,
+      public DataDirectAcces::OrbMvvmMaker<D2iVarnox_FT_MEET_Races_Ids, DataDirectAcces::MvvmSimpleObsItem<int32_t>> {
  public:
   static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Races_Ids";
   using D2iValues::D2iValues;
@@ -151,7 +156,8 @@ class D2mVarnox_FT_MEET_Races_Heats final
 
 // FT_MEET_Races_Heats: the CkxSwimmer records.
 class D2iVarnox_FT_MEET_Races_Heats final
-    : public DataDirectAcces::D2iMap<D2iVarnox_FT_MEET_Races_Heats, VarnoxPath_FT_MEET_Races_Heats, D2mVarnox_FT_MEET_Races_Heats, Id2sCkxSwimmer, std::u16string> {
+    : public DataDirectAcces::D2iMap<D2iVarnox_FT_MEET_Races_Heats, VarnoxPath_FT_MEET_Races_Heats, D2mVarnox_FT_MEET_Races_Heats, Id2sCkxSwimmer, std::u16string>,
+      public DataDirectAcces::OrbMvvmMaker<D2iVarnox_FT_MEET_Races_Heats, MvvmCkxSwimmer> {
  public:
   static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Races_Heats";
   using D2iMap::D2iMap;
@@ -173,7 +179,8 @@ class D2mVarnox_FT_MEET_Races_Pool_Starts final
 
 // FT_MEET_Races_Pool_Starts: the CkxNote records.
 class D2iVarnox_FT_MEET_Races_Pool_Starts final
-    : public DataDirectAcces::D2iMap<D2iVarnox_FT_MEET_Races_Pool_Starts, VarnoxPath_FT_MEET_Races_Pool_Starts, D2mVarnox_FT_MEET_Races_Pool_Starts, Id2sCkxNote, uint64_t> {
+    : public DataDirectAcces::D2iMap<D2iVarnox_FT_MEET_Races_Pool_Starts, VarnoxPath_FT_MEET_Races_Pool_Starts, D2mVarnox_FT_MEET_Races_Pool_Starts, Id2sCkxNote, uint64_t>,
+      public DataDirectAcces::OrbMvvmMaker<D2iVarnox_FT_MEET_Races_Pool_Starts, MvvmCkxNote> {
  public:
   static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Races_Pool_Starts";
   using D2iMap::D2iMap;
@@ -198,7 +205,8 @@ class D2mVarnox_FT_MEET_Races_Pool final
 
 // FT_MEET_Races_Laps_Splits: the uint32 values.
 class D2iVarnox_FT_MEET_Races_Laps_Splits final
-    : public DataDirectAcces::D2iValues<D2iVarnox_FT_MEET_Races_Laps_Splits, VarnoxPath_FT_MEET_Races_Laps_Splits, uint32_t> {
+    : public DataDirectAcces::D2iValues<D2iVarnox_FT_MEET_Races_Laps_Splits, VarnoxPath_FT_MEET_Races_Laps_Splits, uint32_t>,
+      public DataDirectAcces::OrbMvvmMaker<D2iVarnox_FT_MEET_Races_Laps_Splits, DataDirectAcces::MvvmSimpleObsItem<uint32_t>> {
  public:
   static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Races_Laps_Splits";
   using D2iValues::D2iValues;
@@ -223,7 +231,8 @@ class D2mVarnox_FT_MEET_Races_Laps final
 
 // FT_MEET_Races_Laps: the CkxLap records.
 class D2iVarnox_FT_MEET_Races_Laps final
-    : public DataDirectAcces::D2iArray<D2iVarnox_FT_MEET_Races_Laps, VarnoxPath_FT_MEET_Races_Laps, D2mVarnox_FT_MEET_Races_Laps, Id2sCkxLap> {
+    : public DataDirectAcces::D2iArray<D2iVarnox_FT_MEET_Races_Laps, VarnoxPath_FT_MEET_Races_Laps, D2mVarnox_FT_MEET_Races_Laps, Id2sCkxLap>,
+      public DataDirectAcces::OrbMvvmMaker<D2iVarnox_FT_MEET_Races_Laps, MvvmCkxLap> {
  public:
   static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Races_Laps";
   using D2iArray::D2iArray;
@@ -265,7 +274,8 @@ class D2mVarnox_FT_MEET_Races final
 
 // FT_MEET_Races: the CkxRace records.
 class D2oVarnox_FT_MEET_Races final
-    : public DataDirectAcces::D2oMap<D2oVarnox_FT_MEET_Races, VarnoxPath_FT_MEET_Races, D2mVarnox_FT_MEET_Races, Id2sCkxRace, std::u16string> {
+    : public DataDirectAcces::D2oMap<D2oVarnox_FT_MEET_Races, VarnoxPath_FT_MEET_Races, D2mVarnox_FT_MEET_Races, Id2sCkxRace, std::u16string>,
+      public DataDirectAcces::OrbMvvmMaker<D2oVarnox_FT_MEET_Races, MvvmCkxRace> {
  public:
   static constexpr std::u16string_view kClassName = u"D2oVarnox_FT_MEET_Races";
   using D2oMap::D2oMap;

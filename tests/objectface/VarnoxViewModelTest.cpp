@@ -1,0 +1,506 @@
+// The 22 view models against their property tables, typed here from the
+// view-model tables (never taken from the generator, so that a generator or
+// schema fault shows as a failed case): every descriptor, every default,
+// the messages of bad indexes, of a view model that is not connected and of
+// SetVal on a property that is no simple value; then, on the reference
+// kernel, values read and written through a connected view model and a
+// collection that follows a change made through a proxy.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <ostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "access/VarnoxAccess.h"
+#include "contracts/kernel/KxText.h"
+#include "templates/Varnox.h"
+#include "tests/kernel/KernelTestSupport.h"
+#include "viewmodels/VarnoxViewModels.h"
+
+namespace {
+
+using namespace Tarvex::Orb;
+using namespace Tarvex::Orb::DataDirectAcces;
+using namespace Tarvex::Orb::Data::Varnox;
+
+const auto* const g_pEnvironment = ::testing::AddGlobalTestEnvironment(new KernelEnvironment());
+
+std::string U8(std::u16string_view csText) { return KxText::Utf16ToUtf8(csText); }
+
+std::string MessageOf(const std::function<void()>& op) {
+  try {
+    op();
+  } catch (const OrbKernelException& e) {
+    return U8(e.Message());
+  } catch (const std::exception& e) {
+    return std::string("another exception: ") + e.what();
+  }
+  return "no exception";
+}
+
+// The kinds of the tables: simple value types, then the other kinds.
+enum class K { Str, I32, U32, Bool, Date, Time, Map, Arr, Fix, Rec };
+
+struct Row {
+  const char* csViewModel;
+  int iIndex;
+  const char* csName;
+  K kind;
+  const char* csText;  // default literal's value as shown (simple) or type text
+  int iSize;
+  int iElementSize;
+  bool bVariable;
+};
+
+// Simple defaults are written as the value reads back: numbers in decimal,
+// truth values as true/false, texts as they are, the date-time in its display
+// form and the race time as KxTime writes the time its literal stands for.
+constexpr const char* kDate = "01.01.0001  00:00:00.000";
+constexpr const char* kTime = "0.000";
+constexpr const char* kStrMap = "OrbMvvmObsMap<String^, Id2sCkxString^, MvvmCkxString^>^";
+
+const Row kRows[] = {
+    {"MvvmCkxCompetitor", 0, "Name", K::Str, "", 24, 2, true},
+    {"MvvmCkxCompetitor", 1, "SCBName1", K::Str, "", 24, 2, true},
+    {"MvvmCkxCompetitor", 2, "Nation", K::Str, "", 24, 2, true},
+    {"MvvmCkxCompetitor", 3, "BirthYear", K::Str, "", 24, 2, true},
+    {"MvvmCkxCompetitor", 4, "CategoryId", K::I32, "0", 4, 4, false},
+    {"MvvmCkxCompetitor", 5, "CompetitorId", K::I32, "0", 4, 4, false},
+    {"MvvmCkxCompetitor", 6, "Club", K::Str, "", 24, 2, true},
+    {"MvvmCkxCompetitor", 7, "Handicap", K::Str, "", 24, 2, true},
+    {"MvvmCkxScheduleOneEntry", 0, "DateAndTime", K::Date, kDate, 8, 8, false},
+    {"MvvmCkxScheduleOneEntry", 1, "RaceId", K::Str, "", 24, 2, true},
+    {"MvvmCkxScheduleOneEntry", 2, "SortId", K::I32, "0", 4, 4, false},
+    {"MvvmCkxScheduleOneEntry", 3, "StyleId", K::I32, "0", 4, 4, false},
+    {"MvvmCkxScheduleOneEntry", 4, "CategoryId", K::I32, "0", 4, 4, false},
+    {"MvvmCkxScheduleOneEntry", 5, "DistanceId", K::I32, "0", 4, 4, false},
+    {"MvvmCkxScheduleOneEntry", 6, "RoundId", K::I32, "0", 4, 4, false},
+    {"MvvmCkxScheduleOneEntry", 7, "Heats", K::Map,
+     "OrbMvvmObsMap<String^, Id2sCkxCompOneHeat^, MvvmCkxCompOneHeat^>^", 504, 504, true},
+    {"MvvmCkxScheduleOneEntry", 8, "TitleScb", K::Str, "", 24, 2, true},
+    {"MvvmCkxScheduleOneEntry", 9, "TitlePrint", K::Str, "", 24, 2, true},
+    {"MvvmCkxScheduleOneEntry", 10, "Params", K::Map, kStrMap, 132, 132, true},
+    {"MvvmCkxCompOneHeat", 0, "LaneResults", K::Map,
+     "OrbMvvmObsMap<UInt64, Id2sCkxCompOneLane^, MvvmCkxCompOneLane^>^", 160, 160, true},
+    {"MvvmCkxCompOneHeat", 1, "PoolConfig", K::Rec, "MvvmCkxPoolConfig^", 296, 296, false},
+    {"MvvmCkxCompOneHeat", 2, "HeatId", K::Str, "", 24, 2, true},
+    {"MvvmCkxCompOneHeat", 3, "SortId", K::I32, "0", 4, 4, false},
+    {"MvvmCkxCompOneHeat", 4, "HeatStatus", K::I32, "0", 4, 4, false},
+    {"MvvmCkxCompOneHeat", 5, "Params", K::Map, kStrMap, 132, 132, true},
+    {"MvvmCkxCompOneLane", 0, "Laps", K::Arr,
+     "OrbMvvmObsArray<Id2sCkxCompOneLap^, MvvmCkxCompOneLap^>^", 44, 44, true},
+    {"MvvmCkxCompOneLane", 1, "CurrentLap", K::I32, "0", 4, 4, false},
+    {"MvvmCkxCompOneLane", 2, "CompetitorId", K::Map,
+     "OrbMvvmObsMap<UInt64, Id2sCkxCompetitorsIds^, MvvmCkxCompetitorsIds^>^", 4, 4, true},
+    {"MvvmCkxCompOneLane", 3, "Lane", K::I32, "-1", 4, 4, false},
+    {"MvvmCkxCompOneLane", 4, "SortId", K::I32, "0", 4, 4, false},
+    {"MvvmCkxCompOneLane", 5, "StatusId", K::I32, "0", 4, 4, false},
+    {"MvvmCkxCompOneLane", 6, "LHandicap", K::Str, "", 24, 2, true},
+    {"MvvmCkxCompOneLap", 0, "Lap", K::I32, "0", 4, 4, false},
+    {"MvvmCkxCompOneLap", 1, "Time", K::Fix,
+     "OrbMvvmObsArray1D<UInt32, MvvmSimpleObsItem<UInt32>^>^", 32, 4, false},
+    {"MvvmCkxCompOneLap", 2, "Rank", K::I32, "0", 4, 4, false},
+    {"MvvmCkxCompOneLap", 3, "SortId", K::I32, "0", 4, 4, false},
+    {"MvvmCkxCompetitorsIds", 0, "CompetitorId", K::I32, "-1", 4, 4, false},
+    {"MvvmCkxString", 0, "str", K::Str, "", 132, 2, false},
+    {"MvvmCkxPoolConfig", 0, "NbLanes", K::I32, "10", 4, 4, false},
+    {"MvvmCkxPoolConfig", 1, "PoolLength", K::I32, "50", 4, 4, false},
+    {"MvvmCkxPoolConfig", 2, "Lanes", K::Map,
+     "OrbMvvmObsMap<UInt64, Id2sCkxPoolConfigOneLane^, MvvmCkxPoolConfigOneLane^>^", 12, 12, true},
+    {"MvvmCkxPoolConfig", 3, "LeftContacts", K::Map,
+     "OrbMvvmObsMap<UInt64, Id2sCkxOneContact^, MvvmCkxOneContact^>^", 1, 1, true},
+    {"MvvmCkxPoolConfig", 4, "RightContacts", K::Map,
+     "OrbMvvmObsMap<UInt64, Id2sCkxOneContact^, MvvmCkxOneContact^>^", 1, 1, true},
+    {"MvvmCkxPoolConfig", 5, "Ha1Left", K::Bool, "true", 1, 1, false},
+    {"MvvmCkxPoolConfig", 6, "Ha2Left", K::Bool, "false", 1, 1, false},
+    {"MvvmCkxPoolConfig", 7, "Ha1Right", K::Bool, "false", 1, 1, false},
+    {"MvvmCkxPoolConfig", 8, "Ha2Right", K::Bool, "true", 1, 1, false},
+    {"MvvmCkxPoolConfig", 9, "St1Left", K::Bool, "true", 1, 1, false},
+    {"MvvmCkxPoolConfig", 10, "St2Left", K::Bool, "false", 1, 1, false},
+    {"MvvmCkxPoolConfig", 11, "St1Right", K::Bool, "false", 1, 1, false},
+    {"MvvmCkxPoolConfig", 12, "St2Right", K::Bool, "true", 1, 1, false},
+    {"MvvmCkxPoolConfig", 13, "StartContactCfg", K::I32, "2", 4, 4, false},
+    {"MvvmCkxPoolConfig", 14, "StartFinishPlace", K::I32, "0", 4, 4, false},
+    {"MvvmCkxPoolConfig", 15, "SamplingRate", K::I32, "0", 4, 4, false},
+    {"MvvmCkxPoolConfigOneLane", 0, "m_LeftModuleID", K::I32, "0", 4, 4, false},
+    {"MvvmCkxPoolConfigOneLane", 1, "m_LaneID", K::I32, "0", 4, 4, false},
+    {"MvvmCkxPoolConfigOneLane", 2, "m_RightModuleID", K::I32, "0", 4, 4, false},
+    {"MvvmCkxOneContact", 0, "m_Contact", K::Bool, "true", 1, 1, false},
+    {"MvvmCkxDistance", 0, "Distance", K::I32, "0", 4, 4, false},
+    {"MvvmCkxDistance", 1, "NbOfRelays", K::I32, "0", 4, 4, false},
+    {"MvvmCkxDistance", 2, "DistanceStr", K::Str, "", 24, 2, true},
+    {"MvvmCkxDistance", 3, "DistanceUnit", K::Str, "", 24, 2, true},
+    {"MvvmCkxStyle", 0, "Style", K::Str, "", 24, 2, true},
+    {"MvvmCkxStyle", 1, "StyleAbbrev", K::Str, "", 24, 2, true},
+    {"MvvmCkxCategory", 0, "Category", K::Str, "", 24, 2, true},
+    {"MvvmCkxCategory", 1, "CategoryAbbrev", K::Str, "", 24, 2, true},
+    {"MvvmCkxRound", 0, "RoundName", K::Str, "", 24, 2, true},
+    {"MvvmCkxRound", 1, "OneRoundName", K::Str, "", 24, 2, true},
+    {"MvvmCkxRound", 2, "ShortRoundName", K::Str, "", 24, 2, true},
+    {"MvvmCkxRound", 3, "IdList", K::Fix, "OrbMvvmObsArray1D<Int32, MvvmSimpleObsItem<Int32>^>^",
+     400, 4, false},
+    {"MvvmCkxRound", 4, "NBMaxRounds", K::I32, "0", 4, 4, false},
+    {"MvvmCkxRound", 5, "TextMap", K::Map, "OrbMvvmObsMap<UInt64, Id2sCkxString^, MvvmCkxString^>^",
+     132, 132, true},
+    {"MvvmCkxStatus", 0, "StatusDesc", K::Str, "", 24, 2, true},
+    {"MvvmCkxStatus", 1, "StatusDescAbbrev", K::Str, "", 24, 2, true},
+    {"MvvmCkxSetupParam", 0, "Name", K::Str, "", 24, 2, true},
+    {"MvvmCkxSetupParam", 1, "LanguageId", K::Str, "", 24, 2, true},
+    {"MvvmCkxSetupParam", 2, "Value", K::Str, "", 24, 2, true},
+    {"MvvmCkxSetupParam", 3, "DefaultValue", K::Str, "", 24, 2, true},
+    {"MvvmCkxRecordEntry", 0, "idLen", K::I32, "0", 4, 4, false},
+    {"MvvmCkxRecordEntry", 1, "IdStyle", K::I32, "0", 4, 4, false},
+    {"MvvmCkxRecordEntry", 2, "idRec", K::I32, "0", 4, 4, false},
+    {"MvvmCkxRecordEntry", 3, "idCat", K::I32, "0", 4, 4, false},
+    {"MvvmCkxRecordEntry", 4, "Time", K::Time, kTime, 8, 8, false},
+    {"MvvmCkxRecordEntry", 5, "LapTimes", K::Arr,
+     "OrbMvvmObsArray<Id2sCkxRecordLapTime^, MvvmCkxRecordLapTime^>^", 8, 8, true},
+    {"MvvmCkxRecordEntry", 6, "LapDistances", K::Arr,
+     "OrbMvvmObsArray<Id2sCkxRecordLapDistance^, MvvmCkxRecordLapDistance^>^", 4, 4, true},
+    {"MvvmCkxRecordEntry", 7, "Name", K::Str, "", 24, 2, true},
+    {"MvvmCkxRecordEntry", 8, "Place", K::Str, "", 24, 2, true},
+    {"MvvmCkxRecordEntry", 9, "Date", K::Date, kDate, 8, 8, false},
+    {"MvvmCkxRecordLapTime", 0, "LapTime", K::Time, kTime, 8, 8, false},
+    {"MvvmCkxRecordLapDistance", 0, "LapDistance", K::I32, "0", 4, 4, false},
+    {"MvvmCkxPoolEventsOnePulse", 0, "SeqID", K::U32, "0", 4, 4, false},
+    {"MvvmCkxPoolEventsOnePulse", 1, "Lap", K::I32, "0", 4, 4, false},
+    {"MvvmCkxPoolEventsOnePulse", 2, "InputID", K::I32, "0", 4, 4, false},
+    {"MvvmCkxPoolEventsOnePulse", 3, "TimeOfPulse", K::Time, kTime, 8, 8, false},
+    {"MvvmCkxPoolEventsOnePulse", 4, "Armed", K::Bool, "false", 1, 1, false},
+    {"MvvmCkxPoolEventsOnePulse", 5, "RealPulse", K::Bool, "false", 1, 1, false},
+    {"MvvmCkxPoolEventsOnePulse", 6, "TfTs", K::Bool, "false", 1, 1, false},
+    {"MvvmCkxPoolEventsOnePulse", 7, "Status", K::I32, "0", 4, 4, false},
+    {"MvvmCkxPoolEventsOnePulse", 8, "LapInitial", K::I32, "-1", 4, 4, false},
+    {"MvvmCkxIOSetupOneEntry", 0, "Name", K::Str, "", 24, 2, true},
+    {"MvvmCkxIOSetupOneEntry", 1, "IOType", K::Str, "", 24, 2, true},
+    {"MvvmCkxIOSetupOneEntry", 2, "IOComType", K::Str, "", 24, 2, true},
+    {"MvvmCkxIOSetupOneEntry", 3, "ComParam", K::Str, "", 24, 2, true},
+    {"MvvmCkxIOSetupOneEntry", 4, "PROFile", K::Str, "", 24, 2, true},
+    {"MvvmCkxIOSetupOneEntry", 5, "OUPFile", K::Str, "", 24, 2, true},
+    {"MvvmCkxIOSetupOneEntry", 6, "ActivateAtStartup", K::I32, "0", 4, 4, false},
+    {"MvvmCkxIOSetupOneEntry", 7, "IOParams", K::Map,
+     "OrbMvvmObsMap<String^, Id2sCkxIOSetupParam^, MvvmCkxIOSetupParam^>^", 120, 120, true},
+    {"MvvmCkxIOSetupOneEntry", 8, "LinkOn", K::I32, "0", 4, 4, false},
+    {"MvvmCkxIOSetupParam", 0, "IOType", K::Str, "", 24, 1, true},
+    {"MvvmCkxIOSetupParam", 1, "Name", K::Str, "", 24, 2, true},
+    {"MvvmCkxIOSetupParam", 2, "LanguageId", K::Str, "", 24, 2, true},
+    {"MvvmCkxIOSetupParam", 3, "Value", K::Str, "", 24, 2, true},
+    {"MvvmCkxIOSetupParam", 4, "DefaultValue", K::Str, "", 24, 2, true},
+};
+
+// A view model made not connected, as its base, the interface the framework
+// drives and its slots; `iCount` is N of its table.
+struct Made {
+  std::shared_ptr<OrbBaseDataWrapper> pObject;
+  IAOrbMvvmInternUse* pFace;
+  std::function<std::shared_ptr<OrbBaseDataWrapper>(int)> slot;
+};
+struct ViewModelKind {
+  int iCount;
+  std::function<Made()> make;
+};
+
+template <class V>
+ViewModelKind Kind(int iCount) {
+  return {iCount, [] {
+            auto p = std::make_shared<V>();
+            IAOrbMvvmInternUse* pFace = p.get();
+            return Made{p, pFace, [p](int i) { return p->m_Fields.at(static_cast<size_t>(i)); }};
+          }};
+}
+
+const std::map<std::string, ViewModelKind>& ViewModels() {
+  static const std::map<std::string, ViewModelKind> kinds = {
+      {"MvvmCkxCompetitor", Kind<MvvmCkxCompetitor>(8)},
+      {"MvvmCkxScheduleOneEntry", Kind<MvvmCkxScheduleOneEntry>(11)},
+      {"MvvmCkxCompOneHeat", Kind<MvvmCkxCompOneHeat>(6)},
+      {"MvvmCkxCompOneLane", Kind<MvvmCkxCompOneLane>(7)},
+      {"MvvmCkxCompOneLap", Kind<MvvmCkxCompOneLap>(4)},
+      {"MvvmCkxCompetitorsIds", Kind<MvvmCkxCompetitorsIds>(1)},
+      {"MvvmCkxString", Kind<MvvmCkxString>(1)},
+      {"MvvmCkxPoolConfig", Kind<MvvmCkxPoolConfig>(16)},
+      {"MvvmCkxPoolConfigOneLane", Kind<MvvmCkxPoolConfigOneLane>(3)},
+      {"MvvmCkxOneContact", Kind<MvvmCkxOneContact>(1)},
+      {"MvvmCkxDistance", Kind<MvvmCkxDistance>(4)},
+      {"MvvmCkxStyle", Kind<MvvmCkxStyle>(2)},
+      {"MvvmCkxCategory", Kind<MvvmCkxCategory>(2)},
+      {"MvvmCkxRound", Kind<MvvmCkxRound>(6)},
+      {"MvvmCkxStatus", Kind<MvvmCkxStatus>(2)},
+      {"MvvmCkxSetupParam", Kind<MvvmCkxSetupParam>(4)},
+      {"MvvmCkxRecordEntry", Kind<MvvmCkxRecordEntry>(10)},
+      {"MvvmCkxRecordLapTime", Kind<MvvmCkxRecordLapTime>(1)},
+      {"MvvmCkxRecordLapDistance", Kind<MvvmCkxRecordLapDistance>(1)},
+      {"MvvmCkxPoolEventsOnePulse", Kind<MvvmCkxPoolEventsOnePulse>(9)},
+      {"MvvmCkxIOSetupOneEntry", Kind<MvvmCkxIOSetupOneEntry>(9)},
+      {"MvvmCkxIOSetupParam", Kind<MvvmCkxIOSetupParam>(5)},
+  };
+  return kinds;
+}
+
+// "Tarvex.Orb.Data.Varnox.MvvmX<Id2sX>": the record interface is the view
+// model's name with Mvvm replaced.
+std::string Prefix(const std::string& csViewModel) {
+  return "Tarvex.Orb.Data.Varnox." + csViewModel + "<Id2s" + csViewModel.substr(4) + ">";
+}
+
+// The value a simple slot shows, written as the table writes defaults.
+std::string Shown(const std::shared_ptr<OrbBaseDataWrapper>& pSlot, K kind) {
+  switch (kind) {
+    case K::Str:
+      return U8(std::dynamic_pointer_cast<OrbSimpleDataWrapper<std::u16string>>(pSlot)->m_LocalVal);
+    case K::I32:
+      return std::to_string(std::dynamic_pointer_cast<OrbSimpleDataWrapper<int32_t>>(pSlot)->m_LocalVal);
+    case K::U32:
+      return std::to_string(
+          std::dynamic_pointer_cast<OrbSimpleDataWrapper<uint32_t>>(pSlot)->m_LocalVal);
+    case K::Bool:
+      return std::dynamic_pointer_cast<OrbSimpleDataWrapper<bool>>(pSlot)->m_LocalVal ? "true"
+                                                                                      : "false";
+    case K::Date:
+      return U8(std::dynamic_pointer_cast<OrbSimpleDataWrapper<OrbDateTime>>(pSlot)
+                    ->m_LocalVal.ToDisplayString());
+    case K::Time:
+      return U8(KxTime::OptionalToString(
+          std::dynamic_pointer_cast<OrbSimpleDataWrapper<std::optional<KxTime>>>(pSlot)->m_LocalVal));
+    default:
+      return "not a simple value";
+  }
+}
+
+bool IsSimple(K kind) { return kind < K::Map; }
+
+void PrintTo(const Row& row, std::ostream* os) { *os << row.csViewModel << "." << row.csName; }
+
+class ViewModelTable : public ::testing::TestWithParam<Row> {};
+
+// GetMembInfo, and on a view model that is not connected: GetVal creates the
+// slot first, then a simple value takes its default (also after a clear)
+// while any other kind raises the not-connected message; SetVal raises the
+// invalid-type message for the other kinds.
+TEST_P(ViewModelTable, DescriptorDefaultAndMessages) {
+  const Row& row = GetParam();
+  Made vm = ViewModels().at(row.csViewModel).make();
+  const OrbMemberInfo info = vm.pFace->GetMembInfo(row.iIndex);
+  EXPECT_EQ(U8(info.Name()), row.csName);
+  EXPECT_EQ(info.Size(), row.iSize);
+  EXPECT_EQ(info.ElementSize(), row.iElementSize);
+  EXPECT_EQ(info.Variable(), row.bVariable);
+
+  ASSERT_EQ(vm.slot(row.iIndex), nullptr);
+  vm.pFace->GetVal(row.iIndex, false);  // creates the slot only
+  const auto pSlot = vm.slot(row.iIndex);
+  ASSERT_NE(pSlot, nullptr);
+  const std::string csAt = " (" + std::to_string(row.iIndex) + "):\r\n";
+  if (IsSimple(row.kind)) {
+    vm.pFace->GetVal(row.iIndex, false);
+    EXPECT_EQ(Shown(pSlot, row.kind), row.csText);
+    vm.pFace->GetVal(row.iIndex, true);
+    EXPECT_EQ(Shown(pSlot, row.kind), row.csText);
+    EXPECT_EQ(vm.slot(row.iIndex), pSlot) << "a load keeps the slot object";
+  } else {
+    EXPECT_EQ(MessageOf([&] { vm.pFace->GetVal(row.iIndex, false); }),
+              Prefix(row.csViewModel) + ".GetVal" + csAt +
+                  "Not yet connected to a ORB instance, Type: " + row.csText +
+                  "  Member: " + row.csName + "\r\n");
+    EXPECT_EQ(MessageOf([&] { vm.pFace->SetVal(row.iIndex); }),
+              Prefix(row.csViewModel) + ".SetVal" + csAt + "Invalid property Type: " +
+                  row.csText + "  Member: " + row.csName + "\r\n");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllProperties, ViewModelTable, ::testing::ValuesIn(kRows),
+                         [](const auto& testInfo) {
+                           return std::string(testInfo.param.csViewModel) + "_" + testInfo.param.csName;
+                         });
+
+}  // namespace
+
+namespace {
+
+class ViewModelIndexes : public ::testing::TestWithParam<std::string> {};
+
+// Index N and -1 give each operation's invalid-index message with that number.
+TEST_P(ViewModelIndexes, BadIndexNamesOperationAndIndex) {
+  const ViewModelKind& kind = ViewModels().at(GetParam());
+  Made vm = kind.make();
+  const std::string csPrefix = Prefix(GetParam());
+  for (const int iBad : {kind.iCount, -1}) {
+    const std::string csTail = " (" + std::to_string(iBad) + "):\r\nInvalid property index !!!\r\n";
+    EXPECT_EQ(MessageOf([&] { vm.pFace->GetVal(iBad, false); }), csPrefix + ".GetVal" + csTail);
+    EXPECT_EQ(MessageOf([&] { vm.pFace->SetVal(iBad); }), csPrefix + ".SetVal" + csTail);
+    EXPECT_EQ(MessageOf([&] { vm.pFace->GetMembInfo(iBad); }),
+              csPrefix + ".GetMembInfo" + csTail);
+  }
+}
+
+std::vector<std::string> ViewModelNames() {
+  std::vector<std::string> names;
+  for (const auto& entry : ViewModels()) names.push_back(entry.first);
+  return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(AllViewModels, ViewModelIndexes, ::testing::ValuesIn(ViewModelNames()),
+                         [](const auto& testInfo) { return testInfo.param; });
+
+// ---------------------------------------------------------------------------
+// Connected view models on the reference kernel.
+
+template <class File>
+void OpenNew(File& file, const std::string& csStem) {
+  static std::atomic<int> s_iCount{0};
+  const std::string csPath =
+      KernelScratch::Get().Path(csStem + "-" + std::to_string(s_iCount++) + ".orb");
+  if (file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr) <= 0)
+    throw std::runtime_error("cannot open " + csPath + "\n" + KernelScratch::Get().Log());
+}
+
+// The files the connected cases write to, opened new for the suite.
+struct Files {
+  Files() {
+    OpenNew(races, "races");
+    OpenNew(globals, "globals");
+    OpenNew(pulses, "pulses");
+  }
+  ~Files() {
+    races.UnLoad();
+    globals.UnLoad();
+    pulses.UnLoad();
+  }
+  std::shared_ptr<Id2sCkxCompOneHeat> Heat() {
+    auto pSchedule =
+        std::make_shared<D2oVarnox_FT_RACES_ScheduleEntries>(&races.m_ScheduleEntries, nullptr);
+    return pSchedule->Item(u"R1")->Heats()->Item(u"H1");
+  }
+  std::shared_ptr<Id2sCkxCompOneLane> Lane() { return Heat()->LaneResults()->Item(uint64_t{3}); }
+  std::shared_ptr<Id2sCkxPoolEventsOnePulse> Pulse() {
+    return std::make_shared<D2oVarnox_FT_RAW_PULSES_PoolEvents>(&pulses.m_PoolEvents, nullptr)
+        ->Item(uint64_t{1});
+  }
+  std::shared_ptr<Id2sCkxRecordEntry> Record() {
+    return std::make_shared<D2oVarnox_FT_GLOBALS_Records>(&globals.m_Records, nullptr)
+        ->Item(u"100m");
+  }
+
+  CkxVarnoxFT_RACES races;
+  CkxVarnoxFT_GLOBALS globals;
+  CkxVarnoxFT_RAW_PULSES pulses;
+};
+
+template <class V, class I>
+Made Connected(std::shared_ptr<I> pRecord) {
+  auto p = std::make_shared<V>(std::move(pRecord), nullptr);
+  IAOrbMvvmInternUse* pFace = p.get();
+  return Made{p, pFace, [p](int i) { return p->m_Fields.at(static_cast<size_t>(i)); }};
+}
+
+// A value written through a proxy, then seen through a connected view model.
+struct ConnectedCase {
+  const char* csName;
+  int iIndex;
+  K kind;
+  std::string csWritten;  // as the view model shows it
+  std::string csDefault;
+  std::function<void(Files&)> write;  // through a proxy
+  std::function<Made(Files&)> view;   // a new view model of the record
+};
+
+void PrintTo(const ConnectedCase& c, std::ostream* os) { *os << c.csName; }
+
+class ConnectedViewModel : public ::testing::TestWithParam<ConnectedCase> {
+ protected:
+  static void SetUpTestSuite() { s_pFiles = std::make_unique<Files>(); }
+  static void TearDownTestSuite() { s_pFiles.reset(); }
+  static std::unique_ptr<Files> s_pFiles;
+};
+std::unique_ptr<Files> ConnectedViewModel::s_pFiles;
+
+Made LaneView(Files& f) { return Connected<MvvmCkxCompOneLane>(f.Lane()); }
+Made PulseView(Files& f) { return Connected<MvvmCkxPoolEventsOnePulse>(f.Pulse()); }
+Made RecordView(Files& f) { return Connected<MvvmCkxRecordEntry>(f.Record()); }
+
+const ConnectedCase kConnectedCases[] = {
+    {"LaneInt32", 3, K::I32, "7", "-1", [](Files& f) { f.Lane()->set_Lane(7); }, LaneView},
+    {"LaneText", 6, K::Str, "+2", "", [](Files& f) { f.Lane()->set_LHandicap(u"+2"); }, LaneView},
+    {"PulseUInt32", 0, K::U32, "4000000000", "0",
+     [](Files& f) { f.Pulse()->set_SeqID(4000000000u); }, PulseView},
+    {"PulseBool", 4, K::Bool, "true", "false", [](Files& f) { f.Pulse()->set_Armed(true); },
+     PulseView},
+    {"PulseTime", 3, K::Time, "1:02.34", "0.000",
+     [](Files& f) { f.Pulse()->set_TimeOfPulse(KxTime::Parse(u"1:02.34")); }, PulseView},
+    {"RecordDate", 9, K::Date, "14.07.2026  09:30:00.000", "01.01.0001  00:00:00.000",
+     [](Files& f) { f.Record()->set_Date(OrbDateTime::Parse(u"14.07.2026  09:30:00.000")); },
+     RecordView},
+};
+
+// The first GetVal creates the slot and loads nothing; the second reads the
+// record; a clearing GetVal shows the default without reading; SetVal then
+// writes that default to the record, where a new view model finds it.
+TEST_P(ConnectedViewModel, LoadsClearsAndStores) {
+  const ConnectedCase& c = GetParam();
+  c.write(*s_pFiles);
+  Made vm = c.view(*s_pFiles);
+  vm.pFace->GetVal(c.iIndex, false);
+  EXPECT_NE(Shown(vm.slot(c.iIndex), c.kind), c.csWritten) << "the first call only creates";
+  vm.pFace->GetVal(c.iIndex, false);
+  EXPECT_EQ(Shown(vm.slot(c.iIndex), c.kind), c.csWritten);
+  vm.pFace->GetVal(c.iIndex, true);
+  EXPECT_EQ(Shown(vm.slot(c.iIndex), c.kind), c.csDefault);
+  vm.pFace->SetVal(c.iIndex);
+  Made fresh = c.view(*s_pFiles);
+  fresh.pFace->GetVal(c.iIndex, false);
+  fresh.pFace->GetVal(c.iIndex, false);
+  EXPECT_EQ(Shown(fresh.slot(c.iIndex), c.kind), c.csDefault);
+}
+
+INSTANTIATE_TEST_SUITE_P(SimpleKinds, ConnectedViewModel, ::testing::ValuesIn(kConnectedCases),
+                         [](const auto& testInfo) { return std::string(testInfo.param.csName); });
+
+// A connected heat: its lane collection reaches the lanes' view models through
+// the map wrapper's GetMvvmInstance, follows a lane added through a proxy
+// with one Add, and its nested pool configuration and a lap's fixed times
+// read the record.
+TEST_F(ConnectedViewModel, CollectionsFollowTheRecord) {
+  s_pFiles->Lane()->set_Lane(3);
+  auto pHeat = std::make_shared<MvvmCkxCompOneHeat>(s_pFiles->Heat(), nullptr);
+  auto pLanes = pHeat->LaneResults();
+  ASSERT_EQ(pLanes->Count(), 1);
+  EXPECT_EQ(pLanes->Item(0)->Lane()->Value(), 3);
+
+  std::vector<OrbCollectionChangedEventArgs> changes;
+  pLanes->CollectionChanged().Add([&](const OrbCollectionChangedEventArgs& a) { changes.push_back(a); });
+  s_pFiles->Heat()->LaneResults()->Item(uint64_t{5})->set_Lane(5);
+  pHeat->Refresh();
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_EQ(changes[0].Action(), OrbCollectionChange::Add);
+  EXPECT_EQ(changes[0].Count(), 1);
+  ASSERT_EQ(pLanes->Count(), 2);
+  EXPECT_EQ(pLanes->Item(changes[0].Index())->Lane()->Value(), 5);
+
+  s_pFiles->Heat()->PoolConfig()->set_NbLanes(8);
+  EXPECT_EQ(pHeat->PoolConfig()->NbLanes()->Value(), 8);
+
+  auto pLapRecord = s_pFiles->Lane()->Laps();
+  pLapRecord->SetLength(1);
+  pLapRecord->Item(0)->Time()->set_Item(2, 99);
+  auto pLane = std::make_shared<MvvmCkxCompOneLane>(s_pFiles->Lane(), nullptr);
+  ASSERT_EQ(pLane->Laps()->Count(), 1);
+  EXPECT_EQ(pLane->Laps()->Item(0)->Time()->Value(2), 99u);
+  EXPECT_EQ(pLane->Laps()->Item(0)->Time()->Item(2)->Value(), 99u);
+}
+
+// A value array makes MvvmSimpleObsItem elements of its values.
+TEST_F(ConnectedViewModel, ValueArrayMakesSimpleItems) {
+  auto pLaps = s_pFiles->Lane()->Laps();
+  pLaps->SetLength(1);
+  auto pTimes = pLaps->Item(0)->Time();
+  pTimes->set_Item(4, 1234);
+  auto* pMaker = dynamic_cast<IOrbMvvmObsInternUse<MvvmSimpleObsItem<uint32_t>>*>(pTimes.get());
+  ASSERT_NE(pMaker, nullptr);
+  EXPECT_EQ(pMaker->GetMvvmInstance(nullptr, 4, 0, 0, 0)->Value(), 1234u);
+}
+
+}  // namespace
