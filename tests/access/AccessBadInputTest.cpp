@@ -86,7 +86,8 @@ TEST(RemovedElement, ItsProxiesAndNestedWrappersFailAndTheRestStays) {
   EXPECT_EQ(MessageOf([&] { heats->GetCount(); }), kHeats + ".GetCount:\r\n");
   EXPECT_EQ(MessageOf([&] { heats->Item(u"H9"); }), kHeats + ".Add:\r\n");
   EXPECT_EQ(MessageOf([&] { entry->Params()->Item(u"P")->str(); }),
-            "D2mVarnox_FT_RACES_ScheduleEntries_Params.str:\r\n");
+            "D2iVarnox_FT_RACES_ScheduleEntries_Params.Add:\r\n")
+      << "the key indexer's Add fails first";
   ExpectUnchanged(meet);
 }
 
@@ -129,11 +130,12 @@ struct KeyCase {
   const char* csName;
   std::u16string csKey;
 };
+void PrintTo(const KeyCase& c, std::ostream* pOut) { *pOut << c.csName; }
 
 class UnencodableKey : public testing::TestWithParam<KeyCase> {};
 
-// A text key travels as Windows-1252; a key it cannot hold is refused, not
-// turned into another key.
+// A text key travels as a zero-terminated Windows-1252 text; a key it cannot
+// hold is refused, not turned into another key.
 TEST_P(UnencodableKey, IsRefusedAndAddsNothing) {
   Meet meet;
   Fill(meet);
@@ -154,9 +156,11 @@ TEST_P(UnencodableKey, IsRefusedAndAddsNothing) {
 INSTANTIATE_TEST_SUITE_P(Keys, UnencodableKey,
                          testing::Values(KeyCase{"Cjk", u"東京"}, KeyCase{"Greek", u"Ωmega"},
                                          KeyCase{"LoneSurrogate", std::u16string(1, u'\xD800')},
-                                         KeyCase{"Emoji", u"R\U0001F3CA"}),
-                         [](const testing::TestParamInfo<KeyCase>& info) {
-                           return std::string(info.param.csName);
+                                         KeyCase{"Emoji", u"R\U0001F3CA"},
+                                         // would travel as "R1", another key
+                                         KeyCase{"Nul", std::u16string(u"R1\0x", 4)}),
+                         [](const testing::TestParamInfo<KeyCase>& caseInfo) {
+                           return std::string(caseInfo.param.csName);
                          });
 
 // Objects made while the file was open and used after it was unloaded.

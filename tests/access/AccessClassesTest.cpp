@@ -60,6 +60,8 @@ struct ClassCase {
   }
 };
 
+void PrintTo(const ClassCase& c, std::ostream* pOut) { *pOut << c.csClass; }
+
 const std::string kGetLength = "IOrbArray<T>.GetLength ():\r\n";
 const std::string kSetLength = "IOrbArray<T>.SetLength (NewLength):\r\n";
 const std::string kSetLengthNotProtected = "IOrbArray<T>.SetLengthNotProtected (NewLength):\r\n";
@@ -266,8 +268,8 @@ TEST_P(ClassTableTest, IsItsClassAtItsDepthAndReportsItsGuardedOperation) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, ClassTableTest, testing::ValuesIn(Classes()),
-                         [](const testing::TestParamInfo<ClassCase>& info) {
-                           return info.param.csClass;
+                         [](const testing::TestParamInfo<ClassCase>& caseInfo) {
+                           return caseInfo.param.csClass;
                          });
 
 // The table itself: every class once, as many of each family as the class

@@ -120,6 +120,9 @@ struct SlotCase {
   int32_t iDeep;
   int32_t iIndex;
 };
+void PrintTo(const SlotCase& c, std::ostream* pOut) {
+  *pOut << "level " << c.iDeep << " slot " << c.iIndex;
+}
 
 class SlotOutsideThePath : public testing::TestWithParam<SlotCase> {};
 
@@ -252,6 +255,9 @@ struct RangeCase {
   uint32_t uiLength;
   std::vector<uint32_t> aVisited;
 };
+void PrintTo(const RangeCase& c, std::ostream* pOut) {
+  *pOut << "range (" << c.iStart << ", " << c.iEnd << ") over " << c.uiLength;
+}
 
 std::vector<uint32_t> Indexes(uint32_t uiFrom, uint32_t uiTo) {
   std::vector<uint32_t> a(uiTo - uiFrom + 1);
