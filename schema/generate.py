@@ -18,6 +18,7 @@ from pathlib import Path
 # The build runs this from the source tree: leave no bytecode caches there.
 sys.dont_write_bytecode = True
 
+import accessface  # noqa: E402
 import native  # noqa: E402
 import objectface  # noqa: E402
 from model import SchemaError, load  # noqa: E402
@@ -31,6 +32,9 @@ def outputs(model):
                       "lists of files and members and the object face's containment tree.")
     umbrella += ["#pragma once", ""] + [f'#include "{path}"' for path in texts]
     texts["templates/Varnox.h"] = umbrella
+    # The access layer has its own umbrella (access/VarnoxAccess.h): it builds
+    # on the framework, which the native face's public headers do not reach.
+    texts.update(accessface.outputs(model))
     return texts
 
 

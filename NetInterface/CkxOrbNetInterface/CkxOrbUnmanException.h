@@ -91,8 +91,9 @@ class CkxD2LstNodeException : public CkxOrbUnmanException {
   int32_t m_iNodeType;
 };
 
-// Declared for the framework; this library never raises them. Their text is
-// the base text.
+// Declared for the framework; the library raises only CkxD2ValDataException,
+// for a single object that has no storage (never opened, or unloaded). Their
+// text is the base text.
 class CkxDynAllocDeniedException : public CkxOrbUnmanException {
  public:
   CkxDynAllocDeniedException() : CkxOrbUnmanException(OrbUnmanExcDynAllocDenied) {}

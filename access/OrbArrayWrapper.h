@@ -1,0 +1,194 @@
+// The array wrappers: D2o<path> over a top-level record array
+// (CkxD2a1dObjDA), D2i<path> over a record array inside a record
+// (CkxD2a1dDA), and D2i<path> over a fixed array of 32-bit values inside a
+// record (CkxAs1d). They reach the native array by walking their path on
+// every call. The record arrays' own operations carry the fixed messages of
+// the array interface ("IOrbArray<T>.GetLength ():\r\n"), their indexer and
+// locks the class name ("...[]:\r\n", "....GetARLock:\r\n").
+//
+// An enumeration covers the whole array or the range set with
+// ForeachRange; the range lives on the wrapper object (OrbEnumerators.h).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <utility>
+
+#include "access/OrbEnumerators.h"
+#include "access/OrbGuard.h"
+#include "access/OrbIndexsList.h"
+#include "access/OrbPathWalk.h"
+#include "access/OrbUpdatable.h"
+#include "contracts/framework/OrbFileM.h"
+
+namespace Tarvex::Orb::DataDirectAcces {
+
+// What every array wrapper keeps for its enumerators.
+struct OrbArrayPositions {
+  int32_t m_iPosIEnum = 0;       // index the enumerators reached last
+  int32_t m_iForeachStart = -1;  // enumeration range; -1: none
+  int32_t m_iForeachEnd = -1;    // last index of the range; -1: the array's last
+};
+
+// The record-array operations of `Self` (an OrbIndexsHandle with m_pObj and
+// KeepAlive()) over path `Path`, element proxies `Proxy`; `Base` is
+// IOrbArray or the updatable IOrbObjArray.
+template <class Self, class Path, class Proxy, class Base>
+class OrbArrayOps : public Base, public OrbArrayPositions {
+ public:
+  using Element = typename Base::Element;
+
+  template <class... A>
+  explicit OrbArrayOps(A&&... args) : Base(std::forward<A>(args)...) {}
+
+  // The element at `uiIndex`; no native call, the index is checked when the
+  // proxy is used. Slot 4 of the level is left as it is.
+  Element Item(uint32_t uiIndex) override {
+    return OrbGuarded(Self::kClassName, u"[]", [&] {
+      Self& self = AsSelf();
+      self.m_iI1 = uiIndex;
+      return std::make_shared<Proxy>(self.m_pObj, self.KeepAlive(), &self);
+    });
+  }
+
+  uint32_t GetLength(int32_t /*iDimension*/) override {
+    return OrbGuarded(u"IOrbArray<T>.GetLength ()", u"", [&] { return Array().Size(); });
+  }
+  void SetLength(uint32_t uiNewLength) override {
+    OrbGuarded(u"IOrbArray<T>.SetLength (NewLength)", u"", [&] { Array().SetSize(uiNewLength); });
+  }
+  void SetLengthNotProtected(uint32_t uiNewLength) override {
+    OrbGuarded(u"IOrbArray<T>.SetLengthNotProtected (NewLength)", u"",
+               [&] { Array().SetSizeNotProt(uiNewLength); });
+  }
+  uint32_t Add() override {
+    return OrbGuarded(u"IOrbArray<T>.Add ()", u"", [&] { return Array().Add(); });
+  }
+  void ForeachRange(int32_t iStart, int32_t iEnd) override {
+    m_iForeachStart = iStart;
+    m_iForeachEnd = iEnd;
+  }
+
+  void GetARLock() override { Guarded(u".GetARLock", [&] { Array().GetARLock(); }); }
+  void GetARLockFromRWELock() override {
+    Guarded(u".GetARLockFromRWELock", [&] { Array().GetARLockFromRWELock(); });
+  }
+  void ReleaseARLock() override { Guarded(u".ReleaseARLock", [&] { Array().ReleaseARLock(); }); }
+  void GetRWELock() override { Guarded(u".GetRWELock", [&] { Array().GetRWELock(); }); }
+  void ReleaseRWELock() override {
+    Guarded(u".ReleaseRWELock", [&] { Array().ReleaseRWELock(); });
+  }
+
+  uint32_t IEnumCurrentPos() const override { return static_cast<uint32_t>(m_iPosIEnum); }
+  std::shared_ptr<IOrbEnumerator<Element>> GetEnumerator() override {
+    return std::make_shared<OrbArrayEnumerator<Self, Element>>(AsSelf().shared_from_this());
+  }
+
+ private:
+  Self& AsSelf() { return static_cast<Self&>(*this); }
+
+  template <class Body>
+  decltype(auto) Guarded(std::u16string_view csOperation, Body&& body) {
+    return OrbGuarded(Self::kClassName, csOperation, std::forward<Body>(body));
+  }
+
+  // The native array, reached by walking the enclosing levels.
+  auto& Array() {
+    Self& self = AsSelf();
+    return Path::Container(*self.m_pObj, self);
+  }
+};
+
+// A top-level record array, member of a file.
+template <class Self, class Path, class Proxy, class Interface>
+class D2oArray : public OrbIndexsHandle,
+                 public OrbArrayOps<Self, Path, Proxy, OrbUpdatableImpl<IOrbObjArray<Interface>>>,
+                 public OrbPathProtocol<Self, 0>,
+                 public std::enable_shared_from_this<Self> {
+ public:
+  using Member = typename Path::Member;
+
+  // The path is the wrapper itself; no native call. `pFileM`, which may be
+  // null, is only kept alive.
+  D2oArray(Member* pObj, std::shared_ptr<OrbFileM> pFileM)
+      : OrbArrayOps<Self, Path, Proxy, OrbUpdatableImpl<IOrbObjArray<Interface>>>(pObj),
+        m_pObj(pObj),
+        m_pFileM(std::move(pFileM)) {
+    NewIndexs(nullptr, this);
+  }
+
+  std::shared_ptr<Self> KeepAlive() { return this->shared_from_this(); }
+
+  Member* const m_pObj;
+  const std::shared_ptr<OrbFileM> m_pFileM;
+};
+
+// A record array inside a record.
+template <class Self, class Path, class Proxy, class Interface>
+class D2iArray : public OrbIndexsHandle,
+                 public OrbArrayOps<Self, Path, Proxy, IOrbArray<Interface>>,
+                 public OrbPathProtocol<Self, Path::kDepth>,
+                 public std::enable_shared_from_this<Self> {
+ public:
+  using Member = typename Path::Member;
+  using Top = typename Path::Top;
+
+  // Copies of `pParent`'s levels, then the wrapper itself; no native call.
+  D2iArray(Member* pObj, std::shared_ptr<Top> pObjM, const OrbIndexsList* pParent)
+      : m_pObj(pObj), m_pObjM(std::move(pObjM)) {
+    NewIndexs(pParent, this);
+  }
+
+  const std::shared_ptr<Top>& KeepAlive() const { return m_pObjM; }
+
+  Member* const m_pObj;
+  const std::shared_ptr<Top> m_pObjM;
+};
+
+// A fixed array of 32-bit values inside a record. Its path is a plain copy
+// of the creating proxy's: the index is an argument of every call.
+template <class Self, class Path, OrbArrayValue T>
+class D2iValues : public OrbIndexsHandle,
+                  public IOrbArray1D<T>,
+                  public OrbArrayPositions,
+                  public OrbPathProtocol<Self, Path::kDepth>,
+                  public std::enable_shared_from_this<Self> {
+ public:
+  using Member = typename Path::Member;
+  using Top = typename Path::Top;
+
+  D2iValues(Member* pObj, std::shared_ptr<Top> pObjM, const OrbIndexsList* pParent)
+      : m_pObj(pObj), m_pObjM(std::move(pObjM)) {
+    NewIndexs(pParent);
+  }
+
+  // Value `uiIndex`; an index from the length upwards raises the indexer's
+  // message.
+  T Item(uint32_t uiIndex) override {
+    return OrbGuarded(Self::kClassName, u"[]", [&] { return Values()[uiIndex]; });
+  }
+  void set_Item(uint32_t uiIndex, T value) override {
+    OrbGuarded(Self::kClassName, u"[]", [&] { Values()[uiIndex] = value; });
+  }
+  // The fixed length. Not guarded: a failure of the walk passes unchanged.
+  uint32_t GetLength(int32_t /*iDimension*/) override { return Values().Size(); }
+  void ForeachRange(int32_t iStart, int32_t iEnd) override {
+    m_iForeachStart = iStart;
+    m_iForeachEnd = iEnd;
+  }
+
+  uint32_t IEnumCurrentPos() const override { return static_cast<uint32_t>(m_iPosIEnum); }
+  std::shared_ptr<IOrbEnumerator<T>> GetEnumerator() override {
+    return std::make_shared<OrbArrayEnumerator<Self, T>>(
+        static_cast<Self&>(*this).shared_from_this());
+  }
+
+  Member* const m_pObj;
+  const std::shared_ptr<Top> m_pObjM;
+
+ private:
+  auto& Values() { return Path::Container(*m_pObj, *this); }
+};
+
+}  // namespace Tarvex::Orb::DataDirectAcces

@@ -1,0 +1,275 @@
+// Generated from schema/varnox.toml by schema/generate.py. Do not edit.
+//
+// The access layer of FT_MEET: the path walk of every member path, then
+// each path's proxy and wrapper, the deepest first so that every class is
+// complete before a class that makes it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "access/OrbArrayWrapper.h"
+#include "access/OrbMapWrapper.h"
+#include "access/OrbPathWalk.h"
+#include "access/OrbRecordFace.h"
+#include "access/VarnoxRecordInterfaces.h"
+#include "templates/CkxVarnoxFT_MEET.h"
+
+namespace Tarvex::Orb::Data::Varnox {
+
+class D2oVarnox_FT_MEET_Races;
+class D2mVarnox_FT_MEET_Races;
+class D2iVarnox_FT_MEET_Races_Laps;
+class D2mVarnox_FT_MEET_Races_Laps;
+class D2iVarnox_FT_MEET_Races_Laps_Splits;
+class D2mVarnox_FT_MEET_Races_Pool;
+class D2iVarnox_FT_MEET_Races_Pool_Starts;
+class D2mVarnox_FT_MEET_Races_Pool_Starts;
+class D2iVarnox_FT_MEET_Races_Heats;
+class D2mVarnox_FT_MEET_Races_Heats;
+class D2iVarnox_FT_MEET_Races_Ids;
+class D2oVarnox_FT_MEET_Notes;
+class D2mVarnox_FT_MEET_Notes;
+class D2oVarnox_FT_MEET_Pool;
+class D2iVarnox_FT_MEET_Pool_Starts;
+class D2mVarnox_FT_MEET_Pool_Starts;
+
+// The walks, parents first.
+struct VarnoxPath_FT_MEET_Races
+    : DataDirectAcces::OrbTopStep<CkxVarnoxFT_MEETRaces, D2oVarnox_FT_MEET_Races> {};
+struct VarnoxPath_FT_MEET_Races_Laps
+    : DataDirectAcces::OrbNestedStep<VarnoxPath_FT_MEET_Races, &CkxRace::Laps> {};
+struct VarnoxPath_FT_MEET_Races_Laps_Splits
+    : DataDirectAcces::OrbValuesStep<VarnoxPath_FT_MEET_Races_Laps, &CkxLap::Splits> {};
+struct VarnoxPath_FT_MEET_Races_Pool
+    : DataDirectAcces::OrbEmbeddedStep<VarnoxPath_FT_MEET_Races, &CkxRace::Pool> {};
+struct VarnoxPath_FT_MEET_Races_Pool_Starts
+    : DataDirectAcces::OrbNestedStep<VarnoxPath_FT_MEET_Races_Pool, &CkxPool::Starts> {};
+struct VarnoxPath_FT_MEET_Races_Heats
+    : DataDirectAcces::OrbNestedStep<VarnoxPath_FT_MEET_Races, &CkxRace::Heats> {};
+struct VarnoxPath_FT_MEET_Races_Ids
+    : DataDirectAcces::OrbValuesStep<VarnoxPath_FT_MEET_Races, &CkxRace::Ids> {};
+struct VarnoxPath_FT_MEET_Notes
+    : DataDirectAcces::OrbTopStep<CkxVarnoxFT_MEETNotes, D2oVarnox_FT_MEET_Notes> {};
+struct VarnoxPath_FT_MEET_Pool
+    : DataDirectAcces::OrbTopSingleStep<CkxVarnoxFT_MEETPool, D2oVarnox_FT_MEET_Pool> {};
+struct VarnoxPath_FT_MEET_Pool_Starts
+    : DataDirectAcces::OrbNestedStep<VarnoxPath_FT_MEET_Pool, &CkxPool::Starts> {};
+
+// One CkxNote of FT_MEET_Pool_Starts, at level 0.
+class D2mVarnox_FT_MEET_Pool_Starts final
+    : public DataDirectAcces::D2mProxy<D2mVarnox_FT_MEET_Pool_Starts, VarnoxPath_FT_MEET_Pool_Starts, Id2sCkxNote, 1> {
+ public:
+  static constexpr std::u16string_view kClassName = u"D2mVarnox_FT_MEET_Pool_Starts";
+  using D2mProxy::D2mProxy;
+
+  std::u16string str() override { return Get<&CkxNote::str>(u".str"); }
+  void set_str(OrbTextArg value) override {
+    Set<&CkxNote::str>(u".str", value);
+  }
+};
+
+// FT_MEET_Pool_Starts: the CkxNote records.
+class D2iVarnox_FT_MEET_Pool_Starts final
+    : public DataDirectAcces::D2iMap<D2iVarnox_FT_MEET_Pool_Starts, VarnoxPath_FT_MEET_Pool_Starts, D2mVarnox_FT_MEET_Pool_Starts, Id2sCkxNote, uint64_t> {
+ public:
+  static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Pool_Starts";
+  using D2iMap::D2iMap;
+  using D2iVarnox_FT_MEET_Pool_Starts_Enumerator = DataDirectAcces::OrbMapEnumerator<D2iVarnox_FT_MEET_Pool_Starts, std::shared_ptr<Id2sCkxNote>>;
+};
+
+// FT_MEET_Pool: the single CkxPool.
+class D2oVarnox_FT_MEET_Pool final
+    : public DataDirectAcces::D2oSingle<D2oVarnox_FT_MEET_Pool, VarnoxPath_FT_MEET_Pool, Id2oCkxPool> {
+ public:
+  static constexpr std::u16string_view kClassName = u"D2oVarnox_FT_MEET_Pool";
+  using D2oSingle::D2oSingle;
+
+  int32_t Lanes() override { return Get<&CkxPool::Lanes>(u".Lanes"); }
+  void set_Lanes(int32_t value) override {
+    Set<&CkxPool::Lanes>(u".Lanes", value);
+  }
+  std::shared_ptr<IOrbMap<uint64_t, Id2sCkxNote>> Starts() override {
+    return Make<D2iVarnox_FT_MEET_Pool_Starts>(u".Starts");
+  }
+};
+
+// One CkxNote of FT_MEET_Notes, at level 0.
+class D2mVarnox_FT_MEET_Notes final
+    : public DataDirectAcces::D2mProxy<D2mVarnox_FT_MEET_Notes, VarnoxPath_FT_MEET_Notes, Id2sCkxNote, 1> {
+ public:
+  static constexpr std::u16string_view kClassName = u"D2mVarnox_FT_MEET_Notes";
+  using D2mProxy::D2mProxy;
+
+  std::u16string str() override { return Get<&CkxNote::str>(u".str"); }
+  void set_str(OrbTextArg value) override {
+    Set<&CkxNote::str>(u".str", value);
+  }
+};
+
+// FT_MEET_Notes: the CkxNote records.
+class D2oVarnox_FT_MEET_Notes final
+    : public DataDirectAcces::D2oArray<D2oVarnox_FT_MEET_Notes, VarnoxPath_FT_MEET_Notes, D2mVarnox_FT_MEET_Notes, Id2sCkxNote> {
+ public:
+  static constexpr std::u16string_view kClassName = u"D2oVarnox_FT_MEET_Notes";
+  using D2oArray::D2oArray;
+  using D2oVarnox_FT_MEET_Notes_Enumerator = DataDirectAcces::OrbArrayEnumerator<D2oVarnox_FT_MEET_Notes, std::shared_ptr<Id2sCkxNote>>;
+};
+
+// FT_MEET_Races_Ids: the int32 values.
+class D2iVarnox_FT_MEET_Races_Ids final
+    : public DataDirectAcces::D2iValues<D2iVarnox_FT_MEET_Races_Ids, VarnoxPath_FT_MEET_Races_Ids, int32_t> {
+ public:
+  static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Races_Ids";
+  using D2iValues::D2iValues;
+  using D2iVarnox_FT_MEET_Races_Ids_Enumerator = DataDirectAcces::OrbArrayEnumerator<D2iVarnox_FT_MEET_Races_Ids, int32_t>;
+};
+
+// One CkxSwimmer of FT_MEET_Races_Heats, at level 1.
+class D2mVarnox_FT_MEET_Races_Heats final
+    : public DataDirectAcces::D2mProxy<D2mVarnox_FT_MEET_Races_Heats, VarnoxPath_FT_MEET_Races_Heats, Id2sCkxSwimmer, 3> {
+ public:
+  static constexpr std::u16string_view kClassName = u"D2mVarnox_FT_MEET_Races_Heats";
+  using D2mProxy::D2mProxy;
+
+  std::u16string Name() override { return Get<&CkxSwimmer::Name>(u".Name"); }
+  void set_Name(OrbTextArg value) override {
+    Set<&CkxSwimmer::Name>(u".Name", value);
+  }
+  int32_t Born() override { return Get<&CkxSwimmer::Born>(u".Born"); }
+  void set_Born(int32_t value) override {
+    Set<&CkxSwimmer::Born>(u".Born", value);
+  }
+  bool Ready() override { return Get<&CkxSwimmer::Ready>(u".Ready"); }
+  void set_Ready(bool value) override {
+    Set<&CkxSwimmer::Ready>(u".Ready", value);
+  }
+};
+
+// FT_MEET_Races_Heats: the CkxSwimmer records.
+class D2iVarnox_FT_MEET_Races_Heats final
+    : public DataDirectAcces::D2iMap<D2iVarnox_FT_MEET_Races_Heats, VarnoxPath_FT_MEET_Races_Heats, D2mVarnox_FT_MEET_Races_Heats, Id2sCkxSwimmer, std::u16string> {
+ public:
+  static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Races_Heats";
+  using D2iMap::D2iMap;
+  using D2iVarnox_FT_MEET_Races_Heats_Enumerator = DataDirectAcces::OrbMapEnumerator<D2iVarnox_FT_MEET_Races_Heats, std::shared_ptr<Id2sCkxSwimmer>>;
+};
+
+// One CkxNote of FT_MEET_Races_Pool_Starts, at level 1.
+class D2mVarnox_FT_MEET_Races_Pool_Starts final
+    : public DataDirectAcces::D2mProxy<D2mVarnox_FT_MEET_Races_Pool_Starts, VarnoxPath_FT_MEET_Races_Pool_Starts, Id2sCkxNote, 1> {
+ public:
+  static constexpr std::u16string_view kClassName = u"D2mVarnox_FT_MEET_Races_Pool_Starts";
+  using D2mProxy::D2mProxy;
+
+  std::u16string str() override { return Get<&CkxNote::str>(u".str"); }
+  void set_str(OrbTextArg value) override {
+    Set<&CkxNote::str>(u".str", value);
+  }
+};
+
+// FT_MEET_Races_Pool_Starts: the CkxNote records.
+class D2iVarnox_FT_MEET_Races_Pool_Starts final
+    : public DataDirectAcces::D2iMap<D2iVarnox_FT_MEET_Races_Pool_Starts, VarnoxPath_FT_MEET_Races_Pool_Starts, D2mVarnox_FT_MEET_Races_Pool_Starts, Id2sCkxNote, uint64_t> {
+ public:
+  static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Races_Pool_Starts";
+  using D2iMap::D2iMap;
+  using D2iVarnox_FT_MEET_Races_Pool_Starts_Enumerator = DataDirectAcces::OrbMapEnumerator<D2iVarnox_FT_MEET_Races_Pool_Starts, std::shared_ptr<Id2sCkxNote>>;
+};
+
+// One CkxPool of FT_MEET_Races_Pool, embedded.
+class D2mVarnox_FT_MEET_Races_Pool final
+    : public DataDirectAcces::D2mProxy<D2mVarnox_FT_MEET_Races_Pool, VarnoxPath_FT_MEET_Races_Pool, Id2sCkxPool, 2> {
+ public:
+  static constexpr std::u16string_view kClassName = u"D2mVarnox_FT_MEET_Races_Pool";
+  using D2mProxy::D2mProxy;
+
+  int32_t Lanes() override { return Get<&CkxPool::Lanes>(u".Lanes"); }
+  void set_Lanes(int32_t value) override {
+    Set<&CkxPool::Lanes>(u".Lanes", value);
+  }
+  std::shared_ptr<IOrbMap<uint64_t, Id2sCkxNote>> Starts() override {
+    return Make<D2iVarnox_FT_MEET_Races_Pool_Starts>(u".Starts");
+  }
+};
+
+// FT_MEET_Races_Laps_Splits: the uint32 values.
+class D2iVarnox_FT_MEET_Races_Laps_Splits final
+    : public DataDirectAcces::D2iValues<D2iVarnox_FT_MEET_Races_Laps_Splits, VarnoxPath_FT_MEET_Races_Laps_Splits, uint32_t> {
+ public:
+  static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Races_Laps_Splits";
+  using D2iValues::D2iValues;
+  using D2iVarnox_FT_MEET_Races_Laps_Splits_Enumerator = DataDirectAcces::OrbArrayEnumerator<D2iVarnox_FT_MEET_Races_Laps_Splits, uint32_t>;
+};
+
+// One CkxLap of FT_MEET_Races_Laps, at level 1.
+class D2mVarnox_FT_MEET_Races_Laps final
+    : public DataDirectAcces::D2mProxy<D2mVarnox_FT_MEET_Races_Laps, VarnoxPath_FT_MEET_Races_Laps, Id2sCkxLap, 2> {
+ public:
+  static constexpr std::u16string_view kClassName = u"D2mVarnox_FT_MEET_Races_Laps";
+  using D2mProxy::D2mProxy;
+
+  std::optional<KxTime> Time() override { return Get<&CkxLap::Time>(u".Time"); }
+  void set_Time(const std::optional<KxTime>& value) override {
+    Set<&CkxLap::Time>(u".Time", value);
+  }
+  std::shared_ptr<IOrbArray1D<uint32_t>> Splits() override {
+    return Make<D2iVarnox_FT_MEET_Races_Laps_Splits>(u".Splits");
+  }
+};
+
+// FT_MEET_Races_Laps: the CkxLap records.
+class D2iVarnox_FT_MEET_Races_Laps final
+    : public DataDirectAcces::D2iArray<D2iVarnox_FT_MEET_Races_Laps, VarnoxPath_FT_MEET_Races_Laps, D2mVarnox_FT_MEET_Races_Laps, Id2sCkxLap> {
+ public:
+  static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Races_Laps";
+  using D2iArray::D2iArray;
+  using D2iVarnox_FT_MEET_Races_Laps_Enumerator = DataDirectAcces::OrbArrayEnumerator<D2iVarnox_FT_MEET_Races_Laps, std::shared_ptr<Id2sCkxLap>>;
+};
+
+// One CkxRace of FT_MEET_Races, at level 0.
+class D2mVarnox_FT_MEET_Races final
+    : public DataDirectAcces::D2mProxy<D2mVarnox_FT_MEET_Races, VarnoxPath_FT_MEET_Races, Id2sCkxRace, 7> {
+ public:
+  static constexpr std::u16string_view kClassName = u"D2mVarnox_FT_MEET_Races";
+  using D2mProxy::D2mProxy;
+
+  OrbDateTime Start() override { return Get<&CkxRace::Start>(u".Start"); }
+  void set_Start(const OrbDateTime& value) override {
+    Set<&CkxRace::Start>(u".Start", value);
+  }
+  std::u16string Title() override { return Get<&CkxRace::Title>(u".Title"); }
+  void set_Title(OrbTextArg value) override {
+    Set<&CkxRace::Title>(u".Title", value);
+  }
+  std::shared_ptr<IOrbArray<Id2sCkxLap>> Laps() override {
+    return Make<D2iVarnox_FT_MEET_Races_Laps>(u".Laps");
+  }
+  std::shared_ptr<Id2sCkxPool> Pool() override {
+    return Make<D2mVarnox_FT_MEET_Races_Pool>(u".Pool");
+  }
+  uint32_t Seq() override { return Get<&CkxRace::Seq>(u".Seq"); }
+  void set_Seq(uint32_t value) override {
+    Set<&CkxRace::Seq>(u".Seq", value);
+  }
+  std::shared_ptr<IOrbMap<std::u16string, Id2sCkxSwimmer>> Heats() override {
+    return Make<D2iVarnox_FT_MEET_Races_Heats>(u".Heats");
+  }
+  std::shared_ptr<IOrbArray1D<int32_t>> Ids() override {
+    return Make<D2iVarnox_FT_MEET_Races_Ids>(u".Ids");
+  }
+};
+
+// FT_MEET_Races: the CkxRace records.
+class D2oVarnox_FT_MEET_Races final
+    : public DataDirectAcces::D2oMap<D2oVarnox_FT_MEET_Races, VarnoxPath_FT_MEET_Races, D2mVarnox_FT_MEET_Races, Id2sCkxRace, std::u16string> {
+ public:
+  static constexpr std::u16string_view kClassName = u"D2oVarnox_FT_MEET_Races";
+  using D2oMap::D2oMap;
+  using D2oVarnox_FT_MEET_Races_Enumerator = DataDirectAcces::OrbMapEnumerator<D2oVarnox_FT_MEET_Races, std::shared_ptr<Id2sCkxRace>>;
+};
+
+}  // namespace Tarvex::Orb::Data::Varnox
