@@ -9,9 +9,6 @@
 //   - a range-for over 100,000 competitors reading one field, beside the
 //     native Head/Next enumeration of the same map.
 // Read values are summed so that the reads cannot be dropped.
-// Built once the access layer is there (it is being written beside these).
-#if __has_include("access/VarnoxAccess.h")
-
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <unistd.h>
@@ -255,5 +252,3 @@ void BM_Enumerate100k_Native(benchmark::State& state) {
 BENCHMARK(BM_Enumerate100k_Native)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-#endif  // __has_include("access/VarnoxAccess.h")

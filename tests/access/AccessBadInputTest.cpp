@@ -4,9 +4,6 @@
 // with the operation's message and changes nothing; under AddressSanitizer
 // (make test SANITIZE=address,undefined) none of them reads outside the
 // storage.
-// Built once the access layer is there (it is being written beside these).
-#if __has_include("access/VarnoxAccess.h")
-
 #include <gtest/gtest.h>
 
 #include "tests/access/AccessTestSupport.h"
@@ -208,5 +205,3 @@ TEST(UnloadedFile, ObjectsMadeBeforeFailWithTheirMessages) {
 
 }  // namespace
 }  // namespace access_test
-
-#endif  // __has_include("access/VarnoxAccess.h")

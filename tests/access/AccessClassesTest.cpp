@@ -10,9 +10,6 @@
 // reaches (its walk fails), a top-level map steps from such a handle, and
 // the objects that can only fail without storage use a file that was
 // unloaded.
-// Built once the access layer is there (it is being written beside these).
-#if __has_include("access/VarnoxAccess.h")
-
 #include <gtest/gtest.h>
 
 #include <map>
@@ -308,5 +305,3 @@ TEST(ClassTable, ArrayOperationsReportTheirFixedTexts) {
 
 }  // namespace
 }  // namespace access_test
-
-#endif  // __has_include("access/VarnoxAccess.h")

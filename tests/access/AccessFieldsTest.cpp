@@ -3,9 +3,6 @@
 // embedded in a record, a single pool configuration, five levels down), each
 // written through one face and read through the other. Then a five-level
 // walk, lap times of a lane result of a heat of a schedule entry, both ways.
-// Built once the access layer is there (it is being written beside these).
-#if __has_include("access/VarnoxAccess.h")
-
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -331,5 +328,3 @@ TEST(FiveLevelWalk, WrittenNativelyReadsBackThroughTheObjectFace) {
 
 }  // namespace
 }  // namespace access_test
-
-#endif  // __has_include("access/VarnoxAccess.h")

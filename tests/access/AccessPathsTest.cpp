@@ -2,9 +2,6 @@
 // what a proxy and a nested wrapper keep of the path they were built from,
 // the four slots of a level, and the map, record-array and value-array
 // enumerations with their edge cases.
-// Built once the access layer is there (it is being written beside these).
-#if __has_include("access/VarnoxAccess.h")
-
 #include <gtest/gtest.h>
 
 #include <numeric>
@@ -359,5 +356,3 @@ TEST(ValueArrays, EnumerateTheirFixedLength) {
 
 }  // namespace
 }  // namespace access_test
-
-#endif  // __has_include("access/VarnoxAccess.h")
