@@ -34,8 +34,11 @@ TEST(Paths, AProxyKeepsItsElementWhenItsWrapperMovesOn) {
   auto schedule = meet.Schedule();
   auto r1 = schedule->Item(u"R1");
   auto r2 = schedule->Item(u"R2");
-  EXPECT_EQ(schedule->Item(u"R1")->IEnumCurrentPos(), r1->IEnumCurrentPos())
+  auto r1Again = schedule->Item(u"R1");
+  EXPECT_EQ(r1Again->IEnumCurrentPos(), r1->IEnumCurrentPos())
       << "the key indexer finds an existing key";
+  EXPECT_FALSE(r1->Equals(r1Again)) << "equal only to itself";
+  EXPECT_TRUE(r1->Equals(r1));
   r1->set_SortId(1);
   r2->set_SortId(2);
   EXPECT_EQ(meet.NativeEntry("R1").SortId, 1);
