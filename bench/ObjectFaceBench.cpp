@@ -67,7 +67,6 @@ const std::string& UseKernel() {
 // natively; the object face's wrappers over them.
 struct Bed {
   Bed() {
-    const std::string& csDir = UseKernel();
     Open(competitors, csDir + "/competitors.orb");
     Open(races, csDir + "/races.orb");
     auto& map = competitors.m_CompetitorsStringMap.m_Container;
@@ -109,6 +108,8 @@ struct Bed {
     }
   }
 
+  // First: the kernel is loaded before the file templates ask for it.
+  const std::string& csDir = UseKernel();
   CkxVarnoxFT_COMPETITORS competitors;
   CkxVarnoxFT_RACES races;
   uint32_t uiCompetitor, uiEntry, uiHeat, uiLane;
