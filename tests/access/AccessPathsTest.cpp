@@ -70,6 +70,8 @@ TEST(Paths, ANestedWrapperCopiesTheEnclosingLevelsAndAddsItsOwn) {
   EXPECT_EQ(h1Path->GetHandleOrIndex(0, 1), Handle(meet, "R1"));
   EXPECT_EQ(h1Path->GetHandleOrIndex(1, 1), uiH1);
   EXPECT_EQ(h1->IEnumCurrentPos(), uiH1);
+  EXPECT_EQ(h1->PoolConfig()->IEnumCurrentPos(), 0u) << "an embedded record has no level";
+  EXPECT_EQ(meet.PoolConfig()->IEnumCurrentPos(), 0u);
 
   // The wrapper moves on; the proxy stays on H1.
   heats->Item(u"H2");
