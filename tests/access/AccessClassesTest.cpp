@@ -1,0 +1,307 @@
+// Every generated class of the access layer, as the class tables list them:
+// 32 member proxies, 14 top-level wrappers, 21 nested wrappers. Each case
+// builds an object of the class where the tables say it comes from, checks
+// that it is that class, its depth and (for a proxy) its member count, and
+// makes one guarded operation fail: the OrbKernelException must carry the
+// operation's message. The names, depths, counts and messages are written
+// out here, so a fault of the generator cannot hide itself.
+//
+// The failures: a proxy or nested wrapper stands on a handle no storage
+// reaches (its walk fails), a top-level map steps from such a handle, and
+// the objects that can only fail without storage use a file that was
+// unloaded.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "tests/access/AccessTestSupport.h"
+
+namespace access_test {
+namespace {
+
+const auto* const g_pEnvironment = ::testing::AddGlobalTestEnvironment(new KernelEnvironment());
+
+constexpr uint32_t G = kGarbageHandle;
+
+// What a case needs of the object it built.
+struct Probe {
+  std::function<void()> op;           // the guarded operation that must fail
+  std::function<int32_t()> depth;     // GetDeep, when the class has it
+  std::function<int32_t()> nbMember;  // NbMember, when the class has it
+};
+
+// The probe of `pObject` as class C running `op` on it; throws when the
+// object is not a C.
+template <class C, class I, class Op>
+Probe Make(const std::shared_ptr<I>& pObject, Op op) {
+  std::shared_ptr<C> p = As<C>(pObject);
+  Probe probe;
+  probe.op = [p, op] { op(*p); };
+  if constexpr (requires { p->GetDeep(); }) probe.depth = [p] { return p->GetDeep(); };
+  if constexpr (requires { p->NbMember(); }) probe.nbMember = [p] { return p->NbMember(); };
+  return probe;
+}
+
+struct ClassCase {
+  std::string csClass;
+  int32_t iDepth;     // GetDeep; -1 for a class without the path protocol
+  int32_t iNbMember;  // the record's member count for a proxy, else -1
+  // ".Member" or "[]" after the class name; the fixed array texts whole.
+  std::string csOperation;
+  std::function<Probe(Meet& opened, Meet& unloaded)> make;
+
+  std::string Message() const {
+    if (csOperation.rfind("IOrbArray<T>.", 0) == 0) return csOperation;
+    return csClass + csOperation + ":\r\n";
+  }
+};
+
+void PrintTo(const ClassCase& c, std::ostream* pOut) { *pOut << c.csClass; }
+
+const std::string kGetLength = "IOrbArray<T>.GetLength ():\r\n";
+const std::string kSetLength = "IOrbArray<T>.SetLength (NewLength):\r\n";
+const std::string kSetLengthNotProtected = "IOrbArray<T>.SetLengthNotProtected (NewLength):\r\n";
+const std::string kAdd = "IOrbArray<T>.Add ():\r\n";
+
+const std::vector<ClassCase>& Classes() {
+  // clang-format off
+  static const std::vector<ClassCase> s_aClasses = {
+    // --- member proxies ----------------------------------------------------
+    {"D2mVarnox_FT_COMPETITORS_CompetitorsStringMap", 0, 8, ".Name", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_COMPETITORS_CompetitorsStringMap>(m.Competitors()->Item(G), [](auto& p) { p.Name(); }); }},
+    {"D2mVarnox_FT_GLOBALS_CategoriesDefault", 0, 2, ".CategoryAbbrev", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_GLOBALS_CategoriesDefault>(m.Categories()->Item(G), [](auto& p) { p.set_CategoryAbbrev(u"F"); }); }},
+    {"D2mVarnox_FT_GLOBALS_DistancesDefault", 0, 4, ".Distance", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_GLOBALS_DistancesDefault>(m.Distances()->Item(G), [](auto& p) { p.Distance(); }); }},
+    {"D2mVarnox_FT_GLOBALS_Parameters", 0, 4, ".DefaultValue", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_GLOBALS_Parameters>(m.Parameters()->Item(G), [](auto& p) { p.DefaultValue(); }); }},
+    {"D2mVarnox_FT_GLOBALS_PoolConfig_Lanes", 0, 3, ".m_LaneID", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_GLOBALS_PoolConfig_Lanes>(m.PoolConfig()->Lanes()->Item(G), [](auto& p) { p.m_LaneID(); }); }},
+    {"D2mVarnox_FT_GLOBALS_PoolConfig_LeftContacts", 0, 1, ".m_Contact", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_GLOBALS_PoolConfig_LeftContacts>(m.PoolConfig()->LeftContacts()->Item(G), [](auto& p) { p.m_Contact(); }); }},
+    {"D2mVarnox_FT_GLOBALS_PoolConfig_RightContacts", 0, 1, ".m_Contact", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_GLOBALS_PoolConfig_RightContacts>(m.PoolConfig()->RightContacts()->Item(G), [](auto& p) { p.set_m_Contact(true); }); }},
+    {"D2mVarnox_FT_GLOBALS_Records", 0, 10, ".Time", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_GLOBALS_Records>(m.Records()->Item(G), [](auto& p) { p.Time(); }); }},
+    {"D2mVarnox_FT_GLOBALS_Records_LapDistances", 1, 1, ".LapDistance", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_GLOBALS_Records_LapDistances>(m.Records()->Item(G)->LapDistances()->Item(0), [](auto& p) { p.LapDistance(); }); }},
+    {"D2mVarnox_FT_GLOBALS_Records_LapTimes", 1, 1, ".LapTime", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_GLOBALS_Records_LapTimes>(m.Records()->Item(G)->LapTimes()->Item(0), [](auto& p) { p.set_LapTime(std::nullopt); }); }},
+    {"D2mVarnox_FT_GLOBALS_RoundsDefault", 0, 6, ".NBMaxRounds", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_GLOBALS_RoundsDefault>(m.Rounds()->Item(G), [](auto& p) { p.NBMaxRounds(); }); }},
+    {"D2mVarnox_FT_GLOBALS_RoundsDefault_TextMap", 1, 1, ".str", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_GLOBALS_RoundsDefault_TextMap>(m.Rounds()->Item(G)->TextMap()->Item(G), [](auto& p) { p.str(); }); }},
+    {"D2mVarnox_FT_GLOBALS_StatusDefaults", 0, 2, ".StatusDesc", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_GLOBALS_StatusDefaults>(m.Statuses()->Item(G), [](auto& p) { p.StatusDesc(); }); }},
+    {"D2mVarnox_FT_GLOBALS_StylesDefault", 0, 2, ".StyleAbbrev", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_GLOBALS_StylesDefault>(m.Styles()->Item(G), [](auto& p) { p.StyleAbbrev(); }); }},
+    {"D2mVarnox_FT_IOSETUP_IODefaultTypeParams", 0, 5, ".IOType", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_IOSETUP_IODefaultTypeParams>(m.IODefaults()->Item(0), [](auto& p) { p.IOType(); }); }},
+    {"D2mVarnox_FT_IOSETUP_IOs", 0, 9, ".LinkOn", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_IOSETUP_IOs>(m.IOs()->Item(G), [](auto& p) { p.set_LinkOn(1); }); }},
+    {"D2mVarnox_FT_IOSETUP_IOs_IOParams", 1, 5, ".IOType", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_IOSETUP_IOs_IOParams>(m.IOs()->Item(G)->IOParams()->Item(G), [](auto& p) { p.set_IOType(u"COM"); }); }},
+    {"D2mVarnox_FT_RACES_ScheduleEntries", 0, 11, ".DateAndTime", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_RACES_ScheduleEntries>(m.Schedule()->Item(G), [](auto& p) { p.DateAndTime(); }); }},
+    {"D2mVarnox_FT_RACES_ScheduleEntries_Heats", 1, 6, ".HeatId", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_RACES_ScheduleEntries_Heats>(m.Schedule()->Item(G)->Heats()->Item(G), [](auto& p) { p.HeatId(); }); }},
+    {"D2mVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults", 2, 7, ".LHandicap", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults>(
+           m.Schedule()->Item(G)->Heats()->Item(G)->LaneResults()->Item(G), [](auto& p) { p.set_LHandicap(u"x"); }); }},
+    {"D2mVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_CompetitorId", 3, 1, ".CompetitorId", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_CompetitorId>(
+           m.Schedule()->Item(G)->Heats()->Item(G)->LaneResults()->Item(G)->CompetitorId()->Item(G),
+           [](auto& p) { p.CompetitorId(); }); }},
+    {"D2mVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps", 3, 4, ".SortId", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps>(
+           m.Schedule()->Item(G)->Heats()->Item(G)->LaneResults()->Item(G)->Laps()->Item(0),
+           [](auto& p) { p.SortId(); }); }},
+    {"D2mVarnox_FT_RACES_ScheduleEntries_Heats_Params", 2, 1, ".str", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_RACES_ScheduleEntries_Heats_Params>(
+           m.Schedule()->Item(G)->Heats()->Item(G)->Params()->Item(G), [](auto& p) { p.set_str(std::nullopt); }); }},
+    {"D2mVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig", 1, 16, ".SamplingRate", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig>(
+           m.Schedule()->Item(G)->Heats()->Item(G)->PoolConfig(), [](auto& p) { p.SamplingRate(); }); }},
+    {"D2mVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_Lanes", 2, 3, ".m_RightModuleID", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_Lanes>(
+           m.Schedule()->Item(G)->Heats()->Item(G)->PoolConfig()->Lanes()->Item(G), [](auto& p) { p.m_RightModuleID(); }); }},
+    {"D2mVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_LeftContacts", 2, 1, ".m_Contact", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_LeftContacts>(
+           m.Schedule()->Item(G)->Heats()->Item(G)->PoolConfig()->LeftContacts()->Item(G), [](auto& p) { p.m_Contact(); }); }},
+    {"D2mVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_RightContacts", 2, 1, ".m_Contact", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_RightContacts>(
+           m.Schedule()->Item(G)->Heats()->Item(G)->PoolConfig()->RightContacts()->Item(G), [](auto& p) { p.m_Contact(); }); }},
+    {"D2mVarnox_FT_RACES_ScheduleEntries_Params", 1, 1, ".str", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_RACES_ScheduleEntries_Params>(m.Schedule()->Item(G)->Params()->Item(G), [](auto& p) { p.str(); }); }},
+    {"D2mVarnox_FT_RAW_PULSES_AssociatedPoolConfig_Lanes", 0, 3, ".m_LeftModuleID", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_RAW_PULSES_AssociatedPoolConfig_Lanes>(m.PulsesPoolConfig()->Lanes()->Item(G), [](auto& p) { p.m_LeftModuleID(); }); }},
+    {"D2mVarnox_FT_RAW_PULSES_AssociatedPoolConfig_LeftContacts", 0, 1, ".m_Contact", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_RAW_PULSES_AssociatedPoolConfig_LeftContacts>(m.PulsesPoolConfig()->LeftContacts()->Item(G), [](auto& p) { p.m_Contact(); }); }},
+    {"D2mVarnox_FT_RAW_PULSES_AssociatedPoolConfig_RightContacts", 0, 1, ".m_Contact", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_RAW_PULSES_AssociatedPoolConfig_RightContacts>(m.PulsesPoolConfig()->RightContacts()->Item(G), [](auto& p) { p.m_Contact(); }); }},
+    {"D2mVarnox_FT_RAW_PULSES_PoolEvents", 0, 9, ".TimeOfPulse", [](Meet& m, Meet&) {
+       return Make<D2mVarnox_FT_RAW_PULSES_PoolEvents>(m.PoolEvents()->Item(G), [](auto& p) { p.TimeOfPulse(); }); }},
+
+    // --- top-level wrappers ------------------------------------------------
+    {"D2oVarnox_FT_COMPETITORS_CompetitorsStringMap", 0, -1, ".Next", [](Meet& m, Meet&) {
+       return Make<D2oVarnox_FT_COMPETITORS_CompetitorsStringMap>(m.Competitors(), [](auto& w) { w.Next(G); }); }},
+    {"D2oVarnox_FT_GLOBALS_CategoriesDefault", 0, -1, ".Next", [](Meet& m, Meet&) {
+       return Make<D2oVarnox_FT_GLOBALS_CategoriesDefault>(m.Categories(), [](auto& w) { w.Next(G); }); }},
+    {"D2oVarnox_FT_GLOBALS_DistancesDefault", 0, -1, ".GetCount", [](Meet&, Meet& u) {
+       return Make<D2oVarnox_FT_GLOBALS_DistancesDefault>(u.Distances(), [](auto& w) { w.GetCount(); }); }},
+    {"D2oVarnox_FT_GLOBALS_Parameters", 0, -1, ".Next", [](Meet& m, Meet&) {
+       return Make<D2oVarnox_FT_GLOBALS_Parameters>(m.Parameters(), [](auto& w) { w.Next(G); }); }},
+    {"D2oVarnox_FT_GLOBALS_PoolConfig", -1, -1, ".NbLanes", [](Meet&, Meet& u) {
+       return Make<D2oVarnox_FT_GLOBALS_PoolConfig>(u.PoolConfig(), [](auto& w) { w.NbLanes(); }); }},
+    {"D2oVarnox_FT_GLOBALS_Records", 0, -1, ".Next", [](Meet& m, Meet&) {
+       return Make<D2oVarnox_FT_GLOBALS_Records>(m.Records(), [](auto& w) { w.Next(G); }); }},
+    {"D2oVarnox_FT_GLOBALS_RoundsDefault", 0, -1, ".GetRWELock", [](Meet&, Meet& u) {
+       return Make<D2oVarnox_FT_GLOBALS_RoundsDefault>(u.Rounds(), [](auto& w) { w.GetRWELock(); }); }},
+    {"D2oVarnox_FT_GLOBALS_StatusDefaults", 0, -1, ".Next", [](Meet& m, Meet&) {
+       return Make<D2oVarnox_FT_GLOBALS_StatusDefaults>(m.Statuses(), [](auto& w) { w.Next(G); }); }},
+    {"D2oVarnox_FT_GLOBALS_StylesDefault", 0, -1, ".Next", [](Meet& m, Meet&) {
+       return Make<D2oVarnox_FT_GLOBALS_StylesDefault>(m.Styles(), [](auto& w) { w.Next(G); }); }},
+    {"D2oVarnox_FT_IOSETUP_IODefaultTypeParams", 0, -1, ".GetARLock", [](Meet&, Meet& u) {
+       return Make<D2oVarnox_FT_IOSETUP_IODefaultTypeParams>(u.IODefaults(), [](auto& w) { w.GetARLock(); }); }},
+    {"D2oVarnox_FT_IOSETUP_IOs", 0, -1, ".Next", [](Meet& m, Meet&) {
+       return Make<D2oVarnox_FT_IOSETUP_IOs>(m.IOs(), [](auto& w) { w.Next(G); }); }},
+    {"D2oVarnox_FT_RACES_ScheduleEntries", 0, -1, ".Next", [](Meet& m, Meet&) {
+       return Make<D2oVarnox_FT_RACES_ScheduleEntries>(m.Schedule(), [](auto& w) { w.Next(G); }); }},
+    {"D2oVarnox_FT_RAW_PULSES_AssociatedPoolConfig", -1, -1, ".Ha2Right", [](Meet&, Meet& u) {
+       return Make<D2oVarnox_FT_RAW_PULSES_AssociatedPoolConfig>(u.PulsesPoolConfig(), [](auto& w) { w.set_Ha2Right(true); }); }},
+    {"D2oVarnox_FT_RAW_PULSES_PoolEvents", 0, -1, ".Next", [](Meet& m, Meet&) {
+       return Make<D2oVarnox_FT_RAW_PULSES_PoolEvents>(m.PoolEvents(), [](auto& w) { w.Next(G); }); }},
+
+    // --- nested wrappers ---------------------------------------------------
+    {"D2iVarnox_FT_GLOBALS_PoolConfig_Lanes", 0, -1, ".Next", [](Meet& m, Meet&) {
+       return Make<D2iVarnox_FT_GLOBALS_PoolConfig_Lanes>(m.PoolConfig()->Lanes(), [](auto& w) { w.Next(G); }); }},
+    {"D2iVarnox_FT_GLOBALS_PoolConfig_LeftContacts", 0, -1, ".GetCount", [](Meet&, Meet& u) {
+       return Make<D2iVarnox_FT_GLOBALS_PoolConfig_LeftContacts>(u.PoolConfig()->LeftContacts(), [](auto& w) { w.GetCount(); }); }},
+    {"D2iVarnox_FT_GLOBALS_PoolConfig_RightContacts", 0, -1, ".Next", [](Meet& m, Meet&) {
+       return Make<D2iVarnox_FT_GLOBALS_PoolConfig_RightContacts>(m.PoolConfig()->RightContacts(), [](auto& w) { w.Next(G); }); }},
+    {"D2iVarnox_FT_GLOBALS_Records_LapDistances", 1, -1, kGetLength, [](Meet& m, Meet&) {
+       return Make<D2iVarnox_FT_GLOBALS_Records_LapDistances>(m.Records()->Item(G)->LapDistances(), [](auto& w) { w.GetLength(0); }); }},
+    {"D2iVarnox_FT_GLOBALS_Records_LapTimes", 1, -1, kAdd, [](Meet& m, Meet&) {
+       return Make<D2iVarnox_FT_GLOBALS_Records_LapTimes>(m.Records()->Item(G)->LapTimes(), [](auto& w) { w.Add(); }); }},
+    {"D2iVarnox_FT_GLOBALS_RoundsDefault_IdList", 1, -1, "[]", [](Meet& m, Meet&) {
+       return Make<D2iVarnox_FT_GLOBALS_RoundsDefault_IdList>(m.Rounds()->Item(G)->IdList(), [](auto& w) { static_cast<void>(w.Item(0)); }); }},
+    {"D2iVarnox_FT_GLOBALS_RoundsDefault_TextMap", 1, -1, ".GetCount", [](Meet& m, Meet&) {
+       return Make<D2iVarnox_FT_GLOBALS_RoundsDefault_TextMap>(m.Rounds()->Item(G)->TextMap(), [](auto& w) { w.GetCount(); }); }},
+    {"D2iVarnox_FT_IOSETUP_IOs_IOParams", 1, -1, ".Add", [](Meet& m, Meet&) {
+       // The key indexer lets the message of the Add it calls pass.
+       return Make<D2iVarnox_FT_IOSETUP_IOs_IOParams>(m.IOs()->Item(G)->IOParams(), [](auto& w) { w.Item(u"Baud"); }); }},
+    {"D2iVarnox_FT_RACES_ScheduleEntries_Heats", 1, -1, ".Find", [](Meet& m, Meet&) {
+       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Heats>(m.Schedule()->Item(G)->Heats(), [](auto& w) { w.Find(u"H1"); }); }},
+    {"D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults", 2, -1, ".GetCount", [](Meet& m, Meet&) {
+       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults>(
+           m.Schedule()->Item(G)->Heats()->Item(G)->LaneResults(), [](auto& w) { w.GetCount(); }); }},
+    {"D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_CompetitorId", 3, -1, ".Head", [](Meet& m, Meet&) {
+       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_CompetitorId>(
+           m.Schedule()->Item(G)->Heats()->Item(G)->LaneResults()->Item(G)->CompetitorId(), [](auto& w) { w.Head(); }); }},
+    {"D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps", 3, -1, kSetLength, [](Meet& m, Meet&) {
+       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps>(
+           m.Schedule()->Item(G)->Heats()->Item(G)->LaneResults()->Item(G)->Laps(), [](auto& w) { w.SetLength(3); }); }},
+    {"D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps_Time", 4, -1, "[]", [](Meet& m, Meet&) {
+       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps_Time>(
+           m.Schedule()->Item(G)->Heats()->Item(G)->LaneResults()->Item(G)->Laps()->Item(0)->Time(),
+           [](auto& w) { w.set_Item(0, 1u); }); }},
+    {"D2iVarnox_FT_RACES_ScheduleEntries_Heats_Params", 2, -1, ".RemoveAll", [](Meet& m, Meet&) {
+       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Heats_Params>(
+           m.Schedule()->Item(G)->Heats()->Item(G)->Params(), [](auto& w) { w.RemoveAll(); }); }},
+    {"D2iVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_Lanes", 2, -1, ".GetARLock", [](Meet& m, Meet&) {
+       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_Lanes>(
+           m.Schedule()->Item(G)->Heats()->Item(G)->PoolConfig()->Lanes(), [](auto& w) { w.GetARLock(); }); }},
+    {"D2iVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_LeftContacts", 2, -1, ".IsAlive", [](Meet& m, Meet&) {
+       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_LeftContacts>(
+           m.Schedule()->Item(G)->Heats()->Item(G)->PoolConfig()->LeftContacts(), [](auto& w) { w.IsAlive(1); }); }},
+    {"D2iVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_RightContacts", 2, -1, ".AtIndex", [](Meet& m, Meet&) {
+       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_RightContacts>(
+           m.Schedule()->Item(G)->Heats()->Item(G)->PoolConfig()->RightContacts(), [](auto& w) { w.AtIndex(0); }); }},
+    {"D2iVarnox_FT_RACES_ScheduleEntries_Params", 1, -1, ".KeyNoCase", [](Meet& m, Meet&) {
+       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Params>(m.Schedule()->Item(G)->Params(), [](auto& w) { w.KeyNoCase(); }); }},
+    {"D2iVarnox_FT_RAW_PULSES_AssociatedPoolConfig_Lanes", 0, -1, ".Next", [](Meet& m, Meet&) {
+       return Make<D2iVarnox_FT_RAW_PULSES_AssociatedPoolConfig_Lanes>(m.PulsesPoolConfig()->Lanes(), [](auto& w) { w.Next(G); }); }},
+    {"D2iVarnox_FT_RAW_PULSES_AssociatedPoolConfig_LeftContacts", 0, -1, ".Next", [](Meet& m, Meet&) {
+       return Make<D2iVarnox_FT_RAW_PULSES_AssociatedPoolConfig_LeftContacts>(m.PulsesPoolConfig()->LeftContacts(), [](auto& w) { w.Next(G); }); }},
+    {"D2iVarnox_FT_RAW_PULSES_AssociatedPoolConfig_RightContacts", 0, -1, ".Head", [](Meet&, Meet& u) {
+       return Make<D2iVarnox_FT_RAW_PULSES_AssociatedPoolConfig_RightContacts>(u.PulsesPoolConfig()->RightContacts(), [](auto& w) { w.Head(); }); }},
+  };
+  // clang-format on
+  return s_aClasses;
+}
+
+// One opened meet and one whose files were unloaded, for every case.
+class ClassTableTest : public testing::TestWithParam<ClassCase> {
+ public:
+  static void SetUpTestSuite() {
+    s_pOpened = std::make_unique<Meet>();
+    s_pUnloaded = std::make_unique<Meet>();
+    s_pUnloaded->UnLoadAll();
+  }
+  static void TearDownTestSuite() {
+    s_pOpened.reset();
+    s_pUnloaded.reset();
+  }
+
+ protected:
+  static inline std::unique_ptr<Meet> s_pOpened;
+  static inline std::unique_ptr<Meet> s_pUnloaded;
+};
+
+TEST_P(ClassTableTest, IsItsClassAtItsDepthAndReportsItsGuardedOperation) {
+  const ClassCase& c = GetParam();
+  Probe probe;
+  ASSERT_NO_THROW(probe = c.make(*s_pOpened, *s_pUnloaded)) << "not built as " << c.csClass;
+  EXPECT_EQ(MessageOf(probe.op), c.Message());
+  if (c.iDepth >= 0) {
+    ASSERT_TRUE(probe.depth) << "no GetDeep";
+    EXPECT_EQ(probe.depth(), c.iDepth);
+  }
+  if (c.iNbMember >= 0) {
+    ASSERT_TRUE(probe.nbMember) << "no NbMember";
+    EXPECT_EQ(probe.nbMember(), c.iNbMember);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, ClassTableTest, testing::ValuesIn(Classes()),
+                         [](const testing::TestParamInfo<ClassCase>& caseInfo) {
+                           return caseInfo.param.csClass;
+                         });
+
+// The table itself: every class once, as many of each family as the class
+// tables list.
+TEST(ClassTable, ListsEachOfTheSixtySevenClassesOnce) {
+  std::set<std::string> names;
+  std::map<char, int> families;
+  for (const ClassCase& c : Classes()) {
+    EXPECT_TRUE(names.insert(c.csClass).second) << c.csClass;
+    ++families[c.csClass[2]];
+  }
+  EXPECT_EQ(names.size(), 67u);
+  EXPECT_EQ(families['m'], 32);
+  EXPECT_EQ(families['o'], 14);
+  EXPECT_EQ(families['i'], 21);
+}
+
+// The four fixed texts of the array operations, whole, on a nested record
+// array whose enclosing lane result is gone; its locks and its element
+// proxies name their class.
+TEST(ClassTable, ArrayOperationsReportTheirFixedTexts) {
+  Meet meet;
+  auto lane = meet.Schedule()->Item(u"R1")->Heats()->Item(u"H1")->LaneResults()->Item(uint64_t{2});
+  auto laps = lane->Laps();
+  laps->SetLength(2);
+  meet.Schedule()->Item(u"R1")->Heats()->Item(u"H1")->LaneResults()->Remove(uint64_t{2});
+  EXPECT_EQ(MessageOf([&] { laps->GetLength(0); }), kGetLength);
+  EXPECT_EQ(MessageOf([&] { laps->SetLength(4); }), kSetLength);
+  EXPECT_EQ(MessageOf([&] { laps->SetLengthNotProtected(4); }), kSetLengthNotProtected);
+  EXPECT_EQ(MessageOf([&] { laps->Add(); }), kAdd);
+  EXPECT_EQ(MessageOf([&] { laps->GetRWELock(); }),
+            "D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps.GetRWELock:\r\n");
+  EXPECT_EQ(MessageOf([&] { laps->Item(0)->Lap(); }),
+            "D2mVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps.Lap:\r\n");
+}
+
+}  // namespace
+}  // namespace access_test

@@ -1,0 +1,363 @@
+// Index paths and enumeration of the access layer on the reference kernel:
+// what a proxy and a nested wrapper keep of the path they were built from,
+// the four slots of a level, and the map, record-array and value-array
+// enumerations with their edge cases.
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "tests/access/AccessTestSupport.h"
+
+namespace access_test {
+namespace {
+
+const auto* const g_pEnvironment = ::testing::AddGlobalTestEnvironment(new KernelEnvironment());
+
+constexpr uint32_t kMapSlot4 = 0xFFFFFFFF;  // what a map indexer leaves in slot 4
+
+template <class T>
+std::shared_ptr<IOrbHandleFixInternUse> PathOf(const std::shared_ptr<T>& pObject) {
+  auto pPath = std::dynamic_pointer_cast<IOrbHandleFixInternUse>(pObject);
+  if (pPath == nullptr) throw std::logic_error("no path protocol");
+  return pPath;
+}
+
+uint32_t Handle(Meet& meet, const char* csKey) {
+  return meet.NativeSchedule()(D2MapCmd::Find, 0, csKey);
+}
+
+// ---------------------------------------------------------------------------
+// Paths
+
+TEST(Paths, AProxyKeepsItsElementWhenItsWrapperMovesOn) {
+  Meet meet;
+  auto schedule = meet.Schedule();
+  auto r1 = schedule->Item(u"R1");
+  auto r2 = schedule->Item(u"R2");
+  auto r1Again = schedule->Item(u"R1");
+  EXPECT_EQ(r1Again->IEnumCurrentPos(), r1->IEnumCurrentPos())
+      << "the key indexer finds an existing key";
+  EXPECT_FALSE(r1->Equals(r1Again)) << "equal only to itself";
+  EXPECT_TRUE(r1->Equals(r1));
+  r1->set_SortId(1);
+  r2->set_SortId(2);
+  EXPECT_EQ(meet.NativeEntry("R1").SortId, 1);
+  EXPECT_EQ(meet.NativeEntry("R2").SortId, 2);
+  EXPECT_EQ(r1->IEnumCurrentPos(), Handle(meet, "R1"));
+  EXPECT_EQ(schedule->GetHandleOrIndex(0, 1), Handle(meet, "R1"));
+  EXPECT_EQ(schedule->GetHandleOrIndex(0, 4), kMapSlot4);
+
+  auto byHandle = schedule->Item(Handle(meet, "R2"));
+  EXPECT_EQ(byHandle->SortId(), 2);
+  EXPECT_EQ(schedule->GetHandleOrIndex(0, 1), Handle(meet, "R2"));
+}
+
+TEST(Paths, ANestedWrapperCopiesTheEnclosingLevelsAndAddsItsOwn) {
+  Meet meet;
+  auto schedule = meet.Schedule();
+  auto r1 = schedule->Item(u"R1");
+  auto heats = r1->Heats();
+  auto heatsPath = PathOf(heats);
+  EXPECT_EQ(heatsPath->GetDeep(), 1);
+  auto h1 = heats->Item(u"H1");
+  const uint32_t uiH1 = meet.NativeEntry("R1").Heats(D2MapCmd::Find, 0, "H1");
+  EXPECT_EQ(heatsPath->GetHandleOrIndex(0, 1), Handle(meet, "R1"));
+  EXPECT_EQ(heatsPath->GetHandleOrIndex(1, 1), uiH1);
+  EXPECT_EQ(heatsPath->GetHandleOrIndex(1, 4), kMapSlot4);
+  EXPECT_EQ(heatsPath->GetHandleOrIndex(2, 1), 0u) << "the path has two levels";
+  auto h1Path = PathOf(h1);
+  EXPECT_EQ(h1Path->GetDeep(), 1);
+  EXPECT_EQ(h1Path->GetHandleOrIndex(0, 1), Handle(meet, "R1"));
+  EXPECT_EQ(h1Path->GetHandleOrIndex(1, 1), uiH1);
+  EXPECT_EQ(h1->IEnumCurrentPos(), uiH1);
+  EXPECT_EQ(h1->PoolConfig()->IEnumCurrentPos(), 0u) << "an embedded record has no level";
+  EXPECT_EQ(meet.PoolConfig()->IEnumCurrentPos(), 0u);
+
+  // The wrapper moves on; the proxy stays on H1.
+  heats->Item(u"H2");
+  h1->set_HeatStatus(5);
+  EXPECT_EQ(meet.NativeHeat("R1", "H1").HeatStatus, 5);
+  EXPECT_EQ(meet.NativeHeat("R1", "H2").HeatStatus, 0);
+  EXPECT_EQ(h1Path->GetHandleOrIndex(1, 1), uiH1);
+
+  // The top-level wrapper moves on; the nested wrapper stays under R1.
+  schedule->Item(u"R2");
+  heats->Item(u"H3");
+  EXPECT_EQ(meet.NativeEntry("R1").Heats.GetCount(), 3u);
+  EXPECT_EQ(meet.NativeEntry("R2").Heats.GetCount(), 0u);
+
+  // Each read of the property gives a wrapper of its own.
+  auto heatsAgain = r1->Heats();
+  EXPECT_NE(heatsAgain, heats);
+  heatsAgain->Item(u"H1");
+  EXPECT_EQ(heatsPath->GetHandleOrIndex(1, 1),
+            meet.NativeEntry("R1").Heats(D2MapCmd::Find, 0, "H3"));
+}
+
+TEST(Paths, ArrayIndexersLeaveSlotFourAlone) {
+  Meet meet;
+  auto defaults = meet.IODefaults();
+  defaults->SetLength(3);
+  auto second = defaults->Item(2);
+  EXPECT_EQ(defaults->GetHandleOrIndex(0, 1), 2u);
+  EXPECT_EQ(defaults->GetHandleOrIndex(0, 4), 0u);
+  EXPECT_EQ(second->IEnumCurrentPos(), 2u);
+
+  auto laps = meet.Schedule()->Item(u"R1")->Heats()->Item(u"H1")->LaneResults()->Item(uint64_t{4})->Laps();
+  laps->SetLength(2);
+  auto lap = laps->Item(1);
+  auto lapsPath = PathOf(laps);
+  EXPECT_EQ(lapsPath->GetDeep(), 3);
+  EXPECT_EQ(lapsPath->GetHandleOrIndex(3, 1), 1u);
+  EXPECT_EQ(lapsPath->GetHandleOrIndex(3, 4), 0u);
+  EXPECT_EQ(lapsPath->GetHandleOrIndex(2, 4), kMapSlot4);
+  // The value array has no level of its own: its path is its lap's.
+  auto times = PathOf(lap->Time());
+  EXPECT_EQ(times->GetDeep(), 4);
+  EXPECT_EQ(times->GetHandleOrIndex(3, 1), 1u);
+  EXPECT_EQ(times->GetHandleOrIndex(4, 1), 0u);
+}
+
+struct SlotCase {
+  int32_t iDeep;
+  int32_t iIndex;
+};
+void PrintTo(const SlotCase& c, std::ostream* pOut) {
+  *pOut << "level " << c.iDeep << " slot " << c.iIndex;
+}
+
+class SlotOutsideThePath : public testing::TestWithParam<SlotCase> {};
+
+// A depth-1 proxy has levels 0 and 1, slots 1 to 4: outside them a read
+// gives 0 and a write changes nothing.
+TEST_P(SlotOutsideThePath, ReadsZeroAndIsNotWritten) {
+  Meet meet;
+  auto heat = meet.Schedule()->Item(u"R1")->Heats()->Item(u"H1");
+  auto path = PathOf(heat);
+  const SlotCase& c = GetParam();
+  EXPECT_EQ(path->GetHandleOrIndex(c.iDeep, c.iIndex), 0u);
+  path->SetHandleOrIndex(c.iDeep, c.iIndex, 0, 77);
+  EXPECT_EQ(path->GetHandleOrIndex(c.iDeep, c.iIndex), 0u);
+  EXPECT_EQ(heat->IEnumCurrentPos(), meet.NativeEntry("R1").Heats(D2MapCmd::Find, 0, "H1"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Slots, SlotOutsideThePath,
+                         testing::Values(SlotCase{0, 0}, SlotCase{0, 5}, SlotCase{1, -1},
+                                         SlotCase{2, 1}, SlotCase{-1, 1}, SlotCase{100, 1}));
+
+TEST(Paths, CompareAndSetRepairsAHandleInPlace) {
+  Meet meet;
+  auto schedule = meet.Schedule();
+  schedule->Item(u"R2")->set_RoundId(22);
+  auto proxy = schedule->Item(u"R1");
+  auto path = PathOf(proxy);
+  const uint32_t uiR1 = Handle(meet, "R1");
+  const uint32_t uiR2 = Handle(meet, "R2");
+  path->SetHandleOrIndex(0, 1, uiR1 + 1, uiR2);
+  EXPECT_EQ(proxy->IEnumCurrentPos(), uiR1) << "a wrong old value changes nothing";
+  path->SetHandleOrIndex(0, 1, uiR1, uiR2);
+  EXPECT_EQ(proxy->IEnumCurrentPos(), uiR2);
+  EXPECT_EQ(proxy->RoundId(), 22) << "the proxy now walks to R2";
+  path->SetHandleOrIndex(0, 3, 0, 9);
+  EXPECT_EQ(path->GetHandleOrIndex(0, 3), 9u);
+  EXPECT_EQ(proxy->RoundId(), 22) << "slot 3 is carried, not walked";
+}
+
+// ---------------------------------------------------------------------------
+// Map enumeration
+
+TEST(MapEnumeration, AnEmptyMapEndsAtOnceAndStaysEnded) {
+  Meet meet;
+  auto schedule = meet.Schedule();
+  auto it = schedule->GetEnumerator();
+  EXPECT_FALSE(it->MoveNext());
+  EXPECT_FALSE(it->MoveNext());
+  EXPECT_EQ(schedule->IEnumCurrentPos(), 0u);
+  auto heats = schedule->Item(u"R1")->Heats();
+  int iCount = 0;
+  for (const auto& heat : *heats) iCount += heat != nullptr;
+  EXPECT_EQ(iCount, 0);
+  EXPECT_EQ(heats->IEnumCurrentPos(), 0u);
+}
+
+TEST(MapEnumeration, VisitsInMapOrderAndStartsAgainAfterReset) {
+  Meet meet;
+  auto competitors = meet.Competitors();
+  for (uint64_t uiKey : {uint64_t{40}, uint64_t{1} << 40, uint64_t{3}}) {
+    competitors->Item(uiKey)->set_CompetitorId(static_cast<int32_t>(uiKey % 1000));
+  }
+  auto& native = meet.competitors.m_CompetitorsStringMap.m_Container;
+  std::vector<uint32_t> aNativeOrder;
+  for (uint32_t h = native(D2MapCmd::Head, 0, nullptr); h != 0; h = native(D2MapCmd::Next, h, nullptr))
+    aNativeOrder.push_back(h);
+
+  std::vector<uint32_t> aSeen;
+  std::vector<uint64_t> aKeys;
+  for (const auto& competitor : *competitors) {
+    aSeen.push_back(competitor->IEnumCurrentPos());
+    EXPECT_EQ(competitors->IEnumCurrentPos(), aSeen.back());
+    aKeys.push_back(competitors->GetKey(aSeen.back()));
+  }
+  EXPECT_EQ(aSeen, aNativeOrder);
+  EXPECT_EQ(aKeys.size(), 3u);
+  EXPECT_EQ(competitors->IEnumCurrentPos(), 0u) << "the last step reached the end";
+
+  auto it = competitors->GetEnumerator();
+  while (it->MoveNext()) {
+  }
+  it->Reset();
+  ASSERT_TRUE(it->MoveNext());
+  EXPECT_EQ(it->Current()->IEnumCurrentPos(), aNativeOrder.front());
+}
+
+// Removing the element an enumeration stands on fails its next step with
+// the wrapper's Next message; marking it a delete candidate does not.
+TEST(MapEnumeration, RemovingTheCurrentElementFailsTheNextStep) {
+  Meet meet;
+  auto schedule = meet.Schedule();
+  for (const char16_t* csKey : {u"R1", u"R2", u"R3"}) schedule->Item(csKey)->Heats()->Item(u"H1");
+  auto heats = schedule->Item(u"R2")->Heats();
+  heats->Item(u"H2");
+
+  auto top = schedule->GetEnumerator();
+  ASSERT_TRUE(top->MoveNext());
+  schedule->RemoveAt(top->Current()->IEnumCurrentPos());
+  EXPECT_EQ(MessageOf([&] { top->MoveNext(); }), "D2oVarnox_FT_RACES_ScheduleEntries.Next:\r\n");
+
+  auto nested = heats->GetEnumerator();
+  ASSERT_TRUE(nested->MoveNext());
+  heats->Remove(heats->GetKey(nested->Current()->IEnumCurrentPos()));
+  EXPECT_EQ(MessageOf([&] { nested->MoveNext(); }),
+            "D2iVarnox_FT_RACES_ScheduleEntries_Heats.Next:\r\n");
+  EXPECT_EQ(schedule->GetCount(), 2);
+  EXPECT_EQ(heats->GetCount(), 1);
+}
+
+TEST(MapEnumeration, ADeleteCandidateKeepsTheEnumerationGoing) {
+  Meet meet;
+  auto events = meet.PoolEvents();
+  for (uint64_t uiKey = 1; uiKey <= 4; ++uiKey) events->Item(uiKey)->set_Lap(static_cast<int32_t>(uiKey));
+  int iVisited = 0;
+  for (const auto& event : *events) {
+    events->SetDeleteCandidate(event->IEnumCurrentPos(), 1);
+    EXPECT_EQ(events->SetDeleteCandidate(event->IEnumCurrentPos(), -1), 1) << "a delete candidate";
+    EXPECT_FALSE(events->IsAlive(event->IEnumCurrentPos()));
+    ++iVisited;
+  }
+  EXPECT_EQ(iVisited, 4);
+  EXPECT_EQ(events->GetCount(), 4);
+}
+
+// ---------------------------------------------------------------------------
+// Array enumeration
+
+struct RangeCase {
+  int32_t iStart;
+  int32_t iEnd;
+  uint32_t uiLength;
+  std::vector<uint32_t> aVisited;
+};
+void PrintTo(const RangeCase& c, std::ostream* pOut) {
+  *pOut << "range (" << c.iStart << ", " << c.iEnd << ") over " << c.uiLength;
+}
+
+std::vector<uint32_t> Indexes(uint32_t uiFrom, uint32_t uiTo) {
+  std::vector<uint32_t> a(uiTo - uiFrom + 1);
+  std::iota(a.begin(), a.end(), uiFrom);
+  return a;
+}
+
+// The indexes an enumeration of `array` visits, each checked against the
+// wrapper's last reached position.
+template <class Array>
+std::vector<uint32_t> Visit(Array& array) {
+  std::vector<uint32_t> aVisited;
+  for (const auto& element : array) {
+    aVisited.push_back(element->IEnumCurrentPos());
+    EXPECT_EQ(array.IEnumCurrentPos(), aVisited.back());
+  }
+  return aVisited;
+}
+
+class ArrayRange : public testing::TestWithParam<RangeCase> {};
+
+// The same range over the top-level array and over a nested record array.
+TEST_P(ArrayRange, VisitsTheIndexesOfTheRange) {
+  const RangeCase& c = GetParam();
+  Meet meet;
+  auto defaults = meet.IODefaults();
+  auto laps = meet.Schedule()->Item(u"R1")->Heats()->Item(u"H1")->LaneResults()->Item(uint64_t{1})->Laps();
+  defaults->SetLength(c.uiLength);
+  laps->SetLength(c.uiLength);
+  ASSERT_EQ(defaults->GetLength(0), c.uiLength);
+  ASSERT_EQ(laps->GetLength(7), c.uiLength) << "the dimension is not used";
+  defaults->ForeachRange(c.iStart, c.iEnd);
+  laps->ForeachRange(c.iStart, c.iEnd);
+  EXPECT_EQ(Visit(*defaults), c.aVisited) << "top-level";
+  EXPECT_EQ(Visit(*laps), c.aVisited) << "nested";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, ArrayRange,
+    testing::Values(RangeCase{2, 5, 10, {2, 3, 4, 5}}, RangeCase{5, 2, 10, {5, 4, 3, 2}},
+                    RangeCase{3, -1, 10, Indexes(3, 9)}, RangeCase{2, 20, 10, Indexes(2, 9)},
+                    RangeCase{12, -1, 10, {}}, RangeCase{12, 3, 10, {}},
+                    RangeCase{1, 0, 10, {1, 0}}, RangeCase{9, 9, 10, {9}},
+                    RangeCase{-1, -1, 10, Indexes(0, 9)}, RangeCase{-1, -1, 0, {}},
+                    RangeCase{0, -1, 0, {}}, RangeCase{-1, 5, 1, {0}}));
+
+// Reset writes the clamped end into the wrapper: the range keeps it when the
+// array grows, until the range is set again.
+TEST(ArrayEnumeration, TheClampedEndStaysOnTheWrapper) {
+  Meet meet;
+  auto defaults = meet.IODefaults();
+  defaults->SetLength(10);
+  defaults->ForeachRange(3, -1);
+  EXPECT_EQ(Visit(*defaults), Indexes(3, 9));
+  defaults->SetLength(12);
+  EXPECT_EQ(Visit(*defaults), Indexes(3, 9));
+  defaults->ForeachRange(-1, -1);
+  EXPECT_EQ(Visit(*defaults), Indexes(0, 11));
+}
+
+// The fixed value arrays: 100 round ids and 8 lap times, whatever the
+// argument of GetLength, enumerated whole or over a range.
+TEST(ValueArrays, EnumerateTheirFixedLength) {
+  Meet meet;
+  auto round = meet.Rounds()->Item(uint64_t{2});
+  auto laps = meet.Schedule()->Item(u"R1")->Heats()->Item(u"H1")->LaneResults()->Item(uint64_t{1})->Laps();
+  laps->SetLength(1);
+  for (uint32_t i = 0; i < 100; ++i)
+    Meet::ByKey(meet.globals.m_RoundsDefault.m_Container, 2).IdList[i] = 3 * static_cast<int32_t>(i) - 7;
+  for (uint32_t i = 0; i < 8; ++i) meet.NativeLane("R1", "H1", 1).Laps[0].Time[i] = 1000 + i;
+
+  auto ids = round->IdList();
+  EXPECT_EQ(ids->GetLength(0), 100u);
+  EXPECT_EQ(ids->GetLength(7), 100u);
+  std::vector<int32_t> aIds;
+  for (int32_t iId : *ids) aIds.push_back(iId);
+  ASSERT_EQ(aIds.size(), 100u);
+  for (uint32_t i = 0; i < 100; ++i) EXPECT_EQ(aIds[i], 3 * static_cast<int32_t>(i) - 7) << i;
+  EXPECT_EQ(ids->IEnumCurrentPos(), 99u);
+
+  auto times = laps->Item(0)->Time();
+  EXPECT_EQ(times->GetLength(0), 8u);
+  std::vector<uint32_t> aTimes;
+  for (uint32_t uiTime : *times) aTimes.push_back(uiTime);
+  EXPECT_EQ(aTimes, (std::vector<uint32_t>{1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007}));
+  times->ForeachRange(7, 5);
+  aTimes.clear();
+  for (uint32_t uiTime : *times) aTimes.push_back(uiTime);
+  EXPECT_EQ(aTimes, (std::vector<uint32_t>{1007, 1006, 1005}));
+  EXPECT_EQ(laps->Item(0)->Time()->GetLength(0), 8u);
+  aTimes.clear();
+  for (uint32_t uiTime : *laps->Item(0)->Time()) aTimes.push_back(uiTime);
+  EXPECT_EQ(aTimes.size(), 8u) << "a new wrapper has no range";
+
+  ids->set_Item(99, -5);
+  EXPECT_EQ(Meet::ByKey(meet.globals.m_RoundsDefault.m_Container, 2).IdList[99], -5);
+  EXPECT_EQ((*ids)[0], -7);
+}
+
+}  // namespace
+}  // namespace access_test

@@ -1,0 +1,197 @@
+// What the object face's tests share: the five files opened new on the
+// reference kernel with their top-level wrappers, the native records reached
+// the way the native face reaches them, and the message of a failed
+// operation.
+//
+// The tests name classes, depths, member counts and messages as the object
+// face's class tables give them, written out here, never taken from the
+// generator: a generator fault must show as a test failure.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "access/VarnoxAccess.h"
+#include "contracts/kernel/KxText.h"
+#include "templates/Varnox.h"
+#include "tests/kernel/KernelTestSupport.h"
+
+namespace access_test {
+
+using namespace Tarvex::Orb;
+using namespace Tarvex::Orb::DataDirectAcces;
+using namespace Tarvex::Orb::Data::Varnox;
+
+// A handle beyond the last valid handle of every test file.
+inline constexpr uint32_t kGarbageHandle = 0x00FFFFF0;
+
+inline std::string U8(std::u16string_view csText) { return KxText::Utf16ToUtf8(csText); }
+
+// The message of the OrbKernelException that `op` raises, in UTF-8, or what
+// happened instead, so that a failed comparison says it.
+inline std::string MessageOf(const std::function<void()>& op) {
+  try {
+    op();
+  } catch (const OrbKernelException& e) {
+    return U8(e.Message());
+  } catch (const CkxOrbUnmanException&) {
+    return "a native exception that no guard caught";
+  } catch (const std::exception& e) {
+    return std::string("another exception: ") + e.what();
+  }
+  return "no exception";
+}
+
+// The object behind an interface as the class the tables name; throws when
+// it is another class, so that a wrongly named class fails its case.
+template <class C, class I>
+std::shared_ptr<C> As(const std::shared_ptr<I>& pObject) {
+  auto pTyped = std::dynamic_pointer_cast<C>(pObject);
+  if (pTyped == nullptr) throw std::logic_error("not the class the table names");
+  return pTyped;
+}
+
+// A dynamic string field's text as the native face reads it.
+template <class Field>
+auto NativeText(const Field& field) {
+  int iLength = 0;
+  const auto* p = field.GetNet(&iLength);
+  using Char = std::remove_cv_t<std::remove_pointer_t<decltype(p)>>;
+  return iLength > 0 ? std::basic_string<Char>(p, static_cast<size_t>(iLength))
+                     : std::basic_string<Char>();
+}
+
+// Writes a dynamic string field natively: reserve, reach the field again (the
+// reservation may move the dynamic data), copy.
+template <class Reach, class Char>
+void NativeSetText(Reach reach, const std::basic_string<Char>& csText) {
+  const int iLength = static_cast<int>(csText.size());
+  reach().ReserveNet(iLength);
+  reach().SetNet(csText.c_str(), iLength);
+}
+
+// The byte of a one-byte boolean field, read and written as a byte so that a
+// stored 2 is no undefined bool on our side.
+inline uint8_t& ByteOf(bool& bField) { return *reinterpret_cast<uint8_t*>(&bField); }
+
+template <class File>
+void OpenNew(File& file, const std::string& csStem) {
+  static std::atomic<int> s_iCount{0};
+  const std::string csPath =
+      KernelScratch::Get().Path(csStem + "-" + std::to_string(s_iCount++) + ".orb");
+  if (file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr) <= 0)
+    throw std::runtime_error("cannot open " + csPath + "\n" + KernelScratch::Get().Log());
+}
+
+// The five files of a meet, opened new and empty, with a factory for each
+// top-level wrapper (no file wrapper: pFileM is null) and the native ways to
+// their records.
+class Meet {
+ public:
+  Meet() {
+    OpenNew(competitors, "competitors");
+    OpenNew(globals, "globals");
+    OpenNew(races, "races");
+    OpenNew(pulses, "pulses");
+    OpenNew(iosetup, "iosetup");
+  }
+  ~Meet() { UnLoadAll(); }
+  Meet(const Meet&) = delete;
+  Meet& operator=(const Meet&) = delete;
+
+  void UnLoadAll() {
+    competitors.UnLoad();
+    globals.UnLoad();
+    races.UnLoad();
+    pulses.UnLoad();
+    iosetup.UnLoad();
+  }
+
+  // Top-level wrappers, a new one on every call.
+  auto Competitors() {
+    return std::make_shared<D2oVarnox_FT_COMPETITORS_CompetitorsStringMap>(
+        &competitors.m_CompetitorsStringMap, nullptr);
+  }
+  auto PoolConfig() {
+    return std::make_shared<D2oVarnox_FT_GLOBALS_PoolConfig>(&globals.m_PoolConfig, nullptr);
+  }
+  auto Distances() {
+    return std::make_shared<D2oVarnox_FT_GLOBALS_DistancesDefault>(&globals.m_DistancesDefault,
+                                                                   nullptr);
+  }
+  auto Styles() {
+    return std::make_shared<D2oVarnox_FT_GLOBALS_StylesDefault>(&globals.m_StylesDefault, nullptr);
+  }
+  auto Categories() {
+    return std::make_shared<D2oVarnox_FT_GLOBALS_CategoriesDefault>(&globals.m_CategoriesDefault,
+                                                                    nullptr);
+  }
+  auto Rounds() {
+    return std::make_shared<D2oVarnox_FT_GLOBALS_RoundsDefault>(&globals.m_RoundsDefault, nullptr);
+  }
+  auto Statuses() {
+    return std::make_shared<D2oVarnox_FT_GLOBALS_StatusDefaults>(&globals.m_StatusDefaults,
+                                                                 nullptr);
+  }
+  auto Parameters() {
+    return std::make_shared<D2oVarnox_FT_GLOBALS_Parameters>(&globals.m_Parameters, nullptr);
+  }
+  auto Records() {
+    return std::make_shared<D2oVarnox_FT_GLOBALS_Records>(&globals.m_Records, nullptr);
+  }
+  auto Schedule() {
+    return std::make_shared<D2oVarnox_FT_RACES_ScheduleEntries>(&races.m_ScheduleEntries, nullptr);
+  }
+  auto PoolEvents() {
+    return std::make_shared<D2oVarnox_FT_RAW_PULSES_PoolEvents>(&pulses.m_PoolEvents, nullptr);
+  }
+  auto PulsesPoolConfig() {
+    return std::make_shared<D2oVarnox_FT_RAW_PULSES_AssociatedPoolConfig>(
+        &pulses.m_AssociatedPoolConfig, nullptr);
+  }
+  auto IOs() { return std::make_shared<D2oVarnox_FT_IOSETUP_IOs>(&iosetup.m_IOs, nullptr); }
+  auto IODefaults() {
+    return std::make_shared<D2oVarnox_FT_IOSETUP_IODefaultTypeParams>(
+        &iosetup.m_IODefaultTypeParams, nullptr);
+  }
+
+  // Native containers and records.
+  auto& NativeSchedule() { return races.m_ScheduleEntries.m_Container; }
+  CkxScheduleOneEntry& NativeEntry(const char* csKey) {
+    return NativeSchedule()[NativeSchedule()(D2MapCmd::Find, 0, csKey)];
+  }
+  CkxCompOneHeat& NativeHeat(const char* csEntry, const char* csHeat) {
+    CkxScheduleOneEntry& entry = NativeEntry(csEntry);
+    return entry.Heats[entry.Heats(D2MapCmd::Find, 0, csHeat)];
+  }
+  CkxCompOneLane& NativeLane(const char* csEntry, const char* csHeat, uint64_t uiLane) {
+    CkxCompOneHeat& heat = NativeHeat(csEntry, csHeat);
+    return heat.LaneResults[heat.LaneResults(D2MapCmd::Find, uiLane, nullptr)];
+  }
+  template <class Map>
+  static auto& ByKey(Map& map, uint64_t uiKey) {
+    return map[map(D2MapCmd::Find, uiKey, nullptr)];
+  }
+  template <class Map>
+  static auto& ByKey(Map& map, const char* csKey) {
+    return map[map(D2MapCmd::Find, 0, csKey)];
+  }
+
+  CkxVarnoxFT_COMPETITORS competitors;
+  CkxVarnoxFT_GLOBALS globals;
+  CkxVarnoxFT_RACES races;
+  CkxVarnoxFT_RAW_PULSES pulses;
+  CkxVarnoxFT_IOSETUP iosetup;
+};
+
+}  // namespace access_test
