@@ -71,8 +71,9 @@ struct OrbField<CkxD2StrD> {
   using Value = std::u16string;
   using Arg = OrbTextArg;
   static Value Read(const CkxD2StrD& field) {
-    const std::string csAnsi = OrbReadChars<char>(field);
-    return OrbFromAnsi(csAnsi.data(), csAnsi.size());
+    int iLength = 0;
+    const char* pText = field.GetNet(&iLength);
+    return iLength < 1 ? Value() : OrbFromAnsi(pText, static_cast<size_t>(iLength));
   }
   // The count passed is the value's character count; one byte each.
   template <class Reach>

@@ -102,6 +102,19 @@ class IOrbEnumerable {
   std::default_sentinel_t end() { return std::default_sentinel; }
 };
 
+// Range-for over a container held by std::shared_ptr, found by
+// argument-dependent lookup: `for (auto t : pLap->Time())` keeps the
+// container alive for the whole loop, while `*pLap->Time()` lets it die
+// before the first step.
+template <class C>
+auto begin(const std::shared_ptr<C>& pContainer) -> decltype(pContainer->begin()) {
+  return pContainer->begin();
+}
+template <class C>
+auto end(const std::shared_ptr<C>& pContainer) -> decltype(pContainer->end()) {
+  return pContainer->end();
+}
+
 // ---------------------------------------------------------------------------
 // Records and paths
 
