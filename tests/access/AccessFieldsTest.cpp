@@ -316,7 +316,7 @@ TEST(FiveLevelWalk, WrittenNativelyReadsBackThroughTheObjectFace) {
   uint32_t uiLap = 0;
   for (const auto& lap : *laps) {
     std::vector<uint32_t> aSeen;
-    for (uint32_t uiTime : *lap->Time()) aSeen.push_back(uiTime);
+    for (uint32_t uiTime : lap->Time()) aSeen.push_back(uiTime);
     std::vector<uint32_t> aExpected;
     for (uint32_t uiSplit = 0; uiSplit < 8; ++uiSplit) aExpected.push_back(LapTime(uiLap, uiSplit));
     EXPECT_EQ(aSeen, aExpected) << "lap " << uiLap;

@@ -351,7 +351,7 @@ TEST(ValueArrays, EnumerateTheirFixedLength) {
   EXPECT_EQ(aTimes, (std::vector<uint32_t>{1007, 1006, 1005}));
   EXPECT_EQ(laps->Item(0)->Time()->GetLength(0), 8u);
   aTimes.clear();
-  for (uint32_t uiTime : *laps->Item(0)->Time()) aTimes.push_back(uiTime);
+  for (uint32_t uiTime : laps->Item(0)->Time()) aTimes.push_back(uiTime);
   EXPECT_EQ(aTimes.size(), 8u) << "a new wrapper has no range";
 
   ids->set_Item(99, -5);

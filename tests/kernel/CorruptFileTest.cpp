@@ -741,8 +741,8 @@ INSTANTIATE_TEST_SUITE_P(
                  1,
                  {"FILE", ": corrupted: ", "DistancesDefault[node at unit ",
                   "chain leaves its storage"}}),
-    [](const auto& info) {
-      std::string csName = info.param.csName;
+    [](const auto& param) {
+      std::string csName = param.param.csName;
       std::replace(csName.begin(), csName.end(), '-', '_');
       return csName;
     });
