@@ -19,6 +19,7 @@ from pathlib import Path
 sys.dont_write_bytecode = True
 
 import accessface  # noqa: E402
+import fileface  # noqa: E402
 import native  # noqa: E402
 import objectface  # noqa: E402
 from model import SchemaError, load  # noqa: E402
@@ -35,6 +36,7 @@ def outputs(model):
     # The access layer has its own umbrella (access/VarnoxAccess.h): it builds
     # on the framework, which the native face's public headers do not reach.
     texts.update(accessface.outputs(model))
+    texts.update(fileface.outputs(model))
     return texts
 
 
