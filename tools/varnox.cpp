@@ -4,7 +4,14 @@
 //                        the object face (file wrappers, proxies,
 //                        enumerators), save them, reopen them in a new
 //                        process and print a summary and one heat's results
+//                        then, live, times heat H1 of race R2 in one process
+//                        while another watches it
 //   varnox summary DIR   the summary and heat results of the files in DIR
+//   varnox watch DIR [COUNT]
+//                        follows the races file of DIR and prints each lane
+//                        result's change with its delay from the write
+//   varnox time-heat DIR writes the lap times of heat H1 of race R2, one
+//                        update id per lane and lap
 //   varnox info FILE     file type, members, element counts and sizes
 //   varnox export FILE OUT.xml
 //                        the whole file as XML (the kernel's SaveFileAsXml)
@@ -24,12 +31,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -467,6 +476,145 @@ int Summary(const std::string& csDir) {
   return 0;
 }
 
+// ---------------------------------------------------------------------------
+// Live: one process times a heat, another watches the races file.
+
+// The heat the timer times: race R2, heat H1, its four lanes.
+constexpr const char16_t* kTimedRace = u"R2";
+constexpr const char16_t* kTimedHeat = u"H1";
+constexpr int kTimedLanes = 4;
+constexpr int kTimedUpdates = kTimedLanes * kSplits;  // one update per lane and lap
+
+int64_t RealTimeNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// The lane results of the timed heat; null when the races file lacks it.
+std::shared_ptr<Tarvex::Orb::DataDirectAcces::IOrbMap<uint64_t, Varnox::Id2sCkxCompOneLane>>
+TimedLanes(Varnox::D2fVarnox_FT_RACES& races) {
+  const auto pEntry = Existing(*races.ScheduleEntries(), std::u16string(kTimedRace));
+  const auto pHeat = pEntry ? Existing(*pEntry->Heats(), std::u16string(kTimedHeat)) : nullptr;
+  return pHeat ? pHeat->LaneResults() : nullptr;
+}
+
+// varnox time-heat DIR: writes the lap times of the timed heat through
+// proxies, lap by lap, and publishes each with its own update id whose text
+// carries lane, lap and the moment of the write.
+int TimeHeat(const std::string& csDir) {
+  const auto pRaces = OpenFile<Varnox::D2fVarnox_FT_RACES>(FilePath(csDir, "races.orb"), false);
+  if (!pRaces) return 1;
+  const auto pLanes = TimedLanes(*pRaces);
+  if (!pLanes) {
+    std::fprintf(stderr, "varnox: the races file has no race R2 with a heat H1\n");
+    return 1;
+  }
+  const auto pEntries = pRaces->ScheduleEntries();
+  for (int iLap = 1; iLap <= kSplits; ++iLap) {
+    for (int iLane = 1; iLane <= kTimedLanes; ++iLane) {
+      const auto pLane = Existing(*pLanes, static_cast<uint64_t>(iLane));
+      if (!pLane) continue;
+      const int64_t liWritten = RealTimeNanoseconds();
+      pLane->Laps()->Item(static_cast<uint32_t>(iLap - 1))->Time()->set_Item(
+          0, static_cast<uint32_t>(SplitOf(11 + iLane, iLap) - 9));
+      pEntries->UpdateID(Tarvex::Orb::OrbCmd{0}, std::nullopt, u"lap {0} {1} {2}",
+                         {iLane, iLap, liWritten});
+      std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    }
+  }
+  pRaces->UnLoad();
+  return 0;
+}
+
+// varnox watch DIR [COUNT]: follows the races file and prints each lane
+// result's change as the kernel reports it, with its delay from the write;
+// ends after COUNT changes (or, with a count, 60 s without them). The demo
+// passes a descriptor to learn when the watch is ready.
+int Watch(const std::string& csDir, int iCount, int iReadyFd) {
+  const auto pRaces = OpenFile<Varnox::D2fVarnox_FT_RACES>(FilePath(csDir, "races.orb"), false);
+  if (!pRaces) return 1;
+  const auto pLanes = TimedLanes(*pRaces);
+  std::mutex mutex;
+  std::condition_variable changed;
+  int iSeen = 0;
+  const auto pEntries = pRaces->ScheduleEntries();
+  pEntries->ObjectChanged().Add([&](Tarvex::Orb::DataDirectAcces::IOrbUpdatableObject*,
+                                    const Tarvex::Orb::DataDirectAcces::OrbObjectChangedEventArgs&
+                                        args) {
+    int iLane = 0, iLap = 0;
+    long long liWritten = 0;
+    if (std::sscanf(Utf8(args.Text()).c_str(), "lap %d %d %lld", &iLane, &iLap, &liWritten) != 3) {
+      std::printf("update %llu: %s\n", static_cast<unsigned long long>(args.UpdateId()),
+                  Utf8(args.Text()).c_str());
+    } else {
+      const auto pLane = pLanes ? Existing(*pLanes, static_cast<uint64_t>(iLane)) : nullptr;
+      const uint32_t uiTime =
+          pLane ? pLane->Laps()->Item(static_cast<uint32_t>(iLap - 1))->Time()->Item(0) : 0;
+      const double dDelayMs = static_cast<double>(RealTimeNanoseconds() - liWritten) / 1e6;
+      std::printf("update %llu: lane %d lap %d %8s  (%.3f ms from write to display)\n",
+                  static_cast<unsigned long long>(args.UpdateId()), iLane, iLap,
+                  FormatTime(uiTime).c_str(), dDelayMs);
+    }
+    std::fflush(stdout);
+    std::lock_guard lock(mutex);
+    ++iSeen;
+    changed.notify_all();
+  });
+  std::printf("Watching %s (process %d)\n", FilePath(csDir, "races.orb").c_str(),
+              static_cast<int>(getpid()));
+  std::fflush(stdout);
+  if (iReadyFd >= 0) {
+    const char cReady = 1;
+    if (write(iReadyFd, &cReady, 1) != 1) return 1;
+    close(iReadyFd);
+  }
+  std::unique_lock lock(mutex);
+  if (iCount < 0) {
+    changed.wait(lock, [] { return false; });
+  }
+  const bool bAll = changed.wait_for(lock, std::chrono::seconds(60), [&] { return iSeen >= iCount; });
+  lock.unlock();
+  pRaces->UnLoad();
+  return bAll ? 0 : 1;
+}
+
+// Runs `args` of this tool in a child process; its id.
+pid_t Spawn(const char* csSelf, const std::vector<std::string>& args) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char*> argv = {const_cast<char*>(csSelf)};
+    for (const auto& csArg : args) argv.push_back(const_cast<char*>(csArg.c_str()));
+    argv.push_back(nullptr);
+    execv(csSelf, argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int ExitCodeOf(pid_t pid) {
+  int iStatus = 0;
+  waitpid(pid, &iStatus, 0);
+  return WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : 1;
+}
+
+// The watch in one process while another times the heat.
+int WatchATimedHeat(const std::string& csDir, const char* csSelf) {
+  int aReady[2];
+  if (pipe(aReady) != 0) return 1;
+  std::printf("\nLive: race R2, heat H1 timed in one process, watched in another\n");
+  std::fflush(stdout);
+  const pid_t watcher = Spawn(csSelf, {"watch", csDir, std::to_string(kTimedUpdates),
+                                       std::to_string(aReady[1])});
+  close(aReady[1]);
+  char cReady = 0;
+  const bool bReady = read(aReady[0], &cReady, 1) == 1;
+  close(aReady[0]);
+  const int iTimer = bReady ? ExitCodeOf(Spawn(csSelf, {"time-heat", csDir})) : 1;
+  const int iWatcher = ExitCodeOf(watcher);
+  return iTimer != 0 ? iTimer : iWatcher;
+}
+
 int Demo(const std::string& csDir, const char* csSelf) {
   std::filesystem::create_directories(csDir);
   for (const char* csName :
@@ -481,14 +629,8 @@ int Demo(const std::string& csDir, const char* csSelf) {
               static_cast<int>(getpid()));
   std::fflush(stdout);
   // Read them back in a new process: what was saved is all it can see.
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execl(csSelf, csSelf, "summary", csDir.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int iStatus = 0;
-  waitpid(pid, &iStatus, 0);
-  return WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : 1;
+  const int iSummary = ExitCodeOf(Spawn(csSelf, {"summary", csDir}));
+  return iSummary != 0 ? iSummary : WatchATimedHeat(csDir, csSelf);
 }
 
 // What a member holds: its container kind, its element count and the size
@@ -739,7 +881,8 @@ int Negotiate() {
 int Usage() {
   std::fprintf(
       stderr,
-      "usage: varnox demo DIR | varnox summary DIR | varnox info FILE | varnox export FILE "
+      "usage: varnox demo DIR | varnox summary DIR | varnox watch DIR [COUNT] | varnox time-heat "
+      "DIR | varnox info FILE | varnox export FILE "
       "OUT.xml | varnox import FILE IN.xml | varnox negotiate\n");
   return 2;
 }
@@ -757,6 +900,10 @@ int RunCommand(const std::string& csCommand, int argc, char** argv) {
   try {
     if (csCommand == "demo") return Demo(argv[2], argv[0]);
     if (csCommand == "summary") return Summary(argv[2]);
+    if (csCommand == "watch") {
+      return Watch(argv[2], argc > 3 ? std::atoi(argv[3]) : -1, argc > 4 ? std::atoi(argv[4]) : -1);
+    }
+    if (csCommand == "time-heat") return TimeHeat(argv[2]);
     if (csCommand == "info") return Info(argv[2]);
     if (csCommand == "export") return ExportXml(argv[2], argv[3]);
     if (csCommand == "import") return ImportXml(argv[2], argv[3]);
