@@ -74,7 +74,8 @@ OrbUpdateInfo OrbReadUpdateInfo(uint64_t uiAddress);
 // OPEN this ORB file before using it !!!!!"
 std::u16string OrbNotOpenMessage(std::u16string_view csClassName);
 // Raises the refusal of `csOperation` on a dead wrapper of `csClassName`.
-[[noreturn]] void OrbThrowDeadFile(std::u16string_view csClassName, std::u16string_view csOperation);
+[[noreturn]] void OrbThrowDeadFile(std::u16string_view csClassName,
+                                   std::u16string_view csOperation);
 
 // What every file wrapper offers, whatever its file: the file operations,
 // virtual so that code may handle the five wrappers alike.
@@ -109,9 +110,8 @@ class D2fFileBase : public OrbFileM, public IOrbFile {
   virtual std::u16string GetFullPath() = 0;
   // The kernel's file selection: writes the selected path and file set to
   // the two out-texts whatever the answer.
-  virtual bool SelectFileDlg(OrbTextArg csAlias1, OrbTextArg csRootPath,
-                             std::u16string& csPathSel, std::u16string& csFileSetSel,
-                             bool bUsePath, bool bEnableScanDisk) = 0;
+  virtual bool SelectFileDlg(OrbTextArg csAlias1, OrbTextArg csRootPath, std::u16string& csPathSel,
+                             std::u16string& csFileSetSel, bool bUsePath, bool bEnableScanDisk) = 0;
   // The whole file as XML at `csFullPath`; the kernel's answer.
   virtual bool SaveFileAsXml(OrbTextArg csFullPath) = 0;
   // Reads the file's contents from the XML at `csFullPath`; the kernel's answer.
@@ -210,8 +210,7 @@ class D2fFile : public D2fFileBase {
   }
 
   bool SelectFileDlg(OrbTextArg csAlias1, OrbTextArg csRootPath, std::u16string& csPathSel,
-                     std::u16string& csFileSetSel, bool bUsePath,
-                     bool bEnableScanDisk) override {
+                     std::u16string& csFileSetSel, bool bUsePath, bool bEnableScanDisk) override {
     RefuseIfDead(u".SelectFileDlg");
     std::string csPath, csFileSet;
     const bool bResult =

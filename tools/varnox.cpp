@@ -175,7 +175,7 @@ class Refusals {
   void Report(const std::string& csPath) const { ReportOpenFailure(csPath, m_iId, m_uiLogBefore); }
 
  private:
-    uint64_t m_uiLogBefore = KernelLogSize();
+  uint64_t m_uiLogBefore = KernelLogSize();
   int32_t m_iId = 0;
 };
 
@@ -206,8 +206,8 @@ std::shared_ptr<F> OpenFile(const std::string& csPath, bool bCreate,
                             const char16_t* csMode = u"rw") {
   const uint64_t uiLogBefore = KernelLogSize();
   auto pFile = F::Create();
-  const int32_t iId = pFile->Open(Text(csPath), std::nullopt, std::nullopt, csMode, u"", bCreate,
-                                  nullptr, 0, 0);
+  const int32_t iId =
+      pFile->Open(Text(csPath), std::nullopt, std::nullopt, csMode, u"", bCreate, nullptr, 0, 0);
   if (iId > 0) return pFile;
   ReportOpenFailure(csPath, iId, uiLogBefore);
   pFile->Dispose();
@@ -222,8 +222,8 @@ bool SaveAndUnload(D2fFileBase& file, const char* csWhat) {
 }
 
 bool CreateCompetitors(const std::string& csDir) {
-  const auto pFile = OpenFile<Varnox::D2fVarnox_FT_COMPETITORS>(FilePath(csDir, "competitors.orb"),
-                                                                true);
+  const auto pFile =
+      OpenFile<Varnox::D2fVarnox_FT_COMPETITORS>(FilePath(csDir, "competitors.orb"), true);
   if (!pFile) return false;
   const auto pSwimmers = pFile->CompetitorsStringMap();
   pSwimmers->GetARLock();
@@ -272,8 +272,10 @@ bool CreateGlobals(const std::string& csDir) {
     pDistance->set_DistanceUnit(std::u16string(u"m"));
   }
   const auto pStyles = pFile->StylesDefault();
-  const char16_t* aStyles[][2] = {
-      {u"Freestyle", u"FR"}, {u"Backstroke", u"BK"}, {u"Breaststroke", u"BR"}, {u"Butterfly", u"FL"}};
+  const char16_t* aStyles[][2] = {{u"Freestyle", u"FR"},
+                                  {u"Backstroke", u"BK"},
+                                  {u"Breaststroke", u"BR"},
+                                  {u"Butterfly", u"FL"}};
   for (int i = 0; i < 4; ++i) {
     const auto pStyle = pStyles->Item(static_cast<uint64_t>(i + 1));
     pStyle->set_Style(std::u16string(aStyles[i][0]));
@@ -326,9 +328,11 @@ bool CreateRaces(const std::string& csDir) {
     pEntry->set_DateAndTime(
         OrbDateTime(639000000000000000 + iRace * 18000000000LL, OrbDateTimeKind::Local));
     pEntry->set_RaceId(csRace);
-    pEntry->set_TitlePrint(std::u16string(iRace == 0 ? u"Women 200 m Freestyle Final"
-                                                     : u"Men 200 m Freestyle Final"));
-    pEntry->Params()->Item(std::u16string(u"Sponsor"))->set_str(std::u16string(u"Pool of the North"));
+    pEntry->set_TitlePrint(
+        std::u16string(iRace == 0 ? u"Women 200 m Freestyle Final" : u"Men 200 m Freestyle Final"));
+    pEntry->Params()
+        ->Item(std::u16string(u"Sponsor"))
+        ->set_str(std::u16string(u"Pool of the North"));
 
     const auto pHeat = pEntry->Heats()->Item(std::u16string(u"H1"));
     pHeat->set_HeatId(std::u16string(u"H1"));
@@ -344,8 +348,9 @@ bool CreateRaces(const std::string& csDir) {
       pLane->set_Lane(i + 1);
       pLane->set_SortId(i + 1);
       pLane->set_CurrentLap(kSplits);
-      pLane->CompetitorId()->Item(static_cast<uint64_t>(1000 + iSwimmer))->set_CompetitorId(
-          1000 + iSwimmer);
+      pLane->CompetitorId()
+          ->Item(static_cast<uint64_t>(1000 + iSwimmer))
+          ->set_CompetitorId(1000 + iSwimmer);
       const auto pLaps = pLane->Laps();
       for (int iLap = 1; iLap <= kSplits; ++iLap) {
         const auto pLap = pLaps->Item(pLaps->Add());
@@ -411,11 +416,11 @@ auto Existing(Map& map, const Key& key) -> decltype(map.Item(key)) {
 }
 
 int Summary(const std::string& csDir) {
-  const auto pCompetitors = OpenFile<Varnox::D2fVarnox_FT_COMPETITORS>(
-      FilePath(csDir, "competitors.orb"), false, u"r");
-  const auto pGlobals =
-      pCompetitors ? OpenFile<Varnox::D2fVarnox_FT_GLOBALS>(FilePath(csDir, "globals.orb"), false, u"r")
-                   : nullptr;
+  const auto pCompetitors =
+      OpenFile<Varnox::D2fVarnox_FT_COMPETITORS>(FilePath(csDir, "competitors.orb"), false, u"r");
+  const auto pGlobals = pCompetitors ? OpenFile<Varnox::D2fVarnox_FT_GLOBALS>(
+                                           FilePath(csDir, "globals.orb"), false, u"r")
+                                     : nullptr;
   const auto pRaces =
       pGlobals ? OpenFile<Varnox::D2fVarnox_FT_RACES>(FilePath(csDir, "races.orb"), false, u"r")
                : nullptr;
@@ -449,8 +454,7 @@ int Summary(const std::string& csDir) {
     std::fprintf(stderr, "varnox: the races file has no race R1 with a heat H1\n");
     return 1;
   }
-  std::printf("\n%s, heat %s\n", Utf8(pEntry->TitlePrint()).c_str(),
-              Utf8(pHeat->HeatId()).c_str());
+  std::printf("\n%s, heat %s\n", Utf8(pEntry->TitlePrint()).c_str(), Utf8(pHeat->HeatId()).c_str());
   std::printf("%-5s %-16s %-5s %8s %8s %8s %8s\n", "Lane", "Name", "Nat", "50 m", "100 m", "150 m",
               "200 m");
   const auto pSwimmers = pCompetitors->CompetitorsStringMap();
@@ -516,8 +520,10 @@ int TimeHeat(const std::string& csDir) {
       const auto pLane = Existing(*pLanes, static_cast<uint64_t>(iLane));
       if (!pLane) continue;
       const int64_t liWritten = RealTimeNanoseconds();
-      pLane->Laps()->Item(static_cast<uint32_t>(iLap - 1))->Time()->set_Item(
-          0, static_cast<uint32_t>(SplitOf(11 + iLane, iLap) - 9));
+      pLane->Laps()
+          ->Item(static_cast<uint32_t>(iLap - 1))
+          ->Time()
+          ->set_Item(0, static_cast<uint32_t>(SplitOf(11 + iLane, iLap) - 9));
       pEntries->UpdateID(Tarvex::Orb::OrbCmd{0}, std::nullopt, u"lap {0} {1} {2}",
                          {iLane, iLap, liWritten});
       std::this_thread::sleep_for(std::chrono::milliseconds(15));
@@ -539,28 +545,29 @@ int Watch(const std::string& csDir, int iCount, int iReadyFd) {
   std::condition_variable changed;
   int iSeen = 0;
   const auto pEntries = pRaces->ScheduleEntries();
-  pEntries->ObjectChanged().Add([&](Tarvex::Orb::DataDirectAcces::IOrbUpdatableObject*,
-                                    const Tarvex::Orb::DataDirectAcces::OrbObjectChangedEventArgs&
-                                        args) {
-    int iLane = 0, iLap = 0;
-    long long liWritten = 0;
-    if (std::sscanf(Utf8(args.Text()).c_str(), "lap %d %d %lld", &iLane, &iLap, &liWritten) != 3) {
-      std::printf("update %llu: %s\n", static_cast<unsigned long long>(args.UpdateId()),
-                  Utf8(args.Text()).c_str());
-    } else {
-      const auto pLane = pLanes ? Existing(*pLanes, static_cast<uint64_t>(iLane)) : nullptr;
-      const uint32_t uiTime =
-          pLane ? pLane->Laps()->Item(static_cast<uint32_t>(iLap - 1))->Time()->Item(0) : 0;
-      const double dDelayMs = static_cast<double>(RealTimeNanoseconds() - liWritten) / 1e6;
-      std::printf("update %llu: lane %d lap %d %8s  (%.3f ms from write to display)\n",
-                  static_cast<unsigned long long>(args.UpdateId()), iLane, iLap,
-                  FormatTime(uiTime).c_str(), dDelayMs);
-    }
-    std::fflush(stdout);
-    std::lock_guard lock(mutex);
-    ++iSeen;
-    changed.notify_all();
-  });
+  pEntries->ObjectChanged().Add(
+      [&](Tarvex::Orb::DataDirectAcces::IOrbUpdatableObject*,
+          const Tarvex::Orb::DataDirectAcces::OrbObjectChangedEventArgs& args) {
+        int iLane = 0, iLap = 0;
+        long long liWritten = 0;
+        if (std::sscanf(Utf8(args.Text()).c_str(), "lap %d %d %lld", &iLane, &iLap, &liWritten) !=
+            3) {
+          std::printf("update %llu: %s\n", static_cast<unsigned long long>(args.UpdateId()),
+                      Utf8(args.Text()).c_str());
+        } else {
+          const auto pLane = pLanes ? Existing(*pLanes, static_cast<uint64_t>(iLane)) : nullptr;
+          const uint32_t uiTime =
+              pLane ? pLane->Laps()->Item(static_cast<uint32_t>(iLap - 1))->Time()->Item(0) : 0;
+          const double dDelayMs = static_cast<double>(RealTimeNanoseconds() - liWritten) / 1e6;
+          std::printf("update %llu: lane %d lap %d %8s  (%.3f ms from write to display)\n",
+                      static_cast<unsigned long long>(args.UpdateId()), iLane, iLap,
+                      FormatTime(uiTime).c_str(), dDelayMs);
+        }
+        std::fflush(stdout);
+        std::lock_guard lock(mutex);
+        ++iSeen;
+        changed.notify_all();
+      });
   std::printf("Watching %s (process %d)\n", FilePath(csDir, "races.orb").c_str(),
               static_cast<int>(getpid()));
   std::fflush(stdout);
@@ -573,7 +580,8 @@ int Watch(const std::string& csDir, int iCount, int iReadyFd) {
   if (iCount < 0) {
     changed.wait(lock, [] { return false; });
   }
-  const bool bAll = changed.wait_for(lock, std::chrono::seconds(60), [&] { return iSeen >= iCount; });
+  const bool bAll =
+      changed.wait_for(lock, std::chrono::seconds(60), [&] { return iSeen >= iCount; });
   lock.unlock();
   pRaces->UnLoad();
   return bAll ? 0 : 1;
@@ -604,8 +612,8 @@ int WatchATimedHeat(const std::string& csDir, const char* csSelf) {
   if (pipe(aReady) != 0) return 1;
   std::printf("\nLive: race R2, heat H1 timed in one process, watched in another\n");
   std::fflush(stdout);
-  const pid_t watcher = Spawn(csSelf, {"watch", csDir, std::to_string(kTimedUpdates),
-                                       std::to_string(aReady[1])});
+  const pid_t watcher =
+      Spawn(csSelf, {"watch", csDir, std::to_string(kTimedUpdates), std::to_string(aReady[1])});
   close(aReady[1]);
   char cReady = 0;
   const bool bReady = read(aReady[0], &cReady, 1) == 1;

@@ -31,9 +31,8 @@ std::u16string Scratch(const std::string& csName) {
 template <class F>
 std::shared_ptr<F> OpenNew(const std::string& csName) {
   auto pFile = F::Create();
-  EXPECT_GT(pFile->Open(Scratch(csName), std::nullopt, std::nullopt, u"rw", u"", true, nullptr,
-                        0, 0),
-            0);
+  EXPECT_GT(
+      pFile->Open(Scratch(csName), std::nullopt, std::nullopt, u"rw", u"", true, nullptr, 0, 0), 0);
   return pFile;
 }
 

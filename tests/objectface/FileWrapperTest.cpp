@@ -3,9 +3,14 @@
 // handed out, and the reading of the kernel's update-information record.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,6 +20,7 @@
 #include "contracts/kernel/KxRecords.h"
 #include "files/VarnoxFiles.h"
 #include "tests/kernel/KernelTestSupport.h"
+#include "tests/testkernel/TestKernelSupport.h"
 
 namespace {
 
@@ -76,25 +82,25 @@ struct FileCase {
 
 template <class F, auto... kMembers>
 FileCase Case(const char* pName) {
-  return {pName, [] { return F::Create(); },
-          [](DataDirectAcces::D2fFileBase& file) {
-            auto& f = static_cast<F&>(file);
-            return ((((f.*kMembers)() == (f.*kMembers)())) && ...);
-          },
-          [](DataDirectAcces::D2fFileBase& file) {
-            auto& f = static_cast<F&>(file);
-            std::vector<std::function<void()>> uses;
-            (uses.push_back([c = (f.*kMembers)()] { Use(*c); }), ...);
-            (uses.push_back([c = (f.*kMembers)()] { c->UpdateID(OrbCmd{0}, std::nullopt, u"", {}); }),
-             ...);
-            return uses;
-          },
-          static_cast<int>(sizeof...(kMembers))};
+  return {
+      pName, [] { return F::Create(); },
+      [](DataDirectAcces::D2fFileBase& file) {
+        auto& f = static_cast<F&>(file);
+        return ((((f.*kMembers)() == (f.*kMembers)())) && ...);
+      },
+      [](DataDirectAcces::D2fFileBase& file) {
+        auto& f = static_cast<F&>(file);
+        std::vector<std::function<void()>> uses;
+        (uses.push_back([c = (f.*kMembers)()] { Use(*c); }), ...);
+        (uses.push_back([c = (f.*kMembers)()] { c->UpdateID(OrbCmd{0}, std::nullopt, u"", {}); }),
+         ...);
+        return uses;
+      },
+      static_cast<int>(sizeof...(kMembers))};
 }
 
 const FileCase kFiles[] = {
-    Case<D2fVarnox_FT_COMPETITORS, &D2fVarnox_FT_COMPETITORS::CompetitorsStringMap>(
-        "COMPETITORS"),
+    Case<D2fVarnox_FT_COMPETITORS, &D2fVarnox_FT_COMPETITORS::CompetitorsStringMap>("COMPETITORS"),
     Case<D2fVarnox_FT_RACES, &D2fVarnox_FT_RACES::ScheduleEntries>("RACES"),
     Case<D2fVarnox_FT_GLOBALS, &D2fVarnox_FT_GLOBALS::PoolConfig,
          &D2fVarnox_FT_GLOBALS::DistancesDefault, &D2fVarnox_FT_GLOBALS::StylesDefault,
@@ -233,8 +239,7 @@ TEST_P(UpdateRecord, TextStaysInsideItsArea) {
   record.word24 = 0xA5A5F00Du;
   record.textLength = GetParam().uiLength;
   std::memset(record.text, 'x', sizeof(record.text));
-  const auto info =
-      DataDirectAcces::OrbReadUpdateInfo(reinterpret_cast<uint64_t>(&record));
+  const auto info = DataDirectAcces::OrbReadUpdateInfo(reinterpret_cast<uint64_t>(&record));
   EXPECT_EQ(info.uiUpdateId, record.updateId);
   EXPECT_EQ(info.uiWord, record.word24);
   EXPECT_EQ(info.csText, std::u16string(GetParam().uiExpected, u'x'));
@@ -242,9 +247,75 @@ TEST_P(UpdateRecord, TextStaysInsideItsArea) {
 
 INSTANTIATE_TEST_SUITE_P(FileWrapper, UpdateRecord,
                          ::testing::Values(UpdateRecordCase{0, 0}, UpdateRecordCase{7, 7},
-                                           UpdateRecordCase{506, 506},
-                                           UpdateRecordCase{507, 506},
+                                           UpdateRecordCase{506, 506}, UpdateRecordCase{507, 506},
                                            UpdateRecordCase{60000, 506},
                                            UpdateRecordCase{KxUpdateRecord::kFormatFailed, 0}));
+
+}  // namespace
+
+namespace {
+
+// End to end across processes: the tool's time-heat (another process)
+// writes the lap times of race R2, heat H1 through proxies and publishes
+// one update id per lane and lap; here the races file's container raises
+// ObjectChanged for each, in order, and the new time is already readable
+// through a proxy when it does.
+TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerEvent) {
+  constexpr int kLanes = 4, kLaps = 4;
+  const std::string csDir = KernelScratch::Get().Path("live-meet");
+  std::filesystem::create_directories(csDir);
+  const auto pRaces = D2fVarnox_FT_RACES::Create();
+  ASSERT_GT(pRaces->Open(KxText::Utf8ToUtf16(csDir + "/races.orb"), std::nullopt, std::nullopt,
+                         u"rw", u"", true, nullptr, 0, 0),
+            0);
+  const auto pEntries = pRaces->ScheduleEntries();
+  const auto pLanes =
+      pEntries->Item(std::u16string(u"R2"))->Heats()->Item(std::u16string(u"H1"))->LaneResults();
+  for (int iLane = 1; iLane <= kLanes; ++iLane) {
+    const auto pLaps = pLanes->Item(static_cast<uint64_t>(iLane))->Laps();
+    for (int iLap = 0; iLap < kLaps; ++iLap) pLaps->Item(pLaps->Add())->set_Lap(iLap + 1);
+  }
+
+  struct Seen {
+    uint64_t uiUpdateId;
+    std::string csText;
+    uint32_t uiTime;
+  };
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<Seen> seen;
+  pEntries->ObjectChanged().Add([&](DataDirectAcces::IOrbUpdatableObject*,
+                                    const DataDirectAcces::OrbObjectChangedEventArgs& args) {
+    const std::string csText = KxText::Utf16ToUtf8(args.Text());
+    int iLane = 0, iLap = 0;
+    uint32_t uiTime = 0;
+    if (std::sscanf(csText.c_str(), "lap %d %d", &iLane, &iLap) == 2) {
+      const uint32_t hLane = pLanes->Find(static_cast<uint64_t>(iLane));
+      uiTime = pLanes->Item(hLane)->Laps()->Item(static_cast<uint32_t>(iLap - 1))->Time()->Item(0);
+    }
+    std::lock_guard lock(mutex);
+    seen.push_back({args.UpdateId(), csText, uiTime});
+    changed.notify_all();
+  });
+
+  const TkChildResult timer = TkRunProgram({VARNOX_TOOL, "time-heat", csDir}, {}, 60000);
+  ASSERT_EQ(timer.exitCode, 0) << timer.err;
+  std::unique_lock lock(mutex);
+  changed.wait_for(lock, std::chrono::seconds(30), [&] { return seen.size() >= kLanes * kLaps; });
+  ASSERT_EQ(seen.size(), static_cast<size_t>(kLanes * kLaps));
+  for (size_t i = 0; i < seen.size(); ++i) {
+    const int iLane = static_cast<int>(i) % kLanes + 1, iLap = static_cast<int>(i) / kLanes + 1;
+    EXPECT_EQ(
+        seen[i].csText.rfind("lap " + std::to_string(iLane) + " " + std::to_string(iLap) + " ", 0),
+        0u)
+        << seen[i].csText;
+    EXPECT_NE(seen[i].uiTime, 0u) << seen[i].csText;
+    if (i > 0) {
+      EXPECT_GT(seen[i].uiUpdateId, seen[i - 1].uiUpdateId);
+    }
+  }
+  lock.unlock();
+  pRaces->Dispose();
+}
 
 }  // namespace
