@@ -96,6 +96,7 @@ class OrbArrayOps : public Base, public OrbArrayPositions {
   // The native array, reached by walking the enclosing levels.
   auto& Array() {
     Self& self = AsSelf();
+    OrbRefuseReleased(self);
     return Path::Container(*self.m_pObj, self);
   }
 };
@@ -112,7 +113,8 @@ class D2oArray : public OrbIndexsHandle,
   // The path is the wrapper itself; no native call. `pFileM`, which may be
   // null, is only kept alive.
   D2oArray(Member* pObj, std::shared_ptr<OrbFileM> pFileM)
-      : OrbArrayOps<Self, Path, Proxy, OrbUpdatableImpl<IOrbObjArray<Interface>>>(pObj),
+      : OrbArrayOps<Self, Path, Proxy, OrbUpdatableImpl<IOrbObjArray<Interface>>>(pObj,
+                                                                                  pFileM.get()),
         m_pObj(pObj),
         m_pFileM(std::move(pFileM)) {
     NewIndexs(nullptr, this);
@@ -141,6 +143,7 @@ class D2iArray : public OrbIndexsHandle,
   }
 
   const std::shared_ptr<Top>& KeepAlive() const { return m_pObjM; }
+  bool FileReleased() const { return m_pObjM->FileReleased(); }
 
   Member* const m_pObj;
   const std::shared_ptr<Top> m_pObjM;
@@ -171,8 +174,10 @@ class D2iValues : public OrbIndexsHandle,
   void set_Item(uint32_t uiIndex, T value) override {
     OrbGuarded(Self::kClassName, u"[]", [&] { Values()[uiIndex] = value; });
   }
-  // The fixed length. Not guarded: a failure of the walk passes unchanged.
-  uint32_t GetLength(int32_t /*iDimension*/) override { return Values().Size(); }
+  // The fixed length.
+  uint32_t GetLength(int32_t /*iDimension*/) override {
+    return OrbGuarded(Self::kClassName, u".GetLength", [&] { return Values().Size(); });
+  }
   void ForeachRange(int32_t iStart, int32_t iEnd) override {
     m_iForeachStart = iStart;
     m_iForeachEnd = iEnd;
@@ -184,11 +189,16 @@ class D2iValues : public OrbIndexsHandle,
         static_cast<Self&>(*this).shared_from_this());
   }
 
+  bool FileReleased() const { return m_pObjM->FileReleased(); }
+
   Member* const m_pObj;
   const std::shared_ptr<Top> m_pObjM;
 
  private:
-  auto& Values() { return Path::Container(*m_pObj, *this); }
+  auto& Values() {
+    OrbRefuseReleased(*this);
+    return Path::Container(*m_pObj, *this);
+  }
 };
 
 }  // namespace Tarvex::Orb::DataDirectAcces

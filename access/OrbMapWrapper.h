@@ -160,6 +160,7 @@ class OrbMapOps : public OrbKeyOps<Self, Base> {
   // The native map, reached by walking the enclosing levels.
   auto& Map() {
     Self& self = AsSelf();
+    OrbRefuseReleased(self);
     return Path::Container(*self.m_pObj, self);
   }
 
@@ -209,7 +210,8 @@ class D2oMap : public OrbIndexsHandle,
   // The path is the wrapper itself; no native call. `pFileM`, which may be
   // null, is only kept alive.
   D2oMap(Member* pObj, std::shared_ptr<OrbFileM> pFileM)
-      : OrbMapOps<Self, Path, Proxy, OrbUpdatableImpl<IOrbObjMap<K, Interface>>>(pObj),
+      : OrbMapOps<Self, Path, Proxy, OrbUpdatableImpl<IOrbObjMap<K, Interface>>>(pObj,
+                                                                                pFileM.get()),
         m_pObj(pObj),
         m_pFileM(std::move(pFileM)) {
     NewIndexs(nullptr, this);
@@ -238,6 +240,7 @@ class D2iMap : public OrbIndexsHandle,
   }
 
   const std::shared_ptr<Top>& KeepAlive() const { return m_pObjM; }
+  bool FileReleased() const { return m_pObjM->FileReleased(); }
 
   Member* const m_pObj;
   const std::shared_ptr<Top> m_pObjM;

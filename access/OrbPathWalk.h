@@ -27,6 +27,15 @@
 
 namespace Tarvex::Orb::DataDirectAcces {
 
+// Refuses a walk for `self` (a wrapper or proxy) once its file wrapper has
+// released the native file: the member object lies in freed memory, so the
+// refusal comes before the first step, as the native data exception that
+// the guard turns into the operation's OrbKernelException.
+template <class Self>
+inline void OrbRefuseReleased(const Self& self) {
+  if (self.FileReleased()) throw CkxD2ValDataException();
+}
+
 // The class and the type of a pointer to data member.
 template <class P>
 struct OrbMemberPointer;

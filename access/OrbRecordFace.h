@@ -63,6 +63,7 @@ class OrbRecordFace {
   // The walk, from the member object to this object's record.
   typename Path::Record& Record() {
     Self& self = AsSelf();
+    OrbRefuseReleased(self);
     return Path::Reach(*self.m_pObj, self);
   }
 };
@@ -95,6 +96,8 @@ class D2mProxy : public OrbIndexsList,
 
   // What nested objects built under this proxy keep alive.
   const std::shared_ptr<Top>& KeepAlive() const { return m_pObjM; }
+  // Whether the file behind the top-level wrapper released its native object.
+  bool FileReleased() const { return m_pObjM->FileReleased(); }
 
   Member* const m_pObj;  // where every walk starts; owned by the file template
   // Keeps the top-level wrapper, and through it the file, alive.
@@ -113,7 +116,7 @@ class D2oSingle : public OrbIndexsList,
 
   // No native call. `pFileM`, which may be null, is only kept alive.
   D2oSingle(Member* pObj, std::shared_ptr<OrbFileM> pFileM)
-      : OrbUpdatableImpl<Interface>(pObj), m_pObj(pObj), m_pFileM(std::move(pFileM)) {}
+      : OrbUpdatableImpl<Interface>(pObj, pFileM.get()), m_pObj(pObj), m_pFileM(std::move(pFileM)) {}
 
   uint32_t IEnumCurrentPos() const override { return 0; }
 

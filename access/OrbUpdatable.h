@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "NetInterface/CkxOrbNetInterface/CkxDtb2Obj.h"
+#include "access/OrbGuard.h"
+#include "contracts/framework/OrbFileM.h"
 #include "contracts/framework/OrbInterfaces.h"
 #include "contracts/kernel/KxRecords.h"
 
@@ -39,6 +41,7 @@ class OrbUpdatableImpl : public Base {
   uint64_t UpdateID(OrbCmd liFlags, const std::optional<AppUpdateInfo>& usrCmd,
                     std::u16string_view csUpdCmdFormat,
                     const std::vector<OrbFormatArg>& valueParams) override {
+    RefuseReleased(u".UpdateID");
     return OrbUpdateID(*m_pUpdatable, liFlags, usrCmd, csUpdCmdFormat, valueParams);
   }
   void Update(OrbCmd liFlags, const std::optional<AppUpdateInfo>& usrCmd,
@@ -49,10 +52,12 @@ class OrbUpdatableImpl : public Base {
   void Clear(OrbCmd liFlags, const std::optional<AppUpdateInfo>& usrCmd,
              std::u16string_view csUpdCmdFormat,
              const std::vector<OrbFormatArg>& valueParams) override {
+    RefuseReleased(u".Clear");
     OrbClear(*m_pUpdatable, liFlags, usrCmd, csUpdCmdFormat, valueParams);
   }
   void SaveObjectAsXml(const std::optional<AppUpdateInfo>& usrCmd,
                        std::u16string_view csUpdCmdFormat, std::u16string_view csPath) override {
+    RefuseReleased(u".SaveObjectAsXml");
     OrbSaveObjectAsXml(*m_pUpdatable, usrCmd, csUpdCmdFormat, csPath);
   }
 
@@ -63,10 +68,22 @@ class OrbUpdatableImpl : public Base {
   }
 
  protected:
-  explicit OrbUpdatableImpl(CkxDtb2Obj* pUpdatable) : m_pUpdatable(pUpdatable) {}
+  // `pFile`, which may be null, is the file wrapper whose native object
+  // holds the member; it outlives this container (the container keeps it).
+  OrbUpdatableImpl(CkxDtb2Obj* pUpdatable, const OrbFileM* pFile)
+      : m_pUpdatable(pUpdatable), m_pFile(pFile) {}
+
+ public:
+  // Whether the file wrapper released the native file this member lies in.
+  bool FileReleased() const { return m_pFile != nullptr && m_pFile->IsNativeReleased(); }
 
  private:
+  void RefuseReleased(std::u16string_view csOperation) const {
+    if (FileReleased()) OrbThrowKernel(u"IOrbUpdatableObject", csOperation);
+  }
+
   CkxDtb2Obj* m_pUpdatable;
+  const OrbFileM* m_pFile;
   ObjectChangedEvent m_ObjectChanged;
 };
 

@@ -20,6 +20,7 @@ from pathlib import Path
 sys.dont_write_bytecode = True
 
 import accessface  # noqa: E402
+import fileface  # noqa: E402
 import native  # noqa: E402
 import objectface  # noqa: E402
 import viewmodels  # noqa: E402
@@ -38,6 +39,7 @@ def outputs(model):
     # on the framework, which the native face's public headers do not reach.
     texts.update(accessface.outputs(model))
     texts.update(viewmodels.outputs(model))
+    texts.update(fileface.outputs(model))
     return texts
 
 

@@ -1,9 +1,17 @@
-// varnox: command-line access to Varnox files through the native face.
+// varnox: command-line access to Varnox files.
 //
-//   varnox demo DIR      create the five files of a small meet in DIR, save
-//                        them, reopen them in a new process and print a
-//                        summary and one heat's results
+//   varnox demo DIR      create the five files of a small meet in DIR through
+//                        the object face (file wrappers, proxies,
+//                        enumerators), save them, reopen them in a new
+//                        process and print a summary and one heat's results
+//                        then, live, times heat H1 of race R2 in one process
+//                        while another watches it
 //   varnox summary DIR   the summary and heat results of the files in DIR
+//   varnox watch DIR [COUNT]
+//                        follows the races file of DIR and prints each lane
+//                        result's change with its delay from the write
+//   varnox time-heat DIR writes the lap times of heat H1 of race R2, one
+//                        update id per lane and lap
 //   varnox info FILE     file type, members, element counts and sizes
 //   varnox export FILE OUT.xml
 //                        the whole file as XML (the kernel's SaveFileAsXml)
@@ -30,18 +38,23 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <varnox/Varnox.h>
+
+#include "access/CkxOrbCategTools.h"
+#include "files/VarnoxFiles.h"
 
 #include "contracts/kernel/KxText.h"
 #include "kernel/KxCheck.h"
@@ -54,41 +67,9 @@ namespace {
 // ---------------------------------------------------------------------------
 // Texts.
 
-// The tool reads and prints UTF-8; the fields hold UTF-16 or Windows-1252,
-// converted by contracts/kernel/KxText.h (invalid input as it documents).
+// The tool reads and prints UTF-8; the object face converts to and from
+// what the fields hold (UTF-16 or Windows-1252).
 
-// Writing a dynamic string: reserve its length, then copy the characters.
-// The caller reached the record through its top-level container first.
-void Set(CkxD2StrDU& field, const std::string& csText) {
-  const std::u16string csWide = KxText::Utf8ToUtf16(csText);
-  field.ReserveNet(static_cast<int>(csWide.size()));
-  field.SetNet(csWide.data(), static_cast<int>(csWide.size()));
-}
-
-void Set(CkxD2StrD& field, const std::string& csText) {
-  const std::string csAnsi = KxText::Utf8ToCp1252(csText);
-  field.ReserveNet(static_cast<int>(csAnsi.size()));
-  field.SetNet(csAnsi.data(), static_cast<int>(csAnsi.size()));
-}
-
-void Set(CkxD2StrSU<64>& field, const std::string& csText) {
-  const std::u16string csWide = KxText::Utf8ToUtf16(csText);
-  field.SetNet(csWide.data(), static_cast<int>(csWide.size()));
-}
-
-template <class Field>
-std::string Get(const Field& field) {
-  int iLength = 0;
-  const auto* p = field.GetNet(&iLength);
-  if (iLength < 1) return "";
-  if constexpr (std::is_same_v<std::remove_cv_t<std::remove_pointer_t<decltype(p)>>, char>) {
-    return KxText::Cp1252ToUtf8(std::string_view(p, static_cast<size_t>(iLength)));
-  } else {
-    return KxText::Utf16ToUtf8(std::u16string_view(p, static_cast<size_t>(iLength)));
-  }
-}
-
-// A race time in hundredths of a second as m:ss.hh.
 std::string FormatTime(int64_t liHundredths) {
   char aText[32];
   std::snprintf(
@@ -203,268 +184,452 @@ class Refusals {
   void Report(const std::string& csPath) const { ReportOpenFailure(csPath, m_iId, m_uiLogBefore); }
 
  private:
-    uint64_t m_uiLogBefore = KernelLogSize();
+  uint64_t m_uiLogBefore = KernelLogSize();
   int32_t m_iId = 0;
 };
 
-bool Open(CkxVarnoxFile& file, const std::string& csPath, bool bCreate, const char* csMode = "rw") {
-  const uint64_t uiLogBefore = KernelLogSize();
-  const int32_t iId =
-      file.OpenUnm(csPath.c_str(), nullptr, nullptr, csMode, "", bCreate, nullptr, 0, 0, nullptr);
-  if (iId <= 0) ReportOpenFailure(csPath, iId, uiLogBefore);
-  return iId > 0;
+// ---------------------------------------------------------------------------
+// The meet through the object face: file wrappers, container wrappers,
+// proxies and enumerators only.
+
+using Tarvex::Orb::KxPrecision;
+using Tarvex::Orb::KxTime;
+using Tarvex::Orb::DataDirectAcces::D2fFileBase;
+using Tarvex::Orb::DataDirectAcces::OrbDateTime;
+using Tarvex::Orb::DataDirectAcces::OrbDateTimeKind;
+namespace Varnox = Tarvex::Orb::Data::Varnox;
+
+std::u16string Text(const std::string& csUtf8) { return KxText::Utf8ToUtf16(csUtf8); }
+std::string Utf8(std::u16string_view csText) { return KxText::Utf16ToUtf8(csText); }
+
+KxTime Hundredths(int64_t liHundredths) {
+  KxTime time(KxPrecision::P2);
+  time.set_Time(liHundredths);
+  return time;
 }
 
-bool SaveAndUnload(CkxVarnoxFile& file, const char* csWhat) {
-  const bool bSaved = file.Save(0, true, "");
+// A new wrapper of file class F opened on `csPath`; null (the kernel's
+// reason said) when the kernel refuses the file.
+template <class F>
+std::shared_ptr<F> OpenFile(const std::string& csPath, bool bCreate,
+                            const char16_t* csMode = u"rw") {
+  const uint64_t uiLogBefore = KernelLogSize();
+  auto pFile = F::Create();
+  const int32_t iId =
+      pFile->Open(Text(csPath), std::nullopt, std::nullopt, csMode, u"", bCreate, nullptr, 0, 0);
+  if (iId > 0) return pFile;
+  ReportOpenFailure(csPath, iId, uiLogBefore);
+  pFile->Dispose();
+  return nullptr;
+}
+
+bool SaveAndUnload(D2fFileBase& file, const char* csWhat) {
+  const bool bSaved = file.Save(0, true, std::nullopt);
   if (!bSaved) std::fprintf(stderr, "varnox: saving the %s failed (see the kernel log)\n", csWhat);
   file.UnLoad();
   return bSaved;
 }
 
 bool CreateCompetitors(const std::string& csDir) {
-  CkxVarnoxFT_COMPETITORS file;
-  if (!Open(file, FilePath(csDir, "competitors.orb"), true)) return false;
-  auto& map = file.m_CompetitorsStringMap.m_Container;
-  map.GetARLock();
+  const auto pFile =
+      OpenFile<Varnox::D2fVarnox_FT_COMPETITORS>(FilePath(csDir, "competitors.orb"), true);
+  if (!pFile) return false;
+  const auto pSwimmers = pFile->CompetitorsStringMap();
+  pSwimmers->GetARLock();
   for (int i = 0; i < static_cast<int>(std::size(kSwimmers)); ++i) {
-    const uint32_t uiHandle = map(D2MapCmd::Add, 1000 + i, nullptr);
-    CkxCompetitor& swimmer = map[uiHandle];
-    swimmer.CompetitorId = 1000 + i;
-    swimmer.CategoryId = i < 12 ? 1 : 2;
-    Set(swimmer.Name, kSwimmers[i].csName);
-    Set(swimmer.Nation, kSwimmers[i].csNation);
-    Set(swimmer.Club, kSwimmers[i].csClub);
-    Set(swimmer.BirthYear, std::to_string(kSwimmers[i].iBirthYear));
+    const auto pSwimmer = pSwimmers->Item(static_cast<uint64_t>(1000 + i));
+    pSwimmer->set_CompetitorId(1000 + i);
+    pSwimmer->set_CategoryId(i < 12 ? 1 : 2);
+    pSwimmer->set_Name(Text(kSwimmers[i].csName));
+    pSwimmer->set_Nation(Text(kSwimmers[i].csNation));
+    pSwimmer->set_Club(Text(kSwimmers[i].csClub));
+    pSwimmer->set_BirthYear(Text(std::to_string(kSwimmers[i].iBirthYear)));
   }
-  map.ReleaseARLock();
-  return SaveAndUnload(file, "competitors");
+  pSwimmers->ReleaseARLock();
+  return SaveAndUnload(*pFile, "competitors");
 }
 
-void FillPoolConfig(CkxPoolConfig& pool) {
-  pool.NbLanes = kLanes;
-  pool.PoolLength = 50;
-  pool.SamplingRate = 1000;
-  pool.StartContactCfg = 1;
-  pool.Ha1Left = true;
+void FillPoolConfig(Varnox::Id2sCkxPoolConfig& pool) {
+  pool.set_NbLanes(kLanes);
+  pool.set_PoolLength(50);
+  pool.set_SamplingRate(1000);
+  pool.set_StartContactCfg(1);
+  pool.set_Ha1Left(true);
+  const auto pLanes = pool.Lanes();
+  const auto pLeft = pool.LeftContacts();
+  const auto pRight = pool.RightContacts();
   for (int iLane = 1; iLane <= kLanes; ++iLane) {
-    CkxPoolConfigOneLane& lane = pool.Lanes[pool.Lanes(D2MapCmd::Add, iLane, nullptr)];
-    lane.m_LaneID = iLane;
-    lane.m_LeftModuleID = 100 + iLane;
-    lane.m_RightModuleID = 200 + iLane;
-    pool.LeftContacts[pool.LeftContacts(D2MapCmd::Add, iLane, nullptr)].m_Contact = true;
-    pool.RightContacts[pool.RightContacts(D2MapCmd::Add, iLane, nullptr)].m_Contact =
-        iLane % 2 == 0;
+    const auto pLane = pLanes->Item(static_cast<uint64_t>(iLane));
+    pLane->set_m_LaneID(iLane);
+    pLane->set_m_LeftModuleID(100 + iLane);
+    pLane->set_m_RightModuleID(200 + iLane);
+    pLeft->Item(static_cast<uint64_t>(iLane))->set_m_Contact(true);
+    pRight->Item(static_cast<uint64_t>(iLane))->set_m_Contact(iLane % 2 == 0);
   }
 }
 
 bool CreateGlobals(const std::string& csDir) {
-  CkxVarnoxFT_GLOBALS file;
-  if (!Open(file, FilePath(csDir, "globals.orb"), true)) return false;
-  FillPoolConfig(*file.m_PoolConfig.m_Container.operator->());
+  const auto pFile = OpenFile<Varnox::D2fVarnox_FT_GLOBALS>(FilePath(csDir, "globals.orb"), true);
+  if (!pFile) return false;
+  FillPoolConfig(*pFile->PoolConfig());
 
-  auto& distances = file.m_DistancesDefault.m_Container;
+  const auto pDistances = pFile->DistancesDefault();
   for (int iMeters : {50, 100, 200, 400}) {
-    CkxDistance& distance = distances[distances(D2MapCmd::Add, iMeters, nullptr)];
-    distance.Distance = iMeters;
-    Set(distance.DistanceStr, std::to_string(iMeters));
-    Set(distance.DistanceUnit, "m");
+    const auto pDistance = pDistances->Item(static_cast<uint64_t>(iMeters));
+    pDistance->set_Distance(iMeters);
+    pDistance->set_DistanceStr(Text(std::to_string(iMeters)));
+    pDistance->set_DistanceUnit(std::u16string(u"m"));
   }
-  auto& styles = file.m_StylesDefault.m_Container;
-  const char* aStyles[][2] = {
-      {"Freestyle", "FR"}, {"Backstroke", "BK"}, {"Breaststroke", "BR"}, {"Butterfly", "FL"}};
+  const auto pStyles = pFile->StylesDefault();
+  const char16_t* aStyles[][2] = {{u"Freestyle", u"FR"},
+                                  {u"Backstroke", u"BK"},
+                                  {u"Breaststroke", u"BR"},
+                                  {u"Butterfly", u"FL"}};
   for (int i = 0; i < 4; ++i) {
-    CkxStyle& style = styles[styles(D2MapCmd::Add, i + 1, nullptr)];
-    Set(style.Style, aStyles[i][0]);
-    Set(style.StyleAbbrev, aStyles[i][1]);
+    const auto pStyle = pStyles->Item(static_cast<uint64_t>(i + 1));
+    pStyle->set_Style(std::u16string(aStyles[i][0]));
+    pStyle->set_StyleAbbrev(std::u16string(aStyles[i][1]));
   }
-  auto& categories = file.m_CategoriesDefault.m_Container;
-  Set(categories[categories(D2MapCmd::Add, 1, nullptr)].Category, "Women");
-  Set(categories[categories(D2MapCmd::Add, 2, nullptr)].Category, "Men");
-  auto& rounds = file.m_RoundsDefault.m_Container;
-  CkxRound& final = rounds[rounds(D2MapCmd::Add, 1, nullptr)];
-  Set(final.RoundName, "Final");
-  Set(final.ShortRoundName, "F");
-  final.NBMaxRounds = 1;
-  final.IdList[0] = 1;
-  Set(final.TextMap[final.TextMap(D2MapCmd::Add, 1, nullptr)].str, "A final");
-  auto& statuses = file.m_StatusDefaults.m_Container;
-  Set(statuses[statuses(D2MapCmd::Add, 0, nullptr)].StatusDesc, "OK");
-  Set(statuses[statuses(D2MapCmd::Add, 1, nullptr)].StatusDesc, "Disqualified");
-  auto& parameters = file.m_Parameters.m_Container;
-  CkxSetupParam& meet = parameters[parameters(D2MapCmd::Add, 0, "MeetName")];
-  Set(meet.Name, "MeetName");
-  Set(meet.Value, "Varnox Winter Open");
+  const auto pCategories = pFile->CategoriesDefault();
+  pCategories->Item(uint64_t{1})->set_Category(std::u16string(u"Women"));
+  pCategories->Item(uint64_t{2})->set_Category(std::u16string(u"Men"));
+  const auto pFinal = pFile->RoundsDefault()->Item(uint64_t{1});
+  pFinal->set_RoundName(std::u16string(u"Final"));
+  pFinal->set_ShortRoundName(std::u16string(u"F"));
+  pFinal->set_NBMaxRounds(1);
+  pFinal->IdList()->set_Item(0, 1);
+  pFinal->TextMap()->Item(uint64_t{1})->set_str(std::u16string(u"A final"));
+  const auto pStatuses = pFile->StatusDefaults();
+  pStatuses->Item(uint64_t{0})->set_StatusDesc(std::u16string(u"OK"));
+  pStatuses->Item(uint64_t{1})->set_StatusDesc(std::u16string(u"Disqualified"));
+  const auto pMeet = pFile->Parameters()->Item(std::u16string(u"MeetName"));
+  pMeet->set_Name(std::u16string(u"MeetName"));
+  pMeet->set_Value(std::u16string(u"Varnox Winter Open"));
 
-  auto& records = file.m_Records.m_Container;
-  CkxRecordEntry& record = records[records(D2MapCmd::Add, 0, "W200FR")];
-  record.idLen = 200;
-  record.IdStyle = 1;
-  record.idCat = 1;
-  record.Time = Sd2KxTime::Make(11262, 2, false);
-  Set(record.Name, "Anna Keller");
-  Set(record.Place, "Basel");
+  const auto pRecord = pFile->Records()->Item(std::u16string(u"W200FR"));
+  pRecord->set_idLen(200);
+  pRecord->set_IdStyle(1);
+  pRecord->set_idCat(1);
+  pRecord->set_Time(Hundredths(11262));
+  pRecord->set_Name(std::u16string(u"Anna Keller"));
+  pRecord->set_Place(std::u16string(u"Basel"));
+  const auto pLapTimes = pRecord->LapTimes();
+  const auto pLapDistances = pRecord->LapDistances();
   for (int iLap = 1; iLap <= kSplits; ++iLap) {
-    const uint32_t uiLap = records[records(D2MapCmd::Find, 0, "W200FR")].LapTimes.Add();
-    records[records(D2MapCmd::Find, 0, "W200FR")].LapTimes[uiLap].LapTime =
-        Sd2KxTime::Make(iLap * 2800, 2, false);
-    const uint32_t uiDistance = records[records(D2MapCmd::Find, 0, "W200FR")].LapDistances.Add();
-    records[records(D2MapCmd::Find, 0, "W200FR")].LapDistances[uiDistance].LapDistance = 50 * iLap;
+    pLapTimes->Item(pLapTimes->Add())->set_LapTime(Hundredths(iLap * 2800));
+    pLapDistances->Item(pLapDistances->Add())->set_LapDistance(50 * iLap);
   }
-  return SaveAndUnload(file, "global settings");
+  return SaveAndUnload(*pFile, "global settings");
 }
 
 bool CreateRaces(const std::string& csDir) {
-  CkxVarnoxFT_RACES file;
-  if (!Open(file, FilePath(csDir, "races.orb"), true)) return false;
-  auto& entries = file.m_ScheduleEntries.m_Container;
+  const auto pFile = OpenFile<Varnox::D2fVarnox_FT_RACES>(FilePath(csDir, "races.orb"), true);
+  if (!pFile) return false;
+  const auto pEntries = pFile->ScheduleEntries();
   for (int iRace = 0; iRace < 2; ++iRace) {
-    const std::string csRace = iRace == 0 ? "R1" : "R2";
-    const uint32_t uiEntry = entries(D2MapCmd::Add, 0, csRace.c_str());
-    CkxScheduleOneEntry& entry = entries[uiEntry];
-    entry.SortId = iRace + 1;
-    entry.StyleId = 1;
-    entry.CategoryId = iRace + 1;
-    entry.DistanceId = 200;
-    entry.RoundId = 1;
-    entry.DateAndTime.SetNet(
-        CkxD2DateTime::Pack(639000000000000000 + iRace * 18000000000LL, KxDateTimeKind::kLocal));
-    Set(entry.RaceId, csRace);
-    Set(entry.TitlePrint, iRace == 0 ? "Women 200 m Freestyle Final" : "Men 200 m Freestyle Final");
-    Set(entry.Params[entry.Params(D2MapCmd::Add, 0, "Sponsor")].str, "Pool of the North");
+    const std::u16string csRace = iRace == 0 ? u"R1" : u"R2";
+    const auto pEntry = pEntries->Item(csRace);
+    pEntry->set_SortId(iRace + 1);
+    pEntry->set_StyleId(1);
+    pEntry->set_CategoryId(iRace + 1);
+    pEntry->set_DistanceId(200);
+    pEntry->set_RoundId(1);
+    pEntry->set_DateAndTime(
+        OrbDateTime(639000000000000000 + iRace * 18000000000LL, OrbDateTimeKind::Local));
+    pEntry->set_RaceId(csRace);
+    pEntry->set_TitlePrint(
+        std::u16string(iRace == 0 ? u"Women 200 m Freestyle Final" : u"Men 200 m Freestyle Final"));
+    pEntry->Params()
+        ->Item(std::u16string(u"Sponsor"))
+        ->set_str(std::u16string(u"Pool of the North"));
 
-    CkxCompOneHeat& heat = entry.Heats[entry.Heats(D2MapCmd::Add, 0, "H1")];
-    Set(heat.HeatId, "H1");
-    heat.SortId = 1;
-    heat.HeatStatus = 2;
-    FillPoolConfig(heat.PoolConfig);
+    const auto pHeat = pEntry->Heats()->Item(std::u16string(u"H1"));
+    pHeat->set_HeatId(std::u16string(u"H1"));
+    pHeat->set_SortId(1);
+    pHeat->set_HeatStatus(2);
+    FillPoolConfig(*pHeat->PoolConfig());
     const int iFirst = iRace == 0 ? 0 : 12;
     const int iCount = iRace == 0 ? 8 : 4;
+    const auto pLanes = pHeat->LaneResults();
     for (int i = 0; i < iCount; ++i) {
       const int iSwimmer = iFirst + i;
-      CkxCompOneLane& lane = heat.LaneResults[heat.LaneResults(D2MapCmd::Add, i + 1, nullptr)];
-      lane.Lane = i + 1;
-      lane.SortId = i + 1;
-      lane.CurrentLap = kSplits;
-      lane.CompetitorId[lane.CompetitorId(D2MapCmd::Add, 1000 + iSwimmer, nullptr)].CompetitorId =
-          1000 + iSwimmer;
+      const auto pLane = pLanes->Item(static_cast<uint64_t>(i + 1));
+      pLane->set_Lane(i + 1);
+      pLane->set_SortId(i + 1);
+      pLane->set_CurrentLap(kSplits);
+      pLane->CompetitorId()
+          ->Item(static_cast<uint64_t>(1000 + iSwimmer))
+          ->set_CompetitorId(1000 + iSwimmer);
+      const auto pLaps = pLane->Laps();
       for (int iLap = 1; iLap <= kSplits; ++iLap) {
-        const uint32_t uiLap = lane.Laps.Add();
-        CkxCompOneLap& lap = lane.Laps[uiLap];
-        lap.Lap = iLap;
-        lap.Time[0] = static_cast<uint32_t>(SplitOf(iSwimmer, iLap));
-        lap.Time[1] = static_cast<uint32_t>(SplitOf(iSwimmer, iLap) + 1);  // backup timer
+        const auto pLap = pLaps->Item(pLaps->Add());
+        pLap->set_Lap(iLap);
+        const auto pTimes = pLap->Time();
+        pTimes->set_Item(0, static_cast<uint32_t>(SplitOf(iSwimmer, iLap)));
+        pTimes->set_Item(1, static_cast<uint32_t>(SplitOf(iSwimmer, iLap) + 1));  // backup timer
       }
     }
   }
-  return SaveAndUnload(file, "races");
+  return SaveAndUnload(*pFile, "races");
 }
 
 bool CreatePulses(const std::string& csDir) {
-  CkxVarnoxFT_RAW_PULSES file;
-  if (!Open(file, FilePath(csDir, "pulses.orb"), true)) return false;
-  FillPoolConfig(*file.m_AssociatedPoolConfig.m_Container.operator->());
-  auto& pulses = file.m_PoolEvents.m_Container;
+  const auto pFile = OpenFile<Varnox::D2fVarnox_FT_RAW_PULSES>(FilePath(csDir, "pulses.orb"), true);
+  if (!pFile) return false;
+  FillPoolConfig(*pFile->AssociatedPoolConfig());
+  const auto pPulses = pFile->PoolEvents();
   uint32_t uiSeq = 0;
   for (int i = 0; i < 8; ++i) {
     for (int iLap = 1; iLap <= kSplits; ++iLap) {
-      CkxPoolEventsOnePulse& pulse = pulses[pulses(D2MapCmd::Add, ++uiSeq, nullptr)];
-      pulse.SeqID = uiSeq;
-      pulse.Lap = iLap;
-      pulse.InputID = 100 + i + 1;
-      pulse.TimeOfPulse = Sd2KxTime::Make(SplitOf(i, iLap), 2, false);
-      pulse.Armed = true;
-      pulse.RealPulse = true;
+      const auto pPulse = pPulses->Item(static_cast<uint64_t>(++uiSeq));
+      pPulse->set_SeqID(uiSeq);
+      pPulse->set_Lap(iLap);
+      pPulse->set_InputID(100 + i + 1);
+      pPulse->set_TimeOfPulse(Hundredths(SplitOf(i, iLap)));
+      pPulse->set_Armed(true);
+      pPulse->set_RealPulse(true);
     }
   }
-  return SaveAndUnload(file, "raw pulses");
+  return SaveAndUnload(*pFile, "raw pulses");
 }
 
 bool CreateIoSetup(const std::string& csDir) {
-  CkxVarnoxFT_IOSETUP file;
-  if (!Open(file, FilePath(csDir, "iosetup.orb"), true)) return false;
-  auto& ios = file.m_IOs.m_Container;
-  CkxIOSetupOneEntry& board = ios[ios(D2MapCmd::Add, 1, nullptr)];
-  Set(board.Name, "Touchpads");
-  Set(board.IOType, "SERIAL");
-  Set(board.ComParam, "/dev/ttyS0:115200");
-  board.ActivateAtStartup = 1;
-  CkxIOSetupParam& parity = board.IOParams[board.IOParams(D2MapCmd::Add, 0, "Parity")];
-  Set(parity.IOType, "SERIAL");
-  Set(parity.Name, "Parity");
-  Set(parity.Value, "None");
-  auto& defaults = file.m_IODefaultTypeParams.m_Container;
-  for (const char* csName : {"BaudRate", "DataBits", "StopBits"}) {
-    const uint32_t uiParam = defaults.Add();
-    Set(defaults[uiParam].IOType, "SERIAL");
-    Set(defaults[uiParam].Name, csName);
+  const auto pFile = OpenFile<Varnox::D2fVarnox_FT_IOSETUP>(FilePath(csDir, "iosetup.orb"), true);
+  if (!pFile) return false;
+  const auto pBoard = pFile->IOs()->Item(uint64_t{1});
+  pBoard->set_Name(std::u16string(u"Touchpads"));
+  pBoard->set_IOType(std::u16string(u"SERIAL"));
+  pBoard->set_ComParam(std::u16string(u"/dev/ttyS0:115200"));
+  pBoard->set_ActivateAtStartup(1);
+  const auto pParity = pBoard->IOParams()->Item(std::u16string(u"Parity"));
+  pParity->set_IOType(std::u16string(u"SERIAL"));
+  pParity->set_Name(std::u16string(u"Parity"));
+  pParity->set_Value(std::u16string(u"None"));
+  const auto pDefaults = pFile->IODefaultTypeParams();
+  for (const char16_t* csName : {u"BaudRate", u"DataBits", u"StopBits"}) {
+    const auto pParam = pDefaults->Item(pDefaults->Add());
+    pParam->set_IOType(std::u16string(u"SERIAL"));
+    pParam->set_Name(std::u16string(csName));
   }
-  return SaveAndUnload(file, "input/output set-up");
+  return SaveAndUnload(*pFile, "input/output set-up");
 }
 
 // ---------------------------------------------------------------------------
-// Reading back.
+// Reading back, through the object face.
+
+// The element under `key`, looked up without adding it; null when absent.
+template <class Map, class Key>
+auto Existing(Map& map, const Key& key) -> decltype(map.Item(key)) {
+  const uint32_t hPos = map.Find(key);
+  return hPos == 0 ? nullptr : map.Item(hPos);
+}
 
 int Summary(const std::string& csDir) {
-  CkxVarnoxFT_COMPETITORS competitors;
-  CkxVarnoxFT_GLOBALS globals;
-  CkxVarnoxFT_RACES races;
-  CkxVarnoxFT_RAW_PULSES pulses;
-  CkxVarnoxFT_IOSETUP iosetup;
-  if (!Open(competitors, FilePath(csDir, "competitors.orb"), false, "r") ||
-      !Open(globals, FilePath(csDir, "globals.orb"), false, "r") ||
-      !Open(races, FilePath(csDir, "races.orb"), false, "r") ||
-      !Open(pulses, FilePath(csDir, "pulses.orb"), false, "r") ||
-      !Open(iosetup, FilePath(csDir, "iosetup.orb"), false, "r")) {
+  const auto pCompetitors =
+      OpenFile<Varnox::D2fVarnox_FT_COMPETITORS>(FilePath(csDir, "competitors.orb"), false, u"r");
+  const auto pGlobals = pCompetitors ? OpenFile<Varnox::D2fVarnox_FT_GLOBALS>(
+                                           FilePath(csDir, "globals.orb"), false, u"r")
+                                     : nullptr;
+  const auto pRaces =
+      pGlobals ? OpenFile<Varnox::D2fVarnox_FT_RACES>(FilePath(csDir, "races.orb"), false, u"r")
+               : nullptr;
+  const auto pPulses =
+      pRaces ? OpenFile<Varnox::D2fVarnox_FT_RAW_PULSES>(FilePath(csDir, "pulses.orb"), false, u"r")
+             : nullptr;
+  const auto pIoSetup =
+      pPulses ? OpenFile<Varnox::D2fVarnox_FT_IOSETUP>(FilePath(csDir, "iosetup.orb"), false, u"r")
+              : nullptr;
+  if (!pIoSetup) return 1;
+
+  const auto pMeet = Existing(*pGlobals->Parameters(), std::u16string(u"MeetName"));
+  std::printf("Meet: %s (process %d)\n", pMeet ? Utf8(pMeet->Value()).c_str() : "?",
+              static_cast<int>(getpid()));
+  const auto pPool = pGlobals->PoolConfig();
+  std::printf("Pool: %d m, %d lanes (%d configured)\n", pPool->PoolLength(), pPool->NbLanes(),
+              pPool->Lanes()->GetCount());
+  std::printf("Competitors: %d\n", pCompetitors->CompetitorsStringMap()->GetCount());
+  std::printf(
+      "Defaults: %d distances, %d styles, %d categories, %d rounds, %d statuses, %d records\n",
+      pGlobals->DistancesDefault()->GetCount(), pGlobals->StylesDefault()->GetCount(),
+      pGlobals->CategoriesDefault()->GetCount(), pGlobals->RoundsDefault()->GetCount(),
+      pGlobals->StatusDefaults()->GetCount(), pGlobals->Records()->GetCount());
+  std::printf("Schedule: %d races; raw pulses: %d; inputs/outputs: %d (%u default parameters)\n",
+              pRaces->ScheduleEntries()->GetCount(), pPulses->PoolEvents()->GetCount(),
+              pIoSetup->IOs()->GetCount(), pIoSetup->IODefaultTypeParams()->GetLength(0));
+
+  const auto pEntry = Existing(*pRaces->ScheduleEntries(), std::u16string(u"R1"));
+  const auto pHeat = pEntry ? Existing(*pEntry->Heats(), std::u16string(u"H1")) : nullptr;
+  if (!pHeat) {
+    std::fprintf(stderr, "varnox: the races file has no race R1 with a heat H1\n");
     return 1;
   }
-  auto& parameters = globals.m_Parameters.m_Container;
-  std::printf("Meet: %s (process %d)\n",
-              Get(parameters[parameters(D2MapCmd::Find, 0, "MeetName")].Value).c_str(),
-              static_cast<int>(getpid()));
-  CkxPoolConfig& pool = *globals.m_PoolConfig.m_Container.operator->();
-  std::printf("Pool: %d m, %d lanes (%u configured)\n", pool.PoolLength, pool.NbLanes,
-              pool.Lanes.GetCount());
-  std::printf("Competitors: %u\n", competitors.m_CompetitorsStringMap.m_Container.GetCount());
-  std::printf(
-      "Defaults: %u distances, %u styles, %u categories, %u rounds, %u statuses, %u records\n",
-      globals.m_DistancesDefault.m_Container.GetCount(),
-      globals.m_StylesDefault.m_Container.GetCount(),
-      globals.m_CategoriesDefault.m_Container.GetCount(),
-      globals.m_RoundsDefault.m_Container.GetCount(),
-      globals.m_StatusDefaults.m_Container.GetCount(), globals.m_Records.m_Container.GetCount());
-  std::printf("Schedule: %u races; raw pulses: %u; inputs/outputs: %u (%u default parameters)\n",
-              races.m_ScheduleEntries.m_Container.GetCount(),
-              pulses.m_PoolEvents.m_Container.GetCount(), iosetup.m_IOs.m_Container.GetCount(),
-              iosetup.m_IODefaultTypeParams.m_Container.Size());
-
-  auto& entries = races.m_ScheduleEntries.m_Container;
-  auto& swimmers = competitors.m_CompetitorsStringMap.m_Container;
-  const uint32_t uiEntry = entries(D2MapCmd::Find, 0, "R1");
-  const std::string csTitle = Get(entries[uiEntry].TitlePrint);
-  const uint32_t uiHeat = entries[uiEntry].Heats(D2MapCmd::Find, 0, "H1");
-  std::printf("\n%s, heat %s\n", csTitle.c_str(),
-              Get(entries[uiEntry].Heats[uiHeat].HeatId).c_str());
+  std::printf("\n%s, heat %s\n", Utf8(pEntry->TitlePrint()).c_str(), Utf8(pHeat->HeatId()).c_str());
   std::printf("%-5s %-16s %-5s %8s %8s %8s %8s\n", "Lane", "Name", "Nat", "50 m", "100 m", "150 m",
               "200 m");
-  auto& lanes = entries[uiEntry].Heats[uiHeat].LaneResults;
-  for (uint32_t uiLane = lanes(D2MapCmd::Head, 0, nullptr); uiLane != 0;
-       uiLane = entries[uiEntry].Heats[uiHeat].LaneResults(D2MapCmd::Next, uiLane, nullptr)) {
-    CkxCompOneLane& lane = entries[uiEntry].Heats[uiHeat].LaneResults[uiLane];
-    const int32_t iId =
-        lane.CompetitorId[lane.CompetitorId(D2MapCmd::Head, 0, nullptr)].CompetitorId;
+  const auto pSwimmers = pCompetitors->CompetitorsStringMap();
+  const auto pLanes = pHeat->LaneResults();  // held: the loop's range is only a reference
+  for (const auto& pLane : *pLanes) {
+    const auto pIds = pLane->CompetitorId();
+    const int32_t iId = pIds->Item(pIds->Head())->CompetitorId();
     std::string aSplits[kSplits];
-    for (uint32_t uiLap = 0; uiLap < lane.Laps.Size() && uiLap < kSplits; ++uiLap) {
-      aSplits[uiLap] = FormatTime(lane.Laps[uiLap].Time[0]);
+    const auto pLaps = pLane->Laps();
+    for (uint32_t uiLap = 0; uiLap < pLaps->GetLength(0) && uiLap < kSplits; ++uiLap) {
+      aSplits[uiLap] = FormatTime(pLaps->Item(uiLap)->Time()->Item(0));
     }
-    const int32_t iLane = lane.Lane;
-    CkxCompetitor& swimmer =
-        swimmers[swimmers(D2MapCmd::Find, static_cast<uint64_t>(iId), nullptr)];
-    std::printf("%-5d %-16s %-5s %8s %8s %8s %8s\n", iLane, Get(swimmer.Name).c_str(),
-                Get(swimmer.Nation).c_str(), aSplits[0].c_str(), aSplits[1].c_str(),
-                aSplits[2].c_str(), aSplits[3].c_str());
+    const auto pSwimmer = Existing(*pSwimmers, static_cast<uint64_t>(iId));
+    std::printf("%-5d %-16s %-5s %8s %8s %8s %8s\n", pLane->Lane(),
+                pSwimmer ? Utf8(pSwimmer->Name()).c_str() : "?",
+                pSwimmer ? Utf8(pSwimmer->Nation()).c_str() : "?", aSplits[0].c_str(),
+                aSplits[1].c_str(), aSplits[2].c_str(), aSplits[3].c_str());
+  }
+  for (D2fFileBase* pFile : std::initializer_list<D2fFileBase*>{
+           pCompetitors.get(), pGlobals.get(), pRaces.get(), pPulses.get(), pIoSetup.get()}) {
+    pFile->UnLoad();
   }
   return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Live: one process times a heat, another watches the races file.
+
+// The heat the timer times: race R2, heat H1, its four lanes.
+constexpr const char16_t* kTimedRace = u"R2";
+constexpr const char16_t* kTimedHeat = u"H1";
+constexpr int kTimedLanes = 4;
+constexpr int kTimedUpdates = kTimedLanes * kSplits;  // one update per lane and lap
+
+int64_t RealTimeNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// The lane results of the timed heat; null when the races file lacks it.
+std::shared_ptr<Tarvex::Orb::DataDirectAcces::IOrbMap<uint64_t, Varnox::Id2sCkxCompOneLane>>
+TimedLanes(Varnox::D2fVarnox_FT_RACES& races) {
+  const auto pEntry = Existing(*races.ScheduleEntries(), std::u16string(kTimedRace));
+  const auto pHeat = pEntry ? Existing(*pEntry->Heats(), std::u16string(kTimedHeat)) : nullptr;
+  return pHeat ? pHeat->LaneResults() : nullptr;
+}
+
+// varnox time-heat DIR: writes the lap times of the timed heat through
+// proxies, lap by lap, and publishes each with its own update id whose text
+// carries lane, lap and the moment of the write.
+int TimeHeat(const std::string& csDir) {
+  const auto pRaces = OpenFile<Varnox::D2fVarnox_FT_RACES>(FilePath(csDir, "races.orb"), false);
+  if (!pRaces) return 1;
+  const auto pLanes = TimedLanes(*pRaces);
+  if (!pLanes) {
+    std::fprintf(stderr, "varnox: the races file has no race R2 with a heat H1\n");
+    return 1;
+  }
+  const auto pEntries = pRaces->ScheduleEntries();
+  for (int iLap = 1; iLap <= kSplits; ++iLap) {
+    for (int iLane = 1; iLane <= kTimedLanes; ++iLane) {
+      const auto pLane = Existing(*pLanes, static_cast<uint64_t>(iLane));
+      if (!pLane) continue;
+      const int64_t liWritten = RealTimeNanoseconds();
+      pLane->Laps()
+          ->Item(static_cast<uint32_t>(iLap - 1))
+          ->Time()
+          ->set_Item(0, static_cast<uint32_t>(SplitOf(11 + iLane, iLap) - 9));
+      pEntries->UpdateID(Tarvex::Orb::OrbCmd{0}, std::nullopt, u"lap {0} {1} {2}",
+                         {iLane, iLap, liWritten});
+      std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    }
+  }
+  pRaces->UnLoad();
+  return 0;
+}
+
+// varnox watch DIR [COUNT]: follows the races file and prints each lane
+// result's change as the kernel reports it, with its delay from the write;
+// ends after COUNT changes (or, with a count, 60 s without them). The demo
+// passes a descriptor to learn when the watch is ready.
+int Watch(const std::string& csDir, int iCount, int iReadyFd) {
+  const auto pRaces = OpenFile<Varnox::D2fVarnox_FT_RACES>(FilePath(csDir, "races.orb"), false);
+  if (!pRaces) return 1;
+  const auto pLanes = TimedLanes(*pRaces);
+  std::mutex mutex;
+  std::condition_variable changed;
+  int iSeen = 0;
+  const auto pEntries = pRaces->ScheduleEntries();
+  pEntries->ObjectChanged().Add(
+      [&](Tarvex::Orb::DataDirectAcces::IOrbUpdatableObject*,
+          const Tarvex::Orb::DataDirectAcces::OrbObjectChangedEventArgs& args) {
+        int iLane = 0, iLap = 0;
+        long long liWritten = 0;
+        if (std::sscanf(Utf8(args.Text()).c_str(), "lap %d %d %lld", &iLane, &iLap, &liWritten) !=
+            3) {
+          std::printf("update %llu: %s\n", static_cast<unsigned long long>(args.UpdateId()),
+                      Utf8(args.Text()).c_str());
+        } else {
+          const auto pLane = pLanes ? Existing(*pLanes, static_cast<uint64_t>(iLane)) : nullptr;
+          const uint32_t uiTime =
+              pLane ? pLane->Laps()->Item(static_cast<uint32_t>(iLap - 1))->Time()->Item(0) : 0;
+          const double dDelayMs = static_cast<double>(RealTimeNanoseconds() - liWritten) / 1e6;
+          std::printf("update %llu: lane %d lap %d %8s  (%.3f ms from write to display)\n",
+                      static_cast<unsigned long long>(args.UpdateId()), iLane, iLap,
+                      FormatTime(uiTime).c_str(), dDelayMs);
+        }
+        std::fflush(stdout);
+        std::lock_guard lock(mutex);
+        ++iSeen;
+        changed.notify_all();
+      });
+  std::printf("Watching %s (process %d)\n", FilePath(csDir, "races.orb").c_str(),
+              static_cast<int>(getpid()));
+  std::fflush(stdout);
+  if (iReadyFd >= 0) {
+    const char cReady = 1;
+    if (write(iReadyFd, &cReady, 1) != 1) return 1;
+    close(iReadyFd);
+  }
+  std::unique_lock lock(mutex);
+  if (iCount < 0) {
+    changed.wait(lock, [] { return false; });
+  }
+  const bool bAll =
+      changed.wait_for(lock, std::chrono::seconds(60), [&] { return iSeen >= iCount; });
+  lock.unlock();
+  pRaces->UnLoad();
+  return bAll ? 0 : 1;
+}
+
+// Runs `args` of this tool in a child process; its id.
+pid_t Spawn(const char* csSelf, const std::vector<std::string>& args) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char*> argv = {const_cast<char*>(csSelf)};
+    for (const auto& csArg : args) argv.push_back(const_cast<char*>(csArg.c_str()));
+    argv.push_back(nullptr);
+    execv(csSelf, argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int ExitCodeOf(pid_t pid) {
+  int iStatus = 0;
+  waitpid(pid, &iStatus, 0);
+  return WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : 1;
+}
+
+// The watch in one process while another times the heat.
+int WatchATimedHeat(const std::string& csDir, const char* csSelf) {
+  int aReady[2];
+  if (pipe(aReady) != 0) return 1;
+  std::printf("\nLive: race R2, heat H1 timed in one process, watched in another\n");
+  std::fflush(stdout);
+  const pid_t watcher =
+      Spawn(csSelf, {"watch", csDir, std::to_string(kTimedUpdates), std::to_string(aReady[1])});
+  close(aReady[1]);
+  char cReady = 0;
+  const bool bReady = read(aReady[0], &cReady, 1) == 1;
+  close(aReady[0]);
+  const int iTimer = bReady ? ExitCodeOf(Spawn(csSelf, {"time-heat", csDir})) : 1;
+  const int iWatcher = ExitCodeOf(watcher);
+  return iTimer != 0 ? iTimer : iWatcher;
 }
 
 int Demo(const std::string& csDir, const char* csSelf) {
@@ -481,14 +646,8 @@ int Demo(const std::string& csDir, const char* csSelf) {
               static_cast<int>(getpid()));
   std::fflush(stdout);
   // Read them back in a new process: what was saved is all it can see.
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execl(csSelf, csSelf, "summary", csDir.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int iStatus = 0;
-  waitpid(pid, &iStatus, 0);
-  return WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : 1;
+  const int iSummary = ExitCodeOf(Spawn(csSelf, {"summary", csDir}));
+  return iSummary != 0 ? iSummary : WatchATimedHeat(csDir, csSelf);
 }
 
 // What a member holds: its container kind, its element count and the size
@@ -778,8 +937,10 @@ int Check(const std::string& csPath) {
 int Usage() {
   std::fprintf(
       stderr,
-      "usage: varnox demo DIR | varnox summary DIR | varnox info FILE | varnox export FILE "
-      "OUT.xml | varnox import FILE IN.xml | varnox negotiate | varnox check FILE\n");
+      "usage: varnox demo DIR | varnox summary DIR | varnox watch DIR [COUNT] | varnox time-heat "
+      "DIR | varnox info FILE | varnox export FILE OUT.xml | varnox import FILE IN.xml | "
+      "varnox negotiate | varnox check FILE
+");
   return 2;
 }
 
@@ -796,6 +957,10 @@ int RunCommand(const std::string& csCommand, int argc, char** argv) {
   try {
     if (csCommand == "demo") return Demo(argv[2], argv[0]);
     if (csCommand == "summary") return Summary(argv[2]);
+    if (csCommand == "watch") {
+      return Watch(argv[2], argc > 3 ? std::atoi(argv[3]) : -1, argc > 4 ? std::atoi(argv[4]) : -1);
+    }
+    if (csCommand == "time-heat") return TimeHeat(argv[2]);
     if (csCommand == "info") return Info(argv[2]);
     if (csCommand == "export") return ExportXml(argv[2], argv[3]);
     if (csCommand == "import") return ImportXml(argv[2], argv[3]);
@@ -843,6 +1008,11 @@ int main(int argc, char** argv) {
 
   KxInitCatAssembly(false);
   const int iResult = RunCommand(csCommand, argc, argv);
+  // The end of the application: the object face (when a command used it)
+  // ends its file wrappers and its own start of the native face.
+  if (Tarvex::Orb::DataDirectAcces::CkxOrbCategTools::m_bInitOk) {
+    Tarvex::Orb::DataDirectAcces::CkxOrbCategTools::OnEndNetApplication(0, 0, nullptr, nullptr);
+  }
   KxEndCatAssembly();
   return iResult;
 }

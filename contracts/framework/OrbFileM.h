@@ -24,6 +24,7 @@
 // unloaded on other threads meanwhile.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -55,6 +56,11 @@ class OrbFileM : public std::enable_shared_from_this<OrbFileM> {
   // The kernel's id of the file, as the last open returned it; -1 before.
   int32_t FileId() const { return m_iFileId; }
   void set_FileId(int32_t iFileId) { m_iFileId = iFileId; }
+  // True once the wrapper released its native file object (its teardown
+  // ran). Container wrappers and proxies handed out earlier check it before
+  // every walk, so none reaches the released native memory. One relaxed
+  // load: the caller serialises teardown with the use of the file.
+  bool IsNativeReleased() const { return m_bNativeReleased.load(std::memory_order_relaxed); }
 
   // Called once, by the wrapper's construction: the table the wrapper is
   // registered in (held weakly) and the number of view-model roots of its
@@ -100,6 +106,8 @@ class OrbFileM : public std::enable_shared_from_this<OrbFileM> {
  protected:
   // Gives the wrapper its LocalFileId.
   OrbFileM();
+  // The wrapper's teardown calls this before it deletes its native object.
+  void MarkNativeReleased() { m_bNativeReleased.store(true, std::memory_order_relaxed); }
 
   // The kernel file's dynamic-data growth status; -1 when unknown.
   virtual int32_t GetDynGrowStatus() = 0;
@@ -117,6 +125,7 @@ class OrbFileM : public std::enable_shared_from_this<OrbFileM> {
   std::unique_ptr<Impl> m_pImpl;
   uint32_t m_uiLocalFileId = 0;
   int32_t m_iFileId = -1;
+  std::atomic<bool> m_bNativeReleased{false};
 };
 
 // Holds one of the kernel's file-wide locks (NGE or NGM) of a file for a

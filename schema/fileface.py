@@ -1,0 +1,62 @@
+"""The file wrappers of the object face: one class D2fVarnox_FT_<FILE> per file.
+
+A generated class only names its native file template, its view-model root
+count and, per member, the container property with its root index; the
+behaviour is the hand-written template files/D2fFile.h.
+"""
+
+from accessface import KEY_TYPES, NAMESPACE
+from output import banner, wrap_class
+from tree import TOP_ARRAY, TOP_MAP, TOP_SINGLE
+
+
+def member_interface(path):
+    """The interface a member property gives: the container's, or the single record's."""
+    record = f"Id2s{path.record.name}"
+    if path.shape == TOP_MAP:
+        return f"DataDirectAcces::IOrbObjMap<{KEY_TYPES[path.key]}, {record}>"
+    if path.shape == TOP_ARRAY:
+        return f"DataDirectAcces::IOrbObjArray<{record}>"
+    assert path.shape == TOP_SINGLE
+    return f"Id2o{path.record.name}"
+
+
+def file_class(file, members):
+    name = f"D2fVarnox_{file.name}"
+    native = f"CkxVarnox{file.name}"
+    out = [f"// The file wrapper of {file.name}; construct it with Create()."]
+    out += wrap_class(f"class {name} final : public DataDirectAcces::D2fFile<{name}, {native}> {{")
+    out += [" public:", f'  static constexpr std::u16string_view kClassName = u"{name}";',
+            f"  static constexpr int32_t kRootCount = {len(members)};", "",
+            "  using D2fFile::D2fFile;", ""]
+    for index, path in enumerate(members):
+        out += [f"  // Member {index}, {path.member}: its container wrapper, made on the first read.",
+                f"  std::shared_ptr<{member_interface(path)}> {path.member}() {{",
+                f"    return Member(m_{path.member}, &{native}::m_{path.member}, {index},",
+                f'                  u".{path.member}");', "  }"]
+    out += ["", " private:", "  friend D2fFile;", "",
+            "  // Drops the cached container wrappers, which hold this wrapper.",
+            "  void ReleaseMembers() {"]
+    out += [f"    m_{path.member} = nullptr;" for path in members]
+    out += ["  }", ""]
+    out += [f"  std::shared_ptr<{path.wrapper}> m_{path.member};" for path in members]
+    return out + ["};", ""]
+
+
+def file_h(model, file):
+    members = [p for p in model.paths if p.file is file and p.parent is None]
+    out = banner(f"The file wrapper of {file.name}.")
+    out += ["#pragma once", "", "#include <cstdint>", "#include <memory>", "#include <string>",
+            "#include <string_view>", "", f'#include "access/D2Varnox{file.name}.h"',
+            '#include "files/D2fFile.h"', f'#include "templates/CkxVarnox{file.name}.h"', "",
+            f"namespace {NAMESPACE} {{", ""]
+    return out + file_class(file, members) + [f"}}  // namespace {NAMESPACE}"]
+
+
+def outputs(model):
+    """Path below the output directory -> lines, the file wrappers' umbrella last."""
+    texts = {f"files/D2fVarnox{file.name}.h": file_h(model, file) for file in model.files}
+    umbrella = banner("The five file wrappers.")
+    texts["files/VarnoxFiles.h"] = (umbrella + ["#pragma once", ""] +
+                                    [f'#include "{path}"' for path in texts])
+    return texts

@@ -1,0 +1,50 @@
+// Generated from schema/varnox.toml by schema/generate.py. Do not edit.
+//
+// The file wrapper of FT_CLUB.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "access/D2VarnoxFT_CLUB.h"
+#include "files/D2fFile.h"
+#include "templates/CkxVarnoxFT_CLUB.h"
+
+namespace Tarvex::Orb::Data::Varnox {
+
+// The file wrapper of FT_CLUB; construct it with Create().
+class D2fVarnox_FT_CLUB final
+    : public DataDirectAcces::D2fFile<D2fVarnox_FT_CLUB, CkxVarnoxFT_CLUB> {
+ public:
+  static constexpr std::u16string_view kClassName = u"D2fVarnox_FT_CLUB";
+  static constexpr int32_t kRootCount = 2;
+
+  using D2fFile::D2fFile;
+
+  // Member 0, Swimmers: its container wrapper, made on the first read.
+  std::shared_ptr<DataDirectAcces::IOrbObjMap<uint64_t, Id2sCkxSwimmer>> Swimmers() {
+    return Member(m_Swimmers, &CkxVarnoxFT_CLUB::m_Swimmers, 0,
+                  u".Swimmers");
+  }
+  // Member 1, Pool: its container wrapper, made on the first read.
+  std::shared_ptr<Id2oCkxPool> Pool() {
+    return Member(m_Pool, &CkxVarnoxFT_CLUB::m_Pool, 1,
+                  u".Pool");
+  }
+
+ private:
+  friend D2fFile;
+
+  // Drops the cached container wrappers, which hold this wrapper.
+  void ReleaseMembers() {
+    m_Swimmers = nullptr;
+    m_Pool = nullptr;
+  }
+
+  std::shared_ptr<D2oVarnox_FT_CLUB_Swimmers> m_Swimmers;
+  std::shared_ptr<D2oVarnox_FT_CLUB_Pool> m_Pool;
+};
+
+}  // namespace Tarvex::Orb::Data::Varnox
