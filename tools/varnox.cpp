@@ -939,8 +939,7 @@ int Usage() {
       stderr,
       "usage: varnox demo DIR | varnox summary DIR | varnox watch DIR [COUNT] | varnox time-heat "
       "DIR | varnox info FILE | varnox export FILE OUT.xml | varnox import FILE IN.xml | "
-      "varnox negotiate | varnox check FILE
-");
+      "varnox negotiate | varnox check FILE\n");
   return 2;
 }
 
