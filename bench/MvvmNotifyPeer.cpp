@@ -58,7 +58,8 @@ int Follow(const std::string& csPath) {
   pMap->ObjectChanged().Add(
       [&](Dda::IOrbUpdatableObject*, const Dda::OrbObjectChangedEventArgs& args) {
         const std::string csText = KxText::Utf16ToUtf8(args.Text());
-        if (csText.rfind("ping ", 0) == 0) liPingSent = std::atoll(csText.c_str() + 5);
+        const bool bPing = csText.rfind("ping ", 0) == 0;
+        liPingSent = bPing ? std::atoll(csText.c_str() + 5) : 0;
         if (csText != "stop") return;
         std::lock_guard lock(mutex);
         bStop = true;
@@ -67,8 +68,12 @@ int Follow(const std::string& csPath) {
   const auto pCompetitor =
       pContext->Root<D2fVarnox_FT_COMPETITORS::CompetitorsStringMapMvvmRoot>()->Item(0);
   pCompetitor->CategoryId()->Value();  // loaded, so that a change shows
+  // A refresh for this peer's own pong may already see the next change
+  // (written before its ping was published): it is answered, but has no
+  // ping time to measure from.
   pCompetitor->PropertyChanged().Add([&](int32_t) {
-    latencies.push_back(NowNs() - liPingSent.load());
+    if (const int64_t liSent = liPingSent.load(); liSent != 0)
+      latencies.push_back(NowNs() - liSent);
     pMap->UpdateID(Tarvex::Orb::OrbCmd{0}, std::nullopt, u"pong", {});
   });
   std::printf("ready\n");
