@@ -6,7 +6,8 @@
 // with an update "pong". It says "ready" once it follows the file and ends
 // on an update "stop", printing the median and 99th percentile, in ns, of
 // the one-way latencies from the time an update "ping <CLOCK_MONOTONIC ns>"
-// carries to the PropertyChanged it caused. The container reports each
+// carries to the PropertyChanged it caused, and how many changes it saw
+// before their ping (not measured). The container reports each
 // update (with its text) just before the data context refreshes, so the
 // ping's time is known when the event comes.
 #include <time.h>
@@ -55,6 +56,7 @@ int Follow(const std::string& csPath) {
   bool bStop = false;
   std::atomic<int64_t> liPingSent{0};
   std::vector<int64_t> latencies;
+  int iUnmeasured = 0;  // changes seen before their ping
   pMap->ObjectChanged().Add(
       [&](Dda::IOrbUpdatableObject*, const Dda::OrbObjectChangedEventArgs& args) {
         const std::string csText = KxText::Utf16ToUtf8(args.Text());
@@ -72,8 +74,11 @@ int Follow(const std::string& csPath) {
   // (written before its ping was published): it is answered, but has no
   // ping time to measure from.
   pCompetitor->PropertyChanged().Add([&](int32_t) {
-    if (const int64_t liSent = liPingSent.load(); liSent != 0)
+    if (const int64_t liSent = liPingSent.load(); liSent != 0) {
       latencies.push_back(NowNs() - liSent);
+    } else {
+      ++iUnmeasured;
+    }
     pMap->UpdateID(Tarvex::Orb::OrbCmd{0}, std::nullopt, u"pong", {});
   });
   std::printf("ready\n");
@@ -85,8 +90,8 @@ int Follow(const std::string& csPath) {
   pFile->UnLoad();
   std::sort(latencies.begin(), latencies.end());
   if (!latencies.empty()) {
-    std::printf("%lld %lld\n", static_cast<long long>(latencies[latencies.size() / 2]),
-                static_cast<long long>(latencies[latencies.size() * 99 / 100]));
+    std::printf("%lld %lld %d\n", static_cast<long long>(latencies[latencies.size() / 2]),
+                static_cast<long long>(latencies[latencies.size() * 99 / 100]), iUnmeasured);
   }
   return 0;
 }

@@ -115,10 +115,14 @@ void PingPongWithPeer(benchmark::State& state, const std::string& csPath,
   member.UpdateID(0, nullptr, "stop");
   long long llMedian = 0;
   long long llP99 = 0;
-  if (std::fscanf(pOut, "%lld %lld", &llMedian, &llP99) == 2) {
+  int iUnmeasured = 0;
+  const int iRead = std::fscanf(pOut, "%lld %lld %d", &llMedian, &llP99, &iUnmeasured);
+  if (iRead >= 2) {
     state.counters["oneway_p50_ns"] = static_cast<double>(llMedian);
     state.counters["oneway_p99_ns"] = static_cast<double>(llP99);
   }
+  // A peer that may see a change before its ping says how many it did.
+  if (iRead == 3) state.counters["unmeasured"] = iUnmeasured;
   waitpid(peer, nullptr, 0);
   fclose(pOut);
   file.UnLoad();
