@@ -412,7 +412,14 @@ KxSegmentSnapshot KxSegment::Snapshot() const {
 
 void KxSegment::Restore(const KxSegmentSnapshot& snapshot) {
   KxSegmentHeader& header = Header();
-  std::memcpy(At(kHeaderUnits), snapshot.blocks.data(), snapshot.blocks.size());
+  // Step points between the pieces: a restore cut short between them must
+  // be finished from its copy (KxLiveFile::RestoreAll).
+  const size_t uiHalf = snapshot.blocks.size() / 2;
+  std::memcpy(At(kHeaderUnits), snapshot.blocks.data(), uiHalf);
+  KxStep();
+  std::memcpy(At(kHeaderUnits) + uiHalf, snapshot.blocks.data() + uiHalf,
+              snapshot.blocks.size() - uiHalf);
+  KxStep();
   std::memcpy(header.freeHeads, snapshot.freeHeads, sizeof header.freeHeads);
   std::memcpy(header.runShifts, snapshot.runShifts, sizeof header.runShifts);
   header.usedUnits = snapshot.usedUnits;
@@ -434,6 +441,21 @@ struct KxSnapshotHead {
   uint64_t blockBytes;
 };
 
+// Moves all `uiBytes` at `p` through `io` (a read or a write), again after
+// an interruption; false on an error or an early end.
+template <class Io>
+bool Transfer(int iFd, void* p, size_t uiBytes, Io io) {
+  uint8_t* pByte = static_cast<uint8_t*>(p);
+  while (uiBytes > 0) {
+    const ssize_t iDone = io(iFd, pByte, uiBytes);
+    if (iDone < 0 && errno == EINTR) continue;
+    if (iDone <= 0) return false;
+    pByte += iDone;
+    uiBytes -= static_cast<size_t>(iDone);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool KxSegment::WriteSnapshot(const KxSegmentSnapshot& snapshot, const std::string& csPath) {
@@ -448,15 +470,8 @@ bool KxSegment::WriteSnapshot(const KxSegmentSnapshot& snapshot, const std::stri
   const int iFd = open(csPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (iFd < 0) return false;
   auto put = [iFd](const void* p, size_t uiBytes) {
-    const uint8_t* pByte = static_cast<const uint8_t*>(p);
-    while (uiBytes > 0) {
-      const ssize_t iDone = write(iFd, pByte, uiBytes);
-      if (iDone < 0 && errno == EINTR) continue;
-      if (iDone <= 0) return false;
-      pByte += iDone;
-      uiBytes -= static_cast<size_t>(iDone);
-    }
-    return true;
+    return Transfer(iFd, const_cast<void*>(p), uiBytes,
+                    [](int i, void* pAt, size_t n) { return write(i, pAt, n); });
   };
   const bool bOk = put(&head, sizeof head) && put(snapshot.blocks.data(), snapshot.blocks.size());
   close(iFd);
@@ -467,15 +482,7 @@ bool KxSegment::ReadSnapshot(const std::string& csPath, KxSegmentSnapshot& snaps
   const int iFd = open(csPath.c_str(), O_RDONLY | O_CLOEXEC);
   if (iFd < 0) return false;
   auto get = [iFd](void* p, size_t uiBytes) {
-    uint8_t* pByte = static_cast<uint8_t*>(p);
-    while (uiBytes > 0) {
-      const ssize_t iDone = read(iFd, pByte, uiBytes);
-      if (iDone < 0 && errno == EINTR) continue;
-      if (iDone <= 0) return false;
-      pByte += iDone;
-      uiBytes -= static_cast<size_t>(iDone);
-    }
-    return true;
+    return Transfer(iFd, p, uiBytes, [](int i, void* pAt, size_t n) { return read(i, pAt, n); });
   };
   KxSnapshotHead head{};
   bool bOk = get(&head, sizeof head) && head.magic == KxSnapshotHead::kMagic &&
