@@ -1,5 +1,5 @@
-// What both fuzz targets share: one kernel environment per process (live
-// directory, log and scratch files in a private temporary directory), the
+// What both fuzz targets share: one kernel environment per process (scratch
+// storage, log and scratch files in a private temporary directory), the
 // five file templates, a walk over everything a file holds through the
 // library's own element access, and the round trip every file that opened
 // must survive: change it, export it, import the export, save it, and open
@@ -30,6 +30,7 @@
 #include "NetInterface/CkxOrbNetInterface/KxMap.h"
 #include "templates/Varnox.h"
 #include "templates/VarnoxCatalogue.h"
+#include "templates/VarnoxFiles.h"
 
 namespace fuzz {
 
@@ -50,6 +51,9 @@ inline const std::string& Scratch() {
     setenv("VARNOX_LIVE_DIR", (csMadeDir + "/live").c_str(), 1);
     // The log is not read: refusals are many and each writes a line.
     setenv("VARNOX_KERNEL_LOG", "/dev/null", 1);
+    // Each input opens files of its own, in this process only: the kernel
+    // keeps them in memory, with no live directory and no listener thread.
+    setenv("VARNOX_KERNEL_SCRATCH", "1", 1);
     if (std::getenv("KxOrb64") == nullptr) setenv("KxOrb64", VARNOX_FUZZ_ORB_ROOT, 1);
     KxInitCatAssembly(false);
     // Kept past the static strings' destruction, for the exit handler.
@@ -104,38 +108,30 @@ struct OpenFile {
   std::function<std::vector<Member>()> members;
 };
 
+// Whether `csType` names one of the file templates.
+inline bool IsFileType(const std::string& csType) {
+  bool bKnown = false;
+  VarnoxFileTemplates::ForEach([&](auto type) {
+    bKnown = bKnown || csType == decltype(type)::type::kFileType;
+  });
+  return bKnown;
+}
+
 // A file template object of type `csType` (null for an unknown type).
 inline OpenFile MakeFile(const std::string& csType) {
   OpenFile open;
-  auto make = [&](auto* pFile, auto membersOf) {
+  VarnoxFileTemplates::ForEach([&](auto type) {
+    using File = typename decltype(type)::type;
+    if (open.pFile || csType != File::kFileType) return;
+    File* pFile = new File;
     open.pFile.reset(pFile);
-    open.members = [pFile, membersOf] { return membersOf(*pFile); };
-  };
-  if (csType == "FT_COMPETITORS") {
-    make(new CkxVarnoxFT_COMPETITORS, [](CkxVarnoxFT_COMPETITORS& f) {
-      return std::vector<Member>{MemberOf(f.m_CompetitorsStringMap)};
-    });
-  } else if (csType == "FT_GLOBALS") {
-    make(new CkxVarnoxFT_GLOBALS, [](CkxVarnoxFT_GLOBALS& f) {
-      return std::vector<Member>{MemberOf(f.m_PoolConfig),    MemberOf(f.m_DistancesDefault),
-                                 MemberOf(f.m_StylesDefault), MemberOf(f.m_CategoriesDefault),
-                                 MemberOf(f.m_RoundsDefault), MemberOf(f.m_StatusDefaults),
-                                 MemberOf(f.m_Parameters),    MemberOf(f.m_Records)};
-    });
-  } else if (csType == "FT_RACES") {
-    make(new CkxVarnoxFT_RACES,
-         [](CkxVarnoxFT_RACES& f) { return std::vector<Member>{MemberOf(f.m_ScheduleEntries)}; });
-  } else if (csType == "FT_RAW_PULSES") {
-    make(new CkxVarnoxFT_RAW_PULSES, [](CkxVarnoxFT_RAW_PULSES& f) {
-      return std::vector<Member>{MemberOf(f.m_PoolEvents), MemberOf(f.m_AssociatedPoolConfig)};
-    });
-  } else if (csType == "FT_IOSETUP") {
-    make(new CkxVarnoxFT_IOSETUP, [](CkxVarnoxFT_IOSETUP& f) {
-      return std::vector<Member>{MemberOf(f.m_IOs), MemberOf(f.m_IODefaultTypeParams)};
-    });
-  } else {
-    return open;
-  }
+    open.members = [pFile] {
+      std::vector<Member> members;
+      VarnoxMembers<File>::ForEach(
+          *pFile, [&](const char*, auto& member) { members.push_back(MemberOf(member)); });
+      return members;
+    };
+  });
   const KxCatalogue& catalogue = VarnoxCatalogue();
   for (uint32_t i = 0; i < catalogue.fileCount; ++i) {
     if (csType == catalogue.files[i].name) open.pType = &catalogue.files[i];

@@ -12,18 +12,14 @@
 
 namespace {
 
-const char* const kTypes[] = {"FT_COMPETITORS", "FT_GLOBALS", "FT_RACES", "FT_RAW_PULSES",
-                              "FT_IOSETUP"};
-
 // The file type the document's root names, else FT_GLOBALS.
 std::string FileTypeOf(const std::string& csDocument) {
   const size_t uiType = csDocument.find("type=\"");
-  for (const char* csType : kTypes) {
-    if (uiType != std::string::npos &&
-        csDocument.compare(uiType + 6, std::strlen(csType), csType) == 0)
-      return csType;
-  }
-  return "FT_GLOBALS";
+  if (uiType == std::string::npos) return "FT_GLOBALS";
+  const size_t uiEnd = csDocument.find('"', uiType + 6);
+  if (uiEnd == std::string::npos) return "FT_GLOBALS";
+  const std::string csType = csDocument.substr(uiType + 6, uiEnd - uiType - 6);
+  return fuzz::IsFileType(csType) ? csType : "FT_GLOBALS";
 }
 
 // The file an import goes into: the demo file of its type when

@@ -117,6 +117,7 @@ KxFileCheck KxCheckSavedFile(const std::string& csPath, const KxCatalogue& catal
     header.usedUnits = saved.usedUnits;
     std::memcpy(header.freeHeads, saved.freeHeads, sizeof header.freeHeads);
     KxVerifier verifier(*pSegment, types);
+    if (loaded.header.formatVersion < 2) verifier.MigratePositionalTypes(*pSegment);
     for (KxProblem& problem : verifier.VerifyMember(member.name, *member.memberClass,
                                                     saved.container, true)) {
       check.problems.push_back(std::move(problem));

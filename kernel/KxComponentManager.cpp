@@ -20,7 +20,7 @@ void AccessRelease(IkxDtbAccByStr* self) { delete self; }
 
 const IkxDtbAccByStrOps kAccessOps = [] {
   IkxDtbAccByStrOps ops{};
-  ops.Release = AccessRelease;
+  ops.Release = KX_GUARD(AccessRelease);
   return ops;
 }();
 
@@ -63,18 +63,9 @@ const KxInterfaceEntry* FindInterface(const std::string& csComponent,
   return nullptr;
 }
 
-}  // namespace
-}  // namespace KxComponents
-
-// Grants an interface at the version offered, capped at the highest this
-// kernel implements: a newer library then falls back on the slots it has
-// above that, as the contract says. An interface it does not have is
-// refused (null, version 0).
-extern "C" __attribute__((visibility("default"))) int CreateKxComponent(
-    const char* csComponent, const char* csInterface, const int /*iKind*/, void** ppInterface,
-    uint32_t& uiVersion, void* /*pExtra*/) {
-  using namespace KxComponents;
-  if (ppInterface == nullptr) return 1;
+// Hands out interface `csInterface` of `csComponent` (see CreateKxComponent).
+int Grant(const char* csComponent, const char* csInterface, void** ppInterface,
+          uint32_t& uiVersion) {
   const KxInterfaceEntry* pEntry = FindInterface(Text(csComponent), Text(csInterface));
   if (pEntry == nullptr || uiVersion == 0) {
     *ppInterface = nullptr;
@@ -87,4 +78,27 @@ extern "C" __attribute__((visibility("default"))) int CreateKxComponent(
   *ppInterface = pEntry->create();
   uiVersion = std::min(uiVersion, pEntry->uiHighest);
   return 0;
+}
+
+}  // namespace
+}  // namespace KxComponents
+
+// Grants an interface at the version offered, capped at the highest this
+// kernel implements: a newer library then falls back on the slots it has
+// above that, as the contract says. An interface it does not have is
+// refused (null, version 0).
+extern "C" __attribute__((visibility("default"))) int CreateKxComponent(
+    const char* csComponent, const char* csInterface, const int /*iKind*/, void** ppInterface,
+    uint32_t& uiVersion, void* /*pExtra*/) {
+  using namespace KxComponents;
+  if (ppInterface == nullptr) return 1;
+  try {
+    return Grant(csComponent, csInterface, ppInterface, uiVersion);
+  } catch (const std::exception& e) {
+    // No exception crosses the C interface: the interface is refused.
+    *ppInterface = nullptr;
+    uiVersion = 0;
+    KxLogEscaped("CreateKxComponent", e.what());
+    return 1;
+  }
 }

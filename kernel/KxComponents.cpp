@@ -1,4 +1,5 @@
 #include "kernel/KxComponents.h"
+#include "kernel/KxKernelLog.h"
 
 #include <limits.h>
 #include <stdlib.h>
@@ -24,6 +25,14 @@ std::string KxHex(uint64_t uiValue) {
   char aText[24];
   std::snprintf(aText, sizeof aText, "0x%016" PRIX64, uiValue);
   return aText;
+}
+
+void KxLogEscaped(const char* csSlot, const char* csWhat) noexcept {
+  try {
+    KxKernelLog("KERNEL", std::string(csSlot) + " failed: " + csWhat);
+  } catch (...) {
+    // No memory even for the line: the slot's failure value says enough.
+  }
 }
 
 void RunDeferred(KxDeferred& deferred) {

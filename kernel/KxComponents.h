@@ -9,8 +9,12 @@
 // again, from any thread.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <exception>
+#include <type_traits>
 #include <functional>
 #include <map>
 #include <memory>
@@ -98,6 +102,47 @@ auto Locked(Fn fn) {
 inline void Assign(KxStringOut* pOut, const std::string& csText) {
   if (pOut != nullptr && pOut->assign != nullptr) pOut->Assign(csText.data(), csText.size());
 }
+
+// No C++ exception may cross the C interface into the library (the library
+// may be built otherwise, and the slots promise a failure value). Every slot
+// of every table is its function run by KxGuarded (KX_GUARD): an exception
+// (most likely no memory, std::bad_alloc) becomes the slot's failure, the
+// value given or else a zero result (false, 0, null), and a log line that
+// names the function and the exception.
+template <size_t N>
+struct KxSlotName {
+  constexpr KxSlotName(const char (&csName)[N]) { std::copy_n(csName, N, text); }
+  char text[N];
+};
+
+// Writes the log line of an exception caught at a slot; never throws.
+void KxLogEscaped(const char* csSlot, const char* csWhat) noexcept;
+
+template <KxSlotName Name, auto Fn, auto... Failure>
+struct KxGuarded;
+
+template <KxSlotName Name, class R, class... A, R (*Fn)(A...), auto... Failure>
+struct KxGuarded<Name, Fn, Failure...> {
+  static R Call(A... args) noexcept {
+    try {
+      return Fn(std::forward<A>(args)...);
+    } catch (const std::exception& e) {
+      KxLogEscaped(Name.text, e.what());
+    } catch (...) {
+      KxLogEscaped(Name.text, "an exception of unknown type");
+    }
+    if constexpr (std::is_void_v<R>) {
+      return;
+    } else if constexpr (sizeof...(Failure) == 0) {
+      return R{};
+    } else {
+      return (static_cast<R>(Failure), ...);
+    }
+  }
+};
+
+// The slot function `fn` guarded, with an optional failure value.
+#define KX_GUARD(fn, ...) ::KxComponents::KxGuarded<#fn, fn __VA_OPT__(, ) __VA_ARGS__>::Call
 
 // Work to do once the kernel lock is released.
 using KxDeferred = std::vector<std::function<void()>>;

@@ -24,10 +24,10 @@ bool ConnectionAcceptSchema(IkxDtb2Connection*, uint64_t uiLibrary, uint64_t* pK
 
 const IkxDtb2ConnectionOps kConnectionOps = [] {
   IkxDtb2ConnectionOps ops{};
-  ops.Release = ConnectionRelease;
-  ops.GetObjTlsIndex = ConnectionGetObjTlsIndex;
-  ops.ReleaseRefObject = ConnectionReleaseRefObject;
-  ops.AcceptSchema = ConnectionAcceptSchema;
+  ops.Release = KX_GUARD(ConnectionRelease);
+  ops.GetObjTlsIndex = KX_GUARD(ConnectionGetObjTlsIndex);
+  ops.ReleaseRefObject = KX_GUARD(ConnectionReleaseRefObject);
+  ops.AcceptSchema = KX_GUARD(ConnectionAcceptSchema);
   return ops;
 }();
 

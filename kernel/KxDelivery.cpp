@@ -96,7 +96,8 @@ void DeliverMissed(const KxLiveFile* pLive, uint64_t uiMissed) {
 }  // namespace
 
 void StartListening(KxLiveFile& live) {
-  if (live.Events().IsListening()) return;
+  // Scratch storage delivers nothing: no thread per open file.
+  if (KxLiveFile::ScratchStorage() || live.Events().IsListening()) return;
   const KxLiveFile* pLive = &live;
   live.Events().Listen([pLive](const KxEvent& event) { DeliverEvent(pLive, event); },
                        [pLive](uint64_t uiMissed) { DeliverMissed(pLive, uiMissed); });

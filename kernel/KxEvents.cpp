@@ -34,7 +34,8 @@ void FutexWakeAll(uint32_t* pWord) {
 }  // namespace
 
 std::shared_ptr<KxEventRing> KxEventRing::Create(const std::string& csPath) {
-  const int iFd = open(csPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int iFd = csPath.empty() ? memfd_create("varnox-scratch-events", MFD_CLOEXEC)
+                                 : open(csPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (iFd < 0 || ftruncate(iFd, static_cast<off_t>(RingBytes(kCapacity))) != 0) {
     if (iFd >= 0) close(iFd);
     throw std::runtime_error("cannot create the event ring " + csPath + ": " +

@@ -74,7 +74,8 @@ class KxEventRing : public std::enable_shared_from_this<KxEventRing> {
   static constexpr uint32_t kCapacity = 16384;
 
   // Creates the ring file (replacing any) or attaches to it. Throws
-  // std::runtime_error with the reason.
+  // std::runtime_error with the reason. An empty `csPath` creates a ring in
+  // this process's memory only (scratch storage).
   static std::shared_ptr<KxEventRing> Create(const std::string& csPath);
   static std::shared_ptr<KxEventRing> Attach(const std::string& csPath);
   ~KxEventRing();

@@ -268,8 +268,7 @@ std::shared_ptr<KxLiveFile> LiveOf(IkxDtb2File* self) {
   return Locked([&] { return StateOf<KxFileState>(self)->pLive; });
 }
 
-template <KxLiveFile::FileLock eLock, bool bTake>
-void FileWideLock(IkxDtb2File* self) {
+void FileWideLock(IkxDtb2File* self, KxLiveFile::FileLock eLock, bool bTake) {
   if (std::shared_ptr<KxLiveFile> pLive = LiveOf(self)) {
     if (bTake) {
       pLive->LockFileWide(eLock);
@@ -278,6 +277,11 @@ void FileWideLock(IkxDtb2File* self) {
     }
   }
 }
+
+void FileGetNGELock(IkxDtb2File* self) { FileWideLock(self, KxLiveFile::FileLock::kNGE, true); }
+void FileReleaseNGELock(IkxDtb2File* self) { FileWideLock(self, KxLiveFile::FileLock::kNGE, false); }
+void FileGetNGMLock(IkxDtb2File* self) { FileWideLock(self, KxLiveFile::FileLock::kNGM, true); }
+void FileReleaseNGMLock(IkxDtb2File* self) { FileWideLock(self, KxLiveFile::FileLock::kNGM, false); }
 
 bool FileSaveFileAsXml(IkxDtb2File* self, const char* csPath) {
   return Locked([&] {
@@ -306,29 +310,29 @@ bool FileUpdateFileFromXml(IkxDtb2File* self, const char* csPath) {
 
 const IkxDtb2FileOps kFileOps = [] {
   IkxDtb2FileOps ops{};
-  ops.Release = FileRelease;
-  ops.SetTemplateName = FileSetTemplateName;
-  ops.SetFileTemplateName = FileSetFileTemplateName;
-  ops.GetObjInd = FileGetObjInd;
-  ops.SetObjInd = FileSetObjInd;
-  ops.Open = FileOpen;
-  ops.RegisterMember = FileRegisterMember;
-  ops.IsOpen = FileIsOpen;
-  ops.Clear = FileClear;
-  ops.SelectFileDlg = FileSelectFileDlg;
-  ops.Save = FileSave;
-  ops.GetFullPath = FileGetFullPath;
-  ops.UnLoad = FileUnLoad;
-  ops.Update = FileUpdate;
-  ops.GetDynGrowStatus = FileGetDynGrowStatus;
-  ops.GetFileIdOfMessage = FileGetFileIdOfMessage;
-  ops.GetNGELock = FileWideLock<KxLiveFile::FileLock::kNGE, true>;
-  ops.ReleaseNGELock = FileWideLock<KxLiveFile::FileLock::kNGE, false>;
-  ops.GetNGMLock = FileWideLock<KxLiveFile::FileLock::kNGM, true>;
-  ops.ReleaseNGMLock = FileWideLock<KxLiveFile::FileLock::kNGM, false>;
-  ops.GetObjIndByName = FileGetObjIndByName;
-  ops.SaveFileAsXml = FileSaveFileAsXml;
-  ops.UpdateFileFromXml = FileUpdateFileFromXml;
+  ops.Release = KX_GUARD(FileRelease);
+  ops.SetTemplateName = KX_GUARD(FileSetTemplateName);
+  ops.SetFileTemplateName = KX_GUARD(FileSetFileTemplateName);
+  ops.GetObjInd = KX_GUARD(FileGetObjInd);
+  ops.SetObjInd = KX_GUARD(FileSetObjInd);
+  ops.Open = KX_GUARD(FileOpen, KxOpenIoError);
+  ops.RegisterMember = KX_GUARD(FileRegisterMember);
+  ops.IsOpen = KX_GUARD(FileIsOpen);
+  ops.Clear = KX_GUARD(FileClear);
+  ops.SelectFileDlg = KX_GUARD(FileSelectFileDlg);
+  ops.Save = KX_GUARD(FileSave);
+  ops.GetFullPath = KX_GUARD(FileGetFullPath);
+  ops.UnLoad = KX_GUARD(FileUnLoad);
+  ops.Update = KX_GUARD(FileUpdate);
+  ops.GetDynGrowStatus = KX_GUARD(FileGetDynGrowStatus);
+  ops.GetFileIdOfMessage = KX_GUARD(FileGetFileIdOfMessage);
+  ops.GetNGELock = KX_GUARD(FileGetNGELock);
+  ops.ReleaseNGELock = KX_GUARD(FileReleaseNGELock);
+  ops.GetNGMLock = KX_GUARD(FileGetNGMLock);
+  ops.ReleaseNGMLock = KX_GUARD(FileReleaseNGMLock);
+  ops.GetObjIndByName = KX_GUARD(FileGetObjIndByName);
+  ops.SaveFileAsXml = KX_GUARD(FileSaveFileAsXml);
+  ops.UpdateFileFromXml = KX_GUARD(FileUpdateFileFromXml);
   return ops;
 }();
 

@@ -67,7 +67,10 @@ std::string SegmentPath(const std::string& csDir, size_t i) {
 
 // Removes the live storage of a file that nobody has open any more.
 void RemoveLiveStorage(const std::string& csDir, size_t uiMembers) {
-  for (size_t i = 0; i < uiMembers; ++i) unlink(SegmentPath(csDir, i).c_str());
+  for (size_t i = 0; i < uiMembers; ++i) {
+    unlink(SegmentPath(csDir, i).c_str());
+    unlink((SegmentPath(csDir, i) + ".restore").c_str());
+  }
   unlink((csDir + "/events").c_str());
   unlink((csDir + "/schema").c_str());
 }
@@ -122,10 +125,22 @@ bool SameLayout(const KxSavedHeader& header, const KxFileType& fileType, const s
 
 }  // namespace
 
+bool KxLiveFile::ScratchStorage() {
+#ifdef VARNOX_KERNEL_SCRATCH_ALLOWED
+  static const bool bScratch = [] {
+    const char* csScratch = std::getenv("VARNOX_KERNEL_SCRATCH");
+    return csScratch != nullptr && std::strcmp(csScratch, "1") == 0;
+  }();
+  return bScratch;
+#else
+  return false;
+#endif
+}
+
 KxLiveFile::KxLiveFile(const std::string& csPath, const KxFileType& fileType,
                        const KxRecordTypes& types)
     : m_csPath(csPath),
-      m_csLiveDir(LiveDirectoryOf(csPath)),
+      m_csLiveDir(ScratchStorage() ? std::string() : LiveDirectoryOf(csPath)),
       m_FileType(fileType),
       m_Types(types) {}
 
@@ -142,48 +157,10 @@ std::shared_ptr<KxLiveFile> KxLiveFile::Open(const std::string& csPath, const Kx
     return pOpen;
   }
   std::shared_ptr<KxLiveFile> pFile(new KxLiveFile(csPath, fileType, types));
-  if (mkdir(pFile->m_csLiveDir.c_str(), 0700) != 0 && errno != EEXIST) {
-    iFailure = KxOpenIoError;
-    csWhy = "cannot make the live directory " + pFile->m_csLiveDir + ": " + std::strerror(errno);
-    return nullptr;
-  }
-  DirectoryLock lock(pFile->m_csLiveDir);
-  pFile->m_iAttachedFd =
-      open((pFile->m_csLiveDir + "/attached").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (!lock.Held() || pFile->m_iAttachedFd < 0) {
-    iFailure = KxOpenIoError;
-    csWhy = "cannot lock the live directory " + pFile->m_csLiveDir + ": " + std::strerror(errno);
-    return nullptr;
-  }
-  bool bOk = false;
-  const bool bBuilding = flock(pFile->m_iAttachedFd, LOCK_EX | LOCK_NB) == 0;
-  const uint64_t uiSchema = KxFileTypeFingerprint(fileType);
-  if (bBuilding) {
-    // Nobody has the file open: build its live storage anew.
-    bOk = pFile->Build(bCreate, iFailure, csWhy);
-    if (bOk && !WriteLiveSchema(pFile->m_csLiveDir, uiSchema)) {
-      iFailure = KxOpenIoError;
-      csWhy = "cannot write " + pFile->m_csLiveDir + "/schema: " + std::strerror(errno);
-      bOk = false;
-    }
-  } else if (const uint64_t uiLive = ReadLiveSchema(pFile->m_csLiveDir);
-             uiLive != 0 && uiLive != uiSchema) {
-    iFailure = KxOpenOtherSchema;
-    csWhy = csPath + " is open in another process by a library of another schema: its " +
-            fileType.name + " records are laid out otherwise (live fingerprint " + Hex(uiLive) +
-            ", this kernel's " + Hex(uiSchema) + ")";
-  } else {
-    bOk = pFile->AttachExisting(csWhy);
-    if (!bOk) iFailure = KxOpenIoError;
-  }
-  if (!bOk || flock(pFile->m_iAttachedFd, LOCK_SH) != 0) {
-    pFile->m_Segments.clear();
-    // What a refused build made (as large as the file) must not stay in memory.
-    if (bBuilding) RemoveLiveStorage(pFile->m_csLiveDir, fileType.memberCount);
-    close(pFile->m_iAttachedFd);
-    pFile->m_iAttachedFd = -1;
-    return nullptr;
-  }
+  // Scratch storage is built anew by this process alone: no live directory.
+  const bool bOk = ScratchStorage() ? pFile->Build(bCreate, iFailure, csWhy)
+                                    : pFile->JoinLiveDirectory(bCreate, iFailure, csWhy);
+  if (!bOk) return nullptr;
   for (size_t i = 0; i < pFile->m_Segments.size(); ++i) {
     KxSegment& segment = *pFile->m_Segments[i];
     segment.SetGrowthListener(
@@ -192,14 +169,95 @@ std::shared_ptr<KxLiveFile> KxLiveFile::Open(const std::string& csPath, const Kx
     // A process that died holding the segment's mutex may have left a
     // change half done: the next to take the mutex makes the member whole.
     KxLiveFile* pRaw = pFile.get();
-    segment.SetOwnerDeathListener([pRaw, i] {
-      const KxFileMember& member = pRaw->m_FileType.members[i];
-      const std::string csDone = pRaw->m_Stores[i]->Recover(*member.memberClass, member.name);
-      KxKernelLog("KERNEL", "recovered " + pRaw->m_csPath + " " + member.name + ": " + csDone);
-    });
+    segment.SetOwnerDeathListener([pRaw, i] { pRaw->RecoverSegment(i); });
   }
   Registry()[csPath] = pFile;
   return pFile;
+}
+
+bool KxLiveFile::JoinLiveDirectory(bool bCreate, int32_t& iFailure, std::string& csWhy) {
+  if (mkdir(m_csLiveDir.c_str(), 0700) != 0 && errno != EEXIST) {
+    iFailure = KxOpenIoError;
+    csWhy = "cannot make the live directory " + m_csLiveDir + ": " + std::strerror(errno);
+    return false;
+  }
+  DirectoryLock lock(m_csLiveDir);
+  m_iAttachedFd =
+      open((m_csLiveDir + "/attached").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (!lock.Held() || m_iAttachedFd < 0) {
+    iFailure = KxOpenIoError;
+    csWhy = "cannot lock the live directory " + m_csLiveDir + ": " + std::strerror(errno);
+    return false;
+  }
+  bool bOk = false;
+  const bool bBuilding = flock(m_iAttachedFd, LOCK_EX | LOCK_NB) == 0;
+  const uint64_t uiSchema = KxFileTypeFingerprint(m_FileType);
+  if (bBuilding) {
+    // Nobody has the file open: build its live storage anew.
+    bOk = Build(bCreate, iFailure, csWhy);
+    if (bOk && !WriteLiveSchema(m_csLiveDir, uiSchema)) {
+      iFailure = KxOpenIoError;
+      csWhy = "cannot write " + m_csLiveDir + "/schema: " + std::strerror(errno);
+      bOk = false;
+    }
+  } else if (const uint64_t uiLive = ReadLiveSchema(m_csLiveDir);
+             uiLive != 0 && uiLive != uiSchema) {
+    iFailure = KxOpenOtherSchema;
+    csWhy = m_csPath + " is open in another process by a library of another schema: its " +
+            m_FileType.name + " records are laid out otherwise (live fingerprint " + Hex(uiLive) +
+            ", this kernel's " + Hex(uiSchema) + ")";
+  } else {
+    bOk = AttachExisting(csWhy);
+    if (!bOk) iFailure = KxOpenIoError;
+  }
+  if (!bOk || flock(m_iAttachedFd, LOCK_SH) != 0) {
+    m_Segments.clear();
+    // What a refused build made (as large as the file) must not stay in memory.
+    if (bBuilding) RemoveLiveStorage(m_csLiveDir, m_FileType.memberCount);
+    close(m_iAttachedFd);
+    m_iAttachedFd = -1;
+    return false;
+  }
+  return true;
+}
+
+std::string KxLiveFile::RestoreCopyPath(size_t i) const {
+  return LivePath("/seg" + std::to_string(i) + ".restore");
+}
+
+void KxLiveFile::RecoverSegment(size_t i) {
+  const KxFileMember& member = m_FileType.members[i];
+  KxSegment& segment = *m_Segments[i];
+  std::string csRestored;
+  if (segment.Header().intentOp == static_cast<uint32_t>(KxIntent::kRestore)) {
+    KxSegmentSnapshot copy;
+    if (KxSegment::ReadSnapshot(RestoreCopyPath(i), copy) &&
+        copy.top <= segment.Header().capacity) {
+      segment.Restore(copy);
+      unlink(RestoreCopyPath(i).c_str());
+      csRestored = "; the restore from its copy finished";
+    } else {
+      csRestored = "; its copy is gone, the restore could not finish";
+    }
+  }
+  const std::string csDone = m_Stores[i]->Recover(*member.memberClass, member.name);
+  KxKernelLog("KERNEL", "recovered " + m_csPath + " " + member.name + ": " + csDone + csRestored);
+}
+
+void KxLiveFile::RestoreAll(const std::vector<KxSegmentSnapshot>& before) {
+  // Scratch storage has no other process to finish a restore: no copies.
+  bool bCopied = !m_csLiveDir.empty();
+  for (size_t i = 0; bCopied && i < m_Segments.size(); ++i)
+    bCopied = KxSegment::WriteSnapshot(before[i], RestoreCopyPath(i));
+  // Without every copy, a death leaves what the rebuild left, as before.
+  if (bCopied) {
+    for (auto& pSegment : m_Segments) pSegment->BeginIntent(KxIntent::kRestore, 0);
+  }
+  for (size_t i = 0; i < m_Segments.size(); ++i) {
+    m_Segments[i]->Restore(before[i]);
+    if (bCopied) m_Segments[i]->EndIntent();
+  }
+  for (size_t i = 0; bCopied && i < m_Segments.size(); ++i) unlink(RestoreCopyPath(i).c_str());
 }
 
 bool KxLiveFile::HeldOpen(const std::string& csPath, uint64_t& uiSchema) {
@@ -234,6 +292,10 @@ KxLiveFile::~KxLiveFile() {
   close(m_iAttachedFd);
 }
 
+std::string KxLiveFile::LivePath(const std::string& csName) const {
+  return m_csLiveDir.empty() ? std::string() : m_csLiveDir + csName;
+}
+
 void* KxLiveFile::Container(size_t i) {
   KxSegment& segment = *m_Segments[i];
   return segment.At(KxAtomicLoad(segment.Header().container));
@@ -243,15 +305,16 @@ bool KxLiveFile::Build(bool bCreate, int32_t& iFailure, std::string& csWhy) {
   KxLoadedFile loaded;
   const int32_t iRead =
       KxReadSavedFile(m_csPath, m_FileType.family, m_FileType.name, loaded, csWhy);
+  const bool bEmpty = iRead == KxOpenNotFound && bCreate;
+  if (iRead != 0 && !bEmpty) {
+    iFailure = iRead;
+    return false;
+  }
   try {
-    m_pEvents = KxEventRing::Create(m_csLiveDir + "/events");
-    if (iRead == KxOpenNotFound && bCreate) {
+    m_pEvents = KxEventRing::Create(LivePath("/events"));
+    if (bEmpty) {
       CreateEmpty();
       return true;
-    }
-    if (iRead != 0) {
-      iFailure = iRead;
-      return false;
     }
     if (!SameLayout(loaded.header, m_FileType, m_csPath, csWhy)) {
       iFailure = KxOpenOtherSchema;
@@ -284,7 +347,7 @@ void KxLiveFile::InitContainer(size_t i) {
 void KxLiveFile::CreateEmpty() {
   for (size_t i = 0; i < m_FileType.memberCount; ++i) {
     m_Segments.push_back(
-        KxSegment::Create(SegmentPath(m_csLiveDir, i), m_FileType.members[i].memberClass->classId));
+        KxSegment::Create(LivePath("/seg" + std::to_string(i)), m_FileType.members[i].memberClass->classId));
     m_Stores.push_back(std::make_unique<KxStore>(*m_Segments.back(), m_Types));
     InitContainer(i);
   }
@@ -304,7 +367,7 @@ bool KxLiveFile::Load(const KxLoadedFile& loaded, std::string& csWhy) {
               std::to_string(saved.classId) + ")";
       return false;
     }
-    m_Segments.push_back(KxSegment::Create(SegmentPath(m_csLiveDir, i), saved.classId));
+    m_Segments.push_back(KxSegment::Create(LivePath("/seg" + std::to_string(i)), saved.classId));
     m_Stores.push_back(std::make_unique<KxStore>(*m_Segments.back(), m_Types));
     KxSegment& segment = *m_Segments.back();
     if (!segment.Reserve(saved.top)) {
@@ -318,6 +381,7 @@ bool KxLiveFile::Load(const KxLoadedFile& loaded, std::string& csWhy) {
     header.usedUnits = saved.usedUnits;
     std::memcpy(header.freeHeads, saved.freeHeads, sizeof header.freeHeads);
     KxVerifier verifier(segment, m_Types);
+    if (loaded.header.formatVersion < 2) verifier.MigratePositionalTypes(segment);
     const std::vector<KxProblem> problems =
         verifier.VerifyMember(m_FileType.members[i].name, memberClass, saved.container, false);
     if (!problems.empty()) {
@@ -406,7 +470,9 @@ bool KxLiveFile::Save(const std::string& csPath, bool bKeepOld, std::string& csW
       [&](int iFd, std::string& csError) {
         // Pieces go out gathered into whole stages: the file is written
         // from its start in equal writes, whatever the pieces.
-        constexpr size_t kStageBytes = size_t{1} << 20;
+        // A small file stages no more than its own size.
+        const size_t kStageBytes =
+            std::min<uint64_t>(size_t{1} << 20, sizeof header + header.payloadBytes);
         std::vector<uint8_t> stage(kStageBytes);
         size_t uiStaged = 0;
         auto put = [&](const void* p, size_t uiBytes) {

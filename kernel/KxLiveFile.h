@@ -40,6 +40,13 @@ class KxLiveFile {
   static std::shared_ptr<KxLiveFile> Open(const std::string& csPath, const KxFileType& fileType,
                                           const KxRecordTypes& types, bool bCreate,
                                           int32_t& iFailure, std::string& csWhy);
+  // Whether files live in scratch storage: segments and event ring in this
+  // process's memory only, no live directory, no other process attached,
+  // no listener thread (updates are published but not delivered). Chosen by
+  // VARNOX_KERNEL_SCRATCH=1 in a kernel built for fuzzing, where each input
+  // opens a file of its own; every other kernel ignores the variable. The
+  // load, verification, XML and save run as they always do.
+  static bool ScratchStorage();
   ~KxLiveFile();
   KxLiveFile(const KxLiveFile&) = delete;
   KxLiveFile& operator=(const KxLiveFile&) = delete;
@@ -60,6 +67,15 @@ class KxLiveFile {
   // Saves to `csPath` (this file's path when empty). `bKeepOld` keeps the
   // previous file as csPath + ".bak".
   bool Save(const std::string& csPath, bool bKeepOld, std::string& csWhy);
+  // Puts every segment back as `before` holds it (one snapshot per member,
+  // taken with all segments locked; call with them still locked), ordered
+  // for a death at any point: each copy is first written to the live
+  // directory (seg<i>.restore), then every segment records a restore intent,
+  // then each is put back and its intent cleared. Whoever recovers a segment
+  // whose intent is left finishes its restore from the copy
+  // (RecoverSegment), so a death leaves the file either as the change left
+  // it or as it was.
+  void RestoreAll(const std::vector<KxSegmentSnapshot>& before);
   // Empties every member: maps and arrays lose their elements, single
   // records go back to their initial state.
   void Clear();
@@ -80,11 +96,22 @@ class KxLiveFile {
 
  private:
   KxLiveFile(const std::string& csPath, const KxFileType& fileType, const KxRecordTypes& types);
+  // Builds the live storage in the shared live directory, or attaches to
+  // what another process built there.
+  bool JoinLiveDirectory(bool bCreate, int32_t& iFailure, std::string& csWhy);
   bool Build(bool bCreate, int32_t& iFailure, std::string& csWhy);
   bool Load(const KxLoadedFile& loaded, std::string& csWhy);
   void CreateEmpty();
   bool AttachExisting(std::string& csWhy);
   void InitContainer(size_t i);
+  // The path of `csName` in the live directory; empty (scratch storage)
+  // when there is none.
+  std::string LivePath(const std::string& csName) const;
+  // Makes member `i` whole after a process died holding its segment's
+  // mutex: finishes a restore it left, then KxStore::Recover.
+  void RecoverSegment(size_t i);
+  // Where the copy of segment `i` lies while it is restored.
+  std::string RestoreCopyPath(size_t i) const;
   // What the saved file says of member `i` (its segment locked).
   KxSavedMember SavedMember(size_t i);
 

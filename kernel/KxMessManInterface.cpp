@@ -42,10 +42,10 @@ void MessRelease(IkxD2MessMan* self) { delete self; }
 
 const IkxD2MessManOps kMessManOps = [] {
   IkxD2MessManOps ops{};
-  ops.Release = MessRelease;
-  ops.Dispatch = MessDispatch;
-  ops.Withdraw = MessWithdraw;
-  ops.Register = MessRegister;
+  ops.Release = KX_GUARD(MessRelease);
+  ops.Dispatch = KX_GUARD(MessDispatch);
+  ops.Withdraw = KX_GUARD(MessWithdraw);
+  ops.Register = KX_GUARD(MessRegister);
   return ops;
 }();
 

@@ -207,22 +207,22 @@ void ObjSaveAsXml(IkxDtb2Obj* self, const Sd2UpdateCmd*, KxUpdateRecord*, const 
 
 const IkxDtb2ObjOps kObjOps = [] {
   IkxDtb2ObjOps ops{};
-  ops.Release = ObjRelease;
-  ops.Bind = ObjBind;
-  ops.BindMember = ObjBindMember;
-  ops.UpdateID = ObjUpdateID;
-  ops.ResizeDynMember = ObjResizeDynMember;
-  ops.ResizeArray = ObjResizeArray;
-  ops.EmbeddedMapCmd = ObjEmbeddedMapCmd;
-  ops.MapCmd = ObjMapCmd;
-  ops.EmbeddedMapGetKey = ObjGetKey;
-  ops.MapGetKey = ObjGetKey;
-  ops.Clear = ObjClear;
-  ops.EmbeddedMapGetKeyNotProt = ObjGetKey;
-  ops.MapGetKeyNotProt = ObjGetKey;
-  ops.ResizeDynMemberNotProt = ObjResizeDynMemberNotProt;
-  ops.ResizeArrayNotProt = ObjResizeArrayNotProt;
-  ops.SaveAsXml = ObjSaveAsXml;
+  ops.Release = KX_GUARD(ObjRelease);
+  ops.Bind = KX_GUARD(ObjBind);
+  ops.BindMember = KX_GUARD(ObjBindMember);
+  ops.UpdateID = KX_GUARD(ObjUpdateID);
+  ops.ResizeDynMember = KX_GUARD(ObjResizeDynMember);
+  ops.ResizeArray = KX_GUARD(ObjResizeArray);
+  ops.EmbeddedMapCmd = KX_GUARD(ObjEmbeddedMapCmd);
+  ops.MapCmd = KX_GUARD(ObjMapCmd);
+  ops.EmbeddedMapGetKey = KX_GUARD(ObjGetKey);
+  ops.MapGetKey = KX_GUARD(ObjGetKey);
+  ops.Clear = KX_GUARD(ObjClear);
+  ops.EmbeddedMapGetKeyNotProt = KX_GUARD(ObjGetKey);
+  ops.MapGetKeyNotProt = KX_GUARD(ObjGetKey);
+  ops.ResizeDynMemberNotProt = KX_GUARD(ObjResizeDynMemberNotProt);
+  ops.ResizeArrayNotProt = KX_GUARD(ObjResizeArrayNotProt);
+  ops.SaveAsXml = KX_GUARD(ObjSaveAsXml);
   return ops;
 }();
 

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 #include <vector>
 
@@ -19,6 +20,9 @@ namespace {
 // 32-bit handles in 4-byte units address 16 GiB.
 constexpr size_t kAddressableBytes = size_t{4} << 32;
 constexpr size_t kSmallestReservation = size_t{64} << 20;
+// A scratch segment (one process, nothing shared) reserves less: it serves
+// short-lived files, and unmapping a small reservation costs less.
+constexpr size_t kScratchReservation = size_t{256} << 20;
 constexpr uint32_t kInitialUnits = 16384;  // 64 KiB
 constexpr uint32_t kSmallClassUnits = 256;
 
@@ -45,15 +49,48 @@ uint32_t ClassOf(uint32_t uiUnits) {
 
 }  // namespace
 
+namespace {
+
+// Scratch mappings given back by the segments that used them, for the next
+// scratch segment: a mapping made and unmapped per segment costs more than
+// a whole refused open. Only their first kInitialUnits stay in the file.
+struct ScratchMapping {
+  int iFd;
+  uint8_t* pBase;
+  size_t uiReserved;
+};
+std::mutex g_ScratchMutex;
+std::vector<ScratchMapping> g_ScratchPool;
+constexpr size_t kMostPooled = 64;
+
+}  // namespace
+
 std::unique_ptr<KxSegment> KxSegment::Create(const std::string& csPath, uint32_t uiClassId) {
-  const int iFd = open(csPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (iFd < 0) throw SystemError("cannot create segment", csPath);
-  if (ftruncate(iFd, static_cast<off_t>(kInitialUnits) * 4) != 0) {
-    close(iFd);
-    throw SystemError("cannot size segment", csPath);
-  }
   std::unique_ptr<KxSegment> pSegment(new KxSegment());
-  pSegment->Map(iFd, csPath);
+  if (csPath.empty()) {
+    std::lock_guard<std::mutex> guard(g_ScratchMutex);
+    if (!g_ScratchPool.empty()) {
+      const ScratchMapping mapping = g_ScratchPool.back();
+      g_ScratchPool.pop_back();
+      pSegment->m_iFd = mapping.iFd;
+      pSegment->m_pBase = mapping.pBase;
+      pSegment->m_uiReserved = mapping.uiReserved;
+      // What lies above the top is never read: only the header starts afresh.
+      std::memset(pSegment->m_pBase, 0, 4 * size_t{kHeaderUnits});
+    }
+  }
+  if (pSegment->m_pBase == nullptr) {
+    const int iFd = csPath.empty()
+                        ? memfd_create("varnox-scratch", MFD_CLOEXEC)
+                        : open(csPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (iFd < 0) throw SystemError("cannot create segment", csPath);
+    if (ftruncate(iFd, static_cast<off_t>(kInitialUnits) * 4) != 0) {
+      close(iFd);
+      throw SystemError("cannot size segment", csPath);
+    }
+    pSegment->Map(iFd, csPath, csPath.empty() ? kScratchReservation : kAddressableBytes);
+  }
+  pSegment->m_bScratch = csPath.empty();
 
   KxSegmentHeader& header = pSegment->Header();
   header.magic = KxSegmentHeader::kMagic;
@@ -79,7 +116,7 @@ std::unique_ptr<KxSegment> KxSegment::Attach(const std::string& csPath) {
     throw std::runtime_error("segment " + csPath + " is not initialised");
   }
   std::unique_ptr<KxSegment> pSegment(new KxSegment());
-  pSegment->Map(iFd, csPath);
+  pSegment->Map(iFd, csPath, kAddressableBytes);
   if (pSegment->Header().magic != KxSegmentHeader::kMagic) {
     throw std::runtime_error("segment " + csPath + " has no segment header");
   }
@@ -93,9 +130,9 @@ std::unique_ptr<KxSegment> KxSegment::Attach(const std::string& csPath) {
   return pSegment;
 }
 
-void KxSegment::Map(int iFd, const std::string& csPath) {
+void KxSegment::Map(int iFd, const std::string& csPath, size_t uiLargest) {
   m_iFd = iFd;
-  for (size_t uiSize = kAddressableBytes; uiSize >= kSmallestReservation; uiSize /= 2) {
+  for (size_t uiSize = uiLargest; uiSize >= kSmallestReservation; uiSize /= 2) {
     void* p = mmap(nullptr, uiSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_NORESERVE, iFd, 0);
     if (p != MAP_FAILED) {
       m_pBase = static_cast<uint8_t*>(p);
@@ -107,6 +144,14 @@ void KxSegment::Map(int iFd, const std::string& csPath) {
 }
 
 KxSegment::~KxSegment() {
+  if (m_bScratch && m_pBase != nullptr) {
+    std::lock_guard<std::mutex> guard(g_ScratchMutex);
+    if (g_ScratchPool.size() < kMostPooled &&
+        ftruncate(m_iFd, static_cast<off_t>(kInitialUnits) * 4) == 0) {
+      g_ScratchPool.push_back(ScratchMapping{m_iFd, m_pBase, m_uiReserved});
+      return;
+    }
+  }
   if (m_pBase != nullptr) munmap(m_pBase, m_uiReserved);
   if (m_iFd >= 0) close(m_iFd);
 }
@@ -164,7 +209,7 @@ int64_t KxStepsLeft() { return KxStepSeam::g_iStepsLeft.load(); }
 const char* KxIntentName(uint32_t uiIntent) {
   static const char* const kNames[] = {"nothing",        "a map Add", "a map Remove",
                                        "a map change",   "a resize",  "a record clear",
-                                       "a member clear"};
+                                       "a member clear", "a restore"};
   return uiIntent < std::size(kNames) ? kNames[uiIntent] : "an unknown change";
 }
 
@@ -367,10 +412,91 @@ KxSegmentSnapshot KxSegment::Snapshot() const {
 
 void KxSegment::Restore(const KxSegmentSnapshot& snapshot) {
   KxSegmentHeader& header = Header();
-  std::memcpy(At(kHeaderUnits), snapshot.blocks.data(), snapshot.blocks.size());
+  // Step points between the pieces: a restore cut short between them must
+  // be finished from its copy (KxLiveFile::RestoreAll).
+  const size_t uiHalf = snapshot.blocks.size() / 2;
+  std::memcpy(At(kHeaderUnits), snapshot.blocks.data(), uiHalf);
+  KxStep();
+  std::memcpy(At(kHeaderUnits) + uiHalf, snapshot.blocks.data() + uiHalf,
+              snapshot.blocks.size() - uiHalf);
+  KxStep();
   std::memcpy(header.freeHeads, snapshot.freeHeads, sizeof header.freeHeads);
   std::memcpy(header.runShifts, snapshot.runShifts, sizeof header.runShifts);
   header.usedUnits = snapshot.usedUnits;
   KxAtomicStore(header.container, snapshot.container);
   KxAtomicStore(header.top, snapshot.top);
+}
+
+namespace {
+
+// What a snapshot file holds before the blocks.
+struct KxSnapshotHead {
+  static constexpr uint32_t kMagic = 0x50535856;  // "VXSP"
+  uint32_t magic;
+  uint32_t top;
+  uint32_t container;
+  uint32_t usedUnits;
+  uint32_t freeHeads[KxSegmentHeader::kFreeClasses];
+  uint8_t runShifts[KxSegmentHeader::kFreeClasses];
+  uint64_t blockBytes;
+};
+
+// Moves all `uiBytes` at `p` through `io` (a read or a write), again after
+// an interruption; false on an error or an early end.
+template <class Io>
+bool Transfer(int iFd, void* p, size_t uiBytes, Io io) {
+  uint8_t* pByte = static_cast<uint8_t*>(p);
+  while (uiBytes > 0) {
+    const ssize_t iDone = io(iFd, pByte, uiBytes);
+    if (iDone < 0 && errno == EINTR) continue;
+    if (iDone <= 0) return false;
+    pByte += iDone;
+    uiBytes -= static_cast<size_t>(iDone);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool KxSegment::WriteSnapshot(const KxSegmentSnapshot& snapshot, const std::string& csPath) {
+  KxSnapshotHead head{};
+  head.magic = KxSnapshotHead::kMagic;
+  head.top = snapshot.top;
+  head.container = snapshot.container;
+  head.usedUnits = snapshot.usedUnits;
+  std::memcpy(head.freeHeads, snapshot.freeHeads, sizeof head.freeHeads);
+  std::memcpy(head.runShifts, snapshot.runShifts, sizeof head.runShifts);
+  head.blockBytes = snapshot.blocks.size();
+  const int iFd = open(csPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (iFd < 0) return false;
+  auto put = [iFd](const void* p, size_t uiBytes) {
+    return Transfer(iFd, const_cast<void*>(p), uiBytes,
+                    [](int i, void* pAt, size_t n) { return write(i, pAt, n); });
+  };
+  const bool bOk = put(&head, sizeof head) && put(snapshot.blocks.data(), snapshot.blocks.size());
+  close(iFd);
+  return bOk;
+}
+
+bool KxSegment::ReadSnapshot(const std::string& csPath, KxSegmentSnapshot& snapshot) {
+  const int iFd = open(csPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (iFd < 0) return false;
+  auto get = [iFd](void* p, size_t uiBytes) {
+    return Transfer(iFd, p, uiBytes, [](int i, void* pAt, size_t n) { return read(i, pAt, n); });
+  };
+  KxSnapshotHead head{};
+  bool bOk = get(&head, sizeof head) && head.magic == KxSnapshotHead::kMagic &&
+             head.top >= kHeaderUnits &&
+             head.blockBytes == 4 * (uint64_t{head.top} - kHeaderUnits);
+  if (bOk) {
+    snapshot.top = head.top;
+    snapshot.container = head.container;
+    snapshot.usedUnits = head.usedUnits;
+    std::memcpy(snapshot.freeHeads, head.freeHeads, sizeof head.freeHeads);
+    std::memcpy(snapshot.runShifts, head.runShifts, sizeof head.runShifts);
+    snapshot.blocks.resize(head.blockBytes);
+    bOk = get(snapshot.blocks.data(), snapshot.blocks.size());
+  }
+  close(iFd);
+  return bOk;
 }

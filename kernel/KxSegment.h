@@ -92,6 +92,7 @@ enum class KxIntent : uint32_t {
   kResize,       // a string or array resize
   kResetRecord,  // a record freed and laid out anew in place (a map Clear, a member Clear)
   kClearMember,
+  kRestore,  // a segment put back from its copy (KxLiveFile::RestoreAll)
 };
 // The intent's name, for the log.
 const char* KxIntentName(uint32_t uiIntent);
@@ -116,6 +117,8 @@ class KxSegment {
 
   // Creates a new segment file at `csPath` (replacing any) or attaches to
   // an existing one. Throws std::runtime_error with the reason on failure.
+  // An empty `csPath` creates a scratch segment: in this process's memory
+  // only, reserving 256 MiB instead of 16 GiB.
   // A segment never moves: the library keeps the address of its base word.
   static std::unique_ptr<KxSegment> Create(const std::string& csPath, uint32_t uiClassId);
   static std::unique_ptr<KxSegment> Attach(const std::string& csPath);
@@ -195,6 +198,12 @@ class KxSegment {
   // Snapshot throws std::bad_alloc when there is no memory for the copy.
   KxSegmentSnapshot Snapshot() const;
   void Restore(const KxSegmentSnapshot& snapshot);
+  // Writes a snapshot to the file `csPath` (replacing any) and reads it
+  // back; false when the file cannot be written or is not a whole snapshot.
+  // A copy in a file outlives its writer: whoever recovers the segment
+  // after the writer died can finish putting it back.
+  static bool WriteSnapshot(const KxSegmentSnapshot& snapshot, const std::string& csPath);
+  static bool ReadSnapshot(const std::string& csPath, KxSegmentSnapshot& snapshot);
 
   // Makes the file at least `uiUnits` units long; false when it cannot.
   bool Reserve(uint32_t uiUnits);
@@ -204,7 +213,9 @@ class KxSegment {
 
  private:
   KxSegment() = default;
-  void Map(int iFd, const std::string& csPath);
+  // Maps the file over the largest reservation from `uiLargest` down that
+  // the address space grants.
+  void Map(int iFd, const std::string& csPath, size_t uiLargest);
   // Cuts a run of blocks of `uiUnits` payload units from the top: the
   // first is answered, the others go to the class's free list. 0 when the
   // segment cannot grow by even one block.
@@ -213,6 +224,7 @@ class KxSegment {
   int m_iFd = -1;
   uint8_t* m_pBase = nullptr;
   size_t m_uiReserved = 0;
+  bool m_bScratch = false;  // in this process's memory only, its mapping pooled
   void (*m_pfGrowth)(void*, uint32_t) = nullptr;
   void* m_pGrowthContext = nullptr;
   std::function<void()> m_OnOwnerDeath;

@@ -95,10 +95,18 @@ class KxRecordTypes {
   static uint32_t IdOf(const KxRecordType* pType) { return KxRecordTypeId(*pType); }
   // Null for an id that names no type.
   const KxRecordType* At(uint32_t uiId) const;
+  // The type saved files of format version 1 numbered `uiPosition`: they
+  // stored a container's element type as its position in the catalogue's
+  // order (each member class's element, then the records nested in it, depth
+  // first, each once). Null past the end.
+  const KxRecordType* AtPosition(uint32_t uiPosition) const {
+    return uiPosition < m_Positions.size() ? m_Positions[uiPosition] : nullptr;
+  }
 
  private:
   void Add(const KxRecordType* pType);
   std::vector<std::pair<uint32_t, const KxRecordType*>> m_Types;  // sorted by id
+  std::vector<const KxRecordType*> m_Positions;                   // in catalogue order
 };
 
 class KxStore {

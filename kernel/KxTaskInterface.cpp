@@ -27,9 +27,9 @@ void TaskOnlyRelease(IkxTaskOnly* self) { delete StateOf<KxTaskOnlyState>(self);
 
 const IkxTaskOnlyOps kTaskOnlyOps = [] {
   IkxTaskOnlyOps ops{};
-  ops.Release = TaskOnlyRelease;
-  ops.GetTaskId = TaskOnlyGetTaskId;
-  ops.RegisterCallbackSink = TaskOnlyRegisterSink;
+  ops.Release = KX_GUARD(TaskOnlyRelease);
+  ops.GetTaskId = KX_GUARD(TaskOnlyGetTaskId);
+  ops.RegisterCallbackSink = KX_GUARD(TaskOnlyRegisterSink);
   return ops;
 }();
 
@@ -83,11 +83,11 @@ void TaskSendLog(IkxTask*, const OrbLogIndex* pHeader, const void* pData, uint32
 
 const IkxTaskOps kTaskOps = [] {
   IkxTaskOps ops{};
-  ops.CreateTaskOnly = TaskCreateTaskOnly;
-  ops.Release = TaskRelease;
-  ops.Trace = TaskTrace;
-  ops.IsKernelRunning = TaskIsKernelRunning;
-  ops.SendLog = TaskSendLog;
+  ops.CreateTaskOnly = KX_GUARD(TaskCreateTaskOnly);
+  ops.Release = KX_GUARD(TaskRelease);
+  ops.Trace = KX_GUARD(TaskTrace);
+  ops.IsKernelRunning = KX_GUARD(TaskIsKernelRunning);
+  ops.SendLog = KX_GUARD(TaskSendLog);
   return ops;
 }();
 

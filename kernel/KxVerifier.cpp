@@ -244,12 +244,21 @@ void KxVerifier::CheckString(const KxRecordField& field, const KxDynString& str)
   }
 }
 
+uint32_t KxVerifier::ElementType(const uint32_t& uiWord) {
+  if (m_pMigrating == nullptr || m_Types.At(uiWord) != nullptr) return uiWord;
+  const KxRecordType* pType = m_Types.AtPosition(uiWord);
+  if (pType == nullptr) return uiWord;
+  uint32_t& uiStored = *reinterpret_cast<uint32_t*>(m_pMigrating->At(m_Segment.UnitOf(&uiWord)));
+  uiStored = KxRecordTypes::IdOf(pType);
+  return uiStored;
+}
+
 void KxVerifier::CheckArray(const KxArrayHeader* pHeader, const KxRecordType& element, int iDepth) {
   if (pHeader->kernel4 != KxStore::kArrayTag) {
     Report("an array is not laid out by this kernel");
     return;
   }
-  if (pHeader->kernel5 != KxRecordTypes::IdOf(&element)) {
+  if (ElementType(pHeader->kernel5) != KxRecordTypes::IdOf(&element)) {
     const KxRecordType* pStored = m_Types.At(pHeader->kernel5);
     Report(std::string("an array is not of its class (its elements are ") +
            (pStored != nullptr ? pStored->name : "of no known type") + ", not " + element.name +
@@ -278,7 +287,7 @@ bool KxVerifier::CheckMapWords(const KxEmbeddedMap* pSlot, const KxRecordType& e
     Report("a map is not laid out by this kernel");
     return false;
   }
-  if (kernel.elementType != KxRecordTypes::IdOf(&element) ||
+  if (ElementType(kernel.elementType) != KxRecordTypes::IdOf(&element) ||
       kernel.keyKind != static_cast<uint32_t>(eKey)) {
     const KxRecordType* pStored = m_Types.At(kernel.elementType);
     Report(std::string("a map is not of its class (elements ") +

@@ -62,6 +62,11 @@ class KxVerifier {
   // segment nobody else uses).
   std::vector<KxProblem> VerifyMember(const char* csMember, const KxMemberClass& memberClass,
                                       uint32_t uiContainer, bool bFull);
+  // Reads `segment` (the one verified, loaded from a saved file of format
+  // version 1) as that format stored element types: by their position in the
+  // catalogue (KxRecordTypes::AtPosition). Each container's type word is
+  // rewritten to the type's id where it is met, then checked as usual.
+  void MigratePositionalTypes(KxSegment& segment) { m_pMigrating = &segment; }
   // After a VerifyMember that found no problem in the structures: the
   // blocks lost (live and named by nothing, or free and on no list), and
   // the payload units the structures name (for KxSegment::Reclaim).
@@ -112,6 +117,9 @@ class KxVerifier {
   bool CheckNode(uint32_t uiHandle, const KxRecordType& element, KxKeyKind eKey);
   void CheckArray(const KxArrayHeader* pHeader, const KxRecordType& element, int iDepth);
   void CheckString(const KxRecordField& field, const KxDynString& str);
+  // A container's element-type word as this format stores it (see
+  // MigratePositionalTypes).
+  uint32_t ElementType(const uint32_t& uiWord);
   // The full check's hash chains of a map whose order chain holds `nodes`.
   void CheckHashChains(const KxEmbeddedMap* pSlot, const std::vector<uint32_t>& nodes);
   // The full check's allocator words and lost blocks.
@@ -119,6 +127,7 @@ class KxVerifier {
 
   const KxSegment& m_Segment;
   const KxRecordTypes& m_Types;
+  KxSegment* m_pMigrating = nullptr;
   bool m_bFull = false;
   size_t m_uiLost = 0;
   bool m_bUsedRight = true;

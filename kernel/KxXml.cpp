@@ -90,7 +90,9 @@ bool KxExportXml(KxLiveFile& file, size_t uiMember, const std::string& csPath, s
     return false;
   }
   KxFd fd(sink.iFd);
-  sink.buffer.reserve(KxXmlSink::kBufferBytes + 8192);
+  // The buffer grows to its flush size only for a file that large: a small
+  // export does not pay for a megabyte of fresh pages.
+  sink.buffer.reserve(size_t{64} << 10);
 
   xmlOutputBufferPtr pOutput =
       xmlOutputBufferCreateIO(KxXmlSink::Write, KxXmlSink::Close, &sink, nullptr);
@@ -213,7 +215,7 @@ bool KxImportXml(KxLiveFile& file, const std::string& csPath, const KxXmlLimits&
         break;
     }
     if (!bOk) {
-      for (size_t j = 0; j < file.MemberCount(); ++j) file.Segment(j).Restore(before[j]);
+      file.RestoreAll(before);
       csWhy = std::string("the live storage of ") + fileType.members[i].name +
               " ran out while rebuilding it; the file is left as it was";
       return false;

@@ -7,14 +7,20 @@
 // build, whose maps were hashed otherwise, opens and finds its keys; one of
 // the format before the schema fingerprint opens and is saved with it.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
+#include <fstream>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "contracts/kernel/KxSchemaFingerprint.h"
+#include "kernel/KxCheck.h"
 #include "kernel/KxSavedFile.h"
 #include "kernel/KxStore.h"
 #include "templates/Varnox.h"
@@ -143,20 +149,37 @@ std::vector<uint8_t> SavedGlobals(const std::string& csPath) {
 }
 
 // Opens `csPath` through the native face as `csType` and answers the id;
-// a file that opens is unloaded again.
-int32_t OpenAs(const std::string& csType, const std::string& csPath) {
-  auto open = [&](auto& file) {
-    const int32_t iId =
-        file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", false, nullptr, 0, 0, nullptr);
+// a file that opens is saved to `csSaveAs` when given, and unloaded again.
+int32_t OpenAs(const std::string& csType, const std::string& csPath,
+               const std::string& csSaveAs = "") {
+  int32_t iId = 0;
+  VarnoxFileTemplates::ForEach([&](auto type) {
+    using File = typename decltype(type)::type;
+    if (csType != File::kFileType) return;
+    File file;
+    iId = file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", false, nullptr, 0, 0, nullptr);
+    if (iId > 0 && !csSaveAs.empty() && !file.Save(0, false, csSaveAs)) iId = 0;
     if (iId > 0) file.UnLoad();
-    return iId;
-  };
-  if (csType == "FT_RACES") {
-    CkxVarnoxFT_RACES file;
-    return open(file);
+  });
+  return iId;
+}
+
+// A new, empty file of `File`'s type, saved at `csPath`.
+template <class File>
+std::vector<uint8_t> SavedEmpty(const std::string& csPath) {
+  File file;
+  if (file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr) <= 0 ||
+      !file.Save(0, false, "") || !file.UnLoad())
+    throw std::runtime_error("cannot make " + csPath + ": " + KernelScratch::Get().Log());
+  return ReadBytes(csPath);
+}
+
+// The offset of field `csName` in `type`.
+size_t FieldOffset(const KxRecordType& type, const char* csName) {
+  for (uint32_t i = 0; i < type.fieldCount; ++i) {
+    if (std::strcmp(type.fields[i].name, csName) == 0) return type.fields[i].offset;
   }
-  CkxVarnoxFT_GLOBALS file;
-  return open(file);
+  throw std::invalid_argument(std::string("no field ") + csName + " in " + type.name);
 }
 
 struct Damage {
@@ -169,7 +192,16 @@ struct Damage {
 
 class CorruptFile : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { s_Good = SavedGlobals(KernelScratch::Get().Path("good.orb")); }
+  static void SetUpTestSuite() { Good(); }
+
+ public:
+  // The small FT_GLOBALS file every case damages, made once.
+  static const std::vector<uint8_t>& Good() {
+    if (s_Good.empty()) s_Good = SavedGlobals(KernelScratch::Get().Path("good.orb"));
+    return s_Good;
+  }
+
+ protected:
 
   // Writes every damaged copy, opens it and checks the refusal.
   void ExpectRefused(const std::vector<Damage>& cases) {
@@ -266,6 +298,121 @@ TEST_F(CorruptFile, AFileWithoutFingerprintOpensAndIsSavedWithIt) {
   EXPECT_EQ(header.formatVersion, KxSavedHeader::kFormatVersion);
   EXPECT_EQ(header.schema, KxFileTypeFingerprint(VarnoxCatalogue().files[2]));
   EXPECT_STREQ(VarnoxCatalogue().files[2].name, "FT_GLOBALS");
+}
+
+// The first files of format version 1 stored each container's element type
+// as the type's position in the catalogue's order. One case per kind of
+// container that stores a type: where its type word lies in a saved file.
+struct PositionalType {
+  const char* csName;
+  const char* csFileType;
+  std::function<size_t(const SavedImage&)> typeWord;
+  const KxRecordType& element;
+};
+
+const PositionalType kPositionalTypes[] = {
+    {"TopLevelMap", "FT_GLOBALS",
+     [](const SavedImage& image) { return image.ContainerAt(kDistances) + kMapElement; },
+     KxVarnoxCatalogue::kCkxDistance},
+    {"EmbeddedMap", "FT_GLOBALS",
+     [](const SavedImage& image) {
+       return image.ContainerAt(kPoolConfig) +
+              FieldOffset(KxVarnoxCatalogue::kCkxPoolConfig, "Lanes") + kMapElement;
+     },
+     KxVarnoxCatalogue::kCkxPoolConfigOneLane},
+    {"EmbeddedArray", "FT_GLOBALS",
+     [](const SavedImage& image) {
+       const uint32_t uiEntry = image.Head(image.ContainerAt(kRecords));
+       return image.UnitAt(kRecords, uiEntry) + kNodeRecord +
+              FieldOffset(KxVarnoxCatalogue::kCkxRecordEntry, "LapTimes") +
+              offsetof(KxArrayHeader, kernel5);
+     },
+     KxVarnoxCatalogue::kCkxRecordLapTime},
+    {"TopLevelArray", "FT_IOSETUP",
+     [](const SavedImage& image) {
+       return image.ContainerAt(1) + offsetof(KxArrayHeader, kernel5);
+     },
+     KxVarnoxCatalogue::kCkxIOSetupParam},
+};
+
+class PositionalTypeFile : public ::testing::TestWithParam<PositionalType> {};
+
+// A version 1 file whose type word holds the element's position opens, and
+// saves as a file the full check finds whole; the same word is refused in
+// a version 2 file, and so is the position of another type.
+TEST_P(PositionalTypeFile, OpensWithItsTypesMappedToTheirIds) {
+  const PositionalType& kind = GetParam();
+  const KxRecordTypes& types = EngineTypes();
+  ASSERT_EQ(types.AtPosition(0), VarnoxCatalogue().classes[0].element);
+  uint32_t uiPosition = 0;
+  while (types.AtPosition(uiPosition) != &kind.element) {
+    ASSERT_NE(types.AtPosition(uiPosition), nullptr) << "no position for " << kind.element.name;
+    ++uiPosition;
+  }
+  const std::string csBase = KernelScratch::Get().Path(std::string("positional-") + kind.csName);
+  const std::vector<uint8_t> saved = std::string(kind.csFileType) == "FT_IOSETUP"
+                                         ? SavedEmpty<CkxVarnoxFT_IOSETUP>(csBase + "-empty.orb")
+                                         : CorruptFile::Good();
+  ASSERT_EQ(SavedImage(saved).Word(kind.typeWord(SavedImage(saved))),
+            KxRecordTypes::IdOf(&kind.element));
+  auto write = [&](uint32_t uiFormat, uint32_t uiWord, const std::string& csPath) {
+    SavedImage image(saved);
+    image.SetWord(kind.typeWord(image), uiWord);
+    Resealed([uiFormat](KxSavedHeader& h) {
+      h.formatVersion = uiFormat;
+      if (uiFormat == 1) h.schema = 0;
+    })(image);
+    WriteBytes(csPath, image.Bytes());
+    return csPath;
+  };
+
+  const std::string csResaved = csBase + "-resaved.orb";
+  EXPECT_GT(OpenAs(kind.csFileType, write(1, uiPosition, csBase + "-v1.orb"), csResaved), 0)
+      << KernelScratch::Get().Log();
+  EXPECT_EQ(KxCheckSavedFile(csResaved, VarnoxCatalogue(), EngineTypes()).problems.size(), 0u);
+  EXPECT_EQ(OpenAs(kind.csFileType, write(2, uiPosition, csBase + "-v2.orb")), KxOpenCorrupted);
+  const uint32_t uiOther = uiPosition == 0 ? 1 : 0;
+  EXPECT_EQ(OpenAs(kind.csFileType, write(1, uiOther, csBase + "-other.orb")), KxOpenCorrupted);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryContainerKind, PositionalTypeFile,
+                         ::testing::ValuesIn(kPositionalTypes),
+                         [](const auto& kind) { return std::string(kind.param.csName); });
+
+// Open does not let an exception out into the library: a saved file larger
+// than the memory the process may take (its address space limited, in a
+// child) is refused as unreadable, the log names the failure, and the
+// process carries on. Sanitizers reserve address space of their own: the
+// limit cannot be set under them.
+TEST(KernelEntryPoint, AnAllocationFailureBecomesTheSlotsFailure) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the address space cannot be limited under a sanitizer";
+#endif
+  const std::string csPath = KernelScratch::Get().Path("larger-than-memory.orb");
+  {
+    std::vector<uint8_t> bytes = CorruptFile::Good();
+    bytes.resize(sizeof(KxSavedHeader));
+    WriteBytes(csPath, bytes);
+  }
+  ASSERT_EQ(truncate(csPath.c_str(), off_t{4} << 30), 0);  // sparse: takes no disk
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    long lPages = 0;
+    std::ifstream("/proc/self/statm") >> lPages;
+    const rlim_t uiLimit = static_cast<rlim_t>(lPages) * sysconf(_SC_PAGESIZE) + (rlim_t{256} << 20);
+    const rlimit limit{uiLimit, uiLimit};
+    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(2);
+    const int32_t iId = OpenAs("FT_GLOBALS", csPath);
+    const bool bLogged = KernelScratch::Get().Log().find("FileOpen failed: std::bad_alloc") !=
+                         std::string::npos;
+    _exit(iId == KxOpenIoError && bLogged ? 0 : 1);
+  }
+  int iStatus = 0;
+  ASSERT_EQ(waitpid(pid, &iStatus, 0), pid);
+  ASSERT_TRUE(WIFEXITED(iStatus)) << "the child did not end by itself (an exception escaped?)";
+  EXPECT_EQ(WEXITSTATUS(iStatus), 0) << "refused otherwise, or not logged:\n"
+                                     << KernelScratch::Get().Log();
 }
 
 // Maps saved by a build that hashed keys otherwise carry another scheme

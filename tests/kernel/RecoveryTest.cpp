@@ -5,6 +5,10 @@
 // either made or not. Every (operation, stop point) is reached: each
 // operation's steps are counted first, then the writer is stopped at each.
 //
+// The XML import's fall-back (every segment put back from its copy when the
+// rebuild runs out of storage) is one of the operations: stopped inside it,
+// the file is left as the rebuild or as the restore left it.
+//
 // The writer is a forked child sharing the live file's mappings; it ends
 // itself at the stop point (_exit), leaving the robust mutex to its next
 // owner. Between stop points the parent puts the segments back as they were
@@ -22,6 +26,7 @@
 
 #include "kernel/KxCheck.h"
 #include "kernel/KxStep.h"
+#include "kernel/KxXml.h"
 #include "tests/kernel/KernelEngineSupport.h"
 #include "tests/kernel/KernelTestSupport.h"
 
@@ -40,6 +45,8 @@ enum Member : size_t { kPoolConfig = 0, kParameters = 6, kRecords = 7 };
 class Globals {
  public:
   explicit Globals(KxLiveFile& file) : m_File(file) {}
+
+  KxLiveFile& File() { return m_File; }
 
   KxEmbeddedMap* Map(Member eMember) { return static_cast<KxEmbeddedMap*>(m_File.Container(eMember)); }
   KxStore& Store(Member eMember) { return m_File.Store(eMember); }
@@ -82,12 +89,26 @@ class Globals {
 };
 
 // One operation of the table: the member it changes and the change, made
-// with that member's segment locked.
+// with that member's segment locked (unless the operation locks what it
+// changes itself).
 struct Operation {
   const char* csName;
   Member eMember;
   std::function<void(Globals&)> change;
+  bool bLocksItself = false;
 };
+
+// An import of the file's own export whose rebuild runs out of storage
+// after a few allocations, so that every segment is put back from its copy.
+void ImportRunningOut(KxLiveFile& file) {
+  const std::string csXml = KernelScratch::Get().Path("recovery-import-" + std::to_string(getpid()) + ".xml");
+  std::string csWhy;
+  if (!KxExportXml(file, kKxWholeFile, csXml, csWhy)) _exit(3);
+  KxSegment::FailAllocationsAfter(6);
+  const bool bImported = KxImportXml(file, csXml, csWhy);
+  KxSegment::FailAllocationsAfter(-1);
+  if (bImported || csWhy.find("ran out") == std::string::npos) _exit(4);
+}
 
 const Operation kOperations[] = {
     {"AddEntry", kRecords, [](Globals& g) { g.Command(kRecords, D2MapCmd::Add, 0, "W400IM"); }},
@@ -117,6 +138,7 @@ const Operation kOperations[] = {
        g.Store(kPoolConfig).ClearMember(*EngineFileType("FT_GLOBALS").members[0].memberClass,
                                         g.Map(kPoolConfig));
      }},
+    {"ImportPutBack", kRecords, [](Globals& g) { ImportRunningOut(g.File()); }, true},
 };
 
 void PrintTo(const Operation& operation, std::ostream* pOut) { *pOut << operation.csName; }
@@ -131,10 +153,10 @@ int RunChild(KxLiveFile& file, const Operation& operation, int64_t iAllowed, int
     constexpr int64_t kMany = int64_t{1} << 40;
     KxStopAfterSteps(iAllowed < 0 ? kMany : iAllowed, [] { _exit(kStoppedExit); });
     Globals globals(file);
-    file.Segment(operation.eMember).Lock();
+    if (!operation.bLocksItself) file.Segment(operation.eMember).Lock();
     operation.change(globals);
     if (pSteps != nullptr) *pSteps = kMany - KxStepsLeft();
-    file.Segment(operation.eMember).Unlock();
+    if (!operation.bLocksItself) file.Segment(operation.eMember).Unlock();
     _exit(0);
   }
   int iStatus = 0;
