@@ -15,6 +15,7 @@
 #include <string_view>
 #include <utility>
 
+#include "access/OrbContainerWrapper.h"
 #include "access/OrbEnumerators.h"
 #include "access/OrbGuard.h"
 #include "access/OrbIndexsList.h"
@@ -49,6 +50,15 @@ class OrbArrayOps : public Base, public OrbArrayPositions {
       Self& self = AsSelf();
       self.m_iI1 = uiIndex;
       return std::make_shared<Proxy>(self.m_pObj, self.KeepAlive(), &self);
+    });
+  }
+  // Item(uiIndex) for an enumerator, which keeps the proxy it handed out
+  // last in `pKept` (OrbProxyOf).
+  using EnumKept = std::shared_ptr<Proxy>;
+  Element EnumItem(EnumKept& pKept, uint32_t uiIndex) {
+    return OrbGuarded(Self::kClassName, u"[]", [&]() -> Element {
+      AsSelf().m_iI1 = uiIndex;
+      return OrbProxyOf(AsSelf(), pKept);
     });
   }
 
@@ -89,7 +99,7 @@ class OrbArrayOps : public Base, public OrbArrayPositions {
   Self& AsSelf() { return static_cast<Self&>(*this); }
 
   template <class Body>
-  decltype(auto) Guarded(std::u16string_view csOperation, Body&& body) {
+  decltype(auto) Guarded(OrbOpName csOperation, Body&& body) {
     return OrbGuarded(Self::kClassName, csOperation, std::forward<Body>(body));
   }
 
@@ -103,68 +113,31 @@ class OrbArrayOps : public Base, public OrbArrayPositions {
 
 // A top-level record array, member of a file.
 template <class Self, class Path, class Proxy, class Interface>
-class D2oArray : public OrbIndexsHandle,
-                 public OrbArrayOps<Self, Path, Proxy, OrbUpdatableImpl<IOrbObjArray<Interface>>>,
-                 public OrbPathProtocol<Self, 0>,
-                 public std::enable_shared_from_this<Self> {
+class D2oArray : public OrbTopWrapper<Self, Path>,
+                 public OrbArrayOps<Self, Path, Proxy, OrbUpdatableImpl<IOrbObjArray<Interface>>> {
  public:
-  using Member = typename Path::Member;
-
-  // The path is the wrapper itself; no native call. `pFileM`, which may be
-  // null, is only kept alive.
-  D2oArray(Member* pObj, std::shared_ptr<OrbFileM> pFileM)
-      : OrbArrayOps<Self, Path, Proxy, OrbUpdatableImpl<IOrbObjArray<Interface>>>(pObj,
-                                                                                  pFileM.get()),
-        m_pObj(pObj),
-        m_pFileM(std::move(pFileM)) {
-    NewIndexs(nullptr, this);
-  }
-
-  std::shared_ptr<Self> KeepAlive() { return this->shared_from_this(); }
-
-  Member* const m_pObj;
-  const std::shared_ptr<OrbFileM> m_pFileM;
+  D2oArray(typename Path::Member* pObj, const std::shared_ptr<OrbFileM>& pFileM)
+      : OrbTopWrapper<Self, Path>(pObj, pFileM),
+        OrbArrayOps<Self, Path, Proxy, OrbUpdatableImpl<IOrbObjArray<Interface>>>(pObj,
+                                                                                  pFileM.get()) {}
 };
 
 // A record array inside a record.
 template <class Self, class Path, class Proxy, class Interface>
-class D2iArray : public OrbIndexsHandle,
-                 public OrbArrayOps<Self, Path, Proxy, IOrbArray<Interface>>,
-                 public OrbPathProtocol<Self, Path::kDepth>,
-                 public std::enable_shared_from_this<Self> {
+class D2iArray : public OrbNestedWrapper<Self, Path>,
+                 public OrbArrayOps<Self, Path, Proxy, IOrbArray<Interface>> {
  public:
-  using Member = typename Path::Member;
-  using Top = typename Path::Top;
-
-  // Copies of `pParent`'s levels, then the wrapper itself; no native call.
-  D2iArray(Member* pObj, std::shared_ptr<Top> pObjM, const OrbIndexsList* pParent)
-      : m_pObj(pObj), m_pObjM(std::move(pObjM)) {
-    NewIndexs(pParent, this);
-  }
-
-  const std::shared_ptr<Top>& KeepAlive() const { return m_pObjM; }
-  bool FileReleased() const { return m_pObjM->FileReleased(); }
-
-  Member* const m_pObj;
-  const std::shared_ptr<Top> m_pObjM;
+  using OrbNestedWrapper<Self, Path>::OrbNestedWrapper;
 };
 
 // A fixed array of 32-bit values inside a record. Its path is a plain copy
 // of the creating proxy's: the index is an argument of every call.
 template <class Self, class Path, OrbArrayValue T>
-class D2iValues : public OrbIndexsHandle,
+class D2iValues : public OrbNestedWrapper<Self, Path>,
                   public IOrbArray1D<T>,
-                  public OrbArrayPositions,
-                  public OrbPathProtocol<Self, Path::kDepth>,
-                  public std::enable_shared_from_this<Self> {
+                  public OrbArrayPositions {
  public:
-  using Member = typename Path::Member;
-  using Top = typename Path::Top;
-
-  D2iValues(Member* pObj, std::shared_ptr<Top> pObjM, const OrbIndexsList* pParent)
-      : m_pObj(pObj), m_pObjM(std::move(pObjM)) {
-    NewIndexs(pParent);
-  }
+  using OrbNestedWrapper<Self, Path>::OrbNestedWrapper;
 
   // Value `uiIndex`; an index from the length upwards raises the indexer's
   // message.
@@ -174,6 +147,9 @@ class D2iValues : public OrbIndexsHandle,
   void set_Item(uint32_t uiIndex, T value) override {
     OrbGuarded(Self::kClassName, u"[]", [&] { Values()[uiIndex] = value; });
   }
+  // Item(uiIndex) for an enumerator; a value needs nothing kept.
+  struct EnumKept {};
+  T EnumItem(EnumKept&, uint32_t uiIndex) { return Item(uiIndex); }
   // The fixed length.
   uint32_t GetLength(int32_t /*iDimension*/) override {
     return OrbGuarded(Self::kClassName, u".GetLength", [&] { return Values().Size(); });
@@ -189,15 +165,10 @@ class D2iValues : public OrbIndexsHandle,
         static_cast<Self&>(*this).shared_from_this());
   }
 
-  bool FileReleased() const { return m_pObjM->FileReleased(); }
-
-  Member* const m_pObj;
-  const std::shared_ptr<Top> m_pObjM;
-
  private:
   auto& Values() {
     OrbRefuseReleased(*this);
-    return Path::Container(*m_pObj, *this);
+    return Path::Container(*this->m_pObj, *this);
   }
 };
 

@@ -29,9 +29,10 @@ class OrbMapEnumerator : public IOrbEnumerator<T> {
     }
     return m_hPosM > 0;
   }
-  // A new proxy for the current handle (0xFFFFFFFF before the first step, 0
-  // after the last; neither checked until used).
-  T Current() override { return m_Coll->Item(m_hPosM); }
+  // The proxy for the current handle (0xFFFFFFFF before the first step, 0
+  // after the last; neither checked until used): a new one, or the one
+  // handed out before when nobody holds it any more (OrbProxyOf).
+  T Current() override { return m_Coll->EnumItem(m_Kept, m_hPosM); }
   void Reset() override { m_hPosM = kFresh; }
   void Dispose() override {}
 
@@ -42,6 +43,7 @@ class OrbMapEnumerator : public IOrbEnumerator<T> {
   }
 
   std::shared_ptr<Wrapper> m_Coll;
+  typename Wrapper::EnumKept m_Kept{};  // the element handed out last
   uint32_t m_hPosM = kFresh;
 };
 
@@ -60,7 +62,7 @@ class OrbArrayEnumerator : public IOrbEnumerator<T> {
     m_Coll->m_iPosIEnum = m_iPosition;
     return true;
   }
-  T Current() override { return m_Coll->Item(static_cast<uint32_t>(m_iPosition)); }
+  T Current() override { return m_Coll->EnumItem(m_Kept, static_cast<uint32_t>(m_iPosition)); }
 
   // Positions before the first index of the range. A range end below 0 or
   // past the last index is clamped in the wrapper itself.
@@ -83,6 +85,7 @@ class OrbArrayEnumerator : public IOrbEnumerator<T> {
 
  private:
   std::shared_ptr<Wrapper> m_Coll;
+  typename Wrapper::EnumKept m_Kept{};  // the element handed out last
   int32_t m_iPosition = -1;
   int32_t m_iLastPos = -1;
   bool m_bReverse = false;

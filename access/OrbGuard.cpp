@@ -2,19 +2,20 @@
 
 namespace Tarvex::Orb::DataDirectAcces {
 
-std::u16string OrbOperationMessage(std::u16string_view csWhere, std::u16string_view csWhat) {
+std::u16string OrbOperationMessage(OrbOpName csWhere, OrbOpName csWhat) {
+  const std::u16string_view csClass = csWhere.View();
+  const std::u16string_view csOperation = csWhat.View();
   std::u16string csMessage;
-  csMessage.reserve(csWhere.size() + csWhat.size() + 3);
-  csMessage.append(csWhere).append(csWhat).append(u":\r\n");
+  csMessage.reserve(csClass.size() + csOperation.size() + 3);
+  csMessage.append(csClass).append(csOperation).append(u":\r\n");
   return csMessage;
 }
 
-void OrbThrowKernel(std::u16string_view csWhere, std::u16string_view csWhat,
-                    const CkxOrbUnmanException& cause) {
+void OrbThrowKernel(OrbOpName csWhere, OrbOpName csWhat, const CkxOrbUnmanException& cause) {
   throw OrbKernelException(OrbOperationMessage(csWhere, csWhat), cause);
 }
 
-void OrbThrowKernel(std::u16string_view csWhere, std::u16string_view csWhat) {
+void OrbThrowKernel(OrbOpName csWhere, OrbOpName csWhat) {
   throw OrbKernelException(OrbOperationMessage(csWhere, csWhat));
 }
 

@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "access/OrbAnsi.h"
+#include "access/OrbContainerWrapper.h"
 #include "access/OrbEnumerators.h"
 #include "access/OrbGuard.h"
 #include "access/OrbIndexsList.h"
@@ -72,6 +73,15 @@ class OrbMapOps : public OrbKeyOps<Self, Base> {
   // proxy is used.
   Element Item(uint32_t hPos) override {
     return OrbGuarded(Self::kClassName, u"[]", [&] { return Choose(hPos); });
+  }
+  // Item(hPos) for an enumerator, which keeps the proxy it handed out last
+  // in `pKept` (OrbProxyOf).
+  using EnumKept = std::shared_ptr<Proxy>;
+  Element EnumItem(EnumKept& pKept, uint32_t hPos) {
+    return OrbGuarded(Self::kClassName, u"[]", [&]() -> Element {
+      ChooseSlots(hPos);
+      return OrbProxyOf(AsSelf(), pKept);
+    });
   }
 
   uint32_t Add(const Key& key) override { return KeyCommand(u".Add", D2MapCmd::Add, key); }
@@ -142,7 +152,7 @@ class OrbMapOps : public OrbKeyOps<Self, Base> {
   }
 
   // Map command `eCmd` with a number, handle or position argument.
-  uint32_t RunCommand(std::u16string_view csOperation, D2MapCmd::Cmd eCmd, uint64_t uiArg) {
+  uint32_t RunCommand(OrbOpName csOperation, D2MapCmd::Cmd eCmd, uint64_t uiArg) {
     return Guarded(csOperation, [&] { return Map()(eCmd, uiArg, nullptr); });
   }
 
@@ -153,7 +163,7 @@ class OrbMapOps : public OrbKeyOps<Self, Base> {
   Self& AsSelf() { return static_cast<Self&>(*this); }
 
   template <class Body>
-  decltype(auto) Guarded(std::u16string_view csOperation, Body&& body) {
+  decltype(auto) Guarded(OrbOpName csOperation, Body&& body) {
     return OrbGuarded(Self::kClassName, csOperation, std::forward<Body>(body));
   }
 
@@ -164,15 +174,20 @@ class OrbMapOps : public OrbKeyOps<Self, Base> {
     return Path::Container(*self.m_pObj, self);
   }
 
-  // `hPos` becomes this level's choice; a proxy over a copy of the path.
-  Element Choose(uint32_t hPos) {
+  // `hPos` becomes this level's choice.
+  void ChooseSlots(uint32_t hPos) {
     Self& self = AsSelf();
     self.m_iI1 = hPos;
     self.m_iI4 = kChosenByMap;
+  }
+  // `hPos` becomes this level's choice; a new proxy over a copy of the path.
+  Element Choose(uint32_t hPos) {
+    ChooseSlots(hPos);
+    Self& self = AsSelf();
     return std::make_shared<Proxy>(self.m_pObj, self.KeepAlive(), &self);
   }
 
-  uint32_t KeyCommand(std::u16string_view csOperation, D2MapCmd::Cmd eCmd, const Key& key) {
+  uint32_t KeyCommand(OrbOpName csOperation, D2MapCmd::Cmd eCmd, const Key& key) {
     if constexpr (std::same_as<Key, std::u16string>) {
       const std::optional<std::string> csAnsi = OrbToAnsiKey(key);
       if (!csAnsi) OrbThrowKernel(Self::kClassName, csOperation);
@@ -200,50 +215,21 @@ class OrbMapOps : public OrbKeyOps<Self, Base> {
 
 // A top-level keyed map, member of a file.
 template <class Self, class Path, class Proxy, class Interface, OrbMapKey K>
-class D2oMap : public OrbIndexsHandle,
-               public OrbMapOps<Self, Path, Proxy, OrbUpdatableImpl<IOrbObjMap<K, Interface>>>,
-               public OrbPathProtocol<Self, 0>,
-               public std::enable_shared_from_this<Self> {
+class D2oMap : public OrbTopWrapper<Self, Path>,
+               public OrbMapOps<Self, Path, Proxy, OrbUpdatableImpl<IOrbObjMap<K, Interface>>> {
  public:
-  using Member = typename Path::Member;
-
-  // The path is the wrapper itself; no native call. `pFileM`, which may be
-  // null, is only kept alive.
-  D2oMap(Member* pObj, std::shared_ptr<OrbFileM> pFileM)
-      : OrbMapOps<Self, Path, Proxy, OrbUpdatableImpl<IOrbObjMap<K, Interface>>>(pObj,
-                                                                                pFileM.get()),
-        m_pObj(pObj),
-        m_pFileM(std::move(pFileM)) {
-    NewIndexs(nullptr, this);
-  }
-
-  std::shared_ptr<Self> KeepAlive() { return this->shared_from_this(); }
-
-  Member* const m_pObj;
-  const std::shared_ptr<OrbFileM> m_pFileM;
+  D2oMap(typename Path::Member* pObj, const std::shared_ptr<OrbFileM>& pFileM)
+      : OrbTopWrapper<Self, Path>(pObj, pFileM),
+        OrbMapOps<Self, Path, Proxy, OrbUpdatableImpl<IOrbObjMap<K, Interface>>>(pObj,
+                                                                                pFileM.get()) {}
 };
 
 // A keyed map inside a record.
 template <class Self, class Path, class Proxy, class Interface, OrbMapKey K>
-class D2iMap : public OrbIndexsHandle,
-               public OrbMapOps<Self, Path, Proxy, IOrbMap<K, Interface>>,
-               public OrbPathProtocol<Self, Path::kDepth>,
-               public std::enable_shared_from_this<Self> {
+class D2iMap : public OrbNestedWrapper<Self, Path>,
+               public OrbMapOps<Self, Path, Proxy, IOrbMap<K, Interface>> {
  public:
-  using Member = typename Path::Member;
-  using Top = typename Path::Top;
-
-  // Copies of `pParent`'s levels, then the wrapper itself; no native call.
-  D2iMap(Member* pObj, std::shared_ptr<Top> pObjM, const OrbIndexsList* pParent)
-      : m_pObj(pObj), m_pObjM(std::move(pObjM)) {
-    NewIndexs(pParent, this);
-  }
-
-  const std::shared_ptr<Top>& KeepAlive() const { return m_pObjM; }
-  bool FileReleased() const { return m_pObjM->FileReleased(); }
-
-  Member* const m_pObj;
-  const std::shared_ptr<Top> m_pObjM;
+  using OrbNestedWrapper<Self, Path>::OrbNestedWrapper;
 };
 
 }  // namespace Tarvex::Orb::DataDirectAcces

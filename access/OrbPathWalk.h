@@ -126,6 +126,8 @@ struct OrbValuesStep {
   using Top = typename TParent::Top;
   using ContainerType = OrbFieldType<kField>;
   static constexpr int32_t kDepth = TParent::kDepth + 1;
+  // The value index is an argument of every call, not a level of the path.
+  static constexpr bool kOwnLevel = false;
 
   static ContainerType& Container(Member& obj, const OrbIndexsList& path) {
     return TParent::Reach(obj, path).*kField;

@@ -37,13 +37,13 @@ class OrbRecordFace {
   using Kind = OrbField<OrbFieldType<kField>>;
 
   template <auto kField>
-  typename Kind<kField>::Value Get(std::u16string_view csProperty) {
+  typename Kind<kField>::Value Get(OrbOpName csProperty) {
     return OrbGuarded(Self::kClassName, csProperty,
                       [&] { return Kind<kField>::Read(Record().*kField); });
   }
 
   template <auto kField>
-  void Set(std::u16string_view csProperty, typename Kind<kField>::Arg value) {
+  void Set(OrbOpName csProperty, typename Kind<kField>::Arg value) {
     OrbGuarded(Self::kClassName, csProperty, [&] {
       Kind<kField>::Write([&]() -> auto& { return Record().*kField; }, value);
     });
@@ -51,7 +51,7 @@ class OrbRecordFace {
 
   // A new nested wrapper (or embedded record proxy) under this object.
   template <class Nested>
-  std::shared_ptr<Nested> Make(std::u16string_view csProperty) {
+  std::shared_ptr<Nested> Make(OrbOpName csProperty) {
     Self& self = AsSelf();
     return OrbGuarded(Self::kClassName, csProperty, [&] {
       return std::make_shared<Nested>(self.m_pObj, self.KeepAlive(), &self);
@@ -82,7 +82,7 @@ class D2mProxy : public OrbIndexsList,
 
   // Takes a snapshot of `pParent`'s path; no native call.
   D2mProxy(Member* pObj, std::shared_ptr<Top> pObjM, const OrbIndexsList* pParent)
-      : m_pObj(pObj), m_pObjM(std::move(pObjM)) {
+      : m_pObj(pObj), m_pObjM(std::move(pObjM)), m_pFile(m_pObjM->File()) {
     NewIndexs(pParent);
     m_NbMember = kNbMember;
   }
@@ -97,11 +97,14 @@ class D2mProxy : public OrbIndexsList,
   // What nested objects built under this proxy keep alive.
   const std::shared_ptr<Top>& KeepAlive() const { return m_pObjM; }
   // Whether the file behind the top-level wrapper released its native object.
-  bool FileReleased() const { return m_pObjM->FileReleased(); }
+  bool FileReleased() const { return OrbFileReleased(m_pFile); }
 
   Member* const m_pObj;  // where every walk starts; owned by the file template
   // Keeps the top-level wrapper, and through it the file, alive.
   const std::shared_ptr<Top> m_pObjM;
+
+ private:
+  const OrbFileM* const m_pFile;  // the top-level wrapper's file, checked before every walk
 };
 
 // A top-level single record: its own proxy (no path) and a member of the

@@ -33,6 +33,12 @@ void OrbClear(CkxDtb2Obj& obj, OrbCmd liFlags, const std::optional<AppUpdateInfo
 void OrbSaveObjectAsXml(CkxDtb2Obj& obj, const std::optional<AppUpdateInfo>& usrCmd,
                         std::u16string_view csFormat, std::u16string_view csPath);
 
+// Whether the file wrapper `pFile` (null: none) released the native file
+// whose members a wrapper or proxy walks.
+inline bool OrbFileReleased(const OrbFileM* pFile) {
+  return pFile != nullptr && pFile->IsNativeReleased();
+}
+
 // Implements IOrbUpdatableObject over a member object for an interface
 // `Base` that derives it (IOrbObjMap, IOrbObjArray, Id2o<Record>).
 template <class Base>
@@ -75,10 +81,13 @@ class OrbUpdatableImpl : public Base {
 
  public:
   // Whether the file wrapper released the native file this member lies in.
-  bool FileReleased() const { return m_pFile != nullptr && m_pFile->IsNativeReleased(); }
+  bool FileReleased() const { return OrbFileReleased(m_pFile); }
+  // That file wrapper, or null; what the objects made under this member
+  // check before every walk.
+  const OrbFileM* File() const { return m_pFile; }
 
  private:
-  void RefuseReleased(std::u16string_view csOperation) const {
+  void RefuseReleased(OrbOpName csOperation) const {
     if (FileReleased()) OrbThrowKernel(u"IOrbUpdatableObject", csOperation);
   }
 

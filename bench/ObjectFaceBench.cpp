@@ -10,17 +10,15 @@
 //     native Head/Next enumeration of the same map.
 // Read values are summed so that the reads cannot be dropped.
 #include <benchmark/benchmark.h>
-#include <dlfcn.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
 #include "access/VarnoxAccess.h"
+#include "bench/BenchKernel.h"
 #include "templates/Varnox.h"
 
 namespace {
@@ -30,45 +28,12 @@ using namespace Tarvex::Orb::DataDirectAcces;
 
 constexpr uint32_t kCompetitors = 100000;
 
-// The reference kernel built here, loaded directly (other benchmarks of the
-// program replace the loader's entry point), and started once; scratch
-// directories for the files and their live storage.
-// Answers the scratch directory.
-const std::string& UseKernel() {
-  static const std::string csDir = [] {
-    std::string csTemplate = "/tmp/varnox-objectface-bench-XXXXXX";
-    if (mkdtemp(csTemplate.data()) == nullptr) std::exit(1);
-    std::filesystem::create_directories(csTemplate + "/live");
-    setenv("VARNOX_LIVE_DIR", (csTemplate + "/live").c_str(), 1);
-    setenv("VARNOX_KERNEL_LOG", (csTemplate + "/kernel.log").c_str(), 0);
-    setenv("KxOrb64", VARNOX_ORB_ROOT, 0);
-    return csTemplate;
-  }();
-  static const PfCreateKxComponent pfEntry = [] {
-    const std::string csLibrary = std::string(VARNOX_ORB_ROOT) + "Kernel/Lib/CkxCompManagerR.dll";
-    void* hLibrary = dlopen(csLibrary.c_str(), RTLD_NOW | RTLD_LOCAL);
-    void* pEntry = hLibrary != nullptr ? dlsym(hLibrary, KxNames::kEntryPoint) : nullptr;
-    if (pEntry == nullptr) {
-      std::fprintf(stderr, "varnox bench: cannot load %s\n", csLibrary.c_str());
-      std::exit(1);
-    }
-    return reinterpret_cast<PfCreateKxComponent>(pEntry);
-  }();
-  pfCreateKxComp = pfEntry;
-  static const uint32_t uiSlot = [] {
-    if (pTasks == nullptr) KxInitCatAssembly(false);
-    return dwIObjTlsInd;
-  }();
-  dwIObjTlsInd = uiSlot;
-  return csDir;
-}
-
 // 100,000 competitors and one schedule entry down to its lap times, made
 // natively; the object face's wrappers over them.
 struct Bed {
   Bed() {
-    Open(competitors, csDir + "/competitors.orb");
-    Open(races, csDir + "/races.orb");
+    Open(competitors, varnox_bench::Scratch().csFiles + "/competitors.orb");
+    Open(races, varnox_bench::Scratch().csFiles + "/races.orb");
     auto& map = competitors.m_CompetitorsStringMap.m_Container;
     for (uint32_t i = 0; i < kCompetitors; ++i) {
       const uint32_t h = map(D2MapCmd::Add, uint64_t{i} * 7919, nullptr);
@@ -109,7 +74,7 @@ struct Bed {
   }
 
   // First: the kernel is loaded before the file templates ask for it.
-  const std::string& csDir = UseKernel();
+  const bool bKernelStarted = (varnox_bench::UseKernel(), true);
   CkxVarnoxFT_COMPETITORS competitors;
   CkxVarnoxFT_RACES races;
   uint32_t uiCompetitor, uiEntry, uiHeat, uiLane;

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 #include "tests/access/AccessTestSupport.h"
 
@@ -166,6 +169,23 @@ TEST(Paths, CompareAndSetRepairsAHandleInPlace) {
 // ---------------------------------------------------------------------------
 // Map enumeration
 
+// The positions an enumeration of `container` visits, each checked against
+// the wrapper's last reached position. Every other element is kept: the
+// enumerator may reuse an element nobody holds, never one that is held, so a
+// kept element still stands for its own position when the loop is over.
+template <class Container>
+std::vector<uint32_t> Visit(Container& container) {
+  std::vector<uint32_t> aVisited;
+  std::vector<std::pair<uint32_t, std::decay_t<decltype(*container.begin())>>> aKept;
+  for (const auto& element : container) {
+    aVisited.push_back(element->IEnumCurrentPos());
+    EXPECT_EQ(container.IEnumCurrentPos(), aVisited.back());
+    if (aVisited.size() % 2 == 1) aKept.emplace_back(aVisited.back(), element);
+  }
+  for (const auto& [uiPos, element] : aKept) EXPECT_EQ(element->IEnumCurrentPos(), uiPos);
+  return aVisited;
+}
+
 TEST(MapEnumeration, AnEmptyMapEndsAtOnceAndStaysEnded) {
   Meet meet;
   auto schedule = meet.Schedule();
@@ -191,15 +211,7 @@ TEST(MapEnumeration, VisitsInMapOrderAndStartsAgainAfterReset) {
   for (uint32_t h = native(D2MapCmd::Head, 0, nullptr); h != 0; h = native(D2MapCmd::Next, h, nullptr))
     aNativeOrder.push_back(h);
 
-  std::vector<uint32_t> aSeen;
-  std::vector<uint64_t> aKeys;
-  for (const auto& competitor : *competitors) {
-    aSeen.push_back(competitor->IEnumCurrentPos());
-    EXPECT_EQ(competitors->IEnumCurrentPos(), aSeen.back());
-    aKeys.push_back(competitors->GetKey(aSeen.back()));
-  }
-  EXPECT_EQ(aSeen, aNativeOrder);
-  EXPECT_EQ(aKeys.size(), 3u);
+  EXPECT_EQ(Visit(*competitors), aNativeOrder);
   EXPECT_EQ(competitors->IEnumCurrentPos(), 0u) << "the last step reached the end";
 
   auto it = competitors->GetEnumerator();
@@ -265,18 +277,6 @@ std::vector<uint32_t> Indexes(uint32_t uiFrom, uint32_t uiTo) {
   std::vector<uint32_t> a(uiTo - uiFrom + 1);
   std::iota(a.begin(), a.end(), uiFrom);
   return a;
-}
-
-// The indexes an enumeration of `array` visits, each checked against the
-// wrapper's last reached position.
-template <class Array>
-std::vector<uint32_t> Visit(Array& array) {
-  std::vector<uint32_t> aVisited;
-  for (const auto& element : array) {
-    aVisited.push_back(element->IEnumCurrentPos());
-    EXPECT_EQ(array.IEnumCurrentPos(), aVisited.back());
-  }
-  return aVisited;
 }
 
 class ArrayRange : public testing::TestWithParam<RangeCase> {};
