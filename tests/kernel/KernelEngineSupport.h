@@ -113,13 +113,3 @@ inline void WriteBytes(const std::string& csPath, const std::vector<uint8_t>& by
             static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + csPath);
 }
-
-// Names of the entries of `csDir` that contain `csPart`.
-inline std::vector<std::string> EntriesWith(const std::string& csDir, const std::string& csPart) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(csDir)) {
-    const std::string csName = entry.path().filename().string();
-    if (csName.find(csPart) != std::string::npos) names.push_back(entry.path().string());
-  }
-  return names;
-}
