@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/KxCheck.h"
 #include "kernel/KxLiveFile.h"
 #include "templates/VarnoxCatalogue.h"
 #include "templates/VarnoxRecords.h"
@@ -112,4 +113,12 @@ inline void WriteBytes(const std::string& csPath, const std::vector<uint8_t>& by
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + csPath);
+}
+
+// The problems a check found, one a line, with where each lies.
+inline std::string Problems(const KxFileCheck& check) {
+  std::string csText;
+  for (const KxProblem& problem : check.problems)
+    csText += problem.csWhere + ": " + problem.csWhat + "\n";
+  return csText;
 }
