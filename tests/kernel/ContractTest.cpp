@@ -109,8 +109,7 @@ TEST(SchemaHandshake, TheKernelAcceptsItsOwnSchemaAndRefusesAnother) {
 TEST(SchemaHandshake, ASecondProcessOfAnotherSchemaDoesNotAttach) {
   const std::string csPath = KernelScratch::Get().Path("shared.orb");
   CkxVarnoxFT_COMPETITORS file;
-  ASSERT_GT(file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr),
-            0);
+  ASSERT_TRUE(OpenNative(file, csPath));
   std::string csSchema;
   for (const auto& entry : std::filesystem::directory_iterator(KernelScratch::Get().Path("live"))) {
     if (std::filesystem::exists(entry.path() / "schema")) csSchema = entry.path() / "schema";

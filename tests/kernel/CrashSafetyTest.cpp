@@ -342,8 +342,7 @@ TEST(CrashSafety, AProcessDyingInTheMiddleOfAnAddLeavesAWorkingMap) {
   pFile.reset();
   const TkChildResult reopened = TkRunChild([&] {
     CkxVarnoxFT_COMPETITORS file;
-    if (file.OpenUnm(csPath.c_str(), nullptr, nullptr, "r", "", false, nullptr, 0, 0, nullptr) <= 0)
-      std::exit(3);
+    if (!OpenNative(file, csPath, "r", false)) std::exit(3);
     std::exit(file.m_CompetitorsStringMap.m_Container.GetCount() == 12 ? 0 : 4);
   });
   EXPECT_EQ(reopened.exitCode, 0) << reopened.err << KernelScratch::Get().Log();

@@ -97,8 +97,7 @@ class Taker {
 TEST(FileLock, NgeIsExclusiveAcrossProcessesAndFreedWhenItsHolderDies) {
   const std::string csPath = KernelScratch::Get().Path("locked.orb");
   CkxVarnoxFT_COMPETITORS file;
-  ASSERT_GT(file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr),
-            0);
+  ASSERT_TRUE(OpenNative(file, csPath));
   {
     LockHolder holder(csPath);
     ASSERT_TRUE(holder.Held());
@@ -122,8 +121,7 @@ TEST(FileLock, NgeIsExclusiveAcrossProcessesAndFreedWhenItsHolderDies) {
 TEST(FileLock, IndexObjectsRecordTheMembersOfTheirFile) {
   const std::string csPath = KernelScratch::Get().Path("indexed.orb");
   CkxVarnoxFT_GLOBALS file;
-  ASSERT_GT(file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr),
-            0);
+  ASSERT_TRUE(OpenNative(file, csPath));
   auto& styles = file.m_StylesDefault.m_Container;
   styles(D2MapCmd::Add, 1, nullptr);
   styles(D2MapCmd::Add, 2, nullptr);
@@ -133,9 +131,7 @@ TEST(FileLock, IndexObjectsRecordTheMembersOfTheirFile) {
   EXPECT_EQ(KernelScratch::Get().Log().find("SetObjInd"), std::string::npos);
 
   CkxVarnoxFT_GLOBALS other;
-  ASSERT_GT(other.OpenUnm(KernelScratch::Get().Path("other.orb").c_str(), nullptr, nullptr, "rw",
-                          "", true, nullptr, 0, 0, nullptr),
-            0);
+  ASSERT_TRUE(OpenNative(other, KernelScratch::Get().Path("other.orb")));
   other.SetObjInd(dim);
   EXPECT_NE(KernelScratch::Get().Log().find("SetObjInd: the index object describes " + csPath +
                                             " PoolConfig=1 "

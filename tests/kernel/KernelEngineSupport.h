@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/KxCheck.h"
 #include "kernel/KxLiveFile.h"
 #include "templates/VarnoxCatalogue.h"
 #include "templates/VarnoxRecords.h"
@@ -114,12 +115,10 @@ inline void WriteBytes(const std::string& csPath, const std::vector<uint8_t>& by
   if (!out) throw std::runtime_error("cannot write " + csPath);
 }
 
-// Names of the entries of `csDir` that contain `csPart`.
-inline std::vector<std::string> EntriesWith(const std::string& csDir, const std::string& csPart) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(csDir)) {
-    const std::string csName = entry.path().filename().string();
-    if (csName.find(csPart) != std::string::npos) names.push_back(entry.path().string());
-  }
-  return names;
+// The problems a check found, one a line, with where each lies.
+inline std::string Problems(const KxFileCheck& check) {
+  std::string csText;
+  for (const KxProblem& problem : check.problems)
+    csText += problem.csWhere + ": " + problem.csWhat + "\n";
+  return csText;
 }

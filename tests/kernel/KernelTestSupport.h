@@ -9,10 +9,35 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
+
+// The bytes of a file ("" when it cannot be read), and a file made of
+// `csText`.
+inline std::string Slurp(const std::string& csPath) {
+  std::ifstream in(csPath, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+inline void Spit(const std::string& csPath, const std::string& csText) {
+  std::ofstream out(csPath, std::ios::binary | std::ios::trunc);
+  out << csText;
+}
+
+// Names of the entries of `csDir` that contain `csPart`.
+inline std::vector<std::string> EntriesWith(const std::string& csDir, const std::string& csPart) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(csDir)) {
+    const std::string csName = entry.path().filename().string();
+    if (csName.find(csPart) != std::string::npos) names.push_back(entry.path().string());
+  }
+  return names;
+}
 
 // A scratch directory that holds the saved files, the live storage
 // (VARNOX_LIVE_DIR) and the kernel log (VARNOX_KERNEL_LOG) of one test
@@ -25,12 +50,7 @@ class KernelScratch {
   }
   const std::string& Dir() const { return m_csDir; }
   std::string Path(const std::string& csName) const { return m_csDir + "/" + csName; }
-  std::string Log() const {
-    std::ifstream in(m_csDir + "/kernel.log");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string Log() const { return Slurp(m_csDir + "/kernel.log"); }
 
  private:
   KernelScratch() {
@@ -56,3 +76,35 @@ class KernelEnvironment : public ::testing::Environment {
     std::filesystem::remove_all(KernelScratch::Get().Dir());
   }
 };
+
+// Opens `csPath` through the native face of `file` (mode "rw" or "r");
+// answers whether the kernel gave it an id.
+template <class File>
+bool OpenNative(File& file, const std::string& csPath, const char* csMode = "rw",
+                bool bCreate = true) {
+  return file.OpenUnm(csPath.c_str(), nullptr, nullptr, csMode, "", bCreate, nullptr, 0, 0,
+                      nullptr) > 0;
+}
+
+// Writes a dynamic string field (UTF-16 or ANSI) of a record reached
+// through its container on this thread.
+template <class Field, class Char>
+void SetText(Field& field, const std::basic_string<Char>& csText) {
+  field.ReserveNet(static_cast<int>(csText.size()));
+  field.SetNet(csText.data(), static_cast<int>(csText.size()));
+}
+inline void SetText(CkxD2StrDU& field, const std::u16string& csText) {
+  SetText<CkxD2StrDU, char16_t>(field, csText);
+}
+inline void SetText(CkxD2StrD& field, const std::string& csText) {
+  SetText<CkxD2StrD, char>(field, csText);
+}
+
+// A string field's text; nullopt for a dynamic string never written.
+template <class Field>
+auto TextOf(const Field& field) {
+  int iLength = 0;
+  const auto* p = field.GetNet(&iLength);
+  using Text = std::basic_string<std::remove_cv_t<std::remove_pointer_t<decltype(p)>>>;
+  return iLength < 0 ? std::optional<Text>() : std::optional<Text>(Text(p, iLength));
+}

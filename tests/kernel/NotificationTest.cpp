@@ -145,9 +145,7 @@ TEST_F(NotificationTest, GrowthMessageReachesTheGrowingFileOnly) {
   CkxVarnoxFT_COMPETITORS quiet;
   const int32_t iGrowing = growing.OpenUnm(KernelScratch::Get().Path("grow.orb").c_str(), nullptr,
                                            nullptr, "rw", "", true, nullptr, 0, 0, nullptr);
-  ASSERT_GT(quiet.OpenUnm(KernelScratch::Get().Path("quiet.orb").c_str(), nullptr, nullptr, "rw",
-                          "", true, nullptr, 0, 0, nullptr),
-            0);
+  ASSERT_TRUE(OpenNative(quiet, KernelScratch::Get().Path("quiet.orb")));
   auto& map = growing.m_CompetitorsStringMap.m_Container;
   for (uint64_t uiKey = 0; uiKey < 2000; ++uiKey)
     map[map(D2MapCmd::Add, uiKey, nullptr)].CompetitorId = 1;
@@ -179,8 +177,7 @@ TEST_F(NotificationTest, GrowthAfterTheEndSkipsAFileDestroyedAfterTheEnd) {
   CkxVarnoxFT_COMPETITORS growing;
   ASSERT_GT(
       pGone->OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr), 0);
-  ASSERT_GT(
-      growing.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr), 0);
+  ASSERT_TRUE(OpenNative(growing, csPath));
   KxEndCatAssembly();
   pGone.reset();  // its growth handler must not be reached any more
 

@@ -164,12 +164,6 @@ int RunChild(KxLiveFile& file, const Operation& operation, int64_t iAllowed, int
   return WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
 }
 
-std::string Problems(const KxFileCheck& check) {
-  std::string csText;
-  for (const KxProblem& problem : check.problems) csText += problem.csWhere + ": " + problem.csWhat + "\n";
-  return csText;
-}
-
 class RecoveryTest : public ::testing::TestWithParam<Operation> {};
 
 TEST_P(RecoveryTest, AWriterStoppedAtAnyStepLeavesTheLiveDataWhole) {

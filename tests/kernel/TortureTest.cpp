@@ -310,12 +310,6 @@ std::string SettleChangingRace(KxLiveFile& file, Journal& journal) {
   return "";
 }
 
-std::string Problems(const KxFileCheck& check) {
-  std::string csText;
-  for (const KxProblem& problem : check.problems) csText += problem.csWhere + ": " + problem.csWhat + "\n";
-  return csText;
-}
-
 int KillsWanted() {
   const char* csKills = std::getenv("VARNOX_TORTURE_KILLS");
   return csKills != nullptr && std::atoi(csKills) > 0 ? std::atoi(csKills) : kShortRunKills;

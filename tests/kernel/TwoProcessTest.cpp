@@ -127,17 +127,6 @@ bool WaitFor(const Meeting& meeting, Stage eStage, ChildProcess* pOther = nullpt
   return true;
 }
 
-void WriteName(CkxD2StrDU& field, const std::u16string& csText) {
-  field.ReserveNet(static_cast<int>(csText.size()));
-  field.SetNet(csText.data(), static_cast<int>(csText.size()));
-}
-
-std::u16string ReadName(const CkxD2StrDU& field) {
-  int iLength = 0;
-  const char16_t* p = field.GetNet(&iLength);
-  return iLength > 0 ? std::u16string(p, static_cast<size_t>(iLength)) : std::u16string();
-}
-
 std::u16string NameOf(uint64_t uiKey) {
   const std::string cs = "N" + std::to_string(uiKey);
   return std::u16string(cs.begin(), cs.end());
@@ -152,7 +141,7 @@ void AddCompetitor(Competitors& map, uint64_t uiKey) {
   // The kernel call of the name between the two fields widens the window in
   // which a reader without the lock would see the record half-written.
   swimmer.CategoryId = static_cast<int32_t>(uiKey);
-  WriteName(swimmer.Name, NameOf(uiKey));
+  SetText(swimmer.Name, NameOf(uiKey));
   swimmer.CompetitorId = static_cast<int32_t>(2 * uiKey);
 }
 
@@ -168,7 +157,7 @@ std::vector<uint64_t> Enumerate(Competitors& map, std::string& csFault) {
       CkxCompetitor& swimmer = map[h];
       const uint64_t uiKey = static_cast<uint32_t>(swimmer.CategoryId);
       if (swimmer.CompetitorId != static_cast<int32_t>(2 * uiKey) ||
-          ReadName(swimmer.Name) != NameOf(uiKey)) {
+          TextOf(swimmer.Name) != NameOf(uiKey)) {
         csFault = "node " + std::to_string(h) + " half-written: CategoryId " +
                   std::to_string(swimmer.CategoryId) + ", CompetitorId " +
                   std::to_string(swimmer.CompetitorId);
@@ -194,8 +183,7 @@ int Child(Meeting& meeting, const std::string& csPath) {
   if (!WaitFor(meeting, kParentFilled)) return 10;
   CkxVarnoxFT_COMPETITORS file;
   // No create, and no saved file exists: the open succeeds only by attaching.
-  if (file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", false, nullptr, 0, 0, nullptr) <= 0)
-    return 11;
+  if (!OpenNative(file, csPath, "rw", false)) return 11;
   auto& map = file.m_CompetitorsStringMap.m_Container;
   auto violation = [&](const std::string& csFault) {
     if (meeting.uiViolations.fetch_add(1) == 0) {
@@ -257,9 +245,7 @@ TEST(TwoProcess, EnumerationUnderTheSharedLockNeverMeetsAHalfWrittenNode) {
   ASSERT_TRUE(child.Started());
 
   CkxVarnoxFT_COMPETITORS file;
-  ASSERT_GT(file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr),
-            0)
-      << KernelScratch::Get().Log();
+  ASSERT_TRUE(OpenNative(file, csPath)) << KernelScratch::Get().Log();
   auto& map = file.m_CompetitorsStringMap.m_Container;
   std::vector<uint64_t> live;  // the parent's own account, in insertion order
   map.GetARLock();
@@ -322,7 +308,7 @@ TEST(TwoProcess, EnumerationUnderTheSharedLockNeverMeetsAHalfWrittenNode) {
     const uint32_t uiHandle = map(D2MapCmd::Find, kChildKeyBase + i, nullptr);
     if (uiHandle == 0 ||
         map[uiHandle].CompetitorId != static_cast<int32_t>(2 * (kChildKeyBase + i)) ||
-        ReadName(map[uiHandle].Name) != NameOf(kChildKeyBase + i)) {
+        TextOf(map[uiHandle].Name) != NameOf(kChildKeyBase + i)) {
       ++uiMissing;
     }
   }

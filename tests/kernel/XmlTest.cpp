@@ -31,18 +31,6 @@ using ::testing::Not;
 
 const auto* const g_pEnvironment = ::testing::AddGlobalTestEnvironment(new KernelEnvironment());
 
-std::string Slurp(const std::string& csPath) {
-  std::ifstream in(csPath, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void Spit(const std::string& csPath, const std::string& csText) {
-  std::ofstream out(csPath, std::ios::binary | std::ios::trunc);
-  out << csText;
-}
-
 size_t Occurrences(const std::string& csText, const std::string& csWhat) {
   size_t uiCount = 0;
   for (size_t uiAt = csText.find(csWhat); uiAt != std::string::npos;
@@ -64,36 +52,12 @@ std::string RefusalOf(const std::string& csXml) {
   return csLog.substr(uiFrom, csLog.find('\n', uiFrom) - uiFrom);
 }
 
-bool Open(CkxVarnoxFile& file, const std::string& csPath, const char* csMode, bool bCreate) {
-  return file.OpenUnm(csPath.c_str(), nullptr, nullptr, csMode, "", bCreate, nullptr, 0, 0,
-                      nullptr) > 0;
-}
-
 // The file exported to a scratch XML and read back ("" when the export
 // failed).
 std::string ExportOf(CkxVarnoxFile& file, const std::string& csName) {
   const std::string csXml = Scratch(csName);
   std::filesystem::remove(csXml);
   return file.SaveFileAsXml(csXml.c_str()) ? Slurp(csXml) : "";
-}
-
-void WriteWide(CkxD2StrDU& field, const std::u16string& csText) {
-  field.ReserveNet(static_cast<int>(csText.size()));
-  field.SetNet(csText.data(), static_cast<int>(csText.size()));
-}
-
-void WriteAnsi(CkxD2StrD& field, const std::string& csText) {
-  field.ReserveNet(static_cast<int>(csText.size()));
-  field.SetNet(csText.data(), static_cast<int>(csText.size()));
-}
-
-// A dynamic string's text; nullopt for a string never written.
-template <class Field>
-auto ReadText(const Field& field) {
-  int iLength = 0;
-  const auto* p = field.GetNet(&iLength);
-  using Text = std::basic_string<std::remove_cv_t<std::remove_pointer_t<decltype(p)>>>;
-  return iLength < 0 ? std::optional<Text>() : std::optional<Text>(Text(p, iLength));
 }
 
 #ifdef VARNOX_TOOL
@@ -130,7 +94,7 @@ void ExpectRoundTrip(const DemoFile& demo, const std::string& csSource, const st
   std::string csFirst;
   {
     std::unique_ptr<CkxVarnoxFile> pFile = demo.make();
-    ASSERT_TRUE(Open(*pFile, csSource, "r", false)) << KernelScratch::Get().Log();
+    ASSERT_TRUE(OpenNative(*pFile, csSource, "r", false)) << KernelScratch::Get().Log();
     csFirst = ExportOf(*pFile, csTag + "-1.xml");
     pFile->UnLoad();
   }
@@ -140,7 +104,7 @@ void ExpectRoundTrip(const DemoFile& demo, const std::string& csSource, const st
   std::filesystem::remove(csCopy);
   {
     std::unique_ptr<CkxVarnoxFile> pFile = demo.make();
-    ASSERT_TRUE(Open(*pFile, csCopy, "rw", true)) << KernelScratch::Get().Log();
+    ASSERT_TRUE(OpenNative(*pFile, csCopy, "rw", true)) << KernelScratch::Get().Log();
     const std::string csEmpty = ExportOf(*pFile, csTag + "-empty.xml");
     EXPECT_NE(csEmpty, csFirst);
     ASSERT_TRUE(pFile->UpdateFileFromXml(Scratch(csTag + "-1.xml").c_str()))
@@ -152,7 +116,7 @@ void ExpectRoundTrip(const DemoFile& demo, const std::string& csSource, const st
   const std::string csThird = Scratch(csTag + "-3.xml");
   const TkChildResult child = TkRunChild([&] {
     std::unique_ptr<CkxVarnoxFile> pFile = demo.make();
-    if (!Open(*pFile, csCopy, "r", false)) std::exit(3);
+    if (!OpenNative(*pFile, csCopy, "r", false)) std::exit(3);
     if (!pFile->SaveFileAsXml(csThird.c_str())) std::exit(4);
     pFile->UnLoad();
     std::exit(0);
@@ -184,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(Demo, XmlDemoRoundTrip, ::testing::ValuesIn(kDemoFiles)
 #ifdef VARNOX_TOOL
 TEST(XmlContent, DemoExportNamesEverythingByTheCatalogue) {
   CkxVarnoxFT_RACES races;
-  ASSERT_TRUE(Open(races, DemoDir() + "/races.orb", "r", false));
+  ASSERT_TRUE(OpenNative(races, DemoDir() + "/races.orb", "r", false));
   const std::string csXml = ExportOf(races, "names-races.xml");
   races.UnLoad();
   EXPECT_THAT(csXml, HasSubstr("<kxfile family=\"Varnox\" type=\"FT_RACES\" version=\"1\">"));
@@ -196,7 +160,7 @@ TEST(XmlContent, DemoExportNamesEverythingByTheCatalogue) {
   EXPECT_EQ(Occurrences(csXml, "<Laps>"), 12u);  // 8 + 4 lanes
 
   CkxVarnoxFT_COMPETITORS competitors;
-  ASSERT_TRUE(Open(competitors, DemoDir() + "/competitors.orb", "r", false));
+  ASSERT_TRUE(OpenNative(competitors, DemoDir() + "/competitors.orb", "r", false));
   const std::string csPeople = ExportOf(competitors, "names-competitors.xml");
   competitors.UnLoad();
   EXPECT_EQ(Occurrences(csPeople, "<entry key="), 16u);
@@ -218,9 +182,9 @@ void FillAwkwardGlobals(CkxVarnoxFT_GLOBALS& file) {
 
   auto& rounds = file.m_RoundsDefault.m_Container;
   const uint32_t uiRound = rounds(D2MapCmd::Add, 7, nullptr);
-  WriteWide(rounds[uiRound].RoundName, std::u16string(u"A\0B", 3));  // a NUL inside
-  WriteWide(rounds[uiRound].OneRoundName, u"x\xD800y");              // an unpaired surrogate
-  WriteWide(rounds[uiRound].ShortRoundName, u"\U0001F3CA \r\n\t<&>\"' ]]>");  // a pair, markup
+  SetText(rounds[uiRound].RoundName, std::u16string(u"A\0B", 3));           // a NUL inside
+  SetText(rounds[uiRound].OneRoundName, u"x\xD800y");                       // an unpaired surrogate
+  SetText(rounds[uiRound].ShortRoundName, u"\U0001F3CA \r\n\t<&>\"' ]]>");  // a pair, markup
   rounds[uiRound].IdList[0] = INT32_MIN;
   rounds[uiRound].IdList[99] = INT32_MAX;
   CkxString& full = rounds[uiRound].TextMap[rounds[uiRound].TextMap(D2MapCmd::Add, 1, nullptr)];
@@ -229,8 +193,8 @@ void FillAwkwardGlobals(CkxVarnoxFT_GLOBALS& file) {
   rounds[uiRound].TextMap(D2MapCmd::Add, 2, nullptr);  // an empty fixed string
 
   auto& statuses = file.m_StatusDefaults.m_Container;
-  WriteWide(statuses[statuses(D2MapCmd::Add, 1, nullptr)].StatusDesc, u"\xFFFE");  // no XML char
-  WriteWide(statuses[statuses(D2MapCmd::Add, 2, nullptr)].StatusDesc, u"");        // empty
+  SetText(statuses[statuses(D2MapCmd::Add, 1, nullptr)].StatusDesc, u"\xFFFE");  // no XML char
+  SetText(statuses[statuses(D2MapCmd::Add, 2, nullptr)].StatusDesc, u"");        // empty
 
   auto& parameters = file.m_Parameters.m_Container;
   parameters(D2MapCmd::KeyNoCase, 0, nullptr);
@@ -239,8 +203,8 @@ void FillAwkwardGlobals(CkxVarnoxFT_GLOBALS& file) {
                             "ctl",
                             "\x81"}) {
     CkxSetupParam& param = parameters[parameters(D2MapCmd::Add, 0, csKey)];
-    WriteWide(param.Value, u"");
-    WriteWide(param.DefaultValue, u" leading and trailing ");
+    SetText(param.Value, u"");
+    SetText(param.DefaultValue, u" leading and trailing ");
   }
 
   auto& records = file.m_Records.m_Container;
@@ -272,18 +236,18 @@ void FillAwkwardIoSetup(CkxVarnoxFT_IOSETUP& file) {
   auto& ios = file.m_IOs.m_Container;
   CkxIOSetupOneEntry& io = ios[ios(D2MapCmd::Add, 1, nullptr)];
   CkxIOSetupParam& param = io.IOParams[io.IOParams(D2MapCmd::Add, 0, "Parity")];
-  WriteAnsi(param.IOType, "\x80\x81\x9F\xFF abc");  // the undefined 0x81 included
+  SetText(param.IOType, "\x80\x81\x9F\xFF abc");  // the undefined 0x81 included
   auto& defaults = file.m_IODefaultTypeParams.m_Container;
-  WriteAnsi(defaults[defaults.Add()].IOType, "");
-  defaults.Add();                                                            // never written
-  WriteAnsi(defaults[defaults.Add()].IOType, std::string("\x01\x02\0", 3));  // no XML chars
+  SetText(defaults[defaults.Add()].IOType, "");
+  defaults.Add();                                                          // never written
+  SetText(defaults[defaults.Add()].IOType, std::string("\x01\x02\0", 3));  // no XML chars
 }
 
 TEST(XmlAwkwardValues, GlobalsRoundTripExactly) {
   const std::string csPath = Scratch("awkward-globals.orb");
   {
     CkxVarnoxFT_GLOBALS file;
-    ASSERT_TRUE(Open(file, csPath, "rw", true)) << KernelScratch::Get().Log();
+    ASSERT_TRUE(OpenNative(file, csPath, "rw", true)) << KernelScratch::Get().Log();
     FillAwkwardGlobals(file);
     ASSERT_TRUE(file.Save(0, true, ""));
     file.UnLoad();
@@ -305,24 +269,24 @@ TEST(XmlAwkwardValues, GlobalsRoundTripExactly) {
 
   // The rebuilt file holds the same stored values.
   CkxVarnoxFT_GLOBALS copy;
-  ASSERT_TRUE(Open(copy, Scratch("awkward-globals-copy.orb"), "r", false));
+  ASSERT_TRUE(OpenNative(copy, Scratch("awkward-globals-copy.orb"), "r", false));
   const CkxPoolConfig& pool = *copy.m_PoolConfig.m_Container.operator->();
   uint8_t uiHa2Left = 0;
   std::memcpy(&uiHa2Left, &pool.Ha2Left, 1);
   EXPECT_EQ(uiHa2Left, 2);
   EXPECT_EQ(pool.NbLanes, INT32_MIN);
   auto& rounds = copy.m_RoundsDefault.m_Container;
-  EXPECT_EQ(ReadText(rounds[rounds(D2MapCmd::Find, 7, nullptr)].RoundName),
+  EXPECT_EQ(TextOf(rounds[rounds(D2MapCmd::Find, 7, nullptr)].RoundName),
             std::u16string(u"A\0B", 3));
-  EXPECT_EQ(ReadText(rounds[rounds(D2MapCmd::Find, 7, nullptr)].OneRoundName),
+  EXPECT_EQ(TextOf(rounds[rounds(D2MapCmd::Find, 7, nullptr)].OneRoundName),
             std::u16string(u"x\xD800y"));
-  EXPECT_EQ(ReadText(rounds[rounds(D2MapCmd::Find, 7, nullptr)].ShortRoundName),
+  EXPECT_EQ(TextOf(rounds[rounds(D2MapCmd::Find, 7, nullptr)].ShortRoundName),
             std::u16string(u"\U0001F3CA \r\n\t<&>\"' ]]>"));
   auto& parameters = copy.m_Parameters.m_Container;
   const uint32_t uiParam = parameters(D2MapCmd::Find, 0, "CAF\xC9");  // found without case
   ASSERT_NE(uiParam, 0u);
-  EXPECT_EQ(ReadText(parameters[uiParam].Value), std::u16string());
-  EXPECT_EQ(ReadText(parameters[parameters(D2MapCmd::Find, 0, "CAF\xC9")].Name), std::nullopt);
+  EXPECT_EQ(TextOf(parameters[uiParam].Value), std::u16string());
+  EXPECT_EQ(TextOf(parameters[parameters(D2MapCmd::Find, 0, "CAF\xC9")].Name), std::nullopt);
   EXPECT_NE(parameters(D2MapCmd::Find, 0, "a&b<\"'>"), 0u);
   EXPECT_NE(parameters(D2MapCmd::Find, 0, "tab\there\nand\rthere"), 0u);
   auto& records = copy.m_Records.m_Container;
@@ -335,7 +299,7 @@ TEST(XmlAwkwardValues, AnsiStringsRoundTripExactly) {
   const std::string csPath = Scratch("awkward-iosetup.orb");
   {
     CkxVarnoxFT_IOSETUP file;
-    ASSERT_TRUE(Open(file, csPath, "rw", true)) << KernelScratch::Get().Log();
+    ASSERT_TRUE(OpenNative(file, csPath, "rw", true)) << KernelScratch::Get().Log();
     FillAwkwardIoSetup(file);
     ASSERT_TRUE(file.Save(0, true, ""));
     file.UnLoad();
@@ -346,38 +310,37 @@ TEST(XmlAwkwardValues, AnsiStringsRoundTripExactly) {
   EXPECT_THAT(csXml, HasSubstr("<IOType form=\"hex\">010200</IOType>"));
 
   CkxVarnoxFT_IOSETUP copy;
-  ASSERT_TRUE(Open(copy, Scratch("awkward-iosetup-copy.orb"), "r", false));
+  ASSERT_TRUE(OpenNative(copy, Scratch("awkward-iosetup-copy.orb"), "r", false));
   auto& ios = copy.m_IOs.m_Container;
   CkxIOSetupOneEntry& io = ios[ios(D2MapCmd::Find, 1, nullptr)];
-  EXPECT_EQ(ReadText(io.IOParams[io.IOParams(D2MapCmd::Find, 0, "Parity")].IOType),
+  EXPECT_EQ(TextOf(io.IOParams[io.IOParams(D2MapCmd::Find, 0, "Parity")].IOType),
             std::string("\x80\x81\x9F\xFF abc"));
   auto& defaults = copy.m_IODefaultTypeParams.m_Container;
   ASSERT_EQ(defaults.Size(), 3u);
-  EXPECT_EQ(ReadText(defaults[0].IOType), std::string());
-  EXPECT_EQ(ReadText(defaults[1].IOType), std::nullopt);
-  EXPECT_EQ(ReadText(defaults[2].IOType), std::string("\x01\x02\0", 3));
+  EXPECT_EQ(TextOf(defaults[0].IOType), std::string());
+  EXPECT_EQ(TextOf(defaults[1].IOType), std::nullopt);
+  EXPECT_EQ(TextOf(defaults[2].IOType), std::string("\x01\x02\0", 3));
   copy.UnLoad();
 }
 
 TEST(XmlImport, TextOutsideWindows1252BecomesAQuestionMarkInAnsiStrings) {
   const std::string csPath = Scratch("ansi-import.orb");
   CkxVarnoxFT_IOSETUP file;
-  ASSERT_TRUE(Open(file, csPath, "rw", true));
+  ASSERT_TRUE(OpenNative(file, csPath, "rw", true));
   const std::string csXml = Scratch("ansi-import.xml");
   Spit(csXml,
        "<kxfile family=\"Varnox\" type=\"FT_IOSETUP\" version=\"1\"><IOs/><IODefaultTypeParams>"
        "<item><IOType>\xE2\x9C\x93 \xC3\xA9\xE2\x82\xAC \xF0\x9F\x8F\x8A</IOType></item>"
        "</IODefaultTypeParams></kxfile>");
   ASSERT_TRUE(file.UpdateFileFromXml(csXml.c_str())) << RefusalOf(csXml);
-  EXPECT_EQ(ReadText(file.m_IODefaultTypeParams.m_Container[0].IOType),
-            std::string("? \xE9\x80 ?"));
+  EXPECT_EQ(TextOf(file.m_IODefaultTypeParams.m_Container[0].IOType), std::string("? \xE9\x80 ?"));
   file.UnLoad();
 }
 
 TEST(XmlImport, HandWrittenDocumentTakesInitialValuesForWhatItLeavesOut) {
   const std::string csPath = Scratch("hand.orb");
   CkxVarnoxFT_RACES file;
-  ASSERT_TRUE(Open(file, csPath, "rw", true));
+  ASSERT_TRUE(OpenNative(file, csPath, "rw", true));
   const std::string csXml = Scratch("hand.xml");
   // Fields in another order than the catalogue's, most left out, comments
   // and a CDATA section.
@@ -399,8 +362,8 @@ TEST(XmlImport, HandWrittenDocumentTakesInitialValuesForWhatItLeavesOut) {
   EXPECT_EQ(entries[uiEntry].SortId, -3);
   EXPECT_EQ(entries[uiEntry].StyleId, 4);
   EXPECT_EQ(entries[uiEntry].RoundId, 0);
-  EXPECT_EQ(ReadText(entries[uiEntry].TitlePrint), std::u16string(u"<Final>"));
-  EXPECT_EQ(ReadText(entries[uiEntry].RaceId), std::nullopt);
+  EXPECT_EQ(TextOf(entries[uiEntry].TitlePrint), std::u16string(u"<Final>"));
+  EXPECT_EQ(TextOf(entries[uiEntry].RaceId), std::nullopt);
   const uint32_t uiHeat = entries[uiEntry].Heats(D2MapCmd::Find, 0, "H1");
   ASSERT_NE(uiHeat, 0u);
   EXPECT_EQ(entries[uiEntry].Heats[uiHeat].LaneResults.GetCount(), 0u);
@@ -458,202 +421,134 @@ const std::string kBillionLaughs =
     "]>\n<kxfile family=\"Varnox\" type=\"FT_RACES\" version=\"1\"><ScheduleEntries>"
     "<entry key=\"R9\"><TitleScb>&lol9;</TitleScb></entry></ScheduleEntries></kxfile>\n";
 
+// A schedule entry R9 holding `csInside`.
+std::string Entry(const std::string& csInside) {
+  return Races("<entry key=\"R9\">" + csInside + "</entry>");
+}
+
+// A races file of one member and nothing else in it.
+std::string RacesRoot(const std::string& csAttributes, const std::string& csBody) {
+  return "<kxfile family=\"Varnox\" type=\"FT_RACES\" version=\"1\"" + csAttributes + ">" + csBody +
+         "</kxfile>";
+}
+
+std::string ManyAttributes() {
+  std::string csAttributes;
+  for (int i = 0; i < 200000; ++i) csAttributes += " a" + std::to_string(i) + "=\"\"";
+  return Races("<entry key=\"R9\"" + csAttributes + "/>");
+}
+
 struct HostileCase {
   const char* csName;
   bool bGlobals;  // against the globals file, else the races file
-  std::function<std::string()> document;
+  std::string csDocument;
   const char* csReason;  // what the refusal says
 };
 
+const std::string kHeatsLane = "<Heats><entry key=\"H1\"><LaneResults>";
+const std::string kSmallDocument = Entry("<SortId>1</SortId>");
+
 const HostileCase kHostileCases[] = {
-    {"UnknownField", false, [] { return Races("<entry key=\"R9\"><Bogus>1</Bogus></entry>"); },
+    {"UnknownField", false, Entry("<Bogus>1</Bogus>"),
      "unknown field Bogus in entry (a CkxScheduleOneEntry)"},
-    {"UnknownMember", false,
-     [] {
-       return std::string(
-           "<kxfile family=\"Varnox\" type=\"FT_RACES\" version=\"1\"><Schedule/>"
-           "</kxfile>");
-     },
-     "unknown member Schedule"},
-    {"UnknownAttribute", false, [] { return Races("<entry key=\"R9\" colour=\"red\"/>"); },
+    {"UnknownMember", false, RacesRoot("", "<Schedule/>"), "unknown member Schedule"},
+    {"UnknownAttribute", false, Races("<entry key=\"R9\" colour=\"red\"/>"),
      "unknown attribute colour on entry"},
-    {"ItemInAMap", false, [] { return Races("<item/>"); }, "a map holds only entry elements"},
-    {"ElementInAValue", false,
-     [] { return Races("<entry key=\"R9\"><SortId><x/></SortId></entry>"); },
+    {"ItemInAMap", false, Races("<item/>"), "a map holds only entry elements"},
+    {"ElementInAValue", false, Entry("<SortId><x/></SortId>"),
      "element x inside SortId, which holds a value"},
-    {"TextAmongElements", false, [] { return Races("stray"); },
+    {"TextAmongElements", false, Races("stray"),
      "text \"stray\" where ScheduleEntries holds only elements"},
-    {"LettersInANumber", false,
-     [] { return Races("<entry key=\"R9\"><SortId>12x</SortId></entry>"); },
+    {"LettersInANumber", false, Entry("<SortId>12x</SortId>"),
      "SortId \"12x\" is no whole number from -2147483648 to 2147483647"},
-    {"NumberOutOfRange", false,
-     [] { return Races("<entry key=\"R9\"><SortId>2147483648</SortId></entry>"); },
+    {"NumberOutOfRange", false, Entry("<SortId>2147483648</SortId>"),
      "SortId \"2147483648\" is no whole number"},
-    {"NumberWithPlusAndBlanks", false,
-     [] { return Races("<entry key=\"R9\"><SortId> +5</SortId></entry>"); },
+    {"NumberWithPlusAndBlanks", false, Entry("<SortId> +5</SortId>"),
      "SortId \" +5\" is no whole number"},
-    {"EmptyNumber", false, [] { return Races("<entry key=\"R9\"><SortId/></entry>"); },
-     "SortId \"\" is no whole number"},
-    {"NoSuchDay", false,
-     [] {
-       return Races(
-           "<entry key=\"R9\"><DateAndTime>2026-02-29T00:00:00.0000000</DateAndTime>"
-           "</entry>");
-     },
+    {"EmptyNumber", false, Entry("<SortId/>"), "SortId \"\" is no whole number"},
+    {"NoSuchDay", false, Entry("<DateAndTime>2026-02-29T00:00:00.0000000</DateAndTime>"),
      "DateAndTime \"2026-02-29T00:00:00.0000000\" is no date-time"},
-    {"FixedArrayTooShort", false, [] { return Races(Lap("<Time>1 2 3</Time>")); },
+    {"FixedArrayTooShort", false, Races(Lap("<Time>1 2 3</Time>")), "Time needs exactly 8 numbers"},
+    {"FixedArrayTooLong", false, Races(Lap("<Time>1 2 3 4 5 6 7 8 9</Time>")),
      "Time needs exactly 8 numbers"},
-    {"FixedArrayTooLong", false, [] { return Races(Lap("<Time>1 2 3 4 5 6 7 8 9</Time>")); },
-     "Time needs exactly 8 numbers"},
-    {"FixedArrayNegativeUnsigned", false,
-     [] { return Races(Lap("<Time>1 2 3 4 5 6 7 -8</Time>")); },
+    {"FixedArrayNegativeUnsigned", false, Races(Lap("<Time>1 2 3 4 5 6 7 -8</Time>")),
      "is no list of whole numbers from 0 to 4294967295"},
     {"FixedStringTooLong", false,
-     [] {
-       return Races("<entry key=\"R9\"><Params><entry key=\"p\"><str>" + std::string(65, 'x') +
-                    "</str></entry></Params></entry>");
-     },
+     Entry("<Params><entry key=\"p\"><str>" + std::string(65, 'x') + "</str></entry></Params>"),
      "str has 65 UTF-16 characters; its field holds 64"},
-    {"BadHexText", false,
-     [] { return Races("<entry key=\"R9\"><RaceId form=\"hex\">00G1</RaceId></entry>"); },
+    {"BadHexText", false, Entry("<RaceId form=\"hex\">00G1</RaceId>"),
      "hex text of RaceId has a character that is no hex digit"},
-    {"HexTextNotInGroups", false,
-     [] { return Races("<entry key=\"R9\"><RaceId form=\"hex\">004</RaceId></entry>"); },
+    {"HexTextNotInGroups", false, Entry("<RaceId form=\"hex\">004</RaceId>"),
      "hex text of RaceId is not in groups of 4 digits"},
-    {"UnsetWithText", false,
-     [] { return Races("<entry key=\"R9\"><RaceId form=\"unset\">R9</RaceId></entry>"); },
+    {"UnsetWithText", false, Entry("<RaceId form=\"unset\">R9</RaceId>"),
      "RaceId is never written, yet has a text"},
-    {"UnknownForm", false,
-     [] { return Races("<entry key=\"R9\"><RaceId form=\"base64\">Ujk=</RaceId></entry>"); },
+    {"UnknownForm", false, Entry("<RaceId form=\"base64\">Ujk=</RaceId>"),
      "form \"base64\" on RaceId"},
-    {"DuplicateKey", false, [] { return Races("<entry key=\"R9\"/><entry key=\"R9\"/>"); },
+    {"DuplicateKey", false, Races("<entry key=\"R9\"/><entry key=\"R9\"/>"),
      "key \"R9\" appears twice in ScheduleEntries"},
     {"DuplicateKeyWithoutCase", false,
-     [] {
-       return Races(
-           "<entry key=\"R9\"><Params case=\"insensitive\"><entry key=\"Ab\"/><entry key=\"aB\"/>"
-           "</Params></entry>");
-     },
+     Entry("<Params case=\"insensitive\"><entry key=\"Ab\"/><entry key=\"aB\"/></Params>"),
      "key \"aB\" appears twice in Params (keys compared without case)"},
     {"DuplicateNumericKey", false,
-     [] {
-       return Races(
-           "<entry key=\"R9\"><Heats><entry key=\"H1\"><LaneResults><entry key=\"01\"/>"
-           "<entry key=\"1\"/></LaneResults></entry></Heats></entry>");
-     },
+     Entry(kHeatsLane + "<entry key=\"01\"/><entry key=\"1\"/></LaneResults></entry></Heats>"),
      "key 1 appears twice in LaneResults"},
-    {"DuplicateField", false,
-     [] { return Races("<entry key=\"R9\"><SortId>1</SortId><SortId>2</SortId></entry>"); },
+    {"DuplicateField", false, Entry("<SortId>1</SortId><SortId>2</SortId>"),
      "field SortId appears twice in entry"},
-    {"DuplicateMember", false,
-     [] {
-       return std::string(
-           "<kxfile family=\"Varnox\" type=\"FT_RACES\" version=\"1\">"
-           "<ScheduleEntries/><ScheduleEntries/></kxfile>");
-     },
+    {"DuplicateMember", false, RacesRoot("", "<ScheduleEntries/><ScheduleEntries/>"),
      "member ScheduleEntries appears twice"},
-    {"KeyOutsideWindows1252", false, [] { return Races("<entry key=\"\xE2\x9C\x93\"/>"); },
+    {"KeyOutsideWindows1252", false, Races("<entry key=\"\xE2\x9C\x93\"/>"),
      "has a character Windows-1252 cannot hold"},
     {"NegativeNumericKey", false,
-     [] {
-       return Races(
-           "<entry key=\"R9\"><Heats><entry key=\"H1\"><LaneResults><entry key=\"-1\"/>"
-           "</LaneResults></entry></Heats></entry>");
-     },
+     Entry(kHeatsLane + "<entry key=\"-1\"/></LaneResults></entry></Heats>"),
      "key \"-1\" of LaneResults is no number"},
-    {"EntryWithoutKey", false, [] { return Races("<entry><SortId>1</SortId></entry>"); },
+    {"EntryWithoutKey", false, Races("<entry><SortId>1</SortId></entry>"),
      "an entry of ScheduleEntries needs exactly one of key and hexkey"},
-    {"HexKeyWithNul", false, [] { return Races("<entry hexkey=\"4100\"/>"); },
+    {"HexKeyWithNul", false, Races("<entry hexkey=\"4100\"/>"),
      "is no even run of hex digits without 00"},
     {"CaseOnNumericMap", false,
-     [] {
-       return Races(
-           "<entry key=\"R9\"><Heats><entry key=\"H1\"><LaneResults "
-           "case=\"insensitive\"/></entry></Heats></entry>");
-     },
+     Entry("<Heats><entry key=\"H1\"><LaneResults case=\"insensitive\"/></entry></Heats>"),
      "only a text-keyed map takes case"},
-    {"OversizedText", false,
-     [] {
-       return Races("<entry key=\"R9\"><TitleScb>" + std::string((8u << 20) + 1, 'x') +
-                    "</TitleScb></entry>");
-     },
+    {"OversizedText", false, Entry("<TitleScb>" + std::string((8u << 20) + 1, 'x') + "</TitleScb>"),
      "the text of TitleScb is longer than 8388608 bytes"},
-    {"DeepNesting", false, [] { return Races(Repeat("<entry key=\"R9\">", 100000)); },
-     "not well-formed XML"},
-    {"ThousandsOfAttributes", false,
-     [] {
-       std::string csAttributes;
-       for (int i = 0; i < 200000; ++i) csAttributes += " a" + std::to_string(i) + "=\"\"";
-       return Races("<entry key=\"R9\"" + csAttributes + "/>");
-     },
-     "an element has more than 16 attributes"},
-    {"BillionLaughs", false, [] { return kBillionLaughs; },
-     "a document type declaration is refused"},
+    {"DeepNesting", false, Races(Repeat("<entry key=\"R9\">", 100000)), "not well-formed XML"},
+    {"ThousandsOfAttributes", false, ManyAttributes(), "an element has more than 16 attributes"},
+    {"BillionLaughs", false, kBillionLaughs, "a document type declaration is refused"},
     {"ExternalEntity", false,
-     [] {
-       return "<?xml version=\"1.0\"?>\n<!DOCTYPE kxfile SYSTEM \"file:///etc/passwd\">\n" +
-              Races("");
-     },
+     "<?xml version=\"1.0\"?>\n<!DOCTYPE kxfile SYSTEM \"file:///etc/passwd\">\n" + Races(""),
      "a document type declaration is refused"},
-    {"UndeclaredEntity", false,
-     [] { return Races("<entry key=\"R9\"><TitleScb>&lol;</TitleScb></entry>"); },
+    {"UndeclaredEntity", false, Entry("<TitleScb>&lol;</TitleScb>"),
      "not well-formed XML: Entity 'lol' not defined"},
     {"AnotherFileType", false,
-     [] {
-       return std::string(
-           "<kxfile family=\"Varnox\" type=\"FT_GLOBALS\" version=\"1\"><PoolConfig/></kxfile>");
-     },
+     "<kxfile family=\"Varnox\" type=\"FT_GLOBALS\" version=\"1\"><PoolConfig/></kxfile>",
      "the document holds a file of type \"Varnox\" \"FT_GLOBALS\"; the open file is Varnox "
      "FT_RACES"},
     {"AnotherFamily", false,
-     [] {
-       return std::string(
-           "<kxfile family=\"Other\" type=\"FT_RACES\" version=\"1\"><ScheduleEntries/></kxfile>");
-     },
+     "<kxfile family=\"Other\" type=\"FT_RACES\" version=\"1\"><ScheduleEntries/></kxfile>",
      "the document holds a file of type \"Other\" \"FT_RACES\""},
     {"AnotherFormatVersion", false,
-     [] {
-       return std::string(
-           "<kxfile family=\"Varnox\" type=\"FT_RACES\" version=\"2\"><ScheduleEntries/></kxfile>");
-     },
+     "<kxfile family=\"Varnox\" type=\"FT_RACES\" version=\"2\"><ScheduleEntries/></kxfile>",
      "format version \"2\" is unknown"},
-    {"OneMemberOnly", false,
-     [] {
-       return std::string(
-           "<kxfile family=\"Varnox\" type=\"FT_RACES\" version=\"1\" "
-           "member=\"ScheduleEntries\"><ScheduleEntries/></kxfile>");
-     },
+    {"OneMemberOnly", false, RacesRoot(" member=\"ScheduleEntries\"", "<ScheduleEntries/>"),
      "an import replaces the whole file and needs every member"},
-    {"NoKernelFile", false, [] { return std::string("<html><body/></html>"); },
+    {"NoKernelFile", false, "<html><body/></html>",
      "the document is no kernel file (root element html, not kxfile)"},
-    {"Namespace", false,
-     [] {
-       return std::string(
-           "<kxfile xmlns=\"urn:x\" family=\"Varnox\" type=\"FT_RACES\" "
-           "version=\"1\"><ScheduleEntries/></kxfile>");
-     },
+    {"Namespace", false, RacesRoot(" xmlns=\"urn:x\"", "<ScheduleEntries/>"),
      "element kxfile is in a namespace"},
-    {"PrefixWithoutNamespace", false, [] { return Races("<x:entry key=\"R9\"/>"); },
+    {"PrefixWithoutNamespace", false, Races("<x:entry key=\"R9\"/>"),
      "element entry is in a namespace"},
-    {"Empty", false, [] { return std::string(); }, "not well-formed XML"},
-    {"Binary", false, [] { return std::string("\x00\x01\xFF\xFE garbage", 13); },
-     "not well-formed XML"},
-    {"Truncated", false,
-     [] {
-       const std::string csWhole = Slurp(Scratch("hostile-races-before.xml"));
-       return csWhole.substr(0, csWhole.size() / 2);
-     },
+    {"Empty", false, "", "not well-formed XML"},
+    {"Binary", false, std::string("\x00\x01\xFF\xFE garbage", 13), "not well-formed XML"},
+    {"Truncated", false, kSmallDocument.substr(0, kSmallDocument.size() / 2),
      "not well-formed XML"},
     {"FaultAfterManyGoodEntries", false,
-     [] { return ManyGoodEntriesThen("<entry key=\"bad\"><SortId>x</SortId></entry>"); },
+     ManyGoodEntriesThen("<entry key=\"bad\"><SortId>x</SortId></entry>"),
      "SortId \"x\" is no whole number"},
-    {"MissingMember", true, [] { return Globals("", ""); }, "member Records (a map) is missing"},
-    {"BadTime", true,
-     [] { return Globals("", "<Records><entry key=\"r\"><Time>12 P8</Time></entry></Records>"); },
+    {"MissingMember", true, Globals("", ""), "member Records (a map) is missing"},
+    {"BadTime", true, Globals("", "<Records><entry key=\"r\"><Time>12 P8</Time></entry></Records>"),
      "Time \"12 P8\" is no time"},
-    {"BadBool", true, [] { return Globals("<Ha1Left>yes</Ha1Left>", "<Records/>"); },
+    {"BadBool", true, Globals("<Ha1Left>yes</Ha1Left>", "<Records/>"),
      "Ha1Left \"yes\" is no bool"},
-    {"BoolAboveAByte", true, [] { return Globals("<Ha1Left>256</Ha1Left>", "<Records/>"); },
+    {"BoolAboveAByte", true, Globals("<Ha1Left>256</Ha1Left>", "<Records/>"),
      "Ha1Left \"256\" is no bool"},
 };
 
@@ -673,12 +568,12 @@ TEST_P(XmlHostile, IsRefusedWithItsReasonAndChangesNothing) {
     pFile = std::make_unique<CkxVarnoxFT_RACES>();
   }
   const char* csType = hostile.bGlobals ? "globals" : "races";
-  ASSERT_TRUE(Open(*pFile, DemoDir() + "/" + csType + ".orb", "rw", false));
+  ASSERT_TRUE(OpenNative(*pFile, DemoDir() + "/" + csType + ".orb", "rw", false));
   const std::string csBefore = ExportOf(*pFile, std::string("hostile-") + csType + "-before.xml");
   ASSERT_FALSE(csBefore.empty());
 
   const std::string csXml = Scratch(std::string("hostile-") + hostile.csName + ".xml");
-  Spit(csXml, hostile.document());
+  Spit(csXml, hostile.csDocument);
   EXPECT_FALSE(pFile->UpdateFileFromXml(csXml.c_str()));
   EXPECT_THAT(RefusalOf(csXml), HasSubstr(hostile.csReason));
   EXPECT_EQ(ExportOf(*pFile, std::string("hostile-") + csType + "-after.xml"), csBefore);
@@ -694,32 +589,28 @@ INSTANTIATE_TEST_SUITE_P(Documents, XmlHostile, ::testing::ValuesIn(kHostileCase
 
 struct LimitCase {
   const char* csName;
-  std::function<void(KxXmlLimits&)> tighten;
-  std::function<std::string()> document;
+  void (*tighten)(KxXmlLimits&);
+  std::string csDocument;
   const char* csReason;
 };
 
 const LimitCase kLimitCases[] = {
-    {"Depth", [](KxXmlLimits& limits) { limits.uiMaxDepth = 4; },
-     [] { return Races("<entry key=\"R9\"><Heats><entry key=\"H1\"/></Heats></entry>"); },
+    {"Depth", [](KxXmlLimits& l) { l.uiMaxDepth = 4; }, Entry("<Heats><entry key=\"H1\"/></Heats>"),
      "elements nested deeper than 4"},
-    {"Elements", [](KxXmlLimits& limits) { limits.uiMaxElements = 100; },
-     [] { return ManyGoodEntriesThen(""); }, "the document has more than 100 elements"},
-    {"DocumentBytes", [](KxXmlLimits& limits) { limits.uiMaxDocumentBytes = 1000; },
-     [] { return ManyGoodEntriesThen(""); }, "the document is larger than 1000 bytes"},
-    {"StagedBytes", [](KxXmlLimits& limits) { limits.uiMaxStagedBytes = 100000; },
-     [] { return ManyGoodEntriesThen(""); },
+    {"Elements", [](KxXmlLimits& l) { l.uiMaxElements = 100; }, ManyGoodEntriesThen(""),
+     "the document has more than 100 elements"},
+    {"DocumentBytes", [](KxXmlLimits& l) { l.uiMaxDocumentBytes = 1000; }, ManyGoodEntriesThen(""),
+     "the document is larger than 1000 bytes"},
+    {"StagedBytes", [](KxXmlLimits& l) { l.uiMaxStagedBytes = 100000; }, ManyGoodEntriesThen(""),
      "the content takes more than 100000 bytes to hold while it is checked"},
-    {"Attributes",  // the root has three
-     [](KxXmlLimits& limits) { limits.uiMaxAttributes = 2; },
-     [] { return Races("<entry key=\"R9\"/>"); }, "an element has more than 2 attributes"},
-    {"TextBytes", [](KxXmlLimits& limits) { limits.uiMaxTextBytes = 16; },
-     [] {
-       return Races("<entry key=\"R9\"><TitleScb>" + std::string(17, 'x') + "</TitleScb></entry>");
-     },
+    {"Attributes", [](KxXmlLimits& l) { l.uiMaxAttributes = 2; },
+     Races("<entry key=\"R9\"/>"),  // root: 3
+     "an element has more than 2 attributes"},
+    {"TextBytes", [](KxXmlLimits& l) { l.uiMaxTextBytes = 16; },
+     Entry("<TitleScb>" + std::string(17, 'x') + "</TitleScb>"),
      "the text of TitleScb is longer than 16 bytes"},
-    {"KeyBytes", [](KxXmlLimits& limits) { limits.uiMaxTextBytes = 16; },
-     [] { return Races("<entry key=\"" + std::string(17, 'k') + "\"/>"); },
+    {"KeyBytes", [](KxXmlLimits& l) { l.uiMaxTextBytes = 16; },
+     Races("<entry key=\"" + std::string(17, 'k') + "\"/>"),
      "attribute key is longer than 16 bytes"},
 };
 
@@ -746,7 +637,7 @@ TEST_P(XmlLimits, AreKeptAndChangeNothing) {
   KxXmlLimits limits;
   limit.tighten(limits);
   const std::string csXml = Scratch(std::string("limits-") + limit.csName + ".xml");
-  Spit(csXml, limit.document());
+  Spit(csXml, limit.csDocument);
   csWhy.clear();
   EXPECT_FALSE(KxImportXml(*pFile, csXml, limits, csWhy));
   EXPECT_THAT(csWhy, HasSubstr(limit.csReason));
@@ -820,7 +711,7 @@ INSTANTIATE_TEST_SUITE_P(Documents, XmlRebuildOutOfStorage, ::testing::Values(0,
 TEST(XmlMember, SaveAsXmlWritesOneMemberThatAnImportRefuses) {
   const std::string csPath = Scratch("member-globals.orb");
   CkxVarnoxFT_GLOBALS file;
-  ASSERT_TRUE(Open(file, csPath, "rw", true));
+  ASSERT_TRUE(OpenNative(file, csPath, "rw", true));
   auto& records = file.m_Records.m_Container;
   records[records(D2MapCmd::Add, 0, "W50FR")].idLen = 50;
   const std::string csXml = Scratch("member-records.xml");
@@ -839,7 +730,7 @@ TEST(XmlTool, ExportsAndImportsSavedFiles) {
   const std::string csEmpty = Scratch("tool-empty.orb");
   {
     CkxVarnoxFT_RAW_PULSES file;
-    ASSERT_TRUE(Open(file, csEmpty, "rw", true));
+    ASSERT_TRUE(OpenNative(file, csEmpty, "rw", true));
     ASSERT_TRUE(file.Save(0, true, ""));
     file.UnLoad();
   }
