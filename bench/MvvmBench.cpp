@@ -3,15 +3,18 @@
 //     std::function call, and a user-interface write of a value (lock,
 //     compare, write to the record, both events) beside them;
 //   - refreshing an observable collection of 10,000 elements after one
-//     element left or came back against enumerating the 10,000 handles
+//     element's value changed against enumerating the 10,000 handles
 //     through the container alone (Head, Next), with no element view model
-//     made, with a screenful (50) made and with all of them made.
+//     made, with a screenful (50) made and with all of them made; the
+//     update names the changed element, or names nothing (then every
+//     element made compares its record's stamp).
 // The container is the framework tests' fake map with a linked list for
 // Head and Next, so that both sides pay the same per handle.
 #include <benchmark/benchmark.h>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "tests/framework/FakeContainers.h"
@@ -102,21 +105,36 @@ void BM_EnumerateHandlesThroughTheContainer(benchmark::State& state) {
 }
 BENCHMARK(BM_EnumerateHandlesThroughTheContainer);
 
-// Arg: how many element view models were made (and their Number read).
+// Args: how many element view models were made (their Number read), and
+// whether the update names the one element whose Number changed (1) or
+// names nothing (0: each element made checks its record's stamp).
 void BM_RefreshAfterOneChange(benchmark::State& state) {
   TenThousand bed;
   auto pRoot = std::make_shared<MapRoot>(bed.pMap, nullptr, 0);
-  int32_t iChanges = 0;
-  pRoot->CollectionChanged().Add([&](const OrbCollectionChangedEventArgs&) { ++iChanges; });
   pRoot->Count();
   const auto iMade = static_cast<int32_t>(state.range(0));
-  for (int32_t i = 0; i < iMade; ++i) pRoot->Item(i)->NumberSlot()->Value();
-  for (auto _ : state) {
-    bed.pMap->Toggle();
-    pRoot->Refresh();
+  int32_t iChanges = 0;
+  for (int32_t i = 0; i < iMade; ++i) {
+    const auto pNumber = pRoot->Item(i)->NumberSlot();
+    pNumber->Value();
+    pNumber->PropertyChanged().Add([&](const int32_t&, const int32_t&) { ++iChanges; });
   }
-  if (iChanges != static_cast<int32_t>(state.iterations())) state.SkipWithError("missed a change");
+  pRoot->Refresh();  // the stamps of the records shown
+  constexpr uint32_t kChanged = LinkedMap::kToggled;
+  const auto named = state.range(1) != 0
+                         ? std::optional<std::vector<uint32_t>>(std::vector<uint32_t>{kChanged})
+                         : std::nullopt;
+  int32_t& iNumber = bed.pStore->records.at(kChanged).number;
+  for (auto _ : state) {
+    ++iNumber;
+    pRoot->Tree().RefreshNamed(named);
+  }
+  const bool bShown = static_cast<int32_t>(kChanged) <= iMade;  // handle h is position h - 1
+  if (iChanges != (bShown ? static_cast<int32_t>(state.iterations()) : 0))
+    state.SkipWithError("missed a change");
 }
-BENCHMARK(BM_RefreshAfterOneChange)->Arg(0)->Arg(50)->Arg(kElements);
+BENCHMARK(BM_RefreshAfterOneChange)
+    ->ArgsProduct({{0, 50, kElements}, {1, 0}})
+    ->ArgNames({"made", "named"});
 
 }  // namespace

@@ -96,7 +96,7 @@ void OrbFileM::AddMvvmRoot(int32_t iRootIndex, std::shared_ptr<OrbBaseDataWrappe
     member.roots.push_back(pRoot);
     if (pContainer) Impl::AddContainer(member, pContainer);
   }
-  pRoot->Tree().BindMember(pContainer, memberInfo.Name());
+  pRoot->Tree().BindMember(pContainer, memberInfo.Name(), weak_from_this());
 }
 
 void OrbFileM::AddUpdatable(int32_t iRootIndex, std::shared_ptr<IOrbUpdatableObject> pContainer) {
@@ -133,7 +133,7 @@ void OrbFileM::OnObjectUpdateEx(int32_t iObjId, std::u16string_view csText, uint
   }
   for (const auto& pRoot : roots) {
     try {
-      pRoot->Tree().OnKernelUpdate();
+      pRoot->Tree().OnKernelUpdate(csText);
     } catch (...) {
       if (!pFirstFailure) pFirstFailure = std::current_exception();
     }

@@ -4,7 +4,10 @@
 #include "contracts/framework/OrbMvvm.h"
 
 #include <algorithm>
+#include <charconv>
 #include <unordered_map>
+
+#include "contracts/framework/OrbFileM.h"
 
 namespace Tarvex::Orb::DataDirectAcces {
 namespace {
@@ -107,6 +110,51 @@ std::vector<OrbCollectionChangedEventArgs> OrbDiffHandles(std::span<const uint32
   return changes;
 }
 
+namespace {
+
+constexpr std::u16string_view kElementsTag = u" [elements ";
+// Longer lists are not worth naming: the refresh then checks every element.
+constexpr size_t kMaxNamedElements = 32;
+
+}  // namespace
+
+std::u16string OrbNameElements(std::u16string_view csText, std::span<const uint32_t> elements) {
+  std::u16string csTagged(csText);
+  if (elements.empty() || elements.size() > kMaxNamedElements) return csTagged;
+  csTagged += kElementsTag;
+  for (size_t i = 0; i < elements.size(); ++i) {
+    if (i > 0) csTagged += u',';
+    for (const char c : std::to_string(elements[i])) csTagged += static_cast<char16_t>(c);
+  }
+  csTagged += u']';
+  return csTagged;
+}
+
+std::optional<std::vector<uint32_t>> OrbNamedElements(std::u16string_view csText) {
+  if (!csText.ends_with(u']')) return std::nullopt;
+  const size_t uiTag = csText.rfind(kElementsTag);
+  if (uiTag == std::u16string_view::npos) return std::nullopt;
+  const std::u16string_view csList =
+      csText.substr(uiTag + kElementsTag.size(), csText.size() - 1 - uiTag - kElementsTag.size());
+  std::vector<uint32_t> elements;
+  size_t uiStart = 0;
+  while (uiStart <= csList.size()) {
+    const size_t uiEnd = std::min(csList.find(u',', uiStart), csList.size());
+    std::string csDigits;
+    for (const char16_t c : csList.substr(uiStart, uiEnd - uiStart)) {
+      if (c < u'0' || c > u'9') return std::nullopt;
+      csDigits += static_cast<char>(c);
+    }
+    uint32_t uiElement = 0;
+    const auto [pEnd, error] =
+        std::from_chars(csDigits.data(), csDigits.data() + csDigits.size(), uiElement);
+    if (csDigits.empty() || error != std::errc()) return std::nullopt;
+    elements.push_back(uiElement);
+    uiStart = uiEnd + 1;
+  }
+  return elements;
+}
+
 void OrbThrowBadPosition(std::u16string_view csCollection, int32_t iIndex, int32_t iCount) {
   throw OrbKernelException(
       u"{0}.Item ({1}):\r\nNo element at this position; the collection has {2}\r\n",
@@ -127,11 +175,50 @@ void OrbBaseDataWrapper::ReloadSlot() {
 // ---------------------------------------------------------------------------
 // The tree of a root
 
-void OrbMvvmTree::BindMember(std::weak_ptr<IOrbUpdatableObject> pContainer,
-                             std::u16string csMember) {
+// Holds the exclusive lock that guards a tree's writes to its records: the
+// container's when the root shows one, otherwise the file's NGE (a single
+// record has no lock word of its own); nothing without either.
+class OrbMvvmTree::ExclusiveSourceLock {
+ public:
+  explicit ExclusiveSourceLock(OrbMvvmTree& tree) : m_Root(*tree.m_pRoot) {
+    m_bContainer = m_Root.LockSource();
+    if (m_bContainer) return;
+    m_pFile = tree.m_pFile.lock();
+    if (m_pFile) m_FileLock.emplace(*m_pFile, OrbFileWideLock::Kind::NGE);
+  }
+  ~ExclusiveSourceLock() {
+    if (m_bContainer) m_Root.UnlockSource();
+  }
+  ExclusiveSourceLock(const ExclusiveSourceLock&) = delete;
+  ExclusiveSourceLock& operator=(const ExclusiveSourceLock&) = delete;
+
+ private:
+  OrbBaseDataWrapper& m_Root;
+  bool m_bContainer = false;
+  std::shared_ptr<OrbFileM> m_pFile;
+  std::optional<OrbFileWideLock> m_FileLock;
+};
+
+namespace {
+
+// The element of the root's collection that `target` lies in: its handle or
+// index, none when the target is not inside an element.
+std::optional<uint32_t> ElementOf(const OrbBaseDataWrapper& target,
+                                  const OrbBaseDataWrapper* pRoot) {
+  for (const OrbBaseDataWrapper* p = &target; p != nullptr; p = p->Parent()) {
+    if (p->Parent() == pRoot) return p->ElementHandle();
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+void OrbMvvmTree::BindMember(std::weak_ptr<IOrbUpdatableObject> pContainer, std::u16string csMember,
+                             std::weak_ptr<OrbFileM> pFile) {
   auto lock = Lock();
   m_pContainer = std::move(pContainer);
   m_csMember = std::move(csMember);
+  m_pFile = std::move(pFile);
 }
 
 void OrbMvvmTree::SetDispatcher(Dispatcher dispatcher) {
@@ -166,16 +253,16 @@ void OrbMvvmTree::WriteStored(OrbBaseDataWrapper& target, int32_t iIndex) {
     m_Pending.push_back({std::move(pTarget), &target, iIndex});
     return;
   }
-  m_pRoot->LockSource();
-  try {
+  {
+    ExclusiveSourceLock source(*this);
     target.WritePending(iIndex);
-  } catch (...) {
-    m_pRoot->UnlockSource();
-    throw;
   }
-  m_pRoot->UnlockSource();
   if (const auto pContainer = Container()) {
-    pContainer->UpdateID(OrbCmd::None, std::nullopt, u"Mvvm write {0}.{1} ({2})",
+    const std::optional<uint32_t> element = ElementOf(target, m_pRoot);
+    const std::u16string csFormat =
+        element ? OrbNameElements(u"Mvvm write {0}.{1} ({2})", std::span(&*element, 1))
+                : std::u16string(u"Mvvm write {0}.{1} ({2})");
+    pContainer->UpdateID(OrbCmd::None, std::nullopt, csFormat,
                          {m_csMember, target.NameInOwner(), iIndex});
   }
 }
@@ -205,6 +292,7 @@ uint64_t OrbMvvmTree::Publish(std::u16string_view csFormat, std::vector<OrbForma
 
 uint64_t OrbMvvmTree::Commit() {
   std::vector<PendingWrite> pending;
+  std::u16string csFormat = u"Mvvm commit {0}: {1} values";
   {
     auto lock = Lock();
     if (Detached()) {
@@ -213,31 +301,43 @@ uint64_t OrbMvvmTree::Commit() {
     if (m_Pending.empty()) return 0;
     pending.swap(m_Pending);
     size_t written = 0;
-    m_pRoot->LockSource();
     try {
+      ExclusiveSourceLock source(*this);
       for (; written < pending.size(); ++written) {
         if (auto pTarget = pending[written].pTarget.lock()) {
           pTarget->WritePending(pending[written].iIndex);
         }
       }
     } catch (...) {
-      m_pRoot->UnlockSource();
       m_Pending.insert(m_Pending.begin(), pending.begin() + static_cast<ptrdiff_t>(written),
                        pending.end());
       if (written > 0) {
         try {
-          Publish(u"Mvvm commit {0}: {1} values", {m_csMember, written});
+          Publish(csFormat, {m_csMember, written});
         } catch (...) {
           // The write's failure is the one the caller hears of.
         }
       }
       throw;
     }
-    m_pRoot->UnlockSource();
+    csFormat = OrbNameElements(csFormat, ElementsOf(pending));
   }
-  const uint64_t uiUpdateId = Publish(u"Mvvm commit {0}: {1} values", {m_csMember, pending.size()});
+  const uint64_t uiUpdateId = Publish(csFormat, {m_csMember, pending.size()});
   m_Committed.Raise(uiUpdateId);
   return uiUpdateId;
+}
+
+std::vector<uint32_t> OrbMvvmTree::ElementsOf(const std::vector<PendingWrite>& writes) const {
+  std::vector<uint32_t> elements;
+  for (const auto& write : writes) {
+    const auto pTarget = write.pTarget.lock();
+    const std::optional<uint32_t> element =
+        pTarget ? ElementOf(*pTarget, m_pRoot) : std::optional<uint32_t>();
+    if (!element) return {};  // a value outside the elements: name nothing
+    if (std::find(elements.begin(), elements.end(), *element) == elements.end())
+      elements.push_back(*element);
+  }
+  return elements;
 }
 
 void OrbMvvmTree::Rollback() {
@@ -252,27 +352,35 @@ void OrbMvvmTree::Rollback() {
   m_RolledBack.Raise();
 }
 
-void OrbMvvmTree::Refresh() {
+void OrbMvvmTree::Refresh() { RefreshNamed(std::nullopt); }
+
+void OrbMvvmTree::RefreshNamed(const std::optional<std::vector<uint32_t>>& named) {
   auto lock = Lock();
-  if (!Detached()) m_pRoot->Refresh();
+  if (Detached()) return;
+  if (named) {
+    m_pRoot->RefreshElements(*named);
+  } else {
+    m_pRoot->Refresh();
+  }
 }
 
-void OrbMvvmTree::OnKernelUpdate() {
+void OrbMvvmTree::OnKernelUpdate(std::u16string_view csText) {
   if (!FollowsKernel() || Detached()) return;
   Dispatcher dispatcher;
   {
     std::lock_guard lock(m_DispatcherMutex);
     dispatcher = m_Dispatcher;
   }
+  std::optional<std::vector<uint32_t>> named = OrbNamedElements(csText);
   if (!dispatcher) {
-    Refresh();
+    RefreshNamed(named);
     m_Refreshed.Raise();
     return;
   }
   std::weak_ptr<OrbBaseDataWrapper> pRoot = m_pRoot->weak_from_this();
-  dispatcher([pRoot] {
+  dispatcher([pRoot, named = std::move(named)] {
     if (auto pAlive = pRoot.lock()) {
-      pAlive->Tree().Refresh();
+      pAlive->Tree().RefreshNamed(named);
       pAlive->Tree().Refreshed().Raise();
     }
   });

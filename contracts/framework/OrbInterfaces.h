@@ -4,6 +4,7 @@
 //
 //   IOrbEnumerator<T>, IOrbEnumerable<T>   enumeration (+ range-for support)
 //   IOrbObject                             base of every record interface
+//   IOrbRecordStamp                        a record's content stamp, for refreshes
 //   IOrbObjInternal, IOrbHandleFixInternUse  what a member proxy offers the
 //                                          framework: member count, path slots
 //   IOrbUpdatableObject                    a top-level container: update,
@@ -126,6 +127,17 @@ class IOrbObject {
   // Handle (keyed map) or index (array) of the element this object stands
   // for; 0 for a single embedded record.
   virtual uint32_t IEnumCurrentPos() const = 0;
+};
+
+// What a record interface may also offer, so that a refresh can tell an
+// unchanged record without reading its fields one by one.
+class IOrbRecordStamp {
+ public:
+  virtual ~IOrbRecordStamp() = default;
+  // A stamp of the record's content: its fields with the texts they hold
+  // (not the elements of the containers it holds). It differs whenever that
+  // content changed since another call, save for a chance of 2^-64.
+  virtual uint64_t RecordStamp() = 0;
 };
 
 // What a member proxy tells the framework about its record.

@@ -57,6 +57,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <typeindex>
 #include <unordered_map>
 #include <utility>
@@ -70,6 +71,7 @@
 namespace Tarvex::Orb::DataDirectAcces {
 
 class OrbBaseDataWrapper;
+class OrbFileM;
 class OrbGenericDataContext;
 
 // How a data context treats its data.
@@ -126,6 +128,17 @@ using CollectionChangedEvent = OrbEvent<void(const OrbCollectionChangedEventArgs
 std::vector<OrbCollectionChangedEventArgs> OrbDiffHandles(std::span<const uint32_t> shown,
                                                           std::span<const uint32_t> current);
 
+// Update texts that name the elements they changed. A writer that changed
+// elements of a member's top-level map or array (by handle or by index) may
+// end its update text with the tag OrbNameElements appends,
+// " [elements 17,25]"; a refresh that this update causes then reloads only
+// those elements' view models (elements added or removed are found by the
+// handle diff all the same). A text without the tag, or with a tag cut off
+// or malformed, names nothing: every element view model made is checked.
+std::u16string OrbNameElements(std::u16string_view csText, std::span<const uint32_t> elements);
+// The elements the tag at the end of `csText` names; none without a tag.
+std::optional<std::vector<uint32_t>> OrbNamedElements(std::u16string_view csText);
+
 // ---------------------------------------------------------------------------
 // The tree of a root
 
@@ -161,9 +174,12 @@ class OrbMvvmTree {
   // True once the file was unloaded: the tree shows nothing and takes no write.
   bool Detached() const { return m_bDetached.load(std::memory_order_relaxed); }
 
-  // The container the root shows, as the file registered it, and the
-  // member's name for the update texts.
-  void BindMember(std::weak_ptr<IOrbUpdatableObject> pContainer, std::u16string csMember);
+  // The container the root shows, as the file registered it, the member's
+  // name for the update texts and the file, whose exclusive file-wide lock
+  // (NGE) guards the writes of a root that has no container lock of its own
+  // (a single record).
+  void BindMember(std::weak_ptr<IOrbUpdatableObject> pContainer, std::u16string csMember,
+                  std::weak_ptr<OrbFileM> pFile = {});
   void SetDispatcher(Dispatcher dispatcher);
 
   // A user-interface write of value `iIndex` of `target`: WriteBegins throws
@@ -187,9 +203,15 @@ class OrbMvvmTree {
 
   // Reloads the whole tree from its records, holding the lock.
   void Refresh();
-  // A kernel update of the member: Refresh, through the dispatcher when
-  // there is one, unless the tree does not follow the kernel or is detached.
-  void OnKernelUpdate();
+  // Refresh, told that the content of the `named` elements of the root's
+  // collection alone may have changed: only their view models reload. No
+  // names: as Refresh.
+  void RefreshNamed(const std::optional<std::vector<uint32_t>>& named);
+  // A kernel update of the member with text `csText`: Refresh, through the
+  // dispatcher when there is one, unless the tree does not follow the kernel
+  // or is detached. When the text names the elements it changed
+  // (OrbNamedElements), only those element view models reload.
+  void OnKernelUpdate(std::u16string_view csText = {});
   // The file is unloaded: pending values are dropped, the root lets go of
   // its source (collections empty themselves with a Reset). Repeats are harmless.
   void Detach();
@@ -205,8 +227,12 @@ class OrbMvvmTree {
     const OrbBaseDataWrapper* pKey;
     int32_t iIndex;
   };
+  class ExclusiveSourceLock;
   std::shared_ptr<IOrbUpdatableObject> Container() const;
   uint64_t Publish(std::u16string_view csFormat, std::vector<OrbFormatArg> args);
+  // The elements of the root's collection the pending `writes` lie in;
+  // empty when one of them lies outside the elements.
+  std::vector<uint32_t> ElementsOf(const std::vector<PendingWrite>& writes) const;
 
   OrbBaseDataWrapper* const m_pRoot;
   mutable std::recursive_mutex m_Mutex;
@@ -218,6 +244,7 @@ class OrbMvvmTree {
   // Guarded by m_Mutex.
   std::weak_ptr<IOrbUpdatableObject> m_pContainer;
   std::u16string m_csMember;
+  std::weak_ptr<OrbFileM> m_pFile;
   std::vector<PendingWrite> m_Pending;
   // The dispatcher has its own lock: a kernel update hands a refresh to it
   // without waiting for the tree.
@@ -270,9 +297,25 @@ class OrbBaseDataWrapper : public std::enable_shared_from_this<OrbBaseDataWrappe
   virtual void WritePending(int32_t iIndex) { (void)iIndex; }
   virtual void RevertPending(int32_t iIndex) { (void)iIndex; }
   // The exclusive lock of the container a root shows, held around a
-  // commit's writes; a record has none.
-  virtual void LockSource() {}
+  // commit's writes; false when the object has none (a record), and the
+  // tree then takes the file's.
+  virtual bool LockSource() { return false; }
   virtual void UnlockSource() {}
+  // Refresh, told that only the elements `elements` (handles or indexes)
+  // may have changed their content; a collection reloads only those.
+  virtual void RefreshElements(std::span<const uint32_t> elements) {
+    (void)elements;
+    Refresh();
+  }
+  // Refresh as slot of a view model whose own record did not change: a
+  // value held in that record has nothing to reload; a collection or a
+  // nested view model refreshes what lies below.
+  virtual void RefreshInUnchangedRecord() { Refresh(); }
+  // A slot of this view model loaded a value outside a refresh.
+  virtual void OnSlotLoaded() {}
+  // The handle (map) or index (array) of the element this view model shows
+  // in its collection; none for anything else.
+  virtual std::optional<uint32_t> ElementHandle() const { return std::nullopt; }
 
   // The name of this object's property in its owner view model, for update
   // texts; empty without owner.
@@ -320,12 +363,30 @@ class AOrbMvvmObject : public OrbBaseDataWrapper, public IAOrbMvvmInternUse {
     return std::dynamic_pointer_cast<W>(Property(iPropIndex));
   }
 
-  // Reloads every property whose slot exists.
+  // Reloads every property whose slot exists. When the record tells its
+  // content by a stamp (IOrbRecordStamp) and the stamp is the one of the
+  // last refresh, with no value loaded since, the values held in the record
+  // are left as they are and only what lies below (collections, nested
+  // view models) refreshes.
   void Refresh() override {
     auto lock = Tree().Lock();
+    const bool bUnchanged = RecordUnchanged();
     for (size_t i = 0; i < m_Fields.size(); ++i) {
-      if (auto pSlot = m_Fields[i]) pSlot->ReloadSlot();
+      const auto& pSlot = m_Fields[i];
+      if (!pSlot) continue;
+      if (bUnchanged) {
+        pSlot->RefreshInUnchangedRecord();
+      } else {
+        pSlot->ReloadSlot();
+      }
     }
+  }
+  void OnSlotLoaded() override { m_bStamped = false; }
+  std::optional<uint32_t> ElementHandle() const override {
+    if constexpr (std::derived_from<I, IOrbObject>) {
+      if (PropIndex() < 0 && m_OrbData != nullptr) return m_OrbData->IEnumCurrentPos();
+    }
+    return std::nullopt;
   }
   void Detach() override {
     auto lock = Tree().Lock();
@@ -347,7 +408,30 @@ class AOrbMvvmObject : public OrbBaseDataWrapper, public IAOrbMvvmInternUse {
   std::shared_ptr<I> m_OrbData;
 
  private:
+  // Takes the record's stamp; true when it equals the one taken last and no
+  // value was loaded since. Records without a stamp always count as changed.
+  bool RecordUnchanged() {
+    if (m_OrbData.get() != m_pStampOf) {
+      m_pStampOf = m_OrbData.get();
+      if constexpr (std::is_polymorphic_v<I>) {
+        m_pStamp = dynamic_cast<IOrbRecordStamp*>(m_OrbData.get());
+      }
+      m_bStamped = false;
+    }
+    if (m_pStamp == nullptr) return false;
+    const uint64_t uiStamp = m_pStamp->RecordStamp();
+    const bool bUnchanged = m_bStamped && uiStamp == m_uiStamp;
+    m_uiStamp = uiStamp;
+    m_bStamped = true;
+    return bUnchanged;
+  }
+
   PropertyChangedEvent m_PropertyChanged;
+  // The record's stamp at the last refresh, and the record it was asked of.
+  const I* m_pStampOf = nullptr;
+  IOrbRecordStamp* m_pStamp = nullptr;
+  uint64_t m_uiStamp = 0;
+  bool m_bStamped = false;
 };
 
 // The value types a simple property can have. A race time may be absent.
@@ -413,6 +497,7 @@ class OrbSimpleDataWrapper : public OrbBaseDataWrapper {
     if (bWasLoaded && !(m_LocalVal == oldValue)) Raise(oldValue);
   }
   void Refresh() override { ReloadSlot(); }
+  void RefreshInUnchangedRecord() override {}
   void WritePending(int32_t iIndex) override {
     if (IAOrbMvvmInternUse* pOwner = Owner()) pOwner->SetVal(iIndex);
   }
@@ -426,7 +511,10 @@ class OrbSimpleDataWrapper : public OrbBaseDataWrapper {
     return Parent() != nullptr ? Parent()->AsViewModel() : nullptr;
   }
   void Load() {
-    if (IAOrbMvvmInternUse* pOwner = Owner()) pOwner->GetVal(PropIndex(), false);
+    if (IAOrbMvvmInternUse* pOwner = Owner()) {
+      pOwner->GetVal(PropIndex(), false);
+      Parent()->OnSlotLoaded();
+    }
     m_bLoaded = true;
   }
   void Raise(const T& oldValue) {
@@ -492,6 +580,7 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
     const auto it = m_Elements.find(uiHandle);
     if (it != m_Elements.end()) return it->second;
     std::shared_ptr<V> pElement = MakeElement(uiHandle);
+    if (m_Elements.empty()) m_Elements.reserve(m_Shown.size());
     m_Elements.emplace(uiHandle, pElement);
     return pElement;
   }
@@ -509,22 +598,33 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
 
   // Reads the container's elements, applies the difference to the elements
   // shown, raising one event per change, then refreshes the element view
-  // models made so far (in no particular order). Before the first use there
-  // is nothing to compare. The cost is one pass over the container's handles
-  // and one compare with the shown ones, plus the reload of the view models
+  // models made so far (in no particular order), each of which skips its
+  // values when its record did not change. Before the first use there is
+  // nothing to compare. The cost is one pass over the container's handles
+  // and one compare with the shown ones, plus the check of the view models
   // made.
   void Refresh() override {
     auto lock = Tree().Lock();
     if (!m_bLoaded) return;
-    std::vector<uint32_t> current;
-    current.reserve(m_Shown.size() + 1);
-    ReadHandles(current);
-    for (const auto& change : OrbDiffHandles(m_Shown, current)) Apply(change, current);
+    ApplyCurrentHandles();
     // A copy: a handler may make further elements while these refresh.
     std::vector<std::shared_ptr<V>> made;
     made.reserve(m_Elements.size());
     for (const auto& entry : m_Elements) made.push_back(entry.second);
     for (const auto& pElement : made) pElement->Refresh();
+  }
+  // Refresh, but only the view models of `elements` (handles or indexes)
+  // reload: the others' records did not change.
+  void RefreshElements(std::span<const uint32_t> elements) override {
+    auto lock = Tree().Lock();
+    if (!m_bLoaded) return;
+    ApplyCurrentHandles();
+    std::vector<std::shared_ptr<V>> named;
+    for (const uint32_t uiElement : elements) {
+      const auto it = m_Elements.find(uiElement);
+      if (it != m_Elements.end()) named.push_back(it->second);
+    }
+    for (const auto& pElement : named) pElement->Refresh();
   }
   void Detach() override {
     auto lock = Tree().Lock();
@@ -543,15 +643,19 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
   virtual void ReleaseSource() = 0;
 
   // The element view model that `pSource` (also an IOrbMvvmObsInternUse<V>)
-  // makes for `uiHandle`.
+  // makes for `uiHandle`. The source is asked for its maker once, not per
+  // element: again only after a rebind to another source.
   template <class S>
   std::shared_ptr<V> MakeThrough(const std::shared_ptr<S>& pSource, uint32_t uiHandle) {
-    auto* pMaker = dynamic_cast<IOrbMvvmObsInternUse<V>*>(pSource.get());
-    if (pMaker == nullptr) {
+    if (pSource.get() != m_pMakerOf) {
+      m_pMaker = dynamic_cast<IOrbMvvmObsInternUse<V>*>(pSource.get());
+      m_pMakerOf = pSource.get();
+    }
+    if (m_pMaker == nullptr) {
       throw OrbKernelException(
           u"OrbMvvmObs.Item:\r\nThe container makes no view models of its elements\r\n");
     }
-    return pMaker->GetMvvmInstance(this, uiHandle, 0, 0, 0);
+    return m_pMaker->GetMvvmInstance(this, uiHandle, 0, 0, 0);
   }
 
  private:
@@ -560,6 +664,14 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
     m_Shown.clear();
     ReadHandles(m_Shown);
     m_bLoaded = true;
+  }
+  // Applies the difference between the container's handles and the shown
+  // ones, one event per change.
+  void ApplyCurrentHandles() {
+    std::vector<uint32_t> current;
+    current.reserve(m_Shown.size() + 1);
+    ReadHandles(current);
+    for (const auto& change : OrbDiffHandles(m_Shown, current)) Apply(change, current);
   }
   size_t CheckedPosition(int32_t iIndex) {
     EnsureLoaded();
@@ -599,6 +711,9 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
   std::vector<uint32_t> m_Shown;
   // The element view models made so far, by handle (map) or index (array).
   std::unordered_map<uint32_t, std::shared_ptr<V>> m_Elements;
+  // The source last asked for its maker, and the maker it gave.
+  const void* m_pMakerOf = nullptr;
+  IOrbMvvmObsInternUse<V>* m_pMaker = nullptr;
   bool m_bLoaded = false;
   CollectionChangedEvent m_CollectionChanged;
 };
@@ -626,9 +741,10 @@ class OrbMvvmObsMap : public OrbMvvmObsCollection<V> {
                 int32_t iPropIndex)
       : OrbMvvmObsCollection<V>(pParent, iPropIndex), m_OrbCollection(std::move(pSource)) {}
 
-  void LockSource() override {
+  bool LockSource() override {
     m_pLocked = m_OrbCollection;
     if (m_pLocked) m_pLocked->GetARLock();
+    return m_pLocked != nullptr;
   }
   void UnlockSource() override {
     if (m_pLocked) m_pLocked->ReleaseARLock();
@@ -664,9 +780,10 @@ class OrbMvvmObsArray : public OrbMvvmObsCollection<V> {
                   int32_t iPropIndex)
       : OrbMvvmObsCollection<V>(pParent, iPropIndex), m_OrbCollection(std::move(pSource)) {}
 
-  void LockSource() override {
+  bool LockSource() override {
     m_pLocked = m_OrbCollection;
     if (m_pLocked) m_pLocked->GetARLock();
+    return m_pLocked != nullptr;
   }
   void UnlockSource() override {
     if (m_pLocked) m_pLocked->ReleaseARLock();
@@ -783,6 +900,8 @@ class OrbMvvmObsArray1D : public OrbBaseDataWrapper, public IOrbEnumerable<std::
       }
     }
   }
+  // The values lie in the owning record: unchanged with it.
+  void RefreshInUnchangedRecord() override {}
   void Detach() override {
     auto lock = Tree().Lock();
     m_OrbCollection = nullptr;
@@ -818,6 +937,7 @@ class OrbMvvmObsArray1D : public OrbBaseDataWrapper, public IOrbEnumerable<std::
     if (m_Values.empty() && m_iCount > 0) {
       m_Values = ReadValues();
       m_Items.assign(m_Values.size(), nullptr);
+      if (Parent() != nullptr) Parent()->OnSlotLoaded();
     }
     if (iIndex < 0 || iIndex >= m_iCount)
       OrbThrowBadPosition(u"OrbMvvmObsArray1D", iIndex, m_iCount);
@@ -937,10 +1057,11 @@ class OrbGenericContextManager {
   // The file wrapper the manager holds.
   std::shared_ptr<F> TheFile() const { return m_pFile; }
 
-  // A data context over the root that `producer` makes:
-  //  - bShared: every caller asking for the same member (root type T) gets
-  //    one context, made with the first caller's settings; otherwise a new
-  //    context over a new root;
+  // A data context over the root of member `iRootIndex` (its position in
+  // the file) that `producer` makes:
+  //  - bShared: every caller asking for the same member gets one context,
+  //    made with the first caller's settings; otherwise a new context over a
+  //    new root. Two members of one root type get two contexts;
   //  - dataMode: Live, or ReadOnly (writes refused); a file whose maps are
   //    read-only gives ReadOnly;
   //  - bUseMvvmNotification: the tree raises its change events;
@@ -950,28 +1071,21 @@ class OrbGenericContextManager {
   //    with its own update id; otherwise it waits for Commit or Rollback.
   // OrbKernelException when the producer is empty or makes no root.
   template <class T>
+  std::shared_ptr<OrbGenericDataContext> GetDC(int32_t iRootIndex, GetMvvmObjForDC<T> producer,
+                                               bool bShared, OrbDataMode dataMode,
+                                               bool bUseMvvmNotification, bool bUseOrbNotification,
+                                               bool bUseAutoCommit) {
+    return Context(SharedKey{iRootIndex, std::type_index(typeid(T))}, producer,
+                   {bShared, dataMode, bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit});
+  }
+  // The same for a caller that does not name the member: shared contexts
+  // are then told apart by the root type T alone.
+  template <class T>
   std::shared_ptr<OrbGenericDataContext> GetDC(GetMvvmObjForDC<T> producer, bool bShared,
                                                OrbDataMode dataMode, bool bUseMvvmNotification,
                                                bool bUseOrbNotification, bool bUseAutoCommit) {
-    std::unique_lock lock(m_Mutex, std::defer_lock);
-    if (bShared) {
-      lock.lock();
-      const auto it = m_Shared.find(std::type_index(typeid(T)));
-      if (it != m_Shared.end()) return it->second;
-    }
-    std::shared_ptr<T> pRoot = producer ? producer() : nullptr;
-    if (!pRoot) {
-      throw OrbKernelException(u"OrbGenericContextManager.GetDC ({0}):\r\nNo view-model root\r\n",
-                               {m_csKey});
-    }
-    OrbDataContextSettings settings{bShared, dataMode, bUseMvvmNotification, bUseOrbNotification,
-                                    bUseAutoCommit};
-    if constexpr (requires(const F& file) { file.IsReadOnlyMapGet(); }) {
-      if (m_pFile->IsReadOnlyMapGet()) settings.dataMode = OrbDataMode::ReadOnly;
-    }
-    auto pContext = std::make_shared<OrbGenericDataContext>(std::move(pRoot), settings);
-    if (bShared) m_Shared.emplace(std::type_index(typeid(T)), pContext);
-    return pContext;
+    return GetDC(-1, std::move(producer), bShared, dataMode, bUseMvvmNotification,
+                 bUseOrbNotification, bUseAutoCommit);
   }
 
  private:
@@ -987,12 +1101,38 @@ class OrbGenericContextManager {
   OrbGenericContextManager(std::u16string csKey, std::shared_ptr<F> pFile)
       : m_csKey(std::move(csKey)), m_pFile(std::move(pFile)) {}
 
+  // A shared context's member: its root index (-1 when the caller named
+  // none) and its root type.
+  using SharedKey = std::pair<int32_t, std::type_index>;
+
+  template <class T>
+  std::shared_ptr<OrbGenericDataContext> Context(const SharedKey& key,
+                                                 const GetMvvmObjForDC<T>& producer,
+                                                 OrbDataContextSettings settings) {
+    std::unique_lock lock(m_Mutex, std::defer_lock);
+    if (settings.bShared) {
+      lock.lock();
+      const auto it = m_Shared.find(key);
+      if (it != m_Shared.end()) return it->second;
+    }
+    std::shared_ptr<T> pRoot = producer ? producer() : nullptr;
+    if (!pRoot) {
+      throw OrbKernelException(u"OrbGenericContextManager.GetDC ({0}):\r\nNo view-model root\r\n",
+                               {m_csKey});
+    }
+    if constexpr (requires(const F& file) { file.IsReadOnlyMapGet(); }) {
+      if (m_pFile->IsReadOnlyMapGet()) settings.dataMode = OrbDataMode::ReadOnly;
+    }
+    auto pContext = std::make_shared<OrbGenericDataContext>(std::move(pRoot), settings);
+    if (settings.bShared) m_Shared.emplace(key, pContext);
+    return pContext;
+  }
+
   const std::u16string m_csKey;
   const std::shared_ptr<F> m_pFile;
   std::mutex m_Mutex;
-  // The shared contexts, one per member, named by its root type (no two
-  // members of a file have the same root type).
-  std::map<std::type_index, std::shared_ptr<OrbGenericDataContext>> m_Shared;
+  // The shared contexts, one per member.
+  std::map<SharedKey, std::shared_ptr<OrbGenericDataContext>> m_Shared;
 };
 
 }  // namespace Tarvex::Orb::DataDirectAcces

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -70,10 +71,18 @@ class IRecord : public IOrbObject {
   virtual void set_Text(const std::u16string& value) = 0;
 };
 
-class Proxy : public IRecord {
+// A record of the store; it stamps its number and text (not its children).
+class Proxy : public IRecord, public IOrbRecordStamp {
  public:
-  Proxy(std::shared_ptr<Store> pStore, uint32_t h) : m_pStore(std::move(pStore)), m_h(h) {}
-  uint32_t IEnumCurrentPos() const override { return m_h; }
+  // `uiPos` is what the proxy answers as its position: the handle in a map,
+  // the index in an array.
+  Proxy(std::shared_ptr<Store> pStore, uint32_t h, std::optional<uint32_t> uiPos = std::nullopt)
+      : m_pStore(std::move(pStore)), m_h(h), m_uiPos(uiPos.value_or(h)) {}
+  uint32_t IEnumCurrentPos() const override { return m_uiPos; }
+  uint64_t RecordStamp() override {
+    const Store::Record& rec = Rec();
+    return std::hash<std::u16string>()(rec.text) * 31 + static_cast<uint32_t>(rec.number);
+  }
   int32_t Number() override { return Rec().number; }
   void set_Number(int32_t value) override {
     Written();
@@ -102,6 +111,7 @@ class Proxy : public IRecord {
   }
   std::shared_ptr<Store> m_pStore;
   uint32_t m_h;
+  uint32_t m_uiPos;
 };
 
 class ViewModel;
@@ -280,7 +290,7 @@ class Array : public Updatable<IOrbObjArray<IRecord>>, public IOrbMvvmObsInternU
     return std::make_shared<ViewModel>(Item(i1), pParent, -1, m_pStore.get());
   }
   Element Item(uint32_t i) override {
-    return std::make_shared<Proxy>(m_pStore, m_pStore->order.at(i));
+    return std::make_shared<Proxy>(m_pStore, m_pStore->order.at(i), i);
   }
   uint32_t GetLength(int32_t) override { return static_cast<uint32_t>(m_pStore->order.size()); }
   void GetARLock() override { ++m_pStore->exclusiveLocks; }
@@ -312,10 +322,15 @@ class Values : public IOrbArray1D<int32_t> {
 using MapRoot = OrbMvvmObsMap<uint64_t, IRecord, ViewModel>;
 using ArrayRoot = OrbMvvmObsArray<IRecord, ViewModel>;
 
-// A file with two members: 0 a map, 1 an array, each over its own store.
+// A file with three members, each over its own store: 0 a map, 1 an array,
+// 2 a single record (the first of its store), whose writes the file's NGE
+// lock guards.
 class File : public OrbFileM, public IOrbFile {
  public:
-  File() { Init(nullptr, 2); }
+  File() {
+    Init(nullptr, 3);
+    m_pRecordStore->Insert(0, 0);
+  }
   std::shared_ptr<Modim> GetObjInd(std::u16string_view) override { return nullptr; }
   bool IsReadOnlyMapGet() const override { return m_bReadOnlyMaps; }
 
@@ -330,17 +345,33 @@ class File : public OrbFileM, public IOrbFile {
     return pRoot;
   }
 
+  std::shared_ptr<ViewModel> GetRecordRoot() {
+    auto pRoot = std::make_shared<ViewModel>(
+        std::make_shared<Proxy>(m_pRecordStore, m_pRecordStore->order.front()), nullptr, 2);
+    AddMvvmRoot(2, pRoot, m_pRecordMember, OrbMemberInfo(u"Setup", 8, 8, false));
+    return pRoot;
+  }
+
   std::shared_ptr<Store> m_pMapStore = std::make_shared<Store>();
   std::shared_ptr<Store> m_pArrayStore = std::make_shared<Store>();
+  std::shared_ptr<Store> m_pRecordStore = std::make_shared<Store>();
   std::shared_ptr<Map> m_pMap = std::make_shared<Map>(m_pMapStore);
   std::shared_ptr<Array> m_pArray = std::make_shared<Array>(m_pArrayStore);
+  // The single record's member as the file registers it: it publishes updates.
+  std::shared_ptr<Map> m_pRecordMember = std::make_shared<Map>(m_pRecordStore);
   bool m_bReadOnlyMaps = false;
   std::vector<std::string> m_FileLocks;  // "NGE+", "NGE-", ...
 
  protected:
   int32_t GetDynGrowStatus() override { return -1; }
-  void GetNGELock() override { m_FileLocks.push_back("NGE+"); }
-  void ReleaseNGELock() override { m_FileLocks.push_back("NGE-"); }
+  void GetNGELock() override {
+    m_FileLocks.push_back("NGE+");
+    ++m_pRecordStore->exclusiveLocks;
+  }
+  void ReleaseNGELock() override {
+    m_FileLocks.push_back("NGE-");
+    --m_pRecordStore->exclusiveLocks;
+  }
   void GetNGMLock() override { m_FileLocks.push_back("NGM+"); }
   void ReleaseNGMLock() override { m_FileLocks.push_back("NGM-"); }
 };

@@ -298,6 +298,105 @@ TEST(ObsMapTest, ANestedCollectionRebindsToEachNewWrapperAndReportsOnlyTheDiffer
   EXPECT_EQ(pLoose->NumberSlot()->Value(), -1);
 }
 
+// The tag that names the changed elements at the end of an update text:
+// read back as written, anything else names nothing.
+struct TagCase {
+  const char* name;
+  std::u16string csText;
+  std::optional<std::vector<uint32_t>> named;
+};
+
+void PrintTo(const TagCase& c, std::ostream* os) { *os << c.name; }
+
+class ElementTagTest : public testing::TestWithParam<TagCase> {};
+
+TEST_P(ElementTagTest, ReadsWhatWasWrittenAndNothingElse) {
+  const TagCase& c = GetParam();
+  EXPECT_EQ(OrbNamedElements(c.csText), c.named);
+  if (c.named) {
+    EXPECT_EQ(OrbNameElements(u"x", *c.named), c.csText);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ElementTagTest,
+    testing::Values(TagCase{"Two", u"x [elements 3,17]", std::vector<uint32_t>{3, 17}},
+                    TagCase{"Largest", u"x [elements 4294967295]", std::vector<uint32_t>{~0u}},
+                    TagCase{"NoTag", u"x", std::nullopt},
+                    TagCase{"Empty", u"x [elements ]", std::nullopt},
+                    TagCase{"NotANumber", u"x [elements 3,a]", std::nullopt},
+                    TagCase{"TooLarge", u"x [elements 4294967296]", std::nullopt},
+                    TagCase{"CutOff", u"x [elements 3,1", std::nullopt},
+                    TagCase{"TrailingComma", u"x [elements 3,]", std::nullopt}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
+
+// A kernel update reloads only the element view models that may have
+// changed: those its text names, or without names those whose record stamp
+// moved since the last refresh.
+struct ReloadCase {
+  const char* name;
+  std::vector<size_t> changed;   // positions whose Number changes before the update
+  std::vector<size_t> named;     // positions the update's tag names
+  std::u16string csSuffix;       // the end of the text when no position is named
+  std::vector<size_t> reloaded;  // positions whose record is read again
+};
+
+void PrintTo(const ReloadCase& c, std::ostream* os) { *os << c.name; }
+
+class ReloadTest : public testing::TestWithParam<ReloadCase> {};
+
+TEST_P(ReloadTest, OnlyWhatMayHaveChangedIsReadAgain) {
+  const ReloadCase& c = GetParam();
+  MapFixture f;
+  std::vector<size_t> raised;
+  for (size_t i = 0; i < f.store.order.size(); ++i) {
+    const auto pVm = f.pRoot->Item(static_cast<int32_t>(i));
+    pVm->NumberSlot()->Value();
+    pVm->NumberSlot()->PropertyChanged().Add(
+        [&raised, i](int32_t, int32_t) { raised.push_back(i); });
+  }
+  f.pRoot->Refresh();  // the stamps of what is shown now
+  f.store.getValReads = 0;
+  for (const size_t i : c.changed) ++f.store.records[f.store.order[i]].number;
+  std::vector<uint32_t> named;
+  for (const size_t i : c.named) named.push_back(f.store.order[i]);
+  const std::u16string csText =
+      named.empty() ? u"changed" + c.csSuffix : OrbNameElements(u"changed", named);
+  f.pFile->OnObjectUpdateEx(0, csText, 0, 1);
+  EXPECT_EQ(f.store.getValReads, static_cast<int>(c.reloaded.size()));
+  std::vector<size_t> expected;
+  for (const size_t i : c.changed) {
+    if (std::find(c.reloaded.begin(), c.reloaded.end(), i) != c.reloaded.end()) {
+      expected.push_back(i);
+    }
+  }
+  std::sort(raised.begin(), raised.end());  // elements refresh in no particular order
+  EXPECT_EQ(raised, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Updates, ReloadTest,
+    testing::Values(ReloadCase{"NamedAndChanged", {1}, {1}, u"", {1}},
+                    ReloadCase{"OnlyTheNamedOne", {1, 2}, {2}, u"", {2}},
+                    ReloadCase{"UnnamedFindsTheChanged", {1, 3}, {}, u"", {1, 3}},
+                    ReloadCase{"UnnamedNothingChanged", {}, {}, u"", {}},
+                    ReloadCase{"CutTagNamesNothing", {2}, {}, u" [elements 1", {2}},
+                    ReloadCase{"BadTagNamesNothing", {0}, {}, u" [elements 1,x]", {0}}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
+
+TEST(ReloadTest, AValueLoadedSinceTheLastRefreshReloadsEvenWhenTheRecordCameBack) {
+  MapFixture f;
+  const auto pVm = f.pRoot->Item(0);
+  pVm->NumberSlot()->Value();
+  f.pRoot->Refresh();
+  std::u16string& csStored = f.store.records[f.store.order[0]].text;
+  csStored = u"b";
+  EXPECT_EQ(pVm->TextSlot()->Value(), u"b");
+  csStored = u"";
+  f.pRoot->Refresh();
+  EXPECT_EQ(pVm->TextSlot()->Value(), u"");
+}
+
 TEST(ObsArrayTest, LengthChangesAreAddsAndRemovesAtTheEnd) {
   auto pFile = std::make_shared<File>();
   Store& store = *pFile->m_pArrayStore;
@@ -365,7 +464,60 @@ struct ContextFixture {
   static std::shared_ptr<ViewModel> First(const std::shared_ptr<OrbGenericDataContext>& pDc) {
     return pDc->Root<MapRoot>()->Item(0);
   }
+  // The tag naming `elements` at the end of an update text.
+  static std::u16string Tag(const std::vector<uint32_t>& elements) {
+    std::u16string csTag = u" [elements ";
+    for (size_t i = 0; i < elements.size(); ++i) {
+      const std::string csNumber = (i > 0 ? "," : "") + std::to_string(elements[i]);
+      csTag.append(csNumber.begin(), csNumber.end());
+    }
+    return csTag + u"]";
+  }
 };
+
+// Every root's writes, at once or at Commit, hold the exclusive lock of what
+// it shows: its container's, or the file's for a single record.
+struct LockCase {
+  const char* name;
+  int32_t iMember;  // of fake::File
+  bool bAutoCommit;
+};
+
+void PrintTo(const LockCase& c, std::ostream* os) { *os << c.name; }
+
+class ExclusiveLockTest : public testing::TestWithParam<LockCase> {};
+
+TEST_P(ExclusiveLockTest, WritesHoldTheLockOfWhatTheRootShows) {
+  ContextFixture f;
+  const LockCase& c = GetParam();
+  File& file = *f.pFile;
+  file.m_pArrayStore->Insert(0, 1);
+  Store* stores[] = {file.m_pMapStore.get(), file.m_pArrayStore.get(), file.m_pRecordStore.get()};
+  Store& store = *stores[c.iMember];
+  GetMvvmObjForDC<OrbBaseDataWrapper> producer = [&]() -> std::shared_ptr<OrbBaseDataWrapper> {
+    if (c.iMember == 0) return file.GetMapRoot();
+    if (c.iMember == 1) return file.GetArrayRoot();
+    return file.GetRecordRoot();
+  };
+  auto pDc =
+      f.pManager->GetDC(c.iMember, producer, false, OrbDataMode::Live, true, true, c.bAutoCommit);
+  std::shared_ptr<ViewModel> pVm = pDc->Root<ViewModel>();
+  if (c.iMember == 0) pVm = pDc->Root<MapRoot>()->Item(0);
+  if (c.iMember == 1) pVm = pDc->Root<ArrayRoot>()->Item(0);
+  pVm->NumberSlot()->set_Value(7);
+  pDc->Commit();
+  EXPECT_EQ(store.records[store.order[0]].number, 7);
+  EXPECT_EQ(store.writesOutsideExclusiveLock, 0);
+  EXPECT_EQ(store.exclusiveLocks, 0);
+  EXPECT_EQ(store.updates.size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roots, ExclusiveLockTest,
+    testing::Values(LockCase{"MapAtOnce", 0, true}, LockCase{"MapAtCommit", 0, false},
+                    LockCase{"ArrayAtOnce", 1, true}, LockCase{"ArrayAtCommit", 1, false},
+                    LockCase{"RecordAtOnce", 2, true}, LockCase{"RecordAtCommit", 2, false}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST(DataContextTest, AutoCommitWritesEachChangeAndPublishesIt) {
   ContextFixture f;
@@ -374,9 +526,10 @@ TEST(DataContextTest, AutoCommitWritesEachChangeAndPublishesIt) {
   pVm->NumberSlot()->set_Value(11);
   pVm->TextSlot()->set_Value(u"x");
   EXPECT_EQ(f.store.records[f.store.order[0]].number, 11);
-  EXPECT_EQ(f.store.updates, (std::vector<std::u16string>{u"Mvvm write Things.Number (0)",
-                                                          u"Mvvm write Things.Text (1)"}));
-  EXPECT_EQ(f.store.writesOutsideExclusiveLock, 0);
+  const std::u16string csFirst = ContextFixture::Tag({f.store.order[0]});
+  EXPECT_EQ(f.store.updates,
+            (std::vector<std::u16string>{u"Mvvm write Things.Number (0)" + csFirst,
+                                         u"Mvvm write Things.Text (1)" + csFirst}));
   EXPECT_FALSE(pDc->HasPendingChanges());
 }
 
@@ -398,9 +551,8 @@ TEST(DataContextTest, CommitWritesThePendingValuesUnderTheLockWithOneUpdateId) {
   const uint64_t uiId = pDc->Commit();
   EXPECT_EQ(f.store.records[f.store.order[0]].number, 11);
   EXPECT_EQ(f.store.records[f.store.order[1]].number, 23);
-  EXPECT_EQ(f.store.writesOutsideExclusiveLock, 0);
-  EXPECT_EQ(f.store.exclusiveLocks, 0);
-  EXPECT_EQ(f.store.updates, (std::vector<std::u16string>{u"Mvvm commit Things: 2 values"}));
+  EXPECT_EQ(f.store.updates, (std::vector<std::u16string>{u"Mvvm commit Things: 2 values" +
+                                                          ContextFixture::Tag(f.store.order)}));
   EXPECT_EQ(committed, (std::vector<uint64_t>{uiId}));
   EXPECT_FALSE(pDc->HasPendingChanges());
   EXPECT_EQ(pDc->Commit(), 0u);
@@ -439,6 +591,21 @@ TEST(DataContextTest, SharedGivesOneContextPerMemberAndUnknownKeysGiveNull) {
   auto pA = f.Context(true, OrbDataMode::Live, true);
   EXPECT_EQ(f.Context(true, OrbDataMode::ReadOnly, false), pA);
   EXPECT_NE(f.Context(false, OrbDataMode::Live, true), pA);
+  // Members named by root index: two of one root type get a context each.
+  GetMvvmObjForDC<MapRoot> producer = [&] { return f.pFile->GetMapRoot(); };
+  struct Ask {
+    int32_t iMember;
+    bool bShared;
+  };
+  std::vector<std::shared_ptr<OrbGenericDataContext>> given;
+  for (const Ask ask : {Ask{0, true}, Ask{0, true}, Ask{3, true}, Ask{3, true}, Ask{0, false}}) {
+    given.push_back(
+        f.pManager->GetDC(ask.iMember, producer, ask.bShared, OrbDataMode::Live, true, true, true));
+  }
+  EXPECT_EQ(given[1], given[0]);
+  EXPECT_EQ(given[3], given[2]);
+  EXPECT_NE(given[2], given[0]);
+  EXPECT_NE(given[4], given[0]);
   EXPECT_EQ(Manager::Instance(ContextFixture::Key()), f.pManager);
   EXPECT_EQ(Manager::Instance(u"no such key"), nullptr);
   EXPECT_EQ(f.pManager->TheFile(), f.pFile);
@@ -480,7 +647,7 @@ TEST(FileRoutingTest, AnUpdateReachesItsMembersContainerAndFollowingRootsOnly) {
 
   f.pFile->OnObjectUpdateEx(5, u"", 0, 0);  // no such member: ignored
   EXPECT_NE(f.pFile->LocalFileId(), std::make_shared<File>()->LocalFileId());
-  EXPECT_THROW(f.pFile->AddMvvmRoot(2, pArrayRoot, nullptr, OrbMemberInfo(u"x", 1, 1, false)),
+  EXPECT_THROW(f.pFile->AddMvvmRoot(3, pArrayRoot, nullptr, OrbMemberInfo(u"x", 1, 1, false)),
                OrbKernelException);
 }
 
