@@ -20,6 +20,7 @@
 #include <string>
 
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
+#include "bench/BenchKernel.h"
 #include "access/VarnoxAccess.h"
 #include "templates/Varnox.h"
 
@@ -29,39 +30,6 @@ using namespace Tarvex::Orb::Data::Varnox;
 using namespace Tarvex::Orb::DataDirectAcces;
 
 constexpr uint32_t kCompetitors = 100000;
-
-// The reference kernel built here, loaded directly (other benchmarks of the
-// program replace the loader's entry point), and started once; scratch
-// directories for the files and their live storage.
-// Answers the scratch directory.
-const std::string& UseKernel() {
-  static const std::string csDir = [] {
-    std::string csTemplate = "/tmp/varnox-objectface-bench-XXXXXX";
-    if (mkdtemp(csTemplate.data()) == nullptr) std::exit(1);
-    std::filesystem::create_directories(csTemplate + "/live");
-    setenv("VARNOX_LIVE_DIR", (csTemplate + "/live").c_str(), 1);
-    setenv("VARNOX_KERNEL_LOG", (csTemplate + "/kernel.log").c_str(), 0);
-    setenv("KxOrb64", VARNOX_ORB_ROOT, 0);
-    return csTemplate;
-  }();
-  static const PfCreateKxComponent pfEntry = [] {
-    const std::string csLibrary = std::string(VARNOX_ORB_ROOT) + "Kernel/Lib/CkxCompManagerR.dll";
-    void* hLibrary = dlopen(csLibrary.c_str(), RTLD_NOW | RTLD_LOCAL);
-    void* pEntry = hLibrary != nullptr ? dlsym(hLibrary, KxNames::kEntryPoint) : nullptr;
-    if (pEntry == nullptr) {
-      std::fprintf(stderr, "varnox bench: cannot load %s\n", csLibrary.c_str());
-      std::exit(1);
-    }
-    return reinterpret_cast<PfCreateKxComponent>(pEntry);
-  }();
-  pfCreateKxComp = pfEntry;
-  static const uint32_t uiSlot = [] {
-    if (pTasks == nullptr) KxInitCatAssembly(false);
-    return dwIObjTlsInd;
-  }();
-  dwIObjTlsInd = uiSlot;
-  return csDir;
-}
 
 // 100,000 competitors and one schedule entry down to its lap times, made
 // natively; the object face's wrappers over them.
