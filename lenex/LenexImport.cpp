@@ -149,6 +149,12 @@ class Importer {
       m_Pool.bLanes = true;
       m_Pool.iLaneMin = meet.pool->laneMin.value_or(m_Pool.iLaneMin);
       m_Pool.iLaneMax = meet.pool->laneMax.value_or(m_Pool.iLaneMax);
+    } else if (m_Defaults.pool.iNbLanes <= 0) {
+      // A new meet has no lanes yet, and the document names none: the pool
+      // is lane 1 up to the largest lane the document uses.
+      m_Pool.bLanes = true;
+      m_Pool.iLaneMin = 1;
+      m_Pool.iLaneMax = std::max(LargestLane(meet), 1);
     }
     for (const Session& session : meet.sessions)
       for (const Event& event : session.events) StageEvent(session, event);
@@ -159,6 +165,24 @@ class Importer {
         for (const Result& result : relay.results) StageResult(result, RelayLegs(result.relayPositions));
       }
     }
+  }
+
+  static int32_t LargestLane(const Meet& meet) {
+    int32_t iLargest = 0;
+    auto note = [&](const auto& items) {
+      for (const auto& item : items) iLargest = std::max(iLargest, item.lane.value_or(0));
+    };
+    for (const Club& club : meet.clubs) {
+      for (const Athlete& athlete : club.athletes) {
+        note(athlete.entries);
+        note(athlete.results);
+      }
+      for (const Relay& relay : club.relays) {
+        note(relay.entries);
+        note(relay.results);
+      }
+    }
+    return iLargest;
   }
 
   static std::vector<std::pair<uint64_t, int32_t>> RelayLegs(const std::vector<RelayPosition>& positions) {

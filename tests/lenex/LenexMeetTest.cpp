@@ -63,11 +63,16 @@ const std::string kStartList = R"(<?xml version="1.0" encoding="UTF-8"?>
 )";
 
 // kStartList with its placeholders filled (unnamed ones empty, the pool
-// six lanes, Anna in lane 3).
+// six lanes, Anna in lane 3); POOL "-" leaves out the POOL element.
 std::string StartList(std::map<std::string, std::string> fills) {
   fills.try_emplace("POOL", "6");
   fills.try_emplace("LANE", "3");
   std::string text = kStartList;
+  if (fills["POOL"] == "-") {
+    const std::string csPool = R"(<POOL lanemin="1" lanemax="{POOL}"/>)";
+    text.replace(text.find(csPool), csPool.size(), "{POOL}");
+    fills["POOL"] = "";
+  }
   for (const char* csName : {"EVENTS", "ATHLETES", "RELAYS", "LISTS", "POOL", "LANE"}) {
     const std::string csMark = std::string("{") + csName + "}";
     const size_t uiAt = text.find(csMark);
@@ -255,6 +260,8 @@ const RuleCase kRules[] = {
               "|" + std::to_string(pPool->NbLanes()) + "|" + std::to_string(pPool->Lanes()->GetCount());
      },
      "Spring Open|SCM|25|8|8"},
+    {"NewMeetWithoutPool", {{"POOL", "-"}, {"LANE", "4"}},
+     [](Opened& meet) { return std::to_string(meet.files.globals->PoolConfig()->NbLanes()); }, "4"},
     {"AthleteToCompetitor", {}, [](Opened& meet) { return CompetitorProbe(meet, 7); },
      "Anna Keller|SC Basel|2012|SUI|F12-14"},
     {"LastNameWithSpaceAndUnattached",
