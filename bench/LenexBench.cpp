@@ -7,6 +7,11 @@
 //   - write (WriteLef: the model through the value forms into libxml2's text
 //     writer) against the text writer writing the same elements and
 //     attributes from a list of them held in memory.
+//   - import (ReadLef, then ImportDocument into a new meet through the
+//     object face, saving left out) against libxml2 parsing the same text
+//     with SAX callbacks that do nothing;
+//   - export (ExportDocument from that meet, then WriteLef) against the text
+//     writer writing the exported document's elements from a list.
 // Figures are MB/s of XML (10^6 bytes).
 #include <benchmark/benchmark.h>
 #include <libxml/SAX2.h>
@@ -15,13 +20,21 @@
 #include <libxml/tree.h>
 #include <libxml/xmlwriter.h>
 
+#include <dlfcn.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
+#include "bench/BenchKernel.h"
+#include "contracts/kernel/KxText.h"
 #include "lenex/Lenex.h"
+#include "lenex/LenexMeet.h"
 
 namespace {
 
@@ -77,11 +90,11 @@ Document GeneratedMeet() {
       const int32_t iTime = 5500 + (iResult * 37) % 2500;
       Athlete& athlete = club.athletes[static_cast<size_t>(iResult % kAthletes)];
       athlete.entries.push_back(
-          Entry{iEventId, SwimTime::Of(iTime + 100), iHeatId, iLane, {}, {}, {}, {}, {}});
+          Entry{iEventId, SwimTime::Of(iTime + 100), iHeatId, iLane, {}, {}, {}, {}, {}, {}});
       Result result{iResult + 1, SwimTime::Of(iTime), iEventId, iHeatId, iLane, {}, {},
-                    ReactionTime{60 + iResult % 30}, {}, {}, {}};
+                    ReactionTime{60 + iResult % 30}, {}, {}, {}, {}};
       for (int d = 25; d < 100; d += 25)
-        result.splits.push_back(Split{d, SwimTime::Of(iTime * d / 100)});
+        result.splits.push_back(Split{d, SwimTime::Of(iTime * d / 100), {}});
       athlete.results.push_back(std::move(result));
       group.rankings.push_back(Ranking{i + 1, iResult + 1, {}});
     }
@@ -200,31 +213,130 @@ void BM_LenexBaselineTreeParse(benchmark::State& state) {
   Report(state, bench.text.size());
 }
 
+// The text writer alone writing `items`.
+std::string WriteItems(const std::vector<BenchDocument::Item>& items) {
+  xmlBufferPtr pBuffer = xmlBufferCreate();
+  xmlTextWriterPtr pWriter = xmlNewTextWriterMemory(pBuffer, 0);
+  xmlTextWriterSetIndent(pWriter, 1);
+  xmlTextWriterSetIndentString(pWriter, BAD_CAST "  ");
+  xmlTextWriterStartDocument(pWriter, "1.0", "UTF-8", nullptr);
+  for (const BenchDocument::Item& item : items) {
+    if (item.depthChange < 0) {
+      xmlTextWriterEndElement(pWriter);
+      continue;
+    }
+    xmlTextWriterStartElement(pWriter, BAD_CAST item.name.c_str());
+    for (const auto& [name, value] : item.attributes)
+      xmlTextWriterWriteAttribute(pWriter, BAD_CAST name.c_str(), BAD_CAST value.c_str());
+  }
+  xmlTextWriterEndDocument(pWriter);
+  xmlFreeTextWriter(pWriter);
+  std::string csText(reinterpret_cast<const char*>(xmlBufferContent(pBuffer)),
+                     static_cast<size_t>(xmlBufferLength(pBuffer)));
+  xmlBufferFree(pBuffer);
+  return csText;
+}
+
 void BM_LenexBaselineWrite(benchmark::State& state) {
   const BenchDocument& bench = Bench();
   for (auto _ : state) {
-    xmlBufferPtr pBuffer = xmlBufferCreate();
-    xmlTextWriterPtr pWriter = xmlNewTextWriterMemory(pBuffer, 0);
-    xmlTextWriterSetIndent(pWriter, 1);
-    xmlTextWriterSetIndentString(pWriter, BAD_CAST "  ");
-    xmlTextWriterStartDocument(pWriter, "1.0", "UTF-8", nullptr);
-    for (const BenchDocument::Item& item : bench.items) {
-      if (item.depthChange < 0) {
-        xmlTextWriterEndElement(pWriter);
-        continue;
-      }
-      xmlTextWriterStartElement(pWriter, BAD_CAST item.name.c_str());
-      for (const auto& [name, value] : item.attributes)
-        xmlTextWriterWriteAttribute(pWriter, BAD_CAST name.c_str(), BAD_CAST value.c_str());
-    }
-    xmlTextWriterEndDocument(pWriter);
-    xmlFreeTextWriter(pWriter);
-    std::string csText(reinterpret_cast<const char*>(xmlBufferContent(pBuffer)),
-                       static_cast<size_t>(xmlBufferLength(pBuffer)));
+    std::string csText = WriteItems(bench.items);
     benchmark::DoNotOptimize(csText);
-    xmlBufferFree(pBuffer);
   }
   Report(state, bench.text.size());
+}
+
+// ---------------------------------------------------------------------------
+// Through the object face, on the reference kernel built here
+// (bench/BenchKernel.h).
+
+namespace V = Tarvex::Orb::Data::Varnox;
+
+template <class F>
+std::shared_ptr<F> CreateFile(const std::filesystem::path& path) {
+  auto pFile = F::Create();
+  if (pFile->Open(KxText::Utf8ToUtf16(path.string()), std::nullopt, std::nullopt, u"rw", u"", true,
+                  nullptr, 0, 0) <= 0)
+    throw std::runtime_error("cannot open " + path.string());
+  return pFile;
+}
+
+// A new empty meet in its own folder.
+MeetFiles NewMeet() {
+  static int s_iMeets = 0;
+  varnox_bench::UseKernel();
+  const std::filesystem::path dir =
+      std::filesystem::path(varnox_bench::Scratch().csFiles) / ("meet" + std::to_string(++s_iMeets));
+  std::filesystem::create_directories(dir);
+  const MeetPaths paths = MeetPaths::In(dir);
+  return {CreateFile<V::D2fVarnox_FT_COMPETITORS>(paths.competitors),
+          CreateFile<V::D2fVarnox_FT_GLOBALS>(paths.globals),
+          CreateFile<V::D2fVarnox_FT_RACES>(paths.races)};
+}
+
+void CloseMeet(MeetFiles& files) {
+  for (Tarvex::Orb::DataDirectAcces::D2fFileBase* pFile :
+       {static_cast<Tarvex::Orb::DataDirectAcces::D2fFileBase*>(files.competitors.get()),
+        static_cast<Tarvex::Orb::DataDirectAcces::D2fFileBase*>(files.globals.get()),
+        static_cast<Tarvex::Orb::DataDirectAcces::D2fFileBase*>(files.races.get())}) {
+    pFile->UnLoad();
+    pFile->Dispose();
+  }
+}
+
+void BM_LenexImport(benchmark::State& state) {
+  const BenchDocument& bench = Bench();
+  for (auto _ : state) {
+    state.PauseTiming();
+    MeetFiles files = NewMeet();
+    state.ResumeTiming();
+    ImportDocument(ReadLef(bench.text), files);
+    state.PauseTiming();
+    CloseMeet(files);
+    state.ResumeTiming();
+  }
+  Report(state, bench.text.size());
+}
+
+// The bench meet imported once, and its export with the export's elements.
+struct ExportBed {
+  MeetFiles files;
+  std::string text;
+  std::vector<BenchDocument::Item> items;
+};
+
+ExportBed& Exported() {
+  static ExportBed bed = [] {
+    ExportBed made;
+    made.files = NewMeet();
+    ImportDocument(Bench().document, made.files);
+    made.text = WriteLef(ExportDocument(made.files));
+    xmlDocPtr pDoc = xmlReadMemory(made.text.data(), static_cast<int>(made.text.size()), nullptr,
+                                   nullptr, XML_PARSE_NONET | XML_PARSE_HUGE);
+    if (pDoc == nullptr) throw std::runtime_error("the export does not parse");
+    Flatten(xmlDocGetRootElement(pDoc), made.items);
+    xmlFreeDoc(pDoc);
+    return made;
+  }();
+  return bed;
+}
+
+void BM_LenexExport(benchmark::State& state) {
+  ExportBed& bed = Exported();
+  for (auto _ : state) {
+    std::string csText = WriteLef(ExportDocument(bed.files));
+    benchmark::DoNotOptimize(csText);
+  }
+  Report(state, bed.text.size());
+}
+
+void BM_LenexExportBaselineWrite(benchmark::State& state) {
+  const ExportBed& bed = Exported();
+  for (auto _ : state) {
+    std::string csText = WriteItems(bed.items);
+    benchmark::DoNotOptimize(csText);
+  }
+  Report(state, bed.text.size());
 }
 
 }  // namespace
@@ -234,3 +346,6 @@ BENCHMARK(BM_LenexBaselineSaxParse)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LenexBaselineTreeParse)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LenexWrite)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LenexBaselineWrite)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LenexImport)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LenexExport)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LenexExportBaselineWrite)->Unit(benchmark::kMillisecond);

@@ -17,8 +17,8 @@
 #include <string>
 
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
-#include "access/VarnoxAccess.h"
 #include "bench/BenchKernel.h"
+#include "access/VarnoxAccess.h"
 #include "templates/Varnox.h"
 
 namespace {

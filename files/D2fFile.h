@@ -322,12 +322,14 @@ class D2fFile : public D2fFileBase {
     return pRoot;
   }
 
-  // The data context of a member whose roots `pGetRoot` makes, from the
-  // manager that TheDataContextManager bound; the five settings go to
-  // OrbGenericContextManager::GetDC unchanged. Refuses the operation on a
-  // wrapper no manager is bound to.
+  // The data context of member `iRootIndex`, whose roots `pGetRoot` makes,
+  // from the manager that TheDataContextManager bound; the five settings go
+  // to OrbGenericContextManager::GetDC unchanged, and shared contexts are
+  // kept per member. Refuses the operation on a wrapper no manager is bound
+  // to.
   template <class Root>
   std::shared_ptr<OrbGenericDataContext> DataContext(std::shared_ptr<Root> (Self::*pGetRoot)(),
+                                                     int32_t iRootIndex,
                                                      std::u16string_view csOperation, bool bShared,
                                                      OrbDataMode dataMode,
                                                      bool bUseMvvmNotification,
@@ -337,7 +339,7 @@ class D2fFile : public D2fFileBase {
     Self& self = static_cast<Self&>(*this);
     // GetDC calls the producer before it returns, so `self` outlives it.
     const GetMvvmObjForDC<Root> producer = [&self, pGetRoot] { return (self.*pGetRoot)(); };
-    return manager.template GetDC<Root>(producer, bShared, dataMode, bUseMvvmNotification,
+    return manager.template GetDC<Root>(iRootIndex, producer, bShared, dataMode, bUseMvvmNotification,
                                         bUseOrbNotification, bUseAutoCommit);
   }
 

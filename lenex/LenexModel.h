@@ -14,6 +14,14 @@
 
 namespace Varnox::Lenex {
 
+// The line an element began on in the file it was read from (0 when the
+// model was built in memory), so that a refusal after reading can still
+// name it. It is no part of the document's value: any two compare equal.
+struct SourceLine {
+  int line = 0;
+  bool operator==(const SourceLine&) const { return true; }
+};
+
 // CONTACT: of the writing program (email required there), of a meet.
 struct Contact {
   std::optional<std::string> name, street, zip, city, country, phone, email, internet;
@@ -131,6 +139,7 @@ struct MeetInfo {
 struct Split {
   int32_t distance = 0;
   SwimTime swimTime;
+  SourceLine source;
   bool operator==(const Split&) const = default;
 };
 
@@ -157,6 +166,7 @@ struct Entry {
   std::optional<EntryStatus> status;
   std::optional<MeetInfo> meetInfo;
   std::vector<RelayPosition> relayPositions;  // relays only
+  SourceLine source;
   bool operator==(const Entry&) const = default;
 };
 
@@ -171,6 +181,7 @@ struct Result {
   std::optional<std::string> comment;
   std::vector<Split> splits;
   std::vector<RelayPosition> relayPositions;  // relays only
+  SourceLine source;
   bool operator==(const Result&) const = default;
 };
 
@@ -223,6 +234,7 @@ struct Meet {
   std::optional<Contact> contact;
   std::vector<Session> sessions;
   std::vector<Club> clubs;
+  SourceLine source;
   bool operator==(const Meet&) const = default;
 };
 

@@ -276,7 +276,8 @@ class DocumentReader {
   static std::vector<Split> ReadSplits(const Element& parent) {
     std::vector<Split> splits;
     for (const Element element : parent.ItemsOf("SPLITS", "SPLIT")) {
-      Split split{element.Required("distance", kNumber), element.Required("swimtime", kSwimTime)};
+      Split split{element.Required("distance", kNumber), element.Required("swimtime", kSwimTime),
+                  {element.Line()}};
       if (split.distance <= 0)
         element.Refuse("distance", "a split distance of 0 or less", "a distance > 0");
       if (!splits.empty() && split.distance <= splits.back().distance)
@@ -364,6 +365,7 @@ class DocumentReader {
     m_PrevEventUses.clear();
 
     Meet meet;
+    meet.source.line = element.Line();
     meet.name = element.Required("name", kText);
     meet.city = element.Required("city", kText);
     meet.nation = element.Required("nation", kText);
@@ -523,6 +525,7 @@ class DocumentReader {
 
   Entry ReadEntry(const Element& element) {
     Entry entry;
+    entry.source.line = element.Line();
     entry.eventId = element.Required("eventid", kNumber);
     entry.entryTime = element.Optional("entrytime", kSwimTime);
     entry.heatId = element.Optional("heatid", kNumber);
@@ -544,6 +547,7 @@ class DocumentReader {
 
   Result ReadResult(const Element& element) {
     Result result;
+    result.source.line = element.Line();
     result.resultId = element.Required("resultid", kNumber);
     result.swimTime = element.Required("swimtime", kSwimTime);
     result.eventId = element.Optional("eventid", kNumber);

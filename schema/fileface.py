@@ -52,7 +52,7 @@ def member_functions(name, index, path):
             f"  virtual std::shared_ptr<DataDirectAcces::OrbGenericDataContext> {path.data_context}(",
             "      bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,",
             "      bool bUseOrbNotification, bool bUseAutoCommit) {",
-            f"    return DataContext(&{name}::Get{root},",
+            f"    return DataContext(&{name}::Get{root}, {index},",
             f'                       u".{path.data_context}", bShared, dataMode,',
             "                       bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit);",
             "  }"]

@@ -22,6 +22,9 @@
 //                        it (UpdateFileFromXml, then Save)
 //                        Both draw a progress bar on standard error for a
 //                        file of 1 MB or more when it is a terminal.
+//   varnox lenex import|export DIR FILE.lef|FILE.lxf
+//                        a LENEX start list into the meet of DIR, or the
+//                        meet as LENEX results (tools/LenexCommand.cpp)
 //   varnox negotiate     the interface versions the kernel grants
 //   varnox check FILE    the integrity check of a file: every structure and
 //                        the allocator of each member walked, every problem
@@ -62,6 +65,7 @@
 #include "contracts/kernel/KxText.h"
 #include "kernel/KxCheck.h"
 #include "templates/VarnoxCatalogue.h"
+#include "tools/LenexCommand.h"
 // negotiate reports what the start-up unit's private objects were granted.
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
 
@@ -1019,7 +1023,7 @@ int Usage() {
       stderr,
       "usage: varnox demo DIR | varnox summary DIR | varnox watch DIR [COUNT] | varnox time-heat "
       "DIR | varnox info FILE | varnox export FILE OUT.xml | varnox import FILE IN.xml | "
-      "varnox negotiate | varnox check FILE\n");
+      "varnox negotiate | varnox check FILE | varnox lenex import|export DIR FILE.lef|FILE.lxf\n");
   return 2;
 }
 
@@ -1044,6 +1048,7 @@ int RunCommand(const std::string& csCommand, int argc, char** argv) {
     if (csCommand == "export") return ExportXml(argv[2], argv[3]);
     if (csCommand == "import") return ImportXml(argv[2], argv[3]);
     if (csCommand == "negotiate") return Negotiate();
+    if (csCommand == "lenex") return LenexCommand(argc, argv);
     return Usage();
   } catch (const CkxOrbUnmanException& e) {
     std::string csText;

@@ -284,7 +284,7 @@ Document EveryMember() {
                                   "https://example.org"};
   Meet meet{"Autumn <Sprint> \"Cup\"", "Lakeside", "SUI", Course::kSCM, Timing::kAutomatic,
             AgeDate{AgeDateType::kDate, Date{2025, 12, 31}}, Pool{1, 8, "INDOOR"},
-            Contact{"Host", {}, {}, {}, {}, {}, "h@example.org", {}}, {}, {}};
+            Contact{"Host", {}, {}, {}, {}, {}, "h@example.org", {}}, {}, {}, {}};
   Event event{10, 1, SwimStyle{100, 1, Stroke::kMedley, "IM", "IM100", Technique::kKick, 5},
               Gender::kFemale, Round::kFinal, Daytime{9, 5}, 2, -1, Timing::kManual2, {}, {}};
   event.ageGroups.push_back(AgeGroup{1, 12, 14, Gender::kFemale, "12-14", {{1, 501, 1}, {-1, 502, {}}}});
@@ -300,18 +300,19 @@ Document EveryMember() {
   anna.entries.push_back(Entry{10, SwimTime::Of(6500), 100, 3, 1, Course::kLCM, EntryStatus::kExhibition,
                                MeetInfo{"Open", "Bern", "SUI", Date{2025, 5, 1}, Daytime{10, 0},
                                         Course::kLCM, Timing::kManual1},
-                               {}});
+                               {}, {}});
   anna.results.push_back(Result{501, SwimTime::Of(6247), 10, 100, 3, {}, 512, ReactionTime{68},
-                                "fine", {{50, SwimTime::Of(3011)}, {100, SwimTime::Of(6247)}}, {}});
+                                "fine", {{50, SwimTime::Of(3011), {}}, {100, SwimTime::Of(6247), {}}}, {}, {}});
   anna.results.push_back(Result{502, SwimTime::NoTime(), 10, 100, 4, ResultStatus::kDisqualified,
-                                {}, ReactionTime{-3}, "15m", {}, {}});
+                                {}, ReactionTime{-3}, "15m", {}, {}, {}});
   Athlete lea{2, "Beispiel", "Lea", Gender::kFemale, {}, {}, {}, {}, {}, {}};
   Relay relay{Gender::kMixed, -1, -1, 60, 99, 1, "Lakeside 1", {}, {}};
-  relay.entries.push_back(Entry{11, SwimTime::NoTime(), 110, 2, {}, {}, {}, {}, {{1, 1, {}, {}, {}}}});
+  relay.entries.push_back(Entry{11, SwimTime::NoTime(), 110, 2, {}, {}, {}, {}, {{1, 1, {}, {}, {}}}, {}});
   relay.results.push_back(Result{601, SwimTime::Of(12000), 11, 110, 2, {}, {}, {}, {},
-                                 {{50, SwimTime::Of(2900)}, {100, SwimTime::Of(6000)}},
+                                 {{50, SwimTime::Of(2900), {}}, {100, SwimTime::Of(6000), {}}},
                                  {{1, 1, ReactionTime{70}, {}, {}},
-                                  {2, 2, ReactionTime{20}, ResultStatus::kDisqualified, {}}}});
+                                  {2, 2, ReactionTime{20}, ResultStatus::kDisqualified, {}}},
+                                 {}});
   meet.clubs.push_back(Club{"Lakeside SC", "Lakeside", "LSC", "SUI", "ZH", ClubType::kClub, 1,
                             {anna, lea}, {relay}});
   document.meets.push_back(meet);
@@ -322,7 +323,7 @@ Document EveryMember() {
                 Athlete{{}, "Held", "Nina", Gender::kFemale, Date{2001, 1, 1}, "SUI", {}, {}, {}, {}},
                 Club{"Old SC", {}, "OSC", "SUI", {}, {}, {}, {}, {}},
                 {}, MeetInfo{"Gala", "Basel", "SUI", Date{2019, 3, 2}, {}, Course::kLCM, {}},
-                {{50, SwimTime::Of(2700)}}, "pending", RecordStatus::kPending};
+                {{50, SwimTime::Of(2700), {}}}, "pending", RecordStatus::kPending};
   RecordRelay recordRelay{Club{"Relay SC", {}, {}, {}, {}, {}, {}, {}, {}}, {}};
   RelayPosition leg{1, {}, {}, {}, {}};
   leg.athlete.push_back(Athlete{{}, "Erste", "Ida", Gender::kFemale, {}, {}, {}, {}, {}, {}});

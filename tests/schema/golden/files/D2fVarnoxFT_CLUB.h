@@ -41,7 +41,7 @@ class D2fVarnox_FT_CLUB final
   virtual std::shared_ptr<DataDirectAcces::OrbGenericDataContext> TheSwimmersMvvmDC(
       bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,
       bool bUseOrbNotification, bool bUseAutoCommit) {
-    return DataContext(&D2fVarnox_FT_CLUB::GetSwimmersMvvmRoot,
+    return DataContext(&D2fVarnox_FT_CLUB::GetSwimmersMvvmRoot, 0,
                        u".TheSwimmersMvvmDC", bShared, dataMode,
                        bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit);
   }
@@ -63,7 +63,7 @@ class D2fVarnox_FT_CLUB final
   virtual std::shared_ptr<DataDirectAcces::OrbGenericDataContext> ThePoolMvvmDC(
       bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,
       bool bUseOrbNotification, bool bUseAutoCommit) {
-    return DataContext(&D2fVarnox_FT_CLUB::GetPoolMvvmRoot,
+    return DataContext(&D2fVarnox_FT_CLUB::GetPoolMvvmRoot, 1,
                        u".ThePoolMvvmDC", bShared, dataMode,
                        bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit);
   }

@@ -41,7 +41,7 @@ class D2fVarnox_FT_MEET final
   virtual std::shared_ptr<DataDirectAcces::OrbGenericDataContext> TheRacesMvvmDC(
       bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,
       bool bUseOrbNotification, bool bUseAutoCommit) {
-    return DataContext(&D2fVarnox_FT_MEET::GetRacesMvvmRoot,
+    return DataContext(&D2fVarnox_FT_MEET::GetRacesMvvmRoot, 0,
                        u".TheRacesMvvmDC", bShared, dataMode,
                        bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit);
   }
@@ -63,7 +63,7 @@ class D2fVarnox_FT_MEET final
   virtual std::shared_ptr<DataDirectAcces::OrbGenericDataContext> TheNotesMvvmDC(
       bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,
       bool bUseOrbNotification, bool bUseAutoCommit) {
-    return DataContext(&D2fVarnox_FT_MEET::GetNotesMvvmRoot,
+    return DataContext(&D2fVarnox_FT_MEET::GetNotesMvvmRoot, 1,
                        u".TheNotesMvvmDC", bShared, dataMode,
                        bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit);
   }
@@ -85,7 +85,7 @@ class D2fVarnox_FT_MEET final
   virtual std::shared_ptr<DataDirectAcces::OrbGenericDataContext> ThePoolMvvmDC(
       bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,
       bool bUseOrbNotification, bool bUseAutoCommit) {
-    return DataContext(&D2fVarnox_FT_MEET::GetPoolMvvmRoot,
+    return DataContext(&D2fVarnox_FT_MEET::GetPoolMvvmRoot, 2,
                        u".ThePoolMvvmDC", bShared, dataMode,
                        bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit);
   }

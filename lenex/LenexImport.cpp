@@ -1,0 +1,703 @@
+// A LENEX document into the files (docs/lenex.md). Two stages: Stage reads
+// what it needs of the files and builds the whole change in memory, checking
+// everything a write could trip over and refusing with LenexError; Apply
+// then writes the staged change through the object face and checks nothing.
+// So a refused document changes nothing.
+#include <algorithm>
+#include <map>
+#include <set>
+#include <tuple>
+
+#include "lenex/LenexFace.h"
+#include "lenex/LenexMapping.h"
+
+namespace Varnox::Lenex {
+
+namespace {
+
+using namespace Face;
+using namespace Mapping;
+namespace V = Tarvex::Orb::Data::Varnox;
+using Tarvex::Orb::KxPrecision;
+using Tarvex::Orb::KxTime;
+using Tarvex::Orb::DataDirectAcces::OrbDateTime;
+using Tarvex::Orb::DataDirectAcces::OrbDateTimeKind;
+
+// --- the staged change ---------------------------------------------------------
+
+struct LanePlan {
+  std::vector<std::pair<uint64_t, int32_t>> competitors;  // key -> athlete id
+  std::optional<std::string> entryTime;
+  uint64_t uiStatusKey = 0;
+  bool bResult = false;                     // laps given: they replace the lane's
+  std::map<int32_t, uint32_t> laps;         // lap -> hundredths
+};
+
+struct HeatPlan {
+  std::string csKey;
+  int32_t iSortId = 0;
+  std::optional<int32_t> status;
+  std::optional<std::string> final;
+  bool bExists = false;
+  int32_t iPoolLength = 0;
+  std::map<int32_t, LanePlan> lanes;
+};
+
+struct EventPlan {
+  std::string csKey;
+  int32_t iSortId = 0;
+  uint64_t uiStyle = 0, uiDistance = 0, uiCategory = 0, uiRound = 0;
+  int32_t iRaceDistance = 0;
+  int64_t liTicks = 0;
+  std::string csSession;
+  std::string csTitle;
+  std::vector<HeatPlan> heats;
+};
+
+struct CompetitorPlan {
+  int32_t iId = 0;
+  std::string csName, csNation, csBirthYear, csClub;
+  uint64_t uiCategory = 0;
+};
+
+struct RecordPlan {
+  std::string csKey;
+  int32_t idRec = 0, idCat = 0, idLen = 0, idStyle = 0;
+  int32_t iTime = 0;
+  std::string csName, csPlace;
+  std::optional<int64_t> date;
+  std::vector<std::pair<int32_t, int32_t>> laps;  // distance, hundredths
+};
+
+struct PoolPlan {
+  int32_t iLaneMin = 1, iLaneMax = 0, iPoolLength = 0;
+  bool bLanes = false;  // the document gives the lane range
+};
+
+KxTime Hundredths(int32_t iHundredths) {
+  KxTime time(KxPrecision::P2);
+  time.set_Time(iHundredths);
+  return time;
+}
+
+// What the files hold of a heat that import must know before it writes.
+struct ExistingHeat {
+  int32_t iPoolLength = 0;
+};
+
+class Importer {
+ public:
+  Importer(const Document& document, MeetFiles& files) : m_Document(document), m_Files(files) {}
+
+  ImportReport Run() {
+    Stage();
+    Apply();
+    return m_Report;
+  }
+
+ private:
+  // --- stage ---------------------------------------------------------------------
+
+  void Stage() {
+    if (m_Document.meets.size() > 1)
+      throw LenexError("MEET", "", m_Document.meets[1].source.line, "a second meet",
+                       "one MEET per document (one meet per folder)");
+    if (m_Document.meets.empty() && m_Document.recordLists.empty())
+      throw LenexError("LENEX", "", 0, "another kind of document: neither a MEET nor a RECORDLIST",
+                       "an entries, start-list or results document, or record lists");
+    m_Defaults = ReadDefaults(*m_Files.globals);
+    ReadExisting();
+    if (!m_Document.meets.empty()) StageMeet(m_Document.meets.front());
+    m_Course = MeetCourse();
+    for (const RecordList& list : m_Document.recordLists) StageRecordList(list);
+  }
+
+  void ReadExisting() {
+    for (const auto& [csKey, pEntry] : Elements(*m_Files.races->ScheduleEntries())) {
+      auto& heats = m_ExistingHeats[Utf8(csKey)];
+      for (const auto& [csHeat, pHeat] : Elements(*pEntry->Heats()))
+        heats[Utf8(csHeat)] = ExistingHeat{pHeat->PoolConfig()->PoolLength()};
+    }
+    for (const auto& [csKey, pRecord] : Elements(*m_Files.globals->Records()))
+      m_ExistingRecords[{pRecord->idRec(), pRecord->idCat(), pRecord->idLen(), pRecord->IdStyle()}] =
+          Utf8(csKey);
+  }
+
+  // The meet's course: the document's, else the Course parameter, else the
+  // metre course of the pool length.
+  std::optional<Course> MeetCourse() const {
+    if (m_DocumentCourse) return m_DocumentCourse;
+    if (const auto csCourse = m_Defaults.Param("Course"))
+      if (const auto course = Codes<Course>::Parse(*csCourse)) return course;
+    return MetreCourseOf(m_Defaults.pool.iPoolLength);
+  }
+
+  void StageMeet(const Meet& meet) {
+    m_Params["MeetName"] = meet.name;
+    m_Params["MeetCity"] = meet.city;
+    m_Params["MeetNation"] = meet.nation;
+    m_DocumentCourse = meet.course;
+    if (!m_DocumentCourse && !meet.sessions.empty()) m_DocumentCourse = meet.sessions.front().course;
+    m_Pool.iPoolLength = m_Defaults.pool.iPoolLength;
+    if (m_DocumentCourse) {
+      m_Params["Course"] = std::string(Codes<Course>::Code(*m_DocumentCourse));
+      if (PoolLengthOf(*m_DocumentCourse) > 0) m_Pool.iPoolLength = PoolLengthOf(*m_DocumentCourse);
+    }
+    m_Pool.iLaneMin = m_Defaults.pool.LaneMin();
+    m_Pool.iLaneMax = m_Pool.iLaneMin + m_Defaults.pool.iNbLanes - 1;
+    if (meet.pool && (meet.pool->laneMin || meet.pool->laneMax)) {
+      m_Pool.bLanes = true;
+      m_Pool.iLaneMin = meet.pool->laneMin.value_or(m_Pool.iLaneMin);
+      m_Pool.iLaneMax = meet.pool->laneMax.value_or(m_Pool.iLaneMax);
+    } else if (m_Defaults.pool.iNbLanes <= 0) {
+      // A new meet has no lanes yet, and the document names none: the pool
+      // is lane 1 up to the largest lane the document uses.
+      m_Pool.bLanes = true;
+      m_Pool.iLaneMin = 1;
+      m_Pool.iLaneMax = std::max(LargestLane(meet), 1);
+    }
+    for (const Session& session : meet.sessions)
+      for (const Event& event : session.events) StageEvent(session, event);
+    for (const Club& club : meet.clubs) {
+      for (const Athlete& athlete : club.athletes) StageAthlete(club, athlete);
+      for (const Relay& relay : club.relays) {
+        for (const Entry& entry : relay.entries) StageEntry(entry, RelayLegs(entry.relayPositions));
+        for (const Result& result : relay.results) StageResult(result, RelayLegs(result.relayPositions));
+      }
+    }
+  }
+
+  static int32_t LargestLane(const Meet& meet) {
+    int32_t iLargest = 0;
+    auto note = [&](const auto& items) {
+      for (const auto& item : items) iLargest = std::max(iLargest, item.lane.value_or(0));
+    };
+    for (const Club& club : meet.clubs) {
+      for (const Athlete& athlete : club.athletes) {
+        note(athlete.entries);
+        note(athlete.results);
+      }
+      for (const Relay& relay : club.relays) {
+        note(relay.entries);
+        note(relay.results);
+      }
+    }
+    return iLargest;
+  }
+
+  static std::vector<std::pair<uint64_t, int32_t>> RelayLegs(const std::vector<RelayPosition>& positions) {
+    std::vector<std::pair<uint64_t, int32_t>> legs;
+    for (const RelayPosition& position : positions)
+      if (position.number > 0 && position.athleteId)
+        legs.emplace_back(static_cast<uint64_t>(position.number), *position.athleteId);
+    return legs;
+  }
+
+  // An event's category: its gender with the age range of its age groups
+  // (the smallest agemin and the largest agemax, -1 = no bound winning).
+  static CategoryForm EventCategory(const Event& event) {
+    CategoryForm form{event.gender.value_or(Gender::kAll), -1, -1};
+    if (event.ageGroups.empty()) return form;
+    form.ageMin = event.ageGroups.front().ageMin;
+    form.ageMax = event.ageGroups.front().ageMax;
+    for (const AgeGroup& group : event.ageGroups) {
+      form.ageMin = form.ageMin < 0 || group.ageMin < 0 ? -1 : std::min(form.ageMin, group.ageMin);
+      form.ageMax = form.ageMax < 0 || group.ageMax < 0 ? -1 : std::max(form.ageMax, group.ageMax);
+    }
+    return form;
+  }
+
+  void StageEvent(const Session& session, const Event& event) {
+    EventPlan plan;
+    plan.csKey = "E" + std::to_string(event.eventId);
+    plan.iSortId = event.number;
+    plan.uiStyle = StyleKey(event.swimStyle);
+    plan.uiDistance = DistanceKey(event.swimStyle);
+    plan.iRaceDistance = event.swimStyle.distance * event.swimStyle.relayCount;
+    const CategoryForm category = EventCategory(event);
+    std::optional<std::string> groupName;
+    if (event.ageGroups.size() == 1) groupName = event.ageGroups.front().name;
+    plan.uiCategory = CategoryKey(category, groupName);
+    const Round round = event.round.value_or(Round::kTimed);
+    plan.uiRound = RoundKey(round);
+    plan.liTicks = TicksOf(session.date, event.daytime.value_or(session.daytime.value_or(Daytime{})));
+    plan.csSession = std::to_string(session.number);
+    const DefaultRow* pDistance = m_Defaults.distances.Find(plan.uiDistance);
+    plan.csTitle = NameOfCategory(plan.uiCategory) + " " + pDistance->csName + " " +
+                   pDistance->csAbbrev + " " + m_Defaults.styles.Find(plan.uiStyle)->csName + " " +
+                   m_Defaults.rounds.Find(plan.uiRound)->csName;
+    const auto existing = m_ExistingHeats.find(plan.csKey);
+    for (const Heat& heat : event.heats) {
+      HeatPlan heatPlan;
+      heatPlan.csKey = "H" + std::to_string(heat.heatId);
+      heatPlan.iSortId = heat.number;
+      if (heat.status) heatPlan.status = HeatStatusValue(*heat.status);
+      if (heat.final) heatPlan.final = std::string(Codes<HeatFinal>::Code(*heat.final));
+      heatPlan.iPoolLength = m_Pool.iPoolLength;
+      if (existing != m_ExistingHeats.end()) {
+        if (const auto it = existing->second.find(heatPlan.csKey); it != existing->second.end()) {
+          heatPlan.bExists = true;
+          heatPlan.iPoolLength = it->second.iPoolLength;
+        }
+      }
+      m_HeatOf[heat.heatId] = {m_Events.size(), plan.heats.size()};
+      plan.heats.push_back(std::move(heatPlan));
+    }
+    m_EventOf[event.eventId] = {m_Events.size(), &event};
+    m_Events.push_back(std::move(plan));
+  }
+
+  std::string NameOfCategory(uint64_t uiCategory) const {
+    const DefaultRow* pRow = m_Defaults.categories.Find(uiCategory);
+    return pRow->csName.empty() ? CategoryWordOf(ParseCategory(pRow->csAbbrev, "")) : pRow->csName;
+  }
+
+  void StageAthlete(const Club& club, const Athlete& athlete) {
+    CompetitorPlan plan;
+    plan.iId = *athlete.athleteId;
+    plan.csName = JoinName(athlete.firstName, athlete.lastName, athlete.namePrefix.value_or(""));
+    plan.csNation = athlete.nation.value_or("");
+    if (athlete.birthDate) plan.csBirthYear = std::to_string(athlete.birthDate->year);
+    plan.csClub = club.type == ClubType::kUnattached ? "" : club.name;
+    CategoryForm category{athlete.gender, -1, -1};
+    if (!athlete.entries.empty()) {
+      const Entry& first = athlete.entries.front();
+      const Event* pEvent = m_EventOf.at(first.eventId).second;
+      for (const AgeGroup& group : pEvent->ageGroups) {
+        if (first.ageGroupId && group.ageGroupId == first.ageGroupId) {
+          category.ageMin = group.ageMin;
+          category.ageMax = group.ageMax;
+        }
+      }
+    }
+    plan.uiCategory = CategoryKey(category, std::nullopt);
+    m_Competitors.push_back(std::move(plan));
+    const std::vector<std::pair<uint64_t, int32_t>> self = {
+        {static_cast<uint64_t>(*athlete.athleteId), *athlete.athleteId}};
+    for (const Entry& entry : athlete.entries) StageEntry(entry, self);
+    for (const Result& result : athlete.results) StageResult(result, self);
+  }
+
+  // The lane of (heat, lane) in the staged heats; null for an entry that
+  // names no heat or lane (an entry list).
+  LanePlan* LaneOf(const std::optional<int32_t>& heatId, const std::optional<int32_t>& lane,
+                   const char* csElement, int iLine, HeatPlan** ppHeat = nullptr) {
+    if (!heatId || !lane) return nullptr;
+    if (*lane < m_Pool.iLaneMin || *lane > m_Pool.iLaneMax)
+      throw LenexError(csElement, "lane", iLine, "lane " + std::to_string(*lane) + " is outside the pool",
+                       "a lane from " + std::to_string(m_Pool.iLaneMin) + " to " +
+                           std::to_string(m_Pool.iLaneMax));
+    const auto [uiEvent, uiHeat] = m_HeatOf.at(*heatId);
+    HeatPlan& heat = m_Events[uiEvent].heats[uiHeat];
+    if (ppHeat) *ppHeat = &heat;
+    return &heat.lanes[*lane];
+  }
+
+  void StageEntry(const Entry& entry, const std::vector<std::pair<uint64_t, int32_t>>& competitors) {
+    if (entry.status == EntryStatus::kRejected) return;
+    LanePlan* pLane = LaneOf(entry.heatId, entry.lane, "ENTRY", entry.source.line);
+    if (!pLane) return;
+    pLane->competitors = competitors;
+    if (entry.entryTime) pLane->entryTime = FormatSwimTime(*entry.entryTime);
+    const std::optional<ResultStatus> status = entry.status ? StatusOfEntry(*entry.status) : std::nullopt;
+    if (!pLane->bResult) pLane->uiStatusKey = StatusKey(status);
+  }
+
+  void StageResult(const Result& result, const std::vector<std::pair<uint64_t, int32_t>>& competitors) {
+    HeatPlan* pHeat = nullptr;
+    LanePlan* pLane = LaneOf(result.heatId, result.lane, "RESULT", result.source.line, &pHeat);
+    if (!pLane) return;
+    if (pLane->competitors.empty()) pLane->competitors = competitors;
+    pLane->bResult = true;
+    pLane->uiStatusKey = StatusKey(result.status);
+    const int32_t iLength = pHeat->iPoolLength;
+    for (const Split& split : result.splits) {
+      if (iLength <= 0 || split.distance % iLength != 0)
+        throw LenexError("SPLIT", "distance", split.source.line,
+                         "a split at " + std::to_string(split.distance) + " m is no lap end of the heat's " +
+                             std::to_string(iLength) + " m pool",
+                         "a multiple of " + std::to_string(iLength));
+      if (split.swimTime.hundredths)
+        pLane->laps[split.distance / iLength] = static_cast<uint32_t>(*split.swimTime.hundredths);
+    }
+    const int32_t iRaceDistance = m_Events[m_HeatOf.at(*result.heatId).first].iRaceDistance;
+    if (result.swimTime.hundredths && iLength > 0 && iRaceDistance % iLength == 0)
+      pLane->laps[iRaceDistance / iLength] = static_cast<uint32_t>(*result.swimTime.hundredths);
+    else if (result.swimTime.hundredths)
+      throw LenexError("RESULT", "swimtime", result.source.line,
+                       "the race distance " + std::to_string(iRaceDistance) +
+                           " m is no lap end of the heat's " + std::to_string(iLength) + " m pool",
+                       "a race distance that is a multiple of the pool length");
+  }
+
+  void StageRecordList(const RecordList& list) {
+    if (list.course != m_Course) {
+      ++m_Report.iSkippedRecordLists;
+      return;
+    }
+    const int32_t idRec = RecordKindOfType(list.type);
+    CategoryForm category{list.gender == Gender::kMixed ? Gender::kMixed : list.gender, -1, -1};
+    std::optional<std::string> groupName;
+    if (list.ageGroup) {
+      category.ageMin = list.ageGroup->ageMin;
+      category.ageMax = list.ageGroup->ageMax;
+      groupName = list.ageGroup->name;
+    }
+    const auto idCat = static_cast<int32_t>(CategoryKey(category, groupName));
+    for (const Record& record : list.records) {
+      if (!record.swimTime.hundredths) continue;
+      RecordPlan plan;
+      plan.idRec = idRec;
+      plan.idCat = idCat;
+      plan.idLen = static_cast<int32_t>(DistanceKey(record.swimStyle));
+      plan.idStyle = static_cast<int32_t>(StyleKey(record.swimStyle));
+      plan.iTime = *record.swimTime.hundredths;
+      if (record.athlete)
+        plan.csName = JoinName(record.athlete->firstName, record.athlete->lastName,
+                               record.athlete->namePrefix.value_or(""));
+      else if (record.relay && record.relay->club)
+        plan.csName = record.relay->club->name;
+      if (record.meetInfo) {
+        plan.csPlace = record.meetInfo->city.value_or("");
+        if (record.meetInfo->date) plan.date = TicksOf(*record.meetInfo->date, Daytime{});
+      }
+      const int32_t iDistance = record.swimStyle.distance * record.swimStyle.relayCount;
+      for (const Split& split : record.splits)
+        if (split.swimTime.hundredths && split.distance < iDistance)
+          plan.laps.emplace_back(split.distance, *split.swimTime.hundredths);
+      plan.laps.emplace_back(iDistance, plan.iTime);
+      const auto it = m_ExistingRecords.find({plan.idRec, plan.idCat, plan.idLen, plan.idStyle});
+      plan.csKey = it != m_ExistingRecords.end()
+                       ? it->second
+                       : "R" + std::to_string(plan.idRec) + "-C" + std::to_string(plan.idCat) + "-D" +
+                             std::to_string(plan.idLen) + "-S" + std::to_string(plan.idStyle);
+      m_ExistingRecords[{plan.idRec, plan.idCat, plan.idLen, plan.idStyle}] = plan.csKey;
+      m_Records.push_back(std::move(plan));
+    }
+  }
+
+  // --- default lookups (adding to the staged tables when missing) -------------
+
+  uint64_t StyleKey(const SwimStyle& style) {
+    if (const StrokeRow* pRow = RowOfStroke(style.stroke)) {
+      for (const DefaultRow& row : m_Defaults.styles.rows) {
+        const StrokeRow* pOf = StrokeOfStyle(row.csAbbrev, row.csName);
+        if (pOf == pRow) return row.uiKey;
+      }
+      return m_Defaults.styles.Add({m_Defaults.styles.NextKey(), pRow->name, pRow->abbrev, 0, 0});
+    }
+    const std::string csName = style.name.value_or("Unknown");
+    for (const DefaultRow& row : m_Defaults.styles.rows)
+      if (SameText(row.csName, csName)) return row.uiKey;
+    return m_Defaults.styles.Add(
+        {m_Defaults.styles.NextKey(), csName, style.code.value_or(csName.substr(0, 6)), 0, 0});
+  }
+
+  uint64_t DistanceKey(const SwimStyle& style) {
+    const int32_t iTotal = style.distance * style.relayCount;
+    for (const DefaultRow& row : m_Defaults.distances.rows) {
+      const int32_t iRelays = std::max(row.iRelays, 1);
+      if (row.iDistance == iTotal && iRelays == style.relayCount) return row.uiKey;
+    }
+    const auto uiTotal = static_cast<uint64_t>(iTotal);
+    const uint64_t uiKey = m_Defaults.distances.HasKey(uiTotal) ? m_Defaults.distances.NextKey() : uiTotal;
+    const bool bYards = m_DocumentCourse && IsYardCourse(*m_DocumentCourse);
+    const std::string csText = style.relayCount > 1
+                                   ? std::to_string(style.relayCount) + "x" + std::to_string(style.distance)
+                                   : std::to_string(style.distance);
+    return m_Defaults.distances.Add(
+        {uiKey, csText, bYards ? "yd" : "m", iTotal, style.relayCount > 1 ? style.relayCount : 0});
+  }
+
+  uint64_t CategoryKey(const CategoryForm& form, const std::optional<std::string>& name) {
+    const std::string csAbbrev = CategoryAbbrevOf(form);
+    for (const DefaultRow& row : m_Defaults.categories.rows)
+      if (SameText(row.csAbbrev, csAbbrev)) return row.uiKey;
+    return m_Defaults.categories.Add(
+        {m_Defaults.categories.NextKey(), name.value_or(CategoryWordOf(form)), csAbbrev, 0, 0});
+  }
+
+  uint64_t RoundKey(Round round) {
+    const RoundRow& wanted = RowOfRound(round);
+    for (const DefaultRow& row : m_Defaults.rounds.rows)
+      if (SameText(row.csAbbrev, wanted.shortName)) return row.uiKey;
+    return m_Defaults.rounds.Add({m_Defaults.rounds.NextKey(), wanted.name, wanted.shortName, 0, 0});
+  }
+
+  // A valid result ("OK") takes key 0 when it is free.
+  uint64_t StatusKey(std::optional<ResultStatus> status) {
+    const StatusRow& wanted = RowOfStatus(status);
+    for (const DefaultRow& row : m_Defaults.statuses.rows)
+      if (StatusOfDefault(row.csAbbrev, row.csName) == &wanted) return row.uiKey;
+    const uint64_t uiKey =
+        !status && !m_Defaults.statuses.HasKey(0) ? 0 : m_Defaults.statuses.NextKey(0);
+    return m_Defaults.statuses.Add({uiKey, wanted.desc, wanted.abbrev, 0, 0});
+  }
+
+  // --- apply ---------------------------------------------------------------------
+
+  void Apply() {
+    ApplyGlobals();
+    ApplyCompetitors();
+    ApplyRaces();
+  }
+
+  void ApplyGlobals() {
+    V::D2fVarnox_FT_GLOBALS& globals = *m_Files.globals;
+    const auto pParams = globals.Parameters();
+    for (const auto& [csName, csValue] : m_Params) {
+      const auto pParam = pParams->Item(U16(csName));
+      pParam->set_Name(U16(csName));
+      pParam->set_Value(U16(csValue));
+    }
+    if (!m_Document.meets.empty()) ApplyPool(*globals.PoolConfig());
+    ApplyTable(m_Defaults.styles, *globals.StylesDefault(), [](V::Id2sCkxStyle& style, const DefaultRow& row) {
+      style.set_Style(U16(row.csName));
+      style.set_StyleAbbrev(U16(row.csAbbrev));
+    });
+    ApplyTable(m_Defaults.distances, *globals.DistancesDefault(),
+               [](V::Id2sCkxDistance& distance, const DefaultRow& row) {
+                 distance.set_Distance(row.iDistance);
+                 distance.set_NbOfRelays(row.iRelays);
+                 distance.set_DistanceStr(U16(row.csName));
+                 distance.set_DistanceUnit(U16(row.csAbbrev));
+               });
+    ApplyTable(m_Defaults.categories, *globals.CategoriesDefault(),
+               [](V::Id2sCkxCategory& category, const DefaultRow& row) {
+                 category.set_Category(U16(row.csName));
+                 category.set_CategoryAbbrev(U16(row.csAbbrev));
+               });
+    ApplyTable(m_Defaults.rounds, *globals.RoundsDefault(), [](V::Id2sCkxRound& round, const DefaultRow& row) {
+      round.set_RoundName(U16(row.csName));
+      round.set_OneRoundName(U16(row.csName));
+      round.set_ShortRoundName(U16(row.csAbbrev));
+      round.set_NBMaxRounds(1);
+    });
+    ApplyTable(m_Defaults.statuses, *globals.StatusDefaults(), [](V::Id2sCkxStatus& status, const DefaultRow& row) {
+      status.set_StatusDesc(U16(row.csName));
+      status.set_StatusDescAbbrev(U16(row.csAbbrev));
+    });
+    const auto pRecords = globals.Records();
+    for (const RecordPlan& plan : m_Records) ApplyRecord(*pRecords->Item(U16(plan.csKey)), plan);
+    m_Report.iRecords = static_cast<int>(m_Records.size());
+  }
+
+  template <class I, class Fill>
+  static void ApplyTable(const DefaultTable& table, IOrbMap<uint64_t, I>& map, Fill fill) {
+    for (size_t i = 0; i < table.rows.size(); ++i)
+      if (table.added[i]) fill(*map.Item(table.rows[i].uiKey), table.rows[i]);
+  }
+
+  void ApplyPool(V::Id2sCkxPoolConfig& pool) {
+    pool.set_PoolLength(m_Pool.iPoolLength);
+    if (!m_Pool.bLanes) return;
+    pool.set_NbLanes(m_Pool.iLaneMax - m_Pool.iLaneMin + 1);
+    const auto pLanes = pool.Lanes();
+    std::set<int32_t> present;
+    for (const auto& [uiKey, pLane] : Elements(*pLanes)) {
+      const int32_t iLane = pLane->m_LaneID();
+      if (iLane < m_Pool.iLaneMin || iLane > m_Pool.iLaneMax)
+        pLanes->Remove(uiKey);
+      else
+        present.insert(iLane);
+    }
+    for (int32_t iLane = m_Pool.iLaneMin; iLane <= m_Pool.iLaneMax; ++iLane) {
+      if (present.count(iLane) != 0) continue;
+      const auto pLane = pLanes->Item(static_cast<uint64_t>(iLane));
+      pLane->set_m_LaneID(iLane);
+      pLane->set_m_LeftModuleID(0);
+      pLane->set_m_RightModuleID(0);
+    }
+  }
+
+  static void ApplyRecord(V::Id2sCkxRecordEntry& record, const RecordPlan& plan) {
+    record.set_idRec(plan.idRec);
+    record.set_idCat(plan.idCat);
+    record.set_idLen(plan.idLen);
+    record.set_IdStyle(plan.idStyle);
+    record.set_Time(Hundredths(plan.iTime));
+    record.set_Name(U16(plan.csName));
+    record.set_Place(U16(plan.csPlace));
+    if (plan.date) record.set_Date(OrbDateTime(*plan.date, OrbDateTimeKind::Local));
+    const auto pTimes = record.LapTimes();
+    const auto pDistances = record.LapDistances();
+    pTimes->SetLength(0);
+    pDistances->SetLength(0);
+    for (const auto& [iDistance, iTime] : plan.laps) {
+      pTimes->Item(pTimes->Add())->set_LapTime(Hundredths(iTime));
+      pDistances->Item(pDistances->Add())->set_LapDistance(iDistance);
+    }
+  }
+
+  void ApplyCompetitors() {
+    const auto pMap = m_Files.competitors->CompetitorsStringMap();
+    pMap->GetARLock();
+    try {
+      for (const CompetitorPlan& plan : m_Competitors) {
+        const auto pCompetitor = pMap->Item(static_cast<uint64_t>(plan.iId));
+        pCompetitor->set_CompetitorId(plan.iId);
+        pCompetitor->set_Name(U16(plan.csName));
+        pCompetitor->set_Nation(U16(plan.csNation));
+        pCompetitor->set_BirthYear(U16(plan.csBirthYear));
+        pCompetitor->set_Club(U16(plan.csClub));
+        pCompetitor->set_CategoryId(static_cast<int32_t>(plan.uiCategory));
+      }
+    } catch (...) {
+      pMap->ReleaseARLock();
+      throw;
+    }
+    pMap->ReleaseARLock();
+    m_Report.iCompetitors = static_cast<int>(m_Competitors.size());
+  }
+
+  void ApplyRaces() {
+    const auto pEntries = m_Files.races->ScheduleEntries();
+    pEntries->GetARLock();
+    try {
+      for (const EventPlan& plan : m_Events) ApplyEvent(*pEntries, plan);
+    } catch (...) {
+      pEntries->ReleaseARLock();
+      throw;
+    }
+    pEntries->ReleaseARLock();
+    m_Report.iEvents = static_cast<int>(m_Events.size());
+  }
+
+  static void SetParam(IOrbMap<std::u16string, V::Id2sCkxString>& params, const std::string& csKey,
+                       const std::string& csValue) {
+    params.Item(U16(csKey))->set_str(U16(csValue));
+  }
+
+  void ApplyEvent(IOrbMap<std::u16string, V::Id2sCkxScheduleOneEntry>& entries, const EventPlan& plan) {
+    const bool bNew = entries.Find(U16(plan.csKey)) == 0;
+    const auto pEntry = entries.Item(U16(plan.csKey));
+    pEntry->set_RaceId(U16(plan.csKey));
+    pEntry->set_SortId(plan.iSortId);
+    pEntry->set_StyleId(static_cast<int32_t>(plan.uiStyle));
+    pEntry->set_DistanceId(static_cast<int32_t>(plan.uiDistance));
+    pEntry->set_CategoryId(static_cast<int32_t>(plan.uiCategory));
+    pEntry->set_RoundId(static_cast<int32_t>(plan.uiRound));
+    pEntry->set_DateAndTime(OrbDateTime(plan.liTicks, OrbDateTimeKind::Local));
+    SetParam(*pEntry->Params(), "Session", plan.csSession);
+    if (bNew) {
+      pEntry->set_TitlePrint(U16(plan.csTitle));
+      pEntry->set_TitleScb(U16(plan.csTitle));
+    }
+    const auto pHeats = pEntry->Heats();
+    for (const HeatPlan& heat : plan.heats) ApplyHeat(*pHeats, heat, plan.csKey);
+  }
+
+  void ApplyHeat(IOrbMap<std::u16string, V::Id2sCkxCompOneHeat>& heats, const HeatPlan& plan,
+                 const std::string& csEvent) {
+    const auto pHeat = heats.Item(U16(plan.csKey));
+    pHeat->set_HeatId(U16(plan.csKey));
+    pHeat->set_SortId(plan.iSortId);
+    if (plan.status || !plan.bExists) pHeat->set_HeatStatus(plan.status.value_or(0));
+    const auto pParams = pHeat->Params();
+    if (plan.final) SetParam(*pParams, "Final", *plan.final);
+    else if (pParams->Find(u"Final") != 0) pParams->Remove(u"Final");
+    if (!plan.bExists) CopyPool(*m_Files.globals->PoolConfig(), *pHeat->PoolConfig());
+    ++m_Report.iHeats;
+    const auto pLanes = pHeat->LaneResults();
+    for (const auto& [uiKey, pLane] : Elements(*pLanes)) {
+      const int32_t iLane = pLane->Lane();
+      if (plan.lanes.count(iLane) != 0) continue;
+      if (HasLapTimes(*pLane)) {
+        m_Report.keptLanes.push_back(csEvent + "/" + plan.csKey + " lane " + std::to_string(iLane));
+        continue;
+      }
+      pLanes->Remove(uiKey);
+      const std::u16string csEntryTime = U16("EntryTime." + std::to_string(iLane));
+      if (pParams->Find(csEntryTime) != 0) pParams->Remove(csEntryTime);
+    }
+    for (const auto& [iLane, lane] : plan.lanes) ApplyLane(*pLanes, *pParams, iLane, lane);
+  }
+
+  static bool HasLapTimes(V::Id2sCkxCompOneLane& lane) {
+    const auto pLaps = lane.Laps();
+    for (uint32_t i = 0; i < pLaps->GetLength(0); ++i)
+      if (pLaps->Item(i)->Time()->Item(0) != 0) return true;
+    return false;
+  }
+
+  void ApplyLane(IOrbMap<uint64_t, V::Id2sCkxCompOneLane>& lanes,
+                 IOrbMap<std::u16string, V::Id2sCkxString>& params, int32_t iLane, const LanePlan& plan) {
+    const auto pLane = lanes.Item(static_cast<uint64_t>(iLane));
+    pLane->set_Lane(iLane);
+    pLane->set_SortId(iLane);
+    pLane->set_StatusId(static_cast<int32_t>(plan.uiStatusKey));
+    const auto pIds = pLane->CompetitorId();
+    pIds->RemoveAll();
+    for (const auto& [uiKey, iAthlete] : plan.competitors) pIds->Item(uiKey)->set_CompetitorId(iAthlete);
+    const std::string csEntryTime = "EntryTime." + std::to_string(iLane);
+    if (plan.entryTime) SetParam(params, csEntryTime, *plan.entryTime);
+    else if (params.Find(U16(csEntryTime)) != 0) params.Remove(U16(csEntryTime));
+    if (plan.bResult) {
+      const auto pLaps = pLane->Laps();
+      pLaps->SetLength(0);
+      for (const auto& [iLap, uiTime] : plan.laps) {
+        const auto pLap = pLaps->Item(pLaps->Add());
+        pLap->set_Lap(iLap);
+        pLap->Time()->set_Item(0, uiTime);
+      }
+      pLane->set_CurrentLap(static_cast<int32_t>(plan.laps.size()));
+    }
+    ++m_Report.iLanes;
+  }
+
+  static void CopyPool(V::Id2sCkxPoolConfig& from, V::Id2sCkxPoolConfig& to) {
+    to.set_NbLanes(from.NbLanes());
+    to.set_PoolLength(from.PoolLength());
+    to.set_Ha1Left(from.Ha1Left());
+    to.set_Ha2Left(from.Ha2Left());
+    to.set_Ha1Right(from.Ha1Right());
+    to.set_Ha2Right(from.Ha2Right());
+    to.set_St1Left(from.St1Left());
+    to.set_St2Left(from.St2Left());
+    to.set_St1Right(from.St1Right());
+    to.set_St2Right(from.St2Right());
+    to.set_StartContactCfg(from.StartContactCfg());
+    to.set_StartFinishPlace(from.StartFinishPlace());
+    to.set_SamplingRate(from.SamplingRate());
+    const auto pToLanes = to.Lanes();
+    pToLanes->RemoveAll();
+    for (const auto& [uiKey, pLane] : Elements(*from.Lanes())) {
+      const auto pCopy = pToLanes->Item(uiKey);
+      pCopy->set_m_LaneID(pLane->m_LaneID());
+      pCopy->set_m_LeftModuleID(pLane->m_LeftModuleID());
+      pCopy->set_m_RightModuleID(pLane->m_RightModuleID());
+    }
+    const auto pToLeft = to.LeftContacts();
+    pToLeft->RemoveAll();
+    for (const auto& [uiKey, pContact] : Elements(*from.LeftContacts()))
+      pToLeft->Item(uiKey)->set_m_Contact(pContact->m_Contact());
+    const auto pToRight = to.RightContacts();
+    pToRight->RemoveAll();
+    for (const auto& [uiKey, pContact] : Elements(*from.RightContacts()))
+      pToRight->Item(uiKey)->set_m_Contact(pContact->m_Contact());
+  }
+
+  const Document& m_Document;
+  MeetFiles& m_Files;
+  ImportReport m_Report;
+  Defaults m_Defaults;
+  std::optional<Course> m_DocumentCourse;
+  std::optional<Course> m_Course;
+  PoolPlan m_Pool;
+  std::map<std::string, std::string> m_Params;
+  std::map<std::string, std::map<std::string, ExistingHeat>> m_ExistingHeats;
+  std::map<std::tuple<int32_t, int32_t, int32_t, int32_t>, std::string> m_ExistingRecords;
+  std::vector<EventPlan> m_Events;
+  std::map<int32_t, std::pair<size_t, const Event*>> m_EventOf;   // eventid -> plan, event
+  std::map<int32_t, std::pair<size_t, size_t>> m_HeatOf;          // heatid -> event, heat
+  std::vector<CompetitorPlan> m_Competitors;
+  std::vector<RecordPlan> m_Records;
+};
+
+}  // namespace
+
+ImportReport ImportDocument(const Document& document, MeetFiles& files) {
+  return Importer(document, files).Run();
+}
+
+}  // namespace Varnox::Lenex
