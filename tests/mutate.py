@@ -1,0 +1,195 @@
+#!/usr/bin/env python3
+"""Mutation campaign: plants each fault of tests/mutate-faults.toml in a
+scratch copy of the sources, builds it and runs the test suite, and reports
+which faults the suite catches (and by which test) and which survive.
+
+  tests/mutate.py --report R.md --json R.json [--rev REV] [--work DIR]
+                  [--only NAME,NAME] [--hints OLD.json]
+
+The copy is `git archive REV` in DIR (default /work/mutate-<rev>), built in
+DIR/build; the developer's tree and build are never touched. Each fault is
+tried first against the tests it names (or, with --hints, the test that
+caught it in an earlier campaign), building only their programs; a fault
+those miss gets the whole suite: ctest -j2 --stop-on-failure --timeout 300.
+The file is restored after each fault. The reports are rewritten after each
+fault, so an interrupted campaign leaves what it found.
+"""
+
+import argparse
+import json
+import os
+import re
+import subprocess
+import sys
+import time
+import tomllib
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+# What tests start or load at run time: always rebuilt with the programs a
+# fault names, so that none runs with an earlier fault still planted.
+RUNTIME = ["varnox_kernel", "varnox_tool", "varnox_notify_peer", "varnox_startup_probe"]
+FAILED_LINE = re.compile(r"^\s*\d+ - (.+?) \(([^()]+)\)$")
+
+
+def run(cmd, cwd, log):
+    """Runs `cmd`, appending its output to `log`; answers (exit code, output)."""
+    out = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                         errors="replace")
+    with open(log, "a") as f:
+        f.write(f"$ {' '.join(map(str, cmd))}\n{out.stdout}\n")
+    return out.returncode, out.stdout
+
+
+def load_faults(only):
+    faults = tomllib.loads((ROOT / "tests/mutate-faults.toml").read_text())["fault"]
+    names = [f["name"] for f in faults]
+    if len(set(names)) != len(names):
+        sys.exit("mutate: fault names must be unique")
+    if only:
+        wanted = set(only.split(","))
+        if unknown := wanted - set(names):
+            sys.exit(f"mutate: no fault named {', '.join(sorted(unknown))}")
+        faults = [f for f in faults if f["name"] in wanted]
+    return faults
+
+
+def prepare(work, rev, log):
+    """A copy of `rev` in `work`, configured and built, its suite green."""
+    stamp = work / ".mutate-rev"
+    sha = subprocess.check_output(["git", "-C", ROOT, "rev-parse", rev], text=True).strip()
+    if not stamp.exists() or stamp.read_text() != sha:
+        work.mkdir(parents=True, exist_ok=True)
+        archive = subprocess.Popen(["git", "-C", ROOT, "archive", sha], stdout=subprocess.PIPE)
+        subprocess.check_call(["tar", "-x", "-C", work], stdin=archive.stdout)
+        archive.wait()
+        stamp.write_text(sha)
+    if run(["cmake", "-S", ".", "-B", "build", "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+            "-DVARNOX_BUILD_BENCH=OFF"], work, log)[0] != 0:
+        sys.exit(f"mutate: configuring {work} failed, see {log}")
+    if build(work, [], log) != 0:
+        sys.exit(f"mutate: {rev} does not build, see {log}")
+    failed = suite(work, None, log)
+    if failed:
+        sys.exit(f"mutate: {rev} fails {failed} before any fault, see {log}")
+    return sha
+
+
+def build(work, targets, log):
+    cmd = ["cmake", "--build", "build", "-j2"] + (["-t", *targets] if targets else [])
+    return run(cmd, work, log)[0]
+
+
+def test_numbers(work, programs):
+    """The ctest numbers of the tests run by `programs` (or named so)."""
+    info = json.loads(subprocess.check_output(["ctest", "--show-only=json-v1"], cwd=work / "build"))
+    numbers = []
+    for number, test in enumerate(info["tests"], 1):
+        program = Path(test.get("command", [""])[0]).name
+        if program in programs or test["name"] in programs:
+            numbers.append(number)
+    return numbers
+
+
+def suite(work, numbers, log):
+    """Runs the suite (or the tests numbered); answers the first failing test or None."""
+    cmd = ["ctest", "-j2", "--stop-on-failure", "--timeout", "300"]
+    if numbers is not None:
+        cmd += ["-I", "0,0,0," + ",".join(map(str, numbers))]
+    code, out = run(cmd, work / "build", log)
+    if code == 0:
+        return None
+    failed = [m.group(1) for m in map(FAILED_LINE.match, out.splitlines()) if m]
+    return failed[0] if failed else f"ctest exit {code}"
+
+
+def targets_of(programs, work):
+    """The build targets among `programs` (test names that are no program are skipped)."""
+    known = subprocess.check_output(["cmake", "--build", "build", "-t", "help"], cwd=work,
+                                    text=True)
+    return [p for p in programs if re.search(rf"^{re.escape(p)}:", known, re.M)]
+
+
+def try_fault(fault, work, hints, log):
+    """Plants `fault`, answers its result record; the file is restored."""
+    path = work / fault["file"]
+    original = path.read_text()
+    if original.count(fault["find"]) != 1:
+        return {"result": "stale", "test": f"the text is found {original.count(fault['find'])} times"}
+    path.write_text(original.replace(fault["find"], fault["replace"]))
+    try:
+        programs = hints.get(fault["name"]) or fault.get("tests", [])
+        if programs:
+            if build(work, targets_of(programs + RUNTIME, work), log) != 0:
+                return {"result": "no build", "test": "compiler"}
+            numbers = test_numbers(work, programs)
+            if numbers and (caught := suite(work, numbers, log)):
+                return {"result": "caught", "test": caught}
+        if build(work, [], log) != 0:
+            return {"result": "no build", "test": "compiler"}
+        caught = suite(work, None, log)
+        return {"result": "caught", "test": caught} if caught else {"result": "survived", "test": ""}
+    finally:
+        path.write_text(original)
+
+
+def write_reports(results, rev, md, js):
+    Path(js).write_text(json.dumps({"rev": rev, "faults": results}, indent=1) + "\n")
+    counts = {r: sum(1 for x in results if x["result"] == r)
+              for r in ("caught", "survived", "no build", "stale")}
+    lines = [f"# Mutation campaign on {rev[:12]}", "",
+             ", ".join(f"{n} {r}" for r, n in counts.items()) + f" of {len(results)} faults", "",
+             "| fault | file | what | result | first failing test | s |", "|---|---|---|---|---|---|"]
+    for r in results:
+        lines.append(f"| {r['name']} | {r['file']} | {r['why']} | {r['result']} | {r['test']} | "
+                     f"{r['seconds']} |")
+    Path(md).write_text("\n".join(lines) + "\n")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--report", required=True, help="markdown report to write")
+    parser.add_argument("--json", required=True, help="machine-readable result to write")
+    parser.add_argument("--rev", default="HEAD", help="commit to mutate (default HEAD)")
+    parser.add_argument("--work", help="scratch directory (default /work/mutate-<rev>)")
+    parser.add_argument("--only", default="", help="comma-separated fault names")
+    parser.add_argument("--hints", help="an earlier campaign's json: try its catching test first")
+    args = parser.parse_args()
+    faults = load_faults(args.only)
+    sha = subprocess.check_output(["git", "-C", ROOT, "rev-parse", args.rev], text=True).strip()
+    work = Path(args.work or f"/work/mutate-{sha[:10]}").resolve()
+    for report in (args.report, args.json):
+        Path(report).resolve().parent.mkdir(parents=True, exist_ok=True)
+    log = Path(args.json).resolve().with_suffix(".log")
+    log.write_text("")
+    hints = {}
+    if args.hints:
+        for r in json.loads(Path(args.hints).read_text())["faults"]:
+            if r["result"] == "caught":
+                hints[r["name"]] = [r["program"]]
+    prepare(work, sha, log)
+    results = []
+    for fault in faults:
+        started = time.monotonic()
+        result = try_fault(fault, work, hints, log)
+        result.update(name=fault["name"], file=fault["file"], why=fault["why"],
+                      seconds=round(time.monotonic() - started))
+        result["program"] = program_of(work, result["test"])
+        results.append(result)
+        print(f"{fault['name']}: {result['result']} {result['test']}", flush=True)
+        write_reports(results, sha, args.report, args.json)
+    build(work, [], log)  # leave the copy built as it is, for the next campaign
+
+
+def program_of(work, test):
+    """The program of the build that runs test `test`; else the test's name."""
+    info = json.loads(subprocess.check_output(["ctest", "--show-only=json-v1"], cwd=work / "build"))
+    for t in info["tests"]:
+        program = Path(t.get("command", [""])[0])
+        if t["name"] == test and (work / "build") in program.parents:
+            return program.name
+    return test
+
+
+if __name__ == "__main__":
+    main()
