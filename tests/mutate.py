@@ -6,8 +6,10 @@ which faults the suite catches (and by which test) and which survive.
   tests/mutate.py --report R.md --json R.json [--rev REV] [--work DIR]
                   [--only NAME,NAME] [--hints OLD.json]
 
-The copy is `git archive REV` in DIR (default /work/mutate-<rev>), built in
-DIR/build; the developer's tree and build are never touched. Each fault is
+The copy is `git archive REV` in DIR (default /work/mutate-<checkout name>),
+built in DIR/build; the developer's tree and build are never touched. A
+later campaign in the same DIR rewrites only the files that differ and
+rebuilds incrementally. Each fault is
 tried first against the tests it names (or, with --hints, the test that
 caught it in an earlier campaign), building only their programs; a fault
 those miss gets the whole suite: ctest -j2 --stop-on-failure --timeout 300.
@@ -19,6 +21,7 @@ import argparse
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import time
@@ -59,10 +62,16 @@ def prepare(work, rev, log):
     stamp = work / ".mutate-rev"
     sha = subprocess.check_output(["git", "-C", ROOT, "rev-parse", rev], text=True).strip()
     if not stamp.exists() or stamp.read_text() != sha:
-        work.mkdir(parents=True, exist_ok=True)
+        # Only the files that differ are written (and get a new time), so an
+        # earlier campaign's build in `work` is reused incrementally.
+        fresh = work.with_name(work.name + ".fresh")
+        subprocess.check_call(["rm", "-rf", fresh])
+        fresh.mkdir(parents=True)
         archive = subprocess.Popen(["git", "-C", ROOT, "archive", sha], stdout=subprocess.PIPE)
-        subprocess.check_call(["tar", "-x", "-C", work], stdin=archive.stdout)
+        subprocess.check_call(["tar", "-x", "-C", fresh], stdin=archive.stdout)
         archive.wait()
+        sync_tree(fresh, work)
+        subprocess.check_call(["rm", "-rf", fresh])
         stamp.write_text(sha)
     if run(["cmake", "-S", ".", "-B", "build", "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
             "-DVARNOX_BUILD_BENCH=OFF"], work, log)[0] != 0:
@@ -73,6 +82,22 @@ def prepare(work, rev, log):
     if failed:
         sys.exit(f"mutate: {rev} fails {failed} before any fault, see {log}")
     return sha
+
+
+def sync_tree(source, target):
+    """Makes `target` hold what `source` holds, writing only what differs
+    (its build/ and stamp kept)."""
+    wanted = {p.relative_to(source) for p in source.rglob("*") if p.is_file()}
+    for rel in sorted(wanted):
+        src, dst = source / rel, target / rel
+        if not dst.is_file() or dst.read_bytes() != src.read_bytes():
+            dst.parent.mkdir(parents=True, exist_ok=True)
+            shutil.copyfile(src, dst)
+            shutil.copymode(src, dst)
+    for p in target.rglob("*"):
+        rel = p.relative_to(target)
+        if rel.parts[0] not in ("build", ".mutate-rev") and p.is_file() and rel not in wanted:
+            p.unlink()
 
 
 def build(work, targets, log):
@@ -151,13 +176,13 @@ def main():
     parser.add_argument("--report", required=True, help="markdown report to write")
     parser.add_argument("--json", required=True, help="machine-readable result to write")
     parser.add_argument("--rev", default="HEAD", help="commit to mutate (default HEAD)")
-    parser.add_argument("--work", help="scratch directory (default /work/mutate-<rev>)")
+    parser.add_argument("--work", help="scratch directory (default /work/mutate-<checkout name>)")
     parser.add_argument("--only", default="", help="comma-separated fault names")
     parser.add_argument("--hints", help="an earlier campaign's json: try its catching test first")
     args = parser.parse_args()
     faults = load_faults(args.only)
     sha = subprocess.check_output(["git", "-C", ROOT, "rev-parse", args.rev], text=True).strip()
-    work = Path(args.work or f"/work/mutate-{sha[:10]}").resolve()
+    work = Path(args.work or f"/work/mutate-{ROOT.name}").resolve()
     for report in (args.report, args.json):
         Path(report).resolve().parent.mkdir(parents=True, exist_ok=True)
     log = Path(args.json).resolve().with_suffix(".log")

@@ -19,18 +19,13 @@ class D2fVarnox_FT_CLUB final
     : public DataDirectAcces::D2fFile<D2fVarnox_FT_CLUB, CkxVarnoxFT_CLUB> {
  public:
   static constexpr std::u16string_view kClassName = u"D2fVarnox_FT_CLUB";
-  static constexpr int32_t kRootCount = 2;
+  static constexpr int32_t kRootCount = 1;
 
   using D2fFile::D2fFile;
 
-  // Member 0, Swimmers: its container wrapper, made on the first read.
-  std::shared_ptr<DataDirectAcces::IOrbObjMap<uint64_t, Id2sCkxSwimmer>> Swimmers() {
-    return Member(m_Swimmers, &CkxVarnoxFT_CLUB::m_Swimmers, 0,
-                  u".Swimmers");
-  }
-  // Member 1, Pool: its container wrapper, made on the first read.
+  // Member 0, Pool: its container wrapper, made on the first read.
   std::shared_ptr<Id2oCkxPool> Pool() {
-    return Member(m_Pool, &CkxVarnoxFT_CLUB::m_Pool, 1,
+    return Member(m_Pool, &CkxVarnoxFT_CLUB::m_Pool, 0,
                   u".Pool");
   }
 
@@ -39,11 +34,9 @@ class D2fVarnox_FT_CLUB final
 
   // Drops the cached container wrappers, which hold this wrapper.
   void ReleaseMembers() {
-    m_Swimmers = nullptr;
     m_Pool = nullptr;
   }
 
-  std::shared_ptr<D2oVarnox_FT_CLUB_Swimmers> m_Swimmers;
   std::shared_ptr<D2oVarnox_FT_CLUB_Pool> m_Pool;
 };
 
