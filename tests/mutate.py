@@ -10,14 +10,16 @@ The copy is `git archive REV` in DIR (default /work/mutate-<checkout name>),
 built in DIR/build; the developer's tree and build are never touched. A
 later campaign in the same DIR rewrites only the files that differ and
 rebuilds incrementally. Each fault is
-tried first against the tests it names (or, with --hints, the test that
-caught it in an earlier campaign), building only their programs; a fault
-those miss gets the whole suite: ctest -j2 --stop-on-failure --timeout 300.
+tried first against the tests it names (and, with --hints, the program that
+caught it in an earlier campaign), building only their programs; then each
+fault those miss gets the whole suite (not with --quick): ctest -j2
+--stop-on-failure --timeout 300.
 The file is restored after each fault. The reports are rewritten after each
 fault, so an interrupted campaign leaves what it found.
 """
 
 import argparse
+import contextlib
 import json
 import os
 import re
@@ -29,9 +31,6 @@ import tomllib
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-# What tests start or load at run time: always rebuilt with the programs a
-# fault names, so that none runs with an earlier fault still planted.
-RUNTIME = ["varnox_kernel", "varnox_tool", "varnox_notify_peer", "varnox_startup_probe"]
 FAILED_LINE = re.compile(r"^\s*\d+ - (.+?) \(([^()]+)\)$")
 
 
@@ -135,33 +134,49 @@ def targets_of(programs, work):
     return [p for p in programs if re.search(rf"^{re.escape(p)}:", known, re.M)]
 
 
-def try_fault(fault, work, hints, log):
-    """Plants `fault`, answers its result record; the file is restored."""
+@contextlib.contextmanager
+def planted(fault, work):
+    """Context: `fault` planted in the copy, the file restored on leaving."""
     path = work / fault["file"]
     original = path.read_text()
-    if original.count(fault["find"]) != 1:
-        return {"result": "stale", "test": f"the text is found {original.count(fault['find'])} times"}
-    path.write_text(original.replace(fault["find"], fault["replace"]))
+    count = original.count(fault["find"])
+    if count == 1:
+        path.write_text(original.replace(fault["find"], fault["replace"]))
     try:
-        programs = hints.get(fault["name"]) or fault.get("tests", [])
-        if programs:
-            if build(work, targets_of(programs + RUNTIME, work), log) != 0:
-                return {"result": "no build", "test": "compiler"}
-            numbers = test_numbers(work, programs)
-            if numbers and (caught := suite(work, numbers, log)):
-                return {"result": "caught", "test": caught}
+        yield count == 1
+    finally:
+        path.write_text(original)
+
+
+def quick_try(fault, work, programs, log):
+    """The fault against the tests of `programs` only; None when they miss it."""
+    with planted(fault, work) as ok:
+        if not ok:
+            return {"result": "stale", "test": "the text to replace is not found once"}
+        if not programs:
+            return None
+        if build(work, targets_of(programs, work), log) != 0:
+            return {"result": "no build", "test": "compiler"}
+        numbers = test_numbers(work, programs)
+        caught = suite(work, numbers, log) if numbers else None
+        return {"result": "caught", "test": caught} if caught else None
+
+
+def full_try(fault, work, log):
+    """The fault against the whole suite."""
+    with planted(fault, work) as ok:
+        if not ok:
+            return {"result": "stale", "test": "the text to replace is not found once"}
         if build(work, [], log) != 0:
             return {"result": "no build", "test": "compiler"}
         caught = suite(work, None, log)
         return {"result": "caught", "test": caught} if caught else {"result": "survived", "test": ""}
-    finally:
-        path.write_text(original)
 
 
 def write_reports(results, rev, md, js):
     Path(js).write_text(json.dumps({"rev": rev, "faults": results}, indent=1) + "\n")
     counts = {r: sum(1 for x in results if x["result"] == r)
-              for r in ("caught", "survived", "no build", "stale")}
+              for r in ("caught", "survived", "missed by its tests", "no build", "stale")}
     lines = [f"# Mutation campaign on {rev[:12]}", "",
              ", ".join(f"{n} {r}" for r, n in counts.items()) + f" of {len(results)} faults", "",
              "| fault | file | what | result | first failing test | s |", "|---|---|---|---|---|---|"]
@@ -179,6 +194,8 @@ def main():
     parser.add_argument("--work", help="scratch directory (default /work/mutate-<checkout name>)")
     parser.add_argument("--only", default="", help="comma-separated fault names")
     parser.add_argument("--hints", help="an earlier campaign's json: try its catching test first")
+    parser.add_argument("--quick", action="store_true",
+                        help="only the tests each fault names, not the whole suite after")
     args = parser.parse_args()
     faults = load_faults(args.only)
     sha = subprocess.check_output(["git", "-C", ROOT, "rev-parse", args.rev], text=True).strip()
@@ -193,17 +210,28 @@ def main():
             if r["result"] == "caught":
                 hints[r["name"]] = [r["program"]]
     prepare(work, sha, log)
-    results = []
+    # First each fault against the tests it names (fast), then the whole
+    # suite for those they miss; the reports say where each fault stands.
+    results = {}
     for fault in faults:
-        started = time.monotonic()
-        result = try_fault(fault, work, hints, log)
-        result.update(name=fault["name"], file=fault["file"], why=fault["why"],
-                      seconds=round(time.monotonic() - started))
-        result["program"] = program_of(work, result["test"])
-        results.append(result)
-        print(f"{fault['name']}: {result['result']} {result['test']}", flush=True)
-        write_reports(results, sha, args.report, args.json)
+        programs = list(dict.fromkeys(hints.get(fault["name"], []) + fault.get("tests", [])))
+        record(results, fault, lambda: quick_try(fault, work, programs, log) or
+               {"result": "missed by its tests", "test": ""}, work, sha, args)
+    if not args.quick:
+        for fault in faults:
+            if results[fault["name"]]["result"] == "missed by its tests":
+                record(results, fault, lambda: full_try(fault, work, log), work, sha, args)
     build(work, [], log)  # leave the copy built as it is, for the next campaign
+
+
+def record(results, fault, attempt, work, sha, args):
+    started = time.monotonic()
+    result = attempt()
+    result.update(name=fault["name"], file=fault["file"], why=fault["why"],
+                  seconds=round(time.monotonic() - started), program=program_of(work, result["test"]))
+    results[fault["name"]] = result
+    print(f"{fault['name']}: {result['result']} {result['test']}", flush=True)
+    write_reports(list(results.values()), sha, args.report, args.json)
 
 
 def program_of(work, test):
