@@ -56,31 +56,35 @@ def load_faults(only):
     return faults
 
 
-def prepare(work, rev, log):
-    """A copy of `rev` in `work`, configured and built, its suite green."""
+def prepare(work, rev, programs, log):
+    """A copy of `rev` in `work`, configured, `programs` built and their tests green."""
     stamp = work / ".mutate-rev"
-    sha = subprocess.check_output(["git", "-C", ROOT, "rev-parse", rev], text=True).strip()
-    if not stamp.exists() or stamp.read_text() != sha:
+    if not stamp.exists() or stamp.read_text() != rev:
         # Only the files that differ are written (and get a new time), so an
         # earlier campaign's build in `work` is reused incrementally.
         fresh = work.with_name(work.name + ".fresh")
         subprocess.check_call(["rm", "-rf", fresh])
         fresh.mkdir(parents=True)
-        archive = subprocess.Popen(["git", "-C", ROOT, "archive", sha], stdout=subprocess.PIPE)
+        archive = subprocess.Popen(["git", "-C", ROOT, "archive", rev], stdout=subprocess.PIPE)
         subprocess.check_call(["tar", "-x", "-C", fresh], stdin=archive.stdout)
         archive.wait()
         sync_tree(fresh, work)
         subprocess.check_call(["rm", "-rf", fresh])
-        stamp.write_text(sha)
+        stamp.write_text(rev)
     if run(["cmake", "-S", ".", "-B", "build", "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
             "-DVARNOX_BUILD_BENCH=OFF"], work, log)[0] != 0:
         sys.exit(f"mutate: configuring {work} failed, see {log}")
-    if build(work, [], log) != 0:
-        sys.exit(f"mutate: {rev} does not build, see {log}")
-    failed = suite(work, None, log)
+    baseline(work, programs, log)
+
+
+def baseline(work, programs, log):
+    """Builds `programs` (None: everything) and runs their tests, which must pass."""
+    targets = None if programs is None else targets_of(programs, work) or ["varnox_generated"]
+    if build(work, targets, log) != 0:
+        sys.exit(f"mutate: {work} does not build, see {log}")
+    failed = suite(work, None if programs is None else test_numbers(work, programs) or [0], log)
     if failed:
-        sys.exit(f"mutate: {rev} fails {failed} before any fault, see {log}")
-    return sha
+        sys.exit(f"mutate: {work} fails {failed} before any fault, see {log}")
 
 
 def sync_tree(source, target):
@@ -100,7 +104,8 @@ def sync_tree(source, target):
 
 
 def build(work, targets, log):
-    cmd = ["cmake", "--build", "build", "-j2"] + (["-t", *targets] if targets else [])
+    """Builds `targets` (None: everything)."""
+    cmd = ["cmake", "--build", "build", "-j2"] + (["-t", *targets] if targets is not None else [])
     return run(cmd, work, log)[0]
 
 
@@ -155,7 +160,7 @@ def quick_try(fault, work, programs, log):
             return {"result": "stale", "test": "the text to replace is not found once"}
         if not programs:
             return None
-        if build(work, targets_of(programs, work), log) != 0:
+        if build(work, targets_of(programs, work) or ["varnox_generated"], log) != 0:
             return {"result": "no build", "test": "compiler"}
         numbers = test_numbers(work, programs)
         caught = suite(work, numbers, log) if numbers else None
@@ -167,7 +172,7 @@ def full_try(fault, work, log):
     with planted(fault, work) as ok:
         if not ok:
             return {"result": "stale", "test": "the text to replace is not found once"}
-        if build(work, [], log) != 0:
+        if build(work, None, log) != 0:
             return {"result": "no build", "test": "compiler"}
         caught = suite(work, None, log)
         return {"result": "caught", "test": caught} if caught else {"result": "survived", "test": ""}
@@ -209,19 +214,22 @@ def main():
         for r in json.loads(Path(args.hints).read_text())["faults"]:
             if r["result"] == "caught":
                 hints[r["name"]] = [r["program"]]
-    prepare(work, sha, log)
-    # First each fault against the tests it names (fast), then the whole
-    # suite for those they miss; the reports say where each fault stands.
+    programs_of = {f["name"]: list(dict.fromkeys(hints.get(f["name"], []) + f.get("tests", [])))
+                   for f in faults}
+    prepare(work, sha, sorted({p for ps in programs_of.values() for p in ps}), log)
+    # First each fault against the tests it names, the cheapest to rebuild
+    # first (generator, sources, then headers); then the whole suite for
+    # those they miss. The reports say where each fault stands.
+    faults.sort(key=lambda f: {".py": 0, ".cpp": 1}.get(Path(f["file"]).suffix, 2))
     results = {}
     for fault in faults:
-        programs = list(dict.fromkeys(hints.get(fault["name"], []) + fault.get("tests", [])))
-        record(results, fault, lambda: quick_try(fault, work, programs, log) or
+        record(results, fault, lambda: quick_try(fault, work, programs_of[fault["name"]], log) or
                {"result": "missed by its tests", "test": ""}, work, sha, args)
-    if not args.quick:
-        for fault in faults:
-            if results[fault["name"]]["result"] == "missed by its tests":
-                record(results, fault, lambda: full_try(fault, work, log), work, sha, args)
-    build(work, [], log)  # leave the copy built as it is, for the next campaign
+    missed = [f for f in faults if results[f["name"]]["result"] == "missed by its tests"]
+    if missed and not args.quick:
+        baseline(work, None, log)
+        for fault in missed:
+            record(results, fault, lambda: full_try(fault, work, log), work, sha, args)
 
 
 def record(results, fault, attempt, work, sha, args):
