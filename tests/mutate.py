@@ -56,8 +56,8 @@ def load_faults(only):
     return faults
 
 
-def prepare(work, rev, programs, log):
-    """A copy of `rev` in `work`, configured, `programs` built and their tests green."""
+def prepare(work, rev, log):
+    """A copy of `rev` in `work`, configured."""
     stamp = work / ".mutate-rev"
     if not stamp.exists() or stamp.read_text() != rev:
         # Only the files that differ are written (and get a new time), so an
@@ -74,7 +74,6 @@ def prepare(work, rev, programs, log):
     if run(["cmake", "-S", ".", "-B", "build", "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
             "-DVARNOX_BUILD_BENCH=OFF"], work, log)[0] != 0:
         sys.exit(f"mutate: configuring {work} failed, see {log}")
-    baseline(work, programs, log)
 
 
 def baseline(work, programs, log):
@@ -153,8 +152,12 @@ def planted(fault, work):
         path.write_text(original)
 
 
-def quick_try(fault, work, programs, log):
-    """The fault against the tests of `programs` only; None when they miss it."""
+def quick_try(fault, work, programs, baselined, log):
+    """The fault against the tests of `programs` only; None when they miss it.
+    Programs not yet in `baselined` are built and checked unmutated first."""
+    if fresh := [p for p in programs if p not in baselined]:
+        baseline(work, fresh, log)
+        baselined.update(fresh)
     with planted(fault, work) as ok:
         if not ok:
             return {"result": "stale", "test": "the text to replace is not found once"}
@@ -216,20 +219,31 @@ def main():
                 hints[r["name"]] = [r["program"]]
     programs_of = {f["name"]: list(dict.fromkeys(hints.get(f["name"], []) + f.get("tests", [])))
                    for f in faults}
-    prepare(work, sha, sorted({p for ps in programs_of.values() for p in ps}), log)
+    prepare(work, sha, log)
     # First each fault against the tests it names, the cheapest to rebuild
-    # first (generator, sources, then headers); then the whole suite for
-    # those they miss. The reports say where each fault stands.
-    faults.sort(key=lambda f: {".py": 0, ".cpp": 1}.get(Path(f["file"]).suffix, 2))
-    results = {}
+    # first; then the whole suite for those they miss. The reports say where
+    # each fault stands.
+    faults.sort(key=rebuild_cost)
+    results, baselined = {}, set()
     for fault in faults:
-        record(results, fault, lambda: quick_try(fault, work, programs_of[fault["name"]], log) or
-               {"result": "missed by its tests", "test": ""}, work, sha, args)
+        record(results, fault, lambda: quick_try(fault, work, programs_of[fault["name"]], baselined,
+                                                 log) or {"result": "missed by its tests", "test": ""},
+               work, sha, args)
     missed = [f for f in faults if results[f["name"]]["result"] == "missed by its tests"]
     if missed and not args.quick:
         baseline(work, None, log)
         for fault in missed:
             record(results, fault, lambda: full_try(fault, work, log), work, sha, args)
+
+
+def rebuild_cost(fault):
+    """Roughly how much a fault makes rebuild: the generator's checks and
+    the LENEX library least, then the kernel's and the framework's sources,
+    the native face's, and headers most."""
+    path = Path(fault["file"])
+    if path.suffix != ".cpp":
+        return 0 if path.suffix == ".py" else 5
+    return {"lenex": 1, "kernel": 2, "framework": 3}.get(path.parts[0], 4)
 
 
 def record(results, fault, attempt, work, sha, args):
