@@ -9,6 +9,10 @@
 #   make torture                         the kill campaign on live data
 #                                        (TORTURE_KILLS kills, default 1000)
 #   make format                          clang-format the sources
+#   make mutate                          the mutation campaign (tests/mutate.py):
+#                                        MUTATE_REPORT=build/mutate.md (the json
+#                                        beside it), MUTATE_ONLY=fault,fault,
+#                                        MUTATE_REV=commit, MUTATE_HINTS=old.json
 #   make fuzz FUZZ_SECONDS=60            run each libFuzzer target that long
 #                                        (clang 14, in build/fuzz), from a
 #                                        corpus of the demo files (the
@@ -32,7 +36,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_DIR := build/fuzz
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test demo bench format clean fuzz torture
+.PHONY: all deps configure build test demo bench format clean fuzz torture mutate
 
 all: build
 
@@ -58,6 +62,14 @@ demo: build
 
 bench: build
 	$(BUILD_DIR)/bench/varnox_bench
+
+# Each fault of tests/mutate-faults.toml planted in a scratch copy of
+# MUTATE_REV (default HEAD) under /work/mutate-<rev>, built and tested there.
+MUTATE_REPORT ?= build/mutate.md
+mutate: deps
+	python3 tests/mutate.py --report $(MUTATE_REPORT) --json $(basename $(MUTATE_REPORT)).json \
+	  $(if $(MUTATE_ONLY),--only $(MUTATE_ONLY)) $(if $(MUTATE_REV),--rev $(MUTATE_REV)) \
+	  $(if $(MUTATE_HINTS),--hints $(MUTATE_HINTS))
 
 # A writer killed at random moments while others stay attached to the live
 # file (tests/kernel/TortureTest.cpp); make test runs a short version.

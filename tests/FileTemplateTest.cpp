@@ -102,30 +102,21 @@ Registration Register(TestKernel& kernel) {
   return out;
 }
 
-TEST_F(FileTemplateTest, EveryTemplateRegistersItsClassIdsAndPoolConfigurationsShareOne) {
-  const Registration competitors = Register<CkxVarnoxFT_COMPETITORS>(kernel);
-  EXPECT_EQ(competitors.csFileType, "\"FT_COMPETITORS\"");
-  EXPECT_THAT(competitors.classIds, ElementsAre("26647348"));
-
-  const Registration races = Register<CkxVarnoxFT_RACES>(kernel);
-  EXPECT_EQ(races.csFileType, "\"FT_RACES\"");
-  EXPECT_THAT(races.classIds, ElementsAre("183145364"));
-
-  const Registration globals = Register<CkxVarnoxFT_GLOBALS>(kernel);
-  EXPECT_EQ(globals.csFileType, "\"FT_GLOBALS\"");
-  EXPECT_THAT(globals.classIds, ElementsAre("75530582", "14741940", "7636583", "8239303",
-                                            "25160153", "8383730", "14214087", "42171343"));
-
-  const Registration pulses = Register<CkxVarnoxFT_RAW_PULSES>(kernel);
-  EXPECT_EQ(pulses.csFileType, "\"FT_RAW_PULSES\"");
-  EXPECT_THAT(pulses.classIds, ElementsAre("29737876", "75530582"));
-
-  const Registration iosetup = Register<CkxVarnoxFT_IOSETUP>(kernel);
-  EXPECT_EQ(iosetup.csFileType, "\"FT_IOSETUP\"");
-  EXPECT_THAT(iosetup.classIds, ElementsAre("47602829", "17366277"));
-
-  // The single pool configuration of GLOBALS and RAW_PULSES is one class.
-  EXPECT_EQ(globals.classIds[0], pulses.classIds[1]);
+// Each template names its file type and registers its members' class ids
+// in the catalogue's order (the pool configurations of two files share one).
+TEST_F(FileTemplateTest, EveryTemplateRegistersTheClassIdsOfTheCatalogue) {
+  const KxCatalogue& catalogue = VarnoxCatalogue();
+  uint32_t uiFile = 0;
+  VarnoxFileTemplates::ForEach([&](auto type) {
+    const KxFileType& expected = catalogue.files[uiFile++];
+    const Registration registration = Register<typename decltype(type)::type>(kernel);
+    EXPECT_EQ(registration.csFileType, "\"" + std::string(expected.name) + "\"");
+    std::vector<std::string> classIds;
+    for (uint32_t i = 0; i < expected.memberCount; ++i) {
+      classIds.push_back(std::to_string(expected.members[i].memberClass->classId));
+    }
+    EXPECT_EQ(registration.classIds, classIds) << expected.name;
+  });
 }
 
 TEST_F(FileTemplateTest, AMemberWithoutAnObjectInterfaceRegistersHandleZero) {

@@ -59,20 +59,21 @@ class GoldenOutputTest(unittest.TestCase):
 # Each case edits small.toml: the first occurrence of `old` becomes `new`. The
 # error must say `says` and name the line of the edit (None: no line).
 ERRORS = [
-    ("overlapping offsets", '{ name = "Ready", kind = "bool",   offset = 28',
-     '{ name = "Ready", kind = "bool",   offset = 26', "offset 26 overlaps Born (bytes 24-27)"),
-    ("size that does not add up", "size = 32", "size = 28",
-     "size 28 does not add up, field Ready ends at 29"),
-    ("undefined member record", 'record = "CkxSwimmer", class_id = 4097',
-     'record = "CkxSwimmers", class_id = 4097', "record CkxSwimmers is not defined"),
-    ("undefined field record", 'record = "CkxLap" }', 'record = "CkxLapp" }',
-     "field Laps: record CkxLapp is not defined"),
+    ("overlapping offsets", 'kind = "bool",        offset = 196', 'kind = "bool", offset = 195',
+     "offset 195 overlaps Born (bytes 192-195)"),
+    ("size that does not add up", "size = 216", "size = 210",
+     "size 210 does not add up, field Splits ends at 216"),
+    ("undefined member record", 'record = "CkxNote", class_id', 'record = "CkxNotes", class_id',
+     "record CkxNotes is not defined"),
+    ("undefined field record", 'record = "CkxNote" }', 'record = "CkxNotte" }',
+     "field Laps: record CkxNotte is not defined"),
+    ("count of 0", "count = 2 }", "count = 0 }", "a count of at least 1"),
     ("map without a key", 'record = "CkxNote", key = "number" }', 'record = "CkxNote" }',
      "kind map needs key"),
-    ("fixed array without a count", 'offset = 248, count = 2 }', 'offset = 248 }',
+    ("fixed array without a count", 'offset = 156, count = 2 }', 'offset = 156 }',
      "kind fixedInt32 needs count"),
-    ("value with a record", 'kind = "uint32",   offset = 152 }',
-     'kind = "uint32",   offset = 152, record = "CkxLap" }', "kind uint32 takes no record"),
+    ("value with a record", 'offset = 152 }', 'offset = 152, record = "CkxNote" }',
+     "kind uint32 takes no record"),
     ("unknown kind", 'kind = "strD", ', 'kind = "strX", ', "unknown kind strX"),
     ("unknown key", 'key = "text", record = "CkxRace"', 'key = "name", record = "CkxRace"',
      "a map needs a key (number or text)"),
@@ -83,18 +84,18 @@ ERRORS = [
     ("unknown attribute", '{ name = "Born",', '{ colour = 1, name = "Born",', "unknown colour"),
     ("offset that is no number", "offset = 152 }", 'offset = "152" }',
      "offset must be a whole number"),
-    ("default of a container", 'record = "CkxLap" }', 'record = "CkxLap", default = "0" }',
+    ("default of a container", 'record = "CkxNote" }', 'record = "CkxNote", default = "0" }',
      "only simple values have a default"),
     ("constant without a count", 'default = "-1" }', 'default = "-1", constant = "_MaxLanes" }',
      "a constant needs a count"),
-    ("duplicate record", 'name = "CkxLap"', 'name = "CkxNote"', "record CkxNote: declared twice"),
+    ("duplicate record", 'name = "CkxRace"', 'name = "CkxNote"', "record CkxNote: declared twice"),
     ("duplicate field", '{ name = "Ready"', '{ name = "Born"', "field Born: declared twice"),
     ("field named as a proxy member", '{ name = "Ready"', '{ name = "Equals"',
      "field Equals: a name the object face's proxies already use"),
     ("duplicate member", '{ name = "Notes"', '{ name = "Races"', "member Races: declared twice"),
     ("duplicate file", 'name = "FT_MEET"', 'name = "FT_CLUB"', "file FT_CLUB: declared twice"),
-    ("class id of another class", "class_id = 4100", "class_id = 4097",
-     "class id 4097 names another class"),
+    ("class id of another class", "class_id = 4100", "class_id = 4099",
+     "class id 4099 names another class"),
     ("record inside itself", 'record = "CkxNote", key = "number" }',
      'record = "CkxPool", key = "number" }', "record CkxPool would contain itself"),
     ("class id out of range", "class_id = 4099", "class_id = 4294967296", "class id out of range"),
@@ -122,13 +123,13 @@ class SchemaErrorTest(unittest.TestCase):
     def test_the_command_reports_schema_and_line_and_writes_nothing(self):
         with tempfile.TemporaryDirectory() as work:
             schema = Path(work) / "bad.toml"
-            schema.write_text(SMALL.read_text().replace("size = 32", "size = 28"))
+            schema.write_text(SMALL.read_text().replace("size = 216", "size = 210"))
             out = Path(work) / "out"
             errors = io.StringIO()
             with contextlib.redirect_stderr(errors):
                 self.assertEqual(generate.main(["generate.py", str(schema), str(out)]), 1)
-            line = SMALL.read_text().split("size = 32")[0].count("\n") + 1
-            self.assertTrue(errors.getvalue().startswith(f"{schema}:{line}: record CkxSwimmer"),
+            line = SMALL.read_text().split("size = 216")[0].count("\n") + 1
+            self.assertTrue(errors.getvalue().startswith(f"{schema}:{line}: record CkxRace"),
                             errors.getvalue())
             self.assertFalse(out.exists())
 

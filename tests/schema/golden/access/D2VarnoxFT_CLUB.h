@@ -22,15 +22,11 @@
 
 namespace Tarvex::Orb::Data::Varnox {
 
-class D2oVarnox_FT_CLUB_Swimmers;
-class D2mVarnox_FT_CLUB_Swimmers;
 class D2oVarnox_FT_CLUB_Pool;
 class D2iVarnox_FT_CLUB_Pool_Starts;
 class D2mVarnox_FT_CLUB_Pool_Starts;
 
 // The walks, parents first.
-struct VarnoxPath_FT_CLUB_Swimmers
-    : DataDirectAcces::OrbTopStep<CkxVarnoxFT_CLUBSwimmers, D2oVarnox_FT_CLUB_Swimmers> {};
 struct VarnoxPath_FT_CLUB_Pool
     : DataDirectAcces::OrbTopSingleStep<CkxVarnoxFT_CLUBPool, D2oVarnox_FT_CLUB_Pool> {};
 struct VarnoxPath_FT_CLUB_Pool_Starts
@@ -73,37 +69,6 @@ class D2oVarnox_FT_CLUB_Pool final
   std::shared_ptr<IOrbMap<uint64_t, Id2sCkxNote>> Starts() override {
     return Make<D2iVarnox_FT_CLUB_Pool_Starts>(u".Starts");
   }
-};
-
-// One CkxSwimmer of FT_CLUB_Swimmers, at level 0.
-class D2mVarnox_FT_CLUB_Swimmers final
-    : public DataDirectAcces::D2mProxy<D2mVarnox_FT_CLUB_Swimmers, VarnoxPath_FT_CLUB_Swimmers, Id2sCkxSwimmer, 3> {
- public:
-  static constexpr std::u16string_view kClassName = u"D2mVarnox_FT_CLUB_Swimmers";
-  using D2mProxy::D2mProxy;
-
-  std::u16string Name() override { return Get<&CkxSwimmer::Name>(u".Name"); }
-  void set_Name(OrbTextArg value) override {
-    Set<&CkxSwimmer::Name>(u".Name", value);
-  }
-  int32_t Born() override { return Get<&CkxSwimmer::Born>(u".Born"); }
-  void set_Born(int32_t value) override {
-    Set<&CkxSwimmer::Born>(u".Born", value);
-  }
-  bool Ready() override { return Get<&CkxSwimmer::Ready>(u".Ready"); }
-  void set_Ready(bool value) override {
-    Set<&CkxSwimmer::Ready>(u".Ready", value);
-  }
-};
-
-// FT_CLUB_Swimmers: the CkxSwimmer records.
-class D2oVarnox_FT_CLUB_Swimmers final
-    : public DataDirectAcces::D2oMap<D2oVarnox_FT_CLUB_Swimmers, VarnoxPath_FT_CLUB_Swimmers, D2mVarnox_FT_CLUB_Swimmers, Id2sCkxSwimmer, uint64_t>,
-      public DataDirectAcces::OrbMvvmMaker<D2oVarnox_FT_CLUB_Swimmers, MvvmCkxSwimmer> {
- public:
-  static constexpr std::u16string_view kClassName = u"D2oVarnox_FT_CLUB_Swimmers";
-  using D2oMap::D2oMap;
-  using D2oVarnox_FT_CLUB_Swimmers_Enumerator = DataDirectAcces::OrbMapEnumerator<D2oVarnox_FT_CLUB_Swimmers, std::shared_ptr<Id2sCkxSwimmer>>;
 };
 
 }  // namespace Tarvex::Orb::Data::Varnox

@@ -26,13 +26,11 @@ class D2oVarnox_FT_MEET_Races;
 class D2mVarnox_FT_MEET_Races;
 class D2iVarnox_FT_MEET_Races_Laps;
 class D2mVarnox_FT_MEET_Races_Laps;
-class D2iVarnox_FT_MEET_Races_Laps_Splits;
 class D2mVarnox_FT_MEET_Races_Pool;
 class D2iVarnox_FT_MEET_Races_Pool_Starts;
 class D2mVarnox_FT_MEET_Races_Pool_Starts;
-class D2iVarnox_FT_MEET_Races_Heats;
-class D2mVarnox_FT_MEET_Races_Heats;
 class D2iVarnox_FT_MEET_Races_Ids;
+class D2iVarnox_FT_MEET_Races_Splits;
 class D2oVarnox_FT_MEET_Notes;
 class D2mVarnox_FT_MEET_Notes;
 class D2oVarnox_FT_MEET_Pool;
@@ -44,16 +42,14 @@ struct VarnoxPath_FT_MEET_Races
     : DataDirectAcces::OrbTopStep<CkxVarnoxFT_MEETRaces, D2oVarnox_FT_MEET_Races> {};
 struct VarnoxPath_FT_MEET_Races_Laps
     : DataDirectAcces::OrbNestedStep<VarnoxPath_FT_MEET_Races, &CkxRace::Laps> {};
-struct VarnoxPath_FT_MEET_Races_Laps_Splits
-    : DataDirectAcces::OrbValuesStep<VarnoxPath_FT_MEET_Races_Laps, &CkxLap::Splits> {};
 struct VarnoxPath_FT_MEET_Races_Pool
     : DataDirectAcces::OrbEmbeddedStep<VarnoxPath_FT_MEET_Races, &CkxRace::Pool> {};
 struct VarnoxPath_FT_MEET_Races_Pool_Starts
     : DataDirectAcces::OrbNestedStep<VarnoxPath_FT_MEET_Races_Pool, &CkxPool::Starts> {};
-struct VarnoxPath_FT_MEET_Races_Heats
-    : DataDirectAcces::OrbNestedStep<VarnoxPath_FT_MEET_Races, &CkxRace::Heats> {};
 struct VarnoxPath_FT_MEET_Races_Ids
     : DataDirectAcces::OrbValuesStep<VarnoxPath_FT_MEET_Races, &CkxRace::Ids> {};
+struct VarnoxPath_FT_MEET_Races_Splits
+    : DataDirectAcces::OrbValuesStep<VarnoxPath_FT_MEET_Races, &CkxRace::Splits> {};
 struct VarnoxPath_FT_MEET_Notes
     : DataDirectAcces::OrbTopStep<CkxVarnoxFT_MEETNotes, D2oVarnox_FT_MEET_Notes> {};
 struct VarnoxPath_FT_MEET_Pool
@@ -123,6 +119,16 @@ class D2oVarnox_FT_MEET_Notes final
   using D2oVarnox_FT_MEET_Notes_Enumerator = DataDirectAcces::OrbArrayEnumerator<D2oVarnox_FT_MEET_Notes, std::shared_ptr<Id2sCkxNote>>;
 };
 
+// FT_MEET_Races_Splits: the uint32 values.
+class D2iVarnox_FT_MEET_Races_Splits final
+    : public DataDirectAcces::D2iValues<D2iVarnox_FT_MEET_Races_Splits, VarnoxPath_FT_MEET_Races_Splits, uint32_t>,
+      public DataDirectAcces::OrbMvvmMaker<D2iVarnox_FT_MEET_Races_Splits, DataDirectAcces::MvvmSimpleObsItem<uint32_t>> {
+ public:
+  static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Races_Splits";
+  using D2iValues::D2iValues;
+  using D2iVarnox_FT_MEET_Races_Splits_Enumerator = DataDirectAcces::OrbArrayEnumerator<D2iVarnox_FT_MEET_Races_Splits, uint32_t>;
+};
+
 // FT_MEET_Races_Ids: the int32 values.
 class D2iVarnox_FT_MEET_Races_Ids final
     : public DataDirectAcces::D2iValues<D2iVarnox_FT_MEET_Races_Ids, VarnoxPath_FT_MEET_Races_Ids, int32_t>,
@@ -131,37 +137,6 @@ class D2iVarnox_FT_MEET_Races_Ids final
   static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Races_Ids";
   using D2iValues::D2iValues;
   using D2iVarnox_FT_MEET_Races_Ids_Enumerator = DataDirectAcces::OrbArrayEnumerator<D2iVarnox_FT_MEET_Races_Ids, int32_t>;
-};
-
-// One CkxSwimmer of FT_MEET_Races_Heats, at level 1.
-class D2mVarnox_FT_MEET_Races_Heats final
-    : public DataDirectAcces::D2mProxy<D2mVarnox_FT_MEET_Races_Heats, VarnoxPath_FT_MEET_Races_Heats, Id2sCkxSwimmer, 3> {
- public:
-  static constexpr std::u16string_view kClassName = u"D2mVarnox_FT_MEET_Races_Heats";
-  using D2mProxy::D2mProxy;
-
-  std::u16string Name() override { return Get<&CkxSwimmer::Name>(u".Name"); }
-  void set_Name(OrbTextArg value) override {
-    Set<&CkxSwimmer::Name>(u".Name", value);
-  }
-  int32_t Born() override { return Get<&CkxSwimmer::Born>(u".Born"); }
-  void set_Born(int32_t value) override {
-    Set<&CkxSwimmer::Born>(u".Born", value);
-  }
-  bool Ready() override { return Get<&CkxSwimmer::Ready>(u".Ready"); }
-  void set_Ready(bool value) override {
-    Set<&CkxSwimmer::Ready>(u".Ready", value);
-  }
-};
-
-// FT_MEET_Races_Heats: the CkxSwimmer records.
-class D2iVarnox_FT_MEET_Races_Heats final
-    : public DataDirectAcces::D2iMap<D2iVarnox_FT_MEET_Races_Heats, VarnoxPath_FT_MEET_Races_Heats, D2mVarnox_FT_MEET_Races_Heats, Id2sCkxSwimmer, std::u16string>,
-      public DataDirectAcces::OrbMvvmMaker<D2iVarnox_FT_MEET_Races_Heats, MvvmCkxSwimmer> {
- public:
-  static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Races_Heats";
-  using D2iMap::D2iMap;
-  using D2iVarnox_FT_MEET_Races_Heats_Enumerator = DataDirectAcces::OrbMapEnumerator<D2iVarnox_FT_MEET_Races_Heats, std::shared_ptr<Id2sCkxSwimmer>>;
 };
 
 // One CkxNote of FT_MEET_Races_Pool_Starts, at level 1.
@@ -203,45 +178,32 @@ class D2mVarnox_FT_MEET_Races_Pool final
   }
 };
 
-// FT_MEET_Races_Laps_Splits: the uint32 values.
-class D2iVarnox_FT_MEET_Races_Laps_Splits final
-    : public DataDirectAcces::D2iValues<D2iVarnox_FT_MEET_Races_Laps_Splits, VarnoxPath_FT_MEET_Races_Laps_Splits, uint32_t>,
-      public DataDirectAcces::OrbMvvmMaker<D2iVarnox_FT_MEET_Races_Laps_Splits, DataDirectAcces::MvvmSimpleObsItem<uint32_t>> {
- public:
-  static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Races_Laps_Splits";
-  using D2iValues::D2iValues;
-  using D2iVarnox_FT_MEET_Races_Laps_Splits_Enumerator = DataDirectAcces::OrbArrayEnumerator<D2iVarnox_FT_MEET_Races_Laps_Splits, uint32_t>;
-};
-
-// One CkxLap of FT_MEET_Races_Laps, at level 1.
+// One CkxNote of FT_MEET_Races_Laps, at level 1.
 class D2mVarnox_FT_MEET_Races_Laps final
-    : public DataDirectAcces::D2mProxy<D2mVarnox_FT_MEET_Races_Laps, VarnoxPath_FT_MEET_Races_Laps, Id2sCkxLap, 2> {
+    : public DataDirectAcces::D2mProxy<D2mVarnox_FT_MEET_Races_Laps, VarnoxPath_FT_MEET_Races_Laps, Id2sCkxNote, 1> {
  public:
   static constexpr std::u16string_view kClassName = u"D2mVarnox_FT_MEET_Races_Laps";
   using D2mProxy::D2mProxy;
 
-  std::optional<KxTime> Time() override { return Get<&CkxLap::Time>(u".Time"); }
-  void set_Time(const std::optional<KxTime>& value) override {
-    Set<&CkxLap::Time>(u".Time", value);
-  }
-  std::shared_ptr<IOrbArray1D<uint32_t>> Splits() override {
-    return Make<D2iVarnox_FT_MEET_Races_Laps_Splits>(u".Splits");
+  std::u16string str() override { return Get<&CkxNote::str>(u".str"); }
+  void set_str(OrbTextArg value) override {
+    Set<&CkxNote::str>(u".str", value);
   }
 };
 
-// FT_MEET_Races_Laps: the CkxLap records.
+// FT_MEET_Races_Laps: the CkxNote records.
 class D2iVarnox_FT_MEET_Races_Laps final
-    : public DataDirectAcces::D2iArray<D2iVarnox_FT_MEET_Races_Laps, VarnoxPath_FT_MEET_Races_Laps, D2mVarnox_FT_MEET_Races_Laps, Id2sCkxLap>,
-      public DataDirectAcces::OrbMvvmMaker<D2iVarnox_FT_MEET_Races_Laps, MvvmCkxLap> {
+    : public DataDirectAcces::D2iArray<D2iVarnox_FT_MEET_Races_Laps, VarnoxPath_FT_MEET_Races_Laps, D2mVarnox_FT_MEET_Races_Laps, Id2sCkxNote>,
+      public DataDirectAcces::OrbMvvmMaker<D2iVarnox_FT_MEET_Races_Laps, MvvmCkxNote> {
  public:
   static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Races_Laps";
   using D2iArray::D2iArray;
-  using D2iVarnox_FT_MEET_Races_Laps_Enumerator = DataDirectAcces::OrbArrayEnumerator<D2iVarnox_FT_MEET_Races_Laps, std::shared_ptr<Id2sCkxLap>>;
+  using D2iVarnox_FT_MEET_Races_Laps_Enumerator = DataDirectAcces::OrbArrayEnumerator<D2iVarnox_FT_MEET_Races_Laps, std::shared_ptr<Id2sCkxNote>>;
 };
 
 // One CkxRace of FT_MEET_Races, at level 0.
 class D2mVarnox_FT_MEET_Races final
-    : public DataDirectAcces::D2mProxy<D2mVarnox_FT_MEET_Races, VarnoxPath_FT_MEET_Races, Id2sCkxRace, 7> {
+    : public DataDirectAcces::D2mProxy<D2mVarnox_FT_MEET_Races, VarnoxPath_FT_MEET_Races, Id2sCkxRace, 11> {
  public:
   static constexpr std::u16string_view kClassName = u"D2mVarnox_FT_MEET_Races";
   using D2mProxy::D2mProxy;
@@ -254,7 +216,7 @@ class D2mVarnox_FT_MEET_Races final
   void set_Title(OrbTextArg value) override {
     Set<&CkxRace::Title>(u".Title", value);
   }
-  std::shared_ptr<IOrbArray<Id2sCkxLap>> Laps() override {
+  std::shared_ptr<IOrbArray<Id2sCkxNote>> Laps() override {
     return Make<D2iVarnox_FT_MEET_Races_Laps>(u".Laps");
   }
   std::shared_ptr<Id2sCkxPool> Pool() override {
@@ -264,11 +226,27 @@ class D2mVarnox_FT_MEET_Races final
   void set_Seq(uint32_t value) override {
     Set<&CkxRace::Seq>(u".Seq", value);
   }
-  std::shared_ptr<IOrbMap<std::u16string, Id2sCkxSwimmer>> Heats() override {
-    return Make<D2iVarnox_FT_MEET_Races_Heats>(u".Heats");
-  }
   std::shared_ptr<IOrbArray1D<int32_t>> Ids() override {
     return Make<D2iVarnox_FT_MEET_Races_Ids>(u".Ids");
+  }
+  std::u16string Name() override { return Get<&CkxRace::Name>(u".Name"); }
+  void set_Name(OrbTextArg value) override {
+    Set<&CkxRace::Name>(u".Name", value);
+  }
+  int32_t Born() override { return Get<&CkxRace::Born>(u".Born"); }
+  void set_Born(int32_t value) override {
+    Set<&CkxRace::Born>(u".Born", value);
+  }
+  bool Ready() override { return Get<&CkxRace::Ready>(u".Ready"); }
+  void set_Ready(bool value) override {
+    Set<&CkxRace::Ready>(u".Ready", value);
+  }
+  std::optional<KxTime> Time() override { return Get<&CkxRace::Time>(u".Time"); }
+  void set_Time(const std::optional<KxTime>& value) override {
+    Set<&CkxRace::Time>(u".Time", value);
+  }
+  std::shared_ptr<IOrbArray1D<uint32_t>> Splits() override {
+    return Make<D2iVarnox_FT_MEET_Races_Splits>(u".Splits");
   }
 };
 

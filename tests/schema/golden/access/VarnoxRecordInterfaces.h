@@ -24,22 +24,6 @@ using Tarvex::Orb::DataDirectAcces::IOrbObject;
 using Tarvex::Orb::DataDirectAcces::OrbDateTime;
 using Tarvex::Orb::DataDirectAcces::OrbTextArg;
 
-// The properties of CkxSwimmer, in property-index order.
-class Id2sCkxSwimmer : public IOrbObject {
- public:
-  virtual std::u16string Name() = 0;
-  virtual void set_Name(OrbTextArg value) = 0;
-  virtual int32_t Born() = 0;
-  virtual void set_Born(int32_t value) = 0;
-  virtual bool Ready() = 0;
-  virtual void set_Ready(bool value) = 0;
-
-  // True only for this very object.
-  bool Equals(const std::shared_ptr<Id2sCkxSwimmer>& pOther) const {
-    return pOther.get() == this;
-  }
-};
-
 // The properties of CkxNote, in property-index order.
 class Id2sCkxNote : public IOrbObject {
  public:
@@ -69,19 +53,6 @@ class Id2oCkxPool
     : public Id2sCkxPool,
       public DataDirectAcces::IOrbUpdatableObject {};
 
-// The properties of CkxLap, in property-index order.
-class Id2sCkxLap : public IOrbObject {
- public:
-  virtual std::optional<KxTime> Time() = 0;
-  virtual void set_Time(const std::optional<KxTime>& value) = 0;
-  virtual std::shared_ptr<IOrbArray1D<uint32_t>> Splits() = 0;
-
-  // True only for this very object.
-  bool Equals(const std::shared_ptr<Id2sCkxLap>& pOther) const {
-    return pOther.get() == this;
-  }
-};
-
 // The properties of CkxRace, in property-index order.
 class Id2sCkxRace : public IOrbObject {
  public:
@@ -89,12 +60,20 @@ class Id2sCkxRace : public IOrbObject {
   virtual void set_Start(const OrbDateTime& value) = 0;
   virtual std::u16string Title() = 0;
   virtual void set_Title(OrbTextArg value) = 0;
-  virtual std::shared_ptr<IOrbArray<Id2sCkxLap>> Laps() = 0;
+  virtual std::shared_ptr<IOrbArray<Id2sCkxNote>> Laps() = 0;
   virtual std::shared_ptr<Id2sCkxPool> Pool() = 0;
   virtual uint32_t Seq() = 0;
   virtual void set_Seq(uint32_t value) = 0;
-  virtual std::shared_ptr<IOrbMap<std::u16string, Id2sCkxSwimmer>> Heats() = 0;
   virtual std::shared_ptr<IOrbArray1D<int32_t>> Ids() = 0;
+  virtual std::u16string Name() = 0;
+  virtual void set_Name(OrbTextArg value) = 0;
+  virtual int32_t Born() = 0;
+  virtual void set_Born(int32_t value) = 0;
+  virtual bool Ready() = 0;
+  virtual void set_Ready(bool value) = 0;
+  virtual std::optional<KxTime> Time() = 0;
+  virtual void set_Time(const std::optional<KxTime>& value) = 0;
+  virtual std::shared_ptr<IOrbArray1D<uint32_t>> Splits() = 0;
 
   // True only for this very object.
   bool Equals(const std::shared_ptr<Id2sCkxRace>& pOther) const {

@@ -19,41 +19,19 @@ class D2fVarnox_FT_CLUB final
     : public DataDirectAcces::D2fFile<D2fVarnox_FT_CLUB, CkxVarnoxFT_CLUB> {
  public:
   static constexpr std::u16string_view kClassName = u"D2fVarnox_FT_CLUB";
-  static constexpr int32_t kRootCount = 2;
+  static constexpr int32_t kRootCount = 1;
 
   using D2fFile::D2fFile;
 
-  // Member 0, Swimmers: its container wrapper, made on the first read.
-  std::shared_ptr<DataDirectAcces::IOrbObjMap<uint64_t, Id2sCkxSwimmer>> Swimmers() {
-    return Member(m_Swimmers, &CkxVarnoxFT_CLUB::m_Swimmers, 0,
-                  u".Swimmers");
-  }
-  using SwimmersMvvmRoot = DataDirectAcces::OrbMvvmObsMap<uint64_t, Id2sCkxSwimmer, MvvmCkxSwimmer>;
-  // A new view-model root of Swimmers, registered with the file.
-  std::shared_ptr<SwimmersMvvmRoot> SwimmersMvvm() {
-    return MvvmRoot<SwimmersMvvmRoot>(&D2fVarnox_FT_CLUB::Swimmers, 0);
-  }
-  // What the data contexts of Swimmers call for their root: SwimmersMvvm().
-  virtual std::shared_ptr<SwimmersMvvmRoot> GetSwimmersMvvmRoot() {
-    return SwimmersMvvm();
-  }
-  // A data context over a root of Swimmers (OrbGenericContextManager::GetDC).
-  virtual std::shared_ptr<DataDirectAcces::OrbGenericDataContext> TheSwimmersMvvmDC(
-      bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,
-      bool bUseOrbNotification, bool bUseAutoCommit) {
-    return DataContext(&D2fVarnox_FT_CLUB::GetSwimmersMvvmRoot, 0,
-                       u".TheSwimmersMvvmDC", bShared, dataMode,
-                       bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit);
-  }
-  // Member 1, Pool: its container wrapper, made on the first read.
+  // Member 0, Pool: its container wrapper, made on the first read.
   std::shared_ptr<Id2oCkxPool> Pool() {
-    return Member(m_Pool, &CkxVarnoxFT_CLUB::m_Pool, 1,
+    return Member(m_Pool, &CkxVarnoxFT_CLUB::m_Pool, 0,
                   u".Pool");
   }
   using PoolMvvmRoot = MvvmCkxPool;
   // A new view-model root of Pool, registered with the file.
   std::shared_ptr<PoolMvvmRoot> PoolMvvm() {
-    return MvvmRoot<PoolMvvmRoot>(&D2fVarnox_FT_CLUB::Pool, 1);
+    return MvvmRoot<PoolMvvmRoot>(&D2fVarnox_FT_CLUB::Pool, 0);
   }
   // What the data contexts of Pool call for their root: PoolMvvm().
   virtual std::shared_ptr<PoolMvvmRoot> GetPoolMvvmRoot() {
@@ -63,7 +41,7 @@ class D2fVarnox_FT_CLUB final
   virtual std::shared_ptr<DataDirectAcces::OrbGenericDataContext> ThePoolMvvmDC(
       bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,
       bool bUseOrbNotification, bool bUseAutoCommit) {
-    return DataContext(&D2fVarnox_FT_CLUB::GetPoolMvvmRoot, 1,
+    return DataContext(&D2fVarnox_FT_CLUB::GetPoolMvvmRoot, 0,
                        u".ThePoolMvvmDC", bShared, dataMode,
                        bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit);
   }
@@ -73,11 +51,9 @@ class D2fVarnox_FT_CLUB final
 
   // Drops the cached container wrappers, which hold this wrapper.
   void ReleaseMembers() {
-    m_Swimmers = nullptr;
     m_Pool = nullptr;
   }
 
-  std::shared_ptr<D2oVarnox_FT_CLUB_Swimmers> m_Swimmers;
   std::shared_ptr<D2oVarnox_FT_CLUB_Pool> m_Pool;
 };
 

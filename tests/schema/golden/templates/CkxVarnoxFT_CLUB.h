@@ -10,12 +10,6 @@
 #include "templates/CkxVarnoxMember.h"
 #include "templates/VarnoxRecords.h"
 
-// Swimmers: a keyed map of CkxSwimmer, 64-bit key.
-class CkxVarnoxFT_CLUBSwimmers : public CkxVarnoxMember<CkxD2MapObjA<CkxSwimmer>> {
- public:
-  static constexpr uint32_t kClassId = 4097;  // 0x1001
-};
-
 // Pool: a single CkxPool.
 class CkxVarnoxFT_CLUBPool : public CkxVarnoxMember<CkxD2PntA<CkxPool>> {
  public:
@@ -30,10 +24,8 @@ class CkxVarnoxFT_CLUB : public CkxVarnoxFile {
   // the template, then register them in order.
   CkxVarnoxFT_CLUB() {
     NameTemplate("Small", kFileType);
-    Register(m_Swimmers);
     Register(m_Pool);
   }
 
-  CkxVarnoxFT_CLUBSwimmers m_Swimmers;  // 0
-  CkxVarnoxFT_CLUBPool m_Pool;          // 1
+  CkxVarnoxFT_CLUBPool m_Pool;  // 0
 };

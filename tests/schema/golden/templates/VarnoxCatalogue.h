@@ -10,13 +10,6 @@
 
 namespace KxVarnoxCatalogue {
 
-inline constexpr KxRecordField kCkxSwimmerFields[] = {
-    {"Name", KxFieldKind::kStrDU, KxKeyKind::kNone, 0, 24, 1, nullptr},
-    {"Born", KxFieldKind::kInt32, KxKeyKind::kNone, 24, 4, 1, nullptr},
-    {"Ready", KxFieldKind::kBool, KxKeyKind::kNone, 28, 1, 1, nullptr},
-};
-inline constexpr KxRecordType kCkxSwimmer = {"CkxSwimmer", 32, kCkxSwimmerFields, 3};
-
 inline constexpr KxRecordField kCkxNoteFields[] = {
     {"str", KxFieldKind::kStrSU, KxKeyKind::kNone, 0, 132, 64, nullptr},
 };
@@ -28,48 +21,44 @@ inline constexpr KxRecordField kCkxPoolFields[] = {
 };
 inline constexpr KxRecordType kCkxPool = {"CkxPool", 96, kCkxPoolFields, 2};
 
-inline constexpr KxRecordField kCkxLapFields[] = {
-    {"Time", KxFieldKind::kKxTime, KxKeyKind::kNone, 0, 8, 1, nullptr},
-    {"Splits", KxFieldKind::kFixedUInt32, KxKeyKind::kNone, 8, 16, 4, nullptr},
-};
-inline constexpr KxRecordType kCkxLap = {"CkxLap", 24, kCkxLapFields, 2};
-
 inline constexpr KxRecordField kCkxRaceFields[] = {
     {"Start", KxFieldKind::kDateTime, KxKeyKind::kNone, 0, 8, 1, nullptr},
     {"Title", KxFieldKind::kStrD, KxKeyKind::kNone, 8, 24, 1, nullptr},
-    {"Laps", KxFieldKind::kArray, KxKeyKind::kNone, 32, 24, 1, &kCkxLap},
+    {"Laps", KxFieldKind::kArray, KxKeyKind::kNone, 32, 24, 1, &kCkxNote},
     {"Pool", KxFieldKind::kRecord, KxKeyKind::kNone, 56, 96, 1, &kCkxPool},
     {"Seq", KxFieldKind::kUInt32, KxKeyKind::kNone, 152, 4, 1, nullptr},
-    {"Heats", KxFieldKind::kMap, KxKeyKind::kText, 160, 88, 1, &kCkxSwimmer},
-    {"Ids", KxFieldKind::kFixedInt32, KxKeyKind::kNone, 248, 8, 2, nullptr},
+    {"Ids", KxFieldKind::kFixedInt32, KxKeyKind::kNone, 156, 8, 2, nullptr},
+    {"Name", KxFieldKind::kStrDU, KxKeyKind::kNone, 168, 24, 1, nullptr},
+    {"Born", KxFieldKind::kInt32, KxKeyKind::kNone, 192, 4, 1, nullptr},
+    {"Ready", KxFieldKind::kBool, KxKeyKind::kNone, 196, 1, 1, nullptr},
+    {"Time", KxFieldKind::kKxTime, KxKeyKind::kNone, 200, 8, 1, nullptr},
+    {"Splits", KxFieldKind::kFixedUInt32, KxKeyKind::kNone, 208, 8, 2, nullptr},
 };
-inline constexpr KxRecordType kCkxRace = {"CkxRace", 256, kCkxRaceFields, 7};
+inline constexpr KxRecordType kCkxRace = {"CkxRace", 216, kCkxRaceFields, 11};
 
 // Member classes, one per class id.
 inline constexpr KxMemberClass kClasses[] = {
-    {4097, KxMemberKind::kMap, KxKeyKind::kNumber, &kCkxSwimmer},
     {4098, KxMemberKind::kSingle, KxKeyKind::kNone, &kCkxPool},
     {4099, KxMemberKind::kMap, KxKeyKind::kText, &kCkxRace},
     {4100, KxMemberKind::kArray, KxKeyKind::kNone, &kCkxNote},
 };
 
 inline constexpr KxFileMember kFT_CLUBMembers[] = {
-    {"Swimmers", &kClasses[0]},
-    {"Pool", &kClasses[1]},
+    {"Pool", &kClasses[0]},
 };
 
 inline constexpr KxFileMember kFT_MEETMembers[] = {
-    {"Races", &kClasses[2]},
-    {"Notes", &kClasses[3]},
-    {"Pool", &kClasses[1]},
+    {"Races", &kClasses[1]},
+    {"Notes", &kClasses[2]},
+    {"Pool", &kClasses[0]},
 };
 
 inline constexpr KxFileType kFiles[] = {
-    {"Small", "FT_CLUB", kFT_CLUBMembers, 2},
+    {"Small", "FT_CLUB", kFT_CLUBMembers, 1},
     {"Small", "FT_MEET", kFT_MEETMembers, 3},
 };
 
-inline constexpr KxCatalogue kCatalogue = {kFiles, 2, kClasses, 4};
+inline constexpr KxCatalogue kCatalogue = {kFiles, 2, kClasses, 3};
 
 }  // namespace KxVarnoxCatalogue
 

@@ -12,20 +12,6 @@ class CkxVarnoxFT_CLUB;
 class CkxVarnoxFT_MEET;
 
 template <>
-struct VarnoxDescriptors<CkxSwimmer> {
-  static constexpr VarnoxMemberInfo kMembers[] = {
-      {"Name", 24, 2, true},
-      {"Born", 4, 4, false},
-      {"Ready", 1, 1, false},
-  };
-  static constexpr const char* kDefaults[] = {
-      "",       // Name
-      "-1",     // Born
-      "false",  // Ready
-  };
-};
-
-template <>
 struct VarnoxDescriptors<CkxNote> {
   static constexpr VarnoxMemberInfo kMembers[] = {
       {"str", 132, 2, false},
@@ -48,27 +34,19 @@ struct VarnoxDescriptors<CkxPool> {
 };
 
 template <>
-struct VarnoxDescriptors<CkxLap> {
-  static constexpr VarnoxMemberInfo kMembers[] = {
-      {"Time", 8, 8, false},
-      {"Splits", 16, 4, false},
-  };
-  static constexpr const char* kDefaults[] = {
-      "        0.000m",  // Time
-      nullptr,           // Splits
-  };
-};
-
-template <>
 struct VarnoxDescriptors<CkxRace> {
   static constexpr VarnoxMemberInfo kMembers[] = {
       {"Start", 8, 8, false},
       {"Title", 24, 1, true},
-      {"Laps", 24, 24, true},
+      {"Laps", 132, 132, true},
       {"Pool", 96, 96, false},
       {"Seq", 4, 4, false},
-      {"Heats", 32, 32, true},
       {"Ids", 8, 4, false},
+      {"Name", 24, 2, true},
+      {"Born", 4, 4, false},
+      {"Ready", 1, 1, false},
+      {"Time", 8, 8, false},
+      {"Splits", 8, 4, false},
   };
   static constexpr const char* kDefaults[] = {
       "01.01.0001  00:00:00.000",  // Start
@@ -76,15 +54,18 @@ struct VarnoxDescriptors<CkxRace> {
       nullptr,                     // Laps
       nullptr,                     // Pool
       "0",                         // Seq
-      nullptr,                     // Heats
       nullptr,                     // Ids
+      "",                          // Name
+      "-1",                        // Born
+      "false",                     // Ready
+      "        0.000m",            // Time
+      nullptr,                     // Splits
   };
 };
 
 template <>
 struct VarnoxDescriptors<CkxVarnoxFT_CLUB> {
   static constexpr VarnoxMemberInfo kMembers[] = {
-      {"Swimmers", 32, 32, true},
       {"Pool", 96, 96, false},
   };
 };
@@ -92,7 +73,7 @@ struct VarnoxDescriptors<CkxVarnoxFT_CLUB> {
 template <>
 struct VarnoxDescriptors<CkxVarnoxFT_MEET> {
   static constexpr VarnoxMemberInfo kMembers[] = {
-      {"Races", 256, 256, true},
+      {"Races", 216, 216, true},
       {"Notes", 132, 132, true},
       {"Pool", 96, 96, false},
   };

@@ -15,11 +15,10 @@ using VarnoxFileTemplates = VarnoxTypes<
 
 template <>
 struct VarnoxMembers<CkxVarnoxFT_CLUB> {
-  static constexpr size_t kCount = 2;
+  static constexpr size_t kCount = 1;
 
   template <class File, class Fn>
   static void ForEach(File& file, Fn&& fn) {
-    fn("Swimmers", file.m_Swimmers);
     fn("Pool", file.m_Pool);
   }
 };

@@ -10,24 +10,6 @@
 inline constexpr VarnoxPathInfo kVarnoxPaths[] = {
     // [0]
     {
-        .name = "FT_CLUB_Swimmers",
-        .member = "Swimmers",
-        .parent = -1,
-        .depth = 0,
-        .shape = VarnoxPathShape::kTopMap,
-        .key = VarnoxPathKey::kUInt64,
-        .offset = 0,
-        .record = "CkxSwimmer",
-        .value = nullptr,
-        .memberClass = "CkxVarnoxFT_CLUBSwimmers",
-        .wrapper = "D2oVarnox_FT_CLUB_Swimmers",
-        .proxy = "D2mVarnox_FT_CLUB_Swimmers",
-        .interface = "Id2sCkxSwimmer",
-        .viewModel = "MvvmCkxSwimmer",
-        .dataContext = "TheSwimmersMvvmDC",
-    },
-    // [1]
-    {
         .name = "FT_CLUB_Pool",
         .member = "Pool",
         .parent = -1,
@@ -44,11 +26,11 @@ inline constexpr VarnoxPathInfo kVarnoxPaths[] = {
         .viewModel = "MvvmCkxPool",
         .dataContext = "ThePoolMvvmDC",
     },
-    // [2]
+    // [1]
     {
         .name = "FT_CLUB_Pool_Starts",
         .member = "Starts",
-        .parent = 1,
+        .parent = 0,
         .depth = 0,
         .shape = VarnoxPathShape::kMap,
         .key = VarnoxPathKey::kUInt64,
@@ -62,7 +44,7 @@ inline constexpr VarnoxPathInfo kVarnoxPaths[] = {
         .viewModel = "MvvmCkxNote",
         .dataContext = nullptr,
     },
-    // [3]
+    // [2]
     {
         .name = "FT_MEET_Races",
         .member = "Races",
@@ -80,47 +62,29 @@ inline constexpr VarnoxPathInfo kVarnoxPaths[] = {
         .viewModel = "MvvmCkxRace",
         .dataContext = "TheRacesMvvmDC",
     },
-    // [4]
+    // [3]
     {
         .name = "FT_MEET_Races_Laps",
         .member = "Laps",
-        .parent = 3,
+        .parent = 2,
         .depth = 1,
         .shape = VarnoxPathShape::kArray,
         .key = VarnoxPathKey::kNone,
         .offset = 32,
-        .record = "CkxLap",
+        .record = "CkxNote",
         .value = nullptr,
         .memberClass = "CkxVarnoxFT_MEETRaces",
         .wrapper = "D2iVarnox_FT_MEET_Races_Laps",
         .proxy = "D2mVarnox_FT_MEET_Races_Laps",
-        .interface = "Id2sCkxLap",
-        .viewModel = "MvvmCkxLap",
+        .interface = "Id2sCkxNote",
+        .viewModel = "MvvmCkxNote",
         .dataContext = nullptr,
     },
-    // [5]
-    {
-        .name = "FT_MEET_Races_Laps_Splits",
-        .member = "Splits",
-        .parent = 4,
-        .depth = 2,
-        .shape = VarnoxPathShape::kValues,
-        .key = VarnoxPathKey::kNone,
-        .offset = 8,
-        .record = nullptr,
-        .value = "uint32",
-        .memberClass = "CkxVarnoxFT_MEETRaces",
-        .wrapper = "D2iVarnox_FT_MEET_Races_Laps_Splits",
-        .proxy = nullptr,
-        .interface = nullptr,
-        .viewModel = nullptr,
-        .dataContext = nullptr,
-    },
-    // [6]
+    // [4]
     {
         .name = "FT_MEET_Races_Pool",
         .member = "Pool",
-        .parent = 3,
+        .parent = 2,
         .depth = 0,
         .shape = VarnoxPathShape::kEmbedded,
         .key = VarnoxPathKey::kNone,
@@ -134,11 +98,11 @@ inline constexpr VarnoxPathInfo kVarnoxPaths[] = {
         .viewModel = "MvvmCkxPool",
         .dataContext = nullptr,
     },
-    // [7]
+    // [5]
     {
         .name = "FT_MEET_Races_Pool_Starts",
         .member = "Starts",
-        .parent = 6,
+        .parent = 4,
         .depth = 1,
         .shape = VarnoxPathShape::kMap,
         .key = VarnoxPathKey::kUInt64,
@@ -152,33 +116,15 @@ inline constexpr VarnoxPathInfo kVarnoxPaths[] = {
         .viewModel = "MvvmCkxNote",
         .dataContext = nullptr,
     },
-    // [8]
-    {
-        .name = "FT_MEET_Races_Heats",
-        .member = "Heats",
-        .parent = 3,
-        .depth = 1,
-        .shape = VarnoxPathShape::kMap,
-        .key = VarnoxPathKey::kString,
-        .offset = 160,
-        .record = "CkxSwimmer",
-        .value = nullptr,
-        .memberClass = "CkxVarnoxFT_MEETRaces",
-        .wrapper = "D2iVarnox_FT_MEET_Races_Heats",
-        .proxy = "D2mVarnox_FT_MEET_Races_Heats",
-        .interface = "Id2sCkxSwimmer",
-        .viewModel = "MvvmCkxSwimmer",
-        .dataContext = nullptr,
-    },
-    // [9]
+    // [6]
     {
         .name = "FT_MEET_Races_Ids",
         .member = "Ids",
-        .parent = 3,
+        .parent = 2,
         .depth = 1,
         .shape = VarnoxPathShape::kValues,
         .key = VarnoxPathKey::kNone,
-        .offset = 248,
+        .offset = 156,
         .record = nullptr,
         .value = "int32",
         .memberClass = "CkxVarnoxFT_MEETRaces",
@@ -188,7 +134,25 @@ inline constexpr VarnoxPathInfo kVarnoxPaths[] = {
         .viewModel = nullptr,
         .dataContext = nullptr,
     },
-    // [10]
+    // [7]
+    {
+        .name = "FT_MEET_Races_Splits",
+        .member = "Splits",
+        .parent = 2,
+        .depth = 1,
+        .shape = VarnoxPathShape::kValues,
+        .key = VarnoxPathKey::kNone,
+        .offset = 208,
+        .record = nullptr,
+        .value = "uint32",
+        .memberClass = "CkxVarnoxFT_MEETRaces",
+        .wrapper = "D2iVarnox_FT_MEET_Races_Splits",
+        .proxy = nullptr,
+        .interface = nullptr,
+        .viewModel = nullptr,
+        .dataContext = nullptr,
+    },
+    // [8]
     {
         .name = "FT_MEET_Notes",
         .member = "Notes",
@@ -206,7 +170,7 @@ inline constexpr VarnoxPathInfo kVarnoxPaths[] = {
         .viewModel = "MvvmCkxNote",
         .dataContext = "TheNotesMvvmDC",
     },
-    // [11]
+    // [9]
     {
         .name = "FT_MEET_Pool",
         .member = "Pool",
@@ -224,11 +188,11 @@ inline constexpr VarnoxPathInfo kVarnoxPaths[] = {
         .viewModel = "MvvmCkxPool",
         .dataContext = "ThePoolMvvmDC",
     },
-    // [12]
+    // [10]
     {
         .name = "FT_MEET_Pool_Starts",
         .member = "Starts",
-        .parent = 11,
+        .parent = 9,
         .depth = 0,
         .shape = VarnoxPathShape::kMap,
         .key = VarnoxPathKey::kUInt64,
@@ -245,9 +209,7 @@ inline constexpr VarnoxPathInfo kVarnoxPaths[] = {
 };
 
 inline constexpr VarnoxRecordFace kVarnoxRecordFaces[] = {
-    {"CkxSwimmer", "Id2sCkxSwimmer", nullptr, "MvvmCkxSwimmer"},
     {"CkxNote", "Id2sCkxNote", nullptr, "MvvmCkxNote"},
     {"CkxPool", "Id2sCkxPool", "Id2oCkxPool", "MvvmCkxPool"},
-    {"CkxLap", "Id2sCkxLap", nullptr, "MvvmCkxLap"},
     {"CkxRace", "Id2sCkxRace", nullptr, "MvvmCkxRace"},
 };

@@ -18,20 +18,6 @@
 #include "templates/D2cVarnox.h"
 #include "templates/Sd2KxTime.h"
 
-// CkxSwimmer: 32 bytes.
-struct CkxSwimmer {
-  CkxD2StrDU Name;      // [0] bytes 0-23
-  int32_t Born;         // [1] bytes 24-27
-  bool Ready;           // [2] byte 28
-  uint8_t m_aPad29[3];  // bytes 29-31: padding
-};
-static_assert(std::is_standard_layout_v<CkxSwimmer>);
-static_assert(std::is_trivial_v<CkxSwimmer>);
-static_assert(sizeof(CkxSwimmer) == 32);
-static_assert(offsetof(CkxSwimmer, Name) == 0);
-static_assert(offsetof(CkxSwimmer, Born) == 24);
-static_assert(offsetof(CkxSwimmer, Ready) == 28);
-
 // CkxNote: 132 bytes.
 struct CkxNote {
   CkxD2StrSU<64> str;  // [0] bytes 0-131
@@ -54,31 +40,25 @@ static_assert(sizeof(CkxPool) == 96);
 static_assert(offsetof(CkxPool, Lanes) == 0);
 static_assert(offsetof(CkxPool, Starts) == 8);
 
-// CkxLap: 24 bytes.
-struct CkxLap {
-  Sd2KxTime Time;                  // [0] bytes 0-7
-  CkxAs1d<uint32_t, 4, 1> Splits;  // [1] bytes 8-23
-};
-static_assert(std::is_standard_layout_v<CkxLap>);
-static_assert(std::is_trivial_v<CkxLap>);
-static_assert(sizeof(CkxLap) == 24);
-static_assert(offsetof(CkxLap, Time) == 0);
-static_assert(offsetof(CkxLap, Splits) == 8);
-
-// CkxRace: 256 bytes.
+// CkxRace: 216 bytes.
 struct CkxRace {
-  CkxD2DateTime Start;          // [0] bytes 0-7
-  CkxD2StrD Title;              // [1] bytes 8-31
-  CkxD2a1dDA<CkxLap> Laps;      // [2] bytes 32-55
-  CkxPool Pool;                 // [3] bytes 56-151
-  uint32_t Seq;                 // [4] bytes 152-155
-  uint8_t m_aPad156[4];         // bytes 156-159: padding
-  CkxD2MapA<CkxSwimmer> Heats;  // [5] bytes 160-247
-  CkxAs1d<int32_t, 2, 1> Ids;   // [6] bytes 248-255
+  CkxD2DateTime Start;             // [0] bytes 0-7
+  CkxD2StrD Title;                 // [1] bytes 8-31
+  CkxD2a1dDA<CkxNote> Laps;        // [2] bytes 32-55
+  CkxPool Pool;                    // [3] bytes 56-151
+  uint32_t Seq;                    // [4] bytes 152-155
+  CkxAs1d<int32_t, 2, 1> Ids;      // [5] bytes 156-163
+  uint8_t m_aPad164[4];            // bytes 164-167: padding
+  CkxD2StrDU Name;                 // [6] bytes 168-191
+  int32_t Born;                    // [7] bytes 192-195
+  bool Ready;                      // [8] byte 196
+  uint8_t m_aPad197[3];            // bytes 197-199: padding
+  Sd2KxTime Time;                  // [9] bytes 200-207
+  CkxAs1d<uint32_t, 2, 1> Splits;  // [10] bytes 208-215
 };
 static_assert(std::is_standard_layout_v<CkxRace>);
 static_assert(std::is_trivial_v<CkxRace>);
-static_assert(sizeof(CkxRace) == 256);
+static_assert(sizeof(CkxRace) == 216);
 static_assert(offsetof(CkxRace, Start) == 0);
 static_assert(offsetof(CkxRace, Title) == 8);
 static_assert(offsetof(CkxRace, Laps) == 32);
@@ -86,5 +66,9 @@ static_assert(offsetof(CkxRace, Pool) == 56);
 static_assert(offsetof(CkxRace, Pool.Lanes) == 56);
 static_assert(offsetof(CkxRace, Pool.Starts) == 64);
 static_assert(offsetof(CkxRace, Seq) == 152);
-static_assert(offsetof(CkxRace, Heats) == 160);
-static_assert(offsetof(CkxRace, Ids) == 248);
+static_assert(offsetof(CkxRace, Ids) == 156);
+static_assert(offsetof(CkxRace, Name) == 168);
+static_assert(offsetof(CkxRace, Born) == 192);
+static_assert(offsetof(CkxRace, Ready) == 196);
+static_assert(offsetof(CkxRace, Time) == 200);
+static_assert(offsetof(CkxRace, Splits) == 208);

@@ -22,37 +22,6 @@ using Tarvex::Orb::DataDirectAcces::OrbMvvmObsArray1D;
 using Tarvex::Orb::DataDirectAcces::OrbMvvmObsMap;
 using Tarvex::Orb::DataDirectAcces::OrbSimpleDataWrapper;
 
-// The view model of CkxSwimmer, property by property index.
-class MvvmCkxSwimmer final
-    : public DataDirectAcces::OrbViewModel<MvvmCkxSwimmer, Id2sCkxSwimmer, 3> {
- public:
-  static constexpr std::u16string_view kClassName = u"MvvmCkxSwimmer";
-  static constexpr std::u16string_view kInterfaceName = u"Id2sCkxSwimmer";
-  using OrbViewModel::OrbViewModel;
-
-  std::shared_ptr<OrbSimpleDataWrapper<std::u16string>> Name() {
-    return Slot<OrbSimpleDataWrapper<std::u16string>>(0);
-  }
-  std::shared_ptr<OrbSimpleDataWrapper<int32_t>> Born() {
-    return Slot<OrbSimpleDataWrapper<int32_t>>(1);
-  }
-  std::shared_ptr<OrbSimpleDataWrapper<bool>> Ready() {
-    return Slot<OrbSimpleDataWrapper<bool>>(2);
-  }
-
-  static const std::array<PropertyRow, 3> kProperties;
-
- private:
-  template <auto Get, auto Set>
-  using Simple = DataDirectAcces::OrbVmSimple<MvvmCkxSwimmer, Id2sCkxSwimmer, Get, Set>;
-};
-
-inline const std::array<MvvmCkxSwimmer::PropertyRow, 3> MvvmCkxSwimmer::kProperties = {{
-    Simple<&Id2sCkxSwimmer::Name, &Id2sCkxSwimmer::set_Name>::Describe(u"Name", u"", 24, 2, true),
-    Simple<&Id2sCkxSwimmer::Born, &Id2sCkxSwimmer::set_Born>::Describe(u"Born", u"-1", 4, 4, false),
-    Simple<&Id2sCkxSwimmer::Ready, &Id2sCkxSwimmer::set_Ready>::Describe(u"Ready", u"false", 1, 1, false),
-}};
-
 // The view model of CkxNote, property by property index.
 class MvvmCkxNote final : public DataDirectAcces::OrbViewModel<MvvmCkxNote, Id2sCkxNote, 1> {
  public:
@@ -103,36 +72,8 @@ inline const std::array<MvvmCkxPool::PropertyRow, 2> MvvmCkxPool::kProperties = 
     Map<&Id2sCkxPool::Starts, MvvmCkxNote>::Describe(u"Starts", u"OrbMvvmObsMap<UInt64, Id2sCkxNote^, MvvmCkxNote^>^", 132, 132, true),
 }};
 
-// The view model of CkxLap, property by property index.
-class MvvmCkxLap final : public DataDirectAcces::OrbViewModel<MvvmCkxLap, Id2sCkxLap, 2> {
- public:
-  static constexpr std::u16string_view kClassName = u"MvvmCkxLap";
-  static constexpr std::u16string_view kInterfaceName = u"Id2sCkxLap";
-  using OrbViewModel::OrbViewModel;
-
-  std::shared_ptr<OrbSimpleDataWrapper<std::optional<KxTime>>> Time() {
-    return Slot<OrbSimpleDataWrapper<std::optional<KxTime>>>(0);
-  }
-  std::shared_ptr<OrbMvvmObsArray1D<uint32_t, MvvmSimpleObsItem<uint32_t>>> Splits() {
-    return Slot<OrbMvvmObsArray1D<uint32_t, MvvmSimpleObsItem<uint32_t>>>(1);
-  }
-
-  static const std::array<PropertyRow, 2> kProperties;
-
- private:
-  template <auto Get, auto Set>
-  using Simple = DataDirectAcces::OrbVmSimple<MvvmCkxLap, Id2sCkxLap, Get, Set>;
-  template <auto Get, int32_t Count>
-  using Fixed = DataDirectAcces::OrbVmFixed<MvvmCkxLap, Id2sCkxLap, Get, Count>;
-};
-
-inline const std::array<MvvmCkxLap::PropertyRow, 2> MvvmCkxLap::kProperties = {{
-    Simple<&Id2sCkxLap::Time, &Id2sCkxLap::set_Time>::Describe(u"Time", u"        0.000m", 8, 8, false),
-    Fixed<&Id2sCkxLap::Splits, 4>::Describe(u"Splits", u"OrbMvvmObsArray1D<UInt32, MvvmSimpleObsItem<UInt32>^>^", 16, 4, false),
-}};
-
 // The view model of CkxRace, property by property index.
-class MvvmCkxRace final : public DataDirectAcces::OrbViewModel<MvvmCkxRace, Id2sCkxRace, 7> {
+class MvvmCkxRace final : public DataDirectAcces::OrbViewModel<MvvmCkxRace, Id2sCkxRace, 11> {
  public:
   static constexpr std::u16string_view kClassName = u"MvvmCkxRace";
   static constexpr std::u16string_view kInterfaceName = u"Id2sCkxRace";
@@ -144,8 +85,8 @@ class MvvmCkxRace final : public DataDirectAcces::OrbViewModel<MvvmCkxRace, Id2s
   std::shared_ptr<OrbSimpleDataWrapper<std::u16string>> Title() {
     return Slot<OrbSimpleDataWrapper<std::u16string>>(1);
   }
-  std::shared_ptr<OrbMvvmObsArray<Id2sCkxLap, MvvmCkxLap>> Laps() {
-    return Slot<OrbMvvmObsArray<Id2sCkxLap, MvvmCkxLap>>(2);
+  std::shared_ptr<OrbMvvmObsArray<Id2sCkxNote, MvvmCkxNote>> Laps() {
+    return Slot<OrbMvvmObsArray<Id2sCkxNote, MvvmCkxNote>>(2);
   }
   std::shared_ptr<MvvmCkxPool> Pool() {
     return Slot<MvvmCkxPool>(3);
@@ -153,20 +94,30 @@ class MvvmCkxRace final : public DataDirectAcces::OrbViewModel<MvvmCkxRace, Id2s
   std::shared_ptr<OrbSimpleDataWrapper<uint32_t>> Seq() {
     return Slot<OrbSimpleDataWrapper<uint32_t>>(4);
   }
-  std::shared_ptr<OrbMvvmObsMap<std::u16string, Id2sCkxSwimmer, MvvmCkxSwimmer>> Heats() {
-    return Slot<OrbMvvmObsMap<std::u16string, Id2sCkxSwimmer, MvvmCkxSwimmer>>(5);
-  }
   std::shared_ptr<OrbMvvmObsArray1D<int32_t, MvvmSimpleObsItem<int32_t>>> Ids() {
-    return Slot<OrbMvvmObsArray1D<int32_t, MvvmSimpleObsItem<int32_t>>>(6);
+    return Slot<OrbMvvmObsArray1D<int32_t, MvvmSimpleObsItem<int32_t>>>(5);
+  }
+  std::shared_ptr<OrbSimpleDataWrapper<std::u16string>> Name() {
+    return Slot<OrbSimpleDataWrapper<std::u16string>>(6);
+  }
+  std::shared_ptr<OrbSimpleDataWrapper<int32_t>> Born() {
+    return Slot<OrbSimpleDataWrapper<int32_t>>(7);
+  }
+  std::shared_ptr<OrbSimpleDataWrapper<bool>> Ready() {
+    return Slot<OrbSimpleDataWrapper<bool>>(8);
+  }
+  std::shared_ptr<OrbSimpleDataWrapper<std::optional<KxTime>>> Time() {
+    return Slot<OrbSimpleDataWrapper<std::optional<KxTime>>>(9);
+  }
+  std::shared_ptr<OrbMvvmObsArray1D<uint32_t, MvvmSimpleObsItem<uint32_t>>> Splits() {
+    return Slot<OrbMvvmObsArray1D<uint32_t, MvvmSimpleObsItem<uint32_t>>>(10);
   }
 
-  static const std::array<PropertyRow, 7> kProperties;
+  static const std::array<PropertyRow, 11> kProperties;
 
  private:
   template <auto Get, auto Set>
   using Simple = DataDirectAcces::OrbVmSimple<MvvmCkxRace, Id2sCkxRace, Get, Set>;
-  template <auto Get, class V>
-  using Map = DataDirectAcces::OrbVmMap<MvvmCkxRace, Id2sCkxRace, Get, V>;
   template <auto Get, class V>
   using Array = DataDirectAcces::OrbVmArray<MvvmCkxRace, Id2sCkxRace, Get, V>;
   template <auto Get, int32_t Count>
@@ -175,14 +126,18 @@ class MvvmCkxRace final : public DataDirectAcces::OrbViewModel<MvvmCkxRace, Id2s
   using Nested = DataDirectAcces::OrbVmNested<MvvmCkxRace, Id2sCkxRace, Get, V>;
 };
 
-inline const std::array<MvvmCkxRace::PropertyRow, 7> MvvmCkxRace::kProperties = {{
+inline const std::array<MvvmCkxRace::PropertyRow, 11> MvvmCkxRace::kProperties = {{
     Simple<&Id2sCkxRace::Start, &Id2sCkxRace::set_Start>::Describe(u"Start", u"01.01.0001  00:00:00.000", 8, 8, false),
     Simple<&Id2sCkxRace::Title, &Id2sCkxRace::set_Title>::Describe(u"Title", u"", 24, 1, true),
-    Array<&Id2sCkxRace::Laps, MvvmCkxLap>::Describe(u"Laps", u"OrbMvvmObsArray<Id2sCkxLap^, MvvmCkxLap^>^", 24, 24, true),
+    Array<&Id2sCkxRace::Laps, MvvmCkxNote>::Describe(u"Laps", u"OrbMvvmObsArray<Id2sCkxNote^, MvvmCkxNote^>^", 132, 132, true),
     Nested<&Id2sCkxRace::Pool, MvvmCkxPool>::Describe(u"Pool", u"MvvmCkxPool^", 96, 96, false),
     Simple<&Id2sCkxRace::Seq, &Id2sCkxRace::set_Seq>::Describe(u"Seq", u"0", 4, 4, false),
-    Map<&Id2sCkxRace::Heats, MvvmCkxSwimmer>::Describe(u"Heats", u"OrbMvvmObsMap<String^, Id2sCkxSwimmer^, MvvmCkxSwimmer^>^", 32, 32, true),
     Fixed<&Id2sCkxRace::Ids, 2>::Describe(u"Ids", u"OrbMvvmObsArray1D<Int32, MvvmSimpleObsItem<Int32>^>^", 8, 4, false),
+    Simple<&Id2sCkxRace::Name, &Id2sCkxRace::set_Name>::Describe(u"Name", u"", 24, 2, true),
+    Simple<&Id2sCkxRace::Born, &Id2sCkxRace::set_Born>::Describe(u"Born", u"-1", 4, 4, false),
+    Simple<&Id2sCkxRace::Ready, &Id2sCkxRace::set_Ready>::Describe(u"Ready", u"false", 1, 1, false),
+    Simple<&Id2sCkxRace::Time, &Id2sCkxRace::set_Time>::Describe(u"Time", u"        0.000m", 8, 8, false),
+    Fixed<&Id2sCkxRace::Splits, 2>::Describe(u"Splits", u"OrbMvvmObsArray1D<UInt32, MvvmSimpleObsItem<UInt32>^>^", 8, 4, false),
 }};
 
 }  // namespace Tarvex::Orb::Data::Varnox
