@@ -75,7 +75,10 @@ LiveMeet::LiveMeet(const std::string& csDir, Feed& feed) : m_Feed(feed) {
   m_pContext->Refreshed().Add([this] { Rebuild(); });
   if (m_Files.pCompetitors) {
     m_Files.pCompetitors->CompetitorsStringMap()->ObjectChanged().Add(
-        [this](IOrbUpdatableObject*, const OrbObjectChangedEventArgs&) { Rebuild(); });
+        [this](IOrbUpdatableObject*, const OrbObjectChangedEventArgs&) {
+          m_bCompetitorsChanged = true;
+          Rebuild();
+        });
   }
 }
 
@@ -95,7 +98,8 @@ void LiveMeet::Rebuild() {
   if (m_bClosed) return;
   size_t uiEvents = 0;
   try {
-    uiEvents = m_Feed.Publish(ReadMeet(m_Files));
+    if (m_bCompetitorsChanged.exchange(false)) m_Competitors.clear();
+    uiEvents = m_Feed.Publish(ReadMeet(m_Files, &m_Competitors));
   } catch (const std::exception& e) {
     m_Feed.Close(std::string("the meet cannot be read: ") + e.what());
     return;

@@ -4,6 +4,7 @@
 // runs only when the kernel reports an update.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -46,6 +47,9 @@ class LiveMeet {
   std::mutex m_Mutex;  // one rebuild at a time; guards the files
   bool m_bClosed = false;
   std::function<void(size_t)> m_OnRebuilt;
+  CompetitorCache m_Competitors;
+  // Set by the competitors' change: the next rebuild reads them anew.
+  std::atomic<bool> m_bCompetitorsChanged{false};
 };
 
 }  // namespace varnox::web

@@ -64,8 +64,16 @@ struct Settings {
   }
 };
 
-LaneInput ReadLane(Varnox::Id2sCkxCompOneLane& lane, Varnox::D2fVarnox_FT_COMPETITORS* pCompetitors,
-                   const Settings& settings) {
+CompetitorTexts ReadCompetitor(int32_t iId, Varnox::D2fVarnox_FT_COMPETITORS* pCompetitors) {
+  const auto pSwimmer =
+      pCompetitors ? Existing(*pCompetitors->CompetitorsStringMap(), static_cast<uint64_t>(iId))
+                   : nullptr;
+  if (!pSwimmer) return {"#" + std::to_string(iId), "", ""};
+  return {Utf8(pSwimmer->Name()), Utf8(pSwimmer->Nation()), Utf8(pSwimmer->Club())};
+}
+
+LaneInput ReadLane(Varnox::Id2sCkxCompOneLane& lane, const MeetFiles& files,
+                   const Settings& settings, CompetitorCache* pCache) {
   LaneInput input;
   input.iLane = lane.Lane();
   input.iStatusId = lane.StatusId();
@@ -74,16 +82,14 @@ LaneInput ReadLane(Varnox::Id2sCkxCompOneLane& lane, Varnox::D2fVarnox_FT_COMPET
   if (const uint32_t hFirst = pIds->Head(); hFirst != 0) {
     input.bHasCompetitor = true;
     const int32_t iId = pIds->Item(hFirst)->CompetitorId();
-    const auto pSwimmer =
-        pCompetitors ? Existing(*pCompetitors->CompetitorsStringMap(), static_cast<uint64_t>(iId))
-                     : nullptr;
-    if (pSwimmer) {
-      input.csName = Utf8(pSwimmer->Name());
-      input.csNation = Utf8(pSwimmer->Nation());
-      input.csClub = Utf8(pSwimmer->Club());
-    } else {
-      input.csName = "#" + std::to_string(iId);
-    }
+    const auto cached = pCache ? pCache->find(iId) : CompetitorCache::iterator();
+    const CompetitorTexts texts = pCache && cached != pCache->end()
+                                      ? cached->second
+                                      : ReadCompetitor(iId, files.pCompetitors.get());
+    if (pCache) pCache->emplace(iId, texts);
+    input.csName = texts.csName;
+    input.csNation = texts.csNation;
+    input.csClub = texts.csClub;
   }
   const auto pLaps = lane.Laps();
   const uint32_t uiLaps = pLaps->GetLength(0);
@@ -93,7 +99,7 @@ LaneInput ReadLane(Varnox::Id2sCkxCompOneLane& lane, Varnox::D2fVarnox_FT_COMPET
 
 HeatView ReadHeat(const std::string& csRace, const std::string& csTitle, int32_t iDistance,
                   const std::u16string& csHeatKey, Varnox::Id2sCkxCompOneHeat& heat,
-                  const MeetFiles& files, const Settings& settings) {
+                  const MeetFiles& files, const Settings& settings, CompetitorCache* pCache) {
   HeatView view;
   view.csRace = csRace;
   view.csHeat = Utf8(csHeatKey);
@@ -102,7 +108,7 @@ HeatView ReadHeat(const std::string& csRace, const std::string& csTitle, int32_t
   view.iHeatStatus = heat.HeatStatus();
   std::vector<LaneInput> lanes;
   for (const auto& [uiKey, pLane] : Elements(*heat.LaneResults())) {
-    lanes.push_back(ReadLane(*pLane, files.pCompetitors.get(), settings));
+    lanes.push_back(ReadLane(*pLane, files, settings, pCache));
   }
   const int32_t iPool = heat.PoolConfig()->PoolLength();
   if (iPool > 0 && iDistance > 0 && iDistance % iPool == 0) {
@@ -126,7 +132,7 @@ void SortBySortId(std::vector<T>& items, auto key) {
 
 }  // namespace
 
-MeetView ReadMeet(const MeetFiles& files) {
+MeetView ReadMeet(const MeetFiles& files, CompetitorCache* pCache) {
   const Settings settings{files.pGlobals};
   MeetView meet;
   meet.csMeet = settings.MeetName();
@@ -141,8 +147,8 @@ MeetView ReadMeet(const MeetFiles& files) {
     race.iDistance = settings.Distance(pEntry->DistanceId());
     race.csStyle = settings.Style(pEntry->StyleId());
     for (const auto& [csHeatKey, pHeat] : Elements(*pEntry->Heats())) {
-      race.heats.push_back(
-          ReadHeat(race.csRace, race.csTitle, race.iDistance, csHeatKey, *pHeat, files, settings));
+      race.heats.push_back(ReadHeat(race.csRace, race.csTitle, race.iDistance, csHeatKey, *pHeat,
+                                    files, settings, pCache));
     }
     SortBySortId(race.heats, [](const HeatView& heat) { return heat.csHeat; });
     meet.races.push_back(std::move(race));

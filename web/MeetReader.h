@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,7 +53,18 @@ struct MeetFiles {
   std::shared_ptr<Tarvex::Orb::Data::Varnox::D2fVarnox_FT_GLOBALS> pGlobals;
 };
 
-// The whole meet as it stands now, read under the schedule's shared lock.
-MeetView ReadMeet(const MeetFiles& files);
+// A competitor's texts as the lanes show them.
+struct CompetitorTexts {
+  std::string csName;
+  std::string csNation;
+  std::string csClub;
+};
+// The competitors read so far, by id: a rebuild that only a lap caused reads
+// no competitor again. The owner clears it when the competitors change.
+using CompetitorCache = std::map<int32_t, CompetitorTexts>;
+
+// The whole meet as it stands now, read under the schedule's shared lock;
+// competitors come from `pCache` when it holds them (and are added to it).
+MeetView ReadMeet(const MeetFiles& files, CompetitorCache* pCache = nullptr);
 
 }  // namespace varnox::web
