@@ -1,7 +1,6 @@
 #include "web/Results.h"
 
 #include <algorithm>
-#include <tuple>
 
 #include "contracts/framework/OrbValues.h"
 #include "contracts/kernel/KxText.h"
