@@ -35,6 +35,13 @@ std::u16string OrbNotOpenMessage(std::u16string_view csClassName) {
   return csMessage;
 }
 
+OrbMemberInfo OrbMemberInfoOf(const VarnoxMemberInfo& member) {
+  const std::string_view csName(member.name);
+  return OrbMemberInfo(std::u16string(csName.begin(), csName.end()),
+                       static_cast<int32_t>(member.size), static_cast<int32_t>(member.elementSize),
+                       member.variable);
+}
+
 void OrbThrowDeadFile(std::u16string_view csClassName, std::u16string_view csOperation) {
   throw OrbKernelException(OrbOperationMessage(csClassName, csOperation) +
                            u"This file wrapper was unloaded or disposed; construct a new one "

@@ -40,6 +40,7 @@
 #include "contracts/framework/OrbKernelException.h"
 #include "contracts/framework/OrbMvvm.h"
 #include "contracts/framework/OrbValues.h"
+#include "templates/VarnoxDescriptors.h"
 
 namespace Tarvex::Orb::DataDirectAcces {
 
@@ -73,6 +74,8 @@ OrbUpdateInfo OrbReadUpdateInfo(uint64_t uiAddress);
 // "Illegal usage of a not yet Opened ORB file of type:\r\n<class>\r\nPlease
 // OPEN this ORB file before using it !!!!!"
 std::u16string OrbNotOpenMessage(std::u16string_view csClassName);
+// The framework's descriptor of a file member, from its generated one.
+OrbMemberInfo OrbMemberInfoOf(const VarnoxMemberInfo& member);
 // Raises the refusal of `csOperation` on a dead wrapper of `csClassName`.
 [[noreturn]] void OrbThrowDeadFile(std::u16string_view csClassName,
                                    std::u16string_view csOperation);
@@ -301,6 +304,41 @@ class D2fFile : public D2fFileBase {
       AddUpdatable(iRootIndex, pCache);
     }
     return pCache;
+  }
+
+  // A new view-model root of member `iRootIndex` over the container that
+  // `pMember` reads (a map or array collection, or the single record's view
+  // model), registered with the framework under the root index with the
+  // member's generated descriptor. The container is read twice, as the view
+  // model and as the updatable object, so a file that is not open is
+  // reported twice. Every call makes and registers a new root.
+  template <class Root, class Container>
+  std::shared_ptr<Root> MvvmRoot(std::shared_ptr<Container> (Self::*pMember)(),
+                                 int32_t iRootIndex) {
+    Self& self = static_cast<Self&>(*this);
+    auto pRoot = std::make_shared<Root>((self.*pMember)(), nullptr, iRootIndex);
+    AddMvvmRoot(iRootIndex, pRoot, (self.*pMember)(),
+                OrbMemberInfoOf(VarnoxDescriptors<Native>::kMembers[iRootIndex]));
+    return pRoot;
+  }
+
+  // The data context of a member whose roots `pGetRoot` makes, from the
+  // manager that TheDataContextManager bound; the five settings go to
+  // OrbGenericContextManager::GetDC unchanged. Refuses the operation on a
+  // wrapper no manager is bound to.
+  template <class Root>
+  std::shared_ptr<OrbGenericDataContext> DataContext(std::shared_ptr<Root> (Self::*pGetRoot)(),
+                                                     std::u16string_view csOperation, bool bShared,
+                                                     OrbDataMode dataMode,
+                                                     bool bUseMvvmNotification,
+                                                     bool bUseOrbNotification,
+                                                     bool bUseAutoCommit) {
+    OrbGenericContextManager<Self>& manager = BoundManager(csOperation);
+    Self& self = static_cast<Self&>(*this);
+    // GetDC calls the producer before it returns, so `self` outlives it.
+    const GetMvvmObjForDC<Root> producer = [&self, pGetRoot] { return (self.*pGetRoot)(); };
+    return manager.template GetDC<Root>(producer, bShared, dataMode, bUseMvvmNotification,
+                                        bUseOrbNotification, bUseAutoCommit);
   }
 
   // The data-context manager bound by TheDataContextManager; refuses the

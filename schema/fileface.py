@@ -1,7 +1,8 @@
 """The file wrappers of the object face: one class D2fVarnox_FT_<FILE> per file.
 
 A generated class only names its native file template, its view-model root
-count and, per member, the container property with its root index; the
+count and, per member, the container property with its root index, the
+view-model root and its type, the root's producer and the data context; the
 behaviour is the hand-written template files/D2fFile.h.
 """
 
@@ -21,6 +22,42 @@ def member_interface(path):
     return f"Id2o{path.record.name}"
 
 
+def root_type(path):
+    """The type of a member's view-model root: a collection over the container, or
+    the single record's view model."""
+    record, view_model = f"Id2s{path.record.name}", path.view_model
+    if path.shape == TOP_MAP:
+        return f"DataDirectAcces::OrbMvvmObsMap<{KEY_TYPES[path.key]}, {record}, {view_model}>"
+    if path.shape == TOP_ARRAY:
+        return f"DataDirectAcces::OrbMvvmObsArray<{record}, {view_model}>"
+    assert path.shape == TOP_SINGLE
+    return view_model
+
+
+def member_functions(name, index, path):
+    """A member's container property, its view-model root and its data context."""
+    member, root = path.member, f"{path.member}MvvmRoot"
+    return [f"  // Member {index}, {member}: its container wrapper, made on the first read.",
+            f"  std::shared_ptr<{member_interface(path)}> {member}() {{",
+            f"    return Member(m_{member}, &CkxVarnox{path.file.name}::m_{member}, {index},",
+            f'                  u".{member}");', "  }",
+            f"  using {root} = {root_type(path)};",
+            f"  // A new view-model root of {member}, registered with the file.",
+            f"  std::shared_ptr<{root}> {member}Mvvm() {{",
+            f"    return MvvmRoot<{root}>(&{name}::{member}, {index});", "  }",
+            f"  // What the data contexts of {member} call for their root: {member}Mvvm().",
+            f"  virtual std::shared_ptr<{root}> Get{root}() {{",
+            f"    return {member}Mvvm();", "  }",
+            f"  // A data context over a root of {member} (OrbGenericContextManager::GetDC).",
+            f"  virtual std::shared_ptr<DataDirectAcces::OrbGenericDataContext> {path.data_context}(",
+            "      bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,",
+            "      bool bUseOrbNotification, bool bUseAutoCommit) {",
+            f"    return DataContext(&{name}::Get{root},",
+            f'                       u".{path.data_context}", bShared, dataMode,',
+            "                       bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit);",
+            "  }"]
+
+
 def file_class(file, members):
     name = f"D2fVarnox_{file.name}"
     native = f"CkxVarnox{file.name}"
@@ -30,10 +67,7 @@ def file_class(file, members):
             f"  static constexpr int32_t kRootCount = {len(members)};", "",
             "  using D2fFile::D2fFile;", ""]
     for index, path in enumerate(members):
-        out += [f"  // Member {index}, {path.member}: its container wrapper, made on the first read.",
-                f"  std::shared_ptr<{member_interface(path)}> {path.member}() {{",
-                f"    return Member(m_{path.member}, &{native}::m_{path.member}, {index},",
-                f'                  u".{path.member}");', "  }"]
+        out += member_functions(name, index, path)
     out += ["", " private:", "  friend D2fFile;", "",
             "  // Drops the cached container wrappers, which hold this wrapper.",
             "  void ReleaseMembers() {"]

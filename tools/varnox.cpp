@@ -8,8 +8,10 @@
 //                        while another watches it
 //   varnox summary DIR   the summary and heat results of the files in DIR
 //   varnox watch DIR [COUNT]
-//                        follows the races file of DIR and prints each lane
-//                        result's change with its delay from the write
+//                        follows the races file of DIR through a data
+//                        context and prints each lap time of heat H1 of race
+//                        R2 as its view model changes, with its delay from
+//                        the write
 //   varnox time-heat DIR writes the lap times of heat H1 of race R2, one
 //                        update id per lane and lap
 //   varnox info FILE     file type, members, element counts and sizes
@@ -45,6 +47,7 @@
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -545,41 +548,120 @@ int TimeHeat(const std::string& csDir) {
   return 0;
 }
 
-// varnox watch DIR [COUNT]: follows the races file and prints each lane
-// result's change as the kernel reports it, with its delay from the write;
-// ends after COUNT changes (or, with a count, 60 s without them). The demo
-// passes a descriptor to learn when the watch is ready.
+// The element of view-model collection `collection` whose view model `matches`; null when none.
+template <class Collection, class Match>
+auto ElementWhere(Collection& collection, Match matches) -> decltype(collection.Item(0)) {
+  for (int32_t i = 0; i < collection.Count(); ++i) {
+    if (auto pElement = collection.Item(i); matches(*pElement)) return pElement;
+  }
+  return nullptr;
+}
+
+// The timed heat's view model in the view models of a data context over the
+// schedule; null when the races file lacks it.
+std::shared_ptr<Varnox::MvvmCkxCompOneHeat> TimedHeatModel(
+    Varnox::D2fVarnox_FT_RACES::ScheduleEntriesMvvmRoot& schedule) {
+  const auto pEntry = ElementWhere(schedule, [](Varnox::MvvmCkxScheduleOneEntry& entry) {
+    return entry.RaceId()->Value() == kTimedRace;
+  });
+  return pEntry ? ElementWhere(*pEntry->Heats(),
+                               [](Varnox::MvvmCkxCompOneHeat& heat) {
+                                 return heat.HeatId()->Value() == kTimedHeat;
+                               })
+                : nullptr;
+}
+
+// What the watch prints: each lap time of the timed heat as its view model
+// shows it, with the update that brought it and its delay from the write.
+class LapTimeDisplay {
+ public:
+  // The races container reports each update (its text says lane, lap and
+  // the moment of the write) just before the view models refresh.
+  void OnUpdate(const Tarvex::Orb::DataDirectAcces::OrbObjectChangedEventArgs& args) {
+    int iLane = 0, iLap = 0;
+    long long liWritten = 0;
+    const std::string csText = Utf8(args.Text());
+    std::lock_guard lock(m_Mutex);
+    if (std::sscanf(csText.c_str(), "lap %d %d %lld", &iLane, &iLap, &liWritten) == 3) {
+      m_Writes[{iLane, iLap}] = {args.UpdateId(), liWritten};
+    }
+  }
+  // The view model of lap `iLap` of lane `iLane` shows `uiTime`.
+  void OnLapTime(int iLane, int iLap, uint32_t uiTime) {
+    const int64_t liShown = RealTimeNanoseconds();
+    std::lock_guard lock(m_Mutex);
+    const Write write = m_Writes.count({iLane, iLap}) ? m_Writes[{iLane, iLap}] : Write{};
+    std::printf("update %llu: lane %d lap %d %8s  (%.3f ms from write to display)\n",
+                static_cast<unsigned long long>(write.uiUpdateId), iLane, iLap,
+                FormatTime(uiTime).c_str(),
+                write.liWritten ? static_cast<double>(liShown - write.liWritten) / 1e6 : 0.0);
+    std::fflush(stdout);
+    ++m_iShown;
+    m_Shown.notify_all();
+  }
+  // Waits until `iCount` lap times were shown, at most 60 s; whether they were.
+  bool WaitFor(int iCount) {
+    std::unique_lock lock(m_Mutex);
+    return m_Shown.wait_for(lock, std::chrono::seconds(60), [&] { return m_iShown >= iCount; });
+  }
+
+ private:
+  struct Write {
+    uint64_t uiUpdateId = 0;
+    int64_t liWritten = 0;
+  };
+  std::mutex m_Mutex;
+  std::condition_variable m_Shown;
+  std::map<std::pair<int, int>, Write> m_Writes;
+  int m_iShown = 0;
+};
+
+// Shows every lap time of the timed heat on `display` as the view models
+// report its change (a Replace of the lap's first time).
+void FollowLapTimes(Varnox::MvvmCkxCompOneHeat& heat, LapTimeDisplay& display) {
+  const auto pLanes = heat.LaneResults();
+  for (int32_t i = 0; i < pLanes->Count(); ++i) {
+    const auto pLane = pLanes->Item(i);
+    const int iLane = pLane->Lane()->Value();
+    const auto pLaps = pLane->Laps();
+    for (int32_t iLap = 0; iLap < pLaps->Count(); ++iLap) {
+      const auto pTimes = pLaps->Item(iLap)->Time();
+      pTimes->Value(0);  // loaded now, so that a change shows as one
+      pTimes->CollectionChanged().Add(
+          [&display, pTimes = pTimes.get(), iLane,
+           iLap](const Tarvex::Orb::DataDirectAcces::OrbCollectionChangedEventArgs& args) {
+            if (args.Index() == 0) display.OnLapTime(iLane, iLap + 1, pTimes->Value(0));
+          });
+    }
+  }
+}
+
+// varnox watch DIR [COUNT]: follows the races file through a read-only data
+// context that follows the kernel, and prints each lap time of the timed
+// heat as its view model changes, with the delay from the write; ends after
+// COUNT lap times (or, with a count, 60 s without them). The demo passes a
+// descriptor to learn when the watch is ready.
 int Watch(const std::string& csDir, int iCount, int iReadyFd) {
-  const auto pRaces = OpenFile<Varnox::D2fVarnox_FT_RACES>(FilePath(csDir, "races.orb"), false);
+  using Races = Varnox::D2fVarnox_FT_RACES;
+  using namespace Tarvex::Orb::DataDirectAcces;
+  const auto pRaces = OpenFile<Races>(FilePath(csDir, "races.orb"), false);
   if (!pRaces) return 1;
-  const auto pLanes = TimedLanes(*pRaces);
-  std::mutex mutex;
-  std::condition_variable changed;
-  int iSeen = 0;
-  const auto pEntries = pRaces->ScheduleEntries();
-  pEntries->ObjectChanged().Add(
-      [&](Tarvex::Orb::DataDirectAcces::IOrbUpdatableObject*,
-          const Tarvex::Orb::DataDirectAcces::OrbObjectChangedEventArgs& args) {
-        int iLane = 0, iLap = 0;
-        long long liWritten = 0;
-        if (std::sscanf(Utf8(args.Text()).c_str(), "lap %d %d %lld", &iLane, &iLap, &liWritten) !=
-            3) {
-          std::printf("update %llu: %s\n", static_cast<unsigned long long>(args.UpdateId()),
-                      Utf8(args.Text()).c_str());
-        } else {
-          const auto pLane = pLanes ? Existing(*pLanes, static_cast<uint64_t>(iLane)) : nullptr;
-          const uint32_t uiTime =
-              pLane ? pLane->Laps()->Item(static_cast<uint32_t>(iLap - 1))->Time()->Item(0) : 0;
-          const double dDelayMs = static_cast<double>(RealTimeNanoseconds() - liWritten) / 1e6;
-          std::printf("update %llu: lane %d lap %d %8s  (%.3f ms from write to display)\n",
-                      static_cast<unsigned long long>(args.UpdateId()), iLane, iLap,
-                      FormatTime(uiTime).c_str(), dDelayMs);
-        }
-        std::fflush(stdout);
-        std::lock_guard lock(mutex);
-        ++iSeen;
-        changed.notify_all();
+  const std::u16string csKey = u"varnox watch";
+  OrbGenericContextManager<Races>::Create(csKey, pRaces);
+  Races::TheDataContextManager(csKey);
+  const auto pContext =
+      pRaces->TheScheduleEntriesMvvmDC(false, OrbDataMode::ReadOnly, true, true, false);
+  LapTimeDisplay display;
+  pRaces->ScheduleEntries()->ObjectChanged().Add(
+      [&display](IOrbUpdatableObject*, const OrbObjectChangedEventArgs& args) {
+        display.OnUpdate(args);
       });
+  {
+    auto lock = pContext->Lock();
+    if (const auto pHeat = TimedHeatModel(*pContext->Root<Races::ScheduleEntriesMvvmRoot>())) {
+      FollowLapTimes(*pHeat, display);
+    }
+  }
   std::printf("Watching %s (process %d)\n", FilePath(csDir, "races.orb").c_str(),
               static_cast<int>(getpid()));
   std::fflush(stdout);
@@ -588,14 +670,12 @@ int Watch(const std::string& csDir, int iCount, int iReadyFd) {
     if (write(iReadyFd, &cReady, 1) != 1) return 1;
     close(iReadyFd);
   }
-  std::unique_lock lock(mutex);
   if (iCount < 0) {
-    changed.wait(lock, [] { return false; });
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
   }
-  const bool bAll =
-      changed.wait_for(lock, std::chrono::seconds(60), [&] { return iSeen >= iCount; });
-  lock.unlock();
+  const bool bAll = display.WaitFor(iCount);
   pRaces->UnLoad();
+  OrbGenericContextManager<Races>::Remove(csKey);
   return bAll ? 0 : 1;
 }
 

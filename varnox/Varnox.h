@@ -8,10 +8,13 @@
 //     field types,
 //   - the record model and the five file templates, generated from
 //     schema/varnox.toml, with their member descriptors and the kernel's
-//     template catalogue.
+//     template catalogue;
+//   - the object face: the framework contract it builds on, the access
+//     layer (record interfaces, proxies, container wrappers), the view
+//     models and the five file wrappers D2fVarnox_FT_<FILE> with their
+//     view-model roots and data contexts.
 // The library's own objects (the process-wide kernel objects, the message
 // records, the thread's current kernel object) stay private.
-// The object face joins it as it is built.
 #pragma once
 
 #include "NetInterface/CkxOrbNetInterface/CkxAs1d.h"
@@ -29,3 +32,7 @@
 #include "contracts/kernel/KxComponent.h"
 #include "templates/Varnox.h"
 #include "templates/VarnoxSchema.h"
+#include "access/VarnoxAccess.h"
+#include "contracts/framework/OrbFramework.h"
+#include "files/VarnoxFiles.h"
+#include "viewmodels/VarnoxViewModels.h"

@@ -9,9 +9,12 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "access/CkxOrbCategTools.h"
@@ -194,6 +197,179 @@ TEST_P(EveryFile, UnloadedWrapperAndItsContainersRefuse) {
 INSTANTIATE_TEST_SUITE_P(FileWrapper, EveryFile, ::testing::ValuesIn(kFiles),
                          [](const auto& c) { return std::string(c.param.pName); });
 
+// One member of a file, as the file wrapper tables list it: its root index
+// and, on a wrapper of its file, its operations.
+struct MemberCase {
+  const char* pFile;
+  const char* pMember;
+  int32_t iRootIndex;
+  std::function<std::shared_ptr<DataDirectAcces::D2fFileBase>()> create;
+  // Publishes an update of the member through its container.
+  std::function<void(DataDirectAcces::D2fFileBase&)> publish;
+  // The member's container's ObjectChanged event gets `handler`.
+  std::function<void(DataDirectAcces::D2fFileBase&, std::function<void()> handler)> onChanged;
+  // <Member>Mvvm and Get<Member>MvvmRoot.
+  std::function<std::shared_ptr<DataDirectAcces::OrbBaseDataWrapper>(DataDirectAcces::D2fFileBase&)>
+      mvvm, getRoot;
+  // The<Member>MvvmDC with `settings`, typed as the member's root.
+  std::function<std::shared_ptr<DataDirectAcces::OrbBaseDataWrapper>(
+      DataDirectAcces::D2fFileBase&, const DataDirectAcces::OrbDataContextSettings& settings,
+      std::shared_ptr<DataDirectAcces::OrbGenericDataContext>& pContext)>
+      dataContext;
+  // Creates the manager of `pFile` under `csKey` and binds it through
+  // TheDataContextManager; whether that returned the manager created. An
+  // unknown key must give null.
+  std::function<bool(const std::u16string& csKey, std::shared_ptr<DataDirectAcces::D2fFileBase>)>
+      bindManager;
+  std::function<void(const std::u16string& csKey)> removeManager;
+};
+
+template <class F, auto kMember, auto kMvvm, auto kGetRoot, auto kDataContext>
+MemberCase Member(const char* pFile, const char* pMember, int32_t iRootIndex) {
+  using Manager = DataDirectAcces::OrbGenericContextManager<F>;
+  using Root = typename decltype((std::declval<F&>().*kMvvm)())::element_type;
+  auto file = [](DataDirectAcces::D2fFileBase& f) -> F& { return static_cast<F&>(f); };
+  return {pFile,
+          pMember,
+          iRootIndex,
+          [] { return F::Create(); },
+          [=](auto& f) { (file(f).*kMember)()->UpdateID(OrbCmd{0}, std::nullopt, u"roots", {}); },
+          [=](auto& f, std::function<void()> handler) {
+            (file(f).*kMember)()->ObjectChanged().Add([handler](auto*, const auto&) { handler(); });
+          },
+          [=](auto& f) {
+            return std::shared_ptr<DataDirectAcces::OrbBaseDataWrapper>((file(f).*kMvvm)());
+          },
+          [=](auto& f) {
+            return std::shared_ptr<DataDirectAcces::OrbBaseDataWrapper>((file(f).*kGetRoot)());
+          },
+          [=](auto& f, const auto& settings, auto& pContext) {
+            pContext = (file(f).*kDataContext)(
+                settings.bShared, settings.dataMode, settings.bUseMvvmNotification,
+                settings.bUseOrbNotification, settings.bUseAutoCommit);
+            return std::shared_ptr<DataDirectAcces::OrbBaseDataWrapper>(
+                pContext->template Root<Root>());
+          },
+          [](const std::u16string& csKey, std::shared_ptr<DataDirectAcces::D2fFileBase> pWrapper) {
+            if (F::TheDataContextManager(csKey + u"?") != nullptr) return false;
+            const auto pManager = Manager::Create(csKey, std::static_pointer_cast<F>(pWrapper));
+            return F::TheDataContextManager(csKey) == pManager;
+          },
+          [](const std::u16string& csKey) { Manager::Remove(csKey); }};
+}
+
+#define VARNOX_MEMBER(FILE, NAME, INDEX)                                                      \
+  Member<D2fVarnox_FT_##FILE, &D2fVarnox_FT_##FILE::NAME, &D2fVarnox_FT_##FILE::NAME##Mvvm,   \
+         &D2fVarnox_FT_##FILE::Get##NAME##MvvmRoot, &D2fVarnox_FT_##FILE::The##NAME##MvvmDC>( \
+      #FILE, #NAME, INDEX)
+
+const MemberCase kMembers[] = {
+    VARNOX_MEMBER(COMPETITORS, CompetitorsStringMap, 0),
+    VARNOX_MEMBER(RACES, ScheduleEntries, 0),
+    VARNOX_MEMBER(GLOBALS, PoolConfig, 0),
+    VARNOX_MEMBER(GLOBALS, DistancesDefault, 1),
+    VARNOX_MEMBER(GLOBALS, StylesDefault, 2),
+    VARNOX_MEMBER(GLOBALS, CategoriesDefault, 3),
+    VARNOX_MEMBER(GLOBALS, RoundsDefault, 4),
+    VARNOX_MEMBER(GLOBALS, StatusDefaults, 5),
+    VARNOX_MEMBER(GLOBALS, Parameters, 6),
+    VARNOX_MEMBER(GLOBALS, Records, 7),
+    VARNOX_MEMBER(RAW_PULSES, PoolEvents, 0),
+    VARNOX_MEMBER(RAW_PULSES, AssociatedPoolConfig, 1),
+    VARNOX_MEMBER(IOSETUP, IOs, 0),
+    VARNOX_MEMBER(IOSETUP, IODefaultTypeParams, 1),
+};
+
+class EveryMember : public ::testing::TestWithParam<MemberCase> {};
+
+// A member's view-model root: on a wrapper that is not open it reports the
+// not-open message twice and is still made, a root of its index. Once open,
+// every read makes a new root, and each follows the kernel's updates of its
+// member and of no other: updates published through the file's other
+// members first, then through this one, refresh the two roots only after
+// this member's container saw its update.
+TEST_P(EveryMember, RootsFollowTheUpdatesOfTheirMember) {
+  const MemberCase& c = GetParam();
+  const auto pFile = c.create();
+  {
+    ErrorCapture errors;
+    const auto pRoot = c.mvvm(*pFile);
+    EXPECT_EQ(errors.m_Messages, std::vector<std::u16string>(2, NotOpenMessage(c.pFile)));
+    EXPECT_EQ(pRoot->Parent(), nullptr);
+    EXPECT_EQ(pRoot->PropIndex(), c.iRootIndex);
+  }
+  ASSERT_GT(pFile->Open(Scratch(std::string("roots-") + c.pMember + ".orb"), std::nullopt,
+                        std::nullopt, u"rw", u"", true, nullptr, 0, 0),
+            0);
+  const std::shared_ptr<DataDirectAcces::OrbBaseDataWrapper> roots[] = {c.mvvm(*pFile),
+                                                                        c.getRoot(*pFile)};
+  EXPECT_NE(roots[0], roots[1]);
+  std::mutex mutex;
+  std::condition_variable seen;
+  std::vector<std::string> events;
+  auto note = [&](const char* pEvent) {
+    std::lock_guard lock(mutex);
+    events.emplace_back(pEvent);
+    seen.notify_all();
+  };
+  c.onChanged(*pFile, [&] { note("update"); });
+  for (const auto& pRoot : roots) pRoot->Tree().Refreshed().Add([&] { note("refresh"); });
+
+  for (const MemberCase& other : kMembers) {
+    if (std::string(other.pFile) == c.pFile && other.iRootIndex != c.iRootIndex)
+      other.publish(*pFile);
+  }
+  c.publish(*pFile);
+  std::unique_lock lock(mutex);
+  seen.wait_for(lock, std::chrono::seconds(30), [&] { return events.size() >= 3; });
+  EXPECT_EQ(events, (std::vector<std::string>{"update", "refresh", "refresh"}));
+  lock.unlock();
+  pFile->Dispose();
+}
+
+// A member's data context needs the manager bound by TheDataContextManager:
+// an unknown key binds nothing, and a wrapper other than the manager's stays
+// unbound. The context's root has the member's root type, the settings pass
+// unchanged, and a shared context is one per member while others are new.
+TEST_P(EveryMember, DataContextsComeFromTheBoundManager) {
+  const MemberCase& c = GetParam();
+  const auto pFile = c.create();
+  const auto pOther = c.create();
+  const std::u16string csKey = u"dc-" + KxText::Utf8ToUtf16(c.pMember);
+  // Each use differs from the default in another setting, so a swapped pair shows.
+  const DataDirectAcces::OrbDataContextSettings settings{
+      false, DataDirectAcces::OrbDataMode::ReadOnly, false, true, false};
+  const DataDirectAcces::OrbDataContextSettings shared{true, DataDirectAcces::OrbDataMode::Live,
+                                                       true, false, true};
+  std::shared_ptr<DataDirectAcces::OrbGenericDataContext> pContext, pAgain;
+  EXPECT_THROW(c.dataContext(*pFile, settings, pContext), OrbKernelException);
+
+  ASSERT_TRUE(c.bindManager(csKey, pFile));
+  EXPECT_THROW(c.dataContext(*pOther, settings, pContext), OrbKernelException);
+  ErrorCapture errors;  // the file is not open
+  EXPECT_NE(c.dataContext(*pFile, settings, pContext), nullptr);
+  const auto& got = pContext->Settings();
+  EXPECT_EQ(std::tuple(got.bShared, got.dataMode, got.bUseMvvmNotification, got.bUseOrbNotification,
+                       got.bUseAutoCommit),
+            std::tuple(settings.bShared, settings.dataMode, settings.bUseMvvmNotification,
+                       settings.bUseOrbNotification, settings.bUseAutoCommit));
+  c.dataContext(*pFile, settings, pAgain);
+  EXPECT_NE(pAgain, pContext);
+  c.dataContext(*pFile, shared, pContext);
+  c.dataContext(*pFile, settings, pAgain);
+  EXPECT_NE(pAgain, pContext);
+  c.dataContext(*pFile, shared, pAgain);
+  EXPECT_EQ(pAgain, pContext);
+  EXPECT_EQ(pContext->Settings().bUseOrbNotification, false);
+
+  c.removeManager(csKey);
+  pFile->Dispose();
+  pOther->Dispose();
+}
+
+INSTANTIATE_TEST_SUITE_P(FileWrapper, EveryMember, ::testing::ValuesIn(kMembers),
+                         [](const auto& c) { return std::string(c.param.pMember); });
+
 // Proxies and nested wrappers handed out before a Dispose refuse too, each
 // with its own operation's message.
 TEST(FileWrapper, ProxiesOfADisposedFileRefuse) {
@@ -255,12 +431,39 @@ INSTANTIATE_TEST_SUITE_P(FileWrapper, UpdateRecord,
 
 namespace {
 
+// The first time of every lap of the timed heat, as the view models of a
+// data context over the schedule show them: lane (1-based), lap (1-based)
+// and the collection of the lap's times.
+struct LapTimes {
+  int iLane;
+  int iLap;
+  std::shared_ptr<
+      DataDirectAcces::OrbMvvmObsArray1D<uint32_t, DataDirectAcces::MvvmSimpleObsItem<uint32_t>>>
+      pTimes;
+};
+std::vector<LapTimes> LapTimesOf(DataDirectAcces::OrbGenericDataContext& context) {
+  std::vector<LapTimes> laps;
+  const auto pHeat =
+      context.Root<D2fVarnox_FT_RACES::ScheduleEntriesMvvmRoot>()->Item(0)->Heats()->Item(0);
+  const auto pLanes = pHeat->LaneResults();
+  for (int32_t i = 0; i < pLanes->Count(); ++i) {
+    const auto pLaps = pLanes->Item(i)->Laps();
+    for (int32_t iLap = 0; iLap < pLaps->Count(); ++iLap) {
+      laps.push_back({pLanes->Item(i)->Lane()->Value(), iLap + 1, pLaps->Item(iLap)->Time()});
+      laps.back().pTimes->Value(0);  // loaded, so that a change shows
+    }
+  }
+  return laps;
+}
+
 // End to end across processes: the tool's time-heat (another process)
 // writes the lap times of race R2, heat H1 through proxies and publishes
-// one update id per lane and lap; here the races file's container raises
-// ObjectChanged for each, in order, and the new time is already readable
-// through a proxy when it does.
-TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerEvent) {
+// one update id per lane and lap. Here the races file's container raises
+// ObjectChanged for each, in order, the new time already readable through a
+// proxy; a data context that follows the kernel shows each new time in its
+// view models and raises the change of that lap's time once; one that does
+// not follow the kernel still shows the old times until it is refreshed.
+TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerAndTheDataContext) {
   constexpr int kLanes = 4, kLaps = 4;
   const std::string csDir = KernelScratch::Get().Path("live-meet");
   std::filesystem::create_directories(csDir);
@@ -272,9 +475,15 @@ TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerEvent) {
   const auto pLanes =
       pEntries->Item(std::u16string(u"R2"))->Heats()->Item(std::u16string(u"H1"))->LaneResults();
   for (int iLane = 1; iLane <= kLanes; ++iLane) {
-    const auto pLaps = pLanes->Item(static_cast<uint64_t>(iLane))->Laps();
+    const auto pLane = pLanes->Item(static_cast<uint64_t>(iLane));
+    pLane->set_Lane(iLane);
+    const auto pLaps = pLane->Laps();
     for (int iLap = 0; iLap < kLaps; ++iLap) pLaps->Item(pLaps->Add())->set_Lap(iLap + 1);
   }
+  auto timeOf = [&](int iLane, int iLap) {
+    const uint32_t hLane = pLanes->Find(static_cast<uint64_t>(iLane));
+    return pLanes->Item(hLane)->Laps()->Item(static_cast<uint32_t>(iLap - 1))->Time()->Item(0);
+  };
 
   struct Seen {
     uint64_t uiUpdateId;
@@ -284,24 +493,43 @@ TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerEvent) {
   std::mutex mutex;
   std::condition_variable changed;
   std::vector<Seen> seen;
+  std::map<std::pair<int, int>, std::vector<uint32_t>> shown;  // by the followed context
   pEntries->ObjectChanged().Add([&](DataDirectAcces::IOrbUpdatableObject*,
                                     const DataDirectAcces::OrbObjectChangedEventArgs& args) {
     const std::string csText = KxText::Utf16ToUtf8(args.Text());
     int iLane = 0, iLap = 0;
-    uint32_t uiTime = 0;
-    if (std::sscanf(csText.c_str(), "lap %d %d", &iLane, &iLap) == 2) {
-      const uint32_t hLane = pLanes->Find(static_cast<uint64_t>(iLane));
-      uiTime = pLanes->Item(hLane)->Laps()->Item(static_cast<uint32_t>(iLap - 1))->Time()->Item(0);
-    }
+    const bool bLap = std::sscanf(csText.c_str(), "lap %d %d", &iLane, &iLap) == 2;
+    const uint32_t uiTime = bLap ? timeOf(iLane, iLap) : 0;
     std::lock_guard lock(mutex);
     seen.push_back({args.UpdateId(), csText, uiTime});
     changed.notify_all();
   });
 
+  const std::u16string csKey = u"live-meet";
+  DataDirectAcces::OrbGenericContextManager<D2fVarnox_FT_RACES>::Create(csKey, pRaces);
+  ASSERT_NE(D2fVarnox_FT_RACES::TheDataContextManager(csKey), nullptr);
+  const auto pFollowing =
+      pRaces->TheScheduleEntriesMvvmDC(false, DataDirectAcces::OrbDataMode::Live, true, true, true);
+  const auto pStill = pRaces->TheScheduleEntriesMvvmDC(false, DataDirectAcces::OrbDataMode::Live,
+                                                       true, false, true);
+  const auto following = LapTimesOf(*pFollowing);
+  const auto still = LapTimesOf(*pStill);
+  ASSERT_EQ(following.size(), static_cast<size_t>(kLanes * kLaps));
+  for (const LapTimes& lap : following) {
+    lap.pTimes->CollectionChanged().Add([&, lap](const auto& args) {
+      if (args.Action() != DataDirectAcces::OrbCollectionChange::Replace || args.Index() != 0)
+        return;
+      std::lock_guard lock(mutex);
+      shown[{lap.iLane, lap.iLap}].push_back(lap.pTimes->Value(0));
+      changed.notify_all();
+    });
+  }
+
   const TkChildResult timer = TkRunProgram({VARNOX_TOOL, "time-heat", csDir}, {}, 60000);
   ASSERT_EQ(timer.exitCode, 0) << timer.err;
   std::unique_lock lock(mutex);
-  changed.wait_for(lock, std::chrono::seconds(30), [&] { return seen.size() >= kLanes * kLaps; });
+  changed.wait_for(lock, std::chrono::seconds(30),
+                   [&] { return seen.size() >= kLanes * kLaps && shown.size() >= kLanes * kLaps; });
   ASSERT_EQ(seen.size(), static_cast<size_t>(kLanes * kLaps));
   for (size_t i = 0; i < seen.size(); ++i) {
     const int iLane = static_cast<int>(i) % kLanes + 1, iLap = static_cast<int>(i) / kLanes + 1;
@@ -314,8 +542,73 @@ TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerEvent) {
       EXPECT_GT(seen[i].uiUpdateId, seen[i - 1].uiUpdateId);
     }
   }
+  for (const LapTimes& lap : following) {
+    const uint32_t uiTime = timeOf(lap.iLane, lap.iLap);
+    EXPECT_NE(uiTime, 0u);
+    EXPECT_EQ(shown[std::pair(lap.iLane, lap.iLap)], std::vector<uint32_t>(1, uiTime))
+        << "lane " << lap.iLane << " lap " << lap.iLap;
+  }
   lock.unlock();
+  for (const LapTimes& lap : still) EXPECT_EQ(lap.pTimes->Value(0), 0u);
+  pStill->Refresh();
+  for (const LapTimes& lap : still) EXPECT_EQ(lap.pTimes->Value(0), timeOf(lap.iLane, lap.iLap));
+  DataDirectAcces::OrbGenericContextManager<D2fVarnox_FT_RACES>::Remove(csKey);
   pRaces->Dispose();
 }
+
+// A value written through a data context's view model, as the record shows
+// it through a proxy: with auto commit at once; without, only at Commit
+// (which publishes one update id), and Rollback writes nothing and shows the
+// record's value again.
+struct CommitCase {
+  const char* pName;
+  bool bAutoCommit;
+  enum class Then { Nothing, Commit, Rollback } then;
+  int32_t iRecordAfterWrite;
+  int32_t iRecordAtEnd;
+  int32_t iShownAtEnd;
+};
+
+class CommitModes : public ::testing::TestWithParam<CommitCase> {};
+
+TEST_P(CommitModes, TheRecordChangesOnlyWhenTheContextWrites) {
+  const CommitCase& c = GetParam();
+  const auto pFile = D2fVarnox_FT_COMPETITORS::Create();
+  ASSERT_GT(pFile->Open(Scratch(std::string("commit-") + c.pName + ".orb"), std::nullopt,
+                        std::nullopt, u"rw", u"", true, nullptr, 0, 0),
+            0);
+  const auto pProxy = pFile->CompetitorsStringMap()->Item(uint64_t{7});
+  pProxy->set_CategoryId(1);
+  const std::u16string csKey = u"commit-" + KxText::Utf8ToUtf16(c.pName);
+  DataDirectAcces::OrbGenericContextManager<D2fVarnox_FT_COMPETITORS>::Create(csKey, pFile);
+  D2fVarnox_FT_COMPETITORS::TheDataContextManager(csKey);
+  const auto pContext = pFile->TheCompetitorsStringMapMvvmDC(
+      false, DataDirectAcces::OrbDataMode::Live, true, false, c.bAutoCommit);
+  std::vector<uint64_t> commits;
+  pContext->Committed().Add([&](uint64_t uiUpdateId) { commits.push_back(uiUpdateId); });
+  const auto pCategory = pContext->Root<D2fVarnox_FT_COMPETITORS::CompetitorsStringMapMvvmRoot>()
+                             ->Item(0)
+                             ->CategoryId();
+
+  pCategory->set_Value(2);
+  EXPECT_EQ(pProxy->CategoryId(), c.iRecordAfterWrite);
+  if (c.then == CommitCase::Then::Commit) pContext->Commit();
+  if (c.then == CommitCase::Then::Rollback) pContext->Rollback();
+  EXPECT_EQ(pProxy->CategoryId(), c.iRecordAtEnd);
+  EXPECT_EQ(pCategory->Value(), c.iShownAtEnd);
+  EXPECT_EQ(commits.size(), c.then == CommitCase::Then::Commit ? 1u : 0u);
+  if (!commits.empty()) {
+    EXPECT_NE(commits[0], 0u);
+  }
+  DataDirectAcces::OrbGenericContextManager<D2fVarnox_FT_COMPETITORS>::Remove(csKey);
+  pFile->Dispose();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FileWrapper, CommitModes,
+    ::testing::Values(CommitCase{"AutoCommit", true, CommitCase::Then::Nothing, 2, 2, 2},
+                      CommitCase{"Commit", false, CommitCase::Then::Commit, 1, 2, 2},
+                      CommitCase{"Rollback", false, CommitCase::Then::Rollback, 1, 1, 1}),
+    [](const auto& c) { return std::string(c.param.pName); });
 
 }  // namespace

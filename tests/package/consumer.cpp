@@ -1,10 +1,13 @@
 // An application built against the installed package only. It creates a
 // competitors file on the kernel KxOrb64 names, fills it, saves it, opens it
-// again in a new file object and checks what it reads back; it prints the
-// competitors it read. Exit codes: 0 done, 2 usage, 3 a step failed (said on
+// again in a new file object and checks what it reads back, then reads it
+// once more through the object face (a file wrapper and its proxies); it
+// prints the competitors it read each time. Exit codes: 0 done, 2 usage, 3 a step failed (said on
 // standard error). With KxOrb64 unset the start-up itself ends the process
 // with its message and exit code 1.
 #include <cstdio>
+#include <cstring>
+#include <optional>
 #include <string>
 
 #include <varnox/Varnox.h>
@@ -66,6 +69,29 @@ bool Reopen(const std::string& csPath) {
   return bSame || Fail("reads back other competitors from", csPath);
 }
 
+// The same file through the object face: a file wrapper opens it and the
+// proxies of its competitors' map read the names.
+bool ReadThroughTheObjectFace(const std::string& csPath) {
+  using Tarvex::Orb::Data::Varnox::D2fVarnox_FT_COMPETITORS;
+  const auto pFile = D2fVarnox_FT_COMPETITORS::Create();
+  if (pFile->Open(std::u16string(csPath.begin(), csPath.end()), std::nullopt, std::nullopt, u"r",
+                  u"", false, nullptr, 0, 0) <= 0) {
+    return Fail("cannot open through a file wrapper", csPath);
+  }
+  const auto pMap = pFile->CompetitorsStringMap();
+  bool bSame = pMap->GetCount() == std::size(kNames);
+  for (uint64_t i = 0; i < std::size(kNames) && bSame; ++i) {
+    const uint32_t uiHandle = pMap->Find(kFirstId + i);
+    const std::u16string csName = uiHandle != 0 ? pMap->Item(uiHandle)->Name() : u"";
+    bSame = csName == std::u16string(kNames[i], kNames[i] + std::strlen(kNames[i]));
+    if (bSame)
+      std::printf("object face: %llu %s\n", static_cast<unsigned long long>(kFirstId + i),
+                  kNames[i]);
+  }
+  pFile->UnLoad();
+  return bSame || Fail("reads back other competitors through a file wrapper from", csPath);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -74,7 +100,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   KxInitCatAssembly(false);
-  const bool bDone = Create(argv[1]) && Reopen(argv[1]);
+  const bool bDone = Create(argv[1]) && Reopen(argv[1]) && ReadThroughTheObjectFace(argv[1]);
+  // The end of the application: the object face ends its file wrappers and
+  // its own start of the native face.
+  if (Tarvex::Orb::DataDirectAcces::CkxOrbCategTools::m_bInitOk) {
+    Tarvex::Orb::DataDirectAcces::CkxOrbCategTools::OnEndNetApplication(0, 0, nullptr, nullptr);
+  }
   KxEndCatAssembly();
   return bDone ? 0 : 3;
 }

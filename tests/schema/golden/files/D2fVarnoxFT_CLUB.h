@@ -28,10 +28,44 @@ class D2fVarnox_FT_CLUB final
     return Member(m_Swimmers, &CkxVarnoxFT_CLUB::m_Swimmers, 0,
                   u".Swimmers");
   }
+  using SwimmersMvvmRoot = DataDirectAcces::OrbMvvmObsMap<uint64_t, Id2sCkxSwimmer, MvvmCkxSwimmer>;
+  // A new view-model root of Swimmers, registered with the file.
+  std::shared_ptr<SwimmersMvvmRoot> SwimmersMvvm() {
+    return MvvmRoot<SwimmersMvvmRoot>(&D2fVarnox_FT_CLUB::Swimmers, 0);
+  }
+  // What the data contexts of Swimmers call for their root: SwimmersMvvm().
+  virtual std::shared_ptr<SwimmersMvvmRoot> GetSwimmersMvvmRoot() {
+    return SwimmersMvvm();
+  }
+  // A data context over a root of Swimmers (OrbGenericContextManager::GetDC).
+  virtual std::shared_ptr<DataDirectAcces::OrbGenericDataContext> TheSwimmersMvvmDC(
+      bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,
+      bool bUseOrbNotification, bool bUseAutoCommit) {
+    return DataContext(&D2fVarnox_FT_CLUB::GetSwimmersMvvmRoot,
+                       u".TheSwimmersMvvmDC", bShared, dataMode,
+                       bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit);
+  }
   // Member 1, Pool: its container wrapper, made on the first read.
   std::shared_ptr<Id2oCkxPool> Pool() {
     return Member(m_Pool, &CkxVarnoxFT_CLUB::m_Pool, 1,
                   u".Pool");
+  }
+  using PoolMvvmRoot = MvvmCkxPool;
+  // A new view-model root of Pool, registered with the file.
+  std::shared_ptr<PoolMvvmRoot> PoolMvvm() {
+    return MvvmRoot<PoolMvvmRoot>(&D2fVarnox_FT_CLUB::Pool, 1);
+  }
+  // What the data contexts of Pool call for their root: PoolMvvm().
+  virtual std::shared_ptr<PoolMvvmRoot> GetPoolMvvmRoot() {
+    return PoolMvvm();
+  }
+  // A data context over a root of Pool (OrbGenericContextManager::GetDC).
+  virtual std::shared_ptr<DataDirectAcces::OrbGenericDataContext> ThePoolMvvmDC(
+      bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,
+      bool bUseOrbNotification, bool bUseAutoCommit) {
+    return DataContext(&D2fVarnox_FT_CLUB::GetPoolMvvmRoot,
+                       u".ThePoolMvvmDC", bShared, dataMode,
+                       bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit);
   }
 
  private:

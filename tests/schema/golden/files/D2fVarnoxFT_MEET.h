@@ -28,15 +28,66 @@ class D2fVarnox_FT_MEET final
     return Member(m_Races, &CkxVarnoxFT_MEET::m_Races, 0,
                   u".Races");
   }
+  using RacesMvvmRoot = DataDirectAcces::OrbMvvmObsMap<std::u16string, Id2sCkxRace, MvvmCkxRace>;
+  // A new view-model root of Races, registered with the file.
+  std::shared_ptr<RacesMvvmRoot> RacesMvvm() {
+    return MvvmRoot<RacesMvvmRoot>(&D2fVarnox_FT_MEET::Races, 0);
+  }
+  // What the data contexts of Races call for their root: RacesMvvm().
+  virtual std::shared_ptr<RacesMvvmRoot> GetRacesMvvmRoot() {
+    return RacesMvvm();
+  }
+  // A data context over a root of Races (OrbGenericContextManager::GetDC).
+  virtual std::shared_ptr<DataDirectAcces::OrbGenericDataContext> TheRacesMvvmDC(
+      bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,
+      bool bUseOrbNotification, bool bUseAutoCommit) {
+    return DataContext(&D2fVarnox_FT_MEET::GetRacesMvvmRoot,
+                       u".TheRacesMvvmDC", bShared, dataMode,
+                       bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit);
+  }
   // Member 1, Notes: its container wrapper, made on the first read.
   std::shared_ptr<DataDirectAcces::IOrbObjArray<Id2sCkxNote>> Notes() {
     return Member(m_Notes, &CkxVarnoxFT_MEET::m_Notes, 1,
                   u".Notes");
   }
+  using NotesMvvmRoot = DataDirectAcces::OrbMvvmObsArray<Id2sCkxNote, MvvmCkxNote>;
+  // A new view-model root of Notes, registered with the file.
+  std::shared_ptr<NotesMvvmRoot> NotesMvvm() {
+    return MvvmRoot<NotesMvvmRoot>(&D2fVarnox_FT_MEET::Notes, 1);
+  }
+  // What the data contexts of Notes call for their root: NotesMvvm().
+  virtual std::shared_ptr<NotesMvvmRoot> GetNotesMvvmRoot() {
+    return NotesMvvm();
+  }
+  // A data context over a root of Notes (OrbGenericContextManager::GetDC).
+  virtual std::shared_ptr<DataDirectAcces::OrbGenericDataContext> TheNotesMvvmDC(
+      bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,
+      bool bUseOrbNotification, bool bUseAutoCommit) {
+    return DataContext(&D2fVarnox_FT_MEET::GetNotesMvvmRoot,
+                       u".TheNotesMvvmDC", bShared, dataMode,
+                       bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit);
+  }
   // Member 2, Pool: its container wrapper, made on the first read.
   std::shared_ptr<Id2oCkxPool> Pool() {
     return Member(m_Pool, &CkxVarnoxFT_MEET::m_Pool, 2,
                   u".Pool");
+  }
+  using PoolMvvmRoot = MvvmCkxPool;
+  // A new view-model root of Pool, registered with the file.
+  std::shared_ptr<PoolMvvmRoot> PoolMvvm() {
+    return MvvmRoot<PoolMvvmRoot>(&D2fVarnox_FT_MEET::Pool, 2);
+  }
+  // What the data contexts of Pool call for their root: PoolMvvm().
+  virtual std::shared_ptr<PoolMvvmRoot> GetPoolMvvmRoot() {
+    return PoolMvvm();
+  }
+  // A data context over a root of Pool (OrbGenericContextManager::GetDC).
+  virtual std::shared_ptr<DataDirectAcces::OrbGenericDataContext> ThePoolMvvmDC(
+      bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,
+      bool bUseOrbNotification, bool bUseAutoCommit) {
+    return DataContext(&D2fVarnox_FT_MEET::GetPoolMvvmRoot,
+                       u".ThePoolMvvmDC", bShared, dataMode,
+                       bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit);
   }
 
  private:
