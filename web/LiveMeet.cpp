@@ -11,7 +11,6 @@
 #include "contracts/framework/OrbMvvm.h"
 #include "contracts/kernel/KxText.h"
 #include "files/VarnoxFiles.h"
-#include "viewmodels/VarnoxViewModels.h"
 
 namespace varnox::web {
 
@@ -19,9 +18,6 @@ namespace {
 
 namespace Varnox = Tarvex::Orb::Data::Varnox;
 using namespace Tarvex::Orb::DataDirectAcces;
-
-using ScheduleRoot =
-    OrbMvvmObsMap<std::u16string, Varnox::Id2sCkxScheduleOneEntry, Varnox::MvvmCkxScheduleOneEntry>;
 
 // File `csName` of `csDir` opened read only; null when it does not exist
 // and is optional. Throws when the kernel refuses it.
@@ -61,17 +57,10 @@ LiveMeet::LiveMeet(const std::string& csDir, Feed& feed) : m_Feed(feed) {
   // refreshed by the kernel's update notifications (other processes'
   // writes included); each refresh rebuilds what the server shows.
   m_csManagerKey = NewManagerKey();
-  const auto pManager =
-      OrbGenericContextManager<Varnox::D2fVarnox_FT_RACES>::Create(m_csManagerKey, m_Files.pRaces);
+  OrbGenericContextManager<Varnox::D2fVarnox_FT_RACES>::Create(m_csManagerKey, m_Files.pRaces);
   Varnox::D2fVarnox_FT_RACES::TheDataContextManager(m_csManagerKey);
-  const auto pRaces = m_Files.pRaces;
-  GetMvvmObjForDC<ScheduleRoot> producer = [pRaces] {
-    const auto pEntries = pRaces->ScheduleEntries();
-    auto pRoot = std::make_shared<ScheduleRoot>(pEntries, nullptr, 0);
-    pRaces->AddMvvmRoot(0, pRoot, pEntries, OrbMemberInfo(u"ScheduleEntries", 280, 280, true));
-    return pRoot;
-  };
-  m_pContext = pManager->GetDC(producer, false, OrbDataMode::ReadOnly, false, true, true);
+  m_pContext =
+      m_Files.pRaces->TheScheduleEntriesMvvmDC(false, OrbDataMode::ReadOnly, false, true, true);
   m_pContext->Refreshed().Add([this] { Rebuild(); });
   if (m_Files.pCompetitors) {
     m_Files.pCompetitors->CompetitorsStringMap()->ObjectChanged().Add(
