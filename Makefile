@@ -29,7 +29,7 @@ else
 BUILD_DIR := build/sanitize-$(subst $(comma),-,$(SANITIZE))
 endif
 
-PACKAGES := cmake ninja-build g++ clang-format python3 libgtest-dev libgmock-dev libbenchmark-dev pkg-config libisal-dev libxml2-dev libzip-dev libsqlite3-dev liblmdb-dev librapidcheck-dev libffi-dev
+PACKAGES := cmake ninja-build g++ clang-format python3 libgtest-dev libgmock-dev libbenchmark-dev pkg-config libisal-dev libxml2-dev libzip-dev libsqlite3-dev liblmdb-dev librapidcheck-dev libffi-dev libcpp-httplib-dev nlohmann-json3-dev chromium
 # Only `make fuzz` needs these.
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 FUZZ_SECONDS ?= 60

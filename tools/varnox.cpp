@@ -69,6 +69,9 @@
 // negotiate reports what the start-up unit's private objects were granted.
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
 
+// varnox serve DIR [--listen ADDR:PORT] (ServeCommand.cpp).
+int ServeCommand(int argc, char** argv);
+
 namespace {
 
 // ---------------------------------------------------------------------------
@@ -1023,7 +1026,8 @@ int Usage() {
       stderr,
       "usage: varnox demo DIR | varnox summary DIR | varnox watch DIR [COUNT] | varnox time-heat "
       "DIR | varnox info FILE | varnox export FILE OUT.xml | varnox import FILE IN.xml | "
-      "varnox negotiate | varnox check FILE | varnox lenex import|export DIR FILE.lef|FILE.lxf\n");
+      "varnox negotiate | varnox check FILE | varnox lenex import|export DIR FILE.lef|FILE.lxf | "
+      "varnox serve DIR [--listen ADDR:PORT]\n");
   return 2;
 }
 
@@ -1044,6 +1048,7 @@ int RunCommand(const std::string& csCommand, int argc, char** argv) {
       return Watch(argv[2], argc > 3 ? std::atoi(argv[3]) : -1, argc > 4 ? std::atoi(argv[4]) : -1);
     }
     if (csCommand == "time-heat") return TimeHeat(argv[2]);
+    if (csCommand == "serve") return ServeCommand(argc, argv);
     if (csCommand == "info") return Info(argv[2]);
     if (csCommand == "export") return ExportXml(argv[2], argv[3]);
     if (csCommand == "import") return ImportXml(argv[2], argv[3]);

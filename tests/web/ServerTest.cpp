@@ -1,0 +1,188 @@
+// What the live-results server refuses, answered over a real socket on the
+// loopback: one table of raw requests and the status each must get; then a
+// closed meet, and clients that vanish in the middle of their event stream.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "web/Feed.h"
+#include "web/WebServer.h"
+
+namespace varnox::web {
+namespace {
+
+// A meet of one race with one heat, whose competitor's name is markup.
+MeetView SmallMeet(Hundredths final) {
+  LaneInput lane;
+  lane.iLane = 4;
+  lane.bHasCompetitor = true;
+  lane.csName = "<script>alert(1)</script>";
+  lane.splits = {final};
+  HeatView heat{"R1", "H1", "Final", 1, 2, 1, 50, RankHeat({lane}, 1)};
+  return MeetView{"Test meet", {RaceView{"R1", "Final", 1, 50, "Freestyle", {heat}}}};
+}
+
+int Connect(int iPort) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(iPort));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Whether `csReply` holds a whole response: its head and the body its
+// Content-Length announces.
+bool Whole(const std::string& csReply) {
+  const size_t uiHeadEnd = csReply.find("\r\n\r\n");
+  if (uiHeadEnd == std::string::npos) return false;
+  const size_t uiLength = csReply.find("Content-Length: ");
+  if (uiLength == std::string::npos || uiLength > uiHeadEnd) return true;
+  return csReply.size() >= uiHeadEnd + 4 + std::stoul(csReply.substr(uiLength + 16));
+}
+
+// Sends `csRequest` as it stands; the response, read until it is whole or
+// the server closes.
+std::string Exchange(int iPort, const std::string& csRequest) {
+  const int fd = Connect(iPort);
+  if (fd < 0) return "";
+  send(fd, csRequest.data(), csRequest.size(), MSG_NOSIGNAL);
+  std::string csReply;
+  char aBuffer[4096];
+  ssize_t n = 0;
+  while (!Whole(csReply) && (n = recv(fd, aBuffer, sizeof aBuffer, 0)) > 0)
+    csReply.append(aBuffer, static_cast<size_t>(n));
+  close(fd);
+  return csReply;
+}
+
+int StatusOf(const std::string& csReply) {
+  return csReply.size() > 12 ? std::stoi(csReply.substr(9, 3)) : 0;
+}
+
+std::string Get(const std::string& csPath) {
+  return "GET " + csPath + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+}
+
+struct Refusal {
+  const char* csName;
+  std::string csRequest;
+  int iStatus;
+};
+
+const Refusal kRequests[] = {
+    {"Page", Get("/"), 200},
+    {"HeatJson", Get("/api/heats/R1/H1"), 200},
+    {"UnknownPath", Get("/nothing-here"), 404},
+    {"UnknownHeat", Get("/api/heats/R1/H9"), 404},
+    {"UnknownApi", Get("/api/competitors"), 404},
+    {"TraversalPlain", Get("/../../etc/passwd"), 404},
+    {"TraversalEncoded", Get("/%2e%2e/%2e%2e/etc/passwd"), 404},
+    {"TraversalInAsset", Get("/app.js/../../../etc/passwd"), 404},
+    {"TraversalInHeat", Get("/api/heats/R1/..%2F..%2Fetc%2Fpasswd"), 404},
+    {"Post",
+     "POST /api/schedule HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}",
+     405},
+    {"Delete", "DELETE / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 405},
+    {"LongUri", Get("/" + std::string(10000, 'a')), 414},
+    {"OversizedBody",
+     "GET /api/schedule HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\nConnection: "
+     "close\r\n\r\n" +
+         std::string(2000, 'x'),
+     413},
+    {"LongHeader", "GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(10000, 'b') + "\r\n\r\n",
+     400},
+    {"Garbage", "\x16\x03\x01 not http at all\r\n\r\n", 400},
+    {"NoVersion", "GET /\r\n\r\n", 400},
+};
+
+class ServerTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { std::signal(SIGPIPE, SIG_IGN); }
+  void SetUp() override {
+    m_Feed.Publish(SmallMeet(6000));
+    ServerOptions options;
+    options.iPort = 0;
+    options.uiThreads = 16;
+    options.iKeepAliveMs = 50;
+    m_pServer = std::make_unique<WebServer>(m_Feed, options);
+    m_iPort = m_pServer->Bind();
+    ASSERT_GT(m_iPort, 0);
+    m_Thread = std::thread([this] { m_pServer->Run(); });
+  }
+  void TearDown() override {
+    m_pServer->Stop();
+    m_Thread.join();
+  }
+
+  Feed m_Feed;
+  std::unique_ptr<WebServer> m_pServer;
+  int m_iPort = 0;
+  std::thread m_Thread;
+};
+
+class RequestTest : public ServerTest, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(RequestTest, AnsweredWithItsStatus) {
+  const std::string csReply = Exchange(m_iPort, GetParam().csRequest);
+  EXPECT_EQ(StatusOf(csReply), GetParam().iStatus) << csReply.substr(0, 300);
+  // Nothing from the disk ever comes back.
+  EXPECT_EQ(csReply.find("root:"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, RequestTest, ::testing::ValuesIn(kRequests),
+                         [](const auto& test) { return std::string(test.param.csName); });
+
+TEST_F(ServerTest, ClosedMeetIsRefused) {
+  m_Feed.Close("the meet's files are closed");
+  for (const char* csPath : {"/api/schedule", "/api/heats/R1/H1", "/events"}) {
+    const std::string csReply = Exchange(m_iPort, Get(csPath));
+    EXPECT_EQ(StatusOf(csReply), 503) << csPath;
+    EXPECT_NE(csReply.find("the meet's files are closed"), std::string::npos) << csPath;
+  }
+}
+
+// Streams whose clients vanish, some before reading anything, some after the
+// snapshot, some reset: the server lets each go and serves on.
+TEST_F(ServerTest, SurvivesClientsThatVanishMidStream) {
+  std::vector<int> clients;
+  for (int i = 0; i < 12; ++i) {
+    const int fd = Connect(m_iPort);
+    ASSERT_GE(fd, 0);
+    const std::string csRequest = Get("/events");
+    send(fd, csRequest.data(), csRequest.size(), MSG_NOSIGNAL);
+    if (i % 3 != 0) {
+      char aBuffer[64];
+      ASSERT_GT(recv(fd, aBuffer, sizeof aBuffer, 0), 0);  // the head is on its way
+    }
+    if (i % 3 == 2) {
+      const linger reset{1, 0};  // close with a reset instead of a goodbye
+      setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
+    clients.push_back(fd);
+  }
+  for (int fd : clients) close(fd);
+  for (Hundredths final = 6001; m_pServer->OpenStreams() > 0 && final < 6001 + 2000; ++final) {
+    m_Feed.Publish(SmallMeet(final));  // each change is a write that finds a vanished client
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(m_pServer->OpenStreams(), 0u);
+  const std::string csReply = Exchange(m_iPort, Get("/api/heats/R1/H1"));
+  EXPECT_EQ(StatusOf(csReply), 200);
+  EXPECT_NE(csReply.find("<script>alert(1)</script>"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace varnox::web

@@ -1,0 +1,336 @@
+#!/usr/bin/env python3
+"""The live-results server end to end, on a scratch meet on the loopback.
+
+  live_test.py browser VARNOX WEB_TIMER [SCREENSHOT.png]
+      headless Chromium opens the page; a timing process (web_timer) writes
+      laps, a final time, a status and a competitor named as markup; the
+      page's DOM must show each within a deadline. With SCREENSHOT.png, a
+      screenshot of the page during the heat, taken by that headless Chromium.
+  live_test.py load VARNOX WEB_TIMER
+      200 event-stream clients and 1,000 page requests while a heat is
+      written: every client sees every change once (event ids without a gap
+      or a repeat) and ends on the server's own state.
+"""
+import base64
+import concurrent.futures
+import http.client
+import json
+import os
+import selectors
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+DEADLINE = 20.0  # seconds any awaited change may take at most
+
+
+class Meet:
+    """A scratch meet, `varnox serve` on it and a timing process."""
+
+    def __init__(self, varnox, timer):
+        self.dir = tempfile.mkdtemp(prefix="varnox-web-")
+        meet = os.path.join(self.dir, "meet")
+        subprocess.run([varnox, "demo", meet], check=True, stdout=subprocess.DEVNULL)
+        self.server = subprocess.Popen([varnox, "serve", meet, "--listen", "127.0.0.1:0"],
+                                       stdout=subprocess.PIPE, text=True)
+        line = self.server.stdout.readline()
+        if "http://" not in line:
+            raise RuntimeError("varnox serve did not start: " + line)
+        self.url = line.split(" at ")[1].strip()
+        self.port = int(self.url.rstrip("/").rsplit(":", 1)[1])
+        self.timer = subprocess.Popen([timer, meet], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                      text=True)
+        assert self.timer.stdout.readline().strip() == "ready"
+
+    def write(self, command):
+        self.timer.stdin.write(command + "\n")
+        self.timer.stdin.flush()
+        answer = self.timer.stdout.readline().strip()
+        if not answer.startswith("ok"):
+            raise RuntimeError(command + ": " + answer)
+        return int(answer.split()[1])
+
+    def get(self, path):
+        with urllib.request.urlopen(self.url.rstrip("/") + path, timeout=10) as reply:
+            return reply.read()
+
+    def close(self):
+        self.timer.stdin.close()
+        self.timer.wait(timeout=10)
+        self.server.terminate()
+        code = self.server.wait(timeout=10)
+        shutil.rmtree(self.dir, ignore_errors=True)
+        if code != 0:
+            raise RuntimeError("varnox serve ended with %d" % code)
+
+
+def await_true(what, probe):
+    end = time.monotonic() + DEADLINE
+    while time.monotonic() < end:
+        value = probe()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise AssertionError("not within %.0f s: %s" % (DEADLINE, what))
+
+
+# ---------------------------------------------------------------------------
+# The browser, through its remote debugging protocol (a minimal WebSocket).
+
+class Page:
+    def __init__(self, url):
+        self.profile = tempfile.mkdtemp(prefix="varnox-chromium-")
+        self.browser = subprocess.Popen(
+            ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+             "--user-data-dir=" + self.profile, "--remote-debugging-port=0",
+             "--window-size=1280,900", url],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        port_file = os.path.join(self.profile, "DevToolsActivePort")
+        await_true("the browser's debugging port", lambda: os.path.exists(port_file)
+                   and open(port_file).read().count("\n") >= 1)
+        port = int(open(port_file).read().split()[0])
+        targets = await_true("the page target", lambda: [
+            t for t in json.load(urllib.request.urlopen("http://127.0.0.1:%d/json/list" % port))
+            if t.get("type") == "page"])
+        ws_url = targets[0]["webSocketDebuggerUrl"]
+        path = ws_url.split(str(port), 1)[1]
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=10)
+        key = base64.b64encode(os.urandom(16)).decode()
+        self.sock.sendall(("GET %s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nUpgrade: websocket\r\n"
+                           "Connection: Upgrade\r\nSec-WebSocket-Key: %s\r\n"
+                           "Sec-WebSocket-Version: 13\r\n\r\n" % (path, port, key)).encode())
+        head = b""
+        while b"\r\n\r\n" not in head:
+            head += self.sock.recv(1)
+        assert b" 101 " in head.split(b"\r\n")[0], head
+        self.next_id = 0
+
+    def _send(self, text):
+        data = text.encode()
+        mask = os.urandom(4)
+        header = bytes([0x81])
+        if len(data) < 126:
+            header += bytes([0x80 | len(data)])
+        else:
+            header += bytes([0x80 | 126]) + len(data).to_bytes(2, "big")
+        self.sock.sendall(header + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(data)))
+
+    def _recv_exact(self, n):
+        data = b""
+        while len(data) < n:
+            chunk = self.sock.recv(n - len(data))
+            if not chunk:
+                raise RuntimeError("the browser closed its debugging connection")
+            data += chunk
+        return data
+
+    def _receive(self):
+        first, second = self._recv_exact(2)
+        length = second & 0x7F
+        if length == 126:
+            length = int.from_bytes(self._recv_exact(2), "big")
+        elif length == 127:
+            length = int.from_bytes(self._recv_exact(8), "big")
+        return first & 0x0F, self._recv_exact(length)
+
+    def call(self, method, params):
+        self.next_id += 1
+        self._send(json.dumps({"id": self.next_id, "method": method, "params": params}))
+        while True:
+            opcode, payload = self._receive()
+            if opcode != 1:
+                continue
+            message = json.loads(payload)
+            if message.get("id") == self.next_id:
+                return message["result"]
+
+    def evaluate(self, expression):
+        return self.call("Runtime.evaluate", {"expression": expression,
+                                              "returnByValue": True})["result"].get("value")
+
+    def screenshot(self, path):
+        png = base64.b64decode(self.call("Page.captureScreenshot", {"format": "png"})["data"])
+        with open(path, "wb") as out:
+            out.write(png)
+
+    def close(self):
+        self.sock.close()
+        self.browser.terminate()
+        self.browser.wait(timeout=10)
+        shutil.rmtree(self.profile, ignore_errors=True)
+
+
+ROWS = """JSON.stringify([...document.querySelectorAll('#results-body tr')].map(tr => ({
+  lane: Number(tr.dataset.lane), place: tr.querySelector('.place').textContent,
+  name: tr.querySelector('.name').textContent, time: tr.querySelector('.time').textContent,
+  splits: [...tr.querySelectorAll('td.split')].map(td => td.textContent)})))"""
+
+
+def rows_of(page):
+    return {row["lane"]: row for row in json.loads(page.evaluate(ROWS) or "[]")}
+
+
+def browser_test(varnox, timer, screenshot):
+    meet = Meet(varnox, timer)
+    page = None
+    try:
+        meet.write("clear R2 H1")
+        page = Page(meet.url + "#/R2/H1")
+        await_true("the page's first state", lambda: page.evaluate("document.body.dataset.eventId"))
+        # A split, then a lane's four laps: its final time and first place.
+        meet.write("lap R2 H1 1 1 3012")
+        await_true("lane 1's split 30.12", lambda: rows_of(page).get(1, {}).get("splits", [""])[0] == "30.12")
+        for lap, split in enumerate([2950, 6120, 9310, 12480], start=1):
+            meet.write("lap R2 H1 3 %d %d" % (lap, split))
+        await_true("lane 3 first in 2:04.80", lambda: rows_of(page).get(3, {}).get("place") == "1"
+                   and rows_of(page)[3]["time"] == "2:04.80")
+        # A status instead of a place, and a name that is markup shown as text.
+        meet.write("status R2 H1 2 1")
+        meet.write("name 1012 <script>document.title='owned'</script><b>x</b>")
+        await_true("lane 2 disqualified", lambda: rows_of(page).get(2, {}).get("place") == "Disqualified")
+        await_true("the markup name as text", lambda: rows_of(page).get(1, {}).get("name")
+                   == "<script>document.title='owned'</script><b>x</b>")
+        assert page.evaluate("document.querySelectorAll('#results-body script, #results-body b').length") == 0
+        assert page.evaluate("document.title") != "owned"
+        if screenshot:
+            meet.write("name 1012 Tom Becker")
+            for lap, split in enumerate([2990, 6180], start=1):
+                meet.write("lap R2 H1 4 %d %d" % (lap, split))
+            meet.write("lap R2 H1 1 2 6230")
+            await_true("lane 4 swimming", lambda: rows_of(page).get(4, {}).get("time") == "1:01.80")
+            page.screenshot(screenshot)
+            assert open(screenshot, "rb").read(8) == b"\x89PNG\r\n\x1a\n"
+    finally:
+        if page:
+            page.close()
+        meet.close()
+    print("browser: 1 passed, 0 failed")
+
+
+# ---------------------------------------------------------------------------
+# Load: event streams read through one selector, requests from a pool.
+
+class Stream:
+    def __init__(self, port):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=10)
+        self.sock.sendall(b"GET /events HTTP/1.1\r\nHost: x\r\n\r\n")
+        self.sock.setblocking(False)
+        self.raw = b""
+        self.body = b""
+        self.head_done = False
+        self.ids = []
+        self.heat = None
+        self.snapshot_id = None
+
+    def feed(self, data):
+        self.raw += data
+        if not self.head_done:
+            if b"\r\n\r\n" not in self.raw:
+                return
+            head, self.raw = self.raw.split(b"\r\n\r\n", 1)
+            assert b" 200 " in head.split(b"\r\n")[0], head
+            self.head_done = True
+        while True:  # chunked transfer coding
+            if b"\r\n" not in self.raw:
+                return
+            size_text, rest = self.raw.split(b"\r\n", 1)
+            size = int(size_text, 16)
+            if len(rest) < size + 2:
+                return
+            self.body += rest[:size]
+            self.raw = rest[size + 2:]
+            self.parse_events()
+
+    def parse_events(self):
+        while b"\n\n" in self.body:
+            block, self.body = self.body.split(b"\n\n", 1)
+            fields = {}
+            for line in block.decode().split("\n"):
+                if line and not line.startswith(":") and ": " in line:
+                    name, value = line.split(": ", 1)
+                    fields[name] = value
+            if "id" not in fields:
+                continue
+            event_id, kind, data = int(fields["id"]), fields.get("event"), json.loads(fields["data"])
+            if kind == "snapshot":
+                assert self.snapshot_id is None, "a second snapshot"
+                self.snapshot_id = event_id
+                self.heat = next(h for h in data["heats"] if h["race"] == "R2" and h["heat"] == "H1")
+            else:
+                self.ids.append(event_id)
+                if kind == "heat" and data["race"] == "R2" and data["heat"] == "H1":
+                    self.heat = data
+
+
+def load_test(varnox, timer):
+    streams_count, requests_count = 200, 1000
+    meet = Meet(varnox, timer)
+    streams = []
+    try:
+        meet.write("clear R2 H1")
+        streams = [Stream(meet.port) for _ in range(streams_count)]
+        selector = selectors.DefaultSelector()
+        for stream in streams:
+            selector.register(stream.sock, selectors.EVENT_READ, stream)
+
+        def pump(seconds):
+            end = time.monotonic() + seconds
+            while time.monotonic() < end:
+                for key, _ in selector.select(timeout=0.05):
+                    data = key.fileobj.recv(65536)
+                    assert data, "the server closed an event stream"
+                    key.data.feed(data)
+
+        def request(i):
+            path = ["/", "/api/schedule", "/api/heats/R2/H1", "/app.js"][i % 4]
+            connection = http.client.HTTPConnection("127.0.0.1", meet.port, timeout=10)
+            connection.request("GET", path)
+            status = connection.getresponse().status
+            connection.close()
+            return status
+
+        end = time.monotonic() + DEADLINE
+        while any(s.snapshot_id is None for s in streams) and time.monotonic() < end:
+            pump(0.1)
+        assert all(s.snapshot_id is not None for s in streams), "a stream got no snapshot"
+
+        with concurrent.futures.ThreadPoolExecutor(max_workers=8) as pool:
+            statuses = pool.map(request, range(requests_count))
+            writes = 0
+            for lap in range(1, 5):
+                for lane in range(1, 5):
+                    meet.write("lap R2 H1 %d %d %d" % (lane, lap, lap * 3000 + lane * 7))
+                    writes += 1
+                    pump(0.01)
+            statuses = list(statuses)
+        assert statuses.count(200) == requests_count, {s: statuses.count(s) for s in set(statuses)}
+
+        final = json.loads(meet.get("/api/heats/R2/H1"))
+        end = time.monotonic() + DEADLINE
+        while any(s.heat != final for s in streams) and time.monotonic() < end:
+            pump(0.1)
+        for number, stream in enumerate(streams):
+            assert stream.heat == final, "stream %d did not reach the final state" % number
+            expected = list(range(stream.snapshot_id + 1, stream.snapshot_id + 1 + len(stream.ids)))
+            assert stream.ids == expected, "stream %d: ids %s" % (number, stream.ids)
+        last = {s.ids[-1] if s.ids else s.snapshot_id for s in streams}
+        assert len(last) == 1, "streams end on different events: %s" % last
+        print("load: %d streams saw all %d events of %d writes once each; %d requests answered"
+              % (streams_count, len(streams[0].ids), writes, requests_count))
+    finally:
+        for stream in streams:
+            stream.sock.close()
+        meet.close()
+    print("load: 1 passed, 0 failed")
+
+
+if __name__ == "__main__":
+    mode, varnox, timer = sys.argv[1:4]
+    if mode == "browser":
+        browser_test(varnox, timer, sys.argv[4] if len(sys.argv) > 4 else None)
+    else:
+        load_test(varnox, timer)

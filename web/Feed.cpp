@@ -1,0 +1,162 @@
+#include "web/Feed.h"
+
+#include <nlohmann/json.hpp>
+
+namespace varnox::web {
+
+namespace {
+
+using nlohmann::json;
+
+json RowJson(const ResultRow& row) {
+  return json{{"lane", row.iLane},
+              {"name", row.csName},
+              {"nation", row.csNation},
+              {"club", row.csClub},
+              {"splits", row.splits},
+              {"time", row.csTime},
+              {"place", row.iPlace > 0 ? json(row.iPlace) : json(nullptr)},
+              {"state", StateName(row.state)},
+              {"status", row.csStatus}};
+}
+
+json HeatObject(const HeatView& heat) {
+  json rows = json::array();
+  for (const ResultRow& row : heat.rows) rows.push_back(RowJson(row));
+  return json{{"race", heat.csRace},          {"heat", heat.csHeat},
+              {"title", heat.csTitle},        {"laps", heat.iLaps},
+              {"lapLength", heat.iLapLength}, {"status", heat.iHeatStatus},
+              {"rows", std::move(rows)}};
+}
+
+// Texts arrive as UTF-8; a damaged one is sent with replacement characters
+// rather than refused.
+std::string Dump(const json& value) {
+  return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+}  // namespace
+
+std::string ScheduleJson(const MeetView& meet) {
+  json races = json::array();
+  for (const RaceView& race : meet.races) {
+    json heats = json::array();
+    for (const HeatView& heat : race.heats) {
+      heats.push_back({{"heat", heat.csHeat}, {"status", heat.iHeatStatus}, {"laps", heat.iLaps}});
+    }
+    races.push_back({{"race", race.csRace},
+                     {"title", race.csTitle},
+                     {"distance", race.iDistance},
+                     {"style", race.csStyle},
+                     {"heats", std::move(heats)}});
+  }
+  return Dump(json{{"meet", meet.csMeet}, {"races", std::move(races)}});
+}
+
+std::string HeatJson(const HeatView& heat) { return Dump(HeatObject(heat)); }
+
+std::string EventText(const FeedEvent& event) {
+  return "id: " + std::to_string(event.uiId) + "\nevent: " + event.csType +
+         "\ndata: " + event.csData + "\n\n";
+}
+
+size_t Feed::Publish(const MeetView& meet) {
+  std::map<HeatKey, std::string> heats;
+  for (const RaceView& race : meet.races) {
+    for (const HeatView& heat : race.heats) heats[{race.csRace, heat.csHeat}] = web::HeatJson(heat);
+  }
+  std::string csSchedule = web::ScheduleJson(meet);
+
+  std::lock_guard lock(m_Mutex);
+  const uint64_t uiBefore = m_uiVersion;
+  if (m_bStarted) {
+    for (const auto& [key, csJson] : heats) {
+      const auto it = m_Heats.find(key);
+      if (it == m_Heats.end() || it->second != csJson) Queue("heat", csJson);
+    }
+    for (const auto& [key, csJson] : m_Heats) {
+      if (!heats.contains(key)) {
+        Queue("heat", Dump(json{{"race", key.first}, {"heat", key.second}, {"removed", true}}));
+      }
+    }
+    if (csSchedule != m_csSchedule) Queue("schedule", csSchedule);
+  }
+  m_bStarted = true;
+  m_Heats = std::move(heats);
+  m_csSchedule = std::move(csSchedule);
+  if (m_uiVersion != uiBefore) m_Changed.notify_all();
+  return static_cast<size_t>(m_uiVersion - uiBefore);
+}
+
+void Feed::Queue(std::string csType, std::string csData) {
+  m_Events.push_back(FeedEvent{++m_uiVersion, std::move(csType), std::move(csData)});
+  while (m_Events.size() > m_uiKept) m_Events.pop_front();
+}
+
+uint64_t Feed::Version() const {
+  std::lock_guard lock(m_Mutex);
+  return m_uiVersion;
+}
+
+std::string Feed::ScheduleJson() const {
+  std::lock_guard lock(m_Mutex);
+  return m_csSchedule;
+}
+
+std::optional<std::string> Feed::HeatJson(const std::string& csRace,
+                                          const std::string& csHeat) const {
+  std::lock_guard lock(m_Mutex);
+  const auto it = m_Heats.find({csRace, csHeat});
+  return it != m_Heats.end() ? std::optional(it->second) : std::nullopt;
+}
+
+FeedEvent Feed::Snapshot() const {
+  std::lock_guard lock(m_Mutex);
+  std::string csData = "{\"schedule\":" + m_csSchedule + ",\"heats\":[";
+  bool bFirst = true;
+  for (const auto& [key, csJson] : m_Heats) {
+    if (!bFirst) csData += ',';
+    csData += csJson;
+    bFirst = false;
+  }
+  csData += "]}";
+  return FeedEvent{m_uiVersion, "snapshot", std::move(csData)};
+}
+
+bool Feed::EventsAfter(uint64_t uiAfter, std::chrono::milliseconds timeout,
+                       std::vector<FeedEvent>& events) const {
+  std::unique_lock lock(m_Mutex);
+  m_Changed.wait_for(lock, timeout,
+                     [&] { return m_bStopped || m_csClosed || m_uiVersion > uiAfter; });
+  if (m_bStopped) return false;
+  if (m_uiVersion == uiAfter) return true;
+  if (m_Events.empty() || m_Events.front().uiId > uiAfter + 1) return false;
+  for (const FeedEvent& event : m_Events) {
+    if (event.uiId > uiAfter) events.push_back(event);
+  }
+  return true;
+}
+
+void Feed::Close(std::string csWhy) {
+  std::lock_guard lock(m_Mutex);
+  m_csClosed = std::move(csWhy);
+  m_Changed.notify_all();
+}
+
+std::optional<std::string> Feed::Closed() const {
+  std::lock_guard lock(m_Mutex);
+  return m_csClosed;
+}
+
+void Feed::Stop() {
+  std::lock_guard lock(m_Mutex);
+  m_bStopped = true;
+  m_Changed.notify_all();
+}
+
+bool Feed::Stopped() const {
+  std::lock_guard lock(m_Mutex);
+  return m_bStopped;
+}
+
+}  // namespace varnox::web

@@ -1,0 +1,86 @@
+// What the server shows and pushes: the meet as JSON texts (schedule and
+// one text per heat) and the numbered change events that lead from one
+// state to the next. The live meet publishes into it; the server's
+// requests and event streams read from it. Knows nothing of the kernel.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "web/MeetReader.h"
+
+namespace varnox::web {
+
+// One server-sent event: its id, its type ("snapshot", "schedule", "heat")
+// and its JSON data (one line).
+struct FeedEvent {
+  uint64_t uiId = 0;
+  std::string csType;
+  std::string csData;
+};
+
+// The text of an event on the wire.
+std::string EventText(const FeedEvent& event);
+
+class Feed {
+ public:
+  // Keeps the last `uiKept` events for streams that fall behind.
+  explicit Feed(size_t uiKept = 4096) : m_uiKept(uiKept) {}
+
+  // Takes the meet as it now stands: one "heat" event per heat whose
+  // results changed (or that came or went) and one "schedule" event when
+  // the schedule changed, each with the next id. The first call only sets
+  // the state. Returns the number of events queued.
+  size_t Publish(const MeetView& meet);
+
+  // The id of the last event; the state stands at it.
+  uint64_t Version() const;
+  std::string ScheduleJson() const;
+  // The results of a heat; none for an unknown race or heat.
+  std::optional<std::string> HeatJson(const std::string& csRace, const std::string& csHeat) const;
+  // The whole state ({"schedule": ..., "heats": [...]}) with the id it stands at.
+  FeedEvent Snapshot() const;
+
+  // The events after id `uiAfter`, waiting up to `timeout` for one when
+  // there are none yet. False when some of them are no longer kept (the
+  // stream then starts anew from a snapshot) or the feed stopped.
+  bool EventsAfter(uint64_t uiAfter, std::chrono::milliseconds timeout,
+                   std::vector<FeedEvent>& events) const;
+
+  // The meet can no longer be read (its file closed): requests for it are
+  // refused with `csWhy` from now on.
+  void Close(std::string csWhy);
+  std::optional<std::string> Closed() const;
+  // Wakes every waiting stream and ends them: the server stops.
+  void Stop();
+  bool Stopped() const;
+
+ private:
+  using HeatKey = std::pair<std::string, std::string>;
+  void Queue(std::string csType, std::string csData);
+
+  const size_t m_uiKept;
+  mutable std::mutex m_Mutex;
+  mutable std::condition_variable m_Changed;
+  bool m_bStarted = false;
+  bool m_bStopped = false;
+  std::optional<std::string> m_csClosed;
+  uint64_t m_uiVersion = 0;
+  std::string m_csSchedule = "{\"meet\":\"\",\"races\":[]}";
+  std::map<HeatKey, std::string> m_Heats;
+  std::deque<FeedEvent> m_Events;
+};
+
+// The JSON texts (see README, "Live results").
+std::string ScheduleJson(const MeetView& meet);
+std::string HeatJson(const HeatView& heat);
+
+}  // namespace varnox::web

@@ -1,0 +1,160 @@
+#include "web/MeetReader.h"
+
+#include <algorithm>
+
+#include <varnox/Varnox.h>
+
+#include "contracts/framework/OrbMvvm.h"
+#include "contracts/kernel/KxText.h"
+#include "files/VarnoxFiles.h"
+
+namespace varnox::web {
+
+namespace {
+
+namespace Varnox = Tarvex::Orb::Data::Varnox;
+using Tarvex::Orb::DataDirectAcces::IOrbMap;
+using Tarvex::Orb::DataDirectAcces::OrbSharedLockScope;
+
+std::string Utf8(std::u16string_view csText) { return KxText::Utf16ToUtf8(csText); }
+
+// The element under `key`, looked up without adding it; null when absent.
+template <class Map, class Key>
+auto Existing(Map& map, const Key& key) -> decltype(map.Item(key)) {
+  const uint32_t hPos = map.Find(key);
+  return hPos == 0 ? nullptr : map.Item(hPos);
+}
+
+// Every element of `map` with its key, in map order.
+template <class K, class I>
+std::vector<std::pair<K, std::shared_ptr<I>>> Elements(IOrbMap<K, I>& map) {
+  std::vector<std::pair<K, std::shared_ptr<I>>> elements;
+  for (uint32_t h = map.Head(); h != 0; h = map.Next(h))
+    elements.emplace_back(map.GetKey(h), map.Item(h));
+  return elements;
+}
+
+// What the global settings tell about the races; empty without them.
+struct Settings {
+  std::shared_ptr<Varnox::D2fVarnox_FT_GLOBALS> pGlobals;
+
+  int32_t Distance(int32_t iDistanceId) const {
+    if (!pGlobals) return iDistanceId;
+    const auto pDistance =
+        Existing(*pGlobals->DistancesDefault(), static_cast<uint64_t>(iDistanceId));
+    return pDistance ? pDistance->Distance() : iDistanceId;
+  }
+  std::string Style(int32_t iStyleId) const {
+    if (!pGlobals) return "";
+    const auto pStyle = Existing(*pGlobals->StylesDefault(), static_cast<uint64_t>(iStyleId));
+    return pStyle ? Utf8(pStyle->Style()) : "";
+  }
+  // The status's short name, else its description; "" when unknown.
+  std::string Status(int32_t iStatusId) const {
+    if (!pGlobals) return "";
+    const auto pStatus = Existing(*pGlobals->StatusDefaults(), static_cast<uint64_t>(iStatusId));
+    if (!pStatus) return "";
+    const std::u16string csAbbrev = pStatus->StatusDescAbbrev();
+    return Utf8(csAbbrev.empty() ? pStatus->StatusDesc() : csAbbrev);
+  }
+  std::string MeetName() const {
+    if (!pGlobals) return "";
+    const auto pMeet = Existing(*pGlobals->Parameters(), std::u16string(u"MeetName"));
+    return pMeet ? Utf8(pMeet->Value()) : "";
+  }
+};
+
+CompetitorTexts ReadCompetitor(int32_t iId, Varnox::D2fVarnox_FT_COMPETITORS* pCompetitors) {
+  const auto pSwimmer =
+      pCompetitors ? Existing(*pCompetitors->CompetitorsStringMap(), static_cast<uint64_t>(iId))
+                   : nullptr;
+  if (!pSwimmer) return {"#" + std::to_string(iId), "", ""};
+  return {Utf8(pSwimmer->Name()), Utf8(pSwimmer->Nation()), Utf8(pSwimmer->Club())};
+}
+
+LaneInput ReadLane(Varnox::Id2sCkxCompOneLane& lane, const MeetFiles& files,
+                   const Settings& settings, CompetitorCache* pCache) {
+  LaneInput input;
+  input.iLane = lane.Lane();
+  input.iStatusId = lane.StatusId();
+  if (input.iStatusId != 0) input.csStatus = settings.Status(input.iStatusId);
+  const auto pIds = lane.CompetitorId();
+  if (const uint32_t hFirst = pIds->Head(); hFirst != 0) {
+    input.bHasCompetitor = true;
+    const int32_t iId = pIds->Item(hFirst)->CompetitorId();
+    const auto cached = pCache ? pCache->find(iId) : CompetitorCache::iterator();
+    const CompetitorTexts texts = pCache && cached != pCache->end()
+                                      ? cached->second
+                                      : ReadCompetitor(iId, files.pCompetitors.get());
+    if (pCache) pCache->emplace(iId, texts);
+    input.csName = texts.csName;
+    input.csNation = texts.csNation;
+    input.csClub = texts.csClub;
+  }
+  const auto pLaps = lane.Laps();
+  const uint32_t uiLaps = pLaps->GetLength(0);
+  for (uint32_t i = 0; i < uiLaps; ++i) input.splits.push_back(pLaps->Item(i)->Time()->Item(0));
+  return input;
+}
+
+HeatView ReadHeat(const std::string& csRace, const std::string& csTitle, int32_t iDistance,
+                  const std::u16string& csHeatKey, Varnox::Id2sCkxCompOneHeat& heat,
+                  const MeetFiles& files, const Settings& settings, CompetitorCache* pCache) {
+  HeatView view;
+  view.csRace = csRace;
+  view.csHeat = Utf8(csHeatKey);
+  view.csTitle = csTitle;
+  view.iSortId = heat.SortId();
+  view.iHeatStatus = heat.HeatStatus();
+  std::vector<LaneInput> lanes;
+  for (const auto& [uiKey, pLane] : Elements(*heat.LaneResults())) {
+    lanes.push_back(ReadLane(*pLane, files, settings, pCache));
+  }
+  const int32_t iPool = heat.PoolConfig()->PoolLength();
+  if (iPool > 0 && iDistance > 0 && iDistance % iPool == 0) {
+    view.iLaps = iDistance / iPool;
+    view.iLapLength = iPool;
+  } else {
+    // Without a distance the laps the lanes hold are the race.
+    for (const LaneInput& lane : lanes)
+      view.iLaps = std::max(view.iLaps, static_cast<int32_t>(lane.splits.size()));
+  }
+  view.rows = RankHeat(lanes, view.iLaps);
+  return view;
+}
+
+template <class T>
+void SortBySortId(std::vector<T>& items, auto key) {
+  std::stable_sort(items.begin(), items.end(), [&](const T& a, const T& b) {
+    return std::pair(a.iSortId, key(a)) < std::pair(b.iSortId, key(b));
+  });
+}
+
+}  // namespace
+
+MeetView ReadMeet(const MeetFiles& files, CompetitorCache* pCache) {
+  const Settings settings{files.pGlobals};
+  MeetView meet;
+  meet.csMeet = settings.MeetName();
+  const auto pEntries = files.pRaces->ScheduleEntries();
+  OrbSharedLockScope scope(*pEntries);
+  for (const auto& [csKey, pEntry] :
+       Elements<std::u16string, Varnox::Id2sCkxScheduleOneEntry>(*pEntries)) {
+    RaceView race;
+    race.csRace = Utf8(csKey);
+    race.csTitle = Utf8(pEntry->TitlePrint());
+    race.iSortId = pEntry->SortId();
+    race.iDistance = settings.Distance(pEntry->DistanceId());
+    race.csStyle = settings.Style(pEntry->StyleId());
+    for (const auto& [csHeatKey, pHeat] : Elements(*pEntry->Heats())) {
+      race.heats.push_back(ReadHeat(race.csRace, race.csTitle, race.iDistance, csHeatKey, *pHeat,
+                                    files, settings, pCache));
+    }
+    SortBySortId(race.heats, [](const HeatView& heat) { return heat.csHeat; });
+    meet.races.push_back(std::move(race));
+  }
+  SortBySortId(meet.races, [](const RaceView& race) { return race.csRace; });
+  return meet;
+}
+
+}  // namespace varnox::web

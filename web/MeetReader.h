@@ -1,0 +1,70 @@
+// Reads a meet through the object face into the plain views the server
+// shows: the schedule (races with their heats, in sort order) and each
+// heat's results (Results.h). Read only: nothing here writes a record.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "web/Results.h"
+
+namespace Tarvex::Orb::Data::Varnox {
+class D2fVarnox_FT_RACES;
+class D2fVarnox_FT_COMPETITORS;
+class D2fVarnox_FT_GLOBALS;
+}  // namespace Tarvex::Orb::Data::Varnox
+
+namespace varnox::web {
+
+struct HeatView {
+  std::string csRace;
+  std::string csHeat;
+  std::string csTitle;  // the race's printed title
+  int32_t iSortId = 0;
+  int32_t iHeatStatus = 0;
+  int32_t iLaps = 0;       // laps of the race (distance / pool length)
+  int32_t iLapLength = 0;  // metres of one lap; 0 when unknown
+  std::vector<ResultRow> rows;
+};
+
+struct RaceView {
+  std::string csRace;
+  std::string csTitle;
+  int32_t iSortId = 0;
+  int32_t iDistance = 0;  // metres; 0 when unknown
+  std::string csStyle;
+  std::vector<HeatView> heats;  // in sort order
+};
+
+struct MeetView {
+  std::string csMeet;           // the meet's name, "" when the settings have none
+  std::vector<RaceView> races;  // in sort order
+};
+
+// The files a meet is read from: the races (required), the competitors and
+// the global settings (either may be null: names, distances and status
+// texts are then missing).
+struct MeetFiles {
+  std::shared_ptr<Tarvex::Orb::Data::Varnox::D2fVarnox_FT_RACES> pRaces;
+  std::shared_ptr<Tarvex::Orb::Data::Varnox::D2fVarnox_FT_COMPETITORS> pCompetitors;
+  std::shared_ptr<Tarvex::Orb::Data::Varnox::D2fVarnox_FT_GLOBALS> pGlobals;
+};
+
+// A competitor's texts as the lanes show them.
+struct CompetitorTexts {
+  std::string csName;
+  std::string csNation;
+  std::string csClub;
+};
+// The competitors read so far, by id: a rebuild that only a lap caused reads
+// no competitor again. The owner clears it when the competitors change.
+using CompetitorCache = std::map<int32_t, CompetitorTexts>;
+
+// The whole meet as it stands now, read under the schedule's shared lock;
+// competitors come from `pCache` when it holds them (and are added to it).
+MeetView ReadMeet(const MeetFiles& files, CompetitorCache* pCache = nullptr);
+
+}  // namespace varnox::web

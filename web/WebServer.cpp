@@ -1,0 +1,156 @@
+#include "web/WebServer.h"
+
+#include <httplib.h>
+
+#include <chrono>
+#include <optional>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace varnox::web {
+
+namespace {
+
+constexpr const char* kJson = "application/json; charset=utf-8";
+// Requests carry no body: anything bigger is refused.
+constexpr size_t kMostBody = 1024;
+
+void Refuse(httplib::Response& res, int iStatus, const std::string& csWhy) {
+  res.status = iStatus;
+  res.set_content(nlohmann::json{{"error", csWhy}}.dump(), kJson);
+}
+
+// Answers a request for the meet's data, or refuses it once the meet's file
+// is closed.
+template <class Answer>
+void WithMeet(const Feed& feed, httplib::Response& res, Answer answer) {
+  if (const auto csClosed = feed.Closed()) {
+    Refuse(res, 503, *csClosed);
+    return;
+  }
+  answer();
+}
+
+bool Send(httplib::DataSink& sink, const std::string& csText) {
+  return sink.write(csText.data(), csText.size());
+}
+
+}  // namespace
+
+WebServer::WebServer(Feed& feed, ServerOptions options)
+    : m_Feed(feed), m_Options(std::move(options)), m_pServer(std::make_unique<httplib::Server>()) {
+  const size_t uiThreads = m_Options.uiThreads;
+  m_pServer->new_task_queue = [uiThreads] { return new httplib::ThreadPool(uiThreads); };
+  m_pServer->set_payload_max_length(kMostBody);
+  m_pServer->set_read_timeout(std::chrono::seconds(1));
+  m_pServer->set_write_timeout(std::chrono::seconds(5));
+  m_pServer->set_tcp_nodelay(true);
+  Route();
+}
+
+WebServer::~WebServer() { Stop(); }
+
+int WebServer::Bind() {
+  if (m_Options.iPort == 0) return m_pServer->bind_to_any_port(m_Options.csHost);
+  return m_pServer->bind_to_port(m_Options.csHost, m_Options.iPort) ? m_Options.iPort : -1;
+}
+
+bool WebServer::Run() { return m_pServer->listen_after_bind(); }
+
+void WebServer::Stop() {
+  m_Feed.Stop();
+  m_pServer->stop();
+}
+
+void WebServer::Route() {
+  httplib::Server& server = *m_pServer;
+  // Read only: every method but GET (and HEAD) is refused before routing.
+  // Read only: every method but GET (and HEAD) is refused before routing,
+  // and so is a request announcing a body beyond what a GET may carry.
+  server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+    if (req.method != "GET" && req.method != "HEAD") {
+      res.set_header("Allow", "GET, HEAD");
+      Refuse(res, 405, "read only: " + req.method + " is not served");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (req.get_header_value<uint64_t>("Content-Length") > kMostBody) {
+      Refuse(res, 413, "the request's body is too large");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  server.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
+    if (!res.body.empty()) return;
+    Refuse(res, res.status, res.status == 404 ? "no such page: " + req.path : "bad request");
+  });
+
+  server.Get("/api/schedule", [this](const httplib::Request&, httplib::Response& res) {
+    WithMeet(m_Feed, res, [&] { res.set_content(m_Feed.ScheduleJson(), kJson); });
+  });
+  server.Get("/api/heats/([^/]+)/([^/]+)",
+             [this](const httplib::Request& req, httplib::Response& res) {
+               WithMeet(m_Feed, res, [&] {
+                 const std::string csRace = req.matches[1], csHeat = req.matches[2];
+                 if (const auto csHeatJson = m_Feed.HeatJson(csRace, csHeat)) {
+                   res.set_content(*csHeatJson, kJson);
+                 } else {
+                   Refuse(res, 404, "no heat " + csHeat + " in race " + csRace);
+                 }
+               });
+             });
+  server.Get("/api/snapshot", [this](const httplib::Request&, httplib::Response& res) {
+    WithMeet(m_Feed, res, [&] { res.set_content(m_Feed.Snapshot().csData, kJson); });
+  });
+  server.Get("/events", [this](const httplib::Request&, httplib::Response& res) {
+    WithMeet(m_Feed, res, [&] {
+      if (++m_uiStreams > m_Options.uiMaxStreams) {
+        --m_uiStreams;
+        Refuse(res, 503, "too many event streams");
+        return;
+      }
+      res.set_header("Cache-Control", "no-cache");
+      // The position of this stream: none until its snapshot is sent.
+      auto pAt = std::make_shared<std::optional<uint64_t>>();
+      const auto keepAlive = std::chrono::milliseconds(m_Options.iKeepAliveMs);
+      res.set_chunked_content_provider(
+          "text/event-stream",
+          [this, pAt, keepAlive](size_t, httplib::DataSink& sink) {
+            if (m_Feed.Stopped()) return false;
+            if (const auto csClosed = m_Feed.Closed()) {
+              Send(sink,
+                   EventText(FeedEvent{0, "closed", nlohmann::json{{"error", *csClosed}}.dump()}));
+              return false;
+            }
+            if (!*pAt) {
+              const FeedEvent snapshot = m_Feed.Snapshot();
+              *pAt = snapshot.uiId;
+              return Send(sink, "retry: 1000\n" + EventText(snapshot));
+            }
+            std::vector<FeedEvent> events;
+            if (!m_Feed.EventsAfter(**pAt, keepAlive, events)) {
+              pAt->reset();  // fell behind what is kept: start anew from a snapshot
+              return !m_Feed.Stopped();
+            }
+            if (events.empty()) return Send(sink, ": keep-alive\n\n");
+            std::string csText;
+            for (const FeedEvent& event : events) csText += EventText(event);
+            *pAt = events.back().uiId;
+            return Send(sink, csText);
+          },
+          [this](bool) { --m_uiStreams; });
+    });
+  });
+  // The page's own files, and nothing else: no path reaches the disk.
+  server.Get(R"(/[^/]*)", [](const httplib::Request& req, httplib::Response& res) {
+    const WebAsset* pAsset = FindWebAsset(req.path);
+    if (pAsset == nullptr) {
+      Refuse(res, 404, "no such page: " + req.path);
+      return;
+    }
+    res.set_header("Cache-Control", "no-cache");
+    res.set_content(std::string(pAsset->body), std::string(pAsset->csType));
+  });
+}
+
+}  // namespace varnox::web
