@@ -11,7 +11,7 @@
 // may hold the old content or the new, every other race must be exactly as
 // the model says; the parent then takes what that race holds into the model.
 // VARNOX_TORTURE_KILLS sets the number of kills (default a
-// short run; `make torture` runs 1,000).
+// short run; `make torture` runs 1,000); VARNOX_TORTURE_SEED fixes the seed.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -22,6 +22,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -288,9 +289,10 @@ std::string SettleChangingRace(KxLiveFile& file, Journal& journal) {
   if (r < 0) return "";
   KxSegmentLock lock(file.Segment(0));
   Races races(file);
-  if (!CompareRace(races, r, journal.races[r], true).empty()) {
-    if (!CompareRace(races, r, journal.pending, true).empty())
-      return Key('R', r) + " holds neither what it held nor what the change leaves";
+  if (const std::string csOld = CompareRace(races, r, journal.races[r], true); !csOld.empty()) {
+    if (const std::string csNew = CompareRace(races, r, journal.pending, true); !csNew.empty())
+      return Key('R', r) + " holds neither what it held nor what the change leaves (against the old: " +
+             csOld + "; against the change: " + csNew + ")";
     journal.races[r] = journal.pending;
   }
   const RaceModel& model = journal.races[r];
@@ -315,6 +317,14 @@ int KillsWanted() {
   return csKills != nullptr && std::atoi(csKills) > 0 ? std::atoi(csKills) : kShortRunKills;
 }
 
+// VARNOX_TORTURE_SEED fixes the seed the trace prints, to replay a run
+// (the kill moments still vary with timing).
+unsigned SeedWanted() {
+  const char* csSeed = std::getenv("VARNOX_TORTURE_SEED");
+  return csSeed != nullptr && *csSeed != 0 ? static_cast<unsigned>(std::strtoul(csSeed, nullptr, 10))
+                                           : std::random_device{}();
+}
+
 TEST(Torture, AWriterKilledAtRandomLeavesTheLiveDataWholeForThoseAttached) {
   const std::string csDir = KernelScratch::Get().Path("torture");
   std::filesystem::create_directories(csDir);
@@ -327,7 +337,7 @@ TEST(Torture, AWriterKilledAtRandomLeavesTheLiveDataWholeForThoseAttached) {
   Journal& journal = *new (pJournal) Journal{};
   journal.iChanging = -1;
 
-  const unsigned uiSeed = std::random_device{}();
+  const unsigned uiSeed = SeedWanted();
   SCOPED_TRACE("seed " + std::to_string(uiSeed));
   std::mt19937 random(uiSeed);
   const int iKills = KillsWanted();
