@@ -126,6 +126,24 @@ class Races {
     auto* pLaps = reinterpret_cast<CkxCompOneLap*>(m_Segment.At(pHeader->dataOffset));
     for (uint32_t i = 0; i < uiLaps; ++i) pLaps[i].Lap = static_cast<int32_t>(i + 1);
   }
+  // As many laps as `uiLaps`, lap i holding i + 1 up to some point and the
+  // zeroes the kernel lays new elements out with after it.
+  bool LapsHalfWritten(const CkxCompOneLane& lane, uint32_t uiLaps) {
+    const KxArrayHeader* pHeader = reinterpret_cast<const KxArrayHeader*>(&lane.Laps);
+    if (pHeader->size != uiLaps) return false;
+    const auto* pLaps = reinterpret_cast<const CkxCompOneLap*>(m_Segment.At(pHeader->dataOffset));
+    uint32_t i = 0;
+    while (i < uiLaps && pLaps[i].Lap == static_cast<int32_t>(i + 1)) ++i;
+    while (i < uiLaps && pLaps[i].Lap == 0) ++i;
+    return i == uiLaps;
+  }
+  std::string DescribeLaps(const CkxCompOneLane& lane) {
+    const KxArrayHeader* pHeader = reinterpret_cast<const KxArrayHeader*>(&lane.Laps);
+    const auto* pLaps = reinterpret_cast<const CkxCompOneLap*>(m_Segment.At(pHeader->dataOffset));
+    std::string cs = std::to_string(pHeader->size) + ":";
+    for (uint32_t i = 0; i < pHeader->size; ++i) cs += " " + std::to_string(pLaps[i].Lap);
+    return cs;
+  }
   bool LapsAre(const CkxCompOneLane& lane, uint32_t uiLaps) {
     const KxArrayHeader* pHeader = reinterpret_cast<const KxArrayHeader*>(&lane.Laps);
     if (pHeader->size != uiLaps) return false;
@@ -239,11 +257,13 @@ void ChangeRace(Races* pRaces, int r, RaceModel& model, std::mt19937& random,
   }
 }
 
-// Race `r` as `model` says (texts by their lengths only when `bTextLengths`);
+// Race `r` as `model` says; when `bHalfWritten`, texts by their lengths
+// only and laps by their count, their values a written prefix (see
+// SettleChangingRace);
 // answers the first difference.
-std::string CompareRace(Races& races, int r, const RaceModel& model, bool bTextLengths) {
+std::string CompareRace(Races& races, int r, const RaceModel& model, bool bHalfWritten) {
   auto textIs = [&](const CkxD2StrDU& field, uint32_t uiGeneration, uint32_t uiLength) {
-    if (!bTextLengths) return races.TextIs(field, uiGeneration, uiLength);
+    if (!bHalfWritten) return races.TextIs(field, uiGeneration, uiLength);
     return reinterpret_cast<const KxDynString*>(&field)->lengthWord == (uiLength == 0 ? 0 : uiLength + 1);
   };
   CkxScheduleOneEntry* pRace = races.Race(r);
@@ -261,7 +281,8 @@ std::string CompareRace(Races& races, int r, const RaceModel& model, bool bTextL
       const std::string csLane = csRace + Key('H', h) + Key('L', l);
       if ((pLane != nullptr) != lane.bPresent) return csLane + " present or missing";
       if (pLane == nullptr) continue;
-      if (!races.LapsAre(*pLane, lane.uiLaps)) return csLane + " laps";
+      if (!(bHalfWritten ? races.LapsHalfWritten(*pLane, lane.uiLaps) : races.LapsAre(*pLane, lane.uiLaps)))
+        return csLane + " laps (" + races.DescribeLaps(*pLane) + ", not " + std::to_string(lane.uiLaps) + ")";
       if (!textIs(pLane->LHandicap, lane.uiHandicapGeneration, lane.uiHandicapLength))
         return csLane + " handicap";
     }
@@ -281,9 +302,14 @@ std::string CompareWithModel(KxLiveFile& file, const Journal& journal) {
 }
 
 // The race the child was changing when it died holds what it held before
-// or what the change leaves, whole (its texts may be half copied: the
-// library copies them without the kernel); the journal takes what it holds
-// and its texts are written whole again. Answers a race that holds neither.
+// or what the change leaves, whole as far as the kernel's structure goes:
+// what the caller writes into a resized text or array after the resize
+// returns is the library's own store, made without the kernel. So a text
+// may be half copied, and laps may be counted already with their values
+// only partly written: an array grow lays the new elements out (zeroed)
+// beyond the size and then raises the size, and only then does the writer
+// fill them in. The journal takes what the race holds, and its texts and
+// laps are written whole again. Answers a race that holds neither.
 std::string SettleChangingRace(KxLiveFile& file, Journal& journal) {
   const int r = journal.iChanging;
   if (r < 0) return "";
@@ -305,8 +331,10 @@ std::string SettleChangingRace(KxLiveFile& file, Journal& journal) {
     for (int l = 0; l < kLanes && pHeat != nullptr; ++l) {
       const LaneModel& lane = model.heats[h].lanes[l];
       CkxCompOneLane* pLane = races.Lane(*pHeat, l);
-      if (pLane != nullptr && lane.uiHandicapLength != 0)
+      if (pLane == nullptr) continue;
+      if (lane.uiHandicapLength != 0)
         races.WriteText(pLane->LHandicap, lane.uiHandicapGeneration, lane.uiHandicapLength);
+      races.SetLaps(*pLane, lane.uiLaps);
     }
   }
   return "";
