@@ -19,6 +19,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -126,14 +127,16 @@ class Races {
     auto* pLaps = reinterpret_cast<CkxCompOneLap*>(m_Segment.At(pHeader->dataOffset));
     for (uint32_t i = 0; i < uiLaps; ++i) pLaps[i].Lap = static_cast<int32_t>(i + 1);
   }
-  // As many laps as `uiLaps`, lap i holding i + 1 up to some point and the
-  // zeroes the kernel lays new elements out with after it.
-  bool LapsHalfWritten(const CkxCompOneLane& lane, uint32_t uiLaps) {
+  // As many laps as `uiLaps`, lap i holding i + 1 up to some point (at
+  // least the `uiKept` laps the array held before) and the zeroes the
+  // kernel lays new elements out with after it.
+  bool LapsHalfWritten(const CkxCompOneLane& lane, uint32_t uiLaps, uint32_t uiKept) {
     const KxArrayHeader* pHeader = reinterpret_cast<const KxArrayHeader*>(&lane.Laps);
     if (pHeader->size != uiLaps) return false;
     const auto* pLaps = reinterpret_cast<const CkxCompOneLap*>(m_Segment.At(pHeader->dataOffset));
     uint32_t i = 0;
     while (i < uiLaps && pLaps[i].Lap == static_cast<int32_t>(i + 1)) ++i;
+    if (i < std::min(uiLaps, uiKept)) return false;
     while (i < uiLaps && pLaps[i].Lap == 0) ++i;
     return i == uiLaps;
   }
@@ -259,9 +262,10 @@ void ChangeRace(Races* pRaces, int r, RaceModel& model, std::mt19937& random,
 
 // Race `r` as `model` says; when `bHalfWritten`, texts by their lengths
 // only and laps by their count, their values a written prefix (see
-// SettleChangingRace);
+// SettleChangingRace; `before` is what the race held before the change);
 // answers the first difference.
-std::string CompareRace(Races& races, int r, const RaceModel& model, bool bHalfWritten) {
+std::string CompareRace(Races& races, int r, const RaceModel& model, bool bHalfWritten,
+                        const RaceModel& before = RaceModel{}) {
   auto textIs = [&](const CkxD2StrDU& field, uint32_t uiGeneration, uint32_t uiLength) {
     if (!bHalfWritten) return races.TextIs(field, uiGeneration, uiLength);
     return reinterpret_cast<const KxDynString*>(&field)->lengthWord == (uiLength == 0 ? 0 : uiLength + 1);
@@ -281,7 +285,7 @@ std::string CompareRace(Races& races, int r, const RaceModel& model, bool bHalfW
       const std::string csLane = csRace + Key('H', h) + Key('L', l);
       if ((pLane != nullptr) != lane.bPresent) return csLane + " present or missing";
       if (pLane == nullptr) continue;
-      if (!(bHalfWritten ? races.LapsHalfWritten(*pLane, lane.uiLaps) : races.LapsAre(*pLane, lane.uiLaps)))
+      if (!(bHalfWritten ? races.LapsHalfWritten(*pLane, lane.uiLaps, before.heats[h].lanes[l].uiLaps) : races.LapsAre(*pLane, lane.uiLaps)))
         return csLane + " laps (" + races.DescribeLaps(*pLane) + ", not " + std::to_string(lane.uiLaps) + ")";
       if (!textIs(pLane->LHandicap, lane.uiHandicapGeneration, lane.uiHandicapLength))
         return csLane + " handicap";
@@ -315,8 +319,8 @@ std::string SettleChangingRace(KxLiveFile& file, Journal& journal) {
   if (r < 0) return "";
   KxSegmentLock lock(file.Segment(0));
   Races races(file);
-  if (const std::string csOld = CompareRace(races, r, journal.races[r], true); !csOld.empty()) {
-    if (const std::string csNew = CompareRace(races, r, journal.pending, true); !csNew.empty())
+  if (const std::string csOld = CompareRace(races, r, journal.races[r], true, journal.races[r]); !csOld.empty()) {
+    if (const std::string csNew = CompareRace(races, r, journal.pending, true, journal.races[r]); !csNew.empty())
       return Key('R', r) + " holds neither what it held nor what the change leaves (against the old: " +
              csOld + "; against the change: " + csNew + ")";
     journal.races[r] = journal.pending;
