@@ -274,16 +274,6 @@ MeetFiles NewMeet() {
           CreateFile<V::D2fVarnox_FT_RACES>(paths.races)};
 }
 
-void CloseMeet(MeetFiles& files) {
-  for (Tarvex::Orb::DataDirectAcces::D2fFileBase* pFile :
-       {static_cast<Tarvex::Orb::DataDirectAcces::D2fFileBase*>(files.competitors.get()),
-        static_cast<Tarvex::Orb::DataDirectAcces::D2fFileBase*>(files.globals.get()),
-        static_cast<Tarvex::Orb::DataDirectAcces::D2fFileBase*>(files.races.get())}) {
-    pFile->UnLoad();
-    pFile->Dispose();
-  }
-}
-
 void BM_LenexImport(benchmark::State& state) {
   const BenchDocument& bench = Bench();
   for (auto _ : state) {
@@ -292,7 +282,7 @@ void BM_LenexImport(benchmark::State& state) {
     state.ResumeTiming();
     ImportDocument(ReadLef(bench.text), files);
     state.PauseTiming();
-    CloseMeet(files);
+    CloseMeetFiles(files);
     state.ResumeTiming();
   }
   Report(state, bench.text.size());

@@ -21,6 +21,9 @@ struct MeetFiles {
   std::shared_ptr<Tarvex::Orb::Data::Varnox::D2fVarnox_FT_RACES> races;
 };
 
+// Unloads and disposes each file of `files` that is set, and empties it.
+void CloseMeetFiles(MeetFiles& files);
+
 // What an import did.
 struct ImportReport {
   int iCompetitors = 0;  // added or updated

@@ -28,6 +28,21 @@ std::shared_ptr<F> OpenFile(const std::filesystem::path& path, const char16_t* c
   return pFile;
 }
 
+}  // namespace
+
+void CloseMeetFiles(MeetFiles& files) {
+  for (D2fFileBase* pFile : {static_cast<D2fFileBase*>(files.competitors.get()),
+                             static_cast<D2fFileBase*>(files.globals.get()),
+                             static_cast<D2fFileBase*>(files.races.get())}) {
+    if (pFile == nullptr) continue;
+    pFile->UnLoad();
+    pFile->Dispose();
+  }
+  files = {};
+}
+
+namespace {
+
 // The three files, unloaded and disposed when it ends.
 class OpenMeet {
  public:
@@ -48,16 +63,7 @@ class OpenMeet {
   MeetFiles& Files() { return m_Files; }
 
  private:
-  void Close() {
-    for (D2fFileBase* pFile : {static_cast<D2fFileBase*>(m_Files.competitors.get()),
-                               static_cast<D2fFileBase*>(m_Files.globals.get()),
-                               static_cast<D2fFileBase*>(m_Files.races.get())}) {
-      if (pFile == nullptr) continue;
-      pFile->UnLoad();
-      pFile->Dispose();
-    }
-    m_Files = {};
-  }
+  void Close() { CloseMeetFiles(m_Files); }
 
   MeetFiles m_Files;
 };

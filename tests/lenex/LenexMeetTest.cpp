@@ -119,15 +119,7 @@ struct Opened {
     files.globals = Open<V::D2fVarnox_FT_GLOBALS>(paths.globals, csMode);
     files.races = Open<V::D2fVarnox_FT_RACES>(paths.races, csMode);
   }
-  ~Opened() {
-    for (Tarvex::Orb::DataDirectAcces::D2fFileBase* pFile :
-         {static_cast<Tarvex::Orb::DataDirectAcces::D2fFileBase*>(files.competitors.get()),
-          static_cast<Tarvex::Orb::DataDirectAcces::D2fFileBase*>(files.globals.get()),
-          static_cast<Tarvex::Orb::DataDirectAcces::D2fFileBase*>(files.races.get())}) {
-      pFile->UnLoad();
-      pFile->Dispose();
-    }
-  }
+  ~Opened() { CloseMeetFiles(files); }
   template <class F>
   static std::shared_ptr<F> Open(const std::filesystem::path& path, const char16_t* csMode) {
     auto pFile = F::Create();
