@@ -516,11 +516,15 @@ TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerAndTheDataContext) {
   const auto still = LapTimesOf(*pStill);
   ASSERT_EQ(following.size(), static_cast<size_t>(kLanes * kLaps));
   for (const LapTimes& lap : following) {
-    lap.pTimes->CollectionChanged().Add([&, lap](const auto& args) {
+    // The handler lives inside the array it watches: a raw pointer back to
+    // it, not a shared one, or the two would keep each other alive.
+    auto* pTimes = lap.pTimes.get();
+    lap.pTimes->CollectionChanged().Add([&, pTimes, iLane = lap.iLane, iLap = lap.iLap](
+                                            const auto& args) {
       if (args.Action() != DataDirectAcces::OrbCollectionChange::Replace || args.Index() != 0)
         return;
       std::lock_guard lock(mutex);
-      shown[{lap.iLane, lap.iLap}].push_back(lap.pTimes->Value(0));
+      shown[{iLane, iLap}].push_back(pTimes->Value(0));
       changed.notify_all();
     });
   }
