@@ -5,6 +5,10 @@ member proxies D2m, top-level wrappers D2o and nested wrappers D2i.
 Every class is thin: it names its path, its record and its properties, and
 derives the hand-written template of its shape (access/OrbRecordFace.h,
 access/OrbMapWrapper.h, access/OrbArrayWrapper.h), where the behaviour is.
+Its constructor and destructor are defined in the file's generated source,
+compiled once with the library: the class's virtual table, and with it every
+template its properties make, is then built there and not again in each
+program that includes the header.
 A collection wrapper also derives OrbMvvmMaker (access/OrbMvvmMaker.h) with
 the view model of its elements; the view models need only the record
 interfaces, so including them here makes no cycle.
@@ -119,13 +123,39 @@ def class_head(name, base, maker=None):
         " public:", f'  static constexpr std::u16string_view kClassName = u"{name}";']
 
 
+# Constructor parameters by how the object is reached: from the proxy or
+# wrapper above it, or from the file.
+NESTED_PARAMS = ("VarnoxPath_{0}::Member* pObj, std::shared_ptr<VarnoxPath_{0}::Top> pObjM, "
+                 "const DataDirectAcces::OrbIndexsList* pParent")
+NESTED_ARGS = "pObj, std::move(pObjM), pParent"
+TOP_PARAMS = ("VarnoxPath_{0}::Member* pObj, "
+              "const std::shared_ptr<DataDirectAcces::OrbFileM>& pFileM")
+TOP_ARGS = "pObj, pFileM"
+
+
+def lifetime(name, params):
+    """The declarations of the out-of-line constructor and destructor."""
+    return [f"  {name}({params});", f"  ~{name}() override;"]
+
+
+def lifetime_definitions(name, base, params, args):
+    return [f"{name}::{name}({params})", f"    : {base}({args}) {{}}",
+            f"{name}::~{name}() = default;", ""]
+
+
+def constructor(path, top):
+    params, args = (TOP_PARAMS, TOP_ARGS) if top else (NESTED_PARAMS, NESTED_ARGS)
+    return params.format(path.name), args
+
+
 def proxy_class(path, children):
     name, record = path.proxy, path.record
     base = (f"DataDirectAcces::D2mProxy<{name}, VarnoxPath_{path.name}, Id2s{record.name}, "
             f"{len(record.fields)}>")
     where = "embedded" if path.shape == EMBEDDED else f"at level {path.depth}"
     out = [f"// One {record.name} of {path.name}, {where}."] + class_head(name, base)
-    return out + ["  using D2mProxy::D2mProxy;", ""] + properties(path, children) + ["};", ""]
+    params, _ = constructor(path, top=False)
+    return out + lifetime(name, params) + [""] + properties(path, children) + ["};", ""]
 
 
 def element_view_model(path):
@@ -150,13 +180,12 @@ def wrapper_class(path, children):
         VALUES: (f"D2iValues<{name}, {p}, {path.value}_t>", "OrbArrayEnumerator"),
         TOP_SINGLE: (f"D2oSingle<{name}, {p}, Id2o{rec}>", None),
     }[path.shape]
-    short = template.split("<", 1)[0]
     what = (f"the {path.value} values" if path.shape == VALUES
             else f"the {rec} records" if path.shape != TOP_SINGLE else f"the single {rec}")
     element_vm = element_view_model(path)
     maker = f"DataDirectAcces::OrbMvvmMaker<{name}, {element_vm}>" if element_vm else None
     out = [f"// {path.name}: {what}."] + class_head(name, "DataDirectAcces::" + template, maker)
-    out += [f"  using {short}::{short};"]
+    out += lifetime(name, constructor(path, top=path.parent is None)[0])
     if enum:
         element = f"{path.value}_t" if path.shape == VALUES else f"std::shared_ptr<Id2s{rec}>"
         out += [f"  using {name}_Enumerator = DataDirectAcces::{enum}<{name}, {element}>;"]
@@ -193,12 +222,34 @@ def file_h(model, file):
     return out + [f"}}  // namespace {NAMESPACE}"]
 
 
+def file_cpp(model, file):
+    out = banner(f"The constructors and destructors of {file.name}'s access classes; the",
+                 "virtual tables, and the templates they reach, are built here.")
+    out += [f'#include "access/D2Varnox{file.name}.h"', "", "#include <utility>", "",
+            f"namespace {NAMESPACE} {{", ""]
+    for p in model.paths:
+        if p.file is not file:
+            continue
+        if p.proxy:
+            out += lifetime_definitions(p.proxy, "D2mProxy", *constructor(p, top=False))
+        if p.wrapper:
+            base = WRAPPER_BASES[p.shape]
+            out += lifetime_definitions(p.wrapper, base, *constructor(p, top=p.parent is None))
+    return out + [f"}}  // namespace {NAMESPACE}"]
+
+
+WRAPPER_BASES = {TOP_MAP: "D2oMap", MAP: "D2iMap", TOP_ARRAY: "D2oArray", ARRAY: "D2iArray",
+                 VALUES: "D2iValues", TOP_SINGLE: "D2oSingle"}
+
+
 def outputs(model):
     """Path below the output directory -> lines, the access umbrella last."""
     texts = {"access/VarnoxRecordInterfaces.h": interfaces_h(model)}
     for file in model.files:
         texts[f"access/D2Varnox{file.name}.h"] = file_h(model, file)
+        texts[f"access/D2Varnox{file.name}.cpp"] = file_cpp(model, file)
     umbrella = banner("Every generated class of the access layer.")
     texts["access/VarnoxAccessClasses.h"] = (umbrella + ["#pragma once", ""] +
-                                             [f'#include "{path}"' for path in texts])
+                                             [f'#include "{path}"' for path in texts
+                                              if path.endswith(".h")])
     return texts

@@ -3,7 +3,10 @@
 A generated class only names its native file template, its view-model root
 count and, per member, the container property with its root index, the
 view-model root and its type, the root's producer and the data context; the
-behaviour is the hand-written template files/D2fFile.h.
+behaviour is the hand-written template files/D2fFile.h. Its constructor,
+destructor, view-model roots and data contexts are defined in the generated
+source, so that its virtual table and the view-model templates are built
+once, with the library.
 """
 
 from accessface import KEY_TYPES, NAMESPACE
@@ -35,7 +38,8 @@ def root_type(path):
 
 
 def member_functions(name, index, path):
-    """A member's container property, its view-model root and its data context."""
+    """A member's container property, and the declarations of its view-model root
+    and data context, which the file's generated source defines."""
     member, root = path.member, f"{path.member}MvvmRoot"
     return [f"  // Member {index}, {member}: its container wrapper, made on the first read.",
             f"  std::shared_ptr<{member_interface(path)}> {member}() {{",
@@ -43,19 +47,27 @@ def member_functions(name, index, path):
             f'                  u".{member}");', "  }",
             f"  using {root} = {root_type(path)};",
             f"  // A new view-model root of {member}, registered with the file.",
-            f"  std::shared_ptr<{root}> {member}Mvvm() {{",
-            f"    return MvvmRoot<{root}>(&{name}::{member}, {index});", "  }",
+            f"  std::shared_ptr<{root}> {member}Mvvm();",
             f"  // What the data contexts of {member} call for their root: {member}Mvvm().",
-            f"  virtual std::shared_ptr<{root}> Get{root}() {{",
-            f"    return {member}Mvvm();", "  }",
+            f"  virtual std::shared_ptr<{root}> Get{root}();",
             f"  // A data context over a root of {member} (OrbGenericContextManager::GetDC).",
             f"  virtual std::shared_ptr<DataDirectAcces::OrbGenericDataContext> {path.data_context}(",
             "      bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,",
-            "      bool bUseOrbNotification, bool bUseAutoCommit) {",
-            f"    return DataContext(&{name}::Get{root}, {index},",
-            f'                       u".{path.data_context}", bShared, dataMode,',
-            "                       bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit);",
-            "  }"]
+            "      bool bUseOrbNotification, bool bUseAutoCommit);"]
+
+
+def member_definitions(name, index, path):
+    member, root = path.member, f"{path.member}MvvmRoot"
+    return [f"std::shared_ptr<{name}::{root}> {name}::{member}Mvvm() {{",
+            f"  return MvvmRoot<{root}>(&{name}::{member}, {index});", "}", "",
+            f"std::shared_ptr<{name}::{root}> {name}::Get{root}() {{ return {member}Mvvm(); }}",
+            "",
+            f"std::shared_ptr<DataDirectAcces::OrbGenericDataContext> {name}::{path.data_context}(",
+            "    bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,",
+            "    bool bUseOrbNotification, bool bUseAutoCommit) {",
+            f'  return DataContext(&{name}::Get{root}, {index}, u".{path.data_context}", bShared,',
+            "                     dataMode, bUseMvvmNotification, bUseOrbNotification, "
+            "bUseAutoCommit);", "}", ""]
 
 
 def file_class(file, members):
@@ -65,7 +77,7 @@ def file_class(file, members):
     out += wrap_class(f"class {name} final : public DataDirectAcces::D2fFile<{name}, {native}> {{")
     out += [" public:", f'  static constexpr std::u16string_view kClassName = u"{name}";',
             f"  static constexpr int32_t kRootCount = {len(members)};", "",
-            "  using D2fFile::D2fFile;", ""]
+            f"  explicit {name}(ConstructionKey key);", f"  ~{name}() override;", ""]
     for index, path in enumerate(members):
         out += member_functions(name, index, path)
     out += ["", " private:", "  friend D2fFile;", "",
@@ -77,8 +89,12 @@ def file_class(file, members):
     return out + ["};", ""]
 
 
+def top_members(model, file):
+    return [p for p in model.paths if p.file is file and p.parent is None]
+
+
 def file_h(model, file):
-    members = [p for p in model.paths if p.file is file and p.parent is None]
+    members = top_members(model, file)
     out = banner(f"The file wrapper of {file.name}.")
     out += ["#pragma once", "", "#include <cstdint>", "#include <memory>", "#include <string>",
             "#include <string_view>", "", f'#include "access/D2Varnox{file.name}.h"',
@@ -87,10 +103,27 @@ def file_h(model, file):
     return out + file_class(file, members) + [f"}}  // namespace {NAMESPACE}"]
 
 
+def file_cpp(file, members):
+    name = f"D2fVarnox_{file.name}"
+    out = banner(f"The file wrapper of {file.name}: its constructor and destructor, and its",
+                 "view-model roots and data contexts; its virtual table, and the templates",
+                 "it reaches, are built here.")
+    out += [f'#include "files/D2fVarnox{file.name}.h"', "", f"namespace {NAMESPACE} {{", "",
+            f"{name}::{name}(ConstructionKey key) : D2fFile(key) {{}}",
+            f"{name}::~{name}() = default;", ""]
+    for index, path in enumerate(members):
+        out += member_definitions(name, index, path)
+    return out + [f"}}  // namespace {NAMESPACE}"]
+
+
 def outputs(model):
     """Path below the output directory -> lines, the file wrappers' umbrella last."""
-    texts = {f"files/D2fVarnox{file.name}.h": file_h(model, file) for file in model.files}
+    texts = {}
+    for file in model.files:
+        texts[f"files/D2fVarnox{file.name}.h"] = file_h(model, file)
+        texts[f"files/D2fVarnox{file.name}.cpp"] = file_cpp(file, top_members(model, file))
     umbrella = banner("The five file wrappers.")
     texts["files/VarnoxFiles.h"] = (umbrella + ["#pragma once", ""] +
-                                    [f'#include "{path}"' for path in texts])
+                                    [f'#include "{path}"' for path in texts
+                                     if path.endswith(".h")])
     return texts

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the Varnox record model from its schema.
 
-    generate.py SCHEMA OUTDIR   writes the headers below OUTDIR (templates/...)
+    generate.py SCHEMA OUTDIR   writes the headers and sources below OUTDIR
     generate.py --list SCHEMA   prints their paths relative to OUTDIR, one a line
 
 The schema (varnox.toml) holds what cannot be computed: names, order, offsets,

@@ -1,6 +1,8 @@
 """The view models Mvvm<Record>: one per record, each a property table and a
 typed getter per property over the hand-written template
-viewmodels/OrbViewModel.h, where the behaviour is.
+viewmodels/OrbViewModel.h, where the behaviour is. Constructors and
+destructors are defined in the generated source, so that the virtual tables
+are built once, with the library.
 
 A row names its kind (Simple, Map, Array, Fixed, Nested) with the record
 interface's getter, then the property name, the default literal (simple) or
@@ -77,7 +79,12 @@ def view_model(record):
     out += wrap_class(f"class {name} final : public {base} {{")
     out += [" public:", f'  static constexpr std::u16string_view kClassName = u"{name}";',
             f'  static constexpr std::u16string_view kInterfaceName = u"Id2s{record.name}";',
-            "  using OrbViewModel::OrbViewModel;", ""]
+            f"  {name}(std::shared_ptr<Id2s{record.name}> pData, "
+            "DataDirectAcces::OrbBaseDataWrapper* pParent,",
+            f"  {' ' * len(name)} int32_t iPropIndex);",
+            f"  {name}(std::shared_ptr<Id2s{record.name}> pData, "
+            "DataDirectAcces::OrbBaseDataWrapper* pParent);",
+            f"  {name}();", f"  ~{name}() override;", ""]
     for f in record.fields:
         out += [f"  std::shared_ptr<{slot_type(f)}> {f.name}() {{",
                 f"    return Slot<{slot_type(f)}>({f.index});", "  }"]
@@ -114,5 +121,26 @@ def classes_h(model):
     return out + [f"}}  // namespace {NAMESPACE}"]
 
 
+def lifetime_definitions(record):
+    name, data = f"Mvvm{record.name}", f"std::shared_ptr<Id2s{record.name}> pData"
+    parent = "DataDirectAcces::OrbBaseDataWrapper* pParent"
+    return [f"{name}::{name}({data}, {parent}, int32_t iPropIndex)",
+            "    : OrbViewModel(std::move(pData), pParent, iPropIndex) {}",
+            f"{name}::{name}({data}, {parent})",
+            "    : OrbViewModel(std::move(pData), pParent) {}",
+            f"{name}::{name}() = default;", f"{name}::~{name}() = default;", ""]
+
+
+def classes_cpp(model):
+    out = banner("The constructors and destructors of the view models; their virtual tables,",
+                 "and the templates those reach, are built here.")
+    out += ['#include "viewmodels/VarnoxViewModelClasses.h"', "", "#include <utility>", "",
+            f"namespace {NAMESPACE} {{", ""]
+    for record in model.records:
+        out += lifetime_definitions(record)
+    return out + [f"}}  // namespace {NAMESPACE}"]
+
+
 def outputs(model):
-    return {"viewmodels/VarnoxViewModelClasses.h": classes_h(model)}
+    return {"viewmodels/VarnoxViewModelClasses.h": classes_h(model),
+            "viewmodels/VarnoxViewModelClasses.cpp": classes_cpp(model)}

@@ -37,7 +37,8 @@ class D2mVarnox_FT_CLUB_Pool_Starts final
     : public DataDirectAcces::D2mProxy<D2mVarnox_FT_CLUB_Pool_Starts, VarnoxPath_FT_CLUB_Pool_Starts, Id2sCkxNote, 1> {
  public:
   static constexpr std::u16string_view kClassName = u"D2mVarnox_FT_CLUB_Pool_Starts";
-  using D2mProxy::D2mProxy;
+  D2mVarnox_FT_CLUB_Pool_Starts(VarnoxPath_FT_CLUB_Pool_Starts::Member* pObj, std::shared_ptr<VarnoxPath_FT_CLUB_Pool_Starts::Top> pObjM, const DataDirectAcces::OrbIndexsList* pParent);
+  ~D2mVarnox_FT_CLUB_Pool_Starts() override;
 
   std::u16string str() override { return Get<&CkxNote::str>(u".str"); }
   void set_str(OrbTextArg value) override {
@@ -51,7 +52,8 @@ class D2iVarnox_FT_CLUB_Pool_Starts final
       public DataDirectAcces::OrbMvvmMaker<D2iVarnox_FT_CLUB_Pool_Starts, MvvmCkxNote> {
  public:
   static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_CLUB_Pool_Starts";
-  using D2iMap::D2iMap;
+  D2iVarnox_FT_CLUB_Pool_Starts(VarnoxPath_FT_CLUB_Pool_Starts::Member* pObj, std::shared_ptr<VarnoxPath_FT_CLUB_Pool_Starts::Top> pObjM, const DataDirectAcces::OrbIndexsList* pParent);
+  ~D2iVarnox_FT_CLUB_Pool_Starts() override;
   using D2iVarnox_FT_CLUB_Pool_Starts_Enumerator = DataDirectAcces::OrbMapEnumerator<D2iVarnox_FT_CLUB_Pool_Starts, std::shared_ptr<Id2sCkxNote>>;
 };
 
@@ -60,7 +62,8 @@ class D2oVarnox_FT_CLUB_Pool final
     : public DataDirectAcces::D2oSingle<D2oVarnox_FT_CLUB_Pool, VarnoxPath_FT_CLUB_Pool, Id2oCkxPool> {
  public:
   static constexpr std::u16string_view kClassName = u"D2oVarnox_FT_CLUB_Pool";
-  using D2oSingle::D2oSingle;
+  D2oVarnox_FT_CLUB_Pool(VarnoxPath_FT_CLUB_Pool::Member* pObj, const std::shared_ptr<DataDirectAcces::OrbFileM>& pFileM);
+  ~D2oVarnox_FT_CLUB_Pool() override;
 
   int32_t Lanes() override { return Get<&CkxPool::Lanes>(u".Lanes"); }
   void set_Lanes(int32_t value) override {

@@ -62,7 +62,8 @@ class D2mVarnox_FT_MEET_Pool_Starts final
     : public DataDirectAcces::D2mProxy<D2mVarnox_FT_MEET_Pool_Starts, VarnoxPath_FT_MEET_Pool_Starts, Id2sCkxNote, 1> {
  public:
   static constexpr std::u16string_view kClassName = u"D2mVarnox_FT_MEET_Pool_Starts";
-  using D2mProxy::D2mProxy;
+  D2mVarnox_FT_MEET_Pool_Starts(VarnoxPath_FT_MEET_Pool_Starts::Member* pObj, std::shared_ptr<VarnoxPath_FT_MEET_Pool_Starts::Top> pObjM, const DataDirectAcces::OrbIndexsList* pParent);
+  ~D2mVarnox_FT_MEET_Pool_Starts() override;
 
   std::u16string str() override { return Get<&CkxNote::str>(u".str"); }
   void set_str(OrbTextArg value) override {
@@ -76,7 +77,8 @@ class D2iVarnox_FT_MEET_Pool_Starts final
       public DataDirectAcces::OrbMvvmMaker<D2iVarnox_FT_MEET_Pool_Starts, MvvmCkxNote> {
  public:
   static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Pool_Starts";
-  using D2iMap::D2iMap;
+  D2iVarnox_FT_MEET_Pool_Starts(VarnoxPath_FT_MEET_Pool_Starts::Member* pObj, std::shared_ptr<VarnoxPath_FT_MEET_Pool_Starts::Top> pObjM, const DataDirectAcces::OrbIndexsList* pParent);
+  ~D2iVarnox_FT_MEET_Pool_Starts() override;
   using D2iVarnox_FT_MEET_Pool_Starts_Enumerator = DataDirectAcces::OrbMapEnumerator<D2iVarnox_FT_MEET_Pool_Starts, std::shared_ptr<Id2sCkxNote>>;
 };
 
@@ -85,7 +87,8 @@ class D2oVarnox_FT_MEET_Pool final
     : public DataDirectAcces::D2oSingle<D2oVarnox_FT_MEET_Pool, VarnoxPath_FT_MEET_Pool, Id2oCkxPool> {
  public:
   static constexpr std::u16string_view kClassName = u"D2oVarnox_FT_MEET_Pool";
-  using D2oSingle::D2oSingle;
+  D2oVarnox_FT_MEET_Pool(VarnoxPath_FT_MEET_Pool::Member* pObj, const std::shared_ptr<DataDirectAcces::OrbFileM>& pFileM);
+  ~D2oVarnox_FT_MEET_Pool() override;
 
   int32_t Lanes() override { return Get<&CkxPool::Lanes>(u".Lanes"); }
   void set_Lanes(int32_t value) override {
@@ -101,7 +104,8 @@ class D2mVarnox_FT_MEET_Notes final
     : public DataDirectAcces::D2mProxy<D2mVarnox_FT_MEET_Notes, VarnoxPath_FT_MEET_Notes, Id2sCkxNote, 1> {
  public:
   static constexpr std::u16string_view kClassName = u"D2mVarnox_FT_MEET_Notes";
-  using D2mProxy::D2mProxy;
+  D2mVarnox_FT_MEET_Notes(VarnoxPath_FT_MEET_Notes::Member* pObj, std::shared_ptr<VarnoxPath_FT_MEET_Notes::Top> pObjM, const DataDirectAcces::OrbIndexsList* pParent);
+  ~D2mVarnox_FT_MEET_Notes() override;
 
   std::u16string str() override { return Get<&CkxNote::str>(u".str"); }
   void set_str(OrbTextArg value) override {
@@ -115,7 +119,8 @@ class D2oVarnox_FT_MEET_Notes final
       public DataDirectAcces::OrbMvvmMaker<D2oVarnox_FT_MEET_Notes, MvvmCkxNote> {
  public:
   static constexpr std::u16string_view kClassName = u"D2oVarnox_FT_MEET_Notes";
-  using D2oArray::D2oArray;
+  D2oVarnox_FT_MEET_Notes(VarnoxPath_FT_MEET_Notes::Member* pObj, const std::shared_ptr<DataDirectAcces::OrbFileM>& pFileM);
+  ~D2oVarnox_FT_MEET_Notes() override;
   using D2oVarnox_FT_MEET_Notes_Enumerator = DataDirectAcces::OrbArrayEnumerator<D2oVarnox_FT_MEET_Notes, std::shared_ptr<Id2sCkxNote>>;
 };
 
@@ -125,7 +130,8 @@ class D2iVarnox_FT_MEET_Races_Splits final
       public DataDirectAcces::OrbMvvmMaker<D2iVarnox_FT_MEET_Races_Splits, DataDirectAcces::MvvmSimpleObsItem<uint32_t>> {
  public:
   static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Races_Splits";
-  using D2iValues::D2iValues;
+  D2iVarnox_FT_MEET_Races_Splits(VarnoxPath_FT_MEET_Races_Splits::Member* pObj, std::shared_ptr<VarnoxPath_FT_MEET_Races_Splits::Top> pObjM, const DataDirectAcces::OrbIndexsList* pParent);
+  ~D2iVarnox_FT_MEET_Races_Splits() override;
   using D2iVarnox_FT_MEET_Races_Splits_Enumerator = DataDirectAcces::OrbArrayEnumerator<D2iVarnox_FT_MEET_Races_Splits, uint32_t>;
 };
 
@@ -135,7 +141,8 @@ class D2iVarnox_FT_MEET_Races_Ids final
       public DataDirectAcces::OrbMvvmMaker<D2iVarnox_FT_MEET_Races_Ids, DataDirectAcces::MvvmSimpleObsItem<int32_t>> {
  public:
   static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Races_Ids";
-  using D2iValues::D2iValues;
+  D2iVarnox_FT_MEET_Races_Ids(VarnoxPath_FT_MEET_Races_Ids::Member* pObj, std::shared_ptr<VarnoxPath_FT_MEET_Races_Ids::Top> pObjM, const DataDirectAcces::OrbIndexsList* pParent);
+  ~D2iVarnox_FT_MEET_Races_Ids() override;
   using D2iVarnox_FT_MEET_Races_Ids_Enumerator = DataDirectAcces::OrbArrayEnumerator<D2iVarnox_FT_MEET_Races_Ids, int32_t>;
 };
 
@@ -144,7 +151,8 @@ class D2mVarnox_FT_MEET_Races_Pool_Starts final
     : public DataDirectAcces::D2mProxy<D2mVarnox_FT_MEET_Races_Pool_Starts, VarnoxPath_FT_MEET_Races_Pool_Starts, Id2sCkxNote, 1> {
  public:
   static constexpr std::u16string_view kClassName = u"D2mVarnox_FT_MEET_Races_Pool_Starts";
-  using D2mProxy::D2mProxy;
+  D2mVarnox_FT_MEET_Races_Pool_Starts(VarnoxPath_FT_MEET_Races_Pool_Starts::Member* pObj, std::shared_ptr<VarnoxPath_FT_MEET_Races_Pool_Starts::Top> pObjM, const DataDirectAcces::OrbIndexsList* pParent);
+  ~D2mVarnox_FT_MEET_Races_Pool_Starts() override;
 
   std::u16string str() override { return Get<&CkxNote::str>(u".str"); }
   void set_str(OrbTextArg value) override {
@@ -158,7 +166,8 @@ class D2iVarnox_FT_MEET_Races_Pool_Starts final
       public DataDirectAcces::OrbMvvmMaker<D2iVarnox_FT_MEET_Races_Pool_Starts, MvvmCkxNote> {
  public:
   static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Races_Pool_Starts";
-  using D2iMap::D2iMap;
+  D2iVarnox_FT_MEET_Races_Pool_Starts(VarnoxPath_FT_MEET_Races_Pool_Starts::Member* pObj, std::shared_ptr<VarnoxPath_FT_MEET_Races_Pool_Starts::Top> pObjM, const DataDirectAcces::OrbIndexsList* pParent);
+  ~D2iVarnox_FT_MEET_Races_Pool_Starts() override;
   using D2iVarnox_FT_MEET_Races_Pool_Starts_Enumerator = DataDirectAcces::OrbMapEnumerator<D2iVarnox_FT_MEET_Races_Pool_Starts, std::shared_ptr<Id2sCkxNote>>;
 };
 
@@ -167,7 +176,8 @@ class D2mVarnox_FT_MEET_Races_Pool final
     : public DataDirectAcces::D2mProxy<D2mVarnox_FT_MEET_Races_Pool, VarnoxPath_FT_MEET_Races_Pool, Id2sCkxPool, 2> {
  public:
   static constexpr std::u16string_view kClassName = u"D2mVarnox_FT_MEET_Races_Pool";
-  using D2mProxy::D2mProxy;
+  D2mVarnox_FT_MEET_Races_Pool(VarnoxPath_FT_MEET_Races_Pool::Member* pObj, std::shared_ptr<VarnoxPath_FT_MEET_Races_Pool::Top> pObjM, const DataDirectAcces::OrbIndexsList* pParent);
+  ~D2mVarnox_FT_MEET_Races_Pool() override;
 
   int32_t Lanes() override { return Get<&CkxPool::Lanes>(u".Lanes"); }
   void set_Lanes(int32_t value) override {
@@ -183,7 +193,8 @@ class D2mVarnox_FT_MEET_Races_Laps final
     : public DataDirectAcces::D2mProxy<D2mVarnox_FT_MEET_Races_Laps, VarnoxPath_FT_MEET_Races_Laps, Id2sCkxNote, 1> {
  public:
   static constexpr std::u16string_view kClassName = u"D2mVarnox_FT_MEET_Races_Laps";
-  using D2mProxy::D2mProxy;
+  D2mVarnox_FT_MEET_Races_Laps(VarnoxPath_FT_MEET_Races_Laps::Member* pObj, std::shared_ptr<VarnoxPath_FT_MEET_Races_Laps::Top> pObjM, const DataDirectAcces::OrbIndexsList* pParent);
+  ~D2mVarnox_FT_MEET_Races_Laps() override;
 
   std::u16string str() override { return Get<&CkxNote::str>(u".str"); }
   void set_str(OrbTextArg value) override {
@@ -197,7 +208,8 @@ class D2iVarnox_FT_MEET_Races_Laps final
       public DataDirectAcces::OrbMvvmMaker<D2iVarnox_FT_MEET_Races_Laps, MvvmCkxNote> {
  public:
   static constexpr std::u16string_view kClassName = u"D2iVarnox_FT_MEET_Races_Laps";
-  using D2iArray::D2iArray;
+  D2iVarnox_FT_MEET_Races_Laps(VarnoxPath_FT_MEET_Races_Laps::Member* pObj, std::shared_ptr<VarnoxPath_FT_MEET_Races_Laps::Top> pObjM, const DataDirectAcces::OrbIndexsList* pParent);
+  ~D2iVarnox_FT_MEET_Races_Laps() override;
   using D2iVarnox_FT_MEET_Races_Laps_Enumerator = DataDirectAcces::OrbArrayEnumerator<D2iVarnox_FT_MEET_Races_Laps, std::shared_ptr<Id2sCkxNote>>;
 };
 
@@ -206,7 +218,8 @@ class D2mVarnox_FT_MEET_Races final
     : public DataDirectAcces::D2mProxy<D2mVarnox_FT_MEET_Races, VarnoxPath_FT_MEET_Races, Id2sCkxRace, 11> {
  public:
   static constexpr std::u16string_view kClassName = u"D2mVarnox_FT_MEET_Races";
-  using D2mProxy::D2mProxy;
+  D2mVarnox_FT_MEET_Races(VarnoxPath_FT_MEET_Races::Member* pObj, std::shared_ptr<VarnoxPath_FT_MEET_Races::Top> pObjM, const DataDirectAcces::OrbIndexsList* pParent);
+  ~D2mVarnox_FT_MEET_Races() override;
 
   OrbDateTime Start() override { return Get<&CkxRace::Start>(u".Start"); }
   void set_Start(const OrbDateTime& value) override {
@@ -256,7 +269,8 @@ class D2oVarnox_FT_MEET_Races final
       public DataDirectAcces::OrbMvvmMaker<D2oVarnox_FT_MEET_Races, MvvmCkxRace> {
  public:
   static constexpr std::u16string_view kClassName = u"D2oVarnox_FT_MEET_Races";
-  using D2oMap::D2oMap;
+  D2oVarnox_FT_MEET_Races(VarnoxPath_FT_MEET_Races::Member* pObj, const std::shared_ptr<DataDirectAcces::OrbFileM>& pFileM);
+  ~D2oVarnox_FT_MEET_Races() override;
   using D2oVarnox_FT_MEET_Races_Enumerator = DataDirectAcces::OrbMapEnumerator<D2oVarnox_FT_MEET_Races, std::shared_ptr<Id2sCkxRace>>;
 };
 

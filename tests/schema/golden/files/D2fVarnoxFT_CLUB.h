@@ -21,7 +21,8 @@ class D2fVarnox_FT_CLUB final
   static constexpr std::u16string_view kClassName = u"D2fVarnox_FT_CLUB";
   static constexpr int32_t kRootCount = 1;
 
-  using D2fFile::D2fFile;
+  explicit D2fVarnox_FT_CLUB(ConstructionKey key);
+  ~D2fVarnox_FT_CLUB() override;
 
   // Member 0, Pool: its container wrapper, made on the first read.
   std::shared_ptr<Id2oCkxPool> Pool() {
@@ -30,21 +31,13 @@ class D2fVarnox_FT_CLUB final
   }
   using PoolMvvmRoot = MvvmCkxPool;
   // A new view-model root of Pool, registered with the file.
-  std::shared_ptr<PoolMvvmRoot> PoolMvvm() {
-    return MvvmRoot<PoolMvvmRoot>(&D2fVarnox_FT_CLUB::Pool, 0);
-  }
+  std::shared_ptr<PoolMvvmRoot> PoolMvvm();
   // What the data contexts of Pool call for their root: PoolMvvm().
-  virtual std::shared_ptr<PoolMvvmRoot> GetPoolMvvmRoot() {
-    return PoolMvvm();
-  }
+  virtual std::shared_ptr<PoolMvvmRoot> GetPoolMvvmRoot();
   // A data context over a root of Pool (OrbGenericContextManager::GetDC).
   virtual std::shared_ptr<DataDirectAcces::OrbGenericDataContext> ThePoolMvvmDC(
       bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,
-      bool bUseOrbNotification, bool bUseAutoCommit) {
-    return DataContext(&D2fVarnox_FT_CLUB::GetPoolMvvmRoot, 0,
-                       u".ThePoolMvvmDC", bShared, dataMode,
-                       bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit);
-  }
+      bool bUseOrbNotification, bool bUseAutoCommit);
 
  private:
   friend D2fFile;

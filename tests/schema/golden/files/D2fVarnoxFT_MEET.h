@@ -21,7 +21,8 @@ class D2fVarnox_FT_MEET final
   static constexpr std::u16string_view kClassName = u"D2fVarnox_FT_MEET";
   static constexpr int32_t kRootCount = 3;
 
-  using D2fFile::D2fFile;
+  explicit D2fVarnox_FT_MEET(ConstructionKey key);
+  ~D2fVarnox_FT_MEET() override;
 
   // Member 0, Races: its container wrapper, made on the first read.
   std::shared_ptr<DataDirectAcces::IOrbObjMap<std::u16string, Id2sCkxRace>> Races() {
@@ -30,21 +31,13 @@ class D2fVarnox_FT_MEET final
   }
   using RacesMvvmRoot = DataDirectAcces::OrbMvvmObsMap<std::u16string, Id2sCkxRace, MvvmCkxRace>;
   // A new view-model root of Races, registered with the file.
-  std::shared_ptr<RacesMvvmRoot> RacesMvvm() {
-    return MvvmRoot<RacesMvvmRoot>(&D2fVarnox_FT_MEET::Races, 0);
-  }
+  std::shared_ptr<RacesMvvmRoot> RacesMvvm();
   // What the data contexts of Races call for their root: RacesMvvm().
-  virtual std::shared_ptr<RacesMvvmRoot> GetRacesMvvmRoot() {
-    return RacesMvvm();
-  }
+  virtual std::shared_ptr<RacesMvvmRoot> GetRacesMvvmRoot();
   // A data context over a root of Races (OrbGenericContextManager::GetDC).
   virtual std::shared_ptr<DataDirectAcces::OrbGenericDataContext> TheRacesMvvmDC(
       bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,
-      bool bUseOrbNotification, bool bUseAutoCommit) {
-    return DataContext(&D2fVarnox_FT_MEET::GetRacesMvvmRoot, 0,
-                       u".TheRacesMvvmDC", bShared, dataMode,
-                       bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit);
-  }
+      bool bUseOrbNotification, bool bUseAutoCommit);
   // Member 1, Notes: its container wrapper, made on the first read.
   std::shared_ptr<DataDirectAcces::IOrbObjArray<Id2sCkxNote>> Notes() {
     return Member(m_Notes, &CkxVarnoxFT_MEET::m_Notes, 1,
@@ -52,21 +45,13 @@ class D2fVarnox_FT_MEET final
   }
   using NotesMvvmRoot = DataDirectAcces::OrbMvvmObsArray<Id2sCkxNote, MvvmCkxNote>;
   // A new view-model root of Notes, registered with the file.
-  std::shared_ptr<NotesMvvmRoot> NotesMvvm() {
-    return MvvmRoot<NotesMvvmRoot>(&D2fVarnox_FT_MEET::Notes, 1);
-  }
+  std::shared_ptr<NotesMvvmRoot> NotesMvvm();
   // What the data contexts of Notes call for their root: NotesMvvm().
-  virtual std::shared_ptr<NotesMvvmRoot> GetNotesMvvmRoot() {
-    return NotesMvvm();
-  }
+  virtual std::shared_ptr<NotesMvvmRoot> GetNotesMvvmRoot();
   // A data context over a root of Notes (OrbGenericContextManager::GetDC).
   virtual std::shared_ptr<DataDirectAcces::OrbGenericDataContext> TheNotesMvvmDC(
       bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,
-      bool bUseOrbNotification, bool bUseAutoCommit) {
-    return DataContext(&D2fVarnox_FT_MEET::GetNotesMvvmRoot, 1,
-                       u".TheNotesMvvmDC", bShared, dataMode,
-                       bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit);
-  }
+      bool bUseOrbNotification, bool bUseAutoCommit);
   // Member 2, Pool: its container wrapper, made on the first read.
   std::shared_ptr<Id2oCkxPool> Pool() {
     return Member(m_Pool, &CkxVarnoxFT_MEET::m_Pool, 2,
@@ -74,21 +59,13 @@ class D2fVarnox_FT_MEET final
   }
   using PoolMvvmRoot = MvvmCkxPool;
   // A new view-model root of Pool, registered with the file.
-  std::shared_ptr<PoolMvvmRoot> PoolMvvm() {
-    return MvvmRoot<PoolMvvmRoot>(&D2fVarnox_FT_MEET::Pool, 2);
-  }
+  std::shared_ptr<PoolMvvmRoot> PoolMvvm();
   // What the data contexts of Pool call for their root: PoolMvvm().
-  virtual std::shared_ptr<PoolMvvmRoot> GetPoolMvvmRoot() {
-    return PoolMvvm();
-  }
+  virtual std::shared_ptr<PoolMvvmRoot> GetPoolMvvmRoot();
   // A data context over a root of Pool (OrbGenericContextManager::GetDC).
   virtual std::shared_ptr<DataDirectAcces::OrbGenericDataContext> ThePoolMvvmDC(
       bool bShared, DataDirectAcces::OrbDataMode dataMode, bool bUseMvvmNotification,
-      bool bUseOrbNotification, bool bUseAutoCommit) {
-    return DataContext(&D2fVarnox_FT_MEET::GetPoolMvvmRoot, 2,
-                       u".ThePoolMvvmDC", bShared, dataMode,
-                       bUseMvvmNotification, bUseOrbNotification, bUseAutoCommit);
-  }
+      bool bUseOrbNotification, bool bUseAutoCommit);
 
  private:
   friend D2fFile;

@@ -27,7 +27,11 @@ class MvvmCkxNote final : public DataDirectAcces::OrbViewModel<MvvmCkxNote, Id2s
  public:
   static constexpr std::u16string_view kClassName = u"MvvmCkxNote";
   static constexpr std::u16string_view kInterfaceName = u"Id2sCkxNote";
-  using OrbViewModel::OrbViewModel;
+  MvvmCkxNote(std::shared_ptr<Id2sCkxNote> pData, DataDirectAcces::OrbBaseDataWrapper* pParent,
+              int32_t iPropIndex);
+  MvvmCkxNote(std::shared_ptr<Id2sCkxNote> pData, DataDirectAcces::OrbBaseDataWrapper* pParent);
+  MvvmCkxNote();
+  ~MvvmCkxNote() override;
 
   std::shared_ptr<OrbSimpleDataWrapper<std::u16string>> str() {
     return Slot<OrbSimpleDataWrapper<std::u16string>>(0);
@@ -49,7 +53,11 @@ class MvvmCkxPool final : public DataDirectAcces::OrbViewModel<MvvmCkxPool, Id2s
  public:
   static constexpr std::u16string_view kClassName = u"MvvmCkxPool";
   static constexpr std::u16string_view kInterfaceName = u"Id2sCkxPool";
-  using OrbViewModel::OrbViewModel;
+  MvvmCkxPool(std::shared_ptr<Id2sCkxPool> pData, DataDirectAcces::OrbBaseDataWrapper* pParent,
+              int32_t iPropIndex);
+  MvvmCkxPool(std::shared_ptr<Id2sCkxPool> pData, DataDirectAcces::OrbBaseDataWrapper* pParent);
+  MvvmCkxPool();
+  ~MvvmCkxPool() override;
 
   std::shared_ptr<OrbSimpleDataWrapper<int32_t>> Lanes() {
     return Slot<OrbSimpleDataWrapper<int32_t>>(0);
@@ -77,7 +85,11 @@ class MvvmCkxRace final : public DataDirectAcces::OrbViewModel<MvvmCkxRace, Id2s
  public:
   static constexpr std::u16string_view kClassName = u"MvvmCkxRace";
   static constexpr std::u16string_view kInterfaceName = u"Id2sCkxRace";
-  using OrbViewModel::OrbViewModel;
+  MvvmCkxRace(std::shared_ptr<Id2sCkxRace> pData, DataDirectAcces::OrbBaseDataWrapper* pParent,
+              int32_t iPropIndex);
+  MvvmCkxRace(std::shared_ptr<Id2sCkxRace> pData, DataDirectAcces::OrbBaseDataWrapper* pParent);
+  MvvmCkxRace();
+  ~MvvmCkxRace() override;
 
   std::shared_ptr<OrbSimpleDataWrapper<OrbDateTime>> Start() {
     return Slot<OrbSimpleDataWrapper<OrbDateTime>>(0);
