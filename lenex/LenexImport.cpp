@@ -1,13 +1,16 @@
 // A LENEX document into the files (docs/lenex.md). Two stages: Stage reads
 // what it needs of the files and builds the whole change in memory, checking
 // everything a write could trip over and refusing with LenexError; Apply
-// then writes the staged change through the object face and checks nothing.
-// So a refused document changes nothing.
+// then writes the staged change and checks nothing: the global settings
+// through the object face, the competitors and races in bulk through the
+// native records. So a refused document changes nothing.
 #include <algorithm>
 #include <map>
 #include <set>
 #include <tuple>
 
+#include "access/OrbFields.h"
+#include "access/OrbGuard.h"
 #include "lenex/LenexFace.h"
 #include "lenex/LenexMapping.h"
 
@@ -22,6 +25,9 @@ using Tarvex::Orb::KxPrecision;
 using Tarvex::Orb::KxTime;
 using Tarvex::Orb::DataDirectAcces::OrbDateTime;
 using Tarvex::Orb::DataDirectAcces::OrbDateTimeKind;
+using Tarvex::Orb::DataDirectAcces::OrbField;
+using Tarvex::Orb::DataDirectAcces::OrbGuarded;
+using Tarvex::Orb::DataDirectAcces::OrbKernelException;
 
 // --- the staged change ---------------------------------------------------------
 
@@ -529,152 +535,271 @@ class Importer {
     }
   }
 
+  // --- apply: competitors and races, in bulk through the native records ---------
+  //
+  // The many small records (competitors, entries, heats, lanes, laps) are
+  // written through the native face under the top-level map's add/remove
+  // lock: each element is reached by its handle from the top-level map (a
+  // few validated accesses, no proxy, no guard per field), its fields are
+  // written by the object face's own field code (OrbField), and a native
+  // failure becomes OrbKernelException as the object face's guard makes it.
+  // An element is reached anew after every kernel call, which may move
+  // dynamic data.
+
+  // The native map under the object face's top-level map `pMap` (the
+  // generated wrapper class `Wrapper`); `pMap` keeps it alive.
+  template <class Wrapper, class Interface>
+  static auto& NativeMap(const std::shared_ptr<Interface>& pMap) {
+    const auto* pWrapper = dynamic_cast<const Wrapper*>(pMap.get());
+    if (pWrapper == nullptr) throw OrbKernelException(u"LENEX import: a map of the meet is not the file's own");
+    return pWrapper->m_pObj->m_Container;
+  }
+
+  // Runs `body` under the add/remove lock of top-level map `map`.
+  template <class Map, class Body>
+  static void Locked(Map& map, const char16_t* csWhat, Body&& body) {
+    OrbGuarded(u"LenexImport", csWhat, [&] {
+      map.GetARLock();
+      try {
+        body();
+      } catch (...) {
+        map.ReleaseARLock();
+        throw;
+      }
+      map.ReleaseARLock();
+    });
+  }
+
+  // The handle of the element under the key (a number, or a text when
+  // `csKey` is set), added when absent.
+  template <class Map>
+  static uint32_t AddedAt(Map& map, uint64_t uiKey, const char* csKey = nullptr) {
+    const uint32_t hPos = map(D2MapCmd::Add, uiKey, csKey);
+    if (hPos == 0) throw OrbKernelException(u"LENEX import: the kernel added no element (storage exhausted)");
+    return hPos;
+  }
+
+  // Writes `csUtf8` into the text field `pField` of the record `record()`.
+  template <class Reach, class R>
+  static void WriteText(Reach&& record, CkxD2StrDU R::*pField, const std::string& csUtf8) {
+    OrbField<CkxD2StrDU>::Write([&]() -> CkxD2StrDU& { return record().*pField; },
+                                std::optional<std::u16string>(U16(csUtf8)));
+  }
+
+  // Params map `params()`: sets or removes the value under a text key.
+  template <class Reach>
+  static void SetParam(Reach&& params, const std::string& csKey, const std::string& csValue) {
+    const uint32_t hPos = AddedAt(params(), 0, csKey.c_str());
+    OrbField<CkxD2StrSU<64>>::Write([&]() -> CkxD2StrSU<64>& { return params()[hPos].str; },
+                                    std::optional<std::u16string>(U16(csValue)));
+  }
+  template <class Reach>
+  static void RemoveParam(Reach&& params, const std::string& csKey) {
+    if (params()(D2MapCmd::Find, 0, csKey.c_str()) != 0) params()(D2MapCmd::Remove, 0, csKey.c_str());
+  }
+
   void ApplyCompetitors() {
     const auto pMap = m_Files.competitors->CompetitorsStringMap();
-    pMap->GetARLock();
-    try {
-      for (const CompetitorPlan& plan : m_Competitors) {
-        const auto pCompetitor = pMap->Item(static_cast<uint64_t>(plan.iId));
-        pCompetitor->set_CompetitorId(plan.iId);
-        pCompetitor->set_Name(U16(plan.csName));
-        pCompetitor->set_Nation(U16(plan.csNation));
-        pCompetitor->set_BirthYear(U16(plan.csBirthYear));
-        pCompetitor->set_Club(U16(plan.csClub));
-        pCompetitor->set_CategoryId(static_cast<int32_t>(plan.uiCategory));
-      }
-    } catch (...) {
-      pMap->ReleaseARLock();
-      throw;
-    }
-    pMap->ReleaseARLock();
+    auto& map = NativeMap<V::D2oVarnox_FT_COMPETITORS_CompetitorsStringMap>(pMap);
+    Locked(map, u".ApplyCompetitors", [&] {
+      for (const CompetitorPlan& plan : m_Competitors) ApplyCompetitor(map, plan);
+    });
     m_Report.iCompetitors = static_cast<int>(m_Competitors.size());
+  }
+
+  static void ApplyCompetitor(CkxD2MapObjA<CkxCompetitor>& map, const CompetitorPlan& plan) {
+    const uint32_t hPos = AddedAt(map, static_cast<uint64_t>(plan.iId));
+    const auto competitor = [&]() -> CkxCompetitor& { return map[hPos]; };
+    competitor().CompetitorId = plan.iId;
+    competitor().CategoryId = static_cast<int32_t>(plan.uiCategory);
+    WriteText(competitor, &CkxCompetitor::Name, plan.csName);
+    WriteText(competitor, &CkxCompetitor::Nation, plan.csNation);
+    WriteText(competitor, &CkxCompetitor::BirthYear, plan.csBirthYear);
+    WriteText(competitor, &CkxCompetitor::Club, plan.csClub);
   }
 
   void ApplyRaces() {
     const auto pEntries = m_Files.races->ScheduleEntries();
-    pEntries->GetARLock();
-    try {
-      for (const EventPlan& plan : m_Events) ApplyEvent(*pEntries, plan);
-    } catch (...) {
-      pEntries->ReleaseARLock();
-      throw;
-    }
-    pEntries->ReleaseARLock();
+    auto& entries = NativeMap<V::D2oVarnox_FT_RACES_ScheduleEntries>(pEntries);
+    m_GlobalPool = ReadPool(*m_Files.globals->PoolConfig());
+    Locked(entries, u".ApplyRaces", [&] {
+      for (const EventPlan& plan : m_Events) ApplyEvent(entries, plan);
+    });
     m_Report.iEvents = static_cast<int>(m_Events.size());
   }
 
-  static void SetParam(IOrbMap<std::u16string, V::Id2sCkxString>& params, const std::string& csKey,
-                       const std::string& csValue) {
-    params.Item(U16(csKey))->set_str(U16(csValue));
-  }
-
-  void ApplyEvent(IOrbMap<std::u16string, V::Id2sCkxScheduleOneEntry>& entries, const EventPlan& plan) {
-    const bool bNew = entries.Find(U16(plan.csKey)) == 0;
-    const auto pEntry = entries.Item(U16(plan.csKey));
-    pEntry->set_RaceId(U16(plan.csKey));
-    pEntry->set_SortId(plan.iSortId);
-    pEntry->set_StyleId(static_cast<int32_t>(plan.uiStyle));
-    pEntry->set_DistanceId(static_cast<int32_t>(plan.uiDistance));
-    pEntry->set_CategoryId(static_cast<int32_t>(plan.uiCategory));
-    pEntry->set_RoundId(static_cast<int32_t>(plan.uiRound));
-    pEntry->set_DateAndTime(OrbDateTime(plan.liTicks, OrbDateTimeKind::Local));
-    SetParam(*pEntry->Params(), "Session", plan.csSession);
+  void ApplyEvent(CkxD2MapObjA<CkxScheduleOneEntry>& entries, const EventPlan& plan) {
+    const char* csKey = plan.csKey.c_str();
+    const bool bNew = entries(D2MapCmd::Find, 0, csKey) == 0;
+    const uint32_t hPos = AddedAt(entries, 0, csKey);
+    const auto entry = [&]() -> CkxScheduleOneEntry& { return entries[hPos]; };
+    WriteText(entry, &CkxScheduleOneEntry::RaceId, plan.csKey);
+    entry().SortId = plan.iSortId;
+    entry().StyleId = static_cast<int32_t>(plan.uiStyle);
+    entry().DistanceId = static_cast<int32_t>(plan.uiDistance);
+    entry().CategoryId = static_cast<int32_t>(plan.uiCategory);
+    entry().RoundId = static_cast<int32_t>(plan.uiRound);
+    OrbField<CkxD2DateTime>::Write([&]() -> CkxD2DateTime& { return entry().DateAndTime; },
+                                   OrbDateTime(plan.liTicks, OrbDateTimeKind::Local));
+    SetParam([&]() -> auto& { return entry().Params; }, "Session", plan.csSession);
     if (bNew) {
-      pEntry->set_TitlePrint(U16(plan.csTitle));
-      pEntry->set_TitleScb(U16(plan.csTitle));
+      WriteText(entry, &CkxScheduleOneEntry::TitlePrint, plan.csTitle);
+      WriteText(entry, &CkxScheduleOneEntry::TitleScb, plan.csTitle);
     }
-    const auto pHeats = pEntry->Heats();
-    for (const HeatPlan& heat : plan.heats) ApplyHeat(*pHeats, heat, plan.csKey);
+    for (const HeatPlan& heat : plan.heats) ApplyHeat(entry, heat, plan.csKey);
   }
 
-  void ApplyHeat(IOrbMap<std::u16string, V::Id2sCkxCompOneHeat>& heats, const HeatPlan& plan,
-                 const std::string& csEvent) {
-    const auto pHeat = heats.Item(U16(plan.csKey));
-    pHeat->set_HeatId(U16(plan.csKey));
-    pHeat->set_SortId(plan.iSortId);
-    if (plan.status || !plan.bExists) pHeat->set_HeatStatus(plan.status.value_or(0));
-    const auto pParams = pHeat->Params();
-    if (plan.final) SetParam(*pParams, "Final", *plan.final);
-    else if (pParams->Find(u"Final") != 0) pParams->Remove(u"Final");
-    if (!plan.bExists) CopyPool(*m_Files.globals->PoolConfig(), *pHeat->PoolConfig());
+  template <class Entry>
+  void ApplyHeat(const Entry& entry, const HeatPlan& plan, const std::string& csEvent) {
+    const uint32_t hPos = AddedAt(entry().Heats, 0, plan.csKey.c_str());
+    const auto heat = [&]() -> CkxCompOneHeat& { return entry().Heats[hPos]; };
+    const auto params = [&]() -> CkxD2MapA<CkxString>& { return heat().Params; };
+    WriteText(heat, &CkxCompOneHeat::HeatId, plan.csKey);
+    heat().SortId = plan.iSortId;
+    if (plan.status || !plan.bExists) heat().HeatStatus = plan.status.value_or(0);
+    if (plan.final) SetParam(params, "Final", *plan.final);
+    else RemoveParam(params, "Final");
+    if (!plan.bExists) WritePool(heat);
     ++m_Report.iHeats;
-    const auto pLanes = pHeat->LaneResults();
-    for (const auto& [uiKey, pLane] : Elements(*pLanes)) {
-      const int32_t iLane = pLane->Lane();
+    RemoveUnnamedLanes(heat, params, plan, csEvent);
+    for (const auto& [iLane, lane] : plan.lanes) ApplyLane(heat, params, iLane, lane);
+  }
+
+  // The lanes of the heat the plan no longer names: removed with their
+  // entry time, or kept (and reported) when they hold lap times.
+  template <class Heat, class Params>
+  void RemoveUnnamedLanes(const Heat& heat, const Params& params, const HeatPlan& plan,
+                          const std::string& csEvent) {
+    const auto lanes = [&]() -> CkxD2MapA<CkxCompOneLane>& { return heat().LaneResults; };
+    std::vector<std::pair<uint64_t, int32_t>> unnamed;  // key, lane
+    for (uint32_t hPos = lanes()(D2MapCmd::Head, 0, nullptr); hPos != 0;
+         hPos = lanes()(D2MapCmd::Next, hPos, nullptr)) {
+      const int32_t iLane = lanes()[hPos].Lane;
       if (plan.lanes.count(iLane) != 0) continue;
-      if (HasLapTimes(*pLane)) {
+      if (HasLapTimes(lanes()[hPos])) {
         m_Report.keptLanes.push_back(csEvent + "/" + plan.csKey + " lane " + std::to_string(iLane));
         continue;
       }
-      pLanes->Remove(uiKey);
-      const std::u16string csEntryTime = U16("EntryTime." + std::to_string(iLane));
-      if (pParams->Find(csEntryTime) != 0) pParams->Remove(csEntryTime);
+      uint64_t uiKey = 0;
+      std::string csKey;
+      lanes().GetKey(hPos, uiKey, csKey, false);
+      unnamed.emplace_back(uiKey, iLane);
     }
-    for (const auto& [iLane, lane] : plan.lanes) ApplyLane(*pLanes, *pParams, iLane, lane);
+    for (const auto& [uiKey, iLane] : unnamed) {
+      lanes()(D2MapCmd::Remove, uiKey, nullptr);
+      RemoveParam(params, "EntryTime." + std::to_string(iLane));
+    }
   }
 
-  static bool HasLapTimes(V::Id2sCkxCompOneLane& lane) {
-    const auto pLaps = lane.Laps();
-    for (uint32_t i = 0; i < pLaps->GetLength(0); ++i)
-      if (pLaps->Item(i)->Time()->Item(0) != 0) return true;
+  static bool HasLapTimes(CkxCompOneLane& lane) {
+    for (uint32_t i = 0; i < lane.Laps.Size(); ++i)
+      if (lane.Laps[i].Time[0] != 0) return true;
     return false;
   }
 
-  void ApplyLane(IOrbMap<uint64_t, V::Id2sCkxCompOneLane>& lanes,
-                 IOrbMap<std::u16string, V::Id2sCkxString>& params, int32_t iLane, const LanePlan& plan) {
-    const auto pLane = lanes.Item(static_cast<uint64_t>(iLane));
-    pLane->set_Lane(iLane);
-    pLane->set_SortId(iLane);
-    pLane->set_StatusId(static_cast<int32_t>(plan.uiStatusKey));
-    const auto pIds = pLane->CompetitorId();
-    pIds->RemoveAll();
-    for (const auto& [uiKey, iAthlete] : plan.competitors) pIds->Item(uiKey)->set_CompetitorId(iAthlete);
+  template <class Heat, class Params>
+  void ApplyLane(const Heat& heat, const Params& params, int32_t iLane, const LanePlan& plan) {
+    const uint32_t hPos = AddedAt(heat().LaneResults, static_cast<uint64_t>(iLane));
+    const auto lane = [&]() -> CkxCompOneLane& { return heat().LaneResults[hPos]; };
+    lane().Lane = iLane;
+    lane().SortId = iLane;
+    lane().StatusId = static_cast<int32_t>(plan.uiStatusKey);
+    if (lane().CompetitorId.GetCount() != 0) lane().CompetitorId(D2MapCmd::RemoveAll, 0, nullptr);
+    for (const auto& [uiKey, iAthlete] : plan.competitors)
+      lane().CompetitorId[AddedAt(lane().CompetitorId, uiKey)].CompetitorId = iAthlete;
     const std::string csEntryTime = "EntryTime." + std::to_string(iLane);
     if (plan.entryTime) SetParam(params, csEntryTime, *plan.entryTime);
-    else if (params.Find(U16(csEntryTime)) != 0) params.Remove(U16(csEntryTime));
-    if (plan.bResult) {
-      const auto pLaps = pLane->Laps();
-      pLaps->SetLength(0);
-      for (const auto& [iLap, uiTime] : plan.laps) {
-        const auto pLap = pLaps->Item(pLaps->Add());
-        pLap->set_Lap(iLap);
-        pLap->Time()->set_Item(0, uiTime);
-      }
-      pLane->set_CurrentLap(static_cast<int32_t>(plan.laps.size()));
-    }
+    else RemoveParam(params, csEntryTime);
+    if (plan.bResult) ApplyLaps(lane, plan.laps);
     ++m_Report.iLanes;
   }
 
-  static void CopyPool(V::Id2sCkxPoolConfig& from, V::Id2sCkxPoolConfig& to) {
-    to.set_NbLanes(from.NbLanes());
-    to.set_PoolLength(from.PoolLength());
-    to.set_Ha1Left(from.Ha1Left());
-    to.set_Ha2Left(from.Ha2Left());
-    to.set_Ha1Right(from.Ha1Right());
-    to.set_Ha2Right(from.Ha2Right());
-    to.set_St1Left(from.St1Left());
-    to.set_St2Left(from.St2Left());
-    to.set_St1Right(from.St1Right());
-    to.set_St2Right(from.St2Right());
-    to.set_StartContactCfg(from.StartContactCfg());
-    to.set_StartFinishPlace(from.StartFinishPlace());
-    to.set_SamplingRate(from.SamplingRate());
-    const auto pToLanes = to.Lanes();
-    pToLanes->RemoveAll();
-    for (const auto& [uiKey, pLane] : Elements(*from.Lanes())) {
-      const auto pCopy = pToLanes->Item(uiKey);
-      pCopy->set_m_LaneID(pLane->m_LaneID());
-      pCopy->set_m_LeftModuleID(pLane->m_LeftModuleID());
-      pCopy->set_m_RightModuleID(pLane->m_RightModuleID());
+  // The lane's laps replaced by `laps`: the array sized once (each resize is
+  // a kernel call and a log line), every lap written whole.
+  template <class Lane>
+  static void ApplyLaps(const Lane& lane, const std::map<int32_t, uint32_t>& laps) {
+    const auto uiCount = static_cast<uint32_t>(laps.size());
+    if (lane().Laps.Size() != uiCount) lane().Laps.SetSize(uiCount);
+    if (lane().Laps.Size() != uiCount)
+      throw OrbKernelException(u"LENEX import: the kernel did not size a lane's laps (storage exhausted)");
+    uint32_t uiIndex = 0;
+    for (const auto& [iLap, uiTime] : laps) {
+      CkxCompOneLap& lap = lane().Laps[uiIndex++];
+      lap = CkxCompOneLap{};
+      lap.Lap = iLap;
+      lap.Time[0] = uiTime;
     }
-    const auto pToLeft = to.LeftContacts();
-    pToLeft->RemoveAll();
+    lane().CurrentLap = static_cast<int32_t>(uiCount);
+  }
+
+  // The global pool configuration, read once (after the import's own
+  // change) and copied into every new heat.
+  struct PoolCopy {
+    CkxPoolConfig scalars{};  // its maps are not used
+    std::vector<std::pair<uint64_t, CkxPoolConfigOneLane>> lanes;
+    std::vector<std::pair<uint64_t, bool>> left, right;
+  };
+
+  static PoolCopy ReadPool(V::Id2sCkxPoolConfig& from) {
+    PoolCopy pool;
+    CkxPoolConfig& to = pool.scalars;
+    to.NbLanes = from.NbLanes();
+    to.PoolLength = from.PoolLength();
+    to.Ha1Left = from.Ha1Left();
+    to.Ha2Left = from.Ha2Left();
+    to.Ha1Right = from.Ha1Right();
+    to.Ha2Right = from.Ha2Right();
+    to.St1Left = from.St1Left();
+    to.St2Left = from.St2Left();
+    to.St1Right = from.St1Right();
+    to.St2Right = from.St2Right();
+    to.StartContactCfg = from.StartContactCfg();
+    to.StartFinishPlace = from.StartFinishPlace();
+    to.SamplingRate = from.SamplingRate();
+    for (const auto& [uiKey, pLane] : Elements(*from.Lanes()))
+      pool.lanes.push_back({uiKey, {pLane->m_LeftModuleID(), pLane->m_LaneID(), pLane->m_RightModuleID()}});
     for (const auto& [uiKey, pContact] : Elements(*from.LeftContacts()))
-      pToLeft->Item(uiKey)->set_m_Contact(pContact->m_Contact());
-    const auto pToRight = to.RightContacts();
-    pToRight->RemoveAll();
+      pool.left.emplace_back(uiKey, pContact->m_Contact());
     for (const auto& [uiKey, pContact] : Elements(*from.RightContacts()))
-      pToRight->Item(uiKey)->set_m_Contact(pContact->m_Contact());
+      pool.right.emplace_back(uiKey, pContact->m_Contact());
+    return pool;
+  }
+
+  // A new heat's pool configuration: a copy of the global one.
+  template <class Heat>
+  void WritePool(const Heat& heat) {
+    const auto pool = [&]() -> CkxPoolConfig& { return heat().PoolConfig; };
+    const CkxPoolConfig& from = m_GlobalPool.scalars;
+    pool().NbLanes = from.NbLanes;
+    pool().PoolLength = from.PoolLength;
+    OrbField<bool>::Write([&]() -> bool& { return pool().Ha1Left; }, from.Ha1Left);
+    OrbField<bool>::Write([&]() -> bool& { return pool().Ha2Left; }, from.Ha2Left);
+    OrbField<bool>::Write([&]() -> bool& { return pool().Ha1Right; }, from.Ha1Right);
+    OrbField<bool>::Write([&]() -> bool& { return pool().Ha2Right; }, from.Ha2Right);
+    OrbField<bool>::Write([&]() -> bool& { return pool().St1Left; }, from.St1Left);
+    OrbField<bool>::Write([&]() -> bool& { return pool().St2Left; }, from.St2Left);
+    OrbField<bool>::Write([&]() -> bool& { return pool().St1Right; }, from.St1Right);
+    OrbField<bool>::Write([&]() -> bool& { return pool().St2Right; }, from.St2Right);
+    pool().StartContactCfg = from.StartContactCfg;
+    pool().StartFinishPlace = from.StartFinishPlace;
+    pool().SamplingRate = from.SamplingRate;
+    ReplaceAll([&]() -> auto& { return pool().Lanes; }, m_GlobalPool.lanes,
+               [](CkxPoolConfigOneLane& to, const CkxPoolConfigOneLane& lane) { to = lane; });
+    const auto setContact = [](CkxOneContact& to, bool bContact) {
+      OrbField<bool>::Write([&]() -> bool& { return to.m_Contact; }, bContact);
+    };
+    ReplaceAll([&]() -> auto& { return pool().LeftContacts; }, m_GlobalPool.left, setContact);
+    ReplaceAll([&]() -> auto& { return pool().RightContacts; }, m_GlobalPool.right, setContact);
+  }
+
+  // Map `map()` emptied, then given `items` (key, value) through `fill`.
+  template <class Reach, class Item, class Fill>
+  static void ReplaceAll(Reach&& map, const std::vector<std::pair<uint64_t, Item>>& items, Fill fill) {
+    if (map().GetCount() != 0) map()(D2MapCmd::RemoveAll, 0, nullptr);
+    for (const auto& [uiKey, item] : items) {
+      const uint32_t hPos = AddedAt(map(), uiKey);
+      fill(map()[hPos], item);
+    }
   }
 
   const Document& m_Document;
@@ -692,6 +817,7 @@ class Importer {
   std::map<int32_t, std::pair<size_t, size_t>> m_HeatOf;          // heatid -> event, heat
   std::vector<CompetitorPlan> m_Competitors;
   std::vector<RecordPlan> m_Records;
+  PoolCopy m_GlobalPool;
 };
 
 }  // namespace
