@@ -404,6 +404,28 @@ TEST(LenexReimport, UpdatesTheCompetitorsAndHeatsItNames) {
   EXPECT_EQ(pHeat->LaneResults()->Find(uint64_t{3}), 0u);
 }
 
+// A result imported over a lane already timed replaces its laps whole: fewer
+// laps than before, backup timers cleared.
+TEST(LenexReimport, AResultReplacesTheLapsOfItsLane) {
+  const std::filesystem::path dir = NewMeetDir("relaps");
+  Import(dir, StartList({{"ATHLETES", kSecondSwimmer}}));
+  const auto firstLap = [](Opened& meet) {
+    return Get(*HeatOf(meet, u"E10", u"H100")->LaneResults(), uint64_t{4})->Laps()->Item(0);
+  };
+  {
+    Opened meet(dir, u"rw");
+    TimeLane(meet, 4, 6, 1000);
+    firstLap(meet)->Time()->set_Item(1, 999);
+    meet.Save();
+  }
+  Import(dir, StartList({{"ATHLETES", R"(<ATHLETE athleteid="8" lastname="Roth" firstname="Mia" gender="F" birthdate="2012-01-01">
+    <RESULTS><RESULT resultid="1" eventid="10" heatid="100" lane="4" swimtime="00:01:04.00">
+      <SPLITS><SPLIT distance="25" swimtime="00:00:14.50"/></SPLITS></RESULT></RESULTS></ATHLETE>)"}}));
+  Opened meet(dir);
+  EXPECT_EQ(LaneProbe(meet, u"E10", u"H100", 4), "8:8|OK|2| 1:1450 4:6400");
+  EXPECT_EQ(firstLap(meet)->Time()->Item(1), 0u);
+}
+
 // --- refusals ----------------------------------------------------------------------
 
 struct RefusalCase {
