@@ -7,8 +7,8 @@
 //   - write (WriteLef: the model through the value forms into libxml2's text
 //     writer) against the text writer writing the same elements and
 //     attributes from a list of them held in memory.
-//   - import (ReadLef, then ImportDocument into a new meet through the
-//     object face, saving left out) against libxml2 parsing the same text
+//   - import (ReadLef, then ImportDocument into a new meet, saving left
+//     out) against libxml2 parsing the same text
 //     with SAX callbacks that do nothing;
 //   - export (ExportDocument from that meet, then WriteLef) against the text
 //     writer writing the exported document's elements from a list.
