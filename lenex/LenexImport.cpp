@@ -5,6 +5,7 @@
 // through the object face, the competitors and races in bulk through the
 // native records. So a refused document changes nothing.
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <set>
 #include <tuple>
@@ -548,12 +549,12 @@ class Importer {
   // An element is reached anew after every kernel call, which may move
   // dynamic data.
 
-  // The native map under the object face's top-level map `pMap` (the
-  // generated wrapper class `Wrapper`); `pMap` keeps it alive.
+  // The native container under the object face's top-level wrapper
+  // `pInterface` (of the generated class `Wrapper`), which keeps it alive.
   template <class Wrapper, class Interface>
-  static auto& NativeMap(const std::shared_ptr<Interface>& pMap) {
-    const auto* pWrapper = dynamic_cast<const Wrapper*>(pMap.get());
-    if (pWrapper == nullptr) throw OrbKernelException(u"LENEX import: a map of the meet is not the file's own");
+  static auto& NativeContainer(const std::shared_ptr<Interface>& pInterface) {
+    const auto* pWrapper = dynamic_cast<const Wrapper*>(pInterface.get());
+    if (pWrapper == nullptr) throw OrbKernelException(u"LENEX import: a member of the meet is not the file's own");
     return pWrapper->m_pObj->m_Container;
   }
 
@@ -602,7 +603,7 @@ class Importer {
 
   void ApplyCompetitors() {
     const auto pMap = m_Files.competitors->CompetitorsStringMap();
-    auto& map = NativeMap<V::D2oVarnox_FT_COMPETITORS_CompetitorsStringMap>(pMap);
+    auto& map = NativeContainer<V::D2oVarnox_FT_COMPETITORS_CompetitorsStringMap>(pMap);
     Locked(map, u".ApplyCompetitors", [&] {
       for (const CompetitorPlan& plan : m_Competitors) ApplyCompetitor(map, plan);
     });
@@ -622,8 +623,8 @@ class Importer {
 
   void ApplyRaces() {
     const auto pEntries = m_Files.races->ScheduleEntries();
-    auto& entries = NativeMap<V::D2oVarnox_FT_RACES_ScheduleEntries>(pEntries);
-    m_GlobalPool = ReadPool(*m_Files.globals->PoolConfig());
+    auto& entries = NativeContainer<V::D2oVarnox_FT_RACES_ScheduleEntries>(pEntries);
+    m_GlobalPool = ReadPool();
     Locked(entries, u".ApplyRaces", [&] {
       for (const EventPlan& plan : m_Events) ApplyEvent(entries, plan);
     });
@@ -746,70 +747,69 @@ class Importer {
   // The global pool configuration, read once (after the import's own
   // change) and copied into every new heat.
   struct PoolCopy {
-    CkxPoolConfig scalars{};  // its maps are not used
+    CkxPoolConfig fields{};  // its maps are not used
     std::vector<std::pair<uint64_t, CkxPoolConfigOneLane>> lanes;
-    std::vector<std::pair<uint64_t, bool>> left, right;
+    std::vector<std::pair<uint64_t, CkxOneContact>> left, right;
   };
 
-  static PoolCopy ReadPool(V::Id2sCkxPoolConfig& from) {
-    PoolCopy pool;
-    CkxPoolConfig& to = pool.scalars;
-    to.NbLanes = from.NbLanes();
-    to.PoolLength = from.PoolLength();
-    to.Ha1Left = from.Ha1Left();
-    to.Ha2Left = from.Ha2Left();
-    to.Ha1Right = from.Ha1Right();
-    to.Ha2Right = from.Ha2Right();
-    to.St1Left = from.St1Left();
-    to.St2Left = from.St2Left();
-    to.St1Right = from.St1Right();
-    to.St2Right = from.St2Right();
-    to.StartContactCfg = from.StartContactCfg();
-    to.StartFinishPlace = from.StartFinishPlace();
-    to.SamplingRate = from.SamplingRate();
-    for (const auto& [uiKey, pLane] : Elements(*from.Lanes()))
-      pool.lanes.push_back({uiKey, {pLane->m_LeftModuleID(), pLane->m_LaneID(), pLane->m_RightModuleID()}});
-    for (const auto& [uiKey, pContact] : Elements(*from.LeftContacts()))
-      pool.left.emplace_back(uiKey, pContact->m_Contact());
-    for (const auto& [uiKey, pContact] : Elements(*from.RightContacts()))
-      pool.right.emplace_back(uiKey, pContact->m_Contact());
-    return pool;
+  // The pool configuration's fields that are no maps, `from` into `to`; a
+  // switch is copied as the byte stored, which another writer may have set
+  // to any value.
+  static void CopyPoolFields(const CkxPoolConfig& from, CkxPoolConfig& to) {
+    for (const auto pField : {&CkxPoolConfig::NbLanes, &CkxPoolConfig::PoolLength, &CkxPoolConfig::StartContactCfg,
+                              &CkxPoolConfig::StartFinishPlace, &CkxPoolConfig::SamplingRate})
+      to.*pField = from.*pField;
+    for (const auto pField : {&CkxPoolConfig::Ha1Left, &CkxPoolConfig::Ha2Left, &CkxPoolConfig::Ha1Right,
+                              &CkxPoolConfig::Ha2Right, &CkxPoolConfig::St1Left, &CkxPoolConfig::St2Left,
+                              &CkxPoolConfig::St1Right, &CkxPoolConfig::St2Right})
+      std::memcpy(&(to.*pField), &(from.*pField), 1);
+  }
+
+  // The elements of native map `map` with their keys, in the map's order.
+  template <class Item>
+  static std::vector<std::pair<uint64_t, Item>> ItemsOf(CkxD2MapA<Item>& map) {
+    std::vector<std::pair<uint64_t, Item>> items;
+    for (uint32_t hPos = map(D2MapCmd::Head, 0, nullptr); hPos != 0; hPos = map(D2MapCmd::Next, hPos, nullptr)) {
+      uint64_t uiKey = 0;
+      std::string csKey;
+      map.GetKey(hPos, uiKey, csKey, false);
+      items.emplace_back(uiKey, map[hPos]);
+    }
+    return items;
+  }
+
+  PoolCopy ReadPool() {
+    const auto pSingle = m_Files.globals->PoolConfig();
+    auto& single = NativeContainer<V::D2oVarnox_FT_GLOBALS_PoolConfig>(pSingle);
+    PoolCopy copy;
+    OrbGuarded(u"LenexImport", u".ReadPool", [&] {
+      CkxPoolConfig* pPool = single.operator->();  // makes the globals the current object
+      if (pPool == nullptr) throw OrbKernelException(u"LENEX import: the pool configuration has no storage");
+      CopyPoolFields(*pPool, copy.fields);
+      copy.lanes = ItemsOf(pPool->Lanes);
+      copy.left = ItemsOf(pPool->LeftContacts);
+      copy.right = ItemsOf(pPool->RightContacts);
+    });
+    return copy;
   }
 
   // A new heat's pool configuration: a copy of the global one.
   template <class Heat>
   void WritePool(const Heat& heat) {
     const auto pool = [&]() -> CkxPoolConfig& { return heat().PoolConfig; };
-    const CkxPoolConfig& from = m_GlobalPool.scalars;
-    pool().NbLanes = from.NbLanes;
-    pool().PoolLength = from.PoolLength;
-    OrbField<bool>::Write([&]() -> bool& { return pool().Ha1Left; }, from.Ha1Left);
-    OrbField<bool>::Write([&]() -> bool& { return pool().Ha2Left; }, from.Ha2Left);
-    OrbField<bool>::Write([&]() -> bool& { return pool().Ha1Right; }, from.Ha1Right);
-    OrbField<bool>::Write([&]() -> bool& { return pool().Ha2Right; }, from.Ha2Right);
-    OrbField<bool>::Write([&]() -> bool& { return pool().St1Left; }, from.St1Left);
-    OrbField<bool>::Write([&]() -> bool& { return pool().St2Left; }, from.St2Left);
-    OrbField<bool>::Write([&]() -> bool& { return pool().St1Right; }, from.St1Right);
-    OrbField<bool>::Write([&]() -> bool& { return pool().St2Right; }, from.St2Right);
-    pool().StartContactCfg = from.StartContactCfg;
-    pool().StartFinishPlace = from.StartFinishPlace;
-    pool().SamplingRate = from.SamplingRate;
-    ReplaceAll([&]() -> auto& { return pool().Lanes; }, m_GlobalPool.lanes,
-               [](CkxPoolConfigOneLane& to, const CkxPoolConfigOneLane& lane) { to = lane; });
-    const auto setContact = [](CkxOneContact& to, bool bContact) {
-      OrbField<bool>::Write([&]() -> bool& { return to.m_Contact; }, bContact);
-    };
-    ReplaceAll([&]() -> auto& { return pool().LeftContacts; }, m_GlobalPool.left, setContact);
-    ReplaceAll([&]() -> auto& { return pool().RightContacts; }, m_GlobalPool.right, setContact);
+    CopyPoolFields(m_GlobalPool.fields, pool());
+    ReplaceAll([&]() -> auto& { return pool().Lanes; }, m_GlobalPool.lanes);
+    ReplaceAll([&]() -> auto& { return pool().LeftContacts; }, m_GlobalPool.left);
+    ReplaceAll([&]() -> auto& { return pool().RightContacts; }, m_GlobalPool.right);
   }
 
-  // Map `map()` emptied, then given `items` (key, value) through `fill`.
-  template <class Reach, class Item, class Fill>
-  static void ReplaceAll(Reach&& map, const std::vector<std::pair<uint64_t, Item>>& items, Fill fill) {
+  // Map `map()` emptied, then given `items` (key, record).
+  template <class Reach, class Item>
+  static void ReplaceAll(Reach&& map, const std::vector<std::pair<uint64_t, Item>>& items) {
     if (map().GetCount() != 0) map()(D2MapCmd::RemoveAll, 0, nullptr);
     for (const auto& [uiKey, item] : items) {
       const uint32_t hPos = AddedAt(map(), uiKey);
-      fill(map()[hPos], item);
+      map()[hPos] = item;
     }
   }
 
