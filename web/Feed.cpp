@@ -37,22 +37,32 @@ std::string Dump(const json& value) {
   return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
+// A race's part of the schedule.
+std::string RaceScheduleJson(const RaceView& race) {
+  json heats = json::array();
+  for (const HeatView& heat : race.heats) {
+    heats.push_back({{"heat", heat.csHeat}, {"status", heat.iHeatStatus}, {"laps", heat.iLaps}});
+  }
+  return Dump(json{{"race", race.csRace},
+                   {"title", race.csTitle},
+                   {"distance", race.iDistance},
+                   {"style", race.csStyle},
+                   {"heats", std::move(heats)}});
+}
+
+// The schedule from the meet's name and the races' parts, in order.
+std::string JoinSchedule(const std::string& csMeet, const std::vector<std::string>& races) {
+  std::string csJson = "{\"meet\":" + Dump(json(csMeet)) + ",\"races\":[";
+  for (size_t i = 0; i < races.size(); ++i) csJson += (i > 0 ? "," : "") + races[i];
+  return csJson + "]}";
+}
+
 }  // namespace
 
 std::string ScheduleJson(const MeetView& meet) {
-  json races = json::array();
-  for (const RaceView& race : meet.races) {
-    json heats = json::array();
-    for (const HeatView& heat : race.heats) {
-      heats.push_back({{"heat", heat.csHeat}, {"status", heat.iHeatStatus}, {"laps", heat.iLaps}});
-    }
-    races.push_back({{"race", race.csRace},
-                     {"title", race.csTitle},
-                     {"distance", race.iDistance},
-                     {"style", race.csStyle},
-                     {"heats", std::move(heats)}});
-  }
-  return Dump(json{{"meet", meet.csMeet}, {"races", std::move(races)}});
+  std::vector<std::string> races;
+  for (const RaceView& race : meet.races) races.push_back(RaceScheduleJson(race));
+  return JoinSchedule(meet.csMeet, races);
 }
 
 std::string HeatJson(const HeatView& heat) { return Dump(HeatObject(heat)); }
@@ -66,14 +76,23 @@ size_t Feed::Publish(const MeetView& meet, const std::vector<std::string>* pOnly
   const auto compared = [pOnly](const std::string& csRace) {
     return pOnly == nullptr || std::find(pOnly->begin(), pOnly->end(), csRace) != pOnly->end();
   };
+  // Only the races compared are serialized; the others' texts are those kept.
   std::map<HeatKey, std::string> heats;
+  std::map<std::string, std::string> raceTexts;
+  std::vector<std::string> scheduleRaces;
   for (const RaceView& race : meet.races) {
-    if (!compared(race.csRace)) continue;
-    for (const HeatView& heat : race.heats) heats[{race.csRace, heat.csHeat}] = web::HeatJson(heat);
+    if (!compared(race.csRace) && m_RaceTexts.contains(race.csRace)) {
+      scheduleRaces.push_back(m_RaceTexts.at(race.csRace));
+    } else {
+      for (const HeatView& heat : race.heats)
+        heats[{race.csRace, heat.csHeat}] = web::HeatJson(heat);
+      scheduleRaces.push_back(RaceScheduleJson(race));
+    }
+    raceTexts[race.csRace] = scheduleRaces.back();
   }
-  std::string csSchedule = web::ScheduleJson(meet);
+  std::string csSchedule = JoinSchedule(meet.csMeet, scheduleRaces);
 
-  std::lock_guard lock(m_Mutex);
+  std::unique_lock lock(m_Mutex);
   const uint64_t uiBefore = m_uiVersion;
   for (auto it = m_Heats.begin(); it != m_Heats.end();) {
     if (!compared(it->first.first) || heats.contains(it->first)) {
@@ -94,8 +113,12 @@ size_t Feed::Publish(const MeetView& meet, const std::vector<std::string>* pOnly
   if (m_bStarted && csSchedule != m_csSchedule) Queue("schedule", csSchedule);
   m_bStarted = true;
   m_csSchedule = std::move(csSchedule);
-  if (m_uiVersion != uiBefore) m_Changed.notify_all();
-  return static_cast<size_t>(m_uiVersion - uiBefore);
+  m_RaceTexts = std::move(raceTexts);
+  const size_t uiQueued = static_cast<size_t>(m_uiVersion - uiBefore);
+  lock.unlock();
+  // Woken after the lock is let go, the streams do not wait for it again.
+  if (uiQueued > 0) m_Changed.notify_all();
+  return uiQueued;
 }
 
 void Feed::Queue(std::string csType, std::string csData) {

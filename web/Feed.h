@@ -90,6 +90,7 @@ class Feed {
   uint64_t m_uiVersion = 0;
   std::string m_csSchedule = "{\"meet\":\"\",\"races\":[]}";
   std::map<HeatKey, std::string> m_Heats;
+  std::map<std::string, std::string> m_RaceTexts;  // each race's part of the schedule
   std::deque<Queued> m_Events;
 };
 
