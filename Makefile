@@ -5,6 +5,7 @@
 #   make test                            build and run the tests
 #   make test SANITIZE=address,undefined the tests under ASan and UBSan
 #   make test SANITIZE=thread            the tests under TSan
+#   make tsan                            the concurrency tests under TSan
 #   make bench                           run the benchmarks
 #   make torture                         the kill campaign on live data
 #                                        (TORTURE_KILLS kills, default 1000)
@@ -36,7 +37,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_DIR := build/fuzz
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test demo bench format clean fuzz torture mutate
+.PHONY: all deps configure build test demo bench format clean fuzz torture mutate tsan
 
 all: build
 
@@ -102,6 +103,17 @@ fuzz: build
 	  -max_total_time=$(FUZZ_SECONDS) -max_len=262144 -dict=../../fuzz/xml.dict -print_final_stats=1 corpus-xml && \
 	ASAN_OPTIONS=detect_leaks=0 nice -n 10 ./fuzz/LenexFuzz -max_total_time=$(FUZZ_SECONDS) \
 	  -max_len=65536 -dict=../../fuzz/lenex.dict -print_final_stats=1 corpus-lenex
+
+# The tests where threads or processes share a file or a view model, built
+# and run under ThreadSanitizer (only these: a whole sanitized build of the
+# suite would double CI's time for tests that run on one thread).
+TSAN_TESTS := LockConcurrencyTest FileLockTest NotificationTest TwoProcessTest \
+  KxUpdateUmCallBackTest MvvmTest FileWrapperTest EndOfApplicationTest
+TSAN_DIR := build/sanitize-thread
+tsan: deps
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DVARNOX_SANITIZE=thread
+	cmake --build $(TSAN_DIR) -j $(JOBS) -t $(TSAN_TESTS)
+	cd $(TSAN_DIR)/tests && for t in $(TSAN_TESTS); do echo "== $$t"; ./$$t --gtest_brief=1 || exit 1; done
 
 format:
 	find contracts NetInterface templates tests tools bench varnox \( -name '*.h' -o -name '*.cpp' \) \

@@ -534,6 +534,10 @@ int TimeHeat(const std::string& csDir) {
     return 1;
   }
   const auto pEntries = pRaces->ScheduleEntries();
+  // Each update names the race entry it changed: a follower reads that race alone.
+  const uint32_t aEntry[] = {pEntries->Find(std::u16string(kTimedRace))};
+  const std::u16string csLapText =
+      Tarvex::Orb::DataDirectAcces::OrbNameElements(u"lap {0} {1} {2}", aEntry);
   for (int iLap = 1; iLap <= kSplits; ++iLap) {
     for (int iLane = 1; iLane <= kTimedLanes; ++iLane) {
       const auto pLane = Existing(*pLanes, static_cast<uint64_t>(iLane));
@@ -543,7 +547,7 @@ int TimeHeat(const std::string& csDir) {
           ->Item(static_cast<uint32_t>(iLap - 1))
           ->Time()
           ->set_Item(0, static_cast<uint32_t>(SplitOf(11 + iLane, iLap) - 9));
-      pEntries->UpdateID(Tarvex::Orb::OrbCmd{0}, std::nullopt, u"lap {0} {1} {2}",
+      pEntries->UpdateID(Tarvex::Orb::OrbCmd{0}, std::nullopt, csLapText,
                          {iLane, iLap, liWritten});
       std::this_thread::sleep_for(std::chrono::milliseconds(15));
     }

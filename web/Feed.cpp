@@ -1,5 +1,7 @@
 #include "web/Feed.h"
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 namespace varnox::web {
@@ -35,22 +37,32 @@ std::string Dump(const json& value) {
   return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
+// A race's part of the schedule.
+std::string RaceScheduleJson(const RaceView& race) {
+  json heats = json::array();
+  for (const HeatView& heat : race.heats) {
+    heats.push_back({{"heat", heat.csHeat}, {"status", heat.iHeatStatus}, {"laps", heat.iLaps}});
+  }
+  return Dump(json{{"race", race.csRace},
+                   {"title", race.csTitle},
+                   {"distance", race.iDistance},
+                   {"style", race.csStyle},
+                   {"heats", std::move(heats)}});
+}
+
+// The schedule from the meet's name and the races' parts, in order.
+std::string JoinSchedule(const std::string& csMeet, const std::vector<std::string>& races) {
+  std::string csJson = "{\"meet\":" + Dump(json(csMeet)) + ",\"races\":[";
+  for (size_t i = 0; i < races.size(); ++i) csJson += (i > 0 ? "," : "") + races[i];
+  return csJson + "]}";
+}
+
 }  // namespace
 
 std::string ScheduleJson(const MeetView& meet) {
-  json races = json::array();
-  for (const RaceView& race : meet.races) {
-    json heats = json::array();
-    for (const HeatView& heat : race.heats) {
-      heats.push_back({{"heat", heat.csHeat}, {"status", heat.iHeatStatus}, {"laps", heat.iLaps}});
-    }
-    races.push_back({{"race", race.csRace},
-                     {"title", race.csTitle},
-                     {"distance", race.iDistance},
-                     {"style", race.csStyle},
-                     {"heats", std::move(heats)}});
-  }
-  return Dump(json{{"meet", meet.csMeet}, {"races", std::move(races)}});
+  std::vector<std::string> races;
+  for (const RaceView& race : meet.races) races.push_back(RaceScheduleJson(race));
+  return JoinSchedule(meet.csMeet, races);
 }
 
 std::string HeatJson(const HeatView& heat) { return Dump(HeatObject(heat)); }
@@ -60,36 +72,58 @@ std::string EventText(const FeedEvent& event) {
          "\ndata: " + event.csData + "\n\n";
 }
 
-size_t Feed::Publish(const MeetView& meet) {
+size_t Feed::Publish(const MeetView& meet, const std::vector<std::string>* pOnly) {
+  const auto compared = [pOnly](const std::string& csRace) {
+    return pOnly == nullptr || std::find(pOnly->begin(), pOnly->end(), csRace) != pOnly->end();
+  };
+  // Only the races compared are serialized; the others' texts are those kept.
   std::map<HeatKey, std::string> heats;
+  std::map<std::string, std::string> raceTexts;
+  std::vector<std::string> scheduleRaces;
   for (const RaceView& race : meet.races) {
-    for (const HeatView& heat : race.heats) heats[{race.csRace, heat.csHeat}] = web::HeatJson(heat);
+    if (!compared(race.csRace) && m_RaceTexts.contains(race.csRace)) {
+      scheduleRaces.push_back(m_RaceTexts.at(race.csRace));
+    } else {
+      for (const HeatView& heat : race.heats)
+        heats[{race.csRace, heat.csHeat}] = web::HeatJson(heat);
+      scheduleRaces.push_back(RaceScheduleJson(race));
+    }
+    raceTexts[race.csRace] = scheduleRaces.back();
   }
-  std::string csSchedule = web::ScheduleJson(meet);
+  std::string csSchedule = JoinSchedule(meet.csMeet, scheduleRaces);
 
-  std::lock_guard lock(m_Mutex);
+  std::unique_lock lock(m_Mutex);
   const uint64_t uiBefore = m_uiVersion;
-  if (m_bStarted) {
-    for (const auto& [key, csJson] : heats) {
-      const auto it = m_Heats.find(key);
-      if (it == m_Heats.end() || it->second != csJson) Queue("heat", csJson);
+  for (auto it = m_Heats.begin(); it != m_Heats.end();) {
+    if (!compared(it->first.first) || heats.contains(it->first)) {
+      ++it;
+      continue;
     }
-    for (const auto& [key, csJson] : m_Heats) {
-      if (!heats.contains(key)) {
-        Queue("heat", Dump(json{{"race", key.first}, {"heat", key.second}, {"removed", true}}));
-      }
+    if (m_bStarted) {
+      Queue("heat", Dump(json{{"race", it->first.first}, {"heat", it->first.second}, {"removed", true}}));
     }
-    if (csSchedule != m_csSchedule) Queue("schedule", csSchedule);
+    it = m_Heats.erase(it);
   }
+  for (auto& [key, csJson] : heats) {
+    std::string& csHeld = m_Heats[key];
+    if (csHeld == csJson) continue;
+    if (m_bStarted) Queue("heat", csJson);
+    csHeld = std::move(csJson);
+  }
+  if (m_bStarted && csSchedule != m_csSchedule) Queue("schedule", csSchedule);
   m_bStarted = true;
-  m_Heats = std::move(heats);
   m_csSchedule = std::move(csSchedule);
-  if (m_uiVersion != uiBefore) m_Changed.notify_all();
-  return static_cast<size_t>(m_uiVersion - uiBefore);
+  m_RaceTexts = std::move(raceTexts);
+  const size_t uiQueued = static_cast<size_t>(m_uiVersion - uiBefore);
+  lock.unlock();
+  // Woken after the lock is let go, the streams do not wait for it again.
+  if (uiQueued > 0) m_Changed.notify_all();
+  return uiQueued;
 }
 
 void Feed::Queue(std::string csType, std::string csData) {
-  m_Events.push_back(FeedEvent{++m_uiVersion, std::move(csType), std::move(csData)});
+  FeedEvent event{++m_uiVersion, std::move(csType), std::move(csData)};
+  m_Events.push_back(Queued{event.uiId, EventText(event)});
   while (m_Events.size() > m_uiKept) m_Events.pop_front();
 }
 
@@ -123,18 +157,21 @@ FeedEvent Feed::Snapshot() const {
   return FeedEvent{m_uiVersion, "snapshot", std::move(csData)};
 }
 
-bool Feed::EventsAfter(uint64_t uiAfter, std::chrono::milliseconds timeout,
-                       std::vector<FeedEvent>& events) const {
+std::optional<FeedText> Feed::TextAfter(uint64_t uiAfter,
+                                        std::chrono::milliseconds timeout) const {
   std::unique_lock lock(m_Mutex);
   m_Changed.wait_for(lock, timeout,
                      [&] { return m_bStopped || m_csClosed || m_uiVersion > uiAfter; });
-  if (m_bStopped) return false;
-  if (m_uiVersion == uiAfter) return true;
-  if (m_Events.empty() || m_Events.front().uiId > uiAfter + 1) return false;
-  for (const FeedEvent& event : m_Events) {
-    if (event.uiId > uiAfter) events.push_back(event);
-  }
-  return true;
+  if (m_bStopped || m_uiVersion < uiAfter) return std::nullopt;
+  FeedText text{uiAfter, {}};
+  if (m_uiVersion == uiAfter) return text;
+  if (m_Events.empty() || m_Events.front().uiId > uiAfter + 1) return std::nullopt;
+  // The kept events run on without gap: the first one wanted is found by its id.
+  for (auto it = m_Events.begin() + static_cast<std::ptrdiff_t>(uiAfter + 1 - m_Events.front().uiId);
+       it != m_Events.end(); ++it)
+    text.csText += it->csText;
+  text.uiLast = m_uiVersion;
+  return text;
 }
 
 void Feed::Close(std::string csWhy) {

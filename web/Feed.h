@@ -30,6 +30,12 @@ struct FeedEvent {
 // The text of an event on the wire.
 std::string EventText(const FeedEvent& event);
 
+// The wire text of the events after some id, as one stream sends it.
+struct FeedText {
+  uint64_t uiLast = 0;  // the id of the last event in the text
+  std::string csText;   // empty when no event came
+};
+
 class Feed {
  public:
   // Keeps the last `uiKept` events for streams that fall behind.
@@ -39,7 +45,9 @@ class Feed {
   // results changed (or that came or went) and one "schedule" event when
   // the schedule changed, each with the next id. The first call only sets
   // the state. Returns the number of events queued.
-  size_t Publish(const MeetView& meet);
+  // With `pOnlyRaces`, only the heats of the races it names (by key) may
+  // have changed: the others are neither serialized nor compared again.
+  size_t Publish(const MeetView& meet, const std::vector<std::string>* pOnlyRaces = nullptr);
 
   // The id of the last event; the state stands at it.
   uint64_t Version() const;
@@ -49,11 +57,12 @@ class Feed {
   // The whole state ({"schedule": ..., "heats": [...]}) with the id it stands at.
   FeedEvent Snapshot() const;
 
-  // The events after id `uiAfter`, waiting up to `timeout` for one when
-  // there are none yet. False when some of them are no longer kept (the
+  // The wire text of the events after id `uiAfter`, waiting up to
+  // `timeout` for one when there are none yet (woken by the publish, not
+  // polled). Each event's text is made once, when it is queued, and shared
+  // by every stream. None when some of the events are no longer kept (the
   // stream then starts anew from a snapshot) or the feed stopped.
-  bool EventsAfter(uint64_t uiAfter, std::chrono::milliseconds timeout,
-                   std::vector<FeedEvent>& events) const;
+  std::optional<FeedText> TextAfter(uint64_t uiAfter, std::chrono::milliseconds timeout) const;
 
   // The meet can no longer be read (its file closed): requests for it are
   // refused with `csWhy` from now on.
@@ -65,6 +74,11 @@ class Feed {
 
  private:
   using HeatKey = std::pair<std::string, std::string>;
+  // An event kept for the streams, with its wire text.
+  struct Queued {
+    uint64_t uiId;
+    std::string csText;
+  };
   void Queue(std::string csType, std::string csData);
 
   const size_t m_uiKept;
@@ -76,7 +90,8 @@ class Feed {
   uint64_t m_uiVersion = 0;
   std::string m_csSchedule = "{\"meet\":\"\",\"races\":[]}";
   std::map<HeatKey, std::string> m_Heats;
-  std::deque<FeedEvent> m_Events;
+  std::map<std::string, std::string> m_RaceTexts;  // each race's part of the schedule
+  std::deque<Queued> m_Events;
 };
 
 // The JSON texts (see README, "Live results").

@@ -1,8 +1,5 @@
 #include "web/LiveMeet.h"
 
-#include <unistd.h>
-
-#include <atomic>
 #include <filesystem>
 #include <stdexcept>
 
@@ -37,13 +34,6 @@ std::shared_ptr<F> OpenReadOnly(const std::string& csDir, const char* csName, bo
                            std::to_string(iId) + ", see the kernel log)");
 }
 
-// A data-context manager key no other server in the process uses.
-std::u16string NewManagerKey() {
-  static std::atomic<int> iServed{0};
-  return KxText::Utf8ToUtf16("varnox-serve-" + std::to_string(getpid()) + "-" +
-                             std::to_string(++iServed));
-}
-
 }  // namespace
 
 LiveMeet::LiveMeet(const std::string& csDir, Feed& feed) : m_Feed(feed) {
@@ -53,15 +43,13 @@ LiveMeet::LiveMeet(const std::string& csDir, Feed& feed) : m_Feed(feed) {
   m_Files.pGlobals = OpenReadOnly<Varnox::D2fVarnox_FT_GLOBALS>(csDir, "globals.orb", false);
   Rebuild();
 
-  // The schedule's data context: read only, no user-interface events, and
-  // refreshed by the kernel's update notifications (other processes'
-  // writes included); each refresh rebuilds what the server shows.
-  m_csManagerKey = NewManagerKey();
-  OrbGenericContextManager<Varnox::D2fVarnox_FT_RACES>::Create(m_csManagerKey, m_Files.pRaces);
-  Varnox::D2fVarnox_FT_RACES::TheDataContextManager(m_csManagerKey);
-  m_pContext =
-      m_Files.pRaces->TheScheduleEntriesMvvmDC(false, OrbDataMode::ReadOnly, false, true, true);
-  m_pContext->Refreshed().Add([this] { Rebuild(); });
+  // The schedule's change event follows the kernel's update notifications
+  // (other processes' writes included). An update whose text names the
+  // entries it changed rebuilds those races alone.
+  m_Files.pRaces->ScheduleEntries()->ObjectChanged().Add(
+      [this](IOrbUpdatableObject*, const OrbObjectChangedEventArgs& args) {
+        Rebuild(OrbNamedElements(args.Text()));
+      });
   if (m_Files.pCompetitors) {
     m_Files.pCompetitors->CompetitorsStringMap()->ObjectChanged().Add(
         [this](IOrbUpdatableObject*, const OrbObjectChangedEventArgs&) {
@@ -71,24 +59,25 @@ LiveMeet::LiveMeet(const std::string& csDir, Feed& feed) : m_Feed(feed) {
   }
 }
 
-LiveMeet::~LiveMeet() {
-  Close();
-  if (!m_csManagerKey.empty())
-    OrbGenericContextManager<Varnox::D2fVarnox_FT_RACES>::Remove(m_csManagerKey);
-}
+LiveMeet::~LiveMeet() { Close(); }
 
 void LiveMeet::OnRebuilt(std::function<void(size_t)> handler) {
   std::lock_guard lock(m_Mutex);
   m_OnRebuilt = std::move(handler);
 }
 
-void LiveMeet::Rebuild() {
+void LiveMeet::Rebuild(const std::optional<std::vector<uint32_t>>& entries) {
   std::lock_guard lock(m_Mutex);
   if (m_bClosed) return;
   size_t uiEvents = 0;
   try {
-    if (m_bCompetitorsChanged.exchange(false)) m_Competitors.clear();
-    uiEvents = m_Feed.Publish(ReadMeet(m_Files, &m_Competitors));
+    const bool bCompetitorsChanged = m_bCompetitorsChanged.exchange(false);
+    if (bCompetitorsChanged) m_Competitors.clear();
+    std::optional<std::vector<std::string>> races;
+    if (entries && !bCompetitorsChanged)
+      races = RereadRaces(m_Files, m_Meet, *entries, &m_Competitors);
+    if (!races) m_Meet = ReadMeet(m_Files, &m_Competitors);
+    uiEvents = m_Feed.Publish(m_Meet, races ? &*races : nullptr);
   } catch (const std::exception& e) {
     m_Feed.Close(std::string("the meet cannot be read: ") + e.what());
     return;
@@ -106,7 +95,6 @@ void LiveMeet::Close() {
     m_bClosed = true;
   }
   m_Feed.Close("the meet's files are closed");
-  m_pContext = nullptr;
   for (D2fFileBase* pFile : {static_cast<D2fFileBase*>(m_Files.pRaces.get()),
                              static_cast<D2fFileBase*>(m_Files.pCompetitors.get()),
                              static_cast<D2fFileBase*>(m_Files.pGlobals.get())}) {

@@ -1,7 +1,7 @@
-// A meet followed live: its files opened read only, a data context over the
-// schedule with the kernel's notifications on, and every change another
-// process publishes turned into the Feed's events. No polling: a rebuild
-// runs only when the kernel reports an update.
+// A meet followed live: its files opened read only, the schedule's change
+// event following the kernel, and every change another process publishes
+// turned into the Feed's events. No polling: a rebuild runs only when the
+// kernel reports an update, and reads only the races the update names.
 #pragma once
 
 #include <atomic>
@@ -9,14 +9,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "web/Feed.h"
 #include "web/MeetReader.h"
-
-namespace Tarvex::Orb::DataDirectAcces {
-class OrbGenericDataContext;
-}
 
 namespace varnox::web {
 
@@ -31,8 +29,10 @@ class LiveMeet {
   LiveMeet& operator=(const LiveMeet&) = delete;
 
   // Reads the meet anew and publishes what changed; the feed is closed
-  // with the reason when the meet can no longer be read.
-  void Rebuild();
+  // with the reason when the meet can no longer be read. With `entries`
+  // (handles of schedule entries, as an update text names them), only
+  // those races are read anew, unless entries came or went meanwhile.
+  void Rebuild(const std::optional<std::vector<uint32_t>>& entries = std::nullopt);
   // Called after each rebuild that a kernel update caused, with the
   // number of events it queued (benchmarks and tests watch it).
   void OnRebuilt(std::function<void(size_t uiEvents)> handler);
@@ -42,9 +42,8 @@ class LiveMeet {
  private:
   Feed& m_Feed;
   MeetFiles m_Files;
-  std::u16string m_csManagerKey;
-  std::shared_ptr<Tarvex::Orb::DataDirectAcces::OrbGenericDataContext> m_pContext;
-  std::mutex m_Mutex;  // one rebuild at a time; guards the files
+  std::mutex m_Mutex;  // one rebuild at a time; guards the files and m_Meet
+  MeetView m_Meet;     // as last published
   bool m_bClosed = false;
   std::function<void(size_t)> m_OnRebuilt;
   CompetitorCache m_Competitors;

@@ -130,6 +130,26 @@ void SortBySortId(std::vector<T>& items, auto key) {
   });
 }
 
+// The race of the schedule entry with handle `hEntry`, its heats in sort order.
+RaceView ReadRace(uint32_t hEntry, const MeetFiles& files, const Settings& settings,
+                  CompetitorCache* pCache) {
+  const auto pEntries = files.pRaces->ScheduleEntries();
+  const auto pEntry = pEntries->Item(hEntry);
+  RaceView race;
+  race.hEntry = hEntry;
+  race.csRace = Utf8(pEntries->GetKey(hEntry));
+  race.csTitle = Utf8(pEntry->TitlePrint());
+  race.iSortId = pEntry->SortId();
+  race.iDistance = settings.Distance(pEntry->DistanceId());
+  race.csStyle = settings.Style(pEntry->StyleId());
+  for (const auto& [csHeatKey, pHeat] : Elements(*pEntry->Heats())) {
+    race.heats.push_back(ReadHeat(race.csRace, race.csTitle, race.iDistance, csHeatKey, *pHeat,
+                                  files, settings, pCache));
+  }
+  SortBySortId(race.heats, [](const HeatView& heat) { return heat.csHeat; });
+  return race;
+}
+
 }  // namespace
 
 MeetView ReadMeet(const MeetFiles& files, CompetitorCache* pCache) {
@@ -138,23 +158,39 @@ MeetView ReadMeet(const MeetFiles& files, CompetitorCache* pCache) {
   meet.csMeet = settings.MeetName();
   const auto pEntries = files.pRaces->ScheduleEntries();
   OrbSharedLockScope scope(*pEntries);
-  for (const auto& [csKey, pEntry] :
-       Elements<std::u16string, Varnox::Id2sCkxScheduleOneEntry>(*pEntries)) {
-    RaceView race;
-    race.csRace = Utf8(csKey);
-    race.csTitle = Utf8(pEntry->TitlePrint());
-    race.iSortId = pEntry->SortId();
-    race.iDistance = settings.Distance(pEntry->DistanceId());
-    race.csStyle = settings.Style(pEntry->StyleId());
-    for (const auto& [csHeatKey, pHeat] : Elements(*pEntry->Heats())) {
-      race.heats.push_back(ReadHeat(race.csRace, race.csTitle, race.iDistance, csHeatKey, *pHeat,
-                                    files, settings, pCache));
-    }
-    SortBySortId(race.heats, [](const HeatView& heat) { return heat.csHeat; });
-    meet.races.push_back(std::move(race));
-  }
+  for (uint32_t h = pEntries->Head(); h != 0; h = pEntries->Next(h))
+    meet.races.push_back(ReadRace(h, files, settings, pCache));
   SortBySortId(meet.races, [](const RaceView& race) { return race.csRace; });
   return meet;
+}
+
+std::optional<std::vector<std::string>> RereadRaces(const MeetFiles& files, MeetView& meet,
+                                                    const std::vector<uint32_t>& entries,
+                                                    CompetitorCache* pCache) {
+  const Settings settings{files.pGlobals};
+  const auto pEntries = files.pRaces->ScheduleEntries();
+  OrbSharedLockScope scope(*pEntries);
+  std::vector<uint32_t> held;
+  for (const RaceView& race : meet.races) held.push_back(race.hEntry);
+  std::vector<uint32_t> current;
+  for (uint32_t h = pEntries->Head(); h != 0; h = pEntries->Next(h)) current.push_back(h);
+  std::sort(held.begin(), held.end());
+  std::sort(current.begin(), current.end());
+  if (held != current) return std::nullopt;
+  std::vector<RaceView> races;
+  for (const uint32_t hEntry : entries) {
+    if (!std::binary_search(current.begin(), current.end(), hEntry)) return std::nullopt;
+    races.push_back(ReadRace(hEntry, files, settings, pCache));
+  }
+  std::vector<std::string> keys;
+  for (RaceView& race : races) {
+    keys.push_back(race.csRace);
+    *std::find_if(meet.races.begin(), meet.races.end(),
+                  [&](const RaceView& shown) { return shown.hEntry == race.hEntry; }) =
+        std::move(race);
+  }
+  SortBySortId(meet.races, [](const RaceView& race) { return race.csRace; });
+  return keys;
 }
 
 }  // namespace varnox::web

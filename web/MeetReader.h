@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,7 @@ struct RaceView {
   int32_t iDistance = 0;  // metres; 0 when unknown
   std::string csStyle;
   std::vector<HeatView> heats;  // in sort order
+  uint32_t hEntry = 0;          // the handle of its schedule entry
 };
 
 struct MeetView {
@@ -66,5 +68,12 @@ using CompetitorCache = std::map<int32_t, CompetitorTexts>;
 // The whole meet as it stands now, read under the schedule's shared lock;
 // competitors come from `pCache` when it holds them (and are added to it).
 MeetView ReadMeet(const MeetFiles& files, CompetitorCache* pCache = nullptr);
+// Reads anew, into `meet` (as ReadMeet gave it), the races of the schedule
+// entries with handles `entries` alone; the keys of those races. None, and
+// `meet` untouched, when the schedule's entries are no longer those of
+// `meet` (one came or went): the whole meet must be read then.
+std::optional<std::vector<std::string>> RereadRaces(const MeetFiles& files, MeetView& meet,
+                                                    const std::vector<uint32_t>& entries,
+                                                    CompetitorCache* pCache = nullptr);
 
 }  // namespace varnox::web

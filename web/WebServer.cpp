@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <optional>
-#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -127,16 +126,14 @@ void WebServer::Route() {
               *pAt = snapshot.uiId;
               return Send(sink, "retry: 1000\n" + EventText(snapshot));
             }
-            std::vector<FeedEvent> events;
-            if (!m_Feed.EventsAfter(**pAt, keepAlive, events)) {
+            const std::optional<FeedText> text = m_Feed.TextAfter(**pAt, keepAlive);
+            if (!text) {
               pAt->reset();  // fell behind what is kept: start anew from a snapshot
               return !m_Feed.Stopped();
             }
-            if (events.empty()) return Send(sink, ": keep-alive\n\n");
-            std::string csText;
-            for (const FeedEvent& event : events) csText += EventText(event);
-            *pAt = events.back().uiId;
-            return Send(sink, csText);
+            if (text->csText.empty()) return Send(sink, ": keep-alive\n\n");
+            *pAt = text->uiLast;
+            return Send(sink, text->csText);
           },
           [this](bool) { --m_uiStreams; });
     });

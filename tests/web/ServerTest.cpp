@@ -1,6 +1,8 @@
 // What the live-results server refuses, answered over a real socket on the
 // loopback: one table of raw requests and the status each must get; then a
 // closed meet, and clients that vanish in the middle of their event stream.
+// And the feed: a publish told which races changed gives the events and the
+// state a publish of the whole meet gives.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -29,6 +31,65 @@ MeetView SmallMeet(Hundredths final) {
   HeatView heat{"R1", "H1", "Final", 1, 2, 1, 50, RankHeat({lane}, 1)};
   return MeetView{"Test meet", {RaceView{"R1", "Final", 1, 50, "Freestyle", {heat}}}};
 }
+
+// Race `csRace` with heats H1 to H`iHeats`, lane 4 of each at `final`.
+RaceView Race(const std::string& csRace, int iHeats, Hundredths final) {
+  RaceView race{csRace, "Race " + csRace, 1, 50, "Freestyle", {}};
+  for (int i = 1; i <= iHeats; ++i) {
+    HeatView heat = SmallMeet(final).races[0].heats[0];
+    heat.csRace = csRace;
+    heat.csHeat = "H" + std::to_string(i);
+    race.heats.push_back(heat);
+  }
+  return race;
+}
+
+struct PartialCase {
+  const char* csName;
+  void (*change)(MeetView&);
+  std::vector<std::string> named;  // the races the change is told to touch
+};
+
+const PartialCase kPartialCases[] = {
+    {"SplitOfOneHeat", [](MeetView& m) { m.races[0].heats[1].rows[0].csTime = "1:00.01"; }, {"R1"}},
+    {"HeatAdded", [](MeetView& m) { m.races[1] = Race("R2", 2, 6000); }, {"R2"}},
+    {"HeatRemoved", [](MeetView& m) { m.races[0].heats.pop_back(); }, {"R1"}},
+    {"TitleChanged", [](MeetView& m) { m.races[1].csTitle = "Final"; }, {"R2"}},
+    {"BothRaces",
+     [](MeetView& m) {
+       m.races[0].heats[0].rows[0].csTime = "59.00";
+       m.races[1].heats.clear();
+     },
+     {"R2", "R1"}},
+};
+
+class PartialPublishTest : public ::testing::TestWithParam<PartialCase> {};
+
+TEST_P(PartialPublishTest, GivesWhatAWholePublishGives) {
+  const MeetView before{"Meet", {Race("R1", 2, 6000), Race("R2", 1, 7000)}};
+  MeetView after = before;
+  GetParam().change(after);
+  Feed whole, partial;
+  whole.Publish(before);
+  partial.Publish(before);
+  whole.Publish(after);
+  partial.Publish(after, &GetParam().named);
+  const auto events = whole.TextAfter(0, std::chrono::milliseconds(0));
+  ASSERT_TRUE(events && !events->csText.empty());
+  EXPECT_EQ(partial.TextAfter(0, std::chrono::milliseconds(0))->csText, events->csText);
+  EXPECT_EQ(partial.Snapshot().csData, whole.Snapshot().csData);
+  // From any id on, a stream gets the rest of the events and ends at the last.
+  for (uint64_t uiAfter = 0; uiAfter < partial.Version(); ++uiAfter) {
+    const auto rest = partial.TextAfter(uiAfter, std::chrono::milliseconds(0));
+    ASSERT_TRUE(rest);
+    EXPECT_EQ(rest->uiLast, partial.Version());
+    EXPECT_TRUE(rest->csText.starts_with("id: " + std::to_string(uiAfter + 1) + "\n"));
+    EXPECT_TRUE(events->csText.ends_with(rest->csText));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Feed, PartialPublishTest, ::testing::ValuesIn(kPartialCases),
+                         [](const auto& test) { return std::string(test.param.csName); });
 
 int Connect(int iPort) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);

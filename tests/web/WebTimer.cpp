@@ -68,6 +68,8 @@ class Timer {
       return Name(static_cast<uint64_t>(liId), csName);
     }
     in >> csRace >> csHeat;
+    // Each command changes one race's entry, which its update names.
+    m_hEntry = m_pRaces->ScheduleEntries()->Find(KxText::Utf8ToUtf16(csRace));
     const auto pLanes = Lanes(csRace, csHeat);
     if (!pLanes) return "error no heat " + csHeat + " in race " + csRace;
     int64_t liWritten = 0;
@@ -118,7 +120,10 @@ class Timer {
   std::string Publish(std::u16string_view csFormat,
                       std::vector<Tarvex::Orb::DataDirectAcces::OrbFormatArg> args,
                       int64_t liWritten) {
-    m_pRaces->ScheduleEntries()->UpdateID(OrbCmd{0}, std::nullopt, csFormat, std::move(args));
+    const uint32_t aEntry[] = {m_hEntry};
+    m_pRaces->ScheduleEntries()->UpdateID(
+        OrbCmd{0}, std::nullopt, Tarvex::Orb::DataDirectAcces::OrbNameElements(csFormat, aEntry),
+        std::move(args));
     return "ok " + std::to_string(liWritten);
   }
 
@@ -137,6 +142,7 @@ class Timer {
 
   std::string m_csDir;
   std::shared_ptr<Varnox::D2fVarnox_FT_RACES> m_pRaces;
+  uint32_t m_hEntry = 0;  // the schedule entry the command at hand changes
   std::shared_ptr<Varnox::D2fVarnox_FT_COMPETITORS> m_pCompetitors;
 };
 
