@@ -372,9 +372,14 @@ class D2fFile : public D2fFileBase {
   }
 
   // The update callback's target: the record read as OrbReadUpdateInfo
-  // tells, passed to the framework's routing.
+  // tells, passed to the framework's routing; no record: the member's
+  // updates were lost, and its view models reload everything.
   void OnUpdateMan(int32_t iObjId, uint64_t uiUpdateInfo) {
-    if (uiUpdateInfo == 0 || IsNativeReleased()) return;
+    if (IsNativeReleased()) return;
+    if (uiUpdateInfo == 0) {
+      OnUpdatesLost(iObjId);
+      return;
+    }
     const OrbUpdateInfo info = OrbReadUpdateInfo(uiUpdateInfo);
     OnObjectUpdateEx(iObjId, info.csText, info.uiWord, info.uiUpdateId);
   }

@@ -25,6 +25,28 @@ void PruneExpired(std::vector<std::weak_ptr<T>>& entries) {
   std::erase_if(entries, [](const std::weak_ptr<T>& entry) { return entry.expired(); });
 }
 
+template <class T>
+std::vector<std::shared_ptr<T>> Alive(const std::vector<std::weak_ptr<T>>& entries) {
+  std::vector<std::shared_ptr<T>> alive;
+  for (const auto& entry : entries) {
+    if (auto p = entry.lock()) alive.push_back(std::move(p));
+  }
+  return alive;
+}
+
+// Tells every root of a member of a kernel update with text `csText`; each
+// is reached even when one throws, and the first failure is kept.
+void TellRoots(const std::vector<std::shared_ptr<OrbBaseDataWrapper>>& roots,
+               std::u16string_view csText, std::exception_ptr& pFirstFailure) {
+  for (const auto& pRoot : roots) {
+    try {
+      pRoot->Tree().OnKernelUpdate(csText);
+    } catch (...) {
+      if (!pFirstFailure) pFirstFailure = std::current_exception();
+    }
+  }
+}
+
 }  // namespace
 
 struct OrbFileM::Impl {
@@ -115,12 +137,8 @@ void OrbFileM::OnObjectUpdateEx(int32_t iObjId, std::u16string_view csText, uint
     std::lock_guard lock(m_pImpl->mutex);
     if (iObjId < 0 || static_cast<size_t>(iObjId) >= m_pImpl->members.size()) return;
     Impl::Member& member = m_pImpl->members[static_cast<size_t>(iObjId)];
-    for (const auto& entry : member.containers) {
-      if (auto p = entry.lock()) containers.push_back(std::move(p));
-    }
-    for (const auto& entry : member.roots) {
-      if (auto p = entry.lock()) roots.push_back(std::move(p));
-    }
+    containers = Alive(member.containers);
+    roots = Alive(member.roots);
   }
   const OrbObjectChangedEventArgs args(iObjId, std::u16string(csText), uiWord, uiUpdateId);
   std::exception_ptr pFirstFailure;
@@ -131,13 +149,19 @@ void OrbFileM::OnObjectUpdateEx(int32_t iObjId, std::u16string_view csText, uint
       if (!pFirstFailure) pFirstFailure = std::current_exception();
     }
   }
-  for (const auto& pRoot : roots) {
-    try {
-      pRoot->Tree().OnKernelUpdate(csText);
-    } catch (...) {
-      if (!pFirstFailure) pFirstFailure = std::current_exception();
-    }
+  TellRoots(roots, csText, pFirstFailure);
+  if (pFirstFailure) std::rethrow_exception(pFirstFailure);
+}
+
+void OrbFileM::OnUpdatesLost(int32_t iObjId) {
+  std::vector<std::shared_ptr<OrbBaseDataWrapper>> roots;
+  {
+    std::lock_guard lock(m_pImpl->mutex);
+    if (iObjId < 0 || static_cast<size_t>(iObjId) >= m_pImpl->members.size()) return;
+    roots = Alive(m_pImpl->members[static_cast<size_t>(iObjId)].roots);
   }
+  std::exception_ptr pFirstFailure;
+  TellRoots(roots, {}, pFirstFailure);  // a text that names nothing: everything reloads
   if (pFirstFailure) std::rethrow_exception(pFirstFailure);
 }
 

@@ -21,3 +21,8 @@ void CkxVarnoxFile::NotifyUpdate(const KxUpdateRecord& info) const {
   if (m_pfUpdateCallBack == nullptr) return;
   m_pfUpdateCallBack(static_cast<int32_t>(info.objectNumber), reinterpret_cast<uint64_t>(&info));
 }
+
+void CkxVarnoxFile::NotifyUpdatesLost(uint32_t uiMember) const {
+  if (m_pfUpdateCallBack == nullptr) return;
+  m_pfUpdateCallBack(static_cast<int32_t>(uiMember), 0);
+}

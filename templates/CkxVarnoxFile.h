@@ -14,7 +14,9 @@
 #include "NetInterface/CkxOrbNetInterface/CkxDtb2Obj.h"
 
 // Receives every update the kernel reports on a member of a file: the
-// member's object number and the address of the kernel's update information.
+// member's object number and the address of the kernel's update information,
+// or 0 there when updates of the member were lost before they could be
+// delivered (a slow reader): what changed is then unknown.
 using PfKxUpdateCallBack = void (*)(int32_t iObjId, uint64_t uliUpdateInfo);
 
 class CkxVarnoxFile : public CkxDtb2File {
@@ -34,9 +36,14 @@ class CkxVarnoxFile : public CkxDtb2File {
   // Passes an update of one of the members to the callback, the object
   // number widened without sign. Nothing happens before a callback is set.
   void NotifyUpdate(const KxUpdateRecord& info) const;
+  // Tells the callback that updates of member `uiMember` were lost.
+  void NotifyUpdatesLost(uint32_t uiMember) const;
 
   int32_t m_iFileId = -1;
   PfKxUpdateCallBack m_pfUpdateCallBack = nullptr;
+
+ private:
+  uint32_t m_uiRegistered = 0;
 
  protected:
   CkxVarnoxFile() = default;
@@ -45,6 +52,7 @@ class CkxVarnoxFile : public CkxDtb2File {
   template <class Member>
   void Register(Member& member) {
     member.m_pFile = this;
+    member.m_uiNumber = m_uiRegistered++;  // the kernel numbers members in this order
     RegisterMember(member, Member::kClassId);
   }
 };

@@ -32,10 +32,19 @@ class CkxVarnoxMember : public CkxDtb2Obj {
   void OnUpdate(const KxUpdateRecord* pInfo) override {
     if (pInfo != nullptr && m_pFile != nullptr) m_pFile->NotifyUpdate(*pInfo);
   }
+  // Updates of the file were overwritten before this process read them:
+  // tell the owning file that this member may have changed in any way.
+  void OnNotify(const void* pInfo) override {
+    const auto* pNotify = static_cast<const KxNotifyInfo*>(pInfo);
+    if (pNotify != nullptr && pNotify->kind == KxNotifyInfo::kUpdatesMissed && m_pFile != nullptr)
+      m_pFile->NotifyUpdatesLost(m_uiNumber);
+  }
 
   Container m_Container;
-  // The file template that owns this member; set when it registers it.
+  // The file template that owns this member, and the member's number in it
+  // (its object number in the kernel's updates); set when it registers it.
   CkxVarnoxFile* m_pFile = nullptr;
+  uint32_t m_uiNumber = 0;
 
  private:
   template <class T>

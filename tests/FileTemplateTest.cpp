@@ -201,6 +201,14 @@ TEST_F(FileTemplateTest, UpdatesReachTheFileCallbackWithTheObjectNumberWidenedWi
   pool.OnUpdate(&info);
   EXPECT_EQ(seen.calls, 2);
   EXPECT_EQ(seen.iObjId, 0x8000);
+
+  // Updates lost before delivery: the member's number (its place in the
+  // registration order) and no record.
+  const KxNotifyInfo lost{KxNotifyInfo::kUpdatesMissed, 0, 7};
+  pool.OnNotify(&lost);
+  EXPECT_EQ(seen.calls, 3);
+  EXPECT_EQ(seen.iObjId, 1);
+  EXPECT_EQ(seen.uliInfo, 0u);
 }
 
 TEST_F(FileTemplateTest, AttachPointsEachKindOfContainerAtItsStorageAndMakesTheMemberItsOwner) {

@@ -89,6 +89,11 @@ class OrbFileM : public std::enable_shared_from_this<OrbFileM> {
   // a handler) throws; the first exception is then rethrown.
   void OnObjectUpdateEx(int32_t iObjId, std::u16string_view csText, uint32_t uiWord,
                         uint64_t uiUpdateId);
+  // Updates of member `iObjId` were lost before they could be delivered (the
+  // kernel reported them overwritten): every root of the member reloads
+  // everything it shows, as a kernel update that names nothing does.
+  // Failures as OnObjectUpdateEx.
+  void OnUpdatesLost(int32_t iObjId);
   // The file is unloaded or the wrapper torn down: every registered root is
   // detached (OrbMvvmTree::Detach) and forgotten with the containers, even
   // when a handler throws (the first exception is then rethrown). Repeated

@@ -332,13 +332,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A kernel update reloads only the element view models that may have
 // changed: those its text names, or without names those whose record stamp
-// moved since the last refresh.
+// moved since the last refresh. Updates lost before delivery name nothing.
 struct ReloadCase {
   const char* name;
   std::vector<size_t> changed;   // positions whose Number changes before the update
   std::vector<size_t> named;     // positions the update's tag names
   std::u16string csSuffix;       // the end of the text when no position is named
   std::vector<size_t> reloaded;  // positions whose record is read again
+  bool bLost = false;            // the update is lost: only its loss is reported
 };
 
 void PrintTo(const ReloadCase& c, std::ostream* os) { *os << c.name; }
@@ -362,7 +363,11 @@ TEST_P(ReloadTest, OnlyWhatMayHaveChangedIsReadAgain) {
   for (const size_t i : c.named) named.push_back(f.store.order[i]);
   const std::u16string csText =
       named.empty() ? u"changed" + c.csSuffix : OrbNameElements(u"changed", named);
-  f.pFile->OnObjectUpdateEx(0, csText, 0, 1);
+  if (c.bLost) {
+    f.pFile->OnUpdatesLost(0);
+  } else {
+    f.pFile->OnObjectUpdateEx(0, csText, 0, 1);
+  }
   EXPECT_EQ(f.store.getValReads, static_cast<int>(c.reloaded.size()));
   std::vector<size_t> expected;
   for (const size_t i : c.changed) {
@@ -370,7 +375,7 @@ TEST_P(ReloadTest, OnlyWhatMayHaveChangedIsReadAgain) {
       expected.push_back(i);
     }
   }
-  std::sort(raised.begin(), raised.end());  // elements refresh in no particular order
+  std::sort(raised.begin(), raised.end());
   EXPECT_EQ(raised, expected);
 }
 
@@ -381,7 +386,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ReloadCase{"UnnamedFindsTheChanged", {1, 3}, {}, u"", {1, 3}},
                     ReloadCase{"UnnamedNothingChanged", {}, {}, u"", {}},
                     ReloadCase{"CutTagNamesNothing", {2}, {}, u" [elements 1", {2}},
-                    ReloadCase{"BadTagNamesNothing", {0}, {}, u" [elements 1,x]", {0}}),
+                    ReloadCase{"BadTagNamesNothing", {0}, {}, u" [elements 1,x]", {0}},
+                    ReloadCase{"LostUpdateChecksEveryElement", {0, 3}, {3}, u"", {0, 3}, true}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST(ReloadTest, AValueLoadedSinceTheLastRefreshReloadsEvenWhenTheRecordCameBack) {
