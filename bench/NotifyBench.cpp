@@ -54,6 +54,7 @@ const std::string& ScratchDir() {
 std::atomic<int> g_iPongs{0};
 
 void CountPongs(int32_t, uint64_t uliInfo) {
+  if (uliInfo == 0) return;  // updates lost: nothing to read
   const KxUpdateRecord& info = *reinterpret_cast<const KxUpdateRecord*>(uliInfo);
   if (std::string(info.text, info.textLength) != "pong") return;
   g_iPongs.fetch_add(1, std::memory_order_release);

@@ -41,6 +41,7 @@ int64_t NowNs() {
 }
 
 void OnUpdate(int32_t, uint64_t uliInfo) {
+  if (uliInfo == 0) return;  // updates lost: nothing to read
   const KxUpdateRecord& info = *reinterpret_cast<const KxUpdateRecord*>(uliInfo);
   const int64_t liNow = NowNs();
   const std::string csText(info.text, info.textLength);
