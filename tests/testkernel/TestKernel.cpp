@@ -5,6 +5,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <array>
 #include <cinttypes>
 #include <cstdio>
@@ -400,40 +401,17 @@ class Kernel final : public TestKernel {
     return value;
   }
 
+  // The answer without a queued or standing one (see TkAnswer).
   int64_t Default(TkAnswer what, const void* self) {
-    switch (what) {
-      case TkAnswer::TaskId:
-        return 7001;
-      case TkAnswer::TlsIndex:
-        return 3;
-      case TkAnswer::BindId:
-        return m_nextBindId++;
-      case TkAnswer::UpdateId:
-        return m_nextUpdateId++;
-      case TkAnswer::OpenFileId:
-        return 1;
-      case TkAnswer::FileIdOfMessage:
-        return self == nullptr ? 0 : InstOf(self)->openFileId;
-      case TkAnswer::DynGrowStatus:
-      case TkAnswer::MapCmd:
-      case TkAnswer::EmbeddedMapCmd:
-      case TkAnswer::MessRegister:
-      case TkAnswer::KernelSchema:
-      case TkAnswer::kCount:
-        return 0;
-      case TkAnswer::IsOpen:
-      case TkAnswer::SelectFileDlg:
-      case TkAnswer::Save:
-      case TkAnswer::GetFullPath:
-      case TkAnswer::UnLoad:
-      case TkAnswer::SaveFileAsXml:
-      case TkAnswer::UpdateFileFromXml:
-      case TkAnswer::KernelRunning:
-      case TkAnswer::Dispatch:
-      case TkAnswer::Withdraw:
-        return 1;
-    }
-    return 0;
+    if (what == TkAnswer::BindId) return m_nextBindId++;
+    if (what == TkAnswer::UpdateId) return m_nextUpdateId++;
+    if (what == TkAnswer::FileIdOfMessage) return self == nullptr ? 0 : InstOf(self)->openFileId;
+    if (what == TkAnswer::TaskId) return 7001;
+    if (what == TkAnswer::TlsIndex) return 3;
+    constexpr TkAnswer kZero[] = {TkAnswer::DynGrowStatus, TkAnswer::MapCmd,
+                                  TkAnswer::EmbeddedMapCmd, TkAnswer::MessRegister,
+                                  TkAnswer::KernelSchema};
+    return std::find(std::begin(kZero), std::end(kZero), what) == std::end(kZero) ? 1 : 0;
   }
 
   mutable std::mutex m_mutex;
