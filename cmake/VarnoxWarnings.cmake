@@ -1,7 +1,11 @@
 # Warnings and sanitizers applied to every target of the project.
 
+# A sanitized build is for finding faults, not for speed: -O1 with line
+# tables compiles in about half the time of -O2 with full debug information
+# and keeps the reports' stacks exact.
 if(VARNOX_SANITIZE)
-  add_compile_options(-fsanitize=${VARNOX_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_compile_options(-fsanitize=${VARNOX_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all
+    -O1 -g1)
   add_link_options(-fsanitize=${VARNOX_SANITIZE})
 endif()
 

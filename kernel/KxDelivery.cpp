@@ -14,6 +14,20 @@ namespace {
 
 constexpr const char* kGrowMessage = "OrbKernelDynDataSecGrow";
 
+// Runs one of the library's callbacks. An exception it lets out must not
+// end the listener thread (and with it the process): it is logged as
+// "<what> failed: <exception>" and the next object is served.
+template <class Fn>
+void RunCallback(const char* csWhat, Fn&& fn) noexcept {
+  try {
+    fn();
+  } catch (const std::exception& e) {
+    KxLogEscaped(csWhat, e.what());
+  } catch (...) {
+    KxLogEscaped(csWhat, "an exception of unknown type");
+  }
+}
+
 // Calls `fn` on the callback object of every bound object that `match`
 // picks, one at a time, with the kernel lock released: a callback may call
 // the kernel again. An object released meanwhile is skipped.
@@ -49,7 +63,9 @@ void DeliverEvent(const KxLiveFile* pLive, const KxEvent& event) {
         [&](const KxObjState& obj) {
           return AttachedTo(obj, pLive) && obj.uiMember == event.member;
         },
-        [&](CkxDtb2ObjCallback& target) { target.OnUpdate(&event.record); });
+        [&](CkxDtb2ObjCallback& target) {
+          RunCallback("OnUpdate", [&] { target.OnUpdate(&event.record); });
+        });
     return;
   }
   std::vector<int32_t> fileIds;
@@ -78,7 +94,11 @@ void DeliverEvent(const KxLiveFile* pLive, const KxEvent& event) {
         return std::any_of(messages.begin(), messages.end(),
                            [&](const auto& entry) { return entry.second == pRecord; });
       });
-      if (bRegistered) pRecord->Send(0, uiMessage, iFileId, event.status, false, 1, false);
+      if (bRegistered) {
+        RunCallback("Send", [&] {
+          pRecord->Send(0, uiMessage, iFileId, event.status, false, 1, false);
+        });
+      }
     }
   }
 }
@@ -90,7 +110,9 @@ void DeliverMissed(const KxLiveFile* pLive, uint64_t uiMissed) {
                             " were overwritten before this process could deliver them");
   const KxNotifyInfo info{KxNotifyInfo::kUpdatesMissed, 0, uiMissed};
   ForEachObject([&](const KxObjState& obj) { return AttachedTo(obj, pLive); },
-                [&](CkxDtb2ObjCallback& target) { target.OnNotify(&info); });
+                [&](CkxDtb2ObjCallback& target) {
+                  RunCallback("OnNotify", [&] { target.OnNotify(&info); });
+                });
 }
 
 }  // namespace

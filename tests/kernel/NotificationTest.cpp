@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <regex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -137,6 +138,28 @@ TEST_F(NotificationTest, ASlowReaderIsToldHowManyUpdatesItMissed) {
       ASSERT_GT(g_Received[i].uiUpdateId, g_Received[i - 1].uiUpdateId);
     }
   }
+  file.UnLoad();
+}
+
+// A callback that lets an exception out does not end the listener thread:
+// the failure is logged and the next update is delivered.
+void ThrowOnBoom(int32_t iObject, uint64_t uliInfo) {
+  const KxUpdateRecord& info = *reinterpret_cast<const KxUpdateRecord*>(uliInfo);
+  if (std::string(info.text, info.textLength) == "boom") throw std::runtime_error("boom thrown");
+  Collect(iObject, uliInfo);
+}
+
+TEST_F(NotificationTest, ACallbackThatThrowsIsLoggedAndLaterUpdatesArrive) {
+  const std::string csPath = KernelScratch::Get().Path("throwing.orb");
+  CkxVarnoxFT_COMPETITORS file;
+  ASSERT_GT(
+      file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, ThrowOnBoom), 0);
+  file.m_CompetitorsStringMap.UpdateID(0, nullptr, "boom");
+  file.m_CompetitorsStringMap.UpdateID(0, nullptr, "after");
+  const std::vector<Received> received = WaitFor(1);
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].csText, "after");
+  EXPECT_NE(KernelScratch::Get().Log().find("OnUpdate failed: boom thrown"), std::string::npos);
   file.UnLoad();
 }
 
