@@ -31,15 +31,15 @@ struct GuardedFileOp {
 };
 
 std::string Text(bool b) { return b ? "true" : "false"; }
+// An operation without a result renders as "".
+std::string Done(const std::function<void()>& call) {
+  call();
+  return "";
+}
 
 const GuardedFileOp kFileOps[] = {
     {"IsOpen", 3, [](CkxDtb2File& f) { return Text(f.IsOpen()); }, "false"},
-    {"Clear", 4,
-     [](CkxDtb2File& f) {
-       f.Clear(1);
-       return std::string();
-     },
-     ""},
+    {"Clear", 4, [](CkxDtb2File& f) { return Done([&] { f.Clear(1); }); }, ""},
     {"SelectFileDlg", 5,
      [](CkxDtb2File& f) {
        std::string csPath, csSet;
@@ -48,51 +48,16 @@ const GuardedFileOp kFileOps[] = {
      "false"},
     {"Save", 7, [](CkxDtb2File& f) { return Text(f.Save(0, true, "/tmp/x")); }, "false"},
     {"UnLoad", 9, [](CkxDtb2File& f) { return Text(f.UnLoad()); }, "false"},
-    {"GetFullPath", 9,
-     [](CkxDtb2File& f) {
-       std::string csPath;
-       return Text(f.GetFullPath(csPath));
-     },
-     "false"},
-    {"Update", 11,
-     [](CkxDtb2File& f) {
-       f.Update(2);
-       return std::string();
-     },
-     ""},
+    {"GetFullPath", 9, [](CkxDtb2File& f) { std::string p; return Text(f.GetFullPath(p)); }, "false"},
+    {"Update", 11, [](CkxDtb2File& f) { return Done([&] { f.Update(2); }); }, ""},
     {"GetDynGrowStatus", 12, [](CkxDtb2File& f) { return std::to_string(f.GetDynGrowStatus()); },
      "-1"},
-    {"GetNGELock", 14,
-     [](CkxDtb2File& f) {
-       f.GetNGELock();
-       return std::string();
-     },
-     ""},
-    {"ReleaseNGELock", 14,
-     [](CkxDtb2File& f) {
-       f.ReleaseNGELock();
-       return std::string();
-     },
-     ""},
-    {"GetNGMLock", 14,
-     [](CkxDtb2File& f) {
-       f.GetNGMLock();
-       return std::string();
-     },
-     ""},
-    {"ReleaseNGMLock", 14,
-     [](CkxDtb2File& f) {
-       f.ReleaseNGMLock();
-       return std::string();
-     },
-     ""},
+    {"GetNGELock", 14, [](CkxDtb2File& f) { return Done([&] { f.GetNGELock(); }); }, ""},
+    {"ReleaseNGELock", 14, [](CkxDtb2File& f) { return Done([&] { f.ReleaseNGELock(); }); }, ""},
+    {"GetNGMLock", 14, [](CkxDtb2File& f) { return Done([&] { f.GetNGMLock(); }); }, ""},
+    {"ReleaseNGMLock", 14, [](CkxDtb2File& f) { return Done([&] { f.ReleaseNGMLock(); }); }, ""},
     {"GetObjIndByName", 15,
-     [](CkxDtb2File& f) {
-       CkxD2ObjDim dim;
-       f.GetObjInd(dim, "Heat");
-       return std::string();
-     },
-     ""},
+     [](CkxDtb2File& f) { return Done([&] { CkxD2ObjDim dim; f.GetObjInd(dim, "Heat"); }); }, ""},
     {"SaveFileAsXml", 16, [](CkxDtb2File& f) { return Text(f.SaveFileAsXml("/tmp/x.xml")); },
      "false"},
     {"UpdateFileFromXml", 16,

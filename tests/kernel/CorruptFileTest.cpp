@@ -266,9 +266,10 @@ Damage Truncated(const char* csName, size_t (*size)(const SavedImage&)) {
   return {csName, [size](SavedImage& i) { i.Bytes().resize(size(i)); }, KxOpenTruncated,
           "truncated"};
 }
-// One bit of the byte at `at` flipped, the checksums left as they were.
-Damage Flipped(const char* csName, size_t (*at)(const SavedImage&), const char* csReason) {
-  return {csName, [at](SavedImage& i) { i.Bytes().at(at(i)) ^= 0x10; }, KxOpenCorrupted, csReason};
+// One bit of the payload byte at `at` flipped, the checksums left as they were.
+Damage Flipped(const char* csName, size_t (*at)(const SavedImage&)) {
+  return {csName, [at](SavedImage& i) { i.Bytes().at(at(i)) ^= 0x10; }, KxOpenCorrupted,
+          " is corrupted (checksum mismatch)"};
 }
 Damage FlippedHeader(const char* csName, size_t uiAt) {
   return {csName, [uiAt](SavedImage& i) { i.Bytes().at(uiAt) ^= 0x10; }, KxOpenCorrupted,
@@ -314,21 +315,13 @@ const Damage kDamages[] = {
     FlippedHeader("flipped-payload-checksum", offsetof(KxSavedHeader, payloadCrc)),
     FlippedHeader("flipped-schema", offsetof(KxSavedHeader, schema)),
     FlippedHeader("flipped-header-padding", sizeof(KxSavedHeader) - 1),
-    Flipped(
-        "flipped-member-class", [](const SavedImage& i) { return i.MemberAt(0); },
-        "checksum mismatch"),
-    Flipped(
-        "flipped-member-top",
-        [](const SavedImage& i) { return i.MemberAt(kDistances) + offsetof(KxSavedMember, top); },
-        "checksum mismatch"),
-    Flipped(
-        "flipped-map-head",
-        [](const SavedImage& i) { return i.ContainerAt(kDistances) + kSlotHead; },
-        "checksum mismatch"),
-    Flipped(
-        "flipped-middle", [](const SavedImage& i) { return i.Size() / 2; }, "checksum mismatch"),
-    Flipped(
-        "flipped-last-byte", [](const SavedImage& i) { return i.Size() - 1; }, "checksum mismatch"),
+    Flipped("flipped-member-class", [](const SavedImage& i) { return i.MemberAt(0); }),
+    Flipped("flipped-member-top",
+            [](const SavedImage& i) { return i.MemberAt(kDistances) + offsetof(KxSavedMember, top); }),
+    Flipped("flipped-map-head",
+            [](const SavedImage& i) { return i.ContainerAt(kDistances) + kSlotHead; }),
+    Flipped("flipped-middle", [](const SavedImage& i) { return i.Size() / 2; }),
+    Flipped("flipped-last-byte", [](const SavedImage& i) { return i.Size() - 1; }),
     {"appended-byte", [](SavedImage& i) { i.Bytes().push_back(0); }, KxOpenCorrupted,
      "longer than its header says"},
     // Resealed: both checksums pass, the structure inside is wrong. Maps.

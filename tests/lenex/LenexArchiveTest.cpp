@@ -114,6 +114,8 @@ INSTANTIATE_TEST_SUITE_P(
         ArchiveRefusal{"TwoEntries", [] { return ArchiveOf({"a.lef", "b.lef"}); }, "exactly one"},
         ArchiveRefusal{"PathInName", [] { return ArchiveOf({"dir/meet.lef"}); }, "holds a path"},
         ArchiveRefusal{"ParentInName", [] { return ArchiveOf({"../meet.lef"}); }, "holds a path"},
+        ArchiveRefusal{"BackslashInName", [] { return ArchiveOf({"dir\\meet.lef"}); },
+                       "holds a path"},
         ArchiveRefusal{"NoLef", [] { return ArchiveOf({"meet.xml"}); }, "no .lef"},
         ArchiveRefusal{"SizeTooSmall",
                        [] { return WithSizeChangedBy(PackLxf(kLef, "meet.lef"), -10); }, "size"},

@@ -5,6 +5,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <array>
 #include <cinttypes>
 #include <cstdio>
@@ -303,12 +304,10 @@ class Kernel final : public TestKernel {
     if (b.self() != nullptr) InstOf(b.self())->released = true;
   }
 
-  // Records the registration of a message record.
-  int32_t RecordRegister(CallBuilder& b, const char* csName, CkxMessageInfo* pRecord) {
+  // Keeps a message record registered under `csName` for MessageRecord.
+  void RememberRecord(const char* csName, CkxMessageInfo* pRecord) {
     std::lock_guard lock(m_mutex);
     if (csName != nullptr) m_messRecords[csName] = pRecord;
-    Push(b);
-    return static_cast<int32_t>(TakeAnswer(TkAnswer::MessRegister, b.self()));
   }
 
   std::string FullPath() const {
@@ -402,40 +401,17 @@ class Kernel final : public TestKernel {
     return value;
   }
 
+  // The answer without a queued or standing one (see TkAnswer).
   int64_t Default(TkAnswer what, const void* self) {
-    switch (what) {
-      case TkAnswer::TaskId:
-        return 7001;
-      case TkAnswer::TlsIndex:
-        return 3;
-      case TkAnswer::BindId:
-        return m_nextBindId++;
-      case TkAnswer::UpdateId:
-        return m_nextUpdateId++;
-      case TkAnswer::OpenFileId:
-        return 1;
-      case TkAnswer::FileIdOfMessage:
-        return self == nullptr ? 0 : InstOf(self)->openFileId;
-      case TkAnswer::DynGrowStatus:
-      case TkAnswer::MapCmd:
-      case TkAnswer::EmbeddedMapCmd:
-      case TkAnswer::MessRegister:
-      case TkAnswer::KernelSchema:
-      case TkAnswer::kCount:
-        return 0;
-      case TkAnswer::IsOpen:
-      case TkAnswer::SelectFileDlg:
-      case TkAnswer::Save:
-      case TkAnswer::GetFullPath:
-      case TkAnswer::UnLoad:
-      case TkAnswer::SaveFileAsXml:
-      case TkAnswer::UpdateFileFromXml:
-      case TkAnswer::KernelRunning:
-      case TkAnswer::Dispatch:
-      case TkAnswer::Withdraw:
-        return 1;
-    }
-    return 0;
+    if (what == TkAnswer::BindId) return m_nextBindId++;
+    if (what == TkAnswer::UpdateId) return m_nextUpdateId++;
+    if (what == TkAnswer::FileIdOfMessage) return self == nullptr ? 0 : InstOf(self)->openFileId;
+    if (what == TkAnswer::TaskId) return 7001;
+    if (what == TkAnswer::TlsIndex) return 3;
+    constexpr TkAnswer kZero[] = {TkAnswer::DynGrowStatus, TkAnswer::MapCmd,
+                                  TkAnswer::EmbeddedMapCmd, TkAnswer::MessRegister,
+                                  TkAnswer::KernelSchema};
+    return std::find(std::begin(kZero), std::end(kZero), what) == std::end(kZero) ? 1 : 0;
   }
 
   mutable std::mutex m_mutex;
@@ -468,436 +444,257 @@ void Assign(KxStringOut* pOut, const std::string& cs) {
   if (pOut != nullptr && pOut->assign != nullptr) pOut->Assign(cs.c_str(), cs.size());
 }
 
-bool Yes(int64_t v) { return v != 0; }
-
 // ---------------------------------------------------------------------------
-// "CkxDtb2Connection"
+// One recording body for every operation: each argument is rendered by its
+// type (see TestKernel.h) and the objects a test may need later are kept.
 
-void ConnRelease(IkxDtb2Connection* self) {
-  CallBuilder b(KxNames::kConnection, self, 2, "Release");
-  K().RecordRelease(b);
+void AddArg(CallBuilder& b, const char* cs) { b.Arg(Str(cs)); }
+void AddArg(CallBuilder& b, bool v) { b.Arg(Bool(v)); }
+template <class T>
+  requires std::is_integral_v<T>
+void AddArg(CallBuilder& b, T v) {
+  b.Arg(std::is_signed_v<T> ? Int(static_cast<int64_t>(v)) : Uns(static_cast<uint64_t>(v)));
 }
-uint32_t ConnGetObjTlsIndex(IkxDtb2Connection* self) {
-  CallBuilder b(KxNames::kConnection, self, 16, "GetObjTlsIndex");
-  return static_cast<uint32_t>(K().Record(b, TkAnswer::TlsIndex));
+void AddArg(CallBuilder& b, KxStringOut* p) { b.Arg(Out(p)); }
+void AddArg(CallBuilder& b, const Sd2UpdateCmd* p) { b.Arg(Cmd(p)); }
+void AddArg(CallBuilder& b, KxUpdateRecord* p) {
+  b.Arg(RecordText(p));
+  if (p != nullptr) b.call().update = *p;
 }
-void ConnReleaseRefObject(IkxDtb2Connection* self, void* pObject) {
-  CallBuilder b(KxNames::kConnection, self, 21, "ReleaseRefObject");
-  b.Ptr(pObject);
-  K().Record(b);
+void AddArg(CallBuilder& b, const KxMessRequest* p) {
+  b.Arg(Request(p));
+  if (p != nullptr) b.call().request = *p;
 }
-bool ConnAcceptSchema(IkxDtb2Connection* self, uint64_t uiLibrary, uint64_t* pKernel) {
-  CallBuilder b(KxNames::kConnection, self, 22, "AcceptSchema");
-  b.Arg(Uns(uiLibrary)).Ptr(pKernel);
-  const uint64_t uiAnswer = static_cast<uint64_t>(K().Record(b, TkAnswer::KernelSchema));
-  const uint64_t uiKernel = uiAnswer == 0 ? uiLibrary : uiAnswer;
-  if (pKernel != nullptr) *pKernel = uiKernel;
-  return uiKernel == uiLibrary;
+void AddArg(CallBuilder& b, const OrbLogIndex* p) {
+  b.Arg(p == nullptr ? "null" : Uns(p->eventType));
+  if (p != nullptr) b.call().logHeader = *p;
+}
+void AddArg(CallBuilder& b, CkxDtb2ObjCallback* p) {
+  b.Ptr(p);
+  b.call().boundObject = p;
+}
+void AddArg(CallBuilder& b, CkxMessageInfo* p) {
+  b.Ptr(p);
+  b.call().messRecord = p;
+}
+void AddArg(CallBuilder& b, CkxTaskCallback* p) {
+  b.Ptr(p);
+  b.call().callbackSink = p;
+}
+template <class T>
+void AddArg(CallBuilder& b, T* p) {
+  b.Ptr(p);
 }
 
-// ---------------------------------------------------------------------------
-// "CkxTask"
-
-int32_t TaskCreateTaskOnly(IkxTask* self, int32_t iKind, IkxTaskOnly** ppItf, uint32_t* pVersion,
-                           int32_t* pSlotCount) {
-  return K().CreateTaskOnly(self, iKind, ppItf, pVersion, pSlotCount);
-}
-void TaskRelease(IkxTask* self) {
-  CallBuilder b(KxNames::kTask, self, 2, "Release");
-  K().RecordRelease(b);
-}
-void TaskTrace(IkxTask* self, int32_t iCategory, const char* csFile, int32_t iLine,
-               const char* csMessage, const char* cs1, const char* cs2, const char* cs3) {
-  CallBuilder b(KxNames::kTask, self, 16, "Trace");
-  b.Arg(Int(iCategory)).Arg(Str(csFile)).Arg(Int(iLine)).Arg(Str(csMessage));
-  b.Arg(Str(cs1)).Arg(Str(cs2)).Arg(Str(cs3));
-  K().Record(b);
-}
-bool TaskIsKernelRunning(IkxTask* self) {
-  CallBuilder b(KxNames::kTask, self, 33, "IsKernelRunning");
-  return Yes(K().Record(b, TkAnswer::KernelRunning));
-}
-void TaskSendLog(IkxTask* self, const OrbLogIndex* pHeader, const void* pData, uint32_t uiLength) {
-  CallBuilder b(KxNames::kTask, self, 70, "SendLog");
-  b.Arg(pHeader == nullptr ? "null" : Uns(pHeader->eventType)).Ptr(pData).Arg(Uns(uiLength));
-  if (pHeader != nullptr) b.call().logHeader = *pHeader;
-  if (pData != nullptr) {
-    const auto* bytes = static_cast<const uint8_t*>(pData);
-    b.call().logData.assign(bytes, bytes + uiLength);
+// Records operation `csOp` (slot `iSlot` of interface `csItf`) and returns
+// the answer `what`, or 0 without one. With `kFlags` the first argument is a
+// flag word, shown in hex. Slot 2 of every interface releases it.
+template <bool kFlags = false, class Self, class First, class... A>
+int64_t Record(const char* csItf, Self* self, int iSlot, const char* csOp,
+               std::optional<TkAnswer> what, First first, A... args) {
+  CallBuilder b(csItf, self, iSlot, csOp);
+  if constexpr (kFlags) {
+    b.Arg(Hex(first));
+  } else {
+    AddArg(b, first);
   }
-  K().Record(b);
-}
-
-// ---------------------------------------------------------------------------
-// "CkxTaskOnly"
-
-void TaskOnlyRelease(IkxTaskOnly* self) {
-  CallBuilder b(KxNames::kTaskOnly, self, 2, "Release");
-  K().RecordRelease(b);
-}
-int64_t TaskOnlyGetTaskId(IkxTaskOnly* self) {
-  CallBuilder b(KxNames::kTaskOnly, self, 11, "GetTaskId");
-  return K().Record(b, TkAnswer::TaskId);
-}
-void TaskOnlyRegisterCallbackSink(IkxTaskOnly* self, CkxTaskCallback* pTask, int32_t iSlot) {
-  CallBuilder b(KxNames::kTaskOnly, self, 15, "RegisterCallbackSink");
-  b.Ptr(pTask).Arg(Int(iSlot));
-  b.call().callbackSink = pTask;
-  K().Record(b);
-}
-
-// ---------------------------------------------------------------------------
-// "CkxD2MessMan"
-
-void MessRelease(IkxD2MessMan* self) {
-  CallBuilder b(KxNames::kMessMan, self, 2, "Release");
-  K().RecordRelease(b);
-}
-bool MessDispatch(IkxD2MessMan* self, int64_t liTarget, const KxMessRequest* pRequest) {
-  CallBuilder b(KxNames::kMessMan, self, 3, "Dispatch");
-  b.Arg(Int(liTarget)).Arg(Request(pRequest));
-  if (pRequest != nullptr) b.call().request = *pRequest;
-  return Yes(K().Record(b, TkAnswer::Dispatch));
-}
-bool MessWithdraw(IkxD2MessMan* self, int64_t liTarget, const KxMessRequest* pRequest) {
-  CallBuilder b(KxNames::kMessMan, self, 4, "Withdraw");
-  b.Arg(Int(liTarget)).Arg(Request(pRequest));
-  if (pRequest != nullptr) b.call().request = *pRequest;
-  return Yes(K().Record(b, TkAnswer::Withdraw));
-}
-int32_t MessRegister(IkxD2MessMan* self, const char* csName, CkxMessageInfo* pRecord) {
-  CallBuilder b(KxNames::kMessMan, self, 5, "Register");
-  b.Arg(Str(csName)).Ptr(pRecord);
-  b.call().messRecord = pRecord;
-  return K().RecordRegister(b, csName, pRecord);
-}
-
-// ---------------------------------------------------------------------------
-// "CkxDtbAccByStr"
-
-void AccessRelease(IkxDtbAccByStr* self) {
-  CallBuilder b(KxNames::kDtbAccByStr, self, 2, "Release");
-  K().RecordRelease(b);
-}
-
-// ---------------------------------------------------------------------------
-// "CkxDtb2File"
-
-void FileRelease(IkxDtb2File* self) {
-  CallBuilder b(KxNames::kFile, self, 2, "Release");
-  K().RecordRelease(b);
-}
-void FileSetTemplateName(IkxDtb2File* self, const char* csName) {
-  CallBuilder b(KxNames::kFile, self, 3, "SetTemplateName");
-  b.Arg(Str(csName));
-  K().Record(b);
-}
-void FileSetFileTemplateName(IkxDtb2File* self, const char* csName) {
-  CallBuilder b(KxNames::kFile, self, 4, "SetFileTemplateName");
-  b.Arg(Str(csName));
-  K().Record(b);
-}
-void FileGetObjInd(IkxDtb2File* self, uint64_t uiDimId) {
-  CallBuilder b(KxNames::kFile, self, 5, "GetObjInd");
-  b.Arg(Uns(uiDimId));
-  K().Record(b);
-}
-void FileSetObjInd(IkxDtb2File* self, uint64_t uiDimId) {
-  CallBuilder b(KxNames::kFile, self, 6, "SetObjInd");
-  b.Arg(Uns(uiDimId));
-  K().Record(b);
-}
-int32_t FileOpen(IkxDtb2File* self, const char* csPath, const char* csAlias1, const char* csAlias2,
-                 const char* csMode, const char* csFileSet, bool bCreate, uint64_t uiDimHandle,
-                 uint32_t uiDimDyn, uint32_t uiDimExp) {
-  CallBuilder b(KxNames::kFile, self, 7, "Open");
-  b.Arg(Str(csPath)).Arg(Str(csAlias1)).Arg(Str(csAlias2)).Arg(Str(csMode)).Arg(Str(csFileSet));
-  b.Arg(Bool(bCreate)).Arg(Uns(uiDimHandle)).Arg(Uns(uiDimDyn)).Arg(Uns(uiDimExp));
-  return static_cast<int32_t>(K().Record(b, TkAnswer::OpenFileId));
-}
-void FileRegisterMember(IkxDtb2File* self, uint64_t uiObjectId, uint32_t uiClassId) {
-  CallBuilder b(KxNames::kFile, self, 9, "RegisterMember");
-  b.Arg(Uns(uiObjectId)).Arg(Uns(uiClassId));
-  K().Record(b);
-}
-bool FileIsOpen(IkxDtb2File* self) {
-  CallBuilder b(KxNames::kFile, self, 11, "IsOpen");
-  return Yes(K().Record(b, TkAnswer::IsOpen));
-}
-void FileClear(IkxDtb2File* self, uint32_t uiFlags) {
-  CallBuilder b(KxNames::kFile, self, 12, "Clear");
-  b.Arg(Hex(uiFlags));
-  K().Record(b);
-}
-bool FileSelectFileDlg(IkxDtb2File* self, const char* csAlias1, const char* csRootPath,
-                       const char* csPathIn, KxStringOut* pPathSel, const char* csFileSetIn,
-                       KxStringOut* pFileSetSel, bool bUsePath, bool bEnableScanDisk) {
-  CallBuilder b(KxNames::kFile, self, 13, "SelectFileDlg");
-  b.Arg(Str(csAlias1)).Arg(Str(csRootPath)).Arg(Str(csPathIn)).Arg(Out(pPathSel));
-  b.Arg(Str(csFileSetIn)).Arg(Out(pFileSetSel)).Arg(Bool(bUsePath)).Arg(Bool(bEnableScanDisk));
-  const bool ok = Yes(K().Record(b, TkAnswer::SelectFileDlg));
-  if (ok) {
-    const auto [csPath, csFileSet] = K().SelectedFile();
-    Assign(pPathSel, csPath);
-    Assign(pFileSetSel, csFileSet);
+  (AddArg(b, args), ...);
+  if (iSlot == 2) {
+    K().RecordRelease(b);
+    return 0;
   }
-  return ok;
-}
-bool FileSave(IkxDtb2File* self, int32_t iSaveOld, int16_t sDefPath, const char* csPath) {
-  CallBuilder b(KxNames::kFile, self, 14, "Save");
-  b.Arg(Int(iSaveOld)).Arg(Int(sDefPath)).Arg(Str(csPath));
-  return Yes(K().Record(b, TkAnswer::Save));
-}
-bool FileGetFullPath(IkxDtb2File* self, KxStringOut* pPath) {
-  CallBuilder b(KxNames::kFile, self, 18, "GetFullPath");
-  b.Arg(Out(pPath));
-  const bool ok = Yes(K().Record(b, TkAnswer::GetFullPath));
-  if (ok) Assign(pPath, K().FullPath());
-  return ok;
-}
-bool FileUnLoad(IkxDtb2File* self) {
-  CallBuilder b(KxNames::kFile, self, 19, "UnLoad");
-  return Yes(K().Record(b, TkAnswer::UnLoad));
-}
-void FileUpdate(IkxDtb2File* self, uint32_t uiFlags) {
-  CallBuilder b(KxNames::kFile, self, 21, "Update");
-  b.Arg(Hex(uiFlags));
-  K().Record(b);
-}
-int32_t FileGetDynGrowStatus(IkxDtb2File* self) {
-  CallBuilder b(KxNames::kFile, self, 22, "GetDynGrowStatus");
-  return static_cast<int32_t>(K().Record(b, TkAnswer::DynGrowStatus));
-}
-int32_t FileGetFileIdOfMessage(IkxDtb2File* self, int32_t iParam, int64_t liParam) {
-  CallBuilder b(KxNames::kFile, self, 23, "GetFileIdOfMessage");
-  b.Arg(Int(iParam)).Arg(Int(liParam));
-  return static_cast<int32_t>(K().Record(b, TkAnswer::FileIdOfMessage));
-}
-void FileGetNGELock(IkxDtb2File* self) {
-  CallBuilder b(KxNames::kFile, self, 24, "GetNGELock");
-  K().Record(b);
-}
-void FileReleaseNGELock(IkxDtb2File* self) {
-  CallBuilder b(KxNames::kFile, self, 25, "ReleaseNGELock");
-  K().Record(b);
-}
-void FileGetNGMLock(IkxDtb2File* self) {
-  CallBuilder b(KxNames::kFile, self, 26, "GetNGMLock");
-  K().Record(b);
-}
-void FileReleaseNGMLock(IkxDtb2File* self) {
-  CallBuilder b(KxNames::kFile, self, 27, "ReleaseNGMLock");
-  K().Record(b);
-}
-void FileGetObjIndByName(IkxDtb2File* self, uint64_t uiDimId, const char* csName) {
-  CallBuilder b(KxNames::kFile, self, 28, "GetObjIndByName");
-  b.Arg(Uns(uiDimId)).Arg(Str(csName));
-  K().Record(b);
-}
-bool FileSaveFileAsXml(IkxDtb2File* self, const char* csPath) {
-  CallBuilder b(KxNames::kFile, self, 29, "SaveFileAsXml");
-  b.Arg(Str(csPath));
-  return Yes(K().Record(b, TkAnswer::SaveFileAsXml));
-}
-bool FileUpdateFileFromXml(IkxDtb2File* self, const char* csPath) {
-  CallBuilder b(KxNames::kFile, self, 30, "UpdateFileFromXml");
-  b.Arg(Str(csPath));
-  return Yes(K().Record(b, TkAnswer::UpdateFileFromXml));
+  return K().Record(b, what);
 }
 
-// ---------------------------------------------------------------------------
-// "CkxDtb2Obj"
-
-void ObjRelease(IkxDtb2Obj* self) {
-  CallBuilder b(KxNames::kObj, self, 2, "Release");
-  K().RecordRelease(b);
-}
-uint64_t ObjBind(IkxDtb2Obj* self, CkxDtb2ObjCallback* pObject) {
-  CallBuilder b(KxNames::kObj, self, 3, "Bind");
-  b.Ptr(pObject);
-  b.call().boundObject = pObject;
-  return static_cast<uint64_t>(K().Record(b, TkAnswer::BindId));
-}
-uint64_t ObjBindMember(IkxDtb2Obj* self, CkxDtb2ObjCallback* pObject, uint32_t uiClassId) {
-  CallBuilder b(KxNames::kObj, self, 4, "BindMember");
-  b.Ptr(pObject).Arg(Uns(uiClassId));
-  b.call().boundObject = pObject;
-  return static_cast<uint64_t>(K().Record(b, TkAnswer::BindId));
-}
-void ObjUpdateID(IkxDtb2Obj* self, uint32_t uiFlags, const Sd2UpdateCmd* pCmd,
-                 KxUpdateRecord* pRecord) {
-  CallBuilder b(KxNames::kObj, self, 5, "UpdateID");
-  b.Arg(Hex(uiFlags)).Arg(Cmd(pCmd)).Arg(RecordText(pRecord));
-  if (pRecord != nullptr) b.call().update = *pRecord;
-  const auto id = static_cast<uint64_t>(K().Record(b, TkAnswer::UpdateId));
-  if (pRecord != nullptr) pRecord->updateId = id;
-}
-void ObjResizeDynMember(IkxDtb2Obj* self, uint32_t uiLength, void* pMember) {
-  CallBuilder b(KxNames::kObj, self, 6, "ResizeDynMember");
-  b.Arg(Uns(uiLength)).Ptr(pMember);
-  K().Record(b);
-}
-void ObjResizeArray(IkxDtb2Obj* self, uint32_t uiSize, KxArrayHeader* pHeader) {
-  CallBuilder b(KxNames::kObj, self, 7, "ResizeArray");
-  b.Arg(Uns(uiSize)).Ptr(pHeader);
-  K().Record(b);
-}
-uint32_t ObjEmbeddedMapCmd(IkxDtb2Obj* self, int32_t iCmd, uint64_t uiKey, const char* csKey,
-                           KxContainerHeader* pHeader) {
-  CallBuilder b(KxNames::kObj, self, 10, "EmbeddedMapCmd");
-  b.Arg(Int(iCmd)).Arg(Uns(uiKey)).Arg(Str(csKey)).Ptr(pHeader);
-  return static_cast<uint32_t>(K().Record(b, TkAnswer::EmbeddedMapCmd));
-}
-uint32_t ObjMapCmd(IkxDtb2Obj* self, int32_t iCmd, uint64_t uiKey, const char* csKey,
-                   KxContainerHeader* pHeader) {
-  CallBuilder b(KxNames::kObj, self, 11, "MapCmd");
-  b.Arg(Int(iCmd)).Arg(Uns(uiKey)).Arg(Str(csKey)).Ptr(pHeader);
-  return static_cast<uint32_t>(K().Record(b, TkAnswer::MapCmd));
+template <bool kFlags = false, class Self>
+int64_t Record(const char* csItf, Self* self, int iSlot, const char* csOp,
+               std::optional<TkAnswer> what) {
+  CallBuilder b(csItf, self, iSlot, csOp);
+  if (iSlot == 2) {
+    K().RecordRelease(b);
+    return 0;
+  }
+  return K().Record(b, what);
 }
 
-// The four key operations differ only in slot and name.
-void GetKey(IkxDtb2Obj* self, int iSlot, const char* csOp, uint32_t uiHandle, uint64_t* pKey,
+// An answer converted to the operation's result.
+template <class R>
+R As(int64_t v) {
+  if constexpr (std::is_same_v<R, bool>) return v != 0;
+  else if constexpr (!std::is_void_v<R>) return static_cast<R>(v);
+}
+
+// Fills slot `op` of `ops` with the recording body: the operation records its
+// call and answers `what` (std::nullopt: nothing to answer).
+#define TK_OP(itf, op, what) TK_OP_FLAGS(itf, op, what, false)
+#define TK_OP_FLAGS(itf, op, what, flags)                                               \
+  ops.op = [](auto* self, auto... args) -> typename KxSlot<&Ops::op>::Result {          \
+    return As<typename KxSlot<&Ops::op>::Result>(                                       \
+        Record<flags>(itf, self, KxSlot<&Ops::op>::number, #op, what, args...));        \
+  }
+
+constexpr std::nullopt_t kNone = std::nullopt;
+
+// The four key operations: record, then hand out the key the test chose.
+template <auto Op>
+void GetKey(IkxDtb2Obj* self, const char* csOp, uint32_t uiHandle, uint64_t* pKey,
             KxStringOut* pStrKey, bool bFlag, KxContainerHeader* pHeader) {
-  CallBuilder b(KxNames::kObj, self, iSlot, csOp);
-  b.Arg(Uns(uiHandle)).Ptr(pKey).Arg(Out(pStrKey)).Arg(Bool(bFlag)).Ptr(pHeader);
-  K().Record(b);
+  Record(KxNames::kObj, self, KxSlot<Op>::number, csOp, kNone, uiHandle, pKey, pStrKey,
+         bFlag, pHeader);
   const auto [uiKey, csKey] = K().NodeKey();
   if (pKey != nullptr) *pKey = uiKey;
   Assign(pStrKey, csKey);
 }
-void ObjEmbeddedMapGetKey(IkxDtb2Obj* self, uint32_t uiHandle, uint64_t* pKey, KxStringOut* pStrKey,
-                          bool bFlag, KxContainerHeader* pHeader) {
-  GetKey(self, 12, "EmbeddedMapGetKey", uiHandle, pKey, pStrKey, bFlag, pHeader);
-}
-void ObjMapGetKey(IkxDtb2Obj* self, uint32_t uiHandle, uint64_t* pKey, KxStringOut* pStrKey,
-                  bool bFlag, KxContainerHeader* pHeader) {
-  GetKey(self, 13, "MapGetKey", uiHandle, pKey, pStrKey, bFlag, pHeader);
-}
-void ObjClear(IkxDtb2Obj* self, uint32_t uiFlags, const Sd2UpdateCmd* pCmd,
-              KxUpdateRecord* pRecord) {
-  CallBuilder b(KxNames::kObj, self, 18, "Clear");
-  b.Arg(Hex(uiFlags)).Arg(Cmd(pCmd)).Arg(RecordText(pRecord));
-  if (pRecord != nullptr) b.call().update = *pRecord;
-  K().Record(b);
-}
-void ObjEmbeddedMapGetKeyNotProt(IkxDtb2Obj* self, uint32_t uiHandle, uint64_t* pKey,
-                                 KxStringOut* pStrKey, bool bFlag, KxContainerHeader* pHeader) {
-  GetKey(self, 22, "EmbeddedMapGetKeyNotProt", uiHandle, pKey, pStrKey, bFlag, pHeader);
-}
-void ObjMapGetKeyNotProt(IkxDtb2Obj* self, uint32_t uiHandle, uint64_t* pKey, KxStringOut* pStrKey,
-                         bool bFlag, KxContainerHeader* pHeader) {
-  GetKey(self, 23, "MapGetKeyNotProt", uiHandle, pKey, pStrKey, bFlag, pHeader);
-}
-void ObjResizeDynMemberNotProt(IkxDtb2Obj* self, uint32_t uiLength, void* pMember) {
-  CallBuilder b(KxNames::kObj, self, 24, "ResizeDynMemberNotProt");
-  b.Arg(Uns(uiLength)).Ptr(pMember);
-  K().Record(b);
-}
-void ObjResizeArrayNotProt(IkxDtb2Obj* self, uint32_t uiSize, KxArrayHeader* pHeader) {
-  CallBuilder b(KxNames::kObj, self, 25, "ResizeArrayNotProt");
-  b.Arg(Uns(uiSize)).Ptr(pHeader);
-  K().Record(b);
-}
-void ObjSaveAsXml(IkxDtb2Obj* self, const Sd2UpdateCmd* pCmd, KxUpdateRecord* pRecord,
-                  const char* csPath) {
-  CallBuilder b(KxNames::kObj, self, 26, "SaveAsXml");
-  b.Arg(Cmd(pCmd)).Arg(RecordText(pRecord)).Arg(Str(csPath));
-  if (pRecord != nullptr) b.call().update = *pRecord;
-  K().Record(b);
-}
+#define TK_KEY_OP(op)                                                                      \
+  ops.op = [](IkxDtb2Obj* self, uint32_t h, uint64_t* k, KxStringOut* s, bool f,           \
+              KxContainerHeader* p) { GetKey<&Ops::op>(self, #op, h, k, s, f, p); }
 
 // ---------------------------------------------------------------------------
-// Operation tables; slots not set are unused and stay null. Filled by
-// assignment: aggregate initialisers would have to list every unused slot.
+// Operation tables; slots not set are unused and stay null.
 
 const IkxDtb2ConnectionOps kConnectionOps = [] {
-  IkxDtb2ConnectionOps ops{};
-  ops.Release = ConnRelease;
-  ops.GetObjTlsIndex = ConnGetObjTlsIndex;
-  ops.ReleaseRefObject = ConnReleaseRefObject;
-  ops.AcceptSchema = ConnAcceptSchema;
+  using Ops = IkxDtb2ConnectionOps;
+  Ops ops{};
+  TK_OP(KxNames::kConnection, Release, kNone);
+  TK_OP(KxNames::kConnection, GetObjTlsIndex, TkAnswer::TlsIndex);
+  TK_OP(KxNames::kConnection, ReleaseRefObject, kNone);
+  // Accepted unless the test set another kernel fingerprint.
+  ops.AcceptSchema = [](IkxDtb2Connection* self, uint64_t uiLibrary, uint64_t* pKernel) {
+    const auto uiAnswer = static_cast<uint64_t>(Record(KxNames::kConnection, self, 22, "AcceptSchema",
+                                                       TkAnswer::KernelSchema, uiLibrary, pKernel));
+    const uint64_t uiKernel = uiAnswer == 0 ? uiLibrary : uiAnswer;
+    if (pKernel != nullptr) *pKernel = uiKernel;
+    return uiKernel == uiLibrary;
+  };
   return ops;
 }();
 
 const IkxTaskOps kTaskOps = [] {
-  IkxTaskOps ops{};
-  ops.CreateTaskOnly = TaskCreateTaskOnly;
-  ops.Release = TaskRelease;
-  ops.Trace = TaskTrace;
-  ops.IsKernelRunning = TaskIsKernelRunning;
-  ops.SendLog = TaskSendLog;
+  using Ops = IkxTaskOps;
+  Ops ops{};
+  ops.CreateTaskOnly = [](IkxTask* self, int32_t iKind, IkxTaskOnly** ppItf, uint32_t* pVersion,
+                          int32_t* pSlotCount) {
+    return K().CreateTaskOnly(self, iKind, ppItf, pVersion, pSlotCount);
+  };
+  TK_OP(KxNames::kTask, Release, kNone);
+  TK_OP(KxNames::kTask, Trace, kNone);
+  TK_OP(KxNames::kTask, IsKernelRunning, TkAnswer::KernelRunning);
+  // Keeps a copy of the log data as well.
+  ops.SendLog = [](IkxTask* self, const OrbLogIndex* pHeader, const void* pData, uint32_t uiLength) {
+    CallBuilder b(KxNames::kTask, self, 70, "SendLog");
+    AddArg(b, pHeader);
+    b.Ptr(pData).Arg(Uns(uiLength));
+    const auto* bytes = static_cast<const uint8_t*>(pData);
+    if (bytes != nullptr) b.call().logData.assign(bytes, bytes + uiLength);
+    K().Record(b);
+  };
   return ops;
 }();
 
 const IkxTaskOnlyOps kTaskOnlyOps = [] {
-  IkxTaskOnlyOps ops{};
-  ops.Release = TaskOnlyRelease;
-  ops.GetTaskId = TaskOnlyGetTaskId;
-  ops.RegisterCallbackSink = TaskOnlyRegisterCallbackSink;
+  using Ops = IkxTaskOnlyOps;
+  Ops ops{};
+  TK_OP(KxNames::kTaskOnly, Release, kNone);
+  TK_OP(KxNames::kTaskOnly, GetTaskId, TkAnswer::TaskId);
+  TK_OP(KxNames::kTaskOnly, RegisterCallbackSink, kNone);
   return ops;
 }();
 
 const IkxD2MessManOps kMessManOps = [] {
-  IkxD2MessManOps ops{};
-  ops.Release = MessRelease;
-  ops.Dispatch = MessDispatch;
-  ops.Withdraw = MessWithdraw;
-  ops.Register = MessRegister;
+  using Ops = IkxD2MessManOps;
+  Ops ops{};
+  TK_OP(KxNames::kMessMan, Release, kNone);
+  TK_OP(KxNames::kMessMan, Dispatch, TkAnswer::Dispatch);
+  TK_OP(KxNames::kMessMan, Withdraw, TkAnswer::Withdraw);
+  // Remembers the record under its name for MessageRecord.
+  ops.Register = [](IkxD2MessMan* self, const char* csName, CkxMessageInfo* pRecord) {
+    K().RememberRecord(csName, pRecord);
+    return static_cast<int32_t>(Record(KxNames::kMessMan, self, 5, "Register",
+                                       TkAnswer::MessRegister, csName, pRecord));
+  };
   return ops;
 }();
 
 const IkxDtbAccByStrOps kAccessOps = [] {
-  IkxDtbAccByStrOps ops{};
-  ops.Release = AccessRelease;
+  using Ops = IkxDtbAccByStrOps;
+  Ops ops{};
+  TK_OP(KxNames::kDtbAccByStr, Release, kNone);
   return ops;
 }();
 
 const IkxDtb2FileOps kFileOps = [] {
-  IkxDtb2FileOps ops{};
-  ops.Release = FileRelease;
-  ops.SetTemplateName = FileSetTemplateName;
-  ops.SetFileTemplateName = FileSetFileTemplateName;
-  ops.GetObjInd = FileGetObjInd;
-  ops.SetObjInd = FileSetObjInd;
-  ops.Open = FileOpen;
-  ops.RegisterMember = FileRegisterMember;
-  ops.IsOpen = FileIsOpen;
-  ops.Clear = FileClear;
-  ops.SelectFileDlg = FileSelectFileDlg;
-  ops.Save = FileSave;
-  ops.GetFullPath = FileGetFullPath;
-  ops.UnLoad = FileUnLoad;
-  ops.Update = FileUpdate;
-  ops.GetDynGrowStatus = FileGetDynGrowStatus;
-  ops.GetFileIdOfMessage = FileGetFileIdOfMessage;
-  ops.GetNGELock = FileGetNGELock;
-  ops.ReleaseNGELock = FileReleaseNGELock;
-  ops.GetNGMLock = FileGetNGMLock;
-  ops.ReleaseNGMLock = FileReleaseNGMLock;
-  ops.GetObjIndByName = FileGetObjIndByName;
-  ops.SaveFileAsXml = FileSaveFileAsXml;
-  ops.UpdateFileFromXml = FileUpdateFileFromXml;
+  using Ops = IkxDtb2FileOps;
+  Ops ops{};
+  TK_OP(KxNames::kFile, Release, kNone);
+  TK_OP(KxNames::kFile, SetTemplateName, kNone);
+  TK_OP(KxNames::kFile, SetFileTemplateName, kNone);
+  TK_OP(KxNames::kFile, GetObjInd, kNone);
+  TK_OP(KxNames::kFile, SetObjInd, kNone);
+  TK_OP(KxNames::kFile, Open, TkAnswer::OpenFileId);
+  TK_OP(KxNames::kFile, RegisterMember, kNone);
+  TK_OP(KxNames::kFile, IsOpen, TkAnswer::IsOpen);
+  TK_OP_FLAGS(KxNames::kFile, Clear, kNone, true);
+  // Hands out the selected path and file set when it answers true.
+  ops.SelectFileDlg = [](IkxDtb2File* self, const char* csAlias1, const char* csRootPath,
+                         const char* csPathIn, KxStringOut* pPathSel, const char* csFileSetIn,
+                         KxStringOut* pFileSetSel, bool bUsePath, bool bEnableScanDisk) {
+    const bool ok = Record(KxNames::kFile, self, 13, "SelectFileDlg", TkAnswer::SelectFileDlg,
+                           csAlias1, csRootPath, csPathIn, pPathSel, csFileSetIn, pFileSetSel,
+                           bUsePath, bEnableScanDisk) != 0;
+    if (ok) {
+      const auto [csPath, csFileSet] = K().SelectedFile();
+      Assign(pPathSel, csPath);
+      Assign(pFileSetSel, csFileSet);
+    }
+    return ok;
+  };
+  TK_OP(KxNames::kFile, Save, TkAnswer::Save);
+  // Hands out the full path when it answers true.
+  ops.GetFullPath = [](IkxDtb2File* self, KxStringOut* pPath) {
+    const bool ok =
+        Record(KxNames::kFile, self, 18, "GetFullPath", TkAnswer::GetFullPath, pPath) != 0;
+    if (ok) Assign(pPath, K().FullPath());
+    return ok;
+  };
+  TK_OP(KxNames::kFile, UnLoad, TkAnswer::UnLoad);
+  TK_OP_FLAGS(KxNames::kFile, Update, kNone, true);
+  TK_OP(KxNames::kFile, GetDynGrowStatus, TkAnswer::DynGrowStatus);
+  TK_OP(KxNames::kFile, GetFileIdOfMessage, TkAnswer::FileIdOfMessage);
+  TK_OP(KxNames::kFile, GetNGELock, kNone);
+  TK_OP(KxNames::kFile, ReleaseNGELock, kNone);
+  TK_OP(KxNames::kFile, GetNGMLock, kNone);
+  TK_OP(KxNames::kFile, ReleaseNGMLock, kNone);
+  TK_OP(KxNames::kFile, GetObjIndByName, kNone);
+  TK_OP(KxNames::kFile, SaveFileAsXml, TkAnswer::SaveFileAsXml);
+  TK_OP(KxNames::kFile, UpdateFileFromXml, TkAnswer::UpdateFileFromXml);
   return ops;
 }();
 
 const IkxDtb2ObjOps kObjOps = [] {
-  IkxDtb2ObjOps ops{};
-  ops.Release = ObjRelease;
-  ops.Bind = ObjBind;
-  ops.BindMember = ObjBindMember;
-  ops.UpdateID = ObjUpdateID;
-  ops.ResizeDynMember = ObjResizeDynMember;
-  ops.ResizeArray = ObjResizeArray;
-  ops.EmbeddedMapCmd = ObjEmbeddedMapCmd;
-  ops.MapCmd = ObjMapCmd;
-  ops.EmbeddedMapGetKey = ObjEmbeddedMapGetKey;
-  ops.MapGetKey = ObjMapGetKey;
-  ops.Clear = ObjClear;
-  ops.EmbeddedMapGetKeyNotProt = ObjEmbeddedMapGetKeyNotProt;
-  ops.MapGetKeyNotProt = ObjMapGetKeyNotProt;
-  ops.ResizeDynMemberNotProt = ObjResizeDynMemberNotProt;
-  ops.ResizeArrayNotProt = ObjResizeArrayNotProt;
-  ops.SaveAsXml = ObjSaveAsXml;
+  using Ops = IkxDtb2ObjOps;
+  Ops ops{};
+  TK_OP(KxNames::kObj, Release, kNone);
+  TK_OP(KxNames::kObj, Bind, TkAnswer::BindId);
+  TK_OP(KxNames::kObj, BindMember, TkAnswer::BindId);
+  // Writes the answered update id into the record.
+  ops.UpdateID = [](IkxDtb2Obj* self, uint32_t uiFlags, const Sd2UpdateCmd* pCmd,
+                    KxUpdateRecord* pRecord) {
+    const auto id = static_cast<uint64_t>(Record<true>(KxNames::kObj, self, 5, "UpdateID",
+                                                 TkAnswer::UpdateId, uiFlags, pCmd, pRecord));
+    if (pRecord != nullptr) pRecord->updateId = id;
+  };
+  TK_OP(KxNames::kObj, ResizeDynMember, kNone);
+  TK_OP(KxNames::kObj, ResizeArray, kNone);
+  TK_OP(KxNames::kObj, EmbeddedMapCmd, TkAnswer::EmbeddedMapCmd);
+  TK_OP(KxNames::kObj, MapCmd, TkAnswer::MapCmd);
+  TK_KEY_OP(EmbeddedMapGetKey);
+  TK_KEY_OP(MapGetKey);
+  TK_OP_FLAGS(KxNames::kObj, Clear, kNone, true);
+  TK_KEY_OP(EmbeddedMapGetKeyNotProt);
+  TK_KEY_OP(MapGetKeyNotProt);
+  TK_OP(KxNames::kObj, ResizeDynMemberNotProt, kNone);
+  TK_OP(KxNames::kObj, ResizeArrayNotProt, kNone);
+  TK_OP(KxNames::kObj, SaveAsXml, kNone);
   return ops;
 }();
 
