@@ -106,7 +106,7 @@ fuzz: build
 
 # The tests where threads or processes share a file or a view model, built
 # and run under ThreadSanitizer (only these: a whole sanitized build of the
-# suite would double CI's time for tests that run on one thread).
+# suite would double the time for tests that run on one thread).
 TSAN_TESTS := LockConcurrencyTest FileLockTest NotificationTest TwoProcessTest \
   KxUpdateUmCallBackTest MvvmTest FileWrapperTest EndOfApplicationTest
 TSAN_DIR := build/sanitize-thread
