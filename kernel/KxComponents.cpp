@@ -35,6 +35,16 @@ void KxLogEscaped(const char* csSlot, const char* csWhat) noexcept {
   }
 }
 
+void KxLogCaught(const char* csSlot) noexcept {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    KxLogEscaped(csSlot, e.what());
+  } catch (...) {
+    KxLogEscaped(csSlot, "an exception of unknown type");
+  }
+}
+
 void RunDeferred(KxDeferred& deferred) {
   for (auto& fn : deferred) fn();
 }

@@ -117,6 +117,9 @@ struct KxSlotName {
 
 // Writes the log line of an exception caught at a slot; never throws.
 void KxLogEscaped(const char* csSlot, const char* csWhat) noexcept;
+// Called inside a catch handler: logs the exception being handled as
+// KxLogEscaped does, its what() or "an exception of unknown type".
+void KxLogCaught(const char* csSlot) noexcept;
 
 template <KxSlotName Name, auto Fn, auto... Failure>
 struct KxGuarded;
@@ -126,10 +129,8 @@ struct KxGuarded<Name, Fn, Failure...> {
   static R Call(A... args) noexcept {
     try {
       return Fn(std::forward<A>(args)...);
-    } catch (const std::exception& e) {
-      KxLogEscaped(Name.text, e.what());
     } catch (...) {
-      KxLogEscaped(Name.text, "an exception of unknown type");
+      KxLogCaught(Name.text);
     }
     if constexpr (std::is_void_v<R>) {
       return;

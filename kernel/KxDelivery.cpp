@@ -21,10 +21,8 @@ template <class Fn>
 void RunCallback(const char* csWhat, Fn&& fn) noexcept {
   try {
     fn();
-  } catch (const std::exception& e) {
-    KxLogEscaped(csWhat, e.what());
   } catch (...) {
-    KxLogEscaped(csWhat, "an exception of unknown type");
+    KxLogCaught(csWhat);
   }
 }
 

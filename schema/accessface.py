@@ -14,7 +14,7 @@ the view model of its elements; the view models need only the record
 interfaces, so including them here makes no cycle.
 """
 
-from output import banner, wrap_class
+from output import banner, umbrella, wrap_class
 from tree import ARRAY, EMBEDDED, MAP, TOP_ARRAY, TOP_MAP, TOP_SINGLE, VALUES
 
 NAMESPACE = "Tarvex::Orb::Data::Varnox"
@@ -248,8 +248,6 @@ def outputs(model):
     for file in model.files:
         texts[f"access/D2Varnox{file.name}.h"] = file_h(model, file)
         texts[f"access/D2Varnox{file.name}.cpp"] = file_cpp(model, file)
-    umbrella = banner("Every generated class of the access layer.")
-    texts["access/VarnoxAccessClasses.h"] = (umbrella + ["#pragma once", ""] +
-                                             [f'#include "{path}"' for path in texts
-                                              if path.endswith(".h")])
+    texts["access/VarnoxAccessClasses.h"] = umbrella(texts,
+                                                     "Every generated class of the access layer.")
     return texts

@@ -10,7 +10,7 @@ once, with the library.
 """
 
 from accessface import KEY_TYPES, NAMESPACE
-from output import banner, wrap_class
+from output import banner, umbrella, wrap_class
 from tree import TOP_ARRAY, TOP_MAP, TOP_SINGLE
 
 
@@ -122,8 +122,5 @@ def outputs(model):
     for file in model.files:
         texts[f"files/D2fVarnox{file.name}.h"] = file_h(model, file)
         texts[f"files/D2fVarnox{file.name}.cpp"] = file_cpp(file, top_members(model, file))
-    umbrella = banner("The five file wrappers.")
-    texts["files/VarnoxFiles.h"] = (umbrella + ["#pragma once", ""] +
-                                    [f'#include "{path}"' for path in texts
-                                     if path.endswith(".h")])
+    texts["files/VarnoxFiles.h"] = umbrella(texts, "The five file wrappers.")
     return texts

@@ -25,16 +25,15 @@ import native  # noqa: E402
 import objectface  # noqa: E402
 import viewmodels  # noqa: E402
 from model import SchemaError, load  # noqa: E402
-from output import banner  # noqa: E402
+from output import umbrella  # noqa: E402
 
 
 def outputs(model):
     """Path below the output directory -> lines, the umbrella header last."""
     texts = {**native.outputs(model), **objectface.outputs(model)}
-    umbrella = banner("The record model, the file templates, their descriptors, the catalogue, the",
-                      "lists of files and members and the object face's containment tree.")
-    umbrella += ["#pragma once", ""] + [f'#include "{path}"' for path in texts]
-    texts["templates/Varnox.h"] = umbrella
+    texts["templates/Varnox.h"] = umbrella(
+        texts, "The record model, the file templates, their descriptors, the catalogue, the",
+        "lists of files and members and the object face's containment tree.")
     # The access layer has its own umbrella (access/VarnoxAccess.h): it builds
     # on the framework, which the native face's public headers do not reach.
     texts.update(accessface.outputs(model))

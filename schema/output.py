@@ -8,6 +8,12 @@ def banner(*lines):
     return [BANNER, "//"] + [f"// {line}".rstrip() for line in lines]
 
 
+def umbrella(texts, *comment):
+    """A header that includes every header among `texts` (generated sources left out)."""
+    return (banner(*comment) + ["#pragma once", ""] +
+            [f'#include "{path}"' for path in texts if path.endswith(".h")])
+
+
 def aligned(rows, indent):
     """Code and comment pairs, the comments in one column."""
     width = max(len(code) for code, _ in rows)
