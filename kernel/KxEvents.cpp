@@ -31,6 +31,25 @@ void FutexWakeAll(uint32_t* pWord) {
   syscall(SYS_futex, pWord, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
 }
 
+// A slot's words after its sequence word. A reader may copy them while a
+// writer that lapped it overwrites them (the sequence word then tells the
+// reader to drop its copy); each word is moved as a relaxed atomic so that
+// such an overlap is defined, the sequence word and the fences order them.
+constexpr size_t kBodyWords = sizeof(KxEventSlot) / sizeof(uint64_t) - 1;
+static_assert(sizeof(KxEventSlot) % sizeof(uint64_t) == 0 && alignof(KxEventSlot) == 8);
+
+uint64_t* Body(KxEventSlot& slot) { return reinterpret_cast<uint64_t*>(&slot) + 1; }
+
+void StoreBody(KxEventSlot& shared, KxEventSlot& local) {
+  for (size_t i = 0; i < kBodyWords; ++i)
+    KxAtomicStore(Body(shared)[i], Body(local)[i], std::memory_order_relaxed);
+}
+
+void LoadBody(KxEventSlot& local, const KxEventSlot& shared) {
+  for (size_t i = 0; i < kBodyWords; ++i)
+    Body(local)[i] = KxAtomicLoad(Body(const_cast<KxEventSlot&>(shared))[i], std::memory_order_relaxed);
+}
+
 }  // namespace
 
 std::shared_ptr<KxEventRing> KxEventRing::Create(const std::string& csPath) {
@@ -103,17 +122,15 @@ void KxEventRing::Lock() {
 void KxEventRing::Publish(KxEventKind eKind, uint32_t uiMember, int32_t iStatus,
                           const KxUpdateRecord* pRecord) {
   const uint64_t uiSeq = m_pHeader->published;
+  KxEventSlot local{};
+  local.kind = static_cast<uint32_t>(eKind);
+  local.member = uiMember;
+  local.status = iStatus;
+  if (pRecord != nullptr) std::memcpy(&local.record, pRecord, sizeof local.record);
   KxEventSlot& slot = Slot(uiSeq);
-  KxAtomicStore(slot.seq, kWriting);
+  KxAtomicStore(slot.seq, kWriting, std::memory_order_relaxed);
   std::atomic_thread_fence(std::memory_order_release);
-  slot.kind = static_cast<uint32_t>(eKind);
-  slot.member = uiMember;
-  slot.status = iStatus;
-  if (pRecord != nullptr) {
-    std::memcpy(&slot.record, pRecord, sizeof slot.record);
-  } else {
-    std::memset(&slot.record, 0, sizeof slot.record);
-  }
+  StoreBody(slot, local);
   KxAtomicStore(slot.seq, uiSeq);
   KxAtomicStore(m_pHeader->published, uiSeq + 1);
   KxAtomicAdd(m_pHeader->wake, 1u);
@@ -167,6 +184,7 @@ void KxEventRing::StopListening() {
 void KxEventRing::Run(uint64_t uiNext) {
   const uint64_t uiCapacity = m_pHeader->capacity;
   KxEvent event{};
+  KxEventSlot copy{};
   while (!m_bStop.load()) {
     const uint32_t uiWake = KxAtomicLoad(m_pHeader->wake);
     const uint64_t uiPublished = KxAtomicLoad(m_pHeader->published);
@@ -183,12 +201,9 @@ void KxEventRing::Run(uint64_t uiNext) {
     // Copy the slot, then check it was not overwritten meanwhile.
     const KxEventSlot& slot = Slot(uiNext);
     const uint64_t uiBefore = KxAtomicLoad(slot.seq);
-    event.kind = static_cast<KxEventKind>(slot.kind);
-    event.member = slot.member;
-    event.status = slot.status;
-    std::memcpy(&event.record, &slot.record, sizeof event.record);
+    LoadBody(copy, slot);
     std::atomic_thread_fence(std::memory_order_acquire);
-    if (uiBefore != uiNext || KxAtomicLoad(slot.seq) != uiNext) {
+    if (uiBefore != uiNext || KxAtomicLoad(slot.seq, std::memory_order_relaxed) != uiNext) {
       // Overwritten by a writer that lapped this reader.
       const uint64_t uiNow = KxAtomicLoad(m_pHeader->published);
       const uint64_t uiSkip = uiNow > uiNext + uiCapacity ? uiNow - uiCapacity - uiNext : 1;
@@ -197,6 +212,10 @@ void KxEventRing::Run(uint64_t uiNext) {
       continue;
     }
     ++uiNext;
+    event.kind = static_cast<KxEventKind>(copy.kind);
+    event.member = copy.member;
+    event.status = copy.status;
+    std::memcpy(&event.record, &copy.record, sizeof event.record);
     m_Sink(event);
   }
 }

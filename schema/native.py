@@ -90,7 +90,7 @@ def file_h(model, file):
             "  // the template, then register them in order.",
             f"  {cls}() {{", f'    NameTemplate("{model.family}", kFileType);']
     out += [f"    Register(m_{member.name});" for member in file.members]
-    out += ["  }", ""]
+    out += ["  }", f"  ~{cls}() override {{ UnbindMembers(); }}", ""]
     out += aligned([(f"{file.member_class(member)} m_{member.name};", str(i))
                     for i, member in enumerate(file.members)], "  ")
     return out + ["};"]

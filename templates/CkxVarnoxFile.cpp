@@ -26,3 +26,7 @@ void CkxVarnoxFile::NotifyUpdatesLost(uint32_t uiMember) const {
   if (m_pfUpdateCallBack == nullptr) return;
   m_pfUpdateCallBack(static_cast<int32_t>(uiMember), 0);
 }
+
+void CkxVarnoxFile::UnbindMembers() {
+  for (auto it = m_apMembers.rbegin(); it != m_apMembers.rend(); ++it) (*it)->m_Obj.Release();
+}

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "NetInterface/CkxOrbNetInterface/CkxDtb2File.h"
 #include "NetInterface/CkxOrbNetInterface/CkxDtb2Obj.h"
@@ -43,7 +44,8 @@ class CkxVarnoxFile : public CkxDtb2File {
   PfKxUpdateCallBack m_pfUpdateCallBack = nullptr;
 
  private:
-  uint32_t m_uiRegistered = 0;
+  // The registered members, in registration order (their kernel numbers).
+  std::vector<CkxDtb2Obj*> m_apMembers;
 
  protected:
   CkxVarnoxFile() = default;
@@ -52,7 +54,12 @@ class CkxVarnoxFile : public CkxDtb2File {
   template <class Member>
   void Register(Member& member) {
     member.m_pFile = this;
-    member.m_uiNumber = m_uiRegistered++;  // the kernel numbers members in this order
+    member.m_uiNumber = static_cast<uint32_t>(m_apMembers.size());  // the kernel's numbering
+    m_apMembers.push_back(&member);
     RegisterMember(member, Member::kClassId);
   }
+
+  // Releases every member's kernel binding, last registered first, waiting
+  // for a delivery in progress; after it the kernel calls no member back. Idempotent.
+  void UnbindMembers();
 };

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
+#include "tests/testkernel/TestKernelSupport.h"
 
 // The bytes of a file ("" when it cannot be read), and a file made of
 // `csText`.
@@ -59,7 +60,7 @@ class KernelScratch {
     std::filesystem::create_directories(m_csDir + "/live");
     setenv("VARNOX_LIVE_DIR", (m_csDir + "/live").c_str(), 1);
     setenv("VARNOX_KERNEL_LOG", (m_csDir + "/kernel.log").c_str(), 1);
-    setenv("KxOrb64", VARNOX_ORB_ROOT, 1);
+    setenv("KxOrb64", ReferenceOrbRoot().c_str(), 1);
   }
   std::string m_csDir;
 };

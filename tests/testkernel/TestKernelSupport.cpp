@@ -72,6 +72,11 @@ const std::string& TkOrbRoot() {
   return csRoot;
 }
 
+const std::string& ReferenceOrbRoot() {
+  static const std::string csRoot = VARNOX_ORB_ROOT;
+  return csRoot;
+}
+
 std::string TkKernelPath(const std::string& csRoot, bool bDebug) {
   return csRoot + "Kernel/Lib/" + (bDebug ? "CkxCompManagerD.dll" : "CkxCompManagerR.dll");
 }

@@ -14,6 +14,10 @@
 
 // The KxOrb64 directory the test kernel is built into, ending with '/'.
 const std::string& TkOrbRoot();
+// The KxOrb64 directory the reference kernel is built into, ending with '/'.
+// (Kept out of the test sources so that their objects do not depend on
+// where the build tree lies.)
+const std::string& ReferenceOrbRoot();
 
 // The component manager file the library loads below `csRoot`:
 // csRoot + "Kernel/Lib/CkxCompManagerR.dll" (or ...D.dll).

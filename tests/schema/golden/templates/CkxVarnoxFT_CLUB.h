@@ -26,6 +26,7 @@ class CkxVarnoxFT_CLUB : public CkxVarnoxFile {
     NameTemplate("Small", kFileType);
     Register(m_Pool);
   }
+  ~CkxVarnoxFT_CLUB() override { UnbindMembers(); }
 
   CkxVarnoxFT_CLUBPool m_Pool;  // 0
 };

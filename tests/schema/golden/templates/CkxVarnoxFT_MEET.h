@@ -40,6 +40,7 @@ class CkxVarnoxFT_MEET : public CkxVarnoxFile {
     Register(m_Notes);
     Register(m_Pool);
   }
+  ~CkxVarnoxFT_MEET() override { UnbindMembers(); }
 
   CkxVarnoxFT_MEETRaces m_Races;  // 0
   CkxVarnoxFT_MEETNotes m_Notes;  // 1
