@@ -117,7 +117,10 @@ size_t Feed::Publish(const MeetView& meet, const std::vector<std::string>* pOnly
   const size_t uiQueued = static_cast<size_t>(m_uiVersion - uiBefore);
   lock.unlock();
   // Woken after the lock is let go, the streams do not wait for it again.
-  if (uiQueued > 0) m_Changed.notify_all();
+  if (uiQueued > 0) {
+    m_Changed.notify_all();
+    Changed();
+  }
   return uiQueued;
 }
 
@@ -175,9 +178,12 @@ std::optional<FeedText> Feed::TextAfter(uint64_t uiAfter,
 }
 
 void Feed::Close(std::string csWhy) {
-  std::lock_guard lock(m_Mutex);
-  m_csClosed = std::move(csWhy);
-  m_Changed.notify_all();
+  {
+    std::lock_guard lock(m_Mutex);
+    m_csClosed = std::move(csWhy);
+    m_Changed.notify_all();
+  }
+  Changed();
 }
 
 std::optional<std::string> Feed::Closed() const {
@@ -186,14 +192,27 @@ std::optional<std::string> Feed::Closed() const {
 }
 
 void Feed::Stop() {
-  std::lock_guard lock(m_Mutex);
-  m_bStopped = true;
-  m_Changed.notify_all();
+  {
+    std::lock_guard lock(m_Mutex);
+    m_bStopped = true;
+    m_Changed.notify_all();
+  }
+  Changed();
 }
 
 bool Feed::Stopped() const {
   std::lock_guard lock(m_Mutex);
   return m_bStopped;
+}
+
+void Feed::OnChanged(std::function<void()> handler) {
+  std::lock_guard lock(m_ChangedMutex);
+  m_OnChanged = std::move(handler);
+}
+
+void Feed::Changed() {
+  std::lock_guard lock(m_ChangedMutex);
+  if (m_OnChanged) m_OnChanged();
 }
 
 }  // namespace varnox::web

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -72,6 +73,11 @@ class Feed {
   void Stop();
   bool Stopped() const;
 
+  // Calls `handler` in the thread that changes the feed, after each publish
+  // that queued events and after Close and Stop, one call at a time (none:
+  // no more calls once this returns).
+  void OnChanged(std::function<void()> handler);
+
  private:
   using HeatKey = std::pair<std::string, std::string>;
   // An event kept for the streams, with its wire text.
@@ -80,6 +86,7 @@ class Feed {
     std::string csText;
   };
   void Queue(std::string csType, std::string csData);
+  void Changed();
 
   const size_t m_uiKept;
   mutable std::mutex m_Mutex;
@@ -92,6 +99,8 @@ class Feed {
   std::map<HeatKey, std::string> m_Heats;
   std::map<std::string, std::string> m_RaceTexts;  // each race's part of the schedule
   std::deque<Queued> m_Events;
+  std::mutex m_ChangedMutex;  // held while the handler runs
+  std::function<void()> m_OnChanged;
 };
 
 // The JSON texts (see README, "Live results").

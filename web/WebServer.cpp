@@ -1,8 +1,11 @@
 #include "web/WebServer.h"
 
 #include <httplib.h>
+#include <netdb.h>
+#include <sys/socket.h>
 
 #include <chrono>
+#include <filesystem>
 #include <optional>
 
 #include <nlohmann/json.hpp>
@@ -14,6 +17,8 @@ namespace {
 constexpr const char* kJson = "application/json; charset=utf-8";
 // Requests carry no body: anything bigger is refused.
 constexpr size_t kMostBody = 1024;
+// How long a write waits for a client to make room.
+constexpr std::chrono::seconds kWriteTimeout(5);
 
 void Refuse(httplib::Response& res, int iStatus, const std::string& csWhy) {
   res.status = iStatus;
@@ -35,15 +40,43 @@ bool Send(httplib::DataSink& sink, const std::string& csText) {
   return sink.write(csText.data(), csText.size());
 }
 
+// The numeric address and port of a socket's end (getsockname or getpeername).
+template <class GetName>
+std::pair<std::string, int> EndOf(int fd, GetName getName) {
+  sockaddr_storage address{};
+  socklen_t uiLength = sizeof address;
+  if (getName(fd, reinterpret_cast<sockaddr*>(&address), &uiLength) != 0) return {"", -1};
+  char aHost[NI_MAXHOST], aPort[NI_MAXSERV];
+  if (getnameinfo(reinterpret_cast<sockaddr*>(&address), uiLength, aHost, sizeof aHost, aPort,
+                  sizeof aPort, NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+    return {"", -1};
+  return {aHost, std::atoi(aPort)};
+}
+
+// The socket of the connection `req` came on, or -1. cpp-httplib does not
+// hand it to a content provider, so it is found among the process's open
+// files by the two ends the request names: while the request's thread
+// serves it, the connection stays open and its socket is that one.
+int ConnectionOf(const httplib::Request& req) {
+  const std::pair<std::string, int> local{req.local_addr, req.local_port};
+  const std::pair<std::string, int> remote{req.remote_addr, req.remote_port};
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+    const int fd = std::atoi(entry.path().filename().c_str());
+    if (EndOf(fd, getsockname) == local && EndOf(fd, getpeername) == remote) return fd;
+  }
+  return -1;
+}
+
 }  // namespace
 
 WebServer::WebServer(Feed& feed, ServerOptions options)
-    : m_Feed(feed), m_Options(std::move(options)), m_pServer(std::make_unique<httplib::Server>()) {
+    : m_Feed(feed), m_Options(std::move(options)), m_Idle(feed), m_pServer(std::make_unique<httplib::Server>()) {
   const size_t uiThreads = m_Options.uiThreads;
   m_pServer->new_task_queue = [uiThreads] { return new httplib::ThreadPool(uiThreads); };
   m_pServer->set_payload_max_length(kMostBody);
   m_pServer->set_read_timeout(std::chrono::seconds(1));
-  m_pServer->set_write_timeout(std::chrono::seconds(5));
+  m_pServer->set_write_timeout(kWriteTimeout);
   m_pServer->set_tcp_nodelay(true);
   Route();
 }
@@ -101,7 +134,7 @@ void WebServer::Route() {
   server.Get("/api/snapshot", [this](const httplib::Request&, httplib::Response& res) {
     WithMeet(m_Feed, res, [&] { res.set_content(m_Feed.Snapshot().csData, kJson); });
   });
-  server.Get("/events", [this](const httplib::Request&, httplib::Response& res) {
+  server.Get("/events", [this](const httplib::Request& req, httplib::Response& res) {
     WithMeet(m_Feed, res, [&] {
       if (++m_uiStreams > m_Options.uiMaxStreams) {
         --m_uiStreams;
@@ -111,10 +144,11 @@ void WebServer::Route() {
       res.set_header("Cache-Control", "no-cache");
       // The position of this stream: none until its snapshot is sent.
       auto pAt = std::make_shared<std::optional<uint64_t>>();
+      const int fd = ConnectionOf(req);
       const auto keepAlive = std::chrono::milliseconds(m_Options.iKeepAliveMs);
       res.set_chunked_content_provider(
           "text/event-stream",
-          [this, pAt, keepAlive](size_t, httplib::DataSink& sink) {
+          [this, pAt, fd, keepAlive](size_t, httplib::DataSink& sink) {
             if (m_Feed.Stopped()) return false;
             if (const auto csClosed = m_Feed.Closed()) {
               Send(sink,
@@ -126,7 +160,21 @@ void WebServer::Route() {
               *pAt = snapshot.uiId;
               return Send(sink, "retry: 1000\n" + EventText(snapshot));
             }
-            const std::optional<FeedText> text = m_Feed.TextAfter(**pAt, keepAlive);
+            // What is due is sent by this thread; then the stream idles,
+            // parked where the publishing thread writes the next events
+            // itself (its own wait on the feed when the socket is unknown).
+            std::optional<FeedText> text = m_Feed.TextAfter(**pAt, std::chrono::milliseconds(0));
+            if (text && text->csText.empty()) {
+              if (fd < 0) {
+                text = m_Feed.TextAfter(**pAt, keepAlive);
+              } else {
+                IdleStreams::Return back = m_Idle.Park(fd, **pAt, keepAlive);
+                *pAt = back.uiAt;
+                if (back.bFailed) return false;
+                if (!back.csUnsent.empty()) return WriteAll(fd, back.csUnsent, kWriteTimeout);
+                return !back.bIdle || Send(sink, ": keep-alive\n\n");
+              }
+            }
             if (!text) {
               pAt->reset();  // fell behind what is kept: start anew from a snapshot
               return !m_Feed.Stopped();

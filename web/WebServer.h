@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "web/Feed.h"
+#include "web/IdleStreams.h"
 
 namespace httplib {
 class Server;
@@ -60,6 +61,7 @@ class WebServer {
 
   Feed& m_Feed;
   const ServerOptions m_Options;
+  IdleStreams m_Idle;  // the streams with nothing left to send
   std::unique_ptr<httplib::Server> m_pServer;
   std::atomic<size_t> m_uiStreams{0};
 };
