@@ -51,6 +51,11 @@ IdleStreams::Return IdleStreams::Park(int fd, uint64_t uiAt, std::chrono::millis
   return std::move(parked.back);
 }
 
+size_t IdleStreams::Count() {
+  std::lock_guard lock(m_Mutex);
+  return m_Parked.size();
+}
+
 void IdleStreams::Push() {
   std::lock_guard lock(m_Mutex);
   const bool bEnded = m_Feed.Stopped() || m_Feed.Closed();

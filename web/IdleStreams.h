@@ -39,6 +39,8 @@ class IdleStreams {
   // publishing thread. Returns at once when the feed has moved past `uiAt`,
   // stopped or closed; the caller then sends what is due itself.
   Return Park(int fd, uint64_t uiAt, std::chrono::milliseconds timeout);
+  // The streams parked now.
+  size_t Count();
 
  private:
   struct Parked;

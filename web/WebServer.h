@@ -55,6 +55,9 @@ class WebServer {
   void Stop();
   // The event streams open now.
   size_t OpenStreams() const { return m_uiStreams.load(); }
+  // The event streams with nothing left to send, whose next events are
+  // written by the thread that publishes them.
+  size_t IdleStreamCount() { return m_Idle.Count(); }
 
  private:
   void Route();

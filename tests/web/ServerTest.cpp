@@ -1,7 +1,7 @@
 // What the live-results server refuses, answered over a real socket on the
 // loopback: one table of raw requests and the status each must get; then a
-// closed meet, and clients that vanish in the middle of their event stream.
-// And the feed: a publish told which races changed gives the events and the
+// closed meet, clients that vanish in the middle of their event stream and
+// one that reads nothing while a flood of events passes. And the feed: a publish told which races changed gives the events and the
 // state a publish of the whole meet gives.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -169,29 +170,36 @@ const Refusal kRequests[] = {
     {"NoVersion", "GET /\r\n\r\n", 400},
 };
 
-class ServerTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { std::signal(SIGPIPE, SIG_IGN); }
-  void SetUp() override {
-    m_Feed.Publish(SmallMeet(6000));
+// A server on a free port of the loopback, serving `feed` on its own thread
+// while it exists.
+struct Serving {
+  explicit Serving(Feed& feed) : server(feed, Options()), iPort(server.Bind()) {
+    std::signal(SIGPIPE, SIG_IGN);
+    thread = std::thread([this] { server.Run(); });
+  }
+  ~Serving() {
+    server.Stop();
+    thread.join();
+  }
+  static ServerOptions Options() {
     ServerOptions options;
     options.iPort = 0;
     options.uiThreads = 16;
     options.iKeepAliveMs = 50;
-    m_pServer = std::make_unique<WebServer>(m_Feed, options);
-    m_iPort = m_pServer->Bind();
-    ASSERT_GT(m_iPort, 0);
-    m_Thread = std::thread([this] { m_pServer->Run(); });
+    return options;
   }
-  void TearDown() override {
-    m_pServer->Stop();
-    m_Thread.join();
-  }
+  WebServer server;
+  const int iPort;
+  std::thread thread;
+};
+
+class ServerTest : public ::testing::Test {
+ protected:
+  ServerTest() { m_Feed.Publish(SmallMeet(6000)); }
 
   Feed m_Feed;
-  std::unique_ptr<WebServer> m_pServer;
-  int m_iPort = 0;
-  std::thread m_Thread;
+  Serving m_Serving{m_Feed};
+  const int m_iPort = m_Serving.iPort;
 };
 
 class RequestTest : public ServerTest, public ::testing::WithParamInterface<Refusal> {};
@@ -235,15 +243,110 @@ TEST_F(ServerTest, SurvivesClientsThatVanishMidStream) {
     clients.push_back(fd);
   }
   for (int fd : clients) close(fd);
-  for (Hundredths final = 6001; m_pServer->OpenStreams() > 0 && final < 6001 + 2000; ++final) {
+  for (Hundredths final = 6001; m_Serving.server.OpenStreams() > 0 && final < 6001 + 2000; ++final) {
     m_Feed.Publish(SmallMeet(final));  // each change is a write that finds a vanished client
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  EXPECT_EQ(m_pServer->OpenStreams(), 0u);
+  EXPECT_EQ(m_Serving.server.OpenStreams(), 0u);
   const std::string csReply = Exchange(m_iPort, Get("/api/heats/R1/H1"));
   EXPECT_EQ(StatusOf(csReply), 200);
   EXPECT_NE(csReply.find("<script>alert(1)</script>"), std::string::npos);
 }
+
+// The body of a chunked response, after its head, as far as it has come.
+std::string Dechunked(const std::string& csReply) {
+  std::string csBody;
+  size_t uiAt = csReply.find("\r\n\r\n");
+  while (uiAt != std::string::npos) {
+    const size_t uiLine = uiAt + 4;
+    const size_t uiData = csReply.find("\r\n", uiLine);
+    if (uiData == std::string::npos) break;
+    const size_t uiSize = std::stoul(csReply.substr(uiLine, uiData - uiLine), nullptr, 16);
+    if (csReply.size() < uiData + 2 + uiSize + 2) break;
+    csBody += csReply.substr(uiData + 2, uiSize);
+    uiAt = uiData + uiSize;  // its "\r\n" ends the chunk, as the head's last one
+  }
+  return csBody;
+}
+
+struct FloodCase {
+  const char* csName;
+  size_t uiKept;  // the events the feed keeps: fewer than the flood makes the stream start anew
+};
+
+class FloodTest : public ::testing::TestWithParam<FloodCase> {};
+
+// A client that reads nothing while events of 20 KB pass fills its
+// connection: the publishing thread's write to the idle stream cannot
+// finish at once and the stream's thread finishes it later; and
+// once it reads, it gets every event once and in order (after a new
+// snapshot where it fell behind what is kept), in a well-framed response.
+TEST_P(FloodTest, SlowClientGetsEveryEventOnce) {
+  Feed feed(GetParam().uiKept);
+  const auto bigMeet = [](Hundredths final) {
+    MeetView meet = SmallMeet(final);
+    meet.races[0].heats[0].rows[0].csName = std::string(20000, 'n');
+    return meet;
+  };
+  feed.Publish(bigMeet(6000));
+  Serving serving(feed);
+  const int iPort = serving.iPort;
+  ASSERT_GT(iPort, 0);
+  WebServer& server = serving.server;
+
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  const int iSmall = 4096;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &iSmall, sizeof iSmall);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(iPort));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const timeval deadline{20, 0};  // a hung stream fails the test instead of blocking it
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &deadline, sizeof deadline);
+  const std::string csRequest = Get("/events");
+  send(fd, csRequest.data(), csRequest.size(), MSG_NOSIGNAL);
+  std::string csReply;
+  char aBuffer[65536];
+  // The snapshot sent, the stream idles (a hung server fails instead of blocking the test).
+  for (int i = 0; i < 20000 && server.IdleStreamCount() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(server.IdleStreamCount(), 1u);
+  for (Hundredths final = 6001; final <= 6200; ++final) feed.Publish(bigMeet(final));
+
+  const std::string csLast = "id: " + std::to_string(feed.Version()) + "\n";
+  ssize_t n = 0;
+  const auto bComplete = [&] {  // the last event whole (decoded only once it has begun)
+    return csReply.find(csLast) != std::string::npos &&
+           Dechunked(csReply).find(csLast) != std::string::npos;
+  };
+  while (!bComplete() &&
+         (n = recv(fd, aBuffer, sizeof aBuffer, 0)) > 0)
+    csReply.append(aBuffer, static_cast<size_t>(n));
+  close(fd);
+
+  // Each event in turn: after a snapshot the ids run on by one.
+  const std::string csBody = Dechunked(csReply);
+  std::optional<uint64_t> uiPrevious;
+  size_t uiSnapshots = 0;
+  for (size_t uiAt = csBody.find("id: "); uiAt != std::string::npos;
+       uiAt = csBody.find("\nid: ", uiAt + 1)) {
+    const size_t uiId = csBody.find("id: ", uiAt);
+    const uint64_t uiEvent = std::stoull(csBody.substr(uiId + 4));
+    const bool bSnapshot = csBody.compare(csBody.find('\n', uiId) + 1, 15, "event: snapshot") == 0;
+    if (bSnapshot) ++uiSnapshots;
+    if (!bSnapshot) {
+      ASSERT_EQ(uiEvent, uiPrevious.value_or(0) + 1) << "after " << uiPrevious.value_or(0);
+    }
+    uiPrevious = uiEvent;
+  }
+  EXPECT_EQ(uiPrevious, feed.Version());
+  EXPECT_EQ(uiSnapshots > 1, GetParam().uiKept < 200);
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, FloodTest,
+                         ::testing::Values(FloodCase{"AllKept", 4096}, FloodCase{"FewKept", 8}),
+                         [](const auto& test) { return std::string(test.param.csName); });
 
 }  // namespace
 }  // namespace varnox::web
