@@ -100,8 +100,8 @@ bool WriteAll(int fd, const std::string& csBytes, std::chrono::milliseconds time
     pollfd room{fd, POLLOUT, 0};
     const int iReady = poll(&room, 1, static_cast<int>(timeout.count()));
     if (iReady == 0 || (iReady < 0 && errno != EINTR)) return false;
-    const ssize_t n = send(fd, csBytes.data() + uiSent, csBytes.size() - uiSent,
-                           MSG_DONTWAIT | MSG_NOSIGNAL);
+    const ssize_t n =
+        send(fd, csBytes.data() + uiSent, csBytes.size() - uiSent, MSG_DONTWAIT | MSG_NOSIGNAL);
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
     if (n > 0) uiSent += static_cast<size_t>(n);
   }

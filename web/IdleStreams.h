@@ -27,10 +27,10 @@ class IdleStreams {
 
   // How a parked stream comes back to its thread.
   struct Return {
-    uint64_t uiAt = 0;      // the id of the last event sent on the connection
-    std::string csUnsent;   // the rest of a write left unfinished: sent next, as it is
-    bool bFailed = false;   // the connection failed: the stream ends
-    bool bIdle = false;     // the wait ran out with nothing sent
+    uint64_t uiAt = 0;     // the id of the last event sent on the connection
+    std::string csUnsent;  // the rest of a write left unfinished: sent next, as it is
+    bool bFailed = false;  // the connection failed: the stream ends
+    bool bIdle = false;    // the wait ran out with nothing sent
   };
 
   // Parks the stream on socket `fd`, which has sent every event up to

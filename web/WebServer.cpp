@@ -71,7 +71,10 @@ int ConnectionOf(const httplib::Request& req) {
 }  // namespace
 
 WebServer::WebServer(Feed& feed, ServerOptions options)
-    : m_Feed(feed), m_Options(std::move(options)), m_Idle(feed), m_pServer(std::make_unique<httplib::Server>()) {
+    : m_Feed(feed),
+      m_Options(std::move(options)),
+      m_Idle(feed),
+      m_pServer(std::make_unique<httplib::Server>()) {
   const size_t uiThreads = m_Options.uiThreads;
   m_pServer->new_task_queue = [uiThreads] { return new httplib::ThreadPool(uiThreads); };
   m_pServer->set_payload_max_length(kMostBody);

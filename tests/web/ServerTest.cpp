@@ -1,8 +1,9 @@
 // What the live-results server refuses, answered over a real socket on the
 // loopback: one table of raw requests and the status each must get; then a
 // closed meet, clients that vanish in the middle of their event stream and
-// one that reads nothing while a flood of events passes. And the feed: a publish told which races changed gives the events and the
-// state a publish of the whole meet gives.
+// one that reads nothing while a flood of events passes. And the feed: a
+// publish told which races changed gives the events and the state a publish
+// of the whole meet gives.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -243,7 +244,8 @@ TEST_F(ServerTest, SurvivesClientsThatVanishMidStream) {
     clients.push_back(fd);
   }
   for (int fd : clients) close(fd);
-  for (Hundredths final = 6001; m_Serving.server.OpenStreams() > 0 && final < 6001 + 2000; ++final) {
+  for (Hundredths final = 6001; m_Serving.server.OpenStreams() > 0 && final < 6001 + 2000;
+       ++final) {
     m_Feed.Publish(SmallMeet(final));  // each change is a write that finds a vanished client
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
@@ -320,8 +322,7 @@ TEST_P(FloodTest, SlowClientGetsEveryEventOnce) {
     return csReply.find(csLast) != std::string::npos &&
            Dechunked(csReply).find(csLast) != std::string::npos;
   };
-  while (!bComplete() &&
-         (n = recv(fd, aBuffer, sizeof aBuffer, 0)) > 0)
+  while (!bComplete() && (n = recv(fd, aBuffer, sizeof aBuffer, 0)) > 0)
     csReply.append(aBuffer, static_cast<size_t>(n));
   close(fd);
 
