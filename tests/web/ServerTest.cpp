@@ -13,6 +13,7 @@
 
 #include <csignal>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -93,8 +94,12 @@ TEST_P(PartialPublishTest, GivesWhatAWholePublishGives) {
 INSTANTIATE_TEST_SUITE_P(Feed, PartialPublishTest, ::testing::ValuesIn(kPartialCases),
                          [](const auto& test) { return std::string(test.param.csName); });
 
-int Connect(int iPort) {
+// A connection to the server; with `iReceiveBuffer`, one that takes in
+// little at a time, as a slow client.
+int Connect(int iPort, int iReceiveBuffer = 0) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (iReceiveBuffer > 0)
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &iReceiveBuffer, sizeof iReceiveBuffer);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(iPort));
@@ -280,9 +285,9 @@ class FloodTest : public ::testing::TestWithParam<FloodCase> {};
 
 // A client that reads nothing while events of 20 KB pass fills its
 // connection: the publishing thread's write to the idle stream cannot
-// finish at once and the stream's thread finishes it later; and
-// once it reads, it gets every event once and in order (after a new
-// snapshot where it fell behind what is kept), in a well-framed response.
+// finish at once and the stream's thread finishes it later. Once it reads,
+// it gets every event once and in order (after a new snapshot where it fell
+// behind what is kept), in a well-framed response.
 TEST_P(FloodTest, SlowClientGetsEveryEventOnce) {
   Feed feed(GetParam().uiKept);
   const auto bigMeet = [](Hundredths final) {
@@ -292,30 +297,20 @@ TEST_P(FloodTest, SlowClientGetsEveryEventOnce) {
   };
   feed.Publish(bigMeet(6000));
   Serving serving(feed);
-  const int iPort = serving.iPort;
-  ASSERT_GT(iPort, 0);
-  WebServer& server = serving.server;
-
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  const int iSmall = 4096;
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &iSmall, sizeof iSmall);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(iPort));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  const timeval deadline{20, 0};  // a hung stream fails the test instead of blocking it
+  const int fd = Connect(serving.iPort, 4096);
+  ASSERT_GE(fd, 0);
+  const timeval deadline{20, 0};  // a hung server fails the test instead of blocking it
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &deadline, sizeof deadline);
   const std::string csRequest = Get("/events");
   send(fd, csRequest.data(), csRequest.size(), MSG_NOSIGNAL);
-  std::string csReply;
-  char aBuffer[65536];
-  // The snapshot sent, the stream idles (a hung server fails instead of blocking the test).
-  for (int i = 0; i < 20000 && server.IdleStreamCount() == 0; ++i)
+  // The snapshot sent, the stream idles; then the flood.
+  for (int i = 0; i < 20000 && serving.server.IdleStreamCount() == 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  ASSERT_EQ(server.IdleStreamCount(), 1u);
+  ASSERT_EQ(serving.server.IdleStreamCount(), 1u);
   for (Hundredths final = 6001; final <= 6200; ++final) feed.Publish(bigMeet(final));
 
+  std::string csReply;
+  char aBuffer[65536];
   const std::string csLast = "id: " + std::to_string(feed.Version()) + "\n";
   ssize_t n = 0;
   const auto bComplete = [&] {  // the last event whole (decoded only once it has begun)
@@ -326,20 +321,20 @@ TEST_P(FloodTest, SlowClientGetsEveryEventOnce) {
     csReply.append(aBuffer, static_cast<size_t>(n));
   close(fd);
 
-  // Each event in turn: after a snapshot the ids run on by one.
-  const std::string csBody = Dechunked(csReply);
+  // Event by event: after a snapshot the ids run on by one.
+  std::istringstream events(Dechunked(csReply));
   std::optional<uint64_t> uiPrevious;
+  uint64_t uiId = 0;
   size_t uiSnapshots = 0;
-  for (size_t uiAt = csBody.find("id: "); uiAt != std::string::npos;
-       uiAt = csBody.find("\nid: ", uiAt + 1)) {
-    const size_t uiId = csBody.find("id: ", uiAt);
-    const uint64_t uiEvent = std::stoull(csBody.substr(uiId + 4));
-    const bool bSnapshot = csBody.compare(csBody.find('\n', uiId) + 1, 15, "event: snapshot") == 0;
-    if (bSnapshot) ++uiSnapshots;
-    if (!bSnapshot) {
-      ASSERT_EQ(uiEvent, uiPrevious.value_or(0) + 1) << "after " << uiPrevious.value_or(0);
+  for (std::string csLine; std::getline(events, csLine);) {
+    if (csLine.starts_with("id: ")) uiId = std::stoull(csLine.substr(4));
+    if (!csLine.starts_with("event: ")) continue;
+    if (csLine == "event: snapshot") {
+      ++uiSnapshots;
+    } else {
+      ASSERT_EQ(uiId, uiPrevious.value_or(0) + 1) << "after " << uiPrevious.value_or(0);
     }
-    uiPrevious = uiEvent;
+    uiPrevious = uiId;
   }
   EXPECT_EQ(uiPrevious, feed.Version());
   EXPECT_EQ(uiSnapshots > 1, GetParam().uiKept < 200);
