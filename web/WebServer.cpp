@@ -100,7 +100,6 @@ void WebServer::Stop() {
 
 void WebServer::Route() {
   httplib::Server& server = *m_pServer;
-  // Read only: every method but GET (and HEAD) is refused before routing.
   // Read only: every method but GET (and HEAD) is refused before routing,
   // and so is a request announcing a body beyond what a GET may carry.
   server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
