@@ -57,6 +57,17 @@ LiveMeet::LiveMeet(const std::string& csDir, Feed& feed) : m_Feed(feed) {
           Rebuild();
         });
   }
+  if (m_Files.pGlobals) {
+    // One update may change several tables: a rebuild already due reads them all.
+    const auto settingsChanged = [this](IOrbUpdatableObject*, const OrbObjectChangedEventArgs&) {
+      if (!m_bSettingsChanged.exchange(true)) Rebuild();
+    };
+    Varnox::D2fVarnox_FT_GLOBALS& globals = *m_Files.pGlobals;
+    globals.Parameters()->ObjectChanged().Add(settingsChanged);
+    globals.DistancesDefault()->ObjectChanged().Add(settingsChanged);
+    globals.StylesDefault()->ObjectChanged().Add(settingsChanged);
+    globals.StatusDefaults()->ObjectChanged().Add(settingsChanged);
+  }
 }
 
 LiveMeet::~LiveMeet() { Close(); }
@@ -73,10 +84,12 @@ void LiveMeet::Rebuild(const std::optional<std::vector<uint32_t>>& entries) {
   try {
     const bool bCompetitorsChanged = m_bCompetitorsChanged.exchange(false);
     if (bCompetitorsChanged) m_Competitors.clear();
+    const bool bSettingsChanged = m_bSettingsChanged.exchange(false);
+    if (bSettingsChanged) m_Settings = ReadSettings(m_Files.pGlobals.get());
     std::optional<std::vector<std::string>> races;
-    if (entries && !bCompetitorsChanged)
-      races = RereadRaces(m_Files, m_Meet, *entries, &m_Competitors);
-    if (!races) m_Meet = ReadMeet(m_Files, &m_Competitors);
+    if (entries && !bCompetitorsChanged && !bSettingsChanged)
+      races = RereadRaces(m_Files, m_Settings, m_Meet, *entries, &m_Competitors);
+    if (!races) m_Meet = ReadMeet(m_Files, m_Settings, &m_Competitors);
     uiEvents = m_Feed.Publish(m_Meet, races ? &*races : nullptr);
   } catch (const std::exception& e) {
     m_Feed.Close(std::string("the meet cannot be read: ") + e.what());

@@ -49,6 +49,10 @@ class LiveMeet {
   CompetitorCache m_Competitors;
   // Set by the competitors' change: the next rebuild reads them anew.
   std::atomic<bool> m_bCompetitorsChanged{false};
+  MeetSettings m_Settings;  // as the settings file last reported them
+  // Set by a change of the settings (and at the start): the next rebuild
+  // reads them anew, and the whole meet, whose every race shows them.
+  std::atomic<bool> m_bSettingsChanged{true};
 };
 
 }  // namespace varnox::web

@@ -34,35 +34,12 @@ std::vector<std::pair<K, std::shared_ptr<I>>> Elements(IOrbMap<K, I>& map) {
   return elements;
 }
 
-// What the global settings tell about the races; empty without them.
-struct Settings {
-  std::shared_ptr<Varnox::D2fVarnox_FT_GLOBALS> pGlobals;
-
-  int32_t Distance(int32_t iDistanceId) const {
-    if (!pGlobals) return iDistanceId;
-    const auto pDistance =
-        Existing(*pGlobals->DistancesDefault(), static_cast<uint64_t>(iDistanceId));
-    return pDistance ? pDistance->Distance() : iDistanceId;
-  }
-  std::string Style(int32_t iStyleId) const {
-    if (!pGlobals) return "";
-    const auto pStyle = Existing(*pGlobals->StylesDefault(), static_cast<uint64_t>(iStyleId));
-    return pStyle ? Utf8(pStyle->Style()) : "";
-  }
-  // The status's short name, else its description; "" when unknown.
-  std::string Status(int32_t iStatusId) const {
-    if (!pGlobals) return "";
-    const auto pStatus = Existing(*pGlobals->StatusDefaults(), static_cast<uint64_t>(iStatusId));
-    if (!pStatus) return "";
-    const std::u16string csAbbrev = pStatus->StatusDescAbbrev();
-    return Utf8(csAbbrev.empty() ? pStatus->StatusDesc() : csAbbrev);
-  }
-  std::string MeetName() const {
-    if (!pGlobals) return "";
-    const auto pMeet = Existing(*pGlobals->Parameters(), std::u16string(u"MeetName"));
-    return pMeet ? Utf8(pMeet->Value()) : "";
-  }
-};
+// The setting under `iId` in `table`, else `fallback`.
+template <class V>
+V Setting(const std::map<uint64_t, V>& table, int32_t iId, V fallback) {
+  const auto it = table.find(static_cast<uint64_t>(iId));
+  return it == table.end() ? std::move(fallback) : it->second;
+}
 
 CompetitorTexts ReadCompetitor(int32_t iId, Varnox::D2fVarnox_FT_COMPETITORS* pCompetitors) {
   const auto pSwimmer =
@@ -73,11 +50,11 @@ CompetitorTexts ReadCompetitor(int32_t iId, Varnox::D2fVarnox_FT_COMPETITORS* pC
 }
 
 LaneInput ReadLane(Varnox::Id2sCkxCompOneLane& lane, const MeetFiles& files,
-                   const Settings& settings, CompetitorCache* pCache) {
+                   const MeetSettings& settings, CompetitorCache* pCache) {
   LaneInput input;
   input.iLane = lane.Lane();
   input.iStatusId = lane.StatusId();
-  if (input.iStatusId != 0) input.csStatus = settings.Status(input.iStatusId);
+  if (input.iStatusId != 0) input.csStatus = Setting(settings.statuses, input.iStatusId, std::string());
   const auto pIds = lane.CompetitorId();
   if (const uint32_t hFirst = pIds->Head(); hFirst != 0) {
     input.bHasCompetitor = true;
@@ -99,7 +76,7 @@ LaneInput ReadLane(Varnox::Id2sCkxCompOneLane& lane, const MeetFiles& files,
 
 HeatView ReadHeat(const std::string& csRace, const std::string& csTitle, int32_t iDistance,
                   const std::u16string& csHeatKey, Varnox::Id2sCkxCompOneHeat& heat,
-                  const MeetFiles& files, const Settings& settings, CompetitorCache* pCache) {
+                  const MeetFiles& files, const MeetSettings& settings, CompetitorCache* pCache) {
   HeatView view;
   view.csRace = csRace;
   view.csHeat = Utf8(csHeatKey);
@@ -131,7 +108,7 @@ void SortBySortId(std::vector<T>& items, auto key) {
 }
 
 // The race of the schedule entry with handle `hEntry`, its heats in sort order.
-RaceView ReadRace(uint32_t hEntry, const MeetFiles& files, const Settings& settings,
+RaceView ReadRace(uint32_t hEntry, const MeetFiles& files, const MeetSettings& settings,
                   CompetitorCache* pCache) {
   const auto pEntries = files.pRaces->ScheduleEntries();
   const auto pEntry = pEntries->Item(hEntry);
@@ -140,8 +117,8 @@ RaceView ReadRace(uint32_t hEntry, const MeetFiles& files, const Settings& setti
   race.csRace = Utf8(pEntries->GetKey(hEntry));
   race.csTitle = Utf8(pEntry->TitlePrint());
   race.iSortId = pEntry->SortId();
-  race.iDistance = settings.Distance(pEntry->DistanceId());
-  race.csStyle = settings.Style(pEntry->StyleId());
+  race.iDistance = Setting(settings.distances, pEntry->DistanceId(), pEntry->DistanceId());
+  race.csStyle = Setting(settings.styles, pEntry->StyleId(), std::string());
   for (const auto& [csHeatKey, pHeat] : Elements(*pEntry->Heats())) {
     race.heats.push_back(ReadHeat(race.csRace, race.csTitle, race.iDistance, csHeatKey, *pHeat,
                                   files, settings, pCache));
@@ -152,10 +129,25 @@ RaceView ReadRace(uint32_t hEntry, const MeetFiles& files, const Settings& setti
 
 }  // namespace
 
-MeetView ReadMeet(const MeetFiles& files, CompetitorCache* pCache) {
-  const Settings settings{files.pGlobals};
+MeetSettings ReadSettings(Varnox::D2fVarnox_FT_GLOBALS* pGlobals) {
+  MeetSettings settings;
+  if (pGlobals == nullptr) return settings;
+  if (const auto pMeet = Existing(*pGlobals->Parameters(), std::u16string(u"MeetName")))
+    settings.csMeet = Utf8(pMeet->Value());
+  for (const auto& [uiId, pDistance] : Elements(*pGlobals->DistancesDefault()))
+    settings.distances[uiId] = pDistance->Distance();
+  for (const auto& [uiId, pStyle] : Elements(*pGlobals->StylesDefault()))
+    settings.styles[uiId] = Utf8(pStyle->Style());
+  for (const auto& [uiId, pStatus] : Elements(*pGlobals->StatusDefaults())) {
+    const std::u16string csAbbrev = pStatus->StatusDescAbbrev();
+    settings.statuses[uiId] = Utf8(csAbbrev.empty() ? pStatus->StatusDesc() : csAbbrev);
+  }
+  return settings;
+}
+
+MeetView ReadMeet(const MeetFiles& files, const MeetSettings& settings, CompetitorCache* pCache) {
   MeetView meet;
-  meet.csMeet = settings.MeetName();
+  meet.csMeet = settings.csMeet;
   const auto pEntries = files.pRaces->ScheduleEntries();
   OrbSharedLockScope scope(*pEntries);
   for (uint32_t h = pEntries->Head(); h != 0; h = pEntries->Next(h))
@@ -164,10 +156,10 @@ MeetView ReadMeet(const MeetFiles& files, CompetitorCache* pCache) {
   return meet;
 }
 
-std::optional<std::vector<std::string>> RereadRaces(const MeetFiles& files, MeetView& meet,
+std::optional<std::vector<std::string>> RereadRaces(const MeetFiles& files,
+                                                    const MeetSettings& settings, MeetView& meet,
                                                     const std::vector<uint32_t>& entries,
                                                     CompetitorCache* pCache) {
-  const Settings settings{files.pGlobals};
   const auto pEntries = files.pRaces->ScheduleEntries();
   OrbSharedLockScope scope(*pEntries);
   std::vector<uint32_t> held;

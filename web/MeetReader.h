@@ -65,14 +65,29 @@ struct CompetitorTexts {
 // no competitor again. The owner clears it when the competitors change.
 using CompetitorCache = std::map<int32_t, CompetitorTexts>;
 
+// What the global settings tell about the races, by id: a distance's
+// metres, a style's name, a status's short name (else its description).
+// Read whole once and kept, so a rebuild looks them up without the object
+// face; the owner reads them anew when the settings file reports a change.
+struct MeetSettings {
+  std::string csMeet;  // the meet's name, "" without one
+  std::map<uint64_t, int32_t> distances;
+  std::map<uint64_t, std::string> styles;
+  std::map<uint64_t, std::string> statuses;
+};
+// The settings of `pGlobals` as they stand now; empty without the file.
+MeetSettings ReadSettings(Tarvex::Orb::Data::Varnox::D2fVarnox_FT_GLOBALS* pGlobals);
+
 // The whole meet as it stands now, read under the schedule's shared lock;
 // competitors come from `pCache` when it holds them (and are added to it).
-MeetView ReadMeet(const MeetFiles& files, CompetitorCache* pCache = nullptr);
+MeetView ReadMeet(const MeetFiles& files, const MeetSettings& settings,
+                  CompetitorCache* pCache = nullptr);
 // Reads anew, into `meet` (as ReadMeet gave it), the races of the schedule
 // entries with handles `entries` alone; the keys of those races. None, and
 // `meet` untouched, when the schedule's entries are no longer those of
 // `meet` (one came or went): the whole meet must be read then.
-std::optional<std::vector<std::string>> RereadRaces(const MeetFiles& files, MeetView& meet,
+std::optional<std::vector<std::string>> RereadRaces(const MeetFiles& files,
+                                                    const MeetSettings& settings, MeetView& meet,
                                                     const std::vector<uint32_t>& entries,
                                                     CompetitorCache* pCache = nullptr);
 
