@@ -7,6 +7,7 @@
 //   lap RACE HEAT LANE LAP HUNDREDTHS   the split of a lane at the end of a lap
 //   status RACE HEAT LANE ID            a lane's status (0: in order)
 //   name COMPETITOR TEXT...             a competitor's name
+//   status-name ID TEXT...              a status's short name (global settings)
 //   clear RACE HEAT                     every split and status of the heat reset
 #include <chrono>
 #include <cstdio>
@@ -66,6 +67,13 @@ class Timer {
       std::string csName;
       std::getline(in >> std::ws, csName);
       return Name(static_cast<uint64_t>(liId), csName);
+    }
+    if (csCommand == "status-name") {
+      int64_t liId = 0;
+      in >> liId;
+      std::string csName;
+      std::getline(in >> std::ws, csName);
+      return StatusName(static_cast<uint64_t>(liId), csName);
     }
     in >> csRace >> csHeat;
     // Each command changes one race's entry, which its update names.
@@ -140,10 +148,23 @@ class Timer {
     return "ok " + std::to_string(liWritten);
   }
 
+  std::string StatusName(uint64_t uiId, const std::string& csName) {
+    if (!m_pGlobals) m_pGlobals = Open<Varnox::D2fVarnox_FT_GLOBALS>(m_csDir + "/globals.orb");
+    if (!m_pGlobals) return "error cannot open globals.orb";
+    const auto pStatus = Existing(*m_pGlobals->StatusDefaults(), uiId);
+    if (!pStatus) return "error no status " + std::to_string(uiId);
+    const int64_t liWritten = Now();
+    pStatus->set_StatusDescAbbrev(KxText::Utf8ToUtf16(csName));
+    m_pGlobals->StatusDefaults()->UpdateID(OrbCmd{0}, std::nullopt, u"status-name {0}",
+                                           {liWritten});
+    return "ok " + std::to_string(liWritten);
+  }
+
   std::string m_csDir;
   std::shared_ptr<Varnox::D2fVarnox_FT_RACES> m_pRaces;
   uint32_t m_hEntry = 0;  // the schedule entry the command at hand changes
   std::shared_ptr<Varnox::D2fVarnox_FT_COMPETITORS> m_pCompetitors;
+  std::shared_ptr<Varnox::D2fVarnox_FT_GLOBALS> m_pGlobals;
 };
 
 }  // namespace

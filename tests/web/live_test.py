@@ -196,6 +196,9 @@ def browser_test(varnox, timer, screenshot):
                    == "<script>document.title='owned'</script><b>x</b>")
         assert page.evaluate("document.querySelectorAll('#results-body script, #results-body b').length") == 0
         assert page.evaluate("document.title") != "owned"
+        # A status renamed in the global settings alone: the server reads them anew.
+        meet.write("status-name 1 DSQ")
+        await_true("lane 2's status renamed", lambda: rows_of(page).get(2, {}).get("place") == "DSQ")
         if screenshot:
             meet.write("name 1012 Tom Becker")
             for lap, split in enumerate([2990, 6180], start=1):
