@@ -55,8 +55,8 @@ class OrbArrayOps : public Base, public OrbArrayPositions {
   // Item(uiIndex) for an enumerator, which keeps the proxy it handed out
   // last in `pKept` (OrbProxyOf).
   using EnumKept = std::shared_ptr<Proxy>;
-  Element EnumItem(EnumKept& pKept, uint32_t uiIndex) {
-    return OrbGuarded(Self::kClassName, u"[]", [&]() -> Element {
+  const EnumKept& EnumItem(EnumKept& pKept, uint32_t uiIndex) {
+    return OrbGuarded(Self::kClassName, u"[]", [&]() -> const EnumKept& {
       AsSelf().m_iI1 = uiIndex;
       return OrbProxyOf(AsSelf(), pKept);
     });
@@ -94,6 +94,12 @@ class OrbArrayOps : public Base, public OrbArrayPositions {
   std::shared_ptr<IOrbEnumerator<Element>> GetEnumerator() override {
     return std::make_shared<OrbArrayEnumerator<Self, Element>>(AsSelf().shared_from_this());
   }
+  // Range-for over this wrapper, its elements as the concrete proxies
+  // (OrbWalkIterator).
+  auto begin() {
+    return OrbWalkIterator(OrbArrayEnumerator<Self, Element>(AsSelf().shared_from_this()));
+  }
+  std::default_sentinel_t end() { return std::default_sentinel; }
 
  private:
   Self& AsSelf() { return static_cast<Self&>(*this); }
@@ -164,6 +170,11 @@ class D2iValues : public OrbNestedWrapper<Self, Path>,
     return std::make_shared<OrbArrayEnumerator<Self, T>>(
         static_cast<Self&>(*this).shared_from_this());
   }
+  // Range-for over this wrapper without a virtual call per step.
+  auto begin() {
+    return OrbWalkIterator(OrbArrayEnumerator<Self, T>(static_cast<Self&>(*this).shared_from_this()));
+  }
+  std::default_sentinel_t end() { return std::default_sentinel; }
 
  private:
   auto& Values() {

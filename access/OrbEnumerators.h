@@ -13,9 +13,34 @@
 
 namespace Tarvex::Orb::DataDirectAcces {
 
+// Range-for over a concrete container wrapper (its begin()): the wrapper's
+// own enumerator held by value, so that no step is a virtual call, and each
+// element handed out as the enumerator keeps it (a reference to the proxy it
+// reuses, OrbProxyOf), so that no step copies a shared pointer. Through the
+// container interfaces, range-for takes GetEnumerator's enumerator instead
+// (OrbEnumIterator); both see the same elements.
+template <class Enumerator>
+class OrbWalkIterator {
+ public:
+  explicit OrbWalkIterator(Enumerator walk) : m_Walk(std::move(walk)) { Step(); }
+
+  decltype(auto) operator*() const { return m_Walk.CurrentKept(); }
+  OrbWalkIterator& operator++() {
+    Step();
+    return *this;
+  }
+  friend bool operator==(const OrbWalkIterator& it, std::default_sentinel_t) { return !it.m_bValid; }
+
+ private:
+  void Step() { m_bValid = m_Walk.MoveNext(); }
+
+  mutable Enumerator m_Walk;  // reading the current element fills its kept proxy
+  bool m_bValid = false;
+};
+
 // Steps through a keyed map from Head by Next until the handle 0.
 template <class Wrapper, class T>
-class OrbMapEnumerator : public IOrbEnumerator<T> {
+class OrbMapEnumerator final : public IOrbEnumerator<T> {
  public:
   static constexpr uint32_t kFresh = 0xFFFFFFFF;
 
@@ -32,7 +57,9 @@ class OrbMapEnumerator : public IOrbEnumerator<T> {
   // The proxy for the current handle (0xFFFFFFFF before the first step, 0
   // after the last; neither checked until used): a new one, or the one
   // handed out before when nobody holds it any more (OrbProxyOf).
-  T Current() override { return m_Coll->EnumItem(m_Kept, m_hPosM); }
+  T Current() override { return CurrentKept(); }
+  // The same, as the enumerator keeps it (OrbWalkIterator).
+  decltype(auto) CurrentKept() { return m_Coll->EnumItem(m_Kept, m_hPosM); }
   void Reset() override { m_hPosM = kFresh; }
   void Dispose() override {}
 
@@ -50,7 +77,7 @@ class OrbMapEnumerator : public IOrbEnumerator<T> {
 // Steps through an array, or through the range the wrapper was given with
 // ForeachRange, upwards or (start above end) downwards.
 template <class Wrapper, class T>
-class OrbArrayEnumerator : public IOrbEnumerator<T> {
+class OrbArrayEnumerator final : public IOrbEnumerator<T> {
  public:
   explicit OrbArrayEnumerator(std::shared_ptr<Wrapper> pColl) : m_Coll(std::move(pColl)) {
     Reset();
@@ -62,7 +89,11 @@ class OrbArrayEnumerator : public IOrbEnumerator<T> {
     m_Coll->m_iPosIEnum = m_iPosition;
     return true;
   }
-  T Current() override { return m_Coll->EnumItem(m_Kept, static_cast<uint32_t>(m_iPosition)); }
+  T Current() override { return CurrentKept(); }
+  // The same, as the enumerator keeps it (OrbWalkIterator).
+  decltype(auto) CurrentKept() {
+    return m_Coll->EnumItem(m_Kept, static_cast<uint32_t>(m_iPosition));
+  }
 
   // Positions before the first index of the range. A range end below 0 or
   // past the last index is clamped in the wrapper itself.

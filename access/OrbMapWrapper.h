@@ -77,8 +77,8 @@ class OrbMapOps : public OrbKeyOps<Self, Base> {
   // Item(hPos) for an enumerator, which keeps the proxy it handed out last
   // in `pKept` (OrbProxyOf).
   using EnumKept = std::shared_ptr<Proxy>;
-  Element EnumItem(EnumKept& pKept, uint32_t hPos) {
-    return OrbGuarded(Self::kClassName, u"[]", [&]() -> Element {
+  const EnumKept& EnumItem(EnumKept& pKept, uint32_t hPos) {
+    return OrbGuarded(Self::kClassName, u"[]", [&]() -> const EnumKept& {
       ChooseSlots(hPos);
       return OrbProxyOf(AsSelf(), pKept);
     });
@@ -150,6 +150,12 @@ class OrbMapOps : public OrbKeyOps<Self, Base> {
   std::shared_ptr<IOrbEnumerator<Element>> GetEnumerator() override {
     return std::make_shared<OrbMapEnumerator<Self, Element>>(AsSelf().shared_from_this());
   }
+  // Range-for over this wrapper, its elements as the concrete proxies
+  // (OrbWalkIterator).
+  auto begin() {
+    return OrbWalkIterator(OrbMapEnumerator<Self, Element>(AsSelf().shared_from_this()));
+  }
+  std::default_sentinel_t end() { return std::default_sentinel; }
 
   // Map command `eCmd` with a number, handle or position argument.
   uint32_t RunCommand(OrbOpName csOperation, D2MapCmd::Cmd eCmd, uint64_t uiArg) {

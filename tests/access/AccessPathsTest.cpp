@@ -169,20 +169,30 @@ TEST(Paths, CompareAndSetRepairsAHandleInPlace) {
 // ---------------------------------------------------------------------------
 // Map enumeration
 
-// The positions an enumeration of `container` visits, each checked against
-// the wrapper's last reached position. Every other element is kept: the
+// The positions an enumeration of `range` visits, each checked against the
+// wrapper's last reached position. Every other element is kept: the
 // enumerator may reuse an element nobody holds, never one that is held, so a
 // kept element still stands for its own position when the loop is over.
-template <class Container>
-std::vector<uint32_t> Visit(Container& container) {
+template <class Range, class Container>
+std::vector<uint32_t> VisitAs(Range& range, Container& container) {
   std::vector<uint32_t> aVisited;
-  std::vector<std::pair<uint32_t, std::decay_t<decltype(*container.begin())>>> aKept;
-  for (const auto& element : container) {
+  std::vector<std::pair<uint32_t, std::decay_t<decltype(*range.begin())>>> aKept;
+  for (const auto& element : range) {
     aVisited.push_back(element->IEnumCurrentPos());
     EXPECT_EQ(container.IEnumCurrentPos(), aVisited.back());
     if (aVisited.size() % 2 == 1) aKept.emplace_back(aVisited.back(), element);
   }
   for (const auto& [uiPos, element] : aKept) EXPECT_EQ(element->IEnumCurrentPos(), uiPos);
+  return aVisited;
+}
+
+// The same through the wrapper itself (its concrete walk) and through its
+// enumerable interface (GetEnumerator): both visit the same positions.
+template <class Container>
+std::vector<uint32_t> Visit(Container& container) {
+  auto& enumerable = static_cast<IOrbEnumerable<typename Container::Element>&>(container);
+  std::vector<uint32_t> aVisited = VisitAs(container, container);
+  EXPECT_EQ(VisitAs(enumerable, container), aVisited) << "through the interface";
   return aVisited;
 }
 
