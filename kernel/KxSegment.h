@@ -205,7 +205,8 @@ class KxSegment {
   static bool WriteSnapshot(const KxSegmentSnapshot& snapshot, const std::string& csPath);
   static bool ReadSnapshot(const std::string& csPath, KxSegmentSnapshot& snapshot);
 
-  // Makes the file at least `uiUnits` units long; false when it cannot.
+  // Makes the file at least `uiUnits` units long, its pages up to there
+  // (and a little beyond) mapped in this process; false when it cannot.
   bool Reserve(uint32_t uiUnits);
 
   void Lock();
@@ -220,11 +221,15 @@ class KxSegment {
   // first is answered, the others go to the class's free list. 0 when the
   // segment cannot grow by even one block.
   uint32_t CutRun(uint32_t uiUnits);
+  // Maps the pages below unit `uiUnits`, and some way past it within the
+  // file, into this process at once (see Reserve).
+  void Populate(uint32_t uiUnits);
 
   int m_iFd = -1;
   uint8_t* m_pBase = nullptr;
   size_t m_uiReserved = 0;
   bool m_bScratch = false;  // in this process's memory only, its mapping pooled
+  size_t m_uiPopulated = 0;  // bytes from the base that Populate mapped
   void (*m_pfGrowth)(void*, uint32_t) = nullptr;
   void* m_pGrowthContext = nullptr;
   std::function<void()> m_OnOwnerDeath;

@@ -2,8 +2,6 @@
 // document model, every attribute through its form (LenexValues.h), then the
 // references between ids checked meet by meet.
 #include <algorithm>
-#include <set>
-#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -67,9 +65,10 @@ class Element {
   }
 
   std::optional<std::string_view> Find(const char* csAttribute) const {
+    const std::string_view name(csAttribute);
     for (uint32_t i = 0; i < m_Node.attributeCount; ++i) {
       const Detail::Attribute& attribute = m_Tree.attributes[m_Node.firstAttribute + i];
-      if (m_Tree.Name(attribute.name) == csAttribute) return m_Tree.Value(attribute);
+      if (m_Tree.Name(attribute.name) == name) return m_Tree.Value(attribute);
     }
     return std::nullopt;
   }
@@ -536,8 +535,7 @@ class DocumentReader {
     if (const auto info = element.Child("MEETINFO")) entry.meetInfo = ReadMeetInfo(*info, false);
     entry.relayPositions = ReadRelayPositions(element, true);
     CheckPlace(element, entry.eventId, entry.heatId, entry.lane, entry.ageGroupId);
-    if (entry.heatId && entry.lane &&
-        !m_StartSlots.emplace(entry.eventId, *entry.heatId, *entry.lane).second)
+    if (entry.heatId && entry.lane && !m_StartSlots.insert(StartSlot(*entry.heatId, *entry.lane)).second)
       element.Refuse("lane",
                      "lane " + std::to_string(*entry.lane) + " of heat " +
                          std::to_string(*entry.heatId) + " is entered twice",
@@ -628,6 +626,13 @@ class DocumentReader {
     return list;
   }
 
+  // A heat's lane as one number. A heat id is unique in the meet and names
+  // one event (CheckPlace refuses a heat of another event first), so the
+  // heat and the lane tell the start slot.
+  static uint64_t StartSlot(int32_t iHeatId, int32_t iLane) {
+    return uint64_t{static_cast<uint32_t>(iHeatId)} << 32 | static_cast<uint32_t>(iLane);
+  }
+
   // The ids of one event: its age groups and the pool its lanes lie in.
   struct EventIds {
     std::unordered_set<int32_t> ageGroups;
@@ -639,7 +644,7 @@ class DocumentReader {
   std::unordered_map<int32_t, int32_t> m_HeatEvent;  // heat id -> event id
   std::unordered_set<int32_t> m_AthleteIds;
   std::unordered_set<int32_t> m_ResultIds;
-  std::set<std::tuple<int32_t, int32_t, int32_t>> m_StartSlots;  // event, heat, lane
+  std::unordered_set<uint64_t> m_StartSlots;  // StartSlot(heat, lane)
   std::vector<Use> m_AthleteUses;
   std::vector<Use> m_RankingUses;
   std::vector<Use> m_PrevEventUses;

@@ -13,34 +13,48 @@
 
 namespace Varnox::Lenex::Detail {
 
+namespace {
+
+// Whether the start tag whose name begins at p has at most uiMax
+// attributes: its '=' outside quoted values, up to its '>', are counted.
+bool TagWithin(const char* p, const char* pEnd, uint32_t uiMax) {
+  // Comments, CDATA, declarations and processing instructions are skipped
+  // to their first '>': a '=' there is no attribute, and an early '>' only
+  // makes the scan count fewer, never more, than the parser would see.
+  if (p < pEnd && (*p == '!' || *p == '?')) return true;
+  uint32_t uiCount = 0;
+  while (p < pEnd && *p != '>') {
+    if (*p == '"' || *p == '\'') {
+      const char cQuote = *p++;
+      const void* pFound = std::memchr(p, cQuote, static_cast<size_t>(pEnd - p));
+      p = pFound != nullptr ? static_cast<const char*>(pFound) + 1 : pEnd;
+      continue;
+    }
+    if (*p == '=' && ++uiCount > uiMax) return false;
+    ++p;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool AttributesWithin(std::string_view bytes, uint32_t uiMax) {
   const char* p = bytes.data();
   const char* const pEnd = p + bytes.size();
-  // The position of c at or after p, or pEnd.
-  auto skipTo = [&](char c) {
-    const void* pFound = std::memchr(p, c, static_cast<size_t>(pEnd - p));
+  // The position of c at or after pFrom, or pEnd.
+  auto find = [pEnd](const char* pFrom, char c) {
+    const void* pFound = std::memchr(pFrom, c, static_cast<size_t>(pEnd - pFrom));
     return pFound != nullptr ? static_cast<const char*>(pFound) : pEnd;
   };
-  while ((p = skipTo('<')) < pEnd) {
-    ++p;
-    // Comments, CDATA, declarations and processing instructions are skipped
-    // to their first '>': a '=' there is no attribute, and an early '>' only
-    // makes the scan count fewer, never more, than the parser would see.
-    if (p < pEnd && (*p == '!' || *p == '?')) {
-      p = skipTo('>');
-      continue;
-    }
-    uint32_t uiCount = 0;
-    while (p < pEnd && *p != '>') {
-      if (*p == '"' || *p == '\'') {
-        const char cQuote = *p++;
-        p = skipTo(cQuote);
-        if (p < pEnd) ++p;
-        continue;
-      }
-      if (*p == '=' && ++uiCount > uiMax) return false;
-      ++p;
-    }
+  // A '<' never lies inside an attribute value the parser accepts (it stops
+  // at the first), so a start tag it reads whole lies between one '<' and
+  // the next: a stretch with no more '=' than allowed holds no tag with
+  // more attributes, and only a stretch with more is scanned tag-wise.
+  while ((p = find(p, '<')) < pEnd) {
+    const char* const pNext = find(p + 1, '<');
+    if (static_cast<uint64_t>(std::count(p, pNext, '=')) > uiMax && !TagWithin(p + 1, pEnd, uiMax))
+      return false;
+    p = pNext;
   }
   return true;
 }

@@ -8,6 +8,9 @@
 //       median and 99th percentile of the one-way latencies it saw, in ns.
 //   varnox_notify_peer hold FILE           takes the file's NGE lock, says
 //       "held" and keeps it until its standard input closes
+//   varnox_notify_peer overrun FILE COUNT  sets the category of competitor 7
+//       to 2 under an update naming it, then publishes COUNT updates naming
+//       competitor 8 only
 #include <unistd.h>
 
 #include <time.h>
@@ -70,6 +73,13 @@ int main(int argc, char** argv) {
       for (int i = 0; i < iCount; ++i) {
         if (member.UpdateID(0, nullptr, "update %d", i) == 0) iResult = 4;
       }
+    } else if (csRole == "overrun" && argc > 3) {
+      auto& map = file.m_CompetitorsStringMap.m_Container;
+      const uint32_t h7 = map(D2MapCmd::Find, 7, nullptr), h8 = map(D2MapCmd::Find, 8, nullptr);
+      map[h7].CategoryId = 2;
+      member.UpdateID(0, nullptr, "category [elements %u]", h7);
+      for (int i = 0, iCount = std::atoi(argv[3]); i < iCount; ++i)
+        member.UpdateID(0, nullptr, "update %d [elements %u]", i, h8);
     } else if (csRole == "echo") {
       g_pEcho = &member;
       std::printf("ready\n");

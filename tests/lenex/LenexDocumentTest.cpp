@@ -143,6 +143,8 @@ INSTANTIATE_TEST_SUITE_P(
                 kAthleteLine, "YYYY-MM-DD"},
         Refusal{"AthleteGenderAll", R"(gender="F" birthdate)", R"(gender="A" birthdate)",
                 "ATHLETE", "gender", kAthleteLine, "M, F"},
+        Refusal{"LaneEnteredTwice", kEntry, kEntry + kEntry, "ENTRY", "lane", "<ENTRY",
+                "one entry per event, heat and lane"},
         Refusal{"HeatOfAnotherEvent", kEntry, Replaced(kEntry, "100", "110"), "ENTRY", "heatid",
                 "<ENTRY", "a heat of event 10"},
         Refusal{"HeatIdUsedTwice", R"(heatid="110")", R"(heatid="100")", "HEAT", "heatid",

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "contracts/framework/OrbKernelException.h"
 #include "contracts/kernel/KxRecords.h"
 #include "files/VarnoxFiles.h"
+#include "kernel/KxEvents.h"
 #include "tests/kernel/KernelTestSupport.h"
 #include "tests/testkernel/TestKernelSupport.h"
 
@@ -558,6 +560,61 @@ TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerAndTheDataContext) {
   for (const LapTimes& lap : still) EXPECT_EQ(lap.pTimes->Value(0), timeOf(lap.iLane, lap.iLap));
   DataDirectAcces::OrbGenericContextManager<D2fVarnox_FT_RACES>::Remove(csKey);
   pRaces->Dispose();
+}
+
+// A reader that falls a whole event ring behind cannot know what changed in
+// the updates it lost, so its roots reload every element. Here the listener
+// is held inside the delivery of the reader's own update while another
+// process changes competitor 7 under an update naming it, then publishes
+// more updates than the ring holds, naming competitor 8 only: the update
+// naming 7 is overwritten before it is read, and only the report of the
+// lost updates can bring the new category to the view model.
+TEST(FileWrapper, ARootThatLostUpdatesReloadsEveryElement) {
+  const std::string csPath = KernelScratch::Get().Path("overrun.orb");
+  const auto pFile = D2fVarnox_FT_COMPETITORS::Create();
+  ASSERT_GT(pFile->Open(KxText::Utf8ToUtf16(csPath), std::nullopt, std::nullopt, u"rw", u"", true,
+                        nullptr, 0, 0),
+            0);
+  const auto pMap = pFile->CompetitorsStringMap();
+  pMap->Item(uint64_t{7})->set_CategoryId(1);
+  pMap->Item(uint64_t{8})->set_CategoryId(5);
+  const std::u16string csKey = u"overrun";
+  DataDirectAcces::OrbGenericContextManager<D2fVarnox_FT_COMPETITORS>::Create(csKey, pFile);
+  D2fVarnox_FT_COMPETITORS::TheDataContextManager(csKey);
+  const auto pContext = pFile->TheCompetitorsStringMapMvvmDC(
+      false, DataDirectAcces::OrbDataMode::Live, true, true, true);
+  const auto pRoot = pContext->Root<D2fVarnox_FT_COMPETITORS::CompetitorsStringMapMvvmRoot>();
+  const auto pCategory7 =
+      pRoot->Item(0)->CategoryId()->Value() == 1 ? pRoot->Item(0)->CategoryId() : pRoot->Item(1)->CategoryId();
+  ASSERT_EQ(pCategory7->Value(), 1);
+
+  std::mutex mutex;
+  std::condition_variable released;
+  bool bHold = true;
+  pMap->ObjectChanged().Add([&](DataDirectAcces::IOrbUpdatableObject*,
+                                const DataDirectAcces::OrbObjectChangedEventArgs& args) {
+    if (!args.Text().starts_with(u"hold")) return;
+    std::unique_lock lock(mutex);
+    released.wait(lock, [&] { return !bHold; });
+  });
+  // Named, so that its own delivery reloads competitor 8 alone.
+  const uint32_t h8 = pMap->Find(uint64_t{8});
+  pMap->UpdateID(OrbCmd{0}, std::nullopt, DataDirectAcces::OrbNameElements(u"hold", {&h8, 1}), {});
+  const TkChildResult writer = TkRunProgram(
+      {NOTIFY_PEER, "overrun", csPath, std::to_string(KxEventRing::kCapacity + 1000)}, {}, 60000);
+  {
+    std::lock_guard lock(mutex);
+    bHold = false;
+    released.notify_all();
+  }
+  ASSERT_EQ(writer.exitCode, 0) << writer.err;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (pCategory7->Value() != 2 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(pCategory7->Value(), 2);
+  EXPECT_NE(KernelScratch::Get().Log().find("overrun.orb were overwritten"), std::string::npos);
+  DataDirectAcces::OrbGenericContextManager<D2fVarnox_FT_COMPETITORS>::Remove(csKey);
+  pFile->Dispose();
 }
 
 // A value written through a data context's view model, as the record shows
