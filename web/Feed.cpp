@@ -10,31 +10,29 @@ namespace {
 
 using nlohmann::json;
 
-json RowJson(const ResultRow& row) {
-  return json{{"lane", row.iLane},
-              {"name", row.csName},
-              {"nation", row.csNation},
-              {"club", row.csClub},
-              {"splits", row.splits},
-              {"time", row.csTime},
-              {"place", row.iPlace > 0 ? json(row.iPlace) : json(nullptr)},
-              {"state", StateName(row.state)},
-              {"status", row.csStatus}};
-}
-
-json HeatObject(const HeatView& heat) {
-  json rows = json::array();
-  for (const ResultRow& row : heat.rows) rows.push_back(RowJson(row));
-  return json{{"race", heat.csRace},          {"heat", heat.csHeat},
-              {"title", heat.csTitle},        {"laps", heat.iLaps},
-              {"lapLength", heat.iLapLength}, {"status", heat.iHeatStatus},
-              {"rows", std::move(rows)}};
-}
-
 // Texts arrive as UTF-8; a damaged one is sent with replacement characters
 // rather than refused.
 std::string Dump(const json& value) {
   return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+// A text as a JSON string.
+std::string Quoted(const std::string& csText) { return Dump(json(csText)); }
+
+// A heat's row written straight out, its keys in the order the JSON
+// library sorts them (the text is as the library would give it): an event
+// builds no JSON document.
+void AppendRow(std::string& csOut, const ResultRow& row) {
+  csOut += "{\"club\":" + Quoted(row.csClub);
+  csOut += ",\"lane\":" + std::to_string(row.iLane);
+  csOut += ",\"name\":" + Quoted(row.csName);
+  csOut += ",\"nation\":" + Quoted(row.csNation);
+  csOut += ",\"place\":" + (row.iPlace > 0 ? std::to_string(row.iPlace) : "null");
+  csOut += ",\"splits\":[";
+  for (size_t i = 0; i < row.splits.size(); ++i) csOut += (i > 0 ? "," : "") + Quoted(row.splits[i]);
+  csOut += "],\"state\":" + Quoted(std::string(StateName(row.state)));
+  csOut += ",\"status\":" + Quoted(row.csStatus);
+  csOut += ",\"time\":" + Quoted(row.csTime) + "}";
 }
 
 // A race's part of the schedule.
@@ -52,7 +50,7 @@ std::string RaceScheduleJson(const RaceView& race) {
 
 // The schedule from the meet's name and the races' parts, in order.
 std::string JoinSchedule(const std::string& csMeet, const std::vector<std::string>& races) {
-  std::string csJson = "{\"meet\":" + Dump(json(csMeet)) + ",\"races\":[";
+  std::string csJson = "{\"meet\":" + Quoted(csMeet) + ",\"races\":[";
   for (size_t i = 0; i < races.size(); ++i) csJson += (i > 0 ? "," : "") + races[i];
   return csJson + "]}";
 }
@@ -65,7 +63,19 @@ std::string ScheduleJson(const MeetView& meet) {
   return JoinSchedule(meet.csMeet, races);
 }
 
-std::string HeatJson(const HeatView& heat) { return Dump(HeatObject(heat)); }
+std::string HeatJson(const HeatView& heat) {
+  std::string csJson = "{\"heat\":" + Quoted(heat.csHeat);
+  csJson += ",\"lapLength\":" + std::to_string(heat.iLapLength);
+  csJson += ",\"laps\":" + std::to_string(heat.iLaps);
+  csJson += ",\"race\":" + Quoted(heat.csRace);
+  csJson += ",\"rows\":[";
+  for (size_t i = 0; i < heat.rows.size(); ++i) {
+    if (i > 0) csJson += ',';
+    AppendRow(csJson, heat.rows[i]);
+  }
+  csJson += "],\"status\":" + std::to_string(heat.iHeatStatus);
+  return csJson + ",\"title\":" + Quoted(heat.csTitle) + "}";
+}
 
 std::string EventText(const FeedEvent& event) {
   return "id: " + std::to_string(event.uiId) + "\nevent: " + event.csType +
