@@ -61,19 +61,13 @@ class Timer {
     std::istringstream in(csLine);
     std::string csCommand, csRace, csHeat;
     in >> csCommand;
-    if (csCommand == "name") {
+    if (csCommand == "name" || csCommand == "status-name") {
       int64_t liId = 0;
       in >> liId;
-      std::string csName;
-      std::getline(in >> std::ws, csName);
-      return Name(static_cast<uint64_t>(liId), csName);
-    }
-    if (csCommand == "status-name") {
-      int64_t liId = 0;
-      in >> liId;
-      std::string csName;
-      std::getline(in >> std::ws, csName);
-      return StatusName(static_cast<uint64_t>(liId), csName);
+      std::string csText;
+      std::getline(in >> std::ws, csText);
+      return csCommand == "name" ? Name(static_cast<uint64_t>(liId), csText)
+                                 : StatusName(static_cast<uint64_t>(liId), csText);
     }
     in >> csRace >> csHeat;
     // Each command changes one race's entry, which its update names.
@@ -139,24 +133,27 @@ class Timer {
     if (!m_pCompetitors)
       m_pCompetitors = Open<Varnox::D2fVarnox_FT_COMPETITORS>(m_csDir + "/competitors.orb");
     if (!m_pCompetitors) return "error cannot open competitors.orb";
-    const auto pSwimmer = Existing(*m_pCompetitors->CompetitorsStringMap(), uiId);
-    if (!pSwimmer) return "error no competitor " + std::to_string(uiId);
-    const int64_t liWritten = Now();
-    pSwimmer->set_Name(KxText::Utf8ToUtf16(csName));
-    m_pCompetitors->CompetitorsStringMap()->UpdateID(OrbCmd{0}, std::nullopt, u"name {0}",
-                                                     {liWritten});
-    return "ok " + std::to_string(liWritten);
+    return SetText(*m_pCompetitors->CompetitorsStringMap(), uiId, u"name {0}",
+                   [&](auto& swimmer) { swimmer.set_Name(KxText::Utf8ToUtf16(csName)); });
   }
 
   std::string StatusName(uint64_t uiId, const std::string& csName) {
     if (!m_pGlobals) m_pGlobals = Open<Varnox::D2fVarnox_FT_GLOBALS>(m_csDir + "/globals.orb");
     if (!m_pGlobals) return "error cannot open globals.orb";
-    const auto pStatus = Existing(*m_pGlobals->StatusDefaults(), uiId);
-    if (!pStatus) return "error no status " + std::to_string(uiId);
+    return SetText(*m_pGlobals->StatusDefaults(), uiId, u"status-name {0}", [&](auto& status) {
+      status.set_StatusDescAbbrev(KxText::Utf8ToUtf16(csName));
+    });
+  }
+
+  // Sets a text of element `uiId` of `map` by `set` and publishes the map's
+  // update `csUpdate` with the moment of the write.
+  template <class Map, class Set>
+  static std::string SetText(Map& map, uint64_t uiId, std::u16string_view csUpdate, Set set) {
+    const auto pItem = Existing(map, uiId);
+    if (!pItem) return "error no element " + std::to_string(uiId);
     const int64_t liWritten = Now();
-    pStatus->set_StatusDescAbbrev(KxText::Utf8ToUtf16(csName));
-    m_pGlobals->StatusDefaults()->UpdateID(OrbCmd{0}, std::nullopt, u"status-name {0}",
-                                           {liWritten});
+    set(*pItem);
+    map.UpdateID(OrbCmd{0}, std::nullopt, csUpdate, {liWritten});
     return "ok " + std::to_string(liWritten);
   }
 
