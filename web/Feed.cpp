@@ -29,7 +29,8 @@ void AppendRow(std::string& csOut, const ResultRow& row) {
   csOut += ",\"nation\":" + Quoted(row.csNation);
   csOut += ",\"place\":" + (row.iPlace > 0 ? std::to_string(row.iPlace) : "null");
   csOut += ",\"splits\":[";
-  for (size_t i = 0; i < row.splits.size(); ++i) csOut += (i > 0 ? "," : "") + Quoted(row.splits[i]);
+  for (size_t i = 0; i < row.splits.size(); ++i)
+    csOut += (i > 0 ? "," : "") + Quoted(row.splits[i]);
   csOut += "],\"state\":" + Quoted(std::string(StateName(row.state)));
   csOut += ",\"status\":" + Quoted(row.csStatus);
   csOut += ",\"time\":" + Quoted(row.csTime) + "}";
@@ -110,7 +111,8 @@ size_t Feed::Publish(const MeetView& meet, const std::vector<std::string>* pOnly
       continue;
     }
     if (m_bStarted) {
-      Queue("heat", Dump(json{{"race", it->first.first}, {"heat", it->first.second}, {"removed", true}}));
+      Queue("heat",
+            Dump(json{{"race", it->first.first}, {"heat", it->first.second}, {"removed", true}}));
     }
     it = m_Heats.erase(it);
   }
@@ -170,8 +172,7 @@ FeedEvent Feed::Snapshot() const {
   return FeedEvent{m_uiVersion, "snapshot", std::move(csData)};
 }
 
-std::optional<FeedText> Feed::TextAfter(uint64_t uiAfter,
-                                        std::chrono::milliseconds timeout) const {
+std::optional<FeedText> Feed::TextAfter(uint64_t uiAfter, std::chrono::milliseconds timeout) const {
   std::unique_lock lock(m_Mutex);
   m_Changed.wait_for(lock, timeout,
                      [&] { return m_bStopped || m_csClosed || m_uiVersion > uiAfter; });
@@ -180,7 +181,8 @@ std::optional<FeedText> Feed::TextAfter(uint64_t uiAfter,
   if (m_uiVersion == uiAfter) return text;
   if (m_Events.empty() || m_Events.front().uiId > uiAfter + 1) return std::nullopt;
   // The kept events run on without gap: the first one wanted is found by its id.
-  for (auto it = m_Events.begin() + static_cast<std::ptrdiff_t>(uiAfter + 1 - m_Events.front().uiId);
+  for (auto it =
+           m_Events.begin() + static_cast<std::ptrdiff_t>(uiAfter + 1 - m_Events.front().uiId);
        it != m_Events.end(); ++it)
     text.csText += it->csText;
   text.uiLast = m_uiVersion;

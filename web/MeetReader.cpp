@@ -54,7 +54,8 @@ LaneInput ReadLane(Varnox::Id2sCkxCompOneLane& lane, const MeetFiles& files,
   LaneInput input;
   input.iLane = lane.Lane();
   input.iStatusId = lane.StatusId();
-  if (input.iStatusId != 0) input.csStatus = Setting(settings.statuses, input.iStatusId, std::string());
+  if (input.iStatusId != 0)
+    input.csStatus = Setting(settings.statuses, input.iStatusId, std::string());
   const auto pIds = lane.CompetitorId();
   if (const uint32_t hFirst = pIds->Head(); hFirst != 0) {
     input.bHasCompetitor = true;
@@ -177,9 +178,9 @@ std::optional<std::vector<std::string>> RereadRaces(const MeetFiles& files,
   std::vector<std::string> keys;
   for (RaceView& race : races) {
     keys.push_back(race.csRace);
-    *std::find_if(meet.races.begin(), meet.races.end(),
-                  [&](const RaceView& shown) { return shown.hEntry == race.hEntry; }) =
-        std::move(race);
+    *std::find_if(meet.races.begin(), meet.races.end(), [&](const RaceView& shown) {
+      return shown.hEntry == race.hEntry;
+    }) = std::move(race);
   }
   SortBySortId(meet.races, [](const RaceView& race) { return race.csRace; });
   return keys;

@@ -140,9 +140,8 @@ class Timer {
   std::string StatusName(uint64_t uiId, const std::string& csName) {
     if (!m_pGlobals) m_pGlobals = Open<Varnox::D2fVarnox_FT_GLOBALS>(m_csDir + "/globals.orb");
     if (!m_pGlobals) return "error cannot open globals.orb";
-    return SetText(*m_pGlobals->StatusDefaults(), uiId, u"status-name {0}", [&](auto& status) {
-      status.set_StatusDescAbbrev(KxText::Utf8ToUtf16(csName));
-    });
+    return SetText(*m_pGlobals->StatusDefaults(), uiId, u"status-name {0}",
+                   [&](auto& status) { status.set_StatusDescAbbrev(KxText::Utf8ToUtf16(csName)); });
   }
 
   // Sets a text of element `uiId` of `map` by `set` and publishes the map's
