@@ -98,7 +98,8 @@ inline void Spit(const std::string& csPath, const std::string& csText) {
 // A scratch directory that holds the saved files, the live storage
 // (VARNOX_LIVE_DIR) and the kernel log (VARNOX_KERNEL_LOG) of one test
 // program. Set before the kernel is loaded: the log's place is read once.
-// It leaves KxOrb64 alone: a test chooses the reference or recording kernel.
+// KxOrb64 names the reference kernel unless already set: TkLoad sets it to
+// the recording kernel.
 class KernelScratch {
  public:
   static KernelScratch& Get() {
@@ -122,6 +123,7 @@ class KernelScratch {
     std::filesystem::create_directories(m_csDir + "/live");
     setenv("VARNOX_LIVE_DIR", (m_csDir + "/live").c_str(), 1);
     setenv("VARNOX_KERNEL_LOG", (m_csDir + "/kernel.log").c_str(), 1);
+    setenv("KxOrb64", ReferenceOrbRoot().c_str(), 0);
   }
   std::string m_csDir;
   pid_t m_pid = getpid();
