@@ -46,14 +46,12 @@ TEST_F(AccessCommandsTest, TheKeyIndexerAddsOnEveryReadAndTheHandleIndexerSendsN
   AttachWithoutStorage(races.m_ScheduleEntries, header);
   auto schedule = std::make_shared<D2oVarnox_FT_RACES_ScheduleEntries>(&races.m_ScheduleEntries, nullptr);
   kernel.ClearCalls();
-  kernel.QueueAnswer(TkAnswer::MapCmd, 41);
-  kernel.QueueAnswer(TkAnswer::MapCmd, 41);
   auto first = schedule->Item(u"Café €");
   auto second = schedule->Item(u"Café €");
   auto byHandle = schedule->Item(uint32_t{41});
   EXPECT_EQ(MapCommands(), (std::vector<std::string>{"MapCmd(0,0,\"Caf\xE9 \x80\")",
                                                      "MapCmd(0,0,\"Caf\xE9 \x80\")"}));
-  EXPECT_EQ(first->IEnumCurrentPos(), 41u);
+  EXPECT_EQ(first->IEnumCurrentPos(), kernel.CallsOf("CkxDtb2Obj").at(0).answer);
   EXPECT_EQ(byHandle->IEnumCurrentPos(), 41u);
 
   CkxVarnoxFT_COMPETITORS competitors;
@@ -77,16 +75,16 @@ TEST_F(AccessCommandsTest, UpdatesSendThePackedCommandAndTheFormattedText) {
   info.set_UsrVal1(1023);  // bits 6 to 15 all set
   info.set_UsrVal2(1024);  // low ten bits clear: bits 16 to 25 clear
   info.set_UsrCmd1(true);  // bit 4
-  kernel.SetAnswer(TkAnswer::UpdateId, 77);
   kernel.ClearCalls();
   IOrbUpdatableObject& updatable = *schedule;
-  EXPECT_EQ(updatable.UpdateID(OrbCmd{0x40}, info, u"Heat {0} of {1}", {3, u"R1"}), 77u);
+  const uint64_t uiId = updatable.UpdateID(OrbCmd{0x40}, info, u"Heat {0} of {1}", {3, u"R1"});
   updatable.Clear(OrbCmd{1}, std::nullopt, u"{0}% cleared", {50});
   updatable.SaveObjectAsXml(info, u"{0} as it stands", u"/tmp/schedule.xml");
 
   const std::vector<TkCall> calls = kernel.CallsOf("CkxDtb2Obj");
   ASSERT_EQ(calls.size(), 3u);
   EXPECT_EQ(calls[0].op, "UpdateID");
+  EXPECT_EQ(uiId, static_cast<uint64_t>(calls[0].answer));
   EXPECT_EQ(calls[0].args.at(0), "0x40");
   EXPECT_EQ(calls[0].args.at(1), "0xFFD0");
   ASSERT_TRUE(calls[0].update.has_value());

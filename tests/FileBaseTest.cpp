@@ -1,4 +1,4 @@
-// The kernel file base and persistent objects against the test kernel:
+// The kernel file base and persistent objects on the recording kernel:
 // every version threshold with its fallback, the records that cross to the
 // kernel, member registration and the dynamic-growth message.
 #include <gmock/gmock.h>
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
+#include "templates/Varnox.h"
 #include "tests/testkernel/TestKernelSupport.h"
 
 using ::testing::HasSubstr;
@@ -19,6 +20,12 @@ class FileBaseTest : public TkNativeFaceTest {
  protected:
   // Calls made on file or object interfaces since the last ClearCalls.
   std::string Log(const char* csFilter) { return kernel.Log(csFilter); }
+  // Opens (creating) a globals file named `csName` in the scratch directory;
+  // answers its file id.
+  int32_t Open(CkxVarnoxFT_GLOBALS& file, const char* csName) {
+    const std::string csPath = KernelScratch::Get().Path(csName);
+    return file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr);
+  }
 };
 
 // One version-guarded operation: its minimum version, how to call it and
@@ -86,21 +93,20 @@ TEST_F(FileBaseTest, EveryFileOperationCallsTheKernelFromItsMinimumVersionOnly) 
 
 TEST_F(FileBaseTest, Version10MakesUpdateSilentWhileSaveUnloadAndPathStillWork) {
   kernel.Grant("CkxDtb2File", 10);
-  kernel.SetFullPath("/meet/races.orb");
-  kernel.SetAnswer(TkAnswer::Save, 0);  // the kernel's answer passes through
-  CkxDtb2File file;
+  CkxVarnoxFT_GLOBALS file;
+  ASSERT_GT(Open(file, "version10.orb"), 0);
   kernel.ClearCalls();
 
   file.Update(7);
-  EXPECT_FALSE(file.Save(3, true, "/meet/copy.orb"));
+  EXPECT_TRUE(file.Save(3, true, ""));
+  std::string csFullPath;
+  EXPECT_TRUE(file.GetFullPath(csFullPath));
+  EXPECT_EQ(csFullPath, KernelScratch::Get().Path("version10.orb"));
   EXPECT_TRUE(file.UnLoad());
-  std::string csPath;
-  EXPECT_TRUE(file.GetFullPath(csPath));
-  EXPECT_EQ(csPath, "/meet/races.orb");
   EXPECT_EQ(Log("CkxDtb2File"),
-            "CkxDtb2File#1 Save(3,1,\"/meet/copy.orb\")\n"
-            "CkxDtb2File#1 UnLoad()\n"
-            "CkxDtb2File#1 GetFullPath(out)\n");
+            "CkxDtb2File#1 Save(3,1,\"\")\n"
+            "CkxDtb2File#1 GetFullPath(out)\n"
+            "CkxDtb2File#1 UnLoad()\n");
 }
 
 TEST_F(FileBaseTest, WithoutAFileInterfaceNothingIsNamedRegisteredOrOpened) {
@@ -115,7 +121,6 @@ TEST_F(FileBaseTest, WithoutAFileInterfaceNothingIsNamedRegisteredOrOpened) {
 }
 
 TEST_F(FileBaseTest, MembersRegisterTheirKernelHandleOrZero) {
-  kernel.SetAnswer(TkAnswer::BindId, 77);
   CkxDtb2File file;
   CkxDtb2Obj bound;
   kernel.Refuse("CkxDtb2Obj");
@@ -125,24 +130,30 @@ TEST_F(FileBaseTest, MembersRegisterTheirKernelHandleOrZero) {
   file.NameTemplate("Varnox", "FT_GLOBALS");
   file.RegisterMember(bound, 75530582);
   file.RegisterMember(unbound, 14741940);
+  const TkCall bind = kernel.CallsOf("CkxDtb2Obj#1").at(0);
+  EXPECT_EQ(bind.boundObject, &bound);
+  EXPECT_NE(bind.answer, 0);
   EXPECT_EQ(kernel.Log(),
             "CkxDtb2File#1 SetTemplateName(\"Varnox\")\n"
             "CkxDtb2File#1 SetFileTemplateName(\"FT_GLOBALS\")\n"
             "CkxDtb2Obj#1 BindMember(ptr,75530582)\n"
-            "CkxDtb2File#1 RegisterMember(77,75530582)\n"
-            "CkxDtb2File#1 RegisterMember(0,14741940)\n");
-  EXPECT_EQ(kernel.CallsOf("CkxDtb2Obj#1")[0].boundObject, &bound);
+            "CkxDtb2File#1 RegisterMember(" +
+                std::to_string(bind.answer) +
+                ",75530582)\n"
+                "CkxDtb2File#1 RegisterMember(0,14741940)\n");
 }
 
 TEST_F(FileBaseTest, ObjectsBindThemselvesAndIndexObjectsPassTheirId) {
-  kernel.SetAnswer(TkAnswer::BindId, 31);
   CkxDtb2File file;
+  kernel.ClearCalls();
   CkxD2ObjDim dim;
   kernel.ClearCalls();
   file.GetObjInd(dim);
   file.SetObjInd(dim);
-  EXPECT_THAT(Log("CkxDtb2File"), HasSubstr("GetObjInd(31)"));
-  EXPECT_THAT(Log("CkxDtb2File"), HasSubstr("SetObjInd(31)"));
+  // The index object binds itself for each call and passes the id it got.
+  const std::string csId = std::to_string(kernel.AnswerOf("CkxDtb2Obj", "Bind"));
+  EXPECT_EQ(Log("CkxDtb2File"), "CkxDtb2File#1 GetObjInd(" + csId + ")\nCkxDtb2File#1 SetObjInd(" +
+                                    csId + ")\n");
 
   kernel.Refuse("CkxDtb2Obj");
   CkxD2ObjDim refused;
@@ -163,14 +174,16 @@ TEST_F(FileBaseTest, UpdateIDBelowVersion4ReturnsZeroWithoutCallingTheKernel) {
 }
 
 TEST_F(FileBaseTest, UpdateIDSendsTheTextRecordAndReturnsTheKernelsId) {
-  kernel.SetAnswer(TkAnswer::UpdateId, 0x1122334455667788);
-  CkxDtb2Obj obj;
+  CkxVarnoxFT_GLOBALS file;
+  ASSERT_GT(Open(file, "update.orb"), 0);
   kernel.ClearCalls();
   const Sd2UpdateCmd cmd = Sd2UpdateCmd::Make(true, false, 5, 1023);
-  EXPECT_EQ(obj.UpdateID(0x40, &cmd, "Heat %s lane %d", "H1", 4), 0x1122334455667788u);
+  const uint64_t uiId = file.m_Records.UpdateID(0x40, &cmd, "Heat %s lane %d", "H1", 4);
 
-  const std::vector<TkCall> calls = kernel.CallsOf("CkxDtb2Obj#1");
+  const std::vector<TkCall> calls = kernel.CallsOf("CkxDtb2Obj");
   ASSERT_EQ(calls.size(), 1u);
+  EXPECT_NE(uiId, 0u);
+  EXPECT_EQ(uiId, static_cast<uint64_t>(calls[0].answer));
   ASSERT_TRUE(calls[0].update.has_value());
   const KxUpdateRecord& record = *calls[0].update;
   uint8_t aBytes[sizeof record];
@@ -244,13 +257,14 @@ std::string LogText(const TkCall& call, uint32_t* pIndex) {
 }
 
 TEST_F(FileBaseTest, GrowthMessageForThisFileStoresAndLogsTheStatus) {
-  kernel.SetAnswer(TkAnswer::FileIdOfMessage, 12);
-  CkxDtb2File file;
+  CkxVarnoxFT_GLOBALS file;
+  const int32_t iFileId = Open(file, "growth.orb");
+  ASSERT_GT(iFileId, 0);
   CkxMessageInfo* pRecord = kernel.MessageRecord(CkxDtb2File::kDynGrowMessage);
   ASSERT_EQ(pRecord, file.m_pDynGrowMess.get());
   kernel.ClearCalls();
 
-  EXPECT_TRUE(pRecord->Send(0, 1, 12, 3, false, 1, false));
+  EXPECT_TRUE(pRecord->Send(0, 1, iFileId, 3, false, 1, false));
   EXPECT_EQ(file.m_iDynGrowStatus, 3);
   const std::vector<TkCall> logs = kernel.CallsOf("CkxTask");
   ASSERT_EQ(logs.size(), 1u);
@@ -259,16 +273,17 @@ TEST_F(FileBaseTest, GrowthMessageForThisFileStoresAndLogsTheStatus) {
   uint32_t uiIndex = 0;
   EXPECT_EQ(LogText(logs[0], &uiIndex),
             "++++++++++ CkxDtb2File.OrbKernelDynDataSecGrowMess: New DynGrowStatus: 3 for "
-            "FileID: 12");
+            "FileID: " + std::to_string(iFileId));
   EXPECT_EQ(uiIndex, 9000u);
 }
 
 TEST_F(FileBaseTest, GrowthMessageForAnotherFileChangesNothingAndLogsNothing) {
-  kernel.SetAnswer(TkAnswer::FileIdOfMessage, 12);
-  CkxDtb2File file;
+  CkxVarnoxFT_GLOBALS file;
+  const int32_t iFileId = Open(file, "growth-other.orb");
+  ASSERT_GT(iFileId, 0);
   file.m_iDynGrowStatus = 5;
   kernel.ClearCalls();
-  file.m_pDynGrowMess->Send(0, 1, 13, 9, false, 1, false);
+  file.m_pDynGrowMess->Send(0, 1, iFileId + 1, 9, false, 1, false);
   EXPECT_EQ(file.m_iDynGrowStatus, 5);
   EXPECT_EQ(kernel.CallsOf("CkxTask").size(), 0u);
 
@@ -329,32 +344,19 @@ TEST_F(FileBaseTest, MessageRecordsCallAtOnceOrDispatchThroughTheMessageManager)
   EXPECT_EQ(record.m_liTarget, 99);
 }
 
-TEST_F(FileBaseTest, DestroyedFileForgetsItsRegistrationUnlessTheKernelStopped) {
-  struct Case {
-    const char* csName;
-    bool bKernelRunning;
-    bool bEndBeforeDestroy;  // the native face ends while the file lives
-    bool bWithdrawn;
-  };
-  const Case aCases[] = {
-      {"kernel running", true, false, true},
-      {"kernel stopped", false, false, false},
-      // The task is gone, the message manager and the kernel's deliveries
-      // to the files still open are not.
-      {"after the end of the native face", true, true, true},
-  };
-  for (const Case& c : aCases) {
-    SCOPED_TRACE(c.csName);
-    kernel.SetAnswer(TkAnswer::KernelRunning, c.bKernelRunning ? 1 : 0);
+// Also after the end of the native face: the task is gone, the message
+// manager and the kernel's deliveries to the files still open are not.
+TEST_F(FileBaseTest, DestroyedFileForgetsItsRegistration) {
+  for (bool bEndBeforeDestroy : {false, true}) {
+    SCOPED_TRACE(bEndBeforeDestroy ? "after the end of the native face" : "running");
     {
       CkxDtb2File file;
-      if (c.bEndBeforeDestroy) KxEndCatAssembly();
+      if (bEndBeforeDestroy) KxEndCatAssembly();
       kernel.ClearCalls();
     }
-    EXPECT_EQ(Log("CkxD2MessMan").find("Withdraw(0,") != std::string::npos, c.bWithdrawn)
-        << Log("CkxD2MessMan");
+    EXPECT_THAT(Log("CkxD2MessMan"), HasSubstr("Withdraw(0,"));
     EXPECT_THAT(Log("CkxDtb2File"), HasSubstr("Release()"));
-    if (c.bEndBeforeDestroy) KxInitCatAssembly(false);
+    if (bEndBeforeDestroy) KxInitCatAssembly(false);
   }
 }
 

@@ -1,8 +1,9 @@
-// The five file templates against the test kernel: construction order and
+// The five file templates on the recording kernel: construction order and
 // registration, OpenUnm, the members' OnAttach and OnUpdate, destruction.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -53,10 +54,13 @@ class FileTemplateTest : public TkNativeFaceTest {
 TEST_F(FileTemplateTest, GlobalsBindsItsMembersThenNamesItselfAndRegistersThemInOrder) {
   CkxVarnoxFT_GLOBALS file;
 
-  // Bind answers 1, 2, 3, ... per call: 1 to 8 at construction, 9 to 16 to
-  // the registrations, so each registration carries its own member's handle.
+  // Each registration carries the handle its own member's BindMember got.
   const char* const asMembers[] = {"75530582", "14741940", "7636583",  "8239303",
                                    "25160153", "8383730",  "14214087", "42171343"};
+  std::map<int, int64_t> bindIds;  // per member instance
+  for (const TkCall& call : kernel.CallsOf("CkxDtb2Obj")) {
+    if (call.op == "BindMember") bindIds[call.instance] = call.answer;
+  }
   std::vector<std::string> expected;
   for (int i = 1; i <= 8; ++i) expected.push_back("CkxDtb2Obj#" + std::to_string(i) + " Bind(ptr)");
   expected.push_back("CkxDtb2File#1 SetTemplateName(\"Varnox\")");
@@ -64,8 +68,8 @@ TEST_F(FileTemplateTest, GlobalsBindsItsMembersThenNamesItselfAndRegistersThemIn
   for (int i = 1; i <= 8; ++i) {
     const std::string csClassId = asMembers[i - 1];
     expected.push_back("CkxDtb2Obj#" + std::to_string(i) + " BindMember(ptr," + csClassId + ")");
-    expected.push_back("CkxDtb2File#1 RegisterMember(" + std::to_string(8 + i) + "," + csClassId +
-                       ")");
+    expected.push_back("CkxDtb2File#1 RegisterMember(" + std::to_string(bindIds[i]) + "," +
+                       csClassId + ")");
   }
   EXPECT_THAT(FileAndObjectCalls(), ElementsAreArray(expected));
 
@@ -151,33 +155,34 @@ TEST_F(FileTemplateTest, WithoutAFileInterfaceNothingIsRegisteredAndOpenUnmStill
 
 TEST_F(FileTemplateTest, OpenUnmForwardsItsArgumentsAndTheDimensionHandle) {
   CkxVarnoxFT_GLOBALS file;
-  kernel.SetAnswer(TkAnswer::OpenFileId, 42);
+  const std::string csPath = KernelScratch::Get().Path("globals.orb");
   kernel.ClearCalls();
-  EXPECT_EQ(
-      file.OpenUnm("/meet/globals.orb", "A1", nullptr, "rw", "set", true, nullptr, 7, 9, &Record),
-      42);
-  EXPECT_EQ(file.m_iFileId, 42);
+  const int32_t iFileId =
+      file.OpenUnm(csPath.c_str(), "A1", nullptr, "rw", "set", true, nullptr, 7, 9, &Record);
+  EXPECT_GT(iFileId, 0);
+  EXPECT_EQ(file.m_iFileId, iFileId);
   EXPECT_EQ(kernel.Log("CkxDtb2File"),
-            "CkxDtb2File#1 Open(\"/meet/globals.orb\",\"A1\",null,\"rw\",\"set\",true,0,7,9)\n");
+            "CkxDtb2File#1 Open(\"" + csPath + "\",\"A1\",null,\"rw\",\"set\",true,0,7,9)\n");
 
   // A bound dimension object passes its id; one without an interface, 0.
+  kernel.ClearCalls();
   CkxD2ObjDim dim;
-  kernel.SetAnswer(TkAnswer::BindId, 31);
   kernel.Refuse("CkxDtb2Obj");
   CkxD2ObjDim unbound;
-  kernel.SetAnswer(TkAnswer::OpenFileId, 43);
   kernel.ClearCalls();
   // Null texts: path, mode and file set are passed as owned copies, so
-  // empty; the aliases are passed as given.
-  EXPECT_EQ(file.OpenUnm(nullptr, nullptr, "A2", nullptr, nullptr, false, &dim, 0, 0, &Other), 43);
-  file.OpenUnm("/p", nullptr, nullptr, "r", "s", false, &unbound, 0, 0, &Other);
+  // empty; the aliases are passed as given. The kernel refuses both.
+  EXPECT_LT(file.OpenUnm(nullptr, nullptr, "A2", nullptr, nullptr, false, &dim, 0, 0, &Other), 0);
+  EXPECT_EQ(file.OpenUnm("/p", nullptr, nullptr, "r", "s", false, &unbound, 0, 0, &Other),
+            file.m_iFileId);
   const std::vector<TkCall> opens = kernel.CallsOf("CkxDtb2File");
+  const std::string csDimId = std::to_string(kernel.AnswerOf("CkxDtb2Obj", "Bind"));
   ASSERT_EQ(opens.size(), 2u);
-  EXPECT_EQ(opens[0].text, "Open(\"\",null,\"A2\",\"\",\"\",false,31,0,0)");
+  EXPECT_EQ(opens[0].text, "Open(\"\",null,\"A2\",\"\",\"\",false," + csDimId + ",0,0)");
   EXPECT_EQ(opens[1].text, "Open(\"/p\",null,null,\"r\",\"s\",false,0,0,0)");
   // A second open replaces callback and file id.
   EXPECT_EQ(file.m_pfUpdateCallBack, &Other);
-  EXPECT_EQ(file.m_iFileId, 43);
+  EXPECT_EQ(file.m_iFileId, opens[1].answer);
 }
 
 TEST_F(FileTemplateTest, UpdatesReachTheFileCallbackWithTheObjectNumberWidenedWithoutSign) {

@@ -14,6 +14,7 @@
 #include "NetInterface/CkxOrbNetInterface/CkxDtb2.h"
 #include "NetInterface/CkxOrbNetInterface/CkxDtbAccByStr.h"
 #include "NetInterface/CkxOrbNetInterface/CkxTask.h"
+#include "NetInterface/CkxOrbNetInterface/KxCurrentObject.h"
 #include "templates/VarnoxSchema.h"
 
 namespace {
@@ -165,6 +166,7 @@ void KxInitCatAssembly(bool bDebug) {
   Renew(pMessMan);
   Renew(pDtbAac);
   dwIObjTlsInd = pDtb2 != nullptr ? pDtb2->GetObjTlsIndex() : 0xFFFFFFFF;
+  KxForgetCurrentObjects();
   ++catRefCnt;
 }
 

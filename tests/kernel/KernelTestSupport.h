@@ -17,19 +17,6 @@
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
 #include "tests/testkernel/TestKernelSupport.h"
 
-// The bytes of a file ("" when it cannot be read), and a file made of
-// `csText`.
-inline std::string Slurp(const std::string& csPath) {
-  std::ifstream in(csPath, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-inline void Spit(const std::string& csPath, const std::string& csText) {
-  std::ofstream out(csPath, std::ios::binary | std::ios::trunc);
-  out << csText;
-}
-
 // Names of the entries of `csDir` that contain `csPart`.
 inline std::vector<std::string> EntriesWith(const std::string& csDir, const std::string& csPart) {
   std::vector<std::string> names;
@@ -40,36 +27,12 @@ inline std::vector<std::string> EntriesWith(const std::string& csDir, const std:
   return names;
 }
 
-// A scratch directory that holds the saved files, the live storage
-// (VARNOX_LIVE_DIR) and the kernel log (VARNOX_KERNEL_LOG) of one test
-// program. Set before the kernel is loaded: the log's place is read once.
-class KernelScratch {
- public:
-  static KernelScratch& Get() {
-    static KernelScratch scratch;
-    return scratch;
-  }
-  const std::string& Dir() const { return m_csDir; }
-  std::string Path(const std::string& csName) const { return m_csDir + "/" + csName; }
-  std::string Log() const { return Slurp(m_csDir + "/kernel.log"); }
-
- private:
-  KernelScratch() {
-    char aTemplate[] = "/tmp/varnox-kernel-test-XXXXXX";
-    m_csDir = mkdtemp(aTemplate);
-    std::filesystem::create_directories(m_csDir + "/live");
-    setenv("VARNOX_LIVE_DIR", (m_csDir + "/live").c_str(), 1);
-    setenv("VARNOX_KERNEL_LOG", (m_csDir + "/kernel.log").c_str(), 1);
-    setenv("KxOrb64", ReferenceOrbRoot().c_str(), 1);
-  }
-  std::string m_csDir;
-};
-
 // Starts the native face on the reference kernel for the test program.
 class KernelEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
     KernelScratch::Get();
+    setenv("KxOrb64", ReferenceOrbRoot().c_str(), 1);
     KxInitCatAssembly(false);
   }
   void TearDown() override {

@@ -1,6 +1,7 @@
-// What a file wrapper hands the kernel file, on the recording test kernel:
-// Open's texts (a null text as a null pointer) and its dimensions cut to
-// their low 32 bits; SelectFileDlg's out-texts written whatever the answer.
+// What a file wrapper hands the kernel file, on the recording kernel: Open's
+// texts (a null text as a null pointer) and its dimensions cut to their low
+// 32 bits; SelectFileDlg's out-texts written though the kernel (which has no
+// user interface) refuses.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -21,6 +22,7 @@ using Text = std::optional<std::u16string>;
 TestKernel& Kernel() {
   static TestKernel& kernel = [&]() -> TestKernel& {
     setenv("VARNOX_KERNEL_DEBUG", "0", 1);
+    KernelScratch::Get();
     return TkLoad();
   }();
   return kernel;
@@ -49,12 +51,13 @@ TEST_P(FileWrapperOpen, SendsNullTextsAndTheLowWordsOfTheDimensions) {
   const OpenCase& c = GetParam();
   Kernel().Reset();
   const auto pFile = D2fVarnox_FT_RACES::Create();
-  EXPECT_EQ(pFile->Open(u"/meet/races.orb", c.csAlias1, c.csAlias2, u"rw", c.csFileSet, true,
-                        nullptr, c.liDimDyn, c.liDimExp),
-            1);
+  const std::string csPath = KernelScratch::Get().Path("races.orb");
+  EXPECT_GT(pFile->Open(std::u16string(csPath.begin(), csPath.end()), c.csAlias1, c.csAlias2,
+                        u"rw", c.csFileSet, true, nullptr, c.liDimDyn, c.liDimExp),
+            0);
   const std::vector<std::string> args = LastCall("Open");
   ASSERT_EQ(args.size(), 9u);
-  EXPECT_EQ(args[0], "\"/meet/races.orb\"");
+  EXPECT_EQ(args[0], "\"" + csPath + "\"");
   EXPECT_EQ((std::vector<std::string>{args[1], args[2], args[4], args[7], args[8]}), c.expected);
   pFile->Dispose();
 }
@@ -75,26 +78,20 @@ INSTANTIATE_TEST_SUITE_P(FileWrapper, FileWrapperOpen,
                                                {"\"A1\"", "\"\"", "\"set\"", "4294967295", "9"}}));
 
 struct SelectCase {
-  bool bAnswer;
   Text csAlias1;
   const char* pAlias1Sent;
-  // What the out-texts hold afterwards (they start as "stale").
-  std::u16string csPath, csFileSet;
 };
 
 class FileWrapperSelect : public ::testing::TestWithParam<SelectCase> {};
 
-TEST_P(FileWrapperSelect, WritesBothOutTextsWhateverTheAnswer) {
+TEST_P(FileWrapperSelect, WritesBothOutTextsWhenRefused) {
   const SelectCase& c = GetParam();
   Kernel().Reset();
-  Kernel().SetAnswer(TkAnswer::SelectFileDlg, c.bAnswer ? 1 : 0);
-  Kernel().SetSelectedFile("/meet/new.orb", "Finals");
   const auto pFile = D2fVarnox_FT_GLOBALS::Create();
   std::u16string csPath = u"stale", csFileSet = u"stale";
-  EXPECT_EQ(pFile->SelectFileDlg(c.csAlias1, std::nullopt, csPath, csFileSet, true, false),
-            c.bAnswer);
-  EXPECT_EQ(csPath, c.csPath);
-  EXPECT_EQ(csFileSet, c.csFileSet);
+  EXPECT_FALSE(pFile->SelectFileDlg(c.csAlias1, std::nullopt, csPath, csFileSet, true, false));
+  EXPECT_EQ(csPath, u"");
+  EXPECT_EQ(csFileSet, u"");
   const std::vector<std::string> args = LastCall("SelectFileDlg");
   ASSERT_EQ(args.size(), 8u);
   EXPECT_EQ(args[0], c.pAlias1Sent);
@@ -103,8 +100,7 @@ TEST_P(FileWrapperSelect, WritesBothOutTextsWhateverTheAnswer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FileWrapper, FileWrapperSelect,
-                         ::testing::Values(SelectCase{true, u"Meet", "\"Meet\"", u"/meet/new.orb",
-                                                      u"Finals"},
-                                           SelectCase{false, std::nullopt, "null", u"", u""}));
+                         ::testing::Values(SelectCase{u"Meet", "\"Meet\""},
+                                           SelectCase{std::nullopt, "null"}));
 
 }  // namespace

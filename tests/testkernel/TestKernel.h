@@ -1,6 +1,7 @@
-// The test kernel: a component manager for tests that stores no data. It
-// hands out every kernel interface, grants the versions a test chooses,
-// answers what a test tells it to and records every call in order.
+// The recording kernel: a component manager for tests laid over the
+// reference kernel. It hands every call on to the reference kernel, which
+// stores the data and gives every answer; it only lowers the versions a test
+// chooses (or refuses an interface) and records every call in order.
 //
 // The state lives in the loaded component manager library; tests reach it
 // through TestKernel_Instance() (see TestKernelSupport.h, TkLoad). The class is
@@ -42,8 +43,13 @@ struct TkCall {
   // CreateKxComponent and CkxTask::CreateTaskOnly: the instance handed out
   // ("CkxTaskOnly#1"); empty when refused.
   std::string created;
-  // The instance had already been released when called.
+  // The instance had already been released when called (the call is then
+  // not handed on).
   bool afterRelease = false;
+  // What the reference kernel answered (booleans as 0 / 1); for an
+  // operation without a result, the update id it wrote into the update
+  // record, else 0.
+  int64_t answer = 0;
 
   // Pointer arguments in argument order.
   std::vector<const void*> ptrs;
@@ -84,64 +90,25 @@ struct TkCall {
   }
 };
 
-// What the kernel answers. A queued answer is used once, in queue order,
-// before the standing one; without either the default below applies.
-enum class TkAnswer : int {
-  TaskId,             // task-only GetTaskId; default 7001
-  TlsIndex,           // connection GetObjTlsIndex; default 3
-  BindId,             // obj Bind, BindMember; default 1, 2, 3, ... per call
-  UpdateId,           // obj UpdateID, written at byte 8; default 1, 2, 3, ...
-  OpenFileId,         // file Open; default 1
-  IsOpen,             // file IsOpen; default true
-  SelectFileDlg,      // file SelectFileDlg; default true
-  Save,               // file Save; default true
-  GetFullPath,        // file GetFullPath; default true
-  UnLoad,             // file UnLoad; default true
-  DynGrowStatus,      // file GetDynGrowStatus; default 0
-  FileIdOfMessage,    // file GetFileIdOfMessage; default: the id this
-                      // instance's last Open answered, else 0
-  SaveFileAsXml,      // file SaveFileAsXml; default true
-  UpdateFileFromXml,  // file UpdateFileFromXml; default true
-  KernelRunning,      // task IsKernelRunning; default true
-  MapCmd,             // obj MapCmd; default 0
-  EmbeddedMapCmd,     // obj EmbeddedMapCmd; default 0
-  Dispatch,           // MessMan Dispatch; default true
-  Withdraw,           // MessMan Withdraw; default true
-  MessRegister,       // MessMan Register; default 0
-  KernelSchema,       // connection AcceptSchema: the kernel's schema fingerprint,
-                      // accepted when it equals the library's; default 0: the
-                      // library's own
-  kCount
-};
-
 class TestKernel {
  public:
   virtual ~TestKernel() = default;
 
-  // Forgets calls, grants, answers, message records and restarts instance
-  // and id numbering. Interfaces handed out before stay valid and keep
+  // Forgets calls, grants and message records and restarts instance
+  // numbering. Interfaces handed out before stay valid and keep
   // their numbers.
   virtual void Reset() = 0;
   // Forgets the recorded calls only.
   virtual void ClearCalls() = 0;
 
-  // Grants `version` for interface `itf` whatever is offered; 0 refuses it.
+  // Grants at most `version` for interface `itf` (the reference kernel is
+  // offered the lower of it and the library's offer); 0 refuses it without
+  // asking the reference kernel.
   // Throws std::invalid_argument for a name the kernel does not hand out.
   virtual void Grant(const std::string& itf, uint32_t version) = 0;
-  // Back to the default: grant the offered version.
+  // Back to the default: the reference kernel's own grant.
   virtual void GrantOffered(const std::string& itf) = 0;
   void Refuse(const std::string& itf) { Grant(itf, 0); }
-
-  // Standing and one-off answers (booleans as 0 / 1). Throw
-  // std::invalid_argument for an answer outside TkAnswer.
-  virtual void SetAnswer(TkAnswer what, int64_t value) = 0;
-  virtual void QueueAnswer(TkAnswer what, int64_t value) = 0;
-  // Text answers, assigned only when the call answers true.
-  virtual void SetFullPath(const std::string& csPath) = 0;  // GetFullPath
-  virtual void SetSelectedFile(const std::string& csPath, const std::string& csFileSet) = 0;
-  // Key answer of the four GetKey operations: written to a non-null key
-  // pointer and assigned to a non-null string. Default 0 and "".
-  virtual void SetNodeKey(uint64_t uiKey, const std::string& csKey) = 0;
 
   // Every call since the last Reset or ClearCalls, in call order.
   virtual std::vector<TkCall> Calls() const = 0;
@@ -151,6 +118,15 @@ class TestKernel {
       if (call.Matches(filter)) out.push_back(std::move(call));
     }
     return out;
+  }
+  // The answer of the last call `csOp` that belongs to `filter`; -1 when
+  // there was none.
+  int64_t AnswerOf(const std::string& filter, const std::string& csOp) const {
+    int64_t liAnswer = -1;
+    for (const TkCall& call : CallsOf(filter)) {
+      if (call.op == csOp) liAnswer = call.answer;
+    }
+    return liAnswer;
   }
   // The calls as lines (TkCall::Line), each ending with '\n'; an empty
   // filter keeps all.

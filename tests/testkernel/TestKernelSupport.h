@@ -3,7 +3,13 @@
 // and running code in a child process.
 #pragma once
 
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -76,6 +82,53 @@ TkChildResult TkRunChild(const std::function<void()>& fn, int iTimeoutMs = 30000
 TkChildResult TkRunProgram(const std::vector<std::string>& argv,
                            const std::vector<std::string>& env = {}, int iTimeoutMs = 30000);
 
+// The bytes of a file ("" when it cannot be read), and a file made of
+// `csText`.
+inline std::string Slurp(const std::string& csPath) {
+  std::ifstream in(csPath, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+inline void Spit(const std::string& csPath, const std::string& csText) {
+  std::ofstream out(csPath, std::ios::binary | std::ios::trunc);
+  out << csText;
+}
+
+// A scratch directory that holds the saved files, the live storage
+// (VARNOX_LIVE_DIR) and the kernel log (VARNOX_KERNEL_LOG) of one test
+// program. Set before the kernel is loaded: the log's place is read once.
+// KxOrb64 names the reference kernel unless already set: TkLoad sets it to
+// the recording kernel.
+class KernelScratch {
+ public:
+  static KernelScratch& Get() {
+    static KernelScratch scratch;
+    return scratch;
+  }
+  const std::string& Dir() const { return m_csDir; }
+  std::string Path(const std::string& csName) const { return m_csDir + "/" + csName; }
+  std::string Log() const { return Slurp(m_csDir + "/kernel.log"); }
+  // Only the process that made it removes it: a forked child that ends
+  // through exit() must not take the parent's files.
+  ~KernelScratch() {
+    std::error_code ec;
+    if (getpid() == m_pid) std::filesystem::remove_all(m_csDir, ec);
+  }
+
+ private:
+  KernelScratch() {
+    char aTemplate[] = "/tmp/varnox-kernel-test-XXXXXX";
+    m_csDir = mkdtemp(aTemplate);
+    std::filesystem::create_directories(m_csDir + "/live");
+    setenv("VARNOX_LIVE_DIR", (m_csDir + "/live").c_str(), 1);
+    setenv("VARNOX_KERNEL_LOG", (m_csDir + "/kernel.log").c_str(), 1);
+    setenv("KxOrb64", ReferenceOrbRoot().c_str(), 0);
+  }
+  std::string m_csDir;
+  pid_t m_pid = getpid();
+};
+
 // A test of the native face on the test kernel: the kernel's record reset
 // and the native face started afresh for each test, and ended after it,
 // however many starts the test left behind.
@@ -89,5 +142,6 @@ class TkNativeFaceTest : public ::testing::Test {
     while (catRefCnt > 0) KxEndCatAssembly();
   }
 
-  TestKernel& kernel = TkLoad();
+  // The scratch directory is laid out before the kernel is loaded.
+  TestKernel& kernel = (KernelScratch::Get(), TkLoad());
 };
