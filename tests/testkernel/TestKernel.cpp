@@ -404,6 +404,16 @@ typename KxSlot<Op>::Result Forward(const char* csItf, const char* csOp, Self* s
   ops.op = [](auto* self, auto... args) -> typename KxSlot<&Ops::op>::Result {   \
     return Forward<&Ops::op, flags>(itf, #op, self, args...);                    \
   }
+// TK_OP for each operation named after `itf`.
+#define TK_OPS(itf, ...) TK_RESCAN(TK_OPS_EACH(itf, __VA_ARGS__))
+#define TK_OPS_EACH(itf, op, ...) \
+  TK_OP(itf, op);                 \
+  __VA_OPT__(TK_OPS_AGAIN TK_PARENS(itf, __VA_ARGS__))
+#define TK_OPS_AGAIN() TK_OPS_EACH
+#define TK_PARENS ()
+#define TK_RESCAN(...) TK_RESCAN3(TK_RESCAN3(TK_RESCAN3(__VA_ARGS__)))
+#define TK_RESCAN3(...) TK_RESCAN1(TK_RESCAN1(TK_RESCAN1(__VA_ARGS__)))
+#define TK_RESCAN1(...) __VA_ARGS__
 
 // Hands out `csInterface` of the reference kernel, at most at the test's
 // grant, wrapped in a recording instance.
@@ -438,10 +448,7 @@ int Create(const char* csComponent, const char* csInterface, int iKind, void** p
 const IkxDtb2ConnectionOps kConnectionOps = [] {
   using Ops = IkxDtb2ConnectionOps;
   Ops ops{};
-  TK_OP(KxNames::kConnection, Release);
-  TK_OP(KxNames::kConnection, GetObjTlsIndex);
-  TK_OP(KxNames::kConnection, ReleaseRefObject);
-  TK_OP(KxNames::kConnection, AcceptSchema);
+  TK_OPS(KxNames::kConnection, Release, GetObjTlsIndex, ReleaseRefObject, AcceptSchema);
   return ops;
 }();
 
@@ -469,9 +476,7 @@ const IkxTaskOps kTaskOps = [] {
     K().Record(b);
     return iResult;
   };
-  TK_OP(KxNames::kTask, Release);
-  TK_OP(KxNames::kTask, Trace);
-  TK_OP(KxNames::kTask, IsKernelRunning);
+  TK_OPS(KxNames::kTask, Release, Trace, IsKernelRunning);
   // Keeps a copy of the log data as well.
   ops.SendLog = [](IkxTask* self, const OrbLogIndex* pHeader, const void* pData, uint32_t uiLength) {
     CallBuilder b(KxNames::kTask, self, 70, "SendLog");
@@ -489,18 +494,14 @@ const IkxTaskOps kTaskOps = [] {
 const IkxTaskOnlyOps kTaskOnlyOps = [] {
   using Ops = IkxTaskOnlyOps;
   Ops ops{};
-  TK_OP(KxNames::kTaskOnly, Release);
-  TK_OP(KxNames::kTaskOnly, GetTaskId);
-  TK_OP(KxNames::kTaskOnly, RegisterCallbackSink);
+  TK_OPS(KxNames::kTaskOnly, Release, GetTaskId, RegisterCallbackSink);
   return ops;
 }();
 
 const IkxD2MessManOps kMessManOps = [] {
   using Ops = IkxD2MessManOps;
   Ops ops{};
-  TK_OP(KxNames::kMessMan, Release);
-  TK_OP(KxNames::kMessMan, Dispatch);
-  TK_OP(KxNames::kMessMan, Withdraw);
+  TK_OPS(KxNames::kMessMan, Release, Dispatch, Withdraw);
   // Remembers the record under its name for MessageRecord.
   ops.Register = [](IkxD2MessMan* self, const char* csName, CkxMessageInfo* pRecord) {
     K().RememberRecord(csName, pRecord);
@@ -519,51 +520,26 @@ const IkxDtbAccByStrOps kAccessOps = [] {
 const IkxDtb2FileOps kFileOps = [] {
   using Ops = IkxDtb2FileOps;
   Ops ops{};
-  TK_OP(KxNames::kFile, Release);
-  TK_OP(KxNames::kFile, SetTemplateName);
-  TK_OP(KxNames::kFile, SetFileTemplateName);
-  TK_OP(KxNames::kFile, GetObjInd);
-  TK_OP(KxNames::kFile, SetObjInd);
-  TK_OP(KxNames::kFile, Open);
-  TK_OP(KxNames::kFile, RegisterMember);
-  TK_OP(KxNames::kFile, IsOpen);
+  TK_OPS(KxNames::kFile, Release, SetTemplateName, SetFileTemplateName, GetObjInd, SetObjInd, Open,
+         RegisterMember, IsOpen);
   TK_OP_FLAGS(KxNames::kFile, Clear, true);
-  TK_OP(KxNames::kFile, SelectFileDlg);
-  TK_OP(KxNames::kFile, Save);
-  TK_OP(KxNames::kFile, GetFullPath);
-  TK_OP(KxNames::kFile, UnLoad);
+  TK_OPS(KxNames::kFile, SelectFileDlg, Save, GetFullPath, UnLoad);
   TK_OP_FLAGS(KxNames::kFile, Update, true);
-  TK_OP(KxNames::kFile, GetDynGrowStatus);
-  TK_OP(KxNames::kFile, GetFileIdOfMessage);
-  TK_OP(KxNames::kFile, GetNGELock);
-  TK_OP(KxNames::kFile, ReleaseNGELock);
-  TK_OP(KxNames::kFile, GetNGMLock);
-  TK_OP(KxNames::kFile, ReleaseNGMLock);
-  TK_OP(KxNames::kFile, GetObjIndByName);
-  TK_OP(KxNames::kFile, SaveFileAsXml);
-  TK_OP(KxNames::kFile, UpdateFileFromXml);
+  TK_OPS(KxNames::kFile, GetDynGrowStatus, GetFileIdOfMessage, GetNGELock, ReleaseNGELock,
+         GetNGMLock, ReleaseNGMLock, GetObjIndByName, SaveFileAsXml, UpdateFileFromXml);
   return ops;
 }();
 
 const IkxDtb2ObjOps kObjOps = [] {
   using Ops = IkxDtb2ObjOps;
   Ops ops{};
-  TK_OP(KxNames::kObj, Release);
-  TK_OP(KxNames::kObj, Bind);
-  TK_OP(KxNames::kObj, BindMember);
+  TK_OPS(KxNames::kObj, Release, Bind, BindMember);
   TK_OP_FLAGS(KxNames::kObj, UpdateID, true);
-  TK_OP(KxNames::kObj, ResizeDynMember);
-  TK_OP(KxNames::kObj, ResizeArray);
-  TK_OP(KxNames::kObj, EmbeddedMapCmd);
-  TK_OP(KxNames::kObj, MapCmd);
-  TK_OP(KxNames::kObj, EmbeddedMapGetKey);
-  TK_OP(KxNames::kObj, MapGetKey);
+  TK_OPS(KxNames::kObj, ResizeDynMember, ResizeArray, EmbeddedMapCmd, MapCmd, EmbeddedMapGetKey,
+         MapGetKey);
   TK_OP_FLAGS(KxNames::kObj, Clear, true);
-  TK_OP(KxNames::kObj, EmbeddedMapGetKeyNotProt);
-  TK_OP(KxNames::kObj, MapGetKeyNotProt);
-  TK_OP(KxNames::kObj, ResizeDynMemberNotProt);
-  TK_OP(KxNames::kObj, ResizeArrayNotProt);
-  TK_OP(KxNames::kObj, SaveAsXml);
+  TK_OPS(KxNames::kObj, EmbeddedMapGetKeyNotProt, MapGetKeyNotProt, ResizeDynMemberNotProt,
+         ResizeArrayNotProt, SaveAsXml);
   return ops;
 }();
 
