@@ -14,67 +14,24 @@
 
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
 #include "templates/Varnox.h"
+#include "tests/StorageBuilder.h"
 #include "tests/testkernel/TestKernelSupport.h"
 
 namespace {
 
-// Kernel storage in one buffer: handles and offsets count 4-byte units from
-// its base, which the member objects are attached to.
-class Storage {
- public:
-  Storage() : m_aWords(4096) { m_pBase = reinterpret_cast<uint8_t*>(m_aWords.data()); }
+// A live map header at `pAt` (the start of a map slot or a top-level header).
+KxContainerHeader& MapAt(uint8_t* pAt) {
+  auto& header = *reinterpret_cast<KxContainerHeader*>(pAt);
+  header.lockWord = KxLockWord::kSignature;
+  return header;
+}
 
-  // Reserves zeroed bytes on an 8-byte boundary; answers their offset.
-  // Handles below 16 stay unused.
-  uint32_t Alloc(size_t uiBytes) {
-    const uint32_t uiOffset = m_uiLastValid;
-    m_uiLastValid += static_cast<uint32_t>((uiBytes + 7) / 8 * 2);
-    if (m_uiLastValid > m_aWords.size() * 2) throw std::length_error("test storage full");
-    return uiOffset;
-  }
-  uint8_t* At(uint32_t uiOffset) { return m_pBase + 4 * static_cast<size_t>(uiOffset); }
-
-  // A live map header at `pAt` (the start of a map slot or a top-level header).
-  static KxContainerHeader& MapAt(uint8_t* pAt) {
-    auto& header = *reinterpret_cast<KxContainerHeader*>(pAt);
-    header.lockWord = KxLockWord::kSignature;
-    return header;
-  }
-  // Appends a clean node with room for a record of `uiRecordBytes` to the
-  // map; answers its handle.
-  uint32_t AddNode(KxContainerHeader& map, size_t uiRecordBytes) {
-    const uint32_t uiHandle = Alloc(sizeof(KxMapNode) + uiRecordBytes);
-    reinterpret_cast<KxMapNode*>(At(uiHandle))->signature = KxNodeState::kClean;
-    uint32_t* pLink = &map.headHandle;
-    while (*pLink != 0) pLink = &reinterpret_cast<KxMapNode*>(At(*pLink))->nextHandle;
-    *pLink = uiHandle;
-    ++map.count;
-    return uiHandle;
-  }
-  uint8_t* RecordOf(uint32_t uiHandle) { return At(uiHandle) + sizeof(KxMapNode); }
-
-  // Hands the storage to a member object as the kernel does.
-  void Attach(CkxDtb2ObjCallback& member, void* pContainer) {
-    const KxAttachInfo info{0, pContainer, &m_pBase, &m_uiLastValid};
-    member.OnAttach(&info);
-  }
-
-  template <class T>
-  static void Put(uint8_t* pAt, T value) {
-    std::memcpy(pAt, &value, sizeof value);
-  }
-  template <class T>
-  static T Get(const uint8_t* pAt) {
-    T value;
-    std::memcpy(&value, pAt, sizeof value);
-    return value;
-  }
-
- private:
-  std::vector<uint64_t> m_aWords;
-  uint8_t* m_pBase;
-  uint32_t m_uiLastValid = 16;
-};
+template <class T>
+T Get(const uint8_t* pAt) {
+  T value;
+  std::memcpy(&value, pAt, sizeof value);
+  return value;
+}
 
 // A RACES file with one schedule entry, one heat, one lane result and three
 // laps, laid out at the offsets of the record tables: Heats at 56 of the
@@ -84,27 +41,28 @@ class RecordModelTest : public TkNativeFaceTest {
   void SetUp() override {
     TkNativeFaceTest::SetUp();
 
-    KxContainerHeader& entries = Storage::MapAt(storage.At(storage.Alloc(24)));
+    KxContainerHeader& entries = storage.NewMap();
     storage.AddNode(entries, 280);  // another entry first: the walk must follow the handle
     hEntry = storage.AddNode(entries, 280);
-    pEntry = storage.RecordOf(hEntry);
+    pEntry = &storage.Record<uint8_t>(hEntry);
 
-    KxContainerHeader& heats = Storage::MapAt(pEntry + 56);
+    KxContainerHeader& heats = MapAt(pEntry + 56);
     hHeat = storage.AddNode(heats, 504);
-    pHeat = storage.RecordOf(hHeat);
+    pHeat = &storage.Record<uint8_t>(hHeat);
 
-    KxContainerHeader& lanes = Storage::MapAt(pHeat + 0);
+    KxContainerHeader& lanes = MapAt(pHeat + 0);
     storage.AddNode(lanes, 160);
     hLane = storage.AddNode(lanes, 160);
-    pLane = storage.RecordOf(hLane);
+    pLane = &storage.Record<uint8_t>(hLane);
 
-    const uint32_t uiLaps = storage.Alloc(3 * 44);
-    Storage::Put<uint32_t>(pLane + 4, 3);        // Laps: size
-    Storage::Put<uint32_t>(pLane + 12, uiLaps);  // Laps: offset of element 0
-    pLaps = storage.At(uiLaps);
+    KxArrayHeader& laps = *reinterpret_cast<KxArrayHeader*>(pLane);  // Laps
+    storage.FillArray(laps, 3, 44);
+    pLaps = &storage.At<uint8_t>(laps.dataOffset);
 
+    // Attached as the kernel attaches a member.
     pFile = std::make_unique<CkxVarnoxFT_RACES>();
-    storage.Attach(pFile->m_ScheduleEntries, &entries);
+    const KxAttachInfo info{0, &entries, &storage.m_pBase, &storage.m_uiLastValid};
+    pFile->m_ScheduleEntries.OnAttach(&info);
   }
   void TearDown() override {
     pFile.reset();
@@ -115,7 +73,7 @@ class RecordModelTest : public TkNativeFaceTest {
   CkxCompOneHeat& Heat() { return Entry().Heats[hHeat]; }
   CkxCompOneLane& Lane() { return Heat().LaneResults[hLane]; }
 
-  Storage storage;
+  StorageBuilder storage;
   std::unique_ptr<CkxVarnoxFT_RACES> pFile;
   uint32_t hEntry = 0, hHeat = 0, hLane = 0;
   uint8_t* pEntry = nullptr;
@@ -126,19 +84,19 @@ class RecordModelTest : public TkNativeFaceTest {
 
 TEST_F(RecordModelTest, ALapTimeIsReachedFiveLevelsDownThroughTheContainers) {
   uint8_t* pTime = pLaps + 2 * 44 + 4 + 4 * 5;  // lap 2, Time[5]
-  Storage::Put<uint32_t>(pTime, 0xC0FFEE05);
+  std::memcpy(pTime, "\x05\xEE\xFF\xC0", 4);
 
   uint32_t& time = Lane().Laps[2].Time[5];
   EXPECT_EQ(reinterpret_cast<uint8_t*>(&time), pTime);
   EXPECT_EQ(time, 0xC0FFEE05u);
   time = 61234;
-  EXPECT_EQ(Storage::Get<uint32_t>(pTime), 61234u);
+  EXPECT_EQ(Get<uint32_t>(pTime), 61234u);
 
   // The other fields of the lap sit around the times.
   Lane().Laps[2].Lap = 3;
   Lane().Laps[2].SortId = 9;
-  EXPECT_EQ(Storage::Get<int32_t>(pLaps + 2 * 44), 3);
-  EXPECT_EQ(Storage::Get<int32_t>(pLaps + 2 * 44 + 40), 9);
+  EXPECT_EQ(Get<int32_t>(pLaps + 2 * 44), 3);
+  EXPECT_EQ(Get<int32_t>(pLaps + 2 * 44 + 40), 9);
 
   // Eight times per lap, three laps.
   EXPECT_NO_THROW(Lane().Laps[2].Time[7]);
