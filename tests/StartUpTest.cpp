@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
@@ -46,40 +47,35 @@ void ExpectFailure(const TkChildResult& result, const std::string& csStderr) {
   EXPECT_EQ(result.out, "");
 }
 
-TEST(ComponentManagerLoader, MissingOrOneCharacterKxOrb64EndsTheProcess) {
-  ExpectFailure(RunProbe(nullptr), kNoLocationMessage);
-  ExpectFailure(RunProbe("/"), kNoLocationMessage);
-  ExpectFailure(RunProbe(""), kNoLocationMessage);
-}
-
-TEST(ComponentManagerLoader, ValueIsUsedAsItStandsWithoutAddingASeparator) {
-  std::string csRoot = TkOrbRoot();
-  csRoot.pop_back();  // no trailing '/': "Kernel/" is glued to the last name
-  ExpectFailure(RunProbe(csRoot.c_str()),
-                "Tarvex Components Manager NOT FOUND !!\nThe file:  " + csRoot +
-                    "Kernel/Lib/CkxCompManagerR.dll  was not found\nSystem Error code is:  2\n");
-}
-
-TEST(ComponentManagerLoader, MissingLibraryAndMissingEntryPointEndTheProcess) {
-  TkTempOrb empty(TkTempOrb::Kind::Empty);
-  ExpectFailure(RunProbe(empty.Root().c_str()),
-                "Tarvex Components Manager NOT FOUND !!\nThe file:  " + empty.Root() +
-                    "Kernel/Lib/CkxCompManagerR.dll  was not found\nSystem Error code is:  2\n");
-
-  TkTempOrb noEntry(TkTempOrb::Kind::NoEntry);
-  ExpectFailure(RunProbe(noEntry.Root().c_str()),
-                "DLL Entry Point NOT FOUND !!\nThe Entry Point:  CreateKxComponent  was not "
-                "found\nin the Component Manager:  " +
-                    TkKernelPath(noEntry.Root()) + "\n");
-}
-
-TEST(ComponentManagerLoader, PathLongerThanItsBufferIsALoadFailureNotAnOverflow) {
-  // 512 bytes hold the value, "Kernel/Lib/CkxCompManagerR.dll" (30) and the terminator.
-  const std::string csFits = "/" + std::string(480, 'a') + "/";  // 482 + 30 = 512: too long
-  const TkChildResult result = RunProbe(csFits.c_str());
-  ExpectFailure(result, "Tarvex Components Manager NOT FOUND !!\nThe file:  " + csFits +
-                            "Kernel/Lib/CkxCompManagerR.dll  was not found\nSystem Error code "
-                            "is:  36\n");
+// An unset or one-character KxOrb64, a value used as it stands (no '/'
+// added), a missing library or entry point, a path beyond its buffer.
+TEST(ComponentManagerLoader, EachLoadFailureEndsTheProcessWithItsMessage) {
+  auto notFound = [](const std::string& csRoot, int iError) {
+    return "Tarvex Components Manager NOT FOUND !!\nThe file:  " + csRoot +
+           "Kernel/Lib/CkxCompManagerR.dll  was not found\nSystem Error code is:  " +
+           std::to_string(iError) + "\n";
+  };
+  const TkTempOrb empty(TkTempOrb::Kind::Empty), noEntry(TkTempOrb::Kind::NoEntry);
+  std::string csNoSlash = TkOrbRoot();
+  csNoSlash.pop_back();
+  // 512 bytes hold the value, "Kernel/Lib/CkxCompManagerR.dll" (30) and the
+  // terminator: 482 + 30 = 512 is too long.
+  const std::string csTooLong = "/" + std::string(480, 'a') + "/";
+  const std::pair<std::optional<std::string>, std::string> cases[] = {
+      {std::nullopt, kNoLocationMessage},
+      {"/", kNoLocationMessage},
+      {"", kNoLocationMessage},
+      {csNoSlash, notFound(csNoSlash, 2)},
+      {empty.Root(), notFound(empty.Root(), 2)},
+      {noEntry.Root(), "DLL Entry Point NOT FOUND !!\nThe Entry Point:  CreateKxComponent  was not "
+                       "found\nin the Component Manager:  " +
+                           TkKernelPath(noEntry.Root()) + "\n"},
+      {csTooLong, notFound(csTooLong, 36)},
+  };
+  for (const auto& [csRoot, csMessage] : cases) {
+    SCOPED_TRACE(csRoot.value_or("unset"));
+    ExpectFailure(RunProbe(csRoot ? csRoot->c_str() : nullptr), csMessage);
+  }
 }
 
 TEST(ComponentManagerLoader, LoadsTheReleaseOrDebugBuildOfTheComponentManager) {
