@@ -178,12 +178,6 @@ class Kernel final : public TestKernel {
     m_grants[itf] = version;
   }
 
-  void GrantOffered(const std::string& itf) override {
-    CheckName(itf, "GrantOffered");
-    std::lock_guard lock(m_mutex);
-    m_grants.erase(itf);
-  }
-
   std::vector<TkCall> Calls() const override {
     std::lock_guard lock(m_mutex);
     return {m_calls.begin(), m_calls.end()};
@@ -208,15 +202,6 @@ class Kernel final : public TestKernel {
     std::lock_guard lock(m_mutex);
     auto it = m_messRecords.find(csName);
     return it == m_messRecords.end() ? nullptr : it->second;
-  }
-
-  std::string LibraryPath() const override {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&TestKernel_Instance), &info) == 0 ||
-        info.dli_fname == nullptr) {
-      return "";
-    }
-    return info.dli_fname;
   }
 
   // --- kernel side ---
@@ -343,14 +328,6 @@ void AddArg(CallBuilder& b, const OrbLogIndex* p) {
 void AddArg(CallBuilder& b, CkxDtb2ObjCallback* p) {
   b.Ptr(p);
   b.call().boundObject = p;
-}
-void AddArg(CallBuilder& b, CkxMessageInfo* p) {
-  b.Ptr(p);
-  b.call().messRecord = p;
-}
-void AddArg(CallBuilder& b, CkxTaskCallback* p) {
-  b.Ptr(p);
-  b.call().callbackSink = p;
 }
 template <class T>
 void AddArg(CallBuilder& b, T* p) {

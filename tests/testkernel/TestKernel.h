@@ -59,9 +59,7 @@ struct TkCall {
   std::vector<uint8_t> logData;          // task SendLog
   std::optional<KxMessRequest> request;  // MessMan Dispatch, Withdraw
   // Objects the kernel may call back.
-  CkxMessageInfo* messRecord = nullptr;       // MessMan Register
   CkxDtb2ObjCallback* boundObject = nullptr;  // obj Bind, BindMember
-  CkxTaskCallback* callbackSink = nullptr;    // task-only RegisterCallbackSink
 
   // "CkxDtb2File#1".
   std::string Name() const { return itf + "#" + std::to_string(instance); }
@@ -106,8 +104,6 @@ class TestKernel {
   // asking the reference kernel.
   // Throws std::invalid_argument for a name the kernel does not hand out.
   virtual void Grant(const std::string& itf, uint32_t version) = 0;
-  // Back to the default: the reference kernel's own grant.
-  virtual void GrantOffered(const std::string& itf) = 0;
   void Refuse(const std::string& itf) { Grant(itf, 0); }
 
   // Every call since the last Reset or ClearCalls, in call order.
@@ -148,8 +144,6 @@ class TestKernel {
   // Delivering the message: record->Send(0, message, param, param64, ...).
   virtual CkxMessageInfo* MessageRecord(const std::string& csName) const = 0;
 
-  // Path of the loaded library that holds this state.
-  virtual std::string LibraryPath() const = 0;
 };
 
 // Exported by the test kernel library.

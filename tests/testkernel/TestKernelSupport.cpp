@@ -86,10 +86,6 @@ TestKernel& TkLoad(bool bDebug) {
   return *pfInstance();
 }
 
-PfCreateKxComponent TkEntry(bool bDebug) {
-  return reinterpret_cast<PfCreateKxComponent>(Symbol(bDebug, KxNames::kEntryPoint));
-}
-
 // ---------------------------------------------------------------------------
 
 TkTempOrb::TkTempOrb(Kind kind) {

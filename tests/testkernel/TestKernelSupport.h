@@ -35,9 +35,6 @@ std::string TkKernelPath(const std::string& csRoot, bool bDebug = false);
 // std::runtime_error when the library or its symbols cannot be loaded.
 TestKernel& TkLoad(bool bDebug = false);
 
-// The loaded kernel's CreateKxComponent, for calling it without the library.
-PfCreateKxComponent TkEntry(bool bDebug = false);
-
 // A temporary KxOrb64 directory, removed with the object. Create it in the
 // parent of a TkRunChild: a child ending through exit() skips the destructor.
 class TkTempOrb {
