@@ -21,6 +21,7 @@
 
 #include "contracts/kernel/KxText.h"
 #include "templates/Varnox.h"
+#include "tests/kernel/KernelEngineSupport.h"
 #include "tests/kernel/KernelTestSupport.h"
 #include "tests/testkernel/TestKernelSupport.h"
 
@@ -93,20 +94,6 @@ std::string Show(const std::string& csText) { return "\"" + csText + "\""; }
 // ---------------------------------------------------------------------------
 // The walk over the catalogue.
 
-const KxFileType& FileType(const char* csName) {
-  const KxCatalogue& catalogue = VarnoxCatalogue();
-  for (uint32_t i = 0; i < catalogue.fileCount; ++i)
-    if (std::strcmp(catalogue.files[i].name, csName) == 0) return catalogue.files[i];
-  throw std::invalid_argument(csName);
-}
-
-// The record held by field `csField` of `type`.
-const KxRecordType& FieldElement(const KxRecordType& type, const char* csField) {
-  for (uint32_t f = 0; f < type.fieldCount; ++f)
-    if (std::strcmp(type.fields[f].name, csField) == 0) return *type.fields[f].element;
-  throw std::invalid_argument(csField);
-}
-
 class Pass {
  public:
   enum Mode { kWrite, kCheck, kInitial };
@@ -134,7 +121,7 @@ class Pass {
   // Every member of a file, as its catalogue entry describes it.
   template <class File>
   void WholeFile(File& file) {
-    const KxFileType& type = FileType(File::kFileType);
+    const KxFileType& type = EngineFileType(File::kFileType);
     uint32_t uiMember = 0;
     VarnoxMembers<File>::ForEach(file, [&](const char* csName, auto& member) {
       In in(*this, csName);
@@ -337,7 +324,9 @@ std::string FreshDir(const std::string& csName) {
 }
 
 // The record type of a races file's schedule entries.
-const KxRecordType& EntryType() { return *FileType("FT_RACES").members[0].memberClass->element; }
+const KxRecordType& EntryType() {
+  return *EngineFileType("FT_RACES").members[0].memberClass->element;
+}
 
 // A races file with schedule entries 0..iCount-1 written by the walk (every
 // embedded map holds at least two elements).
@@ -573,7 +562,7 @@ TEST(AllFilesRoundTrip, ClearingResetsARecordInPlace) {
   EXPECT_EQ(entry.Heats.GetCount(), uiHeats);
   Pass initial(Pass::kInitial);
   initial.Record(reinterpret_cast<uint8_t*>(&entry.Heats[uiHeat]),
-                 FieldElement(EntryType(), "Heats"), 0);
+                 *EngineField(EntryType(), "Heats").element, 0);
   EXPECT_EQ(initial.Faults(), "");
 
   EXPECT_EQ(entries(D2MapCmd::Clear, 0, TextKey(1).c_str()), uiEntry);

@@ -194,14 +194,6 @@ std::vector<uint8_t> SavedEmpty(const std::string& csPath) {
   return ReadBytes(csPath);
 }
 
-// The offset of field `csName` in `type`.
-size_t FieldOffset(const KxRecordType& type, const char* csName) {
-  for (uint32_t i = 0; i < type.fieldCount; ++i) {
-    if (std::strcmp(type.fields[i].name, csName) == 0) return type.fields[i].offset;
-  }
-  throw std::invalid_argument(std::string("no field ") + csName + " in " + type.name);
-}
-
 class CorruptFile : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { Good(); }
@@ -570,14 +562,14 @@ const PositionalType kPositionalTypes[] = {
     {"EmbeddedMap", "FT_GLOBALS",
      [](const SavedImage& image) {
        return image.ContainerAt(kPoolConfig) +
-              FieldOffset(KxVarnoxCatalogue::kCkxPoolConfig, "Lanes") + kMapElement;
+              EngineField(KxVarnoxCatalogue::kCkxPoolConfig, "Lanes").offset + kMapElement;
      },
      KxVarnoxCatalogue::kCkxPoolConfigOneLane},
     {"EmbeddedArray", "FT_GLOBALS",
      [](const SavedImage& image) {
        const uint32_t uiEntry = image.Head(image.ContainerAt(kRecords));
        return image.UnitAt(kRecords, uiEntry) + kNodeRecord +
-              FieldOffset(KxVarnoxCatalogue::kCkxRecordEntry, "LapTimes") +
+              EngineField(KxVarnoxCatalogue::kCkxRecordEntry, "LapTimes").offset +
               offsetof(KxArrayHeader, kernel5);
      },
      KxVarnoxCatalogue::kCkxRecordLapTime},

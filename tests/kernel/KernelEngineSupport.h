@@ -35,6 +35,14 @@ inline const KxFileType& EngineFileType(const std::string& csName) {
   throw std::invalid_argument("no file type " + csName);
 }
 
+// The field `csName` of record type `type`.
+inline const KxRecordField& EngineField(const KxRecordType& type, const std::string& csName) {
+  for (uint32_t i = 0; i < type.fieldCount; ++i) {
+    if (csName == type.fields[i].name) return type.fields[i];
+  }
+  throw std::invalid_argument("no field " + csName + " in " + type.name);
+}
+
 // Opens `csPath` as file type `csType` through the engine; throws with the
 // kernel's reason when it is refused.
 inline std::shared_ptr<KxLiveFile> EngineOpen(const std::string& csPath, const std::string& csType,
