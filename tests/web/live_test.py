@@ -16,6 +16,7 @@ import concurrent.futures
 import http.client
 import json
 import os
+import select
 import selectors
 import shutil
 import socket
@@ -79,74 +80,53 @@ def await_true(what, probe):
 
 
 # ---------------------------------------------------------------------------
-# The browser, through its remote debugging protocol (a minimal WebSocket).
+# The browser, through its debugging protocol on a pipe (messages ending in
+# a NUL byte; the browser reads descriptor 3 and writes descriptor 4).
 
 class Page:
     def __init__(self, url):
         self.profile = tempfile.mkdtemp(prefix="varnox-chromium-")
+        commands, self.commands = os.pipe()
+        self.replies, replies = os.pipe()
+
+        def pipes_as_3_and_4():
+            os.dup2(commands, 3)
+            os.dup2(replies, 4)
+
         self.browser = subprocess.Popen(
             ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-             "--user-data-dir=" + self.profile, "--remote-debugging-port=0",
+             "--user-data-dir=" + self.profile, "--remote-debugging-pipe",
              "--window-size=1280,900", url],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        port_file = os.path.join(self.profile, "DevToolsActivePort")
-        await_true("the browser's debugging port", lambda: os.path.exists(port_file)
-                   and open(port_file).read().count("\n") >= 1)
-        port = int(open(port_file).read().split()[0])
-        targets = await_true("the page target", lambda: [
-            t for t in json.load(urllib.request.urlopen("http://127.0.0.1:%d/json/list" % port))
-            if t.get("type") == "page"])
-        ws_url = targets[0]["webSocketDebuggerUrl"]
-        path = ws_url.split(str(port), 1)[1]
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=10)
-        key = base64.b64encode(os.urandom(16)).decode()
-        self.sock.sendall(("GET %s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nUpgrade: websocket\r\n"
-                           "Connection: Upgrade\r\nSec-WebSocket-Key: %s\r\n"
-                           "Sec-WebSocket-Version: 13\r\n\r\n" % (path, port, key)).encode())
-        head = b""
-        while b"\r\n\r\n" not in head:
-            head += self.sock.recv(1)
-        assert b" 101 " in head.split(b"\r\n")[0], head
-        self.next_id = 0
-
-    def _send(self, text):
-        data = text.encode()
-        mask = os.urandom(4)
-        header = bytes([0x81])
-        if len(data) < 126:
-            header += bytes([0x80 | len(data)])
-        else:
-            header += bytes([0x80 | 126]) + len(data).to_bytes(2, "big")
-        self.sock.sendall(header + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(data)))
-
-    def _recv_exact(self, n):
-        data = b""
-        while len(data) < n:
-            chunk = self.sock.recv(n - len(data))
-            if not chunk:
-                raise RuntimeError("the browser closed its debugging connection")
-            data += chunk
-        return data
-
-    def _receive(self):
-        first, second = self._recv_exact(2)
-        length = second & 0x7F
-        if length == 126:
-            length = int.from_bytes(self._recv_exact(2), "big")
-        elif length == 127:
-            length = int.from_bytes(self._recv_exact(8), "big")
-        return first & 0x0F, self._recv_exact(length)
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, close_fds=False,
+            preexec_fn=pipes_as_3_and_4)
+        os.close(commands)
+        os.close(replies)
+        self.next_id, self.received, self.session = 0, b"", None
+        pages = await_true("the page target", lambda: [
+            t for t in self.call("Target.getTargets", {})["targetInfos"] if t["type"] == "page"])
+        self.session = self.call("Target.attachToTarget", {"targetId": pages[0]["targetId"],
+                                                           "flatten": True})["sessionId"]
 
     def call(self, method, params):
         self.next_id += 1
-        self._send(json.dumps({"id": self.next_id, "method": method, "params": params}))
+        message = {"id": self.next_id, "method": method, "params": params}
+        if self.session:
+            message["sessionId"] = self.session
+        os.write(self.commands, json.dumps(message).encode() + b"\0")
         while True:
-            opcode, payload = self._receive()
-            if opcode != 1:
-                continue
-            message = json.loads(payload)
-            if message.get("id") == self.next_id:
-                return message["result"]
+            while b"\0" not in self.received:
+                if not select.select([self.replies], [], [], DEADLINE)[0]:
+                    raise RuntimeError("the browser did not answer " + method)
+                chunk = os.read(self.replies, 65536)
+                if not chunk:
+                    raise RuntimeError("the browser closed its debugging pipe")
+                self.received += chunk
+            text, self.received = self.received.split(b"\0", 1)
+            reply = json.loads(text)
+            if reply.get("id") == self.next_id:
+                if "error" in reply:
+                    raise RuntimeError("%s: %s" % (method, reply["error"]))
+                return reply["result"]
 
     def evaluate(self, expression):
         return self.call("Runtime.evaluate", {"expression": expression,
@@ -158,7 +138,8 @@ class Page:
             out.write(png)
 
     def close(self):
-        self.sock.close()
+        os.close(self.commands)
+        os.close(self.replies)
         self.browser.terminate()
         self.browser.wait(timeout=10)
         shutil.rmtree(self.profile, ignore_errors=True)
