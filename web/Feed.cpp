@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "web/PathTrace.h"
+
 namespace varnox::web {
 
 namespace {
@@ -83,25 +85,34 @@ std::string EventText(const FeedEvent& event) {
          "\ndata: " + event.csData + "\n\n";
 }
 
-size_t Feed::Publish(const MeetView& meet, const std::vector<std::string>* pOnly) {
-  const auto compared = [pOnly](const std::string& csRace) {
-    return pOnly == nullptr || std::find(pOnly->begin(), pOnly->end(), csRace) != pOnly->end();
+size_t Feed::Publish(const MeetView& meet, const MeetParts* pParts) {
+  const auto compared = [pParts](const std::string& csRace) {
+    return pParts == nullptr || std::ranges::find(pParts->races, csRace) != pParts->races.end();
   };
-  // Only the races compared are serialized; the others' texts are those kept.
+  // Only the parts compared are serialized; the others' texts are those kept.
   std::map<HeatKey, std::string> heats;
-  std::map<std::string, std::string> raceTexts;
-  std::vector<std::string> scheduleRaces;
   for (const RaceView& race : meet.races) {
-    if (!compared(race.csRace) && m_RaceTexts.contains(race.csRace)) {
-      scheduleRaces.push_back(m_RaceTexts.at(race.csRace));
-    } else {
-      for (const HeatView& heat : race.heats)
+    for (const HeatView& heat : race.heats) {
+      if (compared(race.csRace) ||
+          std::ranges::find(pParts->heats, HeatKey{race.csRace, heat.csHeat}) != pParts->heats.end())
         heats[{race.csRace, heat.csHeat}] = web::HeatJson(heat);
-      scheduleRaces.push_back(RaceScheduleJson(race));
     }
-    raceTexts[race.csRace] = scheduleRaces.back();
   }
-  std::string csSchedule = JoinSchedule(meet.csMeet, scheduleRaces);
+  // The schedule is made anew only when a race's part of it may have changed.
+  std::optional<std::string> csSchedule;
+  std::map<std::string, std::string> raceTexts;
+  if (pParts == nullptr || !pParts->races.empty()) {
+    std::vector<std::string> scheduleRaces;
+    for (const RaceView& race : meet.races) {
+      const auto kept = m_RaceTexts.find(race.csRace);
+      scheduleRaces.push_back(!compared(race.csRace) && kept != m_RaceTexts.end()
+                                  ? kept->second
+                                  : RaceScheduleJson(race));
+      raceTexts[race.csRace] = scheduleRaces.back();
+    }
+    csSchedule = JoinSchedule(meet.csMeet, scheduleRaces);
+  }
+  trace::Mark(trace::Stage::Texts);
 
   std::unique_lock lock(m_Mutex);
   const uint64_t uiBefore = m_uiVersion;
@@ -122,12 +133,15 @@ size_t Feed::Publish(const MeetView& meet, const std::vector<std::string>* pOnly
     if (m_bStarted) Queue("heat", csJson);
     csHeld = std::move(csJson);
   }
-  if (m_bStarted && csSchedule != m_csSchedule) Queue("schedule", csSchedule);
+  if (csSchedule) {
+    if (m_bStarted && *csSchedule != m_csSchedule) Queue("schedule", *csSchedule);
+    m_csSchedule = std::move(*csSchedule);
+    m_RaceTexts = std::move(raceTexts);
+  }
   m_bStarted = true;
-  m_csSchedule = std::move(csSchedule);
-  m_RaceTexts = std::move(raceTexts);
   const size_t uiQueued = static_cast<size_t>(m_uiVersion - uiBefore);
   lock.unlock();
+  trace::Mark(trace::Stage::Queued);
   // Woken after the lock is let go, the streams do not wait for it again.
   if (uiQueued > 0) {
     m_Changed.notify_all();

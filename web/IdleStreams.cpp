@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <optional>
 
+#include "web/PathTrace.h"
+
 namespace varnox::web {
 
 namespace {
@@ -92,6 +94,7 @@ void IdleStreams::Push() {
     }
     return bHandBack;
   });
+  trace::Mark(trace::Stage::Sent);
 }
 
 bool WriteAll(int fd, const std::string& csBytes, std::chrono::milliseconds timeout) {

@@ -50,20 +50,21 @@ RaceView Race(const std::string& csRace, int iHeats, Hundredths final) {
 struct PartialCase {
   const char* csName;
   void (*change)(MeetView&);
-  std::vector<std::string> named;  // the races the change is told to touch
+  MeetParts named;  // the parts the change is told to touch
 };
 
 const PartialCase kPartialCases[] = {
-    {"SplitOfOneHeat", [](MeetView& m) { m.races[0].heats[1].rows[0].csTime = "1:00.01"; }, {"R1"}},
-    {"HeatAdded", [](MeetView& m) { m.races[1] = Race("R2", 2, 6000); }, {"R2"}},
-    {"HeatRemoved", [](MeetView& m) { m.races[0].heats.pop_back(); }, {"R1"}},
-    {"TitleChanged", [](MeetView& m) { m.races[1].csTitle = "Final"; }, {"R2"}},
-    {"BothRaces",
+    {"SplitOfOneHeat", [](MeetView& m) { m.races[0].heats[1].rows[0].csTime = "1:00.01"; },
+     {{}, {{"R1", "H2"}}}},
+    {"HeatAdded", [](MeetView& m) { m.races[1] = Race("R2", 2, 6000); }, {{"R2"}, {}}},
+    {"HeatRemoved", [](MeetView& m) { m.races[0].heats.pop_back(); }, {{"R1"}, {}}},
+    {"TitleChanged", [](MeetView& m) { m.races[1].csTitle = "Final"; }, {{"R2"}, {}}},
+    {"RaceAndHeat",
      [](MeetView& m) {
        m.races[0].heats[0].rows[0].csTime = "59.00";
        m.races[1].heats.clear();
      },
-     {"R2", "R1"}},
+     {{"R2"}, {{"R1", "H1"}}}},
 };
 
 class PartialPublishTest : public ::testing::TestWithParam<PartialCase> {};
