@@ -44,7 +44,7 @@ def percentile(values, fraction):
 
 
 # The points of the path: the write, the server's stamps (web/PathTrace.h), the arrival.
-PATH = ["write", "notified", "read", "texts", "queued", "sent", "arrived"]
+PATH = ["write", "notified", "read", "texts", "queued", "sending", "sent", "arrived"]
 
 
 def run_once(varnox, timer, writes, trace_path):

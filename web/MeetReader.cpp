@@ -70,9 +70,8 @@ LaneInput ReadLane(Varnox::Id2sCkxCompOneLane& lane, const MeetFiles& files,
     input.csNation = texts.csNation;
     input.csClub = texts.csClub;
   }
-  const auto pLaps = lane.Laps();
-  const uint32_t uiLaps = pLaps->GetLength(0);
-  for (uint32_t i = 0; i < uiLaps; ++i) input.splits.push_back(pLaps->Item(i)->Time()->Item(0));
+  // An enumeration hands out one proxy again and again: no allocation a lap.
+  for (const auto& pLap : lane.Laps()) input.splits.push_back(pLap->Time()->Item(0));
   return input;
 }
 
@@ -86,9 +85,7 @@ HeatView ReadHeat(const std::string& csRace, const std::string& csTitle, int32_t
   view.iSortId = heat.SortId();
   view.iHeatStatus = heat.HeatStatus();
   std::vector<LaneInput> lanes;
-  for (const auto& [uiKey, pLane] : Elements(*heat.LaneResults())) {
-    lanes.push_back(ReadLane(*pLane, files, settings, pCache));
-  }
+  for (const auto& pLane : heat.LaneResults()) lanes.push_back(ReadLane(*pLane, files, settings, pCache));
   const int32_t iPool = heat.PoolConfig()->PoolLength();
   if (iPool > 0 && iDistance > 0 && iDistance % iPool == 0) {
     view.iLaps = iDistance / iPool;
