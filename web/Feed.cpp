@@ -122,7 +122,8 @@ size_t Feed::Publish(const MeetView& meet, const MeetParts* pParts) {
   for (const RaceView& race : meet.races) {
     for (const HeatView& heat : race.heats) {
       if (compared(race.csRace) ||
-          std::ranges::find(pParts->heats, HeatKey{race.csRace, heat.csHeat}) != pParts->heats.end())
+          std::ranges::find(pParts->heats, HeatKey{race.csRace, heat.csHeat}) !=
+              pParts->heats.end())
         heats[{race.csRace, heat.csHeat}] = web::HeatJson(heat);
     }
   }

@@ -64,7 +64,7 @@ void IdleStreams::Push() {
   // The parked streams mostly stand at the same id: the chunk is made once.
   std::optional<uint64_t> uiChunkAfter;
   std::optional<FeedText> chunk;  // none: the events after that id are no longer kept
-  bool bWriting = false;           // a write to a parked socket has begun
+  bool bWriting = false;          // a write to a parked socket has begun
   std::erase_if(m_Parked, [&](Parked* pParked) {
     Return& back = pParked->back;
     if (!bEnded && uiChunkAfter != back.uiAt) {

@@ -85,7 +85,8 @@ HeatView ReadHeat(const std::string& csRace, const std::string& csTitle, int32_t
   view.iSortId = heat.SortId();
   view.iHeatStatus = heat.HeatStatus();
   std::vector<LaneInput> lanes;
-  for (const auto& pLane : heat.LaneResults()) lanes.push_back(ReadLane(*pLane, files, settings, pCache));
+  for (const auto& pLane : heat.LaneResults())
+    lanes.push_back(ReadLane(*pLane, files, settings, pCache));
   const int32_t iPool = heat.PoolConfig()->PoolLength();
   if (iPool > 0 && iDistance > 0 && iDistance % iPool == 0) {
     view.iLaps = iDistance / iPool;
@@ -135,9 +136,10 @@ bool SameSchedulePart(const RaceView& a, const RaceView& b) {
   const auto heatPart = [](const HeatView& heat) {
     return std::tie(heat.csHeat, heat.iSortId, heat.iHeatStatus, heat.iLaps);
   };
-  return part(a) == part(b) &&
-         std::equal(a.heats.begin(), a.heats.end(), b.heats.begin(), b.heats.end(),
-                    [&](const HeatView& x, const HeatView& y) { return heatPart(x) == heatPart(y); });
+  return part(a) == part(b) && std::equal(a.heats.begin(), a.heats.end(), b.heats.begin(),
+                                          b.heats.end(), [&](const HeatView& x, const HeatView& y) {
+                                            return heatPart(x) == heatPart(y);
+                                          });
 }
 
 }  // namespace
@@ -188,9 +190,8 @@ std::optional<MeetParts> RereadRaces(const MeetFiles& files, const MeetSettings&
   }
   MeetParts parts;
   for (RaceView& race : races) {
-    RaceView& shown = *std::find_if(meet.races.begin(), meet.races.end(), [&](const RaceView& r) {
-      return r.hEntry == race.hEntry;
-    });
+    RaceView& shown = *std::find_if(meet.races.begin(), meet.races.end(),
+                                    [&](const RaceView& r) { return r.hEntry == race.hEntry; });
     if (!SameSchedulePart(shown, race)) {
       parts.races.push_back(race.csRace);
     } else {

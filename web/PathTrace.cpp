@@ -41,7 +41,8 @@ void Finish() {
     static std::mutex mutex;
     std::lock_guard lock(mutex);
     for (size_t i = 0; i < kStages; ++i)
-      std::fprintf(pFile, "%lld%c", static_cast<long long>(t_Stamps[i]), i + 1 < kStages ? ' ' : '\n');
+      std::fprintf(pFile, "%lld%c", static_cast<long long>(t_Stamps[i]),
+                   i + 1 < kStages ? ' ' : '\n');
     std::fflush(pFile);
   }
   t_Stamps.fill(0);

@@ -54,7 +54,8 @@ struct PartialCase {
 };
 
 const PartialCase kPartialCases[] = {
-    {"SplitOfOneHeat", [](MeetView& m) { m.races[0].heats[1].rows[0].csTime = "1:00.01"; },
+    {"SplitOfOneHeat",
+     [](MeetView& m) { m.races[0].heats[1].rows[0].csTime = "1:00.01"; },
      {{}, {{"R1", "H2"}}}},
     {"HeatAdded", [](MeetView& m) { m.races[1] = Race("R2", 2, 6000); }, {{"R2"}, {}}},
     {"HeatRemoved", [](MeetView& m) { m.races[0].heats.pop_back(); }, {{"R1"}, {}}},
