@@ -19,13 +19,6 @@ using Tarvex::Orb::DataDirectAcces::OrbSharedLockScope;
 
 std::string Utf8(std::u16string_view csText) { return KxText::Utf16ToUtf8(csText); }
 
-// The element under `key`, looked up without adding it; null when absent.
-template <class Map, class Key>
-auto Existing(Map& map, const Key& key) -> decltype(map.Item(key)) {
-  const uint32_t hPos = map.Find(key);
-  return hPos == 0 ? nullptr : map.Item(hPos);
-}
-
 // Every element of `map` with its key, in map order.
 template <class K, class I>
 std::vector<std::pair<K, std::shared_ptr<I>>> Elements(IOrbMap<K, I>& map) {
