@@ -327,6 +327,7 @@ class Importer {
     pLane->bResult = true;
     pLane->uiStatusKey = StatusKey(result.status);
     const int32_t iLength = pHeat->iPoolLength;
+    pLane->laps.reserve(pLane->laps.size() + result.splits.size() + 1);
     for (const Split& split : result.splits) {
       if (iLength <= 0 || split.distance % iLength != 0)
         throw LenexError("SPLIT", "distance", split.source.line,
