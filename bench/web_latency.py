@@ -2,7 +2,7 @@
 """Write-to-browser delay of one lap, beside the kernel's own notification
 delay between two processes, measured in the same run on a scratch meet.
 
-  web_latency.py VARNOX WEB_TIMER [WRITES]
+  web_latency.py VARNOX WEB_TIMER [WRITES [RUNS]]
 
 A timing process (web_timer) writes WRITES laps of race R2, heat H1, one at
 a time, each published with its own update id whose text carries the
@@ -15,7 +15,10 @@ moment of the write. Two processes follow the meet meanwhile:
   - `varnox watch`, the baseline: the delay from the write to its races
     container's change event in that other process (the kernel's
     notification, as bench/NotifyBench.cpp measures it raw).
-Prints the median and the 99th percentile of each, and their ratio.
+Prints the median and the 99th percentile of each, and their ratio, for
+each of RUNS runs (1 by default), then how many runs are within 2x. The
+server stamps each update along its path (web/PathTrace.h, through the
+variable VARNOX_WEB_TRACE): the median length of each step is printed too.
 """
 import os
 import re
@@ -25,6 +28,7 @@ import struct
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "web"))
@@ -39,10 +43,17 @@ def percentile(values, fraction):
     return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
 
 
-def main():
-    varnox, timer = sys.argv[1:3]
-    writes = int(sys.argv[3]) if len(sys.argv) > 3 else 400
+# The points of the path: the write, the server's stamps (web/PathTrace.h), the arrival.
+PATH = ["write", "notified", "read", "texts", "queued", "sending", "sent", "arrived"]
+
+
+def run_once(varnox, timer, writes, trace_path):
+    """One run: the delays (ms) of each write, by what measured them, and
+    the server's stamps along its path for each write."""
+    open(trace_path, "w").close()
+    os.environ["VARNOX_WEB_TRACE"] = trace_path
     meet = Meet(varnox, timer)
+    del os.environ["VARNOX_WEB_TRACE"]
     meet_dir = os.path.join(meet.dir, "meet")
     watch = subprocess.Popen([varnox, "watch", meet_dir, str(writes)], stdout=subprocess.PIPE,
                              text=True)
@@ -67,7 +78,7 @@ def main():
                         arrived[0] = seconds_part * 1000000000 + nanoseconds
                 key.data.feed(data)
 
-    server_ms, read_ms = [], []
+    written_ns, arrived_ns, read_ms = [], [], []
     try:
         pump_until(lambda: stream.snapshot_id is not None)
         for i in range(writes):
@@ -76,7 +87,8 @@ def main():
             written = meet.write("lap R2 H1 %d %d %d" % (lane, lap, lap * 3000 + i))
             pump_until(lambda: len(stream.ids) > seen)
             read_ms.append((time.time_ns() - written) / 1e6)
-            server_ms.append((arrived[0] - written) / 1e6)
+            written_ns.append(written)
+            arrived_ns.append(arrived[0])
             time.sleep(0.01)
         watch_out, _ = watch.communicate(timeout=60)
     finally:
@@ -84,16 +96,50 @@ def main():
         meet.close()
     kernel_ms = [float(m) for m in re.findall(r"\(([0-9.]+) ms from write to display\)", watch_out)]
     assert len(kernel_ms) == writes, "the watch saw %d of %d writes" % (len(kernel_ms), writes)
-    print("%d laps written, one at a time" % writes)
-    print("%-44s %9s %9s" % ("", "median", "p99"))
-    rows = [("kernel notification, write -> other process", kernel_ms),
-            ("varnox serve, write -> event on the socket", server_ms),
-            ("  (and -> read by this script)", read_ms)]
-    for name, values in rows:
-        print("%-44s %7.3f ms %6.3f ms" % (name, statistics.median(values), percentile(values, 0.99)))
-    print("ratio (serve / kernel): median %.2fx, p99 %.2fx" % (
-        statistics.median(server_ms) / statistics.median(kernel_ms),
-        percentile(server_ms, 0.99) / percentile(kernel_ms, 0.99)))
+    # A server built before the trace leaves none.
+    stamps = [[int(v) for v in line.split()] for line in open(trace_path)]
+    assert len(stamps) in (0, writes), "the server traced %d of %d writes" % (len(stamps), writes)
+    return {"kernel": kernel_ms,
+            "server": [(a - w) / 1e6 for a, w in zip(arrived_ns, written_ns)],
+            "read": read_ms,
+            "path": [[w] + s + [a] for w, s, a in zip(written_ns, stamps, arrived_ns)]}
+
+
+def main():
+    varnox, timer = sys.argv[1:3]
+    writes = int(sys.argv[3]) if len(sys.argv) > 3 else 400
+    runs = int(sys.argv[4]) if len(sys.argv) > 4 else 1
+    trace_path = os.path.join(tempfile.mkdtemp(prefix="varnox-trace-"), "trace")
+    ratios = []
+    print("%d laps a run, one at a time; ms, median / p99" % writes)
+    print("%-4s %15s %15s %15s %13s %13s" % ("run", "kernel", "serve", "read by script",
+                                             "ratio median", "ratio p99"))
+    steps = []
+    for run in range(1, runs + 1):
+        result = run_once(varnox, timer, writes, trace_path)
+        kernel, server = result["kernel"], result["server"]
+        ratio = (statistics.median(server) / statistics.median(kernel),
+                 percentile(server, 0.99) / percentile(kernel, 0.99))
+        ratios.append(ratio)
+        print("%-4d %15s %15s %15s %12.2fx %12.2fx" % (
+            run, *["%6.3f / %6.3f" % (statistics.median(v), percentile(v, 0.99))
+                   for v in (kernel, server, result["read"])], *ratio))
+        # Each step of the server's path: the median of its length over the writes.
+        if result["path"]:
+            steps.append([statistics.median((p[i + 1] - p[i]) / 1e6 for p in result["path"])
+                          for i in range(len(PATH) - 1)])
+    if steps:
+        print("server's path, median of each step's median over the runs (ms):")
+        for i in range(len(PATH) - 1):
+            print("  %-22s %6.3f" % (PATH[i] + " -> " + PATH[i + 1],
+                                     statistics.median(s[i] for s in steps)))
+    if runs > 1:
+        medians, p99s = [r[0] for r in ratios], [r[1] for r in ratios]
+        print("ratio at the median: %.2fx (%.2f to %.2f), within 2x in %d of %d runs" % (
+            statistics.median(medians), min(medians), max(medians),
+            sum(r <= 2 for r in medians), runs))
+        print("ratio at the p99:    %.2fx (%.2f to %.2f), within 2x in %d of %d runs" % (
+            statistics.median(p99s), min(p99s), max(p99s), sum(r <= 2 for r in p99s), runs))
 
 
 if __name__ == "__main__":

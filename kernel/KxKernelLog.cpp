@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "contracts/kernel/KxRecords.h"
+
 const std::string& KxKernelLogPath() {
   static const std::string csPath = [] {
     if (const char* csLog = std::getenv("VARNOX_KERNEL_LOG");
@@ -22,6 +24,14 @@ const std::string& KxKernelLogPath() {
            std::to_string(getuid()) + ".log";
   }();
   return csPath;
+}
+
+bool KxKernelLogWants(uint16_t usEventType) {
+  static const bool s_bDiagnostics = [] {
+    const char* csWanted = std::getenv("VARNOX_KERNEL_LOG_DIAGNOSTICS");
+    return csWanted != nullptr && csWanted[0] != '\0' && std::string(csWanted) != "0";
+  }();
+  return usEventType != OrbLogEvtArrayDiag || s_bDiagnostics;
 }
 
 namespace {

@@ -9,10 +9,16 @@
 //   2026-12-05T17:20:01.125Z pid 4242 tid 4243 KERNEL <text>
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // The log file's path.
 const std::string& KxKernelLogPath();
+// Whether log records of event type `usEventType` are written. Array
+// diagnostics (OrbLogEvtArrayDiag: a line for every resize of an array, ten
+// thousand for a LENEX import) only when $VARNOX_KERNEL_LOG_DIAGNOSTICS is
+// set and not "0" at the first record; every other record always.
+bool KxKernelLogWants(uint16_t usEventType);
 // Appends one line (the prefix is added here; newlines in `csText` are
 // written as " | ").
 void KxKernelLog(const std::string& csKind, const std::string& csText);

@@ -61,8 +61,11 @@ void TaskRelease(IkxTask* self) { delete self; }
 
 // Decodes a log record: 32-bit index, then the text as a 16-bit length (or
 // 65535 and a 32-bit length) and its bytes.
+// Array diagnostics (a line per resize) are dropped unless the log is
+// asked for them (KxKernelLogWants).
 void TaskSendLog(IkxTask*, const OrbLogIndex* pHeader, const void* pData, uint32_t uiLength) {
   if (pHeader == nullptr || pData == nullptr || uiLength < 6) return;
+  if (!KxKernelLogWants(pHeader->eventType)) return;
   const uint8_t* p = static_cast<const uint8_t*>(pData);
   uint32_t uiIndex = 0;
   uint16_t usLength = 0;

@@ -327,6 +327,7 @@ class Importer {
     pLane->bResult = true;
     pLane->uiStatusKey = StatusKey(result.status);
     const int32_t iLength = pHeat->iPoolLength;
+    pLane->laps.reserve(pLane->laps.size() + result.splits.size() + 1);
     for (const Split& split : result.splits) {
       if (iLength <= 0 || split.distance % iLength != 0)
         throw LenexError("SPLIT", "distance", split.source.line,
@@ -537,7 +538,7 @@ class Importer {
     if (plan.date) record.set_Date(OrbDateTime(*plan.date, OrbDateTimeKind::Local));
     const auto pTimes = record.LapTimes();
     const auto pDistances = record.LapDistances();
-    // Each array sized once: every resize writes a line to the kernel's log.
+    // Each array sized once: every resize is a kernel call.
     const auto uiCount = static_cast<uint32_t>(plan.laps.size());
     if (pTimes->GetLength(0) != uiCount) pTimes->SetLength(uiCount);
     if (pDistances->GetLength(0) != uiCount) pDistances->SetLength(uiCount);
@@ -726,23 +727,12 @@ class Importer {
     ++m_Report.iLanes;
   }
 
-  // Sizes a lane's lap array through the kernel's resize slot (the array's
-  // locks taken by the kernel), as the native array's SetSize does, but
-  // without SetSize's diagnostic log record: even with the kernel's log
-  // kept open, each record costs about 5 microseconds (the native face's
-  // record asks the system for the thread id, the kernel writes one line),
-  // 50 ms of a 10,000-lane import that otherwise takes 75.
-  static void SizeLaps(CkxD2a1dDA<CkxCompOneLap>& laps, uint32_t uiCount) {
-    CkxDtb2Obj* pOwner = KxCurrentObject();
-    if (pOwner != nullptr) pOwner->m_Obj.Call<&IkxDtb2ObjOps::ResizeDynMember>(uiCount, &laps.m_Header);
-  }
-
   // The lane's laps replaced by `laps`: the array sized once, every lap
   // written whole.
   template <class Lane>
   static void ApplyLaps(const Lane& lane, const std::vector<std::pair<int32_t, uint32_t>>& laps) {
     const auto uiCount = static_cast<uint32_t>(laps.size());
-    if (lane().Laps.Size() != uiCount) SizeLaps(lane().Laps, uiCount);
+    if (lane().Laps.Size() != uiCount) lane().Laps.SetSize(uiCount);
     if (lane().Laps.Size() != uiCount)
       throw OrbKernelException(u"LENEX import: the kernel did not size a lane's laps (storage exhausted)");
     uint32_t uiIndex = 0;

@@ -147,6 +147,11 @@ class Element {
       return Iterator(*this, i);
     }
     Iterator end() const { return Iterator(*this, kNoNode); }
+    size_t Count() const {
+      size_t uiCount = 0;
+      for (Iterator it = begin(); it != end(); ++it) ++uiCount;
+      return uiCount;
+    }
 
    private:
     const Tree& m_Tree;
@@ -208,6 +213,16 @@ class DocumentReader {
   }
 
  private:
+  // The items, each read by `read`, in a vector sized once: the model's
+  // elements are large, and growing by doubling would move them repeatedly.
+  template <class Read>
+  static auto ReadEach(const Element::Items& items, Read&& read) {
+    std::vector<std::decay_t<decltype(read(*items.begin()))>> values;
+    values.reserve(items.Count());
+    for (const Element element : items) values.push_back(read(element));
+    return values;
+  }
+
   // --- shared elements ------------------------------------------------------
 
   static Contact ReadContact(const Element& element) {
@@ -274,7 +289,9 @@ class DocumentReader {
 
   static std::vector<Split> ReadSplits(const Element& parent) {
     std::vector<Split> splits;
-    for (const Element element : parent.ItemsOf("SPLITS", "SPLIT")) {
+    const Element::Items items = parent.ItemsOf("SPLITS", "SPLIT");
+    splits.reserve(items.Count());
+    for (const Element element : items) {
       Split split{element.Required("distance", kNumber), element.Required("swimtime", kSwimTime),
                   {element.Line()}};
       if (split.distance <= 0)
@@ -312,10 +329,10 @@ class DocumentReader {
     athlete.namePrefix = element.Optional("nameprefix", kText);
     if (!bInMeet) return athlete;
     Claim(m_AthleteIds, element, "athleteid", *athlete.athleteId, "meet");
-    for (const Element entry : element.ItemsOf("ENTRIES", "ENTRY"))
-      athlete.entries.push_back(ReadEntry(entry));
-    for (const Element result : element.ItemsOf("RESULTS", "RESULT"))
-      athlete.results.push_back(ReadResult(result));
+    athlete.entries = ReadEach(element.ItemsOf("ENTRIES", "ENTRY"),
+                               [&](const Element& entry) { return ReadEntry(entry); });
+    athlete.results = ReadEach(element.ItemsOf("RESULTS", "RESULT"),
+                               [&](const Element& result) { return ReadResult(result); });
     return athlete;
   }
 
@@ -403,8 +420,8 @@ class DocumentReader {
     if (const auto pool = element.Child("POOL")) session.pool = ReadPool(*pool);
     element.RequiredChild("EVENTS");
     const std::optional<Pool>& pool = session.pool ? session.pool : meet.pool;
-    for (const Element event : element.ItemsOf("EVENTS", "EVENT"))
-      session.events.push_back(ReadEvent(event, pool));
+    session.events = ReadEach(element.ItemsOf("EVENTS", "EVENT"),
+                              [&](const Element& event) { return ReadEvent(event, pool); });
     return session;
   }
 
@@ -430,7 +447,9 @@ class DocumentReader {
     for (const Element groupElement : element.ItemsOf("AGEGROUPS", "AGEGROUP")) {
       AgeGroup group = ReadAgeGroup(groupElement, true);
       Claim(ids.ageGroups, groupElement, "agegroupid", *group.ageGroupId, "event");
-      for (const Element ranking : groupElement.ItemsOf("RANKINGS", "RANKING")) {
+      const Element::Items rankings = groupElement.ItemsOf("RANKINGS", "RANKING");
+      group.rankings.reserve(rankings.Count());
+      for (const Element ranking : rankings) {
         group.rankings.push_back({ranking.Required("place", kNumber),
                                   ranking.Required("resultid", kNumber),
                                   ranking.Optional("order", kNumber)});
@@ -440,7 +459,9 @@ class DocumentReader {
       event.ageGroups.push_back(std::move(group));
     }
     std::unordered_set<int32_t> heatNumbers;
-    for (const Element heatElement : element.ItemsOf("HEATS", "HEAT")) {
+    const Element::Items heats = element.ItemsOf("HEATS", "HEAT");
+    event.heats.reserve(heats.Count());
+    for (const Element heatElement : heats) {
       Heat heat;
       heat.heatId = heatElement.Required("heatid", kNumber);
       heat.number = heatElement.Required("number", kNumber);
@@ -465,8 +486,8 @@ class DocumentReader {
 
   Club ReadClub(const Element& element) {
     Club club = ReadClubFields(element);
-    for (const Element athlete : element.ItemsOf("ATHLETES", "ATHLETE"))
-      club.athletes.push_back(ReadAthlete(athlete, true));
+    club.athletes = ReadEach(element.ItemsOf("ATHLETES", "ATHLETE"),
+                             [&](const Element& athlete) { return ReadAthlete(athlete, true); });
     for (const Element relayElement : element.ItemsOf("RELAYS", "RELAY")) {
       Relay relay;
       relay.gender = relayElement.Required("gender", kCode<Gender>);
@@ -476,10 +497,10 @@ class DocumentReader {
       relay.ageTotalMax = relayElement.Required("agetotalmax", kNumber);
       relay.number = relayElement.Optional("number", kNumber);
       relay.name = relayElement.Optional("name", kText);
-      for (const Element entry : relayElement.ItemsOf("ENTRIES", "ENTRY"))
-        relay.entries.push_back(ReadEntry(entry));
-      for (const Element result : relayElement.ItemsOf("RESULTS", "RESULT"))
-        relay.results.push_back(ReadResult(result));
+      relay.entries = ReadEach(relayElement.ItemsOf("ENTRIES", "ENTRY"),
+                               [&](const Element& entry) { return ReadEntry(entry); });
+      relay.results = ReadEach(relayElement.ItemsOf("RESULTS", "RESULT"),
+                               [&](const Element& result) { return ReadResult(result); });
       club.relays.push_back(std::move(relay));
     }
     return club;

@@ -48,11 +48,15 @@ bool AttributesWithin(std::string_view bytes, uint32_t uiMax) {
   };
   // A '<' never lies inside an attribute value the parser accepts (it stops
   // at the first), so a start tag it reads whole lies between one '<' and
-  // the next: a stretch with no more '=' than allowed holds no tag with
-  // more attributes, and only a stretch with more is scanned tag-wise.
+  // the next. An attribute takes at least five bytes (a blank, a name, '='
+  // and two quotes), so a stretch shorter than a tag of uiMax + 1 of them
+  // holds none; a longer one with no more '=' than allowed holds none
+  // either, and only a stretch with more is scanned tag-wise.
+  const uint64_t uiShortestTooMany = 2 + 5 * (uint64_t{uiMax} + 1);
   while ((p = find(p, '<')) < pEnd) {
     const char* const pNext = find(p + 1, '<');
-    if (static_cast<uint64_t>(std::count(p, pNext, '=')) > uiMax && !TagWithin(p + 1, pEnd, uiMax))
+    if (static_cast<uint64_t>(pNext - p) >= uiShortestTooMany &&
+        static_cast<uint64_t>(std::count(p, pNext, '=')) > uiMax && !TagWithin(p + 1, pEnd, uiMax))
       return false;
     p = pNext;
   }

@@ -4,11 +4,13 @@
 #include "NetInterface/CkxOrbNetInterface/OrbLog.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -73,6 +75,22 @@ TEST(OrbLogTest, HeaderAndDataLayout) {
   ASSERT_EQ(empty.Length(), 6u);
   EXPECT_EQ(ReadU32(empty.Data()), 7u);
   EXPECT_EQ(ReadU16(empty.Data() + 4), 0u);
+}
+
+// The thread id is asked of the system once per thread: another thread, and
+// the thread of a child forked after a record was made, still carry their own.
+TEST(OrbLogTest, EveryThreadAndAForkedChildCarryTheirOwnThreadId) {
+  auto ownId = [] { return OrbLogBase(OrbLogEvtArrayDiag).Header().threadId == static_cast<uint32_t>(gettid()); };
+  ASSERT_TRUE(ownId());
+  bool bOther = false;
+  std::thread([&] { bOther = ownId() && ownId(); }).join();
+  EXPECT_TRUE(bOther);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(ownId() ? 0 : 1);
+  int iStatus = 0;
+  ASSERT_EQ(waitpid(child, &iStatus, 0), child);
+  EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 0);
 }
 
 TEST(OrbLogTest, LengthAbove65534UsesTheEscape) {

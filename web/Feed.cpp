@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "web/PathTrace.h"
+
 namespace varnox::web {
 
 namespace {
@@ -16,24 +18,49 @@ std::string Dump(const json& value) {
   return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-// A text as a JSON string.
-std::string Quoted(const std::string& csText) { return Dump(json(csText)); }
+// Appends a text as a JSON string. Most texts (times, names) are plain
+// printable ASCII, which JSON takes as it stands: only the others go
+// through the JSON library, which escapes and repairs them.
+void AppendQuoted(std::string& csOut, const std::string& csText) {
+  const bool bPlain = std::ranges::all_of(
+      csText, [](char c) { return c >= ' ' && c <= '~' && c != '"' && c != '\\'; });
+  if (!bPlain) {
+    csOut += Dump(json(csText));
+    return;
+  }
+  csOut += '"';
+  csOut += csText;
+  csOut += '"';
+}
+
+std::string Quoted(const std::string& csText) {
+  std::string csQuoted;
+  AppendQuoted(csQuoted, csText);
+  return csQuoted;
+}
+
+// Appends `csKey` (its JSON text with the separators) and a text value.
+void AppendText(std::string& csOut, std::string_view csKey, const std::string& csText) {
+  csOut += csKey;
+  AppendQuoted(csOut, csText);
+}
 
 // A heat's row written straight out, its keys in the order the JSON
 // library sorts them (the text is as the library would give it): an event
 // builds no JSON document.
 void AppendRow(std::string& csOut, const ResultRow& row) {
-  csOut += "{\"club\":" + Quoted(row.csClub);
+  AppendText(csOut, "{\"club\":", row.csClub);
   csOut += ",\"lane\":" + std::to_string(row.iLane);
-  csOut += ",\"name\":" + Quoted(row.csName);
-  csOut += ",\"nation\":" + Quoted(row.csNation);
-  csOut += ",\"place\":" + (row.iPlace > 0 ? std::to_string(row.iPlace) : "null");
+  AppendText(csOut, ",\"name\":", row.csName);
+  AppendText(csOut, ",\"nation\":", row.csNation);
+  csOut += ",\"place\":";
+  csOut += row.iPlace > 0 ? std::to_string(row.iPlace) : "null";
   csOut += ",\"splits\":[";
-  for (size_t i = 0; i < row.splits.size(); ++i)
-    csOut += (i > 0 ? "," : "") + Quoted(row.splits[i]);
-  csOut += "],\"state\":" + Quoted(std::string(StateName(row.state)));
-  csOut += ",\"status\":" + Quoted(row.csStatus);
-  csOut += ",\"time\":" + Quoted(row.csTime) + "}";
+  for (size_t i = 0; i < row.splits.size(); ++i) AppendText(csOut, i > 0 ? "," : "", row.splits[i]);
+  AppendText(csOut, "],\"state\":", StateName(row.state));
+  AppendText(csOut, ",\"status\":", row.csStatus);
+  AppendText(csOut, ",\"time\":", row.csTime);
+  csOut += '}';
 }
 
 // A race's part of the schedule.
@@ -65,17 +92,20 @@ std::string ScheduleJson(const MeetView& meet) {
 }
 
 std::string HeatJson(const HeatView& heat) {
-  std::string csJson = "{\"heat\":" + Quoted(heat.csHeat);
+  std::string csJson;
+  csJson.reserve(128 + 256 * heat.rows.size());
+  AppendText(csJson, "{\"heat\":", heat.csHeat);
   csJson += ",\"lapLength\":" + std::to_string(heat.iLapLength);
   csJson += ",\"laps\":" + std::to_string(heat.iLaps);
-  csJson += ",\"race\":" + Quoted(heat.csRace);
+  AppendText(csJson, ",\"race\":", heat.csRace);
   csJson += ",\"rows\":[";
   for (size_t i = 0; i < heat.rows.size(); ++i) {
     if (i > 0) csJson += ',';
     AppendRow(csJson, heat.rows[i]);
   }
   csJson += "],\"status\":" + std::to_string(heat.iHeatStatus);
-  return csJson + ",\"title\":" + Quoted(heat.csTitle) + "}";
+  AppendText(csJson, ",\"title\":", heat.csTitle);
+  return csJson + "}";
 }
 
 std::string EventText(const FeedEvent& event) {
@@ -83,25 +113,35 @@ std::string EventText(const FeedEvent& event) {
          "\ndata: " + event.csData + "\n\n";
 }
 
-size_t Feed::Publish(const MeetView& meet, const std::vector<std::string>* pOnly) {
-  const auto compared = [pOnly](const std::string& csRace) {
-    return pOnly == nullptr || std::find(pOnly->begin(), pOnly->end(), csRace) != pOnly->end();
+size_t Feed::Publish(const MeetView& meet, const MeetParts* pParts) {
+  const auto compared = [pParts](const std::string& csRace) {
+    return pParts == nullptr || std::ranges::find(pParts->races, csRace) != pParts->races.end();
   };
-  // Only the races compared are serialized; the others' texts are those kept.
+  // Only the parts compared are serialized; the others' texts are those kept.
   std::map<HeatKey, std::string> heats;
-  std::map<std::string, std::string> raceTexts;
-  std::vector<std::string> scheduleRaces;
   for (const RaceView& race : meet.races) {
-    if (!compared(race.csRace) && m_RaceTexts.contains(race.csRace)) {
-      scheduleRaces.push_back(m_RaceTexts.at(race.csRace));
-    } else {
-      for (const HeatView& heat : race.heats)
+    for (const HeatView& heat : race.heats) {
+      if (compared(race.csRace) ||
+          std::ranges::find(pParts->heats, HeatKey{race.csRace, heat.csHeat}) !=
+              pParts->heats.end())
         heats[{race.csRace, heat.csHeat}] = web::HeatJson(heat);
-      scheduleRaces.push_back(RaceScheduleJson(race));
     }
-    raceTexts[race.csRace] = scheduleRaces.back();
   }
-  std::string csSchedule = JoinSchedule(meet.csMeet, scheduleRaces);
+  // The schedule is made anew only when a race's part of it may have changed.
+  std::optional<std::string> csSchedule;
+  std::map<std::string, std::string> raceTexts;
+  if (pParts == nullptr || !pParts->races.empty()) {
+    std::vector<std::string> scheduleRaces;
+    for (const RaceView& race : meet.races) {
+      const auto kept = m_RaceTexts.find(race.csRace);
+      scheduleRaces.push_back(!compared(race.csRace) && kept != m_RaceTexts.end()
+                                  ? kept->second
+                                  : RaceScheduleJson(race));
+      raceTexts[race.csRace] = scheduleRaces.back();
+    }
+    csSchedule = JoinSchedule(meet.csMeet, scheduleRaces);
+  }
+  trace::Mark(trace::Stage::Texts);
 
   std::unique_lock lock(m_Mutex);
   const uint64_t uiBefore = m_uiVersion;
@@ -122,12 +162,15 @@ size_t Feed::Publish(const MeetView& meet, const std::vector<std::string>* pOnly
     if (m_bStarted) Queue("heat", csJson);
     csHeld = std::move(csJson);
   }
-  if (m_bStarted && csSchedule != m_csSchedule) Queue("schedule", csSchedule);
+  if (csSchedule) {
+    if (m_bStarted && *csSchedule != m_csSchedule) Queue("schedule", *csSchedule);
+    m_csSchedule = std::move(*csSchedule);
+    m_RaceTexts = std::move(raceTexts);
+  }
   m_bStarted = true;
-  m_csSchedule = std::move(csSchedule);
-  m_RaceTexts = std::move(raceTexts);
   const size_t uiQueued = static_cast<size_t>(m_uiVersion - uiBefore);
   lock.unlock();
+  trace::Mark(trace::Stage::Queued);
   // Woken after the lock is let go, the streams do not wait for it again.
   if (uiQueued > 0) {
     m_Changed.notify_all();

@@ -46,9 +46,10 @@ class Feed {
   // results changed (or that came or went) and one "schedule" event when
   // the schedule changed, each with the next id. The first call only sets
   // the state. Returns the number of events queued.
-  // With `pOnlyRaces`, only the heats of the races it names (by key) may
-  // have changed: the others are neither serialized nor compared again.
-  size_t Publish(const MeetView& meet, const std::vector<std::string>* pOnlyRaces = nullptr);
+  // With `pParts`, only the parts it names may have changed: the rest is
+  // neither serialized nor compared again, and without a race named the
+  // schedule is not made anew.
+  size_t Publish(const MeetView& meet, const MeetParts* pParts = nullptr);
 
   // The id of the last event; the state stands at it.
   uint64_t Version() const;

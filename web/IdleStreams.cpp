@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <optional>
 
+#include "web/PathTrace.h"
+
 namespace varnox::web {
 
 namespace {
@@ -62,6 +64,7 @@ void IdleStreams::Push() {
   // The parked streams mostly stand at the same id: the chunk is made once.
   std::optional<uint64_t> uiChunkAfter;
   std::optional<FeedText> chunk;  // none: the events after that id are no longer kept
+  bool bWriting = false;          // a write to a parked socket has begun
   std::erase_if(m_Parked, [&](Parked* pParked) {
     Return& back = pParked->back;
     if (!bEnded && uiChunkAfter != back.uiAt) {
@@ -71,6 +74,8 @@ void IdleStreams::Push() {
     }
     bool bHandBack = bEnded || !chunk;  // fell behind what is kept: the stream starts anew
     if (!bHandBack && !chunk->csText.empty()) {
+      if (!bWriting) trace::Mark(trace::Stage::Sending);
+      bWriting = true;
       const ssize_t n = send(pParked->fd, chunk->csText.data(), chunk->csText.size(),
                              MSG_DONTWAIT | MSG_NOSIGNAL);
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
@@ -92,6 +97,7 @@ void IdleStreams::Push() {
     }
     return bHandBack;
   });
+  trace::Mark(trace::Stage::Sent);
 }
 
 bool WriteAll(int fd, const std::string& csBytes, std::chrono::milliseconds timeout) {

@@ -8,6 +8,7 @@
 #include "contracts/framework/OrbMvvm.h"
 #include "contracts/kernel/KxText.h"
 #include "files/VarnoxFiles.h"
+#include "web/PathTrace.h"
 
 namespace varnox::web {
 
@@ -48,6 +49,7 @@ LiveMeet::LiveMeet(const std::string& csDir, Feed& feed) : m_Feed(feed) {
   // entries it changed rebuilds those races alone.
   m_Files.pRaces->ScheduleEntries()->ObjectChanged().Add(
       [this](IOrbUpdatableObject*, const OrbObjectChangedEventArgs& args) {
+        trace::Mark(trace::Stage::Notified);
         Rebuild(OrbNamedElements(args.Text()));
       });
   if (m_Files.pCompetitors) {
@@ -86,15 +88,17 @@ void LiveMeet::Rebuild(const std::optional<std::vector<uint32_t>>& entries) {
     if (bCompetitorsChanged) m_Competitors.clear();
     const bool bSettingsChanged = m_bSettingsChanged.exchange(false);
     if (bSettingsChanged) m_Settings = ReadSettings(m_Files.pGlobals.get());
-    std::optional<std::vector<std::string>> races;
+    std::optional<MeetParts> parts;
     if (entries && !bCompetitorsChanged && !bSettingsChanged)
-      races = RereadRaces(m_Files, m_Settings, m_Meet, *entries, &m_Competitors);
-    if (!races) m_Meet = ReadMeet(m_Files, m_Settings, &m_Competitors);
-    uiEvents = m_Feed.Publish(m_Meet, races ? &*races : nullptr);
+      parts = RereadRaces(m_Files, m_Settings, m_Meet, *entries, &m_Competitors);
+    if (!parts) m_Meet = ReadMeet(m_Files, m_Settings, &m_Competitors);
+    trace::Mark(trace::Stage::Read);
+    uiEvents = m_Feed.Publish(m_Meet, parts ? &*parts : nullptr);
   } catch (const std::exception& e) {
     m_Feed.Close(std::string("the meet cannot be read: ") + e.what());
     return;
   }
+  trace::Finish();
   if (m_OnRebuilt) m_OnRebuilt(uiEvents);
 }
 

@@ -1,6 +1,7 @@
 #include "web/MeetReader.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include <varnox/Varnox.h>
 
@@ -17,13 +18,6 @@ using Tarvex::Orb::DataDirectAcces::IOrbMap;
 using Tarvex::Orb::DataDirectAcces::OrbSharedLockScope;
 
 std::string Utf8(std::u16string_view csText) { return KxText::Utf16ToUtf8(csText); }
-
-// The element under `key`, looked up without adding it; null when absent.
-template <class Map, class Key>
-auto Existing(Map& map, const Key& key) -> decltype(map.Item(key)) {
-  const uint32_t hPos = map.Find(key);
-  return hPos == 0 ? nullptr : map.Item(hPos);
-}
 
 // Every element of `map` with its key, in map order.
 template <class K, class I>
@@ -69,9 +63,8 @@ LaneInput ReadLane(Varnox::Id2sCkxCompOneLane& lane, const MeetFiles& files,
     input.csNation = texts.csNation;
     input.csClub = texts.csClub;
   }
-  const auto pLaps = lane.Laps();
-  const uint32_t uiLaps = pLaps->GetLength(0);
-  for (uint32_t i = 0; i < uiLaps; ++i) input.splits.push_back(pLaps->Item(i)->Time()->Item(0));
+  // An enumeration hands out one proxy again and again: no allocation a lap.
+  for (const auto& pLap : lane.Laps()) input.splits.push_back(pLap->Time()->Item(0));
   return input;
 }
 
@@ -85,9 +78,8 @@ HeatView ReadHeat(const std::string& csRace, const std::string& csTitle, int32_t
   view.iSortId = heat.SortId();
   view.iHeatStatus = heat.HeatStatus();
   std::vector<LaneInput> lanes;
-  for (const auto& [uiKey, pLane] : Elements(*heat.LaneResults())) {
+  for (const auto& pLane : heat.LaneResults())
     lanes.push_back(ReadLane(*pLane, files, settings, pCache));
-  }
   const int32_t iPool = heat.PoolConfig()->PoolLength();
   if (iPool > 0 && iDistance > 0 && iDistance % iPool == 0) {
     view.iLaps = iDistance / iPool;
@@ -128,6 +120,21 @@ RaceView ReadRace(uint32_t hEntry, const MeetFiles& files, const MeetSettings& s
   return race;
 }
 
+// Whether the two views of a race show the same in the schedule: its texts
+// and order, and its heats with their order, statuses and laps.
+bool SameSchedulePart(const RaceView& a, const RaceView& b) {
+  const auto part = [](const RaceView& race) {
+    return std::tie(race.csRace, race.csTitle, race.iSortId, race.iDistance, race.csStyle);
+  };
+  const auto heatPart = [](const HeatView& heat) {
+    return std::tie(heat.csHeat, heat.iSortId, heat.iHeatStatus, heat.iLaps);
+  };
+  return part(a) == part(b) && std::equal(a.heats.begin(), a.heats.end(), b.heats.begin(),
+                                          b.heats.end(), [&](const HeatView& x, const HeatView& y) {
+                                            return heatPart(x) == heatPart(y);
+                                          });
+}
+
 }  // namespace
 
 MeetSettings ReadSettings(Varnox::D2fVarnox_FT_GLOBALS* pGlobals) {
@@ -157,10 +164,9 @@ MeetView ReadMeet(const MeetFiles& files, const MeetSettings& settings, Competit
   return meet;
 }
 
-std::optional<std::vector<std::string>> RereadRaces(const MeetFiles& files,
-                                                    const MeetSettings& settings, MeetView& meet,
-                                                    const std::vector<uint32_t>& entries,
-                                                    CompetitorCache* pCache) {
+std::optional<MeetParts> RereadRaces(const MeetFiles& files, const MeetSettings& settings,
+                                     MeetView& meet, const std::vector<uint32_t>& entries,
+                                     CompetitorCache* pCache) {
   const auto pEntries = files.pRaces->ScheduleEntries();
   OrbSharedLockScope scope(*pEntries);
   std::vector<uint32_t> held;
@@ -175,15 +181,23 @@ std::optional<std::vector<std::string>> RereadRaces(const MeetFiles& files,
     if (!std::binary_search(current.begin(), current.end(), hEntry)) return std::nullopt;
     races.push_back(ReadRace(hEntry, files, settings, pCache));
   }
-  std::vector<std::string> keys;
+  MeetParts parts;
   for (RaceView& race : races) {
-    keys.push_back(race.csRace);
-    *std::find_if(meet.races.begin(), meet.races.end(), [&](const RaceView& shown) {
-      return shown.hEntry == race.hEntry;
-    }) = std::move(race);
+    RaceView& shown = *std::find_if(meet.races.begin(), meet.races.end(),
+                                    [&](const RaceView& r) { return r.hEntry == race.hEntry; });
+    if (!SameSchedulePart(shown, race)) {
+      parts.races.push_back(race.csRace);
+    } else {
+      for (size_t i = 0; i < race.heats.size(); ++i) {
+        if (race.heats[i] != shown.heats[i])
+          parts.heats.emplace_back(race.csRace, race.heats[i].csHeat);
+      }
+    }
+    shown = std::move(race);
   }
-  SortBySortId(meet.races, [](const RaceView& race) { return race.csRace; });
-  return keys;
+  if (!parts.races.empty())
+    SortBySortId(meet.races, [](const RaceView& race) { return race.csRace; });
+  return parts;
 }
 
 }  // namespace varnox::web

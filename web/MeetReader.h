@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "web/Results.h"
@@ -29,6 +30,7 @@ struct HeatView {
   int32_t iLaps = 0;       // laps of the race (distance / pool length)
   int32_t iLapLength = 0;  // metres of one lap; 0 when unknown
   std::vector<ResultRow> rows;
+  bool operator==(const HeatView&) const = default;
 };
 
 struct RaceView {
@@ -45,6 +47,14 @@ struct MeetView {
   std::string csMeet;           // the meet's name, "" when the settings have none
   std::vector<RaceView> races;  // in sort order
 };
+
+// The element of `map` under `key`, looked up without adding it (a key
+// indexer adds what it does not find); null when absent.
+template <class Map, class Key>
+auto Existing(Map& map, const Key& key) -> decltype(map.Item(key)) {
+  const uint32_t hPos = map.Find(key);
+  return hPos == 0 ? nullptr : map.Item(hPos);
+}
 
 // The files a meet is read from: the races (required), the competitors and
 // the global settings (either may be null: names, distances and status
@@ -82,13 +92,24 @@ MeetSettings ReadSettings(Tarvex::Orb::Data::Varnox::D2fVarnox_FT_GLOBALS* pGlob
 // competitors come from `pCache` when it holds them (and are added to it).
 MeetView ReadMeet(const MeetFiles& files, const MeetSettings& settings,
                   CompetitorCache* pCache = nullptr);
+// The parts of a meet that may differ from the meet last published.
+struct MeetParts {
+  // Races whose schedule part may have changed (a title, a heat's status,
+  // a heat that came or went, ...): their part and every heat of theirs.
+  std::vector<std::string> races;
+  // Heats, as (race, heat), whose results alone changed: the schedule
+  // stands as it was for them.
+  std::vector<std::pair<std::string, std::string>> heats;
+};
+
 // Reads anew, into `meet` (as ReadMeet gave it), the races of the schedule
-// entries with handles `entries` alone; the keys of those races. None, and
-// `meet` untouched, when the schedule's entries are no longer those of
-// `meet` (one came or went): the whole meet must be read then.
-std::optional<std::vector<std::string>> RereadRaces(const MeetFiles& files,
-                                                    const MeetSettings& settings, MeetView& meet,
-                                                    const std::vector<uint32_t>& entries,
-                                                    CompetitorCache* pCache = nullptr);
+// entries with handles `entries` alone, and tells what changed in them:
+// compared as plain values with what `meet` held, a lap or a time changes
+// its heat's results and leaves the schedule as it was. None, and `meet`
+// untouched, when the schedule's entries are no longer those of `meet`
+// (one came or went): the whole meet must be read then.
+std::optional<MeetParts> RereadRaces(const MeetFiles& files, const MeetSettings& settings,
+                                     MeetView& meet, const std::vector<uint32_t>& entries,
+                                     CompetitorCache* pCache = nullptr);
 
 }  // namespace varnox::web

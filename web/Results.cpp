@@ -1,6 +1,7 @@
 #include "web/Results.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "contracts/framework/OrbValues.h"
 #include "contracts/kernel/KxText.h"
@@ -54,6 +55,16 @@ SortKey KeyOf(const LaneInput& lane, int32_t iLaps) {
   }
 }
 
+// TimeText, remembered: each rebuild of a heat shows its earlier splits
+// again, and the framework's time text is the dearest step of a row.
+const std::string& KnownTimeText(Hundredths time) {
+  thread_local std::unordered_map<Hundredths, std::string> texts;
+  if (texts.size() > 100000) texts.clear();  // a meet's worth of times, then anew
+  const auto [it, bNew] = texts.try_emplace(time);
+  if (bNew) it->second = TimeText(time);
+  return it->second;
+}
+
 ResultRow RowOf(const LaneInput& lane, int32_t iLaps) {
   ResultRow row;
   row.iLane = lane.iLane;
@@ -64,14 +75,14 @@ ResultRow RowOf(const LaneInput& lane, int32_t iLaps) {
   const size_t uiShown = iLaps > 0 ? static_cast<size_t>(iLaps) : lane.splits.size();
   for (size_t i = 0; i < uiShown; ++i) {
     const Hundredths split = i < lane.splits.size() ? lane.splits[i] : 0;
-    row.splits.push_back(split != 0 ? TimeText(split) : "");
+    row.splits.push_back(split != 0 ? KnownTimeText(split) : "");
   }
   switch (row.state) {
     case LaneState::Finished:
-      row.csTime = TimeText(FinalOf(lane, iLaps));
+      row.csTime = KnownTimeText(*FinalOf(lane, iLaps));
       break;
     case LaneState::Swimming:
-      row.csTime = TimeText(lane.splits[static_cast<size_t>(LapsDone(lane) - 1)]);
+      row.csTime = KnownTimeText(lane.splits[static_cast<size_t>(LapsDone(lane) - 1)]);
       break;
     case LaneState::Waiting:
       row.csTime = "";

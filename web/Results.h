@@ -52,6 +52,7 @@ struct ResultRow {
   int32_t iPlace = 0;
   LaneState state = LaneState::Waiting;
   std::string csStatus;
+  bool operator==(const ResultRow&) const = default;
 };
 
 // The rows of a heat of `iLaps` laps, in result order: the finished lanes

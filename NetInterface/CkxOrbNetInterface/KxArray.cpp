@@ -1,5 +1,10 @@
 #include "NetInterface/CkxOrbNetInterface/KxArray.h"
 
+#include <algorithm>
+#include <charconv>
+#include <iterator>
+#include <string_view>
+
 #include "NetInterface/CkxOrbNetInterface/KxMap.h"
 #include "NetInterface/CkxOrbNetInterface/OrbLog.h"
 
@@ -46,8 +51,27 @@ uint8_t* KxArrayView::Element(uint32_t uiIndex, size_t uiElementBytes) const {
 void KxArrayView::WriteDiagnostic(const char* csLabel) const {
   const uint32_t uiWord = m_pHeader != nullptr ? KxLoadShared(&m_pHeader->lockWord) : 0;
   const uint32_t uiId = m_pHeader != nullptr ? KxLoadShared(&m_pHeader->dataOffset) : 0;
-  OrbLogMessF(OrbLogEvtArrayDiag, kDiagnosticIndex, "%s ID: %u Locked: %u NbRWE: %u", csLabel, uiId,
-              (uiWord & KxLockWord::kARLock) >> 4, (uiWord & KxLockWord::kRWEMask) >> 5);
+  const uint32_t aValues[] = {uiId, (uiWord & KxLockWord::kARLock) >> 4,
+                              (uiWord & KxLockWord::kRWEMask) >> 5};
+  // The text of "%s ID: %u Locked: %u NbRWE: %u", made here rather than by
+  // the general formatter: every resize writes one (ten thousand in a LENEX
+  // import), and the formatter's checks cost more than the rest of the
+  // record. The labels are this file's own, far shorter than the buffer.
+  const std::string_view label(csLabel != nullptr ? csLabel : "");
+  char aText[256];
+  if (csLabel == nullptr || label.size() > sizeof aText - 64) {
+    OrbLogMessF(OrbLogEvtArrayDiag, kDiagnosticIndex, "%s ID: %u Locked: %u NbRWE: %u", csLabel,
+                aValues[0], aValues[1], aValues[2]);
+    return;
+  }
+  char* p = std::copy(label.begin(), label.end(), aText);
+  const std::string_view aNames[] = {" ID: ", " Locked: ", " NbRWE: "};
+  for (size_t i = 0; i < std::size(aValues); ++i) {
+    p = std::copy(aNames[i].begin(), aNames[i].end(), p);
+    p = std::to_chars(p, aText + sizeof aText, aValues[i]).ptr;
+  }
+  OrbLogMessF(OrbLogEvtArrayDiag, kDiagnosticIndex,
+              OrbLogText{std::string_view(aText, static_cast<size_t>(p - aText))});
 }
 
 void KxArrayView::SetSize(uint32_t uiSize, bool bProtected) const {

@@ -1,6 +1,7 @@
 // Building and sending log records.
 #include "NetInterface/CkxOrbNetInterface/OrbLog.h"
 
+#include <pthread.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -19,10 +20,24 @@ int64_t MonotonicNanoseconds() {
   return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
 
+// The calling thread's id, asked of the system once per thread: a system
+// call per record cost more than building the record (an array resize
+// writes one). A forked child's thread has a new id, so the fork handler
+// clears the cached one in the child.
+thread_local uint32_t t_uiThreadId = 0;
+
+void ForgetThreadId() { t_uiThreadId = 0; }
+
+uint32_t ThreadId() {
+  static const bool s_bForkHandler = pthread_atfork(nullptr, nullptr, ForgetThreadId) == 0;
+  if (t_uiThreadId == 0 || !s_bForkHandler) t_uiThreadId = static_cast<uint32_t>(gettid());
+  return t_uiThreadId;
+}
+
 }  // namespace
 
 OrbLogBase::OrbLogBase(OrbLogEvtType eType)
-    : m_Header{0, MonotonicNanoseconds(), static_cast<uint32_t>(gettid()),
+    : m_Header{0, MonotonicNanoseconds(), ThreadId(),
                static_cast<uint16_t>(eType), 0},
       m_pStart(m_aInline),
       m_pPos(m_aInline),

@@ -24,7 +24,7 @@ class OrbLogBase {
   static constexpr size_t kMaxShortLength = 65534;
   static constexpr uint16_t kLongLengthMark = 65535;
 
-  // Takes the counter (CLOCK_MONOTONIC, ns) and the thread id now.
+  // Takes the counter (CLOCK_MONOTONIC, ns) and the calling thread's id now.
   explicit OrbLogBase(OrbLogEvtType eType);
   ~OrbLogBase();
   OrbLogBase(const OrbLogBase&) = delete;

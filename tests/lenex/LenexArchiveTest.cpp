@@ -11,21 +11,13 @@
 #include <vector>
 
 #include "lenex/Lenex.h"
+#include "tests/lenex/LenexTestDocument.h"
 
 namespace {
 
 using namespace Varnox::Lenex;
 
-const std::string kLef = R"(<?xml version="1.0" encoding="UTF-8"?>
-<LENEX version="3.0">
-  <CONSTRUCTOR registration="Pool" version="1"><CONTACT email="t@example.org"/></CONSTRUCTOR>
-  <RECORDLISTS>
-    <RECORDLIST name="Pool" course="SCM" gender="F">
-      <RECORDS><RECORD swimtime="00:01:00.00"><SWIMSTYLE distance="100" relaycount="1" stroke="FREE"/></RECORD></RECORDS>
-    </RECORDLIST>
-  </RECORDLISTS>
-</LENEX>
-)";
+const std::string kLef = Testing::StartList();
 
 // An archive of the named entries, each holding kLef, written by libzip
 // itself (so that any name and any count can be made).

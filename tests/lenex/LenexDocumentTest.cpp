@@ -8,69 +8,28 @@
 #include <string>
 
 #include "lenex/Lenex.h"
+#include "tests/lenex/LenexTestDocument.h"
 
 namespace {
 
 using namespace Varnox::Lenex;
+using namespace Varnox::Lenex::Testing;
 
-// A small start list with its results: one session, two events (the second
-// a later round of the first), one club, one athlete with an entry and a
-// result with a split.
-const std::string kStartList = R"(<?xml version="1.0" encoding="UTF-8"?>
-<LENEX version="3.0">
-  <CONSTRUCTOR name="Test" registration="Pool" version="1">
-    <CONTACT email="t@example.org"/>
-  </CONSTRUCTOR>
-  <MEETS>
-    <MEET name="Autumn Sprint" city="Lakeside" nation="SUI" course="SCM">
-      <POOL lanemin="1" lanemax="6"/>
-      <SESSIONS>
-        <SESSION number="1" date="2025-11-15" daytime="09:00">
-          <EVENTS>
-            <EVENT eventid="10" number="1" gender="F" round="PRE">
-              <SWIMSTYLE distance="100" relaycount="1" stroke="FREE"/>
-              <AGEGROUPS>
-                <AGEGROUP agegroupid="1" agemin="-1" agemax="-1">
-                  <RANKINGS><RANKING place="1" resultid="501"/></RANKINGS>
-                </AGEGROUP>
-              </AGEGROUPS>
-              <HEATS>
-                <HEAT heatid="100" number="1"/>
-              </HEATS>
-            </EVENT>
+// The shared start list with results: a second event (a later round of the
+// first) and a second athlete with a ranked result with a split.
+const std::string kDocument =
+    Replaced(StartList({{"EVENTS", R"(
             <EVENT eventid="11" number="2" round="FIN" preveventid="10">
               <SWIMSTYLE distance="50" relaycount="1" stroke="BACK"/>
               <HEATS><HEAT heatid="110" number="1"/></HEATS>
-            </EVENT>
-          </EVENTS>
-        </SESSION>
-      </SESSIONS>
-      <CLUBS>
-        <CLUB name="Lakeside SC" code="LSC" nation="SUI">
-          <ATHLETES>
-            <ATHLETE athleteid="1" lastname="Muster" firstname="Anna" gender="F" birthdate="2008-01-01">
-              <ENTRIES>
-                <ENTRY eventid="10" entrytime="00:01:05.00" heatid="100" lane="3"/>
-              </ENTRIES>
-              <RESULTS>
-                <RESULT resultid="501" eventid="10" heatid="100" lane="3" swimtime="00:01:02.47" reactiontime="+68">
-                  <SPLITS><SPLIT distance="50" swimtime="00:00:30.11"/></SPLITS>
-                </RESULT>
-              </RESULTS>
-            </ATHLETE>
-          </ATHLETES>
-        </CLUB>
-      </CLUBS>
-    </MEET>
-  </MEETS>
-</LENEX>
-)";
-
-std::string Replaced(std::string csText, const std::string& csFrom, const std::string& csTo) {
-  const size_t uiAt = csText.find(csFrom);
-  if (uiAt == std::string::npos) throw std::invalid_argument("not in the document: " + csFrom);
-  return csText.replace(uiAt, csFrom.size(), csTo);
-}
+            </EVENT>)"},
+                        {"ATHLETES", R"(
+            <ATHLETE athleteid="8" lastname="Roth" firstname="Mia" gender="F" birthdate="2012-01-01">
+              <RESULTS><RESULT resultid="501" eventid="10" heatid="100" lane="4" swimtime="00:01:02.47" reactiontime="+68">
+                <SPLITS><SPLIT distance="50" swimtime="00:00:30.11"/></SPLITS>
+              </RESULT></RESULTS>
+            </ATHLETE>)"}}),
+             R"(agemax="14"/>)", R"(agemax="14"><RANKINGS><RANKING place="1" resultid="501"/></RANKINGS></AGEGROUP>)");
 
 // The line (from 1) of the first occurrence of csMarker, 0 for no marker.
 int LineOf(const std::string& csText, const std::string& csMarker) {
@@ -100,7 +59,7 @@ class LenexRefusalTest : public testing::TestWithParam<Refusal> {};
 
 TEST_P(LenexRefusalTest, NamesElementAttributeLineAndExpectation) {
   const Refusal& c = GetParam();
-  const std::string csDocument = Replaced(kStartList, c.from, c.to);
+  const std::string csDocument = Replaced(kDocument, c.from, c.to);
   try {
     ReadLef(csDocument);
     FAIL() << "read without refusal";
@@ -113,34 +72,29 @@ TEST_P(LenexRefusalTest, NamesElementAttributeLineAndExpectation) {
   }
 }
 
-const std::string kMeetLine = R"(<MEET name="Autumn Sprint")";
-const std::string kAthleteLine = R"(<ATHLETE athleteid="1")";
-const std::string kEntry = R"(<ENTRY eventid="10" entrytime="00:01:05.00" heatid="100" lane="3"/>)";
+const std::string kAthleteLine = R"(<ATHLETE athleteid="7")";
+const std::string kEntry = R"(<ENTRY eventid="10" heatid="100" lane="3" entrytime="00:01:05.20" agegroupid="1"/>)";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LenexRefusalTest,
     testing::Values(
-        Refusal{"MissingRequiredAttribute", R"(lastname="Muster" )", "", "ATHLETE", "lastname",
+        Refusal{"MissingRequiredAttribute", R"(lastname="Keller" )", "", "ATHLETE", "lastname",
                 kAthleteLine, "text"},
         Refusal{"DanglingEventId", kEntry, Replaced(kEntry, "10", "99"), "ENTRY", "eventid",
                 "<ENTRY", "eventid of an EVENT"},
-        Refusal{"BadEntryTime", "00:01:05.00", "1:05.00", "ENTRY", "entrytime", "<ENTRY",
+        Refusal{"BadEntryTime", "00:01:05.20", "1:05.20", "ENTRY", "entrytime", "<ENTRY",
                 "HH:MM:SS.hh"},
-        Refusal{"MinutesBeyond59", "00:01:02.47", "00:61:02.47", "RESULT", "swimtime",
-                "<RESULT resultid", "HH:MM:SS.hh"},
         Refusal{"LaneOutsideThePool", kEntry, Replaced(kEntry, "lane=\"3\"", "lane=\"7\""),
                 "ENTRY", "lane", "<ENTRY", "from 1 to 6"},
         Refusal{"LaneOutsideASessionPool", R"(daytime="09:00">)",
                 R"(daytime="09:00"><POOL lanemin="0" lanemax="2"/>)", "ENTRY", "lane", "<ENTRY",
                 "from 0 to 2"},
-        Refusal{"RootIsNoLenex", kStartList, "<?xml version=\"1.0\"?>\n<kxfile family=\"Varnox\"/>\n",
+        Refusal{"RootIsNoLenex", kDocument, "<?xml version=\"1.0\"?>\n<kxfile family=\"Varnox\"/>\n",
                 "kxfile", "", "<kxfile", "root element LENEX"},
         Refusal{"AnotherVersion", "<LENEX version=\"3.0\">", "<LENEX version=\"2.1\">",
                 "LENEX", "version", "<LENEX", "3.0"},
         Refusal{"CodeNotInTheList", R"(stroke="FREE")", R"(stroke="CRAWL")", "SWIMSTYLE",
                 "stroke", R"(stroke="CRAWL")", "FREE, BACK"},
-        Refusal{"ImpossibleDate", "2008-01-01", "2008-02-30", "ATHLETE", "birthdate",
-                kAthleteLine, "YYYY-MM-DD"},
         Refusal{"AthleteGenderAll", R"(gender="F" birthdate)", R"(gender="A" birthdate)",
                 "ATHLETE", "gender", kAthleteLine, "M, F"},
         Refusal{"LaneEnteredTwice", kEntry, kEntry + kEntry, "ENTRY", "lane", "<ENTRY",
@@ -148,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"HeatOfAnotherEvent", kEntry, Replaced(kEntry, "100", "110"), "ENTRY", "heatid",
                 "<ENTRY", "a heat of event 10"},
         Refusal{"HeatIdUsedTwice", R"(heatid="110")", R"(heatid="100")", "HEAT", "heatid",
-                R"(<HEATS><HEAT heatid="100")", "unique in the meet"},
+                R"(<HEAT heatid="100" number="1"/>)", "unique in the meet"},
         Refusal{"RankingOfNoResult", R"(resultid="501"/>)", R"(resultid="502"/>)", "RANKING",
                 "resultid", "<RANKING", "resultid of a RESULT"},
         Refusal{"EarlierRoundMissing", R"(preveventid="10")", R"(preveventid="12")", "EVENT",
@@ -156,20 +110,16 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"SplitsDoNotAscend", R"(<SPLIT distance="50" swimtime="00:00:30.11"/>)",
                 R"(<SPLIT distance="50" swimtime="00:00:30.11"/><SPLIT distance="50" swimtime="00:00:40.00"/>)",
                 "SPLIT", "distance", "00:00:40.00", "above 50"},
-        Refusal{"ReactionTimeNotANumber", R"(reactiontime="+68")", R"(reactiontime="fast")",
-                "RESULT", "reactiontime", "<RESULT resultid", "hundredths"},
         Refusal{"SwimStyleMissing", R"(<SWIMSTYLE distance="50" relaycount="1" stroke="BACK"/>)",
                 "", "EVENT", "", R"(eventid="11")", "SWIMSTYLE"},
         Refusal{"NoCourseAnywhere", R"( course="SCM")", "", "SESSION", "course",
                 R"(<SESSION number)", "LCM"},
-        Refusal{"NumberOverflow", R"(athleteid="1")", R"(athleteid="4294967297")", "ATHLETE",
-                "athleteid", R"(lastname="Muster")", "32-bit"},
         Refusal{"NotWellFormed", "</MEETS>", "</MEET>", "", "", "</MEET>\n</LENEX>",
                 "well-formed"},
         Refusal{"DocumentTypeDeclaration", "<LENEX version",
                 "<!DOCTYPE LENEX [<!ENTITY big \"xxxxxxxx\">]>\n<LENEX version", "", "",
                 "<!DOCTYPE", "no DTD"},
-        Refusal{"UndeclaredEntity", R"(city="Lakeside")", R"(city="&lake;")", "", "",
+        Refusal{"UndeclaredEntity", R"(city="Basel")", R"(city="&lake;")", "", "",
                 R"(city="&lake;")", "well-formed"},
         Refusal{"NestedTooDeep", "<CLUBS>", "<CLUBS>" + Repeated("<X>", 30) + Repeated("</X>", 30),
                 "X", "", "<CLUBS>", "at most 24 levels"},
@@ -234,6 +184,8 @@ TEST(LenexToleranceTest, ReadsWhatRealFilesDo) {
   EXPECT_EQ(athlete.entries.at(0).entryTime, SwimTime::NoTime());
   EXPECT_EQ(athlete.entries.at(0).status, EntryStatus::kDidNotStart);
   EXPECT_EQ(meet.sessions.at(0).events.at(0).swimStyle.stroke, Stroke::kFly);
+  // What was tolerated is written in the canonical forms and reads back equal.
+  EXPECT_EQ(ReadLef(WriteLef(document)), document);
 }
 
 // The declared encoding and a byte-order mark are honoured; the model holds
@@ -249,8 +201,8 @@ class LenexEncodingTest : public testing::TestWithParam<Encoding> {};
 TEST_P(LenexEncodingTest, TextArrivesAsUtf8) {
   const Encoding& c = GetParam();
   const std::string csBody = Replaced(
-      Replaced(kStartList, R"(<?xml version="1.0" encoding="UTF-8"?>)", c.prefix),
-      R"(city="Lakeside")", "city=\"" + c.cityBytes + "\"");
+      Replaced(kDocument, R"(<?xml version="1.0" encoding="UTF-8"?>)", c.prefix),
+      R"(city="Basel")", "city=\"" + c.cityBytes + "\"");
   EXPECT_EQ(ReadLef(csBody).meets.at(0).city, "Z\xC3\xBCrich");
 }
 
@@ -265,17 +217,6 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& one) { return std::string(one.param.name); });
 
 // --- round trips -------------------------------------------------------------
-
-// Text read and written again is stable from the first write on.
-class LenexTextRoundTripTest : public testing::TestWithParam<std::string> {};
-
-TEST_P(LenexTextRoundTripTest, WriteOfReadIsStable) {
-  const std::string csFirst = WriteLef(ReadLef(GetParam()));
-  EXPECT_EQ(WriteLef(ReadLef(csFirst)), csFirst);
-}
-
-INSTANTIATE_TEST_SUITE_P(Documents, LenexTextRoundTripTest, testing::Values(kStartList, kWildFile),
-                         [](const auto& one) { return one.index == 0 ? "StartList" : "WildFile"; });
 
 // A document that sets every member of the model once reads back equal.
 Document EveryMember() {

@@ -6,10 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -17,69 +15,18 @@
 #include "lenex/LenexMapping.h"
 #include "lenex/LenexMeet.h"
 #include "tests/kernel/KernelTestSupport.h"
+#include "tests/lenex/LenexTestDocument.h"
 
 namespace {
 
 using namespace Varnox::Lenex;
+using namespace Varnox::Lenex::Testing;
 namespace V = Tarvex::Orb::Data::Varnox;
 
 const auto* const g_pEnvironment = ::testing::AddGlobalTestEnvironment(new KernelEnvironment());
 
 std::string Utf8(std::u16string_view text) { return KxText::Utf16ToUtf8(text); }
 std::u16string U16(std::string_view text) { return KxText::Utf8ToUtf16(text); }
-
-// A start list: one 100 m freestyle heat of girls 12-14 in a six-lane 25 m
-// pool, Anna in lane 3. {EVENTS}, {ATHLETES}, {RELAYS}, {LISTS} take a case's
-// additions; {POOL} and {LANE} may be replaced.
-const std::string kStartList = R"(<?xml version="1.0" encoding="UTF-8"?>
-<LENEX version="3.0">
-  <CONSTRUCTOR name="Meet manager" registration="Club" version="1"><CONTACT email="m@example.org"/></CONSTRUCTOR>
-  <MEETS>
-    <MEET name="Spring Open" city="Basel" nation="SUI" course="SCM">
-      <POOL lanemin="1" lanemax="{POOL}"/>
-      <SESSIONS>
-        <SESSION number="1" date="2026-03-14" daytime="09:00">
-          <EVENTS>
-            <EVENT eventid="10" number="1" gender="F" round="PRE" daytime="09:30">
-              <SWIMSTYLE distance="100" relaycount="1" stroke="FREE"/>
-              <AGEGROUPS><AGEGROUP agegroupid="1" agemin="12" agemax="14"/></AGEGROUPS>
-              <HEATS><HEAT heatid="100" number="1" final="A"/></HEATS>
-            </EVENT>{EVENTS}
-          </EVENTS>
-        </SESSION>
-      </SESSIONS>
-      <CLUBS>
-        <CLUB name="SC Basel">
-          <ATHLETES>
-            <ATHLETE athleteid="7" lastname="Keller" firstname="Anna" gender="F" birthdate="2012-05-03" nation="SUI">
-              <ENTRIES><ENTRY eventid="10" heatid="100" lane="{LANE}" entrytime="00:01:05.20" agegroupid="1"/></ENTRIES>
-            </ATHLETE>{ATHLETES}
-          </ATHLETES>{RELAYS}
-        </CLUB>
-      </CLUBS>
-    </MEET>
-  </MEETS>{LISTS}
-</LENEX>
-)";
-
-// kStartList with its placeholders filled (unnamed ones empty, the pool
-// six lanes, Anna in lane 3); POOL "-" leaves out the POOL element.
-std::string StartList(std::map<std::string, std::string> fills) {
-  fills.try_emplace("POOL", "6");
-  fills.try_emplace("LANE", "3");
-  std::string text = kStartList;
-  if (fills["POOL"] == "-") {
-    const std::string csPool = R"(<POOL lanemin="1" lanemax="{POOL}"/>)";
-    text.replace(text.find(csPool), csPool.size(), "{POOL}");
-    fills["POOL"] = "";
-  }
-  for (const char* csName : {"EVENTS", "ATHLETES", "RELAYS", "LISTS", "POOL", "LANE"}) {
-    const std::string csMark = std::string("{") + csName + "}";
-    const size_t uiAt = text.find(csMark);
-    text.replace(uiAt, csMark.size(), fills.count(csName) ? fills[csName] : "");
-  }
-  return text;
-}
 
 // A fresh meet folder in the scratch directory.
 std::filesystem::path NewMeetDir(const std::string& csName) {
@@ -90,16 +37,10 @@ std::filesystem::path NewMeetDir(const std::string& csName) {
   return dir;
 }
 
+// `csText` written to `path`.
 std::filesystem::path WriteText(const std::filesystem::path& path, const std::string& csText) {
-  std::ofstream(path, std::ios::binary) << csText;
+  Spit(path, csText);
   return path;
-}
-
-std::string ReadBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
 }
 
 ImportReport Import(const std::filesystem::path& dir, const std::string& csLef) {
@@ -108,7 +49,7 @@ ImportReport Import(const std::filesystem::path& dir, const std::string& csLef) 
 
 std::string Export(const std::filesystem::path& dir) {
   LenexExportFiles(dir, dir / "out.lef");
-  return ReadBytes(dir / "out.lef");
+  return Slurp(dir / "out.lef");
 }
 
 // The meet's three files, opened for the test's own reads and writes.
@@ -349,9 +290,6 @@ void TimeLane(Opened& meet, int iLane, int iLaps, uint32_t uiLapTime) {
   pLane->set_CurrentLap(iLaps);
 }
 
-const std::string kSecondSwimmer = R"(<ATHLETE athleteid="8" lastname="Roth" firstname="Mia" gender="F" birthdate="2012-01-01">
-  <ENTRIES><ENTRY eventid="10" heatid="100" lane="4" agegroupid="1"/></ENTRIES></ATHLETE>)";
-
 TEST(LenexRoundTrip, ExportOfAnImportedExportIsTheSame) {
   const std::filesystem::path first = NewMeetDir("first");
   Import(first, StartList({{"ATHLETES", kSecondSwimmer}}));
@@ -380,35 +318,14 @@ TEST(LenexRoundTrip, ExportOfAnImportedExportIsTheSame) {
 
 // --- re-import -----------------------------------------------------------------------
 
-TEST(LenexReimport, UpdatesTheCompetitorsAndHeatsItNames) {
+// Anna moves to lane 2 under a new name (lane 3, untimed, goes), Mia's result
+// replaces the laps of lane 4 whole (fewer laps, backup timers cleared), Lea
+// is no longer on the list (lane 5 stays for its times).
+TEST(LenexReimport, UpdatesWhatItNamesAndKeepsTimedLanes) {
   const std::filesystem::path dir = NewMeetDir("reimport");
-  Import(dir, StartList({{"ATHLETES", kSecondSwimmer}}));
-  {
-    Opened meet(dir, u"rw");
-    TimeLane(meet, 4, 2, 1600);  // Mia has swum two lengths
-    meet.Save();
-  }
-  // Anna moves to lane 2 under a new name; Mia is no longer on the list.
-  std::string csChanged = StartList({{"LANE", "2"}});
-  csChanged.replace(csChanged.find("Keller"), 6, "Keller-Roth");
-  const ImportReport report = Import(dir, csChanged);
-  EXPECT_EQ(report.keptLanes, std::vector<std::string>{"E10/H100 lane 4"});
-  Opened meet(dir);
-  EXPECT_EQ(meet.files.competitors->CompetitorsStringMap()->GetCount(), 2);
-  EXPECT_EQ(CompetitorProbe(meet, 7), "Anna Keller-Roth|SC Basel|2012|SUI|F12-14");
-  EXPECT_EQ(meet.files.races->ScheduleEntries()->GetCount(), 1);
-  const auto pHeat = HeatOf(meet, u"E10", u"H100");
-  EXPECT_EQ(Get(*meet.files.races->ScheduleEntries(), std::u16string(u"E10"))->Heats()->GetCount(), 1);
-  EXPECT_EQ(pHeat->LaneResults()->GetCount(), 2);  // lane 2, and lane 4 kept for its times
-  EXPECT_EQ(LaneCompetitors(meet, u"E10", u"H100", 2), "7:7");
-  EXPECT_EQ(pHeat->LaneResults()->Find(uint64_t{3}), 0u);
-}
-
-// A result imported over a lane already timed replaces its laps whole: fewer
-// laps than before, backup timers cleared.
-TEST(LenexReimport, AResultReplacesTheLapsOfItsLane) {
-  const std::filesystem::path dir = NewMeetDir("relaps");
-  Import(dir, StartList({{"ATHLETES", kSecondSwimmer}}));
+  const std::string csLea = R"(<ATHLETE athleteid="9" lastname="Roth" firstname="Lea" gender="F" birthdate="2012-01-01">
+  <ENTRIES><ENTRY eventid="10" heatid="100" lane="5" agegroupid="1"/></ENTRIES></ATHLETE>)";
+  Import(dir, StartList({{"ATHLETES", kSecondSwimmer + csLea}}));
   const auto firstLap = [](Opened& meet) {
     return Get(*HeatOf(meet, u"E10", u"H100")->LaneResults(), uint64_t{4})->Laps()->Item(0);
   };
@@ -416,12 +333,24 @@ TEST(LenexReimport, AResultReplacesTheLapsOfItsLane) {
     Opened meet(dir, u"rw");
     TimeLane(meet, 4, 6, 1000);
     firstLap(meet)->Time()->set_Item(1, 999);
+    TimeLane(meet, 5, 2, 1600);
     meet.Save();
   }
-  Import(dir, StartList({{"ATHLETES", R"(<ATHLETE athleteid="8" lastname="Roth" firstname="Mia" gender="F" birthdate="2012-01-01">
+  const std::string csMia = R"(<ATHLETE athleteid="8" lastname="Roth" firstname="Mia" gender="F" birthdate="2012-01-01">
     <RESULTS><RESULT resultid="1" eventid="10" heatid="100" lane="4" swimtime="00:01:04.00">
-      <SPLITS><SPLIT distance="25" swimtime="00:00:14.50"/></SPLITS></RESULT></RESULTS></ATHLETE>)"}}));
+      <SPLITS><SPLIT distance="25" swimtime="00:00:14.50"/></SPLITS></RESULT></RESULTS></ATHLETE>)";
+  const ImportReport report =
+      Import(dir, Replaced(StartList({{"LANE", "2"}, {"ATHLETES", csMia}}), "Keller", "Keller-Roth"));
+  EXPECT_EQ(report.keptLanes, std::vector<std::string>{"E10/H100 lane 5"});
   Opened meet(dir);
+  EXPECT_EQ(meet.files.competitors->CompetitorsStringMap()->GetCount(), 3);
+  EXPECT_EQ(CompetitorProbe(meet, 7), "Anna Keller-Roth|SC Basel|2012|SUI|F12-14");
+  EXPECT_EQ(meet.files.races->ScheduleEntries()->GetCount(), 1);
+  EXPECT_EQ(Get(*meet.files.races->ScheduleEntries(), std::u16string(u"E10"))->Heats()->GetCount(), 1);
+  const auto pHeat = HeatOf(meet, u"E10", u"H100");
+  EXPECT_EQ(pHeat->LaneResults()->GetCount(), 3);  // lanes 2, 4 and 5
+  EXPECT_EQ(LaneCompetitors(meet, u"E10", u"H100", 2), "7:7");
+  EXPECT_EQ(pHeat->LaneResults()->Find(uint64_t{3}), 0u);
   EXPECT_EQ(LaneProbe(meet, u"E10", u"H100", 4), "8:8|OK|2| 1:1450 4:6400");
   EXPECT_EQ(firstLap(meet)->Time()->Item(1), 0u);
 }
@@ -434,23 +363,10 @@ struct RefusalCase {
   std::string csMessage;  // what the error says, element, attribute and line included
 };
 
-std::string Without(std::string csText, const std::string& csPart) {
-  return csText.erase(csText.find(csPart), csPart.size());
-}
-
-std::string Replaced(std::string csText, const std::string& csFrom, const std::string& csTo) {
-  return csText.replace(csText.find(csFrom), csFrom.size(), csTo);
-}
-
 const RefusalCase kRefusals[] = {
-    {"MissingAttribute", Without(StartList({}), R"( lastname="Keller")"),
+    // One refusal of the reader (the document tests have the others).
+    {"MissingAttribute", Replaced(StartList(), R"( lastname="Keller")", ""),
      "LENEX line 21, ATHLETE attribute lastname: the required attribute is missing"},
-    {"DanglingEvent", Replaced(StartList({}), R"(ENTRY eventid="10")", R"(ENTRY eventid="12")"),
-     "line 22, ENTRY attribute eventid: event 12 does not exist"},
-    {"BadTime", Replaced(StartList({}), "00:01:05.20", "1:05.20"),
-     "line 22, ENTRY attribute entrytime"},
-    {"LaneOutsideThePool", StartList({{"LANE", "7"}}),
-     "line 22, ENTRY attribute lane: lane 7 is outside the pool"},
     {"SplitOffTheLapEnds",
      StartList({{"ATHLETES", R"(<ATHLETE athleteid="9" lastname="Roth" firstname="Mia" gender="F" birthdate="2012-01-01">
          <RESULTS><RESULT resultid="1" eventid="10" heatid="100" lane="5" swimtime="00:01:04.00">
@@ -468,16 +384,16 @@ TEST_P(LenexRefusal, NamesTheFaultAndLeavesTheFilesAsTheyWere) {
   const std::filesystem::path dir = NewMeetDir(refusal.csName);
   Import(dir, StartList({{"POOL", "6"}}));
   const MeetPaths paths = MeetPaths::In(dir);
-  const std::string aBefore[] = {ReadBytes(paths.competitors), ReadBytes(paths.globals), ReadBytes(paths.races)};
+  const std::string aBefore[] = {Slurp(paths.competitors), Slurp(paths.globals), Slurp(paths.races)};
   try {
     Import(dir, refusal.csDocument);
     ADD_FAILURE() << "the document was imported";
   } catch (const LenexError& e) {
     EXPECT_NE(std::string(e.what()).find(refusal.csMessage), std::string::npos) << e.what();
   }
-  EXPECT_EQ(ReadBytes(paths.competitors), aBefore[0]);
-  EXPECT_EQ(ReadBytes(paths.globals), aBefore[1]);
-  EXPECT_EQ(ReadBytes(paths.races), aBefore[2]);
+  EXPECT_EQ(Slurp(paths.competitors), aBefore[0]);
+  EXPECT_EQ(Slurp(paths.globals), aBefore[1]);
+  EXPECT_EQ(Slurp(paths.races), aBefore[2]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Documents, LenexRefusal, ::testing::ValuesIn(kRefusals),
@@ -488,7 +404,7 @@ INSTANTIATE_TEST_SUITE_P(Documents, LenexRefusal, ::testing::ValuesIn(kRefusals)
 #ifdef VARNOX_TOOL
 TEST(LenexTool, ImportsAndExports) {
   const std::filesystem::path dir = NewMeetDir("tool");
-  const std::filesystem::path in = WriteText(dir / "start.lef", StartList({}));
+  const std::filesystem::path in = WriteText(dir / "start.lef", StartList());
   const std::string csTool = VARNOX_TOOL;
   ASSERT_EQ(std::system((csTool + " lenex import " + dir.string() + " " + in.string() + " > /dev/null").c_str()), 0);
   ASSERT_EQ(std::system((csTool + " lenex export " + dir.string() + " " + (dir / "out.lxf").string() + " > /dev/null").c_str()), 0);

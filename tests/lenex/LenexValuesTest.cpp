@@ -49,6 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
                     FormCase{"ZeroIsNoTime", kSwim, "00:00:00.00", "NT"},
                     FormCase{"SwimTimeShort", kSwim, "01:02.47", std::nullopt},
                     FormCase{"SwimSeconds60", kSwim, "00:00:60.00", std::nullopt},
+                    FormCase{"SwimMinutes60", kSwim, "00:60:00.00", std::nullopt},
                     FormCase{"SwimTimeSigned", kSwim, "+0:01:02.47", std::nullopt},
                     FormCase{"ReactionHundredths", kReaction, "+71", "+71"},
                     FormCase{"ReactionUnsigned", kReaction, "71", "+71"},

@@ -1,9 +1,9 @@
-// What the live-results server refuses, answered over a real socket on the
-// loopback: one table of raw requests and the status each must get; then a
-// closed meet, clients that vanish in the middle of their event stream and
-// one that reads nothing while a flood of events passes. And the feed: a
-// publish told which races changed gives the events and the state a publish
-// of the whole meet gives.
+// The feed and the server without a kernel. The feed: a publish told which
+// parts changed gives the events and the state a publish of the whole meet
+// gives. The server, over a real socket on the loopback: one table of raw
+// requests (a closed meet's too) and the status each must get; clients
+// that vanish in the middle of their event stream; one that reads nothing
+// while a flood of events passes.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -24,46 +24,41 @@
 namespace varnox::web {
 namespace {
 
-// A meet of one race with one heat, whose competitor's name is markup.
-MeetView SmallMeet(Hundredths final) {
+// Race `csRace` with heats H1 to H`iHeats`, lane 4 of each at `final`, its
+// competitor named `csName` (markup by default).
+RaceView Race(const std::string& csRace, int iHeats, Hundredths final,
+              std::string csName = "<script>alert(1)</script>") {
   LaneInput lane;
   lane.iLane = 4;
+  lane.csName = std::move(csName);
   lane.bHasCompetitor = true;
-  lane.csName = "<script>alert(1)</script>";
   lane.splits = {final};
-  HeatView heat{"R1", "H1", "Final", 1, 2, 1, 50, RankHeat({lane}, 1)};
-  return MeetView{"Test meet", {RaceView{"R1", "Final", 1, 50, "Freestyle", {heat}}}};
-}
-
-// Race `csRace` with heats H1 to H`iHeats`, lane 4 of each at `final`.
-RaceView Race(const std::string& csRace, int iHeats, Hundredths final) {
   RaceView race{csRace, "Race " + csRace, 1, 50, "Freestyle", {}};
-  for (int i = 1; i <= iHeats; ++i) {
-    HeatView heat = SmallMeet(final).races[0].heats[0];
-    heat.csRace = csRace;
-    heat.csHeat = "H" + std::to_string(i);
-    race.heats.push_back(heat);
-  }
+  for (int i = 1; i <= iHeats; ++i)
+    race.heats.push_back(
+        {csRace, "H" + std::to_string(i), race.csTitle, i, 2, 1, 50, RankHeat({lane}, 1)});
   return race;
 }
 
 struct PartialCase {
   const char* csName;
   void (*change)(MeetView&);
-  std::vector<std::string> named;  // the races the change is told to touch
+  MeetParts named;  // the parts the change is told to touch
 };
 
 const PartialCase kPartialCases[] = {
-    {"SplitOfOneHeat", [](MeetView& m) { m.races[0].heats[1].rows[0].csTime = "1:00.01"; }, {"R1"}},
-    {"HeatAdded", [](MeetView& m) { m.races[1] = Race("R2", 2, 6000); }, {"R2"}},
-    {"HeatRemoved", [](MeetView& m) { m.races[0].heats.pop_back(); }, {"R1"}},
-    {"TitleChanged", [](MeetView& m) { m.races[1].csTitle = "Final"; }, {"R2"}},
-    {"BothRaces",
+    {"SplitOfOneHeat",
+     [](MeetView& m) { m.races[0].heats[1].rows[0].csTime = "1:00.01"; },
+     {{}, {{"R1", "H2"}}}},
+    {"HeatAdded", [](MeetView& m) { m.races[1] = Race("R2", 2, 6000); }, {{"R2"}, {}}},
+    {"HeatRemoved", [](MeetView& m) { m.races[0].heats.pop_back(); }, {{"R1"}, {}}},
+    {"TitleChanged", [](MeetView& m) { m.races[1].csTitle = "Final"; }, {{"R2"}, {}}},
+    {"RaceAndHeat",
      [](MeetView& m) {
        m.races[0].heats[0].rows[0].csTime = "59.00";
        m.races[1].heats.clear();
      },
-     {"R2", "R1"}},
+     {{"R2"}, {{"R1", "H1"}}}},
 };
 
 class PartialPublishTest : public ::testing::TestWithParam<PartialCase> {};
@@ -73,8 +68,7 @@ TEST_P(PartialPublishTest, GivesWhatAWholePublishGives) {
   MeetView after = before;
   GetParam().change(after);
   Feed whole, partial;
-  whole.Publish(before);
-  partial.Publish(before);
+  for (Feed* pFeed : {&whole, &partial}) pFeed->Publish(before);
   whole.Publish(after);
   partial.Publish(after, &GetParam().named);
   const auto events = whole.TextAfter(0, std::chrono::milliseconds(0));
@@ -95,43 +89,51 @@ INSTANTIATE_TEST_SUITE_P(Feed, PartialPublishTest, ::testing::ValuesIn(kPartialC
                          [](const auto& test) { return std::string(test.param.csName); });
 
 // A connection to the server; with `iReceiveBuffer`, one that takes in
-// little at a time, as a slow client.
+// little at a time, as a slow client. A hung server fails the test instead
+// of blocking it.
 int Connect(int iPort, int iReceiveBuffer = 0) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (iReceiveBuffer > 0)
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &iReceiveBuffer, sizeof iReceiveBuffer);
+  const timeval deadline{20, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &deadline, sizeof deadline);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(iPort));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  close(fd);
+  return -1;
 }
 
-// Whether `csReply` holds a whole response: its head and the body its
-// Content-Length announces.
-bool Whole(const std::string& csReply) {
-  const size_t uiHeadEnd = csReply.find("\r\n\r\n");
-  if (uiHeadEnd == std::string::npos) return false;
-  const size_t uiLength = csReply.find("Content-Length: ");
-  if (uiLength == std::string::npos || uiLength > uiHeadEnd) return true;
-  return csReply.size() >= uiHeadEnd + 4 + std::stoul(csReply.substr(uiLength + 16));
+std::string Get(const std::string& csPath) {
+  return "GET " + csPath + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
 }
 
-// Sends `csRequest` as it stands; the response, read until it is whole or
-// the server closes.
+// Reads from `fd` until `done` holds for what came or the server closes.
+template <class Done>
+std::string ReadUntil(int fd, Done done) {
+  std::string csReply;
+  char aBuffer[65536];
+  ssize_t n = 0;
+  while (!done(csReply) && (n = recv(fd, aBuffer, sizeof aBuffer, 0)) > 0)
+    csReply.append(aBuffer, static_cast<size_t>(n));
+  return csReply;
+}
+
+// Sends `csRequest` as it stands; the response, read until it is whole
+// (its head and the body its Content-Length announces) or the server closes.
 std::string Exchange(int iPort, const std::string& csRequest) {
   const int fd = Connect(iPort);
   if (fd < 0) return "";
   send(fd, csRequest.data(), csRequest.size(), MSG_NOSIGNAL);
-  std::string csReply;
-  char aBuffer[4096];
-  ssize_t n = 0;
-  while (!Whole(csReply) && (n = recv(fd, aBuffer, sizeof aBuffer, 0)) > 0)
-    csReply.append(aBuffer, static_cast<size_t>(n));
+  const std::string csReply = ReadUntil(fd, [](const std::string& csSoFar) {
+    const size_t uiHeadEnd = csSoFar.find("\r\n\r\n");
+    const size_t uiLength = csSoFar.find("Content-Length: ");
+    if (uiHeadEnd == std::string::npos || uiLength > uiHeadEnd)
+      return uiHeadEnd != std::string::npos;
+    return csSoFar.size() >= uiHeadEnd + 4 + std::stoul(csSoFar.substr(uiLength + 16));
+  });
   close(fd);
   return csReply;
 }
@@ -140,17 +142,14 @@ int StatusOf(const std::string& csReply) {
   return csReply.size() > 12 ? std::stoi(csReply.substr(9, 3)) : 0;
 }
 
-std::string Get(const std::string& csPath) {
-  return "GET " + csPath + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
-}
-
-struct Refusal {
+struct Request {
   const char* csName;
   std::string csRequest;
   int iStatus;
+  bool bClosedMeet = false;  // asked once the meet's files are closed
 };
 
-const Refusal kRequests[] = {
+const Request kRequests[] = {
     {"Page", Get("/"), 200},
     {"HeatJson", Get("/api/heats/R1/H1"), 200},
     {"UnknownPath", Get("/nothing-here"), 404},
@@ -174,6 +173,9 @@ const Refusal kRequests[] = {
      400},
     {"Garbage", "\x16\x03\x01 not http at all\r\n\r\n", 400},
     {"NoVersion", "GET /\r\n\r\n", 400},
+    {"ClosedSchedule", Get("/api/schedule"), 503, true},
+    {"ClosedHeat", Get("/api/heats/R1/H1"), 503, true},
+    {"ClosedEvents", Get("/events"), 503, true},
 };
 
 // A server on a free port of the loopback, serving `feed` on its own thread
@@ -187,13 +189,7 @@ struct Serving {
     server.Stop();
     thread.join();
   }
-  static ServerOptions Options() {
-    ServerOptions options;
-    options.iPort = 0;
-    options.uiThreads = 16;
-    options.iKeepAliveMs = 50;
-    return options;
-  }
+  static ServerOptions Options() { return {.iPort = 0, .uiThreads = 16, .iKeepAliveMs = 50}; }
   WebServer server;
   const int iPort;
   std::thread thread;
@@ -201,32 +197,34 @@ struct Serving {
 
 class ServerTest : public ::testing::Test {
  protected:
-  ServerTest() { m_Feed.Publish(SmallMeet(6000)); }
+  ServerTest() { m_Feed.Publish({"Test meet", {Race("R1", 1, 6000)}}); }
 
   Feed m_Feed;
   Serving m_Serving{m_Feed};
   const int m_iPort = m_Serving.iPort;
 };
 
-class RequestTest : public ServerTest, public ::testing::WithParamInterface<Refusal> {};
+class RequestTest : public ServerTest, public ::testing::WithParamInterface<Request> {};
 
 TEST_P(RequestTest, AnsweredWithItsStatus) {
+  const std::string csWhy = "the meet's files are closed";
+  if (GetParam().bClosedMeet) m_Feed.Close(csWhy);
   const std::string csReply = Exchange(m_iPort, GetParam().csRequest);
   EXPECT_EQ(StatusOf(csReply), GetParam().iStatus) << csReply.substr(0, 300);
   // Nothing from the disk ever comes back.
   EXPECT_EQ(csReply.find("root:"), std::string::npos);
+  EXPECT_EQ(csReply.find(csWhy) != std::string::npos, GetParam().bClosedMeet);
 }
 
 INSTANTIATE_TEST_SUITE_P(Server, RequestTest, ::testing::ValuesIn(kRequests),
                          [](const auto& test) { return std::string(test.param.csName); });
 
-TEST_F(ServerTest, ClosedMeetIsRefused) {
-  m_Feed.Close("the meet's files are closed");
-  for (const char* csPath : {"/api/schedule", "/api/heats/R1/H1", "/events"}) {
-    const std::string csReply = Exchange(m_iPort, Get(csPath));
-    EXPECT_EQ(StatusOf(csReply), 503) << csPath;
-    EXPECT_NE(csReply.find("the meet's files are closed"), std::string::npos) << csPath;
-  }
+// A connection that asked for the event stream.
+int OpenStream(int iPort, int iReceiveBuffer = 0) {
+  const int fd = Connect(iPort, iReceiveBuffer);
+  const std::string csRequest = Get("/events");
+  if (fd >= 0) send(fd, csRequest.data(), csRequest.size(), MSG_NOSIGNAL);
+  return fd;
 }
 
 // Streams whose clients vanish, some before reading anything, some after the
@@ -234,24 +232,20 @@ TEST_F(ServerTest, ClosedMeetIsRefused) {
 TEST_F(ServerTest, SurvivesClientsThatVanishMidStream) {
   std::vector<int> clients;
   for (int i = 0; i < 12; ++i) {
-    const int fd = Connect(m_iPort);
+    const int fd = OpenStream(m_iPort);
     ASSERT_GE(fd, 0);
-    const std::string csRequest = Get("/events");
-    send(fd, csRequest.data(), csRequest.size(), MSG_NOSIGNAL);
+    char aBuffer[64];
     if (i % 3 != 0) {
-      char aBuffer[64];
       ASSERT_GT(recv(fd, aBuffer, sizeof aBuffer, 0), 0);  // the head is on its way
     }
-    if (i % 3 == 2) {
-      const linger reset{1, 0};  // close with a reset instead of a goodbye
-      setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    }
+    const linger reset{1, 0};  // close with a reset instead of a goodbye
+    if (i % 3 == 2) setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     clients.push_back(fd);
   }
   for (int fd : clients) close(fd);
-  for (Hundredths final = 6001; m_Serving.server.OpenStreams() > 0 && final < 6001 + 2000;
-       ++final) {
-    m_Feed.Publish(SmallMeet(final));  // each change is a write that finds a vanished client
+  for (Hundredths final = 6001; m_Serving.server.OpenStreams() > 0 && final < 8001; ++final) {
+    // Each change is a write that finds a vanished client.
+    m_Feed.Publish({"Test meet", {Race("R1", 1, final)}});
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   EXPECT_EQ(m_Serving.server.OpenStreams(), 0u);
@@ -276,55 +270,38 @@ std::string Dechunked(const std::string& csReply) {
   return csBody;
 }
 
-struct FloodCase {
-  const char* csName;
-  size_t uiKept;  // the events the feed keeps: fewer than the flood makes the stream start anew
-};
-
-class FloodTest : public ::testing::TestWithParam<FloodCase> {};
-
 // A client that reads nothing while events of 20 KB pass fills its
 // connection: the publishing thread's write to the idle stream cannot
 // finish at once and the stream's thread finishes it later. Once it reads,
 // it gets every event once and in order (after a new snapshot where it fell
-// behind what is kept), in a well-framed response.
+// behind the events kept), in a well-framed response.
+class FloodTest : public ::testing::TestWithParam<size_t> {};  // the events kept
+
 TEST_P(FloodTest, SlowClientGetsEveryEventOnce) {
-  Feed feed(GetParam().uiKept);
+  Feed feed(GetParam());
   const auto bigMeet = [](Hundredths final) {
-    MeetView meet = SmallMeet(final);
-    meet.races[0].heats[0].rows[0].csName = std::string(20000, 'n');
-    return meet;
+    return MeetView{"Test meet", {Race("R1", 1, final, std::string(20000, 'n'))}};
   };
   feed.Publish(bigMeet(6000));
   Serving serving(feed);
-  const int fd = Connect(serving.iPort, 4096);
+  const int fd = OpenStream(serving.iPort, 4096);
   ASSERT_GE(fd, 0);
-  const timeval deadline{20, 0};  // a hung server fails the test instead of blocking it
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &deadline, sizeof deadline);
-  const std::string csRequest = Get("/events");
-  send(fd, csRequest.data(), csRequest.size(), MSG_NOSIGNAL);
   // The snapshot sent, the stream idles; then the flood.
   for (int i = 0; i < 20000 && serving.server.IdleStreamCount() == 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_EQ(serving.server.IdleStreamCount(), 1u);
   for (Hundredths final = 6001; final <= 6200; ++final) feed.Publish(bigMeet(final));
-
-  std::string csReply;
-  char aBuffer[65536];
   const std::string csLast = "id: " + std::to_string(feed.Version()) + "\n";
-  ssize_t n = 0;
-  const auto bComplete = [&] {  // the last event whole (decoded only once it has begun)
-    return csReply.find(csLast) != std::string::npos &&
-           Dechunked(csReply).find(csLast) != std::string::npos;
-  };
-  while (!bComplete() && (n = recv(fd, aBuffer, sizeof aBuffer, 0)) > 0)
-    csReply.append(aBuffer, static_cast<size_t>(n));
+  // Read until the last event is whole (decoded only once it has begun).
+  const std::string csReply = ReadUntil(fd, [&](const std::string& csSoFar) {
+    return csSoFar.find(csLast) != std::string::npos &&
+           Dechunked(csSoFar).find(csLast) != std::string::npos;
+  });
   close(fd);
 
   // Event by event: after a snapshot the ids run on by one.
   std::istringstream events(Dechunked(csReply));
-  std::optional<uint64_t> uiPrevious;
-  uint64_t uiId = 0;
+  uint64_t uiPrevious = 0, uiId = 0;
   size_t uiSnapshots = 0;
   for (std::string csLine; std::getline(events, csLine);) {
     if (csLine.starts_with("id: ")) uiId = std::stoull(csLine.substr(4));
@@ -332,17 +309,16 @@ TEST_P(FloodTest, SlowClientGetsEveryEventOnce) {
     if (csLine == "event: snapshot") {
       ++uiSnapshots;
     } else {
-      ASSERT_EQ(uiId, uiPrevious.value_or(0) + 1) << "after " << uiPrevious.value_or(0);
+      ASSERT_EQ(uiId, uiPrevious + 1) << "after " << uiPrevious;
     }
     uiPrevious = uiId;
   }
   EXPECT_EQ(uiPrevious, feed.Version());
-  EXPECT_EQ(uiSnapshots > 1, GetParam().uiKept < 200);
+  EXPECT_EQ(uiSnapshots > 1, GetParam() < 200);
 }
 
-INSTANTIATE_TEST_SUITE_P(Server, FloodTest,
-                         ::testing::Values(FloodCase{"AllKept", 4096}, FloodCase{"FewKept", 8}),
-                         [](const auto& test) { return std::string(test.param.csName); });
+INSTANTIATE_TEST_SUITE_P(Server, FloodTest, ::testing::Values(4096, 8),
+                         [](const auto& test) { return "Kept" + std::to_string(test.param); });
 
 }  // namespace
 }  // namespace varnox::web

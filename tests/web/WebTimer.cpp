@@ -6,9 +6,9 @@
 //
 //   lap RACE HEAT LANE LAP HUNDREDTHS   the split of a lane at the end of a lap
 //   status RACE HEAT LANE ID            a lane's status (0: in order)
+//   clear RACE HEAT                     every split and status of the heat reset
 //   name COMPETITOR TEXT...             a competitor's name
 //   status-name ID TEXT...              a status's short name (global settings)
-//   clear RACE HEAT                     every split and status of the heat reset
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,11 +21,14 @@
 #include "access/CkxOrbCategTools.h"
 #include "contracts/kernel/KxText.h"
 #include "files/VarnoxFiles.h"
+#include "web/MeetReader.h"
 
 namespace {
 
 namespace Varnox = Tarvex::Orb::Data::Varnox;
+using namespace Tarvex::Orb::DataDirectAcces;
 using Tarvex::Orb::OrbCmd;
+using varnox::web::Existing;
 
 int64_t Now() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -43,122 +46,97 @@ std::shared_ptr<F> Open(const std::string& csPath) {
   return nullptr;
 }
 
-template <class Map, class Key>
-auto Existing(Map& map, const Key& key) -> decltype(map.Item(key)) {
-  const uint32_t hPos = map.Find(key);
-  return hPos == 0 ? nullptr : map.Item(hPos);
+// Element `uiId` of `map` changed by `set`, and the change published on
+// `target` as `csUpdate` with `args` and the moment of the write after them,
+// naming `elements` of the target (the entry whose heat changed).
+template <class Map, class Set>
+std::string Write(Map& map, uint64_t uiId, Set set, IOrbUpdatableObject& target,
+                  std::u16string_view csUpdate, std::vector<OrbFormatArg> args,
+                  std::span<const uint32_t> elements = {}) {
+  const auto pItem = Existing(map, uiId);
+  if (!pItem) return "error no element " + std::to_string(uiId);
+  const int64_t liWritten = Now();
+  set(*pItem);
+  args.push_back(liWritten);
+  target.UpdateID(OrbCmd{0}, std::nullopt, OrbNameElements(csUpdate, elements), args);
+  return "ok " + std::to_string(liWritten);
 }
 
 class Timer {
  public:
-  explicit Timer(const std::string& csDir) : m_csDir(csDir) {
-    m_pRaces = Open<Varnox::D2fVarnox_FT_RACES>(csDir + "/races.orb");
-  }
+  explicit Timer(const std::string& csDir)
+      : m_csDir(csDir), m_pRaces(Open<Varnox::D2fVarnox_FT_RACES>(csDir + "/races.orb")) {}
   bool Ready() const { return m_pRaces != nullptr; }
 
   // Runs one command line; the answer.
   std::string Run(const std::string& csLine) {
     std::istringstream in(csLine);
-    std::string csCommand, csRace, csHeat;
+    std::string csCommand, csRace, csHeat, csText;
+    int64_t liId = 0;
     in >> csCommand;
-    if (csCommand == "name" || csCommand == "status-name") {
-      int64_t liId = 0;
-      in >> liId;
-      std::string csText;
-      std::getline(in >> std::ws, csText);
-      return csCommand == "name" ? Name(static_cast<uint64_t>(liId), csText)
-                                 : StatusName(static_cast<uint64_t>(liId), csText);
+    if (csCommand == "name" && (in >> liId) && std::getline(in >> std::ws, csText)) {
+      if (!m_pCompetitors)
+        m_pCompetitors = Open<Varnox::D2fVarnox_FT_COMPETITORS>(m_csDir + "/competitors.orb");
+      const auto pSwimmers = m_pCompetitors->CompetitorsStringMap();
+      return Write(*pSwimmers, static_cast<uint64_t>(liId),
+                   [&](auto& swimmer) { swimmer.set_Name(KxText::Utf8ToUtf16(csText)); },
+                   *pSwimmers, u"name {0}", {});
+    }
+    if (csCommand == "status-name" && (in >> liId) && std::getline(in >> std::ws, csText)) {
+      if (!m_pGlobals) m_pGlobals = Open<Varnox::D2fVarnox_FT_GLOBALS>(m_csDir + "/globals.orb");
+      const auto pStatuses = m_pGlobals->StatusDefaults();
+      return Write(*pStatuses, static_cast<uint64_t>(liId),
+                   [&](auto& status) { status.set_StatusDescAbbrev(KxText::Utf8ToUtf16(csText)); },
+                   *pStatuses, u"status-name {0}", {});
     }
     in >> csRace >> csHeat;
-    // Each command changes one race's entry, which its update names.
-    m_hEntry = m_pRaces->ScheduleEntries()->Find(KxText::Utf8ToUtf16(csRace));
-    const auto pLanes = Lanes(csRace, csHeat);
-    if (!pLanes) return "error no heat " + csHeat + " in race " + csRace;
-    int64_t liWritten = 0;
-    if (csCommand == "lap") {
-      int iLane = 0, iLap = 0;
-      uint32_t uiTime = 0;
-      if (!(in >> iLane >> iLap >> uiTime) || iLap < 1)
-        return "error lap wants LANE LAP HUNDREDTHS";
-      const auto pLane = Existing(*pLanes, static_cast<uint64_t>(iLane));
-      if (!pLane) return "error no lane " + std::to_string(iLane);
-      const auto pLaps = pLane->Laps();
-      while (pLaps->GetLength(0) < static_cast<uint32_t>(iLap))
-        pLaps->Item(pLaps->Add())->set_Lap(static_cast<int32_t>(pLaps->GetLength(0)));
-      liWritten = Now();
-      pLaps->Item(static_cast<uint32_t>(iLap - 1))->Time()->set_Item(0, uiTime);
-      return Publish(u"lap {0} {1} {2}", {iLane, iLap, liWritten}, liWritten);
+    // Each command changes one lane or heat of one race's entry, which its
+    // update names.
+    const auto pEntries = m_pRaces->ScheduleEntries();
+    const uint32_t hEntry = pEntries->Find(KxText::Utf8ToUtf16(csRace));
+    const auto pHeat =
+        hEntry ? Existing(*pEntries->Item(hEntry)->Heats(), KxText::Utf8ToUtf16(csHeat)) : nullptr;
+    if (!pHeat) return "error no heat " + csHeat + " in race " + csRace;
+    const auto pLanes = pHeat->LaneResults();
+    const std::span entry(&hEntry, 1);
+    int64_t liLane = 0, liLap = 0, liValue = 0;
+    if (csCommand == "lap" && (in >> liLane >> liLap >> liValue) && liLap >= 1) {
+      return Write(
+          *pLanes, static_cast<uint64_t>(liLane),
+          [&](Varnox::Id2sCkxCompOneLane& lane) {
+            const auto pLaps = lane.Laps();
+            while (pLaps->GetLength(0) < static_cast<uint32_t>(liLap))
+              pLaps->Item(pLaps->Add())->set_Lap(static_cast<int32_t>(pLaps->GetLength(0)));
+            pLaps->Item(static_cast<uint32_t>(liLap - 1))
+                ->Time()
+                ->set_Item(0, static_cast<uint32_t>(liValue));
+          },
+          *pEntries, u"lap {0} {1} {2}", {liLane, liLap}, entry);
     }
-    if (csCommand == "status") {
-      int iLane = 0, iStatus = 0;
-      if (!(in >> iLane >> iStatus)) return "error status wants LANE ID";
-      const auto pLane = Existing(*pLanes, static_cast<uint64_t>(iLane));
-      if (!pLane) return "error no lane " + std::to_string(iLane);
-      liWritten = Now();
-      pLane->set_StatusId(iStatus);
-      return Publish(u"status {0} {1} {2}", {iLane, iStatus, liWritten}, liWritten);
+    if (csCommand == "status" && (in >> liLane >> liValue)) {
+      return Write(
+          *pLanes, static_cast<uint64_t>(liLane),
+          [&](Varnox::Id2sCkxCompOneLane& lane) {
+            lane.set_StatusId(static_cast<int32_t>(liValue));
+          },
+          *pEntries, u"status {0} {1} {2}", {liLane, liValue}, entry);
     }
     if (csCommand == "clear") {
-      liWritten = Now();
-      for (uint32_t h = pLanes->Head(); h != 0; h = pLanes->Next(h)) {
-        const auto pLane = pLanes->Item(h);
+      const int64_t liWritten = Now();
+      for (const auto& pLane : pLanes) {
         pLane->set_StatusId(0);
-        const auto pLaps = pLane->Laps();
-        for (uint32_t i = 0; i < pLaps->GetLength(0); ++i) pLaps->Item(i)->Time()->set_Item(0, 0);
+        for (const auto& pLap : pLane->Laps()) pLap->Time()->set_Item(0, 0);
       }
-      return Publish(u"clear {0}", {liWritten}, liWritten);
+      pEntries->UpdateID(OrbCmd{0}, std::nullopt, OrbNameElements(u"clear {0}", entry),
+                         {liWritten});
+      return "ok " + std::to_string(liWritten);
     }
-    return "error unknown command " + csCommand;
+    return "error cannot read: " + csLine;
   }
 
  private:
-  std::shared_ptr<Tarvex::Orb::DataDirectAcces::IOrbMap<uint64_t, Varnox::Id2sCkxCompOneLane>>
-  Lanes(const std::string& csRace, const std::string& csHeat) {
-    const auto pEntry = Existing(*m_pRaces->ScheduleEntries(), KxText::Utf8ToUtf16(csRace));
-    const auto pHeat = pEntry ? Existing(*pEntry->Heats(), KxText::Utf8ToUtf16(csHeat)) : nullptr;
-    return pHeat ? pHeat->LaneResults() : nullptr;
-  }
-
-  std::string Publish(std::u16string_view csFormat,
-                      std::vector<Tarvex::Orb::DataDirectAcces::OrbFormatArg> args,
-                      int64_t liWritten) {
-    const uint32_t aEntry[] = {m_hEntry};
-    m_pRaces->ScheduleEntries()->UpdateID(
-        OrbCmd{0}, std::nullopt, Tarvex::Orb::DataDirectAcces::OrbNameElements(csFormat, aEntry),
-        std::move(args));
-    return "ok " + std::to_string(liWritten);
-  }
-
-  std::string Name(uint64_t uiId, const std::string& csName) {
-    if (!m_pCompetitors)
-      m_pCompetitors = Open<Varnox::D2fVarnox_FT_COMPETITORS>(m_csDir + "/competitors.orb");
-    if (!m_pCompetitors) return "error cannot open competitors.orb";
-    return SetText(*m_pCompetitors->CompetitorsStringMap(), uiId, u"name {0}",
-                   [&](auto& swimmer) { swimmer.set_Name(KxText::Utf8ToUtf16(csName)); });
-  }
-
-  std::string StatusName(uint64_t uiId, const std::string& csName) {
-    if (!m_pGlobals) m_pGlobals = Open<Varnox::D2fVarnox_FT_GLOBALS>(m_csDir + "/globals.orb");
-    if (!m_pGlobals) return "error cannot open globals.orb";
-    return SetText(*m_pGlobals->StatusDefaults(), uiId, u"status-name {0}",
-                   [&](auto& status) { status.set_StatusDescAbbrev(KxText::Utf8ToUtf16(csName)); });
-  }
-
-  // Sets a text of element `uiId` of `map` by `set` and publishes the map's
-  // update `csUpdate` with the moment of the write.
-  template <class Map, class Set>
-  static std::string SetText(Map& map, uint64_t uiId, std::u16string_view csUpdate, Set set) {
-    const auto pItem = Existing(map, uiId);
-    if (!pItem) return "error no element " + std::to_string(uiId);
-    const int64_t liWritten = Now();
-    set(*pItem);
-    map.UpdateID(OrbCmd{0}, std::nullopt, csUpdate, {liWritten});
-    return "ok " + std::to_string(liWritten);
-  }
-
   std::string m_csDir;
   std::shared_ptr<Varnox::D2fVarnox_FT_RACES> m_pRaces;
-  uint32_t m_hEntry = 0;  // the schedule entry the command at hand changes
   std::shared_ptr<Varnox::D2fVarnox_FT_COMPETITORS> m_pCompetitors;
   std::shared_ptr<Varnox::D2fVarnox_FT_GLOBALS> m_pGlobals;
 };
@@ -183,15 +161,12 @@ int main(int argc, char** argv) {
       std::printf("ready\n");
       std::fflush(stdout);
       for (std::string csLine; std::getline(std::cin, csLine);) {
-        if (csLine.empty()) continue;
-        std::printf("%s\n", timer.Run(csLine).c_str());
+        if (!csLine.empty()) std::printf("%s\n", timer.Run(csLine).c_str());
         std::fflush(stdout);
       }
     }
   }
-  if (Tarvex::Orb::DataDirectAcces::CkxOrbCategTools::m_bInitOk) {
-    Tarvex::Orb::DataDirectAcces::CkxOrbCategTools::OnEndNetApplication(0, 0, nullptr, nullptr);
-  }
+  if (CkxOrbCategTools::m_bInitOk) CkxOrbCategTools::OnEndNetApplication(0, 0, nullptr, nullptr);
   KxEndCatAssembly();
   return iResult;
 }
