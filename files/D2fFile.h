@@ -391,6 +391,9 @@ class D2fFile : public D2fFileBase {
   void Teardown(bool bMayThrow) {
     if (m_pFile == nullptr) return;
     const std::shared_ptr<OrbFileM> pKeep = weak_from_this().lock();  // null in the destructor
+    // No kernel delivery may still be running into the members once their
+    // wrappers refuse: a refresh would find its own lock release refused.
+    m_pFile->UnbindMembers();
     MarkNativeReleased();
     std::exception_ptr pFailure;
     try {

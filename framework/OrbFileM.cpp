@@ -195,11 +195,13 @@ OrbFileWideLock::OrbFileWideLock(OrbFileM& file, Kind kind) : m_File(file), m_Ki
 }
 
 OrbFileWideLock::~OrbFileWideLock() {
-  if (m_Kind == Kind::NGE) {
-    m_File.ReleaseNGELock();
-  } else {
-    m_File.ReleaseNGMLock();
-  }
+  OrbReleaseInDestructor([&] {
+    if (m_Kind == Kind::NGE) {
+      m_File.ReleaseNGELock();
+    } else {
+      m_File.ReleaseNGMLock();
+    }
+  });
 }
 
 }  // namespace Tarvex::Orb::DataDirectAcces

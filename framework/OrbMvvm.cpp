@@ -187,7 +187,7 @@ class OrbMvvmTree::ExclusiveSourceLock {
     if (m_pFile) m_FileLock.emplace(*m_pFile, OrbFileWideLock::Kind::NGE);
   }
   ~ExclusiveSourceLock() {
-    if (m_bContainer) m_Root.UnlockSource();
+    if (m_bContainer) OrbReleaseInDestructor([&] { m_Root.UnlockSource(); });
   }
   ExclusiveSourceLock(const ExclusiveSourceLock&) = delete;
   ExclusiveSourceLock& operator=(const ExclusiveSourceLock&) = delete;

@@ -39,6 +39,11 @@ class CkxVarnoxFile : public CkxDtb2File {
   void NotifyUpdate(const KxUpdateRecord& info) const;
   // Tells the callback that updates of member `uiMember` were lost.
   void NotifyUpdatesLost(uint32_t uiMember) const;
+  // Releases every member's kernel binding, last registered first, waiting
+  // for a delivery in progress (on another thread); after it the kernel
+  // calls no member back. Idempotent; the destructor of every file template
+  // runs it before its members go.
+  void UnbindMembers();
 
   int32_t m_iFileId = -1;
   PfKxUpdateCallBack m_pfUpdateCallBack = nullptr;
@@ -58,8 +63,4 @@ class CkxVarnoxFile : public CkxDtb2File {
     m_apMembers.push_back(&member);
     RegisterMember(member, Member::kClassId);
   }
-
-  // Releases every member's kernel binding, last registered first, waiting
-  // for a delivery in progress; after it the kernel calls no member back. Idempotent.
-  void UnbindMembers();
 };

@@ -11,6 +11,9 @@
 #include <functional>
 #include <memory>
 #include <string_view>
+#include <utility>
+
+#include "contracts/framework/OrbKernelException.h"
 
 // The native dimension object (global namespace, the native face's own);
 // only referred to here.
@@ -74,6 +77,19 @@ class OrbApp {
   // through DispError and the build decides.
   static bool IsDebugVersion();
 };
+
+// Runs `release`, the end of a lock scope, from the scope's destructor. A
+// release the object face refuses with OrbKernelException (the wrapper's
+// file was disposed meanwhile, on another thread) goes to DispError: a
+// destructor that let it through would end the process.
+template <class Release>
+void OrbReleaseInDestructor(Release&& release) noexcept {
+  try {
+    std::forward<Release>(release)();
+  } catch (const DataDirectAcces::OrbKernelException& refusal) {
+    OrbApp::DispError(refusal.Message());
+  }
+}
 
 // An update target (kernel object number, address of the kernel's update
 // information) reachable through a plain function address, which the native

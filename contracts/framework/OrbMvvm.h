@@ -63,6 +63,7 @@
 #include <utility>
 #include <vector>
 
+#include "contracts/framework/OrbApp.h"
 #include "contracts/framework/OrbEvents.h"
 #include "contracts/framework/OrbInterfaces.h"
 #include "contracts/framework/OrbKernelException.h"
@@ -718,12 +719,15 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
   CollectionChangedEvent m_CollectionChanged;
 };
 
-// Holds a container's shared lock (readers, writers, enumerators) for a scope.
+// Holds a container's shared lock (readers, writers, enumerators) for a scope;
+// a release refused at its end goes to DispError (OrbReleaseInDestructor).
 template <class C>
 class OrbSharedLockScope {
  public:
   explicit OrbSharedLockScope(C& container) : m_Container(container) { m_Container.GetRWELock(); }
-  ~OrbSharedLockScope() { m_Container.ReleaseRWELock(); }
+  ~OrbSharedLockScope() {
+    OrbReleaseInDestructor([&] { m_Container.ReleaseRWELock(); });
+  }
   OrbSharedLockScope(const OrbSharedLockScope&) = delete;
   OrbSharedLockScope& operator=(const OrbSharedLockScope&) = delete;
 
