@@ -23,6 +23,7 @@
 
 #include "access/VarnoxAccess.h"
 #include "contracts/kernel/KxText.h"
+#include "files/D2fFile.h"
 #include "templates/Varnox.h"
 #include "tests/kernel/KernelTestSupport.h"
 
@@ -83,6 +84,17 @@ void NativeSetText(Reach reach, const std::basic_string<Char>& csText) {
 // The byte of a one-byte boolean field, read and written as a byte so that a
 // stored 2 is no undefined bool on our side.
 inline uint8_t& ByteOf(bool& bField) { return *reinterpret_cast<uint8_t*>(&bField); }
+
+// A path in the scratch directory, as the file wrappers take it.
+inline std::u16string ScratchPath(const std::string& csName) {
+  return KxText::Utf8ToUtf16(KernelScratch::Get().Path(csName));
+}
+
+// Opens the file wrapper `file` as a new file at `csPath`; the kernel's file
+// id, not positive when refused.
+inline int32_t OpenNewWrapper(D2fFileBase& file, const std::u16string& csPath) {
+  return file.Open(csPath, std::nullopt, std::nullopt, u"rw", u"", true, nullptr, 0, 0);
+}
 
 template <class File>
 void OpenNew(File& file, const std::string& csStem) {

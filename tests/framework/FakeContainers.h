@@ -187,12 +187,25 @@ class ViewModel : public AOrbMvvmObject<IRecord> {
   Store* m_pStore;
 };
 
-// What both fake containers share: the update protocol and the change event,
-// on top of the container interface Base.
+// What both fake containers share: the update protocol, the change event,
+// the locks and the element view models, on top of the container interface
+// Base.
 template <class Base>
-class Updatable : public Base {
+class Updatable : public Base, public IOrbMvvmObsInternUse<ViewModel> {
  public:
   explicit Updatable(std::shared_ptr<Store> pStore) : m_pStore(std::move(pStore)) {}
+  std::shared_ptr<ViewModel> GetMvvmInstance(OrbBaseDataWrapper* pParent, uint32_t i1, uint32_t,
+                                             uint32_t, uint32_t) override {
+    ++made;
+    return std::make_shared<ViewModel>(this->Item(i1), pParent, -1, m_pStore.get());
+  }
+  void GetARLock() override { ++m_pStore->exclusiveLocks; }
+  void ReleaseARLock() override { --m_pStore->exclusiveLocks; }
+  void GetRWELock() override { ++m_pStore->sharedLocks; }
+  void ReleaseRWELock() override { --m_pStore->sharedLocks; }
+  void GetARLockFromRWELock() override { Unused(); }
+  std::shared_ptr<IOrbEnumerator<std::shared_ptr<IRecord>>> GetEnumerator() override { Unused(); }
+  uint32_t IEnumCurrentPos() const override { return 0; }
   uint64_t UpdateID(OrbCmd, const std::optional<AppUpdateInfo>&, std::u16string_view csFormat,
                     const std::vector<OrbFormatArg>& params) override {
     m_pStore->updates.push_back(OrbFormat(csFormat, params));
@@ -215,23 +228,19 @@ class Updatable : public Base {
     m_ObjectChanged.Raise(this, args);
   }
 
+  int made = 0;  // element view models made
+
  protected:
   std::shared_ptr<Store> m_pStore;
   ObjectChangedEvent m_ObjectChanged;
 };
 
 // A 64-bit-keyed map over the store (keys are the handles).
-class Map : public Updatable<IOrbObjMap<uint64_t, IRecord>>,
-            public IOrbMvvmObsInternUse<ViewModel> {
+class Map : public Updatable<IOrbObjMap<uint64_t, IRecord>> {
  public:
   using Element = std::shared_ptr<IRecord>;
   explicit Map(std::shared_ptr<Store> pStore) : Updatable(std::move(pStore)) {}
 
-  std::shared_ptr<ViewModel> GetMvvmInstance(OrbBaseDataWrapper* pParent, uint32_t i1, uint32_t,
-                                             uint32_t, uint32_t) override {
-    ++made;
-    return std::make_shared<ViewModel>(Item(i1), pParent, -1, m_pStore.get());
-  }
   Element Item(const uint64_t& key) override { return Item(static_cast<uint32_t>(key)); }
   Element Item(uint32_t h) override { return std::make_shared<Proxy>(m_pStore, h); }
   uint32_t Head() override { return m_pStore->order.empty() ? 0 : m_pStore->order.front(); }
@@ -242,12 +251,6 @@ class Map : public Updatable<IOrbObjMap<uint64_t, IRecord>>,
     return it + 1 == order.end() ? 0 : *(it + 1);
   }
   int32_t GetCount() override { return static_cast<int32_t>(m_pStore->order.size()); }
-  void GetARLock() override { ++m_pStore->exclusiveLocks; }
-  void ReleaseARLock() override { --m_pStore->exclusiveLocks; }
-  void GetRWELock() override { ++m_pStore->sharedLocks; }
-  void ReleaseRWELock() override { --m_pStore->sharedLocks; }
-
-  std::shared_ptr<IOrbEnumerator<Element>> GetEnumerator() override { Unused(); }
   uint32_t Add(const uint64_t&) override { Unused(); }
   uint32_t Find(const uint64_t&) override { Unused(); }
   uint32_t AtIndex(uint32_t) override { Unused(); }
@@ -267,12 +270,8 @@ class Map : public Updatable<IOrbObjMap<uint64_t, IRecord>>,
   bool IsAlive(uint32_t) override { Unused(); }
   int32_t SetDeleteCandidate(uint32_t, int32_t) override { Unused(); }
   int32_t SetAsModified(uint32_t, int32_t) override { Unused(); }
-  void GetARLockFromRWELock() override { Unused(); }
   void IncrementVersion() override { Unused(); }
   int32_t IsNewVersion(int32_t) override { Unused(); }
-  uint32_t IEnumCurrentPos() const override { return 0; }
-
-  int made = 0;  // element view models made
 };
 
 inline std::shared_ptr<RecordMap> Proxy::Children() {
@@ -281,29 +280,18 @@ inline std::shared_ptr<RecordMap> Proxy::Children() {
 }
 
 // A record array over the store: element i is the i-th record of the order.
-class Array : public Updatable<IOrbObjArray<IRecord>>, public IOrbMvvmObsInternUse<ViewModel> {
+class Array : public Updatable<IOrbObjArray<IRecord>> {
  public:
   using Element = std::shared_ptr<IRecord>;
   explicit Array(std::shared_ptr<Store> pStore) : Updatable(std::move(pStore)) {}
-  std::shared_ptr<ViewModel> GetMvvmInstance(OrbBaseDataWrapper* pParent, uint32_t i1, uint32_t,
-                                             uint32_t, uint32_t) override {
-    return std::make_shared<ViewModel>(Item(i1), pParent, -1, m_pStore.get());
-  }
   Element Item(uint32_t i) override {
     return std::make_shared<Proxy>(m_pStore, m_pStore->order.at(i), i);
   }
   uint32_t GetLength(int32_t) override { return static_cast<uint32_t>(m_pStore->order.size()); }
-  void GetARLock() override { ++m_pStore->exclusiveLocks; }
-  void ReleaseARLock() override { --m_pStore->exclusiveLocks; }
-  void GetRWELock() override { ++m_pStore->sharedLocks; }
-  void ReleaseRWELock() override { --m_pStore->sharedLocks; }
-  std::shared_ptr<IOrbEnumerator<Element>> GetEnumerator() override { Unused(); }
   void SetLength(uint32_t) override { Unused(); }
   void SetLengthNotProtected(uint32_t) override { Unused(); }
   uint32_t Add() override { Unused(); }
   void ForeachRange(int32_t, int32_t) override { Unused(); }
-  void GetARLockFromRWELock() override { Unused(); }
-  uint32_t IEnumCurrentPos() const override { return 0; }
 };
 
 // A fixed array of values.

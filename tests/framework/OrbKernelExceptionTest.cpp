@@ -26,15 +26,14 @@ TEST_P(OrbFormatTest, ReplacesEachPlaceholder) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, OrbFormatTest,
-    testing::Values(
-        FormatCase{u"GetVal ({0}):\r\n", {int32_t{16}}, u"GetVal (16):\r\n"},
-        FormatCase{u"{1}-{0}-{1}", {u"a", uint64_t{18446744073709551615u}},
-                   u"18446744073709551615-a-18446744073709551615"},
-        FormatCase{u"{{{0}}}", {true}, u"{True}"},
-        FormatCase{u"[{0}]", {nullptr}, u"[]"},
-        FormatCase{u"{0}", {int64_t{-5}}, u"-5"},
-        FormatCase{u"{0}", {0.5}, u"0.5"},
-        FormatCase{u"no placeholder", {}, u"no placeholder"}),
+    testing::Values(FormatCase{u"GetVal ({0}):\r\n", {int32_t{16}}, u"GetVal (16):\r\n"},
+                    FormatCase{u"{1}-{0}-{1}",
+                               {u"a", uint64_t{18446744073709551615u}},
+                               u"18446744073709551615-a-18446744073709551615"},
+                    FormatCase{u"{{{0}}}", {true}, u"{True}"},
+                    FormatCase{u"[{0}]", {nullptr}, u"[]"},
+                    FormatCase{u"{0}", {int64_t{-5}}, u"-5"}, FormatCase{u"{0}", {0.5}, u"0.5"},
+                    FormatCase{u"no placeholder", {}, u"no placeholder"}),
     [](const testing::TestParamInfo<FormatCase>& param) { return std::to_string(param.index); });
 
 TEST(OrbFormatTest, RefusesPlaceholdersItCannotFill) {

@@ -208,25 +208,17 @@ bool SkippedByTheClock(const OrbDateTime& value) {
 }
 
 // Every date-time, in a zone without clock changes, with them, west of UTC
-// by a half hour and at an offset with seconds; a local time the clock skips does not exist and is
-// left out.
-void CheckRoundTrip(const char* csZone) {
-  setenv("TZ", csZone, 1);
-  tzset();
+// by a half hour and at an offset with seconds; a local time the clock of a
+// zone skips does not exist there and is left out.
+RC_GTEST_PROP(OrbDateTimeText, EveryDateTimeSurvivesItsTextInEveryZone, ()) {
   const OrbDateTime value = *AnyDateTime();
-  RC_PRE(value.Kind() != OrbDateTimeKind::Local || !SkippedByTheClock(value));
-  RC_ASSERT(OrbDateTime::Parse(value.ToString()) == value);
-}
-
-RC_GTEST_PROP(OrbDateTimeText, EveryDateTimeSurvivesItsTextInUtc, ()) { CheckRoundTrip("UTC0"); }
-RC_GTEST_PROP(OrbDateTimeText, EveryDateTimeSurvivesItsTextInCentralEurope, ()) {
-  CheckRoundTrip("CET-1CEST,M3.5.0,M10.5.0/3");
-}
-RC_GTEST_PROP(OrbDateTimeText, EveryDateTimeSurvivesItsTextWestOfUtc, ()) {
-  CheckRoundTrip("<-0330>3:30<-0230>,M3.2.0,M11.1.0");
-}
-RC_GTEST_PROP(OrbDateTimeText, EveryDateTimeSurvivesItsTextAtAnOffsetWithSeconds, ()) {
-  CheckRoundTrip("<+003408>-0:34:08");
+  for (const char* csZone : {"UTC0", "CET-1CEST,M3.5.0,M10.5.0/3",
+                             "<-0330>3:30<-0230>,M3.2.0,M11.1.0", "<+003408>-0:34:08"}) {
+    setenv("TZ", csZone, 1);
+    tzset();
+    if (value.Kind() == OrbDateTimeKind::Local && SkippedByTheClock(value)) continue;
+    RC_ASSERT(OrbDateTime::Parse(value.ToString()) == value);
+  }
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 #include "access/CkxOrbCategTools.h"
 #include "contracts/framework/OrbKernelException.h"
 #include "files/VarnoxFiles.h"
-#include "tests/kernel/KernelTestSupport.h"
+#include "tests/access/AccessTestSupport.h"
 
 namespace {
 
@@ -24,15 +24,10 @@ using namespace Tarvex::Orb::Data::Varnox;
 using Tarvex::Orb::DataDirectAcces::CkxOrbCategTools;
 using Tarvex::Orb::DataDirectAcces::OrbKernelException;
 
-std::u16string Scratch(const std::string& csName) {
-  return KxText::Utf8ToUtf16(KernelScratch::Get().Path(csName));
-}
-
 template <class F>
 std::shared_ptr<F> OpenNew(const std::string& csName) {
   auto pFile = F::Create();
-  EXPECT_GT(
-      pFile->Open(Scratch(csName), std::nullopt, std::nullopt, u"rw", u"", true, nullptr, 0, 0), 0);
+  EXPECT_GT(access_test::OpenNewWrapper(*pFile, access_test::ScratchPath(csName)), 0);
   return pFile;
 }
 

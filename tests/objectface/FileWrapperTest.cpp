@@ -24,15 +24,16 @@
 #include "contracts/kernel/KxRecords.h"
 #include "files/VarnoxFiles.h"
 #include "kernel/KxEvents.h"
-#include "tests/kernel/KernelTestSupport.h"
+#include "tests/access/AccessTestSupport.h"
 #include "tests/testkernel/TestKernelSupport.h"
 
 namespace {
 
 using namespace Tarvex::Orb;
 using namespace Tarvex::Orb::Data::Varnox;
-using Tarvex::Orb::DataDirectAcces::CkxOrbCategTools;
-using Tarvex::Orb::DataDirectAcces::OrbKernelException;
+using namespace Tarvex::Orb::DataDirectAcces;
+using access_test::OpenNewWrapper;
+using access_test::ScratchPath;
 
 const auto* const g_pEnvironment = ::testing::AddGlobalTestEnvironment(new KernelEnvironment());
 
@@ -50,14 +51,10 @@ class ErrorCapture {
   OrbErrorHandler m_Previous;
 };
 
-bool Registered(const DataDirectAcces::OrbFileM& file) {
+bool Registered(const OrbFileM& file) {
   const auto& table = *CkxOrbCategTools::m_OpenFiles;
   const auto it = table.find(static_cast<int32_t>(file.LocalFileId()));
   return it != table.end() && it->second.get() == &file;
-}
-
-std::u16string Scratch(const std::string& csName) {
-  return KxText::Utf8ToUtf16(KernelScratch::Get().Path(csName));
 }
 
 // Reads something through a member's container: a map's count, an array's
@@ -77,11 +74,11 @@ void Use(C& container) {
 // every member's container.
 struct FileCase {
   const char* pName;
-  std::function<std::shared_ptr<DataDirectAcces::D2fFileBase>()> create;
+  std::function<std::shared_ptr<D2fFileBase>()> create;
   // Reads each member twice: true when both reads gave the same container.
-  std::function<bool(DataDirectAcces::D2fFileBase&)> readMembersTwice;
+  std::function<bool(D2fFileBase&)> readMembersTwice;
   // Each member's container, kept as IOrbUpdatableObject, and a use of it.
-  std::function<std::vector<std::function<void()>>(DataDirectAcces::D2fFileBase&)> keepUses;
+  std::function<std::vector<std::function<void()>>(D2fFileBase&)> keepUses;
   int iMembers;
 };
 
@@ -89,11 +86,11 @@ template <class F, auto... kMembers>
 FileCase Case(const char* pName) {
   return {
       pName, [] { return F::Create(); },
-      [](DataDirectAcces::D2fFileBase& file) {
+      [](D2fFileBase& file) {
         auto& f = static_cast<F&>(file);
         return ((((f.*kMembers)() == (f.*kMembers)())) && ...);
       },
-      [](DataDirectAcces::D2fFileBase& file) {
+      [](D2fFileBase& file) {
         auto& f = static_cast<F&>(file);
         std::vector<std::function<void()>> uses;
         (uses.push_back([c = (f.*kMembers)()] { Use(*c); }), ...);
@@ -156,8 +153,8 @@ TEST_P(EveryFile, RegisteredBeforeOpenAndReportedWhileNotOpen) {
 TEST_P(EveryFile, UnloadedWrapperAndItsContainersRefuse) {
   const FileCase& c = GetParam();
   const auto pFile = c.create();
-  const std::u16string csPath = Scratch(std::string("unload-") + c.pName + ".orb");
-  ASSERT_GT(pFile->Open(csPath, std::nullopt, std::nullopt, u"rw", u"", true, nullptr, 0, 0), 0);
+  const std::u16string csPath = ScratchPath(std::string("unload-") + c.pName + ".orb");
+  ASSERT_GT(OpenNewWrapper(*pFile, csPath), 0);
   EXPECT_TRUE(pFile->IsOpen());
   EXPECT_FALSE(pFile->GetFullPath().empty());
   ErrorCapture errors;
@@ -173,7 +170,7 @@ TEST_P(EveryFile, UnloadedWrapperAndItsContainersRefuse) {
   EXPECT_NO_THROW(pFile->Dispose());
 
   const std::vector<std::function<void()>> wrapperOps = {
-      [&] { pFile->Open(csPath, std::nullopt, std::nullopt, u"rw", u"", true, nullptr, 0, 0); },
+      [&] { OpenNewWrapper(*pFile, csPath); },
       [&] { pFile->Update(OrbCmd{0}); },
       [&] { pFile->Clear(OrbCmd{0}); },
       [&] { pFile->Save(0, true, std::nullopt); },
@@ -205,32 +202,30 @@ struct MemberCase {
   const char* pFile;
   const char* pMember;
   int32_t iRootIndex;
-  std::function<std::shared_ptr<DataDirectAcces::D2fFileBase>()> create;
+  std::function<std::shared_ptr<D2fFileBase>()> create;
   // Publishes an update of the member through its container.
-  std::function<void(DataDirectAcces::D2fFileBase&)> publish;
+  std::function<void(D2fFileBase&)> publish;
   // The member's container's ObjectChanged event gets `handler`.
-  std::function<void(DataDirectAcces::D2fFileBase&, std::function<void()> handler)> onChanged;
+  std::function<void(D2fFileBase&, std::function<void()> handler)> onChanged;
   // <Member>Mvvm and Get<Member>MvvmRoot.
-  std::function<std::shared_ptr<DataDirectAcces::OrbBaseDataWrapper>(DataDirectAcces::D2fFileBase&)>
-      mvvm, getRoot;
+  std::function<std::shared_ptr<OrbBaseDataWrapper>(D2fFileBase&)> mvvm, getRoot;
   // The<Member>MvvmDC with `settings`, typed as the member's root.
-  std::function<std::shared_ptr<DataDirectAcces::OrbBaseDataWrapper>(
-      DataDirectAcces::D2fFileBase&, const DataDirectAcces::OrbDataContextSettings& settings,
-      std::shared_ptr<DataDirectAcces::OrbGenericDataContext>& pContext)>
+  std::function<std::shared_ptr<OrbBaseDataWrapper>(
+      D2fFileBase&, const OrbDataContextSettings& settings,
+      std::shared_ptr<OrbGenericDataContext>& pContext)>
       dataContext;
   // Creates the manager of `pFile` under `csKey` and binds it through
   // TheDataContextManager; whether that returned the manager created. An
   // unknown key must give null.
-  std::function<bool(const std::u16string& csKey, std::shared_ptr<DataDirectAcces::D2fFileBase>)>
-      bindManager;
+  std::function<bool(const std::u16string& csKey, std::shared_ptr<D2fFileBase>)> bindManager;
   std::function<void(const std::u16string& csKey)> removeManager;
 };
 
 template <class F, auto kMember, auto kMvvm, auto kGetRoot, auto kDataContext>
 MemberCase Member(const char* pFile, const char* pMember, int32_t iRootIndex) {
-  using Manager = DataDirectAcces::OrbGenericContextManager<F>;
+  using Manager = OrbGenericContextManager<F>;
   using Root = typename decltype((std::declval<F&>().*kMvvm)())::element_type;
-  auto file = [](DataDirectAcces::D2fFileBase& f) -> F& { return static_cast<F&>(f); };
+  auto file = [](D2fFileBase& f) -> F& { return static_cast<F&>(f); };
   return {pFile,
           pMember,
           iRootIndex,
@@ -239,20 +234,15 @@ MemberCase Member(const char* pFile, const char* pMember, int32_t iRootIndex) {
           [=](auto& f, std::function<void()> handler) {
             (file(f).*kMember)()->ObjectChanged().Add([handler](auto*, const auto&) { handler(); });
           },
-          [=](auto& f) {
-            return std::shared_ptr<DataDirectAcces::OrbBaseDataWrapper>((file(f).*kMvvm)());
-          },
-          [=](auto& f) {
-            return std::shared_ptr<DataDirectAcces::OrbBaseDataWrapper>((file(f).*kGetRoot)());
-          },
+          [=](auto& f) { return std::shared_ptr<OrbBaseDataWrapper>((file(f).*kMvvm)()); },
+          [=](auto& f) { return std::shared_ptr<OrbBaseDataWrapper>((file(f).*kGetRoot)()); },
           [=](auto& f, const auto& settings, auto& pContext) {
             pContext = (file(f).*kDataContext)(
                 settings.bShared, settings.dataMode, settings.bUseMvvmNotification,
                 settings.bUseOrbNotification, settings.bUseAutoCommit);
-            return std::shared_ptr<DataDirectAcces::OrbBaseDataWrapper>(
-                pContext->template Root<Root>());
+            return std::shared_ptr<OrbBaseDataWrapper>(pContext->template Root<Root>());
           },
-          [](const std::u16string& csKey, std::shared_ptr<DataDirectAcces::D2fFileBase> pWrapper) {
+          [](const std::u16string& csKey, std::shared_ptr<D2fFileBase> pWrapper) {
             if (F::TheDataContextManager(csKey + u"?") != nullptr) return false;
             const auto pManager = Manager::Create(csKey, std::static_pointer_cast<F>(pWrapper));
             return F::TheDataContextManager(csKey) == pManager;
@@ -300,11 +290,8 @@ TEST_P(EveryMember, RootsFollowTheUpdatesOfTheirMember) {
     EXPECT_EQ(pRoot->Parent(), nullptr);
     EXPECT_EQ(pRoot->PropIndex(), c.iRootIndex);
   }
-  ASSERT_GT(pFile->Open(Scratch(std::string("roots-") + c.pMember + ".orb"), std::nullopt,
-                        std::nullopt, u"rw", u"", true, nullptr, 0, 0),
-            0);
-  const std::shared_ptr<DataDirectAcces::OrbBaseDataWrapper> roots[] = {c.mvvm(*pFile),
-                                                                        c.getRoot(*pFile)};
+  ASSERT_GT(OpenNewWrapper(*pFile, ScratchPath(std::string("roots-") + c.pMember + ".orb")), 0);
+  const std::shared_ptr<OrbBaseDataWrapper> roots[] = {c.mvvm(*pFile), c.getRoot(*pFile)};
   EXPECT_NE(roots[0], roots[1]);
   std::mutex mutex;
   std::condition_variable seen;
@@ -339,11 +326,9 @@ TEST_P(EveryMember, DataContextsComeFromTheBoundManager) {
   const auto pOther = c.create();
   const std::u16string csKey = u"dc-" + KxText::Utf8ToUtf16(c.pMember);
   // Each use differs from the default in another setting, so a swapped pair shows.
-  const DataDirectAcces::OrbDataContextSettings settings{
-      false, DataDirectAcces::OrbDataMode::ReadOnly, false, true, false};
-  const DataDirectAcces::OrbDataContextSettings shared{true, DataDirectAcces::OrbDataMode::Live,
-                                                       true, false, true};
-  std::shared_ptr<DataDirectAcces::OrbGenericDataContext> pContext, pAgain;
+  const OrbDataContextSettings settings{false, OrbDataMode::ReadOnly, false, true, false};
+  const OrbDataContextSettings shared{true, OrbDataMode::Live, true, false, true};
+  std::shared_ptr<OrbGenericDataContext> pContext, pAgain;
   EXPECT_THROW(c.dataContext(*pFile, settings, pContext), OrbKernelException);
 
   ASSERT_TRUE(c.bindManager(csKey, pFile));
@@ -377,9 +362,7 @@ INSTANTIATE_TEST_SUITE_P(FileWrapper, EveryMember, ::testing::ValuesIn(kMembers)
 // reports its refused release and the process goes on.
 TEST(FileWrapper, ProxiesOfADisposedFileRefuse) {
   const auto pRaces = D2fVarnox_FT_RACES::Create();
-  ASSERT_GT(pRaces->Open(Scratch("proxies.orb"), std::nullopt, std::nullopt, u"rw", u"", true,
-                         nullptr, 0, 0),
-            0);
+  ASSERT_GT(OpenNewWrapper(*pRaces, ScratchPath("proxies.orb")), 0);
   const auto pEntry = pRaces->ScheduleEntries()->Item(std::u16string(u"R1"));
   const auto pHeats = pEntry->Heats();
   const auto pHeat = pHeats->Item(std::u16string(u"H1"));
@@ -427,7 +410,7 @@ TEST_P(UpdateRecord, TextStaysInsideItsArea) {
   record.word24 = 0xA5A5F00Du;
   record.textLength = GetParam().uiLength;
   std::memset(record.text, 'x', sizeof(record.text));
-  const auto info = DataDirectAcces::OrbReadUpdateInfo(reinterpret_cast<uint64_t>(&record));
+  const auto info = OrbReadUpdateInfo(reinterpret_cast<uint64_t>(&record));
   EXPECT_EQ(info.uiUpdateId, record.updateId);
   EXPECT_EQ(info.uiWord, record.word24);
   EXPECT_EQ(info.csText, std::u16string(GetParam().uiExpected, u'x'));
@@ -449,11 +432,9 @@ namespace {
 struct LapTimes {
   int iLane;
   int iLap;
-  std::shared_ptr<
-      DataDirectAcces::OrbMvvmObsArray1D<uint32_t, DataDirectAcces::MvvmSimpleObsItem<uint32_t>>>
-      pTimes;
+  std::shared_ptr<OrbMvvmObsArray1D<uint32_t, MvvmSimpleObsItem<uint32_t>>> pTimes;
 };
-std::vector<LapTimes> LapTimesOf(DataDirectAcces::OrbGenericDataContext& context) {
+std::vector<LapTimes> LapTimesOf(OrbGenericDataContext& context) {
   std::vector<LapTimes> laps;
   const auto pHeat =
       context.Root<D2fVarnox_FT_RACES::ScheduleEntriesMvvmRoot>()->Item(0)->Heats()->Item(0);
@@ -480,9 +461,7 @@ TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerAndTheDataContext) {
   const std::string csDir = KernelScratch::Get().Path("live-meet");
   std::filesystem::create_directories(csDir);
   const auto pRaces = D2fVarnox_FT_RACES::Create();
-  ASSERT_GT(pRaces->Open(KxText::Utf8ToUtf16(csDir + "/races.orb"), std::nullopt, std::nullopt,
-                         u"rw", u"", true, nullptr, 0, 0),
-            0);
+  ASSERT_GT(OpenNewWrapper(*pRaces, KxText::Utf8ToUtf16(csDir + "/races.orb")), 0);
   const auto pEntries = pRaces->ScheduleEntries();
   const auto pLanes =
       pEntries->Item(std::u16string(u"R2"))->Heats()->Item(std::u16string(u"H1"))->LaneResults();
@@ -506,8 +485,7 @@ TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerAndTheDataContext) {
   std::condition_variable changed;
   std::vector<Seen> seen;
   std::map<std::pair<int, int>, std::vector<uint32_t>> shown;  // by the followed context
-  pEntries->ObjectChanged().Add([&](DataDirectAcces::IOrbUpdatableObject*,
-                                    const DataDirectAcces::OrbObjectChangedEventArgs& args) {
+  pEntries->ObjectChanged().Add([&](IOrbUpdatableObject*, const OrbObjectChangedEventArgs& args) {
     const std::string csText = KxText::Utf16ToUtf8(args.Text());
     int iLane = 0, iLap = 0;
     const bool bLap = std::sscanf(csText.c_str(), "lap %d %d", &iLane, &iLap) == 2;
@@ -518,12 +496,11 @@ TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerAndTheDataContext) {
   });
 
   const std::u16string csKey = u"live-meet";
-  DataDirectAcces::OrbGenericContextManager<D2fVarnox_FT_RACES>::Create(csKey, pRaces);
+  OrbGenericContextManager<D2fVarnox_FT_RACES>::Create(csKey, pRaces);
   ASSERT_NE(D2fVarnox_FT_RACES::TheDataContextManager(csKey), nullptr);
   const auto pFollowing =
-      pRaces->TheScheduleEntriesMvvmDC(false, DataDirectAcces::OrbDataMode::Live, true, true, true);
-  const auto pStill = pRaces->TheScheduleEntriesMvvmDC(false, DataDirectAcces::OrbDataMode::Live,
-                                                       true, false, true);
+      pRaces->TheScheduleEntriesMvvmDC(false, OrbDataMode::Live, true, true, true);
+  const auto pStill = pRaces->TheScheduleEntriesMvvmDC(false, OrbDataMode::Live, true, false, true);
   const auto following = LapTimesOf(*pFollowing);
   const auto still = LapTimesOf(*pStill);
   ASSERT_EQ(following.size(), static_cast<size_t>(kLanes * kLaps));
@@ -531,14 +508,13 @@ TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerAndTheDataContext) {
     // The handler lives inside the array it watches: a raw pointer back to
     // it, not a shared one, or the two would keep each other alive.
     auto* pTimes = lap.pTimes.get();
-    lap.pTimes->CollectionChanged().Add([&, pTimes, iLane = lap.iLane, iLap = lap.iLap](
-                                            const auto& args) {
-      if (args.Action() != DataDirectAcces::OrbCollectionChange::Replace || args.Index() != 0)
-        return;
-      std::lock_guard lock(mutex);
-      shown[{iLane, iLap}].push_back(pTimes->Value(0));
-      changed.notify_all();
-    });
+    lap.pTimes->CollectionChanged().Add(
+        [&, pTimes, iLane = lap.iLane, iLap = lap.iLap](const auto& args) {
+          if (args.Action() != OrbCollectionChange::Replace || args.Index() != 0) return;
+          std::lock_guard lock(mutex);
+          shown[{iLane, iLap}].push_back(pTimes->Value(0));
+          changed.notify_all();
+        });
   }
 
   const TkChildResult timer = TkRunProgram({VARNOX_TOOL, "time-heat", csDir}, {}, 60000);
@@ -568,7 +544,7 @@ TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerAndTheDataContext) {
   for (const LapTimes& lap : still) EXPECT_EQ(lap.pTimes->Value(0), 0u);
   pStill->Refresh();
   for (const LapTimes& lap : still) EXPECT_EQ(lap.pTimes->Value(0), timeOf(lap.iLane, lap.iLap));
-  DataDirectAcces::OrbGenericContextManager<D2fVarnox_FT_RACES>::Remove(csKey);
+  OrbGenericContextManager<D2fVarnox_FT_RACES>::Remove(csKey);
   pRaces->Dispose();
 }
 
@@ -584,34 +560,31 @@ TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerAndTheDataContext) {
 TEST(FileWrapper, ARootThatLostUpdatesReloadsEveryElement) {
   const std::string csPath = KernelScratch::Get().Path("overrun.orb");
   const auto pFile = D2fVarnox_FT_COMPETITORS::Create();
-  ASSERT_GT(pFile->Open(KxText::Utf8ToUtf16(csPath), std::nullopt, std::nullopt, u"rw", u"", true,
-                        nullptr, 0, 0),
-            0);
+  ASSERT_GT(OpenNewWrapper(*pFile, KxText::Utf8ToUtf16(csPath)), 0);
   const auto pMap = pFile->CompetitorsStringMap();
   pMap->Item(uint64_t{7})->set_CategoryId(1);
   pMap->Item(uint64_t{8})->set_CategoryId(5);
   const std::u16string csKey = u"overrun";
-  DataDirectAcces::OrbGenericContextManager<D2fVarnox_FT_COMPETITORS>::Create(csKey, pFile);
+  OrbGenericContextManager<D2fVarnox_FT_COMPETITORS>::Create(csKey, pFile);
   D2fVarnox_FT_COMPETITORS::TheDataContextManager(csKey);
-  const auto pContext = pFile->TheCompetitorsStringMapMvvmDC(
-      false, DataDirectAcces::OrbDataMode::Live, true, true, true);
+  const auto pContext =
+      pFile->TheCompetitorsStringMapMvvmDC(false, OrbDataMode::Live, true, true, true);
   const auto pRoot = pContext->Root<D2fVarnox_FT_COMPETITORS::CompetitorsStringMapMvvmRoot>();
-  const auto pCategory7 =
-      pRoot->Item(0)->CategoryId()->Value() == 1 ? pRoot->Item(0)->CategoryId() : pRoot->Item(1)->CategoryId();
+  const auto pCategory7 = pRoot->Item(0)->CategoryId()->Value() == 1 ? pRoot->Item(0)->CategoryId()
+                                                                     : pRoot->Item(1)->CategoryId();
   ASSERT_EQ(pCategory7->Value(), 1);
 
   std::mutex mutex;
   std::condition_variable released;
   bool bHold = true;
-  pMap->ObjectChanged().Add([&](DataDirectAcces::IOrbUpdatableObject*,
-                                const DataDirectAcces::OrbObjectChangedEventArgs& args) {
+  pMap->ObjectChanged().Add([&](IOrbUpdatableObject*, const OrbObjectChangedEventArgs& args) {
     if (!args.Text().starts_with(u"hold")) return;
     std::unique_lock lock(mutex);
     released.wait(lock, [&] { return !bHold; });
   });
   // Named, so that its own delivery reloads competitor 8 alone.
   const uint32_t h8 = pMap->Find(uint64_t{8});
-  pMap->UpdateID(OrbCmd{0}, std::nullopt, DataDirectAcces::OrbNameElements(u"hold", {&h8, 1}), {});
+  pMap->UpdateID(OrbCmd{0}, std::nullopt, OrbNameElements(u"hold", {&h8, 1}), {});
   const TkChildResult writer = TkRunProgram(
       {NOTIFY_PEER, "overrun", csPath, std::to_string(KxEventRing::kCapacity + 1000)}, {}, 60000);
   {
@@ -625,7 +598,7 @@ TEST(FileWrapper, ARootThatLostUpdatesReloadsEveryElement) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(pCategory7->Value(), 2);
   EXPECT_NE(KernelScratch::Get().Log().find("overrun.orb were overwritten"), std::string::npos);
-  DataDirectAcces::OrbGenericContextManager<D2fVarnox_FT_COMPETITORS>::Remove(csKey);
+  OrbGenericContextManager<D2fVarnox_FT_COMPETITORS>::Remove(csKey);
   pFile->Dispose();
 }
 
@@ -647,16 +620,14 @@ class CommitModes : public ::testing::TestWithParam<CommitCase> {};
 TEST_P(CommitModes, TheRecordChangesOnlyWhenTheContextWrites) {
   const CommitCase& c = GetParam();
   const auto pFile = D2fVarnox_FT_COMPETITORS::Create();
-  ASSERT_GT(pFile->Open(Scratch(std::string("commit-") + c.pName + ".orb"), std::nullopt,
-                        std::nullopt, u"rw", u"", true, nullptr, 0, 0),
-            0);
+  ASSERT_GT(OpenNewWrapper(*pFile, ScratchPath(std::string("commit-") + c.pName + ".orb")), 0);
   const auto pProxy = pFile->CompetitorsStringMap()->Item(uint64_t{7});
   pProxy->set_CategoryId(1);
   const std::u16string csKey = u"commit-" + KxText::Utf8ToUtf16(c.pName);
-  DataDirectAcces::OrbGenericContextManager<D2fVarnox_FT_COMPETITORS>::Create(csKey, pFile);
+  OrbGenericContextManager<D2fVarnox_FT_COMPETITORS>::Create(csKey, pFile);
   D2fVarnox_FT_COMPETITORS::TheDataContextManager(csKey);
-  const auto pContext = pFile->TheCompetitorsStringMapMvvmDC(
-      false, DataDirectAcces::OrbDataMode::Live, true, false, c.bAutoCommit);
+  const auto pContext =
+      pFile->TheCompetitorsStringMapMvvmDC(false, OrbDataMode::Live, true, false, c.bAutoCommit);
   std::vector<uint64_t> commits;
   pContext->Committed().Add([&](uint64_t uiUpdateId) { commits.push_back(uiUpdateId); });
   const auto pCategory = pContext->Root<D2fVarnox_FT_COMPETITORS::CompetitorsStringMapMvvmRoot>()
@@ -673,7 +644,7 @@ TEST_P(CommitModes, TheRecordChangesOnlyWhenTheContextWrites) {
   if (!commits.empty()) {
     EXPECT_NE(commits[0], 0u);
   }
-  DataDirectAcces::OrbGenericContextManager<D2fVarnox_FT_COMPETITORS>::Remove(csKey);
+  OrbGenericContextManager<D2fVarnox_FT_COMPETITORS>::Remove(csKey);
   pFile->Dispose();
 }
 

@@ -7,40 +7,16 @@
 // collection that follows a change made through a proxy.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <functional>
 #include <map>
 #include <ostream>
-#include <memory>
-#include <string>
-#include <vector>
 
-#include "access/VarnoxAccess.h"
-#include "contracts/kernel/KxText.h"
-#include "templates/Varnox.h"
-#include "tests/kernel/KernelTestSupport.h"
+#include "tests/access/AccessTestSupport.h"
 #include "viewmodels/VarnoxViewModels.h"
 
+namespace access_test {
 namespace {
 
-using namespace Tarvex::Orb;
-using namespace Tarvex::Orb::DataDirectAcces;
-using namespace Tarvex::Orb::Data::Varnox;
-
 const auto* const g_pEnvironment = ::testing::AddGlobalTestEnvironment(new KernelEnvironment());
-
-std::string U8(std::u16string_view csText) { return KxText::Utf16ToUtf8(csText); }
-
-std::string MessageOf(const std::function<void()>& op) {
-  try {
-    op();
-  } catch (const OrbKernelException& e) {
-    return U8(e.Message());
-  } catch (const std::exception& e) {
-    return std::string("another exception: ") + e.what();
-  }
-  return "no exception";
-}
 
 // The kinds of the tables: simple value types, then the other kinds.
 enum class K { Str, I32, U32, Bool, Date, Time, Map, Arr, Fix, Rec };
@@ -253,7 +229,8 @@ std::string Shown(const std::shared_ptr<OrbBaseDataWrapper>& pSlot, K kind) {
     case K::Str:
       return U8(std::dynamic_pointer_cast<OrbSimpleDataWrapper<std::u16string>>(pSlot)->m_LocalVal);
     case K::I32:
-      return std::to_string(std::dynamic_pointer_cast<OrbSimpleDataWrapper<int32_t>>(pSlot)->m_LocalVal);
+      return std::to_string(
+          std::dynamic_pointer_cast<OrbSimpleDataWrapper<int32_t>>(pSlot)->m_LocalVal);
     case K::U32:
       return std::to_string(
           std::dynamic_pointer_cast<OrbSimpleDataWrapper<uint32_t>>(pSlot)->m_LocalVal);
@@ -265,7 +242,8 @@ std::string Shown(const std::shared_ptr<OrbBaseDataWrapper>& pSlot, K kind) {
                     ->m_LocalVal.ToDisplayString());
     case K::Time:
       return U8(KxTime::OptionalToString(
-          std::dynamic_pointer_cast<OrbSimpleDataWrapper<std::optional<KxTime>>>(pSlot)->m_LocalVal));
+          std::dynamic_pointer_cast<OrbSimpleDataWrapper<std::optional<KxTime>>>(pSlot)
+              ->m_LocalVal));
     default:
       return "not a simple value";
   }
@@ -307,19 +285,16 @@ TEST_P(ViewModelTable, DescriptorDefaultAndMessages) {
                   "Not yet connected to a ORB instance, Type: " + row.csText +
                   "  Member: " + row.csName + "\r\n");
     EXPECT_EQ(MessageOf([&] { vm.pFace->SetVal(row.iIndex); }),
-              Prefix(row.csViewModel) + ".SetVal" + csAt + "Invalid property Type: " +
-                  row.csText + "  Member: " + row.csName + "\r\n");
+              Prefix(row.csViewModel) + ".SetVal" + csAt + "Invalid property Type: " + row.csText +
+                  "  Member: " + row.csName + "\r\n");
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllProperties, ViewModelTable, ::testing::ValuesIn(kRows),
                          [](const auto& testInfo) {
-                           return std::string(testInfo.param.csViewModel) + "_" + testInfo.param.csName;
+                           return std::string(testInfo.param.csViewModel) + "_" +
+                                  testInfo.param.csName;
                          });
-
-}  // namespace
-
-namespace {
 
 class ViewModelIndexes : public ::testing::TestWithParam<std::string> {};
 
@@ -332,8 +307,7 @@ TEST_P(ViewModelIndexes, BadIndexNamesOperationAndIndex) {
     const std::string csTail = " (" + std::to_string(iBad) + "):\r\nInvalid property index !!!\r\n";
     EXPECT_EQ(MessageOf([&] { vm.pFace->GetVal(iBad, false); }), csPrefix + ".GetVal" + csTail);
     EXPECT_EQ(MessageOf([&] { vm.pFace->SetVal(iBad); }), csPrefix + ".SetVal" + csTail);
-    EXPECT_EQ(MessageOf([&] { vm.pFace->GetMembInfo(iBad); }),
-              csPrefix + ".GetMembInfo" + csTail);
+    EXPECT_EQ(MessageOf([&] { vm.pFace->GetMembInfo(iBad); }), csPrefix + ".GetMembInfo" + csTail);
   }
 }
 
@@ -347,48 +321,14 @@ INSTANTIATE_TEST_SUITE_P(AllViewModels, ViewModelIndexes, ::testing::ValuesIn(Vi
                          [](const auto& testInfo) { return testInfo.param; });
 
 // ---------------------------------------------------------------------------
-// Connected view models on the reference kernel.
+// Connected view models on the reference kernel, on records of one meet.
 
-template <class File>
-void OpenNew(File& file, const std::string& csStem) {
-  static std::atomic<int> s_iCount{0};
-  const std::string csPath =
-      KernelScratch::Get().Path(csStem + "-" + std::to_string(s_iCount++) + ".orb");
-  if (file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr) <= 0)
-    throw std::runtime_error("cannot open " + csPath + "\n" + KernelScratch::Get().Log());
+std::shared_ptr<Id2sCkxCompOneHeat> Heat(Meet& m) {
+  return m.Schedule()->Item(u"R1")->Heats()->Item(u"H1");
 }
-
-// The files the connected cases write to, opened new for the suite.
-struct Files {
-  Files() {
-    OpenNew(races, "races");
-    OpenNew(globals, "globals");
-    OpenNew(pulses, "pulses");
-  }
-  ~Files() {
-    races.UnLoad();
-    globals.UnLoad();
-    pulses.UnLoad();
-  }
-  std::shared_ptr<Id2sCkxCompOneHeat> Heat() {
-    auto pSchedule =
-        std::make_shared<D2oVarnox_FT_RACES_ScheduleEntries>(&races.m_ScheduleEntries, nullptr);
-    return pSchedule->Item(u"R1")->Heats()->Item(u"H1");
-  }
-  std::shared_ptr<Id2sCkxCompOneLane> Lane() { return Heat()->LaneResults()->Item(uint64_t{3}); }
-  std::shared_ptr<Id2sCkxPoolEventsOnePulse> Pulse() {
-    return std::make_shared<D2oVarnox_FT_RAW_PULSES_PoolEvents>(&pulses.m_PoolEvents, nullptr)
-        ->Item(uint64_t{1});
-  }
-  std::shared_ptr<Id2sCkxRecordEntry> Record() {
-    return std::make_shared<D2oVarnox_FT_GLOBALS_Records>(&globals.m_Records, nullptr)
-        ->Item(u"100m");
-  }
-
-  CkxVarnoxFT_RACES races;
-  CkxVarnoxFT_GLOBALS globals;
-  CkxVarnoxFT_RAW_PULSES pulses;
-};
+std::shared_ptr<Id2sCkxCompOneLane> Lane(Meet& m) {
+  return Heat(m)->LaneResults()->Item(uint64_t{3});
+}
 
 template <class V, class I>
 Made Connected(std::shared_ptr<I> pRecord) {
@@ -404,35 +344,39 @@ struct ConnectedCase {
   K kind;
   std::string csWritten;  // as the view model shows it
   std::string csDefault;
-  std::function<void(Files&)> write;  // through a proxy
-  std::function<Made(Files&)> view;   // a new view model of the record
+  std::function<void(Meet&)> write;  // through a proxy
+  std::function<Made(Meet&)> view;   // a new view model of the record
 };
 
 void PrintTo(const ConnectedCase& c, std::ostream* os) { *os << c.csName; }
 
 class ConnectedViewModel : public ::testing::TestWithParam<ConnectedCase> {
  protected:
-  static void SetUpTestSuite() { s_pFiles = std::make_unique<Files>(); }
+  static void SetUpTestSuite() { s_pFiles = std::make_unique<Meet>(); }
   static void TearDownTestSuite() { s_pFiles.reset(); }
-  static std::unique_ptr<Files> s_pFiles;
+  static inline std::unique_ptr<Meet> s_pFiles;
 };
-std::unique_ptr<Files> ConnectedViewModel::s_pFiles;
 
-Made LaneView(Files& f) { return Connected<MvvmCkxCompOneLane>(f.Lane()); }
-Made PulseView(Files& f) { return Connected<MvvmCkxPoolEventsOnePulse>(f.Pulse()); }
-Made RecordView(Files& f) { return Connected<MvvmCkxRecordEntry>(f.Record()); }
+Made LaneView(Meet& m) { return Connected<MvvmCkxCompOneLane>(Lane(m)); }
+Made PulseView(Meet& m) {
+  return Connected<MvvmCkxPoolEventsOnePulse>(m.PoolEvents()->Item(uint64_t{1}));
+}
+Made RecordView(Meet& m) { return Connected<MvvmCkxRecordEntry>(m.Records()->Item(u"100m")); }
 
 const ConnectedCase kConnectedCases[] = {
-    {"LaneInt32", 3, K::I32, "7", "-1", [](Files& f) { f.Lane()->set_Lane(7); }, LaneView},
-    {"LaneText", 6, K::Str, "+2", "", [](Files& f) { f.Lane()->set_LHandicap(u"+2"); }, LaneView},
+    {"LaneInt32", 3, K::I32, "7", "-1", [](Meet& m) { Lane(m)->set_Lane(7); }, LaneView},
+    {"LaneText", 6, K::Str, "+2", "", [](Meet& m) { Lane(m)->set_LHandicap(u"+2"); }, LaneView},
     {"PulseUInt32", 0, K::U32, "4000000000", "0",
-     [](Files& f) { f.Pulse()->set_SeqID(4000000000u); }, PulseView},
-    {"PulseBool", 4, K::Bool, "true", "false", [](Files& f) { f.Pulse()->set_Armed(true); },
-     PulseView},
+     [](Meet& m) { m.PoolEvents()->Item(uint64_t{1})->set_SeqID(4000000000u); }, PulseView},
+    {"PulseBool", 4, K::Bool, "true", "false",
+     [](Meet& m) { m.PoolEvents()->Item(uint64_t{1})->set_Armed(true); }, PulseView},
     {"PulseTime", 3, K::Time, "1:02.34", "0.000",
-     [](Files& f) { f.Pulse()->set_TimeOfPulse(KxTime::Parse(u"1:02.34")); }, PulseView},
+     [](Meet& m) { m.PoolEvents()->Item(uint64_t{1})->set_TimeOfPulse(KxTime::Parse(u"1:02.34")); },
+     PulseView},
     {"RecordDate", 9, K::Date, "14.07.2026  09:30:00.000", "01.01.0001  00:00:00.000",
-     [](Files& f) { f.Record()->set_Date(OrbDateTime::Parse(u"14.07.2026  09:30:00.000")); },
+     [](Meet& m) {
+       m.Records()->Item(u"100m")->set_Date(OrbDateTime::Parse(u"14.07.2026  09:30:00.000"));
+     },
      RecordView},
 };
 
@@ -464,15 +408,16 @@ INSTANTIATE_TEST_SUITE_P(SimpleKinds, ConnectedViewModel, ::testing::ValuesIn(kC
 // with one Add, and its nested pool configuration and a lap's fixed times
 // read the record.
 TEST_F(ConnectedViewModel, CollectionsFollowTheRecord) {
-  s_pFiles->Lane()->set_Lane(3);
-  auto pHeat = std::make_shared<MvvmCkxCompOneHeat>(s_pFiles->Heat(), nullptr);
+  Lane(*s_pFiles)->set_Lane(3);
+  auto pHeat = std::make_shared<MvvmCkxCompOneHeat>(Heat(*s_pFiles), nullptr);
   auto pLanes = pHeat->LaneResults();
   ASSERT_EQ(pLanes->Count(), 1);
   EXPECT_EQ(pLanes->Item(0)->Lane()->Value(), 3);
 
   std::vector<OrbCollectionChangedEventArgs> changes;
-  pLanes->CollectionChanged().Add([&](const OrbCollectionChangedEventArgs& a) { changes.push_back(a); });
-  s_pFiles->Heat()->LaneResults()->Item(uint64_t{5})->set_Lane(5);
+  pLanes->CollectionChanged().Add(
+      [&](const OrbCollectionChangedEventArgs& a) { changes.push_back(a); });
+  Heat(*s_pFiles)->LaneResults()->Item(uint64_t{5})->set_Lane(5);
   pHeat->Refresh();
   ASSERT_EQ(changes.size(), 1u);
   EXPECT_EQ(changes[0].Action(), OrbCollectionChange::Add);
@@ -480,13 +425,13 @@ TEST_F(ConnectedViewModel, CollectionsFollowTheRecord) {
   ASSERT_EQ(pLanes->Count(), 2);
   EXPECT_EQ(pLanes->Item(changes[0].Index())->Lane()->Value(), 5);
 
-  s_pFiles->Heat()->PoolConfig()->set_NbLanes(8);
+  Heat(*s_pFiles)->PoolConfig()->set_NbLanes(8);
   EXPECT_EQ(pHeat->PoolConfig()->NbLanes()->Value(), 8);
 
-  auto pLapRecord = s_pFiles->Lane()->Laps();
+  auto pLapRecord = Lane(*s_pFiles)->Laps();
   pLapRecord->SetLength(1);
   pLapRecord->Item(0)->Time()->set_Item(2, 99);
-  auto pLane = std::make_shared<MvvmCkxCompOneLane>(s_pFiles->Lane(), nullptr);
+  auto pLane = std::make_shared<MvvmCkxCompOneLane>(Lane(*s_pFiles), nullptr);
   ASSERT_EQ(pLane->Laps()->Count(), 1);
   EXPECT_EQ(pLane->Laps()->Item(0)->Time()->Value(2), 99u);
   EXPECT_EQ(pLane->Laps()->Item(0)->Time()->Item(2)->Value(), 99u);
@@ -494,7 +439,7 @@ TEST_F(ConnectedViewModel, CollectionsFollowTheRecord) {
 
 // A value array makes MvvmSimpleObsItem elements of its values.
 TEST_F(ConnectedViewModel, ValueArrayMakesSimpleItems) {
-  auto pLaps = s_pFiles->Lane()->Laps();
+  auto pLaps = Lane(*s_pFiles)->Laps();
   pLaps->SetLength(1);
   auto pTimes = pLaps->Item(0)->Time();
   pTimes->set_Item(4, 1234);
@@ -504,3 +449,4 @@ TEST_F(ConnectedViewModel, ValueArrayMakesSimpleItems) {
 }
 
 }  // namespace
+}  // namespace access_test
