@@ -298,7 +298,8 @@ TEST(FiveLevelWalk, EachFaceReadsWhatTheOtherWrote) {
       EXPECT_EQ(meet.NativeLane("R1", "H2", 5).Laps[uiLap].Time[uiSplit], LapTime(uiLap, uiSplit));
   }
   std::vector<uint32_t> aSeen;
-  for (const auto& lap : *lanesOf(u"R0")->Item(uint64_t{5})->Laps()) {
+  const auto pNativeLaps = lanesOf(u"R0")->Item(uint64_t{5})->Laps();  // kept for the loop
+  for (const auto& lap : *pNativeLaps) {
     for (uint32_t uiTime : lap->Time()) aSeen.push_back(uiTime);
   }
   EXPECT_EQ(aSeen, aExpected);
