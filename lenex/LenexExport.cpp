@@ -59,7 +59,7 @@ struct CompetitorData {
 };
 
 std::string ParamText(IOrbMap<std::u16string, V::Id2sCkxString>& params, const char16_t* csKey) {
-  const auto pParam = Existing(params, std::u16string(csKey));
+  const auto pParam = OrbExisting(params, std::u16string(csKey));
   return pParam ? Utf8(pParam->str()) : std::string();
 }
 
@@ -68,7 +68,7 @@ LaneData ReadLane(V::Id2sCkxCompOneLane& lane) {
   data.iLane = lane.Lane();
   data.iStatusId = lane.StatusId();
   std::map<uint64_t, int32_t> byKey;
-  for (const auto& [uiKey, pId] : Elements(*lane.CompetitorId())) byKey[uiKey] = pId->CompetitorId();
+  for (const auto& [uiKey, pId] : OrbElements(*lane.CompetitorId())) byKey[uiKey] = pId->CompetitorId();
   for (const auto& [uiKey, iId] : byKey) data.competitors.push_back(iId);
   const auto pLaps = lane.Laps();
   for (uint32_t i = 0; i < pLaps->GetLength(0); ++i) {
@@ -86,7 +86,7 @@ HeatData ReadHeat(const std::string& csKey, V::Id2sCkxCompOneHeat& heat) {
   data.iSortId = heat.SortId();
   data.iStatus = heat.HeatStatus();
   data.iPoolLength = heat.PoolConfig()->PoolLength();
-  for (const auto& [csParam, pValue] : Elements(*heat.Params())) {
+  for (const auto& [csParam, pValue] : OrbElements(*heat.Params())) {
     const std::string csName = Utf8(csParam);
     if (csName == "Final") data.final = Utf8(pValue->str());
     if (csName.starts_with("EntryTime.")) {
@@ -97,7 +97,7 @@ HeatData ReadHeat(const std::string& csKey, V::Id2sCkxCompOneHeat& heat) {
       }
     }
   }
-  for (const auto& [uiKey, pLane] : Elements(*heat.LaneResults())) data.lanes.push_back(ReadLane(*pLane));
+  for (const auto& [uiKey, pLane] : OrbElements(*heat.LaneResults())) data.lanes.push_back(ReadLane(*pLane));
   std::sort(data.lanes.begin(), data.lanes.end(),
             [](const LaneData& a, const LaneData& b) { return a.iLane < b.iLane; });
   return data;
@@ -105,7 +105,7 @@ HeatData ReadHeat(const std::string& csKey, V::Id2sCkxCompOneHeat& heat) {
 
 std::vector<RaceData> ReadRaces(V::D2fVarnox_FT_RACES& races) {
   std::vector<RaceData> result;
-  for (const auto& [csKey, pEntry] : Elements(*races.ScheduleEntries())) {
+  for (const auto& [csKey, pEntry] : OrbElements(*races.ScheduleEntries())) {
     RaceData race;
     race.csKey = Utf8(csKey);
     race.csRaceId = Utf8(pEntry->RaceId());
@@ -117,7 +117,7 @@ std::vector<RaceData> ReadRaces(V::D2fVarnox_FT_RACES& races) {
     race.liTicks = pEntry->DateAndTime().Ticks();
     const std::string csSession = ParamText(*pEntry->Params(), u"Session");
     if (const auto iSession = ParseNumber(csSession)) race.session = iSession;
-    for (const auto& [csHeatKey, pHeat] : Elements(*pEntry->Heats()))
+    for (const auto& [csHeatKey, pHeat] : OrbElements(*pEntry->Heats()))
       race.heats.push_back(ReadHeat(Utf8(csHeatKey), *pHeat));
     std::sort(race.heats.begin(), race.heats.end(), [](const HeatData& a, const HeatData& b) {
       return std::tie(a.iSortId, a.csKey) < std::tie(b.iSortId, b.csKey);
@@ -146,7 +146,7 @@ std::vector<RaceData> ReadRaces(V::D2fVarnox_FT_RACES& races) {
 
 std::vector<CompetitorData> ReadCompetitors(V::D2fVarnox_FT_COMPETITORS& competitors) {
   std::vector<CompetitorData> result;
-  for (const auto& [uiKey, pCompetitor] : Elements(*competitors.CompetitorsStringMap())) {
+  for (const auto& [uiKey, pCompetitor] : OrbElements(*competitors.CompetitorsStringMap())) {
     result.push_back({pCompetitor->CompetitorId(), Utf8(pCompetitor->Name()),
                       Utf8(pCompetitor->Nation()), Utf8(pCompetitor->BirthYear()),
                       Utf8(pCompetitor->Club()), pCompetitor->CategoryId()});
@@ -459,7 +459,7 @@ class Exporter {
   std::vector<RecordList> RecordLists(V::D2fVarnox_FT_GLOBALS& globals) {
     std::map<std::pair<int32_t, int32_t>, RecordList> lists;
     std::vector<std::pair<std::string, std::shared_ptr<V::Id2sCkxRecordEntry>>> entries;
-    for (auto& [csKey, pRecord] : Elements(*globals.Records())) entries.emplace_back(Utf8(csKey), pRecord);
+    for (auto& [csKey, pRecord] : OrbElements(*globals.Records())) entries.emplace_back(Utf8(csKey), pRecord);
     std::sort(entries.begin(), entries.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [csKey, pRecord] : entries) {

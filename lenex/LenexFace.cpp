@@ -40,7 +40,7 @@ namespace {
 template <class I, class Make>
 DefaultTable ReadTable(IOrbMap<uint64_t, I>& map, Make make) {
   DefaultTable table;
-  for (const auto& [uiKey, pRow] : Elements(map)) {
+  for (const auto& [uiKey, pRow] : OrbElements(map)) {
     DefaultRow row = make(*pRow);
     row.uiKey = uiKey;
     table.rows.push_back(std::move(row));
@@ -70,14 +70,14 @@ Defaults ReadDefaults(Tarvex::Orb::Data::Varnox::D2fVarnox_FT_GLOBALS& globals) 
   defaults.statuses = ReadTable(*globals.StatusDefaults(), [](V::Id2sCkxStatus& status) {
     return DefaultRow{0, Utf8(status.StatusDesc()), Utf8(status.StatusDescAbbrev()), 0, 0};
   });
-  for (const auto& [csKey, pParam] : Elements(*globals.Parameters())) {
+  for (const auto& [csKey, pParam] : OrbElements(*globals.Parameters())) {
     const std::string csName = Utf8(pParam->Name());
     defaults.params[csName.empty() ? Utf8(csKey) : csName] = Utf8(pParam->Value());
   }
   const auto pPool = globals.PoolConfig();
   defaults.pool.iNbLanes = pPool->NbLanes();
   defaults.pool.iPoolLength = pPool->PoolLength();
-  for (const auto& [uiKey, pLane] : Elements(*pPool->Lanes()))
+  for (const auto& [uiKey, pLane] : OrbElements(*pPool->Lanes()))
     defaults.pool.laneIds.push_back(pLane->m_LaneID());
   return defaults;
 }

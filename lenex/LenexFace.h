@@ -10,31 +10,18 @@
 #include <utility>
 #include <vector>
 
+#include "access/OrbMapLookup.h"
 #include "contracts/kernel/KxText.h"
 #include "lenex/LenexMeet.h"
 
 namespace Varnox::Lenex::Face {
 
 using Tarvex::Orb::DataDirectAcces::IOrbMap;
+using Tarvex::Orb::DataDirectAcces::OrbElements;
+using Tarvex::Orb::DataDirectAcces::OrbExisting;
 
 inline std::u16string U16(std::string_view csUtf8) { return KxText::Utf8ToUtf16(csUtf8); }
 inline std::string Utf8(std::u16string_view csText) { return KxText::Utf16ToUtf8(csText); }
-
-// The elements of a map with their keys, in the map's order.
-template <class K, class I>
-std::vector<std::pair<K, std::shared_ptr<I>>> Elements(IOrbMap<K, I>& map) {
-  std::vector<std::pair<K, std::shared_ptr<I>>> elements;
-  for (uint32_t hPos = map.Head(); hPos != 0; hPos = map.Next(hPos))
-    elements.emplace_back(map.GetKey(hPos), map.Item(hPos));
-  return elements;
-}
-
-// The element under `key`, or null; nothing is added.
-template <class K, class I>
-std::shared_ptr<I> Existing(IOrbMap<K, I>& map, const K& key) {
-  const uint32_t hPos = map.Find(key);
-  return hPos == 0 ? nullptr : map.Item(hPos);
-}
 
 // A row of a numbered default table: its key and its two texts (style and
 // abbreviation, category and abbreviation, round name and short name, status

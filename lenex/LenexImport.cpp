@@ -129,12 +129,12 @@ class Importer {
   }
 
   void ReadExisting() {
-    for (const auto& [csKey, pEntry] : Elements(*m_Files.races->ScheduleEntries())) {
+    for (const auto& [csKey, pEntry] : OrbElements(*m_Files.races->ScheduleEntries())) {
       auto& heats = m_ExistingHeats[Utf8(csKey)];
-      for (const auto& [csHeat, pHeat] : Elements(*pEntry->Heats()))
+      for (const auto& [csHeat, pHeat] : OrbElements(*pEntry->Heats()))
         heats[Utf8(csHeat)] = ExistingHeat{pHeat->PoolConfig()->PoolLength()};
     }
-    for (const auto& [csKey, pRecord] : Elements(*m_Files.globals->Records()))
+    for (const auto& [csKey, pRecord] : OrbElements(*m_Files.globals->Records()))
       m_ExistingRecords[{pRecord->idRec(), pRecord->idCat(), pRecord->idLen(), pRecord->IdStyle()}] =
           Utf8(csKey);
   }
@@ -511,7 +511,7 @@ class Importer {
     pool.set_NbLanes(m_Pool.iLaneMax - m_Pool.iLaneMin + 1);
     const auto pLanes = pool.Lanes();
     std::set<int32_t> present;
-    for (const auto& [uiKey, pLane] : Elements(*pLanes)) {
+    for (const auto& [uiKey, pLane] : OrbElements(*pLanes)) {
       const int32_t iLane = pLane->m_LaneID();
       if (iLane < m_Pool.iLaneMin || iLane > m_Pool.iLaneMax)
         pLanes->Remove(uiKey);

@@ -60,6 +60,7 @@
 #include <varnox/Varnox.h>
 
 #include "access/CkxOrbCategTools.h"
+#include "access/OrbMapLookup.h"
 #include "files/VarnoxFiles.h"
 
 #include "contracts/kernel/KxText.h"
@@ -205,6 +206,7 @@ class Refusals {
 using Tarvex::Orb::KxPrecision;
 using Tarvex::Orb::KxTime;
 using Tarvex::Orb::DataDirectAcces::D2fFileBase;
+using Tarvex::Orb::DataDirectAcces::OrbExisting;
 using Tarvex::Orb::DataDirectAcces::OrbDateTime;
 using Tarvex::Orb::DataDirectAcces::OrbDateTimeKind;
 namespace Varnox = Tarvex::Orb::Data::Varnox;
@@ -427,13 +429,6 @@ bool CreateIoSetup(const std::string& csDir) {
 // ---------------------------------------------------------------------------
 // Reading back, through the object face.
 
-// The element under `key`, looked up without adding it; null when absent.
-template <class Map, class Key>
-auto Existing(Map& map, const Key& key) -> decltype(map.Item(key)) {
-  const uint32_t hPos = map.Find(key);
-  return hPos == 0 ? nullptr : map.Item(hPos);
-}
-
 int Summary(const std::string& csDir) {
   const auto pCompetitors =
       OpenFile<Varnox::D2fVarnox_FT_COMPETITORS>(FilePath(csDir, "competitors.orb"), false, u"r");
@@ -451,7 +446,7 @@ int Summary(const std::string& csDir) {
               : nullptr;
   if (!pIoSetup) return 1;
 
-  const auto pMeet = Existing(*pGlobals->Parameters(), std::u16string(u"MeetName"));
+  const auto pMeet = OrbExisting(*pGlobals->Parameters(), std::u16string(u"MeetName"));
   std::printf("Meet: %s (process %d)\n", pMeet ? Utf8(pMeet->Value()).c_str() : "?",
               static_cast<int>(getpid()));
   const auto pPool = pGlobals->PoolConfig();
@@ -467,8 +462,8 @@ int Summary(const std::string& csDir) {
               pRaces->ScheduleEntries()->GetCount(), pPulses->PoolEvents()->GetCount(),
               pIoSetup->IOs()->GetCount(), pIoSetup->IODefaultTypeParams()->GetLength(0));
 
-  const auto pEntry = Existing(*pRaces->ScheduleEntries(), std::u16string(u"R1"));
-  const auto pHeat = pEntry ? Existing(*pEntry->Heats(), std::u16string(u"H1")) : nullptr;
+  const auto pEntry = OrbExisting(*pRaces->ScheduleEntries(), std::u16string(u"R1"));
+  const auto pHeat = pEntry ? OrbExisting(*pEntry->Heats(), std::u16string(u"H1")) : nullptr;
   if (!pHeat) {
     std::fprintf(stderr, "varnox: the races file has no race R1 with a heat H1\n");
     return 1;
@@ -486,7 +481,7 @@ int Summary(const std::string& csDir) {
     for (uint32_t uiLap = 0; uiLap < pLaps->GetLength(0) && uiLap < kSplits; ++uiLap) {
       aSplits[uiLap] = FormatTime(pLaps->Item(uiLap)->Time()->Item(0));
     }
-    const auto pSwimmer = Existing(*pSwimmers, static_cast<uint64_t>(iId));
+    const auto pSwimmer = OrbExisting(*pSwimmers, static_cast<uint64_t>(iId));
     std::printf("%-5d %-16s %-5s %8s %8s %8s %8s\n", pLane->Lane(),
                 pSwimmer ? Utf8(pSwimmer->Name()).c_str() : "?",
                 pSwimmer ? Utf8(pSwimmer->Nation()).c_str() : "?", aSplits[0].c_str(),
@@ -517,8 +512,8 @@ int64_t RealTimeNanoseconds() {
 // The lane results of the timed heat; null when the races file lacks it.
 std::shared_ptr<Tarvex::Orb::DataDirectAcces::IOrbMap<uint64_t, Varnox::Id2sCkxCompOneLane>>
 TimedLanes(Varnox::D2fVarnox_FT_RACES& races) {
-  const auto pEntry = Existing(*races.ScheduleEntries(), std::u16string(kTimedRace));
-  const auto pHeat = pEntry ? Existing(*pEntry->Heats(), std::u16string(kTimedHeat)) : nullptr;
+  const auto pEntry = OrbExisting(*races.ScheduleEntries(), std::u16string(kTimedRace));
+  const auto pHeat = pEntry ? OrbExisting(*pEntry->Heats(), std::u16string(kTimedHeat)) : nullptr;
   return pHeat ? pHeat->LaneResults() : nullptr;
 }
 
@@ -540,7 +535,7 @@ int TimeHeat(const std::string& csDir) {
       Tarvex::Orb::DataDirectAcces::OrbNameElements(u"lap {0} {1} {2}", aEntry);
   for (int iLap = 1; iLap <= kSplits; ++iLap) {
     for (int iLane = 1; iLane <= kTimedLanes; ++iLane) {
-      const auto pLane = Existing(*pLanes, static_cast<uint64_t>(iLane));
+      const auto pLane = OrbExisting(*pLanes, static_cast<uint64_t>(iLane));
       if (!pLane) continue;
       const int64_t liWritten = RealTimeNanoseconds();
       pLane->Laps()

@@ -5,6 +5,7 @@
 
 #include <varnox/Varnox.h>
 
+#include "access/OrbMapLookup.h"
 #include "contracts/framework/OrbMvvm.h"
 #include "contracts/kernel/KxText.h"
 #include "files/VarnoxFiles.h"
@@ -14,19 +15,11 @@ namespace varnox::web {
 namespace {
 
 namespace Varnox = Tarvex::Orb::Data::Varnox;
-using Tarvex::Orb::DataDirectAcces::IOrbMap;
+using Tarvex::Orb::DataDirectAcces::OrbElements;
+using Tarvex::Orb::DataDirectAcces::OrbExisting;
 using Tarvex::Orb::DataDirectAcces::OrbSharedLockScope;
 
 std::string Utf8(std::u16string_view csText) { return KxText::Utf16ToUtf8(csText); }
-
-// Every element of `map` with its key, in map order.
-template <class K, class I>
-std::vector<std::pair<K, std::shared_ptr<I>>> Elements(IOrbMap<K, I>& map) {
-  std::vector<std::pair<K, std::shared_ptr<I>>> elements;
-  for (uint32_t h = map.Head(); h != 0; h = map.Next(h))
-    elements.emplace_back(map.GetKey(h), map.Item(h));
-  return elements;
-}
 
 // The setting under `iId` in `table`, else `fallback`.
 template <class V>
@@ -37,7 +30,7 @@ V Setting(const std::map<uint64_t, V>& table, int32_t iId, V fallback) {
 
 CompetitorTexts ReadCompetitor(int32_t iId, Varnox::D2fVarnox_FT_COMPETITORS* pCompetitors) {
   const auto pSwimmer =
-      pCompetitors ? Existing(*pCompetitors->CompetitorsStringMap(), static_cast<uint64_t>(iId))
+      pCompetitors ? OrbExisting(*pCompetitors->CompetitorsStringMap(), static_cast<uint64_t>(iId))
                    : nullptr;
   if (!pSwimmer) return {"#" + std::to_string(iId), "", ""};
   return {Utf8(pSwimmer->Name()), Utf8(pSwimmer->Nation()), Utf8(pSwimmer->Club())};
@@ -112,7 +105,7 @@ RaceView ReadRace(uint32_t hEntry, const MeetFiles& files, const MeetSettings& s
   race.iSortId = pEntry->SortId();
   race.iDistance = Setting(settings.distances, pEntry->DistanceId(), pEntry->DistanceId());
   race.csStyle = Setting(settings.styles, pEntry->StyleId(), std::string());
-  for (const auto& [csHeatKey, pHeat] : Elements(*pEntry->Heats())) {
+  for (const auto& [csHeatKey, pHeat] : OrbElements(*pEntry->Heats())) {
     race.heats.push_back(ReadHeat(race.csRace, race.csTitle, race.iDistance, csHeatKey, *pHeat,
                                   files, settings, pCache));
   }
@@ -140,13 +133,13 @@ bool SameSchedulePart(const RaceView& a, const RaceView& b) {
 MeetSettings ReadSettings(Varnox::D2fVarnox_FT_GLOBALS* pGlobals) {
   MeetSettings settings;
   if (pGlobals == nullptr) return settings;
-  if (const auto pMeet = Existing(*pGlobals->Parameters(), std::u16string(u"MeetName")))
+  if (const auto pMeet = OrbExisting(*pGlobals->Parameters(), std::u16string(u"MeetName")))
     settings.csMeet = Utf8(pMeet->Value());
-  for (const auto& [uiId, pDistance] : Elements(*pGlobals->DistancesDefault()))
+  for (const auto& [uiId, pDistance] : OrbElements(*pGlobals->DistancesDefault()))
     settings.distances[uiId] = pDistance->Distance();
-  for (const auto& [uiId, pStyle] : Elements(*pGlobals->StylesDefault()))
+  for (const auto& [uiId, pStyle] : OrbElements(*pGlobals->StylesDefault()))
     settings.styles[uiId] = Utf8(pStyle->Style());
-  for (const auto& [uiId, pStatus] : Elements(*pGlobals->StatusDefaults())) {
+  for (const auto& [uiId, pStatus] : OrbElements(*pGlobals->StatusDefaults())) {
     const std::u16string csAbbrev = pStatus->StatusDescAbbrev();
     settings.statuses[uiId] = Utf8(csAbbrev.empty() ? pStatus->StatusDesc() : csAbbrev);
   }

@@ -48,14 +48,6 @@ struct MeetView {
   std::vector<RaceView> races;  // in sort order
 };
 
-// The element of `map` under `key`, looked up without adding it (a key
-// indexer adds what it does not find); null when absent.
-template <class Map, class Key>
-auto Existing(Map& map, const Key& key) -> decltype(map.Item(key)) {
-  const uint32_t hPos = map.Find(key);
-  return hPos == 0 ? nullptr : map.Item(hPos);
-}
-
 // The files a meet is read from: the races (required), the competitors and
 // the global settings (either may be null: names, distances and status
 // texts are then missing).

@@ -19,16 +19,15 @@
 #include <varnox/Varnox.h>
 
 #include "access/CkxOrbCategTools.h"
+#include "access/OrbMapLookup.h"
 #include "contracts/kernel/KxText.h"
 #include "files/VarnoxFiles.h"
-#include "web/MeetReader.h"
 
 namespace {
 
 namespace Varnox = Tarvex::Orb::Data::Varnox;
 using namespace Tarvex::Orb::DataDirectAcces;
 using Tarvex::Orb::OrbCmd;
-using varnox::web::Existing;
 
 int64_t Now() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -53,7 +52,7 @@ template <class Map, class Set>
 std::string Write(Map& map, uint64_t uiId, Set set, IOrbUpdatableObject& target,
                   std::u16string_view csUpdate, std::vector<OrbFormatArg> args,
                   std::span<const uint32_t> elements = {}) {
-  const auto pItem = Existing(map, uiId);
+  const auto pItem = OrbExisting(map, uiId);
   if (!pItem) return "error no element " + std::to_string(uiId);
   const int64_t liWritten = Now();
   set(*pItem);
@@ -95,7 +94,8 @@ class Timer {
     const auto pEntries = m_pRaces->ScheduleEntries();
     const uint32_t hEntry = pEntries->Find(KxText::Utf8ToUtf16(csRace));
     const auto pHeat =
-        hEntry ? Existing(*pEntries->Item(hEntry)->Heats(), KxText::Utf8ToUtf16(csHeat)) : nullptr;
+        hEntry ? OrbExisting(*pEntries->Item(hEntry)->Heats(), KxText::Utf8ToUtf16(csHeat))
+               : nullptr;
     if (!pHeat) return "error no heat " + csHeat + " in race " + csRace;
     const auto pLanes = pHeat->LaneResults();
     const std::span entry(&hEntry, 1);
