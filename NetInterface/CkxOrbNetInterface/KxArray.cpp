@@ -56,15 +56,11 @@ void KxArrayView::WriteDiagnostic(const char* csLabel) const {
   // The text of "%s ID: %u Locked: %u NbRWE: %u", made here rather than by
   // the general formatter: every resize writes one (ten thousand in a LENEX
   // import), and the formatter's checks cost more than the rest of the
-  // record. The labels are this file's own, far shorter than the buffer.
+  // record. The labels are this file's own, far shorter than the room kept
+  // for them (names and numbers take at most 52 characters).
   const std::string_view label(csLabel != nullptr ? csLabel : "");
   char aText[256];
-  if (csLabel == nullptr || label.size() > sizeof aText - 64) {
-    OrbLogMessF(OrbLogEvtArrayDiag, kDiagnosticIndex, "%s ID: %u Locked: %u NbRWE: %u", csLabel,
-                aValues[0], aValues[1], aValues[2]);
-    return;
-  }
-  char* p = std::copy(label.begin(), label.end(), aText);
+  char* p = std::copy_n(label.begin(), std::min<size_t>(label.size(), sizeof aText - 64), aText);
   const std::string_view aNames[] = {" ID: ", " Locked: ", " NbRWE: "};
   for (size_t i = 0; i < std::size(aValues); ++i) {
     p = std::copy(aNames[i].begin(), aNames[i].end(), p);
