@@ -10,6 +10,7 @@
 // that libFuzzer keeps the input.
 #pragma once
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -69,10 +70,21 @@ inline const std::string& Scratch() {
 
 inline std::string ScratchPath(const char* csName) { return Scratch() + "/" + csName; }
 
+// Writes `uiSize` bytes to a new `csPath` with plain system calls: a
+// stream's set-up would cost more than the few kilobytes written.
 inline void WriteFile(const std::string& csPath, const uint8_t* pData, size_t uiSize) {
-  std::ofstream out(csPath, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(pData), static_cast<std::streamsize>(uiSize));
-  if (!out) Fail("cannot write " + csPath);
+  const int iFd = open(csPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  bool bOk = iFd >= 0;
+  while (bOk && uiSize > 0) {
+    const ssize_t iWritten = write(iFd, pData, uiSize);
+    bOk = iWritten > 0;
+    if (bOk) {
+      pData += iWritten;
+      uiSize -= static_cast<size_t>(iWritten);
+    }
+  }
+  if (iFd >= 0) close(iFd);
+  if (!bOk) Fail("cannot write " + csPath);
 }
 
 inline std::string ReadText(const std::string& csPath) {

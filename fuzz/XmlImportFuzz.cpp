@@ -7,18 +7,19 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "fuzz/FuzzSupport.h"
 
 namespace {
 
 // The file type the document's root names, else FT_GLOBALS.
-std::string FileTypeOf(const std::string& csDocument) {
+std::string FileTypeOf(std::string_view csDocument) {
   const size_t uiType = csDocument.find("type=\"");
-  if (uiType == std::string::npos) return "FT_GLOBALS";
+  if (uiType == std::string_view::npos) return "FT_GLOBALS";
   const size_t uiEnd = csDocument.find('"', uiType + 6);
-  if (uiEnd == std::string::npos) return "FT_GLOBALS";
-  const std::string csType = csDocument.substr(uiType + 6, uiEnd - uiType - 6);
+  if (uiEnd == std::string_view::npos) return "FT_GLOBALS";
+  const std::string csType(csDocument.substr(uiType + 6, uiEnd - uiType - 6));
   return fuzz::IsFileType(csType) ? csType : "FT_GLOBALS";
 }
 
@@ -66,14 +67,13 @@ Target& OpenTarget(const std::string& csType) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uiSize) {
-  const std::string csDocument(reinterpret_cast<const char*>(pData), uiSize);
-  const std::string csXml = fuzz::ScratchPath("input.xml");
+  static const std::string csXml = fuzz::ScratchPath("input.xml");
   fuzz::WriteFile(csXml, pData, uiSize);
-  Target& target = OpenTarget(FileTypeOf(csDocument));
+  Target& target = OpenTarget(FileTypeOf({reinterpret_cast<const char*>(pData), uiSize}));
   CkxVarnoxFile& file = *target.open.pFile;
   if (!file.UpdateFileFromXml(csXml.c_str())) {
     // Refused: the file must be as it was.
-    const std::string csAfter = fuzz::ScratchPath("after.xml");
+    static const std::string csAfter = fuzz::ScratchPath("after.xml");
     if (!file.SaveFileAsXml(csAfter.c_str()) || fuzz::ReadText(csAfter) != target.csBefore)
       fuzz::Fail("a refused import changed the file");
     return 0;

@@ -13,9 +13,16 @@
 #include <system_error>
 #include <thread>
 
+#include "kernel/KxLiveFile.h"
+
 namespace {
 
 int FsyncDirectory(int iFd) { return fsync(iFd); }
+
+// A fuzz build's kernel on scratch storage saves without fsync: durability
+// is not what a fuzz target proves, and it saves thousands of small files a
+// second. Elsewhere the save always syncs.
+int SkipSync(int) { return 0; }
 
 std::string Errno(const char* csWhat) { return std::string(csWhat) + ": " + std::strerror(errno); }
 
@@ -45,6 +52,12 @@ bool WriteAll(int iFd, const uint8_t* p, size_t uiBytes, std::string& csWhy) {
 // write together; a short-lived thread does it so that the save need not
 // wait. The new file is already durable by then.
 void ReleaseReplacedFile(int iFd) {
+  // Scratch storage saves only small files, many a second: a thread each
+  // would cost more than the close.
+  if (KxLiveFile::ScratchStorage()) {
+    close(iFd);
+    return;
+  }
   try {
     std::thread([iFd] { close(iFd); }).detach();
   } catch (const std::system_error&) {
@@ -60,7 +73,9 @@ std::string FieldText(const char* p, size_t uiSize) { return std::string(p, strn
 KxFileIo KxSystemIo() { return KxFileIo{::write, ::fsync, ::rename, FsyncDirectory}; }
 
 KxFileIo& KxSaveIo() {
-  static KxFileIo io = KxSystemIo();
+  static KxFileIo io = KxLiveFile::ScratchStorage()
+                           ? KxFileIo{::write, SkipSync, ::rename, SkipSync}
+                           : KxSystemIo();
   return io;
 }
 
