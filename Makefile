@@ -17,7 +17,10 @@
 #   make fuzz FUZZ_SECONDS=60            run each libFuzzer target that long
 #                                        (clang 14, in build/fuzz), from a
 #                                        corpus of the demo files (the
-#                                        LENEX reader from fuzz/lenex-seeds)
+#                                        LENEX reader from fuzz/lenex-seeds);
+#                                        FUZZ_RUNS=N stops each after N
+#                                        executions (no time limit then
+#                                        unless FUZZ_SECONDS is given)
 
 SANITIZE ?=
 BUILD_TYPE ?= RelWithDebInfo
@@ -33,7 +36,10 @@ endif
 PACKAGES := cmake ninja-build g++ clang-format python3 libgtest-dev libgmock-dev libbenchmark-dev pkg-config libisal-dev libxml2-dev libzip-dev libsqlite3-dev liblmdb-dev librapidcheck-dev libffi-dev libcpp-httplib-dev nlohmann-json3-dev chromium
 # Only `make fuzz` needs these.
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
-FUZZ_SECONDS ?= 60
+FUZZ_RUNS ?=
+FUZZ_SECONDS ?= $(if $(FUZZ_RUNS),0,60)
+# What every target is given: the time and run limits, the final figures.
+FUZZ_LIMITS = -max_total_time=$(FUZZ_SECONDS) -runs=$(or $(FUZZ_RUNS),-1) -print_final_stats=1
 FUZZ_DIR := build/fuzz
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -97,12 +103,12 @@ fuzz: build
 	  $(BUILD_DIR)/tools/varnox export $$demo/meet/$${f%%:*}.orb $(FUZZ_DIR)/corpus-xml/$${f%%:*}.xml; \
 	done; \
 	cd $(FUZZ_DIR) && \
-	ASAN_OPTIONS=detect_leaks=0 nice -n 10 ./fuzz/SavedFileFuzz -max_total_time=$(FUZZ_SECONDS) \
-	  -max_len=262144 -print_final_stats=1 corpus-saved && \
+	ASAN_OPTIONS=detect_leaks=0 nice -n 10 ./fuzz/SavedFileFuzz $(FUZZ_LIMITS) \
+	  -max_len=262144 corpus-saved && \
 	ASAN_OPTIONS=detect_leaks=0 VARNOX_FUZZ_FILES=$$demo/files nice -n 10 ./fuzz/XmlImportFuzz \
-	  -max_total_time=$(FUZZ_SECONDS) -max_len=262144 -dict=../../fuzz/xml.dict -print_final_stats=1 corpus-xml && \
-	ASAN_OPTIONS=detect_leaks=0 nice -n 10 ./fuzz/LenexFuzz -max_total_time=$(FUZZ_SECONDS) \
-	  -max_len=65536 -dict=../../fuzz/lenex.dict -print_final_stats=1 corpus-lenex
+	  $(FUZZ_LIMITS) -max_len=262144 -dict=../../fuzz/xml.dict corpus-xml && \
+	ASAN_OPTIONS=detect_leaks=0 nice -n 10 ./fuzz/LenexFuzz $(FUZZ_LIMITS) \
+	  -max_len=65536 -dict=../../fuzz/lenex.dict corpus-lenex
 
 # The tests where threads or processes share a file or a view model, built
 # and run under ThreadSanitizer (only these: a whole sanitized build of the
