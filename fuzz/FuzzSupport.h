@@ -29,6 +29,7 @@
 #include "NetInterface/CkxOrbNetInterface/CkxD2Str.h"
 #include "NetInterface/CkxOrbNetInterface/KxArray.h"
 #include "NetInterface/CkxOrbNetInterface/KxMap.h"
+#include "kernel/KxSavedFile.h"
 #include "templates/Varnox.h"
 #include "templates/VarnoxCatalogue.h"
 #include "templates/VarnoxFiles.h"
@@ -74,17 +75,10 @@ inline std::string ScratchPath(const char* csName) { return Scratch() + "/" + cs
 // stream's set-up would cost more than the few kilobytes written.
 inline void WriteFile(const std::string& csPath, const uint8_t* pData, size_t uiSize) {
   const int iFd = open(csPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  bool bOk = iFd >= 0;
-  while (bOk && uiSize > 0) {
-    const ssize_t iWritten = write(iFd, pData, uiSize);
-    bOk = iWritten > 0;
-    if (bOk) {
-      pData += iWritten;
-      uiSize -= static_cast<size_t>(iWritten);
-    }
-  }
+  std::string csWhy;
+  const bool bOk = iFd >= 0 && KxWriteAll(iFd, pData, uiSize, csWhy);
   if (iFd >= 0) close(iFd);
-  if (!bOk) Fail("cannot write " + csPath);
+  if (!bOk) Fail("cannot write " + csPath + ": " + csWhy);
 }
 
 inline std::string ReadText(const std::string& csPath) {

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "fuzz/FuzzSupport.h"
-#include "kernel/KxSavedFile.h"
 
 namespace {
 
