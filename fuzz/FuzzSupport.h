@@ -86,6 +86,20 @@ inline std::string ReadText(const std::string& csPath) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// How many inputs the kernel refused and how many it took and sent round,
+// said at exit: a run where almost nothing is taken tests little beyond the
+// checks.
+inline uint64_t g_uiRefused = 0;
+inline uint64_t g_uiTaken = 0;
+
+inline void SayCountsAtExit() {
+  std::atexit([] {
+    std::fprintf(stderr, "inputs refused: %llu, taken and sent round: %llu\n",
+                 static_cast<unsigned long long>(g_uiRefused),
+                 static_cast<unsigned long long>(g_uiTaken));
+  });
+}
+
 // One top-level member as the library holds it: its kernel object and its
 // container (map header, array header or record).
 struct Member {

@@ -24,21 +24,10 @@ std::string FileTypeOf(const std::vector<uint8_t>& bytes) {
   return fuzz::IsFileType(csType) ? csType : "FT_GLOBALS";
 }
 
-// How many inputs the kernel refused and how many opened, said at exit:
-// a run where almost nothing opens tests little beyond the checks.
-uint64_t g_uiRefused = 0;
-uint64_t g_uiOpened = 0;
-
-void SayCounts() {
-  std::fprintf(stderr, "inputs refused: %llu, opened and taken round: %llu\n",
-               static_cast<unsigned long long>(g_uiRefused),
-               static_cast<unsigned long long>(g_uiOpened));
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::atexit(SayCounts);
+  fuzz::SayCountsAtExit();
   return 0;
 }
 
@@ -58,10 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uiSize) {
   if (!open.pFile) open = fuzz::MakeFile(csType);
   if (open.pFile->OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", false, nullptr, 0, 0,
                           nullptr) <= 0) {
-    ++g_uiRefused;
+    ++fuzz::g_uiRefused;
     return 0;  // refused cleanly
   }
-  ++g_uiOpened;
+  ++fuzz::g_uiTaken;
   fuzz::RoundTrip(open, true);
   return 0;
 }

@@ -66,6 +66,11 @@ Target& OpenTarget(const std::string& csType) {
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz::SayCountsAtExit();
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uiSize) {
   static const std::string csXml = fuzz::ScratchPath("input.xml");
   fuzz::WriteFile(csXml, pData, uiSize);
@@ -73,6 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uiSize) {
   CkxVarnoxFile& file = *target.open.pFile;
   if (!file.UpdateFileFromXml(csXml.c_str())) {
     // Refused: the file must be as it was.
+    ++fuzz::g_uiRefused;
     static const std::string csAfter = fuzz::ScratchPath("after.xml");
     if (!file.SaveFileAsXml(csAfter.c_str()) || fuzz::ReadText(csAfter) != target.csBefore)
       fuzz::Fail("a refused import changed the file");
@@ -81,6 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uiSize) {
   // Taken: the round trip ends with the file unloaded; the next input of
   // this type opens the target afresh.
   target.bOpen = false;
+  ++fuzz::g_uiTaken;
   fuzz::RoundTrip(target.open, false);
   return 0;
 }
