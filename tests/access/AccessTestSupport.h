@@ -141,19 +141,8 @@ class Meet {
     return std::make_shared<D2oVarnox_FT_GLOBALS_DistancesDefault>(&globals.m_DistancesDefault,
                                                                    nullptr);
   }
-  auto Styles() {
-    return std::make_shared<D2oVarnox_FT_GLOBALS_StylesDefault>(&globals.m_StylesDefault, nullptr);
-  }
-  auto Categories() {
-    return std::make_shared<D2oVarnox_FT_GLOBALS_CategoriesDefault>(&globals.m_CategoriesDefault,
-                                                                    nullptr);
-  }
   auto Rounds() {
     return std::make_shared<D2oVarnox_FT_GLOBALS_RoundsDefault>(&globals.m_RoundsDefault, nullptr);
-  }
-  auto Statuses() {
-    return std::make_shared<D2oVarnox_FT_GLOBALS_StatusDefaults>(&globals.m_StatusDefaults,
-                                                                 nullptr);
   }
   auto Parameters() {
     return std::make_shared<D2oVarnox_FT_GLOBALS_Parameters>(&globals.m_Parameters, nullptr);

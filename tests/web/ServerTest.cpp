@@ -270,36 +270,15 @@ std::string Dechunked(const std::string& csReply) {
   return csBody;
 }
 
-// A client that reads nothing while events of 20 KB pass fills its
-// connection: the publishing thread's write to the idle stream cannot
-// finish at once and the stream's thread finishes it later. Once it reads,
-// it gets every event once and in order (after a new snapshot where it fell
-// behind the events kept), in a well-framed response.
-class FloodTest : public ::testing::TestWithParam<size_t> {};  // the events kept
-
-TEST_P(FloodTest, SlowClientGetsEveryEventOnce) {
-  Feed feed(GetParam());
-  const auto bigMeet = [](Hundredths final) {
-    return MeetView{"Test meet", {Race("R1", 1, final, std::string(20000, 'n'))}};
-  };
-  feed.Publish(bigMeet(6000));
-  Serving serving(feed);
-  const int fd = OpenStream(serving.iPort, 4096);
-  ASSERT_GE(fd, 0);
-  // The snapshot sent, the stream idles; then the flood.
-  for (int i = 0; i < 20000 && serving.server.IdleStreamCount() == 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  ASSERT_EQ(serving.server.IdleStreamCount(), 1u);
-  for (Hundredths final = 6001; final <= 6200; ++final) feed.Publish(bigMeet(final));
-  const std::string csLast = "id: " + std::to_string(feed.Version()) + "\n";
-  // Read until the last event is whole (decoded only once it has begun).
+// What a stream read until event `csLast` had come whole, checked event by
+// event: after a snapshot the ids run on by one, up to `uiLast`. The count
+// of snapshots it got.
+size_t ExpectEveryEventOnce(int fd, uint64_t uiLast) {
+  const std::string csLast = "id: " + std::to_string(uiLast) + "\n";
   const std::string csReply = ReadUntil(fd, [&](const std::string& csSoFar) {
     return csSoFar.find(csLast) != std::string::npos &&
            Dechunked(csSoFar).find(csLast) != std::string::npos;
   });
-  close(fd);
-
-  // Event by event: after a snapshot the ids run on by one.
   std::istringstream events(Dechunked(csReply));
   uint64_t uiPrevious = 0, uiId = 0;
   size_t uiSnapshots = 0;
@@ -309,12 +288,55 @@ TEST_P(FloodTest, SlowClientGetsEveryEventOnce) {
     if (csLine == "event: snapshot") {
       ++uiSnapshots;
     } else {
-      ASSERT_EQ(uiId, uiPrevious + 1) << "after " << uiPrevious;
+      EXPECT_EQ(uiId, uiPrevious + 1) << "after " << uiPrevious;
     }
     uiPrevious = uiId;
   }
-  EXPECT_EQ(uiPrevious, feed.Version());
-  EXPECT_EQ(uiSnapshots > 1, GetParam() < 200);
+  EXPECT_EQ(uiPrevious, uiLast);
+  return uiSnapshots;
+}
+
+// Clients that read nothing while events of 20 KB pass, and page requests
+// meanwhile, fill the connections: the publishing thread's write to an idle
+// stream cannot finish at once and the stream's thread finishes it later.
+// Once they read, each gets every event once and in order (after a new
+// snapshot where it fell behind the events kept), in a well-framed response.
+class FloodTest : public ::testing::TestWithParam<size_t> {};  // the events kept
+
+TEST_P(FloodTest, SlowClientsGetEveryEventOnce) {
+  constexpr size_t kStreams = 4;
+  Feed feed(GetParam());
+  const auto bigMeet = [](Hundredths final) {
+    return MeetView{"Test meet", {Race("R1", 1, final, std::string(20000, 'n'))}};
+  };
+  feed.Publish(bigMeet(6000));
+  Serving serving(feed);
+  std::vector<int> streams;
+  for (size_t i = 0; i < kStreams; ++i) streams.push_back(OpenStream(serving.iPort, 4096));
+  for (const int fd : streams) ASSERT_GE(fd, 0);
+  // The snapshots sent, the streams idle; then the flood, and pages asked.
+  for (int i = 0; i < 20000 && serving.server.IdleStreamCount() < kStreams; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(serving.server.IdleStreamCount(), kStreams);
+  std::vector<int> statuses;
+  std::thread pages([&] {
+    for (int i = 0; i < 100; ++i)
+      statuses.push_back(StatusOf(Exchange(serving.iPort, Get(i % 2 ? "/" : "/api/heats/R1/H1"))));
+  });
+  for (Hundredths final = 6001; final <= 6200; ++final) feed.Publish(bigMeet(final));
+  pages.join();
+  EXPECT_EQ(statuses, std::vector<int>(100, 200));
+  // Read at once, each on its own thread, so that none waits for another.
+  const uint64_t uiLast = feed.Version();
+  std::vector<size_t> snapshots(kStreams);
+  std::vector<std::thread> readers;
+  for (size_t i = 0; i < kStreams; ++i)
+    readers.emplace_back([&, i] { snapshots[i] = ExpectEveryEventOnce(streams[i], uiLast); });
+  for (std::thread& reader : readers) reader.join();
+  for (size_t i = 0; i < kStreams; ++i) {
+    EXPECT_EQ(snapshots[i] > 1, GetParam() < 200) << "stream " << i;
+    close(streams[i]);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Server, FloodTest, ::testing::Values(4096, 8),
