@@ -199,13 +199,4 @@ TEST(KxFormatTest, BadFormatsFailAndLeaveNoText) {
   EXPECT_EQ(strOut, "");
 }
 
-TEST(KxFormatTest, NeverUsesArgumentsBeyondTheGivenCount) {
-  // The array holds a second value, but only the first is passed.
-  const KxArg aArgs[] = {1, 2};
-  std::string strOut;
-  EXPECT_FALSE(KxFormatArgs(strOut, "%d %d", std::span<const KxArg>(aArgs, 1)));
-  EXPECT_TRUE(KxFormatArgs(strOut, "%d %d", aArgs));
-  EXPECT_EQ(strOut, "1 2");
-}
-
 }  // namespace
