@@ -186,6 +186,7 @@ TEST(KxFormatTest, BadFormatsFailAndLeaveNoText) {
       {"%2000000d", {1}},
       {"%.2000000f", {1.0}},
       {"%*d", {2000000, 1}},
+      {"%*d", {kKxFormatMaxField + 1, 1}},
       {"%*d", {INT_MIN, 1}},
       {"%99999999999999999999d", {1}},
   };

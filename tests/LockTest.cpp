@@ -71,6 +71,9 @@ struct LockWorld {
   LockWorld() : header(storage.NewMap()) {
     const uint32_t h = storage.AddNode(header, sizeof(Holder));
     storage.Record<Holder>(h).m_Map.m_Slot.header.lockWord = KxLockWord::kSignature;
+    // Versions not 0, so that an upgrade must compare them to see a change.
+    header.version = 7;
+    storage.Record<Holder>(h).m_Map.m_Slot.header.version = 7;
     KxArrayHeader& arrayHeader = storage.At<KxArrayHeader>(storage.Alloc(sizeof(KxArrayHeader)));
     maps.Attach(storage, &header);
     arrays.Attach(storage, &arrayHeader);
