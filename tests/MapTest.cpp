@@ -105,8 +105,8 @@ TEST_F(MapTest, ElementAccessChecksInstanceThenHandleThenNodeSignature) {
 // that becomes a delete candidate forgets its count, and what is no node
 // has no state and keeps its word. Argument 1 sets, 0 clears, -1 asks.
 TEST_F(MapTest, NodeStatesMoveAlongTheirTransitions) {
-  constexpr uint32_t kClean = KxNodeState::kClean, kCandidate = KxNodeState::kDeleteCandidate;
-  constexpr uint32_t kNoNode = 0x12345678;
+  constexpr uint32_t kClean = KxNodeState::kClean, kCandidate = KxNodeState::kDeleteCandidate,
+                     kNoNode = 0x12345678;
   auto modified = [](uint32_t n) { return KxNodeState::kModifiedBase + 8 * n; };
   enum Op { kCandidacy, kModification };
   struct Case {
@@ -136,8 +136,7 @@ TEST_F(MapTest, NodeStatesMoveAlongTheirTransitions) {
       {kNoNode, kModification, 1, KxNodeNone, kNoNode},
   };
   for (const Case& c : aCases) {
-    SCOPED_TRACE(std::to_string(c.uiBefore) + (c.eOp == kCandidacy ? " candidacy " : " modification ") +
-                 std::to_string(c.iArg));
+    SCOPED_TRACE(&c - aCases);
     MapWorld world;
     auto& map = world.Map();
     const uint32_t h = world.aLanes[1];
@@ -155,14 +154,14 @@ TEST_F(MapTest, NodeStatesMoveAlongTheirTransitions) {
   auto& map = world.Map();
   map.SetDeleteCandidate(world.aLanes[1], 1);
   EXPECT_EQ(map[world.aLanes[1]].m_iLane, 2);
-  for (uint32_t uiHandle : {world.storage.m_uiLastValid, 0u}) {
-    EXPECT_FALSE(map.IsAlive(uiHandle));
-    EXPECT_EQ(map.SetDeleteCandidate(uiHandle, 1), KxNodeNone);
-    EXPECT_EQ(map.SetAsModified(uiHandle, 1), KxNodeNone);
+  for (bool bDestroyed : {false, true}) {
+    if (bDestroyed) world.header.lockWord = KxLockWord::kDestroyed;
+    for (uint32_t uiHandle : {world.storage.m_uiLastValid, 0u, bDestroyed ? world.aLanes[0] : 0u}) {
+      EXPECT_FALSE(map.IsAlive(uiHandle));
+      EXPECT_EQ(map.SetDeleteCandidate(uiHandle, 1), KxNodeNone);
+      EXPECT_EQ(map.SetAsModified(uiHandle, 1), KxNodeNone);
+    }
   }
-  world.header.lockWord = KxLockWord::kDestroyed;
-  EXPECT_FALSE(map.IsAlive(world.aLanes[0]));
-  EXPECT_EQ(map.SetDeleteCandidate(world.aLanes[0], 1), KxNodeNone);
 }
 
 TEST_F(MapTest, HeadNextAndAtIndexWalkTheChainHereAndLeaveNoSharedUnit) {
