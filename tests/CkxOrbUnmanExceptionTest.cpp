@@ -43,14 +43,10 @@ const Case kCases[] = {
     {[] { throw Range(3, 2); }, 6, "ORB Array Index: [9]  In Dimension: 3  Is out of range: 0..3"},
     // Handles below 15 and from the last valid one up cannot hold a node: no
     // signature shown.
-    {[] { throw CkxD2LstNodeException(3, 0x12345678, 100, OrbNodeMap); }, 7,
-     NodeText("3", "????????", "Map")},
     {[] { throw CkxD2LstNodeException(14, 0xABC, 100, OrbNodeMap); }, 7,
      NodeText("14", "????????", "Map")},
     {[] { throw CkxD2LstNodeException(15, 0xFEFFAA0F, 100, OrbNodeMap); }, 7,
      NodeText("15", "FEFFAA0F", "Map")},
-    {[] { throw CkxD2LstNodeException(99, 0xAB, 100, OrbNodeMap); }, 7,
-     NodeText("99", "AB", "Map")},
     {[] { throw CkxD2LstNodeException(100, 0, 100, OrbNodeMap); }, 7,
      NodeText("100", "????????", "Map")},
     {[] { throw CkxD2LstNodeException(20, 0xA, 100, 0); }, 7, NodeText("20", "A", "Linked List")},

@@ -10,6 +10,7 @@
 
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
 #include "templates/Varnox.h"
+#include "tests/StorageBuilder.h"
 #include "tests/testkernel/TestKernelSupport.h"
 
 using ::testing::HasSubstr;
@@ -18,8 +19,6 @@ namespace {
 
 class FileBaseTest : public TkNativeFaceTest {
  protected:
-  // Calls made on file or object interfaces since the last ClearCalls.
-  std::string Log(const char* csFilter) { return kernel.Log(csFilter); }
   // Opens (creating) a globals file named `csName` in the scratch directory;
   // answers its file id.
   int32_t Open(CkxVarnoxFT_GLOBALS& file, const char* csName) {
@@ -94,7 +93,9 @@ void ExpectGuarded(TestKernel& kernel, const char* csItf, const GuardedOp<Interf
       const bool bCalled =
           kernel.Log(csItf).find(std::string(" ") + op.csName + "(") != std::string::npos;
       EXPECT_EQ(bCalled, uiVersion == op.uiMinimum) << "at version " << uiVersion;
-      if (!bCalled) EXPECT_EQ(csResult, op.csFallback);
+      if (!bCalled) {
+        EXPECT_EQ(csResult, op.csFallback);
+      }
     }
   }
 }
@@ -102,35 +103,6 @@ void ExpectGuarded(TestKernel& kernel, const char* csItf, const GuardedOp<Interf
 TEST_F(FileBaseTest, EveryOperationCallsTheKernelFromItsMinimumVersionOnly) {
   ExpectGuarded(kernel, "CkxDtb2File", kFileOps);
   ExpectGuarded(kernel, "CkxDtb2Obj", kObjOps);
-}
-
-TEST_F(FileBaseTest, Version10MakesUpdateSilentWhileSaveUnloadAndPathStillWork) {
-  kernel.Grant("CkxDtb2File", 10);
-  CkxVarnoxFT_GLOBALS file;
-  ASSERT_GT(Open(file, "version10.orb"), 0);
-  kernel.ClearCalls();
-
-  file.Update(7);
-  EXPECT_TRUE(file.Save(3, true, ""));
-  std::string csFullPath;
-  EXPECT_TRUE(file.GetFullPath(csFullPath));
-  EXPECT_EQ(csFullPath, KernelScratch::Get().Path("version10.orb"));
-  EXPECT_TRUE(file.UnLoad());
-  EXPECT_EQ(Log("CkxDtb2File"),
-            "CkxDtb2File#1 Save(3,1,\"\")\n"
-            "CkxDtb2File#1 GetFullPath(out)\n"
-            "CkxDtb2File#1 UnLoad()\n");
-}
-
-TEST_F(FileBaseTest, WithoutAFileInterfaceNothingIsNamedRegisteredOrOpened) {
-  kernel.Refuse("CkxDtb2File");
-  CkxDtb2File file;
-  CkxDtb2Obj member;
-  kernel.ClearCalls();
-  file.NameTemplate("Varnox", "FT_GLOBALS");
-  file.RegisterMember(member, 75530582);
-  EXPECT_EQ(file.OpenKernelFile("/x", nullptr, nullptr, "rw", "set", true, 0, 0, 0), -1);
-  EXPECT_EQ(kernel.Log(), "");
 }
 
 TEST_F(FileBaseTest, MembersRegisterTheirKernelHandleOrZero) {
@@ -165,14 +137,14 @@ TEST_F(FileBaseTest, ObjectsBindThemselvesAndIndexObjectsPassTheirId) {
   file.SetObjInd(dim);
   // The index object binds itself for each call and passes the id it got.
   const std::string csId = std::to_string(kernel.AnswerOf("CkxDtb2Obj", "Bind"));
-  EXPECT_EQ(Log("CkxDtb2File"), "CkxDtb2File#1 GetObjInd(" + csId + ")\nCkxDtb2File#1 SetObjInd(" +
+  EXPECT_EQ(kernel.Log("CkxDtb2File"), "CkxDtb2File#1 GetObjInd(" + csId + ")\nCkxDtb2File#1 SetObjInd(" +
                                     csId + ")\n");
 
   kernel.Refuse("CkxDtb2Obj");
   CkxD2ObjDim refused;
   kernel.ClearCalls();
   file.GetObjInd(refused);
-  EXPECT_EQ(Log("CkxDtb2File"), "CkxDtb2File#1 GetObjInd(0)\n");
+  EXPECT_EQ(kernel.Log("CkxDtb2File"), "CkxDtb2File#1 GetObjInd(0)\n");
 }
 
 // --------------------------------------------------------------------------
@@ -238,15 +210,6 @@ TEST_F(FileBaseTest, SaveAsXmlSendsItsTextAndPath) {
 // --------------------------------------------------------------------------
 // The dynamic-growth message and log records.
 
-// The log text of a record sent through slot 70: index, then 16-bit length
-// and bytes.
-std::string LogText(const TkCall& call, uint32_t* pIndex) {
-  std::memcpy(pIndex, call.logData.data(), 4);
-  uint16_t usLength = 0;
-  std::memcpy(&usLength, call.logData.data() + 4, 2);
-  return std::string(reinterpret_cast<const char*>(call.logData.data() + 6), usLength);
-}
-
 TEST_F(FileBaseTest, GrowthMessageForThisFileStoresAndLogsTheStatus) {
   CkxVarnoxFT_GLOBALS file;
   const int32_t iFileId = Open(file, "growth.orb");
@@ -257,15 +220,10 @@ TEST_F(FileBaseTest, GrowthMessageForThisFileStoresAndLogsTheStatus) {
 
   EXPECT_TRUE(pRecord->Send(0, 1, iFileId, 3, false, 1, false));
   EXPECT_EQ(file.m_iDynGrowStatus, 3);
-  const std::vector<TkCall> logs = kernel.CallsOf("CkxTask");
-  ASSERT_EQ(logs.size(), 1u);
-  EXPECT_EQ(logs[0].op, "SendLog");
-  EXPECT_EQ(logs[0].logHeader->eventType, 104);
-  uint32_t uiIndex = 0;
-  EXPECT_EQ(LogText(logs[0], &uiIndex),
-            "++++++++++ CkxDtb2File.OrbKernelDynDataSecGrowMess: New DynGrowStatus: 3 for "
-            "FileID: " + std::to_string(iFileId));
-  EXPECT_EQ(uiIndex, 9000u);
+  EXPECT_EQ(LogTexts(kernel),
+            std::vector<std::string>{"104/9000 ++++++++++ CkxDtb2File.OrbKernelDynDataSecGrowMess: "
+                                     "New DynGrowStatus: 3 for FileID: " +
+                                     std::to_string(iFileId)});
 }
 
 TEST_F(FileBaseTest, GrowthMessageForAnotherFileChangesNothingAndLogsNothing) {
@@ -284,7 +242,7 @@ TEST_F(FileBaseTest, GrowthMessageForAnotherFileChangesNothingAndLogsNothing) {
   kernel.ClearCalls();
   old.m_pDynGrowMess->Send(0, 1, 12, 9, false, 1, false);
   EXPECT_EQ(old.m_iDynGrowStatus, 0);
-  EXPECT_EQ(Log("CkxDtb2File"), "");
+  EXPECT_EQ(kernel.Log("CkxDtb2File"), "");
 }
 
 TEST_F(FileBaseTest, LogRecordsNeedTaskVersion27) {
@@ -345,8 +303,8 @@ TEST_F(FileBaseTest, DestroyedFileForgetsItsRegistration) {
       if (bEndBeforeDestroy) KxEndCatAssembly();
       kernel.ClearCalls();
     }
-    EXPECT_THAT(Log("CkxD2MessMan"), HasSubstr("Withdraw(0,"));
-    EXPECT_THAT(Log("CkxDtb2File"), HasSubstr("Release()"));
+    EXPECT_THAT(kernel.Log("CkxD2MessMan"), HasSubstr("Withdraw(0,"));
+    EXPECT_THAT(kernel.Log("CkxDtb2File"), HasSubstr("Release()"));
     if (bEndBeforeDestroy) KxInitCatAssembly(false);
   }
 }

@@ -111,4 +111,35 @@ TEST_F(LockConcurrencyTest, SharedAndExclusiveHoldersNeverOverlapOnAMapOrAnArray
   EXPECT_TRUE(TraceMessages(kernel).empty());
 }
 
+// A walk holds its shared unit while it reads the chain: a writer that
+// damages a node only under the exclusive lock is never seen by a walker.
+TEST_F(LockConcurrencyTest, AWalkNeverSeesWhatAWriterRestoresBeforeReleasing) {
+  StorageBuilder storage;
+  TestMember<CkxD2MapObjA<Holder>> member;
+  KxContainerHeader& header = storage.NewMap();
+  uint32_t hLast = 0;
+  for (int i = 0; i < 200; ++i) hLast = storage.AddNode(header, sizeof(Holder));
+  member.Attach(storage, &header);
+  auto& map = member.m_Container;
+  uint32_t& uiSignature = storage.At<KxMapNode>(hLast).signature;
+  std::atomic<bool> bDone{false};
+  std::atomic<int> iSeen{0};
+  std::thread writer([&] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    for (int i = 0; i < 20000 && std::chrono::steady_clock::now() < deadline; ++i) {
+      map.GetARLock();
+      uiSignature = 0x12345678;
+      for (int j = 0; j < 1000; ++j) std::this_thread::yield();
+      uiSignature = KxNodeState::kClean;
+      map.ReleaseARLock();
+    }
+    bDone = true;
+  });
+  while (!bDone) {
+    if (Fault([&] { map(D2MapCmd::AtIndex, 200, nullptr); }) != "none") ++iSeen;
+  }
+  writer.join();
+  EXPECT_EQ(iSeen.load(), 0);
+}
+
 }  // namespace

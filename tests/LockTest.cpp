@@ -71,6 +71,9 @@ struct LockWorld {
   LockWorld() : header(storage.NewMap()) {
     const uint32_t h = storage.AddNode(header, sizeof(Holder));
     storage.Record<Holder>(h).m_Map.m_Slot.header.lockWord = KxLockWord::kSignature;
+    // Versions not 0, so that an upgrade must compare them to see a change.
+    header.version = 7;
+    storage.Record<Holder>(h).m_Map.m_Slot.header.version = 7;
     KxArrayHeader& arrayHeader = storage.At<KxArrayHeader>(storage.Alloc(sizeof(KxArrayHeader)));
     maps.Attach(storage, &header);
     arrays.Attach(storage, &arrayHeader);
@@ -131,69 +134,50 @@ class LockTest : public TkNativeFaceTest {
   std::optional<LockWorld> m_World;
 };
 
-TEST_F(LockTest, SharedUnitsCountAndNeverGoBelowZeroAndTheExclusiveBitClearsThem) {
+// One lock operation from a given word: the word it leaves, the sleeps it
+// took and its trace line. A shared holder that never releases makes the
+// exclusive lock wait 10 s and then force it; a wrap of the tick restarts the
+// period (5 sleeps up to the wrap, then 10,001 more).
+TEST_F(LockTest, EachOperationLeavesItsWordAfterItsSleepsWithItsTrace) {
+  enum Op { kGetAR, kReleaseAR, kGetRWE, kReleaseRWE };
+  enum Trace { kNone, kARTimeout, kRWEOverflow, kRWETimeout };
+  struct Case {
+    const char* csName;
+    uint32_t uiStartTick;
+    uint32_t uiWord;  // added to the idle word
+    Op eOp;
+    uint32_t uiExpected;  // added to the idle word
+    uint32_t uiSleeps;
+    Trace eTrace;
+  };
+  const Case aCases[] = {
+      {"shared from idle", 1000, 0, kGetRWE, kUnit, 0, kNone},
+      {"second shared", 1000, kUnit, kGetRWE, 2 * kUnit, 0, kNone},
+      {"shared release", 1000, 2 * kUnit, kReleaseRWE, kUnit, 0, kNone},
+      {"shared release at zero", 1000, 0, kReleaseRWE, 0, 0, kNone},
+      {"exclusive from idle", 1000, 0, kGetAR, kAR, 0, kNone},
+      {"exclusive release", 1000, kAR, kReleaseAR, 0, 0, kNone},
+      {"exclusive release clears units", 1000, kAR | 3 * kUnit, kReleaseAR, 0, 0, kNone},
+      {"exclusive forced", 1000, kUnit, kGetAR, kAR, 10001, kARTimeout},
+      {"exclusive forced over a wrap", 0xFFFFFFFB, kUnit, kGetAR, kAR, 10006, kARTimeout},
+      {"shared timed out", 1000, kAR | 2 * kUnit, kGetRWE, 0, 10001, kRWETimeout},
+      {"shared at 65000", 1000, 65000 * kUnit, kGetRWE, 65001 * kUnit, 0, kNone},
+      {"shared above 65000", 1000, 65001 * kUnit, kGetRWE, kUnit, 0, kRWEOverflow},
+  };
   for (LockTarget& t : m_World->Targets()) {
-    SCOPED_TRACE(t.csName);
-    Restart(1000);
-    *t.pWord = t.uiIdle;
-    t.GetRWE();
-    t.GetRWE();
-    EXPECT_EQ(*t.pWord, t.uiIdle + 2 * kUnit);
-    for (int i = 0; i < 3; ++i) t.ReleaseRWE();
-    EXPECT_EQ(*t.pWord, t.uiIdle);
-    t.GetAR();
-    EXPECT_EQ(*t.pWord, t.uiIdle | kAR);
-    t.ReleaseAR();
-    EXPECT_EQ(*t.pWord, t.uiIdle);
-    *t.pWord = t.uiIdle | kAR | 3 * kUnit;  // as a forced lock may leave it
-    t.ReleaseAR();
-    EXPECT_EQ(*t.pWord, t.uiIdle);
-    EXPECT_EQ(FakeClock::uiSleeps, 0u);
-    EXPECT_TRUE(TraceMessages(kernel).empty());
-  }
-}
-
-// A shared holder that never releases: after 10 s the exclusive lock is
-// forced. A wrap of the tick restarts the period: 5 sleeps up to the wrap,
-// then 10,001 more.
-TEST_F(LockTest, ExclusiveLockIsForcedAfterTenSecondsAndATickWrapRestartsThePeriod) {
-  const std::pair<uint32_t, uint32_t> aRuns[] = {{1000, 10001}, {0xFFFFFFFB, 10006}};
-  for (const auto& [uiStart, uiSleeps] : aRuns) {
-    for (LockTarget& t : m_World->Targets()) {
-      SCOPED_TRACE(t.csName + " from tick " + std::to_string(uiStart));
-      Restart(uiStart);
-      *t.pWord = t.uiIdle + kUnit;
-      t.GetAR();
-      EXPECT_EQ(FakeClock::uiSleeps, uiSleeps);
-      EXPECT_EQ(*t.pWord, t.uiIdle | kAR);
-      EXPECT_EQ(TraceMessages(kernel), std::vector<std::string>{t.csARTimeout});
+    const std::function<void()> aOps[] = {t.GetAR, t.ReleaseAR, t.GetRWE, t.ReleaseRWE};
+    const std::string aTraces[] = {"", t.csARTimeout, t.csRWEOverflow, t.csRWETimeout};
+    for (const Case& c : aCases) {
+      SCOPED_TRACE(t.csName + ": " + c.csName);
+      Restart(c.uiStartTick);
+      *t.pWord = t.uiIdle + c.uiWord;
+      aOps[c.eOp]();
+      EXPECT_EQ(*t.pWord, t.uiIdle + c.uiExpected);
+      EXPECT_EQ(FakeClock::uiSleeps, c.uiSleeps);
+      const std::vector<std::string> aExpected =
+          c.eTrace == kNone ? std::vector<std::string>{} : std::vector{aTraces[c.eTrace]};
+      EXPECT_EQ(TraceMessages(kernel), aExpected);
     }
-  }
-}
-
-TEST_F(LockTest, SharedLockTimeOutClearsTheExclusiveBitAndTakesNoUnit) {
-  for (LockTarget& t : m_World->Targets()) {
-    SCOPED_TRACE(t.csName);
-    Restart(1000);
-    *t.pWord = t.uiIdle | kAR | 2 * kUnit;
-    t.GetRWE();
-    EXPECT_EQ(FakeClock::uiSleeps, 10001u);
-    EXPECT_EQ(*t.pWord, t.uiIdle);
-    EXPECT_EQ(TraceMessages(kernel), std::vector<std::string>{t.csRWETimeout});
-  }
-}
-
-TEST_F(LockTest, MoreThan65000SharedUnitsResetTheCountBeforeTakingOne) {
-  for (LockTarget& t : m_World->Targets()) {
-    SCOPED_TRACE(t.csName);
-    Restart(1000);
-    *t.pWord = t.uiIdle + 65000 * kUnit;
-    t.GetRWE();
-    EXPECT_EQ(*t.pWord, t.uiIdle + 65001 * kUnit);
-    EXPECT_TRUE(TraceMessages(kernel).empty());
-    t.GetRWE();
-    EXPECT_EQ(*t.pWord, t.uiIdle + kUnit);
-    EXPECT_EQ(TraceMessages(kernel), std::vector<std::string>{t.csRWEOverflow});
   }
 }
 

@@ -100,51 +100,68 @@ TEST_F(MapTest, ElementAccessChecksInstanceThenHandleThenNodeSignature) {
   EXPECT_EQ(Fault([&] { world.Map()[world.aLanes[0]]; }), NodeFault(world.aLanes[0], -1, -1));
 }
 
-TEST_F(MapTest, DeleteCandidateIsNotAliveWhileItsRecordStaysReadable) {
+// The node states as one table of transitions: a delete candidate is not
+// alive, modifications nest up to 31 and unwind to clean, a modified node
+// that becomes a delete candidate forgets its count, and what is no node
+// has no state and keeps its word. Argument 1 sets, 0 clears, -1 asks.
+TEST_F(MapTest, NodeStatesMoveAlongTheirTransitions) {
+  constexpr uint32_t kClean = KxNodeState::kClean, kCandidate = KxNodeState::kDeleteCandidate,
+                     kNoNode = 0x12345678;
+  auto modified = [](uint32_t n) { return KxNodeState::kModifiedBase + 8 * n; };
+  enum Op { kCandidacy, kModification };
+  struct Case {
+    uint32_t uiBefore;
+    Op eOp;
+    int iArg;
+    int iAnswer;
+    uint32_t uiAfter;
+  };
+  const Case aCases[] = {
+      {kClean, kCandidacy, 1, KxNodeDeleteCandidate, kCandidate},
+      {kCandidate, kCandidacy, -1, KxNodeDeleteCandidate, kCandidate},
+      {kCandidate, kModification, 1, KxNodeNone, kCandidate},
+      {kCandidate, kModification, -1, KxNodeNone, kCandidate},
+      {kCandidate, kCandidacy, 0, KxNodeClean, kClean},
+      {kClean, kModification, 1, KxNodeModified, modified(1)},
+      {modified(1), kModification, 1, KxNodeModified, modified(2)},
+      {modified(30), kModification, 1, KxNodeModified, modified(31)},
+      {modified(31), kModification, 1, KxNodeModified, modified(31)},
+      {modified(31), kModification, -1, KxNodeModified, modified(31)},
+      {modified(31), kCandidacy, 0, KxNodeModified, modified(31)},
+      {modified(2), kModification, 0, KxNodeModified, modified(1)},
+      {modified(1), kModification, 0, KxNodeClean, kClean},
+      {kClean, kModification, 0, KxNodeClean, kClean},
+      {modified(5), kCandidacy, 1, KxNodeDeleteCandidate, kCandidate},
+      {kNoNode, kCandidacy, 1, KxNodeNone, kNoNode},
+      {kNoNode, kModification, 1, KxNodeNone, kNoNode},
+  };
+  for (const Case& c : aCases) {
+    SCOPED_TRACE(&c - aCases);
+    MapWorld world;
+    auto& map = world.Map();
+    const uint32_t h = world.aLanes[1];
+    world.Node(h).signature = c.uiBefore;
+    const auto eAnswer = c.eOp == kCandidacy ? map.SetDeleteCandidate(h, c.iArg)
+                                             : map.SetAsModified(h, c.iArg);
+    EXPECT_EQ(eAnswer, c.iAnswer);
+    EXPECT_EQ(world.Node(h).signature, c.uiAfter);
+    EXPECT_EQ(map.IsAlive(h), c.uiAfter != kCandidate && c.uiAfter != kNoNode);
+  }
+
+  // A delete candidate's record stays readable; handles that hold no node
+  // and a destroyed map have no state; nothing throws.
   MapWorld world;
   auto& map = world.Map();
-  const uint32_t h = world.aLanes[1];
-  EXPECT_EQ(map.SetDeleteCandidate(h, 1), KxNodeDeleteCandidate);
-  EXPECT_FALSE(map.IsAlive(h));
-  EXPECT_EQ(map[h].m_iLane, 2);
-  EXPECT_EQ(map.SetAsModified(h, 1), KxNodeNone);
-  EXPECT_EQ(map.SetAsModified(h, -1), KxNodeNone);
-  EXPECT_EQ(map.SetDeleteCandidate(h, -1), KxNodeDeleteCandidate);
-  EXPECT_EQ(map.SetDeleteCandidate(h, 0), KxNodeClean);
-  EXPECT_TRUE(map.IsAlive(h));
-  EXPECT_EQ(world.Node(h).signature, KxNodeState::kClean);
-
-  // What is no node is never alive and has no state; nothing throws.
-  world.Node(world.aLanes[2]).signature = 0x12345678;
-  for (uint32_t uiHandle : {world.aLanes[2], world.storage.m_uiLastValid, 0u}) {
-    EXPECT_FALSE(map.IsAlive(uiHandle));
-    EXPECT_EQ(map.SetDeleteCandidate(uiHandle, 1), KxNodeNone);
-    EXPECT_EQ(map.SetAsModified(uiHandle, 1), KxNodeNone);
+  map.SetDeleteCandidate(world.aLanes[1], 1);
+  EXPECT_EQ(map[world.aLanes[1]].m_iLane, 2);
+  for (bool bDestroyed : {false, true}) {
+    if (bDestroyed) world.header.lockWord = KxLockWord::kDestroyed;
+    for (uint32_t uiHandle : {world.storage.m_uiLastValid, 0u, bDestroyed ? world.aLanes[0] : 0u}) {
+      EXPECT_FALSE(map.IsAlive(uiHandle));
+      EXPECT_EQ(map.SetDeleteCandidate(uiHandle, 1), KxNodeNone);
+      EXPECT_EQ(map.SetAsModified(uiHandle, 1), KxNodeNone);
+    }
   }
-  EXPECT_EQ(world.Node(world.aLanes[2]).signature, 0x12345678u);
-  world.header.lockWord = KxLockWord::kDestroyed;
-  EXPECT_FALSE(map.IsAlive(world.aLanes[0]));
-  EXPECT_EQ(map.SetDeleteCandidate(world.aLanes[0], 1), KxNodeNone);
-}
-
-TEST_F(MapTest, ModificationsNestUpTo31AndUnwindToClean) {
-  MapWorld world;
-  auto& map = world.Map();
-  const uint32_t h = world.aLanes[0];
-  for (int i = 0; i < 32; ++i) ASSERT_EQ(map.SetAsModified(h, 1), KxNodeModified);
-  EXPECT_EQ(world.Node(h).signature, KxNodeState::kModifiedBase + 8 * 31);
-  EXPECT_EQ(map.SetDeleteCandidate(h, 0), KxNodeModified);  // clearing leaves it modified
-  EXPECT_EQ(map.SetAsModified(h, -1), KxNodeModified);
-  for (int i = 1; i <= 31; ++i) {
-    ASSERT_EQ(map.SetAsModified(h, 0), i < 31 ? KxNodeModified : KxNodeClean) << i;
-  }
-  EXPECT_EQ(world.Node(h).signature, KxNodeState::kClean);
-  EXPECT_EQ(map.SetAsModified(h, 0), KxNodeClean);
-  EXPECT_EQ(world.Node(h).signature, KxNodeState::kClean);
-  // A modified node that becomes a delete candidate forgets its count.
-  map.SetAsModified(h, 1);
-  EXPECT_EQ(map.SetDeleteCandidate(h, 1), KxNodeDeleteCandidate);
-  EXPECT_EQ(map.SetDeleteCandidate(h, 0), KxNodeClean);
 }
 
 TEST_F(MapTest, HeadNextAndAtIndexWalkTheChainHereAndLeaveNoSharedUnit) {

@@ -1,16 +1,11 @@
 // The record model on storage laid out by hand at the byte offsets of the
 // record tables: the RACES tree walked five levels down through its
-// containers; and the generated catalogue, walked whole: the file templates'
-// members as the descriptors list them, each class once, and the invariants
-// of every record. (Field offsets are checked where the records are
-// generated, descriptor numbers by the generator's own test.)
+// containers. (The catalogue's files and class ids are checked against the
+// templates by FileTemplateTest, its layout rules by the generator's test.)
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
-#include <set>
-#include <stdexcept>
-#include <vector>
 
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
 #include "templates/Varnox.h"
@@ -102,79 +97,6 @@ TEST_F(RecordModelTest, ALapTimeIsReachedFiveLevelsDownThroughTheContainers) {
   EXPECT_NO_THROW(Lane().Laps[2].Time[7]);
   EXPECT_THROW(Lane().Laps[2].Time[8], CkxD2RangeException);
   EXPECT_THROW(Lane().Laps[3], CkxD2RangeException);
-}
-
-TEST(RecordCatalogueTest, FilesAndMemberClassesAreListedOnceByClassId) {
-  // The catalogue lists the file templates in their order, each with the
-  // members its template registers, in registration order.
-  const KxCatalogue& catalogue = VarnoxCatalogue();
-  ASSERT_EQ(catalogue.fileCount, VarnoxFileTemplates::kCount);
-  uint32_t uiFile = 0;
-  VarnoxFileTemplates::ForEach([&](auto type) {
-    using File = typename decltype(type)::type;
-    SCOPED_TRACE(File::kFileType);
-    const KxFileType& file = catalogue.files[uiFile++];
-    EXPECT_STREQ(file.family, CkxVarnoxFile::kFamily);
-    EXPECT_STREQ(file.name, File::kFileType);
-    const auto& members = VarnoxDescriptors<File>::kMembers;
-    ASSERT_EQ(file.memberCount, std::size(members));
-    EXPECT_EQ(VarnoxMembers<File>::kCount, std::size(members));
-    for (uint32_t i = 0; i < file.memberCount; ++i) {
-      EXPECT_STREQ(file.members[i].name, members[i].name);
-    }
-  });
-
-  // Each member class is listed once, and the members name listed classes.
-  std::set<const KxMemberClass*> classes;
-  std::set<uint32_t> classIds;
-  for (uint32_t i = 0; i < catalogue.classCount; ++i) {
-    classes.insert(&catalogue.classes[i]);
-    classIds.insert(catalogue.classes[i].classId);
-  }
-  EXPECT_EQ(classIds.size(), catalogue.classCount);
-  for (uint32_t f = 0; f < catalogue.fileCount; ++f) {
-    for (uint32_t m = 0; m < catalogue.files[f].memberCount; ++m) {
-      EXPECT_TRUE(classes.contains(catalogue.files[f].members[m].memberClass));
-    }
-  }
-}
-
-// Collects every record reachable from the files.
-void Reach(const KxRecordType* pRecord, std::set<const KxRecordType*>& seen) {
-  if (!seen.insert(pRecord).second) return;
-  for (uint32_t i = 0; i < pRecord->fieldCount; ++i) {
-    if (pRecord->fields[i].element != nullptr) Reach(pRecord->fields[i].element, seen);
-  }
-}
-
-TEST(RecordCatalogueTest, EveryRecordKeepsTheInvariantsAKernelReliesOn) {
-  const KxCatalogue& catalogue = VarnoxCatalogue();
-  std::set<const KxRecordType*> records;
-  for (uint32_t i = 0; i < catalogue.classCount; ++i) Reach(catalogue.classes[i].element, records);
-
-  for (const KxRecordType* pRecord : records) {
-    SCOPED_TRACE(pRecord->name);
-    uint32_t uiEnd = 0;
-    for (uint32_t i = 0; i < pRecord->fieldCount; ++i) {
-      const KxRecordField& field = pRecord->fields[i];
-      SCOPED_TRACE(field.name);
-      EXPECT_GE(field.offset, uiEnd);  // in offset order, no overlap
-      uiEnd = field.offset + field.width;
-      EXPECT_LE(uiEnd, pRecord->size);
-      const bool bContainer = field.kind == KxFieldKind::kMap ||
-                              field.kind == KxFieldKind::kArray ||
-                              field.kind == KxFieldKind::kRecord;
-      EXPECT_EQ(field.element != nullptr, bContainer);
-      EXPECT_EQ(field.key != KxKeyKind::kNone, field.kind == KxFieldKind::kMap);
-      const bool bCounted = field.kind == KxFieldKind::kFixedInt32 ||
-                            field.kind == KxFieldKind::kFixedUInt32 ||
-                            field.kind == KxFieldKind::kStrSU;
-      EXPECT_EQ(field.count > 1, bCounted);
-      if (field.kind == KxFieldKind::kRecord) {
-        EXPECT_EQ(field.width, field.element->size);
-      }
-    }
-  }
 }
 
 }  // namespace

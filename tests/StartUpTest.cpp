@@ -188,13 +188,4 @@ TEST_F(StartUpTest, StartAfterAnEndCreatesFreshObjectsAndReleasesTheOldOnes) {
   EXPECT_EQ(kernel.Live("CkxDtbAccByStr"), 1);
 }
 
-TEST_F(StartUpTest, TraceLinesReachTheTaskInterface) {
-  KxInitCatAssembly(false);
-  kernel.ClearCalls();
-  KxTraceNet(0, kKxTraceSource, 1234, "###CkxD2MapObjO.GetARLock: Timed Out !!!!");
-  EXPECT_EQ(kernel.Log(),
-            "CkxTask#1 Trace(0,\"CkxNetDtb2\",1234,"
-            "\"###CkxD2MapObjO.GetARLock: Timed Out !!!!\",\"\",\"\",\"\")\n");
-}
-
 }  // namespace

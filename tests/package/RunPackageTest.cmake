@@ -1,7 +1,7 @@
 # Installs the library into a scratch prefix and, with nothing but that
 # prefix, builds the consumer and runs it and the installed tool:
-#   - the consumer creates, fills, saves and reopens a file on the installed
-#     kernel, and reads it again through a file wrapper and its proxies;
+#   - the consumer creates, fills and saves a file on the installed kernel
+#     and reads it back through a file wrapper and its proxies;
 #   - the installed varnox tool, without KxOrb64, finds that kernel and
 #     reads the file;
 #   - the consumer without KxOrb64 ends with the start-up message, exit 1;
@@ -42,7 +42,6 @@ file(READ ${WORK_DIR}/build/orb_root.txt orb_root)
 expect("${orb_root}" "${prefix}/" "the package's kernel root")
 
 run(0 ${CMAKE_COMMAND} -E env ${kernel_env} KxOrb64=${orb_root} ${consumer} ${saved})
-expect("${out}" "1000 Anna Keller\n1001 Marta Nowak\n1002 Julie Martin\n" "the consumer's output")
 expect("${out}" "object face: 1000 Anna Keller\nobject face: 1001 Marta Nowak\nobject face: 1002 Julie Martin\n"
        "the consumer's output")
 
@@ -64,4 +63,4 @@ foreach(private NetInterface/OrbCategBaseClass/CkxNetCatDtb2.h
     message(FATAL_ERROR "the private header ${private} was installed")
   endif()
 endforeach()
-message(STATUS "consumer: file created, saved and reopened on the installed kernel")
+message(STATUS "consumer: file created, saved and read back on the installed kernel")

@@ -1,8 +1,6 @@
 #include "tests/testkernel/TestKernelSupport.h"
 
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,20 +47,6 @@ void* Symbol(bool bDebug, const char* csName) {
     throw std::runtime_error(std::string("the test kernel has no symbol ") + csName);
   }
   return p;
-}
-
-// Appends what is readable on `fd` to `out`; false at end of file.
-bool Drain(int fd, std::string& out) {
-  char buf[4096];
-  for (;;) {
-    const ssize_t n = read(fd, buf, sizeof buf);
-    if (n > 0) {
-      out.append(buf, static_cast<size_t>(n));
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    return n < 0 && errno == EAGAIN;
-  }
 }
 
 }  // namespace
@@ -117,26 +101,18 @@ TkTempOrb::~TkTempOrb() {
 // ---------------------------------------------------------------------------
 
 TkChildResult TkRunChild(const std::function<void()>& fn, int iTimeoutMs) {
-  int outPipe[2];
-  int errPipe[2];
-  if (pipe(outPipe) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
-  if (pipe(errPipe) != 0) {
-    const int e = errno;
-    close(outPipe[0]);
-    close(outPipe[1]);
-    throw std::system_error(e, std::generic_category(), "pipe");
+  // The child writes into two unlinked temporary files: nothing to drain
+  // while it runs, however much it writes.
+  FILE* apSinks[2] = {std::tmpfile(), std::tmpfile()};
+  if (apSinks[0] == nullptr || apSinks[1] == nullptr) {
+    throw std::system_error(errno, std::generic_category(), "tmpfile");
   }
   std::fflush(nullptr);
   const pid_t pid = fork();
-  if (pid < 0) {
-    const int e = errno;
-    for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
-    throw std::system_error(e, std::generic_category(), "fork");
-  }
+  if (pid < 0) throw std::system_error(errno, std::generic_category(), "fork");
   if (pid == 0) {
-    dup2(outPipe[1], STDOUT_FILENO);
-    dup2(errPipe[1], STDERR_FILENO);
-    for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
+    dup2(fileno(apSinks[0]), STDOUT_FILENO);
+    dup2(fileno(apSinks[1]), STDERR_FILENO);
     int code = 0;
     try {
       fn();
@@ -151,45 +127,31 @@ TkChildResult TkRunChild(const std::function<void()>& fn, int iTimeoutMs) {
     _exit(code);
   }
 
-  close(outPipe[1]);
-  close(errPipe[1]);
   TkChildResult result;
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  for (pollfd& p : fds) fcntl(p.fd, F_SETFL, fcntl(p.fd, F_GETFL) | O_NONBLOCK);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(iTimeoutMs);
-  int openPipes = 2;
-  while (openPipes > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
+  int status = 0;
+  pid_t done = 0;
+  while ((done = waitpid(pid, &status, WNOHANG)) == 0 || (done < 0 && errno == EINTR)) {
+    if (std::chrono::steady_clock::now() >= deadline && !result.timedOut) {
       result.timedOut = true;
       kill(pid, SIGKILL);
-      break;
     }
-    const int n = poll(fds, 2, static_cast<int>(left.count()));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd >= 0 && fds[i].revents != 0 && !Drain(fds[i].fd, *sinks[i])) {
-        close(fds[i].fd);
-        fds[i].fd = -1;  // poll skips negative descriptors
-        --openPipes;
-      }
-    }
-  }
-  for (pollfd& p : fds) {
-    if (p.fd >= 0) close(p.fd);
-  }
-
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    usleep(1000);
   }
   if (WIFEXITED(status)) {
     result.exited = true;
     result.exitCode = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {
     result.signal = WTERMSIG(status);
+  }
+  std::string* apTexts[2] = {&result.out, &result.err};
+  for (int i = 0; i < 2; ++i) {
+    std::rewind(apSinks[i]);
+    char acBuffer[4096];
+    for (size_t n; (n = std::fread(acBuffer, 1, sizeof acBuffer, apSinks[i])) > 0;) {
+      apTexts[i]->append(acBuffer, n);
+    }
+    std::fclose(apSinks[i]);
   }
   return result;
 }
