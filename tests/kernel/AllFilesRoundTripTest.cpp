@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -594,6 +595,15 @@ TEST(AllFilesRoundTrip, NodesOfAGrowingMapLieAtOneStrideApartFromTheirStrings) {
     EXPECT_GE(common->second, 1900) << "nodes do not follow each other";
   }
   file.UnLoad();
+}
+
+// A segment asked for one unit beyond its capacity grows: the last unit of a
+// reservation lies inside the file.
+TEST(AllFilesRoundTrip, ASegmentGrowsForItsLastUnit) {
+  std::unique_ptr<KxSegment> pSegment = KxSegment::Create(KernelScratch::Get().Path("grown"), 1);
+  const uint32_t uiCapacity = pSegment->Header().capacity;
+  ASSERT_TRUE(pSegment->Reserve(uiCapacity + 1));
+  EXPECT_GT(pSegment->Header().capacity, uiCapacity);
 }
 
 }  // namespace
