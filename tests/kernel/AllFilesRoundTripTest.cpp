@@ -1,20 +1,16 @@
 // The native face on the reference kernel, end to end: the five files with
-// every container kind filled, saved, and read back in a new process; and
-// what removing, clearing and looking up records does to their storage.
-//
-// The content is not written out by hand: one walk over the template
-// catalogue visits every member, record and field, and derives each value
-// from a seed (the element's place). Run to write, it puts the values in
-// place through the native field and container code; run to check, it finds
-// the same elements by key and compares; run to check a cleared record, it
-// expects every field as a new record has it. Each field kind has one writer
-// and one checker, so the write and the read-back cannot drift apart.
+// every container kind filled, saved and read back in a new process; and what
+// removing, clearing and looking up records does to their storage. One walk
+// over the catalogue derives every value from a seed, and writes or checks
+// it, so that the write and the read-back cannot drift apart.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -572,6 +568,42 @@ TEST(AllFilesRoundTrip, ClearingResetsARecordInPlace) {
   EXPECT_EQ(races.Check(0, Pass::kInitial), "");
   EXPECT_EQ(entries.GetCount(), 3u);
   EXPECT_EQ(races.Check(2, Pass::kCheck), "");
+}
+
+// A walk over a map streams through memory only when its nodes follow each
+// other at one stride, rising, not between the strings their records point
+// to; also when the map is filled again after being emptied.
+TEST(AllFilesRoundTrip, NodesOfAGrowingMapLieAtOneStrideApartFromTheirStrings) {
+  const std::string csPath = KernelScratch::Get().Path("stride.orb");
+  CkxVarnoxFT_COMPETITORS file;
+  ASSERT_TRUE(OpenNative(file, csPath)) << KernelScratch::Get().Log();
+  auto& map = file.m_CompetitorsStringMap.m_Container;
+  for (int iFill = 0; iFill < 2; ++iFill) {
+    SCOPED_TRACE(iFill == 0 ? "first fill" : "filled again");
+    map(D2MapCmd::RemoveAll, 0, nullptr);
+    std::vector<uint32_t> handles;
+    for (uint64_t uiKey = 1; uiKey <= 2000; ++uiKey) {
+      handles.push_back(map(D2MapCmd::Add, uiKey, nullptr));
+      SetText(map[handles.back()].Name, u"Swimmer " + std::u16string(uiKey % 13 + 1, u'x'));
+    }
+    std::map<int64_t, int> strides;
+    for (size_t i = 1; i < handles.size(); ++i)
+      ++strides[int64_t{handles[i]} - int64_t{handles[i - 1]}];
+    const auto common = std::max_element(strides.begin(), strides.end(),
+                                         [](auto& a, auto& b) { return a.second < b.second; });
+    EXPECT_GT(common->first, 0) << "nodes do not rise";
+    EXPECT_GE(common->second, 1900) << "nodes do not follow each other";
+  }
+  file.UnLoad();
+}
+
+// A segment asked for one unit beyond its capacity grows: the last unit of a
+// reservation lies inside the file.
+TEST(AllFilesRoundTrip, ASegmentGrowsForItsLastUnit) {
+  std::unique_ptr<KxSegment> pSegment = KxSegment::Create(KernelScratch::Get().Path("grown"), 1);
+  const uint32_t uiCapacity = pSegment->Header().capacity;
+  ASSERT_TRUE(pSegment->Reserve(uiCapacity + 1));
+  EXPECT_GT(pSegment->Header().capacity, uiCapacity);
 }
 
 }  // namespace

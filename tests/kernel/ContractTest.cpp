@@ -2,14 +2,21 @@
 // interface at most the version it implements, so that a newer library
 // falls back on the slots above it, and it refuses a library of another
 // schema, at start-up and when it would attach to live data another
-// process built under another schema.
+// process built under another schema or layout.
+#include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "NetInterface/CkxOrbNetInterface/KxItf.h"
+#include "kernel/KxEvents.h"
+#include "kernel/KxSegment.h"
 #include "templates/Varnox.h"
 #include "templates/VarnoxSchema.h"
 #include "tests/kernel/KernelTestSupport.h"
@@ -129,5 +136,43 @@ TEST(SchemaHandshake, ASecondProcessOfAnotherSchemaDoesNotAttach) {
       << csLog;
   file.UnLoad();
 }
+
+// The shared headers of a live directory carry a version beside their
+// magic (the word after it): a kernel of another live layout is refused with
+// a reason that says so, not misread.
+struct LiveHeader {
+  const char* csName;
+  std::function<void(const std::string&)> create;
+  std::function<void(const std::string&)> attach;
+};
+
+class LiveVersion : public ::testing::TestWithParam<LiveHeader> {};
+
+TEST_P(LiveVersion, AnotherVersionIsRefusedWithTheReason) {
+  const std::string csPath = KernelScratch::Get().Path(std::string("header-") + GetParam().csName);
+  GetParam().create(csPath);
+  EXPECT_NO_THROW(GetParam().attach(csPath));
+
+  const uint32_t uiVersion = 2989;
+  const int iFd = open(csPath.c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(iFd, 0);
+  EXPECT_EQ(pwrite(iFd, &uiVersion, sizeof uiVersion, 4), static_cast<ssize_t>(sizeof uiVersion));
+  close(iFd);
+  try {
+    GetParam().attach(csPath);
+    ADD_FAILURE() << "attached to a header of another version";
+  } catch (const std::runtime_error& e) {
+    EXPECT_THAT(e.what(), ::testing::HasSubstr("live layout version 2989, this kernel reads version"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, LiveVersion,
+    ::testing::Values(LiveHeader{"Segment", [](const std::string& cs) { KxSegment::Create(cs, 1); },
+                                 [](const std::string& cs) { KxSegment::Attach(cs); }},
+                      LiveHeader{"EventRing",
+                                 [](const std::string& cs) { KxEventRing::Create(cs); },
+                                 [](const std::string& cs) { KxEventRing::Attach(cs); }}),
+    [](const auto& header) { return std::string(header.param.csName); });
 
 }  // namespace

@@ -8,7 +8,6 @@
 // the format before the schema fingerprint opens and is saved with it.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,7 +50,6 @@ constexpr size_t kMapBuckets = kMapPart + offsetof(KxMapKernelPart, buckets);
 constexpr size_t kMapBucketCount = kMapPart + offsetof(KxMapKernelPart, bucketCount);
 constexpr size_t kMapTail = kMapPart + offsetof(KxMapKernelPart, tail);
 constexpr size_t kMapScheme = kMapPart + offsetof(KxMapKernelPart, hashScheme);
-constexpr size_t kNodeSignature = offsetof(KxMapNode, signature);
 constexpr size_t kNodeNext = offsetof(KxMapNode, nextHandle);
 constexpr size_t kNodePart = offsetof(KxMapNode, kernelWords);
 constexpr size_t kNodeTextKey = kNodePart + offsetof(KxNodeKernelPart, textKey);
@@ -490,23 +488,8 @@ TEST(SavedFileChecksum, IsTheStandardCrc32) {
 }
 
 // The undamaged file opens; saved again unchanged, it keeps its size (what
-// the load rebuilds takes no new storage). It is laid out as the damages
-// expect.
+// the load rebuilds takes no new storage).
 TEST_F(CorruptFile, TheUndamagedFileOpens) {
-  const SavedImage good(s_Good);
-  EXPECT_EQ(good.Word(FirstDistance(good) + kNodeSignature), KxNodeState::kClean);
-  EXPECT_EQ(good.Word(good.ContainerAt(kDistances) + kMapTag), KxMapKernelPart::kTag);
-  EXPECT_GT(good.Word(DistanceStr(good) + offsetof(KxDynString, lengthWord)), 1u);
-  EXPECT_EQ(good.Word(DistanceUnit(good) + offsetof(KxDynString, lengthWord)), 0u);
-  EXPECT_LT(good.FirstFreeHead(kDistances),
-            good.MemberAt(kDistances) + offsetof(KxSavedMember, dataBytes));
-  EXPECT_EQ(good.Word(good.ContainerAt(kDistances)), 0u);
-  EXPECT_EQ(good.Word(good.ContainerBlock(kDistances) + 4), KxSegment::kBlockMagic);
-  EXPECT_LE(good.Word(good.ContainerBlock(kDistances)), 256u);  // a small block's class
-  EXPECT_EQ(good.Word(LapTimes(good) + offsetof(KxArrayHeader, size)), 4u);
-  EXPECT_EQ(good.Word(LapDistances(good) + offsetof(KxArrayHeader, kernel2)), 0u);
-  EXPECT_EQ(good.Word(Lanes(good) + kSlotCount), 8u);
-
   const std::string csPath = KernelScratch::Get().Path("good-copy.orb");
   WriteBytes(csPath, s_Good);
   CkxVarnoxFT_GLOBALS file;
@@ -518,31 +501,6 @@ TEST_F(CorruptFile, TheUndamagedFileOpens) {
   ASSERT_TRUE(file.Save(0, false, csAgain));
   EXPECT_EQ(ReadBytes(csAgain).size(), s_Good.size());
   file.UnLoad();
-}
-
-// A file of the format before the fingerprint is read on the word of its
-// family and file type, and saved again in the current format with the
-// fingerprint of its type.
-TEST_F(CorruptFile, AFileWithoutFingerprintOpensAndIsSavedWithIt) {
-  SavedImage image(s_Good);
-  Resealed([](KxSavedHeader& h) {
-    h.formatVersion = KxSavedHeader::kOldestFormatVersion;
-    h.schema = 0;
-  })(image);
-  const std::string csPath = KernelScratch::Get().Path("before-fingerprint.orb");
-  WriteBytes(csPath, image.Bytes());
-
-  CkxVarnoxFT_GLOBALS file;
-  ASSERT_TRUE(OpenNative(file, csPath, "rw", false)) << KernelScratch::Get().Log();
-  EXPECT_EQ(file.m_DistancesDefault.m_Container.GetCount(), 6u);
-  ASSERT_TRUE(file.Save(0, true, ""));
-  file.UnLoad();
-
-  KxSavedHeader header;
-  std::memcpy(&header, ReadBytes(csPath).data(), sizeof header);
-  EXPECT_EQ(header.formatVersion, KxSavedHeader::kFormatVersion);
-  EXPECT_EQ(header.schema, KxFileTypeFingerprint(VarnoxCatalogue().files[2]));
-  EXPECT_STREQ(VarnoxCatalogue().files[2].name, "FT_GLOBALS");
 }
 
 // The first files of format version 1 stored each container's element type
@@ -582,9 +540,10 @@ const PositionalType kPositionalTypes[] = {
 
 class PositionalTypeFile : public ::testing::TestWithParam<PositionalType> {};
 
-// A version 1 file whose type word holds the element's position opens, and
-// saves as a file the full check finds whole; the same word is refused in
-// a version 2 file, and so is the position of another type.
+// A version 1 file (before the schema fingerprint) whose type word holds the
+// element's position, the other words ids, opens, and saves in the current
+// format as a file the full check finds whole; the same word is refused in a
+// version 2 file, and so is the position of another type.
 TEST_P(PositionalTypeFile, OpensWithItsTypesMappedToTheirIds) {
   const PositionalType& kind = GetParam();
   const KxRecordTypes& types = EngineTypes();
@@ -615,6 +574,10 @@ TEST_P(PositionalTypeFile, OpensWithItsTypesMappedToTheirIds) {
   EXPECT_GT(OpenAs(kind.csFileType, write(1, uiPosition, csBase + "-v1.orb"), csResaved), 0)
       << KernelScratch::Get().Log();
   EXPECT_EQ(KxCheckSavedFile(csResaved, VarnoxCatalogue(), EngineTypes()).problems.size(), 0u);
+  KxSavedHeader header;  // saved in the current format, with its type's fingerprint
+  std::memcpy(&header, ReadBytes(csResaved).data(), sizeof header);
+  EXPECT_EQ(header.formatVersion, KxSavedHeader::kFormatVersion);
+  EXPECT_EQ(header.schema, KxFileTypeFingerprint(EngineFileType(kind.csFileType)));
   EXPECT_EQ(OpenAs(kind.csFileType, write(2, uiPosition, csBase + "-v2.orb")), KxOpenCorrupted);
   const uint32_t uiOther = uiPosition == 0 ? 1 : 0;
   EXPECT_EQ(OpenAs(kind.csFileType, write(1, uiOther, csBase + "-other.orb")), KxOpenCorrupted);
@@ -640,57 +603,19 @@ TEST(KernelEntryPoint, AnAllocationFailureBecomesTheSlotsFailure) {
     WriteBytes(csPath, bytes);
   }
   ASSERT_EQ(truncate(csPath.c_str(), off_t{4} << 30), 0);  // sparse: takes no disk
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
+  const int iExit = ForkedChild([&] {
     long lPages = 0;
     std::ifstream("/proc/self/statm") >> lPages;
     const rlim_t uiLimit = static_cast<rlim_t>(lPages) * sysconf(_SC_PAGESIZE) + (rlim_t{256} << 20);
     const rlimit limit{uiLimit, uiLimit};
-    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(2);
+    if (setrlimit(RLIMIT_AS, &limit) != 0) return 2;
     const int32_t iId = OpenAs("FT_GLOBALS", csPath);
     const bool bLogged = KernelScratch::Get().Log().find("FileOpen failed: std::bad_alloc") !=
                          std::string::npos;
-    _exit(iId == KxOpenIoError && bLogged ? 0 : 1);
-  }
-  int iStatus = 0;
-  ASSERT_EQ(waitpid(pid, &iStatus, 0), pid);
-  ASSERT_TRUE(WIFEXITED(iStatus)) << "the child did not end by itself (an exception escaped?)";
-  EXPECT_EQ(WEXITSTATUS(iStatus), 0) << "refused otherwise, or not logged:\n"
-                                     << KernelScratch::Get().Log();
-}
-
-// Maps saved by a build that hashed keys otherwise carry another scheme
-// word, and their tables (here emptied) lead nowhere: lookups must rebuild
-// them rather than miss.
-TEST_F(CorruptFile, MapsHashedByAnOlderSchemeStillFindTheirKeys) {
-  SavedImage image(s_Good);
-  for (size_t uiMember : {kDistances, kParameters}) {
-    const size_t uiSlot = image.ContainerAt(uiMember);
-    image.SetWord(uiSlot + kMapScheme, 0);
-    const uint32_t uiBuckets = image.Word(uiSlot + kMapBuckets);
-    for (uint32_t b = 0; b < image.Word(uiSlot + kMapBucketCount); ++b)
-      image.SetWord(image.UnitAt(uiMember, uiBuckets + b), 0);
-  }
-  image.Reseal();
-  const std::string csPath = KernelScratch::Get().Path("older-scheme.orb");
-  WriteBytes(csPath, image.Bytes());
-
-  CkxVarnoxFT_GLOBALS file;
-  ASSERT_TRUE(OpenNative(file, csPath, "rw", false)) << KernelScratch::Get().Log();
-  auto& distances = file.m_DistancesDefault.m_Container;
-  for (int iMeters : {50, 100, 200, 400, 800, 1500}) {
-    const uint32_t uiHandle = distances(D2MapCmd::Find, iMeters, nullptr);
-    ASSERT_NE(uiHandle, 0u) << iMeters;
-    EXPECT_EQ(distances[uiHandle].Distance, iMeters);
-  }
-  EXPECT_EQ(distances(D2MapCmd::Find, 9999, nullptr), 0u);
-  auto& parameters = file.m_Parameters.m_Container;
-  EXPECT_NE(parameters(D2MapCmd::Find, 0, "Pool"), 0u);
-  // An Add of a present key answers its node instead of adding a twin.
-  EXPECT_EQ(parameters(D2MapCmd::Add, 0, "MeetName"), parameters(D2MapCmd::Find, 0, "MeetName"));
-  EXPECT_EQ(parameters.GetCount(), 2u);
-  file.UnLoad();
+    return iId == KxOpenIoError && bLogged ? 0 : 1;
+  }).Wait();
+  EXPECT_EQ(iExit, 0) << "refused otherwise, not logged, or an exception escaped:\n"
+                      << KernelScratch::Get().Log();
 }
 
 // A saved file that is there but cannot be read is not a missing file: open
@@ -724,7 +649,8 @@ TEST_F(CorruptFile, AnUnreadableFileIsNotReplacedWhenCreateIsAsked) {
 // but never linked into it (signature 0), a linked node no longer hashed, a
 // count, tail or previous link not yet moved. Only the chain of nodes is
 // trusted at load and the rest is rebuilt from it, so such files open and
-// their maps work; so do files whose derived links are plainly wrong.
+// their maps work; so do files whose derived links are plainly wrong, and
+// maps saved by a build that hashed keys otherwise.
 TEST_F(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
   const SavedImage good(s_Good);
   const size_t uiSlot = good.ContainerAt(kDistances);
@@ -763,6 +689,18 @@ TEST_F(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
       {"bucket-outside", word(uiHeldBucket, kFarAway)},
       {"hash-chain-outside", word(good.UnitAt(kDistances, uiFirst) + kNodeHashNext, kFarAway)},
       {"no-table", word(uiSlot + kMapBucketCount, 0)},
+      {"hashed-by-an-older-scheme",
+       [](SavedImage& image) {
+         // Another scheme word, and tables (here emptied) that lead nowhere.
+         for (size_t uiMember : {kDistances, kParameters}) {
+           const size_t uiMap = image.ContainerAt(uiMember);
+           image.SetWord(uiMap + kMapScheme, 0);
+           const uint32_t uiTable = image.Word(uiMap + kMapBuckets);
+           for (uint32_t b = 0; b < image.Word(uiMap + kMapBucketCount); ++b)
+             image.SetWord(image.UnitAt(uiMember, uiTable + b), 0);
+         }
+         image.Reseal();
+       }},
       {"key-copy-differs",
        word(uiParameter + kNodePart + offsetof(KxNodeKernelPart, keyStart), 0x2A2A2A2A)},
       {"hashed-not-linked",
@@ -806,8 +744,13 @@ TEST_F(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
       ASSERT_NE(uiHandle, 0u) << iMeters;
       EXPECT_EQ(distances[uiHandle].Distance, iMeters);
     }
-    EXPECT_NE(file.m_Parameters.m_Container(D2MapCmd::Find, 0, "Pool"), 0u);
-    EXPECT_EQ(file.m_Parameters.m_Container(D2MapCmd::Find, 0, "Poo*"), 0u);
+    EXPECT_EQ(distances(D2MapCmd::Find, 9999, nullptr), 0u);  // removed before the save
+    auto& parameters = file.m_Parameters.m_Container;
+    EXPECT_NE(parameters(D2MapCmd::Find, 0, "Pool"), 0u);
+    EXPECT_EQ(parameters(D2MapCmd::Find, 0, "Poo*"), 0u);
+    // An Add of a present key answers its node instead of adding a twin.
+    EXPECT_EQ(parameters(D2MapCmd::Add, 0, "MeetName"), parameters(D2MapCmd::Find, 0, "MeetName"));
+    EXPECT_EQ(parameters.GetCount(), 2u);
     const uint32_t uiAdded = distances(D2MapCmd::Add, 7777, nullptr);
     ASSERT_NE(uiAdded, 0u);
     EXPECT_EQ(distances(D2MapCmd::Find, 7777, nullptr), uiAdded);
@@ -829,7 +772,7 @@ struct ToolCase {
   std::function<void(SavedImage&)> damage;
   std::vector<std::string> args;  // "FILE" stands for the damaged file
   int iExit;
-  std::vector<std::string> says;  // on standard error
+  std::vector<std::string> says;  // on standard output or error
 };
 
 class ToolOnDamagedFile : public CorruptFile, public ::testing::WithParamInterface<ToolCase> {};
@@ -847,9 +790,9 @@ TEST_P(ToolOnDamagedFile, SaysWhatIsWrongWithWhichFile) {
   EXPECT_TRUE(result.exited) << "signal " << result.signal;
   EXPECT_EQ(result.exitCode, tool.iExit) << result.err;
   for (const std::string& csText : tool.says) {
-    EXPECT_NE(result.err.find(csText == "FILE" ? csPath : csText), std::string::npos)
+    EXPECT_NE((result.out + result.err).find(csText == "FILE" ? csPath : csText), std::string::npos)
         << csText << " not in:\n"
-        << result.err;
+        << result.out << result.err;
   }
 }
 
@@ -875,6 +818,11 @@ INSTANTIATE_TEST_SUITE_P(
                  {"info", "FILE"},
                  1,
                  {"FILE", ": not a Varnox file"}},
+        ToolCase{"check-foreign",
+                 [](SavedImage& image) { image.Bytes().assign(300, 'x'); },
+                 {"check", "FILE"},
+                 1,
+                 {"not a saved kernel file"}},
         ToolCase{"bad-structure",
                  [](SavedImage& image) {
                    image.Put(image.ContainerAt(kDistances) + kSlotHead, kFarAway);
@@ -888,6 +836,53 @@ INSTANTIATE_TEST_SUITE_P(
       std::replace(csName.begin(), csName.end(), '-', '_');
       return csName;
     });
+// `varnox check` on saved files and on live data this process holds open:
+// whole files pass, and what is wrong is listed with where it lies.
+// A block of the Records member that no structure names.
+void LoseABlock(KxLiveFile& file) {
+  KxSegmentLock lock(file.Segment(7));
+  file.Segment(7).Allocate(100);
+}
+
+struct CheckCase {
+  const char* csName;
+  bool bKeepOpen;                            // checked while this process holds it open
+  std::function<void(KxLiveFile&)> change;  // made before the save (and the check)
+  int iExit;
+  std::vector<std::string> says;  // on standard output
+};
+
+class CheckTool : public ::testing::TestWithParam<CheckCase> {};
+
+TEST_P(CheckTool, ListsWhatIsWrongWithWhereItLies) {
+  const CheckCase& check = GetParam();
+  const std::string csDir = KernelScratch::Get().Path(std::string("check-") + check.csName);
+  std::filesystem::create_directories(csDir);
+  const std::string csPath = csDir + "/globals.orb";
+  std::shared_ptr<KxLiveFile> pFile = EngineOpen(csPath, "FT_GLOBALS", true);
+  check.change(*pFile);
+  std::string csWhy;
+  ASSERT_TRUE(pFile->Save("", false, csWhy)) << csWhy;
+  if (!check.bKeepOpen) pFile.reset();
+
+  const TkChildResult result = TkRunProgram({VARNOX_TOOL, "check", csPath});
+  EXPECT_EQ(result.exitCode, check.iExit) << result.out << result.err;
+  for (const std::string& csText : check.says) {
+    EXPECT_NE(result.out.find(csText), std::string::npos) << csText << " not in:\n" << result.out;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Check, CheckTool,
+    ::testing::Values(
+        CheckCase{"Saved", false, [](KxLiveFile&) {}, 0, {"(saved file, FT_GLOBALS): whole"}},
+        CheckCase{"Live", true, [](KxLiveFile&) {}, 0, {"(live data, open in a process"}},
+        CheckCase{"SavedLostBlock", false, LoseABlock, 1,
+                  {"Records: the live block at unit", "named by no structure", "1 problem"}},
+        CheckCase{"LiveLostBlock", true, LoseABlock, 1,
+                  {"Records: the live block at unit", "live data"}}),
+    [](const auto& check) { return std::string(check.param.csName); });
+
 #endif
 
 }  // namespace

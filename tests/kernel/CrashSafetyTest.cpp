@@ -1,26 +1,13 @@
-// A process killed (SIGKILL) at random moments while it saves: the saved
-// file always opens, through the native face in a fresh process, with the
-// content of the last save before the kill or of the save it was making,
-// whole, never a mix.
-//
-// The saving child drives the engine linked into this test and saves in a
-// loop, each time a new generation of the competitors (every record stamped
-// with the generation, and the count alternating between two sizes). Its
-// file seam only reports progress, in memory shared with the parent, and
-// writes in pieces; the parent picks a random point of a save (serialising,
-// a write, the fsync, the rename, the directory fsync, or between saves),
-// waits for the child to reach it, waits a random while longer and kills it.
-// What the child was doing when it died tells which generations the file
-// may hold: the old one before the rename, the new one after it.
-//
-// A process killed in the middle of changing a map, holding the segment's
-// mutex, leaves the map half changed; the next process to take the mutex
-// rebuilds it.
+// A process killed (SIGKILL) at random points of a save (serialising, a
+// write, the fsync, the rename, the directory fsync, between saves): the file
+// always opens in a fresh process holding the last generation saved before
+// the kill or the one being saved, whole. The saving child's file seam
+// reports its progress in shared memory, so the kill point tells which
+// generations the file may hold. (A writer killed under the segment's mutex:
+// RecoveryTest.)
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -28,7 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <new>
 #include <random>
 #include <set>
 #include <string>
@@ -180,10 +166,8 @@ void ReportGeneration(const std::string& csPath) {
 }
 
 TEST(CrashSafety, AKillDuringSaveLeavesTheOldFileOrTheNewWhole) {
-  void* pShared =
-      mmap(nullptr, sizeof(CrashProbe), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(pShared, MAP_FAILED);
-  g_pProbe = new (pShared) CrashProbe{};
+  Shared<CrashProbe> probe;
+  g_pProbe = &*probe;
 
   const std::string csDir = KernelScratch::Get().Path("crash");
   std::filesystem::create_directories(csDir);
@@ -223,31 +207,15 @@ TEST(CrashSafety, AKillDuringSaveLeavesTheOldFileOrTheNewWhole) {
                           : static_cast<long>(random() % (strike.ePhase == kChanging ? 2000 : 300));
     const bool bKeepOld = random() % 3 == 0;
 
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) SaveUntilKilled(csPath, uiOnDisk, bKeepOld);
-
-    int iStatus = 0;
-    bool bEnded = false;
+    ForkedChild saver([&]() -> int { SaveUntilKilled(csPath, uiOnDisk, bKeepOld); });
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!strike.Reached(*g_pProbe) && std::chrono::steady_clock::now() < giveUp) {
-      if (waitpid(pid, &iStatus, WNOHANG) == pid) {
-        bEnded = true;
-        break;
-      }
+    while (!strike.Reached(*g_pProbe) && saver.Running() &&
+           std::chrono::steady_clock::now() < giveUp) {
       sched_yield();
     }
-    if (!bEnded) {
-      const timespec delay{0, liDelayUs * 1000};
-      if (liDelayUs != 0) nanosleep(&delay, nullptr);
-      kill(pid, SIGKILL);
-      while (waitpid(pid, &iStatus, 0) < 0 && errno == EINTR) {
-      }
-    }
-    ASSERT_TRUE(WIFSIGNALED(iStatus) && WTERMSIG(iStatus) == SIGKILL)
-        << "the saving child ended by itself, exit code "
-        << (WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1);
+    const timespec delay{0, liDelayUs * 1000};
+    if (liDelayUs != 0) nanosleep(&delay, nullptr);
+    ASSERT_EQ(saver.Kill(), 128 + SIGKILL) << "the saving child ended by itself";
 
     const uint32_t uiPhase = g_pProbe->uiPhase;
     const uint32_t uiSaved = g_pProbe->uiSaved;
@@ -270,7 +238,8 @@ TEST(CrashSafety, AKillDuringSaveLeavesTheOldFileOrTheNewWhole) {
     // A save that dies leaves its temporary file (the next save removes
     // it); it never takes the target's place. The previous file kept as
     // .bak is whole.
-    if (std::filesystem::exists(csPath + ".saving." + std::to_string(pid))) ++iLeftTemporary;
+    if (std::filesystem::exists(csPath + ".saving." + std::to_string(saver.Pid())))
+      ++iLeftTemporary;
     if (std::filesystem::exists(csPath + ".bak")) {
       KxLoadedFile loaded;
       std::string csWhy;
@@ -289,63 +258,11 @@ TEST(CrashSafety, AKillDuringSaveLeavesTheOldFileOrTheNewWhole) {
   RecordProperty("kills", iKills);
   RecordProperty("kills_inside_a_save", iInside);
   EXPECT_GE(iInside, kKillsInsideASave) << csReport;
-  munmap(pShared, sizeof(CrashProbe));
 
   std::shared_ptr<KxLiveFile> pFile = EngineOpen(csPath, "FT_COMPETITORS", false);
   std::string csWhy;
   ASSERT_TRUE(pFile->Save("", false, csWhy)) << csWhy;
   EXPECT_EQ(EntriesWith(csDir, ".saving."), std::vector<std::string>{});
-}
-
-// The child adds a competitor under the segment's mutex and dies before
-// counting it, with the map's write mark still set and its tail not moved:
-// as a kill between linking a node and counting it leaves the map. The
-// parent, still attached, takes the mutex next and finds the map whole.
-TEST(CrashSafety, AProcessDyingInTheMiddleOfAnAddLeavesAWorkingMap) {
-  const std::string csDir = KernelScratch::Get().Path("midway");
-  std::filesystem::create_directories(csDir);
-  const std::string csPath = csDir + "/competitors.orb";
-  std::shared_ptr<KxLiveFile> pFile = EngineOpen(csPath, "FT_COMPETITORS", true);
-  EngineCompetitors(*pFile).Set(10, 1);
-  KxEmbeddedMap* pSlot = static_cast<KxEmbeddedMap*>(pFile->Container(0));
-  KxMapKernelPart& kernel = *reinterpret_cast<KxMapKernelPart*>(pSlot->kernelBytes);
-
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    const uint32_t uiTail = kernel.tail;
-    pFile->Segment(0).Lock();
-    if (pFile->Store(0).MapCommand(pSlot, D2MapCmd::Add, 11, nullptr) == 0) _exit(2);
-    pSlot->header.count -= 1;
-    kernel.tail = uiTail;
-    kernel.writes |= 1;
-    raise(SIGKILL);
-  }
-  int iStatus = 0;
-  ASSERT_EQ(waitpid(pid, &iStatus, 0), pid);
-  ASSERT_TRUE(WIFSIGNALED(iStatus)) << "the child ended by itself";
-
-  uint32_t uiFound = 0;
-  {
-    KxSegmentLock lock(pFile->Segment(0));
-    EXPECT_EQ(pSlot->header.count, 11u);
-    uiFound = pFile->Store(0).MapCommand(pSlot, D2MapCmd::Find, 11, nullptr);
-    EXPECT_NE(uiFound, 0u);
-    EXPECT_EQ(kernel.tail, uiFound);
-    EXPECT_NE(pFile->Store(0).MapCommand(pSlot, D2MapCmd::Add, 12, nullptr), 0u);
-  }
-  EXPECT_EQ(pFile->Store(0).FindWithoutLock(pSlot, 11, nullptr), uiFound)
-      << "lookups without the mutex never trust an answer again";
-  std::string csWhy;
-  ASSERT_TRUE(pFile->Save("", false, csWhy)) << csWhy;
-  pFile.reset();
-  const TkChildResult reopened = TkRunChild([&] {
-    CkxVarnoxFT_COMPETITORS file;
-    if (!OpenNative(file, csPath, "r", false)) std::exit(3);
-    std::exit(file.m_CompetitorsStringMap.m_Container.GetCount() == 12 ? 0 : 4);
-  });
-  EXPECT_EQ(reopened.exitCode, 0) << reopened.err << KernelScratch::Get().Log();
 }
 
 }  // namespace

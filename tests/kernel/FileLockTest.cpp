@@ -1,12 +1,11 @@
 // The file-wide NGE and NGM locks across processes, and index objects.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,15 +25,14 @@ class LockHolder {
     int aIn[2];
     int aOut[2];
     if (pipe(aIn) != 0 || pipe(aOut) != 0) return;
-    m_Pid = fork();
-    if (m_Pid == 0) {
+    m_pPeer = std::make_unique<ForkedChild>([&] {
       dup2(aIn[0], 0);
       dup2(aOut[1], 1);
       close(aIn[1]);
       close(aOut[0]);
       execl(NOTIFY_PEER, NOTIFY_PEER, "hold", csPath.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
+      return 127;
+    });
     close(aIn[0]);
     close(aOut[1]);
     m_iIn = aIn[1];
@@ -54,19 +52,14 @@ class LockHolder {
   void Release() {
     if (m_iIn >= 0) close(m_iIn);
     m_iIn = -1;
-    Wait();
+    if (m_pPeer) m_pPeer->Wait();
   }
   void Kill() {
-    if (m_Pid > 0) kill(m_Pid, SIGKILL);
-    Wait();
+    if (m_pPeer) m_pPeer->Kill();
   }
 
  private:
-  void Wait() {
-    if (m_Pid > 0) waitpid(m_Pid, nullptr, 0);
-    m_Pid = -1;
-  }
-  pid_t m_Pid = -1;
+  std::unique_ptr<ForkedChild> m_pPeer;
   int m_iIn = -1;
   FILE* m_pOut = nullptr;
 };

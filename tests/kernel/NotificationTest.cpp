@@ -1,4 +1,5 @@
-// Update notifications and growth messages across processes.
+// Update notifications and growth messages across processes, and growth
+// messages to the tasks the application registers for them.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,12 +12,15 @@
 #include <thread>
 #include <vector>
 
+#include "contracts/framework/OrbApp.h"
 #include "kernel/KxEvents.h"
 #include "templates/Varnox.h"
 #include "tests/kernel/KernelTestSupport.h"
 #include "tests/testkernel/TestKernelSupport.h"
 
 namespace {
+
+using Tarvex::Orb::OrbApp;
 
 const auto* const g_pEnvironment = ::testing::AddGlobalTestEnvironment(new KernelEnvironment());
 
@@ -46,6 +50,15 @@ std::vector<Received> WaitFor(size_t uiCount) {
   std::unique_lock<std::mutex> lock(g_Mutex);
   g_Changed.wait_for(lock, std::chrono::seconds(30), [&] { return g_Received.size() >= uiCount; });
   return g_Received;
+}
+
+// Adds `uiCount` competitors from key `uiFirst` on: enough make the
+// dynamic data grow.
+void AddCompetitors(CkxVarnoxFT_COMPETITORS& file, uint64_t uiFirst, uint64_t uiCount) {
+  auto& map = file.m_CompetitorsStringMap.m_Container;
+  for (uint64_t uiKey = uiFirst; uiKey < uiFirst + uiCount; ++uiKey) {
+    map[map(D2MapCmd::Add, uiKey, nullptr)].CompetitorId = 1;
+  }
 }
 
 class NotificationTest : public ::testing::Test {
@@ -133,6 +146,12 @@ TEST_F(NotificationTest, ASlowReaderIsToldHowManyUpdatesItMissed) {
     // listener still delivering after the deadline needs the mutex to finish.
     std::lock_guard<std::mutex> lock(g_Mutex);
     EXPECT_GT(uiMissed, 0u);
+    // Missed only what the ring no longer held: its last kCapacity arrived.
+    const size_t uiRing = KxEventRing::kCapacity;
+    ASSERT_GE(g_Received.size(), uiRing);
+    EXPECT_EQ(g_Received[g_Received.size() - uiRing].csText,
+              "update " + std::to_string(static_cast<size_t>(iCount) - uiRing));
+    EXPECT_EQ(g_Received.back().csText, "update " + std::to_string(iCount - 1));
     EXPECT_EQ(g_Received.size() + uiMissed, static_cast<size_t>(iCount));
     // What arrived is still in order.
     for (size_t i = 1; i < g_Received.size(); ++i) {
@@ -171,9 +190,7 @@ TEST_F(NotificationTest, GrowthMessageReachesTheGrowingFileOnly) {
   const int32_t iGrowing = growing.OpenUnm(KernelScratch::Get().Path("grow.orb").c_str(), nullptr,
                                            nullptr, "rw", "", true, nullptr, 0, 0, nullptr);
   ASSERT_TRUE(OpenNative(quiet, KernelScratch::Get().Path("quiet.orb")));
-  auto& map = growing.m_CompetitorsStringMap.m_Container;
-  for (uint64_t uiKey = 0; uiKey < 2000; ++uiKey)
-    map[map(D2MapCmd::Add, uiKey, nullptr)].CompetitorId = 1;
+  AddCompetitors(growing, 0, 2000);
 
   // Growths are delivered one after another by the listener thread: the
   // kernel's status a moment before the handler's, the handler's before its
@@ -206,9 +223,7 @@ TEST_F(NotificationTest, GrowthAfterTheEndSkipsAFileDestroyedAfterTheEnd) {
   KxEndCatAssembly();
   pGone.reset();  // its growth handler must not be reached any more
 
-  auto& map = growing.m_CompetitorsStringMap.m_Container;
-  for (uint64_t uiKey = 0; uiKey < 2000; ++uiKey)
-    map[map(D2MapCmd::Add, uiKey, nullptr)].CompetitorId = 1;
+  AddCompetitors(growing, 0, 2000);
   // The kernel counts a growth just before its listener hands it to every
   // registered handler in turn; unloading waits for the listener to finish.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -217,6 +232,78 @@ TEST_F(NotificationTest, GrowthAfterTheEndSkipsAFileDestroyedAfterTheEnd) {
   growing.UnLoad();
   EXPECT_GT(growing.m_iDynGrowStatus, 0);
   KxInitCatAssembly(false);
+}
+
+// Values a kernel thread hands over, and a wait for them.
+template <class T>
+class Mailbox {
+ public:
+  void Put(T value) {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_Values.push_back(std::move(value));
+    m_Changed.notify_all();
+  }
+  // Waits at most 30 s until `fits` holds for the values; a copy of them.
+  template <class F>
+  std::vector<T> WaitUntil(F fits) {
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    m_Changed.wait_for(lock, std::chrono::seconds(30), [&] { return fits(m_Values); });
+    return m_Values;
+  }
+  std::vector<T> Now() {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_Values;
+  }
+
+ private:
+  std::mutex m_Mutex;
+  std::condition_variable m_Changed;
+  std::vector<T> m_Values;
+};
+
+// A growth reaches the task the application registered for it, until withdrawn.
+TEST(AppMessages, AKernelMessageReachesItsTaskUntilWithdrawn) {
+  struct Growth {
+    int64_t liFileId, liStatus;
+  };
+  Mailbox<Growth> growths;
+  const int32_t iId = OrbApp::RegMess(u"OrbKernelDynDataSecGrow",
+                                      [&](int64_t liCmd, int64_t liPar, const void*, const void*) {
+                                        growths.Put({liCmd, liPar});
+                                      });
+  CkxVarnoxFT_COMPETITORS file;
+  const int32_t iFileId = file.OpenUnm(KernelScratch::Get().Path("services-grow.orb").c_str(),
+                                       nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr);
+  ASSERT_GT(iFileId, 0);
+  AddCompetitors(file, 0, 2000);
+  const std::vector<Growth> seen = growths.WaitUntil([&](const std::vector<Growth>& values) {
+    return !values.empty() && values.back().liStatus == file.GetDynGrowStatus();
+  });
+  ASSERT_FALSE(seen.empty());
+  for (const Growth& growth : seen) EXPECT_EQ(growth.liFileId, iFileId);
+
+  // Withdrawn: the next growths reach a witness registered since, not the
+  // task. Unloading waits for a delivery in progress.
+  Mailbox<Growth> witnessed;
+  const int32_t iWitness = OrbApp::RegMess(
+      u"OrbKernelDynDataSecGrow", [&](int64_t liCmd, int64_t liPar, const void*, const void*) {
+        witnessed.Put({liCmd, liPar});
+      });
+  // Growths already queued may still arrive until the withdrawal, which
+  // waits for a delivery in progress.
+  ASSERT_TRUE(OrbApp::UnRegMess(iId));
+  const size_t uiDelivered = growths.Now().size();
+  const int64_t liLastBefore = growths.Now().back().liStatus;
+  AddCompetitors(file, 2000, 20000);
+  // Growths come in order: a later status was delivered after the withdrawal.
+  const std::vector<Growth> later = witnessed.WaitUntil([&](const std::vector<Growth>& values) {
+    return !values.empty() && values.back().liStatus > liLastBefore;
+  });
+  file.UnLoad();
+  OrbApp::UnRegMess(iWitness);
+  ASSERT_FALSE(later.empty());
+  EXPECT_GT(later.back().liStatus, liLastBefore);
+  EXPECT_EQ(growths.Now().size(), uiDelivered);
 }
 
 }  // namespace

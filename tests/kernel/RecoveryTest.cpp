@@ -1,21 +1,9 @@
-// A writer stopped between any two stores of a change to a segment (the
-// step seam, kernel/KxStep.h), holding the segment's mutex, as a process
-// killed there would be: the process still attached takes the mutex next,
-// and the full check then finds the live data whole, with the change
-// either made or not. Every (operation, stop point) is reached: each
-// operation's steps are counted first, then the writer is stopped at each.
-//
-// The XML import's fall-back (every segment put back from its copy when the
-// rebuild runs out of storage) is one of the operations: stopped inside it,
-// the file is left as the rebuild or as the restore left it.
-//
-// The writer is a forked child sharing the live file's mappings; it ends
-// itself at the stop point (_exit), leaving the robust mutex to its next
-// owner. Between stop points the parent puts the segments back as they were
-// before the operation.
+// A writer stopped between any two stores of a change (the step seam,
+// kernel/KxStep.h), holding the segment's mutex, as a process killed there
+// would be: the process still attached takes the mutex next and the full
+// check finds the live data whole. Every (operation, stop point) is tried,
+// the XML import's put-back from its copies among the operations.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -147,9 +135,7 @@ void PrintTo(const Operation& operation, std::ostream* pOut) { *pOut << operatio
 // never stopped, counting its steps into `pSteps`). Answers the child's
 // exit code.
 int RunChild(KxLiveFile& file, const Operation& operation, int64_t iAllowed, int64_t* pSteps) {
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
+  return ForkedChild([&] {
     constexpr int64_t kMany = int64_t{1} << 40;
     KxStopAfterSteps(iAllowed < 0 ? kMany : iAllowed, [] { _exit(kStoppedExit); });
     Globals globals(file);
@@ -157,11 +143,8 @@ int RunChild(KxLiveFile& file, const Operation& operation, int64_t iAllowed, int
     operation.change(globals);
     if (pSteps != nullptr) *pSteps = kMany - KxStepsLeft();
     if (!operation.bLocksItself) file.Segment(operation.eMember).Unlock();
-    _exit(0);
-  }
-  int iStatus = 0;
-  waitpid(pid, &iStatus, 0);
-  return WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
+    return 0;
+  }).Wait();
 }
 
 class RecoveryTest : public ::testing::TestWithParam<Operation> {};
@@ -183,12 +166,9 @@ TEST_P(RecoveryTest, AWriterStoppedAtAnyStepLeavesTheLiveDataWhole) {
   }
   ASSERT_EQ(Problems(KxCheckLiveFile(*pFile)), "");
 
-  auto* pSteps = static_cast<int64_t*>(
-      mmap(nullptr, sizeof(int64_t), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-  ASSERT_NE(pSteps, MAP_FAILED);
-  ASSERT_EQ(RunChild(*pFile, operation, -1, pSteps), 0) << "the operation failed";
-  const int64_t iSteps = *pSteps;
-  munmap(pSteps, sizeof(int64_t));
+  Shared<int64_t> steps;
+  ASSERT_EQ(RunChild(*pFile, operation, -1, &*steps), 0) << "the operation failed";
+  const int64_t iSteps = *steps;
   ASSERT_GT(iSteps, 0);
   ASSERT_EQ(Problems(KxCheckLiveFile(*pFile)), "") << "after the whole operation";
 

@@ -6,7 +6,6 @@
 // old bytes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -289,11 +288,9 @@ TEST(SaveFaultSeam, TemporaryFilesOfDeadProcessesAreRemoved) {
   const std::string csPath = csDir + "/competitors.orb";
   std::shared_ptr<KxLiveFile> pFile = EngineOpen(csPath, "FT_COMPETITORS", true);
   EngineCompetitors(*pFile).Set(3, 1);
-  const pid_t dead = fork();
-  if (dead == 0) _exit(0);
-  ASSERT_GT(dead, 0);
-  ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
-  const std::string csDead = std::to_string(dead);
+  ForkedChild dead([] { return 0; });
+  ASSERT_EQ(dead.Wait(), 0);
+  const std::string csDead = std::to_string(dead.Pid());
   const std::vector<std::string> kept = {csPath + ".saving.1", csPath + ".saving.x" + csDead,
                                          csDir + "/other.orb.saving." + csDead,
                                          csDir + "/meet.xml.part.1"};

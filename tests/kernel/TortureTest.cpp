@@ -1,21 +1,12 @@
-// The kill campaign: a child attached to a live races file adds and removes
-// races, heats and lanes, clears races, writes their strings and resizes
-// their lap arrays at random, and is killed with SIGKILL at random moments.
-// After each kill the parent, attached throughout, checks the live data
-// (taking the mutex first recovers what the child left), reads every record
-// against what the child had finished, saves, checks the saved file, opens a
-// copy of it in fresh live storage and checks that again.
-//
-// The child keeps, in memory shared with the parent, the content every
-// finished change left (the model) and the race it is changing: that race
-// may hold the old content or the new, every other race must be exactly as
-// the model says; the parent then takes what that race holds into the model.
-// VARNOX_TORTURE_KILLS sets the number of kills (default a
-// short run; `make torture` runs 1,000); VARNOX_TORTURE_SEED fixes the seed.
+// The kill campaign: a child attached to a live races file makes random
+// changes (races, heats, lanes, texts, laps) and is killed at random moments.
+// After each kill the parent, attached throughout, checks the live data, reads
+// every race against the journal of finished changes the child kept in shared
+// memory (the race in change may hold the old content or the new), saves,
+// checks the saved file and reopens a copy. VARNOX_TORTURE_KILLS sets the
+// number of kills (`make torture` runs 1,000), VARNOX_TORTURE_SEED the seed.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -147,16 +138,6 @@ class Races {
     for (uint32_t i = 0; i < pHeader->size; ++i) cs += " " + std::to_string(pLaps[i].Lap);
     return cs;
   }
-  bool LapsAre(const CkxCompOneLane& lane, uint32_t uiLaps) {
-    const KxArrayHeader* pHeader = reinterpret_cast<const KxArrayHeader*>(&lane.Laps);
-    if (pHeader->size != uiLaps) return false;
-    const auto* pLaps = reinterpret_cast<const CkxCompOneLap*>(m_Segment.At(pHeader->dataOffset));
-    for (uint32_t i = 0; i < uiLaps; ++i) {
-      if (pLaps[i].Lap != static_cast<int32_t>(i + 1)) return false;
-    }
-    return true;
-  }
-
  private:
   template <class Record>
   Record* RecordAt(uint32_t uiHandle) {
@@ -285,7 +266,9 @@ std::string CompareRace(Races& races, int r, const RaceModel& model, bool bHalfW
       const std::string csLane = csRace + Key('H', h) + Key('L', l);
       if ((pLane != nullptr) != lane.bPresent) return csLane + " present or missing";
       if (pLane == nullptr) continue;
-      if (!(bHalfWritten ? races.LapsHalfWritten(*pLane, lane.uiLaps, before.heats[h].lanes[l].uiLaps) : races.LapsAre(*pLane, lane.uiLaps)))
+      // Whole: all of them written.
+      const uint32_t uiKept = bHalfWritten ? before.heats[h].lanes[l].uiLaps : lane.uiLaps;
+      if (!races.LapsHalfWritten(*pLane, lane.uiLaps, uiKept))
         return csLane + " laps (" + races.DescribeLaps(*pLane) + ", not " + std::to_string(lane.uiLaps) + ")";
       if (!textIs(pLane->LHandicap, lane.uiHandicapGeneration, lane.uiHandicapLength))
         return csLane + " handicap";
@@ -363,10 +346,8 @@ TEST(Torture, AWriterKilledAtRandomLeavesTheLiveDataWholeForThoseAttached) {
   const std::string csPath = csDir + "/races.orb";
   const std::string csReopened = csDir + "/reopened.orb";
   std::shared_ptr<KxLiveFile> pFile = EngineOpen(csPath, "FT_RACES", true);
-  auto* pJournal = static_cast<Journal*>(
-      mmap(nullptr, sizeof(Journal), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-  ASSERT_NE(pJournal, MAP_FAILED);
-  Journal& journal = *new (pJournal) Journal{};
+  Shared<Journal> shared;
+  Journal& journal = *shared;
   journal.iChanging = -1;
 
   const unsigned uiSeed = SeedWanted();
@@ -378,10 +359,8 @@ TEST(Torture, AWriterKilledAtRandomLeavesTheLiveDataWholeForThoseAttached) {
   for (int iKill = 0; iKill < iKills; ++iKill) {
     const uint64_t uiFinishedBefore = journal.uiFinished;
     const uint32_t uiRecoveriesBefore = pFile->Segment(0).Header().recoveries;
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) ChangeUntilKilled(*pFile, journal, static_cast<unsigned>(random()));
+    ForkedChild changer(
+        [&]() -> int { ChangeUntilKilled(*pFile, journal, static_cast<unsigned>(random())); });
     // Killed once it has finished a change or two and then a random while.
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (journal.uiFinished < uiFinishedBefore + 1 + random() % 2 &&
@@ -390,11 +369,7 @@ TEST(Torture, AWriterKilledAtRandomLeavesTheLiveDataWholeForThoseAttached) {
     }
     const timespec delay{0, static_cast<long>(random() % 3000) * 1000};
     nanosleep(&delay, nullptr);
-    kill(pid, SIGKILL);
-    int iStatus = 0;
-    while (waitpid(pid, &iStatus, 0) < 0 && errno == EINTR) {
-    }
-    ASSERT_TRUE(WIFSIGNALED(iStatus)) << "the child ended by itself (" << WEXITSTATUS(iStatus) << ")";
+    ASSERT_EQ(changer.Kill(), 128 + SIGKILL) << "the child ended by itself";
 
     const int iChanging = journal.iChanging;
     SCOPED_TRACE("kill " + std::to_string(iKill) + ", race " + std::to_string(iChanging) + " in change");
@@ -418,7 +393,6 @@ TEST(Torture, AWriterKilledAtRandomLeavesTheLiveDataWholeForThoseAttached) {
               dSeconds);
   RecordProperty("kills", iKills);
   RecordProperty("kills_inside_a_change", static_cast<int>(uiInsideAChange));
-  munmap(pJournal, sizeof(Journal));
 }
 
 }  // namespace

@@ -1,18 +1,9 @@
-// Two processes on one file through the native face on the reference kernel:
-// the second process opens the same path and attaches to the same live data.
-//
-// The parent adds and removes competitors under the map's exclusive lock
-// while the child enumerates under the shared lock. Every record the parent
-// writes keeps CompetitorId == 2 * CategoryId == 2 * key and the name "N<key>";
-// an enumeration that met a half-written node would see that broken. At the
-// end both processes must see the same elements in the same order, and what
-// the child then adds (growing the storage) the parent must read, all
-// without a save.
-#include <signal.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+// Two processes on one file through the native face: the child attaches to
+// the parent's live data and enumerates under the shared lock while the
+// parent adds and removes under the exclusive one. Every record keeps
+// CompetitorId == 2 * CategoryId == 2 * key and the name "N<key>", so a
+// half-written node shows. Both end with the same elements in the same
+// order, and what the child then adds the parent reads without a save.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,8 +11,6 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <functional>
-#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,56 +56,9 @@ struct Meeting {
   char acFirstViolation[256] = {};
 };
 
-// A forked child process running `fn`, ending with its answer; killed if
-// it is still running when the object goes.
-class ChildProcess {
- public:
-  explicit ChildProcess(const std::function<int()>& fn) {
-    std::fflush(nullptr);
-    m_Pid = fork();
-    if (m_Pid != 0) return;
-    int iCode = 99;
-    try {
-      iCode = fn();
-    } catch (...) {
-      iCode = 98;
-    }
-    std::fflush(nullptr);
-    _exit(iCode);
-  }
-  ~ChildProcess() {
-    if (Running()) kill(m_Pid, SIGKILL);
-    Wait();
-  }
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-
-  bool Started() const { return m_Pid > 0; }
-  bool Running() {
-    if (m_Pid <= 0 || m_bEnded) return false;
-    if (waitpid(m_Pid, &m_iStatus, WNOHANG) == 0) return true;
-    m_bEnded = true;
-    return false;
-  }
-  // The exit code, or -1 for a child killed by a signal or after kWaitMs.
-  int Wait() {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kWaitMs);
-    while (Running()) {
-      if (Clock::now() > deadline) kill(m_Pid, SIGKILL);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return m_bEnded && WIFEXITED(m_iStatus) ? WEXITSTATUS(m_iStatus) : -1;
-  }
-
- private:
-  pid_t m_Pid = -1;
-  bool m_bEnded = false;
-  int m_iStatus = 0;
-};
-
 // Waits (polling) until the stage is at least `eStage`; false after kWaitMs
 // or when `pOther` ended first.
-bool WaitFor(const Meeting& meeting, Stage eStage, ChildProcess* pOther = nullptr) {
+bool WaitFor(const Meeting& meeting, Stage eStage, ForkedChild* pOther = nullptr) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(kWaitMs);
   while (meeting.uiStage.load() < eStage) {
     if (Clock::now() > deadline || (pOther != nullptr && !pOther->Running())) {
@@ -232,17 +174,15 @@ int Child(Meeting& meeting, const std::string& csPath) {
 
 TEST(TwoProcess, EnumerationUnderTheSharedLockNeverMeetsAHalfWrittenNode) {
   const std::string csPath = KernelScratch::Get().Path("two-process.orb");
-  void* pShared =
-      mmap(nullptr, sizeof(Meeting), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(pShared, MAP_FAILED);
-  Meeting& meeting = *new (pShared) Meeting();
+  Shared<Meeting> shared;
+  Meeting& meeting = *shared;
   static_assert(std::atomic<uint64_t>::is_always_lock_free,
                 "the meeting is shared between processes");
 
   // Forked before the parent opens the file, so that the child inherits
   // nothing of it and has to open the path itself.
-  ChildProcess child([&] { return Child(meeting, csPath); });
-  ASSERT_TRUE(child.Started());
+  ForkedChild child([&] { return Child(meeting, csPath); });
+  ASSERT_GT(child.Pid(), 0);
 
   CkxVarnoxFT_COMPETITORS file;
   ASSERT_TRUE(OpenNative(file, csPath)) << KernelScratch::Get().Log();
@@ -328,7 +268,6 @@ TEST(TwoProcess, EnumerationUnderTheSharedLockNeverMeetsAHalfWrittenNode) {
       << KernelScratch::Get().Log();
   EXPECT_FALSE(std::filesystem::exists(csPath)) << "nothing was saved";
   file.UnLoad();
-  munmap(pShared, sizeof(Meeting));
 }
 
 }  // namespace
