@@ -1,8 +1,8 @@
-// Small stand-ins for what the object face gives the framework: a store of
-// records with an int and a text, a keyed map and a record array over it
-// (also making element view models), a fixed value array, the record view
-// model and a file. They count what the framework does to them: reads,
-// writes outside the exclusive lock, locks held, update ids published.
+// Stand-ins for what the object face gives the framework, counting what the
+// framework does to them: records read, writes outside the exclusive lock,
+// locks held, element view models made, updates published. A map, a record
+// array and a single record, each over a store of its own, a fixed value
+// array, a record view model and a file of the three members.
 #pragma once
 
 #include <algorithm>
@@ -26,79 +26,51 @@ using namespace Tarvex::Orb::DataDirectAcces;
 
 [[noreturn]] inline void Unused() { throw std::logic_error("not used by the framework"); }
 
-// The "kernel storage": records by handle, in container order.
+// Records by handle, in container order, and what was done to them.
 struct Store {
   struct Record {
-    uint64_t key = 0;
     int32_t number = 0;
     std::u16string text;
-    std::shared_ptr<Store> children;  // made on first use
   };
   std::vector<uint32_t> order;
   std::map<uint32_t, Record> records;
   uint32_t nextHandle = 1;
-  int exclusiveLocks = 0;  // held now
-  int sharedLocks = 0;     // held now
-  int writesOutsideExclusiveLock = 0;
-  int getValReads = 0;
+  int exclusiveLocks = 0, sharedLocks = 0, writesOutsideExclusiveLock = 0, reads = 0;
   uint64_t nextUpdateId = 100;
   std::vector<std::u16string> updates;  // texts of the published updates
 
-  // Inserts a record at `position` of the order; its handle.
-  uint32_t Insert(size_t position, int32_t number, std::u16string text = u"") {
-    const uint32_t h = nextHandle++;
-    records[h] = {h, number, std::move(text), nullptr};
-    order.insert(order.begin() + static_cast<std::ptrdiff_t>(position), h);
-    return h;
+  uint32_t Insert(size_t position, int32_t number) {
+    records[nextHandle] = {number, u""};
+    order.insert(order.begin() + static_cast<std::ptrdiff_t>(position), nextHandle);
+    return nextHandle++;
   }
-  void Erase(uint32_t h) {
-    order.erase(std::find(order.begin(), order.end(), h));
-    records.erase(h);
+  void Erase(size_t position) {
+    records.erase(order.at(position));
+    order.erase(order.begin() + static_cast<std::ptrdiff_t>(position));
   }
+  Record& At(size_t position) { return records.at(order.at(position)); }
 };
 
-class IRecord;
-using RecordMap = IOrbMap<uint64_t, IRecord>;
-
-// A record: a number, a text and a nested map of records.
-class IRecord : public IOrbObject {
+// A record of a store; it stamps its number and text. `uiPos` is what it
+// answers as its position: the handle in a map, the index in an array.
+class Proxy : public IOrbObject, public IOrbRecordStamp {
  public:
-  // A new wrapper object on every call, as nested containers are.
-  virtual std::shared_ptr<RecordMap> Children() = 0;
-  virtual int32_t Number() = 0;
-  virtual void set_Number(int32_t value) = 0;
-  virtual std::u16string Text() = 0;
-  virtual void set_Text(const std::u16string& value) = 0;
-};
-
-// A record of the store; it stamps its number and text (not its children).
-class Proxy : public IRecord, public IOrbRecordStamp {
- public:
-  // `uiPos` is what the proxy answers as its position: the handle in a map,
-  // the index in an array.
   Proxy(std::shared_ptr<Store> pStore, uint32_t h, std::optional<uint32_t> uiPos = std::nullopt)
       : m_pStore(std::move(pStore)), m_h(h), m_uiPos(uiPos.value_or(h)) {}
   uint32_t IEnumCurrentPos() const override { return m_uiPos; }
   uint64_t RecordStamp() override {
-    const Store::Record& rec = Rec();
-    return std::hash<std::u16string>()(rec.text) * 31 + static_cast<uint32_t>(rec.number);
+    return std::hash<std::u16string>()(Rec().text) * 31 + static_cast<uint32_t>(Rec().number);
   }
-  int32_t Number() override { return Rec().number; }
-  void set_Number(int32_t value) override {
-    Written();
-    Rec().number = value;
+  int32_t Number() {
+    ++m_pStore->reads;
+    return Rec().number;
   }
-  std::u16string Text() override { return Rec().text; }
-  void set_Text(const std::u16string& value) override {
-    Written();
-    Rec().text = value;
+  std::u16string Text() {
+    ++m_pStore->reads;
+    return Rec().text;
   }
-  std::shared_ptr<RecordMap> Children() override;
-  Store& ChildStore() {
-    auto& pChildren = Rec().children;
-    if (!pChildren) pChildren = std::make_shared<Store>();
-    return *pChildren;
-  }
+  void set_Number(int32_t value) { Written().number = value; }
+  void set_Text(const std::u16string& value) { Written().text = value; }
 
  private:
   Store::Record& Rec() {
@@ -106,85 +78,51 @@ class Proxy : public IRecord, public IOrbRecordStamp {
     if (it == m_pStore->records.end()) throw OrbKernelException(u"Proxy: no record\r\n");
     return it->second;
   }
-  void Written() {
+  Store::Record& Written() {
     if (m_pStore->exclusiveLocks == 0) ++m_pStore->writesOutsideExclusiveLock;
+    return Rec();
   }
   std::shared_ptr<Store> m_pStore;
   uint32_t m_h;
   uint32_t m_uiPos;
 };
 
-class ViewModel;
-using ChildMap = OrbMvvmObsMap<uint64_t, IRecord, ViewModel>;
-
-// The view model of IRecord: property 0 Number (default -1), 1 Text, 2 the
-// Children map.
-class ViewModel : public AOrbMvvmObject<IRecord> {
+// The view model of a record: property 0 Number (default -1), 1 Text.
+class ViewModel : public AOrbMvvmObject<Proxy> {
  public:
   static constexpr int32_t kNumber = 0;
   static constexpr int32_t kText = 1;
-  static constexpr int32_t kChildren = 2;
+  using NumberWrapper = OrbSimpleDataWrapper<int32_t>;
+  using TextWrapper = OrbSimpleDataWrapper<std::u16string>;
 
-  ViewModel(std::shared_ptr<IRecord> pData, OrbBaseDataWrapper* pParent, int32_t iPropIndex = -1,
-            Store* pStore = nullptr)
-      : AOrbMvvmObject(std::move(pData), 3, pParent, iPropIndex), m_pStore(pStore) {}
-
-  std::shared_ptr<OrbSimpleDataWrapper<int32_t>> NumberSlot() {
-    return PropertyAs<OrbSimpleDataWrapper<int32_t>>(kNumber);
-  }
-  std::shared_ptr<OrbSimpleDataWrapper<std::u16string>> TextSlot() {
-    return PropertyAs<OrbSimpleDataWrapper<std::u16string>>(kText);
-  }
+  ViewModel(std::shared_ptr<Proxy> pData, OrbBaseDataWrapper* pParent, int32_t iPropIndex = -1)
+      : AOrbMvvmObject(std::move(pData), 2, pParent, iPropIndex) {}
+  std::shared_ptr<NumberWrapper> NumberSlot() { return PropertyAs<NumberWrapper>(kNumber); }
+  std::shared_ptr<TextWrapper> TextSlot() { return PropertyAs<TextWrapper>(kText); }
 
   void GetVal(int32_t i, bool bClear) override {
-    Check(i);
-    auto& slot = m_Fields[static_cast<size_t>(i)];
+    auto& slot = m_Fields.at(static_cast<size_t>(i));
     if (!slot) {
-      if (i == kNumber) slot = std::make_shared<OrbSimpleDataWrapper<int32_t>>(this, i, 0);
-      if (i == kText) slot = std::make_shared<OrbSimpleDataWrapper<std::u16string>>(this, i, 0);
-      if (i == kChildren) {
-        slot = std::make_shared<ChildMap>(m_OrbData ? m_OrbData->Children() : nullptr, this, i);
-      }
-      return;
-    }
-    if (i == kChildren) {
-      if (!m_OrbData) throw OrbKernelException(u"ViewModel.GetVal (2):\r\nNot yet connected\r\n");
-      std::static_pointer_cast<ChildMap>(slot)->m_OrbCollection = m_OrbData->Children();
+      if (i == kNumber) slot = std::make_shared<NumberWrapper>(this, i, 0);
+      if (i == kText) slot = std::make_shared<TextWrapper>(this, i, 0);
       return;
     }
     const bool bRead = m_OrbData != nullptr && !bClear;
-    if (bRead && m_pStore != nullptr) ++m_pStore->getValReads;
     if (i == kNumber) {
-      std::static_pointer_cast<OrbSimpleDataWrapper<int32_t>>(slot)->m_LocalVal =
-          bRead ? m_OrbData->Number() : -1;
+      std::static_pointer_cast<NumberWrapper>(slot)->m_LocalVal = bRead ? m_OrbData->Number() : -1;
     } else {
-      std::static_pointer_cast<OrbSimpleDataWrapper<std::u16string>>(slot)->m_LocalVal =
-          bRead ? m_OrbData->Text() : u"";
+      std::static_pointer_cast<TextWrapper>(slot)->m_LocalVal = bRead ? m_OrbData->Text() : u"";
     }
   }
   void SetVal(int32_t i) override {
-    Check(i);
-    if (i == kChildren) throw OrbKernelException(u"ViewModel.SetVal (2):\r\nInvalid property\r\n");
     if (!m_OrbData) throw OrbKernelException(u"ViewModel.SetVal:\r\nNot connected\r\n");
-    if (i == kNumber) {
-      m_OrbData->set_Number(NumberSlot()->m_LocalVal);
-    } else {
-      m_OrbData->set_Text(TextSlot()->m_LocalVal);
-    }
+    if (i == kNumber) m_OrbData->set_Number(NumberSlot()->m_LocalVal);
+    if (i == kText) m_OrbData->set_Text(TextSlot()->m_LocalVal);
   }
   OrbMemberInfo GetMembInfo(int32_t i) override {
-    Check(i);
     return i == kNumber ? OrbMemberInfo(u"Number", 4, 4, false)
                         : OrbMemberInfo(u"Text", 24, 2, true);
   }
-
- private:
-  static void Check(int32_t i) {
-    if (i < kNumber || i > kChildren) {
-      throw OrbKernelException(u"ViewModel.GetVal ({0}):\r\nInvalid property index !!!\r\n", {i});
-    }
-  }
-  Store* m_pStore;
 };
 
 // What both fake containers share: the update protocol, the change event,
@@ -193,18 +131,19 @@ class ViewModel : public AOrbMvvmObject<IRecord> {
 template <class Base>
 class Updatable : public Base, public IOrbMvvmObsInternUse<ViewModel> {
  public:
+  using Element = std::shared_ptr<Proxy>;
   explicit Updatable(std::shared_ptr<Store> pStore) : m_pStore(std::move(pStore)) {}
   std::shared_ptr<ViewModel> GetMvvmInstance(OrbBaseDataWrapper* pParent, uint32_t i1, uint32_t,
                                              uint32_t, uint32_t) override {
     ++made;
-    return std::make_shared<ViewModel>(this->Item(i1), pParent, -1, m_pStore.get());
+    return std::make_shared<ViewModel>(this->Item(i1), pParent);
   }
   void GetARLock() override { ++m_pStore->exclusiveLocks; }
   void ReleaseARLock() override { --m_pStore->exclusiveLocks; }
   void GetRWELock() override { ++m_pStore->sharedLocks; }
   void ReleaseRWELock() override { --m_pStore->sharedLocks; }
   void GetARLockFromRWELock() override { Unused(); }
-  std::shared_ptr<IOrbEnumerator<std::shared_ptr<IRecord>>> GetEnumerator() override { Unused(); }
+  std::shared_ptr<IOrbEnumerator<Element>> GetEnumerator() override { Unused(); }
   uint32_t IEnumCurrentPos() const override { return 0; }
   uint64_t UpdateID(OrbCmd, const std::optional<AppUpdateInfo>&, std::u16string_view csFormat,
                     const std::vector<OrbFormatArg>& params) override {
@@ -235,12 +174,10 @@ class Updatable : public Base, public IOrbMvvmObsInternUse<ViewModel> {
   ObjectChangedEvent m_ObjectChanged;
 };
 
-// A 64-bit-keyed map over the store (keys are the handles).
-class Map : public Updatable<IOrbObjMap<uint64_t, IRecord>> {
+// A 64-bit-keyed map over a store (keys are the handles).
+class Map : public Updatable<IOrbObjMap<uint64_t, Proxy>> {
  public:
-  using Element = std::shared_ptr<IRecord>;
   explicit Map(std::shared_ptr<Store> pStore) : Updatable(std::move(pStore)) {}
-
   Element Item(const uint64_t& key) override { return Item(static_cast<uint32_t>(key)); }
   Element Item(uint32_t h) override { return std::make_shared<Proxy>(m_pStore, h); }
   uint32_t Head() override { return m_pStore->order.empty() ? 0 : m_pStore->order.front(); }
@@ -274,15 +211,9 @@ class Map : public Updatable<IOrbObjMap<uint64_t, IRecord>> {
   int32_t IsNewVersion(int32_t) override { Unused(); }
 };
 
-inline std::shared_ptr<RecordMap> Proxy::Children() {
-  ChildStore();
-  return std::make_shared<Map>(Rec().children);
-}
-
-// A record array over the store: element i is the i-th record of the order.
-class Array : public Updatable<IOrbObjArray<IRecord>> {
+// A record array over a store: element i is the i-th record of the order.
+class Array : public Updatable<IOrbObjArray<Proxy>> {
  public:
-  using Element = std::shared_ptr<IRecord>;
   explicit Array(std::shared_ptr<Store> pStore) : Updatable(std::move(pStore)) {}
   Element Item(uint32_t i) override {
     return std::make_shared<Proxy>(m_pStore, m_pStore->order.at(i), i);
@@ -307,46 +238,46 @@ class Values : public IOrbArray1D<int32_t> {
   std::vector<int32_t> m_Values;
 };
 
-using MapRoot = OrbMvvmObsMap<uint64_t, IRecord, ViewModel>;
-using ArrayRoot = OrbMvvmObsArray<IRecord, ViewModel>;
+using MapRoot = OrbMvvmObsMap<uint64_t, Proxy, ViewModel>;
+using ArrayRoot = OrbMvvmObsArray<Proxy, ViewModel>;
 
-// A file with three members, each over its own store: 0 a map, 1 an array,
-// 2 a single record (the first of its store), whose writes the file's NGE
-// lock guards.
+// A file of three members, each over a store of its own: 0 a map, 1 an
+// array, 2 a single record (the first of its store), whose writes the file's
+// NGE lock guards.
 class File : public OrbFileM, public IOrbFile {
  public:
   File() {
     Init(nullptr, 3);
-    m_pRecordStore->Insert(0, 0);
+    stores[2]->Insert(0, 0);
   }
   std::shared_ptr<Modim> GetObjInd(std::u16string_view) override { return nullptr; }
   bool IsReadOnlyMapGet() const override { return m_bReadOnlyMaps; }
 
-  std::shared_ptr<MapRoot> GetMapRoot() {
+  // A new root of member `iMember`, registered with the file.
+  std::shared_ptr<OrbBaseDataWrapper> Root(int32_t iMember) {
+    if (iMember == 0) return MapRootOf();
+    if (iMember == 1) {
+      auto pRoot = std::make_shared<ArrayRoot>(m_pArray, nullptr, 1);
+      AddMvvmRoot(1, pRoot, m_pArray, OrbMemberInfo(u"Rows", 8, 8, true));
+      return pRoot;
+    }
+    auto pRoot = std::make_shared<ViewModel>(
+        std::make_shared<Proxy>(stores[2], stores[2]->order.front()), nullptr, 2);
+    AddMvvmRoot(2, pRoot, m_pRecordMember, OrbMemberInfo(u"Setup", 8, 8, false));
+    return pRoot;
+  }
+  std::shared_ptr<MapRoot> MapRootOf() {
     auto pRoot = std::make_shared<MapRoot>(m_pMap, nullptr, 0);
     AddMvvmRoot(0, pRoot, m_pMap, OrbMemberInfo(u"Things", 8, 8, true));
     return pRoot;
   }
-  std::shared_ptr<ArrayRoot> GetArrayRoot() {
-    auto pRoot = std::make_shared<ArrayRoot>(m_pArray, nullptr, 1);
-    AddMvvmRoot(1, pRoot, m_pArray, OrbMemberInfo(u"Rows", 8, 8, true));
-    return pRoot;
-  }
 
-  std::shared_ptr<ViewModel> GetRecordRoot() {
-    auto pRoot = std::make_shared<ViewModel>(
-        std::make_shared<Proxy>(m_pRecordStore, m_pRecordStore->order.front()), nullptr, 2);
-    AddMvvmRoot(2, pRoot, m_pRecordMember, OrbMemberInfo(u"Setup", 8, 8, false));
-    return pRoot;
-  }
-
-  std::shared_ptr<Store> m_pMapStore = std::make_shared<Store>();
-  std::shared_ptr<Store> m_pArrayStore = std::make_shared<Store>();
-  std::shared_ptr<Store> m_pRecordStore = std::make_shared<Store>();
-  std::shared_ptr<Map> m_pMap = std::make_shared<Map>(m_pMapStore);
-  std::shared_ptr<Array> m_pArray = std::make_shared<Array>(m_pArrayStore);
+  std::shared_ptr<Store> stores[3] = {std::make_shared<Store>(), std::make_shared<Store>(),
+                                      std::make_shared<Store>()};
+  std::shared_ptr<Map> m_pMap = std::make_shared<Map>(stores[0]);
+  std::shared_ptr<Array> m_pArray = std::make_shared<Array>(stores[1]);
   // The single record's member as the file registers it: it publishes updates.
-  std::shared_ptr<Map> m_pRecordMember = std::make_shared<Map>(m_pRecordStore);
+  std::shared_ptr<Map> m_pRecordMember = std::make_shared<Map>(stores[2]);
   bool m_bReadOnlyMaps = false;
   std::vector<std::string> m_FileLocks;  // "NGE+", "NGE-", ...
 
@@ -354,11 +285,11 @@ class File : public OrbFileM, public IOrbFile {
   int32_t GetDynGrowStatus() override { return -1; }
   void GetNGELock() override {
     m_FileLocks.push_back("NGE+");
-    ++m_pRecordStore->exclusiveLocks;
+    ++stores[2]->exclusiveLocks;
   }
   void ReleaseNGELock() override {
     m_FileLocks.push_back("NGE-");
-    --m_pRecordStore->exclusiveLocks;
+    --stores[2]->exclusiveLocks;
   }
   void GetNGMLock() override { m_FileLocks.push_back("NGM+"); }
   void ReleaseNGMLock() override { m_FileLocks.push_back("NGM-"); }
