@@ -201,9 +201,11 @@ TEST(ObsMapTest, ElementsAreMadeOnDemandAndKeptPerHandle) {
   EXPECT_EQ(f.pRoot->Item(1), pSecond);
   EXPECT_EQ(f.pFile->m_pMap->made, 1);
 
+  f.store.At(1).number = 11;
   f.store.Erase(0);
   f.pRoot->Refresh();
   EXPECT_EQ(f.pRoot->Item(0), pSecond);
+  EXPECT_EQ(pSecond->NumberSlot()->Value(), 11);
   EXPECT_EQ(f.changes, (Changes{{Kind::Remove, 0, 1}}));
   int32_t iSeen = 0;
   for (const auto& pVm : *f.pRoot) iSeen += pVm != nullptr;

@@ -70,127 +70,10 @@ void Use(C& container) {
   }
 }
 
-// One file class: its name and, on a wrapper of it, uses of each member.
-struct FileCase {
-  const char* pName;
-  std::function<std::shared_ptr<D2fFileBase>()> create;
-  // Reads each member twice: true when both reads gave the same container.
-  std::function<bool(D2fFileBase&)> readMembersTwice;
-  // Each member's container, kept as IOrbUpdatableObject, and a use of it.
-  std::function<std::vector<std::function<void()>>(D2fFileBase&)> keepUses;
-  int iMembers;
-};
-
-template <class F, auto... kMembers>
-FileCase Case(const char* pName) {
-  return {
-      pName, [] { return F::Create(); },
-      [](D2fFileBase& file) {
-        auto& f = static_cast<F&>(file);
-        return ((((f.*kMembers)() == (f.*kMembers)())) && ...);
-      },
-      [](D2fFileBase& file) {
-        auto& f = static_cast<F&>(file);
-        std::vector<std::function<void()>> uses;
-        (uses.push_back([c = (f.*kMembers)()] { Use(*c); }), ...);
-        (uses.push_back([c = (f.*kMembers)()] { c->UpdateID(OrbCmd{0}, std::nullopt, u"", {}); }),
-         ...);
-        return uses;
-      },
-      static_cast<int>(sizeof...(kMembers))};
-}
-
-const FileCase kFiles[] = {
-    Case<D2fVarnox_FT_COMPETITORS, &D2fVarnox_FT_COMPETITORS::CompetitorsStringMap>("COMPETITORS"),
-    Case<D2fVarnox_FT_RACES, &D2fVarnox_FT_RACES::ScheduleEntries>("RACES"),
-    Case<D2fVarnox_FT_GLOBALS, &D2fVarnox_FT_GLOBALS::PoolConfig,
-         &D2fVarnox_FT_GLOBALS::DistancesDefault, &D2fVarnox_FT_GLOBALS::StylesDefault,
-         &D2fVarnox_FT_GLOBALS::CategoriesDefault, &D2fVarnox_FT_GLOBALS::RoundsDefault,
-         &D2fVarnox_FT_GLOBALS::StatusDefaults, &D2fVarnox_FT_GLOBALS::Parameters,
-         &D2fVarnox_FT_GLOBALS::Records>("GLOBALS"),
-    Case<D2fVarnox_FT_RAW_PULSES, &D2fVarnox_FT_RAW_PULSES::PoolEvents,
-         &D2fVarnox_FT_RAW_PULSES::AssociatedPoolConfig>("RAW_PULSES"),
-    Case<D2fVarnox_FT_IOSETUP, &D2fVarnox_FT_IOSETUP::IOs,
-         &D2fVarnox_FT_IOSETUP::IODefaultTypeParams>("IOSETUP"),
-};
-
 std::u16string NotOpenMessage(const char* pName) {
   return u"Illegal usage of a not yet Opened ORB file of type:\r\nD2fVarnox_FT_" +
          KxText::Utf8ToUtf16(pName) + u"\r\nPlease OPEN this ORB file before using it !!!!!";
 }
-
-class EveryFile : public ::testing::TestWithParam<FileCase> {};
-
-// Wrappers register apart before Open; members read before Open report the
-// not-open message each time and give one container; UnLoad before Open is
-// true and keeps the registration.
-TEST_P(EveryFile, RegisteredBeforeOpenAndReportedWhileNotOpen) {
-  const FileCase& c = GetParam();
-  const auto pFirst = c.create();
-  const auto pSecond = c.create();
-  EXPECT_NE(pFirst->LocalFileId(), pSecond->LocalFileId());
-  EXPECT_TRUE(Registered(*pFirst));
-  EXPECT_TRUE(Registered(*pSecond));
-
-  ErrorCapture errors;
-  EXPECT_TRUE(c.readMembersTwice(*pFirst));
-  ASSERT_EQ(errors.m_Messages.size(), static_cast<size_t>(2 * c.iMembers));
-  for (const auto& csMessage : errors.m_Messages) EXPECT_EQ(csMessage, NotOpenMessage(c.pName));
-
-  EXPECT_TRUE(pFirst->UnLoad());
-  EXPECT_TRUE(Registered(*pFirst));
-  pFirst->Dispose();
-  pSecond->Dispose();
-  EXPECT_FALSE(Registered(*pFirst));
-}
-
-// An unloaded wrapper answers only IsOpen, UnLoad, GetFullPath and Dispose;
-// every other operation and use of its containers refuses.
-TEST_P(EveryFile, UnloadedWrapperAndItsContainersRefuse) {
-  const FileCase& c = GetParam();
-  const auto pFile = c.create();
-  const std::u16string csPath = ScratchPath(std::string("unload-") + c.pName + ".orb");
-  ASSERT_GT(OpenNewWrapper(*pFile, csPath), 0);
-  EXPECT_TRUE(pFile->IsOpen());
-  EXPECT_FALSE(pFile->GetFullPath().empty());
-  ErrorCapture errors;
-  const auto uses = c.keepUses(*pFile);
-  for (const auto& use : uses) EXPECT_NO_THROW(use());
-  EXPECT_TRUE(errors.m_Messages.empty());
-
-  EXPECT_TRUE(pFile->UnLoad());
-  EXPECT_FALSE(Registered(*pFile));
-  EXPECT_FALSE(pFile->IsOpen());
-  EXPECT_EQ(pFile->GetFullPath(), u"");
-  EXPECT_TRUE(pFile->UnLoad());
-  EXPECT_NO_THROW(pFile->Dispose());
-
-  const std::vector<std::function<void()>> wrapperOps = {
-      [&] { OpenNewWrapper(*pFile, csPath); },
-      [&] { pFile->Update(OrbCmd{0}); },
-      [&] { pFile->Clear(OrbCmd{0}); },
-      [&] { pFile->Save(0, true, std::nullopt); },
-      [&] {
-        std::u16string a, b;
-        pFile->SelectFileDlg(std::nullopt, std::nullopt, a, b, false, false);
-      },
-      [&] { pFile->SaveFileAsXml(csPath + u".xml"); },
-      [&] { pFile->UpdateFileFromXml(csPath + u".xml"); },
-      [&] { pFile->GetObjInd(); },
-      [&] { pFile->GetObjInd(csPath); },
-      [&] { c.readMembersTwice(*pFile); },
-  };
-  for (size_t i = 0; i < wrapperOps.size(); ++i) {
-    EXPECT_THROW(wrapperOps[i](), OrbKernelException) << "wrapper operation " << i;
-  }
-  for (size_t i = 0; i < uses.size(); ++i) {
-    EXPECT_THROW(uses[i](), OrbKernelException) << "container use " << i;
-  }
-  EXPECT_TRUE(errors.m_Messages.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(FileWrapper, EveryFile, ::testing::ValuesIn(kFiles),
-                         [](const auto& c) { return std::string(c.param.pName); });
 
 // One member of a file: its root index and, on a wrapper, its operations.
 struct MemberCase {
@@ -198,6 +81,10 @@ struct MemberCase {
   const char* pMember;
   int32_t iRootIndex;
   std::function<std::shared_ptr<D2fFileBase>()> create;
+  // Reads the member twice: true when both reads gave the same container.
+  std::function<bool(D2fFileBase&)> readTwice;
+  // The member's container, kept: a read of it and an update through it.
+  std::function<std::vector<std::function<void()>>(D2fFileBase&)> keepUses;
   // Publishes an update of the member through its container.
   std::function<void(D2fFileBase&)> publish;
   // The member's container's ObjectChanged event gets `handler`.
@@ -225,6 +112,12 @@ MemberCase Member(const char* pFile, const char* pMember, int32_t iRootIndex) {
           pMember,
           iRootIndex,
           [] { return F::Create(); },
+          [=](auto& f) { return (file(f).*kMember)() == (file(f).*kMember)(); },
+          [=](auto& f) {
+            const auto c = (file(f).*kMember)();
+            return std::vector<std::function<void()>>{
+                [c] { Use(*c); }, [c] { c->UpdateID(OrbCmd{0}, std::nullopt, u"", {}); }};
+          },
           [=](auto& f) { (file(f).*kMember)()->UpdateID(OrbCmd{0}, std::nullopt, u"roots", {}); },
           [=](auto& f, std::function<void()> handler) {
             (file(f).*kMember)()->ObjectChanged().Add([handler](auto*, const auto&) { handler(); });
@@ -269,19 +162,37 @@ const MemberCase kMembers[] = {
 
 class EveryMember : public ::testing::TestWithParam<MemberCase> {};
 
-// A member's root, made before Open with the not-open message twice, has its
-// index; once open each read makes a new root following its member's updates
-// only, refreshed after the member's container saw the update.
-TEST_P(EveryMember, RootsFollowTheUpdatesOfTheirMember) {
+// Before Open: wrappers register apart; the member, read twice, reports the
+// not-open message each time and gives one container, and so does the making
+// of its root, which has its index; UnLoad is true and keeps the
+// registration, Dispose ends it.
+TEST_P(EveryMember, RegisteredBeforeOpenAndReportedWhileNotOpen) {
   const MemberCase& c = GetParam();
-  const auto pFile = c.create();
+  const auto pFirst = c.create();
+  const auto pSecond = c.create();
+  EXPECT_NE(pFirst->LocalFileId(), pSecond->LocalFileId());
+  EXPECT_TRUE(Registered(*pFirst));
+  EXPECT_TRUE(Registered(*pSecond));
   {
     ErrorCapture errors;
-    const auto pRoot = c.mvvm(*pFile);
-    EXPECT_EQ(errors.m_Messages, std::vector<std::u16string>(2, NotOpenMessage(c.pFile)));
+    EXPECT_TRUE(c.readTwice(*pFirst));
+    const auto pRoot = c.mvvm(*pFirst);
+    EXPECT_EQ(errors.m_Messages, std::vector<std::u16string>(4, NotOpenMessage(c.pFile)));
     EXPECT_EQ(pRoot->Parent(), nullptr);
     EXPECT_EQ(pRoot->PropIndex(), c.iRootIndex);
   }
+  EXPECT_TRUE(pFirst->UnLoad());
+  EXPECT_TRUE(Registered(*pFirst));
+  pFirst->Dispose();
+  pSecond->Dispose();
+  EXPECT_FALSE(Registered(*pFirst));
+}
+
+// Once open, each read makes a new root following its member's updates only,
+// refreshed after the member's container saw the update.
+TEST_P(EveryMember, RootsFollowTheUpdatesOfTheirMember) {
+  const MemberCase& c = GetParam();
+  const auto pFile = c.create();
   ASSERT_GT(OpenNewWrapper(*pFile, ScratchPath(std::string("roots-") + c.pMember + ".orb")), 0);
   const std::shared_ptr<OrbBaseDataWrapper> roots[] = {c.mvvm(*pFile), c.getRoot(*pFile)};
   EXPECT_NE(roots[0], roots[1]);
@@ -306,6 +217,45 @@ TEST_P(EveryMember, RootsFollowTheUpdatesOfTheirMember) {
   EXPECT_EQ(events, (std::vector<std::string>{"update", "refresh", "refresh"}));
   lock.unlock();
   pFile->Dispose();
+}
+
+// An unloaded wrapper answers only IsOpen, UnLoad, GetFullPath and Dispose;
+// every other operation and use of its containers refuses.
+TEST_P(EveryMember, UnloadedWrapperAndItsContainersRefuse) {
+  const MemberCase& c = GetParam();
+  const auto pFile = c.create();
+  const std::u16string csPath = ScratchPath(std::string("unload-") + c.pMember + ".orb");
+  ASSERT_GT(OpenNewWrapper(*pFile, csPath), 0);
+  ErrorCapture errors;
+  const auto uses = c.keepUses(*pFile);
+  for (const auto& use : uses) EXPECT_NO_THROW(use());
+
+  EXPECT_TRUE(pFile->UnLoad());
+  EXPECT_FALSE(Registered(*pFile));
+  EXPECT_FALSE(pFile->IsOpen());
+  EXPECT_EQ(pFile->GetFullPath(), u"");
+  EXPECT_TRUE(pFile->UnLoad());
+  EXPECT_NO_THROW(pFile->Dispose());
+
+  std::vector<std::function<void()>> refused = {
+      [&] { OpenNewWrapper(*pFile, csPath); },
+      [&] { pFile->Update(OrbCmd{0}); },
+      [&] { pFile->Clear(OrbCmd{0}); },
+      [&] { pFile->Save(0, true, std::nullopt); },
+      [&] {
+        std::u16string a, b;
+        pFile->SelectFileDlg(std::nullopt, std::nullopt, a, b, false, false);
+      },
+      [&] { pFile->SaveFileAsXml(csPath + u".xml"); },
+      [&] { pFile->UpdateFileFromXml(csPath + u".xml"); },
+      [&] { pFile->GetObjInd(); },
+      [&] { pFile->GetObjInd(csPath); },
+      [&] { c.readTwice(*pFile); },
+  };
+  refused.insert(refused.end(), uses.begin(), uses.end());
+  for (size_t i = 0; i < refused.size(); ++i)
+    EXPECT_THROW(refused[i](), OrbKernelException) << "operation " << i;
+  EXPECT_TRUE(errors.m_Messages.empty());
 }
 
 // A member's data context needs the manager bound by TheDataContextManager
@@ -347,8 +297,8 @@ TEST(FileWrapper, ALockScopeOutlivingItsFileReportsItsRelease) {
   ASSERT_GT(OpenNewWrapper(*pRaces, ScratchPath("proxies.orb")), 0);
   const auto pHeats = pRaces->ScheduleEntries()->Item(std::u16string(u"R1"))->Heats();
   const auto pHeat = pHeats->Item(std::u16string(u"H1"));
-  auto pScope = std::make_unique<DataDirectAcces::OrbSharedLockScope<
-      std::remove_reference_t<decltype(*pHeats)>>>(*pHeats);
+  auto pScope = std::make_unique<
+      DataDirectAcces::OrbSharedLockScope<std::remove_reference_t<decltype(*pHeats)>>>(*pHeats);
   pRaces->Dispose();
   ErrorCapture errors;
   pScope.reset();
