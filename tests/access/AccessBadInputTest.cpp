@@ -21,12 +21,21 @@ const std::string kHeats = "D2iVarnox_FT_RACES_ScheduleEntries_Heats";
 const std::string kTime = "D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps_Time";
 const std::string kIdList = "D2iVarnox_FT_GLOBALS_RoundsDefault_IdList";
 
-// One competitor and one entry with one heat, to be left as they are.
+// A competitor, an entry with one heat whose lane 1 has one lap (rank 7,
+// last time 42), round 2's last id and two default parameters, to be left
+// as they are.
 void Fill(Meet& meet) {
   auto competitor = meet.Competitors()->Item(uint64_t{5});
   competitor->set_Name(u"Kept");
   competitor->set_CategoryId(3);
-  meet.Schedule()->Item(u"R1")->Heats()->Item(u"H1")->set_HeatId(u"Kept");
+  auto heat = meet.Schedule()->Item(u"R1")->Heats()->Item(u"H1");
+  heat->set_HeatId(u"Kept");
+  auto laps = heat->LaneResults()->Item(uint64_t{1})->Laps();
+  laps->SetLength(1);
+  laps->Item(0)->set_Rank(7);
+  laps->Item(0)->Time()->set_Item(7, 42);
+  meet.Rounds()->Item(uint64_t{2})->IdList()->set_Item(99, 5);
+  meet.IODefaults()->SetLength(2);
 }
 
 void ExpectUnchanged(Meet& meet) {
@@ -37,6 +46,13 @@ void ExpectUnchanged(Meet& meet) {
   EXPECT_EQ(meet.NativeSchedule().GetCount(), 1u);
   EXPECT_EQ(meet.NativeEntry("R1").Heats.GetCount(), 1u);
   EXPECT_EQ(NativeText(meet.NativeHeat("R1", "H1").HeatId), u"Kept");
+  auto& laps = meet.NativeLane("R1", "H1", 1).Laps;
+  EXPECT_EQ(laps.Size(), 1u);
+  EXPECT_EQ(laps[0].Rank, 7);
+  EXPECT_EQ(laps[0].Time[7], 42u);
+  EXPECT_EQ(Meet::ByKey(meet.globals.m_RoundsDefault.m_Container, 2).IdList[99], 5);
+  EXPECT_EQ(Meet::ByKey(meet.globals.m_RoundsDefault.m_Container, 2).NBMaxRounds, 0);
+  EXPECT_EQ(meet.iosetup.m_IODefaultTypeParams.m_Container.Size(), 2u);
 }
 
 // Handles that name no element of the maps: no storage, the storage's
@@ -64,43 +80,6 @@ TEST_P(GarbageHandle, FailsEveryFieldAccessAndChangesNothing) {
 INSTANTIATE_TEST_SUITE_P(Handles, GarbageHandle,
                          testing::Values(0u, 1u, 2u, 15u, 0x7FFFFFFFu, 0xFFFFFFFFu, kGarbageHandle,
                                          0xC0DEu /* a valid node's handle + 1 */));
-
-TEST(IndexPastAnArray, FixedArraysRefuseItAndKeepTheirNeighbours) {
-  Meet meet;
-  auto lap =
-      meet.Schedule()->Item(u"R1")->Heats()->Item(u"H1")->LaneResults()->Item(uint64_t{1})->Laps();
-  lap->SetLength(1);
-  auto times = lap->Item(0)->Time();
-  lap->Item(0)->set_Rank(7);
-  times->set_Item(7, 42);
-  for (uint32_t uiIndex : {8u, 9u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
-    EXPECT_EQ(MessageOf([&] { static_cast<void>(times->Item(uiIndex)); }), kTime + "[]:\r\n")
-        << uiIndex;
-    EXPECT_EQ(MessageOf([&] { times->set_Item(uiIndex, 1); }), kTime + "[]:\r\n") << uiIndex;
-  }
-  EXPECT_EQ(times->Item(7), 42u) << "index 7 is the eighth value";
-  EXPECT_EQ(meet.NativeLane("R1", "H1", 1).Laps[0].Rank, 7);
-  EXPECT_EQ(meet.NativeLane("R1", "H1", 1).Laps.Size(), 1u);
-
-  auto ids = meet.Rounds()->Item(uint64_t{1})->IdList();
-  ids->set_Item(99, 5);
-  EXPECT_EQ(MessageOf([&] { ids->set_Item(100, 1); }), kIdList + "[]:\r\n");
-  EXPECT_EQ(Meet::ByKey(meet.globals.m_RoundsDefault.m_Container, 1).NBMaxRounds, 0);
-  EXPECT_EQ(ids->Item(99), 5);
-}
-
-TEST(IndexPastAnArray, RecordArraysRefuseItAtTheProxy) {
-  Meet meet;
-  auto defaults = meet.IODefaults();
-  defaults->SetLength(2);
-  auto past = defaults->Item(2);
-  EXPECT_EQ(MessageOf([&] { past->set_Name(u"x"); }),
-            "D2mVarnox_FT_IOSETUP_IODefaultTypeParams.Name:\r\n");
-  EXPECT_EQ(defaults->GetLength(0), 2u);
-  auto lapTimes = meet.Records()->Item(u"WR")->LapTimes();
-  EXPECT_EQ(MessageOf([&] { lapTimes->Item(0)->LapTime(); }),
-            "D2mVarnox_FT_GLOBALS_Records_LapTimes.LapTime:\r\n");
-}
 
 struct KeyCase {
   const char* csName;
@@ -139,12 +118,12 @@ INSTANTIATE_TEST_SUITE_P(Keys, UnencodableKey,
                            return std::string(caseInfo.param.csName);
                          });
 
-// Objects whose element or file is gone, made while it was there: an element
-// removed, its enclosing element removed or its file wrapper unloaded (which
-// marks the wrapper dead; a native file unloaded under its wrappers is in
-// AccessClassesTest). Every entry point of a wrapper, an enumerator and a proxy
-// reports its own operation: range-for (begin), counts, lengths, indexers,
-// properties. None lets a native exception through, and the rest stays.
+// Indexes past the arrays of live elements, and objects whose element or
+// file is gone, made while it was there: an element removed, its enclosing
+// element removed or its file wrapper unloaded (which marks the wrapper dead;
+// a native file unloaded under its wrappers is AccessClassesTest's). Every
+// entry point of a wrapper, an enumerator and a proxy reports its own
+// operation; none lets a native exception through, and the rest stays.
 struct Gone {
   Gone() {
     Fill(meet);
@@ -160,6 +139,17 @@ struct Gone {
     laps->SetLength(1);
     times = laps->Item(0)->Time();
     ids = meet.Rounds()->Item(uint64_t{1})->IdList();
+    live.times = meet.Schedule()
+                     ->Item(u"R1")
+                     ->Heats()
+                     ->Item(u"H1")
+                     ->LaneResults()
+                     ->Item(uint64_t{1})
+                     ->Laps()
+                     ->Item(0)
+                     ->Time();
+    live.ids = meet.Rounds()->Item(uint64_t{2})->IdList();
+    live.defaults = meet.IODefaults();
     competitors->Remove(uint64_t{6});
     schedule->RemoveAt(entry->IEnumCurrentPos());
     meet.Rounds()->Remove(uint64_t{1});
@@ -184,6 +174,11 @@ struct Gone {
   std::shared_ptr<IOrbArray<Id2sCkxCompOneLap>> laps;
   std::shared_ptr<IOrbArray1D<uint32_t>> times;
   std::shared_ptr<IOrbArray1D<int32_t>> ids;
+  struct {  // on live elements
+    std::shared_ptr<IOrbArray1D<uint32_t>> times;
+    std::shared_ptr<IOrbArray1D<int32_t>> ids;
+    std::shared_ptr<D2oVarnox_FT_IOSETUP_IODefaultTypeParams> defaults;
+  } live;
 
   std::shared_ptr<D2fVarnox_FT_IOSETUP> pFile = D2fVarnox_FT_IOSETUP::Create();
   struct {
@@ -221,6 +216,14 @@ TEST_P(GoneObject, ReportsItsOperationAndChangesNothing) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Objects, GoneObject, testing::Values(
+    GoneCase{"FixedArrayIndexEight", [](Gone& g) { g.live.times->Item(8); }, kTime + "[]:\r\n"},
+    GoneCase{"FixedArrayWriteNine", [](Gone& g) { g.live.times->set_Item(9, 1); }, kTime + "[]:\r\n"},
+    GoneCase{"FixedArrayIndexHalfRange", [](Gone& g) { g.live.times->Item(0x7FFFFFFFu); }, kTime + "[]:\r\n"},
+    GoneCase{"FixedArrayWriteLast", [](Gone& g) { g.live.times->set_Item(0xFFFFFFFFu, 1); }, kTime + "[]:\r\n"},
+    GoneCase{"IdListWriteHundred", [](Gone& g) { g.live.ids->set_Item(100, 1); }, kIdList + "[]:\r\n"},
+    GoneCase{"RecordArrayPastTheEnd", [](Gone& g) { g.live.defaults->Item(2)->set_Name(u"x"); }, kDefault + ".Name:\r\n"},
+    GoneCase{"EmptyRecordArray", [](Gone& g) { g.meet.Records()->Item(u"WR")->LapTimes()->Item(0)->LapTime(); },
+             "D2mVarnox_FT_GLOBALS_Records_LapTimes.LapTime:\r\n"},
     GoneCase{"RemovedProxyRead", [](Gone& g) { g.competitor->Name(); }, kCompetitor + ".Name:\r\n"},
     GoneCase{"RemovedProxyWrite", [](Gone& g) { g.competitor->set_Club(u"x"); }, kCompetitor + ".Club:\r\n"},
     GoneCase{"ProxyUnderRemoved", [](Gone& g) { g.heat->SortId(); }, kHeat + ".SortId:\r\n"},
@@ -232,6 +235,11 @@ INSTANTIATE_TEST_SUITE_P(Objects, GoneObject, testing::Values(
     GoneCase{"MapHandleIndexer", [](Gone& g) { g.heats->Item(g.hHeat)->HeatId(); }, kHeat + ".HeatId:\r\n"},
     GoneCase{"RecordArrayBegin", [](Gone& g) { RangeFor(*g.laps); }, kArrayLength},
     GoneCase{"RecordArrayLength", [](Gone& g) { g.laps->GetLength(0); }, kArrayLength},
+    GoneCase{"RecordArraySetLength", [](Gone& g) { g.laps->SetLength(4); }, "IOrbArray<T>.SetLength (NewLength):\r\n"},
+    GoneCase{"RecordArraySetLengthNotProtected", [](Gone& g) { g.laps->SetLengthNotProtected(4); },
+             "IOrbArray<T>.SetLengthNotProtected (NewLength):\r\n"},
+    GoneCase{"RecordArrayAdd", [](Gone& g) { g.laps->Add(); }, "IOrbArray<T>.Add ():\r\n"},
+    GoneCase{"RecordArrayLock", [](Gone& g) { g.laps->GetRWELock(); }, kLaps + ".GetRWELock:\r\n"},
     GoneCase{"RecordArrayIndexer", [](Gone& g) { g.laps->Item(0)->Rank(); },
              "D2mVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps.Rank:\r\n"},
     GoneCase{"ValueArrayBegin", [](Gone& g) { RangeFor(*g.times); }, kTime + ".GetLength:\r\n"},

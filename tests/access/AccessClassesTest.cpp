@@ -60,7 +60,6 @@ void PrintTo(const ClassCase& c, std::ostream* pOut) { *pOut << c.csClass; }
 
 const std::string kGetLength = "IOrbArray<T>.GetLength ():\r\n";
 const std::string kSetLength = "IOrbArray<T>.SetLength (NewLength):\r\n";
-const std::string kSetLengthNotProtected = "IOrbArray<T>.SetLengthNotProtected (NewLength):\r\n";
 const std::string kAdd = "IOrbArray<T>.Add ():\r\n";
 
 const std::vector<ClassCase>& Classes() {
@@ -206,25 +205,6 @@ INSTANTIATE_TEST_SUITE_P(Tables, ClassTableTest, testing::ValuesIn(Classes()),
                          [](const testing::TestParamInfo<ClassCase>& caseInfo) {
                            return caseInfo.param.csClass;
                          });
-
-// The four fixed texts of the array operations, whole, on a nested record
-// array whose enclosing lane result is gone; its locks and its element
-// proxies name their class.
-TEST(ClassTable, ArrayOperationsReportTheirFixedTexts) {
-  Meet meet;
-  auto lane = meet.Schedule()->Item(u"R1")->Heats()->Item(u"H1")->LaneResults()->Item(uint64_t{2});
-  auto laps = lane->Laps();
-  laps->SetLength(2);
-  meet.Schedule()->Item(u"R1")->Heats()->Item(u"H1")->LaneResults()->Remove(uint64_t{2});
-  EXPECT_EQ(MessageOf([&] { laps->GetLength(0); }), kGetLength);
-  EXPECT_EQ(MessageOf([&] { laps->SetLength(4); }), kSetLength);
-  EXPECT_EQ(MessageOf([&] { laps->SetLengthNotProtected(4); }), kSetLengthNotProtected);
-  EXPECT_EQ(MessageOf([&] { laps->Add(); }), kAdd);
-  EXPECT_EQ(MessageOf([&] { laps->GetRWELock(); }),
-            "D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps.GetRWELock:\r\n");
-  EXPECT_EQ(MessageOf([&] { laps->Item(0)->Lap(); }),
-            "D2mVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps.Lap:\r\n");
-}
 
 }  // namespace
 }  // namespace access_test
