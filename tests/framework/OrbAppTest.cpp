@@ -7,6 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "NetInterface/CkxOrbNetInterface/CkxDtb2Obj.h"
@@ -43,27 +44,15 @@ class OrbAppTest : public TkNativeFaceTest {
   }
 };
 
-// ---------------------------------------------------------------------------
-// DispError.
-
-TEST_F(OrbAppTest, DefaultWritesStandardErrorAndALogRecordWhileTheNativeFaceRuns) {
+// DispError writes standard error and, while the native face runs, a log
+// record; a handler set replaces that until the previous one is restored; a
+// throwing handler is reported, not unwound into the caller.
+TEST_F(OrbAppTest, DispErrorGoesToTheDefaultOrTheHandlerSet) {
   const std::u16string csMessage = u"Illegal usage of a not yet Opened ORB file of type:\r\nD2f ü";
   const std::string csUtf8 = KxText::Utf16ToUtf8(csMessage);
-  for (const bool bStarted : {true, false}) {
-    if (!bStarted) KxEndCatAssembly();
-    kernel.ClearCalls();
-    testing::internal::CaptureStderr();
-    OrbApp::DispError(csMessage);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), csUtf8 + "\n");
-    EXPECT_EQ(LoggedErrors(),
-              bStarted ? std::vector<std::string>{csUtf8} : std::vector<std::string>{});
-  }
-}
-
-TEST_F(OrbAppTest, ASetHandlerReplacesTheDefaultUntilRestored) {
   std::vector<std::u16string> seen;
   const OrbErrorHandler previous =
-      OrbApp::SetErrorHandler([&](std::u16string_view csMessage) { seen.emplace_back(csMessage); });
+      OrbApp::SetErrorHandler([&](std::u16string_view csText) { seen.emplace_back(csText); });
   kernel.ClearCalls();
   testing::internal::CaptureStderr();
   OrbApp::DispError(u"first");
@@ -71,15 +60,17 @@ TEST_F(OrbAppTest, ASetHandlerReplacesTheDefaultUntilRestored) {
   EXPECT_TRUE(LoggedErrors().empty());
   EXPECT_EQ(seen, std::vector<std::u16string>{u"first"});
 
-  // The previous handler (the default) comes back and can be chained.
   OrbApp::SetErrorHandler(previous);
-  testing::internal::CaptureStderr();
-  OrbApp::DispError(u"second");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "second\n");
+  for (const bool bStarted : {true, false}) {
+    if (!bStarted) KxEndCatAssembly();
+    kernel.ClearCalls();
+    testing::internal::CaptureStderr();
+    OrbApp::DispError(csMessage);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), csUtf8 + "\n");
+    EXPECT_EQ(LoggedErrors(), std::vector<std::string>(bStarted ? 1 : 0, csUtf8));
+  }
   EXPECT_EQ(seen.size(), 1u);
-}
 
-TEST_F(OrbAppTest, AThrowingHandlerDoesNotEscapeAndIsReported) {
   OrbApp::SetErrorHandler([](std::u16string_view) { throw std::runtime_error("screen gone"); });
   testing::internal::CaptureStderr();
   EXPECT_NO_THROW(OrbApp::DispError(u"lost lane"));
@@ -88,38 +79,22 @@ TEST_F(OrbAppTest, AThrowingHandlerDoesNotEscapeAndIsReported) {
   EXPECT_NE(csErr.find("lost lane"), std::string::npos) << csErr;
 }
 
-// ---------------------------------------------------------------------------
-// RegMess and UnRegMess.
-
-struct Received {
-  int64_t liCmd, liPar;
-  std::u16string csName;
-  uint32_t uiMessage;
-  int32_t iCount;
-};
-
+// A registered task gets what the kernel sends it (the message record as its
+// data); it is withdrawn once.
 TEST_F(OrbAppTest, ARegisteredTaskReceivesItsMessageUntilWithdrawn) {
+  using Received = std::tuple<int64_t, int64_t, std::u16string, uint32_t, int32_t>;
   std::vector<Received> received;
   const int32_t iId = OrbApp::RegMess(
       u"EndNetApplicationMsg", [&](int64_t liCmd, int64_t liPar, const void* pData, const void*) {
         const auto* pMessage = static_cast<const KxNetMessage*>(pData);
-        received.push_back({liCmd, liPar, std::u16string(pMessage->csName), pMessage->uiMessage,
-                            pMessage->iCount});
+        received.emplace_back(liCmd, liPar, std::u16string(pMessage->csName), pMessage->uiMessage,
+                              pMessage->iCount);
       });
   EXPECT_GT(iId, 0);
   CkxMessageInfo* pRecord = kernel.MessageRecord("EndNetApplicationMsg");
   ASSERT_NE(pRecord, nullptr);
-
-  // The kernel delivers by calling the record with target 0.
-  pRecord->Send(0, 7, 12, 3, false, 1, false);
-  ASSERT_EQ(received.size(), 1u);
-  EXPECT_EQ(received[0].liCmd, 12);
-  EXPECT_EQ(received[0].liPar, 3);
-  EXPECT_EQ(received[0].csName, u"EndNetApplicationMsg");
-  EXPECT_EQ(received[0].uiMessage, 7u);
-  EXPECT_EQ(received[0].iCount, 1);
-
-  // That the kernel stops delivering is FrameworkServicesTest's, end to end.
+  pRecord->Send(0, 7, 12, 3, false, 1, false);  // target 0: the kernel's delivery
+  EXPECT_EQ(received, (std::vector<Received>{{12, 3, u"EndNetApplicationMsg", 7u, 1}}));
   EXPECT_TRUE(OrbApp::UnRegMess(iId));
   EXPECT_FALSE(OrbApp::UnRegMess(iId));
 }
@@ -162,9 +137,6 @@ TEST_F(OrbAppTest, RegistrationsThatCannotWorkAreRefusedNamingTheMessage) {
     }
   }
 }
-
-// ---------------------------------------------------------------------------
-// IsDebugVersion and Modim.
 
 TEST_F(OrbAppTest, TheEnvironmentChoosesTheDebugVersionElseTheBuild) {
 #ifdef NDEBUG
