@@ -7,6 +7,7 @@
 // collection that follows a change made through a proxy.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <ostream>
 
@@ -168,52 +169,33 @@ const Row kRows[] = {
     {"MvvmCkxIOSetupParam", 4, "DefaultValue", K::Str, "", 24, 2, true},
 };
 
-// A view model made not connected, as its base, the interface the framework
-// drives and its slots; `iCount` is N of its table.
+// A view model, as the interface the framework drives and its slots.
 struct Made {
-  std::shared_ptr<OrbBaseDataWrapper> pObject;
   IAOrbMvvmInternUse* pFace;
   std::function<std::shared_ptr<OrbBaseDataWrapper>(int)> slot;
 };
-struct ViewModelKind {
-  int iCount;
-  std::function<Made()> make;
-};
 
 template <class V>
-ViewModelKind Kind(int iCount) {
-  return {iCount, [] {
-            auto p = std::make_shared<V>();
-            IAOrbMvvmInternUse* pFace = p.get();
-            return Made{p, pFace, [p](int i) { return p->m_Fields.at(static_cast<size_t>(i)); }};
-          }};
+Made Wrap(std::shared_ptr<V> p) {
+  return Made{p.get(), [p](int i) { return p->m_Fields.at(static_cast<size_t>(i)); }};
 }
 
-const std::map<std::string, ViewModelKind>& ViewModels() {
-  static const std::map<std::string, ViewModelKind> kinds = {
-      {"MvvmCkxCompetitor", Kind<MvvmCkxCompetitor>(8)},
-      {"MvvmCkxScheduleOneEntry", Kind<MvvmCkxScheduleOneEntry>(11)},
-      {"MvvmCkxCompOneHeat", Kind<MvvmCkxCompOneHeat>(6)},
-      {"MvvmCkxCompOneLane", Kind<MvvmCkxCompOneLane>(7)},
-      {"MvvmCkxCompOneLap", Kind<MvvmCkxCompOneLap>(4)},
-      {"MvvmCkxCompetitorsIds", Kind<MvvmCkxCompetitorsIds>(1)},
-      {"MvvmCkxString", Kind<MvvmCkxString>(1)},
-      {"MvvmCkxPoolConfig", Kind<MvvmCkxPoolConfig>(16)},
-      {"MvvmCkxPoolConfigOneLane", Kind<MvvmCkxPoolConfigOneLane>(3)},
-      {"MvvmCkxOneContact", Kind<MvvmCkxOneContact>(1)},
-      {"MvvmCkxDistance", Kind<MvvmCkxDistance>(4)},
-      {"MvvmCkxStyle", Kind<MvvmCkxStyle>(2)},
-      {"MvvmCkxCategory", Kind<MvvmCkxCategory>(2)},
-      {"MvvmCkxRound", Kind<MvvmCkxRound>(6)},
-      {"MvvmCkxStatus", Kind<MvvmCkxStatus>(2)},
-      {"MvvmCkxSetupParam", Kind<MvvmCkxSetupParam>(4)},
-      {"MvvmCkxRecordEntry", Kind<MvvmCkxRecordEntry>(10)},
-      {"MvvmCkxRecordLapTime", Kind<MvvmCkxRecordLapTime>(1)},
-      {"MvvmCkxRecordLapDistance", Kind<MvvmCkxRecordLapDistance>(1)},
-      {"MvvmCkxPoolEventsOnePulse", Kind<MvvmCkxPoolEventsOnePulse>(9)},
-      {"MvvmCkxIOSetupOneEntry", Kind<MvvmCkxIOSetupOneEntry>(9)},
-      {"MvvmCkxIOSetupParam", Kind<MvvmCkxIOSetupParam>(5)},
+// The not-connected view model of each name.
+// clang-format off
+#define VM(V) {#V, [] { return Wrap(std::make_shared<V>()); }}
+// clang-format on
+const std::map<std::string, std::function<Made()>>& ViewModels() {
+  // clang-format off
+  static const std::map<std::string, std::function<Made()>> kinds = {
+      VM(MvvmCkxCompetitor), VM(MvvmCkxScheduleOneEntry), VM(MvvmCkxCompOneHeat),
+      VM(MvvmCkxCompOneLane), VM(MvvmCkxCompOneLap), VM(MvvmCkxCompetitorsIds), VM(MvvmCkxString),
+      VM(MvvmCkxPoolConfig), VM(MvvmCkxPoolConfigOneLane), VM(MvvmCkxOneContact),
+      VM(MvvmCkxDistance), VM(MvvmCkxStyle), VM(MvvmCkxCategory), VM(MvvmCkxRound),
+      VM(MvvmCkxStatus), VM(MvvmCkxSetupParam), VM(MvvmCkxRecordEntry), VM(MvvmCkxRecordLapTime),
+      VM(MvvmCkxRecordLapDistance), VM(MvvmCkxPoolEventsOnePulse), VM(MvvmCkxIOSetupOneEntry),
+      VM(MvvmCkxIOSetupParam),
   };
+  // clang-format on
   return kinds;
 }
 
@@ -223,27 +205,26 @@ std::string Prefix(const std::string& csViewModel) {
   return "Tarvex.Orb.Data.Varnox." + csViewModel + "<Id2s" + csViewModel.substr(4) + ">";
 }
 
+template <class T>
+const T& Local(const std::shared_ptr<OrbBaseDataWrapper>& pSlot) {
+  return std::dynamic_pointer_cast<OrbSimpleDataWrapper<T>>(pSlot)->m_LocalVal;
+}
+
 // The value a simple slot shows, written as the table writes defaults.
 std::string Shown(const std::shared_ptr<OrbBaseDataWrapper>& pSlot, K kind) {
   switch (kind) {
     case K::Str:
-      return U8(std::dynamic_pointer_cast<OrbSimpleDataWrapper<std::u16string>>(pSlot)->m_LocalVal);
+      return U8(Local<std::u16string>(pSlot));
     case K::I32:
-      return std::to_string(
-          std::dynamic_pointer_cast<OrbSimpleDataWrapper<int32_t>>(pSlot)->m_LocalVal);
+      return std::to_string(Local<int32_t>(pSlot));
     case K::U32:
-      return std::to_string(
-          std::dynamic_pointer_cast<OrbSimpleDataWrapper<uint32_t>>(pSlot)->m_LocalVal);
+      return std::to_string(Local<uint32_t>(pSlot));
     case K::Bool:
-      return std::dynamic_pointer_cast<OrbSimpleDataWrapper<bool>>(pSlot)->m_LocalVal ? "true"
-                                                                                      : "false";
+      return Local<bool>(pSlot) ? "true" : "false";
     case K::Date:
-      return U8(std::dynamic_pointer_cast<OrbSimpleDataWrapper<OrbDateTime>>(pSlot)
-                    ->m_LocalVal.ToDisplayString());
+      return U8(Local<OrbDateTime>(pSlot).ToDisplayString());
     case K::Time:
-      return U8(KxTime::OptionalToString(
-          std::dynamic_pointer_cast<OrbSimpleDataWrapper<std::optional<KxTime>>>(pSlot)
-              ->m_LocalVal));
+      return U8(KxTime::OptionalToString(Local<std::optional<KxTime>>(pSlot)));
     default:
       return "not a simple value";
   }
@@ -261,7 +242,7 @@ class ViewModelTable : public ::testing::TestWithParam<Row> {};
 // invalid-type message for the other kinds.
 TEST_P(ViewModelTable, DescriptorDefaultAndMessages) {
   const Row& row = GetParam();
-  Made vm = ViewModels().at(row.csViewModel).make();
+  Made vm = ViewModels().at(row.csViewModel)();
   const OrbMemberInfo info = vm.pFace->GetMembInfo(row.iIndex);
   EXPECT_EQ(U8(info.Name()), row.csName);
   EXPECT_EQ(info.Size(), row.iSize);
@@ -300,10 +281,11 @@ class ViewModelIndexes : public ::testing::TestWithParam<std::string> {};
 
 // Index N and -1 give each operation's invalid-index message with that number.
 TEST_P(ViewModelIndexes, BadIndexNamesOperationAndIndex) {
-  const ViewModelKind& kind = ViewModels().at(GetParam());
-  Made vm = kind.make();
+  Made vm = ViewModels().at(GetParam())();
   const std::string csPrefix = Prefix(GetParam());
-  for (const int iBad : {kind.iCount, -1}) {
+  const auto iCount = std::ranges::count(kRows, GetParam(),
+                                         [](const Row& r) { return std::string(r.csViewModel); });
+  for (const int iBad : {static_cast<int>(iCount), -1}) {
     const std::string csTail = " (" + std::to_string(iBad) + "):\r\nInvalid property index !!!\r\n";
     EXPECT_EQ(MessageOf([&] { vm.pFace->GetVal(iBad, false); }), csPrefix + ".GetVal" + csTail);
     EXPECT_EQ(MessageOf([&] { vm.pFace->SetVal(iBad); }), csPrefix + ".SetVal" + csTail);
@@ -332,9 +314,7 @@ std::shared_ptr<Id2sCkxCompOneLane> Lane(Meet& m) {
 
 template <class V, class I>
 Made Connected(std::shared_ptr<I> pRecord) {
-  auto p = std::make_shared<V>(std::move(pRecord), nullptr);
-  IAOrbMvvmInternUse* pFace = p.get();
-  return Made{p, pFace, [p](int i) { return p->m_Fields.at(static_cast<size_t>(i)); }};
+  return Wrap(std::make_shared<V>(std::move(pRecord), nullptr));
 }
 
 // A value written through a proxy, then seen through a connected view model.
