@@ -336,28 +336,24 @@ INSTANTIATE_TEST_SUITE_P(FileWrapper, UpdateRecord,
                                            UpdateRecordCase{60000, 506},
                                            UpdateRecordCase{KxUpdateRecord::kFormatFailed, 0}));
 
-}  // namespace
-
-namespace {
-
-// The first time of every lap of the timed heat, as the view models of a
-// data context over the schedule show them: lane (1-based), lap (1-based)
-// and the collection of the lap's times.
-struct LapTimes {
-  int iLane;
-  int iLap;
-  std::shared_ptr<OrbMvvmObsArray1D<uint32_t, MvvmSimpleObsItem<uint32_t>>> pTimes;
-};
-std::vector<LapTimes> LapTimesOf(OrbGenericDataContext& context) {
-  std::vector<LapTimes> laps;
-  const auto pHeat =
-      context.Root<D2fVarnox_FT_RACES::ScheduleEntriesMvvmRoot>()->Item(0)->Heats()->Item(0);
-  const auto pLanes = pHeat->LaneResults();
+// The first time of every lap of heat R2/H1, as the view models of a data
+// context over the schedule show them, by lane and lap (both from 1).
+using LapTimes =
+    std::map<std::pair<int, int>,
+             std::shared_ptr<OrbMvvmObsArray1D<uint32_t, MvvmSimpleObsItem<uint32_t>>>>;
+LapTimes LapTimesOf(OrbGenericDataContext& context) {
+  LapTimes laps;
+  const auto pLanes = context.Root<D2fVarnox_FT_RACES::ScheduleEntriesMvvmRoot>()
+                          ->Item(0)
+                          ->Heats()
+                          ->Item(0)
+                          ->LaneResults();
   for (int32_t i = 0; i < pLanes->Count(); ++i) {
     const auto pLaps = pLanes->Item(i)->Laps();
     for (int32_t iLap = 0; iLap < pLaps->Count(); ++iLap) {
-      laps.push_back({pLanes->Item(i)->Lane()->Value(), iLap + 1, pLaps->Item(iLap)->Time()});
-      laps.back().pTimes->Value(0);  // loaded, so that a change shows
+      const auto pTimes = pLaps->Item(iLap)->Time();
+      pTimes->Value(0);  // loaded, so that a change shows
+      laps[{pLanes->Item(i)->Lane()->Value(), iLap + 1}] = pTimes;
     }
   }
   return laps;
@@ -382,27 +378,26 @@ TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerAndTheDataContext) {
     const auto pLaps = pLane->Laps();
     for (int iLap = 0; iLap < kLaps; ++iLap) pLaps->Item(pLaps->Add())->set_Lap(iLap + 1);
   }
-  auto timeOf = [&](int iLane, int iLap) {
-    const uint32_t hLane = pLanes->Find(static_cast<uint64_t>(iLane));
-    return pLanes->Item(hLane)->Laps()->Item(static_cast<uint32_t>(iLap - 1))->Time()->Item(0);
+  auto timeOf = [&](std::pair<int, int> lap) {
+    const uint32_t hLane = pLanes->Find(static_cast<uint64_t>(lap.first));
+    return pLanes->Item(hLane)
+        ->Laps()
+        ->Item(static_cast<uint32_t>(lap.second - 1))
+        ->Time()
+        ->Item(0);
   };
 
-  struct Seen {
-    uint64_t uiUpdateId;
-    std::string csText;
-    uint32_t uiTime;
-  };
   std::mutex mutex;
   std::condition_variable changed;
-  std::vector<Seen> seen;
-  std::map<std::pair<int, int>, std::vector<uint32_t>> shown;  // by the followed context
+  std::vector<std::tuple<uint64_t, std::string, uint32_t>> seen;  // id, text, time then
+  std::map<std::pair<int, int>, std::vector<uint32_t>> shown;     // by the followed context
   pEntries->ObjectChanged().Add([&](IOrbUpdatableObject*, const OrbObjectChangedEventArgs& args) {
     const std::string csText = KxText::Utf16ToUtf8(args.Text());
-    int iLane = 0, iLap = 0;
-    const bool bLap = std::sscanf(csText.c_str(), "lap %d %d", &iLane, &iLap) == 2;
-    const uint32_t uiTime = bLap ? timeOf(iLane, iLap) : 0;
+    std::pair<int, int> lap;
+    const bool bLap = std::sscanf(csText.c_str(), "lap %d %d", &lap.first, &lap.second) == 2;
+    const uint32_t uiTime = bLap ? timeOf(lap) : 0;
     std::lock_guard lock(mutex);
-    seen.push_back({args.UpdateId(), csText, uiTime});
+    seen.emplace_back(args.UpdateId(), csText, uiTime);
     changed.notify_all();
   });
 
@@ -415,17 +410,15 @@ TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerAndTheDataContext) {
   const auto following = LapTimesOf(*pFollowing);
   const auto still = LapTimesOf(*pStill);
   ASSERT_EQ(following.size(), static_cast<size_t>(kLanes * kLaps));
-  for (const LapTimes& lap : following) {
-    // The handler lives inside the array it watches: a raw pointer back to
-    // it, not a shared one, or the two would keep each other alive.
-    auto* pTimes = lap.pTimes.get();
-    lap.pTimes->CollectionChanged().Add(
-        [&, pTimes, iLane = lap.iLane, iLap = lap.iLap](const auto& args) {
-          if (args.Action() != OrbCollectionChange::Replace || args.Index() != 0) return;
-          std::lock_guard lock(mutex);
-          shown[{iLane, iLap}].push_back(pTimes->Value(0));
-          changed.notify_all();
-        });
+  for (const auto& [lap, pTimes] : following) {
+    // A raw pointer back to the array the handler lives in, or the two would
+    // keep each other alive.
+    pTimes->CollectionChanged().Add([&, pArray = pTimes.get(), lap](const auto& args) {
+      if (args.Action() != OrbCollectionChange::Replace || args.Index() != 0) return;
+      std::lock_guard lock(mutex);
+      shown[lap].push_back(pArray->Value(0));
+      changed.notify_all();
+    });
   }
 
   const TkChildResult timer = TkRunProgram({VARNOX_TOOL, "time-heat", csDir}, {}, 60000);
@@ -435,26 +428,21 @@ TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerAndTheDataContext) {
                    [&] { return seen.size() >= kLanes * kLaps && shown.size() >= kLanes * kLaps; });
   ASSERT_EQ(seen.size(), static_cast<size_t>(kLanes * kLaps));
   for (size_t i = 0; i < seen.size(); ++i) {
-    const int iLane = static_cast<int>(i) % kLanes + 1, iLap = static_cast<int>(i) / kLanes + 1;
-    EXPECT_EQ(
-        seen[i].csText.rfind("lap " + std::to_string(iLane) + " " + std::to_string(iLap) + " ", 0),
-        0u)
-        << seen[i].csText;
-    EXPECT_NE(seen[i].uiTime, 0u) << seen[i].csText;
-    if (i > 0) {
-      EXPECT_GT(seen[i].uiUpdateId, seen[i - 1].uiUpdateId);
-    }
+    const auto& [uiId, csText, uiTime] = seen[i];
+    const std::string csLap =
+        "lap " + std::to_string(i % kLanes + 1) + " " + std::to_string(i / kLanes + 1) + " ";
+    EXPECT_TRUE(csText.starts_with(csLap)) << csText;
+    EXPECT_NE(uiTime, 0u) << csText;
+    if (i > 0) EXPECT_GT(uiId, std::get<0>(seen[i - 1]));
   }
-  for (const LapTimes& lap : following) {
-    const uint32_t uiTime = timeOf(lap.iLane, lap.iLap);
-    EXPECT_NE(uiTime, 0u);
-    EXPECT_EQ(shown[std::pair(lap.iLane, lap.iLap)], std::vector<uint32_t>(1, uiTime))
-        << "lane " << lap.iLane << " lap " << lap.iLap;
+  for (const auto& [lap, pTimes] : following) {
+    EXPECT_NE(timeOf(lap), 0u);
+    EXPECT_EQ(shown[lap], std::vector<uint32_t>(1, timeOf(lap))) << lap.first << "/" << lap.second;
   }
   lock.unlock();
-  for (const LapTimes& lap : still) EXPECT_EQ(lap.pTimes->Value(0), 0u);
+  for (const auto& [lap, pTimes] : still) EXPECT_EQ(pTimes->Value(0), 0u);
   pStill->Refresh();
-  for (const LapTimes& lap : still) EXPECT_EQ(lap.pTimes->Value(0), timeOf(lap.iLane, lap.iLap));
+  for (const auto& [lap, pTimes] : still) EXPECT_EQ(pTimes->Value(0), timeOf(lap));
   OrbGenericContextManager<D2fVarnox_FT_RACES>::Remove(csKey);
   pRaces->Dispose();
 }
