@@ -1,17 +1,8 @@
-// The generated classes of the access layer, one of each shape and place
-// (member proxies of top-level and nested maps and arrays, of embedded
-// records and of the maps under a single record, top-level and nested
-// wrappers of every kind) and of each guarded operation. Each case builds an
-// object of the class where the class tables say it comes from, checks that
-// it is that class, its depth and (for a proxy) its member count, and makes
-// one guarded operation fail: the OrbKernelException must carry the
-// operation's message. The names, depths, counts and messages are written
-// out here, so a fault of the generator cannot hide itself.
-//
-// The failures: a proxy or nested wrapper stands on a handle no storage
-// reaches (its walk fails), a top-level map steps from such a handle, and
-// the objects that can only fail without storage use a file that was
-// unloaded.
+// The generated access classes, one of each shape and place, against the
+// class tables written out here (so a generator fault cannot hide): each is
+// built where the tables say it comes from, has its depth and member count,
+// and reports its guarded operation when it stands on a handle no storage
+// reaches or on a file that was unloaded.
 #include <gtest/gtest.h>
 
 #include "tests/access/AccessTestSupport.h"

@@ -1,11 +1,6 @@
 // What the object face's tests share: the five files opened new on the
-// reference kernel with their top-level wrappers, the native records reached
-// the way the native face reaches them, and the message of a failed
-// operation.
-//
-// The tests name classes, depths, member counts and messages as the object
-// face's class tables give them, written out here, never taken from the
-// generator: a generator fault must show as a test failure.
+// reference kernel with their top-level wrappers, the native ways to their
+// records, and the message of a failed operation.
 #pragma once
 
 #include <gtest/gtest.h>

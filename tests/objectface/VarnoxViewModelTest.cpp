@@ -1,10 +1,6 @@
-// The 22 view models against their property tables, typed here from the
-// view-model tables (never taken from the generator, so that a generator or
-// schema fault shows as a failed case): every descriptor, every default,
-// the messages of bad indexes, of a view model that is not connected and of
-// SetVal on a property that is no simple value; then, on the reference
-// kernel, values read and written through a connected view model and a
-// collection that follows a change made through a proxy.
+// The 22 view models against their property tables, typed here and never
+// taken from the generator: descriptors, defaults and messages; then, on the
+// reference kernel, values and collections of connected view models.
 #include <gtest/gtest.h>
 
 #include <algorithm>
