@@ -95,7 +95,7 @@ BENCHMARK(BM_UserWriteOfAValue);
 
 void BM_EnumerateHandlesThroughTheContainer(benchmark::State& state) {
   TenThousand bed;
-  IOrbMap<uint64_t, IRecord>& map = *bed.pMap;
+  IOrbMap<uint64_t, Proxy>& map = *bed.pMap;
   for (auto _ : state) {
     bed.pMap->Toggle();
     uint32_t uiCount = 0;
