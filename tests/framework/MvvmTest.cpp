@@ -61,7 +61,9 @@ TEST_P(DiffTest, ChangesTurnTheShownListIntoTheCurrentOne) {
   const auto changes = OrbDiffHandles(c.before, c.after);
   EXPECT_EQ(Applied(c.before, changes, c.after), c.after);
   EXPECT_LE(changes.size(), c.maxChanges);
-  if (!c.expected.empty()) EXPECT_EQ(changes, c.expected);
+  if (!c.expected.empty()) {
+    EXPECT_EQ(changes, c.expected);
+  }
 }
 
 // clang-format off
@@ -99,7 +101,9 @@ class ElementTagTest : public testing::TestWithParam<TagCase> {};
 TEST_P(ElementTagTest, ReadsWhatWasWrittenAndNothingElse) {
   const TagCase& c = GetParam();
   EXPECT_EQ(OrbNamedElements(c.csText), c.named);
-  if (c.named) EXPECT_EQ(OrbNameElements(u"x", *c.named), c.csText);
+  if (c.named) {
+    EXPECT_EQ(OrbNameElements(u"x", *c.named), c.csText);
+  }
 }
 
 // clang-format off
