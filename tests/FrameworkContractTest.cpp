@@ -36,8 +36,9 @@ TEST(ValueTypeTest, ConstructionRefusesWhatARecordCannotHold) {
       {[] { OrbDateTime(-1); }, true},
       {[] { OrbDateTime(5, static_cast<OrbDateTimeKind>(3)); }, true},
   };
-  for (const auto& [make, bRefused] : aCases) {
-    SCOPED_TRACE(&make - &aCases[0].first);
+  for (size_t i = 0; i < std::size(aCases); ++i) {
+    SCOPED_TRACE(i);
+    const auto& [make, bRefused] = aCases[i];
     if (bRefused)
       EXPECT_THROW(make(), std::out_of_range);
     else

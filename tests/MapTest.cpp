@@ -165,8 +165,7 @@ TEST_F(MapTest, TheWalkRunsHereAndLeavesNoSharedUnit) {
       {[&] { return empty.Map()(D2MapCmd::AtIndex, 0, nullptr); }, 0},
       {[&] { return empty.Map()(D2MapCmd::Head, 0, nullptr); }, 0},
   };
-  for (const auto& [walk, uiExpected] : aWalks)
-    EXPECT_EQ(walk(), uiExpected) << &walk - &aWalks[0].first;
+  for (size_t i = 0; i < aWalks.size(); ++i) EXPECT_EQ(aWalks[i].first(), aWalks[i].second) << i;
   EXPECT_EQ(Fault([&] { map(D2MapCmd::Next, world.storage.m_uiLastValid, nullptr); }),
             NodeFault(world.storage.m_uiLastValid, 0, world.storage.m_uiLastValid));
   EXPECT_EQ(world.header.lockWord, KxLockWord::kSignature);
