@@ -136,14 +136,11 @@ TEST_F(FileBaseTest, MembersAndIndexObjectsPassTheirKernelHandleOrZero) {
   EXPECT_EQ(bind.boundObject, &bound);
   const int64_t iDimId = kernel.AnswerOf("CkxDtb2Obj", "Bind");
   EXPECT_GT(iDimId, 0);
-  EXPECT_EQ(kernel.Log("CkxDtb2File"), "CkxDtb2File#1 RegisterMember(" +
-                                           std::to_string(bind.answer) +
-                                           ",75530582)\n"
-                                           "CkxDtb2File#1 RegisterMember(0,14741940)\n"
-                                           "CkxDtb2File#1 GetObjInd(" +
-                                           std::to_string(iDimId) +
-                                           ")\n"
-                                           "CkxDtb2File#1 SetObjInd(0)\n");
+  const std::string csFile = "CkxDtb2File#1 ";
+  EXPECT_EQ(kernel.Log("CkxDtb2File"),
+            csFile + "RegisterMember(" + std::to_string(bind.answer) + ",75530582)\n" + csFile +
+                "RegisterMember(0,14741940)\n" + csFile + "GetObjInd(" + std::to_string(iDimId) +
+                ")\n" + csFile + "SetObjInd(0)\n");
 }
 
 // The update record carries the command word, the formatted text and the
