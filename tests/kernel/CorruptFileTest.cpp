@@ -174,16 +174,6 @@ int32_t OpenAs(const std::string& csType, const std::string& csPath,
   return iId;
 }
 
-// A new, empty file of `File`'s type, saved at `csPath`.
-template <class File>
-std::vector<uint8_t> SavedEmpty(const std::string& csPath) {
-  File file;
-  if (file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr) <= 0 ||
-      !file.Save(0, false, "") || !file.UnLoad())
-    throw std::runtime_error("cannot make " + csPath + ": " + KernelScratch::Get().Log());
-  return ReadBytes(csPath);
-}
-
 class CorruptFile : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { Good(); }
@@ -442,26 +432,19 @@ TEST_F(CorruptFile, TheUndamagedFileOpens) {
 }
 
 // The first files of format version 1 stored each container's element type
-// as the type's position in the catalogue's order. One case per kind of
-// container that stores a type: where its type word lies in a saved file.
+// as the type's position in the catalogue's order: where a map's and an
+// array's type word lies in a saved file.
 struct PositionalType {
   const char* csName;
-  const char* csFileType;
   std::function<size_t(const SavedImage&)> typeWord;
   const KxRecordType& element;
 };
 
 const PositionalType kPositionalTypes[] = {
-    {"TopLevelMap", "FT_GLOBALS",
+    {"TopLevelMap",
      [](const SavedImage& image) { return image.ContainerAt(kDistances) + kMapElement; },
      KxVarnoxCatalogue::kCkxDistance},
-    {"EmbeddedMap", "FT_GLOBALS",
-     [](const SavedImage& image) {
-       return image.ContainerAt(kPoolConfig) +
-              EngineField(KxVarnoxCatalogue::kCkxPoolConfig, "Lanes").offset + kMapElement;
-     },
-     KxVarnoxCatalogue::kCkxPoolConfigOneLane},
-    {"EmbeddedArray", "FT_GLOBALS",
+    {"EmbeddedArray",
      [](const SavedImage& image) {
        const uint32_t uiEntry = image.Head(image.ContainerAt(kRecords));
        return image.UnitAt(kRecords, uiEntry) + kNodeRecord +
@@ -469,11 +452,6 @@ const PositionalType kPositionalTypes[] = {
               offsetof(KxArrayHeader, kernel5);
      },
      KxVarnoxCatalogue::kCkxRecordLapTime},
-    {"TopLevelArray", "FT_IOSETUP",
-     [](const SavedImage& image) {
-       return image.ContainerAt(1) + offsetof(KxArrayHeader, kernel5);
-     },
-     KxVarnoxCatalogue::kCkxIOSetupParam},
 };
 
 class PositionalTypeFile : public ::testing::TestWithParam<PositionalType> {};
@@ -492,9 +470,7 @@ TEST_P(PositionalTypeFile, OpensWithItsTypesMappedToTheirIds) {
     ++uiPosition;
   }
   const std::string csBase = KernelScratch::Get().Path(std::string("positional-") + kind.csName);
-  const std::vector<uint8_t> saved = std::string(kind.csFileType) == "FT_IOSETUP"
-                                         ? SavedEmpty<CkxVarnoxFT_IOSETUP>(csBase + "-empty.orb")
-                                         : CorruptFile::Good();
+  const std::vector<uint8_t>& saved = CorruptFile::Good();
   ASSERT_EQ(SavedImage(saved).Word(kind.typeWord(SavedImage(saved))),
             KxRecordTypes::IdOf(&kind.element));
   auto write = [&](uint32_t uiFormat, uint32_t uiWord, const std::string& csPath) {
@@ -509,16 +485,16 @@ TEST_P(PositionalTypeFile, OpensWithItsTypesMappedToTheirIds) {
   };
 
   const std::string csResaved = csBase + "-resaved.orb";
-  EXPECT_GT(OpenAs(kind.csFileType, write(1, uiPosition, csBase + "-v1.orb"), csResaved), 0)
+  EXPECT_GT(OpenAs("FT_GLOBALS", write(1, uiPosition, csBase + "-v1.orb"), csResaved), 0)
       << KernelScratch::Get().Log();
   EXPECT_EQ(KxCheckSavedFile(csResaved, VarnoxCatalogue(), EngineTypes()).problems.size(), 0u);
   KxSavedHeader header;  // saved in the current format, with its type's fingerprint
   std::memcpy(&header, ReadBytes(csResaved).data(), sizeof header);
   EXPECT_EQ(header.formatVersion, KxSavedHeader::kFormatVersion);
-  EXPECT_EQ(header.schema, KxFileTypeFingerprint(EngineFileType(kind.csFileType)));
-  EXPECT_EQ(OpenAs(kind.csFileType, write(2, uiPosition, csBase + "-v2.orb")), KxOpenCorrupted);
+  EXPECT_EQ(header.schema, KxFileTypeFingerprint(EngineFileType("FT_GLOBALS")));
+  EXPECT_EQ(OpenAs("FT_GLOBALS", write(2, uiPosition, csBase + "-v2.orb")), KxOpenCorrupted);
   const uint32_t uiOther = uiPosition == 0 ? 1 : 0;
-  EXPECT_EQ(OpenAs(kind.csFileType, write(1, uiOther, csBase + "-other.orb")), KxOpenCorrupted);
+  EXPECT_EQ(OpenAs("FT_GLOBALS", write(1, uiOther, csBase + "-other.orb")), KxOpenCorrupted);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryContainerKind, PositionalTypeFile,
