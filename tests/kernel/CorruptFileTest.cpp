@@ -241,12 +241,9 @@ constexpr uint32_t kNextFormat = KxSavedHeader::kFormatVersion + 1;
 const Damage kDamages[] = {
     {"empty", Cut([](const SavedImage&) { return size_t{0}; }), KxOpenTruncated,
      "0 bytes, shorter than its header"},
-    {"inside-magic", Cut([](const SavedImage&) { return size_t{5}; }), KxOpenTruncated,
-     "shorter than its header"},
     {"last-byte-missing", Cut([](const SavedImage& i) { return i.Size() - 1; }), KxOpenTruncated,
      "truncated"},
     {"wrong-magic", [](SavedImage& i) { i.Bytes()[7] = '2'; }, KxOpenForeign, "wrong magic"},
-    {"short-text", [](SavedImage& i) { i.Bytes().assign(3, 'a'); }, KxOpenForeign, "wrong magic"},
     {"newer-version", Resealed([](KxSavedHeader& h) { h.formatVersion = kNextFormat; }),
      KxOpenForeign, "unknown format (version " + std::to_string(kNextFormat) + ", header"},
     {"version-0", Resealed([](KxSavedHeader& h) { h.formatVersion = 0; }), KxOpenForeign,
@@ -305,9 +302,6 @@ const Damage kDamages[] = {
     {"map-buckets-outside",
      [](SavedImage& i) { i.Put(i.ContainerAt(kDistances) + kMapBuckets, kFarAway); },
      KxOpenCorrupted, "bucket table leaves its storage"},
-    {"map-element-unknown",
-     [](SavedImage& i) { i.Put(i.ContainerAt(kDistances) + kMapElement, 999); }, KxOpenCorrupted,
-     "not of its class"},
     {"embedded-map-of-another-element",
      [](SavedImage& i) {
        const size_t uiLeft = i.ContainerAt(kPoolConfig) + offsetof(CkxPoolConfig, LeftContacts);
@@ -358,9 +352,6 @@ const Damage kDamages[] = {
        i.Put(uiUnit + offsetof(KxDynString, textOffset), i.First(kDistances));
      },
      KxOpenCorrupted, "shares storage with another structure"},
-    {"array-outside",
-     [](SavedImage& i) { i.Put(LapTimes(i) + offsetof(KxArrayHeader, dataOffset), kFarAway); },
-     KxOpenCorrupted, "array leaves its storage"},
     {"array-beyond-capacity",
      [](SavedImage& i) { i.Put(LapTimes(i) + offsetof(KxArrayHeader, size), 1000); },
      KxOpenCorrupted, "array leaves its storage (1000"},
