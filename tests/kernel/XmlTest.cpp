@@ -152,13 +152,6 @@ TEST(XmlContent, DemoExportNamesEverythingByTheCatalogue) {
   EXPECT_THAT(csXml, HasSubstr("<TitleScb form=\"unset\"/>"));
   EXPECT_EQ(Occurrences(csXml, "<LaneResults>"), 2u);
   EXPECT_EQ(Occurrences(csXml, "<Laps>"), 12u);  // 8 + 4 lanes
-
-  CkxVarnoxFT_COMPETITORS competitors;
-  ASSERT_TRUE(OpenNative(competitors, DemoDir() + "/competitors.orb", "r", false));
-  const std::string csPeople = ExportOf(competitors, "names-competitors.xml");
-  competitors.UnLoad();
-  EXPECT_EQ(Occurrences(csPeople, "<entry key="), 16u);
-  EXPECT_THAT(csPeople, HasSubstr("<Club>SV W\xC3\xBCrzburg</Club>"));  // UTF-8
 }
 #endif
 
