@@ -22,6 +22,7 @@
 #include "kernel/KxXml.h"
 #include "templates/Varnox.h"
 #include "templates/VarnoxCatalogue.h"
+#include "tests/kernel/KernelEngineSupport.h"
 #include "tests/kernel/KernelTestSupport.h"
 #include "tests/testkernel/TestKernelSupport.h"
 
@@ -517,14 +518,9 @@ INSTANTIATE_TEST_SUITE_P(Documents, XmlHostile, ::testing::ValuesIn(kHostileCase
 // export; a refused import must leave the export as it was.
 class EngineRaces {
  public:
-  EngineRaces(const std::string& csTag, const std::string& csGood) : m_csTag(csTag) {
-    static const KxRecordTypes types(VarnoxCatalogue());
-    int32_t iFailure = 0;
+  EngineRaces(const std::string& csTag, const std::string& csGood)
+      : m_csTag(csTag), m_pFile(EngineOpen(Scratch(csTag + ".orb"), "FT_RACES", true)) {
     std::string csWhy;
-    m_pFile = KxLiveFile::Open(Scratch(csTag + ".orb"), VarnoxCatalogue().files[1], types, true,
-                               iFailure, csWhy);
-    if (!m_pFile || std::strcmp(m_pFile->FileType().name, "FT_RACES") != 0)
-      throw std::runtime_error("cannot open " + csTag + ": " + csWhy);
     m_csGood = Scratch(csTag + "-good.xml");
     Spit(m_csGood, csGood);
     if (!KxImportXml(*m_pFile, m_csGood, csWhy)) throw std::runtime_error(csWhy);
@@ -540,8 +536,9 @@ class EngineRaces {
   bool Unchanged() { return Export("after") == m_csBefore; }
 
  private:
-  std::string m_csTag, m_csGood, m_csBefore;
+  std::string m_csTag;
   std::shared_ptr<KxLiveFile> m_pFile;
+  std::string m_csGood, m_csBefore;
 };
 
 struct LimitCase {
