@@ -290,11 +290,9 @@ TEST_P(SaveFault, AKillAtAnyCallLeavesTheOldFileOrTheNewWhole) {
   }
 }
 
-TEST_P(SaveFault, AFailedFsyncFailsTheSave) { FailOneSave(kFsync, 1, Fault::kError); }
-
-TEST_P(SaveFault, AFailedRenameFailsTheSave) { FailOneSave(kRename, 1, Fault::kError); }
-
-TEST_P(SaveFault, AFailedDirectoryFsyncFailsTheSave) { FailOneSave(kFsyncDir, 1, Fault::kError); }
+TEST_P(SaveFault, AFailedFsyncRenameOrDirectoryFsyncFailsTheSave) {
+  for (SaveOp eOp : {kFsync, kRename, kFsyncDir}) FailOneSave(eOp, 1, Fault::kError);
+}
 
 INSTANTIATE_TEST_SUITE_P(Targets, SaveFault, ::testing::ValuesIn(kTargets),
                          [](const ::testing::TestParamInfo<Target>& target) {
