@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
+#include "tests/support/ForkedChild.h"
 #include "tests/testkernel/TestKernelSupport.h"
 
 // Names of the entries of `csDir` that contain `csPart`.
@@ -34,56 +35,6 @@ inline std::vector<std::string> EntriesWith(const std::string& csDir, const std:
   }
   return names;
 }
-
-// A forked child running `fn` beside the test, ending with its answer as exit
-// code (98 after an exception); killed and reaped when the object goes. The
-// child shares what was mapped shared before the fork (see Shared).
-class ForkedChild {
- public:
-  explicit ForkedChild(const std::function<int()>& fn) {
-    std::fflush(nullptr);
-    m_Pid = fork();
-    if (m_Pid != 0) return;
-    int iCode = 98;
-    try {
-      iCode = fn();
-    } catch (...) {
-    }
-    std::fflush(nullptr);
-    _exit(iCode);
-  }
-  ~ForkedChild() { Kill(); }
-  ForkedChild(const ForkedChild&) = delete;
-  ForkedChild& operator=(const ForkedChild&) = delete;
-
-  pid_t Pid() const { return m_Pid; }
-  bool Running() {
-    if (m_Pid <= 0 || m_bEnded) return false;
-    m_bEnded = waitpid(m_Pid, &m_iStatus, WNOHANG) == m_Pid;
-    return !m_bEnded;
-  }
-  // Its exit code, or 128 + the signal that ended it; killed after
-  // `iWaitMs` (a child that hangs fails the test rather than stopping it).
-  int Wait(int iWaitMs = 30000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(iWaitMs);
-    while (Running()) {
-      if (std::chrono::steady_clock::now() > deadline) kill(m_Pid, SIGKILL);
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    if (m_Pid <= 0) return -1;
-    return WIFEXITED(m_iStatus) ? WEXITSTATUS(m_iStatus) : 128 + WTERMSIG(m_iStatus);
-  }
-  // Kills it (SIGKILL) and answers as Wait.
-  int Kill() {
-    if (Running()) kill(m_Pid, SIGKILL);
-    return Wait();
-  }
-
- private:
-  pid_t m_Pid = -1;
-  bool m_bEnded = false;
-  int m_iStatus = 0;
-};
 
 // A `T` in memory shared with the children forked while it lives.
 template <class T>

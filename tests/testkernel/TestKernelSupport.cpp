@@ -1,16 +1,14 @@
 #include "tests/testkernel/TestKernelSupport.h"
 
+#include "tests/support/ForkedChild.h"
+
 #include <dlfcn.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -100,59 +98,39 @@ TkTempOrb::~TkTempOrb() {
 
 // ---------------------------------------------------------------------------
 
-TkChildResult TkRunChild(const std::function<void()>& fn, int iTimeoutMs) {
-  // The child writes into two unlinked temporary files: nothing to drain
-  // while it runs, however much it writes.
-  FILE* apSinks[2] = {std::tmpfile(), std::tmpfile()};
-  if (apSinks[0] == nullptr || apSinks[1] == nullptr) {
-    throw std::system_error(errno, std::generic_category(), "tmpfile");
-  }
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid < 0) throw std::system_error(errno, std::generic_category(), "fork");
-  if (pid == 0) {
-    dup2(fileno(apSinks[0]), STDOUT_FILENO);
-    dup2(fileno(apSinks[1]), STDERR_FILENO);
-    int code = 0;
-    try {
-      fn();
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "uncaught exception: %s\n", e.what());
-      code = 98;
-    } catch (...) {
-      std::fprintf(stderr, "uncaught exception\n");
-      code = 98;
-    }
-    std::fflush(nullptr);
-    _exit(code);
-  }
+namespace {
 
+// What a child wrote into `pSink`, which is then closed.
+std::string ReadBack(FILE* pSink) {
+  std::string csText;
+  std::rewind(pSink);
+  char acBuffer[4096];
+  for (size_t n; (n = std::fread(acBuffer, 1, sizeof acBuffer, pSink)) > 0;) csText.append(acBuffer, n);
+  std::fclose(pSink);
+  return csText;
+}
+
+}  // namespace
+
+TkChildResult TkRunChild(const std::function<void()>& fn, int iTimeoutMs) {
+  // Unlinked temporary files: nothing to drain while the child runs, however
+  // much it writes.
+  FILE* pOut = std::tmpfile();
+  FILE* pErr = std::tmpfile();
+  if (pOut == nullptr || pErr == nullptr) throw std::system_error(errno, std::generic_category(), "tmpfile");
+  ForkedChild child([&] {
+    dup2(fileno(pOut), STDOUT_FILENO);
+    dup2(fileno(pErr), STDERR_FILENO);
+    fn();
+    return 0;
+  });
+  const int iCode = child.Wait(iTimeoutMs);
   TkChildResult result;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(iTimeoutMs);
-  int status = 0;
-  pid_t done = 0;
-  while ((done = waitpid(pid, &status, WNOHANG)) == 0 || (done < 0 && errno == EINTR)) {
-    if (std::chrono::steady_clock::now() >= deadline && !result.timedOut) {
-      result.timedOut = true;
-      kill(pid, SIGKILL);
-    }
-    usleep(1000);
-  }
-  if (WIFEXITED(status)) {
-    result.exited = true;
-    result.exitCode = WEXITSTATUS(status);
-  } else if (WIFSIGNALED(status)) {
-    result.signal = WTERMSIG(status);
-  }
-  std::string* apTexts[2] = {&result.out, &result.err};
-  for (int i = 0; i < 2; ++i) {
-    std::rewind(apSinks[i]);
-    char acBuffer[4096];
-    for (size_t n; (n = std::fread(acBuffer, 1, sizeof acBuffer, apSinks[i])) > 0;) {
-      apTexts[i]->append(acBuffer, n);
-    }
-    std::fclose(apSinks[i]);
-  }
+  result.exited = iCode >= 0 && iCode < 128;
+  result.exitCode = result.exited ? iCode : -1;
+  result.signal = result.exited ? 0 : iCode - 128;
+  result.out = ReadBack(pOut);
+  result.err = ReadBack(pErr);
   return result;
 }
 

@@ -60,17 +60,15 @@ class TkTempOrb {
 struct TkChildResult {
   bool exited = false;  // ended through exit / _exit
   int exitCode = -1;    // when exited
-  int signal = 0;       // when killed by a signal
-  bool timedOut = false;
+  int signal = 0;       // when killed by a signal (SIGKILL after the timeout)
   std::string out;  // what the child wrote to standard output
   std::string err;  // what the child wrote to standard error
 };
 
-// Runs `fn` in a forked child with standard output and error captured. The
-// child exits with 0 when `fn` returns and with 98 after an uncaught
-// exception; a child still running after `iTimeoutMs` is killed. Fork from a
-// test thread while no other thread holds a lock. The child inherits the
-// parent's state, a component manager already loaded included.
+// Runs `fn` in a ForkedChild with standard output and error captured: exit 0
+// when `fn` returns, 98 after an uncaught exception; killed after
+// `iTimeoutMs`. The child inherits the parent's state, a component manager
+// already loaded included.
 TkChildResult TkRunChild(const std::function<void()>& fn, int iTimeoutMs = 30000);
 
 // Runs program argv[0] (looked up in PATH) with `env` ("NAME=value") added to
