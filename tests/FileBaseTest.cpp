@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <functional>
+#include <span>
 #include <string>
 
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
@@ -55,7 +56,12 @@ const GuardedOp<CkxDtb2File> kFileOps[] = {
      "false"},
     {"Save", 7, [](CkxDtb2File& f) { return Text(f.Save(0, true, "/tmp/x")); }, "false"},
     {"UnLoad", 9, [](CkxDtb2File& f) { return Text(f.UnLoad()); }, "false"},
-    {"GetFullPath", 9, [](CkxDtb2File& f) { std::string p; return Text(f.GetFullPath(p)); }, "false"},
+    {"GetFullPath", 9,
+     [](CkxDtb2File& f) {
+       std::string p;
+       return Text(f.GetFullPath(p));
+     },
+     "false"},
     {"Update", 11, [](CkxDtb2File& f) { return Done([&] { f.Update(2); }); }, ""},
     {"GetDynGrowStatus", 12, [](CkxDtb2File& f) { return std::to_string(f.GetDynGrowStatus()); },
      "-1"},
@@ -64,7 +70,13 @@ const GuardedOp<CkxDtb2File> kFileOps[] = {
     {"GetNGMLock", 14, [](CkxDtb2File& f) { return Done([&] { f.GetNGMLock(); }); }, ""},
     {"ReleaseNGMLock", 14, [](CkxDtb2File& f) { return Done([&] { f.ReleaseNGMLock(); }); }, ""},
     {"GetObjIndByName", 15,
-     [](CkxDtb2File& f) { return Done([&] { CkxD2ObjDim dim; f.GetObjInd(dim, "Heat"); }); }, ""},
+     [](CkxDtb2File& f) {
+       return Done([&] {
+         CkxD2ObjDim dim;
+         f.GetObjInd(dim, "Heat");
+       });
+     },
+     ""},
     {"SaveFileAsXml", 16, [](CkxDtb2File& f) { return Text(f.SaveFileAsXml("/tmp/x.xml")); },
      "false"},
     {"UpdateFileFromXml", 16,
@@ -105,138 +117,100 @@ TEST_F(FileBaseTest, EveryOperationCallsTheKernelFromItsMinimumVersionOnly) {
   ExpectGuarded(kernel, "CkxDtb2Obj", kObjOps);
 }
 
-TEST_F(FileBaseTest, MembersRegisterTheirKernelHandleOrZero) {
+// Members register the handle their BindMember got, or 0 without an object
+// interface; index objects bind themselves and pass their id, or 0.
+TEST_F(FileBaseTest, MembersAndIndexObjectsPassTheirKernelHandleOrZero) {
   CkxDtb2File file;
   CkxDtb2Obj bound;
+  CkxD2ObjDim dim;
   kernel.Refuse("CkxDtb2Obj");
   CkxDtb2Obj unbound;
+  CkxD2ObjDim unboundDim;
   kernel.ClearCalls();
-
-  file.NameTemplate("Varnox", "FT_GLOBALS");
   file.RegisterMember(bound, 75530582);
   file.RegisterMember(unbound, 14741940);
-  const TkCall bind = kernel.CallsOf("CkxDtb2Obj#1").at(0);
-  EXPECT_EQ(bind.boundObject, &bound);
-  EXPECT_NE(bind.answer, 0);
-  EXPECT_EQ(kernel.Log(),
-            "CkxDtb2File#1 SetTemplateName(\"Varnox\")\n"
-            "CkxDtb2File#1 SetFileTemplateName(\"FT_GLOBALS\")\n"
-            "CkxDtb2Obj#1 BindMember(ptr,75530582)\n"
-            "CkxDtb2File#1 RegisterMember(" +
-                std::to_string(bind.answer) +
-                ",75530582)\n"
-                "CkxDtb2File#1 RegisterMember(0,14741940)\n");
-}
-
-TEST_F(FileBaseTest, ObjectsBindThemselvesAndIndexObjectsPassTheirId) {
-  CkxDtb2File file;
-  kernel.ClearCalls();
-  CkxD2ObjDim dim;
-  kernel.ClearCalls();
   file.GetObjInd(dim);
-  file.SetObjInd(dim);
-  // The index object binds itself for each call and passes the id it got.
-  const std::string csId = std::to_string(kernel.AnswerOf("CkxDtb2Obj", "Bind"));
-  EXPECT_EQ(kernel.Log("CkxDtb2File"), "CkxDtb2File#1 GetObjInd(" + csId + ")\nCkxDtb2File#1 SetObjInd(" +
-                                    csId + ")\n");
-
-  kernel.Refuse("CkxDtb2Obj");
-  CkxD2ObjDim refused;
-  kernel.ClearCalls();
-  file.GetObjInd(refused);
-  EXPECT_EQ(kernel.Log("CkxDtb2File"), "CkxDtb2File#1 GetObjInd(0)\n");
+  file.SetObjInd(unboundDim);
+  const TkCall bind = kernel.CallsOf("CkxDtb2Obj").at(0);
+  EXPECT_EQ(bind.text, "BindMember(ptr,75530582)");
+  EXPECT_EQ(bind.boundObject, &bound);
+  const int64_t iDimId = kernel.AnswerOf("CkxDtb2Obj", "Bind");
+  EXPECT_GT(iDimId, 0);
+  const std::string csFile = "CkxDtb2File#1 ";
+  EXPECT_EQ(kernel.Log("CkxDtb2File"),
+            csFile + "RegisterMember(" + std::to_string(bind.answer) + ",75530582)\n" + csFile +
+                "RegisterMember(0,14741940)\n" + csFile + "GetObjInd(" + std::to_string(iDimId) +
+                ")\n" + csFile + "SetObjInd(0)\n");
 }
 
-// --------------------------------------------------------------------------
-// Update records.
-
-TEST_F(FileBaseTest, UpdateIDSendsTheTextRecordAndReturnsTheKernelsId) {
+// The update record carries the command word, the formatted text and the
+// kernel's id back; the export's record its text, the path as it is.
+TEST_F(FileBaseTest, UpdateIDAndSaveAsXmlSendTheirRecords) {
   CkxVarnoxFT_GLOBALS file;
   ASSERT_GT(Open(file, "update.orb"), 0);
   kernel.ClearCalls();
   const Sd2UpdateCmd cmd = Sd2UpdateCmd::Make(true, false, 5, 1023);
+  EXPECT_EQ(cmd.bits, (1u << 4) | (5u << 6) | (1023u << 16));
   const uint64_t uiId = file.m_Records.UpdateID(0x40, &cmd, "Heat %s lane %d", "H1", 4);
-
+  file.m_Records.SaveAsXml(nullptr, "export to %s", "/tmp/a.xml");
   const std::vector<TkCall> calls = kernel.CallsOf("CkxDtb2Obj");
-  ASSERT_EQ(calls.size(), 1u);
+  ASSERT_EQ(calls.size(), 2u);
   EXPECT_NE(uiId, 0u);
   EXPECT_EQ(uiId, static_cast<uint64_t>(calls[0].answer));
-  ASSERT_TRUE(calls[0].update.has_value());
+  EXPECT_THAT(calls[0].text, HasSubstr("0x40"));
   const KxUpdateRecord& record = *calls[0].update;
-  uint8_t aBytes[sizeof record];
-  std::memcpy(aBytes, &record, sizeof record);
-  EXPECT_EQ(aBytes[0], 0x20);  // bit 5
-  EXPECT_EQ(aBytes[1], 0x02);  // bit 9
-  EXPECT_EQ(aBytes[2], 0x00);
-  EXPECT_EQ(aBytes[3], 0x01);
+  uint32_t uiWord0 = 0;
+  std::memcpy(&uiWord0, &record, 4);
+  EXPECT_EQ(uiWord0, 0x01000220u);  // bits 5 and 9, kind byte 1
   EXPECT_EQ(record.kind, 3u);
   EXPECT_EQ(record.word24, 0u);
   EXPECT_EQ(record.textLength, 14u);
   EXPECT_STREQ(record.text, "Heat H1 lane 4");
-  EXPECT_EQ(cmd.bits, (1u << 4) | (5u << 6) | (1023u << 16));
-  EXPECT_THAT(calls[0].text, HasSubstr("0x40"));
+  EXPECT_STREQ(calls[1].update->text, "export to /tmp/a.xml");
+  EXPECT_THAT(calls[1].text, HasSubstr("\"/tmp/a.xml\""));
 }
 
+// Long texts are cut; without arguments a text stands as given, '%'
+// included; arguments that do not fit are flagged and the text copied.
 TEST_F(FileBaseTest, UpdateTextIsTruncatedAndApplicationTextIsNeverReadAsAFormat) {
-  KxUpdateRecord record;
+  const KxArg seven[] = {KxArg(7)};
   const std::string csLong(600, 'x');
-  KxBuildUpdateRecord(record, csLong.c_str(), {});
-  EXPECT_EQ(record.textLength, 505u);
-  EXPECT_EQ(std::strlen(record.text), 505u);
-
-  // No arguments: the text stands as given, '%' included.
-  KxBuildUpdateRecord(record, "100% done, %s %d %n", {});
-  EXPECT_STREQ(record.text, "100% done, %s %d %n");
-  EXPECT_EQ(record.textLength, 19u);
-
-  // Arguments that do not fit the format: copied as it stands, flagged.
-  const KxArg args[] = {KxArg(7)};
-  KxBuildUpdateRecord(record, "lane %s", args);
-  EXPECT_EQ(record.textLength, KxUpdateRecord::kFormatFailed);
-  EXPECT_STREQ(record.text, "lane %s");
+  struct Case {
+    const char* csText;
+    std::span<const KxArg> args;
+    std::string csExpected;
+    uint32_t uiLength;
+  };
+  const Case aCases[] = {
+      {csLong.c_str(), {}, csLong.substr(0, 505), 505},
+      {"100% done, %s %d %n", {}, "100% done, %s %d %n", 19},
+      {"lane %s", seven, "lane %s", KxUpdateRecord::kFormatFailed},
+  };
+  for (const Case& c : aCases) {
+    KxUpdateRecord record;
+    KxBuildUpdateRecord(record, c.csText, c.args);
+    EXPECT_EQ(record.text, c.csExpected);
+    EXPECT_EQ(record.textLength, c.uiLength);
+  }
 }
 
-// The export's record carries the formatted text; the path goes as it is.
-TEST_F(FileBaseTest, SaveAsXmlSendsItsTextAndPath) {
-  CkxDtb2Obj object;
-  kernel.ClearCalls();
-  object.SaveAsXml(nullptr, "export to %s", "/tmp/a.xml");
-  const std::vector<TkCall> calls = kernel.CallsOf("CkxDtb2Obj");
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_STREQ(calls[0].update->text, "export to /tmp/a.xml");
-  EXPECT_THAT(calls[0].text, HasSubstr("\"/tmp/a.xml\""));
-}
-
-// --------------------------------------------------------------------------
-// The dynamic-growth message and log records.
-
-TEST_F(FileBaseTest, GrowthMessageForThisFileStoresAndLogsTheStatus) {
+// Below version 13 a file cannot tell its id: only id -1 would match.
+TEST_F(FileBaseTest, GrowthMessageCountsForThisFileOnly) {
   CkxVarnoxFT_GLOBALS file;
   const int32_t iFileId = Open(file, "growth.orb");
   ASSERT_GT(iFileId, 0);
-  CkxMessageInfo* pRecord = kernel.MessageRecord(CkxDtb2File::kDynGrowMessage);
-  ASSERT_EQ(pRecord, file.m_pDynGrowMess.get());
+  ASSERT_EQ(kernel.MessageRecord(CkxDtb2File::kDynGrowMessage), file.m_pDynGrowMess.get());
   kernel.ClearCalls();
-
-  EXPECT_TRUE(pRecord->Send(0, 1, iFileId, 3, false, 1, false));
+  file.m_pDynGrowMess->Send(0, 1, iFileId + 1, 9, false, 1, false);
+  EXPECT_EQ(file.m_iDynGrowStatus, 0);
+  EXPECT_EQ(kernel.CallsOf("CkxTask").size(), 0u);
+  EXPECT_TRUE(file.m_pDynGrowMess->Send(0, 1, iFileId, 3, false, 1, false));
   EXPECT_EQ(file.m_iDynGrowStatus, 3);
   EXPECT_EQ(LogTexts(kernel),
             std::vector<std::string>{"104/9000 ++++++++++ CkxDtb2File.OrbKernelDynDataSecGrowMess: "
                                      "New DynGrowStatus: 3 for FileID: " +
                                      std::to_string(iFileId)});
-}
 
-TEST_F(FileBaseTest, GrowthMessageForAnotherFileChangesNothingAndLogsNothing) {
-  CkxVarnoxFT_GLOBALS file;
-  const int32_t iFileId = Open(file, "growth-other.orb");
-  ASSERT_GT(iFileId, 0);
-  file.m_iDynGrowStatus = 5;
-  kernel.ClearCalls();
-  file.m_pDynGrowMess->Send(0, 1, iFileId + 1, 9, false, 1, false);
-  EXPECT_EQ(file.m_iDynGrowStatus, 5);
-  EXPECT_EQ(kernel.CallsOf("CkxTask").size(), 0u);
-
-  // Below version 13 the file cannot tell its id: only id -1 would match.
   kernel.Grant("CkxDtb2File", 12);
   CkxDtb2File old;
   kernel.ClearCalls();
@@ -257,9 +231,6 @@ TEST_F(FileBaseTest, LogRecordsNeedTaskVersion27) {
   OrbLogMessF(OrbLogEvtArrayDiag, 9000, "%s ID: %u", "###CkxD2a1dDM.Add...........", 12u);
   EXPECT_EQ(kernel.Log(), "");
 }
-
-// --------------------------------------------------------------------------
-// Message records.
 
 struct Receiver {
   void On(uint32_t uiMessage, int32_t iParam, int64_t liParam, int32_t iCount) {

@@ -44,7 +44,7 @@ std::string Format(const char* csFormat, std::span<const KxArg> args) {
     EXPECT_EQ(Format(csFormat, aArgs), Printf(csFormat, __VA_ARGS__)) << "format: " << csFormat; \
   } while (0)
 
-TEST(KxFormatTest, IntegerConversionsMatchPrintf) {
+TEST(KxFormatTest, ConversionsMatchPrintf) {
   EXPECT_LIKE_PRINTF("%d|%i", INT_MIN, INT_MAX);
   EXPECT_LIKE_PRINTF("[%5d][%-5d][%05d][%+d][% d][%.3d][%8.3d]", 42, 42, -42, 42, 42, 7, -7);
   EXPECT_LIKE_PRINTF("%u %o %#o %x %#x %X %#X", 4000000000u, 8u, 8u, 255u, 255u, 255u, 0u);
@@ -55,9 +55,6 @@ TEST(KxFormatTest, IntegerConversionsMatchPrintf) {
                      static_cast<unsigned short>(65000), static_cast<signed char>(-5),
                      static_cast<unsigned char>(250), static_cast<unsigned char>(0xAB));
   EXPECT_LIKE_PRINTF("%c%c%-3c|%3c", 'a', 66, 'x', 'y');
-}
-
-TEST(KxFormatTest, FloatingTextAndPointerConversionsMatchPrintf) {
   EXPECT_LIKE_PRINTF("%f %.2f %10.3f %-10.1f| %+08.2f %#.0f", 3.14159, 2.675, -1.5, 9.99, 3.5, 2.0);
   EXPECT_LIKE_PRINTF("%e %E %.3e %g %G %g %#g", 12345.678, 0.000123, 1e300, 0.0001, 1e-10, 100000.0,
                      1.0);
@@ -68,20 +65,9 @@ TEST(KxFormatTest, FloatingTextAndPointerConversionsMatchPrintf) {
   int iLocal = 0;
   EXPECT_LIKE_PRINTF("%p %20p %-20p|", static_cast<void*>(&iLocal), static_cast<void*>(&iLocal),
                      static_cast<void*>(nullptr));
-}
-
-TEST(KxFormatTest, StarWidthAndPrecisionTakeIntArguments) {
-  EXPECT_LIKE_PRINTF("[%*d]", 6, 42);
-  EXPECT_LIKE_PRINTF("[%-*d]", 6, 42);
-  EXPECT_LIKE_PRINTF("[%*d]", -6, 42);  // negative width: left-justified
-  EXPECT_LIKE_PRINTF("[%.*f]", 2, 3.14159);
-  EXPECT_LIKE_PRINTF("[%.*f]", -1, 3.14159);  // negative precision: none
-  EXPECT_LIKE_PRINTF("[%*.*s]", 8, 3, "abcdef");
-  EXPECT_LIKE_PRINTF("[%-*.*d|%s]", 7, 4, -12, "tail");
-  // An unsigned width is taken as an int as well.
-  std::string strOut;
-  ASSERT_TRUE(KxFormat(strOut, "[%*d]", 4u, 1));
-  EXPECT_EQ(strOut, "[   1]");
+  // A negative '*' width left-justifies, a negative precision is none.
+  EXPECT_LIKE_PRINTF("[%*d][%-*d][%*d][%.*f][%.*f]", 6, 42, 6, 42, -6, 42, 2, 3.14159, -1, 3.14159);
+  EXPECT_LIKE_PRINTF("[%*.*s][%-*.*d|%s]", 8, 3, "abcdef", 7, 4, -12, "tail");
 }
 
 TEST(KxFormatTest, ArgumentIsCastToTheTypeTheSpecNames) {
@@ -92,6 +78,9 @@ TEST(KxFormatTest, ArgumentIsCastToTheTypeTheSpecNames) {
   // Enumerations, bool, char and std::string pass as their natural kinds.
   ASSERT_TRUE(KxFormat(strOut, "%d %d %c %s", OrbLogEvtFileMess, true, 'z', std::string("str")));
   EXPECT_EQ(strOut, "104 1 z str");
+  // An unsigned '*' width is taken as an int as well.
+  ASSERT_TRUE(KxFormat(strOut, "[%*d]", 4u, 1));
+  EXPECT_EQ(strOut, "[   1]");
   // A null text prints as "(null)"; %p also takes a text.
   const char* csNull = nullptr;
   ASSERT_TRUE(KxFormat(strOut, "%s|%p", csNull, csNull));

@@ -1,10 +1,8 @@
-// Keyed maps over hand-laid kernel storage: handle validation, node states,
-// the local walk, the thread's current kernel object and what goes to the
-// kernel.
+// Keyed maps over hand-laid kernel storage: handle checks, node states, the
+// local walk, the thread's current object and what goes to the kernel.
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,13 +14,10 @@
 namespace {
 
 struct Contact {
-  int32_t m_iId;
-  int32_t m_iPad;
+  int32_t m_iId, m_iPad;
 };
-
 struct Lane {
-  int32_t m_iLane;
-  int32_t m_iPad;
+  int32_t m_iLane, m_iPad;
   CkxD2MapA<Contact> m_Contacts;
 };
 
@@ -33,66 +28,66 @@ struct MapWorld {
       aLanes[i] = storage.AddNode(header, sizeof(Lane));
       storage.Record<Lane>(aLanes[i]).m_iLane = i + 1;
     }
-    KxContainerHeader& contacts = Embedded().m_Slot.header;
-    contacts.lockWord = KxLockWord::kSignature;
+    Embedded().m_Slot.header.lockWord = KxLockWord::kSignature;
     for (int i = 0; i < 2; ++i) {
-      aContacts[i] = storage.AddNode(contacts, sizeof(Contact));
+      aContacts[i] = storage.AddNode(Embedded().m_Slot.header, sizeof(Contact));
       storage.Record<Contact>(aContacts[i]).m_iId = 10 + i;
     }
     member.Attach(storage, &header);
   }
   CkxD2MapObjA<Lane>& Map() { return member.m_Container; }
   CkxD2MapA<Contact>& Embedded() { return storage.Record<Lane>(aLanes[0]).m_Contacts; }
-  KxMapNode& Node(uint32_t uiHandle) { return storage.At<KxMapNode>(uiHandle); }
+  uint32_t& Signature(uint32_t uiHandle) { return storage.At<KxMapNode>(uiHandle).signature; }
 
   StorageBuilder storage;
   TestMember<CkxD2MapObjA<Lane>> member;
   KxContainerHeader& header;
-  uint32_t aLanes[3];
-  uint32_t aContacts[2];
+  uint32_t aLanes[3], aContacts[2];
 };
+
+constexpr uint32_t kClean = KxNodeState::kClean, kCandidate = KxNodeState::kDeleteCandidate;
+constexpr uint32_t Modified(uint32_t n) { return KxNodeState::kModifiedBase + 8 * n; }
 
 class MapTest : public TkNativeFaceTest {};
 
+// The instance is checked first, then the handle, then the node's word; a
+// good one answers the record behind the node.
 TEST_F(MapTest, ElementAccessChecksInstanceThenHandleThenNodeSignature) {
   enum Handle { kLane, kLastValid, kTopBit, kInsideRecord };
   enum Outcome { kRecord, kDestroyed, kOutside, kBadNode };
   struct Case {
-    const char* csName;
-    uint32_t uiLockWord;   // of the map header
-    uint32_t uiSignature;  // of the lane's node
+    uint32_t uiLockWord, uiSignature;
     Handle eHandle;
     Outcome eOutcome;
   };
-  constexpr uint32_t kLive = KxLockWord::kSignature, kClean = KxNodeState::kClean;
-  constexpr uint32_t kModified = KxNodeState::kModifiedBase;
+  constexpr uint32_t kLive = KxLockWord::kSignature;
   const Case aCases[] = {
-      {"clean", kLive, kClean, kLane, kRecord},
-      {"delete candidate", kLive, KxNodeState::kDeleteCandidate, kLane, kRecord},
-      {"modified 31 times", kLive, kModified + 8 * 31, kLane, kRecord},
-      {"destroyed word before the handle", KxLockWord::kDestroyed, kClean, kLastValid, kDestroyed},
-      {"other instance signature", 0x1A400000, kClean, kLane, kDestroyed},
-      {"handle at the last valid one", kLive, kClean, kLastValid, kOutside},
-      {"handle with the top bit set", kLive, kClean, kTopBit, kOutside},
-      {"modified 32 times", kLive, kModified + 8 * 32, kLane, kBadNode},
-      {"modified with count 0", kLive, kModified, kLane, kBadNode},
-      {"a word inside a record", kLive, kClean, kInsideRecord, kBadNode},
+      {kLive, kClean, kLane, kRecord},
+      {kLive, kCandidate, kLane, kRecord},
+      {kLive, Modified(31), kLane, kRecord},
+      {KxLockWord::kDestroyed, kClean, kLastValid, kDestroyed},
+      {0x1A400000, kClean, kLane, kDestroyed},  // another instance's signature
+      {kLive, kClean, kLastValid, kOutside},
+      {kLive, kClean, kTopBit, kOutside},
+      {kLive, Modified(32), kLane, kBadNode},
+      {kLive, Modified(0), kLane, kBadNode},
+      {kLive, kClean, kInsideRecord, kBadNode},
   };
   for (const Case& c : aCases) {
-    SCOPED_TRACE(c.csName);
+    SCOPED_TRACE(&c - aCases);
     MapWorld world;
     const uint32_t uiLast = world.storage.m_uiLastValid;
-    const uint32_t aHandles[] = {world.aLanes[1], uiLast, 0x80000010u, world.aLanes[1] + 4};
-    const uint32_t h = aHandles[c.eHandle];
+    const uint32_t h =
+        std::vector{world.aLanes[1], uiLast, 0x80000010u, world.aLanes[1] + 4}[c.eHandle];
     world.header.lockWord = c.uiLockWord;
-    world.Node(world.aLanes[1]).signature = c.uiSignature;
+    world.Signature(world.aLanes[1]) = c.uiSignature;
     Lane* pLane = nullptr;
     const std::string aExpected[] = {
         "none", NodeFault(h, -1, -1), NodeFault(h, 0, uiLast),
-        c.eOutcome == kBadNode ? NodeFault(h, world.Node(h).signature, uiLast) : ""};
+        c.eOutcome == kBadNode ? NodeFault(h, world.Signature(h), uiLast) : ""};
     EXPECT_EQ(Fault([&] { pLane = &world.Map()[h]; }), aExpected[c.eOutcome]);
     if (c.eOutcome == kRecord) {
-      EXPECT_EQ(reinterpret_cast<uint8_t*>(pLane), reinterpret_cast<uint8_t*>(&world.Node(h)) + 64);
+      EXPECT_EQ(pLane->m_iLane, 2);
     }
   }
   MapWorld world;
@@ -100,38 +95,31 @@ TEST_F(MapTest, ElementAccessChecksInstanceThenHandleThenNodeSignature) {
   EXPECT_EQ(Fault([&] { world.Map()[world.aLanes[0]]; }), NodeFault(world.aLanes[0], -1, -1));
 }
 
-// The node states as one table of transitions: a delete candidate is not
-// alive, modifications nest up to 31 and unwind to clean, a modified node
-// that becomes a delete candidate forgets its count, and what is no node
-// has no state and keeps its word. Argument 1 sets, 0 clears, -1 asks.
+// Argument 1 sets, 0 clears, -1 asks: a delete candidate is not alive,
+// modifications nest up to 31 and unwind to clean, a modified node that
+// becomes a candidate forgets its count, what is no node keeps its word.
 TEST_F(MapTest, NodeStatesMoveAlongTheirTransitions) {
-  constexpr uint32_t kClean = KxNodeState::kClean, kCandidate = KxNodeState::kDeleteCandidate,
-                     kNoNode = 0x12345678;
-  auto modified = [](uint32_t n) { return KxNodeState::kModifiedBase + 8 * n; };
+  constexpr uint32_t kNoNode = 0x12345678;
   enum Op { kCandidacy, kModification };
   struct Case {
     uint32_t uiBefore;
     Op eOp;
-    int iArg;
-    int iAnswer;
+    int iArg, iAnswer;
     uint32_t uiAfter;
   };
   const Case aCases[] = {
       {kClean, kCandidacy, 1, KxNodeDeleteCandidate, kCandidate},
       {kCandidate, kCandidacy, -1, KxNodeDeleteCandidate, kCandidate},
       {kCandidate, kModification, 1, KxNodeNone, kCandidate},
-      {kCandidate, kModification, -1, KxNodeNone, kCandidate},
       {kCandidate, kCandidacy, 0, KxNodeClean, kClean},
-      {kClean, kModification, 1, KxNodeModified, modified(1)},
-      {modified(1), kModification, 1, KxNodeModified, modified(2)},
-      {modified(30), kModification, 1, KxNodeModified, modified(31)},
-      {modified(31), kModification, 1, KxNodeModified, modified(31)},
-      {modified(31), kModification, -1, KxNodeModified, modified(31)},
-      {modified(31), kCandidacy, 0, KxNodeModified, modified(31)},
-      {modified(2), kModification, 0, KxNodeModified, modified(1)},
-      {modified(1), kModification, 0, KxNodeClean, kClean},
+      {kClean, kModification, 1, KxNodeModified, Modified(1)},
+      {Modified(30), kModification, 1, KxNodeModified, Modified(31)},
+      {Modified(31), kModification, 1, KxNodeModified, Modified(31)},
+      {Modified(31), kCandidacy, 0, KxNodeModified, Modified(31)},
+      {Modified(2), kModification, 0, KxNodeModified, Modified(1)},
+      {Modified(1), kModification, 0, KxNodeClean, kClean},
       {kClean, kModification, 0, KxNodeClean, kClean},
-      {modified(5), kCandidacy, 1, KxNodeDeleteCandidate, kCandidate},
+      {Modified(5), kCandidacy, 1, KxNodeDeleteCandidate, kCandidate},
       {kNoNode, kCandidacy, 1, KxNodeNone, kNoNode},
       {kNoNode, kModification, 1, KxNodeNone, kNoNode},
   };
@@ -140,73 +128,62 @@ TEST_F(MapTest, NodeStatesMoveAlongTheirTransitions) {
     MapWorld world;
     auto& map = world.Map();
     const uint32_t h = world.aLanes[1];
-    world.Node(h).signature = c.uiBefore;
-    const auto eAnswer = c.eOp == kCandidacy ? map.SetDeleteCandidate(h, c.iArg)
-                                             : map.SetAsModified(h, c.iArg);
-    EXPECT_EQ(eAnswer, c.iAnswer);
-    EXPECT_EQ(world.Node(h).signature, c.uiAfter);
+    world.Signature(h) = c.uiBefore;
+    EXPECT_EQ(
+        c.eOp == kCandidacy ? map.SetDeleteCandidate(h, c.iArg) : map.SetAsModified(h, c.iArg),
+        c.iAnswer);
+    EXPECT_EQ(world.Signature(h), c.uiAfter);
     EXPECT_EQ(map.IsAlive(h), c.uiAfter != kCandidate && c.uiAfter != kNoNode);
   }
-
-  // A delete candidate's record stays readable; handles that hold no node
-  // and a destroyed map have no state; nothing throws.
+  // Handles that hold no node and a destroyed map have no state.
   MapWorld world;
-  auto& map = world.Map();
-  map.SetDeleteCandidate(world.aLanes[1], 1);
-  EXPECT_EQ(map[world.aLanes[1]].m_iLane, 2);
-  for (bool bDestroyed : {false, true}) {
-    if (bDestroyed) world.header.lockWord = KxLockWord::kDestroyed;
-    for (uint32_t uiHandle : {world.storage.m_uiLastValid, 0u, bDestroyed ? world.aLanes[0] : 0u}) {
-      EXPECT_FALSE(map.IsAlive(uiHandle));
-      EXPECT_EQ(map.SetDeleteCandidate(uiHandle, 1), KxNodeNone);
-      EXPECT_EQ(map.SetAsModified(uiHandle, 1), KxNodeNone);
-    }
+  for (uint32_t uiHandle : {world.storage.m_uiLastValid, 0u, world.aLanes[0]}) {
+    if (uiHandle == world.aLanes[0]) world.header.lockWord = KxLockWord::kDestroyed;
+    EXPECT_FALSE(world.Map().IsAlive(uiHandle));
+    EXPECT_EQ(world.Map().SetDeleteCandidate(uiHandle, 1), KxNodeNone);
+    EXPECT_EQ(world.Map().SetAsModified(uiHandle, 1), KxNodeNone);
   }
 }
 
-TEST_F(MapTest, HeadNextAndAtIndexWalkTheChainHereAndLeaveNoSharedUnit) {
+// Head, Next and AtIndex walk the chain here, without the kernel, and give
+// back their shared unit, also when they meet a bad node.
+TEST_F(MapTest, TheWalkRunsHereAndLeavesNoSharedUnit) {
   MapWorld world, empty;
   empty.header = KxContainerHeader{0, 0, 0, KxLockWord::kSignature, 0, 0};
   auto& map = world.Map();
+  map[world.aLanes[0]];
   kernel.ClearCalls();
-  EXPECT_EQ(map(D2MapCmd::Head, 0, nullptr), world.aLanes[0]);
-  EXPECT_EQ(map(D2MapCmd::Next, world.aLanes[0], nullptr), world.aLanes[1]);
-  EXPECT_EQ(map(D2MapCmd::Next, world.aLanes[2], nullptr), 0u);
-  for (uint32_t i = 0; i < 3; ++i) EXPECT_EQ(map(D2MapCmd::AtIndex, i, nullptr), world.aLanes[i]);
-  EXPECT_EQ(map(D2MapCmd::AtIndex, 3, nullptr), 0u);
-  EXPECT_EQ(map(D2MapCmd::AtIndex, 1000, nullptr), 0u);
+  const std::vector<std::pair<std::function<uint32_t()>, uint32_t>> aWalks = {
+      {[&] { return map(D2MapCmd::Head, 0, nullptr); }, world.aLanes[0]},
+      {[&] { return map(D2MapCmd::Next, world.aLanes[0], nullptr); }, world.aLanes[1]},
+      {[&] { return map(D2MapCmd::Next, world.aLanes[2], nullptr); }, 0},
+      {[&] { return map(D2MapCmd::AtIndex, 2, nullptr); }, world.aLanes[2]},
+      {[&] { return map(D2MapCmd::AtIndex, 3, nullptr); }, 0},
+      {[&] { return world.Embedded()(D2MapCmd::Head, 0, nullptr); }, world.aContacts[0]},
+      {[&] { return world.Embedded()(D2MapCmd::Next, world.aContacts[0], nullptr); },
+       world.aContacts[1]},
+      {[&] { return empty.Map()(D2MapCmd::AtIndex, 0, nullptr); }, 0},
+      {[&] { return empty.Map()(D2MapCmd::Head, 0, nullptr); }, 0},
+  };
+  for (size_t i = 0; i < aWalks.size(); ++i) EXPECT_EQ(aWalks[i].first(), aWalks[i].second) << i;
   EXPECT_EQ(Fault([&] { map(D2MapCmd::Next, world.storage.m_uiLastValid, nullptr); }),
             NodeFault(world.storage.m_uiLastValid, 0, world.storage.m_uiLastValid));
-
-  map[world.aLanes[0]];
-  auto& contacts = world.Embedded();
-  EXPECT_EQ(contacts(D2MapCmd::Head, 0, nullptr), world.aContacts[0]);
-  EXPECT_EQ(contacts(D2MapCmd::Next, world.aContacts[0], nullptr), world.aContacts[1]);
-
-  EXPECT_EQ(empty.Map()(D2MapCmd::AtIndex, 0, nullptr), 0u);
-  EXPECT_EQ(empty.Map()(D2MapCmd::Head, 0, nullptr), 0u);
-
   EXPECT_EQ(world.header.lockWord, KxLockWord::kSignature);
   EXPECT_EQ(empty.header.lockWord, KxLockWord::kSignature);
   EXPECT_EQ(kernel.Log("CkxDtb2Obj"), "");
-}
 
-TEST_F(MapTest, AtIndexGivesBackItsSharedUnitWhenTheWalkMeetsABadNode) {
-  MapWorld world;
-  world.Node(world.aLanes[1]).signature = 0x12345678;
-  world.header.lockWord = KxLockWord::kSignature + KxLockWord::kRWEUnit;  // another reader
-  EXPECT_EQ(Fault([&] { world.Map()(D2MapCmd::AtIndex, 2, nullptr); }),
+  world.Signature(world.aLanes[1]) = 0x12345678;
+  world.header.lockWord += KxLockWord::kRWEUnit;  // another reader
+  EXPECT_EQ(Fault([&] { map(D2MapCmd::AtIndex, 2, nullptr); }),
             NodeFault(world.aLanes[1], 0x12345678, world.storage.m_uiLastValid));
   EXPECT_EQ(world.header.lockWord, KxLockWord::kSignature + KxLockWord::kRWEUnit);
 }
 
-TEST_F(MapTest, TopLevelAccessMakesItsOwnerCurrentForTheCallingThreadOnly) {
-  MapWorld world;
+// An embedded map addresses its nodes in the storage of the object the
+// calling thread last reached by element access (not by a count).
+TEST_F(MapTest, EmbeddedMapsUseTheCallingThreadsCurrentObject) {
+  MapWorld world, other;
   Lane& lane = world.Map()[world.aLanes[0]];
-  EXPECT_EQ(KxCurrentObject(), &world.member);
-  EXPECT_EQ(lane.m_Contacts[world.aContacts[1]].m_iId, 11);
-  EXPECT_EQ(lane.m_Contacts.GetCount(), 2u);
-
   std::string csBefore, csAfter;
   std::thread([&] {
     csBefore = Fault([&] { lane.m_Contacts[world.aContacts[1]]; });
@@ -216,21 +193,16 @@ TEST_F(MapTest, TopLevelAccessMakesItsOwnerCurrentForTheCallingThreadOnly) {
   EXPECT_EQ(csBefore, NodeFault(world.aContacts[1], -1, -1));
   EXPECT_EQ(csAfter, "none");
 
-  // An embedded map addresses its nodes in the current object's storage:
-  // after another owner's element access they are that owner's nodes.
-  MapWorld other;
   other.storage.Record<Contact>(other.aContacts[0]).m_iId = 99;
-  other.Map().GetCount();  // not an element access: the current object stays
+  other.Map().GetCount();
   EXPECT_EQ(lane.m_Contacts[world.aContacts[0]].m_iId, 10);
   other.Map()[other.aLanes[2]];
-  EXPECT_EQ(KxCurrentObject(), &other.member);
   EXPECT_EQ(lane.m_Contacts[world.aContacts[0]].m_iId, 99);
 }
 
-// With the thread-slot index the kernel hands out, a top-level access makes
-// its owner current and embedded maps reach their nodes; without one (a
-// connection below version 8) nothing is current and an embedded map looks
-// destroyed.
+// Without the kernel's thread-slot index (a connection below version 8)
+// nothing is current and an embedded map looks destroyed; an object made
+// current under an earlier start-up does not count under the next one.
 class ThreadSlotTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
@@ -241,20 +213,15 @@ class ThreadSlotTest : public ::testing::TestWithParam<bool> {
   void TearDown() override {
     while (catRefCnt > 0) KxEndCatAssembly();
   }
-
   TestKernel& kernel = TkLoad();
 };
 
 TEST_P(ThreadSlotTest, TheIndexHoldsTheCurrentObjectForOneStartUpOnly) {
-  const bool bSlot = GetParam();
   MapWorld world;
   Lane& lane = world.Map()[world.aLanes[0]];
-  EXPECT_EQ(KxCurrentObject(), bSlot ? &world.member : nullptr);
+  EXPECT_EQ(KxCurrentObject(), GetParam() ? &world.member : nullptr);
   EXPECT_EQ(Fault([&] { EXPECT_EQ(lane.m_Contacts[world.aContacts[1]].m_iId, 11); }),
-            bSlot ? "none" : NodeFault(world.aContacts[1], -1, -1));
-
-  // An object made current under an earlier start-up does not count under
-  // the next one, though the kernel hands out the same index again.
+            GetParam() ? "none" : NodeFault(world.aContacts[1], -1, -1));
   KxEndCatAssembly();
   KxInitCatAssembly(false);
   EXPECT_EQ(KxCurrentObject(), nullptr);
@@ -262,6 +229,8 @@ TEST_P(ThreadSlotTest, TheIndexHoldsTheCurrentObjectForOneStartUpOnly) {
 
 INSTANTIATE_TEST_SUITE_P(Indexes, ThreadSlotTest, ::testing::Bool());
 
+// Every other command goes to the kernel in one call with the map's header,
+// the top-level form with key and text; a refused object sends nothing.
 TEST_F(MapTest, OtherCommandsGoToTheKernelWithKeyTextAndHeader) {
   using namespace D2MapCmd;
   const std::vector<Cmd> aForwarded = {
@@ -281,15 +250,12 @@ TEST_F(MapTest, OtherCommandsGoToTheKernelWithKeyTextAndHeader) {
       const auto calls = kernel.CallsOf("CkxDtb2Obj");
       ASSERT_EQ(calls.size(), 1u);
       EXPECT_EQ(uiResult, calls[0].answer);
-      EXPECT_EQ(calls[0].Line(), "CkxDtb2Obj#1 " +
-                                     std::string(bTopLevel ? "MapCmd(" : "EmbeddedMapCmd(") +
-                                     std::to_string(eCmd) +
-                                     (bTopLevel ? ",5000000000,\"R1\",ptr)" : ",7,null,ptr)"));
-      EXPECT_EQ(calls[0].slot, bTopLevel ? 11 : 10);
+      EXPECT_EQ(calls[0].text, std::string(bTopLevel ? "MapCmd(" : "EmbeddedMapCmd(") +
+                                   std::to_string(eCmd) +
+                                   (bTopLevel ? ",5000000000,\"R1\",ptr)" : ",7,null,ptr)"));
       EXPECT_EQ(calls[0].ptrs.at(0), bTopLevel ? &world.header : &world.Embedded().m_Slot.header);
     }
   }
-
   kernel.Refuse("CkxDtb2Obj");
   MapWorld refused;
   refused.Map()[refused.aLanes[0]];
@@ -299,94 +265,80 @@ TEST_F(MapTest, OtherCommandsGoToTheKernelWithKeyTextAndHeader) {
   EXPECT_EQ(kernel.Log("CkxDtb2Obj"), "");
 }
 
+// An embedded map switches its key case here, changing only the case bits.
 TEST_F(MapTest, KeyCaseSwitchesOfEmbeddedMapsChangeOnlyAChosenCase) {
   constexpr uint32_t kCase = KxLockWord::kKeyCase, kNoCase = KxLockWord::kKeyNoCase;
-  struct Case {
-    uint32_t uiBits;
-    D2MapCmd::Cmd eCmd;
-    uint32_t uiExpected;
-  };
-  const Case aCases[] = {
-      {kCase, D2MapCmd::KeyNoCase, kNoCase}, {kNoCase, D2MapCmd::KeyCase, kCase},
-      {kCase, D2MapCmd::KeyCase, kCase},     {kCase | kNoCase, D2MapCmd::KeyCase, kCase},
-      {0, D2MapCmd::KeyNoCase, 0},           {0, D2MapCmd::KeyCase, 0},
-  };
-  // Kernel bits, a shared unit and the signature stay as they are.
   constexpr uint32_t kOther = KxLockWord::kSignature | 0x3 | KxLockWord::kRWEUnit;
+  const std::tuple<uint32_t, D2MapCmd::Cmd, uint32_t> aCases[] = {
+      {kCase, D2MapCmd::KeyNoCase, kNoCase},
+      {kNoCase, D2MapCmd::KeyCase, kCase},
+      {kCase | kNoCase, D2MapCmd::KeyCase, kCase},
+      {0, D2MapCmd::KeyNoCase, 0},
+  };
   MapWorld world;
   world.Map()[world.aLanes[0]];
   kernel.ClearCalls();
-  for (const Case& c : aCases) {
+  for (const auto& [uiBits, eCmd, uiExpected] : aCases) {
     uint32_t& uiWord = world.Embedded().m_Slot.header.lockWord;
-    uiWord = kOther | c.uiBits;
-    EXPECT_EQ(world.Embedded()(c.eCmd, 0, nullptr), 0u);
-    EXPECT_EQ(uiWord, kOther | c.uiExpected) << c.uiBits << " " << c.eCmd;
+    uiWord = kOther | uiBits;
+    EXPECT_EQ(world.Embedded()(eCmd, 0, nullptr), 0u);
+    EXPECT_EQ(uiWord, kOther | uiExpected) << uiBits << " " << eCmd;
   }
   EXPECT_EQ(kernel.Log("CkxDtb2Obj"), "");
 }
 
+// GetKey reaches the kernel from version 2, its unprotected form from 9;
+// either way the caller's stale key is cleared.
 TEST_F(MapTest, GetKeyNeedsVersion2AndItsUnprotectedFormVersion9) {
-  struct Form {
-    bool bTopLevel, bProtected;
-    uint32_t uiMinimum;
-    const char* csOp;
-  };
-  const Form aForms[] = {
-      {true, true, 2, "MapGetKey"},
-      {false, true, 2, "EmbeddedMapGetKey"},
-      {true, false, 9, "MapGetKeyNotProt"},
-      {false, false, 9, "EmbeddedMapGetKeyNotProt"},
-  };
   for (uint32_t uiVersion : {1u, 2u, 8u, 9u}) {
     kernel.Grant("CkxDtb2Obj", uiVersion);
     MapWorld world;
     world.Map()[world.aLanes[0]];
-    for (const Form& f : aForms) {
-      SCOPED_TRACE(std::string(f.csOp) + " at version " + std::to_string(uiVersion));
+    for (int iForm = 0; iForm < 4; ++iForm) {
+      const bool bTopLevel = iForm % 2 == 0, bProtected = iForm < 2;
+      SCOPED_TRACE(std::to_string(iForm) + " at version " + std::to_string(uiVersion));
       kernel.ClearCalls();
       uint64_t uiKey = 5;
       std::string csKey = "stale";
-      const uint32_t h = f.bTopLevel ? world.aLanes[2] : world.aContacts[1];
+      const uint32_t h = bTopLevel ? world.aLanes[2] : world.aContacts[1];
       auto& top = world.Map();
       auto& embedded = world.Embedded();
-      if (f.bTopLevel) {
-        f.bProtected ? top.GetKey(h, uiKey, csKey, true) : top.GetKeyNotProt(h, uiKey, csKey, true);
-      } else {
-        f.bProtected ? embedded.GetKey(h, uiKey, csKey, false)
-                     : embedded.GetKeyNotProt(h, uiKey, csKey, false);
-      }
-      // The kernel finds no node in hand-laid storage: both ways the key is
-      // empty, whatever the caller held.
-      const bool bCalled = uiVersion >= f.uiMinimum;
+      if (bTopLevel)
+        bProtected ? top.GetKey(h, uiKey, csKey, true) : top.GetKeyNotProt(h, uiKey, csKey, true);
+      else
+        bProtected ? embedded.GetKey(h, uiKey, csKey, false)
+                   : embedded.GetKeyNotProt(h, uiKey, csKey, false);
       EXPECT_EQ(uiKey, 0u);
       EXPECT_EQ(csKey, "");
       const auto calls = kernel.CallsOf("CkxDtb2Obj");
-      ASSERT_EQ(calls.size(), bCalled ? 1u : 0u);
-      if (!bCalled) continue;
-      EXPECT_EQ(calls[0].text, std::string(f.csOp) + "(" + std::to_string(h) + ",ptr,out," +
-                                   (f.bTopLevel ? "true" : "false") + ",ptr)");
-      EXPECT_EQ(calls[0].ptrs[1], f.bTopLevel ? &world.header : &embedded.m_Slot.header);
+      ASSERT_EQ(calls.size(), uiVersion >= (bProtected ? 2u : 9u) ? 1u : 0u);
+      if (calls.empty()) continue;
+      EXPECT_EQ(calls[0].text, std::string(bTopLevel ? "Map" : "EmbeddedMap") + "GetKey" +
+                                   (bProtected ? "" : "NotProt") + "(" + std::to_string(h) +
+                                   ",ptr,out," + (bTopLevel ? "true" : "false") + ",ptr)");
+      EXPECT_EQ(calls[0].ptrs[1], bTopLevel ? &world.header : &embedded.m_Slot.header);
     }
   }
 }
 
+// The version wraps and tells a change; a destroyed map refuses the count,
+// the version and the walk, and keeps its words.
 TEST_F(MapTest, VersionAndCountOfALiveMapAndWhatADestroyedOneDoes) {
   MapWorld world;
   auto& map = world.Map();
   world.header.version = 0xFFFFFFFF;
   EXPECT_EQ(map.GetCount(), 3u);
   map.IncrementVersion();
-  EXPECT_EQ(world.header.version, 0u);
   EXPECT_EQ(map.IsNewVersion(0), 0u);
   map.IncrementVersion();
   EXPECT_EQ(map.IsNewVersion(0xFFFFFFFF), 1u);
 
   world.header.lockWord = KxLockWord::kDestroyed;
-  const std::string csDestroyed = NodeFault(0, -1, -1);
-  EXPECT_EQ(Fault([&] { map.GetCount(); }), csDestroyed);
-  EXPECT_EQ(Fault([&] { map.IncrementVersion(); }), csDestroyed);
-  EXPECT_EQ(Fault([&] { map(D2MapCmd::Head, 0, nullptr); }), csDestroyed);
-  EXPECT_EQ(Fault([&] { map(D2MapCmd::AtIndex, 0, nullptr); }), csDestroyed);
+  const std::function<void()> aRefused[] = {
+      [&] { map.GetCount(); }, [&] { map.IncrementVersion(); },
+      [&] { map(D2MapCmd::Head, 0, nullptr); }, [&] { map(D2MapCmd::AtIndex, 0, nullptr); }};
+  for (const auto& refused : aRefused)
+    EXPECT_EQ(Fault(refused), NodeFault(0, -1, -1)) << &refused - aRefused;
   EXPECT_EQ(map.IsNewVersion(7), 0u);
   EXPECT_EQ(world.header.version, 1u);
   EXPECT_EQ(world.header.lockWord, KxLockWord::kDestroyed);

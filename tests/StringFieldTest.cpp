@@ -58,21 +58,20 @@ TEST_F(StringFieldTest, DynamicTextsReadFromTheCurrentObjectAndEmptyWhenNeverWri
   EXPECT_EQ(iLength, 7);
 }
 
-TEST_F(StringFieldTest, ReservingWithinTheCapacityOnlyMovesTheTerminator) {
+// Reserving within the capacity only moves the terminator, the same length
+// again not even a lost one; zero, a negative length or more than fits asks
+// the current object to resize the field, whose length word is the kernel's.
+TEST_F(StringFieldTest, ReserveMovesTheTerminatorOrAsksTheCurrentObject) {
   StringWorld world;
   Swimmer& s = world.Reach();
   world.storage.FillString<char16_t>(s.m_Name.m_Str, u"Marathon", 16);
   world.storage.FillString<char>(s.m_Club.m_Str, "Marathon", 16);
   kernel.ClearCalls();
-
   s.m_Name.ReserveNet(4);
   s.m_Club.ReserveNet(4);
   EXPECT_EQ(s.m_Name.m_Str.lengthWord, 5u);
   EXPECT_EQ(world.Stored<char16_t>(s.m_Name.m_Str, 9), std::u16string(u"Mara\0hon\0", 9));
   EXPECT_EQ(world.Stored<char>(s.m_Club.m_Str, 9), std::string("Mara\0hon\0", 9));
-
-  // The same length again changes nothing, not even a lost terminator;
-  // growing within the capacity terminates at the new length.
   char16_t* pText = &world.storage.At<char16_t>(s.m_Name.m_Str.textOffset);
   pText[4] = u'x';
   pText[10] = u'y';
@@ -82,27 +81,20 @@ TEST_F(StringFieldTest, ReservingWithinTheCapacityOnlyMovesTheTerminator) {
   EXPECT_EQ(s.m_Name.m_Str.lengthWord, 11u);
   EXPECT_EQ(world.Stored<char16_t>(s.m_Name.m_Str, 11), std::u16string(u"Maraxhon\0\0\0", 11));
   EXPECT_EQ(kernel.Log("CkxDtb2Obj"), "");
-}
 
-TEST_F(StringFieldTest, ReservingZeroOrMoreThanFitsAsksTheCurrentObject) {
-  StringWorld world;
-  Swimmer& s = world.Reach();
-  world.storage.FillString<char16_t>(s.m_Name.m_Str, u"Anna", 8);
-  world.storage.FillString<char>(s.m_Club.m_Str, "Bern", 8);
-  kernel.ClearCalls();
-  for (int iLength : {0, 8, 100, -1}) {
+  for (int iLength : {0, 16, 100, -1}) {
     s.m_Name.ReserveNet(iLength);
     s.m_Club.ReserveNet(iLength);
   }
   const auto calls = kernel.CallsOf("CkxDtb2Obj#1");
   ASSERT_EQ(calls.size(), 8u);
-  const char* aLengths[] = {"0", "8", "100", "4294967295"};
+  const char* aLengths[] = {"0", "16", "100", "4294967295"};
   for (size_t i = 0; i < calls.size(); ++i) {
     EXPECT_EQ(calls[i].text, "ResizeDynMember(" + std::string(aLengths[i / 2]) + ",ptr)");
     EXPECT_EQ(calls[i].ptrs[0],
               i % 2 == 0 ? static_cast<void*>(&s.m_Name) : static_cast<void*>(&s.m_Club));
   }
-  EXPECT_EQ(s.m_Name.m_Str.lengthWord, 5u);  // the kernel's to change
+  EXPECT_EQ(s.m_Name.m_Str.lengthWord, 11u);
 }
 
 // SetNet copies min(n, limit) characters, n taken as unsigned: the limit is

@@ -1,11 +1,7 @@
 // Damaged saved files opened through the native face on the reference
-// kernel: truncated, foreign, of another type, with flipped bytes, or
-// resealed with a valid checksum over a structure that leaves its storage,
-// or written by a library of another schema. Every one is refused with its
-// failure id and a log line that says why, the process carries on, the file
-// keeps its bytes and no live storage is left behind. A file of an older
-// build, whose maps were hashed otherwise, opens and finds its keys; one of
-// the format before the schema fingerprint opens and is saved with it.
+// kernel are refused with their failure id and reason, keep their bytes and
+// leave no live storage; files an older build or a dying writer left behind
+// open; the tool says what is wrong with which file.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -103,11 +99,7 @@ class SavedImage {
   uint32_t First(size_t i) const { return Head(ContainerAt(i)); }
   uint32_t Second(size_t i) const { return Word(UnitAt(i, First(i)) + kNodeNext); }
   size_t FirstRecord(size_t i) const { return UnitAt(i, First(i)) + kNodeRecord; }
-  // The head of member `i`'s free list of blocks of `uiUnits`, and the
-  // first free list that holds a block.
-  size_t FreeClass(size_t i, uint32_t uiUnits) const {
-    return MemberAt(i) + offsetof(KxSavedMember, freeHeads) + 4 * (uiUnits / 2 - 1);
-  }
+  // The first free list of member `i` that holds a block.
   size_t FirstFreeHead(size_t i) const {
     size_t uiAt = MemberAt(i) + offsetof(KxSavedMember, freeHeads);
     while (Word(uiAt) == 0) uiAt += 4;
@@ -182,16 +174,6 @@ int32_t OpenAs(const std::string& csType, const std::string& csPath,
   return iId;
 }
 
-// A new, empty file of `File`'s type, saved at `csPath`.
-template <class File>
-std::vector<uint8_t> SavedEmpty(const std::string& csPath) {
-  File file;
-  if (file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr) <= 0 ||
-      !file.Save(0, false, "") || !file.UnLoad())
-    throw std::runtime_error("cannot make " + csPath + ": " + KernelScratch::Get().Log());
-  return ReadBytes(csPath);
-}
-
 class CorruptFile : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { Good(); }
@@ -221,19 +203,19 @@ Damager Resealed(std::function<void(KxSavedHeader&)> change) {
     image.Reseal();
   };
 }
+Damager Cut(size_t (*size)(const SavedImage&)) {
+  return [size](SavedImage& i) { i.Bytes().resize(size(i)); };
+}
+Damager Flip(size_t (*at)(const SavedImage&)) {
+  return [at](SavedImage& i) { i.Bytes().at(at(i)) ^= 0x10; };
+}
 
 // Places in the good file that the damages aim at.
 size_t DistanceStr(const SavedImage& i) {
   return i.FirstRecord(kDistances) + offsetof(CkxDistance, DistanceStr);
 }
-size_t DistanceUnit(const SavedImage& i) {
-  return i.FirstRecord(kDistances) + offsetof(CkxDistance, DistanceUnit);
-}
 size_t LapTimes(const SavedImage& i) {
   return i.FirstRecord(kRecords) + offsetof(CkxRecordEntry, LapTimes);
-}
-size_t LapDistances(const SavedImage& i) {
-  return i.FirstRecord(kRecords) + offsetof(CkxRecordEntry, LapDistances);
 }
 size_t Lanes(const SavedImage& i) {
   return i.ContainerAt(kPoolConfig) + offsetof(CkxPoolConfig, Lanes);
@@ -251,35 +233,17 @@ struct Damage {
 };
 void PrintTo(const Damage& damage, std::ostream* pOut) { *pOut << damage.csName; }
 
-// The file cut to the size `size` answers for it.
-Damage Truncated(const char* csName, size_t (*size)(const SavedImage&)) {
-  return {csName, [size](SavedImage& i) { i.Bytes().resize(size(i)); }, KxOpenTruncated,
-          "truncated"};
-}
-// One bit of the payload byte at `at` flipped, the checksums left as they were.
-Damage Flipped(const char* csName, size_t (*at)(const SavedImage&)) {
-  return {csName, [at](SavedImage& i) { i.Bytes().at(at(i)) ^= 0x10; }, KxOpenCorrupted,
-          " is corrupted (checksum mismatch)"};
-}
-Damage FlippedHeader(const char* csName, size_t uiAt) {
-  return {csName, [uiAt](SavedImage& i) { i.Bytes().at(uiAt) ^= 0x10; }, KxOpenCorrupted,
-          "header checksum"};
-}
-
 constexpr uint32_t kNextFormat = KxSavedHeader::kFormatVersion + 1;
 
-// One case a check of the loader: its boundaries for the cut-off and
-// flipped files (every other cut or flip meets the same check).
+// One row per check of the loader and of the structure check behind it (the
+// fuzz target tries the damages in between): resealed rows pass both
+// checksums, so that only the structure inside is wrong.
 const Damage kDamages[] = {
-    Truncated("empty", [](const SavedImage&) { return size_t{0}; }),
-    Truncated("inside-magic", [](const SavedImage&) { return size_t{5}; }),
-    Truncated("inside-header", [](const SavedImage&) { return size_t{64}; }),
-    Truncated("header-only", [](const SavedImage&) { return sizeof(KxSavedHeader); }),
-    Truncated("last-byte-missing", [](const SavedImage& i) { return i.Size() - 1; }),
-    // Foreign files, other types and other schemas.
+    {"empty", Cut([](const SavedImage&) { return size_t{0}; }), KxOpenTruncated,
+     "0 bytes, shorter than its header"},
+    {"last-byte-missing", Cut([](const SavedImage& i) { return i.Size() - 1; }), KxOpenTruncated,
+     "truncated"},
     {"wrong-magic", [](SavedImage& i) { i.Bytes()[7] = '2'; }, KxOpenForeign, "wrong magic"},
-    {"short-text", [](SavedImage& i) { i.Bytes().assign(3, 'a'); }, KxOpenForeign, "magic"},
-    {"text", [](SavedImage& i) { i.Bytes().assign(300, 'x'); }, KxOpenForeign, "wrong magic"},
     {"newer-version", Resealed([](KxSavedHeader& h) { h.formatVersion = kNextFormat; }),
      KxOpenForeign, "unknown format (version " + std::to_string(kNextFormat) + ", header"},
     {"version-0", Resealed([](KxSavedHeader& h) { h.formatVersion = 0; }), KxOpenForeign,
@@ -288,97 +252,77 @@ const Damage kDamages[] = {
      "unknown format (version " + std::to_string(KxSavedHeader::kFormatVersion) + ", header of 64"},
     {"globals-as-races", [](SavedImage&) {}, KxOpenOtherType,
      "Varnox/FT_GLOBALS, not Varnox/FT_RACES", "FT_RACES"},
-    {"another-family", Resealed([](KxSavedHeader& h) { std::memcpy(h.family, "Other", 6); }),
-     KxOpenOtherType, "Other/FT_GLOBALS"},
     {"another-schema", Resealed([](KxSavedHeader& h) { h.schema ^= 1; }), KxOpenOtherSchema,
      "was written by a library of another schema"},
-    // Flipped bytes.
-    FlippedHeader("flipped-format-version", offsetof(KxSavedHeader, formatVersion)),
-    FlippedHeader("flipped-header-padding", sizeof(KxSavedHeader) - 1),
-    Flipped("flipped-member-class", [](const SavedImage& i) { return i.MemberAt(0); }),
-    Flipped("flipped-last-byte", [](const SavedImage& i) { return i.Size() - 1; }),
+    {"flipped-format-version", Flip([](const SavedImage&) {
+       return offsetof(KxSavedHeader, formatVersion);
+     }),
+     KxOpenCorrupted, "header checksum"},
+    {"flipped-member-class", Flip([](const SavedImage& i) { return i.MemberAt(0); }),
+     KxOpenCorrupted, " is corrupted (checksum mismatch)"},
     {"appended-byte", [](SavedImage& i) { i.Bytes().push_back(0); }, KxOpenCorrupted,
      "longer than its header says"},
-    // Resealed: both checksums pass, the structure inside is wrong. Maps.
+    {"member-missing", [](SavedImage& i) { i.Put(offsetof(KxSavedHeader, memberCount), 7); },
+     KxOpenCorrupted, "trailing bytes"},
+    {"member-size-wrong",
+     [](SavedImage& i) {
+       i.Put(i.MemberAt(kDistances) + offsetof(KxSavedMember, top), i.Top(kDistances) + 1);
+     },
+     KxOpenCorrupted, "wrong size"},
+    {"member-of-another-class",
+     [](SavedImage& i) { i.Put(i.MemberAt(kDistances), i.MemberWord(kParameters, 0)); },
+     KxOpenCorrupted, "class id"},
+    // The segment: container, blocks, free lists.
+    {"container-beyond-top",
+     [](SavedImage& i) {
+       i.Put(i.MemberAt(kDistances) + offsetof(KxSavedMember, container), BeyondTop(i));
+     },
+     KxOpenCorrupted, "container leaves its storage"},
+    {"block-size-wrong",
+     [](SavedImage& i) { i.Put(i.ContainerBlock(kDistances), i.Top(kDistances)); }, KxOpenCorrupted,
+     "is not a block"},
+    {"free-list-loops",
+     [](SavedImage& i) {
+       const uint32_t uiBlock = i.Word(i.FirstFreeHead(kDistances));
+       i.Put(i.UnitAt(kDistances, uiBlock), uiBlock);
+     },
+     KxOpenCorrupted, "not a free block of its size, or does not end"},
+    // Maps.
     {"map-head-outside",
      [](SavedImage& i) { i.Put(i.ContainerAt(kDistances) + kSlotHead, kFarAway); }, KxOpenCorrupted,
-     "chain leaves its storage"},
-    {"map-next-beyond-top",
-     [](SavedImage& i) { i.Put(FirstDistance(i) + kNodeNext, BeyondTop(i)); }, KxOpenCorrupted,
      "chain leaves its storage"},
     {"map-chain-loops",
      [](SavedImage& i) {
        i.Put(i.UnitAt(kDistances, i.Second(kDistances)) + kNodeNext, i.First(kDistances));
      },
      KxOpenCorrupted, "does not end"},
+    {"node-inside-a-block",
+     [](SavedImage& i) { i.Put(i.ContainerAt(kDistances) + kSlotHead, i.First(kDistances) + 2); },
+     KxOpenCorrupted, "is no live block"},
     {"map-buckets-outside",
      [](SavedImage& i) { i.Put(i.ContainerAt(kDistances) + kMapBuckets, kFarAway); },
      KxOpenCorrupted, "bucket table leaves its storage"},
-    {"map-element-unknown",
-     [](SavedImage& i) { i.Put(i.ContainerAt(kDistances) + kMapElement, 999); }, KxOpenCorrupted,
-     "not of its class"},
-    {"embedded-map-untagged", [](SavedImage& i) { i.Put(Lanes(i) + kMapTag, 0); }, KxOpenCorrupted,
-     "not laid out"},
-    {"map-key-outside", [](SavedImage& i) { i.Put(FirstParameter(i) + kNodeTextKey, kFarAway); },
-     KxOpenCorrupted, "map key leaves its storage"},
-    {"map-key-length-without-key",
-     [](SavedImage& i) {
-       i.Put(FirstDistance(i) + kNodePart + offsetof(KxNodeKernelPart, textLength), 1 << 30);
-     },
-     KxOpenCorrupted, "map key leaves its storage"},
-    // Strings and arrays.
-    {"string-outside",
-     [](SavedImage& i) { i.Put(DistanceStr(i) + offsetof(KxDynString, textOffset), kFarAway); },
-     KxOpenCorrupted, "string DistanceStr"},
-    {"string-longer-than-capacity",
-     [](SavedImage& i) { i.Put(DistanceStr(i) + offsetof(KxDynString, lengthWord), 4096); },
-     KxOpenCorrupted, "string DistanceStr"},
-    {"empty-string-storage-outside",
-     [](SavedImage& i) {
-       i.SetWord(DistanceUnit(i) + offsetof(KxDynString, capacity), 64);
-       i.Put(DistanceUnit(i) + offsetof(KxDynString, textOffset), kFarAway);
-     },
-     KxOpenCorrupted, "string DistanceUnit"},
-    {"array-outside",
-     [](SavedImage& i) { i.Put(LapTimes(i) + offsetof(KxArrayHeader, dataOffset), kFarAway); },
-     KxOpenCorrupted, "array leaves its storage"},
-    {"array-beyond-capacity",
-     [](SavedImage& i) { i.Put(LapTimes(i) + offsetof(KxArrayHeader, size), 1000); },
-     KxOpenCorrupted, "array leaves its storage"},
-    {"empty-array-storage-outside",
-     [](SavedImage& i) {
-       i.SetWord(LapDistances(i) + offsetof(KxArrayHeader, kernel2), 16);
-       i.Put(LapDistances(i) + offsetof(KxArrayHeader, dataOffset), kFarAway);
-     },
-     KxOpenCorrupted, "array leaves its storage"},
-    // Kernel words that disagree with the catalogue at their place.
     {"embedded-map-of-another-element",
      [](SavedImage& i) {
        const size_t uiLeft = i.ContainerAt(kPoolConfig) + offsetof(CkxPoolConfig, LeftContacts);
        i.Put(Lanes(i) + kMapElement, i.Word(uiLeft + kMapElement));
      },
      KxOpenCorrupted, "PoolConfig.Lanes: a map is not of its class"},
-    {"embedded-map-of-another-key-kind",
-     [](SavedImage& i) { i.Put(Lanes(i) + kMapPart + offsetof(KxMapKernelPart, keyKind), 2); },
-     KxOpenCorrupted, "not of its class"},
-    {"array-of-another-record",
-     [](SavedImage& i) {
-       i.Put(LapTimes(i) + offsetof(KxArrayHeader, kernel5),
-             i.Word(LapDistances(i) + offsetof(KxArrayHeader, kernel5)));
-     },
-     KxOpenCorrupted, "LapTimes: an array is not of its class"},
-    {"string-of-another-character-size",
-     [](SavedImage& i) {
-       i.Put(DistanceStr(i) + offsetof(KxDynString, kernel16), KxStore::kStringTag | 1);
-     },
-     KxOpenCorrupted, "not laid out as a string of 2-byte characters"},
+    {"embedded-map-untagged", [](SavedImage& i) { i.Put(Lanes(i) + kMapTag, 0); }, KxOpenCorrupted,
+     "a map is not laid out"},
     {"number-map-with-a-key-case",
      [](SavedImage& i) {
        i.Put(i.ContainerAt(kDistances) + offsetof(KxContainerHeader, lockWord),
              KxLockWord::kSignature | KxLockWord::kKeyNoCase);
      },
      KxOpenCorrupted, "key case"},
-    // Keys no lookup could tell apart or find.
+    {"map-key-outside", [](SavedImage& i) { i.Put(FirstParameter(i) + kNodeTextKey, kFarAway); },
+     KxOpenCorrupted, "map key leaves its storage"},
+    {"map-key-length-without-key",
+     [](SavedImage& i) {
+       i.Put(FirstDistance(i) + kNodePart + offsetof(KxNodeKernelPart, textLength), 1 << 30);
+     },
+     KxOpenCorrupted, "a number key with a text"},
     {"number-key-twice",
      [](SavedImage& i) {
        const size_t uiKey = kNodePart + offsetof(KxNodeKernelPart, key);
@@ -390,59 +334,34 @@ const Damage kDamages[] = {
        i.Put(i.UnitAt(kParameters, i.Word(FirstParameter(i) + kNodeTextKey)), 0);
      },
      KxOpenCorrupted, "a map key holds a NUL byte"},
-    // Structures that share storage, or name no block of their own.
-    {"string-aliases-a-node",
+    // Strings and arrays.
+    {"string-outside",
+     [](SavedImage& i) { i.Put(DistanceStr(i) + offsetof(KxDynString, textOffset), kFarAway); },
+     KxOpenCorrupted, "string DistanceStr"},
+    {"string-longer-than-capacity",
+     [](SavedImage& i) { i.Put(DistanceStr(i) + offsetof(KxDynString, lengthWord), 4096); },
+     KxOpenCorrupted, "longer than its capacity"},
+    {"string-of-another-character-size",
      [](SavedImage& i) {
-       i.Put(DistanceStr(i) + offsetof(KxDynString, textOffset), i.Second(kDistances));
+       i.Put(DistanceStr(i) + offsetof(KxDynString, kernel16), KxStore::kStringTag | 1);
      },
-     KxOpenCorrupted, "another structure"},
+     KxOpenCorrupted, "not laid out as a string of 2-byte characters"},
     {"empty-string-frees-its-own-node",
      [](SavedImage& i) {
-       i.Put(DistanceUnit(i) + offsetof(KxDynString, textOffset), i.First(kDistances));
+       const size_t uiUnit = i.FirstRecord(kDistances) + offsetof(CkxDistance, DistanceUnit);
+       i.Put(uiUnit + offsetof(KxDynString, textOffset), i.First(kDistances));
      },
      KxOpenCorrupted, "shares storage with another structure"},
-    {"array-aliases-a-bucket-table",
+    {"array-beyond-capacity",
+     [](SavedImage& i) { i.Put(LapTimes(i) + offsetof(KxArrayHeader, size), 1000); },
+     KxOpenCorrupted, "array leaves its storage (1000"},
+    {"array-of-another-record",
      [](SavedImage& i) {
-       i.Put(LapTimes(i) + offsetof(KxArrayHeader, dataOffset),
-             i.Word(i.ContainerAt(kRecords) + kMapBuckets));
+       const size_t uiLapDistances = i.FirstRecord(kRecords) + offsetof(CkxRecordEntry, LapDistances);
+       i.Put(LapTimes(i) + offsetof(KxArrayHeader, kernel5),
+             i.Word(uiLapDistances + offsetof(KxArrayHeader, kernel5)));
      },
-     KxOpenCorrupted, "another structure"},
-    {"node-inside-a-block",
-     [](SavedImage& i) { i.Put(i.ContainerAt(kDistances) + kSlotHead, i.First(kDistances) + 2); },
-     KxOpenCorrupted, "is no live block"},
-    // The segment: container, free lists, member records.
-    {"container-beyond-top",
-     [](SavedImage& i) {
-       i.Put(i.MemberAt(kDistances) + offsetof(KxSavedMember, container), BeyondTop(i));
-     },
-     KxOpenCorrupted, "container leaves its storage"},
-    {"free-list-outside", [](SavedImage& i) { i.Put(i.FirstFreeHead(kDistances), BeyondTop(i)); },
-     KxOpenCorrupted, "free list"},
-    {"free-list-loops",
-     [](SavedImage& i) {
-       const uint32_t uiBlock = i.Word(i.FirstFreeHead(kDistances));
-       i.Put(i.UnitAt(kDistances, uiBlock), uiBlock);
-     },
-     KxOpenCorrupted, "does not end"},
-    {"free-list-into-a-live-block",  // the container's block, whose first word is 0
-     [](SavedImage& i) {
-       i.Put(i.FreeClass(kDistances, i.Word(i.ContainerBlock(kDistances))),
-             i.MemberWord(kDistances, offsetof(KxSavedMember, container)));
-     },
-     KxOpenCorrupted, "not a free block"},
-    {"block-size-wrong",
-     [](SavedImage& i) { i.Put(i.ContainerBlock(kDistances), i.Top(kDistances)); }, KxOpenCorrupted,
-     "is not a block"},
-    {"member-of-another-class",
-     [](SavedImage& i) { i.Put(i.MemberAt(kDistances), i.MemberWord(kParameters, 0)); },
-     KxOpenCorrupted, "class id"},
-    {"member-size-wrong",
-     [](SavedImage& i) {
-       i.Put(i.MemberAt(kDistances) + offsetof(KxSavedMember, top), i.Top(kDistances) + 1);
-     },
-     KxOpenCorrupted, "wrong size"},
-    {"member-missing", [](SavedImage& i) { i.Put(offsetof(KxSavedHeader, memberCount), 7); },
-     KxOpenCorrupted, "trailing bytes"},
+     KxOpenCorrupted, "LapTimes: an array is not of its class"},
 };
 
 class DamagedFile : public CorruptFile, public ::testing::WithParamInterface<Damage> {};
@@ -504,26 +423,19 @@ TEST_F(CorruptFile, TheUndamagedFileOpens) {
 }
 
 // The first files of format version 1 stored each container's element type
-// as the type's position in the catalogue's order. One case per kind of
-// container that stores a type: where its type word lies in a saved file.
+// as the type's position in the catalogue's order: where a map's and an
+// array's type word lies in a saved file.
 struct PositionalType {
   const char* csName;
-  const char* csFileType;
   std::function<size_t(const SavedImage&)> typeWord;
   const KxRecordType& element;
 };
 
 const PositionalType kPositionalTypes[] = {
-    {"TopLevelMap", "FT_GLOBALS",
+    {"TopLevelMap",
      [](const SavedImage& image) { return image.ContainerAt(kDistances) + kMapElement; },
      KxVarnoxCatalogue::kCkxDistance},
-    {"EmbeddedMap", "FT_GLOBALS",
-     [](const SavedImage& image) {
-       return image.ContainerAt(kPoolConfig) +
-              EngineField(KxVarnoxCatalogue::kCkxPoolConfig, "Lanes").offset + kMapElement;
-     },
-     KxVarnoxCatalogue::kCkxPoolConfigOneLane},
-    {"EmbeddedArray", "FT_GLOBALS",
+    {"EmbeddedArray",
      [](const SavedImage& image) {
        const uint32_t uiEntry = image.Head(image.ContainerAt(kRecords));
        return image.UnitAt(kRecords, uiEntry) + kNodeRecord +
@@ -531,11 +443,6 @@ const PositionalType kPositionalTypes[] = {
               offsetof(KxArrayHeader, kernel5);
      },
      KxVarnoxCatalogue::kCkxRecordLapTime},
-    {"TopLevelArray", "FT_IOSETUP",
-     [](const SavedImage& image) {
-       return image.ContainerAt(1) + offsetof(KxArrayHeader, kernel5);
-     },
-     KxVarnoxCatalogue::kCkxIOSetupParam},
 };
 
 class PositionalTypeFile : public ::testing::TestWithParam<PositionalType> {};
@@ -554,9 +461,7 @@ TEST_P(PositionalTypeFile, OpensWithItsTypesMappedToTheirIds) {
     ++uiPosition;
   }
   const std::string csBase = KernelScratch::Get().Path(std::string("positional-") + kind.csName);
-  const std::vector<uint8_t> saved = std::string(kind.csFileType) == "FT_IOSETUP"
-                                         ? SavedEmpty<CkxVarnoxFT_IOSETUP>(csBase + "-empty.orb")
-                                         : CorruptFile::Good();
+  const std::vector<uint8_t>& saved = CorruptFile::Good();
   ASSERT_EQ(SavedImage(saved).Word(kind.typeWord(SavedImage(saved))),
             KxRecordTypes::IdOf(&kind.element));
   auto write = [&](uint32_t uiFormat, uint32_t uiWord, const std::string& csPath) {
@@ -571,16 +476,16 @@ TEST_P(PositionalTypeFile, OpensWithItsTypesMappedToTheirIds) {
   };
 
   const std::string csResaved = csBase + "-resaved.orb";
-  EXPECT_GT(OpenAs(kind.csFileType, write(1, uiPosition, csBase + "-v1.orb"), csResaved), 0)
+  EXPECT_GT(OpenAs("FT_GLOBALS", write(1, uiPosition, csBase + "-v1.orb"), csResaved), 0)
       << KernelScratch::Get().Log();
   EXPECT_EQ(KxCheckSavedFile(csResaved, VarnoxCatalogue(), EngineTypes()).problems.size(), 0u);
   KxSavedHeader header;  // saved in the current format, with its type's fingerprint
   std::memcpy(&header, ReadBytes(csResaved).data(), sizeof header);
   EXPECT_EQ(header.formatVersion, KxSavedHeader::kFormatVersion);
-  EXPECT_EQ(header.schema, KxFileTypeFingerprint(EngineFileType(kind.csFileType)));
-  EXPECT_EQ(OpenAs(kind.csFileType, write(2, uiPosition, csBase + "-v2.orb")), KxOpenCorrupted);
+  EXPECT_EQ(header.schema, KxFileTypeFingerprint(EngineFileType("FT_GLOBALS")));
+  EXPECT_EQ(OpenAs("FT_GLOBALS", write(2, uiPosition, csBase + "-v2.orb")), KxOpenCorrupted);
   const uint32_t uiOther = uiPosition == 0 ? 1 : 0;
-  EXPECT_EQ(OpenAs(kind.csFileType, write(1, uiOther, csBase + "-other.orb")), KxOpenCorrupted);
+  EXPECT_EQ(OpenAs("FT_GLOBALS", write(1, uiOther, csBase + "-other.orb")), KxOpenCorrupted);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryContainerKind, PositionalTypeFile,
@@ -645,12 +550,10 @@ TEST_F(CorruptFile, AnUnreadableFileIsNotReplacedWhenCreateIsAsked) {
 }
 
 // A process killed while adding or removing an element, with another still
-// attached that saves afterwards, leaves a map half changed: a node hashed
-// but never linked into it (signature 0), a linked node no longer hashed, a
-// count, tail or previous link not yet moved. Only the chain of nodes is
-// trusted at load and the rest is rebuilt from it, so such files open and
-// their maps work; so do files whose derived links are plainly wrong, and
-// maps saved by a build that hashed keys otherwise.
+// attached that saves afterwards, leaves a map half changed (a node hashed
+// but never linked, a count, tail or previous link not yet moved), or an
+// older build hashed its keys otherwise. Only the chain of nodes is trusted
+// at load and the rest is rebuilt from it, so such maps work.
 TEST_F(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
   const SavedImage good(s_Good);
   const size_t uiSlot = good.ContainerAt(kDistances);
@@ -683,12 +586,9 @@ TEST_F(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
   const size_t uiParameter = good.UnitAt(kParameters, good.Head(good.ContainerAt(kParameters)));
   const std::vector<std::pair<const char*, std::function<void(SavedImage&)>>> states = {
       {"count-not-moved", word(uiSlot + kSlotCount, 5)},
-      {"tail-not-moved", word(uiSlot + kMapTail, uiSecond)},
       {"tail-outside", word(uiSlot + kMapTail, kFarAway)},
       {"previous-outside", word(good.UnitAt(kDistances, uiSecond) + kNodePrev, kFarAway)},
       {"bucket-outside", word(uiHeldBucket, kFarAway)},
-      {"hash-chain-outside", word(good.UnitAt(kDistances, uiFirst) + kNodeHashNext, kFarAway)},
-      {"no-table", word(uiSlot + kMapBucketCount, 0)},
       {"hashed-by-an-older-scheme",
        [](SavedImage& image) {
          // Another scheme word, and tables (here emptied) that lead nowhere.
@@ -713,15 +613,6 @@ TEST_F(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
          image.SetWord(uiBucket, uiRemoved);
          image.Reseal();
        }},
-      {"linked-not-hashed",
-       [&](SavedImage& image) {
-         // Unhooked from its hash chain, still linked.
-         size_t uiLink = bucketOf(image, uiFirst);
-         while (image.Word(uiLink) != uiFirst)
-           uiLink = image.UnitAt(kDistances, image.Word(uiLink)) + kNodeHashNext;
-         image.SetWord(uiLink, image.Word(image.UnitAt(kDistances, uiFirst) + kNodeHashNext));
-         image.Reseal();
-       }},
   };
   for (const auto& [csState, damage] : states) {
     SCOPED_TRACE(csState);
@@ -732,12 +623,6 @@ TEST_F(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
     CkxVarnoxFT_GLOBALS file;
     ASSERT_TRUE(OpenNative(file, csPath, "rw", false)) << KernelScratch::Get().Log();
     auto& distances = file.m_DistancesDefault.m_Container;
-    uint32_t uiEnumerated = 0;
-    for (uint32_t h = distances(D2MapCmd::Head, 0, nullptr); h != 0;
-         h = distances(D2MapCmd::Next, h, nullptr)) {
-      ++uiEnumerated;
-    }
-    EXPECT_EQ(uiEnumerated, 6u);
     EXPECT_EQ(distances.GetCount(), 6u);
     for (int iMeters : {50, 100, 200, 400, 800, 1500}) {
       const uint32_t uiHandle = distances(D2MapCmd::Find, iMeters, nullptr);
@@ -747,7 +632,6 @@ TEST_F(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
     EXPECT_EQ(distances(D2MapCmd::Find, 9999, nullptr), 0u);  // removed before the save
     auto& parameters = file.m_Parameters.m_Container;
     EXPECT_NE(parameters(D2MapCmd::Find, 0, "Pool"), 0u);
-    EXPECT_EQ(parameters(D2MapCmd::Find, 0, "Poo*"), 0u);
     // An Add of a present key answers its node instead of adding a twin.
     EXPECT_EQ(parameters(D2MapCmd::Add, 0, "MeetName"), parameters(D2MapCmd::Find, 0, "MeetName"));
     EXPECT_EQ(parameters.GetCount(), 2u);
@@ -802,7 +686,6 @@ INSTANTIATE_TEST_SUITE_P(
     Tool, ToolOnDamagedFile,
     ::testing::Values(
         ToolCase{"no-command", Untouched, {}, 2, {"usage: varnox"}},
-        ToolCase{"unknown-command", Untouched, {"frobnicate", "FILE"}, 2, {"usage: varnox"}},
         ToolCase{"truncated",
                  [](SavedImage& image) { image.Bytes().resize(1000); },
                  {"info", "FILE"},
@@ -876,11 +759,10 @@ INSTANTIATE_TEST_SUITE_P(
     Check, CheckTool,
     ::testing::Values(
         CheckCase{"Saved", false, [](KxLiveFile&) {}, 0, {"(saved file, FT_GLOBALS): whole"}},
-        CheckCase{"Live", true, [](KxLiveFile&) {}, 0, {"(live data, open in a process"}},
         CheckCase{"SavedLostBlock", false, LoseABlock, 1,
                   {"Records: the live block at unit", "named by no structure", "1 problem"}},
         CheckCase{"LiveLostBlock", true, LoseABlock, 1,
-                  {"Records: the live block at unit", "live data"}}),
+                  {"Records: the live block at unit", "(live data, open in a process"}}),
     [](const auto& check) { return std::string(check.param.csName); });
 
 #endif

@@ -184,7 +184,15 @@ TEST_F(NotificationTest, ACallbackThatThrowsIsLoggedAndLaterUpdatesArrive) {
   file.UnLoad();
 }
 
+// A growth reaches the growing file's handler and the task the application
+// registered for it (naming the file), not another file.
 TEST_F(NotificationTest, GrowthMessageReachesTheGrowingFileOnly) {
+  std::vector<int64_t> taskFiles;  // the file id of each growth the task got
+  const int32_t iTask = OrbApp::RegMess(
+      u"OrbKernelDynDataSecGrow", [&](int64_t liFileId, int64_t, const void*, const void*) {
+        std::lock_guard<std::mutex> lock(g_Mutex);
+        taskFiles.push_back(liFileId);
+      });
   CkxVarnoxFT_COMPETITORS growing;
   CkxVarnoxFT_COMPETITORS quiet;
   const int32_t iGrowing = growing.OpenUnm(KernelScratch::Get().Path("grow.orb").c_str(), nullptr,
@@ -194,21 +202,29 @@ TEST_F(NotificationTest, GrowthMessageReachesTheGrowingFileOnly) {
 
   // Growths are delivered one after another by the listener thread: the
   // kernel's status a moment before the handler's, the handler's before its
-  // log line. Wait until the statuses agree and the first line is written.
+  // log line and the task. Wait until all have seen it.
   const std::string csFirstLine = "New DynGrowStatus: 1 for FileID: " + std::to_string(iGrowing);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   bool bAgreed = false;
   bool bLogged = false;
-  while (!(bAgreed && bLogged) && std::chrono::steady_clock::now() < deadline) {
+  bool bTold = false;
+  while (!(bAgreed && bLogged && bTold) && std::chrono::steady_clock::now() < deadline) {
     const int32_t iHandled = growing.m_iDynGrowStatus;
     bAgreed = bAgreed || (iHandled > 0 && growing.GetDynGrowStatus() == iHandled);
     bLogged = KernelScratch::Get().Log().find(csFirstLine) != std::string::npos;
-    if (!(bAgreed && bLogged)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    {
+      std::lock_guard<std::mutex> lock(g_Mutex);
+      bTold = !taskFiles.empty();
+    }
+    if (!(bAgreed && bLogged && bTold)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  ASSERT_TRUE(OrbApp::UnRegMess(iTask));  // waits for a delivery in progress
   EXPECT_TRUE(bAgreed) << "handled " << growing.m_iDynGrowStatus << ", kernel "
                        << growing.GetDynGrowStatus();
   EXPECT_TRUE(bLogged) << KernelScratch::Get().Log();
   EXPECT_EQ(quiet.m_iDynGrowStatus, 0);
+  ASSERT_TRUE(bTold);
+  for (const int64_t liFileId : taskFiles) EXPECT_EQ(liFileId, iGrowing);
   growing.UnLoad();
   quiet.UnLoad();
 }
@@ -232,78 +248,6 @@ TEST_F(NotificationTest, GrowthAfterTheEndSkipsAFileDestroyedAfterTheEnd) {
   growing.UnLoad();
   EXPECT_GT(growing.m_iDynGrowStatus, 0);
   KxInitCatAssembly(false);
-}
-
-// Values a kernel thread hands over, and a wait for them.
-template <class T>
-class Mailbox {
- public:
-  void Put(T value) {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    m_Values.push_back(std::move(value));
-    m_Changed.notify_all();
-  }
-  // Waits at most 30 s until `fits` holds for the values; a copy of them.
-  template <class F>
-  std::vector<T> WaitUntil(F fits) {
-    std::unique_lock<std::mutex> lock(m_Mutex);
-    m_Changed.wait_for(lock, std::chrono::seconds(30), [&] { return fits(m_Values); });
-    return m_Values;
-  }
-  std::vector<T> Now() {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    return m_Values;
-  }
-
- private:
-  std::mutex m_Mutex;
-  std::condition_variable m_Changed;
-  std::vector<T> m_Values;
-};
-
-// A growth reaches the task the application registered for it, until withdrawn.
-TEST(AppMessages, AKernelMessageReachesItsTaskUntilWithdrawn) {
-  struct Growth {
-    int64_t liFileId, liStatus;
-  };
-  Mailbox<Growth> growths;
-  const int32_t iId = OrbApp::RegMess(u"OrbKernelDynDataSecGrow",
-                                      [&](int64_t liCmd, int64_t liPar, const void*, const void*) {
-                                        growths.Put({liCmd, liPar});
-                                      });
-  CkxVarnoxFT_COMPETITORS file;
-  const int32_t iFileId = file.OpenUnm(KernelScratch::Get().Path("services-grow.orb").c_str(),
-                                       nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr);
-  ASSERT_GT(iFileId, 0);
-  AddCompetitors(file, 0, 2000);
-  const std::vector<Growth> seen = growths.WaitUntil([&](const std::vector<Growth>& values) {
-    return !values.empty() && values.back().liStatus == file.GetDynGrowStatus();
-  });
-  ASSERT_FALSE(seen.empty());
-  for (const Growth& growth : seen) EXPECT_EQ(growth.liFileId, iFileId);
-
-  // Withdrawn: the next growths reach a witness registered since, not the
-  // task. Unloading waits for a delivery in progress.
-  Mailbox<Growth> witnessed;
-  const int32_t iWitness = OrbApp::RegMess(
-      u"OrbKernelDynDataSecGrow", [&](int64_t liCmd, int64_t liPar, const void*, const void*) {
-        witnessed.Put({liCmd, liPar});
-      });
-  // Growths already queued may still arrive until the withdrawal, which
-  // waits for a delivery in progress.
-  ASSERT_TRUE(OrbApp::UnRegMess(iId));
-  const size_t uiDelivered = growths.Now().size();
-  const int64_t liLastBefore = growths.Now().back().liStatus;
-  AddCompetitors(file, 2000, 20000);
-  // Growths come in order: a later status was delivered after the withdrawal.
-  const std::vector<Growth> later = witnessed.WaitUntil([&](const std::vector<Growth>& values) {
-    return !values.empty() && values.back().liStatus > liLastBefore;
-  });
-  file.UnLoad();
-  OrbApp::UnRegMess(iWitness);
-  ASSERT_FALSE(later.empty());
-  EXPECT_GT(later.back().liStatus, liLastBefore);
-  EXPECT_EQ(growths.Now().size(), uiDelivered);
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 // I/O faults during a save, injected through the engine's file seam
 // (KxSaveIo) of the engine linked into this test: the Nth write, the fsync,
-// the rename or the directory fsync of a save fails. Every such save reports
-// failure, leaves no temporary file, does not retry an fsync, and is
-// followed by a save that succeeds; until the rename, the target keeps its
-// old bytes.
+// the rename or the directory fsync of a save fails, or the saving process
+// dies there. Every such save reports failure, leaves no temporary file, does
+// not retry an fsync, and is followed by a save that succeeds; until the
+// rename, the target keeps its old bytes, after it the new ones, whole.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -38,7 +38,9 @@ enum class Fault {
   kError,        // the call fails (ENOSPC for a write, EIO otherwise)
   kNoProgress,   // a write that writes nothing
   kInterrupted,  // a write interrupted before it wrote anything (EINTR)
+  kKilled,       // the process dies at the call (as SIGKILL would end it)
 };
+constexpr int kKilledExit = 77;
 
 // Writes go out in pieces of this size, so that a save makes many writes
 // and a short write is the normal case.
@@ -65,7 +67,11 @@ void Inject(SaveOp eOp, int iFailAt, Fault eFault) {
   g_Seam.eFault = eFault;
 }
 
-bool Fires(SaveOp eOp) { return ++g_Seam.aCalls[eOp] == g_Seam.iFailAt && g_Seam.eFailOp == eOp; }
+bool Fires(SaveOp eOp) {
+  const bool bFires = ++g_Seam.aCalls[eOp] == g_Seam.iFailAt && g_Seam.eFailOp == eOp;
+  if (bFires && g_Seam.eFault == Fault::kKilled) _exit(kKilledExit);
+  return bFires;
+}
 
 ssize_t SeamWrite(int iFd, const void* p, size_t uiBytes) {
   g_Seam.writes.emplace_back(iFd, lseek(iFd, 0, SEEK_CUR));
@@ -79,6 +85,8 @@ ssize_t SeamWrite(int iFd, const void* p, size_t uiBytes) {
       case Fault::kInterrupted:
         errno = EINTR;
         return -1;
+      case Fault::kKilled:
+        break;
     }
   }
   return ::write(iFd, p, std::min(uiBytes, kWriteChunk));
@@ -246,11 +254,45 @@ TEST_P(SaveFault, EveryFailedWriteFailsTheSave) {
   }
 }
 
-TEST_P(SaveFault, AFailedFsyncFailsTheSave) { FailOneSave(kFsync, 1, Fault::kError); }
+// A save killed at any call of the seam (before the first write, between
+// writes, before the fsync, the rename or the directory fsync) leaves the old
+// file, or once renamed the new one, whole; the next save clears up after it.
+TEST_P(SaveFault, AKillAtAnyCallLeavesTheOldFileOrTheNewWhole) {
+  const int iWrites = WritesPerSave();
+  for (SaveOp eOp : {kWrite, kFsync, kRename, kFsyncDir}) {
+    for (int iKillAt = 1; iKillAt <= (eOp == kWrite ? iWrites : 1); ++iKillAt) {
+      SCOPED_TRACE(std::string("killed at ") + kOpNames[eOp] + " " + std::to_string(iKillAt));
+      const bool bExists = std::filesystem::exists(TargetPath());
+      const std::vector<uint8_t> old = bExists ? ReadBytes(TargetPath()) : std::vector<uint8_t>();
+      m_pCompetitors->Set(kCompetitors - static_cast<uint32_t>(iKillAt % 2), ++m_iGeneration);
+      std::string csWhy;
+      Inject(kWrite, 0, Fault::kError);
+      ASSERT_TRUE(m_pFile->Save(m_csDir + "/reference.orb", false, csWhy)) << csWhy;
+      const std::vector<uint8_t> fresh = ReadBytes(m_csDir + "/reference.orb");
 
-TEST_P(SaveFault, AFailedRenameFailsTheSave) { FailOneSave(kRename, 1, Fault::kError); }
+      Inject(eOp, iKillAt, Fault::kKilled);
+      ASSERT_EQ(ForkedChild([&] { return Save(csWhy) ? 0 : 1; }).Wait(), kKilledExit);
+      if (eOp == kFsyncDir) {
+        EXPECT_EQ(ReadBytes(TargetPath()), fresh);
+      } else if (bExists) {
+        EXPECT_EQ(ReadBytes(TargetPath()), old);
+      } else {
+        EXPECT_FALSE(std::filesystem::exists(TargetPath()));
+      }
+      if (TargetOf().bKeepOld && bExists) {
+        EXPECT_EQ(ReadBytes(TargetPath() + ".bak"), old);
+      }
+      Inject(kWrite, 0, Fault::kError);
+      ASSERT_TRUE(Save(csWhy)) << csWhy;
+      EXPECT_EQ(EntriesWith(m_csDir, ".saving."), std::vector<std::string>{});
+      if (TargetOf().bAnotherPath) std::filesystem::remove(TargetPath());
+    }
+  }
+}
 
-TEST_P(SaveFault, AFailedDirectoryFsyncFailsTheSave) { FailOneSave(kFsyncDir, 1, Fault::kError); }
+TEST_P(SaveFault, AFailedFsyncRenameOrDirectoryFsyncFailsTheSave) {
+  for (SaveOp eOp : {kFsync, kRename, kFsyncDir}) FailOneSave(eOp, 1, Fault::kError);
+}
 
 INSTANTIATE_TEST_SUITE_P(Targets, SaveFault, ::testing::ValuesIn(kTargets),
                          [](const ::testing::TestParamInfo<Target>& target) {

@@ -131,13 +131,6 @@ class Races {
     while (i < uiLaps && pLaps[i].Lap == 0) ++i;
     return i == uiLaps;
   }
-  std::string DescribeLaps(const CkxCompOneLane& lane) {
-    const KxArrayHeader* pHeader = reinterpret_cast<const KxArrayHeader*>(&lane.Laps);
-    const auto* pLaps = reinterpret_cast<const CkxCompOneLap*>(m_Segment.At(pHeader->dataOffset));
-    std::string cs = std::to_string(pHeader->size) + ":";
-    for (uint32_t i = 0; i < pHeader->size; ++i) cs += " " + std::to_string(pLaps[i].Lap);
-    return cs;
-  }
  private:
   template <class Record>
   Record* RecordAt(uint32_t uiHandle) {
@@ -269,7 +262,7 @@ std::string CompareRace(Races& races, int r, const RaceModel& model, bool bHalfW
       // Whole: all of them written.
       const uint32_t uiKept = bHalfWritten ? before.heats[h].lanes[l].uiLaps : lane.uiLaps;
       if (!races.LapsHalfWritten(*pLane, lane.uiLaps, uiKept))
-        return csLane + " laps (" + races.DescribeLaps(*pLane) + ", not " + std::to_string(lane.uiLaps) + ")";
+        return csLane + " laps, not " + std::to_string(lane.uiLaps);
       if (!textIs(pLane->LHandicap, lane.uiHandicapGeneration, lane.uiHandicapLength))
         return csLane + " handicap";
     }
@@ -289,14 +282,11 @@ std::string CompareWithModel(KxLiveFile& file, const Journal& journal) {
 }
 
 // The race the child was changing when it died holds what it held before
-// or what the change leaves, whole as far as the kernel's structure goes:
-// what the caller writes into a resized text or array after the resize
-// returns is the library's own store, made without the kernel. So a text
-// may be half copied, and laps may be counted already with their values
-// only partly written: an array grow lays the new elements out (zeroed)
-// beyond the size and then raises the size, and only then does the writer
-// fill them in. The journal takes what the race holds, and its texts and
-// laps are written whole again. Answers a race that holds neither.
+// or what the change leaves, whole as far as the kernel's structure goes
+// (what the writer copies into a resized text or array is its own store, so
+// texts and laps may be half written). The journal takes what the race
+// holds, its texts and laps written whole again. Answers a race that holds
+// neither.
 std::string SettleChangingRace(KxLiveFile& file, Journal& journal) {
   const int r = journal.iChanging;
   if (r < 0) return "";

@@ -6,7 +6,6 @@
 
 #include <dlfcn.h>
 
-#include <array>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -29,25 +28,15 @@ namespace {
 // ---------------------------------------------------------------------------
 // Interface instances.
 
-// Every interface the kernel hands out, with its component.
-struct ItfDesc {
-  const char* name;
-  const char* component;
-};
-constexpr std::array<ItfDesc, 7> kItfs = {{
-    {KxNames::kConnection, KxNames::kDtb2},
-    {KxNames::kTask, KxNames::kBase},
-    {KxNames::kTaskOnly, KxNames::kBase},
-    {KxNames::kMessMan, KxNames::kBase},
-    {KxNames::kDtbAccByStr, KxNames::kBase},
-    {KxNames::kFile, KxNames::kDtb2},
-    {KxNames::kObj, KxNames::kDtb2},
-}};
+// Every interface the kernel hands out.
+constexpr const char* kItfs[] = {KxNames::kConnection, KxNames::kTask,        KxNames::kTaskOnly,
+                                 KxNames::kMessMan,    KxNames::kDtbAccByStr, KxNames::kFile,
+                                 KxNames::kObj};
 
-const ItfDesc* FindItf(const char* csName) {
-  if (csName == nullptr) return nullptr;
-  for (const ItfDesc& desc : kItfs) {
-    if (std::strcmp(desc.name, csName) == 0) return &desc;
+// The entry of kItfs named `csName`, or null.
+const char* FindItf(const char* csName) {
+  for (const char* csItf : kItfs) {
+    if (csName != nullptr && std::strcmp(csItf, csName) == 0) return csItf;
   }
   return nullptr;
 }
@@ -101,7 +90,8 @@ PfCreateKxComponent Reference() {
   static const PfCreateKxComponent pfEntry = [] {
     Dl_info info{};
     dladdr(reinterpret_cast<void*>(&Reference), &info);
-    const bool bDebug = info.dli_fname != nullptr && std::strstr(info.dli_fname, "D.dll") != nullptr;
+    const bool bDebug =
+        info.dli_fname != nullptr && std::strstr(info.dli_fname, "D.dll") != nullptr;
     const std::string csPath = std::string(TK_REFERENCE_ROOT) + "Kernel/Lib/CkxCompManager" +
                                (bDebug ? "D" : "R") + ".dll";
     void* h = dlopen(csPath.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -214,19 +204,19 @@ class Kernel final : public TestKernel {
     return grant == m_grants.end() ? uiOffered : std::min(uiOffered, grant->second);
   }
 
-  // Wraps the reference kernel's interface `pInner` (null: refused) of
-  // `desc`; answers the interface to hand out and names it in `b`.
-  void* Wrap(const ItfDesc& desc, void* pInner, CallBuilder& b) {
+  // Wraps the reference kernel's interface `pInner` (null: refused) named
+  // `csItf`; answers the interface to hand out and names it in `b`.
+  void* Wrap(const char* csItf, void* pInner, CallBuilder& b) {
     if (pInner == nullptr) return nullptr;
     std::lock_guard lock(m_mutex);
     auto inst = std::make_unique<Inst>();
-    SetOps(*inst, desc.name);
-    inst->name = desc.name;
-    inst->number = ++m_numbers[desc.name];
+    SetOps(*inst, csItf);
+    inst->name = csItf;
+    inst->number = ++m_numbers[csItf];
     inst->generation = m_generation;
     inst->released = false;
     inst->inner = pInner;
-    b.call().created = std::string(desc.name) + "#" + std::to_string(inst->number);
+    b.call().created = std::string(csItf) + "#" + std::to_string(inst->number);
     m_insts.push_back(std::move(inst));
     return &m_insts.back()->itf;
   }
@@ -303,16 +293,16 @@ Kernel& K() {
 void AddArg(CallBuilder& b, const char* cs) { b.Arg(Str(cs)); }
 void AddArg(CallBuilder& b, bool v) { b.Arg(v ? "true" : "false"); }
 template <class T>
-  requires std::is_integral_v<T>
+requires std::is_integral_v<T>
 void AddArg(CallBuilder& b, T v) {
   b.Arg(std::is_signed_v<T> ? Int(static_cast<int64_t>(v)) : Uns(static_cast<uint64_t>(v)));
 }
 void AddArg(CallBuilder& b, KxStringOut* p) { b.Arg(p == nullptr ? "null" : "out"); }
 void AddArg(CallBuilder& b, const Sd2UpdateCmd* p) { b.Arg(p == nullptr ? "null" : Hex(p->bits)); }
 void AddArg(CallBuilder& b, KxUpdateRecord* p) {
-  b.Arg(p == nullptr ? "null"
-                     : Str(std::string(p->text, strnlen(p->text, KxUpdateRecord::kTextCapacity))
-                               .c_str()));
+  b.Arg(p == nullptr
+            ? "null"
+            : Str(std::string(p->text, strnlen(p->text, KxUpdateRecord::kTextCapacity)).c_str()));
   if (p != nullptr) b.call().update = *p;
 }
 void AddArg(CallBuilder& b, const KxMessRequest* p) {
@@ -339,7 +329,9 @@ template <class T>
 int64_t UpdateIdOf(T) {
   return 0;
 }
-int64_t UpdateIdOf(KxUpdateRecord* p) { return p == nullptr ? 0 : static_cast<int64_t>(p->updateId); }
+int64_t UpdateIdOf(KxUpdateRecord* p) {
+  return p == nullptr ? 0 : static_cast<int64_t>(p->updateId);
+}
 
 // Records operation `Op` of interface `csItf` called on `self` and hands it
 // on to the reference kernel's interface. With `kFlags` the first argument
@@ -377,9 +369,9 @@ typename KxSlot<Op>::Result Forward(const char* csItf, const char* csOp, Self* s
 
 // Fills slot `op` of `ops` with the forwarding body.
 #define TK_OP(itf, op) TK_OP_FLAGS(itf, op, false)
-#define TK_OP_FLAGS(itf, op, flags)                                              \
-  ops.op = [](auto* self, auto... args) -> typename KxSlot<&Ops::op>::Result {   \
-    return Forward<&Ops::op, flags>(itf, #op, self, args...);                    \
+#define TK_OP_FLAGS(itf, op, flags)                                            \
+  ops.op = [](auto* self, auto... args) -> typename KxSlot<&Ops::op>::Result { \
+    return Forward<&Ops::op, flags>(itf, #op, self, args...);                  \
   }
 // TK_OP for each operation named after `itf`.
 #define TK_OPS(itf, ...) TK_RESCAN(TK_OPS_EACH(itf, __VA_ARGS__))
@@ -399,20 +391,21 @@ int Create(const char* csComponent, const char* csInterface, int iKind, void** p
   CallBuilder b(csInterface == nullptr ? "(null)" : csInterface, nullptr, kTkCreateSlot,
                 "CreateKxComponent");
   b.Arg(Str(csComponent)).Arg(Str(csInterface)).Arg(Int(iKind)).Arg(Uns(uiVersion));
-  const ItfDesc* desc = FindItf(csInterface);
-  if (desc == nullptr || ppInterface == nullptr) {  // the reference kernel refuses these
-    const int iResult = Reference()(csComponent, csInterface, iKind, ppInterface, uiVersion, pExtra);
+  const char* csItf = FindItf(csInterface);
+  if (csItf == nullptr || ppInterface == nullptr) {  // the reference kernel refuses these
+    const int iResult =
+        Reference()(csComponent, csInterface, iKind, ppInterface, uiVersion, pExtra);
     b.Arg(Uns(uiVersion)).Ptr(pExtra);
     K().Record(b);
     return iResult;
   }
-  uiVersion = K().Offer(desc->name, uiVersion);
+  uiVersion = K().Offer(csItf, uiVersion);
   void* pInner = nullptr;
   int iResult = 1;
   if (uiVersion != 0) {
     iResult = Reference()(csComponent, csInterface, iKind, &pInner, uiVersion, pExtra);
   }
-  *ppInterface = K().Wrap(*desc, pInner, b);
+  *ppInterface = K().Wrap(csItf, pInner, b);
   if (*ppInterface == nullptr) uiVersion = 0;
   b.Arg(Uns(uiVersion)).Ptr(pExtra);
   K().Record(b);
@@ -442,10 +435,10 @@ const IkxTaskOps kTaskOps = [] {
       *pVersion = K().Offer(KxNames::kTaskOnly, *pVersion);
       IkxTaskOnly* pInner = nullptr;
       auto* pTask = static_cast<IkxTask*>(InstOf(self)->inner);
-      iResult = *pVersion == 0 ? 1
-                               : pTask->ops->CreateTaskOnly(pTask, iKind, &pInner, pVersion,
-                                                            pSlotCount);
-      *ppItf = static_cast<IkxTaskOnly*>(K().Wrap(*FindItf(KxNames::kTaskOnly), pInner, b));
+      iResult = *pVersion == 0
+                    ? 1
+                    : pTask->ops->CreateTaskOnly(pTask, iKind, &pInner, pVersion, pSlotCount);
+      *ppItf = static_cast<IkxTaskOnly*>(K().Wrap(KxNames::kTaskOnly, pInner, b));
       if (*ppItf == nullptr) *pVersion = 0;
     }
     b.Arg(pVersion == nullptr ? "null" : Uns(*pVersion));
@@ -455,7 +448,8 @@ const IkxTaskOps kTaskOps = [] {
   };
   TK_OPS(KxNames::kTask, Release, Trace, IsKernelRunning);
   // Keeps a copy of the log data as well.
-  ops.SendLog = [](IkxTask* self, const OrbLogIndex* pHeader, const void* pData, uint32_t uiLength) {
+  ops.SendLog = [](IkxTask* self, const OrbLogIndex* pHeader, const void* pData,
+                   uint32_t uiLength) {
     CallBuilder b(KxNames::kTask, self, 70, "SendLog");
     AddArg(b, pHeader);
     b.Ptr(pData).Arg(Uns(uiLength));
@@ -523,8 +517,8 @@ const IkxDtb2ObjOps kObjOps = [] {
 }  // namespace
 
 extern "C" TK_EXPORT int CreateKxComponent(const char* csComponent, const char* csInterface,
-                                           const int iKind, void** ppInterface,
-                                           uint32_t& uiVersion, void* pExtra) {
+                                           const int iKind, void** ppInterface, uint32_t& uiVersion,
+                                           void* pExtra) {
   return Create(csComponent, csInterface, iKind, ppInterface, uiVersion, pExtra);
 }
 
