@@ -84,7 +84,30 @@ void KxXmlReader::Fail(const std::string& csWhy, bool bStop) {
     m_csWhy += " (line " + std::to_string(xmlSAX2GetLineNumber(m_pContext)) + ")";
 }
 
+namespace {
+
+// libxml2 reports a few errors (an input encoding that does not convert)
+// only through its generic handler, which prints them on stderr; while a
+// document is read they are dropped, as the refusal says what went wrong.
+class KxQuietXmlErrors {
+ public:
+  KxQuietXmlErrors() : m_pContext(xmlGenericErrorContext), m_Handler(xmlGenericError) {
+    xmlSetGenericErrorFunc(nullptr, Ignore);
+  }
+  ~KxQuietXmlErrors() { xmlSetGenericErrorFunc(m_pContext, m_Handler); }
+  KxQuietXmlErrors(const KxQuietXmlErrors&) = delete;
+  KxQuietXmlErrors& operator=(const KxQuietXmlErrors&) = delete;
+
+ private:
+  static void Ignore(void*, const char*, ...) {}
+  void* m_pContext;
+  xmlGenericErrorFunc m_Handler;
+};
+
+}  // namespace
+
 bool KxXmlReader::Read(int iFd, std::string& csWhy) {
+  const KxQuietXmlErrors quiet;
   m_iFd = iFd;
   xmlSAXHandler sax;
   std::memset(&sax, 0, sizeof sax);

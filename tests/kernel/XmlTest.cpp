@@ -453,6 +453,10 @@ const HostileCase kHostileCases[] = {
      "a document type declaration is refused"},
     {"UndeclaredEntity", false, Entry("<TitleScb>&lol;</TitleScb>"),
      "not well-formed XML: Entity 'lol' not defined"},
+    // Bytes its declared encoding cannot convert: refused without a word on stderr.
+    {"UndecodableText", false,
+     "<?xml version=\"1.0\" encoding=\"EUC-JP\"?>\n" + RacesRoot("", "<a>x\xC3\x79>\n</a>"),
+     "not well-formed XML"},
     {"AnotherFileType", false,
      "<kxfile family=\"Varnox\" type=\"FT_GLOBALS\" version=\"1\"><PoolConfig/></kxfile>",
      "the document holds a file of type \"Varnox\" \"FT_GLOBALS\"; the open file is Varnox "
@@ -500,7 +504,9 @@ TEST_P(XmlHostile, IsRefusedWithItsReasonAndChangesNothing) {
 
   const std::string csXml = Scratch(std::string("hostile-") + hostile.csName + ".xml");
   Spit(csXml, hostile.csDocument);
+  ::testing::internal::CaptureStderr();
   EXPECT_FALSE(pFile->UpdateFileFromXml(csXml.c_str()));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_THAT(RefusalOf(csXml), HasSubstr(hostile.csReason));
   EXPECT_EQ(ExportOf(*pFile, std::string("hostile-") + csType + "-after.xml"), csBefore);
   pFile->UnLoad();
