@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "contracts/kernel/KxText.h"
+#include "contracts/kernel/KxXmlQuiet.h"
 #include "kernel/KxXmlImport.h"
 
 namespace KxXmlDetail {
@@ -83,28 +84,6 @@ void KxXmlReader::Fail(const std::string& csWhy, bool bStop) {
   if (m_pContext != nullptr)
     m_csWhy += " (line " + std::to_string(xmlSAX2GetLineNumber(m_pContext)) + ")";
 }
-
-namespace {
-
-// libxml2 reports a few errors (an input encoding that does not convert)
-// only through its generic handler, which prints them on stderr; while a
-// document is read they are dropped, as the refusal says what went wrong.
-class KxQuietXmlErrors {
- public:
-  KxQuietXmlErrors() : m_pContext(xmlGenericErrorContext), m_Handler(xmlGenericError) {
-    xmlSetGenericErrorFunc(nullptr, Ignore);
-  }
-  ~KxQuietXmlErrors() { xmlSetGenericErrorFunc(m_pContext, m_Handler); }
-  KxQuietXmlErrors(const KxQuietXmlErrors&) = delete;
-  KxQuietXmlErrors& operator=(const KxQuietXmlErrors&) = delete;
-
- private:
-  static void Ignore(void*, const char*, ...) {}
-  void* m_pContext;
-  xmlGenericErrorFunc m_Handler;
-};
-
-}  // namespace
 
 bool KxXmlReader::Read(int iFd, std::string& csWhy) {
   const KxQuietXmlErrors quiet;

@@ -11,6 +11,8 @@
 #include <memory>
 #include <unordered_map>
 
+#include "contracts/kernel/KxXmlQuiet.h"
+
 namespace Varnox::Lenex::Detail {
 
 namespace {
@@ -65,24 +67,6 @@ bool AttributesWithin(std::string_view bytes, uint32_t uiMax) {
 
 namespace {
 
-// libxml2 reports a few errors (an encoding that does not convert) only
-// through its generic handler, which prints them; while a document is
-// parsed they are silenced here, as the refusal says what went wrong.
-class QuietGenericErrors {
- public:
-  QuietGenericErrors() : m_pContext(xmlGenericErrorContext), m_pHandler(xmlGenericError) {
-    xmlSetGenericErrorFunc(nullptr, Ignore);
-  }
-  ~QuietGenericErrors() { xmlSetGenericErrorFunc(m_pContext, m_pHandler); }
-  QuietGenericErrors(const QuietGenericErrors&) = delete;
-  QuietGenericErrors& operator=(const QuietGenericErrors&) = delete;
-
- private:
-  static void Ignore(void*, const char*, ...) {}
-  void* m_pContext;
-  xmlGenericErrorFunc m_pHandler;
-};
-
 // The SAX handler's state: the tree so far, the open elements, the first
 // refusal.
 class TreeBuilder {
@@ -115,7 +99,7 @@ class TreeBuilder {
     // on names and text stay in force (no XML_PARSE_HUGE).
     xmlCtxtUseOptions(m_pContext, XML_PARSE_NONET);
     {
-      const QuietGenericErrors quiet;
+      const KxQuietXmlErrors quiet;
       xmlParseDocument(m_pContext);
     }
     const bool bWellFormed = m_pContext->wellFormed != 0;
