@@ -20,6 +20,7 @@ each of RUNS runs (1 by default), then how many runs are within 2x. The
 server stamps each update along its path (web/PathTrace.h, through the
 variable VARNOX_WEB_TRACE): the median length of each step is printed too.
 """
+import json
 import os
 import re
 import selectors
@@ -32,10 +33,50 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "web"))
-from live_test import Meet, Stream  # noqa: E402
+from live_test import Meet  # noqa: E402
 
 
 SO_TIMESTAMPNS = getattr(socket, "SO_TIMESTAMPNS", 35)  # Linux
+
+
+class Stream:
+    """The server's event stream on a non-blocking socket: `feed` takes what
+    the socket gave; `ids` are the ids of the change events in order, and
+    `snapshot_id` the id of the snapshot that opens the stream."""
+
+    def __init__(self, port):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=10)
+        self.sock.sendall(b"GET /events HTTP/1.1\r\nHost: x\r\n\r\n")
+        self.sock.setblocking(False)
+        self.raw, self.body, self.head_done = b"", b"", False
+        self.ids, self.snapshot_id = [], None
+
+    def feed(self, data):
+        self.raw += data
+        if not self.head_done:
+            if b"\r\n\r\n" not in self.raw:
+                return
+            head, self.raw = self.raw.split(b"\r\n\r\n", 1)
+            assert b" 200 " in head.split(b"\r\n")[0], head
+            self.head_done = True
+        while b"\r\n" in self.raw:  # chunked transfer coding
+            size_text, rest = self.raw.split(b"\r\n", 1)
+            size = int(size_text, 16)
+            if len(rest) < size + 2:
+                return
+            self.body += rest[:size]
+            self.raw = rest[size + 2:]
+        while b"\n\n" in self.body:
+            block, self.body = self.body.split(b"\n\n", 1)
+            fields = dict(line.split(": ", 1) for line in block.decode().split("\n")
+                          if ": " in line and not line.startswith(":"))
+            if "id" not in fields:
+                continue
+            if fields.get("event") == "snapshot":
+                self.snapshot_id = int(fields["id"])
+            else:
+                self.ids.append(int(fields["id"]))
+            json.loads(fields["data"])  # every event carries a JSON document
 
 
 def percentile(values, fraction):
@@ -58,7 +99,7 @@ def run_once(varnox, timer, writes, trace_path):
     watch = subprocess.Popen([varnox, "watch", meet_dir, str(writes)], stdout=subprocess.PIPE,
                              text=True)
     assert watch.stdout.readline().startswith("Watching")
-    stream = Stream(meet.port)
+    stream = Stream(int(meet.url.rstrip("/").rsplit(":", 1)[1]))
     selector = selectors.DefaultSelector()
     # The kernel stamps each segment with the real-time clock as it arrives.
     stream.sock.setsockopt(socket.SOL_SOCKET, SO_TIMESTAMPNS, 1)
