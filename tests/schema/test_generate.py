@@ -12,7 +12,6 @@ ObjectFaceTreeTest).
 """
 
 import contextlib
-import difflib
 import io
 import shutil
 import sys
@@ -44,6 +43,8 @@ def refresh_golden():
 
 
 class GoldenOutputTest(unittest.TestCase):
+    maxDiff = None
+
     def test_small_schema_gives_the_golden_headers(self):
         with tempfile.TemporaryDirectory() as out:
             self.assertEqual(generate.main(["generate.py", str(SMALL), out]), 0)
@@ -51,10 +52,8 @@ class GoldenOutputTest(unittest.TestCase):
         self.assertEqual(sorted(produced), sorted(golden))
         for name, text in produced.items():
             with self.subTest(header=name):
-                diff = "".join(difflib.unified_diff(golden[name].splitlines(True),
-                                                    text.splitlines(True), "golden", "produced"))
-                self.assertEqual(diff, "", f"{name} differs (test_generate.py --refresh "
-                                           f"rewrites the golden copy):\n{diff}")
+                self.assertMultiLineEqual(golden[name], text, "test_generate.py --refresh "
+                                                              "rewrites the golden copy")
 
 
 # Each case edits small.toml: the first occurrence of `old` becomes `new`. The
