@@ -69,15 +69,16 @@ INSTANTIATE_TEST_SUITE_P(
                     FormCase{"DaytimeSeconds", kDaytime, "09:05:00", std::nullopt}),
     [](const auto& one) { return std::string(one.param.name); });
 
+// Each value of T up to `last` written as its code and parsed back.
+template <typename T>
+void ExpectEveryCodeParsesBack(T last) {
+  for (int i = 0; i <= static_cast<int>(last); ++i)
+    EXPECT_EQ(Codes<T>::Parse(Codes<T>::Code(static_cast<T>(i))), static_cast<T>(i)) << i;
+}
+
 TEST(LenexCodesTest, EveryCodeParsesBackToItsValue) {
-  for (int i = 0; i <= static_cast<int>(Round::kTimeTrial); ++i) {
-    const auto round = static_cast<Round>(i);
-    EXPECT_EQ(Codes<Round>::Parse(Codes<Round>::Code(round)), round) << i;
-  }
-  for (int i = 0; i <= static_cast<int>(Course::kOpen); ++i) {
-    const auto course = static_cast<Course>(i);
-    EXPECT_EQ(Codes<Course>::Parse(Codes<Course>::Code(course)), course) << i;
-  }
+  ExpectEveryCodeParsesBack(Round::kTimeTrial);
+  ExpectEveryCodeParsesBack(Course::kOpen);
   EXPECT_FALSE(Codes<Stroke>::Parse("free"));  // codes are upper case
 }
 

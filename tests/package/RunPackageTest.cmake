@@ -41,9 +41,8 @@ run(0 ${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 file(READ ${WORK_DIR}/build/orb_root.txt orb_root)
 expect("${orb_root}" "${prefix}/" "the package's kernel root")
 
+# The consumer checks what it reads back itself (exit 3 when it differs).
 run(0 ${CMAKE_COMMAND} -E env ${kernel_env} KxOrb64=${orb_root} ${consumer} ${saved})
-expect("${out}" "object face: 1000 Anna Keller\nobject face: 1001 Marta Nowak\nobject face: 1002 Julie Martin\n"
-       "the consumer's output")
 
 if(WITH_TOOL)
   run(0 ${CMAKE_COMMAND} -E env --unset=KxOrb64 ${kernel_env} ${prefix}/bin/varnox info ${saved})

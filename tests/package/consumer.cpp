@@ -1,9 +1,10 @@
 // An application built against the installed package only. It creates a
 // competitors file on the kernel KxOrb64 names through the native face, fills
 // and saves it, then reads it back through the object face (a file wrapper
-// and its proxies) and prints the competitors it read. Exit codes: 0 done, 2 usage, 3 a step failed (said on
-// standard error). With KxOrb64 unset the start-up itself ends the process
-// with its message and exit code 1.
+// and its proxies) and checks that the same competitors come back. Exit
+// codes: 0 done, 2 usage, 3 a step failed (said on standard error). With
+// KxOrb64 unset the start-up itself ends the process with its message and
+// exit code 1.
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -61,9 +62,6 @@ bool ReadThroughTheObjectFace(const std::string& csPath) {
     const uint32_t uiHandle = pMap->Find(kFirstId + i);
     const std::u16string csName = uiHandle != 0 ? pMap->Item(uiHandle)->Name() : u"";
     bSame = csName == std::u16string(kNames[i], kNames[i] + std::strlen(kNames[i]));
-    if (bSame)
-      std::printf("object face: %llu %s\n", static_cast<unsigned long long>(kFirstId + i),
-                  kNames[i]);
   }
   pFile->UnLoad();
   return bSame || Fail("reads back other competitors through a file wrapper from", csPath);

@@ -56,14 +56,11 @@ class PlacesTest : public ::testing::TestWithParam<Case> {};
 TEST_P(PlacesTest, RowsInResultOrder) {
   const Case& c = GetParam();
   std::vector<LaneInput> lanes;
-  for (const Lane& lane : c.lanes) {
-    LaneInput input;
-    input.iLane = lane.iLane;
-    input.splits = lane.splits;
-    input.iStatusId = lane.iStatusId;
-    input.csStatus = lane.csStatus;
-    lanes.push_back(input);
-  }
+  for (const Lane& lane : c.lanes)
+    lanes.push_back({.iLane = lane.iLane,
+                     .splits = lane.splits,
+                     .iStatusId = lane.iStatusId,
+                     .csStatus = lane.csStatus});
   std::vector<std::string> described;
   for (const ResultRow& row : RankHeat(lanes, c.iLaps)) {
     described.push_back(Describe(row));
