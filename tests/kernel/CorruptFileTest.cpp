@@ -57,7 +57,7 @@ constexpr size_t kNodeRecord = sizeof(KxMapNode);
 // resealed (both checksums recomputed) so that only the structure is wrong.
 class SavedImage {
  public:
-  explicit SavedImage(std::vector<uint8_t> bytes) : m_Bytes(std::move(bytes)) {
+  explicit SavedImage(std::string bytes) : m_Bytes(std::move(bytes)) {
     size_t uiAt = sizeof(KxSavedHeader);
     for (uint32_t i = 0; i < Word(offsetof(KxSavedHeader, memberCount)); ++i) {
       m_Members.push_back(uiAt);
@@ -67,7 +67,7 @@ class SavedImage {
     }
   }
 
-  std::vector<uint8_t>& Bytes() { return m_Bytes; }
+  std::string& Bytes() { return m_Bytes; }
   size_t Size() const { return m_Bytes.size(); }
 
   uint32_t Word(size_t uiAt) const {
@@ -111,7 +111,7 @@ class SavedImage {
                   MemberWord(i, offsetof(KxSavedMember, container)) - KxSegment::kBlockHeaderUnits);
   }
 
-  void Reseal() { KxResealSavedBytes(m_Bytes.data(), m_Bytes.size()); }
+  void Reseal() { KxResealSavedBytes(reinterpret_cast<uint8_t*>(m_Bytes.data()), m_Bytes.size()); }
   // Sets a word and reseals, so that only the structure is wrong.
   void Put(size_t uiAt, uint32_t uiWord) {
     SetWord(uiAt, uiWord);
@@ -119,14 +119,14 @@ class SavedImage {
   }
 
  private:
-  std::vector<uint8_t> m_Bytes;
+  std::string m_Bytes;
   std::vector<size_t> m_Members;
 };
 
 // A small FT_GLOBALS file with every container kind: the pool configuration
 // with embedded maps, numerically and text-keyed maps, strings, a record
 // with embedded arrays, and free blocks left by a removed element.
-std::vector<uint8_t> SavedGlobals(const std::string& csPath) {
+std::string SavedGlobals(const std::string& csPath) {
   std::filesystem::remove(csPath);  // made anew for each suite
   CkxVarnoxFT_GLOBALS file;
   if (!OpenNative(file, csPath)) {
@@ -155,7 +155,7 @@ std::vector<uint8_t> SavedGlobals(const std::string& csPath) {
     records[uiRecord].LapTimes[uiLap].LapTime = Sd2KxTime::Make(iLap * 2800, 2, false);
   }
   if (!file.Save(0, true, "") || !file.UnLoad()) throw std::runtime_error("cannot save " + csPath);
-  return ReadBytes(csPath);
+  return Slurp(csPath);
 }
 
 // Opens `csPath` through the native face as `csType` and answers the id;
@@ -180,16 +180,16 @@ class CorruptFile : public ::testing::Test {
 
  public:
   // The small FT_GLOBALS file every case damages, made once.
-  static const std::vector<uint8_t>& Good() {
+  static const std::string& Good() {
     if (s_Good.empty()) s_Good = SavedGlobals(KernelScratch::Get().Path("good.orb"));
     return s_Good;
   }
 
  protected:
-  static std::vector<uint8_t> s_Good;
+  static std::string s_Good;
 };
 
-std::vector<uint8_t> CorruptFile::s_Good;
+std::string CorruptFile::s_Good;
 
 using Damager = std::function<void(SavedImage&)>;
 
@@ -254,9 +254,8 @@ const Damage kDamages[] = {
      "Varnox/FT_GLOBALS, not Varnox/FT_RACES", "FT_RACES"},
     {"another-schema", Resealed([](KxSavedHeader& h) { h.schema ^= 1; }), KxOpenOtherSchema,
      "was written by a library of another schema"},
-    {"flipped-format-version", Flip([](const SavedImage&) {
-       return offsetof(KxSavedHeader, formatVersion);
-     }),
+    {"flipped-format-version",
+     Flip([](const SavedImage&) { return offsetof(KxSavedHeader, formatVersion); }),
      KxOpenCorrupted, "header checksum"},
     {"flipped-member-class", Flip([](const SavedImage& i) { return i.MemberAt(0); }),
      KxOpenCorrupted, " is corrupted (checksum mismatch)"},
@@ -357,11 +356,19 @@ const Damage kDamages[] = {
      KxOpenCorrupted, "array leaves its storage (1000"},
     {"array-of-another-record",
      [](SavedImage& i) {
-       const size_t uiLapDistances = i.FirstRecord(kRecords) + offsetof(CkxRecordEntry, LapDistances);
+       const size_t uiLapDistances =
+           i.FirstRecord(kRecords) + offsetof(CkxRecordEntry, LapDistances);
        i.Put(LapTimes(i) + offsetof(KxArrayHeader, kernel5),
              i.Word(uiLapDistances + offsetof(KxArrayHeader, kernel5)));
      },
      KxOpenCorrupted, "LapTimes: an array is not of its class"},
+};
+
+// A case's name as a test name: its dashes made underscores.
+const auto NameOfCase = [](const auto& info) {
+  std::string csName = info.param.csName;
+  std::replace(csName.begin(), csName.end(), '-', '_');
+  return csName;
 };
 
 class DamagedFile : public CorruptFile, public ::testing::WithParamInterface<Damage> {};
@@ -374,7 +381,7 @@ TEST_P(DamagedFile, IsRefusedWithItsReason) {
   damage.damage(image);
   const std::string csPath =
       KernelScratch::Get().Path(std::string("damaged-") + damage.csName + ".orb");
-  WriteBytes(csPath, image.Bytes());
+  Spit(csPath, image.Bytes());
   const size_t uiLogBefore = KernelScratch::Get().Log().size();
 
   EXPECT_EQ(OpenAs(damage.csOpenAs, csPath), damage.iFailure);
@@ -385,17 +392,12 @@ TEST_P(DamagedFile, IsRefusedWithItsReason) {
   ASSERT_NE(uiLine, std::string::npos) << "no refusal in the log:\n" << csLog;
   const std::string csLine = csLog.substr(uiLine, csLog.find('\n', uiLine) - uiLine);
   EXPECT_NE(csLine.find(damage.csReason), std::string::npos) << csLine;
-  EXPECT_EQ(ReadBytes(csPath), image.Bytes()) << "open changed the file";
+  EXPECT_EQ(Slurp(csPath), image.Bytes()) << "open changed the file";
   EXPECT_EQ(EntriesWith(KernelScratch::Get().Path("live"), "seg"), std::vector<std::string>{})
       << "a refused open left live storage behind";
 }
 
-INSTANTIATE_TEST_SUITE_P(Damages, DamagedFile, ::testing::ValuesIn(kDamages),
-                         [](const auto& param) {
-                           std::string csName = param.param.csName;
-                           std::replace(csName.begin(), csName.end(), '-', '_');
-                           return csName;
-                         });
+INSTANTIATE_TEST_SUITE_P(Damages, DamagedFile, ::testing::ValuesIn(kDamages), NameOfCase);
 
 // Files saved by any build carry this checksum: it must stay the CRC-32 of
 // zlib and gzip, also when computed in pieces.
@@ -410,7 +412,7 @@ TEST(SavedFileChecksum, IsTheStandardCrc32) {
 // the load rebuilds takes no new storage).
 TEST_F(CorruptFile, TheUndamagedFileOpens) {
   const std::string csPath = KernelScratch::Get().Path("good-copy.orb");
-  WriteBytes(csPath, s_Good);
+  Spit(csPath, s_Good);
   CkxVarnoxFT_GLOBALS file;
   ASSERT_TRUE(OpenNative(file, csPath, "rw", false)) << KernelScratch::Get().Log();
   EXPECT_EQ(file.m_DistancesDefault.m_Container.GetCount(), 6u);
@@ -418,7 +420,7 @@ TEST_F(CorruptFile, TheUndamagedFileOpens) {
   EXPECT_EQ(file.m_PoolConfig.m_Container->Lanes.GetCount(), 8u);
   const std::string csAgain = KernelScratch::Get().Path("good-again.orb");
   ASSERT_TRUE(file.Save(0, false, csAgain));
-  EXPECT_EQ(ReadBytes(csAgain).size(), s_Good.size());
+  EXPECT_EQ(Slurp(csAgain).size(), s_Good.size());
   file.UnLoad();
 }
 
@@ -461,7 +463,7 @@ TEST_P(PositionalTypeFile, OpensWithItsTypesMappedToTheirIds) {
     ++uiPosition;
   }
   const std::string csBase = KernelScratch::Get().Path(std::string("positional-") + kind.csName);
-  const std::vector<uint8_t>& saved = CorruptFile::Good();
+  const std::string& saved = CorruptFile::Good();
   ASSERT_EQ(SavedImage(saved).Word(kind.typeWord(SavedImage(saved))),
             KxRecordTypes::IdOf(&kind.element));
   auto write = [&](uint32_t uiFormat, uint32_t uiWord, const std::string& csPath) {
@@ -471,7 +473,7 @@ TEST_P(PositionalTypeFile, OpensWithItsTypesMappedToTheirIds) {
       h.formatVersion = uiFormat;
       if (uiFormat == 1) h.schema = 0;
     })(image);
-    WriteBytes(csPath, image.Bytes());
+    Spit(csPath, image.Bytes());
     return csPath;
   };
 
@@ -480,7 +482,7 @@ TEST_P(PositionalTypeFile, OpensWithItsTypesMappedToTheirIds) {
       << KernelScratch::Get().Log();
   EXPECT_EQ(KxCheckSavedFile(csResaved, VarnoxCatalogue(), EngineTypes()).problems.size(), 0u);
   KxSavedHeader header;  // saved in the current format, with its type's fingerprint
-  std::memcpy(&header, ReadBytes(csResaved).data(), sizeof header);
+  std::memcpy(&header, Slurp(csResaved).data(), sizeof header);
   EXPECT_EQ(header.formatVersion, KxSavedHeader::kFormatVersion);
   EXPECT_EQ(header.schema, KxFileTypeFingerprint(EngineFileType("FT_GLOBALS")));
   EXPECT_EQ(OpenAs("FT_GLOBALS", write(2, uiPosition, csBase + "-v2.orb")), KxOpenCorrupted);
@@ -502,23 +504,21 @@ TEST(KernelEntryPoint, AnAllocationFailureBecomesTheSlotsFailure) {
   GTEST_SKIP() << "the address space cannot be limited under a sanitizer";
 #endif
   const std::string csPath = KernelScratch::Get().Path("larger-than-memory.orb");
-  {
-    std::vector<uint8_t> bytes = CorruptFile::Good();
-    bytes.resize(sizeof(KxSavedHeader));
-    WriteBytes(csPath, bytes);
-  }
+  Spit(csPath, CorruptFile::Good().substr(0, sizeof(KxSavedHeader)));
   ASSERT_EQ(truncate(csPath.c_str(), off_t{4} << 30), 0);  // sparse: takes no disk
-  const int iExit = ForkedChild([&] {
-    long lPages = 0;
-    std::ifstream("/proc/self/statm") >> lPages;
-    const rlim_t uiLimit = static_cast<rlim_t>(lPages) * sysconf(_SC_PAGESIZE) + (rlim_t{256} << 20);
-    const rlimit limit{uiLimit, uiLimit};
-    if (setrlimit(RLIMIT_AS, &limit) != 0) return 2;
-    const int32_t iId = OpenAs("FT_GLOBALS", csPath);
-    const bool bLogged = KernelScratch::Get().Log().find("FileOpen failed: std::bad_alloc") !=
-                         std::string::npos;
-    return iId == KxOpenIoError && bLogged ? 0 : 1;
-  }).Wait();
+  const int iExit =
+      ForkedChild([&] {
+        long lPages = 0;
+        std::ifstream("/proc/self/statm") >> lPages;
+        const rlim_t uiLimit =
+            static_cast<rlim_t>(lPages) * sysconf(_SC_PAGESIZE) + (rlim_t{256} << 20);
+        const rlimit limit{uiLimit, uiLimit};
+        if (setrlimit(RLIMIT_AS, &limit) != 0) return 2;
+        const int32_t iId = OpenAs("FT_GLOBALS", csPath);
+        const bool bLogged =
+            KernelScratch::Get().Log().find("FileOpen failed: std::bad_alloc") != std::string::npos;
+        return iId == KxOpenIoError && bLogged ? 0 : 1;
+      }).Wait();
   EXPECT_EQ(iExit, 0) << "refused otherwise, not logged, or an exception escaped:\n"
                       << KernelScratch::Get().Log();
 }
@@ -619,7 +619,7 @@ TEST_F(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
     SavedImage image(s_Good);
     damage(image);
     const std::string csPath = KernelScratch::Get().Path(std::string("midway-") + csState + ".orb");
-    WriteBytes(csPath, image.Bytes());
+    Spit(csPath, image.Bytes());
     CkxVarnoxFT_GLOBALS file;
     ASSERT_TRUE(OpenNative(file, csPath, "rw", false)) << KernelScratch::Get().Log();
     auto& distances = file.m_DistancesDefault.m_Container;
@@ -666,7 +666,7 @@ TEST_P(ToolOnDamagedFile, SaysWhatIsWrongWithWhichFile) {
   SavedImage image(s_Good);
   tool.damage(image);
   const std::string csPath = KernelScratch::Get().Path(std::string("tool-") + tool.csName + ".orb");
-  WriteBytes(csPath, image.Bytes());
+  Spit(csPath, image.Bytes());
   std::vector<std::string> argv{VARNOX_TOOL};
   for (const std::string& csArg : tool.args) argv.push_back(csArg == "FILE" ? csPath : csArg);
 
@@ -684,41 +684,38 @@ void Untouched(SavedImage&) {}
 
 INSTANTIATE_TEST_SUITE_P(
     Tool, ToolOnDamagedFile,
-    ::testing::Values(
-        ToolCase{"no-command", Untouched, {}, 2, {"usage: varnox"}},
-        ToolCase{"truncated",
-                 [](SavedImage& image) { image.Bytes().resize(1000); },
-                 {"info", "FILE"},
-                 1,
-                 {"cannot open ", "FILE", ": truncated: ", "1000 bytes"}},
-        ToolCase{"checksum",
-                 [](SavedImage& image) { image.Bytes().at(image.Bytes().size() / 2) ^= 0x10; },
-                 {"export", "FILE", "out.xml"},
-                 1,
-                 {"FILE", ": corrupted: ", "checksum mismatch"}},
-        ToolCase{"foreign",
-                 [](SavedImage& image) { image.Bytes().assign(300, 'x'); },
-                 {"info", "FILE"},
-                 1,
-                 {"FILE", ": not a Varnox file"}},
-        ToolCase{"check-foreign",
-                 [](SavedImage& image) { image.Bytes().assign(300, 'x'); },
-                 {"check", "FILE"},
-                 1,
-                 {"not a saved kernel file"}},
-        ToolCase{"bad-structure",
-                 [](SavedImage& image) {
-                   image.Put(image.ContainerAt(kDistances) + kSlotHead, kFarAway);
-                 },
-                 {"export", "FILE", "out.xml"},
-                 1,
-                 {"FILE", ": corrupted: ", "DistancesDefault[node at unit ",
-                  "chain leaves its storage"}}),
-    [](const auto& param) {
-      std::string csName = param.param.csName;
-      std::replace(csName.begin(), csName.end(), '-', '_');
-      return csName;
-    });
+    ::testing::Values(ToolCase{"no-command", Untouched, {}, 2, {"usage: varnox"}},
+                      ToolCase{"truncated",
+                               [](SavedImage& image) { image.Bytes().resize(1000); },
+                               {"info", "FILE"},
+                               1,
+                               {"cannot open ", "FILE", ": truncated: ", "1000 bytes"}},
+                      ToolCase{"checksum",
+                               [](SavedImage& image) {
+                                 image.Bytes().at(image.Bytes().size() / 2) ^= 0x10;
+                               },
+                               {"export", "FILE", "out.xml"},
+                               1,
+                               {"FILE", ": corrupted: ", "checksum mismatch"}},
+                      ToolCase{"foreign",
+                               [](SavedImage& image) { image.Bytes().assign(300, 'x'); },
+                               {"info", "FILE"},
+                               1,
+                               {"FILE", ": not a Varnox file"}},
+                      ToolCase{"check-foreign",
+                               [](SavedImage& image) { image.Bytes().assign(300, 'x'); },
+                               {"check", "FILE"},
+                               1,
+                               {"not a saved kernel file"}},
+                      ToolCase{"bad-structure",
+                               [](SavedImage& image) {
+                                 image.Put(image.ContainerAt(kDistances) + kSlotHead, kFarAway);
+                               },
+                               {"export", "FILE", "out.xml"},
+                               1,
+                               {"FILE", ": corrupted: ", "DistancesDefault[node at unit ",
+                                "chain leaves its storage"}}),
+    NameOfCase);
 // `varnox check` on saved files and on live data this process holds open:
 // whole files pass, and what is wrong is listed with where it lies.
 // A block of the Records member that no structure names.
@@ -729,7 +726,7 @@ void LoseABlock(KxLiveFile& file) {
 
 struct CheckCase {
   const char* csName;
-  bool bKeepOpen;                            // checked while this process holds it open
+  bool bKeepOpen;                           // checked while this process holds it open
   std::function<void(KxLiveFile&)> change;  // made before the save (and the check)
   int iExit;
   std::vector<std::string> says;  // on standard output
@@ -759,9 +756,15 @@ INSTANTIATE_TEST_SUITE_P(
     Check, CheckTool,
     ::testing::Values(
         CheckCase{"Saved", false, [](KxLiveFile&) {}, 0, {"(saved file, FT_GLOBALS): whole"}},
-        CheckCase{"SavedLostBlock", false, LoseABlock, 1,
+        CheckCase{"SavedLostBlock",
+                  false,
+                  LoseABlock,
+                  1,
                   {"Records: the live block at unit", "named by no structure", "1 problem"}},
-        CheckCase{"LiveLostBlock", true, LoseABlock, 1,
+        CheckCase{"LiveLostBlock",
+                  true,
+                  LoseABlock,
+                  1,
                   {"Records: the live block at unit", "(live data, open in a process"}}),
     [](const auto& check) { return std::string(check.param.csName); });
 

@@ -3,12 +3,10 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "templates/Varnox.h"
 #include "tests/kernel/KernelTestSupport.h"
@@ -64,28 +62,10 @@ class LockHolder {
   FILE* m_pOut = nullptr;
 };
 
-// Takes the lock on another thread and tells when it got it.
-class Taker {
- public:
-  explicit Taker(CkxDtb2File& file)
-      : m_Thread([this, &file] {
-          file.GetNGELock();
-          std::lock_guard<std::mutex> lock(m_Mutex);
-          m_bTaken = true;
-          m_Changed.notify_all();
-        }) {}
-  ~Taker() { m_Thread.join(); }
-  bool TakenWithin(std::chrono::milliseconds wait) {
-    std::unique_lock<std::mutex> lock(m_Mutex);
-    return m_Changed.wait_for(lock, wait, [&] { return m_bTaken; });
-  }
-
- private:
-  std::mutex m_Mutex;
-  std::condition_variable m_Changed;
-  bool m_bTaken = false;
-  std::thread m_Thread;
-};
+// Takes the file's NGE lock on another thread; ready once it got it.
+std::future<void> TakeLock(CkxDtb2File& file) {
+  return std::async(std::launch::async, [&file] { file.GetNGELock(); });
+}
 
 TEST(FileLock, NgeIsExclusiveAcrossProcessesAndFreedWhenItsHolderDies) {
   const std::string csPath = KernelScratch::Get().Path("locked.orb");
@@ -94,18 +74,18 @@ TEST(FileLock, NgeIsExclusiveAcrossProcessesAndFreedWhenItsHolderDies) {
   {
     LockHolder holder(csPath);
     ASSERT_TRUE(holder.Held());
-    Taker taker(file);
-    EXPECT_FALSE(taker.TakenWithin(std::chrono::milliseconds(200)));  // the other process holds it
+    std::future<void> taken = TakeLock(file);
+    // The other process holds it.
+    EXPECT_EQ(taken.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
     holder.Release();
-    EXPECT_TRUE(taker.TakenWithin(std::chrono::seconds(10)));
+    EXPECT_EQ(taken.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   }
   file.ReleaseNGELock();
   {
     LockHolder holder(csPath);
     ASSERT_TRUE(holder.Held());
     holder.Kill();
-    Taker taker(file);
-    EXPECT_TRUE(taker.TakenWithin(std::chrono::seconds(10)));
+    EXPECT_EQ(TakeLock(file).wait_for(std::chrono::seconds(10)), std::future_status::ready);
   }
   file.ReleaseNGELock();
   file.UnLoad();

@@ -1,7 +1,7 @@
 // What tests that drive the reference kernel's engine directly (linked into
 // the test, not the copy inside the component manager) share: file types of
 // the catalogue by name, live files opened in this process, competitors
-// written and read in engine storage, and files read and written whole.
+// written and read in engine storage, and the problems a check found.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -105,23 +104,6 @@ class EngineCompetitors {
   KxLiveFile& m_File;
   KxEmbeddedMap* m_pSlot;
 };
-
-inline std::vector<uint8_t> ReadBytes(const std::string& csPath) {
-  std::ifstream in(csPath, std::ios::binary | std::ios::ate);
-  std::vector<uint8_t> bytes(in ? static_cast<size_t>(in.tellg()) : 0);
-  in.seekg(0);
-  if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
-    throw std::runtime_error("cannot read " + csPath);
-  }
-  return bytes;
-}
-
-inline void WriteBytes(const std::string& csPath, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(csPath, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + csPath);
-}
 
 // The problems a check found, one a line, with where each lies.
 inline std::string Problems(const KxFileCheck& check) {

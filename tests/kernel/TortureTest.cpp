@@ -33,12 +33,16 @@ constexpr int kLanes = 4;
 constexpr int kShortRunKills = 30;
 
 // What the finished changes left, in memory shared with the parent. A text
-// is told by its generation and length: unit i is 'A' + (generation + i) % 26.
+// is told by its generation and length (0: never written): unit i is
+// 'A' + (generation + i) % 26. Lap i holds i + 1.
+struct Text {
+  uint32_t uiGeneration;
+  uint32_t uiLength;
+};
 struct LaneModel {
   bool bPresent;
   uint32_t uiLaps;
-  uint32_t uiHandicapGeneration;
-  uint32_t uiHandicapLength;  // 0: never written
+  Text handicap;
 };
 struct HeatModel {
   bool bPresent;
@@ -46,8 +50,7 @@ struct HeatModel {
 };
 struct RaceModel {
   bool bPresent;
-  uint32_t uiTitleGeneration;
-  uint32_t uiTitleLength;  // 0: never written
+  Text title;
   HeatModel heats[kHeats];
 };
 struct Journal {
@@ -60,55 +63,47 @@ struct Journal {
 std::string Key(char cKind, int i) { return cKind + std::to_string(i); }
 
 // The races file's records, reached through the engine with its segment
-// locked by the caller.
+// locked by the caller. Races and heats have text keys "R<i>" and "H<i>",
+// lane i the number key i + 1.
 class Races {
  public:
   explicit Races(KxLiveFile& file)
-      : m_Segment(file.Segment(0)), m_Store(file.Store(0)),
+      : m_Segment(file.Segment(0)),
+        m_Store(file.Store(0)),
         m_pRoot(static_cast<KxEmbeddedMap*>(file.Container(0))) {}
 
+  // Command `iCmd` on element `i` of the map `pMap` (the races when null):
+  // the record of the node it answers, null for none.
   template <class Record>
-  Record* Find(KxEmbeddedMap* pMap, uint64_t uiKey, const char* csKey) {
-    const uint32_t uiHandle = m_Store.MapCommand(pMap, D2MapCmd::Find, uiKey, csKey);
-    return uiHandle == 0 ? nullptr : RecordAt<Record>(uiHandle);
+  Record* Command(void* pMap, int32_t iCmd, char cKind, int i) {
+    const std::string csKey = Key(cKind, i);
+    const bool bNumber = cKind == 'L';
+    const uint32_t uiHandle = m_Store.MapCommand(
+        pMap != nullptr ? static_cast<KxEmbeddedMap*>(pMap) : m_pRoot, iCmd,
+        bNumber ? static_cast<uint64_t>(i + 1) : 0, bNumber ? nullptr : csKey.c_str());
+    if (uiHandle == 0 && iCmd == D2MapCmd::Add) throw std::runtime_error("add failed");
+    return uiHandle == 0 ? nullptr
+                         : reinterpret_cast<Record*>(m_Segment.At(uiHandle) + sizeof(KxMapNode));
   }
   template <class Record>
-  Record* Add(KxEmbeddedMap* pMap, uint64_t uiKey, const char* csKey) {
-    const uint32_t uiHandle = m_Store.MapCommand(pMap, D2MapCmd::Add, uiKey, csKey);
-    if (uiHandle == 0) throw std::runtime_error("add failed");
-    return RecordAt<Record>(uiHandle);
+  Record* Find(void* pMap, char cKind, int i) {
+    return Command<Record>(pMap, D2MapCmd::Find, cKind, i);
   }
-  void Remove(KxEmbeddedMap* pMap, uint64_t uiKey, const char* csKey) {
-    m_Store.MapCommand(pMap, D2MapCmd::Remove, uiKey, csKey);
-  }
-  void Clear(KxEmbeddedMap* pMap, uint64_t uiKey, const char* csKey) {
-    m_Store.MapCommand(pMap, D2MapCmd::Clear, uiKey, csKey);
-  }
-  CkxScheduleOneEntry* Race(int r) {
-    return Find<CkxScheduleOneEntry>(m_pRoot, 0, Key('R', r).c_str());
-  }
-  CkxCompOneHeat* Heat(CkxScheduleOneEntry& race, int h) {
-    return Find<CkxCompOneHeat>(Map(race.Heats), 0, Key('H', h).c_str());
-  }
-  CkxCompOneLane* Lane(CkxCompOneHeat& heat, int l) {
-    return Find<CkxCompOneLane>(Map(heat.LaneResults), static_cast<uint64_t>(l + 1), nullptr);
-  }
-  static KxEmbeddedMap* Map(auto& field) { return reinterpret_cast<KxEmbeddedMap*>(&field); }
-  KxEmbeddedMap* Root() { return m_pRoot; }
 
-  void WriteText(CkxD2StrDU& field, uint32_t uiGeneration, uint32_t uiLength) {
+  void Write(CkxD2StrDU& field, Text text) {
     KxDynString* pString = reinterpret_cast<KxDynString*>(&field);
-    if (!m_Store.ResizeString(pString, uiLength)) throw std::runtime_error("resize failed");
+    if (!m_Store.ResizeString(pString, text.uiLength)) throw std::runtime_error("resize failed");
     char16_t* pText = reinterpret_cast<char16_t*>(m_Segment.At(pString->textOffset));
-    for (uint32_t i = 0; i < uiLength; ++i) pText[i] = static_cast<char16_t>('A' + (uiGeneration + i) % 26);
+    for (uint32_t i = 0; i < text.uiLength; ++i) pText[i] = Unit(text, i);
   }
-  bool TextIs(const CkxD2StrDU& field, uint32_t uiGeneration, uint32_t uiLength) {
+  // The text whole, or (`bWhole` false) its length only.
+  bool Holds(const CkxD2StrDU& field, Text text, bool bWhole) {
     const KxDynString* pString = reinterpret_cast<const KxDynString*>(&field);
-    if (uiLength == 0) return pString->lengthWord == 0;
-    if (pString->lengthWord != uiLength + 1) return false;
+    if (pString->lengthWord != (text.uiLength == 0 ? 0 : text.uiLength + 1)) return false;
+    if (!bWhole || text.uiLength == 0) return true;
     const char16_t* pText = reinterpret_cast<const char16_t*>(m_Segment.At(pString->textOffset));
-    for (uint32_t i = 0; i < uiLength; ++i) {
-      if (pText[i] != static_cast<char16_t>('A' + (uiGeneration + i) % 26)) return false;
+    for (uint32_t i = 0; i < text.uiLength; ++i) {
+      if (pText[i] != Unit(text, i)) return false;
     }
     return true;
   }
@@ -121,7 +116,7 @@ class Races {
   // As many laps as `uiLaps`, lap i holding i + 1 up to some point (at
   // least the `uiKept` laps the array held before) and the zeroes the
   // kernel lays new elements out with after it.
-  bool LapsHalfWritten(const CkxCompOneLane& lane, uint32_t uiLaps, uint32_t uiKept) {
+  bool HoldsLaps(const CkxCompOneLane& lane, uint32_t uiLaps, uint32_t uiKept) {
     const KxArrayHeader* pHeader = reinterpret_cast<const KxArrayHeader*>(&lane.Laps);
     if (pHeader->size != uiLaps) return false;
     const auto* pLaps = reinterpret_cast<const CkxCompOneLap*>(m_Segment.At(pHeader->dataOffset));
@@ -131,10 +126,10 @@ class Races {
     while (i < uiLaps && pLaps[i].Lap == 0) ++i;
     return i == uiLaps;
   }
+
  private:
-  template <class Record>
-  Record* RecordAt(uint32_t uiHandle) {
-    return reinterpret_cast<Record*>(m_Segment.At(uiHandle) + sizeof(KxMapNode));
+  static char16_t Unit(Text text, uint32_t i) {
+    return static_cast<char16_t>('A' + (text.uiGeneration + i) % 26);
   }
   KxSegment& m_Segment;
   KxStore& m_Store;
@@ -146,67 +141,73 @@ class Races {
 // the random engine) tells what the change will leave.
 void ChangeRace(Races* pRaces, int r, RaceModel& model, std::mt19937& random,
                 uint32_t uiGeneration) {
-  const std::string csRace = Key('R', r);
+  // Command `iCmd` on element `i` of the map field `pField` of a record of
+  // the file (the races when null), made when there is a file.
+  auto command = [&](void* pField, int32_t iCmd, char cKind, int i) {
+    if (pRaces != nullptr) pRaces->Command<void>(pField, iCmd, cKind, i);
+  };
+  // A record the model holds, found in the file (null without a file).
+  auto found = [&](auto* pRecord) {
+    if (pRaces != nullptr && pRecord == nullptr) throw std::runtime_error("a record went missing");
+    return pRecord;
+  };
   if (!model.bPresent) {
-    if (pRaces != nullptr) pRaces->Add<CkxScheduleOneEntry>(pRaces->Root(), 0, csRace.c_str());
-    model = RaceModel{true, 0, 0, {}};
+    command(nullptr, D2MapCmd::Add, 'R', r);
+    model = RaceModel{true, {}, {}};
     return;
   }
-  CkxScheduleOneEntry* pRace = pRaces != nullptr ? pRaces->Race(r) : nullptr;
+  auto* pRace =
+      found(pRaces != nullptr ? pRaces->Find<CkxScheduleOneEntry>(nullptr, 'R', r) : nullptr);
   const int h = static_cast<int>(random() % kHeats);
   const int l = static_cast<int>(random() % kLanes);
   HeatModel& heat = model.heats[h];
   switch (random() % 10) {
     case 0:
-      if (pRaces != nullptr) pRaces->Remove(pRaces->Root(), 0, csRace.c_str());
+      command(nullptr, D2MapCmd::Remove, 'R', r);
       model = RaceModel{};
       return;
     case 1:
-      if (pRaces != nullptr) pRaces->Remove(Races::Map(pRace->Heats), 0, Key('H', h).c_str());
+      command(pRace != nullptr ? &pRace->Heats : nullptr, D2MapCmd::Remove, 'H', h);
       heat = HeatModel{};
       return;
-    case 2:
-      // Cleared in place: the record laid out anew.
-      if (pRaces != nullptr) pRaces->Clear(pRaces->Root(), 0, csRace.c_str());
-      model = RaceModel{true, 0, 0, {}};
+    case 2:  // cleared in place: the record laid out anew
+      command(nullptr, D2MapCmd::Clear, 'R', r);
+      model = RaceModel{true, {}, {}};
       return;
     case 3:
-      model.uiTitleGeneration = uiGeneration;
-      model.uiTitleLength = 1 + random() % 60;
-      if (pRaces != nullptr)
-        pRaces->WriteText(pRace->TitleScb, model.uiTitleGeneration, model.uiTitleLength);
+      model.title = Text{uiGeneration, 1 + static_cast<uint32_t>(random() % 60)};
+      if (pRace != nullptr) pRaces->Write(pRace->TitleScb, model.title);
       return;
     default:
       break;
   }
   if (!heat.bPresent) {
-    if (pRaces != nullptr) pRaces->Add<CkxCompOneHeat>(Races::Map(pRace->Heats), 0, Key('H', h).c_str());
+    command(pRace != nullptr ? &pRace->Heats : nullptr, D2MapCmd::Add, 'H', h);
     heat = HeatModel{true, {}};
     return;
   }
-  CkxCompOneHeat* pHeat = pRaces != nullptr ? pRaces->Heat(*pRace, h) : nullptr;
+  auto* pHeat =
+      found(pRace != nullptr ? pRaces->Find<CkxCompOneHeat>(&pRace->Heats, 'H', h) : nullptr);
+  void* pLanes = pHeat != nullptr ? &pHeat->LaneResults : nullptr;
   LaneModel& lane = heat.lanes[l];
-  const uint64_t uiLane = static_cast<uint64_t>(l + 1);
   if (!lane.bPresent) {
-    if (pRaces != nullptr) pRaces->Add<CkxCompOneLane>(Races::Map(pHeat->LaneResults), uiLane, nullptr);
-    lane = LaneModel{true, 0, 0, 0};
+    command(pLanes, D2MapCmd::Add, 'L', l);
+    lane = LaneModel{true, 0, {}};
     return;
   }
-  CkxCompOneLane* pLane = pRaces != nullptr ? pRaces->Lane(*pHeat, l) : nullptr;
+  auto* pLane = found(pHeat != nullptr ? pRaces->Find<CkxCompOneLane>(pLanes, 'L', l) : nullptr);
   switch (random() % 4) {
     case 0:
-      if (pRaces != nullptr) pRaces->Remove(Races::Map(pHeat->LaneResults), uiLane, nullptr);
+      command(pLanes, D2MapCmd::Remove, 'L', l);
       lane = LaneModel{};
       return;
     case 1:
-      lane.uiHandicapGeneration = uiGeneration;
-      lane.uiHandicapLength = 1 + random() % 20;
-      if (pRaces != nullptr)
-        pRaces->WriteText(pLane->LHandicap, lane.uiHandicapGeneration, lane.uiHandicapLength);
+      lane.handicap = Text{uiGeneration, 1 + static_cast<uint32_t>(random() % 20)};
+      if (pLane != nullptr) pRaces->Write(pLane->LHandicap, lane.handicap);
       return;
     default:
       lane.uiLaps = random() % 30;
-      if (pRaces != nullptr) pRaces->SetLaps(*pLane, lane.uiLaps);
+      if (pLane != nullptr) pRaces->SetLaps(*pLane, lane.uiLaps);
       return;
   }
 }
@@ -234,37 +235,42 @@ void ChangeRace(Races* pRaces, int r, RaceModel& model, std::mt19937& random,
   }
 }
 
-// Race `r` as `model` says; when `bHalfWritten`, texts by their lengths
-// only and laps by their count, their values a written prefix (see
-// SettleChangingRace; `before` is what the race held before the change);
-// answers the first difference.
-std::string CompareRace(Races& races, int r, const RaceModel& model, bool bHalfWritten,
-                        const RaceModel& before = RaceModel{}) {
-  auto textIs = [&](const CkxD2StrDU& field, uint32_t uiGeneration, uint32_t uiLength) {
-    if (!bHalfWritten) return races.TextIs(field, uiGeneration, uiLength);
-    return reinterpret_cast<const KxDynString*>(&field)->lengthWord == (uiLength == 0 ? 0 : uiLength + 1);
+// How a race is walked against its model: compared whole; compared as a
+// change cut short leaves it (see SettleChangingRace: texts by their
+// lengths, laps by their count and a written prefix of at least the laps
+// the race held `before`); or its texts and laps written whole again.
+enum class Walk { kWhole, kCutShort, kRewrite };
+
+// Race `r` against `model`; answers the first difference.
+std::string WalkRace(Races& races, int r, const RaceModel& model, Walk eWalk,
+                     const RaceModel& before = RaceModel{}) {
+  auto text = [&](CkxD2StrDU& field, Text wanted) {
+    if (eWalk != Walk::kRewrite) return races.Holds(field, wanted, eWalk == Walk::kWhole);
+    if (wanted.uiLength != 0) races.Write(field, wanted);
+    return true;
   };
-  CkxScheduleOneEntry* pRace = races.Race(r);
+  auto* pRace = races.Find<CkxScheduleOneEntry>(nullptr, 'R', r);
   const std::string csRace = Key('R', r);
   if ((pRace != nullptr) != model.bPresent) return csRace + " present or missing";
   if (pRace == nullptr) return "";
-  if (!textIs(pRace->TitleScb, model.uiTitleGeneration, model.uiTitleLength)) return csRace + " title";
+  if (!text(pRace->TitleScb, model.title)) return csRace + " title";
   for (int h = 0; h < kHeats; ++h) {
-    CkxCompOneHeat* pHeat = races.Heat(*pRace, h);
-    if ((pHeat != nullptr) != model.heats[h].bPresent) return csRace + Key('H', h) + " present or missing";
-    if (pHeat == nullptr) continue;
-    for (int l = 0; l < kLanes; ++l) {
+    auto* pHeat = races.Find<CkxCompOneHeat>(&pRace->Heats, 'H', h);
+    const std::string csHeat = csRace + Key('H', h);
+    if ((pHeat != nullptr) != model.heats[h].bPresent) return csHeat + " present or missing";
+    for (int l = 0; l < kLanes && pHeat != nullptr; ++l) {
       const LaneModel& lane = model.heats[h].lanes[l];
-      CkxCompOneLane* pLane = races.Lane(*pHeat, l);
-      const std::string csLane = csRace + Key('H', h) + Key('L', l);
+      auto* pLane = races.Find<CkxCompOneLane>(&pHeat->LaneResults, 'L', l);
+      const std::string csLane = csHeat + Key('L', l);
       if ((pLane != nullptr) != lane.bPresent) return csLane + " present or missing";
       if (pLane == nullptr) continue;
-      // Whole: all of them written.
-      const uint32_t uiKept = bHalfWritten ? before.heats[h].lanes[l].uiLaps : lane.uiLaps;
-      if (!races.LapsHalfWritten(*pLane, lane.uiLaps, uiKept))
+      const uint32_t uiKept = eWalk == Walk::kWhole ? lane.uiLaps : before.heats[h].lanes[l].uiLaps;
+      if (eWalk == Walk::kRewrite) {
+        races.SetLaps(*pLane, lane.uiLaps);
+      } else if (!races.HoldsLaps(*pLane, lane.uiLaps, uiKept)) {
         return csLane + " laps, not " + std::to_string(lane.uiLaps);
-      if (!textIs(pLane->LHandicap, lane.uiHandicapGeneration, lane.uiHandicapLength))
-        return csLane + " handicap";
+      }
+      if (!text(pLane->LHandicap, lane.handicap)) return csLane + " handicap";
     }
   }
   return "";
@@ -275,7 +281,7 @@ std::string CompareWithModel(KxLiveFile& file, const Journal& journal) {
   KxSegmentLock lock(file.Segment(0));
   Races races(file);
   for (int r = 0; r < kRaces; ++r) {
-    const std::string csDifference = CompareRace(races, r, journal.races[r], false);
+    const std::string csDifference = WalkRace(races, r, journal.races[r], Walk::kWhole);
     if (!csDifference.empty()) return csDifference;
   }
   return "";
@@ -292,29 +298,17 @@ std::string SettleChangingRace(KxLiveFile& file, Journal& journal) {
   if (r < 0) return "";
   KxSegmentLock lock(file.Segment(0));
   Races races(file);
-  if (const std::string csOld = CompareRace(races, r, journal.races[r], true, journal.races[r]); !csOld.empty()) {
-    if (const std::string csNew = CompareRace(races, r, journal.pending, true, journal.races[r]); !csNew.empty())
-      return Key('R', r) + " holds neither what it held nor what the change leaves (against the old: " +
-             csOld + "; against the change: " + csNew + ")";
+  const RaceModel& old = journal.races[r];
+  const std::string csOld = WalkRace(races, r, old, Walk::kCutShort, old);
+  if (!csOld.empty()) {
+    const std::string csNew = WalkRace(races, r, journal.pending, Walk::kCutShort, old);
+    if (!csNew.empty()) {
+      return Key('R', r) + " holds neither what it held nor what the change leaves (against " +
+             "the old: " + csOld + "; against the change: " + csNew + ")";
+    }
     journal.races[r] = journal.pending;
   }
-  const RaceModel& model = journal.races[r];
-  CkxScheduleOneEntry* pRace = races.Race(r);
-  if (pRace == nullptr) return "";
-  if (model.uiTitleLength != 0)
-    races.WriteText(pRace->TitleScb, model.uiTitleGeneration, model.uiTitleLength);
-  for (int h = 0; h < kHeats; ++h) {
-    CkxCompOneHeat* pHeat = races.Heat(*pRace, h);
-    for (int l = 0; l < kLanes && pHeat != nullptr; ++l) {
-      const LaneModel& lane = model.heats[h].lanes[l];
-      CkxCompOneLane* pLane = races.Lane(*pHeat, l);
-      if (pLane == nullptr) continue;
-      if (lane.uiHandicapLength != 0)
-        races.WriteText(pLane->LHandicap, lane.uiHandicapGeneration, lane.uiHandicapLength);
-      races.SetLaps(*pLane, lane.uiLaps);
-    }
-  }
-  return "";
+  return WalkRace(races, r, journal.races[r], Walk::kRewrite);
 }
 
 int KillsWanted() {
@@ -326,8 +320,9 @@ int KillsWanted() {
 // (the kill moments still vary with timing).
 unsigned SeedWanted() {
   const char* csSeed = std::getenv("VARNOX_TORTURE_SEED");
-  return csSeed != nullptr && *csSeed != 0 ? static_cast<unsigned>(std::strtoul(csSeed, nullptr, 10))
-                                           : std::random_device{}();
+  return csSeed != nullptr && *csSeed != 0
+             ? static_cast<unsigned>(std::strtoul(csSeed, nullptr, 10))
+             : std::random_device{}();
 }
 
 TEST(Torture, AWriterKilledAtRandomLeavesTheLiveDataWholeForThoseAttached) {
@@ -362,7 +357,8 @@ TEST(Torture, AWriterKilledAtRandomLeavesTheLiveDataWholeForThoseAttached) {
     ASSERT_EQ(changer.Kill(), 128 + SIGKILL) << "the child ended by itself";
 
     const int iChanging = journal.iChanging;
-    SCOPED_TRACE("kill " + std::to_string(iKill) + ", race " + std::to_string(iChanging) + " in change");
+    SCOPED_TRACE("kill " + std::to_string(iKill) + ", race " + std::to_string(iChanging) +
+                 " in change");
     ASSERT_EQ(Problems(KxCheckLiveFile(*pFile)), "") << KernelScratch::Get().Log();
     if (pFile->Segment(0).Header().recoveries != uiRecoveriesBefore) ++uiInsideAChange;
     ASSERT_EQ(SettleChangingRace(*pFile, journal), "");
@@ -371,7 +367,8 @@ TEST(Torture, AWriterKilledAtRandomLeavesTheLiveDataWholeForThoseAttached) {
     std::string csWhy;
     ASSERT_TRUE(pFile->Save("", false, csWhy)) << csWhy;
     ASSERT_EQ(Problems(KxCheckSavedFile(csPath, VarnoxCatalogue(), EngineTypes())), "");
-    std::filesystem::copy_file(csPath, csReopened, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(csPath, csReopened,
+                               std::filesystem::copy_options::overwrite_existing);
     std::shared_ptr<KxLiveFile> pReopened = EngineOpen(csReopened, "FT_RACES", false);
     ASSERT_EQ(Problems(KxCheckLiveFile(*pReopened)), "");
     ASSERT_EQ(CompareWithModel(*pReopened, journal), "") << "reopened";

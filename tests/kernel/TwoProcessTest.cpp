@@ -1,7 +1,7 @@
 // Two processes on one file through the native face: the child attaches to
 // the parent's live data and enumerates under the shared lock while the
 // parent adds and removes under the exclusive one. Every record keeps
-// CompetitorId == 2 * CategoryId == 2 * key and the name "N<key>", so a
+// CompetitorId == 2 * CategoryId == 2 * key and the name "Swimmer <key>", so a
 // half-written node shows. Both end with the same elements in the same
 // order, and what the child then adds the parent reads without a save.
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "templates/Varnox.h"
+#include "tests/kernel/KernelEngineSupport.h"
 #include "tests/kernel/KernelTestSupport.h"
 
 namespace {
@@ -69,11 +70,6 @@ bool WaitFor(const Meeting& meeting, Stage eStage, ForkedChild* pOther = nullptr
   return true;
 }
 
-std::u16string NameOf(uint64_t uiKey) {
-  const std::string cs = "N" + std::to_string(uiKey);
-  return std::u16string(cs.begin(), cs.end());
-}
-
 using Competitors = CkxD2MapObjA<CkxCompetitor>;
 
 // Adds `uiKey` with the writer's invariant; the caller holds the exclusive lock.
@@ -83,7 +79,7 @@ void AddCompetitor(Competitors& map, uint64_t uiKey) {
   // The kernel call of the name between the two fields widens the window in
   // which a reader without the lock would see the record half-written.
   swimmer.CategoryId = static_cast<int32_t>(uiKey);
-  SetText(swimmer.Name, NameOf(uiKey));
+  SetText(swimmer.Name, EngineCompetitors::NameOf(uiKey));
   swimmer.CompetitorId = static_cast<int32_t>(2 * uiKey);
 }
 
@@ -99,7 +95,7 @@ std::vector<uint64_t> Enumerate(Competitors& map, std::string& csFault) {
       CkxCompetitor& swimmer = map[h];
       const uint64_t uiKey = static_cast<uint32_t>(swimmer.CategoryId);
       if (swimmer.CompetitorId != static_cast<int32_t>(2 * uiKey) ||
-          TextOf(swimmer.Name) != NameOf(uiKey)) {
+          TextOf(swimmer.Name) != EngineCompetitors::NameOf(uiKey)) {
         csFault = "node " + std::to_string(h) + " half-written: CategoryId " +
                   std::to_string(swimmer.CategoryId) + ", CompetitorId " +
                   std::to_string(swimmer.CompetitorId);
@@ -244,7 +240,7 @@ TEST(TwoProcess, EnumerationUnderTheSharedLockNeverMeetsAHalfWrittenNode) {
   for (uint64_t uiKey = kChildKeyBase; uiKey < kChildKeyBase + kChildAdds; ++uiKey) {
     const uint32_t uiHandle = map(D2MapCmd::Find, uiKey, nullptr);
     ASSERT_NE(uiHandle, 0u) << uiKey;
-    ASSERT_EQ(TextOf(map[uiHandle].Name), NameOf(uiKey));
+    ASSERT_EQ(TextOf(map[uiHandle].Name), EngineCompetitors::NameOf(uiKey));
   }
 
   EXPECT_EQ(child.Wait(), 0);

@@ -237,7 +237,7 @@ struct AwkwardFile {
   const char* csName;
   const DemoFile& demo;
   std::function<void(CkxVarnoxFile&)> fill;
-  std::vector<std::string> forms;  // in the export
+  std::vector<std::string> forms;            // in the export
   std::vector<std::string> keysWithoutCase;  // of the copy's Parameters
 };
 void PrintTo(const AwkwardFile& awkward, std::ostream* pOut) { *pOut << awkward.csName; }
@@ -491,12 +491,7 @@ TEST_P(XmlHostile, IsRefusedWithItsReasonAndChangesNothing) {
   GTEST_SKIP() << "built without the tool";
 #else
   const HostileCase& hostile = GetParam();
-  std::unique_ptr<CkxVarnoxFile> pFile;
-  if (hostile.bGlobals) {
-    pFile = std::make_unique<CkxVarnoxFT_GLOBALS>();
-  } else {
-    pFile = std::make_unique<CkxVarnoxFT_RACES>();
-  }
+  std::unique_ptr<CkxVarnoxFile> pFile = kDemoFiles[hostile.bGlobals ? 1 : 2].make();
   const char* csType = hostile.bGlobals ? "globals" : "races";
   ASSERT_TRUE(OpenNative(*pFile, DemoDir() + "/" + csType + ".orb", "rw", false));
   const std::string csBefore = ExportOf(*pFile, std::string("hostile-") + csType + "-before.xml");
