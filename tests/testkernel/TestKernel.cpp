@@ -118,7 +118,7 @@ std::string Hex(uint32_t v) {
 // One call record being built, with the instance it was called on (null for
 // CreateKxComponent).
 struct CallBuilder {
-  CallBuilder(const char* csItf, const void* self, const char* csOp) : self(self) {
+  CallBuilder(const char* csItf, const void* pSelf, const char* csOp) : self(pSelf) {
     call.itf = csItf;
     call.op = csOp;
   }
