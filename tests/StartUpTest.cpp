@@ -33,7 +33,7 @@ TkChildResult RunProbe(const std::optional<std::string>& csRoot, bool bDebug) {
 // An unset or one-character KxOrb64, a value used as it stands (no '/'
 // added), a missing library or entry point, a path beyond its buffer end the
 // process with their message; a good one loads the release or debug build.
-TEST(ComponentManagerLoader, EachLoadFailureEndsTheProcessWithItsMessage) {
+TEST(ComponentManagerLoader, EachLoadFailureEndsTheProcessAndAGoodRootLoadsTheManager) {
   auto notFound = [](const std::string& csRoot, int iError) {
     return "Tarvex Components Manager NOT FOUND !!\nThe file:  " + csRoot +
            "Kernel/Lib/CkxCompManagerR.dll  was not found\nSystem Error code is:  " +
