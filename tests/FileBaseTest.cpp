@@ -133,7 +133,7 @@ TEST_F(FileBaseTest, MembersAndIndexObjectsPassTheirKernelHandleOrZero) {
   file.SetObjInd(unboundDim);
   const TkCall bind = kernel.CallsOf("CkxDtb2Obj").at(0);
   EXPECT_EQ(bind.text, "BindMember(ptr,75530582)");
-  EXPECT_EQ(bind.boundObject, &bound);
+  EXPECT_EQ(bind.ptrs.at(0), &bound);
   const int64_t iDimId = kernel.AnswerOf("CkxDtb2Obj", "Bind");
   EXPECT_GT(iDimId, 0);
   const std::string csFile = "CkxDtb2File#1 ";

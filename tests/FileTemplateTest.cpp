@@ -59,7 +59,8 @@ TEST_F(FileTemplateTest, EveryTemplateBindsNamesRegistersAndReleasesInOrder) {
       }
       std::vector<std::string> lines;
       for (const TkCall& call : kernel.Calls()) {
-        if (call.slot != kTkCreateSlot && (call.itf == "CkxDtb2File" || call.itf == "CkxDtb2Obj")) {
+        if (call.op != "CreateKxComponent" &&
+            (call.itf == "CkxDtb2File" || call.itf == "CkxDtb2Obj")) {
           lines.push_back(call.Line());
         }
       }

@@ -70,36 +70,33 @@ TEST(KxFormatTest, ConversionsMatchPrintf) {
   EXPECT_LIKE_PRINTF("[%*.*s][%-*.*d|%s]", 8, 3, "abcdef", 7, 4, -12, "tail");
 }
 
-TEST(KxFormatTest, ArgumentIsCastToTheTypeTheSpecNames) {
-  std::string strOut;
-  ASSERT_TRUE(KxFormat(strOut, "%d|%u|%x|%llx|%hhu|%hd|%llu", int64_t{0x100000005}, -1, -1, -1, 257,
-                       65537u, uint64_t{18446744073709551615u}));
-  EXPECT_EQ(strOut, "5|4294967295|ffffffff|ffffffffffffffff|1|1|18446744073709551615");
-  // Enumerations, bool, char and std::string pass as their natural kinds.
-  ASSERT_TRUE(KxFormat(strOut, "%d %d %c %s", OrbLogEvtFileMess, true, 'z', std::string("str")));
-  EXPECT_EQ(strOut, "104 1 z str");
-  // An unsigned '*' width is taken as an int as well.
-  ASSERT_TRUE(KxFormat(strOut, "[%*d]", 4u, 1));
-  EXPECT_EQ(strOut, "[   1]");
-  // A null text prints as "(null)"; %p also takes a text.
-  const char* csNull = nullptr;
-  ASSERT_TRUE(KxFormat(strOut, "%s|%p", csNull, csNull));
-  EXPECT_EQ(strOut, "(null)|" + Printf("%p", static_cast<void*>(nullptr)));
-}
+struct GoodCase {
+  const char* csFormat;
+  std::vector<KxArg> args;
+  std::string strExpected;
+};
 
-TEST(KxFormatTest, PercentLiteralsAndSurplusArguments) {
-  std::string strOut;
-  ASSERT_TRUE(KxFormat(strOut, "100%% sure, %%d stays"));
-  EXPECT_EQ(strOut, "100% sure, %d stays");
-  ASSERT_TRUE(KxFormat(strOut, ""));
-  EXPECT_EQ(strOut, "");
-  ASSERT_TRUE(KxFormat(strOut, "%d%%", 50, "ignored", 2.0));
-  EXPECT_EQ(strOut, "50%");
-  ASSERT_TRUE(KxFormat(strOut, "no conversions", 1, 2));
-  EXPECT_EQ(strOut, "no conversions");
-  // %c of 0 yields an embedded zero byte, counted in the length.
-  ASSERT_TRUE(KxFormat(strOut, "a%cb", 0));
-  EXPECT_EQ(strOut, std::string("a\0b", 3));
+// Each argument is cast to the type its conversion names; enumerations,
+// bool, char and std::string pass as their natural kinds, an unsigned '*'
+// width as an int, a null text as "(null)" (%p also takes a text); "%%" is a
+// literal and surplus arguments are ignored; %c of 0 yields an embedded zero.
+TEST(KxFormatTest, ArgumentsAreCastLiteralsKeptAndSurplusIgnored) {
+  const std::string strText = "str";
+  const char* csNull = nullptr;
+  const GoodCase aCases[] = {
+      {"%d|%u|%x|%llx|%hhu|%hd|%llu",
+       {int64_t{0x100000005}, -1, -1, -1, 257, 65537u, uint64_t{18446744073709551615u}},
+       "5|4294967295|ffffffff|ffffffffffffffff|1|1|18446744073709551615"},
+      {"%d %d %c %s", {OrbLogEvtFileMess, true, 'z', strText}, "104 1 z str"},
+      {"[%*d]", {4u, 1}, "[   1]"},
+      {"%s|%p", {csNull, csNull}, "(null)|" + Printf("%p", static_cast<void*>(nullptr))},
+      {"100%% sure, %%d stays", {}, "100% sure, %d stays"},
+      {"", {}, ""},
+      {"%d%%", {50, "ignored", 2.0}, "50%"},
+      {"no conversions", {1, 2}, "no conversions"},
+      {"a%cb", {0}, std::string("a\0b", 3)},
+  };
+  for (const GoodCase& c : aCases) EXPECT_EQ(Format(c.csFormat, c.args), c.strExpected);
 }
 
 TEST(KxFormatTest, LongOutputIsNotTruncated) {

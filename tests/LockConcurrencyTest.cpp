@@ -21,6 +21,12 @@ struct LockOps {
   std::function<bool()> Upgrade;
 };
 
+template <class C>
+LockOps OpsOf(C& c) {
+  return {[&c] { c.GetARLock(); }, [&c] { c.ReleaseARLock(); }, [&c] { c.GetRWELock(); },
+          [&c] { c.ReleaseRWELock(); }, [&c] { return c.GetARLockFromRWELock(); }};
+}
+
 struct Tally {
   std::atomic<int> iShared{0};
   std::atomic<int> iExclusive{0};
@@ -78,29 +84,29 @@ struct Holder {
   CkxD2a1dDA<int32_t> m_Array;
 };
 
-class LockConcurrencyTest : public TkNativeFaceTest {};
-
-TEST_F(LockConcurrencyTest, SharedAndExclusiveHoldersNeverOverlapOnAMapOrAnArray) {
+// A top-level map of `iNodes` nodes, each holding an embedded array.
+class LockConcurrencyTest : public TkNativeFaceTest {
+ protected:
+  uint32_t Build(int iNodes) {
+    uint32_t hLast = 0;
+    for (int i = 0; i < iNodes; ++i) hLast = storage.AddNode(header, sizeof(Holder));
+    member.Attach(storage, &header);
+    return hLast;
+  }
   StorageBuilder storage;
   TestMember<CkxD2MapObjA<Holder>> member;
   KxContainerHeader& header = storage.NewMap();
-  const uint32_t h = storage.AddNode(header, sizeof(Holder));
-  member.Attach(storage, &header);
-  auto& map = member.m_Container;
-  CkxD2a1dDA<int32_t>& array = map[h].m_Array;
-  kernel.ClearCalls();
+  CkxD2MapObjA<Holder>& map = member.m_Container;
+};
 
-  const LockOps mapOps{[&] { map.GetARLock(); }, [&] { map.ReleaseARLock(); },
-                       [&] { map.GetRWELock(); }, [&] { map.ReleaseRWELock(); },
-                       [&] { return map.GetARLockFromRWELock(); }};
+TEST_F(LockConcurrencyTest, SharedAndExclusiveHoldersNeverOverlapOnAMapOrAnArray) {
   // Embedded arrays find nothing through the current object for locking:
   // the lock word is all they need, on any thread.
-  const LockOps arrayOps{[&] { array.GetARLock(); }, [&] { array.ReleaseARLock(); },
-                         [&] { array.GetRWELock(); }, [&] { array.ReleaseRWELock(); },
-                         [&] { return array.GetARLockFromRWELock(); }};
+  CkxD2a1dDA<int32_t>& array = map[Build(1)].m_Array;
+  kernel.ClearCalls();
   for (const auto& [csName, ops, pWord, uiIdle] :
-       {std::tuple{"map", mapOps, &header.lockWord, KxLockWord::kSignature},
-        std::tuple{"array", arrayOps, &array.m_Header.lockWord, 0u}}) {
+       {std::tuple{"map", OpsOf(map), &header.lockWord, KxLockWord::kSignature},
+        std::tuple{"array", OpsOf(array), &array.m_Header.lockWord, 0u}}) {
     SCOPED_TRACE(csName);
     Tally tally;
     Hammer(ops, tally);
@@ -114,14 +120,7 @@ TEST_F(LockConcurrencyTest, SharedAndExclusiveHoldersNeverOverlapOnAMapOrAnArray
 // A walk holds its shared unit while it reads the chain: a writer that
 // damages a node only under the exclusive lock is never seen by a walker.
 TEST_F(LockConcurrencyTest, AWalkNeverSeesWhatAWriterRestoresBeforeReleasing) {
-  StorageBuilder storage;
-  TestMember<CkxD2MapObjA<Holder>> member;
-  KxContainerHeader& header = storage.NewMap();
-  uint32_t hLast = 0;
-  for (int i = 0; i < 200; ++i) hLast = storage.AddNode(header, sizeof(Holder));
-  member.Attach(storage, &header);
-  auto& map = member.m_Container;
-  uint32_t& uiSignature = storage.At<KxMapNode>(hLast).signature;
+  uint32_t& uiSignature = storage.At<KxMapNode>(Build(200)).signature;
   std::atomic<bool> bDone{false};
   std::atomic<int> iSeen{0};
   std::thread writer([&] {

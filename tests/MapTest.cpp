@@ -203,17 +203,13 @@ TEST_F(MapTest, EmbeddedMapsUseTheCallingThreadsCurrentObject) {
 // Without the kernel's thread-slot index (a connection below version 8)
 // nothing is current and an embedded map looks destroyed; an object made
 // current under an earlier start-up does not count under the next one.
-class ThreadSlotTest : public ::testing::TestWithParam<bool> {
+class ThreadSlotTest : public TkNativeFaceTest, public ::testing::WithParamInterface<bool> {
  protected:
   void SetUp() override {
     kernel.Reset();
     if (!GetParam()) kernel.Grant("CkxDtb2Connection", 7);
     KxInitCatAssembly(false);
   }
-  void TearDown() override {
-    while (catRefCnt > 0) KxEndCatAssembly();
-  }
-  TestKernel& kernel = TkLoad();
 };
 
 TEST_P(ThreadSlotTest, TheIndexHoldsTheCurrentObjectForOneStartUpOnly) {

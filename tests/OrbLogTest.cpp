@@ -4,7 +4,6 @@
 #include "NetInterface/CkxOrbNetInterface/OrbLog.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -13,6 +12,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/support/ForkedChild.h"
 
 namespace {
 
@@ -69,12 +70,7 @@ TEST(OrbLogTest, EveryThreadAndAForkedChildCarryTheirOwnThreadId) {
   bool bOther = false;
   std::thread([&] { bOther = ownId() && ownId(); }).join();
   EXPECT_TRUE(bOther);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) _exit(ownId() ? 0 : 1);
-  int iStatus = 0;
-  ASSERT_EQ(waitpid(child, &iStatus, 0), child);
-  EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 0);
+  EXPECT_EQ(ForkedChild([&] { return ownId() ? 0 : 1; }).Wait(), 0);
 }
 
 // Up to 65534 bytes a text has a 16-bit length; beyond, 65535 and a 32-bit

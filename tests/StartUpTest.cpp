@@ -1,19 +1,15 @@
 // Start-up of the native face: the loader's fatal paths (in fresh
 // processes), the process-wide objects and their order, version
 // negotiation, the schema handshake, the reference-counted end.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
 #include "templates/VarnoxSchema.h"
 #include "tests/testkernel/TestKernelSupport.h"
-
-using ::testing::HasSubstr;
 
 namespace {
 
@@ -24,78 +20,65 @@ const char* const kNoLocationMessage =
     "directory where all Tarvex components are stored:\n"
     "For example:  E:\\ORB\\\n";
 
-// Runs the probe with KxOrb64 set to `csRoot`, or unset when null.
-TkChildResult RunProbe(const char* csRoot, const char* csArg = nullptr) {
-  std::vector<std::string> argv = {STARTUP_PROBE};
-  if (csArg != nullptr) argv.push_back(csArg);
-  const char* csSaved = std::getenv("KxOrb64");
-  const std::string csRestore = csSaved != nullptr ? csSaved : "";
-  unsetenv("KxOrb64");
-  std::vector<std::string> env;
-  if (csRoot != nullptr) env.push_back(std::string("KxOrb64=") + csRoot);
-  TkChildResult result = TkRunProgram(argv, env);
-  if (csSaved != nullptr) setenv("KxOrb64", csRestore.c_str(), 1);
-  return result;
-}
-
-void ExpectFailure(const TkChildResult& result, const std::string& csStderr) {
-  EXPECT_TRUE(result.exited);
-  EXPECT_EQ(result.exitCode, 1);
-  EXPECT_EQ(result.err, csStderr);
-  EXPECT_EQ(result.out, "");
+// Runs the probe, debug or release, with KxOrb64 set to `csRoot`, or unset
+// when there is none.
+TkChildResult RunProbe(const std::optional<std::string>& csRoot, bool bDebug) {
+  std::vector<std::string> argv = {"env", "-u", "KxOrb64"};
+  if (csRoot) argv.push_back("KxOrb64=" + *csRoot);
+  argv.push_back(STARTUP_PROBE);
+  if (bDebug) argv.push_back("debug");
+  return TkRunProgram(argv);
 }
 
 // An unset or one-character KxOrb64, a value used as it stands (no '/'
-// added), a missing library or entry point, a path beyond its buffer.
-TEST(ComponentManagerLoader, EachLoadFailureEndsTheProcessWithItsMessage) {
+// added), a missing library or entry point, a path beyond its buffer end the
+// process with their message; a good one loads the release or debug build.
+TEST(ComponentManagerLoader, EachLoadFailureEndsTheProcessAndAGoodRootLoadsTheManager) {
   auto notFound = [](const std::string& csRoot, int iError) {
     return "Tarvex Components Manager NOT FOUND !!\nThe file:  " + csRoot +
            "Kernel/Lib/CkxCompManagerR.dll  was not found\nSystem Error code is:  " +
            std::to_string(iError) + "\n";
   };
   const TkTempOrb empty(TkTempOrb::Kind::Empty), noEntry(TkTempOrb::Kind::NoEntry);
-  std::string csNoSlash = TkOrbRoot();
-  csNoSlash.pop_back();
+  const std::string& csGood = TkOrbRoot();
+  const std::string csNoSlash = csGood.substr(0, csGood.size() - 1);
   // 512 bytes hold the value, "Kernel/Lib/CkxCompManagerR.dll" (30) and the
   // terminator: 482 + 30 = 512 is too long.
   const std::string csTooLong = "/" + std::string(480, 'a') + "/";
-  const std::pair<std::optional<std::string>, std::string> cases[] = {
-      {std::nullopt, kNoLocationMessage},
-      {"/", kNoLocationMessage},
-      {"", kNoLocationMessage},
-      {csNoSlash, notFound(csNoSlash, 2)},
-      {empty.Root(), notFound(empty.Root(), 2)},
-      {noEntry.Root(),
+  struct Case {
+    std::optional<std::string> csRoot;
+    bool bDebug;
+    int iExitCode;
+    std::string csOut, csErr;
+  };
+  const Case aCases[] = {
+      {std::nullopt, false, 1, "", kNoLocationMessage},
+      {"/", false, 1, "", kNoLocationMessage},
+      {"", false, 1, "", kNoLocationMessage},
+      {csNoSlash, false, 1, "", notFound(csNoSlash, 2)},
+      {empty.Root(), false, 1, "", notFound(empty.Root(), 2)},
+      {noEntry.Root(), false, 1, "",
        "DLL Entry Point NOT FOUND !!\nThe Entry Point:  CreateKxComponent  was not "
        "found\nin the Component Manager:  " +
            TkKernelPath(noEntry.Root()) + "\n"},
-      {csTooLong, notFound(csTooLong, 36)},
+      {csTooLong, false, 1, "", notFound(csTooLong, 36)},
+      {csGood, false, 0, "loaded " + TkKernelPath(csGood, false) + "\n", ""},
+      {csGood, true, 0, "loaded " + TkKernelPath(csGood, true) + "\n", ""},
   };
-  for (const auto& [csRoot, csMessage] : cases) {
-    SCOPED_TRACE(csRoot.value_or("unset"));
-    ExpectFailure(RunProbe(csRoot ? csRoot->c_str() : nullptr), csMessage);
+  for (const Case& c : aCases) {
+    SCOPED_TRACE(c.csRoot.value_or("unset") + (c.bDebug ? " debug" : ""));
+    const TkChildResult result = RunProbe(c.csRoot, c.bDebug);
+    EXPECT_TRUE(result.exited);
+    EXPECT_EQ(result.exitCode, c.iExitCode);
+    EXPECT_EQ(result.err, c.csErr);
+    EXPECT_EQ(result.out, c.csOut);
   }
-}
-
-TEST(ComponentManagerLoader, LoadsTheReleaseOrDebugBuildOfTheComponentManager) {
-  const TkChildResult release = RunProbe(TkOrbRoot().c_str());
-  EXPECT_EQ(release.exitCode, 0) << release.err;
-  EXPECT_EQ(release.out, "loaded " + TkKernelPath(TkOrbRoot(), false) + "\n");
-
-  const TkChildResult debug = RunProbe(TkOrbRoot().c_str(), "debug");
-  EXPECT_EQ(debug.exitCode, 0) << debug.err;
-  EXPECT_EQ(debug.out, "loaded " + TkKernelPath(TkOrbRoot(), true) + "\n");
 }
 
 // Start-up and end, in this process against the test kernel.
-class StartUpTest : public ::testing::Test {
+class StartUpTest : public TkNativeFaceTest {
  protected:
   void SetUp() override { kernel.Reset(); }
-  void TearDown() override {
-    while (catRefCnt > 0) KxEndCatAssembly();
-  }
-
-  TestKernel& kernel = TkLoad();
 };
 
 TEST_F(StartUpTest, CreatesTheProcessWideObjectsInOrder) {
@@ -144,7 +127,7 @@ TEST_F(StartUpTest, RefusedTaskInterfacesLeaveAUsableTaskWithoutId) {
   kernel.Refuse("CkxTask");
   KxInitCatAssembly(false);
   ASSERT_NE(pTasks, nullptr);
-  EXPECT_EQ(kernel.Handed("CkxTaskOnly"), 0);   // slot 0 was never called
+  EXPECT_EQ(kernel.Log("CkxTaskOnly"), "");     // slot 0 was never called
   KxTraceNet(0, kKxTraceSource, 1, "dropped");  // no interface: nothing happens
   EXPECT_FALSE(pTasks->IsKernelRunning());
 }
@@ -175,7 +158,7 @@ TEST_F(StartUpTest, StartsAndEndsAreCountedAndAStartAfterTheEndStartsAfresh) {
 
   KxInitCatAssembly(false);
   EXPECT_NE(pTasks, nullptr);
-  EXPECT_EQ(kernel.Handed("CkxD2MessMan"), 2);
+  EXPECT_NE(kernel.Log().find("-> CkxD2MessMan#2\n"), std::string::npos);
   EXPECT_EQ(kernel.Live("CkxD2MessMan"), 1);
   EXPECT_EQ(kernel.Live("CkxDtbAccByStr"), 1);
 }

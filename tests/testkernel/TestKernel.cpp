@@ -109,36 +109,29 @@ PfCreateKxComponent Reference() {
 // Argument rendering.
 
 std::string Str(const char* cs) { return cs == nullptr ? "null" : "\"" + std::string(cs) + "\""; }
-std::string Int(int64_t v) { return std::to_string(v); }
-std::string Uns(uint64_t v) { return std::to_string(v); }
 std::string Hex(uint32_t v) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%" PRIX32, v);
   return buf;
 }
 
-// Builds one call record.
-class CallBuilder {
- public:
-  CallBuilder(const char* csItf, const void* self, int iSlot, const char* csOp) : m_self(self) {
-    m_call.itf = csItf;
-    m_call.slot = iSlot;
-    m_call.op = csOp;
+// One call record being built, with the instance it was called on (null for
+// CreateKxComponent).
+struct CallBuilder {
+  CallBuilder(const char* csItf, const void* pSelf, const char* csOp) : self(pSelf) {
+    call.itf = csItf;
+    call.op = csOp;
   }
   CallBuilder& Arg(std::string s) {
-    m_call.args.push_back(std::move(s));
+    call.args.push_back(std::move(s));
     return *this;
   }
   CallBuilder& Ptr(const void* p) {
-    m_call.ptrs.push_back(p);
+    call.ptrs.push_back(p);
     return Arg(p == nullptr ? "null" : "ptr");
   }
-  TkCall& call() { return m_call; }
-  const void* self() const { return m_self; }
-
- private:
-  TkCall m_call;
-  const void* m_self;
+  TkCall call;
+  const void* self;
 };
 
 // ---------------------------------------------------------------------------
@@ -153,7 +146,6 @@ class Kernel final : public TestKernel {
     m_calls.clear();
     m_grants.clear();
     m_numbers.clear();
-    m_messRecords.clear();
     ++m_generation;
   }
 
@@ -163,7 +155,10 @@ class Kernel final : public TestKernel {
   }
 
   void Grant(const std::string& itf, uint32_t version) override {
-    CheckName(itf, "Grant");
+    if (FindItf(itf.c_str()) == nullptr) {
+      throw std::invalid_argument("TestKernel::Grant: the kernel hands out no interface named \"" +
+                                  itf + "\"");
+    }
     std::lock_guard lock(m_mutex);
     m_grants[itf] = version;
   }
@@ -173,12 +168,6 @@ class Kernel final : public TestKernel {
     return {m_calls.begin(), m_calls.end()};
   }
 
-  int Handed(const std::string& itf) const override {
-    std::lock_guard lock(m_mutex);
-    auto it = m_numbers.find(itf);
-    return it == m_numbers.end() ? 0 : it->second;
-  }
-
   int Live(const std::string& itf) const override {
     std::lock_guard lock(m_mutex);
     int count = 0;
@@ -186,12 +175,6 @@ class Kernel final : public TestKernel {
       if (inst->generation == m_generation && !inst->released && itf == inst->name) ++count;
     }
     return count;
-  }
-
-  CkxMessageInfo* MessageRecord(const std::string& csName) const override {
-    std::lock_guard lock(m_mutex);
-    auto it = m_messRecords.find(csName);
-    return it == m_messRecords.end() ? nullptr : it->second;
   }
 
   // --- kernel side ---
@@ -216,7 +199,7 @@ class Kernel final : public TestKernel {
     inst->generation = m_generation;
     inst->released = false;
     inst->inner = pInner;
-    b.call().created = std::string(csItf) + "#" + std::to_string(inst->number);
+    b.call.created = std::string(csItf) + "#" + std::to_string(inst->number);
     m_insts.push_back(std::move(inst));
     return &m_insts.back()->itf;
   }
@@ -224,12 +207,10 @@ class Kernel final : public TestKernel {
   // Appends the call; answers its serial number for SetAnswer.
   uint64_t Record(CallBuilder& b, bool bRelease = false) {
     std::lock_guard lock(m_mutex);
-    TkCall& call = b.call();
-    if (b.self() != nullptr) {
-      Inst* inst = InstOf(b.self());
-      call.instance = inst->number;
-      call.afterRelease = inst->released;
-      if (bRelease) inst->released = true;
+    TkCall& call = b.call;
+    if (b.self != nullptr) {
+      call.instance = InstOf(b.self)->number;
+      if (bRelease) InstOf(b.self)->released = true;
     }
     call.text = call.op + "(";
     for (size_t i = 0; i < call.args.size(); ++i) call.text += (i ? "," : "") + call.args[i];
@@ -247,25 +228,12 @@ class Kernel final : public TestKernel {
     }
   }
 
-  // Keeps a message record registered under `csName` for MessageRecord.
-  void RememberRecord(const char* csName, CkxMessageInfo* pRecord) {
-    std::lock_guard lock(m_mutex);
-    if (csName != nullptr) m_messRecords[csName] = pRecord;
-  }
-
  private:
   struct Recorded {
     uint64_t serial;
     TkCall call;
     operator TkCall() const { return call; }
   };
-
-  static void CheckName(const std::string& itf, const char* csWho) {
-    if (FindItf(itf.c_str()) == nullptr) {
-      throw std::invalid_argument(std::string("TestKernel::") + csWho +
-                                  ": the kernel hands out no interface named \"" + itf + "\"");
-    }
-  }
 
   mutable std::mutex m_mutex;
   std::deque<Recorded> m_calls;
@@ -276,7 +244,6 @@ class Kernel final : public TestKernel {
   // across a Reset and release them at exit.
   std::deque<std::unique_ptr<Inst>> m_insts;
   int m_generation = 0;
-  std::map<std::string, CkxMessageInfo*> m_messRecords;
 };
 
 // Never destroyed: the library's static objects may release their
@@ -294,30 +261,25 @@ void AddArg(CallBuilder& b, const char* cs) { b.Arg(Str(cs)); }
 void AddArg(CallBuilder& b, bool v) { b.Arg(v ? "true" : "false"); }
 template <class T>
 requires std::is_integral_v<T>
-void AddArg(CallBuilder& b, T v) {
-  b.Arg(std::is_signed_v<T> ? Int(static_cast<int64_t>(v)) : Uns(static_cast<uint64_t>(v)));
-}
+void AddArg(CallBuilder& b, T v) { b.Arg(std::to_string(v)); }
 void AddArg(CallBuilder& b, KxStringOut* p) { b.Arg(p == nullptr ? "null" : "out"); }
 void AddArg(CallBuilder& b, const Sd2UpdateCmd* p) { b.Arg(p == nullptr ? "null" : Hex(p->bits)); }
 void AddArg(CallBuilder& b, KxUpdateRecord* p) {
   b.Arg(p == nullptr
             ? "null"
             : Str(std::string(p->text, strnlen(p->text, KxUpdateRecord::kTextCapacity)).c_str()));
-  if (p != nullptr) b.call().update = *p;
+  if (p != nullptr) b.call.update = *p;
 }
 void AddArg(CallBuilder& b, const KxMessRequest* p) {
   b.Arg(p == nullptr ? "null"
-                     : "{" + Uns(p->message) + "," + Int(p->param) + "," + Int(p->param64) + "," +
-                           Int(p->count) + "," + Hex(p->flags) + "}");
-  if (p != nullptr) b.call().request = *p;
+                     : "{" + std::to_string(p->message) + "," + std::to_string(p->param) + "," +
+                           std::to_string(p->param64) + "," + std::to_string(p->count) + "," +
+                           Hex(p->flags) + "}");
+  if (p != nullptr) b.call.request = *p;
 }
 void AddArg(CallBuilder& b, const OrbLogIndex* p) {
-  b.Arg(p == nullptr ? "null" : Uns(p->eventType));
-  if (p != nullptr) b.call().logHeader = *p;
-}
-void AddArg(CallBuilder& b, CkxDtb2ObjCallback* p) {
-  b.Ptr(p);
-  b.call().boundObject = p;
+  b.Arg(p == nullptr ? "null" : std::to_string(p->eventType));
+  if (p != nullptr) b.call.logHeader = *p;
 }
 template <class T>
 void AddArg(CallBuilder& b, T* p) {
@@ -341,7 +303,7 @@ template <auto Op, bool kFlags, class Self, class... A>
 typename KxSlot<Op>::Result Forward(const char* csItf, const char* csOp, Self* self, A... args) {
   using R = typename KxSlot<Op>::Result;
   constexpr uint32_t kSlot = KxSlot<Op>::number;
-  CallBuilder b(csItf, self, static_cast<int>(kSlot), csOp);
+  CallBuilder b(csItf, self, csOp);
   if constexpr (kFlags) {
     [&](auto first, auto... rest) {
       b.Arg(Hex(first));
@@ -388,14 +350,16 @@ typename KxSlot<Op>::Result Forward(const char* csItf, const char* csOp, Self* s
 // grant, wrapped in a recording instance.
 int Create(const char* csComponent, const char* csInterface, int iKind, void** ppInterface,
            uint32_t& uiVersion, void* pExtra) {
-  CallBuilder b(csInterface == nullptr ? "(null)" : csInterface, nullptr, kTkCreateSlot,
-                "CreateKxComponent");
-  b.Arg(Str(csComponent)).Arg(Str(csInterface)).Arg(Int(iKind)).Arg(Uns(uiVersion));
+  CallBuilder b(csInterface == nullptr ? "(null)" : csInterface, nullptr, "CreateKxComponent");
+  b.Arg(Str(csComponent))
+      .Arg(Str(csInterface))
+      .Arg(std::to_string(iKind))
+      .Arg(std::to_string(uiVersion));
   const char* csItf = FindItf(csInterface);
   if (csItf == nullptr || ppInterface == nullptr) {  // the reference kernel refuses these
     const int iResult =
         Reference()(csComponent, csInterface, iKind, ppInterface, uiVersion, pExtra);
-    b.Arg(Uns(uiVersion)).Ptr(pExtra);
+    b.Arg(std::to_string(uiVersion)).Ptr(pExtra);
     K().Record(b);
     return iResult;
   }
@@ -407,7 +371,7 @@ int Create(const char* csComponent, const char* csInterface, int iKind, void** p
   }
   *ppInterface = K().Wrap(csItf, pInner, b);
   if (*ppInterface == nullptr) uiVersion = 0;
-  b.Arg(Uns(uiVersion)).Ptr(pExtra);
+  b.Arg(std::to_string(uiVersion)).Ptr(pExtra);
   K().Record(b);
   return *ppInterface == nullptr ? 1 : iResult;
 }
@@ -428,8 +392,8 @@ const IkxTaskOps kTaskOps = [] {
   // Hands out the task-only interface at most at the test's grant.
   ops.CreateTaskOnly = [](IkxTask* self, int32_t iKind, IkxTaskOnly** ppItf, uint32_t* pVersion,
                           int32_t* pSlotCount) -> int32_t {
-    CallBuilder b(KxNames::kTask, self, 0, "CreateTaskOnly");
-    b.Arg(Int(iKind)).Arg(pVersion == nullptr ? "null" : Uns(*pVersion));
+    CallBuilder b(KxNames::kTask, self, "CreateTaskOnly");
+    b.Arg(std::to_string(iKind)).Arg(pVersion == nullptr ? "null" : std::to_string(*pVersion));
     int32_t iResult = 2;
     if (ppItf != nullptr && pVersion != nullptr) {
       *pVersion = K().Offer(KxNames::kTaskOnly, *pVersion);
@@ -441,8 +405,8 @@ const IkxTaskOps kTaskOps = [] {
       *ppItf = static_cast<IkxTaskOnly*>(K().Wrap(KxNames::kTaskOnly, pInner, b));
       if (*ppItf == nullptr) *pVersion = 0;
     }
-    b.Arg(pVersion == nullptr ? "null" : Uns(*pVersion));
-    b.Arg(pSlotCount == nullptr ? "null" : Int(*pSlotCount));
+    b.Arg(pVersion == nullptr ? "null" : std::to_string(*pVersion));
+    b.Arg(pSlotCount == nullptr ? "null" : std::to_string(*pSlotCount));
     K().Record(b);
     return iResult;
   };
@@ -450,11 +414,11 @@ const IkxTaskOps kTaskOps = [] {
   // Keeps a copy of the log data as well.
   ops.SendLog = [](IkxTask* self, const OrbLogIndex* pHeader, const void* pData,
                    uint32_t uiLength) {
-    CallBuilder b(KxNames::kTask, self, 70, "SendLog");
+    CallBuilder b(KxNames::kTask, self, "SendLog");
     AddArg(b, pHeader);
-    b.Ptr(pData).Arg(Uns(uiLength));
+    b.Ptr(pData).Arg(std::to_string(uiLength));
     const auto* bytes = static_cast<const uint8_t*>(pData);
-    if (bytes != nullptr) b.call().logData.assign(bytes, bytes + uiLength);
+    if (bytes != nullptr) b.call.logData.assign(bytes, bytes + uiLength);
     K().Record(b);
     auto* pTask = static_cast<IkxTask*>(InstOf(self)->inner);
     pTask->ops->SendLog(pTask, pHeader, pData, uiLength);
@@ -472,12 +436,7 @@ const IkxTaskOnlyOps kTaskOnlyOps = [] {
 const IkxD2MessManOps kMessManOps = [] {
   using Ops = IkxD2MessManOps;
   Ops ops{};
-  TK_OPS(KxNames::kMessMan, Release, Dispatch, Withdraw);
-  // Remembers the record under its name for MessageRecord.
-  ops.Register = [](IkxD2MessMan* self, const char* csName, CkxMessageInfo* pRecord) {
-    K().RememberRecord(csName, pRecord);
-    return Forward<&Ops::Register, false>(KxNames::kMessMan, "Register", self, csName, pRecord);
-  };
+  TK_OPS(KxNames::kMessMan, Release, Register, Dispatch, Withdraw);
   return ops;
 }();
 

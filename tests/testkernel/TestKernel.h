@@ -25,9 +25,6 @@
 
 #include "contracts/kernel/KxComponent.h"
 
-// Slot number recorded for CreateKxComponent itself.
-constexpr int kTkCreateSlot = -1;
-
 // One recorded call.
 struct TkCall {
   // Interface the call went to (for CreateKxComponent: the one requested).
@@ -35,17 +32,12 @@ struct TkCall {
   // Instance number of that interface, counted per name from 1 after each
   // Reset; 0 for CreateKxComponent and for calls with a null interface.
   int instance = 0;
-  // Slot number, or kTkCreateSlot.
-  int slot = 0;
   std::string op;                 // "RegisterMember"
   std::vector<std::string> args;  // {"5", "75530582"}
   std::string text;               // "RegisterMember(5,75530582)"
   // CreateKxComponent and CkxTask::CreateTaskOnly: the instance handed out
   // ("CkxTaskOnly#1"); empty when refused.
   std::string created;
-  // The instance had already been released when called (the call is then
-  // not handed on).
-  bool afterRelease = false;
   // What the reference kernel answered (booleans as 0 / 1); for an
   // operation without a result, the update id it wrote into the update
   // record, else 0.
@@ -58,8 +50,6 @@ struct TkCall {
   std::optional<OrbLogIndex> logHeader;  // task SendLog
   std::vector<uint8_t> logData;          // task SendLog
   std::optional<KxMessRequest> request;  // MessMan Dispatch, Withdraw
-  // Objects the kernel may call back.
-  CkxDtb2ObjCallback* boundObject = nullptr;  // obj Bind, BindMember
 
   // "CkxDtb2File#1".
   std::string Name() const { return itf + "#" + std::to_string(instance); }
@@ -68,15 +58,8 @@ struct TkCall {
   //   CreateKxComponent("CkxDtb2","CkxDtb2File",1,16,10,null) -> CkxDtb2File#1
   //   CkxDtb2File#1 RegisterMember(5,75530582)
   std::string Line() const {
-    std::string line;
-    if (slot == kTkCreateSlot) {
-      line = text + " -> " + (created.empty() ? std::string("refused") : created);
-    } else {
-      line = Name() + " " + text;
-      if (!created.empty()) line += " -> " + created;
-    }
-    if (afterRelease) line += " (after release)";
-    return line;
+    if (op == "CreateKxComponent") return text + " -> " + (created.empty() ? "refused" : created);
+    return Name() + " " + text + (created.empty() ? "" : " -> " + created);
   }
 
   // Whether the call belongs to `filter`: an interface name ("CkxDtb2Obj")
@@ -134,16 +117,20 @@ class TestKernel {
     return out;
   }
 
-  // Instances of `itf` handed out since the last Reset, and those of them
-  // not yet released.
-  virtual int Handed(const std::string& itf) const = 0;
+  // Instances of `itf` handed out since the last Reset and not yet released.
   virtual int Live(const std::string& itf) const = 0;
 
-  // The last record registered under message `csName` since the last Reset,
-  // or null. It stays valid as long as the object that registered it.
+  // The last record registered under message `csName` among the calls, or
+  // null. It stays valid as long as the object that registered it.
   // Delivering the message: record->Send(0, message, param, param64, ...).
-  virtual CkxMessageInfo* MessageRecord(const std::string& csName) const = 0;
-
+  CkxMessageInfo* MessageRecord(const std::string& csName) const {
+    const void* pRecord = nullptr;
+    for (const TkCall& call : CallsOf("CkxD2MessMan")) {
+      if (call.op == "Register" && call.args.at(0) == "\"" + csName + "\"")
+        pRecord = call.ptrs.at(0);
+    }
+    return static_cast<CkxMessageInfo*>(const_cast<void*>(pRecord));
+  }
 };
 
 // Exported by the test kernel library.

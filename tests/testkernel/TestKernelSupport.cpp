@@ -22,33 +22,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// The loaded copy; dlopen keeps one handle per file and never unloads it here.
-void* Open(bool bDebug) {
-  setenv("KxOrb64", TkOrbRoot().c_str(), 1);
-  const std::string csPath = TkKernelPath(TkOrbRoot(), bDebug);
-  void* h = dlopen(csPath.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (h == nullptr) {
-    const char* csErr = dlerror();
-    throw std::runtime_error("cannot load the test kernel " + csPath + ": " +
-                             (csErr != nullptr ? csErr : "unknown error"));
-  }
-  return h;
-}
-
-void* Symbol(bool bDebug, const char* csName) {
-  void* h = Open(bDebug);
-  dlerror();
-  void* p = dlsym(h, csName);
-  if (p == nullptr) {
-    throw std::runtime_error(std::string("the test kernel has no symbol ") + csName);
-  }
-  return p;
-}
-
-}  // namespace
-
 const std::string& TkOrbRoot() {
   static const std::string csRoot = TK_ORB_ROOT;
   return csRoot;
@@ -63,9 +36,15 @@ std::string TkKernelPath(const std::string& csRoot, bool bDebug) {
   return csRoot + "Kernel/Lib/" + (bDebug ? "CkxCompManagerD.dll" : "CkxCompManagerR.dll");
 }
 
-TestKernel& TkLoad(bool bDebug) {
-  auto pfInstance = reinterpret_cast<PfTestKernelInstance>(Symbol(bDebug, "TestKernel_Instance"));
-  return *pfInstance();
+// dlopen keeps one handle per file and never unloads it here.
+TestKernel& TkLoad() {
+  setenv("KxOrb64", TkOrbRoot().c_str(), 1);
+  const std::string csPath = TkKernelPath(TkOrbRoot());
+  void* h = dlopen(csPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* p = h == nullptr ? nullptr : dlsym(h, "TestKernel_Instance");
+  if (p == nullptr)
+    throw std::runtime_error("cannot load the test kernel " + csPath + ": " + dlerror());
+  return *reinterpret_cast<PfTestKernelInstance>(p)();
 }
 
 // ---------------------------------------------------------------------------
@@ -105,7 +84,8 @@ std::string ReadBack(FILE* pSink) {
   std::string csText;
   std::rewind(pSink);
   char acBuffer[4096];
-  for (size_t n; (n = std::fread(acBuffer, 1, sizeof acBuffer, pSink)) > 0;) csText.append(acBuffer, n);
+  for (size_t n; (n = std::fread(acBuffer, 1, sizeof acBuffer, pSink)) > 0;)
+    csText.append(acBuffer, n);
   std::fclose(pSink);
   return csText;
 }
@@ -117,7 +97,8 @@ TkChildResult TkRunChild(const std::function<void()>& fn, int iTimeoutMs) {
   // much it writes.
   FILE* pOut = std::tmpfile();
   FILE* pErr = std::tmpfile();
-  if (pOut == nullptr || pErr == nullptr) throw std::system_error(errno, std::generic_category(), "tmpfile");
+  if (pOut == nullptr || pErr == nullptr)
+    throw std::system_error(errno, std::generic_category(), "tmpfile");
   ForkedChild child([&] {
     dup2(fileno(pOut), STDOUT_FILENO);
     dup2(fileno(pErr), STDERR_FILENO);

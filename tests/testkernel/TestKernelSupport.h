@@ -29,11 +29,11 @@ const std::string& ReferenceOrbRoot();
 // csRoot + "Kernel/Lib/CkxCompManagerR.dll" (or ...D.dll).
 std::string TkKernelPath(const std::string& csRoot, bool bDebug = false);
 
-// Sets KxOrb64 to TkOrbRoot(), loads the release (or debug) copy of the test
-// kernel from the path the library will load, and returns its state. The two
-// copies are separate libraries with separate states. Throws
-// std::runtime_error when the library or its symbols cannot be loaded.
-TestKernel& TkLoad(bool bDebug = false);
+// Sets KxOrb64 to TkOrbRoot(), loads the release copy of the test kernel from
+// the path the library will load, and returns its state (the debug copy is a
+// separate library with its own state). Throws std::runtime_error when the
+// library or its symbol cannot be loaded.
+TestKernel& TkLoad();
 
 // A temporary KxOrb64 directory, removed with the object. Create it in the
 // parent of a TkRunChild: a child ending through exit() skips the destructor.
@@ -61,8 +61,8 @@ struct TkChildResult {
   bool exited = false;  // ended through exit / _exit
   int exitCode = -1;    // when exited
   int signal = 0;       // when killed by a signal (SIGKILL after the timeout)
-  std::string out;  // what the child wrote to standard output
-  std::string err;  // what the child wrote to standard error
+  std::string out;      // what the child wrote to standard output
+  std::string err;      // what the child wrote to standard error
 };
 
 // Runs `fn` in a ForkedChild with standard output and error captured: exit 0
