@@ -311,24 +311,6 @@ TEST(ObsArrayTest, LengthChangesAreAddsAndRemovesAtTheEnd) {
   EXPECT_EQ(pRoot->Count(), 1);
 }
 
-TEST(ObsArray1DTest, ChangedValuesAreReplacedRunsAndWritesGoThroughThePolicy) {
-  auto pValues = std::make_shared<Values>(std::vector<int32_t>{1, 2, 3, 4, 5});
-  using Fixed = OrbMvvmObsArray1D<int32_t, MvvmSimpleObsItem<int32_t>>;
-  auto pFixed = std::make_shared<Fixed>(pValues, nullptr, -1, 0, 5);
-  Changes changes;
-  pFixed->CollectionChanged().Add([&](const Change& c) { changes.push_back(c); });
-  const auto pItem = pFixed->Item(2);
-  EXPECT_EQ(pItem->Value(), 3);
-  pValues->m_Values = {1, 9, 9, 4, 8};
-  pFixed->Refresh();
-  EXPECT_EQ(changes, (Changes{{Kind::Replace, 1, 2}, {Kind::Replace, 4, 1}}));
-  EXPECT_EQ(pItem->Value(), 9);
-  pFixed->set_Value(0, 6);
-  EXPECT_EQ(pValues->m_Values[0], 6);
-  EXPECT_THROW(pFixed->Value(5), OrbKernelException);
-  EXPECT_EQ(Fixed(nullptr, nullptr, -1, 7, 3).Value(2), 7);
-}
-
 // ---------------------------------------------------------------------------
 // Data contexts over the map member's records 1 and 2.
 

@@ -293,6 +293,8 @@ INSTANTIATE_TEST_SUITE_P(SimpleKinds, ConnectedViewModel, ::testing::ValuesIn(kC
 // the map wrapper's GetMvvmInstance; a refresh reports only a lane added
 // through a proxy, keeps the view model made for the other lane and reloads
 // it; the nested pool configuration and a lap's fixed times read the record.
+// The fixed times report changed values as replaced runs, write through to
+// the record and show their default while they have no source.
 TEST_F(ConnectedViewModel, CollectionsFollowTheRecord) {
   Lane(*s_pFiles)->set_Lane(3);
   auto pHeat = std::make_shared<MvvmCkxCompOneHeat>(Heat(*s_pFiles), nullptr);
@@ -321,8 +323,23 @@ TEST_F(ConnectedViewModel, CollectionsFollowTheRecord) {
   pLapRecord->Item(0)->Time()->set_Item(2, 99);
   auto pLane = std::make_shared<MvvmCkxCompOneLane>(Lane(*s_pFiles), nullptr);
   ASSERT_EQ(pLane->Laps()->Count(), 1);
-  EXPECT_EQ(pLane->Laps()->Item(0)->Time()->Value(2), 99u);
-  EXPECT_EQ(pLane->Laps()->Item(0)->Time()->Item(2)->Value(), 99u);
+  const auto pTimes = pLane->Laps()->Item(0)->Time();
+  EXPECT_EQ(pTimes->Value(2), 99u);
+  const auto pItem = pTimes->Item(2);
+  EXPECT_EQ(pItem->Value(), 99u);
+  pTimes->CollectionChanged().Add([&](const auto& change) { changes.push_back(change); });
+  changes.clear();
+  for (const uint32_t i : {1u, 2u, 7u}) pLapRecord->Item(0)->Time()->set_Item(i, 9 + i);
+  pTimes->Refresh();
+  EXPECT_EQ(changes,
+            (std::vector<OrbCollectionChangedEventArgs>{{OrbCollectionChange::Replace, 1, 2},
+                                                        {OrbCollectionChange::Replace, 7, 1}}));
+  EXPECT_EQ(pItem->Value(), 11u);
+  pTimes->set_Value(0, 6);
+  EXPECT_EQ(pLapRecord->Item(0)->Time()->Item(0), 6u);
+  EXPECT_THROW(pTimes->Value(8), OrbKernelException);
+  using Times = OrbMvvmObsArray1D<uint32_t, MvvmSimpleObsItem<uint32_t>>;
+  EXPECT_EQ(Times(nullptr, nullptr, -1, 7, 3).Value(2), 7u);
 }
 
 }  // namespace
