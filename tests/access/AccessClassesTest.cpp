@@ -67,8 +67,6 @@ const std::vector<ClassCase>& Classes() {
        return Make<D2mVarnox_FT_GLOBALS_RoundsDefault_TextMap>(m.Rounds()->Item(G)->TextMap()->Item(G), [](auto& p) { p.str(); }); }},
     {"D2mVarnox_FT_IOSETUP_IODefaultTypeParams", 0, 5, ".IOType", [](Meet&, Meet& u) {
        return Make<D2mVarnox_FT_IOSETUP_IODefaultTypeParams>(u.IODefaults()->Item(0), [](auto& p) { p.IOType(); }); }},
-    {"D2mVarnox_FT_IOSETUP_IOs", 0, 9, ".LinkOn", [](Meet& m, Meet&) {
-       return Make<D2mVarnox_FT_IOSETUP_IOs>(m.IOs()->Item(G), [](auto& p) { p.set_LinkOn(1); }); }},
     {"D2mVarnox_FT_IOSETUP_IOs_IOParams", 1, 5, ".IOType", [](Meet& m, Meet&) {
        return Make<D2mVarnox_FT_IOSETUP_IOs_IOParams>(m.IOs()->Item(G)->IOParams()->Item(G), [](auto& p) { p.set_IOType(u"COM"); }); }},
     {"D2mVarnox_FT_RACES_ScheduleEntries", 0, 11, ".DateAndTime", [](Meet& m, Meet&) {
@@ -90,8 +88,6 @@ const std::vector<ClassCase>& Classes() {
     {"D2mVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_Lanes", 2, 3, ".m_RightModuleID", [](Meet& m, Meet&) {
        return Make<D2mVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_Lanes>(
            m.Schedule()->Item(G)->Heats()->Item(G)->PoolConfig()->Lanes()->Item(G), [](auto& p) { p.m_RightModuleID(); }); }},
-    {"D2mVarnox_FT_RAW_PULSES_PoolEvents", 0, 9, ".TimeOfPulse", [](Meet& m, Meet&) {
-       return Make<D2mVarnox_FT_RAW_PULSES_PoolEvents>(m.PoolEvents()->Item(G), [](auto& p) { p.TimeOfPulse(); }); }},
 
     // --- top-level wrappers ------------------------------------------------
     {"D2oVarnox_FT_COMPETITORS_CompetitorsStringMap", 0, -1, ".Next", [](Meet& m, Meet&) {

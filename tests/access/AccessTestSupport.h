@@ -96,7 +96,7 @@ void OpenNew(File& file, const std::string& csStem) {
   static std::atomic<int> s_iCount{0};
   const std::string csPath =
       KernelScratch::Get().Path(csStem + "-" + std::to_string(s_iCount++) + ".orb");
-  if (file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr) <= 0)
+  if (!OpenNative(file, csPath))
     throw std::runtime_error("cannot open " + csPath + "\n" + KernelScratch::Get().Log());
 }
 
@@ -138,9 +138,6 @@ class Meet {
   }
   auto Rounds() {
     return std::make_shared<D2oVarnox_FT_GLOBALS_RoundsDefault>(&globals.m_RoundsDefault, nullptr);
-  }
-  auto Parameters() {
-    return std::make_shared<D2oVarnox_FT_GLOBALS_Parameters>(&globals.m_Parameters, nullptr);
   }
   auto Records() {
     return std::make_shared<D2oVarnox_FT_GLOBALS_Records>(&globals.m_Records, nullptr);

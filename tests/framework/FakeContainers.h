@@ -1,8 +1,9 @@
 // Stand-ins for what the object face gives the framework, counting what the
 // framework does to them: records read, writes outside the exclusive lock,
 // locks held, element view models made, updates published. A map, a record
-// array and a single record, each over a store of its own, a fixed value
-// array, a record view model and a file of the three members.
+// array and a single record, each over a store of its own, a record view
+// model and a file of the three members. (The fixed value arrays are
+// VarnoxViewModelTest's, on the reference kernel.)
 #pragma once
 
 #include <algorithm>
@@ -223,19 +224,6 @@ class Array : public Updatable<IOrbObjArray<Proxy>> {
   void SetLengthNotProtected(uint32_t) override { Unused(); }
   uint32_t Add() override { Unused(); }
   void ForeachRange(int32_t, int32_t) override { Unused(); }
-};
-
-// A fixed array of values.
-class Values : public IOrbArray1D<int32_t> {
- public:
-  explicit Values(std::vector<int32_t> values) : m_Values(std::move(values)) {}
-  int32_t Item(uint32_t i) override { return m_Values.at(i); }
-  void set_Item(uint32_t i, int32_t value) override { m_Values.at(i) = value; }
-  uint32_t GetLength(int32_t) override { return static_cast<uint32_t>(m_Values.size()); }
-  std::shared_ptr<IOrbEnumerator<int32_t>> GetEnumerator() override { Unused(); }
-  void ForeachRange(int32_t, int32_t) override { Unused(); }
-  uint32_t IEnumCurrentPos() const override { return 0; }
-  std::vector<int32_t> m_Values;
 };
 
 using MapRoot = OrbMvvmObsMap<uint64_t, Proxy, ViewModel>;
