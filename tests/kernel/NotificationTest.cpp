@@ -137,8 +137,11 @@ TEST_F(NotificationTest, ASlowReaderIsToldHowManyUpdatesItMissed) {
          it != std::sregex_iterator(); ++it) {
       uiMissed += std::stoull((*it)[1]);
     }
-    std::lock_guard<std::mutex> lock(g_Mutex);
-    if (uiMissed > 0 && g_Received.size() + uiMissed == static_cast<size_t>(iCount)) break;
+    {
+      // Not held while sleeping: the listener needs it for every delivery.
+      std::lock_guard<std::mutex> lock(g_Mutex);
+      if (uiMissed > 0 && g_Received.size() + uiMissed == static_cast<size_t>(iCount)) break;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   {
