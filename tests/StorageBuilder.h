@@ -131,23 +131,6 @@ inline std::vector<std::string> TraceMessages(const TestKernel& kernel) {
   return out;
 }
 
-// The texts of the log records sent since the last ClearCalls, as
-// "<event type>/<index> <text>".
-inline std::vector<std::string> LogTexts(const TestKernel& kernel) {
-  std::vector<std::string> out;
-  for (const TkCall& call : kernel.CallsOf("CkxTask")) {
-    if (call.op != "SendLog" || !call.logHeader || call.logData.size() < 6) continue;
-    uint32_t uiIndex = 0;
-    uint16_t usLength = 0;
-    std::memcpy(&uiIndex, call.logData.data(), 4);
-    std::memcpy(&usLength, call.logData.data() + 4, 2);
-    const auto* pText = reinterpret_cast<const char*>(call.logData.data() + 6);
-    out.push_back(std::to_string(call.logHeader->eventType) + "/" + std::to_string(uiIndex) + " " +
-                  std::string(pText, std::min<size_t>(usLength, call.logData.size() - 6)));
-  }
-  return out;
-}
-
 // A node exception as "(handle,signature,last) type code".
 inline std::string NodeText(int64_t iHandle, int64_t iSignature, int64_t iLast, int iType,
                             int iCode) {

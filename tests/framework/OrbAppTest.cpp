@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -31,14 +30,12 @@ class OrbAppTest : public TkNativeFaceTest {
     TkNativeFaceTest::TearDown();
   }
 
-  // The texts of the log records sent to the kernel since the last ClearCalls.
+  // The texts of the error log records sent to the kernel since the last ClearCalls.
   std::vector<std::string> LoggedErrors() {
+    const std::string csError = std::to_string(OrbApp::kLogEvtError) + "/";
     std::vector<std::string> texts;
-    for (const TkCall& call : kernel.CallsOf("CkxTask")) {
-      if (call.op != "SendLog" || call.logHeader->eventType != OrbApp::kLogEvtError) continue;
-      uint16_t usLength = 0;
-      std::memcpy(&usLength, call.logData.data() + 4, 2);
-      texts.emplace_back(reinterpret_cast<const char*>(call.logData.data() + 6), usLength);
+    for (const std::string& csLine : LogTexts(kernel)) {
+      if (csLine.starts_with(csError)) texts.push_back(csLine.substr(csLine.find(' ') + 1));
     }
     return texts;
   }

@@ -6,6 +6,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -140,3 +143,20 @@ class TkNativeFaceTest : public ::testing::Test {
   // The scratch directory is laid out before the kernel is loaded.
   TestKernel& kernel = (KernelScratch::Get(), TkLoad());
 };
+
+// The texts of the log records sent since the last ClearCalls, as
+// "<event type>/<index> <text>".
+inline std::vector<std::string> LogTexts(const TestKernel& kernel) {
+  std::vector<std::string> out;
+  for (const TkCall& call : kernel.CallsOf("CkxTask")) {
+    if (call.op != "SendLog" || !call.logHeader || call.logData.size() < 6) continue;
+    uint32_t uiIndex = 0;
+    uint16_t usLength = 0;
+    std::memcpy(&uiIndex, call.logData.data(), 4);
+    std::memcpy(&usLength, call.logData.data() + 4, 2);
+    const auto* pText = reinterpret_cast<const char*>(call.logData.data() + 6);
+    out.push_back(std::to_string(call.logHeader->eventType) + "/" + std::to_string(uiIndex) + " " +
+                  std::string(pText, std::min<size_t>(usLength, call.logData.size() - 6)));
+  }
+  return out;
+}
