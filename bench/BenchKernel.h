@@ -76,6 +76,7 @@ inline void UseKernel() {
     return dwIObjTlsInd;
   }();
   dwIObjTlsInd = uiSlot;
+  KxBeginCurrentObjects(uiSlot != 0xFFFFFFFF);
 }
 
 }  // namespace varnox_bench

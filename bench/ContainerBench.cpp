@@ -36,6 +36,7 @@ constexpr uint32_t kNodeWords = (sizeof(KxMapNode) + sizeof(Rec)) / 4;
 bool NoKernel() {
   pfCreateKxComp = RefuseAll;
   dwIObjTlsInd = 0;
+  KxBeginCurrentObjects(true);
   return true;
 }
 

@@ -64,9 +64,10 @@ class KxMapView {
   }
 
   // Node `uiHandle`, validated: it and the `uiRecordBytes` bytes of its
-  // record lie below the last valid handle. Each pointer is loaded once:
-  // this is the path of every element access.
-  KxMapNode* Node(uint32_t uiHandle, size_t uiRecordBytes = 0) const {
+  // record lie below the last valid handle. Each pointer is loaded once
+  // and the check is always inlined: this is the path of every element
+  // access, and a walk calls it twice a step.
+  [[gnu::always_inline]] KxMapNode* Node(uint32_t uiHandle, size_t uiRecordBytes = 0) const {
     const CkxDtb2Obj* pOwner = m_pOwner;
     if (m_pHeader == nullptr || pOwner == nullptr) ThrowDestroyed(uiHandle);
     uint8_t* const* ppBase = pOwner->m_ppStorageBase;
@@ -75,10 +76,15 @@ class KxMapView {
         KxLock::IsDestroyedWord(KxLoadShared(&m_pHeader->lockWord))) {
       ThrowDestroyed(uiHandle);
     }
-    KxMapNode* pNode = reinterpret_cast<KxMapNode*>(
-        pOwner->StorageAt(4 * uint64_t{uiHandle}, sizeof(KxMapNode) + uint64_t{uiRecordBytes}));
+    // The node and its record lie above handle 0 and below the last valid
+    // handle (a handle is 32 bits and a record small: the sum cannot wrap).
     const uint32_t uiLastValid = KxLoadShared(pLastValid);
-    if (pNode == nullptr) ThrowNode(uiHandle, 0, uiLastValid);
+    uint8_t* pBase = *ppBase;
+    const uint64_t uiEnd = 4 * uint64_t{uiHandle} + sizeof(KxMapNode) + uiRecordBytes;
+    if (uiHandle == 0 || pBase == nullptr || uiEnd > 4 * uint64_t{uiLastValid}) {
+      ThrowNode(uiHandle, 0, uiLastValid);
+    }
+    KxMapNode* pNode = reinterpret_cast<KxMapNode*>(pBase + 4 * uint64_t{uiHandle});
     const uint32_t uiSignature = KxLoadShared(&pNode->signature);
     if (!KxIsValidNodeSignature(uiSignature)) ThrowNode(uiHandle, uiSignature, uiLastValid);
     return pNode;

@@ -166,7 +166,7 @@ void KxInitCatAssembly(bool bDebug) {
   Renew(pMessMan);
   Renew(pDtbAac);
   dwIObjTlsInd = pDtb2 != nullptr ? pDtb2->GetObjTlsIndex() : 0xFFFFFFFF;
-  KxForgetCurrentObjects();
+  KxBeginCurrentObjects(dwIObjTlsInd != 0xFFFFFFFF);
   ++catRefCnt;
 }
 
