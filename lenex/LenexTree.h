@@ -6,6 +6,7 @@
 // element and attribute length hold before anything is built.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -36,6 +37,16 @@ struct Node {
   uint32_t nextSibling = kNoNode;
 };
 
+inline constexpr uint32_t kNoName = UINT32_MAX;
+
+// A name the reader asks for, written in its code: only a constant
+// expression converts to it, so its text lives as long as the program and
+// its address can stand for it (Tree::IdOf).
+struct LiteralName {
+  consteval LiteralName(const char* csLiteral) : text(csLiteral) {}
+  const char* text;
+};
+
 // The elements in document order; nodes[0] is the root element.
 struct Tree {
   std::vector<Node> nodes;
@@ -47,6 +58,33 @@ struct Tree {
   std::string_view Value(const Attribute& attribute) const {
     return std::string_view(values).substr(attribute.valueOffset, attribute.valueSize);
   }
+
+  // The index in names[] of `name`, or kNoName when the document never
+  // uses it. Remembered by the literal's address, so that the reader
+  // compares names as numbers: an element's attributes are looked up one
+  // by one, and comparing their texts each time was the reader's largest
+  // cost.
+  uint32_t IdOf(LiteralName name) const {
+    const auto uiAddress = reinterpret_cast<uintptr_t>(name.text);
+    Lookup& lookup = m_Lookups[(uiAddress * 0x9E3779B97F4A7C15ull) >> (64 - kLookupBits)];
+    if (lookup.csText != name.text) lookup = {name.text, Search(name.text)};
+    return lookup.uiId;
+  }
+
+ private:
+  static constexpr unsigned kLookupBits = 8;
+  struct Lookup {
+    const char* csText = nullptr;
+    uint32_t uiId = kNoName;
+  };
+
+  uint32_t Search(std::string_view name) const {
+    for (size_t i = 0; i < names.size(); ++i)
+      if (names[i] == name) return static_cast<uint32_t>(i);
+    return kNoName;
+  }
+
+  mutable std::array<Lookup, size_t{1} << kLookupBits> m_Lookups{};
 };
 
 // Parses the document. Throws LenexError (not well-formed, hostile, beyond
