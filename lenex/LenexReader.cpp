@@ -2,16 +2,17 @@
 // document model, every attribute through its form (LenexValues.h), then the
 // references between ids checked meet by meet.
 #include <algorithm>
-#include <unordered_map>
 #include <utility>
 
 #include "lenex/Lenex.h"
+#include "lenex/LenexIdMap.h"
 #include "lenex/LenexTree.h"
 
 namespace Varnox::Lenex {
 
 namespace {
 
+using Detail::IdSet;
 using Detail::kNoName;
 using Detail::kNoNode;
 using Detail::LiteralName;
@@ -189,58 +190,6 @@ struct Use {
                             const std::string& csExpected) {
   throw LenexError(use.element, use.attribute, use.line, csProblem, csExpected);
 }
-
-// A set of ids open-addressed in one array: an id added allocates nothing
-// but the array's doublings (a node-based set allocated one node per id,
-// tens of thousands a meet). An int32_t id goes in sign-extended.
-class IdSet {
- public:
-  // Whether uiId was new.
-  bool Insert(uint64_t uiId) {
-    if (uiId == kEmpty) return !std::exchange(m_bHasEmpty, true);
-    if (2 * (m_uiCount + 1) > m_Slots.size()) Grow();
-    uint64_t& slot = m_Slots[IndexOf(uiId)];
-    if (slot == uiId) return false;
-    slot = uiId;
-    ++m_uiCount;
-    return true;
-  }
-
-  bool Contains(uint64_t uiId) const {
-    if (uiId == kEmpty) return m_bHasEmpty;
-    return !m_Slots.empty() && m_Slots[IndexOf(uiId)] == uiId;
-  }
-
-  void Clear() {
-    m_Slots.clear();
-    m_uiCount = 0;
-    m_bHasEmpty = false;
-  }
-
- private:
-  static constexpr uint64_t kEmpty = UINT64_MAX;  // marks a free slot; kept apart when added
-
-  // The slot of uiId, or the free slot where it would go.
-  size_t IndexOf(uint64_t uiId) const {
-    const size_t uiMask = m_Slots.size() - 1;
-    uint64_t uiMixed = uiId ^ (uiId >> 33);
-    uiMixed *= 0xff51afd7ed558ccdull;
-    size_t i = static_cast<size_t>(uiMixed ^ (uiMixed >> 33)) & uiMask;
-    while (m_Slots[i] != kEmpty && m_Slots[i] != uiId) i = (i + 1) & uiMask;
-    return i;
-  }
-
-  void Grow() {
-    std::vector<uint64_t> old = std::move(m_Slots);
-    m_Slots.assign(std::max<size_t>(16, 2 * old.size()), kEmpty);
-    for (const uint64_t uiId : old)
-      if (uiId != kEmpty) m_Slots[IndexOf(uiId)] = uiId;
-  }
-
-  std::vector<uint64_t> m_Slots;  // a power of two, at most half full
-  size_t m_uiCount = 0;
-  bool m_bHasEmpty = false;
-};
 
 // Refuses a second element with an id already taken in its scope.
 void Claim(IdSet& taken, const Element& element, const char* csAttribute, int32_t iId,
@@ -436,8 +385,8 @@ class DocumentReader {
   // --- the meet -------------------------------------------------------------
 
   Meet ReadMeet(const Element& element) {
-    m_Events.clear();
-    m_HeatEvent.clear();
+    m_Events.Clear();
+    m_HeatEvent.Clear();
     m_AthleteIds.Clear();
     m_ResultIds.Clear();
     m_AthleteUses.clear();
@@ -502,10 +451,11 @@ class DocumentReader {
     event.order = element.Optional("order", kNumber);
     event.prevEventId = element.Optional("preveventid", kNumber);
     event.timing = element.Optional("timing", kCode<Timing>);
-    if (m_Events.count(event.eventId) != 0)
+    const auto [pIds, bNewEvent] = m_Events.TryEmplace(event.eventId);
+    if (!bNewEvent)
       element.Refuse("eventid", std::to_string(event.eventId) + " is used twice",
                      "an id unique in the meet");
-    EventIds& ids = m_Events[event.eventId];
+    EventIds& ids = *pIds;
     ids.pool = pool;
     if (event.prevEventId && *event.prevEventId != -1)
       m_PrevEventUses.push_back({"EVENT", "preveventid", element.Line(), *event.prevEventId});
@@ -536,9 +486,11 @@ class DocumentReader {
       heat.final = heatElement.Optional("final", kCode<HeatFinal>);
       heat.order = heatElement.Optional("order", kNumber);
       heat.status = heatElement.Optional("status", kCode<HeatStatus>);
-      if (!m_HeatEvent.emplace(heat.heatId, event.eventId).second)
+      const auto [pHeatEvent, bNewHeat] = m_HeatEvent.TryEmplace(heat.heatId);
+      if (!bNewHeat)
         heatElement.Refuse("heatid", std::to_string(heat.heatId) + " is used twice",
                            "an id unique in the meet");
+      *pHeatEvent = event.eventId;
       Claim(heatNumbers, heatElement, "number", heat.number, "event");
       if (heat.ageGroupId && !ids.ageGroups.Contains(*heat.ageGroupId))
         heatElement.Refuse("agegroupid",
@@ -577,28 +529,28 @@ class DocumentReader {
   void CheckPlace(const Element& element, int32_t iEventId, const std::optional<int32_t>& heatId,
                   const std::optional<int32_t>& lane,
                   const std::optional<int32_t>& ageGroupId) const {
-    const auto event = m_Events.find(iEventId);
-    if (event == m_Events.end())
+    const EventIds* pEvent = m_Events.Find(iEventId);
+    if (pEvent == nullptr)
       element.Refuse("eventid", "event " + std::to_string(iEventId) + " does not exist",
                      "the eventid of an EVENT of the meet");
     if (heatId) {
-      const auto heat = m_HeatEvent.find(*heatId);
-      if (heat == m_HeatEvent.end())
+      const int32_t* pHeatEvent = m_HeatEvent.Find(*heatId);
+      if (pHeatEvent == nullptr)
         element.Refuse("heatid", "heat " + std::to_string(*heatId) + " does not exist",
                        "the heatid of a HEAT of the meet");
-      if (heat->second != iEventId)
+      if (*pHeatEvent != iEventId)
         element.Refuse(
             "heatid",
-            "heat " + std::to_string(*heatId) + " belongs to event " + std::to_string(heat->second),
+            "heat " + std::to_string(*heatId) + " belongs to event " + std::to_string(*pHeatEvent),
             "a heat of event " + std::to_string(iEventId));
     }
-    if (ageGroupId && !event->second.ageGroups.Contains(*ageGroupId))
+    if (ageGroupId && !pEvent->ageGroups.Contains(*ageGroupId))
       element.Refuse("agegroupid",
                      "age group " + std::to_string(*ageGroupId) + " is not in event " +
                          std::to_string(iEventId),
                      "an agegroupid of the event's AGEGROUP");
     if (lane) {
-      const std::optional<Pool>& pool = event->second.pool;
+      const std::optional<Pool>& pool = pEvent->pool;
       const int32_t iMin = pool && pool->laneMin ? *pool->laneMin : 0;
       const std::optional<int32_t> iMax = pool ? pool->laneMax : std::nullopt;
       if (*lane < iMin || (iMax && *lane > *iMax))
@@ -647,8 +599,7 @@ class DocumentReader {
     if (result.eventId) {
       CheckPlace(element, *result.eventId, result.heatId, result.lane, std::nullopt);
     } else if (result.heatId) {
-      const auto heat = m_HeatEvent.find(*result.heatId);
-      if (heat == m_HeatEvent.end())
+      if (!m_HeatEvent.Contains(*result.heatId))
         element.Refuse("heatid", "heat " + std::to_string(*result.heatId) + " does not exist",
                        "the heatid of a HEAT of the meet");
     }
@@ -669,7 +620,7 @@ class DocumentReader {
                   "the athleteid of an ATHLETE of the meet");
     }
     for (const Use& use : m_PrevEventUses) {
-      if (m_Events.count(use.id) == 0)
+      if (!m_Events.Contains(use.id))
         RefuseUse(use, "event " + std::to_string(use.id) + " does not exist",
                   "the eventid of an EVENT of the meet, or -1");
     }
@@ -726,8 +677,8 @@ class DocumentReader {
   };
 
   const Tree& m_Tree;
-  std::unordered_map<int32_t, EventIds> m_Events;
-  std::unordered_map<int32_t, int32_t> m_HeatEvent;  // heat id -> event id
+  Detail::IdMap<EventIds> m_Events;
+  Detail::IdMap<int32_t> m_HeatEvent;  // heat id -> event id
   IdSet m_AthleteIds;
   IdSet m_ResultIds;
   IdSet m_StartSlots;  // StartSlot(heat, lane)
