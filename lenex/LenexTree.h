@@ -65,14 +65,24 @@ struct Tree {
   // by one, and comparing their texts each time was the reader's largest
   // cost.
   uint32_t IdOf(LiteralName name) const {
+    // Open addressing: the reader's code holds a hundred names or so, far
+    // fewer than the table's slots, and two names never push each other out.
     const auto uiAddress = reinterpret_cast<uintptr_t>(name.text);
-    Lookup& lookup = m_Lookups[(uiAddress * 0x9E3779B97F4A7C15ull) >> (64 - kLookupBits)];
-    if (lookup.csText != name.text) lookup = {name.text, Search(name.text)};
-    return lookup.uiId;
+    size_t i = (uiAddress * 0x9E3779B97F4A7C15ull) >> (64 - kLookupBits);
+    for (size_t uiProbes = 0; uiProbes < m_Lookups.size();
+         ++uiProbes, i = (i + 1) % m_Lookups.size()) {
+      Lookup& lookup = m_Lookups[i];
+      if (lookup.csText == name.text) return lookup.uiId;
+      if (lookup.csText == nullptr) {
+        lookup = {name.text, Search(name.text)};
+        return lookup.uiId;
+      }
+    }
+    return Search(name.text);
   }
 
  private:
-  static constexpr unsigned kLookupBits = 8;
+  static constexpr unsigned kLookupBits = 9;
   struct Lookup {
     const char* csText = nullptr;
     uint32_t uiId = kNoName;
