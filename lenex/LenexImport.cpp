@@ -501,7 +501,17 @@ class Importer {
         {uiKey, csText, bYards ? "yd" : "m", iTotal, style.relayCount > 1 ? style.relayCount : 0});
   }
 
+  // Asked for every athlete: each form's key is looked for once (rows are
+  // only ever added, so the row found stays the first that fits; the name
+  // only names a row added).
   uint64_t CategoryKey(const CategoryForm& form, const std::optional<std::string>& name) {
+    const auto [it, bNew] = m_CategoryKeys.try_emplace(
+        std::tuple(static_cast<int>(form.gender), form.ageMin, form.ageMax), 0);
+    if (bNew) it->second = FindCategoryKey(form, name);
+    return it->second;
+  }
+
+  uint64_t FindCategoryKey(const CategoryForm& form, const std::optional<std::string>& name) {
     const std::string csAbbrev = CategoryAbbrevOf(form);
     for (const DefaultRow& row : m_Defaults.categories.rows)
       if (SameText(row.csAbbrev, csAbbrev)) return row.uiKey;
@@ -682,19 +692,36 @@ class Importer {
     return hPos;
   }
 
+  // `csUtf8` as UTF-16 in the importer's one text buffer: tens of thousands
+  // of texts are written, each one allocation less.
+  const std::optional<std::u16string>& Text16(std::string_view csUtf8) {
+    std::u16string& text = m_Text16 ? *m_Text16 : m_Text16.emplace();
+    text.clear();
+    for (size_t i = 0; i < csUtf8.size();) {
+      if (static_cast<unsigned char>(csUtf8[i]) < 0x80) {
+        text += static_cast<char16_t>(csUtf8[i++]);
+        continue;
+      }
+      char32_t cp = 0;
+      KxText::NextUtf8(csUtf8.data(), csUtf8.size(), i, cp);
+      char16_t aUnits[2];
+      text.append(aUnits, KxText::EncodeUtf16(cp, aUnits));
+    }
+    return m_Text16;
+  }
+
   // Writes `csUtf8` into the text field `pField` of the record `record()`.
   template <class Reach, class R>
-  static void WriteText(Reach&& record, CkxD2StrDU R::*pField, const std::string& csUtf8) {
-    OrbField<CkxD2StrDU>::Write([&]() -> CkxD2StrDU& { return record().*pField; },
-                                std::optional<std::u16string>(U16(csUtf8)));
+  void WriteText(Reach&& record, CkxD2StrDU R::*pField, const std::string& csUtf8) {
+    OrbField<CkxD2StrDU>::Write([&]() -> CkxD2StrDU& { return record().*pField; }, Text16(csUtf8));
   }
 
   // Params map `params()`: sets or removes the value under a text key.
   template <class Reach>
-  static void SetParam(Reach&& params, const std::string& csKey, const std::string& csValue) {
+  void SetParam(Reach&& params, const std::string& csKey, const std::string& csValue) {
     const uint32_t hPos = AddedAt(params(), 0, csKey.c_str());
     OrbField<CkxD2StrSU<64>>::Write([&]() -> CkxD2StrSU<64>& { return params()[hPos].str; },
-                                    std::optional<std::u16string>(U16(csValue)));
+                                    Text16(csValue));
   }
   template <class Reach>
   static void RemoveParam(Reach&& params, const std::string& csKey) {
@@ -711,7 +738,7 @@ class Importer {
     m_Report.iCompetitors = static_cast<int>(m_Competitors.size());
   }
 
-  static void ApplyCompetitor(CkxD2MapObjA<CkxCompetitor>& map, const CompetitorPlan& plan) {
+  void ApplyCompetitor(CkxD2MapObjA<CkxCompetitor>& map, const CompetitorPlan& plan) {
     const uint32_t hPos = AddedAt(map, static_cast<uint64_t>(plan.iId));
     const auto competitor = [&]() -> CkxCompetitor& { return map[hPos]; };
     competitor().CompetitorId = plan.iId;
@@ -838,14 +865,15 @@ class Importer {
     if (lane().Laps.Size() != uiCount)
       throw OrbKernelException(
           u"LENEX import: the kernel did not size a lane's laps (storage exhausted)");
+    CkxCompOneLane& sized = lane();  // no kernel call from here on
     for (uint32_t i = 0; i < uiCount; ++i) {
       const auto& [iLap, uiTime] = m_LaneLaps[laps.uiFirst + i];
-      CkxCompOneLap& lap = lane().Laps[i];
+      CkxCompOneLap& lap = sized.Laps[i];
       lap = CkxCompOneLap{};
       lap.Lap = iLap;
       lap.Time[0] = uiTime;
     }
-    lane().CurrentLap = static_cast<int32_t>(uiCount);
+    sized.CurrentLap = static_cast<int32_t>(uiCount);
   }
 
   // The global pool configuration, read once (after the import's own
@@ -941,7 +969,9 @@ class Importer {
   std::vector<CompetitorRef> m_LaneCompetitors;  // the lanes' Range competitors
   std::vector<LapTime> m_LaneLaps;               // the lanes' Range laps
   std::vector<LapTime> m_LapScratch;
-  Detail::IdMap<uint64_t> m_StatusKeys;  // status + 1, 0 for none -> key
+  Detail::IdMap<uint64_t> m_StatusKeys;    // status + 1, 0 for none -> key
+  std::optional<std::u16string> m_Text16;  // Text16's buffer
+  std::map<std::tuple<int, int32_t, int32_t>, uint64_t> m_CategoryKeys;  // gender, ages -> key
   std::vector<CompetitorPlan> m_Competitors;
   std::vector<RecordPlan> m_Records;
   PoolCopy m_GlobalPool;
