@@ -22,7 +22,7 @@ class IdMap {
       const bool bNew = !std::exchange(m_bHasFree, true);
       return {&m_FreeValue, bNew};
     }
-    if (2 * (m_uiCount + 1) > m_Slots.size()) Grow();
+    if (2 * (m_uiCount + 1) > m_Slots.size()) Grow(std::max<size_t>(16, 2 * m_Slots.size()));
     Slot& slot = m_Slots[IndexOf(uiId)];
     if (slot.uiId == uiId) return {&slot.value, false};
     slot.uiId = uiId;
@@ -41,6 +41,13 @@ class IdMap {
   }
 
   bool Contains(uint64_t uiId) const { return Find(uiId) != nullptr; }
+
+  // Room for uiCount ids without growing.
+  void Reserve(size_t uiCount) {
+    size_t uiSlots = 16;
+    while (uiSlots < 2 * uiCount) uiSlots *= 2;
+    if (uiSlots > m_Slots.size()) Grow(uiSlots);
+  }
   size_t Size() const { return m_uiCount + (m_bHasFree ? 1 : 0); }
 
   void Clear() {
@@ -67,9 +74,9 @@ class IdMap {
     return i;
   }
 
-  void Grow() {
+  void Grow(size_t uiSlots) {
     std::vector<Slot> old = std::move(m_Slots);
-    m_Slots.assign(std::max<size_t>(16, 2 * old.size()), Slot{});
+    m_Slots.assign(uiSlots, Slot{});
     for (Slot& slot : old)
       if (slot.uiId != kFree) m_Slots[IndexOf(slot.uiId)] = std::move(slot);
   }
@@ -86,6 +93,7 @@ class IdSet {
   // Whether uiId was new.
   bool Insert(uint64_t uiId) { return m_Map.TryEmplace(uiId).second; }
   bool Contains(uint64_t uiId) const { return m_Map.Contains(uiId); }
+  void Reserve(size_t uiCount) { m_Map.Reserve(uiCount); }
   void Clear() { m_Map.Clear(); }
 
  private:

@@ -392,6 +392,15 @@ class DocumentReader {
     m_AthleteUses.clear();
     m_RankingUses.clear();
     m_StartSlots.Clear();
+    // The first meet's tables sized at once for all such elements of the
+    // document (usually its one meet's); only once, so that many meets
+    // cost no more than the document's size.
+    if (std::exchange(m_bFirstMeet, false)) {
+      m_HeatEvent.Reserve(m_Tree.CountOf("HEAT"));
+      m_AthleteIds.Reserve(m_Tree.CountOf("ATHLETE"));
+      m_ResultIds.Reserve(m_Tree.CountOf("RESULT"));
+      m_StartSlots.Reserve(m_Tree.CountOf("ENTRY"));
+    }
     m_PrevEventUses.clear();
 
     Meet meet;
@@ -682,6 +691,7 @@ class DocumentReader {
   IdSet m_AthleteIds;
   IdSet m_ResultIds;
   IdSet m_StartSlots;  // StartSlot(heat, lane)
+  bool m_bFirstMeet = true;
   std::vector<Use> m_AthleteUses;
   std::vector<Use> m_RankingUses;
   std::vector<Use> m_PrevEventUses;

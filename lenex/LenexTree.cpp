@@ -204,7 +204,10 @@ class TreeBuilder {
     if (recent.pName == pName) return recent.uiIndex;
     const auto [it, bNew] =
         m_NameIndex.try_emplace(pName, static_cast<uint32_t>(m_Tree.names.size()));
-    if (bNew) m_Tree.names.emplace_back(reinterpret_cast<const char*>(pName));
+    if (bNew) {
+      m_Tree.names.emplace_back(reinterpret_cast<const char*>(pName));
+      m_Tree.elementCounts.push_back(0);
+    }
     recent = {pName, it->second};
     return it->second;
   }
@@ -255,6 +258,7 @@ class TreeBuilder {
       parent.lastChild = uiIndex;
     }
     m_Tree.nodes.push_back(node);
+    ++m_Tree.elementCounts[node.name];
     m_Open.push_back(uiIndex);
   }
 

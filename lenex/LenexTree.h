@@ -52,6 +52,7 @@ struct Tree {
   std::vector<Node> nodes;
   std::vector<Attribute> attributes;
   std::vector<std::string> names;
+  std::vector<uint32_t> elementCounts;  // by name: how many elements have it
   std::string values;
 
   std::string_view Name(uint32_t uiName) const { return names[uiName]; }
@@ -64,6 +65,12 @@ struct Tree {
   // compares names as numbers: an element's attributes are looked up one
   // by one, and comparing their texts each time was the reader's largest
   // cost.
+  // How many elements of the document are named `name`.
+  uint32_t CountOf(LiteralName name) const {
+    const uint32_t uiName = IdOf(name);
+    return uiName == kNoName ? 0 : elementCounts[uiName];
+  }
+
   uint32_t IdOf(LiteralName name) const {
     // Open addressing: the reader's code holds a hundred names or so, far
     // fewer than the table's slots, and two names never push each other out.
