@@ -65,11 +65,17 @@ class IdMap {
     Value value{};
   };
 
-  // The slot of uiId, or the free slot where it would go.
+  // The slot of uiId, or the free slot where it would go. Ids of a
+  // document mostly run in sequence (1, 2, 3 ...) and are claimed in that
+  // order: the low six bits place an id within a run of 64 slots, so that
+  // such ids fill slots in sequence too and each cache line is fetched
+  // once; the other bits, mixed, place the run.
   size_t IndexOf(uint64_t uiId) const {
     const size_t uiMask = m_Slots.size() - 1;
-    uint64_t uiMixed = (uiId ^ (uiId >> 33)) * 0xff51afd7ed558ccdull;
-    size_t i = static_cast<size_t>(uiMixed ^ (uiMixed >> 33)) & uiMask;
+    const uint64_t uiRun = uiId >> 6;
+    uint64_t uiMixed = (uiRun ^ (uiRun >> 33)) * 0xff51afd7ed558ccdull;
+    uiMixed ^= uiMixed >> 33;
+    size_t i = static_cast<size_t>((uiMixed << 6) + (uiId & 63)) & uiMask;
     while (m_Slots[i].uiId != kFree && m_Slots[i].uiId != uiId) i = (i + 1) & uiMask;
     return i;
   }
