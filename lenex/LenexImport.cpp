@@ -527,7 +527,6 @@ class Importer {
         {m_Defaults.rounds.NextKey(), wanted.name, wanted.shortName, 0, 0});
   }
 
-  // A valid result ("OK") takes key 0 when it is free.
   // Asked for every lane: each status's key is looked for once (rows are
   // only ever added, so the row found stays the first that fits).
   uint64_t StatusKey(std::optional<ResultStatus> status) {
@@ -537,6 +536,7 @@ class Importer {
     return *pKey;
   }
 
+  // A valid result ("OK") takes key 0 when it is free.
   uint64_t FindStatusKey(std::optional<ResultStatus> status) {
     const StatusRow& wanted = RowOfStatus(status);
     for (const DefaultRow& row : m_Defaults.statuses.rows)
