@@ -93,6 +93,20 @@ class IdMap {
   Value m_FreeValue{};
 };
 
+// Two numbers as one id, for a key of two parts (a heat and a lane). The
+// parts are mixed by a function that loses nothing (two pairs never give
+// one id): the maps above count on dense low bits, which the lane alone,
+// a handful of values, would not give.
+inline uint64_t PairId(int32_t iFirst, int32_t iSecond) {
+  uint64_t uiId = uint64_t{static_cast<uint32_t>(iFirst)} << 32 | static_cast<uint32_t>(iSecond);
+  uiId ^= uiId >> 33;
+  uiId *= 0xff51afd7ed558ccdull;
+  uiId ^= uiId >> 33;
+  uiId *= 0xc4ceb9fe1a85ec53ull;
+  uiId ^= uiId >> 33;
+  return uiId;
+}
+
 // A set of ids.
 class IdSet {
  public:

@@ -207,6 +207,7 @@ class Importer {
       m_Pool.iLaneMin = 1;
       m_Pool.iLaneMax = std::max(LargestLane(meet), 1);
     }
+    m_LaneIndex.Reserve(PlacesNamed(meet));
     for (const Session& session : meet.sessions)
       for (const Event& event : session.events) StageEvent(session, event);
     for (const Club& club : meet.clubs) {
@@ -218,6 +219,17 @@ class Importer {
           StageResult(result, AddCompetitors(RelayLegs(result.relayPositions)));
       }
     }
+  }
+
+  // How many entries and results the meet holds: at most that many lanes.
+  static size_t PlacesNamed(const Meet& meet) {
+    size_t uiCount = 0;
+    for (const Club& club : meet.clubs) {
+      for (const Athlete& athlete : club.athletes)
+        uiCount += athlete.entries.size() + athlete.results.size();
+      for (const Relay& relay : club.relays) uiCount += relay.entries.size() + relay.results.size();
+    }
+    return uiCount;
   }
 
   static int32_t LargestLane(const Meet& meet) {
@@ -362,7 +374,7 @@ class Importer {
 
   // A heat's lane as one number (a heat id is unique in the meet).
   static uint64_t StartSlot(int32_t iHeatId, int32_t iLane) {
-    return uint64_t{static_cast<uint32_t>(iHeatId)} << 32 | static_cast<uint32_t>(iLane);
+    return Detail::PairId(iHeatId, iLane);
   }
 
   // Every heat's lanes by lane, as they are written; no lane is looked up after.

@@ -676,7 +676,7 @@ class DocumentReader {
   // one event (CheckPlace refuses a heat of another event first), so the
   // heat and the lane tell the start slot.
   static uint64_t StartSlot(int32_t iHeatId, int32_t iLane) {
-    return uint64_t{static_cast<uint32_t>(iHeatId)} << 32 | static_cast<uint32_t>(iLane);
+    return Detail::PairId(iHeatId, iLane);
   }
 
   // The ids of one event: its age groups and the pool its lanes lie in.
