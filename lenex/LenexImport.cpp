@@ -62,6 +62,7 @@ struct HeatPlan {
   std::optional<std::string> final;
   bool bExists = false;
   int32_t iPoolLength = 0;
+  int32_t iRaceDistance = 0;    // its event's
   std::vector<LanePlan> lanes;  // by lane once staged (SortLanes)
 
   bool Names(int32_t iLane) const {
@@ -300,6 +301,7 @@ class Importer {
       if (heat.status) heatPlan.status = HeatStatusValue(*heat.status);
       if (heat.final) heatPlan.final = std::string(Codes<HeatFinal>::Code(*heat.final));
       heatPlan.iPoolLength = m_Pool.iPoolLength;
+      heatPlan.iRaceDistance = plan.iRaceDistance;
       if (existing != m_ExistingHeats.end()) {
         if (const auto it = existing->second.find(heatPlan.csKey); it != existing->second.end()) {
           heatPlan.bExists = true;
@@ -420,7 +422,7 @@ class Importer {
       if (split.swimTime.hundredths)
         SetLap(laps, split.distance / iLength, static_cast<uint32_t>(*split.swimTime.hundredths));
     }
-    const int32_t iRaceDistance = m_Events[At(m_HeatOf, *result.heatId).first].iRaceDistance;
+    const int32_t iRaceDistance = pHeat->iRaceDistance;
     if (result.swimTime.hundredths && iLength > 0 && iRaceDistance % iLength == 0)
       SetLap(laps, iRaceDistance / iLength, static_cast<uint32_t>(*result.swimTime.hundredths));
     else if (result.swimTime.hundredths)
