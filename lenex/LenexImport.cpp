@@ -14,6 +14,7 @@
 #include "access/OrbFields.h"
 #include "access/OrbGuard.h"
 #include "lenex/LenexFace.h"
+#include "lenex/LenexIdMap.h"
 #include "lenex/LenexMapping.h"
 
 namespace Varnox::Lenex {
@@ -33,20 +34,25 @@ using Tarvex::Orb::DataDirectAcces::OrbKernelException;
 
 // --- the staged change ---------------------------------------------------------
 
+// A lane's competitors as (key, athlete id), and its laps as (lap,
+// hundredths) by lap, lie in two vectors of the importer (the lanes' lists
+// end to end): ten thousand lanes then cost no allocation each.
+using CompetitorRef = std::pair<uint64_t, int32_t>;
+using LapTime = std::pair<int32_t, uint32_t>;
+
+// A stretch of one of those vectors.
+struct Range {
+  uint32_t uiFirst = 0;
+  uint32_t uiCount = 0;
+};
+
 struct LanePlan {
-  std::vector<std::pair<uint64_t, int32_t>> competitors;  // key -> athlete id
+  int32_t iLane = 0;
+  Range competitors;
   std::optional<std::string> entryTime;
   uint64_t uiStatusKey = 0;
-  bool bResult = false;                     // laps given: they replace the lane's
-  std::vector<std::pair<int32_t, uint32_t>> laps;  // lap -> hundredths, by lap
-
-  // Sets lap `iLap`'s time, replacing one given before.
-  void SetLap(int32_t iLap, uint32_t uiTime) {
-    const auto it = std::lower_bound(laps.begin(), laps.end(), iLap,
-                                     [](const auto& lap, int32_t i) { return lap.first < i; });
-    if (it != laps.end() && it->first == iLap) it->second = uiTime;
-    else laps.emplace(it, iLap, uiTime);
-  }
+  bool bResult = false;  // laps given: they replace the lane's
+  Range laps;
 };
 
 struct HeatPlan {
@@ -56,8 +62,36 @@ struct HeatPlan {
   std::optional<std::string> final;
   bool bExists = false;
   int32_t iPoolLength = 0;
-  std::map<int32_t, LanePlan> lanes;
+  int32_t iRaceDistance = 0;    // its event's
+  std::vector<LanePlan> lanes;  // by lane once staged (SortLanes)
+
+  bool Names(int32_t iLane) const {
+    const auto it =
+        std::lower_bound(lanes.begin(), lanes.end(), iLane,
+                         [](const LanePlan& lane, int32_t i) { return lane.iLane < i; });
+    return it != lanes.end() && it->iLane == iLane;
+  }
 };
+
+// Sets lap `iLap`'s time in `laps` (by lap), replacing one given before.
+void SetLap(std::vector<LapTime>& laps, int32_t iLap, uint32_t uiTime) {
+  const auto it = std::lower_bound(laps.begin(), laps.end(), iLap,
+                                   [](const LapTime& lap, int32_t i) { return lap.first < i; });
+  if (it != laps.end() && it->first == iLap)
+    it->second = uiTime;
+  else
+    laps.emplace(it, iLap, uiTime);
+}
+
+// The value under `iId` in `map`; an id the document's checks let through
+// unknown (a document built in memory is not checked) throws.
+template <class Value>
+Value& At(Detail::IdMap<Value>& map, int32_t iId) {
+  Value* pValue = map.Find(iId);
+  if (pValue == nullptr)
+    throw std::out_of_range("LENEX import: id " + std::to_string(iId) + " is unknown");
+  return *pValue;
+}
 
 struct EventPlan {
   std::string csKey;
@@ -124,6 +158,7 @@ class Importer {
     m_Defaults = ReadDefaults(*m_Files.globals);
     ReadExisting();
     if (!m_Document.meets.empty()) StageMeet(m_Document.meets.front());
+    SortLanes();
     m_Course = MeetCourse();
     for (const RecordList& list : m_Document.recordLists) StageRecordList(list);
   }
@@ -135,8 +170,8 @@ class Importer {
         heats[Utf8(csHeat)] = ExistingHeat{pHeat->PoolConfig()->PoolLength()};
     }
     for (const auto& [csKey, pRecord] : OrbElements(*m_Files.globals->Records()))
-      m_ExistingRecords[{pRecord->idRec(), pRecord->idCat(), pRecord->idLen(), pRecord->IdStyle()}] =
-          Utf8(csKey);
+      m_ExistingRecords[{pRecord->idRec(), pRecord->idCat(), pRecord->idLen(),
+                         pRecord->IdStyle()}] = Utf8(csKey);
   }
 
   // The meet's course: the document's, else the Course parameter, else the
@@ -153,7 +188,8 @@ class Importer {
     m_Params["MeetCity"] = meet.city;
     m_Params["MeetNation"] = meet.nation;
     m_DocumentCourse = meet.course;
-    if (!m_DocumentCourse && !meet.sessions.empty()) m_DocumentCourse = meet.sessions.front().course;
+    if (!m_DocumentCourse && !meet.sessions.empty())
+      m_DocumentCourse = meet.sessions.front().course;
     m_Pool.iPoolLength = m_Defaults.pool.iPoolLength;
     if (m_DocumentCourse) {
       m_Params["Course"] = std::string(Codes<Course>::Code(*m_DocumentCourse));
@@ -172,15 +208,29 @@ class Importer {
       m_Pool.iLaneMin = 1;
       m_Pool.iLaneMax = std::max(LargestLane(meet), 1);
     }
+    m_LaneIndex.Reserve(PlacesNamed(meet));
     for (const Session& session : meet.sessions)
       for (const Event& event : session.events) StageEvent(session, event);
     for (const Club& club : meet.clubs) {
       for (const Athlete& athlete : club.athletes) StageAthlete(club, athlete);
       for (const Relay& relay : club.relays) {
-        for (const Entry& entry : relay.entries) StageEntry(entry, RelayLegs(entry.relayPositions));
-        for (const Result& result : relay.results) StageResult(result, RelayLegs(result.relayPositions));
+        for (const Entry& entry : relay.entries)
+          StageEntry(entry, AddCompetitors(RelayLegs(entry.relayPositions)));
+        for (const Result& result : relay.results)
+          StageResult(result, AddCompetitors(RelayLegs(result.relayPositions)));
       }
     }
+  }
+
+  // How many entries and results the meet holds: at most that many lanes.
+  static size_t PlacesNamed(const Meet& meet) {
+    size_t uiCount = 0;
+    for (const Club& club : meet.clubs) {
+      for (const Athlete& athlete : club.athletes)
+        uiCount += athlete.entries.size() + athlete.results.size();
+      for (const Relay& relay : club.relays) uiCount += relay.entries.size() + relay.results.size();
+    }
+    return uiCount;
   }
 
   static int32_t LargestLane(const Meet& meet) {
@@ -201,8 +251,8 @@ class Importer {
     return iLargest;
   }
 
-  static std::vector<std::pair<uint64_t, int32_t>> RelayLegs(const std::vector<RelayPosition>& positions) {
-    std::vector<std::pair<uint64_t, int32_t>> legs;
+  static std::vector<CompetitorRef> RelayLegs(const std::vector<RelayPosition>& positions) {
+    std::vector<CompetitorRef> legs;
     for (const RelayPosition& position : positions)
       if (position.number > 0 && position.athleteId)
         legs.emplace_back(static_cast<uint64_t>(position.number), *position.athleteId);
@@ -236,7 +286,8 @@ class Importer {
     plan.uiCategory = CategoryKey(category, groupName);
     const Round round = event.round.value_or(Round::kTimed);
     plan.uiRound = RoundKey(round);
-    plan.liTicks = TicksOf(session.date, event.daytime.value_or(session.daytime.value_or(Daytime{})));
+    plan.liTicks =
+        TicksOf(session.date, event.daytime.value_or(session.daytime.value_or(Daytime{})));
     plan.csSession = std::to_string(session.number);
     const DefaultRow* pDistance = m_Defaults.distances.Find(plan.uiDistance);
     plan.csTitle = NameOfCategory(plan.uiCategory) + " " + pDistance->csName + " " +
@@ -250,16 +301,17 @@ class Importer {
       if (heat.status) heatPlan.status = HeatStatusValue(*heat.status);
       if (heat.final) heatPlan.final = std::string(Codes<HeatFinal>::Code(*heat.final));
       heatPlan.iPoolLength = m_Pool.iPoolLength;
+      heatPlan.iRaceDistance = plan.iRaceDistance;
       if (existing != m_ExistingHeats.end()) {
         if (const auto it = existing->second.find(heatPlan.csKey); it != existing->second.end()) {
           heatPlan.bExists = true;
           heatPlan.iPoolLength = it->second.iPoolLength;
         }
       }
-      m_HeatOf[heat.heatId] = {m_Events.size(), plan.heats.size()};
+      *m_HeatOf.TryEmplace(heat.heatId).first = {m_Events.size(), plan.heats.size()};
       plan.heats.push_back(std::move(heatPlan));
     }
-    m_EventOf[event.eventId] = {m_Events.size(), &event};
+    *m_EventOf.TryEmplace(event.eventId).first = {m_Events.size(), &event};
     m_Events.push_back(std::move(plan));
   }
 
@@ -278,7 +330,7 @@ class Importer {
     CategoryForm category{athlete.gender, -1, -1};
     if (!athlete.entries.empty()) {
       const Entry& first = athlete.entries.front();
-      const Event* pEvent = m_EventOf.at(first.eventId).second;
+      const Event* pEvent = At(m_EventOf, first.eventId).second;
       for (const AgeGroup& group : pEvent->ageGroups) {
         if (first.ageGroupId && group.ageGroupId == first.ageGroupId) {
           category.ageMin = group.ageMin;
@@ -288,10 +340,17 @@ class Importer {
     }
     plan.uiCategory = CategoryKey(category, std::nullopt);
     m_Competitors.push_back(std::move(plan));
-    const std::vector<std::pair<uint64_t, int32_t>> self = {
-        {static_cast<uint64_t>(*athlete.athleteId), *athlete.athleteId}};
+    const Range self =
+        AddCompetitors({{static_cast<uint64_t>(*athlete.athleteId), *athlete.athleteId}});
     for (const Entry& entry : athlete.entries) StageEntry(entry, self);
     for (const Result& result : athlete.results) StageResult(result, self);
+  }
+
+  Range AddCompetitors(const std::vector<CompetitorRef>& competitors) {
+    const Range range{static_cast<uint32_t>(m_LaneCompetitors.size()),
+                      static_cast<uint32_t>(competitors.size())};
+    m_LaneCompetitors.insert(m_LaneCompetitors.end(), competitors.begin(), competitors.end());
+    return range;
   }
 
   // The lane of (heat, lane) in the staged heats; null for an entry that
@@ -300,51 +359,79 @@ class Importer {
                    const char* csElement, int iLine, HeatPlan** ppHeat = nullptr) {
     if (!heatId || !lane) return nullptr;
     if (*lane < m_Pool.iLaneMin || *lane > m_Pool.iLaneMax)
-      throw LenexError(csElement, "lane", iLine, "lane " + std::to_string(*lane) + " is outside the pool",
+      throw LenexError(csElement, "lane", iLine,
+                       "lane " + std::to_string(*lane) + " is outside the pool",
                        "a lane from " + std::to_string(m_Pool.iLaneMin) + " to " +
                            std::to_string(m_Pool.iLaneMax));
-    const auto [uiEvent, uiHeat] = m_HeatOf.at(*heatId);
+    const auto [uiEvent, uiHeat] = At(m_HeatOf, *heatId);
     HeatPlan& heat = m_Events[uiEvent].heats[uiHeat];
     if (ppHeat) *ppHeat = &heat;
-    return &heat.lanes[*lane];
+    const auto [pIndex, bNew] = m_LaneIndex.TryEmplace(StartSlot(*heatId, *lane));
+    if (bNew) {
+      *pIndex = static_cast<uint32_t>(heat.lanes.size());
+      heat.lanes.emplace_back().iLane = *lane;
+    }
+    return &heat.lanes[*pIndex];
   }
 
-  void StageEntry(const Entry& entry, const std::vector<std::pair<uint64_t, int32_t>>& competitors) {
+  // A heat's lane as one number (a heat id is unique in the meet).
+  static uint64_t StartSlot(int32_t iHeatId, int32_t iLane) {
+    return Detail::PairId(iHeatId, iLane);
+  }
+
+  // Every heat's lanes by lane, as they are written; no lane is looked up after.
+  void SortLanes() {
+    for (EventPlan& event : m_Events)
+      for (HeatPlan& heat : event.heats)
+        std::sort(heat.lanes.begin(), heat.lanes.end(),
+                  [](const LanePlan& a, const LanePlan& b) { return a.iLane < b.iLane; });
+    m_LaneIndex.Clear();
+  }
+
+  void StageEntry(const Entry& entry, Range competitors) {
     if (entry.status == EntryStatus::kRejected) return;
     LanePlan* pLane = LaneOf(entry.heatId, entry.lane, "ENTRY", entry.source.line);
     if (!pLane) return;
     pLane->competitors = competitors;
     if (entry.entryTime) pLane->entryTime = FormatSwimTime(*entry.entryTime);
-    const std::optional<ResultStatus> status = entry.status ? StatusOfEntry(*entry.status) : std::nullopt;
+    const std::optional<ResultStatus> status =
+        entry.status ? StatusOfEntry(*entry.status) : std::nullopt;
     if (!pLane->bResult) pLane->uiStatusKey = StatusKey(status);
   }
 
-  void StageResult(const Result& result, const std::vector<std::pair<uint64_t, int32_t>>& competitors) {
+  void StageResult(const Result& result, Range competitors) {
     HeatPlan* pHeat = nullptr;
     LanePlan* pLane = LaneOf(result.heatId, result.lane, "RESULT", result.source.line, &pHeat);
     if (!pLane) return;
-    if (pLane->competitors.empty()) pLane->competitors = competitors;
+    if (pLane->competitors.uiCount == 0) pLane->competitors = competitors;
     pLane->bResult = true;
     pLane->uiStatusKey = StatusKey(result.status);
     const int32_t iLength = pHeat->iPoolLength;
-    pLane->laps.reserve(pLane->laps.size() + result.splits.size() + 1);
+    // The lane's laps so far, changed in a scratch list and then laid at
+    // the end of the laps of all lanes.
+    std::vector<LapTime>& laps = m_LapScratch;
+    laps.assign(m_LaneLaps.begin() + pLane->laps.uiFirst,
+                m_LaneLaps.begin() + pLane->laps.uiFirst + pLane->laps.uiCount);
     for (const Split& split : result.splits) {
       if (iLength <= 0 || split.distance % iLength != 0)
         throw LenexError("SPLIT", "distance", split.source.line,
-                         "a split at " + std::to_string(split.distance) + " m is no lap end of the heat's " +
-                             std::to_string(iLength) + " m pool",
+                         "a split at " + std::to_string(split.distance) +
+                             " m is no lap end of the heat's " + std::to_string(iLength) +
+                             " m pool",
                          "a multiple of " + std::to_string(iLength));
       if (split.swimTime.hundredths)
-        pLane->SetLap(split.distance / iLength, static_cast<uint32_t>(*split.swimTime.hundredths));
+        SetLap(laps, split.distance / iLength, static_cast<uint32_t>(*split.swimTime.hundredths));
     }
-    const int32_t iRaceDistance = m_Events[m_HeatOf.at(*result.heatId).first].iRaceDistance;
+    const int32_t iRaceDistance = pHeat->iRaceDistance;
     if (result.swimTime.hundredths && iLength > 0 && iRaceDistance % iLength == 0)
-      pLane->SetLap(iRaceDistance / iLength, static_cast<uint32_t>(*result.swimTime.hundredths));
+      SetLap(laps, iRaceDistance / iLength, static_cast<uint32_t>(*result.swimTime.hundredths));
     else if (result.swimTime.hundredths)
       throw LenexError("RESULT", "swimtime", result.source.line,
                        "the race distance " + std::to_string(iRaceDistance) +
                            " m is no lap end of the heat's " + std::to_string(iLength) + " m pool",
                        "a race distance that is a multiple of the pool length");
+    pLane->laps = {static_cast<uint32_t>(m_LaneLaps.size()), static_cast<uint32_t>(laps.size())};
+    m_LaneLaps.insert(m_LaneLaps.end(), laps.begin(), laps.end());
   }
 
   void StageRecordList(const RecordList& list) {
@@ -386,8 +473,9 @@ class Importer {
       const auto it = m_ExistingRecords.find({plan.idRec, plan.idCat, plan.idLen, plan.idStyle});
       plan.csKey = it != m_ExistingRecords.end()
                        ? it->second
-                       : "R" + std::to_string(plan.idRec) + "-C" + std::to_string(plan.idCat) + "-D" +
-                             std::to_string(plan.idLen) + "-S" + std::to_string(plan.idStyle);
+                       : "R" + std::to_string(plan.idRec) + "-C" + std::to_string(plan.idCat) +
+                             "-D" + std::to_string(plan.idLen) + "-S" +
+                             std::to_string(plan.idStyle);
       m_ExistingRecords[{plan.idRec, plan.idCat, plan.idLen, plan.idStyle}] = plan.csKey;
       m_Records.push_back(std::move(plan));
     }
@@ -417,16 +505,27 @@ class Importer {
       if (row.iDistance == iTotal && iRelays == style.relayCount) return row.uiKey;
     }
     const auto uiTotal = static_cast<uint64_t>(iTotal);
-    const uint64_t uiKey = m_Defaults.distances.HasKey(uiTotal) ? m_Defaults.distances.NextKey() : uiTotal;
+    const uint64_t uiKey =
+        m_Defaults.distances.HasKey(uiTotal) ? m_Defaults.distances.NextKey() : uiTotal;
     const bool bYards = m_DocumentCourse && IsYardCourse(*m_DocumentCourse);
-    const std::string csText = style.relayCount > 1
-                                   ? std::to_string(style.relayCount) + "x" + std::to_string(style.distance)
-                                   : std::to_string(style.distance);
+    const std::string csText = style.relayCount > 1 ? std::to_string(style.relayCount) + "x" +
+                                                          std::to_string(style.distance)
+                                                    : std::to_string(style.distance);
     return m_Defaults.distances.Add(
         {uiKey, csText, bYards ? "yd" : "m", iTotal, style.relayCount > 1 ? style.relayCount : 0});
   }
 
+  // Asked for every athlete: each form's key is looked for once (rows are
+  // only ever added, so the row found stays the first that fits; the name
+  // only names a row added).
   uint64_t CategoryKey(const CategoryForm& form, const std::optional<std::string>& name) {
+    const auto [it, bNew] = m_CategoryKeys.try_emplace(
+        std::tuple(static_cast<int>(form.gender), form.ageMin, form.ageMax), 0);
+    if (bNew) it->second = FindCategoryKey(form, name);
+    return it->second;
+  }
+
+  uint64_t FindCategoryKey(const CategoryForm& form, const std::optional<std::string>& name) {
     const std::string csAbbrev = CategoryAbbrevOf(form);
     for (const DefaultRow& row : m_Defaults.categories.rows)
       if (SameText(row.csAbbrev, csAbbrev)) return row.uiKey;
@@ -438,11 +537,21 @@ class Importer {
     const RoundRow& wanted = RowOfRound(round);
     for (const DefaultRow& row : m_Defaults.rounds.rows)
       if (SameText(row.csAbbrev, wanted.shortName)) return row.uiKey;
-    return m_Defaults.rounds.Add({m_Defaults.rounds.NextKey(), wanted.name, wanted.shortName, 0, 0});
+    return m_Defaults.rounds.Add(
+        {m_Defaults.rounds.NextKey(), wanted.name, wanted.shortName, 0, 0});
+  }
+
+  // Asked for every lane: each status's key is looked for once (rows are
+  // only ever added, so the row found stays the first that fits).
+  uint64_t StatusKey(std::optional<ResultStatus> status) {
+    const uint64_t uiStatus = status ? static_cast<uint64_t>(*status) + 1 : 0;
+    const auto [pKey, bNew] = m_StatusKeys.TryEmplace(uiStatus);
+    if (bNew) *pKey = FindStatusKey(status);
+    return *pKey;
   }
 
   // A valid result ("OK") takes key 0 when it is free.
-  uint64_t StatusKey(std::optional<ResultStatus> status) {
+  uint64_t FindStatusKey(std::optional<ResultStatus> status) {
     const StatusRow& wanted = RowOfStatus(status);
     for (const DefaultRow& row : m_Defaults.statuses.rows)
       if (StatusOfDefault(row.csAbbrev, row.csName) == &wanted) return row.uiKey;
@@ -468,10 +577,11 @@ class Importer {
       pParam->set_Value(U16(csValue));
     }
     if (!m_Document.meets.empty()) ApplyPool(*globals.PoolConfig());
-    ApplyTable(m_Defaults.styles, *globals.StylesDefault(), [](V::Id2sCkxStyle& style, const DefaultRow& row) {
-      style.set_Style(U16(row.csName));
-      style.set_StyleAbbrev(U16(row.csAbbrev));
-    });
+    ApplyTable(m_Defaults.styles, *globals.StylesDefault(),
+               [](V::Id2sCkxStyle& style, const DefaultRow& row) {
+                 style.set_Style(U16(row.csName));
+                 style.set_StyleAbbrev(U16(row.csAbbrev));
+               });
     ApplyTable(m_Defaults.distances, *globals.DistancesDefault(),
                [](V::Id2sCkxDistance& distance, const DefaultRow& row) {
                  distance.set_Distance(row.iDistance);
@@ -484,16 +594,18 @@ class Importer {
                  category.set_Category(U16(row.csName));
                  category.set_CategoryAbbrev(U16(row.csAbbrev));
                });
-    ApplyTable(m_Defaults.rounds, *globals.RoundsDefault(), [](V::Id2sCkxRound& round, const DefaultRow& row) {
-      round.set_RoundName(U16(row.csName));
-      round.set_OneRoundName(U16(row.csName));
-      round.set_ShortRoundName(U16(row.csAbbrev));
-      round.set_NBMaxRounds(1);
-    });
-    ApplyTable(m_Defaults.statuses, *globals.StatusDefaults(), [](V::Id2sCkxStatus& status, const DefaultRow& row) {
-      status.set_StatusDesc(U16(row.csName));
-      status.set_StatusDescAbbrev(U16(row.csAbbrev));
-    });
+    ApplyTable(m_Defaults.rounds, *globals.RoundsDefault(),
+               [](V::Id2sCkxRound& round, const DefaultRow& row) {
+                 round.set_RoundName(U16(row.csName));
+                 round.set_OneRoundName(U16(row.csName));
+                 round.set_ShortRoundName(U16(row.csAbbrev));
+                 round.set_NBMaxRounds(1);
+               });
+    ApplyTable(m_Defaults.statuses, *globals.StatusDefaults(),
+               [](V::Id2sCkxStatus& status, const DefaultRow& row) {
+                 status.set_StatusDesc(U16(row.csName));
+                 status.set_StatusDescAbbrev(U16(row.csAbbrev));
+               });
     const auto pRecords = globals.Records();
     for (const RecordPlan& plan : m_Records) ApplyRecord(*pRecords->Item(U16(plan.csKey)), plan);
     m_Report.iRecords = static_cast<int>(m_Records.size());
@@ -564,7 +676,8 @@ class Importer {
   template <class Wrapper, class Interface>
   static auto& NativeContainer(const std::shared_ptr<Interface>& pInterface) {
     const auto* pWrapper = dynamic_cast<const Wrapper*>(pInterface.get());
-    if (pWrapper == nullptr) throw OrbKernelException(u"LENEX import: a member of the meet is not the file's own");
+    if (pWrapper == nullptr)
+      throw OrbKernelException(u"LENEX import: a member of the meet is not the file's own");
     return pWrapper->m_pObj->m_Container;
   }
 
@@ -588,27 +701,46 @@ class Importer {
   template <class Map>
   static uint32_t AddedAt(Map& map, uint64_t uiKey, const char* csKey = nullptr) {
     const uint32_t hPos = map(D2MapCmd::Add, uiKey, csKey);
-    if (hPos == 0) throw OrbKernelException(u"LENEX import: the kernel added no element (storage exhausted)");
+    if (hPos == 0)
+      throw OrbKernelException(u"LENEX import: the kernel added no element (storage exhausted)");
     return hPos;
+  }
+
+  // `csUtf8` as UTF-16 in the importer's one text buffer: tens of thousands
+  // of texts are written, each one allocation less.
+  const std::optional<std::u16string>& Text16(std::string_view csUtf8) {
+    std::u16string& text = m_Text16 ? *m_Text16 : m_Text16.emplace();
+    text.clear();
+    for (size_t i = 0; i < csUtf8.size();) {
+      if (static_cast<unsigned char>(csUtf8[i]) < 0x80) {
+        text += static_cast<char16_t>(csUtf8[i++]);
+        continue;
+      }
+      char32_t cp = 0;
+      KxText::NextUtf8(csUtf8.data(), csUtf8.size(), i, cp);
+      char16_t aUnits[2];
+      text.append(aUnits, KxText::EncodeUtf16(cp, aUnits));
+    }
+    return m_Text16;
   }
 
   // Writes `csUtf8` into the text field `pField` of the record `record()`.
   template <class Reach, class R>
-  static void WriteText(Reach&& record, CkxD2StrDU R::*pField, const std::string& csUtf8) {
-    OrbField<CkxD2StrDU>::Write([&]() -> CkxD2StrDU& { return record().*pField; },
-                                std::optional<std::u16string>(U16(csUtf8)));
+  void WriteText(Reach&& record, CkxD2StrDU R::*pField, const std::string& csUtf8) {
+    OrbField<CkxD2StrDU>::Write([&]() -> CkxD2StrDU& { return record().*pField; }, Text16(csUtf8));
   }
 
   // Params map `params()`: sets or removes the value under a text key.
   template <class Reach>
-  static void SetParam(Reach&& params, const std::string& csKey, const std::string& csValue) {
+  void SetParam(Reach&& params, const std::string& csKey, const std::string& csValue) {
     const uint32_t hPos = AddedAt(params(), 0, csKey.c_str());
     OrbField<CkxD2StrSU<64>>::Write([&]() -> CkxD2StrSU<64>& { return params()[hPos].str; },
-                                    std::optional<std::u16string>(U16(csValue)));
+                                    Text16(csValue));
   }
   template <class Reach>
   static void RemoveParam(Reach&& params, const std::string& csKey) {
-    if (params()(D2MapCmd::Find, 0, csKey.c_str()) != 0) params()(D2MapCmd::Remove, 0, csKey.c_str());
+    if (params()(D2MapCmd::Find, 0, csKey.c_str()) != 0)
+      params()(D2MapCmd::Remove, 0, csKey.c_str());
   }
 
   void ApplyCompetitors() {
@@ -620,7 +752,7 @@ class Importer {
     m_Report.iCompetitors = static_cast<int>(m_Competitors.size());
   }
 
-  static void ApplyCompetitor(CkxD2MapObjA<CkxCompetitor>& map, const CompetitorPlan& plan) {
+  void ApplyCompetitor(CkxD2MapObjA<CkxCompetitor>& map, const CompetitorPlan& plan) {
     const uint32_t hPos = AddedAt(map, static_cast<uint64_t>(plan.iId));
     const auto competitor = [&]() -> CkxCompetitor& { return map[hPos]; };
     competitor().CompetitorId = plan.iId;
@@ -654,7 +786,8 @@ class Importer {
     entry().RoundId = static_cast<int32_t>(plan.uiRound);
     OrbField<CkxD2DateTime>::Write([&]() -> CkxD2DateTime& { return entry().DateAndTime; },
                                    OrbDateTime(plan.liTicks, OrbDateTimeKind::Local));
-    SetParam([&]() -> auto& { return entry().Params; }, "Session", plan.csSession);
+    SetParam(
+        [&]() -> auto& { return entry().Params; }, "Session", plan.csSession);
     if (bNew) {
       WriteText(entry, &CkxScheduleOneEntry::TitlePrint, plan.csTitle);
       WriteText(entry, &CkxScheduleOneEntry::TitleScb, plan.csTitle);
@@ -670,12 +803,15 @@ class Importer {
     WriteText(heat, &CkxCompOneHeat::HeatId, plan.csKey);
     heat().SortId = plan.iSortId;
     if (plan.status || !plan.bExists) heat().HeatStatus = plan.status.value_or(0);
-    if (plan.final) SetParam(params, "Final", *plan.final);
-    else RemoveParam(params, "Final");
+    if (plan.final)
+      SetParam(params, "Final", *plan.final);
+    else if (plan.bExists)
+      RemoveParam(params, "Final");
     if (!plan.bExists) WritePool(heat);
     ++m_Report.iHeats;
-    RemoveUnnamedLanes(heat, params, plan, csEvent);
-    for (const auto& [iLane, lane] : plan.lanes) ApplyLane(heat, params, iLane, lane);
+    // A heat the import made has no lanes, and no parameters but its own.
+    if (plan.bExists) RemoveUnnamedLanes(heat, params, plan, csEvent);
+    for (const LanePlan& lane : plan.lanes) ApplyLane(heat, params, lane, plan.bExists);
   }
 
   // The lanes of the heat the plan no longer names: removed with their
@@ -688,7 +824,7 @@ class Importer {
     for (uint32_t hPos = lanes()(D2MapCmd::Head, 0, nullptr); hPos != 0;
          hPos = lanes()(D2MapCmd::Next, hPos, nullptr)) {
       const int32_t iLane = lanes()[hPos].Lane;
-      if (plan.lanes.count(iLane) != 0) continue;
+      if (plan.Names(iLane)) continue;
       if (HasLapTimes(lanes()[hPos])) {
         m_Report.keptLanes.push_back(csEvent + "/" + plan.csKey + " lane " + std::to_string(iLane));
         continue;
@@ -710,19 +846,26 @@ class Importer {
     return false;
   }
 
+  // A lane of a heat the import made has nothing to remove (!bHeatExisted).
   template <class Heat, class Params>
-  void ApplyLane(const Heat& heat, const Params& params, int32_t iLane, const LanePlan& plan) {
+  void ApplyLane(const Heat& heat, const Params& params, const LanePlan& plan, bool bHeatExisted) {
+    const int32_t iLane = plan.iLane;
     const uint32_t hPos = AddedAt(heat().LaneResults, static_cast<uint64_t>(iLane));
     const auto lane = [&]() -> CkxCompOneLane& { return heat().LaneResults[hPos]; };
-    lane().Lane = iLane;
-    lane().SortId = iLane;
-    lane().StatusId = static_cast<int32_t>(plan.uiStatusKey);
-    if (lane().CompetitorId.GetCount() != 0) lane().CompetitorId(D2MapCmd::RemoveAll, 0, nullptr);
-    for (const auto& [uiKey, iAthlete] : plan.competitors)
+    CkxCompOneLane& added = lane();  // until the next kernel call
+    added.Lane = iLane;
+    added.SortId = iLane;
+    added.StatusId = static_cast<int32_t>(plan.uiStatusKey);
+    if (added.CompetitorId.GetCount() != 0) added.CompetitorId(D2MapCmd::RemoveAll, 0, nullptr);
+    for (uint32_t i = 0; i < plan.competitors.uiCount; ++i) {
+      const auto& [uiKey, iAthlete] = m_LaneCompetitors[plan.competitors.uiFirst + i];
       lane().CompetitorId[AddedAt(lane().CompetitorId, uiKey)].CompetitorId = iAthlete;
+    }
     const std::string csEntryTime = "EntryTime." + std::to_string(iLane);
-    if (plan.entryTime) SetParam(params, csEntryTime, *plan.entryTime);
-    else RemoveParam(params, csEntryTime);
+    if (plan.entryTime)
+      SetParam(params, csEntryTime, *plan.entryTime);
+    else if (bHeatExisted)
+      RemoveParam(params, csEntryTime);
     if (plan.bResult) ApplyLaps(lane, plan.laps);
     ++m_Report.iLanes;
   }
@@ -730,19 +873,21 @@ class Importer {
   // The lane's laps replaced by `laps`: the array sized once, every lap
   // written whole.
   template <class Lane>
-  static void ApplyLaps(const Lane& lane, const std::vector<std::pair<int32_t, uint32_t>>& laps) {
-    const auto uiCount = static_cast<uint32_t>(laps.size());
+  void ApplyLaps(const Lane& lane, Range laps) const {
+    const uint32_t uiCount = laps.uiCount;
     if (lane().Laps.Size() != uiCount) lane().Laps.SetSize(uiCount);
     if (lane().Laps.Size() != uiCount)
-      throw OrbKernelException(u"LENEX import: the kernel did not size a lane's laps (storage exhausted)");
-    uint32_t uiIndex = 0;
-    for (const auto& [iLap, uiTime] : laps) {
-      CkxCompOneLap& lap = lane().Laps[uiIndex++];
+      throw OrbKernelException(
+          u"LENEX import: the kernel did not size a lane's laps (storage exhausted)");
+    CkxCompOneLane& sized = lane();  // no kernel call from here on
+    for (uint32_t i = 0; i < uiCount; ++i) {
+      const auto& [iLap, uiTime] = m_LaneLaps[laps.uiFirst + i];
+      CkxCompOneLap& lap = sized.Laps[i];
       lap = CkxCompOneLap{};
       lap.Lap = iLap;
       lap.Time[0] = uiTime;
     }
-    lane().CurrentLap = static_cast<int32_t>(uiCount);
+    sized.CurrentLap = static_cast<int32_t>(uiCount);
   }
 
   // The global pool configuration, read once (after the import's own
@@ -757,12 +902,14 @@ class Importer {
   // switch is copied as the byte stored, which another writer may have set
   // to any value.
   static void CopyPoolFields(const CkxPoolConfig& from, CkxPoolConfig& to) {
-    for (const auto pField : {&CkxPoolConfig::NbLanes, &CkxPoolConfig::PoolLength, &CkxPoolConfig::StartContactCfg,
-                              &CkxPoolConfig::StartFinishPlace, &CkxPoolConfig::SamplingRate})
+    for (const auto pField :
+         {&CkxPoolConfig::NbLanes, &CkxPoolConfig::PoolLength, &CkxPoolConfig::StartContactCfg,
+          &CkxPoolConfig::StartFinishPlace, &CkxPoolConfig::SamplingRate})
       to.*pField = from.*pField;
-    for (const auto pField : {&CkxPoolConfig::Ha1Left, &CkxPoolConfig::Ha2Left, &CkxPoolConfig::Ha1Right,
-                              &CkxPoolConfig::Ha2Right, &CkxPoolConfig::St1Left, &CkxPoolConfig::St2Left,
-                              &CkxPoolConfig::St1Right, &CkxPoolConfig::St2Right})
+    for (const auto pField :
+         {&CkxPoolConfig::Ha1Left, &CkxPoolConfig::Ha2Left, &CkxPoolConfig::Ha1Right,
+          &CkxPoolConfig::Ha2Right, &CkxPoolConfig::St1Left, &CkxPoolConfig::St2Left,
+          &CkxPoolConfig::St1Right, &CkxPoolConfig::St2Right})
       std::memcpy(&(to.*pField), &(from.*pField), 1);
   }
 
@@ -770,7 +917,8 @@ class Importer {
   template <class Item>
   static std::vector<std::pair<uint64_t, Item>> ItemsOf(CkxD2MapA<Item>& map) {
     std::vector<std::pair<uint64_t, Item>> items;
-    for (uint32_t hPos = map(D2MapCmd::Head, 0, nullptr); hPos != 0; hPos = map(D2MapCmd::Next, hPos, nullptr)) {
+    for (uint32_t hPos = map(D2MapCmd::Head, 0, nullptr); hPos != 0;
+         hPos = map(D2MapCmd::Next, hPos, nullptr)) {
       uint64_t uiKey = 0;
       std::string csKey;
       map.GetKey(hPos, uiKey, csKey, false);
@@ -785,7 +933,8 @@ class Importer {
     PoolCopy copy;
     OrbGuarded(u"LenexImport", u".ReadPool", [&] {
       CkxPoolConfig* pPool = single.operator->();  // makes the globals the current object
-      if (pPool == nullptr) throw OrbKernelException(u"LENEX import: the pool configuration has no storage");
+      if (pPool == nullptr)
+        throw OrbKernelException(u"LENEX import: the pool configuration has no storage");
       CopyPoolFields(*pPool, copy.fields);
       copy.lanes = ItemsOf(pPool->Lanes);
       copy.left = ItemsOf(pPool->LeftContacts);
@@ -799,9 +948,12 @@ class Importer {
   void WritePool(const Heat& heat) {
     const auto pool = [&]() -> CkxPoolConfig& { return heat().PoolConfig; };
     CopyPoolFields(m_GlobalPool.fields, pool());
-    ReplaceAll([&]() -> auto& { return pool().Lanes; }, m_GlobalPool.lanes);
-    ReplaceAll([&]() -> auto& { return pool().LeftContacts; }, m_GlobalPool.left);
-    ReplaceAll([&]() -> auto& { return pool().RightContacts; }, m_GlobalPool.right);
+    ReplaceAll(
+        [&]() -> auto& { return pool().Lanes; }, m_GlobalPool.lanes);
+    ReplaceAll(
+        [&]() -> auto& { return pool().LeftContacts; }, m_GlobalPool.left);
+    ReplaceAll(
+        [&]() -> auto& { return pool().RightContacts; }, m_GlobalPool.right);
   }
 
   // Map `map()` emptied, then given `items` (key, record).
@@ -825,8 +977,15 @@ class Importer {
   std::map<std::string, std::map<std::string, ExistingHeat>> m_ExistingHeats;
   std::map<std::tuple<int32_t, int32_t, int32_t, int32_t>, std::string> m_ExistingRecords;
   std::vector<EventPlan> m_Events;
-  std::unordered_map<int32_t, std::pair<size_t, const Event*>> m_EventOf;  // eventid -> plan, event
-  std::unordered_map<int32_t, std::pair<size_t, size_t>> m_HeatOf;         // heatid -> event, heat
+  Detail::IdMap<std::pair<size_t, const Event*>> m_EventOf;  // eventid -> plan, event
+  Detail::IdMap<std::pair<size_t, size_t>> m_HeatOf;         // heatid -> event, heat
+  Detail::IdMap<uint32_t> m_LaneIndex;  // StartSlot(heat, lane) -> index in the heat's lanes
+  std::vector<CompetitorRef> m_LaneCompetitors;  // the lanes' Range competitors
+  std::vector<LapTime> m_LaneLaps;               // the lanes' Range laps
+  std::vector<LapTime> m_LapScratch;
+  Detail::IdMap<uint64_t> m_StatusKeys;    // status + 1, 0 for none -> key
+  std::optional<std::u16string> m_Text16;  // Text16's buffer
+  std::map<std::tuple<int, int32_t, int32_t>, uint64_t> m_CategoryKeys;  // gender, ages -> key
   std::vector<CompetitorPlan> m_Competitors;
   std::vector<RecordPlan> m_Records;
   PoolCopy m_GlobalPool;

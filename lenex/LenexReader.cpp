@@ -2,17 +2,20 @@
 // document model, every attribute through its form (LenexValues.h), then the
 // references between ids checked meet by meet.
 #include <algorithm>
-#include <unordered_map>
-#include <unordered_set>
+#include <utility>
 
 #include "lenex/Lenex.h"
+#include "lenex/LenexIdMap.h"
 #include "lenex/LenexTree.h"
 
 namespace Varnox::Lenex {
 
 namespace {
 
+using Detail::IdSet;
+using Detail::kNoName;
 using Detail::kNoNode;
+using Detail::LiteralName;
 using Detail::Node;
 using Detail::Tree;
 
@@ -24,13 +27,13 @@ struct Form {
   std::string (*expected)();
 };
 
-const Form<std::string> kText{[](std::string_view text) { return std::optional<std::string>(text); },
-                              [] { return std::string("text"); }};
+const Form<std::string> kText{
+    [](std::string_view text) { return std::optional<std::string>(text); },
+    [] { return std::string("text"); }};
 const Form<int32_t> kNumber{ParseNumber, [] { return std::string("a 32-bit integer"); }};
 const Form<SwimTime> kSwimTime{ParseSwimTime, [] { return std::string("HH:MM:SS.hh or NT"); }};
 const Form<ReactionTime> kReactionTime{
-    ParseReactionTime,
-    [] { return std::string("signed hundredths (+71) or seconds (+0.71)"); }};
+    ParseReactionTime, [] { return std::string("signed hundredths (+71) or seconds (+0.71)"); }};
 const Form<Date> kDate{ParseDate, [] { return std::string("a date YYYY-MM-DD"); }};
 const Form<Daytime> kDaytime{ParseDaytime, [] { return std::string("a time of day HH:MM"); }};
 
@@ -44,12 +47,11 @@ const Form<Gender> kAthleteGender{
       return gender == Gender::kMale || gender == Gender::kFemale ? gender : std::nullopt;
     },
     [] { return std::string("one of M, F"); }};
-const Form<Gender> kListGender{
-    [](std::string_view text) {
-      const auto gender = Codes<Gender>::Parse(text);
-      return gender == Gender::kAll ? std::nullopt : gender;
-    },
-    [] { return std::string("one of M, F, X"); }};
+const Form<Gender> kListGender{[](std::string_view text) {
+                                 const auto gender = Codes<Gender>::Parse(text);
+                                 return gender == Gender::kAll ? std::nullopt : gender;
+                               },
+                               [] { return std::string("one of M, F, X"); }};
 
 // One element of the tree, with the reading of its attributes and children.
 class Element {
@@ -64,41 +66,47 @@ class Element {
     throw LenexError(Name(), csAttribute, Line(), csProblem, csExpected);
   }
 
-  std::optional<std::string_view> Find(const char* csAttribute) const {
-    const std::string_view name(csAttribute);
-    for (uint32_t i = 0; i < m_Node.attributeCount; ++i) {
-      const Detail::Attribute& attribute = m_Tree.attributes[m_Node.firstAttribute + i];
-      if (m_Tree.Name(attribute.name) == name) return m_Tree.Value(attribute);
+  std::optional<std::string_view> Find(LiteralName attribute) const {
+    const uint32_t uiName = m_Tree.IdOf(attribute);
+    if (uiName == kNoName) return std::nullopt;
+    const Detail::Attribute* pAttribute = m_Tree.attributes.data() + m_Node.firstAttribute;
+    for (const Detail::Attribute* pEnd = pAttribute + m_Node.attributeCount; pAttribute != pEnd;
+         ++pAttribute) {
+      if (pAttribute->name == uiName) return m_Tree.Value(*pAttribute);
     }
     return std::nullopt;
   }
 
   template <typename T>
-  std::optional<T> Optional(const char* csAttribute, const Form<T>& form) const {
-    const std::optional<std::string_view> text = Find(csAttribute);
+  std::optional<T> Optional(LiteralName attribute, const Form<T>& form) const {
+    const std::optional<std::string_view> text = Find(attribute);
     if (!text) return std::nullopt;
     std::optional<T> value = form.parse(*text);
-    if (!value) Refuse(csAttribute, "\"" + std::string(*text) + "\" is not valid", form.expected());
+    if (!value)
+      Refuse(attribute.text, "\"" + std::string(*text) + "\" is not valid", form.expected());
     return value;
   }
 
   template <typename T>
-  T Required(const char* csAttribute, const Form<T>& form) const {
-    std::optional<T> value = Optional(csAttribute, form);
-    if (!value) Refuse(csAttribute, "the required attribute is missing", form.expected());
+  T Required(LiteralName attribute, const Form<T>& form) const {
+    std::optional<T> value = Optional(attribute, form);
+    if (!value) Refuse(attribute.text, "the required attribute is missing", form.expected());
     return std::move(*value);
   }
 
-  std::optional<Element> Child(const char* csName) const {
+  std::optional<Element> Child(LiteralName name) const {
+    const uint32_t uiName = m_Tree.IdOf(name);
+    if (uiName == kNoName) return std::nullopt;
     for (uint32_t i = m_Node.firstChild; i != kNoNode; i = m_Tree.nodes[i].nextSibling) {
-      if (m_Tree.Name(m_Tree.nodes[i].name) == csName) return Element(m_Tree, i);
+      if (m_Tree.nodes[i].name == uiName) return Element(m_Tree, i);
     }
     return std::nullopt;
   }
 
-  Element RequiredChild(const char* csName) const {
-    std::optional<Element> child = Child(csName);
-    if (!child) Refuse("", std::string("the required child ") + csName + " is missing", csName);
+  Element RequiredChild(LiteralName name) const {
+    std::optional<Element> child = Child(name);
+    if (!child)
+      Refuse("", std::string("the required child ") + name.text + " is missing", name.text);
     return *child;
   }
 
@@ -122,15 +130,15 @@ class Element {
 
      private:
       const Node& NodeAt(uint32_t i) const { return m_Items.m_Tree.nodes[i]; }
-      uint32_t FirstNamed(uint32_t i, std::string_view name) const {
-        while (i != kNoNode && m_Items.m_Tree.Name(NodeAt(i).name) != name) i = NodeAt(i).nextSibling;
+      uint32_t FirstNamed(uint32_t i, uint32_t uiName) const {
+        while (i != kNoNode && NodeAt(i).name != uiName) i = NodeAt(i).nextSibling;
         return i;
       }
-      uint32_t FirstItemFrom(uint32_t i) const { return FirstNamed(i, m_Items.m_csItem); }
+      uint32_t FirstItemFrom(uint32_t i) const { return FirstNamed(i, m_Items.m_uiItem); }
       // Past the end of one list, on to the first item of the next.
       void SettleOnItem() {
         while (m_uiItem == kNoNode && m_uiList != kNoNode) {
-          m_uiList = FirstNamed(NodeAt(m_uiList).nextSibling, m_Items.m_csList);
+          m_uiList = FirstNamed(NodeAt(m_uiList).nextSibling, m_Items.m_uiList);
           if (m_uiList != kNoNode) m_uiItem = FirstItemFrom(NodeAt(m_uiList).firstChild);
         }
       }
@@ -139,11 +147,12 @@ class Element {
       uint32_t m_uiItem = kNoNode;
     };
 
-    Items(const Tree& tree, const Node& parent, const char* csList, const char* csItem)
-        : m_Tree(tree), m_Parent(parent), m_csList(csList), m_csItem(csItem) {}
+    // A name the document never uses matches no element (kNoName).
+    Items(const Tree& tree, const Node& parent, LiteralName list, LiteralName item)
+        : m_Tree(tree), m_Parent(parent), m_uiList(tree.IdOf(list)), m_uiItem(tree.IdOf(item)) {}
     Iterator begin() const {
-      uint32_t i = m_Parent.firstChild;
-      while (i != kNoNode && m_Tree.Name(m_Tree.nodes[i].name) != m_csList) i = m_Tree.nodes[i].nextSibling;
+      uint32_t i = m_uiList == kNoName || m_uiItem == kNoName ? kNoNode : m_Parent.firstChild;
+      while (i != kNoNode && m_Tree.nodes[i].name != m_uiList) i = m_Tree.nodes[i].nextSibling;
       return Iterator(*this, i);
     }
     Iterator end() const { return Iterator(*this, kNoNode); }
@@ -156,12 +165,12 @@ class Element {
    private:
     const Tree& m_Tree;
     const Node& m_Parent;
-    std::string_view m_csList;
-    std::string_view m_csItem;
+    uint32_t m_uiList;
+    uint32_t m_uiItem;
   };
 
-  Items ItemsOf(const char* csList, const char* csItem) const {
-    return Items(m_Tree, m_Node, csList, csItem);
+  Items ItemsOf(LiteralName list, LiteralName item) const {
+    return Items(m_Tree, m_Node, list, item);
   }
 
  private:
@@ -183,9 +192,9 @@ struct Use {
 }
 
 // Refuses a second element with an id already taken in its scope.
-void Claim(std::unordered_set<int32_t>& taken, const Element& element, const char* csAttribute,
-           int32_t iId, const char* csScope) {
-  if (!taken.insert(iId).second)
+void Claim(IdSet& taken, const Element& element, const char* csAttribute, int32_t iId,
+           const char* csScope) {
+  if (!taken.Insert(iId))
     element.Refuse(csAttribute, std::to_string(iId) + " is used twice",
                    std::string("an id unique in the ") + csScope);
 }
@@ -206,7 +215,8 @@ class DocumentReader {
       root.Refuse("version", "version \"" + document.version + "\" is not read", "3.0 or 3.1");
     document.revision = root.Optional("revision", kText);
     document.constructor = ReadConstructor(root.RequiredChild("CONSTRUCTOR"));
-    for (const Element meet : root.ItemsOf("MEETS", "MEET")) document.meets.push_back(ReadMeet(meet));
+    for (const Element meet : root.ItemsOf("MEETS", "MEET"))
+      document.meets.push_back(ReadMeet(meet));
     for (const Element list : root.ItemsOf("RECORDLISTS", "RECORDLIST"))
       document.recordLists.push_back(ReadRecordList(list));
     return document;
@@ -254,7 +264,8 @@ class DocumentReader {
     pool.laneMin = element.Optional("lanemin", kNumber);
     pool.laneMax = element.Optional("lanemax", kNumber);
     pool.type = element.Optional("type", kText);
-    if (pool.laneMin && *pool.laneMin < 0) element.Refuse("lanemin", "a negative lane", "0 or more");
+    if (pool.laneMin && *pool.laneMin < 0)
+      element.Refuse("lanemin", "a negative lane", "0 or more");
     if (pool.laneMin && pool.laneMax && *pool.laneMax < *pool.laneMin)
       element.Refuse("lanemax", "lanemax is below lanemin", "lanemax >= lanemin");
     return pool;
@@ -269,7 +280,8 @@ class DocumentReader {
     style.code = element.Optional("code", kText);
     style.technique = element.Optional("technique", kCode<Technique>);
     style.swimStyleId = element.Optional("swimstyleid", kNumber);
-    if (style.distance <= 0) element.Refuse("distance", "a distance of 0 or less", "a distance > 0");
+    if (style.distance <= 0)
+      element.Refuse("distance", "a distance of 0 or less", "a distance > 0");
     if (style.relayCount < 1)
       element.Refuse("relaycount", "a relay count below 1", "1 (individual) or more");
     return style;
@@ -292,7 +304,8 @@ class DocumentReader {
     const Element::Items items = parent.ItemsOf("SPLITS", "SPLIT");
     splits.reserve(items.Count());
     for (const Element element : items) {
-      Split split{element.Required("distance", kNumber), element.Required("swimtime", kSwimTime),
+      Split split{element.Required("distance", kNumber),
+                  element.Required("swimtime", kSwimTime),
                   {element.Line()}};
       if (split.distance <= 0)
         element.Refuse("distance", "a split distance of 0 or less", "a distance > 0");
@@ -318,8 +331,8 @@ class DocumentReader {
   // An athlete of a meet (id, entries, results) or of a record.
   Athlete ReadAthlete(const Element& element, bool bInMeet) {
     Athlete athlete;
-    athlete.athleteId = bInMeet ? element.Required("athleteid", kNumber)
-                                : element.Optional("athleteid", kNumber);
+    athlete.athleteId =
+        bInMeet ? element.Required("athleteid", kNumber) : element.Optional("athleteid", kNumber);
     athlete.lastName = element.Required("lastname", kText);
     athlete.firstName = element.Required("firstname", kText);
     athlete.gender = element.Required("gender", kAthleteGender);
@@ -345,7 +358,8 @@ class DocumentReader {
       position.reactionTime = element.Optional("reactiontime", kReactionTime);
       position.status = element.Optional("status", kCode<ResultStatus>);
       if (bInMeet && position.athleteId)
-        m_AthleteUses.push_back({"RELAYPOSITION", "athleteid", element.Line(), *position.athleteId});
+        m_AthleteUses.push_back(
+            {"RELAYPOSITION", "athleteid", element.Line(), *position.athleteId});
       if (!bInMeet) {
         if (const auto athlete = element.Child("ATHLETE"))
           position.athlete.push_back(ReadAthlete(*athlete, false));
@@ -371,13 +385,22 @@ class DocumentReader {
   // --- the meet -------------------------------------------------------------
 
   Meet ReadMeet(const Element& element) {
-    m_Events.clear();
-    m_HeatEvent.clear();
-    m_AthleteIds.clear();
-    m_ResultIds.clear();
+    m_Events.Clear();
+    m_HeatEvent.Clear();
+    m_AthleteIds.Clear();
+    m_ResultIds.Clear();
     m_AthleteUses.clear();
     m_RankingUses.clear();
-    m_StartSlots.clear();
+    m_StartSlots.Clear();
+    // The first meet's tables sized at once for all such elements of the
+    // document (usually its one meet's); only once, so that many meets
+    // cost no more than the document's size.
+    if (std::exchange(m_bFirstMeet, false)) {
+      m_HeatEvent.Reserve(m_Tree.CountOf("HEAT"));
+      m_AthleteIds.Reserve(m_Tree.CountOf("ATHLETE"));
+      m_ResultIds.Reserve(m_Tree.CountOf("RESULT"));
+      m_StartSlots.Reserve(m_Tree.CountOf("ENTRY"));
+    }
     m_PrevEventUses.clear();
 
     Meet meet;
@@ -388,20 +411,21 @@ class DocumentReader {
     meet.course = element.Optional("course", kCode<Course>);
     meet.timing = element.Optional("timing", kCode<Timing>);
     if (const auto ageDate = element.Child("AGEDATE")) {
-      meet.ageDate = AgeDate{ageDate->Required("type", kCode<AgeDateType>),
-                             ageDate->Optional("value", kDate)};
+      meet.ageDate =
+          AgeDate{ageDate->Required("type", kCode<AgeDateType>), ageDate->Optional("value", kDate)};
     }
     if (const auto pool = element.Child("POOL")) meet.pool = ReadPool(*pool);
     if (const auto contact = element.Child("CONTACT")) meet.contact = ReadContact(*contact);
     element.RequiredChild("SESSIONS");
 
-    std::unordered_set<int32_t> sessionNumbers;
+    IdSet sessionNumbers;
     for (const Element session : element.ItemsOf("SESSIONS", "SESSION")) {
       meet.sessions.push_back(ReadSession(session, meet));
       Claim(sessionNumbers, session, "number", meet.sessions.back().number, "meet");
     }
     // Clubs after the sessions: entries and results name their events and heats.
-    for (const Element club : element.ItemsOf("CLUBS", "CLUB")) meet.clubs.push_back(ReadClub(club));
+    for (const Element club : element.ItemsOf("CLUBS", "CLUB"))
+      meet.clubs.push_back(ReadClub(club));
     CheckReferences();
     return meet;
   }
@@ -436,10 +460,11 @@ class DocumentReader {
     event.order = element.Optional("order", kNumber);
     event.prevEventId = element.Optional("preveventid", kNumber);
     event.timing = element.Optional("timing", kCode<Timing>);
-    if (m_Events.count(event.eventId) != 0)
+    const auto [pIds, bNewEvent] = m_Events.TryEmplace(event.eventId);
+    if (!bNewEvent)
       element.Refuse("eventid", std::to_string(event.eventId) + " is used twice",
                      "an id unique in the meet");
-    EventIds& ids = m_Events[event.eventId];
+    EventIds& ids = *pIds;
     ids.pool = pool;
     if (event.prevEventId && *event.prevEventId != -1)
       m_PrevEventUses.push_back({"EVENT", "preveventid", element.Line(), *event.prevEventId});
@@ -458,7 +483,7 @@ class DocumentReader {
       }
       event.ageGroups.push_back(std::move(group));
     }
-    std::unordered_set<int32_t> heatNumbers;
+    IdSet heatNumbers;
     const Element::Items heats = element.ItemsOf("HEATS", "HEAT");
     event.heats.reserve(heats.Count());
     for (const Element heatElement : heats) {
@@ -470,11 +495,13 @@ class DocumentReader {
       heat.final = heatElement.Optional("final", kCode<HeatFinal>);
       heat.order = heatElement.Optional("order", kNumber);
       heat.status = heatElement.Optional("status", kCode<HeatStatus>);
-      if (!m_HeatEvent.emplace(heat.heatId, event.eventId).second)
+      const auto [pHeatEvent, bNewHeat] = m_HeatEvent.TryEmplace(heat.heatId);
+      if (!bNewHeat)
         heatElement.Refuse("heatid", std::to_string(heat.heatId) + " is used twice",
                            "an id unique in the meet");
+      *pHeatEvent = event.eventId;
       Claim(heatNumbers, heatElement, "number", heat.number, "event");
-      if (heat.ageGroupId && ids.ageGroups.count(*heat.ageGroupId) == 0)
+      if (heat.ageGroupId && !ids.ageGroups.Contains(*heat.ageGroupId))
         heatElement.Refuse("agegroupid",
                            "age group " + std::to_string(*heat.ageGroupId) + " is not in event " +
                                std::to_string(event.eventId),
@@ -508,32 +535,31 @@ class DocumentReader {
 
   // The event an entry or result names, its heat and age group and its lane
   // within the pool.
-  void CheckPlace(const Element& element, int32_t iEventId,
-                               const std::optional<int32_t>& heatId,
-                               const std::optional<int32_t>& lane,
-                               const std::optional<int32_t>& ageGroupId) const {
-    const auto event = m_Events.find(iEventId);
-    if (event == m_Events.end())
+  void CheckPlace(const Element& element, int32_t iEventId, const std::optional<int32_t>& heatId,
+                  const std::optional<int32_t>& lane,
+                  const std::optional<int32_t>& ageGroupId) const {
+    const EventIds* pEvent = m_Events.Find(iEventId);
+    if (pEvent == nullptr)
       element.Refuse("eventid", "event " + std::to_string(iEventId) + " does not exist",
                      "the eventid of an EVENT of the meet");
     if (heatId) {
-      const auto heat = m_HeatEvent.find(*heatId);
-      if (heat == m_HeatEvent.end())
+      const int32_t* pHeatEvent = m_HeatEvent.Find(*heatId);
+      if (pHeatEvent == nullptr)
         element.Refuse("heatid", "heat " + std::to_string(*heatId) + " does not exist",
                        "the heatid of a HEAT of the meet");
-      if (heat->second != iEventId)
-        element.Refuse("heatid",
-                       "heat " + std::to_string(*heatId) + " belongs to event " +
-                           std::to_string(heat->second),
-                       "a heat of event " + std::to_string(iEventId));
+      if (*pHeatEvent != iEventId)
+        element.Refuse(
+            "heatid",
+            "heat " + std::to_string(*heatId) + " belongs to event " + std::to_string(*pHeatEvent),
+            "a heat of event " + std::to_string(iEventId));
     }
-    if (ageGroupId && event->second.ageGroups.count(*ageGroupId) == 0)
+    if (ageGroupId && !pEvent->ageGroups.Contains(*ageGroupId))
       element.Refuse("agegroupid",
                      "age group " + std::to_string(*ageGroupId) + " is not in event " +
                          std::to_string(iEventId),
                      "an agegroupid of the event's AGEGROUP");
     if (lane) {
-      const std::optional<Pool>& pool = event->second.pool;
+      const std::optional<Pool>& pool = pEvent->pool;
       const int32_t iMin = pool && pool->laneMin ? *pool->laneMin : 0;
       const std::optional<int32_t> iMax = pool ? pool->laneMax : std::nullopt;
       if (*lane < iMin || (iMax && *lane > *iMax))
@@ -556,7 +582,7 @@ class DocumentReader {
     if (const auto info = element.Child("MEETINFO")) entry.meetInfo = ReadMeetInfo(*info, false);
     entry.relayPositions = ReadRelayPositions(element, true);
     CheckPlace(element, entry.eventId, entry.heatId, entry.lane, entry.ageGroupId);
-    if (entry.heatId && entry.lane && !m_StartSlots.insert(StartSlot(*entry.heatId, *entry.lane)).second)
+    if (entry.heatId && entry.lane && !m_StartSlots.Insert(StartSlot(*entry.heatId, *entry.lane)))
       element.Refuse("lane",
                      "lane " + std::to_string(*entry.lane) + " of heat " +
                          std::to_string(*entry.heatId) + " is entered twice",
@@ -582,8 +608,7 @@ class DocumentReader {
     if (result.eventId) {
       CheckPlace(element, *result.eventId, result.heatId, result.lane, std::nullopt);
     } else if (result.heatId) {
-      const auto heat = m_HeatEvent.find(*result.heatId);
-      if (heat == m_HeatEvent.end())
+      if (!m_HeatEvent.Contains(*result.heatId))
         element.Refuse("heatid", "heat " + std::to_string(*result.heatId) + " does not exist",
                        "the heatid of a HEAT of the meet");
     }
@@ -594,17 +619,17 @@ class DocumentReader {
   // relay legs to athletes, later rounds to earlier ones.
   void CheckReferences() {
     for (const Use& use : m_RankingUses) {
-      if (m_ResultIds.count(use.id) == 0)
+      if (!m_ResultIds.Contains(use.id))
         RefuseUse(use, "result " + std::to_string(use.id) + " does not exist",
                   "the resultid of a RESULT of the meet");
     }
     for (const Use& use : m_AthleteUses) {
-      if (m_AthleteIds.count(use.id) == 0)
+      if (!m_AthleteIds.Contains(use.id))
         RefuseUse(use, "athlete " + std::to_string(use.id) + " does not exist",
                   "the athleteid of an ATHLETE of the meet");
     }
     for (const Use& use : m_PrevEventUses) {
-      if (m_Events.count(use.id) == 0)
+      if (!m_Events.Contains(use.id))
         RefuseUse(use, "event " + std::to_string(use.id) + " does not exist",
                   "the eventid of an EVENT of the meet, or -1");
     }
@@ -651,21 +676,22 @@ class DocumentReader {
   // one event (CheckPlace refuses a heat of another event first), so the
   // heat and the lane tell the start slot.
   static uint64_t StartSlot(int32_t iHeatId, int32_t iLane) {
-    return uint64_t{static_cast<uint32_t>(iHeatId)} << 32 | static_cast<uint32_t>(iLane);
+    return Detail::PairId(iHeatId, iLane);
   }
 
   // The ids of one event: its age groups and the pool its lanes lie in.
   struct EventIds {
-    std::unordered_set<int32_t> ageGroups;
+    IdSet ageGroups;
     std::optional<Pool> pool;
   };
 
   const Tree& m_Tree;
-  std::unordered_map<int32_t, EventIds> m_Events;
-  std::unordered_map<int32_t, int32_t> m_HeatEvent;  // heat id -> event id
-  std::unordered_set<int32_t> m_AthleteIds;
-  std::unordered_set<int32_t> m_ResultIds;
-  std::unordered_set<uint64_t> m_StartSlots;  // StartSlot(heat, lane)
+  Detail::IdMap<EventIds> m_Events;
+  Detail::IdMap<int32_t> m_HeatEvent;  // heat id -> event id
+  IdSet m_AthleteIds;
+  IdSet m_ResultIds;
+  IdSet m_StartSlots;  // StartSlot(heat, lane)
+  bool m_bFirstMeet = true;
   std::vector<Use> m_AthleteUses;
   std::vector<Use> m_RankingUses;
   std::vector<Use> m_PrevEventUses;

@@ -2,11 +2,13 @@
 #include "lenex/LenexTree.h"
 
 #include <libxml/SAX2.h>
-#include <libxml/parser.h>
 #include <libxml/globals.h>
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <unordered_map>
@@ -55,7 +57,20 @@ bool AttributesWithin(std::string_view bytes, uint32_t uiMax) {
   // holds none; a longer one with no more '=' than allowed holds none
   // either, and only a stretch with more is scanned tag-wise.
   const uint64_t uiShortestTooMany = 2 + 5 * (uint64_t{uiMax} + 1);
-  while ((p = find(p, '<')) < pEnd) {
+  // So only the stretches between one '<' and the next that are at least
+  // that long matter. From each '<' the last '<' within the next
+  // uiShortestTooMany - 1 bytes is looked for: the stretches up to it are
+  // all shorter and are skipped at once (a few hundred bytes a step, not
+  // one tag); only when there is none is the stretch from here looked at.
+  const size_t uiWindow =
+      static_cast<size_t>(std::min<uint64_t>(uiShortestTooMany - 1, bytes.size()));
+  p = find(p, '<');
+  while (p < pEnd) {
+    const size_t uiAhead = std::min(uiWindow, static_cast<size_t>(pEnd - p - 1));
+    if (const void* pLast = memrchr(p + 1, '<', uiAhead); pLast != nullptr) {
+      p = static_cast<const char*>(pLast);
+      continue;
+    }
     const char* const pNext = find(p + 1, '<');
     if (static_cast<uint64_t>(pNext - p) >= uiShortestTooMany &&
         static_cast<uint64_t>(std::count(p, pNext, '=')) > uiMax && !TagWithin(p + 1, pEnd, uiMax))
@@ -92,9 +107,12 @@ class TreeBuilder {
     sax.entityDecl = OnEntityDecl;
     sax.reference = OnReference;
     sax.serror = OnError;
-    m_pContext = xmlCreateIOParserCtxt(&sax, this, OnRead, nullptr, this, XML_CHAR_ENCODING_NONE);
-    if (m_pContext == nullptr)
-      throw LenexError("", "", 0, "the XML parser cannot be started", "");
+    // The whole document as one input (ParseTree keeps it below 2 GiB):
+    // read in chunks, the parser moves and refills its buffer over and over.
+    m_pContext = xmlCreateMemoryParserCtxt(m_Bytes.data(), static_cast<int>(m_Bytes.size()));
+    if (m_pContext == nullptr) throw LenexError("", "", 0, "the XML parser cannot be started", "");
+    std::memcpy(m_pContext->sax, &sax, sizeof sax);
+    m_pContext->userData = this;
     // No network, no DTD loaded, no entity substituted; libxml2's own limits
     // on names and text stay in force (no XML_PARSE_HUGE).
     xmlCtxtUseOptions(m_pContext, XML_PARSE_NONET);
@@ -139,15 +157,6 @@ class TreeBuilder {
     m_iParserLine = error.line;
   }
 
-  static int OnRead(void* pContext, char* pBuffer, int iLength) {
-    TreeBuilder& builder = *static_cast<TreeBuilder*>(pContext);
-    const size_t uiCount =
-        std::min(static_cast<size_t>(iLength), builder.m_Bytes.size() - builder.m_uiRead);
-    std::memcpy(pBuffer, builder.m_Bytes.data() + builder.m_uiRead, uiCount);
-    builder.m_uiRead += uiCount;
-    return static_cast<int>(uiCount);
-  }
-
   static void OnError(void* pContext, xmlErrorPtr pError) {
     TreeBuilder& builder = *static_cast<TreeBuilder*>(pContext);
     if (pError == nullptr || pError->level < XML_ERR_ERROR || !builder.m_csParserWhy.empty())
@@ -186,11 +195,20 @@ class TreeBuilder {
   }
 
   // The index of a name. The parser hands out each name from its
-  // dictionary, so one pointer stands for one name throughout a parse.
+  // dictionary, so one pointer stands for one name throughout a parse. A
+  // document uses a few dozen names over and over: a small table by
+  // address answers nearly every call before the hash map is asked.
   uint32_t NameIndex(const xmlChar* pName) {
+    const auto uiAddress = reinterpret_cast<uintptr_t>(pName);
+    Recent& recent = m_Recent[(uiAddress * 0x9E3779B97F4A7C15ull) >> (64 - kRecentBits)];
+    if (recent.pName == pName) return recent.uiIndex;
     const auto [it, bNew] =
         m_NameIndex.try_emplace(pName, static_cast<uint32_t>(m_Tree.names.size()));
-    if (bNew) m_Tree.names.emplace_back(reinterpret_cast<const char*>(pName));
+    if (bNew) {
+      m_Tree.names.emplace_back(reinterpret_cast<const char*>(pName));
+      m_Tree.elementCounts.push_back(0);
+    }
+    recent = {pName, it->second};
     return it->second;
   }
 
@@ -240,30 +258,39 @@ class TreeBuilder {
       parent.lastChild = uiIndex;
     }
     m_Tree.nodes.push_back(node);
+    ++m_Tree.elementCounts[node.name];
     m_Open.push_back(uiIndex);
   }
 
   // Attribute values come as [p, pEnd) with every '&' left as "&#38;" (the
   // parser leaves it for a tree builder to resolve).
+  // Copied byte by byte: values are a few bytes long, shorter than what a
+  // search call for '&' would spare.
   void AppendResolvingAmpersands(const char* p, const char* pEnd) {
+    std::string& values = m_Tree.values;
+    const size_t uiStart = values.size();
+    values.resize(uiStart + static_cast<size_t>(pEnd - p));
+    char* pOut = values.data() + uiStart;
     while (p < pEnd) {
-      const char* pAmpersand = static_cast<const char*>(std::memchr(p, '&', static_cast<size_t>(pEnd - p)));
-      if (pAmpersand == nullptr) pAmpersand = pEnd;
-      m_Tree.values.append(p, pAmpersand);
-      p = pAmpersand;
-      if (p == pEnd) break;
-      m_Tree.values += '&';
-      p += pEnd - p >= 5 && std::memcmp(p, "&#38;", 5) == 0 ? 5 : 1;
+      const char c = *p;
+      *pOut++ = c;
+      p += c == '&' && pEnd - p >= 5 && std::memcmp(p, "&#38;", 5) == 0 ? 5 : 1;
     }
+    values.resize(static_cast<size_t>(pOut - values.data()));
   }
 
   std::string_view m_Bytes;
-  size_t m_uiRead = 0;
   const LenexLimits& m_Limits;
   xmlParserCtxtPtr m_pContext = nullptr;
   Tree m_Tree;
   std::vector<uint32_t> m_Open;
   std::unordered_map<const xmlChar*, uint32_t> m_NameIndex;
+  static constexpr unsigned kRecentBits = 7;
+  struct Recent {
+    const xmlChar* pName = nullptr;
+    uint32_t uiIndex = 0;
+  };
+  std::array<Recent, size_t{1} << kRecentBits> m_Recent{};
   std::unique_ptr<LenexError> m_pRefusal;
   std::string m_csParserWhy;
   int m_iParserLine = 0;
@@ -272,13 +299,17 @@ class TreeBuilder {
 }  // namespace
 
 Tree ParseTree(std::string_view bytes, const LenexLimits& limits) {
-  // Offsets into the tree's text are 32-bit.
-  if (bytes.size() > limits.uiMaxDocumentBytes || bytes.size() > UINT32_MAX)
+  // Offsets into the tree's text are 32-bit, and the parser takes the
+  // document's size as an int.
+  if (bytes.size() > limits.uiMaxDocumentBytes || bytes.size() > INT32_MAX)
     throw LenexError("", "", 0, "the document is too large",
                      "at most " + std::to_string(limits.uiMaxDocumentBytes) + " bytes");
   if (!AttributesWithin(bytes, limits.uiMaxAttributes))
     throw LenexError("", "", 0, "an element has too many attributes",
                      "at most " + std::to_string(limits.uiMaxAttributes) + " attributes");
+  // The parser takes no input of no bytes; it would say this.
+  if (bytes.empty())
+    throw LenexError("", "", 1, "not well-formed XML: Document is empty", "well-formed XML");
   TreeBuilder builder(bytes, limits);
   return builder.Build();
 }

@@ -6,6 +6,7 @@
 // element and attribute length hold before anything is built.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -36,17 +37,71 @@ struct Node {
   uint32_t nextSibling = kNoNode;
 };
 
+inline constexpr uint32_t kNoName = UINT32_MAX;
+
+// A name the reader asks for, written in its code: only a constant
+// expression converts to it, so its text lives as long as the program and
+// its address can stand for it (Tree::IdOf).
+struct LiteralName {
+  consteval LiteralName(const char* csLiteral) : text(csLiteral) {}
+  const char* text;
+};
+
 // The elements in document order; nodes[0] is the root element.
 struct Tree {
   std::vector<Node> nodes;
   std::vector<Attribute> attributes;
   std::vector<std::string> names;
+  std::vector<uint32_t> elementCounts;  // by name: how many elements have it
   std::string values;
 
   std::string_view Name(uint32_t uiName) const { return names[uiName]; }
   std::string_view Value(const Attribute& attribute) const {
     return std::string_view(values).substr(attribute.valueOffset, attribute.valueSize);
   }
+
+  // The index in names[] of `name`, or kNoName when the document never
+  // uses it. Remembered by the literal's address, so that the reader
+  // compares names as numbers: an element's attributes are looked up one
+  // by one, and comparing their texts each time was the reader's largest
+  // cost.
+  // How many elements of the document are named `name`.
+  uint32_t CountOf(LiteralName name) const {
+    const uint32_t uiName = IdOf(name);
+    return uiName == kNoName ? 0 : elementCounts[uiName];
+  }
+
+  uint32_t IdOf(LiteralName name) const {
+    // Open addressing: the reader's code holds a hundred names or so, far
+    // fewer than the table's slots, and two names never push each other out.
+    const auto uiAddress = reinterpret_cast<uintptr_t>(name.text);
+    size_t i = (uiAddress * 0x9E3779B97F4A7C15ull) >> (64 - kLookupBits);
+    for (size_t uiProbes = 0; uiProbes < m_Lookups.size();
+         ++uiProbes, i = (i + 1) % m_Lookups.size()) {
+      Lookup& lookup = m_Lookups[i];
+      if (lookup.csText == name.text) return lookup.uiId;
+      if (lookup.csText == nullptr) {
+        lookup = {name.text, Search(name.text)};
+        return lookup.uiId;
+      }
+    }
+    return Search(name.text);
+  }
+
+ private:
+  static constexpr unsigned kLookupBits = 9;
+  struct Lookup {
+    const char* csText = nullptr;
+    uint32_t uiId = kNoName;
+  };
+
+  uint32_t Search(std::string_view name) const {
+    for (size_t i = 0; i < names.size(); ++i)
+      if (names[i] == name) return static_cast<uint32_t>(i);
+    return kNoName;
+  }
+
+  mutable std::array<Lookup, size_t{1} << kLookupBits> m_Lookups{};
 };
 
 // Parses the document. Throws LenexError (not well-formed, hostile, beyond

@@ -49,8 +49,17 @@ std::string FormatSwimTime(const SwimTime& time) {
   if (!time.hundredths) return "NT";
   const auto total = static_cast<uint32_t>(*time.hundredths);
   const uint32_t seconds = total / 100;
-  return TwoDigits(seconds / 3600) + ":" + TwoDigits(seconds / 60 % 60) + ":" +
-         TwoDigits(seconds % 60) + "." + TwoDigits(total % 100);
+  // Written into one buffer: every entry and result time of a meet passes here.
+  char aText[11] = {0, 0, ':', 0, 0, ':', 0, 0, '.', 0, 0};
+  const auto put = [&aText](size_t at, uint32_t value) {
+    aText[at] = static_cast<char>('0' + value / 10 % 10);
+    aText[at + 1] = static_cast<char>('0' + value % 10);
+  };
+  put(0, seconds / 3600);
+  put(3, seconds / 60 % 60);
+  put(6, seconds % 60);
+  put(9, total % 100);
+  return std::string(aText, sizeof aText);
 }
 
 std::optional<ReactionTime> ParseReactionTime(std::string_view text) {
@@ -86,8 +95,7 @@ std::string FormatReactionTime(const ReactionTime& time) {
 bool IsValidDate(const Date& date) {
   if (date.year < 1000 || date.year > 9999) return false;
   const std::chrono::year_month_day day{std::chrono::year(date.year),
-                                        std::chrono::month(date.month),
-                                        std::chrono::day(date.day)};
+                                        std::chrono::month(date.month), std::chrono::day(date.day)};
   return day.ok();
 }
 
@@ -121,6 +129,11 @@ std::string FormatDaytime(const Daytime& time) {
 }
 
 std::optional<int32_t> ParseNumber(std::string_view text) {
+  // Most numbers are a few plain digits: read at once, as the general
+  // parse below would.
+  if (!text.empty() && text.size() <= 9) {
+    if (const auto value = Digits(text, 0, text.size())) return static_cast<int32_t>(*value);
+  }
   if (!text.empty() && text[0] == '+') text.remove_prefix(1);
   if (text.empty() || text[0] == '+') return std::nullopt;
   int32_t value = 0;
@@ -182,13 +195,12 @@ constexpr auto kTable<Round> = Table<Round, 10>{{{Round::kTimed, "TIM"},
                                                  {Round::kFastestHeats, "FHT"},
                                                  {Round::kTimeTrial, "TIMETRIAL"}}};
 template <>
-constexpr auto kTable<ResultStatus> =
-    Table<ResultStatus, 6>{{{ResultStatus::kDisqualified, "DSQ"},
-                            {ResultStatus::kDidNotStart, "DNS"},
-                            {ResultStatus::kDidNotFinish, "DNF"},
-                            {ResultStatus::kSick, "SICK"},
-                            {ResultStatus::kWithdrawn, "WDR"},
-                            {ResultStatus::kExhibition, "EXH"}}};
+constexpr auto kTable<ResultStatus> = Table<ResultStatus, 6>{{{ResultStatus::kDisqualified, "DSQ"},
+                                                              {ResultStatus::kDidNotStart, "DNS"},
+                                                              {ResultStatus::kDidNotFinish, "DNF"},
+                                                              {ResultStatus::kSick, "SICK"},
+                                                              {ResultStatus::kWithdrawn, "WDR"},
+                                                              {ResultStatus::kExhibition, "EXH"}}};
 template <>
 constexpr auto kTable<EntryStatus> = Table<EntryStatus, 5>{{{EntryStatus::kExhibition, "EXH"},
                                                             {EntryStatus::kRejected, "RJC"},

@@ -103,6 +103,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "<ENTRY", "a heat of event 10"},
         Refusal{"HeatIdUsedTwice", R"(heatid="110")", R"(heatid="100")", "HEAT", "heatid",
                 R"(<HEAT heatid="100" number="1"/>)", "unique in the meet"},
+        // -1, all bits set once widened, is the id tables' mark of a free slot.
+        Refusal{"HeatIdMinusOneUsedTwice", R"(<HEAT heatid="110" number="1"/>)",
+                R"(<HEAT heatid="-1" number="1"/><HEAT heatid="-1" number="2"/>)", "HEAT",
+                "heatid", R"(heatid="-1" number="2")", "unique in the meet"},
         Refusal{"RankingOfNoResult", R"(resultid="501"/>)", R"(resultid="502"/>)", "RANKING",
                 "resultid", "<RANKING", "resultid of a RESULT"},
         Refusal{"EarlierRoundMissing", R"(preveventid="10")", R"(preveventid="12")", "EVENT",
