@@ -577,12 +577,9 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
   // view models.
   std::shared_ptr<V> Item(int32_t iIndex) {
     auto lock = Tree().Lock();
-    const uint32_t uiHandle = m_Shown[CheckedPosition(iIndex)];
-    const auto it = m_Elements.find(uiHandle);
-    if (it != m_Elements.end()) return it->second;
-    std::shared_ptr<V> pElement = MakeElement(uiHandle);
-    if (m_Elements.empty()) m_Elements.reserve(m_Shown.size());
-    m_Elements.emplace(uiHandle, pElement);
+    const size_t uiAt = CheckedPosition(iIndex);
+    std::shared_ptr<V>& pElement = m_Elements[uiAt];
+    if (!pElement) pElement = MakeElement(m_Shown[uiAt]);
     return pElement;
   }
   std::shared_ptr<V> operator[](int32_t iIndex) { return Item(iIndex); }
@@ -610,8 +607,9 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
     ApplyCurrentHandles();
     // A copy: a handler may make further elements while these refresh.
     std::vector<std::shared_ptr<V>> made;
-    made.reserve(m_Elements.size());
-    for (const auto& entry : m_Elements) made.push_back(entry.second);
+    for (const auto& pElement : m_Elements) {
+      if (pElement) made.push_back(pElement);
+    }
     for (const auto& pElement : made) pElement->Refresh();
   }
   // Refresh, but only the view models of `elements` (handles or indexes)
@@ -620,10 +618,12 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
     auto lock = Tree().Lock();
     if (!m_bLoaded) return;
     ApplyCurrentHandles();
+    std::vector<uint32_t> wanted(elements.begin(), elements.end());
+    std::sort(wanted.begin(), wanted.end());
     std::vector<std::shared_ptr<V>> named;
-    for (const uint32_t uiElement : elements) {
-      const auto it = m_Elements.find(uiElement);
-      if (it != m_Elements.end()) named.push_back(it->second);
+    for (size_t i = 0; i < m_Shown.size(); ++i) {
+      if (m_Elements[i] && std::binary_search(wanted.begin(), wanted.end(), m_Shown[i]))
+        named.push_back(m_Elements[i]);
     }
     for (const auto& pElement : named) pElement->Refresh();
   }
@@ -664,6 +664,7 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
     if (m_bLoaded) return;
     m_Shown.clear();
     ReadHandles(m_Shown);
+    m_Elements.assign(m_Shown.size(), nullptr);
     m_bLoaded = true;
   }
   // Applies the difference between the container's handles and the shown
@@ -687,31 +688,27 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
     switch (change.Action()) {
       case OrbCollectionChange::Add:
         m_Shown.insert(m_Shown.begin() + at, current.begin() + at, current.begin() + at + count);
+        m_Elements.insert(m_Elements.begin() + at, static_cast<size_t>(count), nullptr);
         break;
       case OrbCollectionChange::Remove:
-        Forget(at, count);
         m_Shown.erase(m_Shown.begin() + at, m_Shown.begin() + at + count);
+        m_Elements.erase(m_Elements.begin() + at, m_Elements.begin() + at + count);
         break;
       case OrbCollectionChange::Replace:
-        Forget(at, count);
         std::copy_n(current.begin() + at, count, m_Shown.begin() + at);
+        std::fill_n(m_Elements.begin() + at, count, nullptr);
         break;
       case OrbCollectionChange::Reset:
         m_Shown = current;
-        m_Elements.clear();
+        m_Elements.assign(m_Shown.size(), nullptr);
         break;
     }
     if (Tree().Notifying()) m_CollectionChanged.Raise(change);
   }
-  // Drops the view models of the `count` elements shown at `at`.
-  void Forget(ptrdiff_t at, ptrdiff_t count) {
-    if (m_Elements.empty()) return;
-    for (ptrdiff_t i = at; i < at + count; ++i) m_Elements.erase(m_Shown[static_cast<size_t>(i)]);
-  }
-
   std::vector<uint32_t> m_Shown;
-  // The element view models made so far, by handle (map) or index (array).
-  std::unordered_map<uint32_t, std::shared_ptr<V>> m_Elements;
+  // The element view models made so far, by position beside m_Shown (null
+  // where none was made): a change of the elements shown moves them along.
+  std::vector<std::shared_ptr<V>> m_Elements;
   // The source last asked for its maker, and the maker it gave.
   const void* m_pMakerOf = nullptr;
   IOrbMvvmObsInternUse<V>* m_pMaker = nullptr;
