@@ -173,6 +173,62 @@ void OrbBaseDataWrapper::ReloadSlot() {
 }
 
 // ---------------------------------------------------------------------------
+// Memory of a tree
+
+void* OrbMvvmPool::Allocate(size_t uiBytes) {
+  std::lock_guard lock(m_Lock);
+  void* p = nullptr;
+  if (uiBytes == 0 || uiBytes > kLargest) {
+    p = ::operator new(uiBytes);
+  } else if (FreeBlock*& pFree = m_Free[(uiBytes - 1) / kGrain]; pFree != nullptr) {
+    p = std::exchange(pFree, pFree->pNext);
+  } else {
+    p = Carve((uiBytes + kGrain - 1) / kGrain * kGrain);
+  }
+  ++m_uiLive;
+  return p;
+}
+
+void* OrbMvvmPool::Carve(size_t uiBytes) {
+  if (static_cast<size_t>(m_pEnd - m_pNext) < uiBytes) {
+    m_Chunks.reserve(m_Chunks.size() + 1);
+    m_pNext = static_cast<std::byte*>(::operator new(kChunk));
+    m_pEnd = m_pNext + kChunk;
+    m_Chunks.push_back(m_pNext);
+  }
+  return std::exchange(m_pNext, m_pNext + uiBytes);
+}
+
+void OrbMvvmPool::Deallocate(void* p, size_t uiBytes) noexcept {
+  bool bLast = false;
+  {
+    std::lock_guard lock(m_Lock);
+    if (uiBytes == 0 || uiBytes > kLargest) {
+      ::operator delete(p);
+    } else {
+      FreeBlock*& pFree = m_Free[(uiBytes - 1) / kGrain];
+      pFree = new (p) FreeBlock{pFree};
+    }
+    bLast = --m_uiLive == 0 && m_bReleased;
+  }
+  if (bLast) delete this;
+}
+
+void OrbMvvmPool::Release() noexcept {
+  bool bEmpty = false;
+  {
+    std::lock_guard lock(m_Lock);
+    m_bReleased = true;
+    bEmpty = m_uiLive == 0;
+  }
+  if (bEmpty) delete this;
+}
+
+OrbMvvmPool::~OrbMvvmPool() {
+  for (void* pChunk : m_Chunks) ::operator delete(pChunk);
+}
+
+// ---------------------------------------------------------------------------
 // The tree of a root
 
 // Holds the exclusive lock that guards a tree's writes to its records: the

@@ -46,6 +46,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <concepts>
 #include <cstddef>
@@ -56,7 +57,9 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <typeindex>
 #include <unordered_map>
@@ -141,6 +144,84 @@ std::u16string OrbNameElements(std::u16string_view csText, std::span<const uint3
 std::optional<std::vector<uint32_t>> OrbNamedElements(std::u16string_view csText);
 
 // ---------------------------------------------------------------------------
+// Memory of a tree
+
+// The memory of the small objects of one tree (element view models, their
+// proxies, slots): blocks of one size class carved from large chunks, a freed
+// block kept for the next object of its class. A collection loading
+// thousands of elements then costs a carve or a free-list pop per object
+// instead of a heap allocation and a free, and its objects lie close
+// together. An object may be freed on any thread. The pool frees its chunks
+// once its tree let go of it and its last object was freed; until then it
+// keeps the peak of what the tree held.
+class OrbMvvmPool {
+ public:
+  static OrbMvvmPool* Create() { return new OrbMvvmPool(); }
+  OrbMvvmPool(const OrbMvvmPool&) = delete;
+  OrbMvvmPool& operator=(const OrbMvvmPool&) = delete;
+
+  void* Allocate(size_t uiBytes);
+  void Deallocate(void* p, size_t uiBytes) noexcept;
+  // The tree lets go of the pool.
+  void Release() noexcept;
+
+ private:
+  struct FreeBlock {
+    FreeBlock* pNext;
+  };
+  // Held for a few instructions only: cheaper than a mutex, which would cost
+  // as much as the heap allocation the pool saves.
+  class SpinLock {
+   public:
+    void lock() noexcept {
+      while (m_bHeld.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+    }
+    void unlock() noexcept { m_bHeld.clear(std::memory_order_release); }
+
+   private:
+    std::atomic_flag m_bHeld;
+  };
+  static constexpr size_t kGrain = alignof(std::max_align_t);
+  static constexpr size_t kLargest = 512;  // larger objects go to the heap
+  static constexpr size_t kChunk = 64 * 1024;
+
+  OrbMvvmPool() = default;
+  ~OrbMvvmPool();
+  void* Carve(size_t uiBytes);
+
+  SpinLock m_Lock;
+  std::array<FreeBlock*, kLargest / kGrain> m_Free{};
+  std::vector<void*> m_Chunks;
+  std::byte* m_pNext = nullptr;
+  std::byte* m_pEnd = nullptr;
+  size_t m_uiLive = 0;  // objects allocated and not yet freed
+  bool m_bReleased = false;
+};
+
+// The allocator of a tree's objects, over its pool (see OrbMvvmTree::Make).
+template <class T>
+class OrbMvvmAllocator {
+ public:
+  using value_type = T;
+  static_assert(alignof(T) <= alignof(std::max_align_t), "over-aligned objects are not pooled");
+
+  explicit OrbMvvmAllocator(OrbMvvmPool* pPool) noexcept : m_pPool(pPool) {}
+  template <class U>
+  OrbMvvmAllocator(const OrbMvvmAllocator<U>& other) noexcept : m_pPool(other.Pool()) {}
+
+  T* allocate(size_t n) { return static_cast<T*>(m_pPool->Allocate(n * sizeof(T))); }
+  void deallocate(T* p, size_t n) noexcept { m_pPool->Deallocate(p, n * sizeof(T)); }
+  OrbMvvmPool* Pool() const noexcept { return m_pPool; }
+  template <class U>
+  bool operator==(const OrbMvvmAllocator<U>& other) const noexcept {
+    return m_pPool == other.Pool();
+  }
+
+ private:
+  OrbMvvmPool* m_pPool;
+};
+
+// ---------------------------------------------------------------------------
 // The tree of a root
 
 // What a root and every object below it share: the lock, the notification
@@ -153,13 +234,26 @@ class OrbMvvmTree {
   // user-interface thread).
   using Dispatcher = std::function<void(std::function<void()> refresh)>;
 
-  explicit OrbMvvmTree(OrbBaseDataWrapper* pRoot) : m_pRoot(pRoot) {}
+  explicit OrbMvvmTree(OrbBaseDataWrapper* pRoot)
+      : m_pRoot(pRoot), m_pPool(OrbMvvmPool::Create()) {}
+  ~OrbMvvmTree() { m_pPool->Release(); }
   OrbMvvmTree(const OrbMvvmTree&) = delete;
   OrbMvvmTree& operator=(const OrbMvvmTree&) = delete;
 
   // The tree's lock; recursive, so that a handler may read and write values.
   std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock(m_Mutex); }
   OrbBaseDataWrapper* Root() const { return m_pRoot; }
+
+  // A new object of the tree (a slot, an element view model, its proxy),
+  // its memory taken from the tree's pool; it may outlive the tree.
+  template <class T, class... A>
+  std::shared_ptr<T> Make(A&&... args) {
+    return std::allocate_shared<T>(Allocator<T>(), std::forward<A>(args)...);
+  }
+  template <class T = std::byte>
+  OrbMvvmAllocator<T> Allocator() const {
+    return OrbMvvmAllocator<T>(m_pPool);
+  }
 
   // Whether values and collections raise their events (on by default).
   bool Notifying() const { return m_bNotifying.load(std::memory_order_relaxed); }
@@ -236,6 +330,7 @@ class OrbMvvmTree {
   std::vector<uint32_t> ElementsOf(const std::vector<PendingWrite>& writes) const;
 
   OrbBaseDataWrapper* const m_pRoot;
+  OrbMvvmPool* const m_pPool;
   mutable std::recursive_mutex m_Mutex;
   std::atomic<bool> m_bNotifying{true};
   std::atomic<bool> m_bFollowsKernel{true};
@@ -331,6 +426,41 @@ class OrbBaseDataWrapper : public std::enable_shared_from_this<OrbBaseDataWrappe
   const std::shared_ptr<OrbMvvmTree> m_pTree;
 };
 
+// The slots of a view model, one per property index, each empty until the
+// property's object is created and then owning it. A view model class that
+// knows its property count keeps the slots inside itself (storage it hands
+// in, which outlives this table); otherwise the table allocates them.
+class OrbSlots {
+ public:
+  using Slot = std::shared_ptr<OrbBaseDataWrapper>;
+
+  explicit OrbSlots(size_t uiCount)
+      : m_pOwned(uiCount > 0 ? std::make_unique<Slot[]>(uiCount) : nullptr),
+        m_pSlots(m_pOwned.get()),
+        m_uiSize(uiCount) {}
+  explicit OrbSlots(std::span<Slot> storage) : m_pSlots(storage.data()), m_uiSize(storage.size()) {}
+  OrbSlots(const OrbSlots&) = delete;
+  OrbSlots& operator=(const OrbSlots&) = delete;
+
+  size_t size() const { return m_uiSize; }
+  Slot& operator[](size_t i) { return m_pSlots[i]; }
+  const Slot& operator[](size_t i) const { return m_pSlots[i]; }
+  // std::out_of_range for an index outside the table.
+  Slot& at(size_t i) {
+    if (i >= m_uiSize) throw std::out_of_range("OrbSlots::at");
+    return m_pSlots[i];
+  }
+  Slot* begin() { return m_pSlots; }
+  Slot* end() { return m_pSlots + m_uiSize; }
+  const Slot* begin() const { return m_pSlots; }
+  const Slot* end() const { return m_pSlots + m_uiSize; }
+
+ private:
+  std::unique_ptr<Slot[]> m_pOwned;
+  Slot* m_pSlots;
+  size_t m_uiSize;
+};
+
 // Base of the view model of one record, reached through record interface I.
 // The view model provides the three IAOrbMvvmInternUse operations.
 template <class I>
@@ -346,6 +476,11 @@ class AOrbMvvmObject : public OrbBaseDataWrapper, public IAOrbMvvmInternUse {
       : OrbBaseDataWrapper(pParent, iPropIndex),
         m_Fields(iFieldCount > 0 ? static_cast<size_t>(iFieldCount) : 0),
         m_OrbData(std::move(pData)) {}
+  // The same with the slots in `slots`, storage of the view model that
+  // outlives this base.
+  AOrbMvvmObject(std::shared_ptr<I> pData, std::span<OrbSlots::Slot> slots,
+                 OrbBaseDataWrapper* pParent, int32_t iPropIndex)
+      : OrbBaseDataWrapper(pParent, iPropIndex), m_Fields(slots), m_OrbData(std::move(pData)) {}
 
   PropertyChangedEvent& PropertyChanged() { return m_PropertyChanged; }
 
@@ -404,7 +539,7 @@ class AOrbMvvmObject : public OrbBaseDataWrapper, public IAOrbMvvmInternUse {
 
   // One slot per property index: empty until the property's object is
   // created, then owning it.
-  std::vector<std::shared_ptr<OrbBaseDataWrapper>> m_Fields;
+  OrbSlots m_Fields;
   // The record shown; null while the view model is not connected.
   std::shared_ptr<I> m_OrbData;
 
@@ -852,7 +987,7 @@ class OrbMvvmObsArray1D : public OrbBaseDataWrapper, public IOrbEnumerable<std::
   std::shared_ptr<TItem> Item(int32_t iIndex) {
     auto lock = Tree().Lock();
     const size_t uiAt = CheckedPosition(iIndex);
-    if (!m_Items[uiAt]) m_Items[uiAt] = std::make_shared<TItem>(m_Values[uiAt], this);
+    if (!m_Items[uiAt]) m_Items[uiAt] = Tree().template Make<TItem>(m_Values[uiAt], this);
     return m_Items[uiAt];
   }
   std::shared_ptr<TItem> operator[](int32_t iIndex) { return Item(iIndex); }
