@@ -176,7 +176,7 @@ void OrbBaseDataWrapper::ReloadSlot() {
 // Memory of a tree
 
 void* OrbMvvmPool::Allocate(size_t uiBytes) {
-  std::lock_guard lock(m_Lock);
+  std::lock_guard lock(m_Mutex);
   void* p = nullptr;
   if (uiBytes == 0 || uiBytes > kLargest) {
     p = ::operator new(uiBytes);
@@ -202,7 +202,7 @@ void* OrbMvvmPool::Carve(size_t uiBytes) {
 void OrbMvvmPool::Deallocate(void* p, size_t uiBytes) noexcept {
   bool bLast = false;
   {
-    std::lock_guard lock(m_Lock);
+    std::lock_guard lock(m_Mutex);
     if (uiBytes == 0 || uiBytes > kLargest) {
       ::operator delete(p);
     } else {
@@ -217,7 +217,7 @@ void OrbMvvmPool::Deallocate(void* p, size_t uiBytes) noexcept {
 void OrbMvvmPool::Release() noexcept {
   bool bEmpty = false;
   {
-    std::lock_guard lock(m_Lock);
+    std::lock_guard lock(m_Mutex);
     m_bReleased = true;
     bEmpty = m_uiLive == 0;
   }
@@ -324,19 +324,19 @@ void OrbMvvmTree::WriteStored(OrbBaseDataWrapper& target, int32_t iIndex) {
 }
 
 bool OrbMvvmTree::IsPending(const OrbBaseDataWrapper& target, int32_t iIndex) const {
-  auto lock = std::unique_lock(m_Mutex);
+  auto lock = std::unique_lock(m_pPool->Mutex());
   return std::any_of(m_Pending.begin(), m_Pending.end(), [&](const PendingWrite& write) {
     return write.pKey == &target && write.iIndex == iIndex;
   });
 }
 
 bool OrbMvvmTree::HasPending() const {
-  auto lock = std::unique_lock(m_Mutex);
+  auto lock = std::unique_lock(m_pPool->Mutex());
   return !m_Pending.empty();
 }
 
 std::shared_ptr<IOrbUpdatableObject> OrbMvvmTree::Container() const {
-  auto lock = std::unique_lock(m_Mutex);
+  auto lock = std::unique_lock(m_pPool->Mutex());
   return m_pContainer.lock();
 }
 

@@ -59,7 +59,6 @@
 #include <span>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <type_traits>
 #include <typeindex>
 #include <unordered_map>
@@ -151,14 +150,20 @@ std::optional<std::vector<uint32_t>> OrbNamedElements(std::u16string_view csText
 // block kept for the next object of its class. A collection loading
 // thousands of elements then costs a carve or a free-list pop per object
 // instead of a heap allocation and a free, and its objects lie close
-// together. An object may be freed on any thread. The pool frees its chunks
-// once its tree let go of it and its last object was freed; until then it
-// keeps the peak of what the tree held.
+// together. The pool holds the tree's lock and takes it for each
+// allocation and free: the tree makes its objects holding it already, and
+// drops its elements holding it, so neither costs an atomic operation; an
+// object freed on another thread waits for the lock. The pool frees its
+// chunks once its tree let go of it and its last object was freed; until
+// then it keeps the peak of what the tree held.
 class OrbMvvmPool {
  public:
   static OrbMvvmPool* Create() { return new OrbMvvmPool(); }
   OrbMvvmPool(const OrbMvvmPool&) = delete;
   OrbMvvmPool& operator=(const OrbMvvmPool&) = delete;
+
+  // The tree's lock (OrbMvvmTree::Lock).
+  std::recursive_mutex& Mutex() { return m_Mutex; }
 
   void* Allocate(size_t uiBytes);
   void Deallocate(void* p, size_t uiBytes) noexcept;
@@ -169,18 +174,6 @@ class OrbMvvmPool {
   struct FreeBlock {
     FreeBlock* pNext;
   };
-  // Held for a few instructions only: cheaper than a mutex, which would cost
-  // as much as the heap allocation the pool saves.
-  class SpinLock {
-   public:
-    void lock() noexcept {
-      while (m_bHeld.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
-    }
-    void unlock() noexcept { m_bHeld.clear(std::memory_order_release); }
-
-   private:
-    std::atomic_flag m_bHeld;
-  };
   static constexpr size_t kGrain = alignof(std::max_align_t);
   static constexpr size_t kLargest = 512;  // larger objects go to the heap
   static constexpr size_t kChunk = 64 * 1024;
@@ -189,7 +182,7 @@ class OrbMvvmPool {
   ~OrbMvvmPool();
   void* Carve(size_t uiBytes);
 
-  SpinLock m_Lock;
+  std::recursive_mutex m_Mutex;
   std::array<FreeBlock*, kLargest / kGrain> m_Free{};
   std::vector<void*> m_Chunks;
   std::byte* m_pNext = nullptr;
@@ -241,7 +234,7 @@ class OrbMvvmTree {
   OrbMvvmTree& operator=(const OrbMvvmTree&) = delete;
 
   // The tree's lock; recursive, so that a handler may read and write values.
-  std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock(m_Mutex); }
+  std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock(m_pPool->Mutex()); }
   OrbBaseDataWrapper* Root() const { return m_pRoot; }
 
   // A new object of the tree (a slot, an element view model, its proxy),
@@ -331,13 +324,12 @@ class OrbMvvmTree {
 
   OrbBaseDataWrapper* const m_pRoot;
   OrbMvvmPool* const m_pPool;
-  mutable std::recursive_mutex m_Mutex;
   std::atomic<bool> m_bNotifying{true};
   std::atomic<bool> m_bFollowsKernel{true};
   std::atomic<OrbDataMode> m_Mode{OrbDataMode::Live};
   std::atomic<bool> m_bAutoCommit{true};
   std::atomic<bool> m_bDetached{false};
-  // Guarded by m_Mutex.
+  // Guarded by the lock.
   std::weak_ptr<IOrbUpdatableObject> m_pContainer;
   std::u16string m_csMember;
   std::weak_ptr<OrbFileM> m_pFile;
@@ -481,6 +473,14 @@ class AOrbMvvmObject : public OrbBaseDataWrapper, public IAOrbMvvmInternUse {
   AOrbMvvmObject(std::shared_ptr<I> pData, std::span<OrbSlots::Slot> slots,
                  OrbBaseDataWrapper* pParent, int32_t iPropIndex)
       : OrbBaseDataWrapper(pParent, iPropIndex), m_Fields(slots), m_OrbData(std::move(pData)) {}
+
+  // Drops the slots and the record holding the tree's lock, which their
+  // frees take (OrbMvvmPool): once for all of them.
+  ~AOrbMvvmObject() override {
+    auto lock = Tree().Lock();
+    for (auto& pSlot : m_Fields) pSlot.reset();
+    m_OrbData.reset();
+  }
 
   PropertyChangedEvent& PropertyChanged() { return m_PropertyChanged; }
 
@@ -700,6 +700,12 @@ template <class V>
 class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<std::shared_ptr<V>> {
  public:
   using OrbBaseDataWrapper::OrbBaseDataWrapper;
+  // Drops the element view models holding the tree's lock, which their
+  // frees take (OrbMvvmPool): once for all of them.
+  ~OrbMvvmObsCollection() override {
+    auto lock = Tree().Lock();
+    m_Elements.clear();
+  }
 
   // Number of elements shown; the first use reads the container.
   int32_t Count() {
