@@ -475,9 +475,7 @@ void OrbGenericDataContext::Refresh() { m_pRoot->Tree().Refresh(); }
 void OrbGenericDataContext::SetDispatcher(OrbMvvmTree::Dispatcher dispatcher) {
   m_pRoot->Tree().SetDispatcher(std::move(dispatcher));
 }
-std::unique_lock<std::recursive_mutex> OrbGenericDataContext::Lock() {
-  return m_pRoot->Tree().Lock();
-}
+std::unique_lock<OrbTreeMutex> OrbGenericDataContext::Lock() { return m_pRoot->Tree().Lock(); }
 OrbEvent<void(uint64_t)>& OrbGenericDataContext::Committed() { return m_pRoot->Tree().Committed(); }
 OrbEvent<void()>& OrbGenericDataContext::RolledBack() { return m_pRoot->Tree().RolledBack(); }
 OrbEvent<void()>& OrbGenericDataContext::Refreshed() { return m_pRoot->Tree().Refreshed(); }

@@ -59,6 +59,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <typeindex>
 #include <unordered_map>
@@ -143,6 +144,54 @@ std::u16string OrbNameElements(std::u16string_view csText, std::span<const uint3
 std::optional<std::vector<uint32_t>> OrbNamedElements(std::u16string_view csText);
 
 // ---------------------------------------------------------------------------
+// The lock of a tree
+
+// Recursive, so that a handler may read and write values. A thread that
+// holds it already takes it again with a compare and a count, without an
+// atomic operation or a call: the tree's objects take it that way for their
+// allocations and frees inside each read.
+class OrbTreeMutex {
+ public:
+  void lock() {
+    if (OwnedHere()) {
+      ++m_uiDepth;
+      return;
+    }
+    m_Mutex.lock();
+    Own();
+  }
+  bool try_lock() {
+    if (OwnedHere()) {
+      ++m_uiDepth;
+      return true;
+    }
+    if (!m_Mutex.try_lock()) return false;
+    Own();
+    return true;
+  }
+  void unlock() {
+    if (--m_uiDepth != 0) return;
+    m_Owner.store(std::thread::id(), std::memory_order_relaxed);
+    m_Mutex.unlock();
+  }
+
+ private:
+  // Only the owner stores its own id, and clears it before it lets go: no
+  // other thread can read this thread's id here.
+  bool OwnedHere() const {
+    return m_Owner.load(std::memory_order_relaxed) == std::this_thread::get_id();
+  }
+  void Own() {
+    m_Owner.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    m_uiDepth = 1;
+  }
+
+  std::mutex m_Mutex;
+  std::atomic<std::thread::id> m_Owner{};
+  size_t m_uiDepth = 0;  // guarded by m_Mutex
+};
+
+// ---------------------------------------------------------------------------
 // Memory of a tree
 
 // The memory of the small objects of one tree (element view models, their
@@ -163,7 +212,7 @@ class OrbMvvmPool {
   OrbMvvmPool& operator=(const OrbMvvmPool&) = delete;
 
   // The tree's lock (OrbMvvmTree::Lock).
-  std::recursive_mutex& Mutex() { return m_Mutex; }
+  OrbTreeMutex& Mutex() { return m_Mutex; }
 
   void* Allocate(size_t uiBytes);
   void Deallocate(void* p, size_t uiBytes) noexcept;
@@ -182,7 +231,7 @@ class OrbMvvmPool {
   ~OrbMvvmPool();
   void* Carve(size_t uiBytes);
 
-  std::recursive_mutex m_Mutex;
+  OrbTreeMutex m_Mutex;
   std::array<FreeBlock*, kLargest / kGrain> m_Free{};
   std::vector<void*> m_Chunks;
   std::byte* m_pNext = nullptr;
@@ -233,8 +282,26 @@ class OrbMvvmTree {
   OrbMvvmTree(const OrbMvvmTree&) = delete;
   OrbMvvmTree& operator=(const OrbMvvmTree&) = delete;
 
+  // Every object of the tree holds it from its construction to its
+  // destruction: the tree lives until the last of them is gone (a child may
+  // outlive its root), then deletes itself. Counted under the tree's lock,
+  // which the tree's own objects hold already when it makes and drops them,
+  // so that holding costs no atomic operation there.
+  void Hold() {
+    auto lock = Lock();
+    ++m_uiHolders;
+  }
+  void Drop() noexcept {
+    bool bLast = false;
+    {
+      auto lock = Lock();
+      bLast = --m_uiHolders == 0;
+    }
+    if (bLast) delete this;
+  }
+
   // The tree's lock; recursive, so that a handler may read and write values.
-  std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock(m_pPool->Mutex()); }
+  std::unique_lock<OrbTreeMutex> Lock() { return std::unique_lock(m_pPool->Mutex()); }
   OrbBaseDataWrapper* Root() const { return m_pRoot; }
 
   // A new object of the tree (a slot, an element view model, its proxy),
@@ -324,6 +391,7 @@ class OrbMvvmTree {
 
   OrbBaseDataWrapper* const m_pRoot;
   OrbMvvmPool* const m_pPool;
+  size_t m_uiHolders = 0;  // guarded by the lock
   std::atomic<bool> m_bNotifying{true};
   std::atomic<bool> m_bFollowsKernel{true};
   std::atomic<OrbDataMode> m_Mode{OrbDataMode::Live};
@@ -354,8 +422,10 @@ class OrbBaseDataWrapper : public std::enable_shared_from_this<OrbBaseDataWrappe
   OrbBaseDataWrapper(OrbBaseDataWrapper* pParent, int32_t iPropIndex)
       : m_pParent(pParent),
         m_iPropIndex(iPropIndex),
-        m_pTree(pParent != nullptr ? pParent->m_pTree : std::make_shared<OrbMvvmTree>(this)) {}
-  virtual ~OrbBaseDataWrapper() = default;
+        m_pTree(pParent != nullptr ? pParent->m_pTree : new OrbMvvmTree(this)) {
+    m_pTree->Hold();
+  }
+  virtual ~OrbBaseDataWrapper() { m_pTree->Drop(); }
   OrbBaseDataWrapper(const OrbBaseDataWrapper&) = delete;
   OrbBaseDataWrapper& operator=(const OrbBaseDataWrapper&) = delete;
 
@@ -415,7 +485,7 @@ class OrbBaseDataWrapper : public std::enable_shared_from_this<OrbBaseDataWrappe
  private:
   OrbBaseDataWrapper* m_pParent;
   int32_t m_iPropIndex;
-  const std::shared_ptr<OrbMvvmTree> m_pTree;
+  OrbMvvmTree* const m_pTree;  // held (OrbMvvmTree::Hold) until the destructor
 };
 
 // The slots of a view model, one per property index, each empty until the
@@ -1148,7 +1218,7 @@ class OrbGenericDataContext {
   // kernel's notification thread; an empty one restores that.
   void SetDispatcher(OrbMvvmTree::Dispatcher dispatcher);
   // The tree's lock, for reading several values consistently.
-  std::unique_lock<std::recursive_mutex> Lock();
+  std::unique_lock<OrbTreeMutex> Lock();
 
   OrbEvent<void(uint64_t uiUpdateId)>& Committed();
   OrbEvent<void()>& RolledBack();
