@@ -14,6 +14,9 @@
 //   OrbDiffHandles                  the handle diff behind it
 //   OrbMvvmTree                     lock, switches and write policy of a root
 //                                   and everything below it
+//   OrbTreeMutex, OrbMvvmPool,      the tree's lock and the memory of its
+//   OrbMvvmAllocator                objects
+//   OrbSlots                        the slot table of a view model
 //   OrbGenericContextManager<F>,    data contexts
 //   GetMvvmObjForDC<T>, OrbGenericDataContext, OrbDataContextSettings,
 //   OrbDataMode
