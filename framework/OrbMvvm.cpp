@@ -192,9 +192,10 @@ void* OrbMvvmPool::Allocate(size_t uiBytes) {
 void* OrbMvvmPool::Carve(size_t uiBytes) {
   if (static_cast<size_t>(m_pEnd - m_pNext) < uiBytes) {
     m_Chunks.reserve(m_Chunks.size() + 1);
-    m_pNext = static_cast<std::byte*>(::operator new(kChunk));
-    m_pEnd = m_pNext + kChunk;
+    m_pNext = static_cast<std::byte*>(::operator new(m_uiChunk));
+    m_pEnd = m_pNext + m_uiChunk;
     m_Chunks.push_back(m_pNext);
+    m_uiChunk = std::min(m_uiChunk * 2, kLastChunk);
   }
   return std::exchange(m_pNext, m_pNext + uiBytes);
 }

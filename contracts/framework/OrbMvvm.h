@@ -228,7 +228,10 @@ class OrbMvvmPool {
   };
   static constexpr size_t kGrain = alignof(std::max_align_t);
   static constexpr size_t kLargest = 512;  // larger objects go to the heap
-  static constexpr size_t kChunk = 64 * 1024;
+  // Chunks double from the first size to the last: a small tree (one
+  // record's view model) takes little, a large collection few chunks.
+  static constexpr size_t kFirstChunk = 2 * 1024;
+  static constexpr size_t kLastChunk = 64 * 1024;
 
   OrbMvvmPool() = default;
   ~OrbMvvmPool();
@@ -239,7 +242,8 @@ class OrbMvvmPool {
   std::vector<void*> m_Chunks;
   std::byte* m_pNext = nullptr;
   std::byte* m_pEnd = nullptr;
-  size_t m_uiLive = 0;  // objects allocated and not yet freed
+  size_t m_uiChunk = kFirstChunk;  // the size of the next chunk
+  size_t m_uiLive = 0;             // objects allocated and not yet freed
   bool m_bReleased = false;
 };
 
