@@ -46,10 +46,15 @@ class OrbArrayOps : public Base, public OrbArrayPositions {
   // The element at `uiIndex`; no native call, the index is checked when the
   // proxy is used. Slot 4 of the level is left as it is.
   Element Item(uint32_t uiIndex) override {
+    return ItemAllocated(uiIndex, std::allocator<Proxy>());
+  }
+  // Item(uiIndex), the proxy's memory taken from `alloc` (a view-model tree's).
+  template <class Alloc>
+  Element ItemAllocated(uint32_t uiIndex, const Alloc& alloc) {
     return OrbGuarded(Self::kClassName, u"[]", [&] {
       Self& self = AsSelf();
       self.m_iI1 = uiIndex;
-      return std::make_shared<Proxy>(self.m_pObj, self.KeepAlive(), &self);
+      return std::allocate_shared<Proxy>(alloc, self.m_pObj, self.KeepAlive(), &self);
     });
   }
   // Item(uiIndex) for an enumerator, which keeps the proxy it handed out
@@ -80,12 +85,18 @@ class OrbArrayOps : public Base, public OrbArrayPositions {
     m_iForeachEnd = iEnd;
   }
 
-  void GetARLock() override { Guarded(u".GetARLock", [&] { Array().GetARLock(); }); }
+  void GetARLock() override {
+    Guarded(u".GetARLock", [&] { Array().GetARLock(); });
+  }
   void GetARLockFromRWELock() override {
     Guarded(u".GetARLockFromRWELock", [&] { Array().GetARLockFromRWELock(); });
   }
-  void ReleaseARLock() override { Guarded(u".ReleaseARLock", [&] { Array().ReleaseARLock(); }); }
-  void GetRWELock() override { Guarded(u".GetRWELock", [&] { Array().GetRWELock(); }); }
+  void ReleaseARLock() override {
+    Guarded(u".ReleaseARLock", [&] { Array().ReleaseARLock(); });
+  }
+  void GetRWELock() override {
+    Guarded(u".GetRWELock", [&] { Array().GetRWELock(); });
+  }
   void ReleaseRWELock() override {
     Guarded(u".ReleaseRWELock", [&] { Array().ReleaseRWELock(); });
   }
@@ -172,7 +183,8 @@ class D2iValues : public OrbNestedWrapper<Self, Path>,
   }
   // Range-for over this wrapper without a virtual call per step.
   auto begin() {
-    return OrbWalkIterator(OrbArrayEnumerator<Self, T>(static_cast<Self&>(*this).shared_from_this()));
+    return OrbWalkIterator(
+        OrbArrayEnumerator<Self, T>(static_cast<Self&>(*this).shared_from_this()));
   }
   std::default_sentinel_t end() { return std::default_sentinel; }
 

@@ -74,6 +74,11 @@ class OrbMapOps : public OrbKeyOps<Self, Base> {
   Element Item(uint32_t hPos) override {
     return OrbGuarded(Self::kClassName, u"[]", [&] { return Choose(hPos); });
   }
+  // Item(hPos), the proxy's memory taken from `alloc` (a view-model tree's).
+  template <class Alloc>
+  Element ItemAllocated(uint32_t hPos, const Alloc& alloc) {
+    return OrbGuarded(Self::kClassName, u"[]", [&] { return Choose(hPos, alloc); });
+  }
   // Item(hPos) for an enumerator, which keeps the proxy it handed out last
   // in `pKept` (OrbProxyOf).
   using EnumKept = std::shared_ptr<Proxy>;
@@ -122,21 +127,30 @@ class OrbMapOps : public OrbKeyOps<Self, Base> {
     return Guarded(u".IsAlive", [&] { return Map().IsAlive(hPos); });
   }
   int32_t SetDeleteCandidate(uint32_t hPos, int32_t iDelState) override {
-    return Guarded(u".SetDeleteCandidate", [&] { return Map().SetDeleteCandidate(hPos, iDelState); });
+    return Guarded(u".SetDeleteCandidate",
+                   [&] { return Map().SetDeleteCandidate(hPos, iDelState); });
   }
   int32_t SetAsModified(uint32_t hPos, int32_t iModifState) override {
     return Guarded(u".SetAsModified", [&] { return Map().SetAsModified(hPos, iModifState); });
   }
 
-  void GetARLock() override { Guarded(u".GetARLock", [&] { Map().GetARLock(); }); }
+  void GetARLock() override {
+    Guarded(u".GetARLock", [&] { Map().GetARLock(); });
+  }
   // The native answer (whether the version changed meanwhile) is dropped;
   // IsNewVersion tells it.
   void GetARLockFromRWELock() override {
     Guarded(u".GetARLockFromRWELock", [&] { Map().GetARLockFromRWELock(); });
   }
-  void ReleaseARLock() override { Guarded(u".ReleaseARLock", [&] { Map().ReleaseARLock(); }); }
-  void GetRWELock() override { Guarded(u".GetRWELock", [&] { Map().GetRWELock(); }); }
-  void ReleaseRWELock() override { Guarded(u".ReleaseRWELock", [&] { Map().ReleaseRWELock(); }); }
+  void ReleaseARLock() override {
+    Guarded(u".ReleaseARLock", [&] { Map().ReleaseARLock(); });
+  }
+  void GetRWELock() override {
+    Guarded(u".GetRWELock", [&] { Map().GetRWELock(); });
+  }
+  void ReleaseRWELock() override {
+    Guarded(u".ReleaseRWELock", [&] { Map().ReleaseRWELock(); });
+  }
   void IncrementVersion() override {
     Guarded(u".IncrementVersion", [&] { Map().IncrementVersion(); });
   }
@@ -187,10 +201,11 @@ class OrbMapOps : public OrbKeyOps<Self, Base> {
     self.m_iI4 = kChosenByMap;
   }
   // `hPos` becomes this level's choice; a new proxy over a copy of the path.
-  Element Choose(uint32_t hPos) {
+  template <class Alloc = std::allocator<Proxy>>
+  Element Choose(uint32_t hPos, const Alloc& alloc = Alloc()) {
     ChooseSlots(hPos);
     Self& self = AsSelf();
-    return std::make_shared<Proxy>(self.m_pObj, self.KeepAlive(), &self);
+    return std::allocate_shared<Proxy>(alloc, self.m_pObj, self.KeepAlive(), &self);
   }
 
   uint32_t KeyCommand(OrbOpName csOperation, D2MapCmd::Cmd eCmd, const Key& key) {
@@ -227,7 +242,7 @@ class D2oMap : public OrbTopWrapper<Self, Path>,
   D2oMap(typename Path::Member* pObj, const std::shared_ptr<OrbFileM>& pFileM)
       : OrbTopWrapper<Self, Path>(pObj, pFileM),
         OrbMapOps<Self, Path, Proxy, OrbUpdatableImpl<IOrbObjMap<K, Interface>>>(pObj,
-                                                                                pFileM.get()) {}
+                                                                                 pFileM.get()) {}
 };
 
 // A keyed map inside a record.

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "contracts/framework/OrbInterfaces.h"
+#include "contracts/framework/OrbMvvm.h"
 
 namespace Tarvex::Orb::DataDirectAcces {
 
@@ -19,9 +20,18 @@ class OrbMvvmMaker : public IOrbMvvmObsInternUse<V> {
  public:
   // A new view model of element `i1`; the proxy checks the handle when the
   // view model reads. The element level's other slots are the wrapper's own.
-  std::shared_ptr<V> GetMvvmInstance(OrbBaseDataWrapper* pParent, uint32_t i1, uint32_t,
-                                     uint32_t, uint32_t) override {
-    return std::make_shared<V>(static_cast<Self&>(*this).Item(i1), pParent);
+  // The view model and the element's proxy take their memory from the
+  // parent's tree.
+  std::shared_ptr<V> GetMvvmInstance(OrbBaseDataWrapper* pParent, uint32_t i1, uint32_t, uint32_t,
+                                     uint32_t) override {
+    Self& self = static_cast<Self&>(*this);
+    if (pParent == nullptr) return std::make_shared<V>(self.Item(i1), pParent);
+    OrbMvvmTree& tree = pParent->Tree();
+    if constexpr (requires { self.ItemAllocated(i1, tree.Allocator()); }) {
+      return tree.Make<V>(self.ItemAllocated(i1, tree.Allocator()), pParent);
+    } else {
+      return tree.Make<V>(self.Item(i1), pParent);
+    }
   }
 };
 

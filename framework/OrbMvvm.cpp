@@ -173,6 +173,63 @@ void OrbBaseDataWrapper::ReloadSlot() {
 }
 
 // ---------------------------------------------------------------------------
+// Memory of a tree
+
+void* OrbMvvmPool::Allocate(size_t uiBytes) {
+  std::lock_guard lock(m_Mutex);
+  void* p = nullptr;
+  if (uiBytes == 0 || uiBytes > kLargest) {
+    p = ::operator new(uiBytes);
+  } else if (FreeBlock*& pFree = m_Free[(uiBytes - 1) / kGrain]; pFree != nullptr) {
+    p = std::exchange(pFree, pFree->pNext);
+  } else {
+    p = Carve((uiBytes + kGrain - 1) / kGrain * kGrain);
+  }
+  ++m_uiLive;
+  return p;
+}
+
+void* OrbMvvmPool::Carve(size_t uiBytes) {
+  if (static_cast<size_t>(m_pEnd - m_pNext) < uiBytes) {
+    m_Chunks.reserve(m_Chunks.size() + 1);
+    m_pNext = static_cast<std::byte*>(::operator new(m_uiChunk));
+    m_pEnd = m_pNext + m_uiChunk;
+    m_Chunks.push_back(m_pNext);
+    m_uiChunk = std::min(m_uiChunk * 2, kLastChunk);
+  }
+  return std::exchange(m_pNext, m_pNext + uiBytes);
+}
+
+void OrbMvvmPool::Deallocate(void* p, size_t uiBytes) noexcept {
+  bool bLast = false;
+  {
+    std::lock_guard lock(m_Mutex);
+    if (uiBytes == 0 || uiBytes > kLargest) {
+      ::operator delete(p);
+    } else {
+      FreeBlock*& pFree = m_Free[(uiBytes - 1) / kGrain];
+      pFree = new (p) FreeBlock{pFree};
+    }
+    bLast = --m_uiLive == 0 && m_bReleased;
+  }
+  if (bLast) delete this;
+}
+
+void OrbMvvmPool::Release() noexcept {
+  bool bEmpty = false;
+  {
+    std::lock_guard lock(m_Mutex);
+    m_bReleased = true;
+    bEmpty = m_uiLive == 0;
+  }
+  if (bEmpty) delete this;
+}
+
+OrbMvvmPool::~OrbMvvmPool() {
+  for (void* pChunk : m_Chunks) ::operator delete(pChunk);
+}
+
+// ---------------------------------------------------------------------------
 // The tree of a root
 
 // Holds the exclusive lock that guards a tree's writes to its records: the
@@ -268,19 +325,19 @@ void OrbMvvmTree::WriteStored(OrbBaseDataWrapper& target, int32_t iIndex) {
 }
 
 bool OrbMvvmTree::IsPending(const OrbBaseDataWrapper& target, int32_t iIndex) const {
-  auto lock = std::unique_lock(m_Mutex);
+  auto lock = std::unique_lock(m_pPool->Mutex());
   return std::any_of(m_Pending.begin(), m_Pending.end(), [&](const PendingWrite& write) {
     return write.pKey == &target && write.iIndex == iIndex;
   });
 }
 
 bool OrbMvvmTree::HasPending() const {
-  auto lock = std::unique_lock(m_Mutex);
+  auto lock = std::unique_lock(m_pPool->Mutex());
   return !m_Pending.empty();
 }
 
 std::shared_ptr<IOrbUpdatableObject> OrbMvvmTree::Container() const {
-  auto lock = std::unique_lock(m_Mutex);
+  auto lock = std::unique_lock(m_pPool->Mutex());
   return m_pContainer.lock();
 }
 
@@ -419,9 +476,7 @@ void OrbGenericDataContext::Refresh() { m_pRoot->Tree().Refresh(); }
 void OrbGenericDataContext::SetDispatcher(OrbMvvmTree::Dispatcher dispatcher) {
   m_pRoot->Tree().SetDispatcher(std::move(dispatcher));
 }
-std::unique_lock<std::recursive_mutex> OrbGenericDataContext::Lock() {
-  return m_pRoot->Tree().Lock();
-}
+std::unique_lock<OrbTreeMutex> OrbGenericDataContext::Lock() { return m_pRoot->Tree().Lock(); }
 OrbEvent<void(uint64_t)>& OrbGenericDataContext::Committed() { return m_pRoot->Tree().Committed(); }
 OrbEvent<void()>& OrbGenericDataContext::RolledBack() { return m_pRoot->Tree().RolledBack(); }
 OrbEvent<void()>& OrbGenericDataContext::Refreshed() { return m_pRoot->Tree().Refreshed(); }

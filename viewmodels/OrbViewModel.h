@@ -42,15 +42,16 @@ T OrbParseDefault(std::u16string_view csLiteral);
 [[noreturn]] void OrbThrowBadDefault(std::u16string_view csLiteral);
 
 template <class T>
-  requires std::same_as<T, int32_t> || std::same_as<T, uint32_t>
-T OrbParseNumber(std::u16string_view csLiteral) {
+requires std::same_as<T, int32_t> || std::same_as<T, uint32_t> T
+OrbParseNumber(std::u16string_view csLiteral) {
   std::string csDigits;
   for (char16_t c : csLiteral) {
     if (c > 0x7F) OrbThrowBadDefault(csLiteral);
     csDigits.push_back(static_cast<char>(c));
   }
   T value{};
-  const auto [pEnd, error] = std::from_chars(csDigits.data(), csDigits.data() + csDigits.size(), value);
+  const auto [pEnd, error] =
+      std::from_chars(csDigits.data(), csDigits.data() + csDigits.size(), value);
   if (error != std::errc() || pEnd != csDigits.data() + csDigits.size() || csDigits.empty())
     OrbThrowBadDefault(csLiteral);
   return value;
@@ -118,7 +119,7 @@ struct OrbVmSimple {
     return {csName, iSize, iElementSize, bVariable, csDefault, &Make, &Load, &Store};
   }
   static std::shared_ptr<OrbBaseDataWrapper> Make(Self& self, const Row&, int32_t iIndex) {
-    return std::make_shared<Slot>(&self, iIndex, 0u);
+    return self.Tree().template Make<Slot>(&self, iIndex, 0u);
   }
   static void Load(Self& self, const Row& row, int32_t iIndex, bool bClear) {
     Slot& slot = static_cast<Slot&>(*self.m_Fields[static_cast<size_t>(iIndex)]);
@@ -167,7 +168,7 @@ struct OrbVmCollection : OrbVmBound<Self, I, Get, Collection> {
     return {csName, iSize, iElementSize, bVariable, csType, &Make, &Load, nullptr};
   }
   static std::shared_ptr<OrbBaseDataWrapper> Make(Self& self, const Row&, int32_t iIndex) {
-    return std::make_shared<Slot>(Base::SourceOf(self), &self, iIndex);
+    return self.Tree().template Make<Slot>(Base::SourceOf(self), &self, iIndex);
   }
   static void Load(Self& self, const Row& row, int32_t iIndex, bool) {
     auto pSource = Base::ConnectedSource(self, row, iIndex);
@@ -198,10 +199,10 @@ struct OrbVmValuesTypes<std::shared_ptr<IOrbArray1D<T>>> {
 };
 
 template <class Self, class I, auto Get, class V>
-using OrbVmMap = OrbVmCollection<
-    Self, I, Get,
-    OrbMvvmObsMap<typename OrbVmMapTypes<OrbVmValueOf<I, Get>>::Key,
-                  typename OrbVmMapTypes<OrbVmValueOf<I, Get>>::Element, V>>;
+using OrbVmMap =
+    OrbVmCollection<Self, I, Get,
+                    OrbMvvmObsMap<typename OrbVmMapTypes<OrbVmValueOf<I, Get>>::Key,
+                                  typename OrbVmMapTypes<OrbVmValueOf<I, Get>>::Element, V>>;
 
 template <class Self, class I, auto Get, class V>
 using OrbVmArray =
@@ -213,9 +214,9 @@ using OrbVmArray =
 template <class Self, class I, auto Get, int32_t Count>
 struct OrbVmFixed
     : OrbVmBound<Self, I, Get,
-                 OrbMvvmObsArray1D<typename OrbVmValuesTypes<OrbVmValueOf<I, Get>>::Value,
-                                   MvvmSimpleObsItem<typename OrbVmValuesTypes<
-                                       OrbVmValueOf<I, Get>>::Value>>> {
+                 OrbMvvmObsArray1D<
+                     typename OrbVmValuesTypes<OrbVmValueOf<I, Get>>::Value,
+                     MvvmSimpleObsItem<typename OrbVmValuesTypes<OrbVmValueOf<I, Get>>::Value>>> {
   using T = typename OrbVmValuesTypes<OrbVmValueOf<I, Get>>::Value;
   using Slot = OrbMvvmObsArray1D<T, MvvmSimpleObsItem<T>>;
   using Base = OrbVmBound<Self, I, Get, Slot>;
@@ -226,8 +227,8 @@ struct OrbVmFixed
     return {csName, iSize, iElementSize, bVariable, csType, &Make, &Load, nullptr};
   }
   static std::shared_ptr<OrbBaseDataWrapper> Make(Self& self, const Row&, int32_t iIndex) {
-    return std::make_shared<Slot>(Base::SourceOf(self), &self, iIndex, OrbParseDefault<T>(u"0"),
-                                  Count);
+    return self.Tree().template Make<Slot>(Base::SourceOf(self), &self, iIndex,
+                                           OrbParseDefault<T>(u"0"), Count);
   }
   static void Load(Self& self, const Row& row, int32_t iIndex, bool) {
     auto pSource = Base::ConnectedSource(self, row, iIndex);
@@ -248,7 +249,7 @@ struct OrbVmNested : OrbVmBound<Self, I, Get, V> {
     return {csName, iSize, iElementSize, bVariable, csType, &Make, &Load, nullptr};
   }
   static std::shared_ptr<OrbBaseDataWrapper> Make(Self& self, const Row&, int32_t iIndex) {
-    return std::make_shared<V>(Base::SourceOf(self), &self, iIndex);
+    return self.Tree().template Make<V>(Base::SourceOf(self), &self, iIndex);
   }
   static void Load(Self& self, const Row& row, int32_t iIndex, bool) {
     auto pSource = Base::ConnectedSource(self, row, iIndex);
@@ -259,11 +260,19 @@ struct OrbVmNested : OrbVmBound<Self, I, Get, V> {
 // Starts the object face once, before the first view model is made.
 void OrbViewModelsStart();
 
+// The slots of a view model with N properties, a base of it so that they
+// are made before the view model's AOrbMvvmObject, which points at them, and
+// go after it.
+template <int32_t N>
+struct OrbVmSlotStore {
+  std::array<OrbSlots::Slot, static_cast<size_t>(N)> m_SlotStore;
+};
+
 // The base of view model Self over record interface I with N properties.
 // Self declares kClassName, kInterfaceName and
 //   static const std::array<PropertyRow, N> kProperties;
 template <class Self, class I, int32_t N>
-class OrbViewModel : public AOrbMvvmObject<I> {
+class OrbViewModel : private OrbVmSlotStore<N>, public AOrbMvvmObject<I> {
  public:
   using Interface = I;
   using PropertyRow = OrbVmProperty<Self>;
@@ -272,7 +281,8 @@ class OrbViewModel : public AOrbMvvmObject<I> {
   // `pData` null: not connected. `pParent` null: a root. `iPropIndex`: the
   // index of this view model in its owner, -1 for a root or an element.
   OrbViewModel(std::shared_ptr<I> pData, OrbBaseDataWrapper* pParent, int32_t iPropIndex)
-      : AOrbMvvmObject<I>((OrbViewModelsStart(), std::move(pData)), N, pParent, iPropIndex) {}
+      : AOrbMvvmObject<I>((OrbViewModelsStart(), std::move(pData)), this->m_SlotStore, pParent,
+                          iPropIndex) {}
   // An element of a collection: property index -1.
   OrbViewModel(std::shared_ptr<I> pData, OrbBaseDataWrapper* pParent)
       : OrbViewModel(std::move(pData), pParent, -1) {}
@@ -289,8 +299,8 @@ class OrbViewModel : public AOrbMvvmObject<I> {
   // Raises the not-connected message of property `row` (index `iIndex`).
   [[noreturn]] void ThrowNotConnected(const PropertyRow& row, int32_t iIndex) const {
     throw OrbKernelException(MessagePrefix() + u".GetVal ({0}):\r\nNot yet connected to a ORB " +
-                                 u"instance, Type: " + std::u16string(row.csText) +
-                                 u"  Member: " + std::u16string(row.csName) + u"\r\n",
+                                 u"instance, Type: " + std::u16string(row.csText) + u"  Member: " +
+                                 std::u16string(row.csName) + u"\r\n",
                              {iIndex});
   }
 

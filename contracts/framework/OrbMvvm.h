@@ -14,6 +14,9 @@
 //   OrbDiffHandles                  the handle diff behind it
 //   OrbMvvmTree                     lock, switches and write policy of a root
 //                                   and everything below it
+//   OrbTreeMutex, OrbMvvmPool,      the tree's lock and the memory of its
+//   OrbMvvmAllocator                objects
+//   OrbSlots                        the slot table of a view model
 //   OrbGenericContextManager<F>,    data contexts
 //   GetMvvmObjForDC<T>, OrbGenericDataContext, OrbDataContextSettings,
 //   OrbDataMode
@@ -46,6 +49,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <concepts>
 #include <cstddef>
@@ -56,7 +60,9 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <typeindex>
 #include <unordered_map>
@@ -141,6 +147,130 @@ std::u16string OrbNameElements(std::u16string_view csText, std::span<const uint3
 std::optional<std::vector<uint32_t>> OrbNamedElements(std::u16string_view csText);
 
 // ---------------------------------------------------------------------------
+// The lock of a tree
+
+// Recursive, so that a handler may read and write values. A thread that
+// holds it already takes it again with a compare and a count, without an
+// atomic operation or a call: the tree's objects take it that way for their
+// allocations and frees inside each read.
+class OrbTreeMutex {
+ public:
+  void lock() {
+    if (OwnedHere()) {
+      ++m_uiDepth;
+      return;
+    }
+    m_Mutex.lock();
+    Own();
+  }
+  bool try_lock() {
+    if (OwnedHere()) {
+      ++m_uiDepth;
+      return true;
+    }
+    if (!m_Mutex.try_lock()) return false;
+    Own();
+    return true;
+  }
+  void unlock() {
+    if (--m_uiDepth != 0) return;
+    m_Owner.store(std::thread::id(), std::memory_order_relaxed);
+    m_Mutex.unlock();
+  }
+
+ private:
+  // Only the owner stores its own id, and clears it before it lets go: no
+  // other thread can read this thread's id here.
+  bool OwnedHere() const {
+    return m_Owner.load(std::memory_order_relaxed) == std::this_thread::get_id();
+  }
+  void Own() {
+    m_Owner.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    m_uiDepth = 1;
+  }
+
+  std::mutex m_Mutex;
+  std::atomic<std::thread::id> m_Owner{};
+  size_t m_uiDepth = 0;  // guarded by m_Mutex
+};
+
+// ---------------------------------------------------------------------------
+// Memory of a tree
+
+// The memory of the small objects of one tree (element view models, their
+// proxies, slots): blocks of one size class carved from large chunks, a freed
+// block kept for the next object of its class. A collection loading
+// thousands of elements then costs a carve or a free-list pop per object
+// instead of a heap allocation and a free, and its objects lie close
+// together. The pool holds the tree's lock and takes it for each
+// allocation and free: the tree makes its objects holding it already, and
+// drops its elements holding it, so neither costs an atomic operation; an
+// object freed on another thread waits for the lock. The pool frees its
+// chunks once its tree let go of it and its last object was freed; until
+// then it keeps the peak of what the tree held.
+class OrbMvvmPool {
+ public:
+  static OrbMvvmPool* Create() { return new OrbMvvmPool(); }
+  OrbMvvmPool(const OrbMvvmPool&) = delete;
+  OrbMvvmPool& operator=(const OrbMvvmPool&) = delete;
+
+  // The tree's lock (OrbMvvmTree::Lock).
+  OrbTreeMutex& Mutex() { return m_Mutex; }
+
+  void* Allocate(size_t uiBytes);
+  void Deallocate(void* p, size_t uiBytes) noexcept;
+  // The tree lets go of the pool.
+  void Release() noexcept;
+
+ private:
+  struct FreeBlock {
+    FreeBlock* pNext;
+  };
+  static constexpr size_t kGrain = alignof(std::max_align_t);
+  static constexpr size_t kLargest = 512;  // larger objects go to the heap
+  // Chunks double from the first size to the last: a small tree (one
+  // record's view model) takes little, a large collection few chunks.
+  static constexpr size_t kFirstChunk = 2 * 1024;
+  static constexpr size_t kLastChunk = 64 * 1024;
+
+  OrbMvvmPool() = default;
+  ~OrbMvvmPool();
+  void* Carve(size_t uiBytes);
+
+  OrbTreeMutex m_Mutex;
+  std::array<FreeBlock*, kLargest / kGrain> m_Free{};
+  std::vector<void*> m_Chunks;
+  std::byte* m_pNext = nullptr;
+  std::byte* m_pEnd = nullptr;
+  size_t m_uiChunk = kFirstChunk;  // the size of the next chunk
+  size_t m_uiLive = 0;             // objects allocated and not yet freed
+  bool m_bReleased = false;
+};
+
+// The allocator of a tree's objects, over its pool (see OrbMvvmTree::Make).
+template <class T>
+class OrbMvvmAllocator {
+ public:
+  using value_type = T;
+  static_assert(alignof(T) <= alignof(std::max_align_t), "over-aligned objects are not pooled");
+
+  explicit OrbMvvmAllocator(OrbMvvmPool* pPool) noexcept : m_pPool(pPool) {}
+  template <class U>
+  OrbMvvmAllocator(const OrbMvvmAllocator<U>& other) noexcept : m_pPool(other.Pool()) {}
+
+  T* allocate(size_t n) { return static_cast<T*>(m_pPool->Allocate(n * sizeof(T))); }
+  void deallocate(T* p, size_t n) noexcept { m_pPool->Deallocate(p, n * sizeof(T)); }
+  OrbMvvmPool* Pool() const noexcept { return m_pPool; }
+  template <class U>
+  bool operator==(const OrbMvvmAllocator<U>& other) const noexcept {
+    return m_pPool == other.Pool();
+  }
+
+ private:
+  OrbMvvmPool* m_pPool;
+};
+
+// ---------------------------------------------------------------------------
 // The tree of a root
 
 // What a root and every object below it share: the lock, the notification
@@ -153,13 +283,44 @@ class OrbMvvmTree {
   // user-interface thread).
   using Dispatcher = std::function<void(std::function<void()> refresh)>;
 
-  explicit OrbMvvmTree(OrbBaseDataWrapper* pRoot) : m_pRoot(pRoot) {}
+  explicit OrbMvvmTree(OrbBaseDataWrapper* pRoot)
+      : m_pRoot(pRoot), m_pPool(OrbMvvmPool::Create()) {}
+  ~OrbMvvmTree() { m_pPool->Release(); }
   OrbMvvmTree(const OrbMvvmTree&) = delete;
   OrbMvvmTree& operator=(const OrbMvvmTree&) = delete;
 
+  // Every object of the tree holds it from its construction to its
+  // destruction: the tree lives until the last of them is gone (a child may
+  // outlive its root), then deletes itself. Counted under the tree's lock,
+  // which the tree's own objects hold already when it makes and drops them,
+  // so that holding costs no atomic operation there.
+  void Hold() {
+    auto lock = Lock();
+    ++m_uiHolders;
+  }
+  void Drop() noexcept {
+    bool bLast = false;
+    {
+      auto lock = Lock();
+      bLast = --m_uiHolders == 0;
+    }
+    if (bLast) delete this;
+  }
+
   // The tree's lock; recursive, so that a handler may read and write values.
-  std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock(m_Mutex); }
+  std::unique_lock<OrbTreeMutex> Lock() { return std::unique_lock(m_pPool->Mutex()); }
   OrbBaseDataWrapper* Root() const { return m_pRoot; }
+
+  // A new object of the tree (a slot, an element view model, its proxy),
+  // its memory taken from the tree's pool; it may outlive the tree.
+  template <class T, class... A>
+  std::shared_ptr<T> Make(A&&... args) {
+    return std::allocate_shared<T>(Allocator<T>(), std::forward<A>(args)...);
+  }
+  template <class T = std::byte>
+  OrbMvvmAllocator<T> Allocator() const {
+    return OrbMvvmAllocator<T>(m_pPool);
+  }
 
   // Whether values and collections raise their events (on by default).
   bool Notifying() const { return m_bNotifying.load(std::memory_order_relaxed); }
@@ -236,13 +397,14 @@ class OrbMvvmTree {
   std::vector<uint32_t> ElementsOf(const std::vector<PendingWrite>& writes) const;
 
   OrbBaseDataWrapper* const m_pRoot;
-  mutable std::recursive_mutex m_Mutex;
+  OrbMvvmPool* const m_pPool;
+  size_t m_uiHolders = 0;  // guarded by the lock
   std::atomic<bool> m_bNotifying{true};
   std::atomic<bool> m_bFollowsKernel{true};
   std::atomic<OrbDataMode> m_Mode{OrbDataMode::Live};
   std::atomic<bool> m_bAutoCommit{true};
   std::atomic<bool> m_bDetached{false};
-  // Guarded by m_Mutex.
+  // Guarded by the lock.
   std::weak_ptr<IOrbUpdatableObject> m_pContainer;
   std::u16string m_csMember;
   std::weak_ptr<OrbFileM> m_pFile;
@@ -267,8 +429,10 @@ class OrbBaseDataWrapper : public std::enable_shared_from_this<OrbBaseDataWrappe
   OrbBaseDataWrapper(OrbBaseDataWrapper* pParent, int32_t iPropIndex)
       : m_pParent(pParent),
         m_iPropIndex(iPropIndex),
-        m_pTree(pParent != nullptr ? pParent->m_pTree : std::make_shared<OrbMvvmTree>(this)) {}
-  virtual ~OrbBaseDataWrapper() = default;
+        m_pTree(pParent != nullptr ? pParent->m_pTree : new OrbMvvmTree(this)) {
+    m_pTree->Hold();
+  }
+  virtual ~OrbBaseDataWrapper() { m_pTree->Drop(); }
   OrbBaseDataWrapper(const OrbBaseDataWrapper&) = delete;
   OrbBaseDataWrapper& operator=(const OrbBaseDataWrapper&) = delete;
 
@@ -328,7 +492,42 @@ class OrbBaseDataWrapper : public std::enable_shared_from_this<OrbBaseDataWrappe
  private:
   OrbBaseDataWrapper* m_pParent;
   int32_t m_iPropIndex;
-  const std::shared_ptr<OrbMvvmTree> m_pTree;
+  OrbMvvmTree* const m_pTree;  // held (OrbMvvmTree::Hold) until the destructor
+};
+
+// The slots of a view model, one per property index, each empty until the
+// property's object is created and then owning it. A view model class that
+// knows its property count keeps the slots inside itself (storage it hands
+// in, which outlives this table); otherwise the table allocates them.
+class OrbSlots {
+ public:
+  using Slot = std::shared_ptr<OrbBaseDataWrapper>;
+
+  explicit OrbSlots(size_t uiCount)
+      : m_pOwned(uiCount > 0 ? std::make_unique<Slot[]>(uiCount) : nullptr),
+        m_pSlots(m_pOwned.get()),
+        m_uiSize(uiCount) {}
+  explicit OrbSlots(std::span<Slot> storage) : m_pSlots(storage.data()), m_uiSize(storage.size()) {}
+  OrbSlots(const OrbSlots&) = delete;
+  OrbSlots& operator=(const OrbSlots&) = delete;
+
+  size_t size() const { return m_uiSize; }
+  Slot& operator[](size_t i) { return m_pSlots[i]; }
+  const Slot& operator[](size_t i) const { return m_pSlots[i]; }
+  // std::out_of_range for an index outside the table.
+  Slot& at(size_t i) {
+    if (i >= m_uiSize) throw std::out_of_range("OrbSlots::at");
+    return m_pSlots[i];
+  }
+  Slot* begin() { return m_pSlots; }
+  Slot* end() { return m_pSlots + m_uiSize; }
+  const Slot* begin() const { return m_pSlots; }
+  const Slot* end() const { return m_pSlots + m_uiSize; }
+
+ private:
+  std::unique_ptr<Slot[]> m_pOwned;
+  Slot* m_pSlots;
+  size_t m_uiSize;
 };
 
 // Base of the view model of one record, reached through record interface I.
@@ -346,6 +545,19 @@ class AOrbMvvmObject : public OrbBaseDataWrapper, public IAOrbMvvmInternUse {
       : OrbBaseDataWrapper(pParent, iPropIndex),
         m_Fields(iFieldCount > 0 ? static_cast<size_t>(iFieldCount) : 0),
         m_OrbData(std::move(pData)) {}
+  // The same with the slots in `slots`, storage of the view model that
+  // outlives this base.
+  AOrbMvvmObject(std::shared_ptr<I> pData, std::span<OrbSlots::Slot> slots,
+                 OrbBaseDataWrapper* pParent, int32_t iPropIndex)
+      : OrbBaseDataWrapper(pParent, iPropIndex), m_Fields(slots), m_OrbData(std::move(pData)) {}
+
+  // Drops the slots and the record holding the tree's lock, which their
+  // frees take (OrbMvvmPool): once for all of them.
+  ~AOrbMvvmObject() override {
+    auto lock = Tree().Lock();
+    for (auto& pSlot : m_Fields) pSlot.reset();
+    m_OrbData.reset();
+  }
 
   PropertyChangedEvent& PropertyChanged() { return m_PropertyChanged; }
 
@@ -404,7 +616,7 @@ class AOrbMvvmObject : public OrbBaseDataWrapper, public IAOrbMvvmInternUse {
 
   // One slot per property index: empty until the property's object is
   // created, then owning it.
-  std::vector<std::shared_ptr<OrbBaseDataWrapper>> m_Fields;
+  OrbSlots m_Fields;
   // The record shown; null while the view model is not connected.
   std::shared_ptr<I> m_OrbData;
 
@@ -565,6 +777,12 @@ template <class V>
 class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<std::shared_ptr<V>> {
  public:
   using OrbBaseDataWrapper::OrbBaseDataWrapper;
+  // Drops the element view models holding the tree's lock, which their
+  // frees take (OrbMvvmPool): once for all of them.
+  ~OrbMvvmObsCollection() override {
+    auto lock = Tree().Lock();
+    m_Elements.clear();
+  }
 
   // Number of elements shown; the first use reads the container.
   int32_t Count() {
@@ -577,12 +795,9 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
   // view models.
   std::shared_ptr<V> Item(int32_t iIndex) {
     auto lock = Tree().Lock();
-    const uint32_t uiHandle = m_Shown[CheckedPosition(iIndex)];
-    const auto it = m_Elements.find(uiHandle);
-    if (it != m_Elements.end()) return it->second;
-    std::shared_ptr<V> pElement = MakeElement(uiHandle);
-    if (m_Elements.empty()) m_Elements.reserve(m_Shown.size());
-    m_Elements.emplace(uiHandle, pElement);
+    const size_t uiAt = CheckedPosition(iIndex);
+    std::shared_ptr<V>& pElement = m_Elements[uiAt];
+    if (!pElement) pElement = MakeElement(m_Shown[uiAt]);
     return pElement;
   }
   std::shared_ptr<V> operator[](int32_t iIndex) { return Item(iIndex); }
@@ -610,8 +825,9 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
     ApplyCurrentHandles();
     // A copy: a handler may make further elements while these refresh.
     std::vector<std::shared_ptr<V>> made;
-    made.reserve(m_Elements.size());
-    for (const auto& entry : m_Elements) made.push_back(entry.second);
+    for (const auto& pElement : m_Elements) {
+      if (pElement) made.push_back(pElement);
+    }
     for (const auto& pElement : made) pElement->Refresh();
   }
   // Refresh, but only the view models of `elements` (handles or indexes)
@@ -620,10 +836,12 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
     auto lock = Tree().Lock();
     if (!m_bLoaded) return;
     ApplyCurrentHandles();
+    std::vector<uint32_t> wanted(elements.begin(), elements.end());
+    std::sort(wanted.begin(), wanted.end());
     std::vector<std::shared_ptr<V>> named;
-    for (const uint32_t uiElement : elements) {
-      const auto it = m_Elements.find(uiElement);
-      if (it != m_Elements.end()) named.push_back(it->second);
+    for (size_t i = 0; i < m_Shown.size(); ++i) {
+      if (m_Elements[i] && std::binary_search(wanted.begin(), wanted.end(), m_Shown[i]))
+        named.push_back(m_Elements[i]);
     }
     for (const auto& pElement : named) pElement->Refresh();
   }
@@ -664,6 +882,7 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
     if (m_bLoaded) return;
     m_Shown.clear();
     ReadHandles(m_Shown);
+    m_Elements.assign(m_Shown.size(), nullptr);
     m_bLoaded = true;
   }
   // Applies the difference between the container's handles and the shown
@@ -687,31 +906,27 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
     switch (change.Action()) {
       case OrbCollectionChange::Add:
         m_Shown.insert(m_Shown.begin() + at, current.begin() + at, current.begin() + at + count);
+        m_Elements.insert(m_Elements.begin() + at, static_cast<size_t>(count), nullptr);
         break;
       case OrbCollectionChange::Remove:
-        Forget(at, count);
         m_Shown.erase(m_Shown.begin() + at, m_Shown.begin() + at + count);
+        m_Elements.erase(m_Elements.begin() + at, m_Elements.begin() + at + count);
         break;
       case OrbCollectionChange::Replace:
-        Forget(at, count);
         std::copy_n(current.begin() + at, count, m_Shown.begin() + at);
+        std::fill_n(m_Elements.begin() + at, count, nullptr);
         break;
       case OrbCollectionChange::Reset:
         m_Shown = current;
-        m_Elements.clear();
+        m_Elements.assign(m_Shown.size(), nullptr);
         break;
     }
     if (Tree().Notifying()) m_CollectionChanged.Raise(change);
   }
-  // Drops the view models of the `count` elements shown at `at`.
-  void Forget(ptrdiff_t at, ptrdiff_t count) {
-    if (m_Elements.empty()) return;
-    for (ptrdiff_t i = at; i < at + count; ++i) m_Elements.erase(m_Shown[static_cast<size_t>(i)]);
-  }
-
   std::vector<uint32_t> m_Shown;
-  // The element view models made so far, by handle (map) or index (array).
-  std::unordered_map<uint32_t, std::shared_ptr<V>> m_Elements;
+  // The element view models made so far, by position beside m_Shown (null
+  // where none was made): a change of the elements shown moves them along.
+  std::vector<std::shared_ptr<V>> m_Elements;
   // The source last asked for its maker, and the maker it gave.
   const void* m_pMakerOf = nullptr;
   IOrbMvvmObsInternUse<V>* m_pMaker = nullptr;
@@ -855,7 +1070,7 @@ class OrbMvvmObsArray1D : public OrbBaseDataWrapper, public IOrbEnumerable<std::
   std::shared_ptr<TItem> Item(int32_t iIndex) {
     auto lock = Tree().Lock();
     const size_t uiAt = CheckedPosition(iIndex);
-    if (!m_Items[uiAt]) m_Items[uiAt] = std::make_shared<TItem>(m_Values[uiAt], this);
+    if (!m_Items[uiAt]) m_Items[uiAt] = Tree().template Make<TItem>(m_Values[uiAt], this);
     return m_Items[uiAt];
   }
   std::shared_ptr<TItem> operator[](int32_t iIndex) { return Item(iIndex); }
@@ -1010,7 +1225,7 @@ class OrbGenericDataContext {
   // kernel's notification thread; an empty one restores that.
   void SetDispatcher(OrbMvvmTree::Dispatcher dispatcher);
   // The tree's lock, for reading several values consistently.
-  std::unique_lock<std::recursive_mutex> Lock();
+  std::unique_lock<OrbTreeMutex> Lock();
 
   OrbEvent<void(uint64_t uiUpdateId)>& Committed();
   OrbEvent<void()>& RolledBack();

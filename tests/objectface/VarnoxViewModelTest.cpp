@@ -430,6 +430,15 @@ TEST_F(ConnectedViewModel, CollectionsFollowTheRecord) {
   EXPECT_THROW(pTimes->Value(8), OrbKernelException);
   using Times = OrbMvvmObsArray1D<uint32_t, MvvmSimpleObsItem<uint32_t>>;
   EXPECT_EQ(Times(nullptr, nullptr, -1, 7, 3).Value(2), 7u);
+
+  // Objects kept after their roots are gone still read: their tree, its lock
+  // and the memory it gave them stay until the last of them goes.
+  const auto pLaneSlot = pLane3->Lane();
+  pHeat.reset();
+  pLanes.reset();
+  pLane.reset();
+  EXPECT_EQ(pLaneSlot->Value(), 4);
+  EXPECT_EQ(pItem->Value(), 11u);
 }
 
 }  // namespace
