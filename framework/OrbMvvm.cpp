@@ -177,39 +177,16 @@ void OrbBaseDataWrapper::ReloadSlot() {
 
 void* OrbMvvmPool::Allocate(size_t uiBytes) {
   std::lock_guard lock(m_Mutex);
-  void* p = nullptr;
-  if (uiBytes == 0 || uiBytes > kLargest) {
-    p = ::operator new(uiBytes);
-  } else if (FreeBlock*& pFree = m_Free[(uiBytes - 1) / kGrain]; pFree != nullptr) {
-    p = std::exchange(pFree, pFree->pNext);
-  } else {
-    p = Carve((uiBytes + kGrain - 1) / kGrain * kGrain);
-  }
+  void* p = m_Blocks.allocate(uiBytes, alignof(std::max_align_t));
   ++m_uiLive;
   return p;
-}
-
-void* OrbMvvmPool::Carve(size_t uiBytes) {
-  if (static_cast<size_t>(m_pEnd - m_pNext) < uiBytes) {
-    m_Chunks.reserve(m_Chunks.size() + 1);
-    m_pNext = static_cast<std::byte*>(::operator new(m_uiChunk));
-    m_pEnd = m_pNext + m_uiChunk;
-    m_Chunks.push_back(m_pNext);
-    m_uiChunk = std::min(m_uiChunk * 2, kLastChunk);
-  }
-  return std::exchange(m_pNext, m_pNext + uiBytes);
 }
 
 void OrbMvvmPool::Deallocate(void* p, size_t uiBytes) noexcept {
   bool bLast = false;
   {
     std::lock_guard lock(m_Mutex);
-    if (uiBytes == 0 || uiBytes > kLargest) {
-      ::operator delete(p);
-    } else {
-      FreeBlock*& pFree = m_Free[(uiBytes - 1) / kGrain];
-      pFree = new (p) FreeBlock{pFree};
-    }
+    m_Blocks.deallocate(p, uiBytes, alignof(std::max_align_t));
     bLast = --m_uiLive == 0 && m_bReleased;
   }
   if (bLast) delete this;
@@ -223,10 +200,6 @@ void OrbMvvmPool::Release() noexcept {
     bEmpty = m_uiLive == 0;
   }
   if (bEmpty) delete this;
-}
-
-OrbMvvmPool::~OrbMvvmPool() {
-  for (void* pChunk : m_Chunks) ::operator delete(pChunk);
 }
 
 // ---------------------------------------------------------------------------

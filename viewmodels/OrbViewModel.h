@@ -42,16 +42,15 @@ T OrbParseDefault(std::u16string_view csLiteral);
 [[noreturn]] void OrbThrowBadDefault(std::u16string_view csLiteral);
 
 template <class T>
-requires std::same_as<T, int32_t> || std::same_as<T, uint32_t> T
-OrbParseNumber(std::u16string_view csLiteral) {
+  requires std::same_as<T, int32_t> || std::same_as<T, uint32_t>
+T OrbParseNumber(std::u16string_view csLiteral) {
   std::string csDigits;
   for (char16_t c : csLiteral) {
     if (c > 0x7F) OrbThrowBadDefault(csLiteral);
     csDigits.push_back(static_cast<char>(c));
   }
   T value{};
-  const auto [pEnd, error] =
-      std::from_chars(csDigits.data(), csDigits.data() + csDigits.size(), value);
+  const auto [pEnd, error] = std::from_chars(csDigits.data(), csDigits.data() + csDigits.size(), value);
   if (error != std::errc() || pEnd != csDigits.data() + csDigits.size() || csDigits.empty())
     OrbThrowBadDefault(csLiteral);
   return value;
@@ -199,10 +198,10 @@ struct OrbVmValuesTypes<std::shared_ptr<IOrbArray1D<T>>> {
 };
 
 template <class Self, class I, auto Get, class V>
-using OrbVmMap =
-    OrbVmCollection<Self, I, Get,
-                    OrbMvvmObsMap<typename OrbVmMapTypes<OrbVmValueOf<I, Get>>::Key,
-                                  typename OrbVmMapTypes<OrbVmValueOf<I, Get>>::Element, V>>;
+using OrbVmMap = OrbVmCollection<
+    Self, I, Get,
+    OrbMvvmObsMap<typename OrbVmMapTypes<OrbVmValueOf<I, Get>>::Key,
+                  typename OrbVmMapTypes<OrbVmValueOf<I, Get>>::Element, V>>;
 
 template <class Self, class I, auto Get, class V>
 using OrbVmArray =
@@ -214,9 +213,9 @@ using OrbVmArray =
 template <class Self, class I, auto Get, int32_t Count>
 struct OrbVmFixed
     : OrbVmBound<Self, I, Get,
-                 OrbMvvmObsArray1D<
-                     typename OrbVmValuesTypes<OrbVmValueOf<I, Get>>::Value,
-                     MvvmSimpleObsItem<typename OrbVmValuesTypes<OrbVmValueOf<I, Get>>::Value>>> {
+                 OrbMvvmObsArray1D<typename OrbVmValuesTypes<OrbVmValueOf<I, Get>>::Value,
+                                   MvvmSimpleObsItem<typename OrbVmValuesTypes<
+                                       OrbVmValueOf<I, Get>>::Value>>> {
   using T = typename OrbVmValuesTypes<OrbVmValueOf<I, Get>>::Value;
   using Slot = OrbMvvmObsArray1D<T, MvvmSimpleObsItem<T>>;
   using Base = OrbVmBound<Self, I, Get, Slot>;
@@ -299,8 +298,8 @@ class OrbViewModel : private OrbVmSlotStore<N>, public AOrbMvvmObject<I> {
   // Raises the not-connected message of property `row` (index `iIndex`).
   [[noreturn]] void ThrowNotConnected(const PropertyRow& row, int32_t iIndex) const {
     throw OrbKernelException(MessagePrefix() + u".GetVal ({0}):\r\nNot yet connected to a ORB " +
-                                 u"instance, Type: " + std::u16string(row.csText) + u"  Member: " +
-                                 std::u16string(row.csName) + u"\r\n",
+                                 u"instance, Type: " + std::u16string(row.csText) +
+                                 u"  Member: " + std::u16string(row.csName) + u"\r\n",
                              {iIndex});
   }
 

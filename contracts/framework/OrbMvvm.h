@@ -58,6 +58,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <memory_resource>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -198,16 +199,16 @@ class OrbTreeMutex {
 // Memory of a tree
 
 // The memory of the small objects of one tree (element view models, their
-// proxies, slots): blocks of one size class carved from large chunks, a freed
-// block kept for the next object of its class. A collection loading
-// thousands of elements then costs a carve or a free-list pop per object
-// instead of a heap allocation and a free, and its objects lie close
-// together. The pool holds the tree's lock and takes it for each
-// allocation and free: the tree makes its objects holding it already, and
-// drops its elements holding it, so neither costs an atomic operation; an
-// object freed on another thread waits for the lock. The pool frees its
-// chunks once its tree let go of it and its last object was freed; until
-// then it keeps the peak of what the tree held.
+// proxies, slots): a standard pool resource, blocks of one size class carved
+// from large chunks and a freed block kept for the next object of its
+// class. A collection loading thousands of elements then costs a carve or a
+// free-list pop per object instead of a heap allocation and a free, and its
+// objects lie close together. The pool holds the tree's lock and takes it
+// for each allocation and free: the tree makes its objects holding it
+// already, and drops its elements holding it, so neither costs an atomic
+// operation; an object freed on another thread waits for the lock. The pool
+// frees its chunks once its tree let go of it and its last object was freed;
+// until then it keeps the peak of what the tree held.
 class OrbMvvmPool {
  public:
   static OrbMvvmPool* Create() { return new OrbMvvmPool(); }
@@ -223,27 +224,14 @@ class OrbMvvmPool {
   void Release() noexcept;
 
  private:
-  struct FreeBlock {
-    FreeBlock* pNext;
-  };
-  static constexpr size_t kGrain = alignof(std::max_align_t);
-  static constexpr size_t kLargest = 512;  // larger objects go to the heap
-  // Chunks double from the first size to the last: a small tree (one
-  // record's view model) takes little, a large collection few chunks.
-  static constexpr size_t kFirstChunk = 2 * 1024;
-  static constexpr size_t kLastChunk = 64 * 1024;
-
   OrbMvvmPool() = default;
-  ~OrbMvvmPool();
-  void* Carve(size_t uiBytes);
+  ~OrbMvvmPool() = default;
 
   OrbTreeMutex m_Mutex;
-  std::array<FreeBlock*, kLargest / kGrain> m_Free{};
-  std::vector<void*> m_Chunks;
-  std::byte* m_pNext = nullptr;
-  std::byte* m_pEnd = nullptr;
-  size_t m_uiChunk = kFirstChunk;  // the size of the next chunk
-  size_t m_uiLive = 0;             // objects allocated and not yet freed
+  // Guarded by m_Mutex. Objects above 512 bytes go to the heap; chunks
+  // grow from the resource's first size as the tree grows.
+  std::pmr::unsynchronized_pool_resource m_Blocks{std::pmr::pool_options{0, 512}};
+  size_t m_uiLive = 0;  // objects allocated and not yet freed
   bool m_bReleased = false;
 };
 
