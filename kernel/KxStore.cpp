@@ -76,6 +76,14 @@ void StoreRelease(uint32_t* pWord, uint32_t uiValue) { KxAtomicStore(*pWord, uiV
 KxRecordTypes::KxRecordTypes(const KxCatalogue& catalogue) {
   for (uint32_t i = 0; i < catalogue.classCount; ++i) Add(catalogue.classes[i].element);
   for (const auto& [uiId, pType] : m_Types) m_Positions.push_back(pType);
+  size_t uiSlots = 16;
+  while (uiSlots < 2 * m_Types.size()) uiSlots *= 2;
+  m_ById.assign(uiSlots, {nullptr, 0});
+  for (const auto& [uiId, pType] : m_Types) {
+    size_t i = Slot(pType) & (uiSlots - 1);
+    while (m_ById[i].first != nullptr) i = (i + 1) & (uiSlots - 1);
+    m_ById[i] = {pType, uiId};
+  }
   std::sort(m_Types.begin(), m_Types.end());
   for (size_t i = 1; i < m_Types.size(); ++i) {
     if (m_Types[i].first == m_Types[i - 1].first) {
@@ -276,8 +284,7 @@ void KxStore::ResetRecord(const KxRecordType& type, uint8_t* pRecord) {
     header.intentOp = 0;
     KxStep();
   }
-  m_Segment.BeginIntent(KxIntent::kResetRecord, m_Segment.UnitOf(pRecord),
-                        KxRecordTypes::IdOf(&type));
+  m_Segment.BeginIntent(KxIntent::kResetRecord, m_Segment.UnitOf(pRecord), m_Types.StoredId(&type));
   FreeRecord(type, pRecord);
   InitRecord(type, pRecord);
   m_Segment.EndIntent();
@@ -320,7 +327,8 @@ std::string KxStore::Recover(const KxMemberClass& memberClass, const char* csMem
 }
 
 void KxStore::ReclaimLost(const KxVerifier& verifier) {
-  if (verifier.LostBlocks() > 0 || !verifier.UsedUnitsRight()) m_Segment.Reclaim(verifier.Claimed());
+  if (verifier.LostBlocks() > 0 || !verifier.UsedUnitsRight())
+    m_Segment.Reclaim(verifier.Claimed());
 }
 
 bool KxStore::CheckMember(const KxMemberClass& memberClass, const void* pContainer,
@@ -414,7 +422,7 @@ bool KxStore::ResizeString(KxDynString* pString, uint32_t uiLength) {
 void KxStore::InitArray(KxArrayHeader* pHeader, const KxRecordType* pElement) {
   std::memset(pHeader, 0, sizeof *pHeader);
   pHeader->kernel4 = kArrayTag;
-  pHeader->kernel5 = KxRecordTypes::IdOf(pElement);
+  pHeader->kernel5 = m_Types.StoredId(pElement);
 }
 
 bool KxStore::ResizeArray(KxArrayHeader* pHeader, uint32_t uiSize) {
@@ -471,7 +479,7 @@ void KxStore::InitMap(KxEmbeddedMap* pSlot, const KxRecordType* pElement, KxKeyK
       KxLockWord::kSignature | (eKey == KxKeyKind::kText ? KxLockWord::kKeyCase : 0u);
   KxMapKernelPart& kernel = Kernel(pSlot);
   kernel.tag = KxMapKernelPart::kTag;
-  kernel.elementType = KxRecordTypes::IdOf(pElement);
+  kernel.elementType = m_Types.StoredId(pElement);
   kernel.keyKind = static_cast<uint32_t>(eKey);
   kernel.hashScheme = KxMapKernelPart::kHashScheme;
 }
@@ -813,8 +821,8 @@ uint32_t KxStore::SetKeyCase(KxEmbeddedMap* pSlot, bool bCase) {
   uint32_t uiWord = word.load(std::memory_order_acquire);
   const uint32_t uiBoth = KxLockWord::kKeyCase | KxLockWord::kKeyNoCase;
   const uint32_t uiSet = bCase ? KxLockWord::kKeyCase : KxLockWord::kKeyNoCase;
-  while (!word.compare_exchange_weak(uiWord, (uiWord & ~uiBoth) | uiSet,
-                                     std::memory_order_acq_rel)) {
+  while (
+      !word.compare_exchange_weak(uiWord, (uiWord & ~uiBoth) | uiSet, std::memory_order_acq_rel)) {
   }
   // A death before the rehash leaves stale hashes, which the next lookup
   // rehashes.
