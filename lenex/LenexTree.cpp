@@ -7,10 +7,6 @@
 #include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -44,47 +40,16 @@ bool TagWithin(const char* p, const char* pEnd, uint32_t uiMax) {
   return true;
 }
 
-// Where '<' and '=' lie in the 64 bytes at p, one bit a byte.
-struct Marks {
-  uint64_t uiOpen = 0;
-  uint64_t uiEquals = 0;
-};
-
-Marks MarksOf(const char* p) {
-  Marks marks;
-#if defined(__SSE2__)
-  const __m128i open = _mm_set1_epi8('<');
-  const __m128i equals = _mm_set1_epi8('=');
-  for (int i = 0; i < 4; ++i) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-    const auto uiOpen = static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, open)));
-    const auto uiEquals = static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, equals)));
-    marks.uiOpen |= uint64_t{uiOpen} << (16 * i);
-    marks.uiEquals |= uint64_t{uiEquals} << (16 * i);
-  }
-#else
-  for (int i = 0; i < 64; ++i) {
-    marks.uiOpen |= uint64_t{p[i] == '<'} << i;
-    marks.uiEquals |= uint64_t{p[i] == '='} << i;
-  }
-#endif
-  return marks;
-}
-
-// The bits set in uiBits, counted without a library call (the build
-// targets processors without a popcount instruction).
-uint64_t BitsSet(uint64_t uiBits) {
-  uiBits -= (uiBits >> 1) & 0x5555555555555555ull;
-  uiBits = (uiBits & 0x3333333333333333ull) + ((uiBits >> 2) & 0x3333333333333333ull);
-  uiBits = (uiBits + (uiBits >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-  return (uiBits * 0x0101010101010101ull) >> 56;
-}
-
 }  // namespace
 
 bool AttributesWithin(std::string_view bytes, uint32_t uiMax) {
-  const char* const pBegin = bytes.data();
-  const char* const pEnd = pBegin + bytes.size();
+  const char* p = bytes.data();
+  const char* const pEnd = p + bytes.size();
+  // The position of c at or after pFrom, or pEnd.
+  auto find = [pEnd](const char* pFrom, char c) {
+    const void* pFound = std::memchr(pFrom, c, static_cast<size_t>(pEnd - pFrom));
+    return pFound != nullptr ? static_cast<const char*>(pFound) : pEnd;
+  };
   // A '<' never lies inside an attribute value the parser accepts (it stops
   // at the first), so a start tag it reads whole lies between one '<' and
   // the next. An attribute takes at least five bytes (a blank, a name, '='
@@ -92,46 +57,27 @@ bool AttributesWithin(std::string_view bytes, uint32_t uiMax) {
   // holds none; a longer one with no more '=' than allowed holds none
   // either, and only a stretch with more is scanned tag-wise.
   const uint64_t uiShortestTooMany = 2 + 5 * (uint64_t{uiMax} + 1);
-  // The stretch from the '<' at pOpen (null before the first) up to the
-  // '<' at pNext, holding uiEquals '=': whether it is within the limit.
-  auto within = [&](const char* pOpen, const char* pNext, uint64_t uiEquals) {
-    return pOpen == nullptr || uiEquals <= uiMax ||
-           static_cast<uint64_t>(pNext - pOpen) < uiShortestTooMany ||
-           TagWithin(pOpen + 1, pEnd, uiMax);
-  };
-  // The document is read 64 bytes a step as two bit masks, the '=' of each
-  // stretch counted by the bits between its two '<' (the last bytes, fewer
-  // than 64, copied into a step of their own).
-  const char* pOpen = nullptr;
-  uint64_t uiEquals = 0;
-  auto step = [&](const char* p, const Marks& marks, uint64_t uiValid) {
-    uint64_t uiOpen = marks.uiOpen & uiValid;
-    const uint64_t uiEqualsHere = marks.uiEquals & uiValid;
-    uint64_t uiBefore = 0;  // the bits below the '<' at hand
-    while (uiOpen != 0) {
-      const int iBit = __builtin_ctzll(uiOpen);
-      const uint64_t uiBelow = (uint64_t{1} << iBit) - 1;
-      uiEquals += BitsSet(uiEqualsHere & uiBelow & ~uiBefore);
-      if (!within(pOpen, p + iBit, uiEquals)) return false;
-      pOpen = p + iBit;
-      uiEquals = 0;
-      uiBefore = uiBelow | (uint64_t{1} << iBit);
-      uiOpen &= uiOpen - 1;
+  // So only the stretches between one '<' and the next that are at least
+  // that long matter. From each '<' the last '<' within the next
+  // uiShortestTooMany - 1 bytes is looked for: the stretches up to it are
+  // all shorter and are skipped at once (a few hundred bytes a step, not
+  // one tag); only when there is none is the stretch from here looked at.
+  const size_t uiWindow =
+      static_cast<size_t>(std::min<uint64_t>(uiShortestTooMany - 1, bytes.size()));
+  p = find(p, '<');
+  while (p < pEnd) {
+    const size_t uiAhead = std::min(uiWindow, static_cast<size_t>(pEnd - p - 1));
+    if (const void* pLast = memrchr(p + 1, '<', uiAhead); pLast != nullptr) {
+      p = static_cast<const char*>(pLast);
+      continue;
     }
-    uiEquals += BitsSet(uiEqualsHere & ~uiBefore);
-    return true;
-  };
-  const char* p = pBegin;
-  for (; pEnd - p >= 64; p += 64)
-    if (!step(p, MarksOf(p), ~uint64_t{0})) return false;
-  if (p < pEnd) {
-    char aLast[64] = {};
-    const auto uiLeft = static_cast<size_t>(pEnd - p);
-    std::memcpy(aLast, p, uiLeft);
-    // The marks found in the copy stand for the document's bytes at p.
-    if (!step(p, MarksOf(aLast), (uint64_t{1} << uiLeft) - 1)) return false;
+    const char* const pNext = find(p + 1, '<');
+    if (static_cast<uint64_t>(pNext - p) >= uiShortestTooMany &&
+        static_cast<uint64_t>(std::count(p, pNext, '=')) > uiMax && !TagWithin(p + 1, pEnd, uiMax))
+      return false;
+    p = pNext;
   }
-  return within(pOpen, pEnd, uiEquals);
+  return true;
 }
 
 namespace {
