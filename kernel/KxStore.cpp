@@ -76,14 +76,7 @@ void StoreRelease(uint32_t* pWord, uint32_t uiValue) { KxAtomicStore(*pWord, uiV
 KxRecordTypes::KxRecordTypes(const KxCatalogue& catalogue) {
   for (uint32_t i = 0; i < catalogue.classCount; ++i) Add(catalogue.classes[i].element);
   for (const auto& [uiId, pType] : m_Types) m_Positions.push_back(pType);
-  size_t uiSlots = 16;
-  while (uiSlots < 2 * m_Types.size()) uiSlots *= 2;
-  m_ById.assign(uiSlots, {nullptr, 0});
-  for (const auto& [uiId, pType] : m_Types) {
-    size_t i = Slot(pType) & (uiSlots - 1);
-    while (m_ById[i].first != nullptr) i = (i + 1) & (uiSlots - 1);
-    m_ById[i] = {pType, uiId};
-  }
+  for (const auto& [uiId, pType] : m_Types) m_ById.emplace(pType, uiId);
   std::sort(m_Types.begin(), m_Types.end());
   for (size_t i = 1; i < m_Types.size(); ++i) {
     if (m_Types[i].first == m_Types[i - 1].first) {

@@ -43,6 +43,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "contracts/kernel/KxCatalogue.h"
@@ -97,11 +98,8 @@ class KxRecordTypes {
   // record, map and array laid out stores its element's id, and hashing
   // the type's name each time was half the cost of laying out a record.
   uint32_t StoredId(const KxRecordType* pType) const {
-    const size_t uiMask = m_ById.size() - 1;
-    for (size_t i = Slot(pType) & uiMask;; i = (i + 1) & uiMask) {
-      if (m_ById[i].first == pType) return m_ById[i].second;
-      if (m_ById[i].first == nullptr) return IdOf(pType);
-    }
+    const auto it = m_ById.find(pType);
+    return it != m_ById.end() ? it->second : IdOf(pType);
   }
   // Null for an id that names no type.
   const KxRecordType* At(uint32_t uiId) const;
@@ -115,12 +113,8 @@ class KxRecordTypes {
 
  private:
   void Add(const KxRecordType* pType);
-  static size_t Slot(const KxRecordType* pType) {
-    return static_cast<size_t>((reinterpret_cast<uintptr_t>(pType) * 0x9E3779B97F4A7C15ull) >> 40);
-  }
   std::vector<std::pair<uint32_t, const KxRecordType*>> m_Types;  // sorted by id
-  // The ids by the types' addresses, open-addressed (at most half full).
-  std::vector<std::pair<const KxRecordType*, uint32_t>> m_ById;
+  std::unordered_map<const KxRecordType*, uint32_t> m_ById;  // the ids by the types' addresses
   std::vector<const KxRecordType*> m_Positions;  // in catalogue order
 };
 
