@@ -75,8 +75,10 @@ void StoreRelease(uint32_t* pWord, uint32_t uiValue) { KxAtomicStore(*pWord, uiV
 
 KxRecordTypes::KxRecordTypes(const KxCatalogue& catalogue) {
   for (uint32_t i = 0; i < catalogue.classCount; ++i) Add(catalogue.classes[i].element);
-  for (const auto& [uiId, pType] : m_Types) m_Positions.push_back(pType);
-  for (const auto& [uiId, pType] : m_Types) m_ById.emplace(pType, uiId);
+  for (const auto& [uiId, pType] : m_Types) {
+    m_Positions.push_back(pType);
+    m_ById.emplace(pType, uiId);
+  }
   std::sort(m_Types.begin(), m_Types.end());
   for (size_t i = 1; i < m_Types.size(); ++i) {
     if (m_Types[i].first == m_Types[i - 1].first) {
