@@ -85,18 +85,12 @@ class OrbArrayOps : public Base, public OrbArrayPositions {
     m_iForeachEnd = iEnd;
   }
 
-  void GetARLock() override {
-    Guarded(u".GetARLock", [&] { Array().GetARLock(); });
-  }
+  void GetARLock() override { Guarded(u".GetARLock", [&] { Array().GetARLock(); }); }
   void GetARLockFromRWELock() override {
     Guarded(u".GetARLockFromRWELock", [&] { Array().GetARLockFromRWELock(); });
   }
-  void ReleaseARLock() override {
-    Guarded(u".ReleaseARLock", [&] { Array().ReleaseARLock(); });
-  }
-  void GetRWELock() override {
-    Guarded(u".GetRWELock", [&] { Array().GetRWELock(); });
-  }
+  void ReleaseARLock() override { Guarded(u".ReleaseARLock", [&] { Array().ReleaseARLock(); }); }
+  void GetRWELock() override { Guarded(u".GetRWELock", [&] { Array().GetRWELock(); }); }
   void ReleaseRWELock() override {
     Guarded(u".ReleaseRWELock", [&] { Array().ReleaseRWELock(); });
   }
@@ -183,8 +177,7 @@ class D2iValues : public OrbNestedWrapper<Self, Path>,
   }
   // Range-for over this wrapper without a virtual call per step.
   auto begin() {
-    return OrbWalkIterator(
-        OrbArrayEnumerator<Self, T>(static_cast<Self&>(*this).shared_from_this()));
+    return OrbWalkIterator(OrbArrayEnumerator<Self, T>(static_cast<Self&>(*this).shared_from_this()));
   }
   std::default_sentinel_t end() { return std::default_sentinel; }
 

@@ -127,30 +127,21 @@ class OrbMapOps : public OrbKeyOps<Self, Base> {
     return Guarded(u".IsAlive", [&] { return Map().IsAlive(hPos); });
   }
   int32_t SetDeleteCandidate(uint32_t hPos, int32_t iDelState) override {
-    return Guarded(u".SetDeleteCandidate",
-                   [&] { return Map().SetDeleteCandidate(hPos, iDelState); });
+    return Guarded(u".SetDeleteCandidate", [&] { return Map().SetDeleteCandidate(hPos, iDelState); });
   }
   int32_t SetAsModified(uint32_t hPos, int32_t iModifState) override {
     return Guarded(u".SetAsModified", [&] { return Map().SetAsModified(hPos, iModifState); });
   }
 
-  void GetARLock() override {
-    Guarded(u".GetARLock", [&] { Map().GetARLock(); });
-  }
+  void GetARLock() override { Guarded(u".GetARLock", [&] { Map().GetARLock(); }); }
   // The native answer (whether the version changed meanwhile) is dropped;
   // IsNewVersion tells it.
   void GetARLockFromRWELock() override {
     Guarded(u".GetARLockFromRWELock", [&] { Map().GetARLockFromRWELock(); });
   }
-  void ReleaseARLock() override {
-    Guarded(u".ReleaseARLock", [&] { Map().ReleaseARLock(); });
-  }
-  void GetRWELock() override {
-    Guarded(u".GetRWELock", [&] { Map().GetRWELock(); });
-  }
-  void ReleaseRWELock() override {
-    Guarded(u".ReleaseRWELock", [&] { Map().ReleaseRWELock(); });
-  }
+  void ReleaseARLock() override { Guarded(u".ReleaseARLock", [&] { Map().ReleaseARLock(); }); }
+  void GetRWELock() override { Guarded(u".GetRWELock", [&] { Map().GetRWELock(); }); }
+  void ReleaseRWELock() override { Guarded(u".ReleaseRWELock", [&] { Map().ReleaseRWELock(); }); }
   void IncrementVersion() override {
     Guarded(u".IncrementVersion", [&] { Map().IncrementVersion(); });
   }
@@ -242,7 +233,7 @@ class D2oMap : public OrbTopWrapper<Self, Path>,
   D2oMap(typename Path::Member* pObj, const std::shared_ptr<OrbFileM>& pFileM)
       : OrbTopWrapper<Self, Path>(pObj, pFileM),
         OrbMapOps<Self, Path, Proxy, OrbUpdatableImpl<IOrbObjMap<K, Interface>>>(pObj,
-                                                                                 pFileM.get()) {}
+                                                                                pFileM.get()) {}
 };
 
 // A keyed map inside a record.

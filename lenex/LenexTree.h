@@ -60,17 +60,17 @@ struct Tree {
     return std::string_view(values).substr(attribute.valueOffset, attribute.valueSize);
   }
 
-  // The index in names[] of `name`, or kNoName when the document never
-  // uses it. Remembered by the literal's address, so that the reader
-  // compares names as numbers: an element's attributes are looked up one
-  // by one, and comparing their texts each time was the reader's largest
-  // cost.
   // How many elements of the document are named `name`.
   uint32_t CountOf(LiteralName name) const {
     const uint32_t uiName = IdOf(name);
     return uiName == kNoName ? 0 : elementCounts[uiName];
   }
 
+  // The index in names[] of `name`, or kNoName when the document never
+  // uses it. Remembered by the literal's address, so that the reader
+  // compares names as numbers: an element's attributes are looked up one
+  // by one, and comparing their texts each time was the reader's largest
+  // cost.
   uint32_t IdOf(LiteralName name) const {
     // Open addressing: the reader's code holds a hundred names or so, far
     // fewer than the table's slots, and two names never push each other out.

@@ -95,7 +95,8 @@ std::string FormatReactionTime(const ReactionTime& time) {
 bool IsValidDate(const Date& date) {
   if (date.year < 1000 || date.year > 9999) return false;
   const std::chrono::year_month_day day{std::chrono::year(date.year),
-                                        std::chrono::month(date.month), std::chrono::day(date.day)};
+                                        std::chrono::month(date.month),
+                                        std::chrono::day(date.day)};
   return day.ok();
 }
 
@@ -195,12 +196,13 @@ constexpr auto kTable<Round> = Table<Round, 10>{{{Round::kTimed, "TIM"},
                                                  {Round::kFastestHeats, "FHT"},
                                                  {Round::kTimeTrial, "TIMETRIAL"}}};
 template <>
-constexpr auto kTable<ResultStatus> = Table<ResultStatus, 6>{{{ResultStatus::kDisqualified, "DSQ"},
-                                                              {ResultStatus::kDidNotStart, "DNS"},
-                                                              {ResultStatus::kDidNotFinish, "DNF"},
-                                                              {ResultStatus::kSick, "SICK"},
-                                                              {ResultStatus::kWithdrawn, "WDR"},
-                                                              {ResultStatus::kExhibition, "EXH"}}};
+constexpr auto kTable<ResultStatus> =
+    Table<ResultStatus, 6>{{{ResultStatus::kDisqualified, "DSQ"},
+                            {ResultStatus::kDidNotStart, "DNS"},
+                            {ResultStatus::kDidNotFinish, "DNF"},
+                            {ResultStatus::kSick, "SICK"},
+                            {ResultStatus::kWithdrawn, "WDR"},
+                            {ResultStatus::kExhibition, "EXH"}}};
 template <>
 constexpr auto kTable<EntryStatus> = Table<EntryStatus, 5>{{{EntryStatus::kExhibition, "EXH"},
                                                             {EntryStatus::kRejected, "RJC"},
