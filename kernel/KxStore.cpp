@@ -1,6 +1,7 @@
 #include "kernel/KxStore.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <stdexcept>
 
@@ -16,12 +17,29 @@ constexpr uint32_t kRemovedSignature = 0;
 
 uint32_t& Word(void* p, size_t uiIndex) { return static_cast<uint32_t*>(p)[uiIndex]; }
 
+// What a key byte counts as: itself, or its case fold for maps without key
+// case. A table, so that the loops over key bytes load one byte each instead
+// of testing the case on every byte.
+using KxByteMap = std::array<uint8_t, 256>;
+constexpr KxByteMap MakeByteMap(bool bFold) {
+  KxByteMap map{};
+  for (size_t c = 0; c < map.size(); ++c) {
+    const auto cByte = static_cast<uint8_t>(c);
+    map[c] = bFold ? KxText::FoldCp1252(cByte) : cByte;
+  }
+  return map;
+}
+constexpr KxByteMap kBytesAsThey = MakeByteMap(false);
+constexpr KxByteMap kBytesFolded = MakeByteMap(true);
+const uint8_t* ByteMap(bool bFold) { return bFold ? kBytesFolded.data() : kBytesAsThey.data(); }
+
 // Text keys: FNV-1a, with case folded for maps without key case.
 uint32_t TextHash(const char* csKey, size_t uiLength, bool bFold) {
   const uint8_t* p = reinterpret_cast<const uint8_t*>(csKey);
+  const uint8_t* pAs = ByteMap(bFold);
   uint64_t uiHash = 1469598103934665603ull;
   for (size_t i = 0; i < uiLength; ++i) {
-    uiHash ^= bFold ? KxText::FoldCp1252(p[i]) : p[i];
+    uiHash ^= pAs[p[i]];
     uiHash *= 1099511628211ull;
   }
   return static_cast<uint32_t>(uiHash);
@@ -612,9 +630,9 @@ std::optional<uint32_t> KxStore::WalkWithoutLock(const KxEmbeddedMap* pSlot, Has
 bool KxStore::TextKeyMatches(const KxNodeKernelPart& node, const char* csKey, size_t uiLength,
                              bool bNoCase) const {
   if (LoadRelaxed(&node.textLength) != uiLength) return false;
-  auto equal = [bNoCase](uint8_t cStored, char cWanted) {
-    const uint8_t cByte = static_cast<uint8_t>(cWanted);
-    return bNoCase ? KxText::FoldCp1252(cStored) == KxText::FoldCp1252(cByte) : cStored == cByte;
+  const uint8_t* pAs = ByteMap(bNoCase);
+  auto equal = [pAs](uint8_t cStored, char cWanted) {
+    return pAs[cStored] == pAs[static_cast<uint8_t>(cWanted)];
   };
   const size_t uiStart = std::min(uiLength, sizeof node.keyStart);
   for (size_t i = 0; i < uiStart; ++i) {
