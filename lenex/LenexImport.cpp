@@ -5,6 +5,7 @@
 // through the object face, the competitors and races in bulk through the
 // native records. So a refused document changes nothing.
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <map>
 #include <set>
@@ -64,6 +65,9 @@ struct HeatPlan {
   int32_t iPoolLength = 0;
   int32_t iRaceDistance = 0;    // its event's
   std::vector<LanePlan> lanes;  // by lane once staged (SortLanes)
+  // Lanes 0 to 63 as 1 + their index in `lanes` (0: not staged), kept in
+  // the heat that LaneOf reads anyway; other lanes are in m_LaneIndex.
+  std::array<uint8_t, 64> laneSlots{};
 
   bool Names(int32_t iLane) const {
     const auto it =
@@ -208,7 +212,6 @@ class Importer {
       m_Pool.iLaneMin = 1;
       m_Pool.iLaneMax = std::max(LargestLane(meet), 1);
     }
-    m_LaneIndex.Reserve(PlacesNamed(meet));
     for (const Session& session : meet.sessions)
       for (const Event& event : session.events) StageEvent(session, event);
     for (const Club& club : meet.clubs) {
@@ -220,17 +223,6 @@ class Importer {
           StageResult(result, AddCompetitors(RelayLegs(result.relayPositions)));
       }
     }
-  }
-
-  // How many entries and results the meet holds: at most that many lanes.
-  static size_t PlacesNamed(const Meet& meet) {
-    size_t uiCount = 0;
-    for (const Club& club : meet.clubs) {
-      for (const Athlete& athlete : club.athletes)
-        uiCount += athlete.entries.size() + athlete.results.size();
-      for (const Relay& relay : club.relays) uiCount += relay.entries.size() + relay.results.size();
-    }
-    return uiCount;
   }
 
   static int32_t LargestLane(const Meet& meet) {
@@ -366,12 +358,23 @@ class Importer {
     const auto [uiEvent, uiHeat] = At(m_HeatOf, *heatId);
     HeatPlan& heat = m_Events[uiEvent].heats[uiHeat];
     if (ppHeat) *ppHeat = &heat;
-    const auto [pIndex, bNew] = m_LaneIndex.TryEmplace(StartSlot(*heatId, *lane));
-    if (bNew) {
-      *pIndex = static_cast<uint32_t>(heat.lanes.size());
-      heat.lanes.emplace_back().iLane = *lane;
+    const uint32_t uiIndex = LaneIndex(heat, *heatId, *lane);
+    if (uiIndex == heat.lanes.size()) heat.lanes.emplace_back().iLane = *lane;
+    return &heat.lanes[uiIndex];
+  }
+
+  // The index of the lane in the heat's lanes; the heat's lane count when
+  // it is not staged yet, and then taken for it.
+  uint32_t LaneIndex(HeatPlan& heat, int32_t iHeatId, int32_t iLane) {
+    const auto uiNext = static_cast<uint32_t>(heat.lanes.size());
+    if (iLane >= 0 && static_cast<size_t>(iLane) < heat.laneSlots.size()) {
+      uint8_t& uiSlot = heat.laneSlots[static_cast<size_t>(iLane)];
+      if (uiSlot == 0) uiSlot = static_cast<uint8_t>(uiNext + 1);  // at most 64 such lanes
+      return uiSlot - 1u;
     }
-    return &heat.lanes[*pIndex];
+    const auto [pIndex, bNew] = m_LaneIndex.TryEmplace(StartSlot(iHeatId, iLane));
+    if (bNew) *pIndex = uiNext;
+    return *pIndex;
   }
 
   // A heat's lane as one number (a heat id is unique in the meet).
@@ -1027,7 +1030,7 @@ class Importer {
   std::vector<EventPlan> m_Events;
   Detail::IdMap<std::pair<size_t, const Event*>> m_EventOf;  // eventid -> plan, event
   Detail::IdMap<std::pair<size_t, size_t>> m_HeatOf;         // heatid -> event, heat
-  Detail::IdMap<uint32_t> m_LaneIndex;  // StartSlot(heat, lane) -> index in the heat's lanes
+  Detail::IdMap<uint32_t> m_LaneIndex;  // StartSlot(heat, lane of 64 or more) -> index in its lanes
   std::vector<CompetitorRef> m_LaneCompetitors;  // the lanes' Range competitors
   std::vector<LapTime> m_LaneLaps;               // the lanes' Range laps
   std::vector<LapTime> m_LapScratch;
