@@ -874,10 +874,13 @@ class Importer {
     for (const LanePlan& lane : plan.lanes)
       if (lane.entryTime) m_EntryTimeKeys.push_back(EntryTimeKey(lane.iLane));
     m_Additions.clear();
+    // The maps reached once for each batch: no kernel call until AddAll.
+    CkxD2MapA<CkxCompOneLane>& laneMap = lanes();
     for (const LanePlan& lane : plan.lanes)
-      m_Additions.push_back(lanes().Addition(static_cast<uint64_t>(lane.iLane)));
+      m_Additions.push_back(laneMap.Addition(static_cast<uint64_t>(lane.iLane)));
+    CkxD2MapA<CkxString>& paramMap = params();
     for (const std::string& csKey : m_EntryTimeKeys)
-      m_Additions.push_back(params().Addition(0, csKey.c_str()));
+      m_Additions.push_back(paramMap.Addition(0, csKey.c_str()));
     AddAll();
     m_LaneHandles.assign(m_Handles.begin(), m_Handles.begin() + plan.lanes.size());
     size_t uiEntryTime = plan.lanes.size();  // the next entry time's handle in m_Handles
@@ -890,10 +893,11 @@ class Importer {
         RemoveParam(params, EntryTimeKey(lane.iLane));
     }
     m_Additions.clear();
+    CkxD2MapA<CkxCompOneLane>& addedLanes = lanes();
     for (size_t i = 0; i < plan.lanes.size(); ++i) {
       const Range competitors = plan.lanes[i].competitors;
       for (uint32_t c = 0; c < competitors.uiCount; ++c)
-        m_Additions.push_back(lanes()[m_LaneHandles[i]].CompetitorId.Addition(
+        m_Additions.push_back(addedLanes[m_LaneHandles[i]].CompetitorId.Addition(
             m_LaneCompetitors[competitors.uiFirst + c].first));
     }
     AddAll();
@@ -925,11 +929,12 @@ class Importer {
   template <class Lane>
   void ApplyLaps(const Lane& lane, Range laps) const {
     const uint32_t uiCount = laps.uiCount;
-    if (lane().Laps.Size() != uiCount) lane().Laps.SetSize(uiCount);
-    if (lane().Laps.Size() != uiCount)
+    if (CkxCompOneLane& before = lane(); before.Laps.Size() != uiCount)
+      before.Laps.SetSize(uiCount);
+    CkxCompOneLane& sized = lane();  // no kernel call from here on
+    if (sized.Laps.Size() != uiCount)
       throw OrbKernelException(
           u"LENEX import: the kernel did not size a lane's laps (storage exhausted)");
-    CkxCompOneLane& sized = lane();  // no kernel call from here on
     for (uint32_t i = 0; i < uiCount; ++i) {
       const auto& [iLap, uiTime] = m_LaneLaps[laps.uiFirst + i];
       CkxCompOneLap& lap = sized.Laps[i];
