@@ -232,12 +232,11 @@ void KxSegment::Populate(uint32_t uiUnits) {
   // block lies yet), then mapped by a read of the mapping: on a memory
   // file system a written page is ready to map, and the read maps up to
   // sixteen such pages a step, writable (the mapping is shared and nothing
-  // tracks its writes), where a write maps them one by one. Pages that
-  // were allocated ahead but never written (fallocate) are not ready, and
-  // would be mapped one by one again. About a sixth cheaper than
-  // allocating the pages ahead (fallocate) and mapping them for writing,
-  // which is what a failed write leaves to the mapping call; a failure of
-  // both leaves the pages to their first touch, as before.
+  // tracks its writes), where a write maps them one by one. About a sixth
+  // cheaper than allocating them ahead with fallocate (which leaves them
+  // not ready: they are cleared and mapped one by one) and mapping them
+  // for writing, which is what a failed write leaves to the mapping call;
+  // a failure of both leaves the pages to their first touch, as before.
   const size_t uiTop = 4 * size_t{Header().top};
   const bool bWritten = WriteZeros(m_iFd, std::max(uiStart, uiTop), uiEnd);
   const int iAdvice = bWritten ? MADV_POPULATE_READ : MADV_POPULATE_WRITE;

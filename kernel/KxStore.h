@@ -114,8 +114,8 @@ class KxRecordTypes {
  private:
   void Add(const KxRecordType* pType);
   std::vector<std::pair<uint32_t, const KxRecordType*>> m_Types;  // sorted by id
-  std::unordered_map<const KxRecordType*, uint32_t> m_ById;       // the ids by the types' addresses
-  std::vector<const KxRecordType*> m_Positions;                   // in catalogue order
+  std::unordered_map<const KxRecordType*, uint32_t> m_ById;  // the ids by the types' addresses
+  std::vector<const KxRecordType*> m_Positions;  // in catalogue order
 };
 
 class KxStore {
