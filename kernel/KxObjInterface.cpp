@@ -153,6 +153,37 @@ uint32_t ObjMapCmd(IkxDtb2Obj* self, int32_t iCmd, uint64_t uiKey, const char* c
   return MapCommand(self, iCmd, uiKey, csKey, pHeader, true);
 }
 
+// Additions to maps embedded in the object's records under one taking of
+// the kernel's and the segment's locks (IkxDtb2ObjOps::EmbeddedMapAddMany).
+uint32_t ObjEmbeddedMapAddMany(IkxDtb2Obj* self, const KxMapAddition* pAdditions, uint32_t uiCount,
+                               uint32_t* pHandles) {
+  if (pAdditions == nullptr || pHandles == nullptr) return 0;
+  return Locked([&]() -> uint32_t {
+    KxStore* pStore = StoreOf(StateOf<KxObjState>(self));
+    if (pStore == nullptr) return 0;
+    KxSegmentLock lock(pStore->Segment());
+    for (uint32_t i = 0; i < uiCount; ++i) {
+      KxContainerHeader* pHeader = pAdditions[i].pHeader;
+      if (pHeader == nullptr || !pStore->IsMap(pHeader)) {
+        KxKernelLog("KERNEL", "map addition " + std::to_string(i) +
+                                  " for a header that is no map of this object");
+        return i;
+      }
+      KxEmbeddedMap* pSlot = reinterpret_cast<KxEmbeddedMap*>(pHeader);
+      // The run of additions to this map: its table grows once for them all.
+      if (i == 0 || pAdditions[i - 1].pHeader != pHeader) {
+        uint32_t uiRun = 1;
+        while (i + uiRun < uiCount && pAdditions[i + uiRun].pHeader == pHeader) ++uiRun;
+        pStore->MakeRoom(pSlot, uiRun);
+      }
+      pHandles[i] =
+          pStore->MapCommand(pSlot, D2MapCmd::Add, pAdditions[i].uiKey, pAdditions[i].csKey);
+      if (pHandles[i] == 0) return i;
+    }
+    return uiCount;
+  });
+}
+
 void GetKey(IkxDtb2Obj* self, uint32_t uiHandle, uint64_t* pKey, KxStringOut* pStrKey,
             KxContainerHeader* pHeader) {
   uint64_t uiKey = 0;
@@ -223,6 +254,7 @@ const IkxDtb2ObjOps kObjOps = [] {
   ops.ResizeDynMemberNotProt = KX_GUARD(ObjResizeDynMemberNotProt);
   ops.ResizeArrayNotProt = KX_GUARD(ObjResizeArrayNotProt);
   ops.SaveAsXml = KX_GUARD(ObjSaveAsXml);
+  ops.EmbeddedMapAddMany = KX_GUARD(ObjEmbeddedMapAddMany);
   return ops;
 }();
 

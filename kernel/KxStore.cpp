@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr uint32_t kFirstBuckets = 16;
 constexpr uint32_t kRemovedSignature = 0;
 
 uint32_t& Word(void* p, size_t uiIndex) { return static_cast<uint32_t*>(p)[uiIndex]; }
@@ -236,11 +235,15 @@ void KxStore::RebuildMap(KxEmbeddedMap* pSlot) {
     kernel.hashedNoCase = NoCase(pSlot) ? 1 : 0;
     return;
   }
-  // The table keeps its size when it is large enough, so that a normal
-  // file is rehashed in place.
-  uint32_t uiBuckets = kFirstBuckets;
-  while (4 * uint64_t{uiCount} > 3 * uint64_t{uiBuckets}) uiBuckets *= 2;
-  Rehash(pSlot, std::max(uiBuckets, kernel.bucketCount));
+  // The table keeps its size when it holds the elements (a first table
+  // sized for a batch may be smaller than a single Add makes), so that a
+  // normal file is rehashed in place.
+  uint32_t uiBuckets = kernel.bucketCount;
+  if (uiBuckets == 0 || 4 * uint64_t{uiCount} > 3 * uint64_t{uiBuckets}) {
+    uiBuckets = std::max(kFirstBuckets, kernel.bucketCount);
+    while (4 * uint64_t{uiCount} > 3 * uint64_t{uiBuckets}) uiBuckets *= 2;
+  }
+  Rehash(pSlot, uiBuckets, std::min(uiBuckets, kFirstBuckets));
 }
 
 // ---------------------------------------------------------------------------
@@ -656,10 +659,10 @@ void KxStore::CopyKeyStart(KxNodeKernelPart& node) {
   }
 }
 
-void KxStore::Rehash(KxEmbeddedMap* pSlot, uint32_t uiBucketCount) {
+void KxStore::Rehash(KxEmbeddedMap* pSlot, uint32_t uiBucketCount, uint32_t uiSmallest) {
   KxMapKernelPart& kernel = Kernel(pSlot);
   MapWrite write(kernel);
-  if (uiBucketCount < kFirstBuckets) uiBucketCount = kFirstBuckets;
+  if (uiBucketCount < uiSmallest) uiBucketCount = uiSmallest;
   if (uiBucketCount != kernel.bucketCount) {
     const uint32_t uiBuckets = m_Segment.Allocate(4 * size_t{uiBucketCount});
     if (uiBuckets != 0) {
@@ -748,6 +751,18 @@ uint32_t KxStore::Add(KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey) {
   KxStep();
   StoreRelease(&pSlot->header.count, pSlot->header.count + 1);
   return uiHandle;
+}
+
+void KxStore::MakeRoom(KxEmbeddedMap* pSlot, uint32_t uiMore) {
+  // Add's rule: a table holds elements up to three quarters of its buckets.
+  const KxMapKernelPart& kernel = Kernel(pSlot);
+  const uint64_t uiWanted = uint64_t{pSlot->header.count} + uiMore;
+  if (4 * uiWanted <= 3 * uint64_t{kernel.bucketCount}) return;
+  uint64_t uiBuckets = std::max<uint32_t>(kernel.bucketCount, 2);
+  while (4 * uiWanted > 3 * uiBuckets) uiBuckets *= 2;
+  if (uiBuckets > (uint64_t{1} << 30)) return;
+  KxIntentScope intent(m_Segment, KxIntent::kMapOther, m_Segment.UnitOf(pSlot));
+  Rehash(pSlot, static_cast<uint32_t>(uiBuckets), 2);
 }
 
 uint32_t KxStore::RemoveNode(KxEmbeddedMap* pSlot, uint32_t uiHandle) {

@@ -120,6 +120,8 @@ class KxRecordTypes {
 
 class KxStore {
  public:
+  // Buckets of the first hash table of a map, made by its first Add.
+  static constexpr uint32_t kFirstBuckets = 16;
   // Deepest nesting of records the checks follow.
   static constexpr int kMaxDepth = 16;
   // Tags of the kernel words of strings (word 4: "VXS" + character size)
@@ -177,6 +179,13 @@ class KxStore {
                                           const char* csKey) const;
   // A map command (D2MapCmd); answers a handle, a count or 0.
   uint32_t MapCommand(KxEmbeddedMap* pSlot, int32_t iCmd, uint64_t uiKey, const char* csKey);
+  // Makes room in the map's hash table for `uiMore` elements beyond its
+  // count, growing the table at most once (a batch of additions,
+  // IkxDtb2ObjOps::EmbeddedMapAddMany); a map without a table gets the
+  // smallest that holds them, two buckets at least, where a single Add
+  // makes one of sixteen. Nothing when the table holds them already or no
+  // storage is left (Add then grows the table as it goes).
+  void MakeRoom(KxEmbeddedMap* pSlot, uint32_t uiMore);
   // The key of node `uiHandle` of the map; false for a handle not in it.
   bool GetKey(KxEmbeddedMap* pSlot, uint32_t uiHandle, uint64_t& uiKey, std::string& csKey) const;
   // Nodes of the map in order (for export and checks).
@@ -242,7 +251,9 @@ class KxStore {
   uint32_t ClearAll(KxEmbeddedMap* pSlot);
   uint32_t AtIndex(const KxEmbeddedMap* pSlot, uint64_t uiPosition) const;
   uint32_t SetKeyCase(KxEmbeddedMap* pSlot, bool bCase);
-  void Rehash(KxEmbeddedMap* pSlot, uint32_t uiBucketCount);
+  // Rebuilds the map's hash chains in a table of uiBucketCount buckets
+  // (uiSmallest at least), allocated anew when its size changes.
+  void Rehash(KxEmbeddedMap* pSlot, uint32_t uiBucketCount, uint32_t uiSmallest = kFirstBuckets);
   void RebuildMap(KxEmbeddedMap* pSlot);
   // Frees what the record refers to and lays it out anew, in place, under
   // a reset intent: a record still reachable passes through states a check

@@ -5,6 +5,7 @@
 // through the object face, the competitors and races in bulk through the
 // native records. So a refused document changes nothing.
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <map>
 #include <set>
@@ -64,6 +65,9 @@ struct HeatPlan {
   int32_t iPoolLength = 0;
   int32_t iRaceDistance = 0;    // its event's
   std::vector<LanePlan> lanes;  // by lane once staged (SortLanes)
+  // Lanes 0 to 63 as 1 + their index in `lanes` (0: not staged), kept in
+  // the heat that LaneOf reads anyway; other lanes are in m_LaneIndex.
+  std::array<uint8_t, 64> laneSlots{};
 
   bool Names(int32_t iLane) const {
     const auto it =
@@ -208,7 +212,6 @@ class Importer {
       m_Pool.iLaneMin = 1;
       m_Pool.iLaneMax = std::max(LargestLane(meet), 1);
     }
-    m_LaneIndex.Reserve(PlacesNamed(meet));
     for (const Session& session : meet.sessions)
       for (const Event& event : session.events) StageEvent(session, event);
     for (const Club& club : meet.clubs) {
@@ -220,17 +223,6 @@ class Importer {
           StageResult(result, AddCompetitors(RelayLegs(result.relayPositions)));
       }
     }
-  }
-
-  // How many entries and results the meet holds: at most that many lanes.
-  static size_t PlacesNamed(const Meet& meet) {
-    size_t uiCount = 0;
-    for (const Club& club : meet.clubs) {
-      for (const Athlete& athlete : club.athletes)
-        uiCount += athlete.entries.size() + athlete.results.size();
-      for (const Relay& relay : club.relays) uiCount += relay.entries.size() + relay.results.size();
-    }
-    return uiCount;
   }
 
   static int32_t LargestLane(const Meet& meet) {
@@ -366,12 +358,23 @@ class Importer {
     const auto [uiEvent, uiHeat] = At(m_HeatOf, *heatId);
     HeatPlan& heat = m_Events[uiEvent].heats[uiHeat];
     if (ppHeat) *ppHeat = &heat;
-    const auto [pIndex, bNew] = m_LaneIndex.TryEmplace(StartSlot(*heatId, *lane));
-    if (bNew) {
-      *pIndex = static_cast<uint32_t>(heat.lanes.size());
-      heat.lanes.emplace_back().iLane = *lane;
+    const uint32_t uiIndex = LaneIndex(heat, *heatId, *lane);
+    if (uiIndex == heat.lanes.size()) heat.lanes.emplace_back().iLane = *lane;
+    return &heat.lanes[uiIndex];
+  }
+
+  // The index of the lane in the heat's lanes; the heat's lane count when
+  // it is not staged yet, and then taken for it.
+  uint32_t LaneIndex(HeatPlan& heat, int32_t iHeatId, int32_t iLane) {
+    const auto uiNext = static_cast<uint32_t>(heat.lanes.size());
+    if (iLane >= 0 && static_cast<size_t>(iLane) < heat.laneSlots.size()) {
+      uint8_t& uiSlot = heat.laneSlots[static_cast<size_t>(iLane)];
+      if (uiSlot == 0) uiSlot = static_cast<uint8_t>(uiNext + 1);  // at most 64 such lanes
+      return uiSlot - 1u;
     }
-    return &heat.lanes[*pIndex];
+    const auto [pIndex, bNew] = m_LaneIndex.TryEmplace(StartSlot(iHeatId, iLane));
+    if (bNew) *pIndex = uiNext;
+    return *pIndex;
   }
 
   // A heat's lane as one number (a heat id is unique in the meet).
@@ -733,9 +736,24 @@ class Importer {
   // Params map `params()`: sets or removes the value under a text key.
   template <class Reach>
   void SetParam(Reach&& params, const std::string& csKey, const std::string& csValue) {
-    const uint32_t hPos = AddedAt(params(), 0, csKey.c_str());
+    WriteParam(params, AddedAt(params(), 0, csKey.c_str()), csValue);
+  }
+  // Writes the value of the parameter at handle `hPos` of `params()`.
+  template <class Reach>
+  void WriteParam(Reach&& params, uint32_t hPos, const std::string& csValue) {
     OrbField<CkxD2StrSU<64>>::Write([&]() -> CkxD2StrSU<64>& { return params()[hPos].str; },
                                     Text16(csValue));
+  }
+
+  // Adds m_Additions to their maps in one kernel call (KxAddToMaps), their
+  // handles into m_Handles in the same order. Call it right after reaching
+  // the maps, so that their file is the thread's current object.
+  void AddAll() {
+    m_Handles.resize(m_Additions.size());
+    KxAddToMaps(m_Additions.data(), static_cast<uint32_t>(m_Additions.size()), m_Handles.data());
+    // The kernel stops at the first element it cannot add: the last then has none.
+    if (!m_Handles.empty() && m_Handles.back() == 0)
+      throw OrbKernelException(u"LENEX import: the kernel added no element (storage exhausted)");
   }
   template <class Reach>
   static void RemoveParam(Reach&& params, const std::string& csKey) {
@@ -811,7 +829,7 @@ class Importer {
     ++m_Report.iHeats;
     // A heat the import made has no lanes, and no parameters but its own.
     if (plan.bExists) RemoveUnnamedLanes(heat, params, plan, csEvent);
-    for (const LanePlan& lane : plan.lanes) ApplyLane(heat, params, lane, plan.bExists);
+    ApplyLanes(heat, params, plan);
   }
 
   // The lanes of the heat the plan no longer names: removed with their
@@ -846,28 +864,64 @@ class Importer {
     return false;
   }
 
-  // A lane of a heat the import made has nothing to remove (!bHeatExisted).
+  // The heat's lanes, added with their entry times in one batch, written,
+  // given their competitors in another batch, then their laps. A lane of a
+  // heat the import made has nothing to remove (!plan.bExists).
   template <class Heat, class Params>
-  void ApplyLane(const Heat& heat, const Params& params, const LanePlan& plan, bool bHeatExisted) {
-    const int32_t iLane = plan.iLane;
-    const uint32_t hPos = AddedAt(heat().LaneResults, static_cast<uint64_t>(iLane));
-    const auto lane = [&]() -> CkxCompOneLane& { return heat().LaneResults[hPos]; };
-    CkxCompOneLane& added = lane();  // until the next kernel call
-    added.Lane = iLane;
-    added.SortId = iLane;
-    added.StatusId = static_cast<int32_t>(plan.uiStatusKey);
-    if (added.CompetitorId.GetCount() != 0) added.CompetitorId(D2MapCmd::RemoveAll, 0, nullptr);
-    for (uint32_t i = 0; i < plan.competitors.uiCount; ++i) {
-      const auto& [uiKey, iAthlete] = m_LaneCompetitors[plan.competitors.uiFirst + i];
-      lane().CompetitorId[AddedAt(lane().CompetitorId, uiKey)].CompetitorId = iAthlete;
+  void ApplyLanes(const Heat& heat, const Params& params, const HeatPlan& plan) {
+    const auto lanes = [&]() -> CkxD2MapA<CkxCompOneLane>& { return heat().LaneResults; };
+    m_EntryTimeKeys.clear();
+    for (const LanePlan& lane : plan.lanes)
+      if (lane.entryTime) m_EntryTimeKeys.push_back(EntryTimeKey(lane.iLane));
+    m_Additions.clear();
+    // The maps reached once for each batch: no kernel call until AddAll.
+    CkxD2MapA<CkxCompOneLane>& laneMap = lanes();
+    for (const LanePlan& lane : plan.lanes)
+      m_Additions.push_back(laneMap.Addition(static_cast<uint64_t>(lane.iLane)));
+    CkxD2MapA<CkxString>& paramMap = params();
+    for (const std::string& csKey : m_EntryTimeKeys)
+      m_Additions.push_back(paramMap.Addition(0, csKey.c_str()));
+    AddAll();
+    m_LaneHandles.assign(m_Handles.begin(), m_Handles.begin() + plan.lanes.size());
+    size_t uiEntryTime = plan.lanes.size();  // the next entry time's handle in m_Handles
+    for (size_t i = 0; i < plan.lanes.size(); ++i) {
+      const LanePlan& lane = plan.lanes[i];
+      WriteLane(lanes()[m_LaneHandles[i]], lane);
+      if (lane.entryTime)
+        WriteParam(params, m_Handles[uiEntryTime++], *lane.entryTime);
+      else if (plan.bExists)
+        RemoveParam(params, EntryTimeKey(lane.iLane));
     }
-    const std::string csEntryTime = "EntryTime." + std::to_string(iLane);
-    if (plan.entryTime)
-      SetParam(params, csEntryTime, *plan.entryTime);
-    else if (bHeatExisted)
-      RemoveParam(params, csEntryTime);
-    if (plan.bResult) ApplyLaps(lane, plan.laps);
-    ++m_Report.iLanes;
+    m_Additions.clear();
+    CkxD2MapA<CkxCompOneLane>& addedLanes = lanes();
+    for (size_t i = 0; i < plan.lanes.size(); ++i) {
+      const Range competitors = plan.lanes[i].competitors;
+      for (uint32_t c = 0; c < competitors.uiCount; ++c)
+        m_Additions.push_back(addedLanes[m_LaneHandles[i]].CompetitorId.Addition(
+            m_LaneCompetitors[competitors.uiFirst + c].first));
+    }
+    AddAll();
+    size_t uiCompetitor = 0;  // the next competitor's handle in m_Handles
+    for (size_t i = 0; i < plan.lanes.size(); ++i) {
+      const LanePlan& lane = plan.lanes[i];
+      const uint32_t hLane = m_LaneHandles[i];
+      CkxCompOneLane& written = lanes()[hLane];  // no kernel call until the laps
+      for (uint32_t c = 0; c < lane.competitors.uiCount; ++c)
+        written.CompetitorId[m_Handles[uiCompetitor++]].CompetitorId =
+            m_LaneCompetitors[lane.competitors.uiFirst + c].second;
+      if (lane.bResult) ApplyLaps([&]() -> CkxCompOneLane& { return lanes()[hLane]; }, lane.laps);
+      ++m_Report.iLanes;
+    }
+  }
+
+  static std::string EntryTimeKey(int32_t iLane) { return "EntryTime." + std::to_string(iLane); }
+
+  // A lane's own fields; competitors it held before are removed.
+  static void WriteLane(CkxCompOneLane& lane, const LanePlan& plan) {
+    lane.Lane = plan.iLane;
+    lane.SortId = plan.iLane;
+    lane.StatusId = static_cast<int32_t>(plan.uiStatusKey);
+    if (lane.CompetitorId.GetCount() != 0) lane.CompetitorId(D2MapCmd::RemoveAll, 0, nullptr);
   }
 
   // The lane's laps replaced by `laps`: the array sized once, every lap
@@ -875,11 +929,12 @@ class Importer {
   template <class Lane>
   void ApplyLaps(const Lane& lane, Range laps) const {
     const uint32_t uiCount = laps.uiCount;
-    if (lane().Laps.Size() != uiCount) lane().Laps.SetSize(uiCount);
-    if (lane().Laps.Size() != uiCount)
+    if (CkxCompOneLane& before = lane(); before.Laps.Size() != uiCount)
+      before.Laps.SetSize(uiCount);
+    CkxCompOneLane& sized = lane();  // no kernel call from here on
+    if (sized.Laps.Size() != uiCount)
       throw OrbKernelException(
           u"LENEX import: the kernel did not size a lane's laps (storage exhausted)");
-    CkxCompOneLane& sized = lane();  // no kernel call from here on
     for (uint32_t i = 0; i < uiCount; ++i) {
       const auto& [iLap, uiTime] = m_LaneLaps[laps.uiFirst + i];
       CkxCompOneLap& lap = sized.Laps[i];
@@ -956,14 +1011,15 @@ class Importer {
         [&]() -> auto& { return pool().RightContacts; }, m_GlobalPool.right);
   }
 
-  // Map `map()` emptied, then given `items` (key, record).
+  // Map `map()` emptied, then given `items` (key, record) in one batch.
   template <class Reach, class Item>
-  static void ReplaceAll(Reach&& map, const std::vector<std::pair<uint64_t, Item>>& items) {
+  void ReplaceAll(Reach&& map, const std::vector<std::pair<uint64_t, Item>>& items) {
     if (map().GetCount() != 0) map()(D2MapCmd::RemoveAll, 0, nullptr);
-    for (const auto& [uiKey, item] : items) {
-      const uint32_t hPos = AddedAt(map(), uiKey);
-      map()[hPos] = item;
-    }
+    if (items.empty()) return;
+    m_Additions.clear();
+    for (const auto& item : items) m_Additions.push_back(map().Addition(item.first));
+    AddAll();
+    for (size_t i = 0; i < items.size(); ++i) map()[m_Handles[i]] = items[i].second;
   }
 
   const Document& m_Document;
@@ -979,12 +1035,17 @@ class Importer {
   std::vector<EventPlan> m_Events;
   Detail::IdMap<std::pair<size_t, const Event*>> m_EventOf;  // eventid -> plan, event
   Detail::IdMap<std::pair<size_t, size_t>> m_HeatOf;         // heatid -> event, heat
-  Detail::IdMap<uint32_t> m_LaneIndex;  // StartSlot(heat, lane) -> index in the heat's lanes
+  Detail::IdMap<uint32_t> m_LaneIndex;  // StartSlot(heat, lane of 64 or more) -> index in its lanes
   std::vector<CompetitorRef> m_LaneCompetitors;  // the lanes' Range competitors
   std::vector<LapTime> m_LaneLaps;               // the lanes' Range laps
   std::vector<LapTime> m_LapScratch;
   Detail::IdMap<uint64_t> m_StatusKeys;    // status + 1, 0 for none -> key
   std::optional<std::u16string> m_Text16;  // Text16's buffer
+  // A batch of map additions and their handles (AddAll), reused.
+  std::vector<KxMapAddition> m_Additions;
+  std::vector<uint32_t> m_Handles;
+  std::vector<uint32_t> m_LaneHandles;       // a heat's lanes, by its plan's lanes
+  std::vector<std::string> m_EntryTimeKeys;  // a heat's entry times' keys
   std::map<std::tuple<int, int32_t, int32_t>, uint64_t> m_CategoryKeys;  // gender, ages -> key
   std::vector<CompetitorPlan> m_Competitors;
   std::vector<RecordPlan> m_Records;

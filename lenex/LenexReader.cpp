@@ -386,7 +386,7 @@ class DocumentReader {
 
   Meet ReadMeet(const Element& element) {
     m_Events.Clear();
-    m_HeatEvent.Clear();
+    m_Heats.Clear();
     m_AthleteIds.Clear();
     m_ResultIds.Clear();
     m_AthleteUses.clear();
@@ -396,10 +396,9 @@ class DocumentReader {
     // document (usually its one meet's); only once, so that many meets
     // cost no more than the document's size.
     if (std::exchange(m_bFirstMeet, false)) {
-      m_HeatEvent.Reserve(m_Tree.CountOf("HEAT"));
+      m_Heats.Reserve(m_Tree.CountOf("HEAT"));
       m_AthleteIds.Reserve(m_Tree.CountOf("ATHLETE"));
       m_ResultIds.Reserve(m_Tree.CountOf("RESULT"));
-      m_StartSlots.Reserve(m_Tree.CountOf("ENTRY"));
     }
     m_PrevEventUses.clear();
 
@@ -495,11 +494,11 @@ class DocumentReader {
       heat.final = heatElement.Optional("final", kCode<HeatFinal>);
       heat.order = heatElement.Optional("order", kNumber);
       heat.status = heatElement.Optional("status", kCode<HeatStatus>);
-      const auto [pHeatEvent, bNewHeat] = m_HeatEvent.TryEmplace(heat.heatId);
+      const auto [pHeat, bNewHeat] = m_Heats.TryEmplace(heat.heatId);
       if (!bNewHeat)
         heatElement.Refuse("heatid", std::to_string(heat.heatId) + " is used twice",
                            "an id unique in the meet");
-      *pHeatEvent = event.eventId;
+      pHeat->eventId = event.eventId;
       Claim(heatNumbers, heatElement, "number", heat.number, "event");
       if (heat.ageGroupId && !ids.ageGroups.Contains(*heat.ageGroupId))
         heatElement.Refuse("agegroupid",
@@ -543,15 +542,15 @@ class DocumentReader {
       element.Refuse("eventid", "event " + std::to_string(iEventId) + " does not exist",
                      "the eventid of an EVENT of the meet");
     if (heatId) {
-      const int32_t* pHeatEvent = m_HeatEvent.Find(*heatId);
-      if (pHeatEvent == nullptr)
+      const HeatIds* pHeat = m_Heats.Find(*heatId);
+      if (pHeat == nullptr)
         element.Refuse("heatid", "heat " + std::to_string(*heatId) + " does not exist",
                        "the heatid of a HEAT of the meet");
-      if (*pHeatEvent != iEventId)
-        element.Refuse(
-            "heatid",
-            "heat " + std::to_string(*heatId) + " belongs to event " + std::to_string(*pHeatEvent),
-            "a heat of event " + std::to_string(iEventId));
+      if (pHeat->eventId != iEventId)
+        element.Refuse("heatid",
+                       "heat " + std::to_string(*heatId) + " belongs to event " +
+                           std::to_string(pHeat->eventId),
+                       "a heat of event " + std::to_string(iEventId));
     }
     if (ageGroupId && !pEvent->ageGroups.Contains(*ageGroupId))
       element.Refuse("agegroupid",
@@ -582,7 +581,7 @@ class DocumentReader {
     if (const auto info = element.Child("MEETINFO")) entry.meetInfo = ReadMeetInfo(*info, false);
     entry.relayPositions = ReadRelayPositions(element, true);
     CheckPlace(element, entry.eventId, entry.heatId, entry.lane, entry.ageGroupId);
-    if (entry.heatId && entry.lane && !m_StartSlots.Insert(StartSlot(*entry.heatId, *entry.lane)))
+    if (entry.heatId && entry.lane && !ClaimStartSlot(*entry.heatId, *entry.lane))
       element.Refuse("lane",
                      "lane " + std::to_string(*entry.lane) + " of heat " +
                          std::to_string(*entry.heatId) + " is entered twice",
@@ -608,7 +607,7 @@ class DocumentReader {
     if (result.eventId) {
       CheckPlace(element, *result.eventId, result.heatId, result.lane, std::nullopt);
     } else if (result.heatId) {
-      if (!m_HeatEvent.Contains(*result.heatId))
+      if (!m_Heats.Contains(*result.heatId))
         element.Refuse("heatid", "heat " + std::to_string(*result.heatId) + " does not exist",
                        "the heatid of a HEAT of the meet");
     }
@@ -679,6 +678,23 @@ class DocumentReader {
     return Detail::PairId(iHeatId, iLane);
   }
 
+  // Whether lane `iLane` of heat `iHeatId` (a heat of the meet: CheckPlace
+  // passed it) was free, and claims it. Lanes 0 to 63 are marked in the
+  // heat's own record, which CheckPlace has just read: their start slots
+  // then cost no lookup of their own.
+  bool ClaimStartSlot(int32_t iHeatId, int32_t iLane) {
+    if (iLane < 0 || iLane >= 64) return m_StartSlots.Insert(StartSlot(iHeatId, iLane));
+    uint64_t& uiLanes = m_Heats.Find(iHeatId)->entriesByLane;
+    const uint64_t uiBit = uint64_t{1} << iLane;
+    return (std::exchange(uiLanes, uiLanes | uiBit) & uiBit) == 0;
+  }
+
+  // A heat of the meet: its event and the lanes below 64 entered in it.
+  struct HeatIds {
+    int32_t eventId = 0;
+    uint64_t entriesByLane = 0;  // bit n: lane n is entered
+  };
+
   // The ids of one event: its age groups and the pool its lanes lie in.
   struct EventIds {
     IdSet ageGroups;
@@ -687,10 +703,10 @@ class DocumentReader {
 
   const Tree& m_Tree;
   Detail::IdMap<EventIds> m_Events;
-  Detail::IdMap<int32_t> m_HeatEvent;  // heat id -> event id
+  Detail::IdMap<HeatIds> m_Heats;  // by heat id
   IdSet m_AthleteIds;
   IdSet m_ResultIds;
-  IdSet m_StartSlots;  // StartSlot(heat, lane)
+  IdSet m_StartSlots;  // StartSlot(heat, lane) of lanes from 64 on
   bool m_bFirstMeet = true;
   std::vector<Use> m_AthleteUses;
   std::vector<Use> m_RankingUses;

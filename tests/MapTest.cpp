@@ -261,6 +261,30 @@ TEST_F(MapTest, OtherCommandsGoToTheKernelWithKeyTextAndHeader) {
   EXPECT_EQ(kernel.Log("CkxDtb2Obj"), "");
 }
 
+// A batch of additions goes to the kernel as one call from version 12 on,
+// and as one Add each before, stopping at the first the kernel refuses
+// (this storage is no kernel's: it adds none).
+TEST_F(MapTest, AdditionsGoAsOneBatchFromVersion12AndOneByOneBefore) {
+  const std::pair<uint32_t, const char*> aCases[] = {
+      {12, "EmbeddedMapAddMany(ptr,2,ptr)"},
+      {11, "EmbeddedMapCmd(0,7,null,ptr)"},
+  };
+  for (const auto& [uiVersion, csCall] : aCases) {
+    kernel.Grant("CkxDtb2Obj", uiVersion);
+    MapWorld world;
+    world.Map()[world.aLanes[0]];
+    kernel.ClearCalls();
+    const KxMapAddition aAdditions[] = {world.Embedded().Addition(7), world.Embedded().Addition(8)};
+    uint32_t aHandles[] = {5, 5};
+    KxAddToMaps(aAdditions, 2, aHandles);
+    EXPECT_EQ(aHandles[0], 0u);
+    EXPECT_EQ(aHandles[1], 0u);
+    const auto calls = kernel.CallsOf("CkxDtb2Obj");
+    ASSERT_EQ(calls.size(), 1u) << uiVersion;
+    EXPECT_EQ(calls[0].text, csCall);
+  }
+}
+
 // An embedded map switches its key case here, changing only the case bits.
 TEST_F(MapTest, KeyCaseSwitchesOfEmbeddedMapsChangeOnlyAChosenCase) {
   constexpr uint32_t kCase = KxLockWord::kKeyCase, kNoCase = KxLockWord::kKeyNoCase;

@@ -18,6 +18,12 @@ class alignas(8) CkxD2MapA : public KxMapOperations<CkxD2MapA<T>> {
     return *reinterpret_cast<T*>(View().Record(uiHandle, sizeof(T)));
   }
 
+  // The element under the key (a number, or a text when `csKey` is set) as
+  // one of a batch of additions (KxAddToMaps).
+  KxMapAddition Addition(uint64_t uiKey, const char* csKey = nullptr) {
+    return {&m_Slot.header, uiKey, csKey};
+  }
+
   KxEmbeddedMap m_Slot;
 
   // The instance as the shared map code sees it.

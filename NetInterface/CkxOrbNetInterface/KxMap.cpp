@@ -1,5 +1,9 @@
 #include "NetInterface/CkxOrbNetInterface/KxMap.h"
 
+#include <algorithm>
+
+#include "NetInterface/CkxOrbNetInterface/KxCurrentObject.h"
+
 namespace {
 
 using Ops = IkxDtb2ObjOps;
@@ -185,4 +189,21 @@ bool KxMapView::GetARLockFromRWELock() const {
   lock.ReleaseRWELock();
   lock.GetARLock();
   return KxLoadShared(&m_pHeader->version) != uiVersion;
+}
+
+void KxAddToMaps(const KxMapAddition* pAdditions, uint32_t uiCount, uint32_t* pHandles) {
+  std::fill_n(pHandles, uiCount, 0u);
+  const CkxDtb2Obj* pOwner = KxCurrentObject();
+  if (pOwner == nullptr || uiCount == 0) return;
+  const KxItf<IkxDtb2Obj>& obj = pOwner->m_Obj;
+  if (obj.Grants<&Ops::EmbeddedMapAddMany>()) {
+    obj.Call<&Ops::EmbeddedMapAddMany>(0u, pAdditions, uiCount, pHandles);
+    return;
+  }
+  for (uint32_t i = 0; i < uiCount; ++i) {
+    const KxMapAddition& addition = pAdditions[i];
+    pHandles[i] = obj.Call<&Ops::EmbeddedMapCmd>(0u, D2MapCmd::Add, addition.uiKey, addition.csKey,
+                                                 addition.pHeader);
+    if (pHandles[i] == 0) return;
+  }
 }

@@ -148,6 +148,14 @@ class KxMapView {
   bool m_bEmbedded;
 };
 
+// Adds the uiCount elements of pAdditions (D2MapCmd::Add each, in order)
+// to maps embedded in the records of the thread's current kernel object,
+// with one kernel call where the kernel has the batch (version 12 of the
+// object interface) and one call each before, and writes each one's handle
+// to pHandles: 0 for an element not added (storage exhausted, a header
+// that is no map of the object), and for every element after it.
+void KxAddToMaps(const KxMapAddition* pAdditions, uint32_t uiCount, uint32_t* pHandles);
+
 // The operations both map templates offer besides element access, each a
 // forward to the view of the instance that `Derived::View()` gives.
 template <class Derived>

@@ -324,6 +324,15 @@ enum Cmd : int32_t {
 };
 }  // namespace D2MapCmd
 
+// An element to add to a map embedded in an object's records, one of a
+// batch (EmbeddedMapAddMany): the map's header and the key as for
+// D2MapCmd::Add.
+struct KxMapAddition {
+  KxContainerHeader* pHeader;
+  uint64_t uiKey;
+  const char* csKey;  // null for a numerically keyed map
+};
+
 // ---------------------------------------------------------------------------
 // "CkxDtb2Obj" of "CkxDtb2".
 //
@@ -334,7 +343,7 @@ enum Cmd : int32_t {
 // or member that is not this object's, do nothing and answer 0; a kernel
 // logs the latter.
 struct IkxDtb2ObjOps {
-  static constexpr uint32_t kVersion = 11;
+  static constexpr uint32_t kVersion = 12;
 
   KxUnusedSlot s0, s1;
   void (*Release)(IkxDtb2Obj* self);
@@ -382,6 +391,16 @@ struct IkxDtb2ObjOps {
   // failed export is logged and leaves no partial file.
   void (*SaveAsXml)(IkxDtb2Obj* self, const Sd2UpdateCmd* pCmd, KxUpdateRecord* pRecord,
                     const char* csPath);
+  // Adds (finds or inserts, as D2MapCmd::Add) the uiCount elements of
+  // pAdditions, in order, to maps embedded in the object's records, all
+  // under one taking of the kernel's locks, and writes each one's handle to
+  // pHandles. Stops at the first that fails (a header that is no map of
+  // the object, storage exhausted) and answers how many were added before
+  // it. A map given several elements in a row makes room in its hash table
+  // for all of them at once; a new map's first table is then sized for
+  // them.
+  uint32_t (*EmbeddedMapAddMany)(IkxDtb2Obj* self, const KxMapAddition* pAdditions,
+                                 uint32_t uiCount, uint32_t* pHandles);
 };
 KX_SLOT(IkxDtb2ObjOps, Release, 2, 1);
 KX_SLOT(IkxDtb2ObjOps, Bind, 3, 1);
@@ -399,6 +418,7 @@ KX_SLOT(IkxDtb2ObjOps, MapGetKeyNotProt, 23, 9);
 KX_SLOT(IkxDtb2ObjOps, ResizeDynMemberNotProt, 24, 10);
 KX_SLOT(IkxDtb2ObjOps, ResizeArrayNotProt, 25, 10);
 KX_SLOT(IkxDtb2ObjOps, SaveAsXml, 26, 11);
+KX_SLOT(IkxDtb2ObjOps, EmbeddedMapAddMany, 27, 12);
 
 // ---------------------------------------------------------------------------
 // Entry point of the component manager. `extra` carries the slot count of a

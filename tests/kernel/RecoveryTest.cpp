@@ -126,6 +126,21 @@ const Operation kOperations[] = {
        g.Store(kPoolConfig).ClearMember(*EngineFileType("FT_GLOBALS").members[0].memberClass,
                                         g.Map(kPoolConfig));
      }},
+    // A batch of additions (IkxDtb2ObjOps::EmbeddedMapAddMany) makes room
+    // first: a table grown once, a new map's first table sized for the batch.
+    {"MakeRoomAndAdd", kParameters,
+     [](Globals& g) {
+       g.Store(kParameters).MakeRoom(g.Map(kParameters), 2);
+       for (const char* csKey : {"Param12", "Param13"})
+         g.Command(kParameters, D2MapCmd::Add, 0, csKey);
+     }},
+    {"SmallFirstTable", kPoolConfig,
+     [](Globals& g) {
+       auto* pContacts = reinterpret_cast<KxEmbeddedMap*>(
+           &static_cast<CkxPoolConfig*>(g.File().Container(kPoolConfig))->LeftContacts);
+       g.Store(kPoolConfig).MakeRoom(pContacts, 1);
+       g.Store(kPoolConfig).MapCommand(pContacts, D2MapCmd::Add, 1, nullptr);
+     }},
     {"ImportPutBack", kRecords, [](Globals& g) { ImportRunningOut(g.File()); }, true},
 };
 

@@ -99,6 +99,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "ATHLETE", "gender", kAthleteLine, "M, F"},
         Refusal{"LaneEnteredTwice", kEntry, kEntry + kEntry, "ENTRY", "lane", "<ENTRY",
                 "one entry per event, heat and lane"},
+        // Lanes from 64 on are claimed in another table than the lanes below.
+        Refusal{"LaneFrom64EnteredTwice", kDocument,
+                Replaced(Replaced(kDocument, R"(lanemax="6")", R"(lanemax="80")"), kEntry,
+                         Repeated(Replaced(kEntry, "lane=\"3\"", "lane=\"70\""), 2)),
+                "ENTRY", "lane", "<ENTRY", "one entry per event, heat and lane"},
         Refusal{"HeatOfAnotherEvent", kEntry, Replaced(kEntry, "100", "110"), "ENTRY", "heatid",
                 "<ENTRY", "a heat of event 10"},
         Refusal{"HeatIdUsedTwice", R"(heatid="110")", R"(heatid="100")", "HEAT", "heatid",

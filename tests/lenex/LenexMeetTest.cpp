@@ -224,6 +224,13 @@ const RuleCase kRules[] = {
            <SPLITS><SPLIT distance="25" swimtime="00:00:14.50"/><SPLIT distance="75" swimtime="00:00:47.00"/></SPLITS>
          </RESULT></RESULTS></ATHLETE>)"}},
      [](Opened& meet) { return LaneProbe(meet, u"E10", u"H100", 5); }, "9:9|EXH|3| 1:1450 3:4700 4:6400"},
+    // Lanes from 64 on are found through another table than the lanes below.
+    {"ResultToAnEnteredLaneFrom64",
+     {{"POOL", "-"}, {"LANE", "70"},
+      {"ATHLETES", R"(<ATHLETE athleteid="9" lastname="Roth" firstname="Mia" gender="F" birthdate="2012-01-01">
+         <RESULTS><RESULT resultid="1" eventid="10" heatid="100" lane="70" swimtime="00:01:04.00" status="EXH"/>
+         </RESULTS></ATHLETE>)"}},
+     [](Opened& meet) { return LaneProbe(meet, u"E10", u"H100", 70); }, "7:7|EXH|1| 4:6400"},
     {"RelayEntryToLegs",
      {{"EVENTS", R"(<EVENT eventid="11" number="2"><SWIMSTYLE distance="50" relaycount="2" stroke="FREE"/>
               <HEATS><HEAT heatid="110" number="1"/></HEATS></EVENT>)"},
