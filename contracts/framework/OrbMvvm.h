@@ -58,7 +58,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <memory_resource>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -199,11 +198,12 @@ class OrbTreeMutex {
 // Memory of a tree
 
 // The memory of the small objects of one tree (element view models, their
-// proxies, slots): a standard pool resource, blocks of one size class carved
-// from large chunks and a freed block kept for the next object of its
-// class. A collection loading thousands of elements then costs a carve or a
-// free-list pop per object instead of a heap allocation and a free, and its
-// objects lie close together. The pool holds the tree's lock and takes it
+// proxies, slots): blocks of one size class (16-byte steps up to 512 bytes)
+// carved in turn from large chunks, so that the objects of one element lie
+// side by side, and a freed block kept on its class's free list for the next
+// object of that class. A collection loading thousands of elements then costs
+// a carve or a free-list pop per object and a push per free, instead of a
+// heap allocation and a free. The pool holds the tree's lock and takes it
 // for each allocation and free: the tree makes its objects holding it
 // already, and drops its elements holding it, so neither costs an atomic
 // operation; an object freed on another thread waits for the lock. The pool
@@ -224,14 +224,25 @@ class OrbMvvmPool {
   void Release() noexcept;
 
  private:
+  static constexpr size_t kStep = alignof(std::max_align_t);
+  static constexpr size_t kLargest = 512;  // larger objects go to the heap
+  struct FreeBlock {
+    FreeBlock* pNext;
+  };
+
   OrbMvvmPool() = default;
-  ~OrbMvvmPool() = default;
+  ~OrbMvvmPool();
+  static size_t ClassOf(size_t uiBytes) { return uiBytes == 0 ? 0 : (uiBytes - 1) / kStep; }
+  void* Carve(size_t uiBytes);
 
   OrbTreeMutex m_Mutex;
-  // Guarded by m_Mutex. Objects above 512 bytes go to the heap; chunks
-  // grow from the resource's first size as the tree grows.
-  std::pmr::unsynchronized_pool_resource m_Blocks{std::pmr::pool_options{0, 512}};
-  size_t m_uiLive = 0;  // objects allocated and not yet freed
+  // Guarded by m_Mutex.
+  std::array<FreeBlock*, kLargest / kStep> m_FreeLists{};
+  std::vector<void*> m_Chunks;
+  std::byte* m_pCarve = nullptr;  // the unused end of the last chunk
+  size_t m_uiCarveLeft = 0;
+  size_t m_uiNextChunk = 4096;  // doubles up to 1 MiB as the tree grows
+  size_t m_uiLive = 0;          // objects allocated and not yet freed
   bool m_bReleased = false;
 };
 
@@ -300,10 +311,16 @@ class OrbMvvmTree {
   OrbBaseDataWrapper* Root() const { return m_pRoot; }
 
   // A new object of the tree (a slot, an element view model, its proxy),
-  // its memory taken from the tree's pool; it may outlive the tree.
+  // its memory taken from the tree's pool; it may outlive the tree. The
+  // object lies in a box that the pointer aliases, so that its own weak
+  // pointer (enable_shared_from_this) stays unset: the two atomic counts
+  // that would cost per object are saved, and its owner, which keeps the
+  // only pointer to it, answers for it (OrbBaseDataWrapper::WeakSelf).
   template <class T, class... A>
   std::shared_ptr<T> Make(A&&... args) {
-    return std::allocate_shared<T>(Allocator<T>(), std::forward<A>(args)...);
+    auto pBox = std::allocate_shared<Box<T>>(Allocator<Box<T>>(), std::forward<A>(args)...);
+    T* pObject = &pBox->object;
+    return std::shared_ptr<T>(std::move(pBox), pObject);
   }
   template <class T = std::byte>
   OrbMvvmAllocator<T> Allocator() const {
@@ -378,6 +395,12 @@ class OrbMvvmTree {
     int32_t iIndex;
   };
   class ExclusiveSourceLock;
+  template <class T>
+  struct Box {
+    template <class... A>
+    explicit Box(A&&... args) : object(std::forward<A>(args)...) {}
+    T object;
+  };
   std::shared_ptr<IOrbUpdatableObject> Container() const;
   uint64_t Publish(std::u16string_view csFormat, std::vector<OrbFormatArg> args);
   // The elements of the root's collection the pending `writes` lie in;
@@ -469,6 +492,26 @@ class OrbBaseDataWrapper : public std::enable_shared_from_this<OrbBaseDataWrappe
   // The handle (map) or index (array) of the element this view model shows
   // in its collection; none for anything else.
   virtual std::optional<uint32_t> ElementHandle() const { return std::nullopt; }
+
+  // This object as a weak pointer: its own when a shared pointer made it,
+  // otherwise the pointer its owner keeps to it (the tree makes its slots
+  // and elements without their own, see OrbMvvmTree::Make); empty when
+  // neither holds it.
+  std::weak_ptr<OrbBaseDataWrapper> WeakSelf() {
+    std::weak_ptr<OrbBaseDataWrapper> pSelf = weak_from_this();
+    if (!pSelf.expired() || m_pParent == nullptr) return pSelf;
+    return m_pParent->PointerTo(*this);
+  }
+  // WeakSelf as a shared pointer; std::bad_weak_ptr when nothing holds it.
+  std::shared_ptr<OrbBaseDataWrapper> SharedSelf() {
+    return std::shared_ptr<OrbBaseDataWrapper>(WeakSelf());
+  }
+  // The pointer this object keeps to its slot or element `child`; null when
+  // it keeps none.
+  virtual std::shared_ptr<OrbBaseDataWrapper> PointerTo(const OrbBaseDataWrapper& child) {
+    (void)child;
+    return nullptr;
+  }
 
   // The name of this object's property in its owner view model, for update
   // texts; empty without owner.
@@ -597,6 +640,12 @@ class AOrbMvvmObject : public OrbBaseDataWrapper, public IAOrbMvvmInternUse {
     }
   }
   IAOrbMvvmInternUse* AsViewModel() override { return this; }
+  std::shared_ptr<OrbBaseDataWrapper> PointerTo(const OrbBaseDataWrapper& child) override {
+    auto lock = Tree().Lock();
+    const auto uiAt = static_cast<size_t>(child.PropIndex());
+    if (uiAt < m_Fields.size() && m_Fields[uiAt].get() == &child) return m_Fields[uiAt];
+    return nullptr;
+  }
   bool Connected() const override { return m_OrbData != nullptr; }
   void OnChildChanged(int32_t iPropIndex) override {
     if (Tree().Notifying()) m_PropertyChanged.Raise(iPropIndex);
@@ -796,7 +845,14 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
   }
   std::shared_ptr<IOrbEnumerator<std::shared_ptr<V>>> GetEnumerator() override {
     return std::make_shared<OrbIndexEnumerator<OrbMvvmObsCollection, std::shared_ptr<V>>>(
-        std::static_pointer_cast<OrbMvvmObsCollection>(shared_from_this()));
+        std::static_pointer_cast<OrbMvvmObsCollection>(this->SharedSelf()));
+  }
+  std::shared_ptr<OrbBaseDataWrapper> PointerTo(const OrbBaseDataWrapper& child) override {
+    auto lock = Tree().Lock();
+    for (const auto& pElement : m_Elements) {
+      if (pElement.get() == &child) return pElement;
+    }
+    return nullptr;
   }
   CollectionChangedEvent& CollectionChanged() { return m_CollectionChanged; }
 
@@ -1081,7 +1137,14 @@ class OrbMvvmObsArray1D : public OrbBaseDataWrapper, public IOrbEnumerable<std::
   }
   std::shared_ptr<IOrbEnumerator<std::shared_ptr<TItem>>> GetEnumerator() override {
     return std::make_shared<OrbIndexEnumerator<OrbMvvmObsArray1D, std::shared_ptr<TItem>>>(
-        std::static_pointer_cast<OrbMvvmObsArray1D>(shared_from_this()));
+        std::static_pointer_cast<OrbMvvmObsArray1D>(SharedSelf()));
+  }
+  std::shared_ptr<OrbBaseDataWrapper> PointerTo(const OrbBaseDataWrapper& child) override {
+    auto lock = Tree().Lock();
+    for (const auto& pItem : m_Items) {
+      if (pItem.get() == &child) return pItem;
+    }
+    return nullptr;
   }
   CollectionChangedEvent& CollectionChanged() { return m_CollectionChanged; }
 
