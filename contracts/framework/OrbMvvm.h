@@ -152,46 +152,72 @@ std::optional<std::vector<uint32_t>> OrbNamedElements(std::u16string_view csText
 // Recursive, so that a handler may read and write values. A thread that
 // holds it already takes it again with a compare and a count, without an
 // atomic operation or a call: the tree's objects take it that way for their
-// allocations and frees inside each read.
+// allocations and frees inside each read. A first take is one atomic
+// compare-and-swap and a release one exchange, inline; a thread that finds
+// it taken sleeps until the holder lets go (a futex through std::atomic's
+// wait and notify).
 class OrbTreeMutex {
  public:
   void lock() {
-    if (OwnedHere()) {
+    const void* pSelf = ThreadMark();
+    if (m_pOwner.load(std::memory_order_relaxed) == pSelf) {
       ++m_uiDepth;
       return;
     }
-    m_Mutex.lock();
-    Own();
+    uint32_t uiState = kFree;
+    if (!m_State.compare_exchange_strong(uiState, kTaken, std::memory_order_acquire,
+                                         std::memory_order_relaxed)) {
+      WaitAndTake();
+    }
+    Own(pSelf);
   }
   bool try_lock() {
-    if (OwnedHere()) {
+    const void* pSelf = ThreadMark();
+    if (m_pOwner.load(std::memory_order_relaxed) == pSelf) {
       ++m_uiDepth;
       return true;
     }
-    if (!m_Mutex.try_lock()) return false;
-    Own();
+    uint32_t uiState = kFree;
+    if (!m_State.compare_exchange_strong(uiState, kTaken, std::memory_order_acquire,
+                                         std::memory_order_relaxed)) {
+      return false;
+    }
+    Own(pSelf);
     return true;
   }
   void unlock() {
     if (--m_uiDepth != 0) return;
-    m_Owner.store(std::thread::id(), std::memory_order_relaxed);
-    m_Mutex.unlock();
+    m_pOwner.store(nullptr, std::memory_order_relaxed);
+    if (m_State.exchange(kFree, std::memory_order_release) == kWaitedFor) m_State.notify_one();
   }
 
  private:
-  // Only the owner stores its own id, and clears it before it lets go: no
-  // other thread can read this thread's id here.
-  bool OwnedHere() const {
-    return m_Owner.load(std::memory_order_relaxed) == std::this_thread::get_id();
+  static constexpr uint32_t kFree = 0;
+  static constexpr uint32_t kTaken = 1;
+  static constexpr uint32_t kWaitedFor = 2;  // taken, and a thread may sleep on it
+
+  // An address of the calling thread's own: cheaper to read than its id
+  // (no call), and no two live threads share it.
+  static const void* ThreadMark() {
+    static thread_local const char cMark = 0;
+    return &cMark;
   }
-  void Own() {
-    m_Owner.store(std::this_thread::get_id(), std::memory_order_relaxed);
+  // Marks the lock waited for, so that its holder wakes a sleeper when it
+  // lets go, and sleeps until the mark finds it free.
+  void WaitAndTake() {
+    while (m_State.exchange(kWaitedFor, std::memory_order_acquire) != kFree)
+      m_State.wait(kWaitedFor, std::memory_order_relaxed);
+  }
+  // Only the owner stores its own mark, and clears it before it lets go: no
+  // other thread can read this thread's mark here.
+  void Own(const void* pSelf) {
+    m_pOwner.store(pSelf, std::memory_order_relaxed);
     m_uiDepth = 1;
   }
 
-  std::mutex m_Mutex;
-  std::atomic<std::thread::id> m_Owner{};
-  size_t m_uiDepth = 0;  // guarded by m_Mutex
+  std::atomic<uint32_t> m_State{kFree};
+  std::atomic<const void*> m_pOwner{nullptr};
+  size_t m_uiDepth = 0;  // guarded by the lock
 };
 
 // ---------------------------------------------------------------------------
