@@ -174,6 +174,16 @@ void OrbBaseDataWrapper::ReloadSlot() {
 }
 
 // ---------------------------------------------------------------------------
+// The lock of a tree
+
+void OrbTreeMutex::WaitAndTake() {
+  while (m_State.exchange(kWaitedFor, std::memory_order_acquire) != kFree)
+    m_State.wait(kWaitedFor, std::memory_order_relaxed);
+}
+
+void OrbTreeMutex::WakeOne() { m_State.notify_one(); }
+
+// ---------------------------------------------------------------------------
 // Memory of a tree
 
 OrbMvvmPool::~OrbMvvmPool() {

@@ -188,7 +188,7 @@ class OrbTreeMutex {
   void unlock() {
     if (--m_uiDepth != 0) return;
     m_pOwner.store(nullptr, std::memory_order_relaxed);
-    if (m_State.exchange(kFree, std::memory_order_release) == kWaitedFor) m_State.notify_one();
+    if (m_State.exchange(kFree, std::memory_order_release) == kWaitedFor) WakeOne();
   }
 
  private:
@@ -203,11 +203,10 @@ class OrbTreeMutex {
     return &cMark;
   }
   // Marks the lock waited for, so that its holder wakes a sleeper when it
-  // lets go, and sleeps until the mark finds it free.
-  void WaitAndTake() {
-    while (m_State.exchange(kWaitedFor, std::memory_order_acquire) != kFree)
-      m_State.wait(kWaitedFor, std::memory_order_relaxed);
-  }
+  // lets go, and sleeps until the mark finds it free. Out of line, as is the
+  // wake, so that each take and release stays small where it is inlined.
+  void WaitAndTake();
+  void WakeOne();
   // Only the owner stores its own mark, and clears it before it lets go: no
   // other thread can read this thread's mark here.
   void Own(const void* pSelf) {
