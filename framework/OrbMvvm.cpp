@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <new>
 #include <unordered_map>
 
 #include "contracts/framework/OrbFileM.h"
@@ -173,12 +174,50 @@ void OrbBaseDataWrapper::ReloadSlot() {
 }
 
 // ---------------------------------------------------------------------------
+// The lock of a tree
+
+void OrbTreeMutex::WaitAndTake() {
+  while (m_State.exchange(kWaitedFor, std::memory_order_acquire) != kFree)
+    m_State.wait(kWaitedFor, std::memory_order_relaxed);
+}
+
+void OrbTreeMutex::WakeOne() { m_State.notify_one(); }
+
+// ---------------------------------------------------------------------------
 // Memory of a tree
+
+OrbMvvmPool::~OrbMvvmPool() {
+  for (void* pChunk : m_Chunks) ::operator delete(pChunk);
+}
 
 void* OrbMvvmPool::Allocate(size_t uiBytes) {
   std::lock_guard lock(m_Mutex);
-  void* p = m_Blocks.allocate(uiBytes, alignof(std::max_align_t));
+  void* p = nullptr;
+  if (uiBytes > kLargest) {
+    p = ::operator new(uiBytes);
+  } else if (FreeBlock*& pFree = m_FreeLists[ClassOf(uiBytes)]; pFree != nullptr) {
+    p = std::exchange(pFree, pFree->pNext);
+  } else {
+    p = Carve((ClassOf(uiBytes) + 1) * kStep);
+  }
   ++m_uiLive;
+  return p;
+}
+
+// A new block of `uiBytes` (a whole class) from the last chunk, or from a new
+// one when it has not enough left; the old one's rest stays unused.
+void* OrbMvvmPool::Carve(size_t uiBytes) {
+  if (m_uiCarveLeft < uiBytes) {
+    constexpr size_t kLargestChunk = size_t{1} << 20;
+    m_Chunks.reserve(m_Chunks.size() + 1);
+    m_pCarve = static_cast<std::byte*>(::operator new(m_uiNextChunk));
+    m_Chunks.push_back(m_pCarve);
+    m_uiCarveLeft = m_uiNextChunk;
+    m_uiNextChunk = std::min(m_uiNextChunk * 2, kLargestChunk);
+  }
+  void* p = m_pCarve;
+  m_pCarve += uiBytes;
+  m_uiCarveLeft -= uiBytes;
   return p;
 }
 
@@ -186,7 +225,12 @@ void OrbMvvmPool::Deallocate(void* p, size_t uiBytes) noexcept {
   bool bLast = false;
   {
     std::lock_guard lock(m_Mutex);
-    m_Blocks.deallocate(p, uiBytes, alignof(std::max_align_t));
+    if (uiBytes > kLargest) {
+      ::operator delete(p);
+    } else {
+      FreeBlock*& pFree = m_FreeLists[ClassOf(uiBytes)];
+      pFree = new (p) FreeBlock{pFree};
+    }
     bLast = --m_uiLive == 0 && m_bReleased;
   }
   if (bLast) delete this;
@@ -273,7 +317,7 @@ void OrbMvvmTree::WriteStored(OrbBaseDataWrapper& target, int32_t iIndex) {
   auto lock = Lock();
   if (!AutoCommit()) {
     if (IsPending(target, iIndex)) return;
-    std::weak_ptr<OrbBaseDataWrapper> pTarget = target.weak_from_this();
+    std::weak_ptr<OrbBaseDataWrapper> pTarget = target.WeakSelf();
     if (pTarget.expired()) {
       throw OrbKernelException(
           u"OrbMvvm.set_Value ({0}):\r\nA value not held by a shared pointer cannot wait for "
@@ -407,7 +451,7 @@ void OrbMvvmTree::OnKernelUpdate(std::u16string_view csText) {
     m_Refreshed.Raise();
     return;
   }
-  std::weak_ptr<OrbBaseDataWrapper> pRoot = m_pRoot->weak_from_this();
+  std::weak_ptr<OrbBaseDataWrapper> pRoot = m_pRoot->WeakSelf();
   dispatcher([pRoot, named = std::move(named)] {
     if (auto pAlive = pRoot.lock()) {
       pAlive->Tree().RefreshNamed(named);

@@ -9,6 +9,7 @@
 // library's containers hold one as a member.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,15 +37,19 @@ class OrbEvent<void(Args...)> {
   OrbEvent(const OrbEvent&) = delete;
   OrbEvent& operator=(const OrbEvent&) = delete;
 
+  ~OrbEvent() { delete m_pState.load(std::memory_order_acquire); }
+
   // Adds `handler` at the end of the list. An empty handler is not added and
   // gives 0. Adding the same handler twice adds it twice.
   Token Add(Handler handler) {
     if (!handler) return 0;
-    std::lock_guard lock(m_Mutex);
-    const Token token = m_NextToken++;
-    auto pNext = m_pHandlers ? std::make_shared<List>(*m_pHandlers) : std::make_shared<List>();
+    State& state = EnsureState();
+    std::lock_guard lock(state.mutex);
+    const Token token = state.nextToken++;
+    auto pNext =
+        state.pHandlers ? std::make_shared<List>(*state.pHandlers) : std::make_shared<List>();
     pNext->emplace_back(token, std::move(handler));
-    m_pHandlers = std::move(pNext);
+    state.pHandlers = std::move(pNext);
     return token;
   }
 
@@ -52,13 +57,16 @@ class OrbEvent<void(Args...)> {
   // unknown or an already removed token). A raise in progress on another
   // thread may still call it once.
   bool Remove(Token token) {
-    std::lock_guard lock(m_Mutex);
-    if (!m_pHandlers) return false;
-    for (auto it = m_pHandlers->begin(); it != m_pHandlers->end(); ++it) {
+    State* pState = m_pState.load(std::memory_order_acquire);
+    if (pState == nullptr) return false;
+    std::lock_guard lock(pState->mutex);
+    const auto& pHandlers = pState->pHandlers;
+    if (!pHandlers) return false;
+    for (auto it = pHandlers->begin(); it != pHandlers->end(); ++it) {
       if (it->first == token) {
-        auto pNext = std::make_shared<List>(*m_pHandlers);
-        pNext->erase(pNext->begin() + (it - m_pHandlers->begin()));
-        m_pHandlers = pNext->empty() ? nullptr : std::move(pNext);
+        auto pNext = std::make_shared<List>(*pHandlers);
+        pNext->erase(pNext->begin() + (it - pHandlers->begin()));
+        pState->pHandlers = pNext->empty() ? nullptr : std::move(pNext);
         return true;
       }
     }
@@ -69,26 +77,47 @@ class OrbEvent<void(Args...)> {
   // changed in place (Add and Remove replace it), so a raise holds the list
   // it started with and copies nothing.
   void Raise(Args... args) const {
+    State* pState = m_pState.load(std::memory_order_acquire);
+    if (pState == nullptr) return;
     std::shared_ptr<const List> pSnapshot;
     {
-      std::lock_guard lock(m_Mutex);
-      if (!m_pHandlers) return;
-      pSnapshot = m_pHandlers;
+      std::lock_guard lock(pState->mutex);
+      if (!pState->pHandlers) return;
+      pSnapshot = pState->pHandlers;
     }
     for (const auto& entry : *pSnapshot) entry.second(args...);
   }
 
   bool Empty() const {
-    std::lock_guard lock(m_Mutex);
-    return !m_pHandlers;
+    State* pState = m_pState.load(std::memory_order_acquire);
+    if (pState == nullptr) return true;
+    std::lock_guard lock(pState->mutex);
+    return !pState->pHandlers;
   }
 
  private:
   using List = std::vector<std::pair<Token, Handler>>;
-  mutable std::mutex m_Mutex;
-  // Null when there is no handler.
-  std::shared_ptr<const List> m_pHandlers;
-  Token m_NextToken = 1;
+  struct State {
+    std::mutex mutex;
+    // Null when there is no handler.
+    std::shared_ptr<const List> pHandlers;
+    Token nextToken = 1;
+  };
+  // The state made by the first Add, once for all threads.
+  State& EnsureState() {
+    State* pState = m_pState.load(std::memory_order_acquire);
+    if (pState != nullptr) return *pState;
+    auto pNew = std::make_unique<State>();
+    if (m_pState.compare_exchange_strong(pState, pNew.get(), std::memory_order_acq_rel,
+                                         std::memory_order_acquire)) {
+      return *pNew.release();
+    }
+    return *pState;
+  }
+
+  // Null until a handler is added: an event never handled (most values of
+  // a view model) takes one pointer and a raise of it no lock.
+  std::atomic<State*> m_pState{nullptr};
 };
 
 class IOrbUpdatableObject;

@@ -58,7 +58,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <memory_resource>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -153,57 +152,83 @@ std::optional<std::vector<uint32_t>> OrbNamedElements(std::u16string_view csText
 // Recursive, so that a handler may read and write values. A thread that
 // holds it already takes it again with a compare and a count, without an
 // atomic operation or a call: the tree's objects take it that way for their
-// allocations and frees inside each read.
+// allocations and frees inside each read. A first take is one atomic
+// compare-and-swap and a release one exchange, inline; a thread that finds
+// it taken sleeps until the holder lets go (a futex through std::atomic's
+// wait and notify).
 class OrbTreeMutex {
  public:
   void lock() {
-    if (OwnedHere()) {
+    const void* pSelf = ThreadMark();
+    if (m_pOwner.load(std::memory_order_relaxed) == pSelf) {
       ++m_uiDepth;
       return;
     }
-    m_Mutex.lock();
-    Own();
+    uint32_t uiState = kFree;
+    if (!m_State.compare_exchange_strong(uiState, kTaken, std::memory_order_acquire,
+                                         std::memory_order_relaxed)) {
+      WaitAndTake();
+    }
+    Own(pSelf);
   }
   bool try_lock() {
-    if (OwnedHere()) {
+    const void* pSelf = ThreadMark();
+    if (m_pOwner.load(std::memory_order_relaxed) == pSelf) {
       ++m_uiDepth;
       return true;
     }
-    if (!m_Mutex.try_lock()) return false;
-    Own();
+    uint32_t uiState = kFree;
+    if (!m_State.compare_exchange_strong(uiState, kTaken, std::memory_order_acquire,
+                                         std::memory_order_relaxed)) {
+      return false;
+    }
+    Own(pSelf);
     return true;
   }
   void unlock() {
     if (--m_uiDepth != 0) return;
-    m_Owner.store(std::thread::id(), std::memory_order_relaxed);
-    m_Mutex.unlock();
+    m_pOwner.store(nullptr, std::memory_order_relaxed);
+    if (m_State.exchange(kFree, std::memory_order_release) == kWaitedFor) WakeOne();
   }
 
  private:
-  // Only the owner stores its own id, and clears it before it lets go: no
-  // other thread can read this thread's id here.
-  bool OwnedHere() const {
-    return m_Owner.load(std::memory_order_relaxed) == std::this_thread::get_id();
+  static constexpr uint32_t kFree = 0;
+  static constexpr uint32_t kTaken = 1;
+  static constexpr uint32_t kWaitedFor = 2;  // taken, and a thread may sleep on it
+
+  // An address of the calling thread's own: cheaper to read than its id
+  // (no call), and no two live threads share it.
+  static const void* ThreadMark() {
+    static thread_local const char cMark = 0;
+    return &cMark;
   }
-  void Own() {
-    m_Owner.store(std::this_thread::get_id(), std::memory_order_relaxed);
+  // Marks the lock waited for, so that its holder wakes a sleeper when it
+  // lets go, and sleeps until the mark finds it free. Out of line, as is the
+  // wake, so that each take and release stays small where it is inlined.
+  void WaitAndTake();
+  void WakeOne();
+  // Only the owner stores its own mark, and clears it before it lets go: no
+  // other thread can read this thread's mark here.
+  void Own(const void* pSelf) {
+    m_pOwner.store(pSelf, std::memory_order_relaxed);
     m_uiDepth = 1;
   }
 
-  std::mutex m_Mutex;
-  std::atomic<std::thread::id> m_Owner{};
-  size_t m_uiDepth = 0;  // guarded by m_Mutex
+  std::atomic<uint32_t> m_State{kFree};
+  std::atomic<const void*> m_pOwner{nullptr};
+  size_t m_uiDepth = 0;  // guarded by the lock
 };
 
 // ---------------------------------------------------------------------------
 // Memory of a tree
 
 // The memory of the small objects of one tree (element view models, their
-// proxies, slots): a standard pool resource, blocks of one size class carved
-// from large chunks and a freed block kept for the next object of its
-// class. A collection loading thousands of elements then costs a carve or a
-// free-list pop per object instead of a heap allocation and a free, and its
-// objects lie close together. The pool holds the tree's lock and takes it
+// proxies, slots): blocks of one size class (16-byte steps up to 512 bytes)
+// carved in turn from large chunks, so that the objects of one element lie
+// side by side, and a freed block kept on its class's free list for the next
+// object of that class. A collection loading thousands of elements then costs
+// a carve or a free-list pop per object and a push per free, instead of a
+// heap allocation and a free. The pool holds the tree's lock and takes it
 // for each allocation and free: the tree makes its objects holding it
 // already, and drops its elements holding it, so neither costs an atomic
 // operation; an object freed on another thread waits for the lock. The pool
@@ -224,14 +249,25 @@ class OrbMvvmPool {
   void Release() noexcept;
 
  private:
+  static constexpr size_t kStep = alignof(std::max_align_t);
+  static constexpr size_t kLargest = 512;  // larger objects go to the heap
+  struct FreeBlock {
+    FreeBlock* pNext;
+  };
+
   OrbMvvmPool() = default;
-  ~OrbMvvmPool() = default;
+  ~OrbMvvmPool();
+  static size_t ClassOf(size_t uiBytes) { return uiBytes == 0 ? 0 : (uiBytes - 1) / kStep; }
+  void* Carve(size_t uiBytes);
 
   OrbTreeMutex m_Mutex;
-  // Guarded by m_Mutex. Objects above 512 bytes go to the heap; chunks
-  // grow from the resource's first size as the tree grows.
-  std::pmr::unsynchronized_pool_resource m_Blocks{std::pmr::pool_options{0, 512}};
-  size_t m_uiLive = 0;  // objects allocated and not yet freed
+  // Guarded by m_Mutex.
+  std::array<FreeBlock*, kLargest / kStep> m_FreeLists{};
+  std::vector<void*> m_Chunks;
+  std::byte* m_pCarve = nullptr;  // the unused end of the last chunk
+  size_t m_uiCarveLeft = 0;
+  size_t m_uiNextChunk = 4096;  // doubles up to 1 MiB as the tree grows
+  size_t m_uiLive = 0;          // objects allocated and not yet freed
   bool m_bReleased = false;
 };
 
@@ -300,10 +336,16 @@ class OrbMvvmTree {
   OrbBaseDataWrapper* Root() const { return m_pRoot; }
 
   // A new object of the tree (a slot, an element view model, its proxy),
-  // its memory taken from the tree's pool; it may outlive the tree.
+  // its memory taken from the tree's pool; it may outlive the tree. The
+  // object lies in a box that the pointer aliases, so that its own weak
+  // pointer (enable_shared_from_this) stays unset: the two atomic counts
+  // that would cost per object are saved, and its owner, which keeps the
+  // only pointer to it, answers for it (OrbBaseDataWrapper::WeakSelf).
   template <class T, class... A>
   std::shared_ptr<T> Make(A&&... args) {
-    return std::allocate_shared<T>(Allocator<T>(), std::forward<A>(args)...);
+    auto pBox = std::allocate_shared<Box<T>>(Allocator<Box<T>>(), std::forward<A>(args)...);
+    T* pObject = &pBox->object;
+    return std::shared_ptr<T>(std::move(pBox), pObject);
   }
   template <class T = std::byte>
   OrbMvvmAllocator<T> Allocator() const {
@@ -378,6 +420,12 @@ class OrbMvvmTree {
     int32_t iIndex;
   };
   class ExclusiveSourceLock;
+  template <class T>
+  struct Box {
+    template <class... A>
+    explicit Box(A&&... args) : object(std::forward<A>(args)...) {}
+    T object;
+  };
   std::shared_ptr<IOrbUpdatableObject> Container() const;
   uint64_t Publish(std::u16string_view csFormat, std::vector<OrbFormatArg> args);
   // The elements of the root's collection the pending `writes` lie in;
@@ -469,6 +517,26 @@ class OrbBaseDataWrapper : public std::enable_shared_from_this<OrbBaseDataWrappe
   // The handle (map) or index (array) of the element this view model shows
   // in its collection; none for anything else.
   virtual std::optional<uint32_t> ElementHandle() const { return std::nullopt; }
+
+  // This object as a weak pointer: its own when a shared pointer made it,
+  // otherwise the pointer its owner keeps to it (the tree makes its slots
+  // and elements without their own, see OrbMvvmTree::Make); empty when
+  // neither holds it.
+  std::weak_ptr<OrbBaseDataWrapper> WeakSelf() {
+    std::weak_ptr<OrbBaseDataWrapper> pSelf = weak_from_this();
+    if (!pSelf.expired() || m_pParent == nullptr) return pSelf;
+    return m_pParent->PointerTo(*this);
+  }
+  // WeakSelf as a shared pointer; std::bad_weak_ptr when nothing holds it.
+  std::shared_ptr<OrbBaseDataWrapper> SharedSelf() {
+    return std::shared_ptr<OrbBaseDataWrapper>(WeakSelf());
+  }
+  // The pointer this object keeps to its slot or element `child`; null when
+  // it keeps none.
+  virtual std::shared_ptr<OrbBaseDataWrapper> PointerTo(const OrbBaseDataWrapper& child) {
+    (void)child;
+    return nullptr;
+  }
 
   // The name of this object's property in its owner view model, for update
   // texts; empty without owner.
@@ -597,6 +665,12 @@ class AOrbMvvmObject : public OrbBaseDataWrapper, public IAOrbMvvmInternUse {
     }
   }
   IAOrbMvvmInternUse* AsViewModel() override { return this; }
+  std::shared_ptr<OrbBaseDataWrapper> PointerTo(const OrbBaseDataWrapper& child) override {
+    auto lock = Tree().Lock();
+    const auto uiAt = static_cast<size_t>(child.PropIndex());
+    if (uiAt < m_Fields.size() && m_Fields[uiAt].get() == &child) return m_Fields[uiAt];
+    return nullptr;
+  }
   bool Connected() const override { return m_OrbData != nullptr; }
   void OnChildChanged(int32_t iPropIndex) override {
     if (Tree().Notifying()) m_PropertyChanged.Raise(iPropIndex);
@@ -796,7 +870,14 @@ class OrbMvvmObsCollection : public OrbBaseDataWrapper, public IOrbEnumerable<st
   }
   std::shared_ptr<IOrbEnumerator<std::shared_ptr<V>>> GetEnumerator() override {
     return std::make_shared<OrbIndexEnumerator<OrbMvvmObsCollection, std::shared_ptr<V>>>(
-        std::static_pointer_cast<OrbMvvmObsCollection>(shared_from_this()));
+        std::static_pointer_cast<OrbMvvmObsCollection>(this->SharedSelf()));
+  }
+  std::shared_ptr<OrbBaseDataWrapper> PointerTo(const OrbBaseDataWrapper& child) override {
+    auto lock = Tree().Lock();
+    for (const auto& pElement : m_Elements) {
+      if (pElement.get() == &child) return pElement;
+    }
+    return nullptr;
   }
   CollectionChangedEvent& CollectionChanged() { return m_CollectionChanged; }
 
@@ -1081,7 +1162,14 @@ class OrbMvvmObsArray1D : public OrbBaseDataWrapper, public IOrbEnumerable<std::
   }
   std::shared_ptr<IOrbEnumerator<std::shared_ptr<TItem>>> GetEnumerator() override {
     return std::make_shared<OrbIndexEnumerator<OrbMvvmObsArray1D, std::shared_ptr<TItem>>>(
-        std::static_pointer_cast<OrbMvvmObsArray1D>(shared_from_this()));
+        std::static_pointer_cast<OrbMvvmObsArray1D>(SharedSelf()));
+  }
+  std::shared_ptr<OrbBaseDataWrapper> PointerTo(const OrbBaseDataWrapper& child) override {
+    auto lock = Tree().Lock();
+    for (const auto& pItem : m_Items) {
+      if (pItem.get() == &child) return pItem;
+    }
+    return nullptr;
   }
   CollectionChangedEvent& CollectionChanged() { return m_CollectionChanged; }
 
