@@ -101,6 +101,10 @@ struct Records {
       order.push_back(i);
     }
     std::shuffle(order.begin(), order.end(), std::mt19937(42));
+    for (const uint32_t i : order) {
+      lookupNumbers.push_back(numbers[i]);
+      lookupTexts.push_back(texts[i]);
+    }
   }
   std::vector<uint64_t> numbers;
   std::vector<std::string> texts;
@@ -109,6 +113,11 @@ struct Records {
   std::vector<std::string> values8;
   std::vector<std::u16string> values16;
   std::vector<uint32_t> order;
+  // The keys of the lookups, in lookup order: Find reads its keys in
+  // sequence, so that only the store's own accesses are random and the
+  // figure does not depend on where the heap placed the keys.
+  std::vector<uint64_t> lookupNumbers;
+  std::vector<std::string> lookupTexts;
 };
 
 const Records& Data() {
@@ -212,7 +221,7 @@ class KernelNumbers : public KernelStore<CkxVarnoxFT_COMPETITORS> {
   }
   int64_t Find(uint32_t i) {
     auto& map = Map();
-    return map[map(D2MapCmd::Find, Data().numbers[i], nullptr)].CategoryId;
+    return map[map(D2MapCmd::Find, Data().lookupNumbers[i], nullptr)].CategoryId;
   }
   void RemoveEach() {
     const Records& data = Data();
@@ -278,7 +287,7 @@ class KernelTexts : public KernelStore<CkxVarnoxFT_GLOBALS> {
   int64_t Find(uint32_t i) {
     auto& map = Map();
     int iLength = 0;
-    map[map(D2MapCmd::Find, 0, Data().texts[i].c_str())].Value.GetNet(&iLength);
+    map[map(D2MapCmd::Find, 0, Data().lookupTexts[i].c_str())].Value.GetNet(&iLength);
     return iLength;
   }
   int64_t Walk() {
@@ -351,7 +360,7 @@ class SqliteStore {
     return liSum;
   }
   int64_t Find(uint32_t i) {
-    BindKey(m_pFind, i);
+    BindLookup(m_pFind, i);
     const int64_t liField = sqlite3_step(m_pFind) == SQLITE_ROW ? Field(m_pFind) : -1;
     sqlite3_reset(m_pFind);
     return liField;
@@ -389,6 +398,8 @@ class SqliteStore {
 
  protected:
   virtual void BindKey(sqlite3_stmt* pStatement, uint32_t i) = 0;
+  // Binds the key of lookup i (Records::lookupNumbers or lookupTexts).
+  virtual void BindLookup(sqlite3_stmt* pStatement, uint32_t i) = 0;
   virtual void Bind(sqlite3_stmt* pStatement, uint32_t i) = 0;
   virtual int64_t Field(sqlite3_stmt* pStatement) = 0;
 
@@ -433,6 +444,9 @@ class SqliteNumbers : public SqliteStore {
   void BindKey(sqlite3_stmt* pStatement, uint32_t i) override {
     sqlite3_bind_int64(pStatement, 1, static_cast<sqlite3_int64>(Data().numbers[i]));
   }
+  void BindLookup(sqlite3_stmt* pStatement, uint32_t i) override {
+    sqlite3_bind_int64(pStatement, 1, static_cast<sqlite3_int64>(Data().lookupNumbers[i]));
+  }
   void Bind(sqlite3_stmt* pStatement, uint32_t i) override {
     BindKey(pStatement, i);
     sqlite3_bind_int(pStatement, 2, CategoryOf(i));
@@ -457,9 +471,12 @@ class SqliteTexts : public SqliteStore {
                     "SELECT value FROM parameters") {}
 
  protected:
-  void BindKey(sqlite3_stmt* pStatement, uint32_t i) override {
-    sqlite3_bind_text(pStatement, 1, Data().texts[i].data(),
-                      static_cast<int>(Data().texts[i].size()), SQLITE_STATIC);
+  void BindKey(sqlite3_stmt* pStatement, uint32_t i) override { BindText(pStatement, Data().texts[i]); }
+  void BindLookup(sqlite3_stmt* pStatement, uint32_t i) override {
+    BindText(pStatement, Data().lookupTexts[i]);
+  }
+  static void BindText(sqlite3_stmt* pStatement, const std::string& csKey) {
+    sqlite3_bind_text(pStatement, 1, csKey.data(), static_cast<int>(csKey.size()), SQLITE_STATIC);
   }
   void Bind(sqlite3_stmt* pStatement, uint32_t i) override {
     BindKey(pStatement, i);
@@ -520,7 +537,7 @@ class LmdbStore {
     m_pRead = nullptr;
   }
   int64_t Find(uint32_t i) {
-    MDB_val key = Key(i);
+    MDB_val key = LookupKey(i);
     MDB_val value;
     return mdb_get(m_pRead, m_Dbi, &key, &value) == MDB_SUCCESS ? Field(value) : -1;
   }
@@ -571,6 +588,8 @@ class LmdbStore {
 
  protected:
   virtual MDB_val Key(uint32_t i) = 0;
+  // The key of lookup i (Records::lookupNumbers or lookupTexts).
+  virtual MDB_val LookupKey(uint32_t i) = 0;
   virtual void Value(uint32_t i, std::string& csValue) = 0;
   virtual int64_t Field(const MDB_val& value) = 0;
 
@@ -614,8 +633,10 @@ class LmdbNumbers : public LmdbStore {
   LmdbNumbers() : LmdbStore("competitors", MDB_INTEGERKEY) {}
 
  protected:
-  MDB_val Key(uint32_t i) override {
-    return MDB_val{sizeof(uint64_t), const_cast<uint64_t*>(&Data().numbers[i])};
+  MDB_val Key(uint32_t i) override { return Number(Data().numbers[i]); }
+  MDB_val LookupKey(uint32_t i) override { return Number(Data().lookupNumbers[i]); }
+  static MDB_val Number(const uint64_t& uiKey) {
+    return MDB_val{sizeof uiKey, const_cast<uint64_t*>(&uiKey)};
   }
   void Value(uint32_t i, std::string& csValue) override {
     const int32_t aFields[2] = {CategoryOf(i), static_cast<int32_t>(i)};
@@ -638,8 +659,10 @@ class LmdbTexts : public LmdbStore {
   LmdbTexts() : LmdbStore("parameters", 0) {}
 
  protected:
-  MDB_val Key(uint32_t i) override {
-    return MDB_val{Data().texts[i].size(), const_cast<char*>(Data().texts[i].data())};
+  MDB_val Key(uint32_t i) override { return Text(Data().texts[i]); }
+  MDB_val LookupKey(uint32_t i) override { return Text(Data().lookupTexts[i]); }
+  static MDB_val Text(const std::string& csKey) {
+    return MDB_val{csKey.size(), const_cast<char*>(csKey.data())};
   }
   void Value(uint32_t i, std::string& csValue) override { csValue = Data().values8[i]; }
   int64_t Field(const MDB_val& value) override { return static_cast<int64_t>(value.mv_size); }
@@ -764,7 +787,9 @@ class FloorNumbers : public FloorStore<KernelNumbers> {
       swimmer.csName = Data().names16[i];
     }
   }
-  int64_t Find(uint32_t i) { return m_Map.find(Data().numbers[i])->second.record.CategoryId; }
+  int64_t Find(uint32_t i) {
+    return m_Map.find(Data().lookupNumbers[i])->second.record.CategoryId;
+  }
   int64_t Walk() {
     int64_t liSum = 0;
     for (const CkxCompetitor& swimmer : m_Walk) liSum += swimmer.CategoryId;
@@ -815,7 +840,8 @@ class FloorTexts : public FloorStore<KernelTexts> {
     }
   }
   int64_t Find(uint32_t i) {
-    return static_cast<int64_t>(m_Map.find(Data().texts[i])->second.record.Value.m_Str.lengthWord) -
+    return static_cast<int64_t>(
+               m_Map.find(Data().lookupTexts[i])->second.record.Value.m_Str.lengthWord) -
            1;
   }
   int64_t Walk() {
@@ -897,12 +923,11 @@ void FindInOrder(benchmark::State& state) {
   UseKernel();
   Store& store = Store::Get();
   store.EnsureFilled();
-  const std::vector<uint32_t>& order = Data().order;
   Reading<Store> reading(store);
   uint32_t i = 0;
   int64_t liSum = 0;
   for (auto _ : state) {
-    const int64_t liField = store.Find(order[i]);
+    const int64_t liField = store.Find(i);
     liSum += liField;
     if constexpr (bChained) i += static_cast<uint32_t>(static_cast<uint64_t>(liField) >> 40);
     ++i;
