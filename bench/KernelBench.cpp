@@ -471,7 +471,9 @@ class SqliteTexts : public SqliteStore {
                     "SELECT value FROM parameters") {}
 
  protected:
-  void BindKey(sqlite3_stmt* pStatement, uint32_t i) override { BindText(pStatement, Data().texts[i]); }
+  void BindKey(sqlite3_stmt* pStatement, uint32_t i) override {
+    BindText(pStatement, Data().texts[i]);
+  }
   void BindLookup(sqlite3_stmt* pStatement, uint32_t i) override {
     BindText(pStatement, Data().lookupTexts[i]);
   }
@@ -787,9 +789,7 @@ class FloorNumbers : public FloorStore<KernelNumbers> {
       swimmer.csName = Data().names16[i];
     }
   }
-  int64_t Find(uint32_t i) {
-    return m_Map.find(Data().lookupNumbers[i])->second.record.CategoryId;
-  }
+  int64_t Find(uint32_t i) { return m_Map.find(Data().lookupNumbers[i])->second.record.CategoryId; }
   int64_t Walk() {
     int64_t liSum = 0;
     for (const CkxCompetitor& swimmer : m_Walk) liSum += swimmer.CategoryId;
