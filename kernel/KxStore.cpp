@@ -16,32 +16,36 @@ constexpr uint32_t kRemovedSignature = 0;
 
 uint32_t& Word(void* p, size_t uiIndex) { return static_cast<uint32_t*>(p)[uiIndex]; }
 
-// What a key byte counts as: itself, or its case fold for maps without key
-// case. A table, so that the loops over key bytes load one byte each instead
-// of testing the case on every byte.
-using KxByteMap = std::array<uint8_t, 256>;
-constexpr KxByteMap MakeByteMap(bool bFold) {
-  KxByteMap map{};
-  for (size_t c = 0; c < map.size(); ++c) {
-    const auto cByte = static_cast<uint8_t>(c);
-    map[c] = bFold ? KxText::FoldCp1252(cByte) : cByte;
-  }
-  return map;
+// The case fold of a key byte as a table, for maps without key case: one
+// load a byte instead of four comparisons.
+constexpr std::array<uint8_t, 256> kFolded = [] {
+  std::array<uint8_t, 256> table{};
+  for (size_t c = 0; c < table.size(); ++c) table[c] = KxText::FoldCp1252(static_cast<uint8_t>(c));
+  return table;
+}();
+
+// A key byte as a map compares it: folded when the map has no key case.
+// The loops over key bytes are made once for each case, so that a map with
+// key case reads each byte once and nothing else.
+template <bool bFold>
+uint8_t AsCompared(uint8_t c) {
+  return bFold ? kFolded[c] : c;
 }
-constexpr KxByteMap kBytesAsThey = MakeByteMap(false);
-constexpr KxByteMap kBytesFolded = MakeByteMap(true);
-const uint8_t* ByteMap(bool bFold) { return bFold ? kBytesFolded.data() : kBytesAsThey.data(); }
 
 // Text keys: FNV-1a, with case folded for maps without key case.
-uint32_t TextHash(const char* csKey, size_t uiLength, bool bFold) {
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(csKey);
-  const uint8_t* pAs = ByteMap(bFold);
+template <bool bFold>
+uint32_t TextHashOf(const uint8_t* p, size_t uiLength) {
   uint64_t uiHash = 1469598103934665603ull;
   for (size_t i = 0; i < uiLength; ++i) {
-    uiHash ^= pAs[p[i]];
+    uiHash ^= AsCompared<bFold>(p[i]);
     uiHash *= 1099511628211ull;
   }
   return static_cast<uint32_t>(uiHash);
+}
+
+uint32_t TextHash(const char* csKey, size_t uiLength, bool bFold) {
+  const auto* p = reinterpret_cast<const uint8_t*>(csKey);
+  return bFold ? TextHashOf<true>(p, uiLength) : TextHashOf<false>(p, uiLength);
 }
 
 // Number keys: one multiplication between two xor-shifts, so that a lookup
@@ -84,6 +88,18 @@ T LoadRelaxed(const T* p) {
 }
 
 void StoreRelease(uint32_t* pWord, uint32_t uiValue) { KxAtomicStore(*pWord, uiValue); }
+
+// Whether bytes [uiFrom, uiTo) of a stored key equal those of `csWanted`.
+// The stored bytes are read one by one as a writer may change them.
+template <bool bFold>
+bool SameKeyBytes(const uint8_t* pStored, const char* csWanted, size_t uiFrom, size_t uiTo) {
+  for (size_t i = uiFrom; i < uiTo; ++i) {
+    const uint8_t cStored = LoadRelaxed(&pStored[i]);
+    if (AsCompared<bFold>(cStored) != AsCompared<bFold>(static_cast<uint8_t>(csWanted[i])))
+      return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -632,23 +648,20 @@ std::optional<uint32_t> KxStore::WalkWithoutLock(const KxEmbeddedMap* pSlot, Has
 
 bool KxStore::TextKeyMatches(const KxNodeKernelPart& node, const char* csKey, size_t uiLength,
                              bool bNoCase) const {
+  return bNoCase ? TextKeyMatchesAs<true>(node, csKey, uiLength)
+                 : TextKeyMatchesAs<false>(node, csKey, uiLength);
+}
+
+template <bool bFold>
+bool KxStore::TextKeyMatchesAs(const KxNodeKernelPart& node, const char* csKey,
+                               size_t uiLength) const {
   if (LoadRelaxed(&node.textLength) != uiLength) return false;
-  const uint8_t* pAs = ByteMap(bNoCase);
-  auto equal = [pAs](uint8_t cStored, char cWanted) {
-    return pAs[cStored] == pAs[static_cast<uint8_t>(cWanted)];
-  };
   const size_t uiStart = std::min(uiLength, sizeof node.keyStart);
-  for (size_t i = 0; i < uiStart; ++i) {
-    if (!equal(LoadRelaxed(&node.keyStart[i]), csKey[i])) return false;
-  }
+  if (!SameKeyBytes<bFold>(node.keyStart, csKey, 0, uiStart)) return false;
   if (uiLength == uiStart) return true;
   const uint32_t uiText = LoadRelaxed(&node.textKey);
   if (!m_Segment.ContainsUnits(uiText, uiLength)) return false;
-  const uint8_t* pStored = m_Segment.At(uiText);
-  for (size_t i = uiStart; i < uiLength; ++i) {
-    if (!equal(LoadRelaxed(&pStored[i]), csKey[i])) return false;
-  }
-  return true;
+  return SameKeyBytes<bFold>(m_Segment.At(uiText), csKey, uiStart, uiLength);
 }
 
 void KxStore::CopyKeyStart(KxNodeKernelPart& node) {

@@ -271,6 +271,8 @@ class KxStore {
   // offsets, so that it may run while a writer changes the map.
   bool TextKeyMatches(const KxNodeKernelPart& node, const char* csKey, size_t uiLength,
                       bool bNoCase) const;
+  template <bool bFold>
+  bool TextKeyMatchesAs(const KxNodeKernelPart& node, const char* csKey, size_t uiLength) const;
   // Copies the first bytes of the node's text key into the node.
   void CopyKeyStart(KxNodeKernelPart& node);
   bool KeyEquals(const KxEmbeddedMap* pSlot, KxMapNode* pNode, uint64_t uiKey, const char* csKey,
