@@ -16,6 +16,14 @@ constexpr uint32_t kRemovedSignature = 0;
 
 uint32_t& Word(void* p, size_t uiIndex) { return static_cast<uint32_t*>(p)[uiIndex]; }
 
+// A map's hash table holds elements up to three quarters of its buckets.
+bool TableHolds(uint64_t uiBuckets, uint64_t uiElements) { return 4 * uiElements <= 3 * uiBuckets; }
+// `uiBuckets` doubled until the table holds `uiElements`.
+uint64_t BucketsFor(uint64_t uiElements, uint64_t uiBuckets) {
+  while (!TableHolds(uiBuckets, uiElements)) uiBuckets *= 2;
+  return uiBuckets;
+}
+
 // The case fold of a key byte as a table, for maps without key case: one
 // load a byte instead of four comparisons.
 constexpr std::array<uint8_t, 256> kFolded = [] {
@@ -255,10 +263,8 @@ void KxStore::RebuildMap(KxEmbeddedMap* pSlot) {
   // sized for a batch may be smaller than a single Add makes), so that a
   // normal file is rehashed in place.
   uint32_t uiBuckets = kernel.bucketCount;
-  if (uiBuckets == 0 || 4 * uint64_t{uiCount} > 3 * uint64_t{uiBuckets}) {
-    uiBuckets = std::max(kFirstBuckets, kernel.bucketCount);
-    while (4 * uint64_t{uiCount} > 3 * uint64_t{uiBuckets}) uiBuckets *= 2;
-  }
+  if (uiBuckets == 0 || !TableHolds(uiBuckets, uiCount))
+    uiBuckets = static_cast<uint32_t>(BucketsFor(uiCount, std::max(kFirstBuckets, uiBuckets)));
   Rehash(pSlot, uiBuckets, std::min(uiBuckets, kFirstBuckets));
 }
 
@@ -718,7 +724,7 @@ uint32_t KxStore::Add(KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey) {
   const bool bText = kernel.keyKind == static_cast<uint32_t>(KxKeyKind::kText);
   csKey = KeyText(pSlot, csKey);
   if (const uint32_t uiFound = Find(pSlot, uiKey, csKey); uiFound != 0) return uiFound;
-  if (4 * (uint64_t{pSlot->header.count} + 1) > 3 * uint64_t{kernel.bucketCount}) {
+  if (!TableHolds(kernel.bucketCount, uint64_t{pSlot->header.count} + 1)) {
     Rehash(pSlot, kernel.bucketCount * 2);
     if (kernel.bucketCount == 0) return 0;
   }
@@ -767,12 +773,10 @@ uint32_t KxStore::Add(KxEmbeddedMap* pSlot, uint64_t uiKey, const char* csKey) {
 }
 
 void KxStore::MakeRoom(KxEmbeddedMap* pSlot, uint32_t uiMore) {
-  // Add's rule: a table holds elements up to three quarters of its buckets.
   const KxMapKernelPart& kernel = Kernel(pSlot);
   const uint64_t uiWanted = uint64_t{pSlot->header.count} + uiMore;
-  if (4 * uiWanted <= 3 * uint64_t{kernel.bucketCount}) return;
-  uint64_t uiBuckets = std::max<uint32_t>(kernel.bucketCount, 2);
-  while (4 * uiWanted > 3 * uiBuckets) uiBuckets *= 2;
+  if (TableHolds(kernel.bucketCount, uiWanted)) return;
+  const uint64_t uiBuckets = BucketsFor(uiWanted, std::max<uint32_t>(kernel.bucketCount, 2));
   if (uiBuckets > (uint64_t{1} << 30)) return;
   KxIntentScope intent(m_Segment, KxIntent::kMapOther, m_Segment.UnitOf(pSlot));
   Rehash(pSlot, static_cast<uint32_t>(uiBuckets), 2);
