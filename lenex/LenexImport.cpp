@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <tuple>
+#include <type_traits>
 #include <unordered_map>
 
 #include "access/OrbFields.h"
@@ -1017,9 +1018,14 @@ class Importer {
     if (map().GetCount() != 0) map()(D2MapCmd::RemoveAll, 0, nullptr);
     if (items.empty()) return;
     m_Additions.clear();
-    for (const auto& item : items) m_Additions.push_back(map().Addition(item.first));
+    auto& target = map();  // reached once for the batch: no kernel call until AddAll
+    for (const auto& item : items) m_Additions.push_back(target.Addition(item.first));
     AddAll();
-    for (size_t i = 0; i < items.size(); ++i) map()[m_Handles[i]] = items[i].second;
+    // Reached again after the kernel's call; writing a record of plain
+    // fields makes none, so the reference holds for the whole loop.
+    static_assert(std::is_trivially_copyable_v<Item>);
+    auto& added = map();
+    for (size_t i = 0; i < items.size(); ++i) added[m_Handles[i]] = items[i].second;
   }
 
   const Document& m_Document;
