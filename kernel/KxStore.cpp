@@ -537,7 +537,7 @@ const KxRecordType* KxStore::ElementOf(const KxEmbeddedMap* pSlot) const {
 std::string KxStore::ComparedKey(const char* pKey, size_t uiLength, bool bNoCase) {
   std::string csKey(pKey, uiLength);
   if (bNoCase) {
-    for (char& c : csKey) c = static_cast<char>(KxText::FoldCp1252(static_cast<uint8_t>(c)));
+    for (char& c : csKey) c = static_cast<char>(AsCompared<true>(static_cast<uint8_t>(c)));
   }
   return csKey;
 }
