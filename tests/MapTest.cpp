@@ -203,27 +203,23 @@ TEST_F(MapTest, EmbeddedMapsUseTheCallingThreadsCurrentObject) {
 // Without the kernel's thread-slot index (a connection below version 8)
 // nothing is current and an embedded map looks destroyed; an object made
 // current under an earlier start-up does not count under the next one.
-class ThreadSlotTest : public TkNativeFaceTest, public ::testing::WithParamInterface<bool> {
- protected:
-  void SetUp() override {
+TEST_F(MapTest, TheThreadSlotHoldsTheCurrentObjectForOneStartUpOnly) {
+  for (bool bSlot : {true, false}) {
+    SCOPED_TRACE(bSlot ? "connection version 8" : "connection version 7");
+    KxEndCatAssembly();
     kernel.Reset();
-    if (!GetParam()) kernel.Grant("CkxDtb2Connection", 7);
+    if (!bSlot) kernel.Grant("CkxDtb2Connection", 7);
     KxInitCatAssembly(false);
+    MapWorld world;
+    Lane& lane = world.Map()[world.aLanes[0]];
+    EXPECT_EQ(KxCurrentObject(), bSlot ? &world.member : nullptr);
+    EXPECT_EQ(Fault([&] { EXPECT_EQ(lane.m_Contacts[world.aContacts[1]].m_iId, 11); }),
+              bSlot ? "none" : NodeFault(world.aContacts[1], -1, -1));
+    KxEndCatAssembly();
+    KxInitCatAssembly(false);
+    EXPECT_EQ(KxCurrentObject(), nullptr);
   }
-};
-
-TEST_P(ThreadSlotTest, TheIndexHoldsTheCurrentObjectForOneStartUpOnly) {
-  MapWorld world;
-  Lane& lane = world.Map()[world.aLanes[0]];
-  EXPECT_EQ(KxCurrentObject(), GetParam() ? &world.member : nullptr);
-  EXPECT_EQ(Fault([&] { EXPECT_EQ(lane.m_Contacts[world.aContacts[1]].m_iId, 11); }),
-            GetParam() ? "none" : NodeFault(world.aContacts[1], -1, -1));
-  KxEndCatAssembly();
-  KxInitCatAssembly(false);
-  EXPECT_EQ(KxCurrentObject(), nullptr);
 }
-
-INSTANTIATE_TEST_SUITE_P(Indexes, ThreadSlotTest, ::testing::Bool());
 
 // Every other command goes to the kernel in one call with the map's header,
 // the top-level form with key and text; a refused object sends nothing.
@@ -321,13 +317,11 @@ TEST_F(MapTest, GetKeyNeedsVersion2AndItsUnprotectedFormVersion9) {
       uint64_t uiKey = 5;
       std::string csKey = "stale";
       const uint32_t h = bTopLevel ? world.aLanes[2] : world.aContacts[1];
-      auto& top = world.Map();
-      auto& embedded = world.Embedded();
-      if (bTopLevel)
-        bProtected ? top.GetKey(h, uiKey, csKey, true) : top.GetKeyNotProt(h, uiKey, csKey, true);
-      else
-        bProtected ? embedded.GetKey(h, uiKey, csKey, false)
-                   : embedded.GetKeyNotProt(h, uiKey, csKey, false);
+      auto getKey = [&](auto& map) {
+        bProtected ? map.GetKey(h, uiKey, csKey, bTopLevel)
+                   : map.GetKeyNotProt(h, uiKey, csKey, bTopLevel);
+      };
+      bTopLevel ? getKey(world.Map()) : getKey(world.Embedded());
       EXPECT_EQ(uiKey, 0u);
       EXPECT_EQ(csKey, "");
       const auto calls = kernel.CallsOf("CkxDtb2Obj");
@@ -336,7 +330,7 @@ TEST_F(MapTest, GetKeyNeedsVersion2AndItsUnprotectedFormVersion9) {
       EXPECT_EQ(calls[0].text, std::string(bTopLevel ? "Map" : "EmbeddedMap") + "GetKey" +
                                    (bProtected ? "" : "NotProt") + "(" + std::to_string(h) +
                                    ",ptr,out," + (bTopLevel ? "true" : "false") + ",ptr)");
-      EXPECT_EQ(calls[0].ptrs[1], bTopLevel ? &world.header : &embedded.m_Slot.header);
+      EXPECT_EQ(calls[0].ptrs[1], bTopLevel ? &world.header : &world.Embedded().m_Slot.header);
     }
   }
 }

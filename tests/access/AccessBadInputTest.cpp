@@ -22,37 +22,42 @@ const std::string kTime = "D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_
 const std::string kIdList = "D2iVarnox_FT_GLOBALS_RoundsDefault_IdList";
 
 // A competitor, an entry with one heat whose lane 1 has one lap (rank 7,
-// last time 42), round 2's last id and two default parameters, to be left
-// as they are.
+// last time 42), round 2's last id, two default parameters, an input and an
+// empty record, to be left as they are.
 void Fill(Meet& meet) {
   auto competitor = meet.Competitors()->Item(uint64_t{5});
   competitor->set_Name(u"Kept");
   competitor->set_CategoryId(3);
-  auto heat = meet.Schedule()->Item(u"R1")->Heats()->Item(u"H1");
-  heat->set_HeatId(u"Kept");
-  auto laps = heat->LaneResults()->Item(uint64_t{1})->Laps();
+  meet.Heat(u"R1", u"H1")->set_HeatId(u"Kept");
+  auto laps = meet.Laps(u"R1", u"H1", 1);
   laps->SetLength(1);
   laps->Item(0)->set_Rank(7);
   laps->Item(0)->Time()->set_Item(7, 42);
   meet.Rounds()->Item(uint64_t{2})->IdList()->set_Item(99, 5);
   meet.IODefaults()->SetLength(2);
+  meet.IOs()->Item(uint64_t{1});
+  meet.Records()->Item(u"WR");
 }
 
-void ExpectUnchanged(Meet& meet) {
-  auto& competitors = meet.competitors.m_CompetitorsStringMap.m_Container;
-  EXPECT_EQ(competitors.GetCount(), 1u);
-  EXPECT_EQ(NativeText(Meet::ByKey(competitors, 5).Name), u"Kept");
-  EXPECT_EQ(Meet::ByKey(competitors, 5).CategoryId, 3);
-  EXPECT_EQ(meet.NativeSchedule().GetCount(), 1u);
-  EXPECT_EQ(meet.NativeEntry("R1").Heats.GetCount(), 1u);
-  EXPECT_EQ(NativeText(meet.NativeHeat("R1", "H1").HeatId), u"Kept");
-  auto& laps = meet.NativeLane("R1", "H1", 1).Laps;
-  EXPECT_EQ(laps.Size(), 1u);
-  EXPECT_EQ(laps[0].Rank, 7);
-  EXPECT_EQ(laps[0].Time[7], 42u);
-  EXPECT_EQ(Meet::ByKey(meet.globals.m_RoundsDefault.m_Container, 2).IdList[99], 5);
-  EXPECT_EQ(Meet::ByKey(meet.globals.m_RoundsDefault.m_Container, 2).NBMaxRounds, 0);
-  EXPECT_EQ(meet.iosetup.m_IODefaultTypeParams.m_Container.Size(), 2u);
+// Every byte of the five files' storage, up to each file's last valid handle.
+std::string Storage(Meet& meet) {
+  std::string bytes;
+  for (const CkxDtb2Obj* pMember : std::initializer_list<const CkxDtb2Obj*>{
+           &meet.competitors.m_CompetitorsStringMap, &meet.globals.m_PoolConfig,
+           &meet.races.m_ScheduleEntries, &meet.pulses.m_PoolEvents, &meet.iosetup.m_IOs}) {
+    bytes.append(reinterpret_cast<const char*>(*pMember->m_ppStorageBase),
+                 4 * size_t{*pMember->m_pLastValidHandle});
+  }
+  return bytes;
+}
+
+// The storage is byte for byte what it was; a difference is shown by its
+// first offset.
+void ExpectUnchanged(Meet& meet, const std::string& before) {
+  const std::string after = Storage(meet);
+  ASSERT_EQ(after.size(), before.size());
+  const auto [itAfter, itBefore] = std::mismatch(after.begin(), after.end(), before.begin());
+  EXPECT_EQ(itAfter, after.end()) << "first changed byte at " << (itAfter - after.begin());
 }
 
 // Handles that name no element of the maps: no storage, the storage's
@@ -67,14 +72,15 @@ TEST_P(GarbageHandle, FailsEveryFieldAccessAndChangesNothing) {
           ? GetParam()
           : meet.competitors.m_CompetitorsStringMap.m_Container(D2MapCmd::Find, 5, nullptr) + 1;
   auto competitor = meet.Competitors()->Item(uiHandle);
+  auto heat = meet.Schedule()->Item(u"R1")->Heats()->Item(uiHandle);
+  const std::string before = Storage(meet);
   EXPECT_EQ(MessageOf([&] { competitor->Name(); }), kCompetitor + ".Name:\r\n");
   EXPECT_EQ(MessageOf([&] { competitor->set_Name(u"Lost"); }), kCompetitor + ".Name:\r\n");
   EXPECT_EQ(MessageOf([&] { competitor->set_CategoryId(9); }), kCompetitor + ".CategoryId:\r\n");
-  auto heat = meet.Schedule()->Item(u"R1")->Heats()->Item(uiHandle);
   EXPECT_EQ(MessageOf([&] { heat->set_HeatId(u"Lost"); }), kHeat + ".HeatId:\r\n");
   EXPECT_EQ(MessageOf([&] { heat->LaneResults()->Item(uint64_t{1}); }),
             "D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults.Add:\r\n");
-  ExpectUnchanged(meet);
+  ExpectUnchanged(meet, before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Handles, GarbageHandle,
@@ -95,17 +101,16 @@ TEST_P(UnencodableKey, IsRefusedAndAddsNothing) {
   Meet meet;
   Fill(meet);
   auto schedule = meet.Schedule();
+  auto heats = schedule->Item(u"R1")->Heats();
+  auto ioParams = meet.IOs()->Item(uint64_t{1})->IOParams();
+  const std::string before = Storage(meet);
   const std::u16string& csKey = GetParam().csKey;
   EXPECT_EQ(MessageOf([&] { schedule->Item(csKey); }), kSchedule + ".Add:\r\n");
   EXPECT_EQ(MessageOf([&] { schedule->Find(csKey); }), kSchedule + ".Find:\r\n");
   EXPECT_EQ(MessageOf([&] { schedule->Remove(csKey); }), kSchedule + ".Remove:\r\n");
-  auto heats = schedule->Item(u"R1")->Heats();
   EXPECT_EQ(MessageOf([&] { heats->Item(csKey); }), kHeats + ".Add:\r\n");
-  EXPECT_EQ(MessageOf([&] { meet.IOs()->Item(uint64_t{1})->IOParams()->Add(csKey); }),
-            "D2iVarnox_FT_IOSETUP_IOs_IOParams.Add:\r\n");
-  EXPECT_EQ(meet.iosetup.m_IOs.m_Container.GetCount(), 1u);
-  EXPECT_EQ(Meet::ByKey(meet.iosetup.m_IOs.m_Container, 1).IOParams.GetCount(), 0u);
-  ExpectUnchanged(meet);
+  EXPECT_EQ(MessageOf([&] { ioParams->Add(csKey); }), "D2iVarnox_FT_IOSETUP_IOs_IOParams.Add:\r\n");
+  ExpectUnchanged(meet, before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, UnencodableKey,
@@ -139,15 +144,7 @@ struct Gone {
     laps->SetLength(1);
     times = laps->Item(0)->Time();
     ids = meet.Rounds()->Item(uint64_t{1})->IdList();
-    live.times = meet.Schedule()
-                     ->Item(u"R1")
-                     ->Heats()
-                     ->Item(u"H1")
-                     ->LaneResults()
-                     ->Item(uint64_t{1})
-                     ->Laps()
-                     ->Item(0)
-                     ->Time();
+    live.times = meet.Laps(u"R1", u"H1", 1)->Item(0)->Time();
     live.ids = meet.Rounds()->Item(uint64_t{2})->IdList();
     live.defaults = meet.IODefaults();
     competitors->Remove(uint64_t{6});
@@ -210,8 +207,9 @@ class GoneObject : public testing::TestWithParam<GoneCase> {};
 
 TEST_P(GoneObject, ReportsItsOperationAndChangesNothing) {
   Gone gone;
+  const std::string before = Storage(gone.meet);
   EXPECT_EQ(MessageOf([&] { GetParam().op(gone); }), GetParam().csMessage);
-  ExpectUnchanged(gone.meet);
+  ExpectUnchanged(gone.meet, before);
 }
 
 // clang-format off

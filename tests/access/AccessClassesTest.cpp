@@ -53,107 +53,91 @@ const std::string kGetLength = "IOrbArray<T>.GetLength ():\r\n";
 const std::string kSetLength = "IOrbArray<T>.SetLength (NewLength):\r\n";
 const std::string kAdd = "IOrbArray<T>.Add ():\r\n";
 
+// The heat and the lane result every nested case reaches through handles no
+// storage holds.
+auto HeatG(Meet& m) { return m.Schedule()->Item(G)->Heats()->Item(G); }
+auto LaneG(Meet& m) { return HeatG(m)->LaneResults()->Item(G); }
+
+// A row naming class C once: the object is reached in `m`, the opened meet,
+// or in `u`, the unloaded one, and `x` is the object as a C.
+#define CLASS(C, iDepth, iNbMember, csOperation, reach, call)                           \
+  ClassCase {                                                                           \
+#C, iDepth, iNbMember, csOperation,                                                 \
+        []([[maybe_unused]] Meet & m,                                                   \
+           [[maybe_unused]] Meet & u) { return Make<C>(reach, [](auto& x) { call; }); } \
+  }
+
 const std::vector<ClassCase>& Classes() {
   // clang-format off
   static const std::vector<ClassCase> s_aClasses = {
     // --- member proxies ----------------------------------------------------
-    {"D2mVarnox_FT_COMPETITORS_CompetitorsStringMap", 0, 8, ".Name", [](Meet& m, Meet&) {
-       return Make<D2mVarnox_FT_COMPETITORS_CompetitorsStringMap>(m.Competitors()->Item(G), [](auto& p) { p.Name(); }); }},
-    {"D2mVarnox_FT_GLOBALS_PoolConfig_RightContacts", 0, 1, ".m_Contact", [](Meet& m, Meet&) {
-       return Make<D2mVarnox_FT_GLOBALS_PoolConfig_RightContacts>(m.PoolConfig()->RightContacts()->Item(G), [](auto& p) { p.set_m_Contact(true); }); }},
-    {"D2mVarnox_FT_GLOBALS_Records_LapTimes", 1, 1, ".LapTime", [](Meet& m, Meet&) {
-       return Make<D2mVarnox_FT_GLOBALS_Records_LapTimes>(m.Records()->Item(G)->LapTimes()->Item(0), [](auto& p) { p.set_LapTime(std::nullopt); }); }},
-    {"D2mVarnox_FT_GLOBALS_RoundsDefault_TextMap", 1, 1, ".str", [](Meet& m, Meet&) {
-       return Make<D2mVarnox_FT_GLOBALS_RoundsDefault_TextMap>(m.Rounds()->Item(G)->TextMap()->Item(G), [](auto& p) { p.str(); }); }},
-    {"D2mVarnox_FT_IOSETUP_IODefaultTypeParams", 0, 5, ".IOType", [](Meet&, Meet& u) {
-       return Make<D2mVarnox_FT_IOSETUP_IODefaultTypeParams>(u.IODefaults()->Item(0), [](auto& p) { p.IOType(); }); }},
-    {"D2mVarnox_FT_IOSETUP_IOs_IOParams", 1, 5, ".IOType", [](Meet& m, Meet&) {
-       return Make<D2mVarnox_FT_IOSETUP_IOs_IOParams>(m.IOs()->Item(G)->IOParams()->Item(G), [](auto& p) { p.set_IOType(u"COM"); }); }},
-    {"D2mVarnox_FT_RACES_ScheduleEntries", 0, 11, ".DateAndTime", [](Meet& m, Meet&) {
-       return Make<D2mVarnox_FT_RACES_ScheduleEntries>(m.Schedule()->Item(G), [](auto& p) { p.DateAndTime(); }); }},
-    {"D2mVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults", 2, 7, ".LHandicap", [](Meet& m, Meet&) {
-       return Make<D2mVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults>(
-           m.Schedule()->Item(G)->Heats()->Item(G)->LaneResults()->Item(G), [](auto& p) { p.set_LHandicap(u"x"); }); }},
-    {"D2mVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_CompetitorId", 3, 1, ".CompetitorId", [](Meet& m, Meet&) {
-       return Make<D2mVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_CompetitorId>(
-           m.Schedule()->Item(G)->Heats()->Item(G)->LaneResults()->Item(G)->CompetitorId()->Item(G),
-           [](auto& p) { p.CompetitorId(); }); }},
-    {"D2mVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps", 3, 4, ".SortId", [](Meet& m, Meet&) {
-       return Make<D2mVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps>(
-           m.Schedule()->Item(G)->Heats()->Item(G)->LaneResults()->Item(G)->Laps()->Item(0),
-           [](auto& p) { p.SortId(); }); }},
-    {"D2mVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig", 1, 16, ".SamplingRate", [](Meet& m, Meet&) {
-       return Make<D2mVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig>(
-           m.Schedule()->Item(G)->Heats()->Item(G)->PoolConfig(), [](auto& p) { p.SamplingRate(); }); }},
-    {"D2mVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_Lanes", 2, 3, ".m_RightModuleID", [](Meet& m, Meet&) {
-       return Make<D2mVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_Lanes>(
-           m.Schedule()->Item(G)->Heats()->Item(G)->PoolConfig()->Lanes()->Item(G), [](auto& p) { p.m_RightModuleID(); }); }},
+    CLASS(D2mVarnox_FT_COMPETITORS_CompetitorsStringMap, 0, 8, ".Name", m.Competitors()->Item(G), x.Name()),
+    CLASS(D2mVarnox_FT_GLOBALS_PoolConfig_RightContacts, 0, 1, ".m_Contact",
+          m.PoolConfig()->RightContacts()->Item(G), x.set_m_Contact(true)),
+    CLASS(D2mVarnox_FT_GLOBALS_Records_LapTimes, 1, 1, ".LapTime", m.Records()->Item(G)->LapTimes()->Item(0),
+          x.set_LapTime(std::nullopt)),
+    CLASS(D2mVarnox_FT_GLOBALS_RoundsDefault_TextMap, 1, 1, ".str", m.Rounds()->Item(G)->TextMap()->Item(G), x.str()),
+    CLASS(D2mVarnox_FT_IOSETUP_IODefaultTypeParams, 0, 5, ".IOType", u.IODefaults()->Item(0), x.IOType()),
+    CLASS(D2mVarnox_FT_IOSETUP_IOs_IOParams, 1, 5, ".IOType", m.IOs()->Item(G)->IOParams()->Item(G),
+          x.set_IOType(u"COM")),
+    CLASS(D2mVarnox_FT_RACES_ScheduleEntries, 0, 11, ".DateAndTime", m.Schedule()->Item(G), x.DateAndTime()),
+    CLASS(D2mVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults, 2, 7, ".LHandicap", LaneG(m), x.set_LHandicap(u"x")),
+    CLASS(D2mVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_CompetitorId, 3, 1, ".CompetitorId",
+          LaneG(m)->CompetitorId()->Item(G), x.CompetitorId()),
+    CLASS(D2mVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps, 3, 4, ".SortId", LaneG(m)->Laps()->Item(0),
+          x.SortId()),
+    CLASS(D2mVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig, 1, 16, ".SamplingRate", HeatG(m)->PoolConfig(),
+          x.SamplingRate()),
+    CLASS(D2mVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_Lanes, 2, 3, ".m_RightModuleID",
+          HeatG(m)->PoolConfig()->Lanes()->Item(G), x.m_RightModuleID()),
 
     // --- top-level wrappers ------------------------------------------------
-    {"D2oVarnox_FT_COMPETITORS_CompetitorsStringMap", 0, -1, ".Next", [](Meet& m, Meet&) {
-       return Make<D2oVarnox_FT_COMPETITORS_CompetitorsStringMap>(m.Competitors(), [](auto& w) { w.Next(G); }); }},
-    {"D2oVarnox_FT_GLOBALS_DistancesDefault", 0, -1, ".GetCount", [](Meet&, Meet& u) {
-       return Make<D2oVarnox_FT_GLOBALS_DistancesDefault>(u.Distances(), [](auto& w) { w.GetCount(); }); }},
-    {"D2oVarnox_FT_GLOBALS_PoolConfig", -1, -1, ".NbLanes", [](Meet&, Meet& u) {
-       return Make<D2oVarnox_FT_GLOBALS_PoolConfig>(u.PoolConfig(), [](auto& w) { w.NbLanes(); }); }},
-    {"D2oVarnox_FT_GLOBALS_RoundsDefault", 0, -1, ".GetRWELock", [](Meet&, Meet& u) {
-       return Make<D2oVarnox_FT_GLOBALS_RoundsDefault>(u.Rounds(), [](auto& w) { w.GetRWELock(); }); }},
-    {"D2oVarnox_FT_IOSETUP_IODefaultTypeParams", 0, -1, ".GetARLock", [](Meet&, Meet& u) {
-       return Make<D2oVarnox_FT_IOSETUP_IODefaultTypeParams>(u.IODefaults(), [](auto& w) { w.GetARLock(); }); }},
-    {"D2oVarnox_FT_RAW_PULSES_AssociatedPoolConfig", -1, -1, ".Ha2Right", [](Meet&, Meet& u) {
-       return Make<D2oVarnox_FT_RAW_PULSES_AssociatedPoolConfig>(u.PulsesPoolConfig(), [](auto& w) { w.set_Ha2Right(true); }); }},
+    CLASS(D2oVarnox_FT_COMPETITORS_CompetitorsStringMap, 0, -1, ".Next", m.Competitors(), x.Next(G)),
+    CLASS(D2oVarnox_FT_GLOBALS_DistancesDefault, 0, -1, ".GetCount", u.Distances(), x.GetCount()),
+    CLASS(D2oVarnox_FT_GLOBALS_PoolConfig, -1, -1, ".NbLanes", u.PoolConfig(), x.NbLanes()),
+    CLASS(D2oVarnox_FT_GLOBALS_RoundsDefault, 0, -1, ".GetRWELock", u.Rounds(), x.GetRWELock()),
+    CLASS(D2oVarnox_FT_IOSETUP_IODefaultTypeParams, 0, -1, ".GetARLock", u.IODefaults(), x.GetARLock()),
+    CLASS(D2oVarnox_FT_RAW_PULSES_AssociatedPoolConfig, -1, -1, ".Ha2Right", u.PulsesPoolConfig(),
+          x.set_Ha2Right(true)),
 
     // --- nested wrappers ---------------------------------------------------
-    {"D2iVarnox_FT_GLOBALS_PoolConfig_Lanes", 0, -1, ".Next", [](Meet& m, Meet&) {
-       return Make<D2iVarnox_FT_GLOBALS_PoolConfig_Lanes>(m.PoolConfig()->Lanes(), [](auto& w) { w.Next(G); }); }},
-    {"D2iVarnox_FT_GLOBALS_PoolConfig_LeftContacts", 0, -1, ".GetCount", [](Meet&, Meet& u) {
-       return Make<D2iVarnox_FT_GLOBALS_PoolConfig_LeftContacts>(u.PoolConfig()->LeftContacts(), [](auto& w) { w.GetCount(); }); }},
-    {"D2iVarnox_FT_GLOBALS_Records_LapDistances", 1, -1, kGetLength, [](Meet& m, Meet&) {
-       return Make<D2iVarnox_FT_GLOBALS_Records_LapDistances>(m.Records()->Item(G)->LapDistances(), [](auto& w) { w.GetLength(0); }); }},
-    {"D2iVarnox_FT_GLOBALS_Records_LapTimes", 1, -1, kAdd, [](Meet& m, Meet&) {
-       return Make<D2iVarnox_FT_GLOBALS_Records_LapTimes>(m.Records()->Item(G)->LapTimes(), [](auto& w) { w.Add(); }); }},
-    {"D2iVarnox_FT_GLOBALS_RoundsDefault_IdList", 1, -1, "[]", [](Meet& m, Meet&) {
-       return Make<D2iVarnox_FT_GLOBALS_RoundsDefault_IdList>(m.Rounds()->Item(G)->IdList(), [](auto& w) { static_cast<void>(w.Item(0)); }); }},
-    {"D2iVarnox_FT_GLOBALS_RoundsDefault_TextMap", 1, -1, ".GetCount", [](Meet& m, Meet&) {
-       return Make<D2iVarnox_FT_GLOBALS_RoundsDefault_TextMap>(m.Rounds()->Item(G)->TextMap(), [](auto& w) { w.GetCount(); }); }},
-    {"D2iVarnox_FT_IOSETUP_IOs_IOParams", 1, -1, ".Add", [](Meet& m, Meet&) {
-       // The key indexer lets the message of the Add it calls pass.
-       return Make<D2iVarnox_FT_IOSETUP_IOs_IOParams>(m.IOs()->Item(G)->IOParams(), [](auto& w) { w.Item(u"Baud"); }); }},
-    {"D2iVarnox_FT_RACES_ScheduleEntries_Heats", 1, -1, ".Find", [](Meet& m, Meet&) {
-       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Heats>(m.Schedule()->Item(G)->Heats(), [](auto& w) { w.Find(u"H1"); }); }},
-    {"D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults", 2, -1, ".GetCount", [](Meet& m, Meet&) {
-       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults>(
-           m.Schedule()->Item(G)->Heats()->Item(G)->LaneResults(), [](auto& w) { w.GetCount(); }); }},
-    {"D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_CompetitorId", 3, -1, ".Head", [](Meet& m, Meet&) {
-       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_CompetitorId>(
-           m.Schedule()->Item(G)->Heats()->Item(G)->LaneResults()->Item(G)->CompetitorId(), [](auto& w) { w.Head(); }); }},
-    {"D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps", 3, -1, kSetLength, [](Meet& m, Meet&) {
-       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps>(
-           m.Schedule()->Item(G)->Heats()->Item(G)->LaneResults()->Item(G)->Laps(), [](auto& w) { w.SetLength(3); }); }},
-    {"D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps_Time", 4, -1, "[]", [](Meet& m, Meet&) {
-       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps_Time>(
-           m.Schedule()->Item(G)->Heats()->Item(G)->LaneResults()->Item(G)->Laps()->Item(0)->Time(),
-           [](auto& w) { w.set_Item(0, 1u); }); }},
-    {"D2iVarnox_FT_RACES_ScheduleEntries_Heats_Params", 2, -1, ".RemoveAll", [](Meet& m, Meet&) {
-       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Heats_Params>(
-           m.Schedule()->Item(G)->Heats()->Item(G)->Params(), [](auto& w) { w.RemoveAll(); }); }},
-    {"D2iVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_Lanes", 2, -1, ".GetARLock", [](Meet& m, Meet&) {
-       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_Lanes>(
-           m.Schedule()->Item(G)->Heats()->Item(G)->PoolConfig()->Lanes(), [](auto& w) { w.GetARLock(); }); }},
-    {"D2iVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_LeftContacts", 2, -1, ".IsAlive", [](Meet& m, Meet&) {
-       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_LeftContacts>(
-           m.Schedule()->Item(G)->Heats()->Item(G)->PoolConfig()->LeftContacts(), [](auto& w) { w.IsAlive(1); }); }},
-    {"D2iVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_RightContacts", 2, -1, ".AtIndex", [](Meet& m, Meet&) {
-       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_RightContacts>(
-           m.Schedule()->Item(G)->Heats()->Item(G)->PoolConfig()->RightContacts(), [](auto& w) { w.AtIndex(0); }); }},
-    {"D2iVarnox_FT_RACES_ScheduleEntries_Params", 1, -1, ".KeyNoCase", [](Meet& m, Meet&) {
-       return Make<D2iVarnox_FT_RACES_ScheduleEntries_Params>(m.Schedule()->Item(G)->Params(), [](auto& w) { w.KeyNoCase(); }); }},
-    {"D2iVarnox_FT_RAW_PULSES_AssociatedPoolConfig_RightContacts", 0, -1, ".Head", [](Meet&, Meet& u) {
-       return Make<D2iVarnox_FT_RAW_PULSES_AssociatedPoolConfig_RightContacts>(u.PulsesPoolConfig()->RightContacts(), [](auto& w) { w.Head(); }); }},
+    CLASS(D2iVarnox_FT_GLOBALS_PoolConfig_Lanes, 0, -1, ".Next", m.PoolConfig()->Lanes(), x.Next(G)),
+    CLASS(D2iVarnox_FT_GLOBALS_PoolConfig_LeftContacts, 0, -1, ".GetCount", u.PoolConfig()->LeftContacts(),
+          x.GetCount()),
+    CLASS(D2iVarnox_FT_GLOBALS_Records_LapDistances, 1, -1, kGetLength, m.Records()->Item(G)->LapDistances(),
+          x.GetLength(0)),
+    CLASS(D2iVarnox_FT_GLOBALS_Records_LapTimes, 1, -1, kAdd, m.Records()->Item(G)->LapTimes(), x.Add()),
+    CLASS(D2iVarnox_FT_GLOBALS_RoundsDefault_IdList, 1, -1, "[]", m.Rounds()->Item(G)->IdList(),
+          static_cast<void>(x.Item(0))),
+    CLASS(D2iVarnox_FT_GLOBALS_RoundsDefault_TextMap, 1, -1, ".GetCount", m.Rounds()->Item(G)->TextMap(),
+          x.GetCount()),
+    // The key indexer lets the message of the Add it calls pass.
+    CLASS(D2iVarnox_FT_IOSETUP_IOs_IOParams, 1, -1, ".Add", m.IOs()->Item(G)->IOParams(), x.Item(u"Baud")),
+    CLASS(D2iVarnox_FT_RACES_ScheduleEntries_Heats, 1, -1, ".Find", m.Schedule()->Item(G)->Heats(), x.Find(u"H1")),
+    CLASS(D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults, 2, -1, ".GetCount", HeatG(m)->LaneResults(),
+          x.GetCount()),
+    CLASS(D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_CompetitorId, 3, -1, ".Head",
+          LaneG(m)->CompetitorId(), x.Head()),
+    CLASS(D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps, 3, -1, kSetLength, LaneG(m)->Laps(),
+          x.SetLength(3)),
+    CLASS(D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults_Laps_Time, 4, -1, "[]",
+          LaneG(m)->Laps()->Item(0)->Time(), x.set_Item(0, 1u)),
+    CLASS(D2iVarnox_FT_RACES_ScheduleEntries_Heats_Params, 2, -1, ".RemoveAll", HeatG(m)->Params(), x.RemoveAll()),
+    CLASS(D2iVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_Lanes, 2, -1, ".GetARLock",
+          HeatG(m)->PoolConfig()->Lanes(), x.GetARLock()),
+    CLASS(D2iVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_LeftContacts, 2, -1, ".IsAlive",
+          HeatG(m)->PoolConfig()->LeftContacts(), x.IsAlive(1)),
+    CLASS(D2iVarnox_FT_RACES_ScheduleEntries_Heats_PoolConfig_RightContacts, 2, -1, ".AtIndex",
+          HeatG(m)->PoolConfig()->RightContacts(), x.AtIndex(0)),
+    CLASS(D2iVarnox_FT_RACES_ScheduleEntries_Params, 1, -1, ".KeyNoCase", m.Schedule()->Item(G)->Params(),
+          x.KeyNoCase()),
+    CLASS(D2iVarnox_FT_RAW_PULSES_AssociatedPoolConfig_RightContacts, 0, -1, ".Head",
+          u.PulsesPoolConfig()->RightContacts(), x.Head()),
   };
   // clang-format on
   return s_aClasses;
 }
+#undef CLASS
 
 // One opened meet and one whose files were unloaded, for every case.
 class ClassTableTest : public testing::TestWithParam<ClassCase> {

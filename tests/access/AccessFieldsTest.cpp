@@ -87,7 +87,7 @@ void DynamicAnsi(Meet& meet) {
 
 // F: fixed text of 64 characters in a heat's parameter (level 2).
 void FixedUtf16(Meet& meet) {
-  auto text = meet.Schedule()->Item(u"R1")->Heats()->Item(u"H1")->Params()->Item(u"Title");
+  auto text = meet.Heat(u"R1", u"H1")->Params()->Item(u"Title");
   auto native = [&]() -> CkxD2StrSU<64>& {
     return Meet::ByKey(meet.NativeHeat("R1", "H1").Params, "Title").str;
   };
@@ -134,7 +134,7 @@ void NumbersAndBooleans(Meet& meet) {
 // The pool configuration embedded in a heat (at byte 88 of it) and the
 // single ones at the top of two files.
 void PoolConfigurations(Meet& meet) {
-  auto heatPool = meet.Schedule()->Item(u"R1")->Heats()->Item(u"H1")->PoolConfig();
+  auto heatPool = meet.Heat(u"R1", u"H1")->PoolConfig();
   auto nativeHeatPool = [&]() -> CkxPoolConfig& { return meet.NativeHeat("R1", "H1").PoolConfig; };
   ByteOf(nativeHeatPool().Ha1Left) = 2;
   nativeHeatPool().SamplingRate = 10000;

@@ -88,8 +88,7 @@ TEST(Paths, ArrayIndexersLeaveSlotFourAlone) {
   EXPECT_EQ(defaults->GetHandleOrIndex(0, 4), 0u);
   EXPECT_EQ(second->IEnumCurrentPos(), 2u);
 
-  auto laps =
-      meet.Schedule()->Item(u"R1")->Heats()->Item(u"H1")->LaneResults()->Item(uint64_t{4})->Laps();
+  auto laps = meet.Laps(u"R1", u"H1", 4);
   laps->SetLength(2);
   auto lap = laps->Item(1);
   auto lapsPath = PathOf(laps);
@@ -104,32 +103,21 @@ TEST(Paths, ArrayIndexersLeaveSlotFourAlone) {
   EXPECT_EQ(times->GetHandleOrIndex(4, 1), 0u);
 }
 
-struct SlotCase {
-  int32_t iDeep;
-  int32_t iIndex;
-};
-void PrintTo(const SlotCase& c, std::ostream* pOut) {
-  *pOut << "level " << c.iDeep << " slot " << c.iIndex;
-}
-
-class SlotOutsideThePath : public testing::TestWithParam<SlotCase> {};
-
 // A depth-1 proxy has levels 0 and 1, slots 1 to 4: outside them a read
 // gives 0 and a write changes nothing.
-TEST_P(SlotOutsideThePath, ReadsZeroAndIsNotWritten) {
+TEST(Paths, SlotsOutsideThePathReadZeroAndAreNotWritten) {
   Meet meet;
-  auto heat = meet.Schedule()->Item(u"R1")->Heats()->Item(u"H1");
+  auto heat = meet.Heat(u"R1", u"H1");
   auto path = PathOf(heat);
-  const SlotCase& c = GetParam();
-  EXPECT_EQ(path->GetHandleOrIndex(c.iDeep, c.iIndex), 0u);
-  path->SetHandleOrIndex(c.iDeep, c.iIndex, 0, 77);
-  EXPECT_EQ(path->GetHandleOrIndex(c.iDeep, c.iIndex), 0u);
-  EXPECT_EQ(heat->IEnumCurrentPos(), meet.NativeEntry("R1").Heats(D2MapCmd::Find, 0, "H1"));
+  for (const auto& [iDeep, iIndex] :
+       {std::pair{0, 0}, {0, 5}, {1, -1}, {2, 1}, {-1, 1}, {100, 1}}) {
+    SCOPED_TRACE("level " + std::to_string(iDeep) + " slot " + std::to_string(iIndex));
+    EXPECT_EQ(path->GetHandleOrIndex(iDeep, iIndex), 0u);
+    path->SetHandleOrIndex(iDeep, iIndex, 0, 77);
+    EXPECT_EQ(path->GetHandleOrIndex(iDeep, iIndex), 0u);
+    EXPECT_EQ(heat->IEnumCurrentPos(), meet.NativeEntry("R1").Heats(D2MapCmd::Find, 0, "H1"));
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Slots, SlotOutsideThePath,
-                         testing::Values(SlotCase{0, 0}, SlotCase{0, 5}, SlotCase{1, -1},
-                                         SlotCase{2, 1}, SlotCase{-1, 1}, SlotCase{100, 1}));
 
 TEST(Paths, CompareAndSetRepairsAHandleInPlace) {
   Meet meet;
@@ -249,49 +237,43 @@ TEST(MapEnumeration, ADeleteCandidateKeepsTheEnumerationGoing) {
 // ---------------------------------------------------------------------------
 // Array enumeration
 
-struct RangeCase {
-  int32_t iStart;
-  int32_t iEnd;
-  uint32_t uiLength;
-  std::vector<uint32_t> aVisited;
-};
-void PrintTo(const RangeCase& c, std::ostream* pOut) {
-  *pOut << "range (" << c.iStart << ", " << c.iEnd << ") over " << c.uiLength;
-}
-
 std::vector<uint32_t> Indexes(uint32_t uiFrom, uint32_t uiTo) {
   std::vector<uint32_t> a(uiTo - uiFrom + 1);
   std::iota(a.begin(), a.end(), uiFrom);
   return a;
 }
 
-class ArrayRange : public testing::TestWithParam<RangeCase> {};
-
 // The same range over the top-level array and over a nested record array.
-TEST_P(ArrayRange, VisitsTheIndexesOfTheRange) {
-  const RangeCase& c = GetParam();
-  Meet meet;
-  auto defaults = meet.IODefaults();
-  auto laps =
-      meet.Schedule()->Item(u"R1")->Heats()->Item(u"H1")->LaneResults()->Item(uint64_t{1})->Laps();
-  defaults->SetLength(c.uiLength);
-  laps->SetLength(c.uiLength);
-  ASSERT_EQ(defaults->GetLength(0), c.uiLength);
-  ASSERT_EQ(laps->GetLength(7), c.uiLength) << "the dimension is not used";
-  defaults->ForeachRange(c.iStart, c.iEnd);
-  laps->ForeachRange(c.iStart, c.iEnd);
-  EXPECT_EQ(Visit(*defaults), c.aVisited) << "top-level";
-  EXPECT_EQ(Visit(*laps), c.aVisited) << "nested";
+TEST(ArrayEnumeration, VisitsTheIndexesOfTheRange) {
+  const std::tuple<int32_t, int32_t, uint32_t, std::vector<uint32_t>> aCases[] = {
+      {2, 5, 10, {2, 3, 4, 5}},
+      {5, 2, 10, {5, 4, 3, 2}},
+      {3, -1, 10, Indexes(3, 9)},
+      {2, 20, 10, Indexes(2, 9)},
+      {12, -1, 10, {}},
+      {12, 3, 10, {}},
+      {1, 0, 10, {1, 0}},
+      {9, 9, 10, {9}},
+      {-1, -1, 10, Indexes(0, 9)},
+      {-1, -1, 0, {}},
+      {0, -1, 0, {}},
+      {-1, 5, 1, {0}}};
+  for (const auto& [iStart, iEnd, uiLength, aVisited] : aCases) {
+    SCOPED_TRACE("range (" + std::to_string(iStart) + ", " + std::to_string(iEnd) + ") over " +
+                 std::to_string(uiLength));
+    Meet meet;
+    auto defaults = meet.IODefaults();
+    auto laps = meet.Laps(u"R1", u"H1", 1);
+    defaults->SetLength(uiLength);
+    laps->SetLength(uiLength);
+    ASSERT_EQ(defaults->GetLength(0), uiLength);
+    ASSERT_EQ(laps->GetLength(7), uiLength) << "the dimension is not used";
+    defaults->ForeachRange(iStart, iEnd);
+    laps->ForeachRange(iStart, iEnd);
+    EXPECT_EQ(Visit(*defaults), aVisited) << "top-level";
+    EXPECT_EQ(Visit(*laps), aVisited) << "nested";
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Ranges, ArrayRange,
-    testing::Values(RangeCase{2, 5, 10, {2, 3, 4, 5}}, RangeCase{5, 2, 10, {5, 4, 3, 2}},
-                    RangeCase{3, -1, 10, Indexes(3, 9)}, RangeCase{2, 20, 10, Indexes(2, 9)},
-                    RangeCase{12, -1, 10, {}}, RangeCase{12, 3, 10, {}},
-                    RangeCase{1, 0, 10, {1, 0}}, RangeCase{9, 9, 10, {9}},
-                    RangeCase{-1, -1, 10, Indexes(0, 9)}, RangeCase{-1, -1, 0, {}},
-                    RangeCase{0, -1, 0, {}}, RangeCase{-1, 5, 1, {0}}));
 
 // Reset writes the clamped end into the wrapper: the range keeps it when the
 // array grows, until the range is set again.
@@ -320,8 +302,7 @@ auto Collect(Range& range) {
 // range. (A whole enumeration is FiveLevelWalk's, in AccessFieldsTest.)
 TEST(ValueArrays, EnumerateTheirFixedLengthOverARange) {
   Meet meet;
-  auto laps =
-      meet.Schedule()->Item(u"R1")->Heats()->Item(u"H1")->LaneResults()->Item(uint64_t{1})->Laps();
+  auto laps = meet.Laps(u"R1", u"H1", 1);
   laps->SetLength(1);
   for (uint32_t i = 0; i < 8; ++i) meet.NativeLane("R1", "H1", 1).Laps[0].Time[i] = 1000 + i;
 

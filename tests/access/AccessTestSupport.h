@@ -158,6 +158,14 @@ class Meet {
         &iosetup.m_IODefaultTypeParams, nullptr);
   }
 
+  // A heat's proxy and a lane's lap array, each level added when missing.
+  auto Heat(const char16_t* csEntry, const char16_t* csHeat) {
+    return Schedule()->Item(csEntry)->Heats()->Item(csHeat);
+  }
+  auto Laps(const char16_t* csEntry, const char16_t* csHeat, uint64_t uiLane) {
+    return Heat(csEntry, csHeat)->LaneResults()->Item(uiLane)->Laps();
+  }
+
   // Native containers and records.
   auto& NativeSchedule() { return races.m_ScheduleEntries.m_Container; }
   CkxScheduleOneEntry& NativeEntry(const char* csKey) {
