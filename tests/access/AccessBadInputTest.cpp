@@ -62,66 +62,50 @@ void ExpectUnchanged(Meet& meet, const std::string& before) {
 
 // Handles that name no element of the maps: no storage, the storage's
 // first words, every bit, and one word into a valid node.
-class GarbageHandle : public testing::TestWithParam<uint32_t> {};
-
-TEST_P(GarbageHandle, FailsEveryFieldAccessAndChangesNothing) {
+TEST(GarbageHandle, FailsEveryFieldAccessAndChangesNothing) {
   Meet meet;
   Fill(meet);
-  const uint32_t uiHandle =
-      GetParam() != 0xC0DE
-          ? GetParam()
-          : meet.competitors.m_CompetitorsStringMap.m_Container(D2MapCmd::Find, 5, nullptr) + 1;
-  auto competitor = meet.Competitors()->Item(uiHandle);
-  auto heat = meet.Schedule()->Item(u"R1")->Heats()->Item(uiHandle);
-  const std::string before = Storage(meet);
-  EXPECT_EQ(MessageOf([&] { competitor->Name(); }), kCompetitor + ".Name:\r\n");
-  EXPECT_EQ(MessageOf([&] { competitor->set_Name(u"Lost"); }), kCompetitor + ".Name:\r\n");
-  EXPECT_EQ(MessageOf([&] { competitor->set_CategoryId(9); }), kCompetitor + ".CategoryId:\r\n");
-  EXPECT_EQ(MessageOf([&] { heat->set_HeatId(u"Lost"); }), kHeat + ".HeatId:\r\n");
-  EXPECT_EQ(MessageOf([&] { heat->LaneResults()->Item(uint64_t{1}); }),
-            "D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults.Add:\r\n");
-  ExpectUnchanged(meet, before);
+  auto schedule = meet.Schedule();
+  const uint32_t uiInsideNode =
+      meet.competitors.m_CompetitorsStringMap.m_Container(D2MapCmd::Find, 5, nullptr) + 1;
+  for (uint32_t uiHandle :
+       {0u, 1u, 2u, 15u, 0x7FFFFFFFu, 0xFFFFFFFFu, kGarbageHandle, uiInsideNode}) {
+    SCOPED_TRACE(uiHandle);
+    auto competitor = meet.Competitors()->Item(uiHandle);
+    auto heat = schedule->Item(u"R1")->Heats()->Item(uiHandle);
+    const std::string before = Storage(meet);
+    EXPECT_EQ(MessageOf([&] { competitor->Name(); }), kCompetitor + ".Name:\r\n");
+    EXPECT_EQ(MessageOf([&] { competitor->set_Name(u"Lost"); }), kCompetitor + ".Name:\r\n");
+    EXPECT_EQ(MessageOf([&] { competitor->set_CategoryId(9); }), kCompetitor + ".CategoryId:\r\n");
+    EXPECT_EQ(MessageOf([&] { heat->set_HeatId(u"Lost"); }), kHeat + ".HeatId:\r\n");
+    EXPECT_EQ(MessageOf([&] { heat->LaneResults()->Item(uint64_t{1}); }),
+              "D2iVarnox_FT_RACES_ScheduleEntries_Heats_LaneResults.Add:\r\n");
+    ExpectUnchanged(meet, before);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Handles, GarbageHandle,
-                         testing::Values(0u, 1u, 2u, 15u, 0x7FFFFFFFu, 0xFFFFFFFFu, kGarbageHandle,
-                                         0xC0DEu /* a valid node's handle + 1 */));
-
-struct KeyCase {
-  const char* csName;
-  std::u16string csKey;
-};
-void PrintTo(const KeyCase& c, std::ostream* pOut) { *pOut << c.csName; }
-
-class UnencodableKey : public testing::TestWithParam<KeyCase> {};
 
 // A text key travels as a zero-terminated Windows-1252 text; a key it cannot
 // hold is refused, not turned into another key.
-TEST_P(UnencodableKey, IsRefusedAndAddsNothing) {
+TEST(UnencodableKey, IsRefusedAndAddsNothing) {
   Meet meet;
   Fill(meet);
   auto schedule = meet.Schedule();
   auto heats = schedule->Item(u"R1")->Heats();
   auto ioParams = meet.IOs()->Item(uint64_t{1})->IOParams();
   const std::string before = Storage(meet);
-  const std::u16string& csKey = GetParam().csKey;
-  EXPECT_EQ(MessageOf([&] { schedule->Item(csKey); }), kSchedule + ".Add:\r\n");
-  EXPECT_EQ(MessageOf([&] { schedule->Find(csKey); }), kSchedule + ".Find:\r\n");
-  EXPECT_EQ(MessageOf([&] { schedule->Remove(csKey); }), kSchedule + ".Remove:\r\n");
-  EXPECT_EQ(MessageOf([&] { heats->Item(csKey); }), kHeats + ".Add:\r\n");
-  EXPECT_EQ(MessageOf([&] { ioParams->Add(csKey); }), "D2iVarnox_FT_IOSETUP_IOs_IOParams.Add:\r\n");
-  ExpectUnchanged(meet, before);
+  const std::u16string aKeys[] = {u"東京", u"Ωmega", std::u16string(1, u'\xD800'), u"R\U0001F3CA",
+                                  std::u16string(u"R1\0x", 4) /* would travel as "R1" */};
+  for (const std::u16string& csKey : aKeys) {
+    SCOPED_TRACE(&csKey - aKeys);
+    EXPECT_EQ(MessageOf([&] { schedule->Item(csKey); }), kSchedule + ".Add:\r\n");
+    EXPECT_EQ(MessageOf([&] { schedule->Find(csKey); }), kSchedule + ".Find:\r\n");
+    EXPECT_EQ(MessageOf([&] { schedule->Remove(csKey); }), kSchedule + ".Remove:\r\n");
+    EXPECT_EQ(MessageOf([&] { heats->Item(csKey); }), kHeats + ".Add:\r\n");
+    EXPECT_EQ(MessageOf([&] { ioParams->Add(csKey); }),
+              "D2iVarnox_FT_IOSETUP_IOs_IOParams.Add:\r\n");
+    ExpectUnchanged(meet, before);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Keys, UnencodableKey,
-                         testing::Values(KeyCase{"Cjk", u"東京"}, KeyCase{"Greek", u"Ωmega"},
-                                         KeyCase{"LoneSurrogate", std::u16string(1, u'\xD800')},
-                                         KeyCase{"Emoji", u"R\U0001F3CA"},
-                                         // would travel as "R1", another key
-                                         KeyCase{"Nul", std::u16string(u"R1\0x", 4)}),
-                         [](const testing::TestParamInfo<KeyCase>& caseInfo) {
-                           return std::string(caseInfo.param.csName);
-                         });
 
 // Indexes past the arrays of live elements, and objects whose element or
 // file is gone, made while it was there: an element removed, its enclosing

@@ -24,21 +24,12 @@ KxTime MakeTime(int64_t liTime, KxPrecision precision, bool bNegative) {
   return time;
 }
 
-struct FieldCase {
-  const char* csName;
-  std::function<void(Meet&)> check;
-};
-void PrintTo(const FieldCase& c, std::ostream* pOut) { *pOut << c.csName; }
-
-class FieldKindTest : public testing::TestWithParam<FieldCase> {};
-
-TEST_P(FieldKindTest, ObjectFaceAndNativeFaceSeeTheSameBytes) {
-  Meet meet;
-  GetParam().check(meet);
-}
+// Each field kind on a meet of its own: what the object face writes the
+// native face reads in the same bytes, and back.
 
 // S: dynamic UTF-16 text of a competitor (top level).
-void DynamicUtf16(Meet& meet) {
+TEST(FieldKind, DynamicUtf16) {
+  Meet meet;
   auto competitor = meet.Competitors()->Item(uint64_t{7});
   // Walked again at every use: a reservation may move the storage.
   auto native = [&]() -> CkxCompetitor& {
@@ -65,7 +56,8 @@ void DynamicUtf16(Meet& meet) {
 
 // A: dynamic Windows-1252 text of a nested map's record, with its
 // character count.
-void DynamicAnsi(Meet& meet) {
+TEST(FieldKind, DynamicAnsi) {
+  Meet meet;
   auto param = meet.IOs()->Item(uint64_t{2})->IOParams()->Item(u"Port");
   auto native = [&]() -> CkxD2StrD& {
     return Meet::ByKey(Meet::ByKey(meet.iosetup.m_IOs.m_Container, 2).IOParams, "Port").IOType;
@@ -86,7 +78,8 @@ void DynamicAnsi(Meet& meet) {
 }
 
 // F: fixed text of 64 characters in a heat's parameter (level 2).
-void FixedUtf16(Meet& meet) {
+TEST(FieldKind, FixedUtf16) {
+  Meet meet;
   auto text = meet.Heat(u"R1", u"H1")->Params()->Item(u"Title");
   auto native = [&]() -> CkxD2StrSU<64>& {
     return Meet::ByKey(meet.NativeHeat("R1", "H1").Params, "Title").str;
@@ -108,7 +101,8 @@ void FixedUtf16(Meet& meet) {
 
 // I, U and B: 32-bit numbers at both ends, their neighbours kept; a
 // boolean byte reads true when not zero and true writes 1.
-void NumbersAndBooleans(Meet& meet) {
+TEST(FieldKind, NumbersAndBooleans) {
+  Meet meet;
   auto pulse = meet.PoolEvents()->Item(uint64_t{9});
   auto& native = Meet::ByKey(meet.pulses.m_PoolEvents.m_Container, 9);
   pulse->set_SeqID(0xFFFFFFFEu);
@@ -133,7 +127,8 @@ void NumbersAndBooleans(Meet& meet) {
 
 // The pool configuration embedded in a heat (at byte 88 of it) and the
 // single ones at the top of two files.
-void PoolConfigurations(Meet& meet) {
+TEST(FieldKind, PoolConfigurations) {
+  Meet meet;
   auto heatPool = meet.Heat(u"R1", u"H1")->PoolConfig();
   auto nativeHeatPool = [&]() -> CkxPoolConfig& { return meet.NativeHeat("R1", "H1").PoolConfig; };
   ByteOf(nativeHeatPool().Ha1Left) = 2;
@@ -153,7 +148,8 @@ void PoolConfigurations(Meet& meet) {
 }
 
 // T: the packed time word, null as exactly the no-value bit.
-void Times(Meet& meet) {
+TEST(FieldKind, Times) {
+  Meet meet;
   auto record = meet.Records()->Item(u"WR 50 Free");
   auto native = [&]() -> Sd2KxTime& {
     return Meet::ByKey(meet.globals.m_Records.m_Container, "WR 50 Free").Time;
@@ -185,7 +181,8 @@ void Times(Meet& meet) {
 }
 
 // D: the date-time word; the two top bits give the kind.
-void DateTimes(Meet& meet) {
+TEST(FieldKind, DateTimes) {
+  Meet meet;
   auto record = meet.Records()->Item(u"ER 100 Fly");
   auto native = [&]() -> CkxD2DateTime& {
     return Meet::ByKey(meet.globals.m_Records.m_Container, "ER 100 Fly").Date;
@@ -210,18 +207,6 @@ void DateTimes(Meet& meet) {
   entry->set_DateAndTime(OrbDateTime(1, OrbDateTimeKind::Local));
   EXPECT_EQ(static_cast<uint64_t>(meet.NativeEntry("R1").DateAndTime.GetNet()), kLocalBit | 1);
 }
-
-INSTANTIATE_TEST_SUITE_P(Kinds, FieldKindTest,
-                         testing::Values(FieldCase{"DynamicUtf16", DynamicUtf16},
-                                         FieldCase{"DynamicAnsi", DynamicAnsi},
-                                         FieldCase{"FixedUtf16", FixedUtf16},
-                                         FieldCase{"NumbersAndBooleans", NumbersAndBooleans},
-                                         FieldCase{"PoolConfigurations", PoolConfigurations},
-                                         FieldCase{"Times", Times},
-                                         FieldCase{"DateTimes", DateTimes}),
-                         [](const testing::TestParamInfo<FieldCase>& caseInfo) {
-                           return std::string(caseInfo.param.csName);
-                         });
 
 // ---------------------------------------------------------------------------
 // Lap times of a lane result of a heat of a schedule entry.
