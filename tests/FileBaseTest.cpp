@@ -154,25 +154,21 @@ TEST_F(FileBaseTest, UpdateIDAndSaveAsXmlSendTheirRecords) {
   CkxVarnoxFT_GLOBALS file;
   ASSERT_GT(Open(file, "update.orb"), 0);
   kernel.ClearCalls();
-  const Sd2UpdateCmd cmd = Sd2UpdateCmd::Make(true, false, 5, 1023);
-  EXPECT_EQ(cmd.bits, (1u << 4) | (5u << 6) | (1023u << 16));
+  const Sd2UpdateCmd cmd = Sd2UpdateCmd::Make(true, false, 5, 1023);  // 0x3FF0150
   const uint64_t uiId = file.m_Records.UpdateID(0x40, &cmd, "Heat %s lane %d", "H1", 4);
   file.m_Records.SaveAsXml(nullptr, "export to %s", "/tmp/a.xml");
-  const std::vector<TkCall> calls = kernel.CallsOf("CkxDtb2Obj");
-  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(kernel.Log("CkxDtb2Obj"),
+            "CkxDtb2Obj#8 UpdateID(0x40,0x3FF0150,\"Heat H1 lane 4\")\n"
+            "CkxDtb2Obj#8 SaveAsXml(null,\"export to /tmp/a.xml\",\"/tmp/a.xml\")\n");
+  const TkCall update = kernel.CallsOf("CkxDtb2Obj").at(0);
   EXPECT_NE(uiId, 0u);
-  EXPECT_EQ(uiId, static_cast<uint64_t>(calls[0].answer));
-  EXPECT_THAT(calls[0].text, HasSubstr("0x40"));
-  const KxUpdateRecord& record = *calls[0].update;
+  EXPECT_EQ(uiId, static_cast<uint64_t>(update.answer));
   uint32_t uiWord0 = 0;
-  std::memcpy(&uiWord0, &record, 4);
+  std::memcpy(&uiWord0, &*update.update, 4);
   EXPECT_EQ(uiWord0, 0x01000220u);  // bits 5 and 9, kind byte 1
-  EXPECT_EQ(record.kind, 3u);
-  EXPECT_EQ(record.word24, 0u);
-  EXPECT_EQ(record.textLength, 14u);
-  EXPECT_STREQ(record.text, "Heat H1 lane 4");
-  EXPECT_STREQ(calls[1].update->text, "export to /tmp/a.xml");
-  EXPECT_THAT(calls[1].text, HasSubstr("\"/tmp/a.xml\""));
+  EXPECT_EQ(update.update->kind, 3u);
+  EXPECT_EQ(update.update->word24, 0u);
+  EXPECT_EQ(update.update->textLength, 14u);
 }
 
 // Long texts are cut; without arguments a text stands as given, '%'
@@ -345,20 +341,13 @@ TEST_F(FileBaseTest, UpdatesSendThePackedCommandAndTheFormattedText) {
   updatable.Clear(OrbCmd{1}, std::nullopt, u"{0}% cleared", {50});
   updatable.SaveObjectAsXml(info, u"{0} as it stands", u"/tmp/schedule.xml");
 
-  const std::vector<TkCall> calls = kernel.CallsOf("CkxDtb2Obj");
-  ASSERT_EQ(calls.size(), 3u);
-  EXPECT_EQ(calls[0].op, "UpdateID");
-  EXPECT_EQ(uiId, static_cast<uint64_t>(calls[0].answer));
-  EXPECT_EQ(calls[0].args.at(0), "0x40");
-  EXPECT_EQ(calls[0].args.at(1), "0xFFD0");
-  ASSERT_TRUE(calls[0].update.has_value());
-  EXPECT_STREQ(calls[0].update->text, "Heat 3 of R1");
-  EXPECT_EQ(calls[1].op, "Clear");
-  EXPECT_EQ(calls[1].args.at(1), "null") << "no application command, no record";
-  ASSERT_TRUE(calls[1].update.has_value());
-  EXPECT_STREQ(calls[1].update->text, "50% cleared");
-  EXPECT_EQ(calls[2].op, "SaveAsXml");
-  EXPECT_THAT(calls[2].text, HasSubstr("{0} as it stands"));
+  // Clear has no application command, so no record; the export's text is
+  // not formatted.
+  EXPECT_EQ(kernel.Log("CkxDtb2Obj"),
+            "CkxDtb2Obj#1 UpdateID(0x40,0xFFD0,\"Heat 3 of R1\")\n"
+            "CkxDtb2Obj#1 Clear(0x1,null,\"50% cleared\")\n"
+            "CkxDtb2Obj#1 SaveAsXml(0xFFD0,\"{0} as it stands\",\"/tmp/schedule.xml\")\n");
+  EXPECT_EQ(uiId, static_cast<uint64_t>(kernel.CallsOf("CkxDtb2Obj").at(0).answer));
 }
 
 }  // namespace
