@@ -254,14 +254,10 @@ TEST_F(FileBaseTest, MessageRecordsCallAtOnceOrDispatchThroughTheMessageManager)
   kernel.ClearCalls();
   record.Send(99, 4, 5, 6, true, -1, true);  // a negative count means "no limit"
   record.Withdraw();
-  const std::vector<TkCall> calls = kernel.CallsOf("CkxD2MessMan");
-  ASSERT_EQ(calls.size(), 2u);
-  EXPECT_EQ(calls[0].op, "Dispatch");
-  EXPECT_EQ(calls[0].request->count, 0x7FFFFFFF);
-  EXPECT_EQ(calls[0].request->flags, 3u);
-  EXPECT_EQ(calls[0].request->pRecord, &record);
-  EXPECT_EQ(calls[1].op, "Withdraw");
-  EXPECT_EQ(calls[1].request->count, -1);
+  EXPECT_EQ(kernel.Log("CkxD2MessMan"),
+            "CkxD2MessMan#1 Dispatch(99,{4,5,6,2147483647,0x3})\n"
+            "CkxD2MessMan#1 Withdraw(99,{0,0,0,-1,0x0})\n");
+  EXPECT_EQ(kernel.CallsOf("CkxD2MessMan").at(0).request->pRecord, &record);
   EXPECT_EQ(record.m_liTarget, 99);
 }
 
