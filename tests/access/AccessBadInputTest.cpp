@@ -6,6 +6,9 @@
 // storage.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <initializer_list>
+
 #include "files/VarnoxFiles.h"
 #include "tests/access/AccessTestSupport.h"
 
