@@ -58,17 +58,16 @@ const std::string kAdd = "IOrbArray<T>.Add ():\r\n";
 auto HeatG(Meet& m) { return m.Schedule()->Item(G)->Heats()->Item(G); }
 auto LaneG(Meet& m) { return HeatG(m)->LaneResults()->Item(G); }
 
-// A row naming class C once: the object is reached in `m`, the opened meet,
-// or in `u`, the unloaded one, and `x` is the object as a C.
-#define CLASS(C, iDepth, iNbMember, csOperation, reach, call)                           \
-  ClassCase {                                                                           \
-#C, iDepth, iNbMember, csOperation,                                                 \
-        []([[maybe_unused]] Meet & m,                                                   \
-           [[maybe_unused]] Meet & u) { return Make<C>(reach, [](auto& x) { call; }); } \
-  }
+// A row naming class C once: `reach` finds the object in `m`, the opened
+// meet, or in `u`, the unloaded one; `call` is the guarded operation on `x`.
+// clang-format off
+#define CLASS(C, iDepth, iNbMember, csOperation, reach, call)                 \
+  ClassCase{#C, iDepth, iNbMember, csOperation,                               \
+            []([[maybe_unused]] Meet& m, [[maybe_unused]] Meet& u) {          \
+              return Make<C>(reach, [](auto& x) { call; });                   \
+            }}
 
 const std::vector<ClassCase>& Classes() {
-  // clang-format off
   static const std::vector<ClassCase> s_aClasses = {
     // --- member proxies ----------------------------------------------------
     CLASS(D2mVarnox_FT_COMPETITORS_CompetitorsStringMap, 0, 8, ".Name", m.Competitors()->Item(G), x.Name()),
