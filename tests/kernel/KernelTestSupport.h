@@ -73,7 +73,7 @@ class KernelEnvironment : public ::testing::Environment {
 // updates going to `pfCallBack`; answers whether the kernel gave it an id.
 template <class File>
 bool OpenNative(File& file, const std::string& csPath, const char* csMode = "rw",
-                bool bCreate = true, PfKxUpdateCallBack pfCallBack = nullptr) {
+                bool bCreate = true, void (*pfCallBack)(int32_t, uint64_t) = nullptr) {
   return file.OpenUnm(csPath.c_str(), nullptr, nullptr, csMode, "", bCreate, nullptr, 0, 0,
                       pfCallBack) > 0;
 }
