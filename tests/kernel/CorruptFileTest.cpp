@@ -128,7 +128,6 @@ class SavedImage {
 // with embedded maps, numerically and text-keyed maps, strings, a record
 // with embedded arrays, and free blocks left by a removed element.
 std::string SavedGlobals(const std::string& csPath) {
-  std::filesystem::remove(csPath);  // made anew for each suite
   CkxVarnoxFT_GLOBALS file;
   if (!OpenNative(file, csPath)) {
     throw std::runtime_error("cannot create " + csPath + ": " + KernelScratch::Get().Log());
@@ -175,29 +174,18 @@ int32_t OpenAs(const std::string& csType, const std::string& csPath,
   return iId;
 }
 
-class CorruptFile : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { Good(); }
-
- public:
-  // The small FT_GLOBALS file every case damages, made once.
-  static const std::string& Good() {
-    if (s_Good.empty()) s_Good = SavedGlobals(KernelScratch::Get().Path("good.orb"));
-    return s_Good;
-  }
-
- protected:
-  static std::string s_Good;
-};
-
-std::string CorruptFile::s_Good;
+// The small FT_GLOBALS file every case damages, made once.
+const std::string& Good() {
+  static const std::string csGood = SavedGlobals(KernelScratch::Get().Path("good.orb"));
+  return csGood;
+}
 
 using Damager = std::function<void(SavedImage&)>;
 
 // The good file damaged by `damage`, written to the scratch directory as
 // `csName`.orb; answers its path.
 std::string WriteDamaged(const std::string& csName, const Damager& damage) {
-  SavedImage image(CorruptFile::Good());
+  SavedImage image(Good());
   damage(image);
   const std::string csPath = KernelScratch::Get().Path(csName + ".orb");
   Spit(csPath, image.Bytes());
@@ -383,7 +371,7 @@ const auto NameOfCase = [](const auto& info) {
   return csName;
 };
 
-class DamagedFile : public CorruptFile, public ::testing::WithParamInterface<Damage> {};
+class DamagedFile : public ::testing::TestWithParam<Damage> {};
 
 // Every damaged copy is refused with its failure id and a log line that
 // says why; open changes no byte of it and leaves no live storage behind.
@@ -456,7 +444,7 @@ TEST_P(PositionalTypeFile, OpensWithItsTypesMappedToTheirIds) {
     ++uiPosition;
   }
   const std::string csBase = std::string("positional-") + kind.csName;
-  const std::string& saved = CorruptFile::Good();
+  const std::string& saved = Good();
   ASSERT_EQ(SavedImage(saved).Word(kind.typeWord(SavedImage(saved))),
             KxRecordTypes::IdOf(&kind.element));
   auto write = [&](uint32_t uiFormat, uint32_t uiWord, const std::string& csName) {
@@ -496,7 +484,7 @@ TEST(KernelEntryPoint, AnAllocationFailureBecomesTheSlotsFailure) {
   GTEST_SKIP() << "the address space cannot be limited under a sanitizer";
 #endif
   const std::string csPath = KernelScratch::Get().Path("larger-than-memory.orb");
-  Spit(csPath, CorruptFile::Good().substr(0, sizeof(KxSavedHeader)));
+  Spit(csPath, Good().substr(0, sizeof(KxSavedHeader)));
   ASSERT_EQ(truncate(csPath.c_str(), off_t{4} << 30), 0);  // sparse: takes no disk
   const int iExit =
       ForkedChild([&] {
@@ -518,7 +506,7 @@ TEST(KernelEntryPoint, AnAllocationFailureBecomesTheSlotsFailure) {
 // A saved file that is there but cannot be read is not a missing file: open
 // refuses it even when asked to create, so that no save can replace it with
 // an empty file.
-TEST_F(CorruptFile, AnUnreadableFileIsNotReplacedWhenCreateIsAsked) {
+TEST(CorruptFile, AnUnreadableFileIsNotReplacedWhenCreateIsAsked) {
   const std::string csDirectory = KernelScratch::Get().Path("a-directory.orb");
   const std::string csLoop = KernelScratch::Get().Path("a-loop.orb");
   std::filesystem::create_directory(csDirectory);
@@ -548,8 +536,8 @@ TEST_F(CorruptFile, AnUnreadableFileIsNotReplacedWhenCreateIsAsked) {
 // at load and the rest is rebuilt from it, so such maps work, as the
 // undamaged file's do; saved again unchanged, each file keeps its size (what
 // the load rebuilds takes no new storage).
-TEST_F(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
-  const SavedImage good(s_Good);
+TEST(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
+  const SavedImage good(Good());
   const size_t uiSlot = good.ContainerAt(kDistances);
   const uint32_t uiFirst = good.Head(uiSlot);
   const uint32_t uiMask = good.Word(uiSlot + kMapBucketCount) - 1;
@@ -613,7 +601,7 @@ TEST_F(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
     ASSERT_TRUE(OpenNative(file, csPath, "rw", false)) << KernelScratch::Get().Log();
     const std::string csAgain = KernelScratch::Get().Path(std::string("again-") + csState + ".orb");
     ASSERT_TRUE(file.Save(0, false, csAgain));
-    EXPECT_EQ(Slurp(csAgain).size(), s_Good.size());
+    EXPECT_EQ(Slurp(csAgain).size(), Good().size());
     EXPECT_EQ(file.m_PoolConfig.m_Container->Lanes.GetCount(), 8u);
     auto& distances = file.m_DistancesDefault.m_Container;
     EXPECT_EQ(distances.GetCount(), 6u);
@@ -652,7 +640,7 @@ struct ToolCase {
   std::vector<std::string> says;  // on standard output or error
 };
 
-class ToolOnDamagedFile : public CorruptFile, public ::testing::WithParamInterface<ToolCase> {};
+class ToolOnDamagedFile : public ::testing::TestWithParam<ToolCase> {};
 
 TEST_P(ToolOnDamagedFile, SaysWhatIsWrongWithWhichFile) {
   const ToolCase& tool = GetParam();
