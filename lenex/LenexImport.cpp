@@ -1,17 +1,21 @@
-// A LENEX document into the files (docs/lenex.md). Two stages: Stage reads
-// what it needs of the files and builds the whole change in memory, checking
-// everything a write could trip over and refusing with LenexError; Apply
-// then writes the staged change and checks nothing: the global settings
-// through the object face, the competitors and races in bulk through the
-// native records. So a refused document changes nothing.
+// A LENEX document into the files (docs/lenex.md). Two stages: staging
+// reads what it needs of the files and builds the whole change in memory,
+// checking everything a write could trip over and refusing with LenexError
+// (ImportLef stages each athlete as the reader hands it over, ImportDocument
+// from a document read before); Apply then writes the staged change and
+// checks nothing: the global settings through the object face, the
+// competitors and races in bulk through the native records. So a refused
+// document changes nothing.
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <map>
 #include <set>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <unordered_map>
+#include <utility>
 
 #include "access/OrbFields.h"
 #include "access/OrbGuard.h"
@@ -140,12 +144,55 @@ struct ExistingHeat {
   int32_t iPoolLength = 0;
 };
 
-class Importer {
+// Stages a meet as its reader hands it over (MeetReceiver: the sessions,
+// then each athlete as soon as it is read), then the record lists, then
+// writes the whole change (Finish).
+class Importer : public MeetReceiver {
  public:
-  Importer(const Document& document, MeetFiles& files) : m_Document(document), m_Files(files) {}
+  // Reads what staging needs of the files.
+  explicit Importer(MeetFiles& files) : m_Files(files) {
+    m_Defaults = ReadDefaults(*m_Files.globals);
+    ReadExisting();
+  }
 
-  ImportReport Run() {
-    Stage();
+  // A refusal of the document as a whole, before anything is staged.
+  static void CheckKind(const Document& document) {
+    if (document.meets.size() > 1) RefuseSecondMeet(document.meets[1]);
+    if (document.meets.empty() && document.recordLists.empty())
+      throw LenexError("LENEX", "", 0, "another kind of document: neither a MEET nor a RECORDLIST",
+                       "an entries, start-list or results document, or record lists");
+  }
+
+  void OnSessions(const Meet& meet) override {
+    if (std::exchange(m_bMeet, true)) RefuseSecondMeet(meet);
+    StageMeet(meet);
+  }
+
+  void OnAthlete(const Club& club, const Athlete& athlete) override {
+    NoteLanes(athlete.entries);
+    NoteLanes(athlete.results);
+    StageAthlete(club, athlete);
+  }
+
+  void OnRelays(const Club& club) override {
+    for (const Relay& relay : club.relays) {
+      NoteLanes(relay.entries);
+      NoteLanes(relay.results);
+      for (const Entry& entry : relay.entries)
+        StageEntry(entry, AddCompetitors(RelayLegs(entry.relayPositions)));
+      for (const Result& result : relay.results)
+        StageResult(result, AddCompetitors(RelayLegs(result.relayPositions)));
+    }
+  }
+
+  // Stages the record lists of `document`, whose meet (if any) went through
+  // the calls above, then writes.
+  ImportReport Finish(const Document& document) {
+    CheckKind(document);
+    FinishMeet();
+    SortLanes();
+    m_Course = MeetCourse();
+    for (const RecordList& list : document.recordLists) StageRecordList(list);
     Apply();
     return m_Report;
   }
@@ -153,19 +200,9 @@ class Importer {
  private:
   // --- stage ---------------------------------------------------------------------
 
-  void Stage() {
-    if (m_Document.meets.size() > 1)
-      throw LenexError("MEET", "", m_Document.meets[1].source.line, "a second meet",
-                       "one MEET per document (one meet per folder)");
-    if (m_Document.meets.empty() && m_Document.recordLists.empty())
-      throw LenexError("LENEX", "", 0, "another kind of document: neither a MEET nor a RECORDLIST",
-                       "an entries, start-list or results document, or record lists");
-    m_Defaults = ReadDefaults(*m_Files.globals);
-    ReadExisting();
-    if (!m_Document.meets.empty()) StageMeet(m_Document.meets.front());
-    SortLanes();
-    m_Course = MeetCourse();
-    for (const RecordList& list : m_Document.recordLists) StageRecordList(list);
+  [[noreturn]] static void RefuseSecondMeet(const Meet& meet) {
+    throw LenexError("MEET", "", meet.source.line, "a second meet",
+                     "one MEET per document (one meet per folder)");
   }
 
   void ReadExisting() {
@@ -208,40 +245,36 @@ class Importer {
       m_Pool.iLaneMax = meet.pool->laneMax.value_or(m_Pool.iLaneMax);
     } else if (m_Defaults.pool.iNbLanes <= 0) {
       // A new meet has no lanes yet, and the document names none: the pool
-      // is lane 1 up to the largest lane the document uses.
+      // is lane 1 up to the largest lane the document uses, known once all
+      // athletes are staged (FinishMeet); till then only lanes below 1 fall
+      // outside it.
       m_Pool.bLanes = true;
       m_Pool.iLaneMin = 1;
-      m_Pool.iLaneMax = std::max(LargestLane(meet), 1);
+      m_bPoolFromLanes = true;
     }
     for (const Session& session : meet.sessions)
       for (const Event& event : session.events) StageEvent(session, event);
-    for (const Club& club : meet.clubs) {
-      for (const Athlete& athlete : club.athletes) StageAthlete(club, athlete);
-      for (const Relay& relay : club.relays) {
-        for (const Entry& entry : relay.entries)
-          StageEntry(entry, AddCompetitors(RelayLegs(entry.relayPositions)));
-        for (const Result& result : relay.results)
-          StageResult(result, AddCompetitors(RelayLegs(result.relayPositions)));
-      }
-    }
   }
 
-  static int32_t LargestLane(const Meet& meet) {
-    int32_t iLargest = 0;
-    auto note = [&](const auto& items) {
-      for (const auto& item : items) iLargest = std::max(iLargest, item.lane.value_or(0));
-    };
-    for (const Club& club : meet.clubs) {
-      for (const Athlete& athlete : club.athletes) {
-        note(athlete.entries);
-        note(athlete.results);
-      }
-      for (const Relay& relay : club.relays) {
-        note(relay.entries);
-        note(relay.results);
-      }
-    }
-    return iLargest;
+  template <class Items>
+  void NoteLanes(const Items& items) {
+    for (const auto& item : items) m_iLargestLane = std::max(m_iLargestLane, item.lane.value_or(0));
+  }
+
+  // The pool taken from the document's lanes, and the first lane refused
+  // for lying below it.
+  void FinishMeet() {
+    if (!m_bPoolFromLanes) return;
+    m_Pool.iLaneMax = std::max(m_iLargestLane, 1);
+    if (m_LaneBelowPool)
+      RefuseLane(m_LaneBelowPool->csElement, m_LaneBelowPool->iLine, m_LaneBelowPool->iLane);
+  }
+
+  [[noreturn]] void RefuseLane(const char* csElement, int iLine, int32_t iLane) const {
+    throw LenexError(csElement, "lane", iLine,
+                     "lane " + std::to_string(iLane) + " is outside the pool",
+                     "a lane from " + std::to_string(m_Pool.iLaneMin) + " to " +
+                         std::to_string(m_Pool.iLaneMax));
   }
 
   static std::vector<CompetitorRef> RelayLegs(const std::vector<RelayPosition>& positions) {
@@ -351,11 +384,15 @@ class Importer {
   LanePlan* LaneOf(const std::optional<int32_t>& heatId, const std::optional<int32_t>& lane,
                    const char* csElement, int iLine, HeatPlan** ppHeat = nullptr) {
     if (!heatId || !lane) return nullptr;
-    if (*lane < m_Pool.iLaneMin || *lane > m_Pool.iLaneMax)
-      throw LenexError(csElement, "lane", iLine,
-                       "lane " + std::to_string(*lane) + " is outside the pool",
-                       "a lane from " + std::to_string(m_Pool.iLaneMin) + " to " +
-                           std::to_string(m_Pool.iLaneMax));
+    if (m_bPoolFromLanes) {
+      // The pool's end is not known yet, and no lane lies beyond it.
+      if (*lane < m_Pool.iLaneMin) {
+        if (!m_LaneBelowPool) m_LaneBelowPool = LaneRefusal{csElement, iLine, *lane};
+        return nullptr;
+      }
+    } else if (*lane < m_Pool.iLaneMin || *lane > m_Pool.iLaneMax) {
+      RefuseLane(csElement, iLine, *lane);
+    }
     const auto [uiEvent, uiHeat] = At(m_HeatOf, *heatId);
     HeatPlan& heat = m_Events[uiEvent].heats[uiHeat];
     if (ppHeat) *ppHeat = &heat;
@@ -580,7 +617,7 @@ class Importer {
       pParam->set_Name(U16(csName));
       pParam->set_Value(U16(csValue));
     }
-    if (!m_Document.meets.empty()) ApplyPool(*globals.PoolConfig());
+    if (m_bMeet) ApplyPool(*globals.PoolConfig());
     ApplyTable(m_Defaults.styles, *globals.StylesDefault(),
                [](V::Id2sCkxStyle& style, const DefaultRow& row) {
                  style.set_Style(U16(row.csName));
@@ -1028,8 +1065,17 @@ class Importer {
     for (size_t i = 0; i < items.size(); ++i) added[m_Handles[i]] = items[i].second;
   }
 
-  const Document& m_Document;
   MeetFiles& m_Files;
+  bool m_bMeet = false;  // a meet was staged
+  // The pool is lane 1 to the largest lane of the document (StageMeet).
+  bool m_bPoolFromLanes = false;
+  int32_t m_iLargestLane = 0;
+  struct LaneRefusal {
+    const char* csElement;
+    int iLine;
+    int32_t iLane;
+  };
+  std::optional<LaneRefusal> m_LaneBelowPool;
   ImportReport m_Report;
   Defaults m_Defaults;
   std::optional<Course> m_DocumentCourse;
@@ -1061,7 +1107,23 @@ class Importer {
 }  // namespace
 
 ImportReport ImportDocument(const Document& document, MeetFiles& files) {
-  return Importer(document, files).Run();
+  Importer::CheckKind(document);
+  Importer importer(files);
+  if (!document.meets.empty()) {
+    const Meet& meet = document.meets.front();
+    importer.OnSessions(meet);
+    for (const Club& club : meet.clubs) {
+      for (const Athlete& athlete : club.athletes) importer.OnAthlete(club, athlete);
+      importer.OnRelays(club);
+    }
+  }
+  return importer.Finish(document);
+}
+
+ImportReport ImportLef(std::string_view bytes, MeetFiles& files, const LenexLimits& limits) {
+  Importer importer(files);
+  const Document document = ReadLef(bytes, limits, importer);
+  return importer.Finish(document);
 }
 
 }  // namespace Varnox::Lenex
