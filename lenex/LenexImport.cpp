@@ -863,7 +863,6 @@ class Importer : public MeetReceiver {
       SetParam(params, "Final", *plan.final);
     else if (plan.bExists)
       RemoveParam(params, "Final");
-    if (!plan.bExists) WritePool(heat);
     ++m_Report.iHeats;
     // A heat the import made has no lanes, and no parameters but its own.
     if (plan.bExists) RemoveUnnamedLanes(heat, params, plan, csEvent);
@@ -902,9 +901,10 @@ class Importer : public MeetReceiver {
     return false;
   }
 
-  // The heat's lanes, added with their entry times in one batch, written,
-  // given their competitors in another batch, then their laps. A lane of a
-  // heat the import made has nothing to remove (!plan.bExists).
+  // The heat's lanes, added with their entry times (and a new heat's pool
+  // configuration) in one batch, written, given their competitors in
+  // another batch, then their laps. A lane of a heat the import made has
+  // nothing to remove (!plan.bExists).
   template <class Heat, class Params>
   void ApplyLanes(const Heat& heat, const Params& params, const HeatPlan& plan) {
     const auto lanes = [&]() -> CkxD2MapA<CkxCompOneLane>& { return heat().LaneResults; };
@@ -919,7 +919,10 @@ class Importer : public MeetReceiver {
     CkxD2MapA<CkxString>& paramMap = params();
     for (const std::string& csKey : m_EntryTimeKeys)
       m_Additions.push_back(paramMap.Addition(0, csKey.c_str()));
+    const size_t uiPool = m_Additions.size();  // a new heat's pool elements' first handle
+    if (!plan.bExists) QueuePool(heat);
     AddAll();
+    if (!plan.bExists) WritePool(heat, uiPool);
     m_LaneHandles.assign(m_Handles.begin(), m_Handles.begin() + plan.lanes.size());
     size_t uiEntryTime = plan.lanes.size();  // the next entry time's handle in m_Handles
     for (size_t i = 0; i < plan.lanes.size(); ++i) {
@@ -1036,33 +1039,40 @@ class Importer : public MeetReceiver {
     return copy;
   }
 
-  // A new heat's pool configuration: a copy of the global one.
+  // A new heat's pool configuration, a copy of the global one: its fields
+  // written, its maps' elements queued in the batch of the heat's lanes.
   template <class Heat>
-  void WritePool(const Heat& heat) {
-    const auto pool = [&]() -> CkxPoolConfig& { return heat().PoolConfig; };
-    CopyPoolFields(m_GlobalPool.fields, pool());
-    ReplaceAll(
-        [&]() -> auto& { return pool().Lanes; }, m_GlobalPool.lanes);
-    ReplaceAll(
-        [&]() -> auto& { return pool().LeftContacts; }, m_GlobalPool.left);
-    ReplaceAll(
-        [&]() -> auto& { return pool().RightContacts; }, m_GlobalPool.right);
+  void QueuePool(const Heat& heat) {
+    CkxPoolConfig& pool = heat().PoolConfig;  // no kernel call until AddAll
+    CopyPoolFields(m_GlobalPool.fields, pool);
+    Queue(pool.Lanes, m_GlobalPool.lanes);
+    Queue(pool.LeftContacts, m_GlobalPool.left);
+    Queue(pool.RightContacts, m_GlobalPool.right);
   }
 
-  // Map `map()` emptied, then given `items` (key, record) in one batch.
-  template <class Reach, class Item>
-  void ReplaceAll(Reach&& map, const std::vector<std::pair<uint64_t, Item>>& items) {
-    if (map().GetCount() != 0) map()(D2MapCmd::RemoveAll, 0, nullptr);
-    if (items.empty()) return;
-    m_Additions.clear();
-    auto& target = map();  // reached once for the batch: no kernel call until AddAll
-    for (const auto& item : items) m_Additions.push_back(target.Addition(item.first));
-    AddAll();
-    // Reached again after the kernel's call; writing a record of plain
-    // fields makes none, so the reference holds for the whole loop.
+  template <class Item>
+  void Queue(CkxD2MapA<Item>& map, const std::vector<std::pair<uint64_t, Item>>& items) {
+    for (const auto& item : items) m_Additions.push_back(map.Addition(item.first));
+  }
+
+  // After AddAll: the queued pool's elements written, their handles in
+  // m_Handles from `uiFirst` on.
+  template <class Heat>
+  void WritePool(const Heat& heat, size_t uiFirst) {
+    // Writing records of plain fields makes no kernel call, so the
+    // reference holds for the whole copy.
+    CkxPoolConfig& pool = heat().PoolConfig;
+    uiFirst = Write(pool.Lanes, m_GlobalPool.lanes, uiFirst);
+    uiFirst = Write(pool.LeftContacts, m_GlobalPool.left, uiFirst);
+    Write(pool.RightContacts, m_GlobalPool.right, uiFirst);
+  }
+
+  template <class Item>
+  size_t Write(CkxD2MapA<Item>& map, const std::vector<std::pair<uint64_t, Item>>& items,
+               size_t uiFirst) {
     static_assert(std::is_trivially_copyable_v<Item>);
-    auto& added = map();
-    for (size_t i = 0; i < items.size(); ++i) added[m_Handles[i]] = items[i].second;
+    for (const auto& item : items) map[m_Handles[uiFirst++]] = item.second;
+    return uiFirst;
   }
 
   MeetFiles& m_Files;

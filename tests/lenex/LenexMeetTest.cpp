@@ -215,9 +215,11 @@ const RuleCase kRules[] = {
        return LaneProbe(meet, u"E10", u"H100", 3) + "|" +
               Utf8(Get(*pHeat->Params(), std::u16string(u"EntryTime.3"))->str()) + "|" +
               Utf8(Get(*pHeat->Params(), std::u16string(u"Final"))->str()) + "|" +
-              std::to_string(pHeat->PoolConfig()->NbLanes());
+              std::to_string(pHeat->PoolConfig()->NbLanes()) + "|" +
+              std::to_string(pHeat->PoolConfig()->Lanes()->GetCount()) + "|" +
+              std::to_string(Get(*pHeat->PoolConfig()->Lanes(), uint64_t{6})->m_LaneID());
      },
-     "7:7|OK|0||00:01:05.20|A|6"},
+     "7:7|OK|0||00:01:05.20|A|6|6|6"},
     {"ResultToLaps",
      {{"ATHLETES", R"(<ATHLETE athleteid="9" lastname="Roth" firstname="Mia" gender="F" birthdate="2012-01-01">
          <RESULTS><RESULT resultid="1" eventid="10" heatid="100" lane="5" swimtime="00:01:04.00" status="EXH">
