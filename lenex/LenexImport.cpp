@@ -752,6 +752,11 @@ class Importer : public MeetReceiver {
   const std::optional<std::u16string>& Text16(std::string_view csUtf8) {
     std::u16string& text = m_Text16 ? *m_Text16 : m_Text16.emplace();
     text.clear();
+    AppendUtf16(text, csUtf8);
+    return m_Text16;
+  }
+
+  static void AppendUtf16(std::u16string& text, std::string_view csUtf8) {
     for (size_t i = 0; i < csUtf8.size();) {
       if (static_cast<unsigned char>(csUtf8[i]) < 0x80) {
         text += static_cast<char16_t>(csUtf8[i++]);
@@ -762,7 +767,6 @@ class Importer : public MeetReceiver {
       char16_t aUnits[2];
       text.append(aUnits, KxText::EncodeUtf16(cp, aUnits));
     }
-    return m_Text16;
   }
 
   // Writes `csUtf8` into the text field `pField` of the record `record()`.
@@ -803,20 +807,66 @@ class Importer : public MeetReceiver {
     const auto pMap = m_Files.competitors->CompetitorsStringMap();
     auto& map = NativeContainer<V::D2oVarnox_FT_COMPETITORS_CompetitorsStringMap>(pMap);
     Locked(map, u".ApplyCompetitors", [&] {
-      for (const CompetitorPlan& plan : m_Competitors) ApplyCompetitor(map, plan);
+      m_CompetitorHandles.clear();
+      for (const CompetitorPlan& plan : m_Competitors)
+        m_CompetitorHandles.push_back(AddedAt(map, static_cast<uint64_t>(plan.iId)));
+      WriteCompetitors(map);
     });
     m_Report.iCompetitors = static_cast<int>(m_Competitors.size());
   }
 
-  void ApplyCompetitor(CkxD2MapObjA<CkxCompetitor>& map, const CompetitorPlan& plan) {
-    const uint32_t hPos = AddedAt(map, static_cast<uint64_t>(plan.iId));
-    const auto competitor = [&]() -> CkxCompetitor& { return map[hPos]; };
-    competitor().CompetitorId = plan.iId;
-    competitor().CategoryId = static_cast<int32_t>(plan.uiCategory);
-    WriteText(competitor, &CkxCompetitor::Name, plan.csName);
-    WriteText(competitor, &CkxCompetitor::Nation, plan.csNation);
-    WriteText(competitor, &CkxCompetitor::BirthYear, plan.csBirthYear);
-    WriteText(competitor, &CkxCompetitor::Club, plan.csClub);
+  // A competitor's texts: where the plan holds them, where the record does.
+  static constexpr std::array<std::pair<std::string CompetitorPlan::*, CkxD2StrDU CkxCompetitor::*>,
+                              4>
+      kCompetitorTexts{{{&CompetitorPlan::csName, &CkxCompetitor::Name},
+                        {&CompetitorPlan::csNation, &CkxCompetitor::Nation},
+                        {&CompetitorPlan::csBirthYear, &CkxCompetitor::BirthYear},
+                        {&CompetitorPlan::csClub, &CkxCompetitor::Club}}};
+
+  // The added competitors' fields. Their texts are sized in one batch of
+  // resizes (a text beyond its room costs a kernel call, and four a
+  // competitor made most of the import's calls), then written.
+  void WriteCompetitors(CkxD2MapObjA<CkxCompetitor>& map) {
+    std::u16string& texts = m_Text16 ? *m_Text16 : m_Text16.emplace();  // end to end
+    texts.clear();
+    m_TextEnds.clear();
+    for (const CompetitorPlan& plan : m_Competitors) {
+      for (const auto& [pText, pField] : kCompetitorTexts) {
+        AppendUtf16(texts, plan.*pText);
+        m_TextEnds.push_back(texts.size());
+      }
+    }
+    m_Resizes.clear();
+    size_t uiText = 0;
+    for (size_t i = 0; i < m_Competitors.size(); ++i) {
+      CkxCompetitor& competitor = map[m_CompetitorHandles[i]];  // no kernel call until the batch
+      competitor.CompetitorId = m_Competitors[i].iId;
+      competitor.CategoryId = static_cast<int32_t>(m_Competitors[i].uiCategory);
+      for (const auto& [pText, pField] : kCompetitorTexts) {
+        const int iLength = TextLength(uiText++);
+        if (!(competitor.*pField).ReserveInPlace(iLength))
+          m_Resizes.push_back((competitor.*pField).Resize(iLength));
+      }
+    }
+    KxResizeMembers(m_Resizes.data(), static_cast<uint32_t>(m_Resizes.size()));
+    uiText = 0;
+    for (size_t i = 0; i < m_Competitors.size(); ++i) {
+      CkxCompetitor& competitor = map[m_CompetitorHandles[i]];  // reached again after the batch
+      for (const auto& [pText, pField] : kCompetitorTexts) {
+        const int iLength = TextLength(uiText);
+        CkxD2StrDU& field = competitor.*pField;
+        int iSized = 0;
+        field.GetNet(&iSized);
+        if (iLength > 0 && iSized != iLength)
+          throw OrbKernelException(
+              u"LENEX import: the kernel did not size a competitor's text (storage exhausted)");
+        field.SetNet(texts.data() + TextStart(uiText++), iLength);
+      }
+    }
+  }
+  size_t TextStart(size_t uiText) const { return uiText == 0 ? 0 : m_TextEnds[uiText - 1]; }
+  int TextLength(size_t uiText) const {
+    return static_cast<int>(m_TextEnds[uiText] - TextStart(uiText));
   }
 
   void ApplyRaces() {
@@ -943,16 +993,22 @@ class Importer : public MeetReceiver {
     }
     AddAll();
     size_t uiCompetitor = 0;  // the next competitor's handle in m_Handles
+    m_Resizes.clear();
+    CkxD2MapA<CkxCompOneLane>& written = lanes();  // no kernel call until the laps' batch
     for (size_t i = 0; i < plan.lanes.size(); ++i) {
       const LanePlan& lane = plan.lanes[i];
-      const uint32_t hLane = m_LaneHandles[i];
-      CkxCompOneLane& written = lanes()[hLane];  // no kernel call until the laps
+      CkxCompOneLane& record = written[m_LaneHandles[i]];
       for (uint32_t c = 0; c < lane.competitors.uiCount; ++c)
-        written.CompetitorId[m_Handles[uiCompetitor++]].CompetitorId =
+        record.CompetitorId[m_Handles[uiCompetitor++]].CompetitorId =
             m_LaneCompetitors[lane.competitors.uiFirst + c].second;
-      if (lane.bResult) ApplyLaps([&]() -> CkxCompOneLane& { return lanes()[hLane]; }, lane.laps);
+      if (lane.bResult && record.Laps.Size() != lane.laps.uiCount)
+        m_Resizes.push_back(record.Laps.Resize(lane.laps.uiCount));
       ++m_Report.iLanes;
     }
+    KxResizeMembers(m_Resizes.data(), static_cast<uint32_t>(m_Resizes.size()));
+    CkxD2MapA<CkxCompOneLane>& sized = lanes();  // reached again after the kernel's call
+    for (size_t i = 0; i < plan.lanes.size(); ++i)
+      if (plan.lanes[i].bResult) WriteLaps(sized[m_LaneHandles[i]], plan.lanes[i].laps);
   }
 
   static std::string EntryTimeKey(int32_t iLane) { return "EntryTime." + std::to_string(iLane); }
@@ -965,14 +1021,10 @@ class Importer : public MeetReceiver {
     if (lane.CompetitorId.GetCount() != 0) lane.CompetitorId(D2MapCmd::RemoveAll, 0, nullptr);
   }
 
-  // The lane's laps replaced by `laps`: the array sized once, every lap
-  // written whole.
-  template <class Lane>
-  void ApplyLaps(const Lane& lane, Range laps) const {
+  // The lane's laps replaced by `laps`, in an array the heat's batch of
+  // resizes sized: every lap written whole.
+  void WriteLaps(CkxCompOneLane& sized, Range laps) const {
     const uint32_t uiCount = laps.uiCount;
-    if (CkxCompOneLane& before = lane(); before.Laps.Size() != uiCount)
-      before.Laps.SetSize(uiCount);
-    CkxCompOneLane& sized = lane();  // no kernel call from here on
     if (sized.Laps.Size() != uiCount)
       throw OrbKernelException(
           u"LENEX import: the kernel did not size a lane's laps (storage exhausted)");
@@ -1106,8 +1158,11 @@ class Importer : public MeetReceiver {
   // A batch of map additions and their handles (AddAll), reused.
   std::vector<KxMapAddition> m_Additions;
   std::vector<uint32_t> m_Handles;
-  std::vector<uint32_t> m_LaneHandles;       // a heat's lanes, by its plan's lanes
-  std::vector<std::string> m_EntryTimeKeys;  // a heat's entry times' keys
+  std::vector<uint32_t> m_LaneHandles;        // a heat's lanes, by its plan's lanes
+  std::vector<KxMemberResize> m_Resizes;      // a batch of resizes, reused
+  std::vector<uint32_t> m_CompetitorHandles;  // by m_Competitors
+  std::vector<size_t> m_TextEnds;             // the competitors' texts in *m_Text16
+  std::vector<std::string> m_EntryTimeKeys;   // a heat's entry times' keys
   std::map<std::tuple<int, int32_t, int32_t>, uint64_t> m_CategoryKeys;  // gender, ages -> key
   std::vector<CompetitorPlan> m_Competitors;
   std::vector<RecordPlan> m_Records;
