@@ -7,9 +7,9 @@
 //   - write (WriteLef: the model through the value forms into libxml2's text
 //     writer) against the text writer writing the same elements and
 //     attributes from a list of them held in memory.
-//   - import (ReadLef, then ImportDocument into a new meet, saving left
-//     out) against libxml2 parsing the same text
-//     with SAX callbacks that do nothing;
+//   - import (ImportLef: the text read and imported into a new meet, as
+//     LenexImportFiles does, saving left out) against libxml2 parsing the
+//     same text with SAX callbacks that do nothing;
 //   - export (ExportDocument from that meet, then WriteLef) against the text
 //     writer writing the exported document's elements from a list.
 // Figures are MB/s of XML (10^6 bytes).
@@ -63,24 +63,38 @@ Document GeneratedMeet() {
                             Stroke::kMedley};
   const int iPerEvent = kResults / kEvents;
   for (int s = 0; s < kSessions; ++s) {
-    Session session{s + 1, Date{2025, 11, static_cast<uint32_t>(15 + s)}, Daytime{9, 0}, {}, {},
-                    {}, {}, {}};
+    Session session{
+        s + 1, Date{2025, 11, static_cast<uint32_t>(15 + s)}, Daytime{9, 0}, {}, {}, {}, {}, {}};
     meet.sessions.push_back(session);
   }
   Club club{"Bench SC", {}, "BSC", "SUI", {}, {}, {}, {}, {}};
   for (int a = 0; a < kAthletes; ++a) {
-    club.athletes.push_back(Athlete{a + 1, "Lastname" + std::to_string(a),
-                                    "First" + std::to_string(a), a % 2 ? Gender::kFemale : Gender::kMale,
-                                    Date{2000 + a % 15, 1 + static_cast<uint32_t>(a % 12), 1 + static_cast<uint32_t>(a % 28)},
-                                    "SUI", std::to_string(100000 + a), {}, {}, {}});
+    club.athletes.push_back(Athlete{
+        a + 1,
+        "Lastname" + std::to_string(a),
+        "First" + std::to_string(a),
+        a % 2 ? Gender::kFemale : Gender::kMale,
+        Date{2000 + a % 15, 1 + static_cast<uint32_t>(a % 12), 1 + static_cast<uint32_t>(a % 28)},
+        "SUI",
+        std::to_string(100000 + a),
+        {},
+        {},
+        {}});
   }
   int iResult = 0;
   for (int e = 0; e < kEvents; ++e) {
     const int iEventId = 1000 + e;
-    Event event{iEventId, e + 1, SwimStyle{100, 1, strokes[e % 5], {}, {}, {}, {}},
-                e % 2 ? Gender::kFemale : Gender::kMale, Round::kTimed,
+    Event event{iEventId,
+                e + 1,
+                SwimStyle{100, 1, strokes[e % 5], {}, {}, {}, {}},
+                e % 2 ? Gender::kFemale : Gender::kMale,
+                Round::kTimed,
                 Daytime{9 + static_cast<uint32_t>(e % 100 / 10), static_cast<uint32_t>(e % 10 * 5)},
-                {}, {}, {}, {}, {}};
+                {},
+                {},
+                {},
+                {},
+                {}};
     AgeGroup group{1, -1, -1, {}, {}, {}};
     for (int h = 0; h * kLanes < iPerEvent; ++h)
       event.heats.push_back(Heat{iEventId * 10 + h, h + 1, {}, {}, {}, {}, HeatStatus::kOfficial});
@@ -91,8 +105,12 @@ Document GeneratedMeet() {
       Athlete& athlete = club.athletes[static_cast<size_t>(iResult % kAthletes)];
       athlete.entries.push_back(
           Entry{iEventId, SwimTime::Of(iTime + 100), iHeatId, iLane, {}, {}, {}, {}, {}, {}});
-      Result result{iResult + 1, SwimTime::Of(iTime), iEventId, iHeatId, iLane, {}, {},
-                    ReactionTime{60 + iResult % 30}, {}, {}, {}, {}};
+      Result result{iResult + 1, SwimTime::Of(iTime),
+                    iEventId,    iHeatId,
+                    iLane,       {},
+                    {},          ReactionTime{60 + iResult % 30},
+                    {},          {},
+                    {},          {}};
       for (int d = 25; d < 100; d += 25)
         result.splits.push_back(Split{d, SwimTime::Of(iTime * d / 100), {}});
       athlete.results.push_back(std::move(result));
@@ -265,8 +283,8 @@ std::shared_ptr<F> CreateFile(const std::filesystem::path& path) {
 MeetFiles NewMeet() {
   static int s_iMeets = 0;
   varnox_bench::UseKernel();
-  const std::filesystem::path dir =
-      std::filesystem::path(varnox_bench::Scratch().csFiles) / ("meet" + std::to_string(++s_iMeets));
+  const std::filesystem::path dir = std::filesystem::path(varnox_bench::Scratch().csFiles) /
+                                    ("meet" + std::to_string(++s_iMeets));
   std::filesystem::create_directories(dir);
   const MeetPaths paths = MeetPaths::In(dir);
   return {CreateFile<V::D2fVarnox_FT_COMPETITORS>(paths.competitors),
@@ -280,7 +298,7 @@ void BM_LenexImport(benchmark::State& state) {
     state.PauseTiming();
     MeetFiles files = NewMeet();
     state.ResumeTiming();
-    ImportDocument(ReadLef(bench.text), files);
+    ImportLef(bench.text, files);
     state.PauseTiming();
     CloseMeetFiles(files);
     state.ResumeTiming();

@@ -184,6 +184,26 @@ uint32_t ObjEmbeddedMapAddMany(IkxDtb2Obj* self, const KxMapAddition* pAdditions
   });
 }
 
+// Resizes of dynamic members in the object's records under one taking of
+// the kernel's and the segment's locks (IkxDtb2ObjOps::ResizeDynMembers).
+uint32_t ObjResizeDynMembers(IkxDtb2Obj* self, const KxMemberResize* pResizes, uint32_t uiCount) {
+  if (pResizes == nullptr) return 0;
+  return Locked([&]() -> uint32_t {
+    KxStore* pStore = StoreOf(StateOf<KxObjState>(self));
+    if (pStore == nullptr) return 0;
+    KxSegmentLock lock(pStore->Segment());
+    for (uint32_t i = 0; i < uiCount; ++i) {
+      if (!pStore->ResizeMember(pResizes[i].pMember, pResizes[i].uiLength)) {
+        KxKernelLog("KERNEL", "member resize " + std::to_string(i) +
+                                  ": no dynamic string or array of this object at the given "
+                                  "address, or no storage left");
+        return i;
+      }
+    }
+    return uiCount;
+  });
+}
+
 void GetKey(IkxDtb2Obj* self, uint32_t uiHandle, uint64_t* pKey, KxStringOut* pStrKey,
             KxContainerHeader* pHeader) {
   uint64_t uiKey = 0;
@@ -255,6 +275,7 @@ const IkxDtb2ObjOps kObjOps = [] {
   ops.ResizeArrayNotProt = KX_GUARD(ObjResizeArrayNotProt);
   ops.SaveAsXml = KX_GUARD(ObjSaveAsXml);
   ops.EmbeddedMapAddMany = KX_GUARD(ObjEmbeddedMapAddMany);
+  ops.ResizeDynMembers = KX_GUARD(ObjResizeDynMembers);
   return ops;
 }();
 

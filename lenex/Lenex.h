@@ -55,6 +55,26 @@ struct LenexLimits {
 // Parses a .lef document held in memory. Throws LenexError.
 Document ReadLef(std::string_view bytes, const LenexLimits& limits = {});
 
+// Takes a meet's athletes one by one while the meet is read, instead of
+// the document holding them: an import stages each athlete while its
+// entries and results are fresh, and never holds them all at once.
+class MeetReceiver {
+ public:
+  virtual ~MeetReceiver() = default;
+  // A meet's own fields and sessions, read and checked; its clubs follow.
+  virtual void OnSessions(const Meet& meet) = 0;
+  // An athlete of `club` (the club's own fields) with its entries and
+  // results, checked but for what may point forward in the file (rankings
+  // to results, relay legs to athletes), which the meet's end checks.
+  virtual void OnAthlete(const Club& club, const Athlete& athlete) = 0;
+  // The relays of `club`, whose athletes went to OnAthlete.
+  virtual void OnRelays(const Club& club) = 0;
+};
+
+// ReadLef, with each meet's athletes handed to `receiver` instead of kept in
+// the document (its clubs hold their own fields and relays).
+Document ReadLef(std::string_view bytes, const LenexLimits& limits, MeetReceiver& receiver);
+
 // Writes a document as a .lef: UTF-8, declared, indented by two spaces.
 // Throws LenexError when the model breaks the format (a required id
 // missing, text that is not UTF-8 or holds control characters, a time
@@ -73,6 +93,9 @@ std::string PackLxf(std::string_view lef, const std::string& csEntryName);
 
 // Reads a .lef or .lxf file (by its extension, case-insensitive).
 Document ReadLenexFile(const std::filesystem::path& path, const LenexLimits& limits = {});
+
+// The .lef text of a .lef or .lxf file, not parsed yet.
+std::string ReadLenexText(const std::filesystem::path& path, const LenexLimits& limits = {});
 
 // Writes a .lef or .lxf file (by its extension) through a temporary file
 // beside it, so a failed write leaves what was there. The entry of a .lxf

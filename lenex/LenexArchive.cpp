@@ -30,8 +30,8 @@ bool EndsWithLef(const std::string& csName) {
 
 // A plain file name: no directory, no drive, no parent step.
 bool IsPlainName(const std::string& csName) {
-  return !csName.empty() && csName.find_first_of("/\\:") == std::string::npos &&
-         csName != "." && csName != "..";
+  return !csName.empty() && csName.find_first_of("/\\:") == std::string::npos && csName != "." &&
+         csName != "..";
 }
 
 struct ZipCloser {
@@ -58,7 +58,8 @@ std::string ExtractLxf(std::string_view archive, const LenexLimits& limits) {
   zip_source_t* pSource = zip_source_buffer_create(archive.data(), archive.size(), 0, &error);
   if (pSource == nullptr) RefuseArchive(ZipMessage(error), "a ZIP archive");
   // ZIP_CHECKCONS: the central directory must agree with the local headers.
-  std::unique_ptr<zip_t, ZipCloser> pZip(zip_open_from_source(pSource, ZIP_RDONLY | ZIP_CHECKCONS, &error));
+  std::unique_ptr<zip_t, ZipCloser> pZip(
+      zip_open_from_source(pSource, ZIP_RDONLY | ZIP_CHECKCONS, &error));
   if (!pZip) {
     zip_source_free(pSource);
     RefuseArchive(ZipMessage(error), "a ZIP archive");
@@ -110,7 +111,8 @@ std::string PackLxf(std::string_view lef, const std::string& csEntryName) {
                      "a plain file name ending in .lef");
   zip_error_t error;
   zip_error_init(&error);
-  std::unique_ptr<zip_source_t, SourceFreer> pTarget(zip_source_buffer_create(nullptr, 0, 0, &error));
+  std::unique_ptr<zip_source_t, SourceFreer> pTarget(
+      zip_source_buffer_create(nullptr, 0, 0, &error));
   if (!pTarget) throw LenexError("", "", 0, "the archive cannot be made: " + ZipMessage(error), "");
   zip_source_keep(pTarget.get());  // kept past zip_close to read the archive from
   zip_t* pZip = zip_open_from_source(pTarget.get(), ZIP_TRUNCATE, &error);
@@ -163,7 +165,8 @@ bool IsLxf(const std::filesystem::path& path) {
 std::string ReadWhole(const std::filesystem::path& path, uint64_t uiMax) {
   std::error_code error;
   const auto uiSize = std::filesystem::file_size(path, error);
-  if (error) throw LenexError("", "", 0, "cannot read " + path.string() + ": " + error.message(), "");
+  if (error)
+    throw LenexError("", "", 0, "cannot read " + path.string() + ": " + error.message(), "");
   if (uiSize > uiMax)
     throw LenexError("", "", 0, "the file " + path.string() + " is too large",
                      "at most " + std::to_string(uiMax) + " bytes");
@@ -176,12 +179,14 @@ std::string ReadWhole(const std::filesystem::path& path, uint64_t uiMax) {
 
 }  // namespace
 
-Document ReadLenexFile(const std::filesystem::path& path, const LenexLimits& limits) {
-  if (!IsLxf(path)) return ReadLef(ReadWhole(path, limits.uiMaxDocumentBytes), limits);
+std::string ReadLenexText(const std::filesystem::path& path, const LenexLimits& limits) {
+  if (!IsLxf(path)) return ReadWhole(path, limits.uiMaxDocumentBytes);
   // The archive itself is compressed: it may be no larger than the document.
-  const std::string csLef =
-      ExtractLxf(ReadWhole(path, limits.uiMaxDocumentBytes), limits);
-  return ReadLef(csLef, limits);
+  return ExtractLxf(ReadWhole(path, limits.uiMaxDocumentBytes), limits);
+}
+
+Document ReadLenexFile(const std::filesystem::path& path, const LenexLimits& limits) {
+  return ReadLef(ReadLenexText(path, limits), limits);
 }
 
 void WriteLenexFile(const std::filesystem::path& path, const Document& document) {

@@ -1,17 +1,21 @@
-// A LENEX document into the files (docs/lenex.md). Two stages: Stage reads
-// what it needs of the files and builds the whole change in memory, checking
-// everything a write could trip over and refusing with LenexError; Apply
-// then writes the staged change and checks nothing: the global settings
-// through the object face, the competitors and races in bulk through the
-// native records. So a refused document changes nothing.
+// A LENEX document into the files (docs/lenex.md). Two stages: staging
+// reads what it needs of the files and builds the whole change in memory,
+// checking everything a write could trip over and refusing with LenexError
+// (ImportLef stages each athlete as the reader hands it over, ImportDocument
+// from a document read before); Apply then writes the staged change and
+// checks nothing: the global settings through the object face, the
+// competitors and races in bulk through the native records. So a refused
+// document changes nothing.
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <map>
 #include <set>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <unordered_map>
+#include <utility>
 
 #include "access/OrbFields.h"
 #include "access/OrbGuard.h"
@@ -140,12 +144,55 @@ struct ExistingHeat {
   int32_t iPoolLength = 0;
 };
 
-class Importer {
+// Stages a meet as its reader hands it over (MeetReceiver: the sessions,
+// then each athlete as soon as it is read), then the record lists, then
+// writes the whole change (Finish).
+class Importer : public MeetReceiver {
  public:
-  Importer(const Document& document, MeetFiles& files) : m_Document(document), m_Files(files) {}
+  // Reads what staging needs of the files.
+  explicit Importer(MeetFiles& files) : m_Files(files) {
+    m_Defaults = ReadDefaults(*m_Files.globals);
+    ReadExisting();
+  }
 
-  ImportReport Run() {
-    Stage();
+  // A refusal of the document as a whole, before anything is staged.
+  static void CheckKind(const Document& document) {
+    if (document.meets.size() > 1) RefuseSecondMeet(document.meets[1]);
+    if (document.meets.empty() && document.recordLists.empty())
+      throw LenexError("LENEX", "", 0, "another kind of document: neither a MEET nor a RECORDLIST",
+                       "an entries, start-list or results document, or record lists");
+  }
+
+  void OnSessions(const Meet& meet) override {
+    if (std::exchange(m_bMeet, true)) RefuseSecondMeet(meet);
+    StageMeet(meet);
+  }
+
+  void OnAthlete(const Club& club, const Athlete& athlete) override {
+    NoteLanes(athlete.entries);
+    NoteLanes(athlete.results);
+    StageAthlete(club, athlete);
+  }
+
+  void OnRelays(const Club& club) override {
+    for (const Relay& relay : club.relays) {
+      NoteLanes(relay.entries);
+      NoteLanes(relay.results);
+      for (const Entry& entry : relay.entries)
+        StageEntry(entry, AddCompetitors(RelayLegs(entry.relayPositions)));
+      for (const Result& result : relay.results)
+        StageResult(result, AddCompetitors(RelayLegs(result.relayPositions)));
+    }
+  }
+
+  // Stages the record lists of `document`, whose meet (if any) went through
+  // the calls above, then writes.
+  ImportReport Finish(const Document& document) {
+    CheckKind(document);
+    FinishMeet();
+    SortLanes();
+    m_Course = MeetCourse();
+    for (const RecordList& list : document.recordLists) StageRecordList(list);
     Apply();
     return m_Report;
   }
@@ -153,19 +200,9 @@ class Importer {
  private:
   // --- stage ---------------------------------------------------------------------
 
-  void Stage() {
-    if (m_Document.meets.size() > 1)
-      throw LenexError("MEET", "", m_Document.meets[1].source.line, "a second meet",
-                       "one MEET per document (one meet per folder)");
-    if (m_Document.meets.empty() && m_Document.recordLists.empty())
-      throw LenexError("LENEX", "", 0, "another kind of document: neither a MEET nor a RECORDLIST",
-                       "an entries, start-list or results document, or record lists");
-    m_Defaults = ReadDefaults(*m_Files.globals);
-    ReadExisting();
-    if (!m_Document.meets.empty()) StageMeet(m_Document.meets.front());
-    SortLanes();
-    m_Course = MeetCourse();
-    for (const RecordList& list : m_Document.recordLists) StageRecordList(list);
+  [[noreturn]] static void RefuseSecondMeet(const Meet& meet) {
+    throw LenexError("MEET", "", meet.source.line, "a second meet",
+                     "one MEET per document (one meet per folder)");
   }
 
   void ReadExisting() {
@@ -208,40 +245,36 @@ class Importer {
       m_Pool.iLaneMax = meet.pool->laneMax.value_or(m_Pool.iLaneMax);
     } else if (m_Defaults.pool.iNbLanes <= 0) {
       // A new meet has no lanes yet, and the document names none: the pool
-      // is lane 1 up to the largest lane the document uses.
+      // is lane 1 up to the largest lane the document uses, known once all
+      // athletes are staged (FinishMeet); till then only lanes below 1 fall
+      // outside it.
       m_Pool.bLanes = true;
       m_Pool.iLaneMin = 1;
-      m_Pool.iLaneMax = std::max(LargestLane(meet), 1);
+      m_bPoolFromLanes = true;
     }
     for (const Session& session : meet.sessions)
       for (const Event& event : session.events) StageEvent(session, event);
-    for (const Club& club : meet.clubs) {
-      for (const Athlete& athlete : club.athletes) StageAthlete(club, athlete);
-      for (const Relay& relay : club.relays) {
-        for (const Entry& entry : relay.entries)
-          StageEntry(entry, AddCompetitors(RelayLegs(entry.relayPositions)));
-        for (const Result& result : relay.results)
-          StageResult(result, AddCompetitors(RelayLegs(result.relayPositions)));
-      }
-    }
   }
 
-  static int32_t LargestLane(const Meet& meet) {
-    int32_t iLargest = 0;
-    auto note = [&](const auto& items) {
-      for (const auto& item : items) iLargest = std::max(iLargest, item.lane.value_or(0));
-    };
-    for (const Club& club : meet.clubs) {
-      for (const Athlete& athlete : club.athletes) {
-        note(athlete.entries);
-        note(athlete.results);
-      }
-      for (const Relay& relay : club.relays) {
-        note(relay.entries);
-        note(relay.results);
-      }
-    }
-    return iLargest;
+  template <class Items>
+  void NoteLanes(const Items& items) {
+    for (const auto& item : items) m_iLargestLane = std::max(m_iLargestLane, item.lane.value_or(0));
+  }
+
+  // The pool taken from the document's lanes, and the first lane refused
+  // for lying below it.
+  void FinishMeet() {
+    if (!m_bPoolFromLanes) return;
+    m_Pool.iLaneMax = std::max(m_iLargestLane, 1);
+    if (m_LaneBelowPool)
+      RefuseLane(m_LaneBelowPool->csElement, m_LaneBelowPool->iLine, m_LaneBelowPool->iLane);
+  }
+
+  [[noreturn]] void RefuseLane(const char* csElement, int iLine, int32_t iLane) const {
+    throw LenexError(csElement, "lane", iLine,
+                     "lane " + std::to_string(iLane) + " is outside the pool",
+                     "a lane from " + std::to_string(m_Pool.iLaneMin) + " to " +
+                         std::to_string(m_Pool.iLaneMax));
   }
 
   static std::vector<CompetitorRef> RelayLegs(const std::vector<RelayPosition>& positions) {
@@ -351,11 +384,15 @@ class Importer {
   LanePlan* LaneOf(const std::optional<int32_t>& heatId, const std::optional<int32_t>& lane,
                    const char* csElement, int iLine, HeatPlan** ppHeat = nullptr) {
     if (!heatId || !lane) return nullptr;
-    if (*lane < m_Pool.iLaneMin || *lane > m_Pool.iLaneMax)
-      throw LenexError(csElement, "lane", iLine,
-                       "lane " + std::to_string(*lane) + " is outside the pool",
-                       "a lane from " + std::to_string(m_Pool.iLaneMin) + " to " +
-                           std::to_string(m_Pool.iLaneMax));
+    if (m_bPoolFromLanes) {
+      // The pool's end is not known yet, and no lane lies beyond it.
+      if (*lane < m_Pool.iLaneMin) {
+        if (!m_LaneBelowPool) m_LaneBelowPool = LaneRefusal{csElement, iLine, *lane};
+        return nullptr;
+      }
+    } else if (*lane < m_Pool.iLaneMin || *lane > m_Pool.iLaneMax) {
+      RefuseLane(csElement, iLine, *lane);
+    }
     const auto [uiEvent, uiHeat] = At(m_HeatOf, *heatId);
     HeatPlan& heat = m_Events[uiEvent].heats[uiHeat];
     if (ppHeat) *ppHeat = &heat;
@@ -580,7 +617,7 @@ class Importer {
       pParam->set_Name(U16(csName));
       pParam->set_Value(U16(csValue));
     }
-    if (!m_Document.meets.empty()) ApplyPool(*globals.PoolConfig());
+    if (m_bMeet) ApplyPool(*globals.PoolConfig());
     ApplyTable(m_Defaults.styles, *globals.StylesDefault(),
                [](V::Id2sCkxStyle& style, const DefaultRow& row) {
                  style.set_Style(U16(row.csName));
@@ -715,6 +752,11 @@ class Importer {
   const std::optional<std::u16string>& Text16(std::string_view csUtf8) {
     std::u16string& text = m_Text16 ? *m_Text16 : m_Text16.emplace();
     text.clear();
+    AppendUtf16(text, csUtf8);
+    return m_Text16;
+  }
+
+  static void AppendUtf16(std::u16string& text, std::string_view csUtf8) {
     for (size_t i = 0; i < csUtf8.size();) {
       if (static_cast<unsigned char>(csUtf8[i]) < 0x80) {
         text += static_cast<char16_t>(csUtf8[i++]);
@@ -725,7 +767,6 @@ class Importer {
       char16_t aUnits[2];
       text.append(aUnits, KxText::EncodeUtf16(cp, aUnits));
     }
-    return m_Text16;
   }
 
   // Writes `csUtf8` into the text field `pField` of the record `record()`.
@@ -766,20 +807,66 @@ class Importer {
     const auto pMap = m_Files.competitors->CompetitorsStringMap();
     auto& map = NativeContainer<V::D2oVarnox_FT_COMPETITORS_CompetitorsStringMap>(pMap);
     Locked(map, u".ApplyCompetitors", [&] {
-      for (const CompetitorPlan& plan : m_Competitors) ApplyCompetitor(map, plan);
+      m_CompetitorHandles.clear();
+      for (const CompetitorPlan& plan : m_Competitors)
+        m_CompetitorHandles.push_back(AddedAt(map, static_cast<uint64_t>(plan.iId)));
+      WriteCompetitors(map);
     });
     m_Report.iCompetitors = static_cast<int>(m_Competitors.size());
   }
 
-  void ApplyCompetitor(CkxD2MapObjA<CkxCompetitor>& map, const CompetitorPlan& plan) {
-    const uint32_t hPos = AddedAt(map, static_cast<uint64_t>(plan.iId));
-    const auto competitor = [&]() -> CkxCompetitor& { return map[hPos]; };
-    competitor().CompetitorId = plan.iId;
-    competitor().CategoryId = static_cast<int32_t>(plan.uiCategory);
-    WriteText(competitor, &CkxCompetitor::Name, plan.csName);
-    WriteText(competitor, &CkxCompetitor::Nation, plan.csNation);
-    WriteText(competitor, &CkxCompetitor::BirthYear, plan.csBirthYear);
-    WriteText(competitor, &CkxCompetitor::Club, plan.csClub);
+  // A competitor's texts: where the plan holds them, where the record does.
+  static constexpr std::array<std::pair<std::string CompetitorPlan::*, CkxD2StrDU CkxCompetitor::*>,
+                              4>
+      kCompetitorTexts{{{&CompetitorPlan::csName, &CkxCompetitor::Name},
+                        {&CompetitorPlan::csNation, &CkxCompetitor::Nation},
+                        {&CompetitorPlan::csBirthYear, &CkxCompetitor::BirthYear},
+                        {&CompetitorPlan::csClub, &CkxCompetitor::Club}}};
+
+  // The added competitors' fields. Their texts are sized in one batch of
+  // resizes (a text beyond its room costs a kernel call, and four a
+  // competitor made most of the import's calls), then written.
+  void WriteCompetitors(CkxD2MapObjA<CkxCompetitor>& map) {
+    std::u16string& texts = m_Text16 ? *m_Text16 : m_Text16.emplace();  // end to end
+    texts.clear();
+    m_TextEnds.clear();
+    for (const CompetitorPlan& plan : m_Competitors) {
+      for (const auto& [pText, pField] : kCompetitorTexts) {
+        AppendUtf16(texts, plan.*pText);
+        m_TextEnds.push_back(texts.size());
+      }
+    }
+    m_Resizes.clear();
+    size_t uiText = 0;
+    for (size_t i = 0; i < m_Competitors.size(); ++i) {
+      CkxCompetitor& competitor = map[m_CompetitorHandles[i]];  // no kernel call until the batch
+      competitor.CompetitorId = m_Competitors[i].iId;
+      competitor.CategoryId = static_cast<int32_t>(m_Competitors[i].uiCategory);
+      for (const auto& [pText, pField] : kCompetitorTexts) {
+        const int iLength = TextLength(uiText++);
+        if (!(competitor.*pField).ReserveInPlace(iLength))
+          m_Resizes.push_back((competitor.*pField).Resize(iLength));
+      }
+    }
+    KxResizeMembers(m_Resizes.data(), static_cast<uint32_t>(m_Resizes.size()));
+    uiText = 0;
+    for (size_t i = 0; i < m_Competitors.size(); ++i) {
+      CkxCompetitor& competitor = map[m_CompetitorHandles[i]];  // reached again after the batch
+      for (const auto& [pText, pField] : kCompetitorTexts) {
+        const int iLength = TextLength(uiText);
+        CkxD2StrDU& field = competitor.*pField;
+        int iSized = 0;
+        field.GetNet(&iSized);
+        if (iLength > 0 && iSized != iLength)
+          throw OrbKernelException(
+              u"LENEX import: the kernel did not size a competitor's text (storage exhausted)");
+        field.SetNet(texts.data() + TextStart(uiText++), iLength);
+      }
+    }
+  }
+  size_t TextStart(size_t uiText) const { return uiText == 0 ? 0 : m_TextEnds[uiText - 1]; }
+  int TextLength(size_t uiText) const {
+    return static_cast<int>(m_TextEnds[uiText] - TextStart(uiText));
   }
 
   void ApplyRaces() {
@@ -826,7 +913,6 @@ class Importer {
       SetParam(params, "Final", *plan.final);
     else if (plan.bExists)
       RemoveParam(params, "Final");
-    if (!plan.bExists) WritePool(heat);
     ++m_Report.iHeats;
     // A heat the import made has no lanes, and no parameters but its own.
     if (plan.bExists) RemoveUnnamedLanes(heat, params, plan, csEvent);
@@ -865,9 +951,10 @@ class Importer {
     return false;
   }
 
-  // The heat's lanes, added with their entry times in one batch, written,
-  // given their competitors in another batch, then their laps. A lane of a
-  // heat the import made has nothing to remove (!plan.bExists).
+  // The heat's lanes, added with their entry times (and a new heat's pool
+  // configuration) in one batch, written, given their competitors in
+  // another batch, then their laps. A lane of a heat the import made has
+  // nothing to remove (!plan.bExists).
   template <class Heat, class Params>
   void ApplyLanes(const Heat& heat, const Params& params, const HeatPlan& plan) {
     const auto lanes = [&]() -> CkxD2MapA<CkxCompOneLane>& { return heat().LaneResults; };
@@ -882,7 +969,10 @@ class Importer {
     CkxD2MapA<CkxString>& paramMap = params();
     for (const std::string& csKey : m_EntryTimeKeys)
       m_Additions.push_back(paramMap.Addition(0, csKey.c_str()));
+    const size_t uiPool = m_Additions.size();  // a new heat's pool elements' first handle
+    if (!plan.bExists) QueuePool(heat);
     AddAll();
+    if (!plan.bExists) WritePool(heat, uiPool);
     m_LaneHandles.assign(m_Handles.begin(), m_Handles.begin() + plan.lanes.size());
     size_t uiEntryTime = plan.lanes.size();  // the next entry time's handle in m_Handles
     for (size_t i = 0; i < plan.lanes.size(); ++i) {
@@ -903,16 +993,22 @@ class Importer {
     }
     AddAll();
     size_t uiCompetitor = 0;  // the next competitor's handle in m_Handles
+    m_Resizes.clear();
+    CkxD2MapA<CkxCompOneLane>& written = lanes();  // no kernel call until the laps' batch
     for (size_t i = 0; i < plan.lanes.size(); ++i) {
       const LanePlan& lane = plan.lanes[i];
-      const uint32_t hLane = m_LaneHandles[i];
-      CkxCompOneLane& written = lanes()[hLane];  // no kernel call until the laps
+      CkxCompOneLane& record = written[m_LaneHandles[i]];
       for (uint32_t c = 0; c < lane.competitors.uiCount; ++c)
-        written.CompetitorId[m_Handles[uiCompetitor++]].CompetitorId =
+        record.CompetitorId[m_Handles[uiCompetitor++]].CompetitorId =
             m_LaneCompetitors[lane.competitors.uiFirst + c].second;
-      if (lane.bResult) ApplyLaps([&]() -> CkxCompOneLane& { return lanes()[hLane]; }, lane.laps);
+      if (lane.bResult && record.Laps.Size() != lane.laps.uiCount)
+        m_Resizes.push_back(record.Laps.Resize(lane.laps.uiCount));
       ++m_Report.iLanes;
     }
+    KxResizeMembers(m_Resizes.data(), static_cast<uint32_t>(m_Resizes.size()));
+    CkxD2MapA<CkxCompOneLane>& sized = lanes();  // reached again after the kernel's call
+    for (size_t i = 0; i < plan.lanes.size(); ++i)
+      if (plan.lanes[i].bResult) WriteLaps(sized[m_LaneHandles[i]], plan.lanes[i].laps);
   }
 
   static std::string EntryTimeKey(int32_t iLane) { return "EntryTime." + std::to_string(iLane); }
@@ -925,14 +1021,10 @@ class Importer {
     if (lane.CompetitorId.GetCount() != 0) lane.CompetitorId(D2MapCmd::RemoveAll, 0, nullptr);
   }
 
-  // The lane's laps replaced by `laps`: the array sized once, every lap
-  // written whole.
-  template <class Lane>
-  void ApplyLaps(const Lane& lane, Range laps) const {
+  // The lane's laps replaced by `laps`, in an array the heat's batch of
+  // resizes sized: every lap written whole.
+  void WriteLaps(CkxCompOneLane& sized, Range laps) const {
     const uint32_t uiCount = laps.uiCount;
-    if (CkxCompOneLane& before = lane(); before.Laps.Size() != uiCount)
-      before.Laps.SetSize(uiCount);
-    CkxCompOneLane& sized = lane();  // no kernel call from here on
     if (sized.Laps.Size() != uiCount)
       throw OrbKernelException(
           u"LENEX import: the kernel did not size a lane's laps (storage exhausted)");
@@ -999,37 +1091,53 @@ class Importer {
     return copy;
   }
 
-  // A new heat's pool configuration: a copy of the global one.
+  // A new heat's pool configuration, a copy of the global one: its fields
+  // written, its maps' elements queued in the batch of the heat's lanes.
   template <class Heat>
-  void WritePool(const Heat& heat) {
-    const auto pool = [&]() -> CkxPoolConfig& { return heat().PoolConfig; };
-    CopyPoolFields(m_GlobalPool.fields, pool());
-    ReplaceAll(
-        [&]() -> auto& { return pool().Lanes; }, m_GlobalPool.lanes);
-    ReplaceAll(
-        [&]() -> auto& { return pool().LeftContacts; }, m_GlobalPool.left);
-    ReplaceAll(
-        [&]() -> auto& { return pool().RightContacts; }, m_GlobalPool.right);
+  void QueuePool(const Heat& heat) {
+    CkxPoolConfig& pool = heat().PoolConfig;  // no kernel call until AddAll
+    CopyPoolFields(m_GlobalPool.fields, pool);
+    Queue(pool.Lanes, m_GlobalPool.lanes);
+    Queue(pool.LeftContacts, m_GlobalPool.left);
+    Queue(pool.RightContacts, m_GlobalPool.right);
   }
 
-  // Map `map()` emptied, then given `items` (key, record) in one batch.
-  template <class Reach, class Item>
-  void ReplaceAll(Reach&& map, const std::vector<std::pair<uint64_t, Item>>& items) {
-    if (map().GetCount() != 0) map()(D2MapCmd::RemoveAll, 0, nullptr);
-    if (items.empty()) return;
-    m_Additions.clear();
-    auto& target = map();  // reached once for the batch: no kernel call until AddAll
-    for (const auto& item : items) m_Additions.push_back(target.Addition(item.first));
-    AddAll();
-    // Reached again after the kernel's call; writing a record of plain
-    // fields makes none, so the reference holds for the whole loop.
+  template <class Item>
+  void Queue(CkxD2MapA<Item>& map, const std::vector<std::pair<uint64_t, Item>>& items) {
+    for (const auto& item : items) m_Additions.push_back(map.Addition(item.first));
+  }
+
+  // After AddAll: the queued pool's elements written, their handles in
+  // m_Handles from `uiFirst` on.
+  template <class Heat>
+  void WritePool(const Heat& heat, size_t uiFirst) {
+    // Writing records of plain fields makes no kernel call, so the
+    // reference holds for the whole copy.
+    CkxPoolConfig& pool = heat().PoolConfig;
+    uiFirst = Write(pool.Lanes, m_GlobalPool.lanes, uiFirst);
+    uiFirst = Write(pool.LeftContacts, m_GlobalPool.left, uiFirst);
+    Write(pool.RightContacts, m_GlobalPool.right, uiFirst);
+  }
+
+  template <class Item>
+  size_t Write(CkxD2MapA<Item>& map, const std::vector<std::pair<uint64_t, Item>>& items,
+               size_t uiFirst) {
     static_assert(std::is_trivially_copyable_v<Item>);
-    auto& added = map();
-    for (size_t i = 0; i < items.size(); ++i) added[m_Handles[i]] = items[i].second;
+    for (const auto& item : items) map[m_Handles[uiFirst++]] = item.second;
+    return uiFirst;
   }
 
-  const Document& m_Document;
   MeetFiles& m_Files;
+  bool m_bMeet = false;  // a meet was staged
+  // The pool is lane 1 to the largest lane of the document (StageMeet).
+  bool m_bPoolFromLanes = false;
+  int32_t m_iLargestLane = 0;
+  struct LaneRefusal {
+    const char* csElement;
+    int iLine;
+    int32_t iLane;
+  };
+  std::optional<LaneRefusal> m_LaneBelowPool;
   ImportReport m_Report;
   Defaults m_Defaults;
   std::optional<Course> m_DocumentCourse;
@@ -1050,8 +1158,11 @@ class Importer {
   // A batch of map additions and their handles (AddAll), reused.
   std::vector<KxMapAddition> m_Additions;
   std::vector<uint32_t> m_Handles;
-  std::vector<uint32_t> m_LaneHandles;       // a heat's lanes, by its plan's lanes
-  std::vector<std::string> m_EntryTimeKeys;  // a heat's entry times' keys
+  std::vector<uint32_t> m_LaneHandles;        // a heat's lanes, by its plan's lanes
+  std::vector<KxMemberResize> m_Resizes;      // a batch of resizes, reused
+  std::vector<uint32_t> m_CompetitorHandles;  // by m_Competitors
+  std::vector<size_t> m_TextEnds;             // the competitors' texts in *m_Text16
+  std::vector<std::string> m_EntryTimeKeys;   // a heat's entry times' keys
   std::map<std::tuple<int, int32_t, int32_t>, uint64_t> m_CategoryKeys;  // gender, ages -> key
   std::vector<CompetitorPlan> m_Competitors;
   std::vector<RecordPlan> m_Records;
@@ -1061,7 +1172,23 @@ class Importer {
 }  // namespace
 
 ImportReport ImportDocument(const Document& document, MeetFiles& files) {
-  return Importer(document, files).Run();
+  Importer::CheckKind(document);
+  Importer importer(files);
+  if (!document.meets.empty()) {
+    const Meet& meet = document.meets.front();
+    importer.OnSessions(meet);
+    for (const Club& club : meet.clubs) {
+      for (const Athlete& athlete : club.athletes) importer.OnAthlete(club, athlete);
+      importer.OnRelays(club);
+    }
+  }
+  return importer.Finish(document);
+}
+
+ImportReport ImportLef(std::string_view bytes, MeetFiles& files, const LenexLimits& limits) {
+  Importer importer(files);
+  const Document document = ReadLef(bytes, limits, importer);
+  return importer.Finish(document);
 }
 
 }  // namespace Varnox::Lenex

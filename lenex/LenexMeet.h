@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "files/VarnoxFiles.h"
@@ -29,7 +30,7 @@ struct ImportReport {
   int iCompetitors = 0;  // added or updated
   int iEvents = 0;       // schedule entries added or updated
   int iHeats = 0;
-  int iLanes = 0;        // lanes given competitors
+  int iLanes = 0;  // lanes given competitors
   int iRecords = 0;
   int iSkippedRecordLists = 0;  // of another course than the meet's
   // Lanes the document no longer names that were kept for their lap times,
@@ -46,6 +47,13 @@ struct ImportReport {
 // live data partly changed: the caller then must not save (LenexImportFiles
 // does not).
 ImportReport ImportDocument(const Document& document, MeetFiles& files);
+
+// Reads the .lef text `bytes` and imports it into the open files as
+// ImportDocument does, with the same checks and refusals (a refused
+// document changes nothing), but in one pass: each athlete is staged as it
+// is read, so that the document's athletes, entries and results are never
+// held all at once.
+ImportReport ImportLef(std::string_view bytes, MeetFiles& files, const LenexLimits& limits = {});
 
 // The meet of the open files as a LENEX 3.0 results document. Throws
 // LenexError when the files hold what the format cannot carry (no meet

@@ -16,7 +16,8 @@ namespace V = Tarvex::Orb::Data::Varnox;
 using Tarvex::Orb::DataDirectAcces::D2fFileBase;
 
 template <class F>
-std::shared_ptr<F> OpenFile(const std::filesystem::path& path, const char16_t* csMode, bool bCreate) {
+std::shared_ptr<F> OpenFile(const std::filesystem::path& path, const char16_t* csMode,
+                            bool bCreate) {
   auto pFile = F::Create();
   const int32_t iId = pFile->Open(Face::U16(path.string()), std::nullopt, std::nullopt, csMode, u"",
                                   bCreate, nullptr, 0, 0);
@@ -48,7 +49,8 @@ class OpenMeet {
  public:
   OpenMeet(const MeetPaths& paths, const char16_t* csMode, bool bCreate) {
     try {
-      m_Files.competitors = OpenFile<V::D2fVarnox_FT_COMPETITORS>(paths.competitors, csMode, bCreate);
+      m_Files.competitors =
+          OpenFile<V::D2fVarnox_FT_COMPETITORS>(paths.competitors, csMode, bCreate);
       m_Files.globals = OpenFile<V::D2fVarnox_FT_GLOBALS>(paths.globals, csMode, bCreate);
       m_Files.races = OpenFile<V::D2fVarnox_FT_RACES>(paths.races, csMode, bCreate);
     } catch (...) {
@@ -107,11 +109,12 @@ MeetPaths MeetPaths::In(const std::filesystem::path& dir) {
   return {dir / "competitors.orb", dir / "globals.orb", dir / "races.orb"};
 }
 
-ImportReport LenexImportFiles(const std::filesystem::path& dir, const std::filesystem::path& lenexPath) {
-  const Document document = ReadLenexFile(lenexPath);
+ImportReport LenexImportFiles(const std::filesystem::path& dir,
+                              const std::filesystem::path& lenexPath) {
+  const std::string csLef = ReadLenexText(lenexPath);
   const MeetPaths paths = MeetPaths::In(dir);
   OpenMeet meet(paths, u"rw", true);
-  const ImportReport report = ImportDocument(document, meet.Files());
+  const ImportReport report = ImportLef(csLef, meet.Files());
   SaveAll(meet.Files(), paths);
   return report;
 }

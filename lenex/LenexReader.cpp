@@ -202,7 +202,8 @@ void Claim(IdSet& taken, const Element& element, const char* csAttribute, int32_
 // Reads one document; the meet-wide id tables live here while a meet is read.
 class DocumentReader {
  public:
-  explicit DocumentReader(const Tree& tree) : m_Tree(tree) {}
+  DocumentReader(const Tree& tree, MeetReceiver* pReceiver)
+      : m_Tree(tree), m_pReceiver(pReceiver) {}
 
   Document Read() {
     const Element root(m_Tree, 0);
@@ -422,6 +423,7 @@ class DocumentReader {
       meet.sessions.push_back(ReadSession(session, meet));
       Claim(sessionNumbers, session, "number", meet.sessions.back().number, "meet");
     }
+    if (m_pReceiver) m_pReceiver->OnSessions(meet);
     // Clubs after the sessions: entries and results name their events and heats.
     for (const Element club : element.ItemsOf("CLUBS", "CLUB"))
       meet.clubs.push_back(ReadClub(club));
@@ -512,8 +514,14 @@ class DocumentReader {
 
   Club ReadClub(const Element& element) {
     Club club = ReadClubFields(element);
-    club.athletes = ReadEach(element.ItemsOf("ATHLETES", "ATHLETE"),
-                             [&](const Element& athlete) { return ReadAthlete(athlete, true); });
+    const Element::Items athletes = element.ItemsOf("ATHLETES", "ATHLETE");
+    if (m_pReceiver) {
+      for (const Element athlete : athletes)
+        m_pReceiver->OnAthlete(club, ReadAthlete(athlete, true));
+    } else {
+      club.athletes =
+          ReadEach(athletes, [&](const Element& athlete) { return ReadAthlete(athlete, true); });
+    }
     for (const Element relayElement : element.ItemsOf("RELAYS", "RELAY")) {
       Relay relay;
       relay.gender = relayElement.Required("gender", kCode<Gender>);
@@ -529,6 +537,7 @@ class DocumentReader {
                                [&](const Element& result) { return ReadResult(result); });
       club.relays.push_back(std::move(relay));
     }
+    if (m_pReceiver) m_pReceiver->OnRelays(club);
     return club;
   }
 
@@ -702,6 +711,7 @@ class DocumentReader {
   };
 
   const Tree& m_Tree;
+  MeetReceiver* m_pReceiver;  // null: the athletes stay in their clubs
   Detail::IdMap<EventIds> m_Events;
   Detail::IdMap<HeatIds> m_Heats;  // by heat id
   IdSet m_AthleteIds;
@@ -733,7 +743,12 @@ LenexError::LenexError(std::string csElement, std::string csAttribute, int iLine
 
 Document ReadLef(std::string_view bytes, const LenexLimits& limits) {
   const Tree tree = Detail::ParseTree(bytes, limits);
-  return DocumentReader(tree).Read();
+  return DocumentReader(tree, nullptr).Read();
+}
+
+Document ReadLef(std::string_view bytes, const LenexLimits& limits, MeetReceiver& receiver) {
+  const Tree tree = Detail::ParseTree(bytes, limits);
+  return DocumentReader(tree, &receiver).Read();
 }
 
 }  // namespace Varnox::Lenex

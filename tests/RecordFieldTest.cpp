@@ -173,6 +173,30 @@ TEST_F(RecordFieldTest, ResizesWriteTheirLineAndReachTheKernelByVersion) {
   }
 }
 
+// A batch of resizes goes to the kernel as one call from version 13 on, and
+// as one ResizeDynMember each before; neither writes a diagnostic line.
+TEST_F(RecordFieldTest, ResizesGoAsOneBatchFromVersion13AndOneByOneBefore) {
+  const std::pair<uint32_t, const char*> aCases[] = {
+      {13, "CkxDtb2Obj#2 ResizeDynMembers(ptr,2)\n"},
+      {12, "CkxDtb2Obj#2 ResizeDynMember(4,ptr)\nCkxDtb2Obj#2 ResizeDynMember(6,ptr)\n"},
+  };
+  for (const auto& [uiVersion, csCalls] : aCases) {
+    kernel.Reset();
+    kernel.Grant("CkxDtb2Obj", uiVersion);
+    RecordWorld world(2, 2);
+    Heat& heat = world.Reach();  // the heat's object made current
+    kernel.ClearCalls();
+    const KxMemberResize aResizes[] = {heat.m_Laps.Resize(4), heat.m_Laps.Resize(6)};
+    KxResizeMembers(aResizes, 2);
+    EXPECT_EQ(kernel.Log("CkxDtb2Obj"), csCalls) << uiVersion;
+    // The batch itself, or the array's header as for SetSize.
+    const void* pExpected =
+        uiVersion >= 13 ? static_cast<const void*>(aResizes) : &heat.m_Laps.m_Header;
+    EXPECT_EQ(kernel.CallsOf("CkxDtb2Obj").at(0).ptrs.at(0), pExpected) << uiVersion;
+    EXPECT_EQ(LogTexts(kernel), std::vector<std::string>{}) << uiVersion;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Texts
 

@@ -40,18 +40,26 @@ class KxDynStringField {
   // allocates, moves or frees the text and rewrites the length, capacity
   // and offset words.
   void ReserveNet(int iLength) {
-    const uint32_t uiLength = static_cast<uint32_t>(iLength);
-    if (uiLength != 0 && uiLength < m_Str.capacity) {
-      if (m_Str.lengthWord == uiLength + 1) return;
-      C* pText = Text(m_Str.capacity);
-      if (pText == nullptr) return;
-      m_Str.lengthWord = uiLength + 1;
-      pText[uiLength] = 0;
-      return;
-    }
+    if (ReserveInPlace(iLength)) return;
     CkxDtb2Obj* pObject = KxCurrentObject();
-    if (pObject != nullptr) pObject->m_Obj.Call<&IkxDtb2ObjOps::ResizeDynMember>(uiLength, &m_Str);
+    if (pObject != nullptr)
+      pObject->m_Obj.Call<&IkxDtb2ObjOps::ResizeDynMember>(static_cast<uint32_t>(iLength), &m_Str);
   }
+
+  // ReserveNet's part that needs no kernel: true when the text's capacity
+  // held `iLength` characters and the length is set; false when the kernel
+  // must resize it (Resize, as one of a batch: KxResizeMembers).
+  bool ReserveInPlace(int iLength) {
+    const uint32_t uiLength = static_cast<uint32_t>(iLength);
+    if (uiLength == 0 || uiLength >= m_Str.capacity) return false;
+    if (m_Str.lengthWord == uiLength + 1) return true;
+    C* pText = Text(m_Str.capacity);
+    if (pText == nullptr) return true;
+    m_Str.lengthWord = uiLength + 1;
+    pText[uiLength] = 0;
+    return true;
+  }
+  KxMemberResize Resize(int iLength) { return {&m_Str, static_cast<uint32_t>(iLength)}; }
 
   // Copies at most `iLength` characters (taken as unsigned) into the
   // reserved text and terminates them. Does not change the length word.

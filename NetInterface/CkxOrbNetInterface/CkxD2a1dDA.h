@@ -17,6 +17,10 @@ class CkxD2a1dDA : public KxArrayOperations<CkxD2a1dDA<T>> {
     return *reinterpret_cast<T*>(View().Element(uiIndex, sizeof(T)));
   }
 
+  // The array sized to uiSize elements, as one of a batch of resizes
+  // (KxResizeMembers).
+  KxMemberResize Resize(uint32_t uiSize) { return {&m_Header, uiSize}; }
+
   KxArrayHeader m_Header;
 
   // The instance as the shared array code sees it.

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "NetInterface/CkxOrbNetInterface/KxCurrentObject.h"
 #include "NetInterface/CkxOrbNetInterface/KxMap.h"
 #include "NetInterface/CkxOrbNetInterface/OrbLog.h"
 
@@ -91,6 +92,18 @@ uint32_t KxArrayView::Add() const {
   WriteDiagnostic(Texts().csAdd);
   SetSize(uiSize + 1, true);
   return uiSize;
+}
+
+void KxResizeMembers(const KxMemberResize* pResizes, uint32_t uiCount) {
+  const CkxDtb2Obj* pOwner = KxCurrentObject();
+  if (pOwner == nullptr || uiCount == 0) return;
+  const KxItf<IkxDtb2Obj>& obj = pOwner->m_Obj;
+  if (obj.Grants<&Ops::ResizeDynMembers>()) {
+    obj.Call<&Ops::ResizeDynMembers>(0u, pResizes, uiCount);
+    return;
+  }
+  for (uint32_t i = 0; i < uiCount; ++i)
+    obj.Call<&Ops::ResizeDynMember>(pResizes[i].uiLength, pResizes[i].pMember);
 }
 
 KxLock KxArrayView::Lock() const {

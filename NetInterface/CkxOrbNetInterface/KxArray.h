@@ -56,6 +56,14 @@ class KxArrayView {
   bool m_bEmbedded;
 };
 
+// Resizes the uiCount dynamic members (strings, embedded arrays) of
+// pResizes in the records of the thread's current kernel object, with one
+// kernel call where the kernel has the batch (version 13 of the object
+// interface) and one call each before; no diagnostic line is written. A
+// member the kernel could not resize keeps its length, and so may those
+// after it: the caller checks the lengths it needs.
+void KxResizeMembers(const KxMemberResize* pResizes, uint32_t uiCount);
+
 // The operations both dynamic-array templates offer besides element access,
 // each a forward to the view of the instance that `Derived::View()` gives.
 template <class Derived>

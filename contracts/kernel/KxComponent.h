@@ -333,6 +333,13 @@ struct KxMapAddition {
   const char* csKey;  // null for a numerically keyed map
 };
 
+// A dynamic member of an object's records to resize, one of a batch
+// (ResizeDynMembers): its address and length as for ResizeDynMember.
+struct KxMemberResize {
+  void* pMember;
+  uint32_t uiLength;
+};
+
 // ---------------------------------------------------------------------------
 // "CkxDtb2Obj" of "CkxDtb2".
 //
@@ -343,7 +350,7 @@ struct KxMapAddition {
 // or member that is not this object's, do nothing and answer 0; a kernel
 // logs the latter.
 struct IkxDtb2ObjOps {
-  static constexpr uint32_t kVersion = 12;
+  static constexpr uint32_t kVersion = 13;
 
   KxUnusedSlot s0, s1;
   void (*Release)(IkxDtb2Obj* self);
@@ -401,6 +408,11 @@ struct IkxDtb2ObjOps {
   // them.
   uint32_t (*EmbeddedMapAddMany)(IkxDtb2Obj* self, const KxMapAddition* pAdditions,
                                  uint32_t uiCount, uint32_t* pHandles);
+  // Resizes the uiCount dynamic members of pResizes (as ResizeDynMember
+  // each), in order, under one taking of the kernel's locks. Stops at the
+  // first that fails (an address that is no dynamic member of the object,
+  // storage exhausted) and answers how many were resized before it.
+  uint32_t (*ResizeDynMembers)(IkxDtb2Obj* self, const KxMemberResize* pResizes, uint32_t uiCount);
 };
 KX_SLOT(IkxDtb2ObjOps, Release, 2, 1);
 KX_SLOT(IkxDtb2ObjOps, Bind, 3, 1);
@@ -419,6 +431,7 @@ KX_SLOT(IkxDtb2ObjOps, ResizeDynMemberNotProt, 24, 10);
 KX_SLOT(IkxDtb2ObjOps, ResizeArrayNotProt, 25, 10);
 KX_SLOT(IkxDtb2ObjOps, SaveAsXml, 26, 11);
 KX_SLOT(IkxDtb2ObjOps, EmbeddedMapAddMany, 27, 12);
+KX_SLOT(IkxDtb2ObjOps, ResizeDynMembers, 28, 13);
 
 // ---------------------------------------------------------------------------
 // Entry point of the component manager. `extra` carries the slot count of a

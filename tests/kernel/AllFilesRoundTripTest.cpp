@@ -312,13 +312,6 @@ void RunAllFiles(Pass& pass, const std::string& csDir) {
   });
 }
 
-std::string FreshDir(const std::string& csName) {
-  const std::string csDir = KernelScratch::Get().Path(csName);
-  std::filesystem::remove_all(csDir);
-  std::filesystem::create_directories(csDir);
-  return csDir;
-}
-
 // The record type of a races file's schedule entries.
 const KxRecordType& EntryType() {
   return *EngineFileType("FT_RACES").members[0].memberClass->element;

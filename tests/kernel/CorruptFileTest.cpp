@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -127,7 +128,6 @@ class SavedImage {
 // with embedded maps, numerically and text-keyed maps, strings, a record
 // with embedded arrays, and free blocks left by a removed element.
 std::string SavedGlobals(const std::string& csPath) {
-  std::filesystem::remove(csPath);  // made anew for each suite
   CkxVarnoxFT_GLOBALS file;
   if (!OpenNative(file, csPath)) {
     throw std::runtime_error("cannot create " + csPath + ": " + KernelScratch::Get().Log());
@@ -174,24 +174,24 @@ int32_t OpenAs(const std::string& csType, const std::string& csPath,
   return iId;
 }
 
-class CorruptFile : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { Good(); }
-
- public:
-  // The small FT_GLOBALS file every case damages, made once.
-  static const std::string& Good() {
-    if (s_Good.empty()) s_Good = SavedGlobals(KernelScratch::Get().Path("good.orb"));
-    return s_Good;
-  }
-
- protected:
-  static std::string s_Good;
-};
-
-std::string CorruptFile::s_Good;
+// The small FT_GLOBALS file every case damages, made once.
+const std::string& Good() {
+  static const std::string csGood = SavedGlobals(KernelScratch::Get().Path("good.orb"));
+  return csGood;
+}
 
 using Damager = std::function<void(SavedImage&)>;
+
+// The good file damaged by `damage`, written to the scratch directory as
+// `csName`.orb; answers its path.
+std::string WriteDamaged(const std::string& csName, const Damager& damage) {
+  SavedImage image(Good());
+  damage(image);
+  const std::string csPath = KernelScratch::Get().Path(csName + ".orb");
+  Spit(csPath, image.Bytes());
+  return csPath;
+}
+void Untouched(SavedImage&) {}
 
 // Rewrites the header and reseals the checksums.
 Damager Resealed(std::function<void(KxSavedHeader&)> change) {
@@ -250,8 +250,8 @@ const Damage kDamages[] = {
      "unknown format (version 0, header"},
     {"header-size", Resealed([](KxSavedHeader& h) { h.headerBytes = 64; }), KxOpenForeign,
      "unknown format (version " + std::to_string(KxSavedHeader::kFormatVersion) + ", header of 64"},
-    {"globals-as-races", [](SavedImage&) {}, KxOpenOtherType,
-     "Varnox/FT_GLOBALS, not Varnox/FT_RACES", "FT_RACES"},
+    {"globals-as-races", Untouched, KxOpenOtherType, "Varnox/FT_GLOBALS, not Varnox/FT_RACES",
+     "FT_RACES"},
     {"another-schema", Resealed([](KxSavedHeader& h) { h.schema ^= 1; }), KxOpenOtherSchema,
      "was written by a library of another schema"},
     {"flipped-format-version",
@@ -371,17 +371,14 @@ const auto NameOfCase = [](const auto& info) {
   return csName;
 };
 
-class DamagedFile : public CorruptFile, public ::testing::WithParamInterface<Damage> {};
+class DamagedFile : public ::testing::TestWithParam<Damage> {};
 
 // Every damaged copy is refused with its failure id and a log line that
 // says why; open changes no byte of it and leaves no live storage behind.
 TEST_P(DamagedFile, IsRefusedWithItsReason) {
   const Damage& damage = GetParam();
-  SavedImage image(s_Good);
-  damage.damage(image);
-  const std::string csPath =
-      KernelScratch::Get().Path(std::string("damaged-") + damage.csName + ".orb");
-  Spit(csPath, image.Bytes());
+  const std::string csPath = WriteDamaged(std::string("damaged-") + damage.csName, damage.damage);
+  const std::string csBytes = Slurp(csPath);
   const size_t uiLogBefore = KernelScratch::Get().Log().size();
 
   EXPECT_EQ(OpenAs(damage.csOpenAs, csPath), damage.iFailure);
@@ -392,7 +389,7 @@ TEST_P(DamagedFile, IsRefusedWithItsReason) {
   ASSERT_NE(uiLine, std::string::npos) << "no refusal in the log:\n" << csLog;
   const std::string csLine = csLog.substr(uiLine, csLog.find('\n', uiLine) - uiLine);
   EXPECT_NE(csLine.find(damage.csReason), std::string::npos) << csLine;
-  EXPECT_EQ(Slurp(csPath), image.Bytes()) << "open changed the file";
+  EXPECT_EQ(Slurp(csPath), csBytes) << "open changed the file";
   EXPECT_EQ(EntriesWith(KernelScratch::Get().Path("live"), "seg"), std::vector<std::string>{})
       << "a refused open left live storage behind";
 }
@@ -406,22 +403,6 @@ TEST(SavedFileChecksum, IsTheStandardCrc32) {
   EXPECT_EQ(KxCrc32(csCheck, 9), 0xCBF43926u);
   EXPECT_EQ(KxCrc32(csCheck + 4, 5, KxCrc32(csCheck, 4)), 0xCBF43926u);
   EXPECT_EQ(KxCrc32(csCheck, 0, 0x1234u), 0x1234u);
-}
-
-// The undamaged file opens; saved again unchanged, it keeps its size (what
-// the load rebuilds takes no new storage).
-TEST_F(CorruptFile, TheUndamagedFileOpens) {
-  const std::string csPath = KernelScratch::Get().Path("good-copy.orb");
-  Spit(csPath, s_Good);
-  CkxVarnoxFT_GLOBALS file;
-  ASSERT_TRUE(OpenNative(file, csPath, "rw", false)) << KernelScratch::Get().Log();
-  EXPECT_EQ(file.m_DistancesDefault.m_Container.GetCount(), 6u);
-  EXPECT_EQ(file.m_Parameters.m_Container.GetCount(), 2u);
-  EXPECT_EQ(file.m_PoolConfig.m_Container->Lanes.GetCount(), 8u);
-  const std::string csAgain = KernelScratch::Get().Path("good-again.orb");
-  ASSERT_TRUE(file.Save(0, false, csAgain));
-  EXPECT_EQ(Slurp(csAgain).size(), s_Good.size());
-  file.UnLoad();
 }
 
 // The first files of format version 1 stored each container's element type
@@ -462,32 +443,31 @@ TEST_P(PositionalTypeFile, OpensWithItsTypesMappedToTheirIds) {
     ASSERT_NE(types.AtPosition(uiPosition), nullptr) << "no position for " << kind.element.name;
     ++uiPosition;
   }
-  const std::string csBase = KernelScratch::Get().Path(std::string("positional-") + kind.csName);
-  const std::string& saved = CorruptFile::Good();
+  const std::string csBase = std::string("positional-") + kind.csName;
+  const std::string& saved = Good();
   ASSERT_EQ(SavedImage(saved).Word(kind.typeWord(SavedImage(saved))),
             KxRecordTypes::IdOf(&kind.element));
-  auto write = [&](uint32_t uiFormat, uint32_t uiWord, const std::string& csPath) {
-    SavedImage image(saved);
-    image.SetWord(kind.typeWord(image), uiWord);
-    Resealed([uiFormat](KxSavedHeader& h) {
-      h.formatVersion = uiFormat;
-      if (uiFormat == 1) h.schema = 0;
-    })(image);
-    Spit(csPath, image.Bytes());
-    return csPath;
+  auto write = [&](uint32_t uiFormat, uint32_t uiWord, const std::string& csName) {
+    return WriteDamaged(csBase + csName, [&](SavedImage& image) {
+      image.SetWord(kind.typeWord(image), uiWord);
+      Resealed([uiFormat](KxSavedHeader& h) {
+        h.formatVersion = uiFormat;
+        if (uiFormat == 1) h.schema = 0;
+      })(image);
+    });
   };
 
-  const std::string csResaved = csBase + "-resaved.orb";
-  EXPECT_GT(OpenAs("FT_GLOBALS", write(1, uiPosition, csBase + "-v1.orb"), csResaved), 0)
+  const std::string csResaved = KernelScratch::Get().Path(csBase + "-resaved.orb");
+  EXPECT_GT(OpenAs("FT_GLOBALS", write(1, uiPosition, "-v1"), csResaved), 0)
       << KernelScratch::Get().Log();
   EXPECT_EQ(KxCheckSavedFile(csResaved, VarnoxCatalogue(), EngineTypes()).problems.size(), 0u);
   KxSavedHeader header;  // saved in the current format, with its type's fingerprint
   std::memcpy(&header, Slurp(csResaved).data(), sizeof header);
   EXPECT_EQ(header.formatVersion, KxSavedHeader::kFormatVersion);
   EXPECT_EQ(header.schema, KxFileTypeFingerprint(EngineFileType("FT_GLOBALS")));
-  EXPECT_EQ(OpenAs("FT_GLOBALS", write(2, uiPosition, csBase + "-v2.orb")), KxOpenCorrupted);
+  EXPECT_EQ(OpenAs("FT_GLOBALS", write(2, uiPosition, "-v2")), KxOpenCorrupted);
   const uint32_t uiOther = uiPosition == 0 ? 1 : 0;
-  EXPECT_EQ(OpenAs("FT_GLOBALS", write(1, uiOther, csBase + "-other.orb")), KxOpenCorrupted);
+  EXPECT_EQ(OpenAs("FT_GLOBALS", write(1, uiOther, "-other")), KxOpenCorrupted);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryContainerKind, PositionalTypeFile,
@@ -504,7 +484,7 @@ TEST(KernelEntryPoint, AnAllocationFailureBecomesTheSlotsFailure) {
   GTEST_SKIP() << "the address space cannot be limited under a sanitizer";
 #endif
   const std::string csPath = KernelScratch::Get().Path("larger-than-memory.orb");
-  Spit(csPath, CorruptFile::Good().substr(0, sizeof(KxSavedHeader)));
+  Spit(csPath, Good().substr(0, sizeof(KxSavedHeader)));
   ASSERT_EQ(truncate(csPath.c_str(), off_t{4} << 30), 0);  // sparse: takes no disk
   const int iExit =
       ForkedChild([&] {
@@ -526,7 +506,7 @@ TEST(KernelEntryPoint, AnAllocationFailureBecomesTheSlotsFailure) {
 // A saved file that is there but cannot be read is not a missing file: open
 // refuses it even when asked to create, so that no save can replace it with
 // an empty file.
-TEST_F(CorruptFile, AnUnreadableFileIsNotReplacedWhenCreateIsAsked) {
+TEST(CorruptFile, AnUnreadableFileIsNotReplacedWhenCreateIsAsked) {
   const std::string csDirectory = KernelScratch::Get().Path("a-directory.orb");
   const std::string csLoop = KernelScratch::Get().Path("a-loop.orb");
   std::filesystem::create_directory(csDirectory);
@@ -553,9 +533,11 @@ TEST_F(CorruptFile, AnUnreadableFileIsNotReplacedWhenCreateIsAsked) {
 // attached that saves afterwards, leaves a map half changed (a node hashed
 // but never linked, a count, tail or previous link not yet moved), or an
 // older build hashed its keys otherwise. Only the chain of nodes is trusted
-// at load and the rest is rebuilt from it, so such maps work.
-TEST_F(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
-  const SavedImage good(s_Good);
+// at load and the rest is rebuilt from it, so such maps work, as the
+// undamaged file's do; saved again unchanged, each file keeps its size (what
+// the load rebuilds takes no new storage).
+TEST(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
+  const SavedImage good(Good());
   const size_t uiSlot = good.ContainerAt(kDistances);
   const uint32_t uiFirst = good.Head(uiSlot);
   const uint32_t uiMask = good.Word(uiSlot + kMapBucketCount) - 1;
@@ -575,16 +557,14 @@ TEST_F(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
   ASSERT_EQ(good.Word(good.UnitAt(kDistances, uiRemoved)), 0u);  // the end of the list: signature 0
 
   auto word = [](size_t uiAt, uint32_t uiValue) {
-    return [uiAt, uiValue](SavedImage& image) {
-      image.SetWord(uiAt, uiValue);
-      image.Reseal();
-    };
+    return [uiAt, uiValue](SavedImage& image) { image.Put(uiAt, uiValue); };
   };
   const uint32_t uiSecond = good.Second(kDistances);
   size_t uiHeldBucket = uiBuckets;  // a bucket that holds a node
   while (good.Word(uiHeldBucket) == 0) uiHeldBucket += 4;
   const size_t uiParameter = good.UnitAt(kParameters, good.Head(good.ContainerAt(kParameters)));
-  const std::vector<std::pair<const char*, std::function<void(SavedImage&)>>> states = {
+  const std::vector<std::pair<const char*, Damager>> states = {
+      {"undamaged", Untouched},
       {"count-not-moved", word(uiSlot + kSlotCount, 5)},
       {"tail-outside", word(uiSlot + kMapTail, kFarAway)},
       {"previous-outside", word(good.UnitAt(kDistances, uiSecond) + kNodePrev, kFarAway)},
@@ -616,12 +596,13 @@ TEST_F(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
   };
   for (const auto& [csState, damage] : states) {
     SCOPED_TRACE(csState);
-    SavedImage image(s_Good);
-    damage(image);
-    const std::string csPath = KernelScratch::Get().Path(std::string("midway-") + csState + ".orb");
-    Spit(csPath, image.Bytes());
+    const std::string csPath = WriteDamaged(std::string("midway-") + csState, damage);
     CkxVarnoxFT_GLOBALS file;
     ASSERT_TRUE(OpenNative(file, csPath, "rw", false)) << KernelScratch::Get().Log();
+    const std::string csAgain = KernelScratch::Get().Path(std::string("again-") + csState + ".orb");
+    ASSERT_TRUE(file.Save(0, false, csAgain));
+    EXPECT_EQ(Slurp(csAgain).size(), Good().size());
+    EXPECT_EQ(file.m_PoolConfig.m_Container->Lanes.GetCount(), 8u);
     auto& distances = file.m_DistancesDefault.m_Container;
     EXPECT_EQ(distances.GetCount(), 6u);
     for (int iMeters : {50, 100, 200, 400, 800, 1500}) {
@@ -653,20 +634,17 @@ TEST_F(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
 // is wrong with which file and fails, never aborts.
 struct ToolCase {
   const char* csName;
-  std::function<void(SavedImage&)> damage;
+  Damager damage;
   std::vector<std::string> args;  // "FILE" stands for the damaged file
   int iExit;
   std::vector<std::string> says;  // on standard output or error
 };
 
-class ToolOnDamagedFile : public CorruptFile, public ::testing::WithParamInterface<ToolCase> {};
+class ToolOnDamagedFile : public ::testing::TestWithParam<ToolCase> {};
 
 TEST_P(ToolOnDamagedFile, SaysWhatIsWrongWithWhichFile) {
   const ToolCase& tool = GetParam();
-  SavedImage image(s_Good);
-  tool.damage(image);
-  const std::string csPath = KernelScratch::Get().Path(std::string("tool-") + tool.csName + ".orb");
-  Spit(csPath, image.Bytes());
+  const std::string csPath = WriteDamaged(std::string("tool-") + tool.csName, tool.damage);
   std::vector<std::string> argv{VARNOX_TOOL};
   for (const std::string& csArg : tool.args) argv.push_back(csArg == "FILE" ? csPath : csArg);
 
@@ -680,42 +658,31 @@ TEST_P(ToolOnDamagedFile, SaysWhatIsWrongWithWhichFile) {
   }
 }
 
-void Untouched(SavedImage&) {}
+const Damager kForeign = [](SavedImage& image) { image.Bytes().assign(300, 'x'); };
 
-INSTANTIATE_TEST_SUITE_P(
-    Tool, ToolOnDamagedFile,
-    ::testing::Values(ToolCase{"no-command", Untouched, {}, 2, {"usage: varnox"}},
-                      ToolCase{"truncated",
-                               [](SavedImage& image) { image.Bytes().resize(1000); },
-                               {"info", "FILE"},
-                               1,
-                               {"cannot open ", "FILE", ": truncated: ", "1000 bytes"}},
-                      ToolCase{"checksum",
-                               [](SavedImage& image) {
-                                 image.Bytes().at(image.Bytes().size() / 2) ^= 0x10;
-                               },
-                               {"export", "FILE", "out.xml"},
-                               1,
-                               {"FILE", ": corrupted: ", "checksum mismatch"}},
-                      ToolCase{"foreign",
-                               [](SavedImage& image) { image.Bytes().assign(300, 'x'); },
-                               {"info", "FILE"},
-                               1,
-                               {"FILE", ": not a Varnox file"}},
-                      ToolCase{"check-foreign",
-                               [](SavedImage& image) { image.Bytes().assign(300, 'x'); },
-                               {"check", "FILE"},
-                               1,
-                               {"not a saved kernel file"}},
-                      ToolCase{"bad-structure",
-                               [](SavedImage& image) {
-                                 image.Put(image.ContainerAt(kDistances) + kSlotHead, kFarAway);
-                               },
-                               {"export", "FILE", "out.xml"},
-                               1,
-                               {"FILE", ": corrupted: ", "DistancesDefault[node at unit ",
-                                "chain leaves its storage"}}),
-    NameOfCase);
+const ToolCase kToolCases[] = {
+    {"no-command", Untouched, {}, 2, {"usage: varnox"}},
+    {"truncated",
+     Cut([](const SavedImage&) { return size_t{1000}; }),
+     {"info", "FILE"},
+     1,
+     {"cannot open ", "FILE", ": truncated: ", "1000 bytes"}},
+    {"checksum",
+     Flip([](const SavedImage& i) { return i.Size() / 2; }),
+     {"export", "FILE", "out.xml"},
+     1,
+     {"FILE", ": corrupted: ", "checksum mismatch"}},
+    {"foreign", kForeign, {"info", "FILE"}, 1, {"FILE", ": not a Varnox file"}},
+    {"check-foreign", kForeign, {"check", "FILE"}, 1, {"not a saved kernel file"}},
+    {"bad-structure",
+     [](SavedImage& i) { i.Put(i.ContainerAt(kDistances) + kSlotHead, kFarAway); },
+     {"export", "FILE", "out.xml"},
+     1,
+     {"FILE", ": corrupted: ", "DistancesDefault[node at unit ", "chain leaves its storage"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Tool, ToolOnDamagedFile, ::testing::ValuesIn(kToolCases), NameOfCase);
+
 // `varnox check` on saved files and on live data this process holds open:
 // whole files pass, and what is wrong is listed with where it lies.
 // A block of the Records member that no structure names.
@@ -736,9 +703,7 @@ class CheckTool : public ::testing::TestWithParam<CheckCase> {};
 
 TEST_P(CheckTool, ListsWhatIsWrongWithWhereItLies) {
   const CheckCase& check = GetParam();
-  const std::string csDir = KernelScratch::Get().Path(std::string("check-") + check.csName);
-  std::filesystem::create_directories(csDir);
-  const std::string csPath = csDir + "/globals.orb";
+  const std::string csPath = FreshDir(std::string("check-") + check.csName) + "/globals.orb";
   std::shared_ptr<KxLiveFile> pFile = EngineOpen(csPath, "FT_GLOBALS", true);
   check.change(*pFile);
   std::string csWhy;
@@ -752,21 +717,21 @@ TEST_P(CheckTool, ListsWhatIsWrongWithWhereItLies) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Check, CheckTool,
-    ::testing::Values(
-        CheckCase{"Saved", false, [](KxLiveFile&) {}, 0, {"(saved file, FT_GLOBALS): whole"}},
-        CheckCase{"SavedLostBlock",
-                  false,
-                  LoseABlock,
-                  1,
-                  {"Records: the live block at unit", "named by no structure", "1 problem"}},
-        CheckCase{"LiveLostBlock",
-                  true,
-                  LoseABlock,
-                  1,
-                  {"Records: the live block at unit", "(live data, open in a process"}}),
-    [](const auto& check) { return std::string(check.param.csName); });
+const CheckCase kCheckCases[] = {
+    {"Saved", false, [](KxLiveFile&) {}, 0, {"(saved file, FT_GLOBALS): whole"}},
+    {"SavedLostBlock",
+     false,
+     LoseABlock,
+     1,
+     {"Records: the live block at unit", "named by no structure", "1 problem"}},
+    {"LiveLostBlock",
+     true,
+     LoseABlock,
+     1,
+     {"Records: the live block at unit", "(live data, open in a process"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Check, CheckTool, ::testing::ValuesIn(kCheckCases), NameOfCase);
 
 #endif
 

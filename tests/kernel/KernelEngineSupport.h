@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -65,33 +65,23 @@ class EngineCompetitors {
   explicit EngineCompetitors(KxLiveFile& file)
       : m_File(file), m_pSlot(static_cast<KxEmbeddedMap*>(file.Container(0))) {}
 
-  static std::u16string NameOf(uint64_t uiKey) {
-    const std::string csName = "Swimmer " + std::to_string(uiKey);
-    return std::u16string(csName.begin(), csName.end());
-  }
-
-  uint32_t Count() const { return m_pSlot->header.count; }
-
-  // Makes the map hold keys 1..uiCount in order (removing or adding at the
-  // end) with every CategoryId set to `iGeneration`.
+  // Makes the map hold keys 1..uiCount in order (adding those missing at
+  // the end) with every CategoryId set to `iGeneration`.
   void Set(uint32_t uiCount, int32_t iGeneration) {
     KxSegment& segment = m_File.Segment(0);
     KxStore& store = m_File.Store(0);
     KxSegmentLock lock(segment);
-    for (uint64_t uiKey = Count(); uiKey > uiCount; --uiKey) {
-      if (store.MapCommand(m_pSlot, D2MapCmd::Remove, uiKey, nullptr) == 0)
-        throw std::runtime_error("remove failed");
-    }
-    for (uint64_t uiKey = Count() + 1; uiKey <= uiCount; ++uiKey) {
+    for (uint64_t uiKey = m_pSlot->header.count + 1; uiKey <= uiCount; ++uiKey) {
       const uint32_t uiHandle = store.MapCommand(m_pSlot, D2MapCmd::Add, uiKey, nullptr);
       if (uiHandle == 0) throw std::runtime_error("add failed");
       CkxCompetitor& record = Record(uiHandle);
       record.CompetitorId = static_cast<int32_t>(uiKey);
-      const std::u16string csName = NameOf(uiKey);
+      const std::string csName = "Swimmer " + std::to_string(uiKey);
       KxDynString* pName = reinterpret_cast<KxDynString*>(&record.Name);
       if (!store.ResizeString(pName, static_cast<uint32_t>(csName.size())))
         throw std::runtime_error("resize failed");
-      std::memcpy(segment.At(pName->textOffset), csName.data(), 2 * csName.size());
+      std::copy(csName.begin(), csName.end(),
+                reinterpret_cast<char16_t*>(segment.At(pName->textOffset)));
     }
     for (uint32_t uiHandle : store.Nodes(m_pSlot)) Record(uiHandle).CategoryId = iGeneration;
   }

@@ -9,8 +9,8 @@
 
 #include <filesystem>
 #include <new>
-#include <stdexcept>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -26,6 +26,14 @@ inline std::vector<std::string> EntriesWith(const std::string& csDir, const std:
     if (csName.find(csPart) != std::string::npos) names.push_back(entry.path().string());
   }
   return names;
+}
+
+// A new, empty directory `csName` in the scratch directory.
+inline std::string FreshDir(const std::string& csName) {
+  const std::string csDir = KernelScratch::Get().Path(csName);
+  std::filesystem::remove_all(csDir);
+  std::filesystem::create_directories(csDir);
+  return csDir;
 }
 
 // A `T` in memory shared with the children forked while it lives.
@@ -61,13 +69,13 @@ class KernelEnvironment : public ::testing::Environment {
   }
 };
 
-// Opens `csPath` through the native face of `file` (mode "rw" or "r");
-// answers whether the kernel gave it an id.
+// Opens `csPath` through the native face of `file` (mode "rw" or "r"),
+// updates going to `pfCallBack`; answers whether the kernel gave it an id.
 template <class File>
 bool OpenNative(File& file, const std::string& csPath, const char* csMode = "rw",
-                bool bCreate = true) {
+                bool bCreate = true, void (*pfCallBack)(int32_t, uint64_t) = nullptr) {
   return file.OpenUnm(csPath.c_str(), nullptr, nullptr, csMode, "", bCreate, nullptr, 0, 0,
-                      nullptr) > 0;
+                      pfCallBack) > 0;
 }
 
 // Writes a dynamic string field (UTF-16 or ANSI) of a record reached

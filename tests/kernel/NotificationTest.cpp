@@ -78,8 +78,7 @@ class NotificationTest : public ::testing::Test {
 TEST_F(NotificationTest, EveryUpdateOfAnotherProcessArrivesInOrder) {
   const std::string csPath = KernelScratch::Get().Path("notify.orb");
   CkxVarnoxFT_COMPETITORS file;
-  ASSERT_GT(file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, Collect),
-            0);
+  ASSERT_TRUE(OpenNative(file, csPath, "rw", true, Collect));
 
   const TkChildResult writer = RunPeer({"update", csPath, "10000"});
   ASSERT_EQ(writer.exitCode, 0) << writer.err;
@@ -106,8 +105,7 @@ TEST_F(NotificationTest, EveryUpdateOfAnotherProcessArrivesInOrder) {
 TEST_F(NotificationTest, ASlowReaderIsToldHowManyUpdatesItMissed) {
   const std::string csPath = KernelScratch::Get().Path("slow.orb");
   CkxVarnoxFT_COMPETITORS file;
-  ASSERT_GT(file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, Collect),
-            0);
+  ASSERT_TRUE(OpenNative(file, csPath, "rw", true, Collect));
   {
     std::lock_guard<std::mutex> lock(g_Mutex);
     g_bHold = true;  // the first delivery blocks the listener
@@ -176,8 +174,7 @@ void ThrowOnBoom(int32_t iObject, uint64_t uliInfo) {
 TEST_F(NotificationTest, ACallbackThatThrowsIsLoggedAndLaterUpdatesArrive) {
   const std::string csPath = KernelScratch::Get().Path("throwing.orb");
   CkxVarnoxFT_COMPETITORS file;
-  ASSERT_GT(
-      file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, ThrowOnBoom), 0);
+  ASSERT_TRUE(OpenNative(file, csPath, "rw", true, ThrowOnBoom));
   file.m_CompetitorsStringMap.UpdateID(0, nullptr, "boom");
   file.m_CompetitorsStringMap.UpdateID(0, nullptr, "after");
   const std::vector<Received> received = WaitFor(1);
@@ -191,11 +188,11 @@ TEST_F(NotificationTest, ACallbackThatThrowsIsLoggedAndLaterUpdatesArrive) {
 // registered for it (naming the file), not another file.
 TEST_F(NotificationTest, GrowthMessageReachesTheGrowingFileOnly) {
   std::vector<int64_t> taskFiles;  // the file id of each growth the task got
-  const int32_t iTask = OrbApp::RegMess(
-      u"OrbKernelDynDataSecGrow", [&](int64_t liFileId, int64_t, const void*, const void*) {
-        std::lock_guard<std::mutex> lock(g_Mutex);
-        taskFiles.push_back(liFileId);
-      });
+  const int32_t iTask = OrbApp::RegMess(u"OrbKernelDynDataSecGrow",
+                                        [&](int64_t liFileId, int64_t, const void*, const void*) {
+                                          std::lock_guard<std::mutex> lock(g_Mutex);
+                                          taskFiles.push_back(liFileId);
+                                        });
   CkxVarnoxFT_COMPETITORS growing;
   CkxVarnoxFT_COMPETITORS quiet;
   const int32_t iGrowing = growing.OpenUnm(KernelScratch::Get().Path("grow.orb").c_str(), nullptr,
@@ -236,8 +233,7 @@ TEST_F(NotificationTest, GrowthAfterTheEndSkipsAFileDestroyedAfterTheEnd) {
   const std::string csPath = KernelScratch::Get().Path("ended.orb");
   auto pGone = std::make_unique<CkxVarnoxFT_COMPETITORS>();
   CkxVarnoxFT_COMPETITORS growing;
-  ASSERT_GT(
-      pGone->OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr), 0);
+  ASSERT_TRUE(OpenNative(*pGone, csPath));
   ASSERT_TRUE(OpenNative(growing, csPath));
   KxEndCatAssembly();
   pGone.reset();  // its growth handler must not be reached any more

@@ -36,7 +36,9 @@ class Globals {
 
   KxLiveFile& File() { return m_File; }
 
-  KxEmbeddedMap* Map(Member eMember) { return static_cast<KxEmbeddedMap*>(m_File.Container(eMember)); }
+  KxEmbeddedMap* Map(Member eMember) {
+    return static_cast<KxEmbeddedMap*>(m_File.Container(eMember));
+  }
   KxStore& Store(Member eMember) { return m_File.Store(eMember); }
   uint32_t Command(Member eMember, int32_t iCmd, uint64_t uiKey, const char* csKey) {
     return Store(eMember).MapCommand(Map(eMember), iCmd, uiKey, csKey);
@@ -45,7 +47,7 @@ class Globals {
     const uint32_t uiHandle = Command(kRecords, D2MapCmd::Find, 0, csKey);
     if (uiHandle == 0) throw std::runtime_error(std::string("no record ") + csKey);
     return *reinterpret_cast<CkxRecordEntry*>(m_File.Segment(kRecords).At(uiHandle) +
-                                               sizeof(KxMapNode));
+                                              sizeof(KxMapNode));
   }
   static KxDynString* String(CkxD2StrDU& field) { return reinterpret_cast<KxDynString*>(&field); }
   template <class T>
@@ -89,7 +91,8 @@ struct Operation {
 // An import of the file's own export whose rebuild runs out of storage
 // after a few allocations, so that every segment is put back from its copy.
 void ImportRunningOut(KxLiveFile& file) {
-  const std::string csXml = KernelScratch::Get().Path("recovery-import-" + std::to_string(getpid()) + ".xml");
+  const std::string csXml =
+      KernelScratch::Get().Path("recovery-import-" + std::to_string(getpid()) + ".xml");
   std::string csWhy;
   if (!KxExportXml(file, kKxWholeFile, csXml, csWhy)) _exit(3);
   KxSegment::FailAllocationsAfter(6);
@@ -110,9 +113,13 @@ const Operation kOperations[] = {
     {"SwitchKeyCase", kParameters,
      [](Globals& g) { g.Command(kParameters, D2MapCmd::KeyNoCase, 0, nullptr); }},
     {"GrowString", kRecords,
-     [](Globals& g) { g.Store(kRecords).ResizeString(Globals::String(g.Entry("W200FR").Name), 80); }},
+     [](Globals& g) {
+       g.Store(kRecords).ResizeString(Globals::String(g.Entry("W200FR").Name), 80);
+     }},
     {"EmptyString", kRecords,
-     [](Globals& g) { g.Store(kRecords).ResizeString(Globals::String(g.Entry("W200FR").Name), 0); }},
+     [](Globals& g) {
+       g.Store(kRecords).ResizeString(Globals::String(g.Entry("W200FR").Name), 0);
+     }},
     {"GrowArray", kRecords,
      [](Globals& g) {
        g.Store(kRecords).ResizeArray(Globals::Array(g.Entry("W200FR").LapTimes), 40);
@@ -123,8 +130,8 @@ const Operation kOperations[] = {
      }},
     {"ClearSingleMember", kPoolConfig,
      [](Globals& g) {
-       g.Store(kPoolConfig).ClearMember(*EngineFileType("FT_GLOBALS").members[0].memberClass,
-                                        g.Map(kPoolConfig));
+       g.Store(kPoolConfig)
+           .ClearMember(*EngineFileType("FT_GLOBALS").members[0].memberClass, g.Map(kPoolConfig));
      }},
     // A batch of additions (IkxDtb2ObjOps::EmbeddedMapAddMany) makes room
     // first: a table grown once, a new map's first table sized for the batch.
@@ -151,23 +158,23 @@ void PrintTo(const Operation& operation, std::ostream* pOut) { *pOut << operatio
 // exit code.
 int RunChild(KxLiveFile& file, const Operation& operation, int64_t iAllowed, int64_t* pSteps) {
   return ForkedChild([&] {
-    constexpr int64_t kMany = int64_t{1} << 40;
-    KxStopAfterSteps(iAllowed < 0 ? kMany : iAllowed, [] { _exit(kStoppedExit); });
-    Globals globals(file);
-    if (!operation.bLocksItself) file.Segment(operation.eMember).Lock();
-    operation.change(globals);
-    if (pSteps != nullptr) *pSteps = kMany - KxStepsLeft();
-    if (!operation.bLocksItself) file.Segment(operation.eMember).Unlock();
-    return 0;
-  }).Wait();
+           constexpr int64_t kMany = int64_t{1} << 40;
+           KxStopAfterSteps(iAllowed < 0 ? kMany : iAllowed, [] { _exit(kStoppedExit); });
+           Globals globals(file);
+           if (!operation.bLocksItself) file.Segment(operation.eMember).Lock();
+           operation.change(globals);
+           if (pSteps != nullptr) *pSteps = kMany - KxStepsLeft();
+           if (!operation.bLocksItself) file.Segment(operation.eMember).Unlock();
+           return 0;
+         })
+      .Wait();
 }
 
 class RecoveryTest : public ::testing::TestWithParam<Operation> {};
 
 TEST_P(RecoveryTest, AWriterStoppedAtAnyStepLeavesTheLiveDataWhole) {
   const Operation& operation = GetParam();
-  const std::string csDir = KernelScratch::Get().Path(std::string("recovery-") + operation.csName);
-  std::filesystem::create_directories(csDir);
+  const std::string csDir = FreshDir(std::string("recovery-") + operation.csName);
   std::shared_ptr<KxLiveFile> pFile = EngineOpen(csDir + "/globals.orb", "FT_GLOBALS", true);
   std::vector<KxSegmentSnapshot> before;
   {
@@ -215,9 +222,7 @@ INSTANTIATE_TEST_SUITE_P(EveryOperation, RecoveryTest, ::testing::ValuesIn(kOper
 // A leak left in a saved file (by a build that never reclaimed one) is
 // reported by the full check and reclaimed by the next load.
 TEST(Recovery, ALoadReclaimsTheBlocksASavedFileLost) {
-  const std::string csDir = KernelScratch::Get().Path("recovery-load");
-  std::filesystem::create_directories(csDir);
-  const std::string csPath = csDir + "/globals.orb";
+  const std::string csPath = FreshDir("recovery-load") + "/globals.orb";
   {
     std::shared_ptr<KxLiveFile> pFile = EngineOpen(csPath, "FT_GLOBALS", true);
     pFile->Segment(kRecords).Lock();

@@ -55,7 +55,6 @@ struct SeamRecord {
   int aCalls[kSaveOps] = {};
   std::vector<std::pair<int, off_t>> writes;  // descriptor and file offset of each write
   std::vector<int> fsyncs;                    // descriptor of each fsync
-  int iFailedFsyncFd = -1;
 };
 SeamRecord g_Seam;
 
@@ -92,31 +91,22 @@ ssize_t SeamWrite(int iFd, const void* p, size_t uiBytes) {
   return ::write(iFd, p, std::min(uiBytes, kWriteChunk));
 }
 
+// The fsync, rename and directory fsync: EIO when the fault fires, else the
+// system call.
+template <SaveOp eOp, auto call, class... A>
+int SeamCall(A... args) {
+  if (!Fires(eOp)) return call(args...);
+  errno = EIO;
+  return -1;
+}
+
 int SeamFsync(int iFd) {
   g_Seam.fsyncs.push_back(iFd);
-  if (Fires(kFsync)) {
-    g_Seam.iFailedFsyncFd = iFd;
-    errno = EIO;
-    return -1;
-  }
-  return ::fsync(iFd);
+  return SeamCall<kFsync, ::fsync>(iFd);
 }
 
-int SeamRename(const char* csFrom, const char* csTo) {
-  if (Fires(kRename)) {
-    errno = EIO;
-    return -1;
-  }
-  return ::rename(csFrom, csTo);
-}
-
-int SeamFsyncDir(int iFd) {
-  if (Fires(kFsyncDir)) {
-    errno = EIO;
-    return -1;
-  }
-  return ::fsync(iFd);
-}
+const KxFileIo kSeam{SeamWrite, SeamFsync, SeamCall<kRename, ::rename, const char*, const char*>,
+                     SeamCall<kFsyncDir, ::fsync, int>};
 
 // Where a save goes: the file's own path (keeping the old file as .bak or
 // not), or another path that holds no file yet.
@@ -134,9 +124,8 @@ constexpr uint32_t kCompetitors = 150;
 class SaveFault : public ::testing::TestWithParam<Target> {
  protected:
   void SetUp() override {
-    KxSaveIo() = KxFileIo{SeamWrite, SeamFsync, SeamRename, SeamFsyncDir};
-    m_csDir = KernelScratch::Get().Path("save-" + std::to_string(++s_iTests));
-    std::filesystem::create_directories(m_csDir);
+    KxSaveIo() = kSeam;
+    m_csDir = FreshDir("save-" + std::to_string(++s_iTests));
     m_csPath = m_csDir + "/competitors.orb";
     m_pFile = EngineOpen(m_csPath, "FT_COMPETITORS", true);
     m_pCompetitors = std::make_unique<EngineCompetitors>(*m_pFile);
@@ -200,8 +189,8 @@ class SaveFault : public ::testing::TestWithParam<Target> {
     if (eOp == kFsync && eFault != Fault::kKilled) {
       // Never retried: the descriptor is closed and the data written again
       // by the next save, into a new temporary file.
-      EXPECT_EQ(g_Seam.fsyncs.size(), 1u);
-      EXPECT_EQ(fcntl(g_Seam.iFailedFsyncFd, F_GETFD), -1);
+      ASSERT_EQ(g_Seam.fsyncs.size(), 1u);
+      EXPECT_EQ(fcntl(g_Seam.fsyncs[0], F_GETFD), -1);
     }
     if (eOp == kFsyncDir) {
       // The rename has replaced the target with the new file, whole: the
@@ -289,12 +278,11 @@ INSTANTIATE_TEST_SUITE_P(Targets, SaveFault, ::testing::ValuesIn(kTargets),
 // A write interrupted before it wrote anything is not a fault: the save
 // carries on and writes the same bytes as an uninterrupted one.
 TEST(SaveFaultSeam, InterruptedWritesAreResumed) {
-  const std::string csDir = KernelScratch::Get().Path("interrupted");
-  std::filesystem::create_directories(csDir);
+  const std::string csDir = FreshDir("interrupted");
   std::shared_ptr<KxLiveFile> pFile =
       EngineOpen(csDir + "/competitors.orb", "FT_COMPETITORS", true);
   EngineCompetitors(*pFile).Set(kCompetitors, 7);
-  KxSaveIo() = KxFileIo{SeamWrite, SeamFsync, SeamRename, SeamFsyncDir};
+  KxSaveIo() = kSeam;
   std::string csWhy;
   Inject(kWrite, 0, Fault::kError);
   ASSERT_TRUE(pFile->Save(csDir + "/plain.orb", false, csWhy)) << csWhy;
@@ -312,8 +300,7 @@ TEST(SaveFaultSeam, InterruptedWritesAreResumed) {
 // next save or export beside it removes those whose process is gone, and
 // leaves those of running processes and every other file alone.
 TEST(SaveFaultSeam, TemporaryFilesOfDeadProcessesAreRemoved) {
-  const std::string csDir = KernelScratch::Get().Path("abandoned");
-  std::filesystem::create_directories(csDir);
+  const std::string csDir = FreshDir("abandoned");
   const std::string csPath = csDir + "/competitors.orb";
   std::shared_ptr<KxLiveFile> pFile = EngineOpen(csPath, "FT_COMPETITORS", true);
   EngineCompetitors(*pFile).Set(3, 1);

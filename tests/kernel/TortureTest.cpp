@@ -326,8 +326,7 @@ unsigned SeedWanted() {
 }
 
 TEST(Torture, AWriterKilledAtRandomLeavesTheLiveDataWholeForThoseAttached) {
-  const std::string csDir = KernelScratch::Get().Path("torture");
-  std::filesystem::create_directories(csDir);
+  const std::string csDir = FreshDir("torture");
   const std::string csPath = csDir + "/races.orb";
   const std::string csReopened = csDir + "/reopened.orb";
   std::shared_ptr<KxLiveFile> pFile = EngineOpen(csPath, "FT_RACES", true);

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -75,27 +74,24 @@ const std::string& DemoDir() {
 }
 #endif
 
-struct DemoFile {
-  const char* csFile;
-  std::function<std::unique_ptr<CkxVarnoxFile>()> make;
-};
-void PrintTo(const DemoFile& demo, std::ostream* pOut) { *pOut << demo.csFile; }
-
-const DemoFile kDemoFiles[] = {
-    {"competitors.orb", [] { return std::make_unique<CkxVarnoxFT_COMPETITORS>(); }},
-    {"globals.orb", [] { return std::make_unique<CkxVarnoxFT_GLOBALS>(); }},
-    {"races.orb", [] { return std::make_unique<CkxVarnoxFT_RACES>(); }},
-    {"pulses.orb", [] { return std::make_unique<CkxVarnoxFT_RAW_PULSES>(); }},
-    {"iosetup.orb", [] { return std::make_unique<CkxVarnoxFT_IOSETUP>(); }},
-};
+// A file of the type named `csType` ("FT_RACES"), not yet opened.
+std::unique_ptr<CkxVarnoxFile> NewFile(const std::string& csType) {
+  std::unique_ptr<CkxVarnoxFile> pFile;
+  VarnoxFileTemplates::ForEach([&](auto type) {
+    using File = typename decltype(type)::type;
+    if (csType == File::kFileType) pFile = std::make_unique<File>();
+  });
+  return pFile;
+}
 
 // Exports `csSource`, imports the document into a new, empty file of the
 // same type (so the import alone makes its content), exports that again,
 // saves it and exports it once more as loaded from the saved file.
-void ExpectRoundTrip(const DemoFile& demo, const std::string& csSource, const std::string& csTag) {
+void ExpectRoundTrip(const std::string& csType, const std::string& csSource,
+                     const std::string& csTag) {
   std::string csFirst;
   {
-    std::unique_ptr<CkxVarnoxFile> pFile = demo.make();
+    std::unique_ptr<CkxVarnoxFile> pFile = NewFile(csType);
     ASSERT_TRUE(OpenNative(*pFile, csSource, "r", false)) << KernelScratch::Get().Log();
     csFirst = ExportOf(*pFile, csTag + "-1.xml");
     pFile->UnLoad();
@@ -105,7 +101,7 @@ void ExpectRoundTrip(const DemoFile& demo, const std::string& csSource, const st
   const std::string csCopy = Scratch(csTag + "-copy.orb");
   std::filesystem::remove(csCopy);
   {
-    std::unique_ptr<CkxVarnoxFile> pFile = demo.make();
+    std::unique_ptr<CkxVarnoxFile> pFile = NewFile(csType);
     ASSERT_TRUE(OpenNative(*pFile, csCopy, "rw", true)) << KernelScratch::Get().Log();
     const std::string csEmpty = ExportOf(*pFile, csTag + "-empty.xml");
     EXPECT_NE(csEmpty, csFirst);
@@ -119,42 +115,6 @@ void ExpectRoundTrip(const DemoFile& demo, const std::string& csSource, const st
     pFile->UnLoad();
   }
 }
-
-// ---------------------------------------------------------------------------
-// The demo's files.
-
-class XmlDemoRoundTrip : public ::testing::TestWithParam<DemoFile> {};
-
-TEST_P(XmlDemoRoundTrip, ReExportIsByteIdentical) {
-#ifndef VARNOX_TOOL
-  GTEST_SKIP() << "built without the tool";
-#else
-  const DemoFile& demo = GetParam();
-  const std::string csTag = std::filesystem::path(demo.csFile).stem().string();
-  ExpectRoundTrip(demo, DemoDir() + "/" + demo.csFile, "demo-" + csTag);
-#endif
-}
-
-INSTANTIATE_TEST_SUITE_P(Demo, XmlDemoRoundTrip, ::testing::ValuesIn(kDemoFiles),
-                         [](const auto& caseInfo) {
-                           return std::filesystem::path(caseInfo.param.csFile).stem().string();
-                         });
-
-#ifdef VARNOX_TOOL
-TEST(XmlContent, DemoExportNamesEverythingByTheCatalogue) {
-  CkxVarnoxFT_RACES races;
-  ASSERT_TRUE(OpenNative(races, DemoDir() + "/races.orb", "r", false));
-  const std::string csXml = ExportOf(races, "names-races.xml");
-  races.UnLoad();
-  EXPECT_THAT(csXml, HasSubstr("<kxfile family=\"Varnox\" type=\"FT_RACES\" version=\"1\">"));
-  EXPECT_THAT(csXml, HasSubstr("<ScheduleEntries>\n  <entry key=\"R1\">"));
-  EXPECT_THAT(csXml, HasSubstr("<DateAndTime>2025-11-29T08:00:00.0000000L</DateAndTime>"));
-  EXPECT_THAT(csXml, HasSubstr("<Heats>\n    <entry key=\"H1\">\n     <LaneResults>"));
-  EXPECT_THAT(csXml, HasSubstr("<TitleScb form=\"unset\"/>"));
-  EXPECT_EQ(Occurrences(csXml, "<LaneResults>"), 2u);
-  EXPECT_EQ(Occurrences(csXml, "<Laps>"), 12u);  // 8 + 4 lanes
-}
-#endif
 
 // ---------------------------------------------------------------------------
 // Awkward values: every text form, each way a value can be stored.
@@ -231,20 +191,37 @@ void FillAwkwardIoSetup(CkxVarnoxFT_IOSETUP& file) {
   SetText(defaults[defaults.Add()].IOType, std::string("\x01\x02\0", 3));  // no XML chars
 }
 
-// Each awkward file goes out and back exactly, its values in the forms the
-// export writes for them; keys without case are hashed so in the copy.
-struct AwkwardFile {
-  const char* csName;
-  const DemoFile& demo;
-  std::function<void(CkxVarnoxFile&)> fill;
-  std::vector<std::string> forms;            // in the export
-  std::vector<std::string> keysWithoutCase;  // of the copy's Parameters
-};
-void PrintTo(const AwkwardFile& awkward, std::ostream* pOut) { *pOut << awkward.csName; }
+// ---------------------------------------------------------------------------
+// The demo's files and the awkward ones go out and back exactly, their values
+// in the forms the export writes for them, named by the catalogue; keys
+// without case are hashed so in the copy.
 
-const AwkwardFile kAwkwardFiles[] = {
-    {"globals",
-     kDemoFiles[1],
+struct RoundTrip {
+  const char* csName;  // of the demo's file <name>.orb, or of an awkward file
+  const char* csType;
+  void (*fill)(CkxVarnoxFile&);                        // makes an awkward file; null for the demo's
+  std::vector<std::string> forms;                      // in the export
+  std::vector<std::pair<std::string, size_t>> counts;  // of texts in the export
+  std::vector<std::string> keysWithoutCase;            // of the copy's Parameters
+};
+void PrintTo(const RoundTrip& trip, std::ostream* pOut) { *pOut << trip.csName; }
+
+const RoundTrip kRoundTrips[] = {
+    {"competitors", "FT_COMPETITORS", nullptr, {}, {}, {}},
+    {"globals", "FT_GLOBALS", nullptr, {}, {}, {}},
+    {"races",
+     "FT_RACES",
+     nullptr,
+     {"<kxfile family=\"Varnox\" type=\"FT_RACES\" version=\"1\">",
+      "<ScheduleEntries>\n  <entry key=\"R1\">",
+      "<DateAndTime>2025-11-29T08:00:00.0000000L</DateAndTime>",
+      "<Heats>\n    <entry key=\"H1\">\n     <LaneResults>", "<TitleScb form=\"unset\"/>"},
+     {{"<LaneResults>", 2}, {"<Laps>", 12}},  // 8 + 4 lanes
+     {}},
+    {"pulses", "FT_RAW_PULSES", nullptr, {}, {}, {}},
+    {"iosetup", "FT_IOSETUP", nullptr, {}, {}, {}},
+    {"AwkwardGlobals",
+     "FT_GLOBALS",
      [](CkxVarnoxFile& file) { FillAwkwardGlobals(static_cast<CkxVarnoxFT_GLOBALS&>(file)); },
      {"<Ha2Left>2</Ha2Left>", "<RoundName form=\"hex\">004100000042</RoundName>",
       "<OneRoundName form=\"hex\">0078D8000079</OneRoundName>",
@@ -253,40 +230,50 @@ const AwkwardFile kAwkwardFiles[] = {
       "<Time>-123 P3</Time>", "<Time>0x0000400000000005</Time>",
       "<Date>2000-01-01T00:00:00.0000000Z</Date>", "<Date>9999-12-31T23:59:59.9999999L</Date>",
       "<Date>0xC000000000000005</Date>"},
+     {},
      {"CAF\xC9", "a&b<\"'>", "tab\there\nand\rthere"}},
-    {"iosetup",
-     kDemoFiles[4],
+    {"AwkwardIoSetup",
+     "FT_IOSETUP",
      [](CkxVarnoxFile& file) { FillAwkwardIoSetup(static_cast<CkxVarnoxFT_IOSETUP&>(file)); },
      {"<IOType>\xE2\x82\xAC\xC2\x81\xC5\xB8\xC3\xBF abc</IOType>",
       "<IOType form=\"hex\">010200</IOType>"},
+     {},
      {}},
 };
 
-class XmlAwkwardValues : public ::testing::TestWithParam<AwkwardFile> {};
+class XmlRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
 
-TEST_P(XmlAwkwardValues, RoundTripExactly) {
-  const AwkwardFile& awkward = GetParam();
-  const std::string csTag = std::string("awkward-") + awkward.csName;
-  {
-    std::unique_ptr<CkxVarnoxFile> pFile = awkward.demo.make();
-    ASSERT_TRUE(OpenNative(*pFile, Scratch(csTag + ".orb"), "rw", true))
-        << KernelScratch::Get().Log();
-    awkward.fill(*pFile);
+TEST_P(XmlRoundTrip, ReExportIsByteIdentical) {
+  const RoundTrip& trip = GetParam();
+  const std::string csTag = std::string("trip-") + trip.csName;
+  std::string csSource = Scratch(csTag + ".orb");
+  if (trip.fill == nullptr) {
+#ifndef VARNOX_TOOL
+    GTEST_SKIP() << "built without the tool";
+#else
+    csSource = DemoDir() + "/" + trip.csName + ".orb";
+#endif
+  } else {
+    std::unique_ptr<CkxVarnoxFile> pFile = NewFile(trip.csType);
+    ASSERT_TRUE(OpenNative(*pFile, csSource, "rw", true)) << KernelScratch::Get().Log();
+    trip.fill(*pFile);
     ASSERT_TRUE(pFile->Save(0, true, ""));
     pFile->UnLoad();
   }
-  ExpectRoundTrip(awkward.demo, Scratch(csTag + ".orb"), csTag);
+  ExpectRoundTrip(trip.csType, csSource, csTag);
   const std::string csXml = Slurp(Scratch(csTag + "-1.xml"));
-  for (const std::string& csForm : awkward.forms) EXPECT_THAT(csXml, HasSubstr(csForm));
-  if (awkward.keysWithoutCase.empty()) return;
+  for (const std::string& csForm : trip.forms) EXPECT_THAT(csXml, HasSubstr(csForm));
+  for (const auto& [csText, uiTimes] : trip.counts)
+    EXPECT_EQ(Occurrences(csXml, csText), uiTimes) << csText;
+  if (trip.keysWithoutCase.empty()) return;
   CkxVarnoxFT_GLOBALS copy;
   ASSERT_TRUE(OpenNative(copy, Scratch(csTag + "-copy.orb"), "r", false));
-  for (const std::string& csKey : awkward.keysWithoutCase)
+  for (const std::string& csKey : trip.keysWithoutCase)
     EXPECT_NE(copy.m_Parameters.m_Container(D2MapCmd::Find, 0, csKey.c_str()), 0u) << csKey;
   copy.UnLoad();
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, XmlAwkwardValues, ::testing::ValuesIn(kAwkwardFiles),
+INSTANTIATE_TEST_SUITE_P(Files, XmlRoundTrip, ::testing::ValuesIn(kRoundTrips),
                          [](const auto& caseInfo) { return std::string(caseInfo.param.csName); });
 
 TEST(XmlImport, TextOutsideWindows1252BecomesAQuestionMarkInAnsiStrings) {
@@ -491,7 +478,7 @@ TEST_P(XmlHostile, IsRefusedWithItsReasonAndChangesNothing) {
   GTEST_SKIP() << "built without the tool";
 #else
   const HostileCase& hostile = GetParam();
-  std::unique_ptr<CkxVarnoxFile> pFile = kDemoFiles[hostile.bGlobals ? 1 : 2].make();
+  std::unique_ptr<CkxVarnoxFile> pFile = NewFile(hostile.bGlobals ? "FT_GLOBALS" : "FT_RACES");
   const char* csType = hostile.bGlobals ? "globals" : "races";
   ASSERT_TRUE(OpenNative(*pFile, DemoDir() + "/" + csType + ".orb", "rw", false));
   const std::string csBefore = ExportOf(*pFile, std::string("hostile-") + csType + "-before.xml");

@@ -469,7 +469,7 @@ const IkxDtb2ObjOps kObjOps = [] {
          MapGetKey);
   TK_OP_FLAGS(KxNames::kObj, Clear, true);
   TK_OPS(KxNames::kObj, EmbeddedMapGetKeyNotProt, MapGetKeyNotProt, ResizeDynMemberNotProt,
-         ResizeArrayNotProt, SaveAsXml, EmbeddedMapAddMany);
+         ResizeArrayNotProt, SaveAsXml, EmbeddedMapAddMany, ResizeDynMembers);
   return ops;
 }();
 
