@@ -432,18 +432,17 @@ TEST_P(LenexRefusal, NamesTheFaultAndLeavesTheFilesAsTheyWere) {
   const RefusalCase& refusal = GetParam();
   const std::filesystem::path dir = NewMeetDir(refusal.csName);
   if (!refusal.bNewMeet) Import(dir, StartList({{"POOL", "6"}}));
-  const MeetPaths paths = MeetPaths::In(dir);
-  const std::string aBefore[] = {Slurp(paths.competitors), Slurp(paths.globals),
-                                 Slurp(paths.races)};
+  const auto files = [paths = MeetPaths::In(dir)] {
+    return std::vector{Slurp(paths.competitors), Slurp(paths.globals), Slurp(paths.races)};
+  };
+  const auto before = files();
   try {
     Import(dir, refusal.csDocument);
     ADD_FAILURE() << "the document was imported";
   } catch (const LenexError& e) {
     EXPECT_NE(std::string(e.what()).find(refusal.csMessage), std::string::npos) << e.what();
   }
-  EXPECT_EQ(Slurp(paths.competitors), aBefore[0]);
-  EXPECT_EQ(Slurp(paths.globals), aBefore[1]);
-  EXPECT_EQ(Slurp(paths.races), aBefore[2]);
+  EXPECT_EQ(files(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Documents, LenexRefusal, ::testing::ValuesIn(kRefusals),
@@ -454,23 +453,17 @@ INSTANTIATE_TEST_SUITE_P(Documents, LenexRefusal, ::testing::ValuesIn(kRefusals)
 #ifdef VARNOX_TOOL
 TEST(LenexTool, ImportsAndExports) {
   const std::filesystem::path dir = NewMeetDir("tool");
-  const std::filesystem::path in = WriteText(dir / "start.lef", StartList());
-  const std::string csTool = VARNOX_TOOL;
-  ASSERT_EQ(
-      std::system(
-          (csTool + " lenex import " + dir.string() + " " + in.string() + " > /dev/null").c_str()),
-      0);
-  ASSERT_EQ(std::system((csTool + " lenex export " + dir.string() + " " +
-                         (dir / "out.lxf").string() + " > /dev/null")
-                            .c_str()),
-            0);
+  const auto lenex = [&](const std::string& csCommand, const std::filesystem::path& file) {
+    const std::string csTool = VARNOX_TOOL;
+    return std::system((csTool + " lenex " + csCommand + " " + dir.string() + " " + file.string() +
+                        " > /dev/null 2>&1")
+                           .c_str());
+  };
+  ASSERT_EQ(lenex("import", WriteText(dir / "start.lef", StartList())), 0);
+  ASSERT_EQ(lenex("export", dir / "out.lxf"), 0);
   const Document document = ReadLenexFile(dir / "out.lxf");
   EXPECT_EQ(document.meets.at(0).clubs.at(0).athletes.at(0).entries.at(0).lane, 3);
-  const std::filesystem::path bad = WriteText(dir / "bad.lef", StartList({{"LANE", "9"}}));
-  EXPECT_NE(
-      std::system((csTool + " lenex import " + dir.string() + " " + bad.string() + " 2> /dev/null")
-                      .c_str()),
-      0);
+  EXPECT_NE(lenex("import", WriteText(dir / "bad.lef", StartList({{"LANE", "9"}}))), 0);
 }
 #endif
 

@@ -275,11 +275,11 @@ TEST_P(EveryMember, DataContextsComeFromTheBoundManager) {
   EXPECT_THROW(c.dataContext(*pOther, settings, pContext), OrbKernelException);
   ErrorCapture errors;  // the file is not open
   EXPECT_NE(c.dataContext(*pFile, settings, pContext), nullptr);
-  const auto& got = pContext->Settings();
-  EXPECT_EQ(std::tuple(got.bShared, got.dataMode, got.bUseMvvmNotification, got.bUseOrbNotification,
-                       got.bUseAutoCommit),
-            std::tuple(settings.bShared, settings.dataMode, settings.bUseMvvmNotification,
-                       settings.bUseOrbNotification, settings.bUseAutoCommit));
+  const auto fields = [](const OrbDataContextSettings& s) {
+    return std::tuple(s.bShared, s.dataMode, s.bUseMvvmNotification, s.bUseOrbNotification,
+                      s.bUseAutoCommit);
+  };
+  EXPECT_EQ(fields(pContext->Settings()), fields(settings));
 
   c.removeManager(csKey);
   pFile->Dispose();
@@ -311,30 +311,22 @@ TEST(FileWrapper, ALockScopeOutlivingItsFileReportsItsRelease) {
 
 // The update-information record as the wrapper reads it: the id and the
 // word at their offsets, the text never past its area.
-struct UpdateRecordCase {
-  uint16_t uiLength;
-  size_t uiExpected;
-};
-
-class UpdateRecord : public ::testing::TestWithParam<UpdateRecordCase> {};
-
-TEST_P(UpdateRecord, TextStaysInsideItsArea) {
-  KxUpdateRecord record{};
-  record.updateId = 0x1122334455667788ull;
-  record.word24 = 0xA5A5F00Du;
-  record.textLength = GetParam().uiLength;
-  std::memset(record.text, 'x', sizeof(record.text));
-  const auto info = OrbReadUpdateInfo(reinterpret_cast<uint64_t>(&record));
-  EXPECT_EQ(info.uiUpdateId, record.updateId);
-  EXPECT_EQ(info.uiWord, record.word24);
-  EXPECT_EQ(info.csText, std::u16string(GetParam().uiExpected, u'x'));
+TEST(FileWrapper, UpdateRecordTextStaysInsideItsArea) {
+  // The length the record gives, the characters read.
+  const std::pair<uint16_t, size_t> kLengths[] = {
+      {0, 0}, {7, 7}, {506, 506}, {507, 506}, {60000, 506}, {KxUpdateRecord::kFormatFailed, 0}};
+  for (const auto& [uiLength, uiExpected] : kLengths) {
+    KxUpdateRecord record{};
+    record.updateId = 0x1122334455667788ull;
+    record.word24 = 0xA5A5F00Du;
+    record.textLength = uiLength;
+    std::memset(record.text, 'x', sizeof(record.text));
+    const auto info = OrbReadUpdateInfo(reinterpret_cast<uint64_t>(&record));
+    EXPECT_EQ(std::tuple(info.uiUpdateId, info.uiWord, info.csText),
+              std::tuple(record.updateId, record.word24, std::u16string(uiExpected, u'x')))
+        << "length " << uiLength;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(FileWrapper, UpdateRecord,
-                         ::testing::Values(UpdateRecordCase{0, 0}, UpdateRecordCase{7, 7},
-                                           UpdateRecordCase{506, 506}, UpdateRecordCase{507, 506},
-                                           UpdateRecordCase{60000, 506},
-                                           UpdateRecordCase{KxUpdateRecord::kFormatFailed, 0}));
 
 // The first time of every lap of heat R2/H1, as the view models of a data
 // context over the schedule show them, by lane and lap (both from 1).
