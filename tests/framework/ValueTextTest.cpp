@@ -77,8 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
         TimeCase{u"0:59.99", Time(5999, 2, false), u"59.99"},
         TimeCase{u" 10:00.00 ", Time(60'000, 2, false), u"10:00.00"},
         TimeCase{u"NT", std::nullopt, u"NT"}, TimeCase{u" nt", std::nullopt, u"NT"},
-        TimeCase{u"   ", std::nullopt, u"NT"}),
-    [](const testing::TestParamInfo<TimeCase>& param) { return std::to_string(param.index); });
+        TimeCase{u"   ", std::nullopt, u"NT"}));
 
 TEST(KxTimeTextTest, RefusesWhatIsNoTimeNamingTheText) {
   for (const char16_t* text : {u"", u"NT", u"abc", u"1:2.34", u"1:60.00", u"1:02:60", u"1:02:03:04",
@@ -164,8 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
                  OrbDateTime(kJuly14 - 181 * 24 * kHour + 12 * kHour, OrbDateTimeKind::Local),
                  u"2026-01-14T12:00:00.0000000+01:00"},
         DateCase{u"9999-12-31T23:59:59.9999999", OrbDateTime(OrbDateTime::kMaxTicks),
-                 u"9999-12-31T23:59:59.9999999"}),
-    [](const testing::TestParamInfo<DateCase>& param) { return std::to_string(param.index); });
+                 u"9999-12-31T23:59:59.9999999"}));
 
 TEST_F(ZoneTest, RefusesWhatIsNoDateNamingTheText) {
   Zone("UTC0");
