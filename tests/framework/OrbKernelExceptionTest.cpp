@@ -33,8 +33,7 @@ INSTANTIATE_TEST_SUITE_P(
                     FormatCase{u"{{{0}}}", {true}, u"{True}"},
                     FormatCase{u"[{0}]", {nullptr}, u"[]"},
                     FormatCase{u"{0}", {int64_t{-5}}, u"-5"}, FormatCase{u"{0}", {0.5}, u"0.5"},
-                    FormatCase{u"no placeholder", {}, u"no placeholder"}),
-    [](const testing::TestParamInfo<FormatCase>& param) { return std::to_string(param.index); });
+                    FormatCase{u"no placeholder", {}, u"no placeholder"}));
 
 TEST(OrbFormatTest, RefusesPlaceholdersItCannotFill) {
   for (const char16_t* format : {u"{1}", u"{", u"}", u"{x}", u"{0", u"a } b"}) {
