@@ -277,12 +277,13 @@ TEST_F(FileBaseTest, DestroyedFileForgetsItsRegistration) {
   }
 }
 
-// A top-level map's member without storage: its commands reach the kernel,
-// which records them and answers what the test queued.
-template <class Member>
-void AttachWithoutStorage(Member& member, KxContainerHeader& header) {
+// The wrapper of a top-level map's member without storage: its commands
+// reach the kernel, which records them and answers what the test queued.
+template <class Wrapper, class Member>
+std::shared_ptr<Wrapper> WrapWithoutStorage(Member& member, KxContainerHeader& header) {
   member.m_Container.m_pHeader = &header;
   member.m_Container.m_pOwner = &member;
+  return std::make_shared<Wrapper>(&member, nullptr);
 }
 
 // The map commands sent since the last ClearCalls.
@@ -297,9 +298,8 @@ std::vector<std::string> MapCommands(const TestKernel& kernel) {
 TEST_F(FileBaseTest, TheKeyIndexerAddsOnEveryReadAndTheHandleIndexerSendsNothing) {
   CkxVarnoxFT_RACES races;
   KxContainerHeader header{};
-  AttachWithoutStorage(races.m_ScheduleEntries, header);
   auto schedule =
-      std::make_shared<D2oVarnox_FT_RACES_ScheduleEntries>(&races.m_ScheduleEntries, nullptr);
+      WrapWithoutStorage<D2oVarnox_FT_RACES_ScheduleEntries>(races.m_ScheduleEntries, header);
   kernel.ClearCalls();
   auto first = schedule->Item(u"Café €");
   auto second = schedule->Item(u"Café €");
@@ -309,9 +309,8 @@ TEST_F(FileBaseTest, TheKeyIndexerAddsOnEveryReadAndTheHandleIndexerSendsNothing
   EXPECT_EQ(byHandle->IEnumCurrentPos(), 41u);
 
   CkxVarnoxFT_COMPETITORS competitors;
-  AttachWithoutStorage(competitors.m_CompetitorsStringMap, header);
-  auto map = std::make_shared<D2oVarnox_FT_COMPETITORS_CompetitorsStringMap>(
-      &competitors.m_CompetitorsStringMap, nullptr);
+  auto map = WrapWithoutStorage<D2oVarnox_FT_COMPETITORS_CompetitorsStringMap>(
+      competitors.m_CompetitorsStringMap, header);
   kernel.ClearCalls();
   map->Item(uint64_t{5000000000});
   map->Find(uint64_t{7});
@@ -324,9 +323,8 @@ TEST_F(FileBaseTest, TheKeyIndexerAddsOnEveryReadAndTheHandleIndexerSendsNothing
 TEST_F(FileBaseTest, UpdatesSendThePackedCommandAndTheFormattedText) {
   CkxVarnoxFT_RACES races;
   KxContainerHeader header{};
-  AttachWithoutStorage(races.m_ScheduleEntries, header);
   auto schedule =
-      std::make_shared<D2oVarnox_FT_RACES_ScheduleEntries>(&races.m_ScheduleEntries, nullptr);
+      WrapWithoutStorage<D2oVarnox_FT_RACES_ScheduleEntries>(races.m_ScheduleEntries, header);
   AppUpdateInfo info;
   info.set_UsrVal1(1023);  // bits 6 to 15 all set
   info.set_UsrVal2(1024);  // low ten bits clear: bits 16 to 25 clear
