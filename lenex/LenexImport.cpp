@@ -807,10 +807,11 @@ class Importer : public MeetReceiver {
     const auto pMap = m_Files.competitors->CompetitorsStringMap();
     auto& map = NativeContainer<V::D2oVarnox_FT_COMPETITORS_CompetitorsStringMap>(pMap);
     Locked(map, u".ApplyCompetitors", [&] {
-      m_CompetitorHandles.clear();
+      std::vector<uint32_t> handles;  // by m_Competitors
+      handles.reserve(m_Competitors.size());
       for (const CompetitorPlan& plan : m_Competitors)
-        m_CompetitorHandles.push_back(AddedAt(map, static_cast<uint64_t>(plan.iId)));
-      WriteCompetitors(map);
+        handles.push_back(AddedAt(map, static_cast<uint64_t>(plan.iId)));
+      WriteCompetitors(map, handles);
     });
     m_Report.iCompetitors = static_cast<int>(m_Competitors.size());
   }
@@ -826,24 +827,26 @@ class Importer : public MeetReceiver {
   // The added competitors' fields. Their texts are sized in one batch of
   // resizes (a text beyond its room costs a kernel call, and four a
   // competitor made most of the import's calls), then written.
-  void WriteCompetitors(CkxD2MapObjA<CkxCompetitor>& map) {
-    std::u16string& texts = m_Text16 ? *m_Text16 : m_Text16.emplace();  // end to end
-    texts.clear();
-    m_TextEnds.clear();
+  void WriteCompetitors(CkxD2MapObjA<CkxCompetitor>& map, const std::vector<uint32_t>& handles) {
+    std::u16string texts;           // every competitor's texts, end to end
+    std::vector<size_t> starts{0};  // text i is texts[starts[i], starts[i + 1])
     for (const CompetitorPlan& plan : m_Competitors) {
       for (const auto& [pText, pField] : kCompetitorTexts) {
         AppendUtf16(texts, plan.*pText);
-        m_TextEnds.push_back(texts.size());
+        starts.push_back(texts.size());
       }
     }
+    const auto length = [&](size_t uiText) {
+      return static_cast<int>(starts[uiText + 1] - starts[uiText]);
+    };
     m_Resizes.clear();
     size_t uiText = 0;
     for (size_t i = 0; i < m_Competitors.size(); ++i) {
-      CkxCompetitor& competitor = map[m_CompetitorHandles[i]];  // no kernel call until the batch
+      CkxCompetitor& competitor = map[handles[i]];  // no kernel call until the batch
       competitor.CompetitorId = m_Competitors[i].iId;
       competitor.CategoryId = static_cast<int32_t>(m_Competitors[i].uiCategory);
       for (const auto& [pText, pField] : kCompetitorTexts) {
-        const int iLength = TextLength(uiText++);
+        const int iLength = length(uiText++);
         if (!(competitor.*pField).ReserveInPlace(iLength))
           m_Resizes.push_back((competitor.*pField).Resize(iLength));
       }
@@ -851,22 +854,18 @@ class Importer : public MeetReceiver {
     KxResizeMembers(m_Resizes.data(), static_cast<uint32_t>(m_Resizes.size()));
     uiText = 0;
     for (size_t i = 0; i < m_Competitors.size(); ++i) {
-      CkxCompetitor& competitor = map[m_CompetitorHandles[i]];  // reached again after the batch
+      CkxCompetitor& competitor = map[handles[i]];  // reached again after the batch
       for (const auto& [pText, pField] : kCompetitorTexts) {
-        const int iLength = TextLength(uiText);
+        const int iLength = length(uiText);
         CkxD2StrDU& field = competitor.*pField;
         int iSized = 0;
         field.GetNet(&iSized);
         if (iLength > 0 && iSized != iLength)
           throw OrbKernelException(
               u"LENEX import: the kernel did not size a competitor's text (storage exhausted)");
-        field.SetNet(texts.data() + TextStart(uiText++), iLength);
+        field.SetNet(texts.data() + starts[uiText++], iLength);
       }
     }
-  }
-  size_t TextStart(size_t uiText) const { return uiText == 0 ? 0 : m_TextEnds[uiText - 1]; }
-  int TextLength(size_t uiText) const {
-    return static_cast<int>(m_TextEnds[uiText] - TextStart(uiText));
   }
 
   void ApplyRaces() {
@@ -1158,11 +1157,9 @@ class Importer : public MeetReceiver {
   // A batch of map additions and their handles (AddAll), reused.
   std::vector<KxMapAddition> m_Additions;
   std::vector<uint32_t> m_Handles;
-  std::vector<uint32_t> m_LaneHandles;        // a heat's lanes, by its plan's lanes
-  std::vector<KxMemberResize> m_Resizes;      // a batch of resizes, reused
-  std::vector<uint32_t> m_CompetitorHandles;  // by m_Competitors
-  std::vector<size_t> m_TextEnds;             // the competitors' texts in *m_Text16
-  std::vector<std::string> m_EntryTimeKeys;   // a heat's entry times' keys
+  std::vector<uint32_t> m_LaneHandles;       // a heat's lanes, by its plan's lanes
+  std::vector<KxMemberResize> m_Resizes;     // a batch of resizes, reused
+  std::vector<std::string> m_EntryTimeKeys;  // a heat's entry times' keys
   std::map<std::tuple<int, int32_t, int32_t>, uint64_t> m_CategoryKeys;  // gender, ages -> key
   std::vector<CompetitorPlan> m_Competitors;
   std::vector<RecordPlan> m_Records;
