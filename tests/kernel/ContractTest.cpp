@@ -127,7 +127,7 @@ TEST(SchemaHandshake, ASecondProcessOfAnotherSchemaDoesNotAttach) {
       .write(reinterpret_cast<const char*>(&uiOther), sizeof uiOther);
 
   const size_t uiLogBefore = KernelScratch::Get().Log().size();
-  const TkChildResult peer = TkRunProgram({NOTIFY_PEER, "update", csPath, "1"}, {}, 60000);
+  const TkChildResult peer = TkRunProgram({NOTIFY_PEER, "update", csPath, "1"}, 60000);
   EXPECT_EQ(peer.exitCode, 3) << "the second process opened the file";
   const std::string csLog = KernelScratch::Get().Log().substr(uiLogBefore);
   EXPECT_NE(csLog.find("refused (" + std::to_string(KxOpenOtherSchema) + "): " + csPath +

@@ -71,7 +71,7 @@ class NotificationTest : public ::testing::Test {
   TkChildResult RunPeer(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {NOTIFY_PEER};
     argv.insert(argv.end(), args.begin(), args.end());
-    return TkRunProgram(argv, {}, 60000);
+    return TkRunProgram(argv, 60000);
   }
 };
 

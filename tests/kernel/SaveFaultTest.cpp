@@ -226,7 +226,9 @@ class SaveFault : public ::testing::TestWithParam<Target> {
     }
     EXPECT_EQ(g_Seam.fsyncs, std::vector<int>{iFd});
     // (The recovery after a kill may lay the storage out otherwise.)
-    if (eFault != Fault::kKilled) EXPECT_TRUE(Slurp(TargetPath()) == fresh);
+    if (eFault != Fault::kKilled) {
+      EXPECT_TRUE(Slurp(TargetPath()) == fresh);
+    }
     EXPECT_EQ(EntriesWith(m_csDir, ".saving."), std::vector<std::string>{});
     if (TargetOf().bAnotherPath) std::filesystem::remove(TargetPath());
   }

@@ -115,16 +115,14 @@ TkChildResult TkRunChild(const std::function<void()>& fn, int iTimeoutMs) {
   return result;
 }
 
-TkChildResult TkRunProgram(const std::vector<std::string>& argv,
-                           const std::vector<std::string>& env, int iTimeoutMs) {
+TkChildResult TkRunProgram(const std::vector<std::string>& argv, int iTimeoutMs) {
   if (argv.empty()) throw std::invalid_argument("TkRunProgram: no program given");
-  // Built before the fork: the child only sets the environment and executes.
+  // Built before the fork: the child only executes.
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   return TkRunChild(
       [&] {
-        for (const std::string& var : env) putenv(const_cast<char*>(var.c_str()));
         execvp(args[0], args.data());
         std::fprintf(stderr, "cannot run %s: %s\n", args[0], std::strerror(errno));
         std::fflush(stderr);

@@ -74,11 +74,9 @@ struct TkChildResult {
 // already loaded included.
 TkChildResult TkRunChild(const std::function<void()>& fn, int iTimeoutMs = 30000);
 
-// Runs program argv[0] (looked up in PATH) with `env` ("NAME=value") added to
-// the environment, in a fresh process. Exit code 127: it could not be run.
-// Throws std::invalid_argument for an empty argv.
-TkChildResult TkRunProgram(const std::vector<std::string>& argv,
-                           const std::vector<std::string>& env = {}, int iTimeoutMs = 30000);
+// Runs program argv[0] (looked up in PATH) in a fresh process. Exit code
+// 127: it could not be run. Throws std::invalid_argument for an empty argv.
+TkChildResult TkRunProgram(const std::vector<std::string>& argv, int iTimeoutMs = 30000);
 
 // The bytes of a file ("" when it cannot be read), and a file made of
 // `csText`.
