@@ -413,7 +413,7 @@ TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerAndTheDataContext) {
     });
   }
 
-  const TkChildResult timer = TkRunProgram({VARNOX_TOOL, "time-heat", csDir}, {}, 60000);
+  const TkChildResult timer = TkRunProgram({VARNOX_TOOL, "time-heat", csDir}, 60000);
   ASSERT_EQ(timer.exitCode, 0) << timer.err;
   std::unique_lock lock(mutex);
   changed.wait_for(lock, std::chrono::seconds(30),
@@ -473,7 +473,7 @@ TEST(FileWrapper, ARootThatLostUpdatesReloadsEveryElement) {
   const uint32_t h8 = pMap->Find(uint64_t{8});
   pMap->UpdateID(OrbCmd{0}, std::nullopt, OrbNameElements(u"hold", {&h8, 1}), {});
   const TkChildResult writer = TkRunProgram(
-      {NOTIFY_PEER, "overrun", csPath, std::to_string(KxEventRing::kCapacity + 1000)}, {}, 60000);
+      {NOTIFY_PEER, "overrun", csPath, std::to_string(KxEventRing::kCapacity + 1000)}, 60000);
   {
     std::lock_guard lock(mutex);
     bHold = false;
