@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <new>
 #include <unordered_map>
 
@@ -177,11 +178,21 @@ void OrbBaseDataWrapper::ReloadSlot() {
 // The lock of a tree
 
 void OrbTreeMutex::WaitAndTake() {
-  while (m_State.exchange(kWaitedFor, std::memory_order_acquire) != kFree)
-    m_State.wait(kWaitedFor, std::memory_order_relaxed);
+  constexpr int kSpins = 64;
+  constexpr int kYields = 64;
+  constexpr auto kLongestNap = std::chrono::microseconds(100);
+  auto nap = std::chrono::microseconds(1);
+  for (int iRound = 0;; ++iRound) {
+    if (m_State.load(std::memory_order_relaxed) == kFree && TryTake()) return;
+    if (iRound < kSpins) continue;
+    if (iRound < kSpins + kYields) {
+      std::this_thread::yield();
+      continue;
+    }
+    std::this_thread::sleep_for(nap);
+    nap = std::min(nap * 2, kLongestNap);
+  }
 }
-
-void OrbTreeMutex::WakeOne() { m_State.notify_one(); }
 
 // ---------------------------------------------------------------------------
 // Memory of a tree

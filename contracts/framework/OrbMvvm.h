@@ -153,9 +153,12 @@ std::optional<std::vector<uint32_t>> OrbNamedElements(std::u16string_view csText
 // holds it already takes it again with a compare and a count, without an
 // atomic operation or a call: the tree's objects take it that way for their
 // allocations and frees inside each read. A first take is one atomic
-// compare-and-swap and a release one exchange, inline; a thread that finds
-// it taken sleeps until the holder lets go (a futex through std::atomic's
-// wait and notify).
+// compare-and-swap and a release a plain store, inline: the holder never
+// learns whether another thread waits, so a thread that finds the lock
+// taken polls it, spinning briefly, then yielding, then in naps that grow
+// to a tenth of a millisecond. Reads take the lock three times per element
+// and contention is rare (a refresh against a user-interface read), so the
+// release's saved atomic operation weighs more than a waiter's wake-up delay.
 class OrbTreeMutex {
  public:
   void lock() {
@@ -164,11 +167,7 @@ class OrbTreeMutex {
       ++m_uiDepth;
       return;
     }
-    uint32_t uiState = kFree;
-    if (!m_State.compare_exchange_strong(uiState, kTaken, std::memory_order_acquire,
-                                         std::memory_order_relaxed)) {
-      WaitAndTake();
-    }
+    if (!TryTake()) WaitAndTake();
     Own(pSelf);
   }
   bool try_lock() {
@@ -177,24 +176,19 @@ class OrbTreeMutex {
       ++m_uiDepth;
       return true;
     }
-    uint32_t uiState = kFree;
-    if (!m_State.compare_exchange_strong(uiState, kTaken, std::memory_order_acquire,
-                                         std::memory_order_relaxed)) {
-      return false;
-    }
+    if (!TryTake()) return false;
     Own(pSelf);
     return true;
   }
   void unlock() {
     if (--m_uiDepth != 0) return;
     m_pOwner.store(nullptr, std::memory_order_relaxed);
-    if (m_State.exchange(kFree, std::memory_order_release) == kWaitedFor) WakeOne();
+    m_State.store(kFree, std::memory_order_release);
   }
 
  private:
   static constexpr uint32_t kFree = 0;
   static constexpr uint32_t kTaken = 1;
-  static constexpr uint32_t kWaitedFor = 2;  // taken, and a thread may sleep on it
 
   // An address of the calling thread's own: cheaper to read than its id
   // (no call), and no two live threads share it.
@@ -202,11 +196,14 @@ class OrbTreeMutex {
     static thread_local const char cMark = 0;
     return &cMark;
   }
-  // Marks the lock waited for, so that its holder wakes a sleeper when it
-  // lets go, and sleeps until the mark finds it free. Out of line, as is the
-  // wake, so that each take and release stays small where it is inlined.
+  bool TryTake() {
+    uint32_t uiState = kFree;
+    return m_State.compare_exchange_strong(uiState, kTaken, std::memory_order_acquire,
+                                           std::memory_order_relaxed);
+  }
+  // Polls until the lock is free and takes it (see the class comment). Out
+  // of line, so that each take stays small where it is inlined.
   void WaitAndTake();
-  void WakeOne();
   // Only the owner stores its own mark, and clears it before it lets go: no
   // other thread can read this thread's mark here.
   void Own(const void* pSelf) {
