@@ -551,16 +551,21 @@ class OrbBaseDataWrapper : public std::enable_shared_from_this<OrbBaseDataWrappe
 // The slots of a view model, one per property index, each empty until the
 // property's object is created and then owning it. A view model class that
 // knows its property count keeps the slots inside itself (storage it hands
-// in, which outlives this table); otherwise the table allocates them.
+// in, which outlives this table); otherwise the table allocates them. Two
+// words, since every element view model of a collection carries one.
 class OrbSlots {
  public:
   using Slot = std::shared_ptr<OrbBaseDataWrapper>;
 
   explicit OrbSlots(size_t uiCount)
-      : m_pOwned(uiCount > 0 ? std::make_unique<Slot[]>(uiCount) : nullptr),
-        m_pSlots(m_pOwned.get()),
-        m_uiSize(uiCount) {}
-  explicit OrbSlots(std::span<Slot> storage) : m_pSlots(storage.data()), m_uiSize(storage.size()) {}
+      : m_pSlots(uiCount > 0 ? new Slot[uiCount] : nullptr),
+        m_uiSize(static_cast<uint32_t>(uiCount)),
+        m_bOwned(true) {}
+  explicit OrbSlots(std::span<Slot> storage)
+      : m_pSlots(storage.data()), m_uiSize(static_cast<uint32_t>(storage.size())) {}
+  ~OrbSlots() {
+    if (m_bOwned) delete[] m_pSlots;
+  }
   OrbSlots(const OrbSlots&) = delete;
   OrbSlots& operator=(const OrbSlots&) = delete;
 
@@ -578,9 +583,9 @@ class OrbSlots {
   const Slot* end() const { return m_pSlots + m_uiSize; }
 
  private:
-  std::unique_ptr<Slot[]> m_pOwned;
   Slot* m_pSlots;
-  size_t m_uiSize;
+  uint32_t m_uiSize;
+  bool m_bOwned = false;  // allocated here rather than handed in
 };
 
 // Base of the view model of one record, reached through record interface I.
@@ -647,7 +652,9 @@ class AOrbMvvmObject : public OrbBaseDataWrapper, public IAOrbMvvmInternUse {
       }
     }
   }
-  void OnSlotLoaded() override { m_bStamped = false; }
+  void OnSlotLoaded() override {
+    if (m_pStamp) m_pStamp->bTaken = false;
+  }
   std::optional<uint32_t> ElementHandle() const override {
     if constexpr (std::derived_from<I, IOrbObject>) {
       if (PropIndex() < 0 && m_OrbData != nullptr) return m_OrbData->IEnumCurrentPos();
@@ -680,30 +687,38 @@ class AOrbMvvmObject : public OrbBaseDataWrapper, public IAOrbMvvmInternUse {
   std::shared_ptr<I> m_OrbData;
 
  private:
+  // The record's stamp at the last refresh, and the record it was asked of.
+  struct StampState {
+    const I* pOf = nullptr;
+    IOrbRecordStamp* pRecord = nullptr;  // the record as its stamp's interface
+    uint64_t uiStamp = 0;
+    bool bTaken = false;  // uiStamp holds, and no value was loaded since
+  };
+
   // Takes the record's stamp; true when it equals the one taken last and no
   // value was loaded since. Records without a stamp always count as changed.
   bool RecordUnchanged() {
-    if (m_OrbData.get() != m_pStampOf) {
-      m_pStampOf = m_OrbData.get();
+    if (!m_pStamp) m_pStamp = std::make_unique<StampState>();
+    StampState& stamp = *m_pStamp;
+    if (m_OrbData.get() != stamp.pOf) {
+      stamp.pOf = m_OrbData.get();
       if constexpr (std::is_polymorphic_v<I>) {
-        m_pStamp = dynamic_cast<IOrbRecordStamp*>(m_OrbData.get());
+        stamp.pRecord = dynamic_cast<IOrbRecordStamp*>(m_OrbData.get());
       }
-      m_bStamped = false;
+      stamp.bTaken = false;
     }
-    if (m_pStamp == nullptr) return false;
-    const uint64_t uiStamp = m_pStamp->RecordStamp();
-    const bool bUnchanged = m_bStamped && uiStamp == m_uiStamp;
-    m_uiStamp = uiStamp;
-    m_bStamped = true;
+    if (stamp.pRecord == nullptr) return false;
+    const uint64_t uiStamp = stamp.pRecord->RecordStamp();
+    const bool bUnchanged = stamp.bTaken && uiStamp == stamp.uiStamp;
+    stamp.uiStamp = uiStamp;
+    stamp.bTaken = true;
     return bUnchanged;
   }
 
   PropertyChangedEvent m_PropertyChanged;
-  // The record's stamp at the last refresh, and the record it was asked of.
-  const I* m_pStampOf = nullptr;
-  IOrbRecordStamp* m_pStamp = nullptr;
-  uint64_t m_uiStamp = 0;
-  bool m_bStamped = false;
+  // Made by the first refresh: most element view models are never
+  // refreshed, and each would carry it.
+  std::unique_ptr<StampState> m_pStamp;
 };
 
 // The value types a simple property can have. A race time may be absent.
