@@ -152,38 +152,50 @@ std::optional<std::vector<uint32_t>> OrbNamedElements(std::u16string_view csText
 // Recursive, so that a handler may read and write values. A thread that
 // holds it already takes it again with a compare and a count, without an
 // atomic operation or a call: the tree's objects take it that way for their
-// allocations and frees inside each read. A first take is one atomic
-// compare-and-swap and a release a plain store, inline: the holder never
-// learns whether another thread waits, so a thread that finds the lock
-// taken polls it, spinning briefly, then yielding, then in naps that grow
-// to a tenth of a millisecond. Reads take the lock three times per element
-// and contention is rare (a refresh against a user-interface read), so the
-// release's saved atomic operation weighs more than a waiter's wake-up delay.
+// allocations and frees inside each read.
+//
+// Biased to the thread that made the tree (its root's), which mostly is the
+// only one that ever reads it: that thread takes it with a store and a load
+// (it marks itself inside and checks that no other thread asked for the
+// lock) and lets go with a store, no atomic read-modify-write. The first
+// other thread that takes it (a kernel update's refresh, a free on another
+// thread) asks, forces a memory barrier on every thread of the process
+// (membarrier), so that either the biased thread sees the request or the
+// asker sees it inside, waits for it to leave and ends the bias for good.
+// Without the bias (system without membarrier, or after that first other
+// thread), a first take is one compare-and-swap and a release a plain store.
+// The holder never learns whether another thread waits, so a thread that
+// finds the lock taken polls it, spinning briefly, then yielding, then in
+// naps that grow to a tenth of a millisecond: reads take the lock three
+// times per element and contention is rare (a refresh against a
+// user-interface read), so the saved atomic operations weigh more than a
+// waiter's wake-up delay.
 class OrbTreeMutex {
  public:
+  OrbTreeMutex();
+  OrbTreeMutex(const OrbTreeMutex&) = delete;
+  OrbTreeMutex& operator=(const OrbTreeMutex&) = delete;
+
   void lock() {
     const void* pSelf = ThreadMark();
     if (m_pOwner.load(std::memory_order_relaxed) == pSelf) {
       ++m_uiDepth;
       return;
     }
-    if (!TryTake()) WaitAndTake();
-    Own(pSelf);
-  }
-  bool try_lock() {
-    const void* pSelf = ThreadMark();
-    if (m_pOwner.load(std::memory_order_relaxed) == pSelf) {
-      ++m_uiDepth;
-      return true;
-    }
-    if (!TryTake()) return false;
-    Own(pSelf);
-    return true;
+    const bool bBiased = TakeBiased(pSelf);
+    if (!bBiased && !TryTake()) WaitAndTake();
+    m_pOwner.store(pSelf, std::memory_order_relaxed);
+    m_uiDepth = 1;
+    m_bHeldBiased = bBiased;
   }
   void unlock() {
     if (--m_uiDepth != 0) return;
     m_pOwner.store(nullptr, std::memory_order_relaxed);
-    m_State.store(kFree, std::memory_order_release);
+    if (m_bHeldBiased) {
+      m_bBiasedInside.store(false, std::memory_order_release);
+    } else {
+      m_State.store(kFree, std::memory_order_release);
+    }
   }
 
  private:
@@ -196,24 +208,46 @@ class OrbTreeMutex {
     static thread_local const char cMark = 0;
     return &cMark;
   }
+  // The biased thread's take: false for any other thread, and once another
+  // thread asked for the lock. The load of the mark pairs with the release
+  // of a thread that had the same mark before (a thread-local address
+  // reused); the signal fence keeps the compiler from moving the check
+  // above the mark, the asker's membarrier does the same for the processor.
+  bool TakeBiased(const void* pSelf) {
+    if (m_pBiasedTo.load(std::memory_order_relaxed) != pSelf) return false;
+    (void)m_bBiasedInside.load(std::memory_order_acquire);
+    m_bBiasedInside.store(true, std::memory_order_relaxed);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (!m_bAsked.load(std::memory_order_relaxed)) return true;
+    m_bBiasedInside.store(false, std::memory_order_release);
+    return false;
+  }
+  // Takes the unbiased lock, then ends a bias that is left.
   bool TryTake() {
     uint32_t uiState = kFree;
-    return m_State.compare_exchange_strong(uiState, kTaken, std::memory_order_acquire,
-                                           std::memory_order_relaxed);
+    if (!m_State.compare_exchange_strong(uiState, kTaken, std::memory_order_acquire,
+                                         std::memory_order_relaxed)) {
+      return false;
+    }
+    if (m_pBiasedTo.load(std::memory_order_relaxed) != nullptr) EndBias();
+    return true;
   }
   // Polls until the lock is free and takes it (see the class comment). Out
-  // of line, so that each take stays small where it is inlined.
+  // of line, as is the end of the bias, so that each take stays small where
+  // it is inlined.
   void WaitAndTake();
-  // Only the owner stores its own mark, and clears it before it lets go: no
-  // other thread can read this thread's mark here.
-  void Own(const void* pSelf) {
-    m_pOwner.store(pSelf, std::memory_order_relaxed);
-    m_uiDepth = 1;
-  }
+  void EndBias();
 
   std::atomic<uint32_t> m_State{kFree};
   std::atomic<const void*> m_pOwner{nullptr};
-  size_t m_uiDepth = 0;  // guarded by the lock
+  // The thread the lock is biased to; null once the bias ended (or never
+  // began). Written by the constructor and by the thread that ends it.
+  std::atomic<const void*> m_pBiasedTo{nullptr};
+  std::atomic<bool> m_bBiasedInside{false};  // written by the biased thread only
+  std::atomic<bool> m_bAsked{false};         // another thread asked for the lock
+  // Guarded by the lock.
+  size_t m_uiDepth = 0;
+  bool m_bHeldBiased = false;
 };
 
 // ---------------------------------------------------------------------------
