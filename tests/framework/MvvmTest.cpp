@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <ostream>
 #include <span>
 #include <stdexcept>
