@@ -31,11 +31,16 @@ struct OrbIndexSlots {
   // Slot `iIndex` (1 to 4); null outside.
   uint32_t* Slot(int32_t iIndex) {
     switch (iIndex) {
-      case 1: return &m_iI1;
-      case 2: return &m_iI2;
-      case 3: return &m_iI3;
-      case 4: return &m_iI4;
-      default: return nullptr;
+      case 1:
+        return &m_iI1;
+      case 2:
+        return &m_iI2;
+      case 3:
+        return &m_iI3;
+      case 4:
+        return &m_iI4;
+      default:
+        return nullptr;
     }
   }
 };
@@ -49,9 +54,7 @@ class OrbIndexsList {
 
   // An empty path: no entries, no parent, no member count. A level beyond
   // the path reads as zeros, so that no walk follows a null entry.
-  OrbIndexsList() {
-    for (int32_t i = 0; i < kMaxLevels; ++i) m_Indexs[i] = &m_aCopies[i];
-  }
+  OrbIndexsList() = default;
   virtual ~OrbIndexsList() = default;
   // Entries point into the object itself: never copied or moved.
   OrbIndexsList(const OrbIndexsList&) = delete;
@@ -67,9 +70,11 @@ class OrbIndexsList {
   // Number of entries; 0 for an empty path.
   int32_t IndexCount() const { return m_iCount; }
   // Entry `iLevel`; the caller keeps iLevel below IndexCount().
-  OrbIndexSlots& Index(int32_t iLevel) const { return *m_Indexs[iLevel]; }
+  OrbIndexSlots& Index(int32_t iLevel) const {
+    return m_pLive != nullptr && iLevel == m_iCount - 1 ? *m_pLive : m_aCopies[iLevel];
+  }
   // The handle or index chosen at `iLevel`: one step of every walk.
-  uint32_t Slot1(int32_t iLevel) const { return m_Indexs[iLevel]->m_iI1; }
+  uint32_t Slot1(int32_t iLevel) const { return Index(iLevel).m_iI1; }
   // The object this path was built from; identity only, never followed.
   const OrbIndexsList* Parent() const { return m_Parent; }
 
@@ -77,9 +82,13 @@ class OrbIndexsList {
   uint16_t m_NbMember = 0;
 
  private:
-  OrbIndexSlots* m_Indexs[kMaxLevels];
-  OrbIndexSlots m_aCopies[kMaxLevels];
   int32_t m_iCount = 0;
+  // The entries' copies; a path writes its handles through a const path.
+  mutable OrbIndexSlots m_aCopies[kMaxLevels];
+  // The last entry of a container wrapper's path, the wrapper's own level;
+  // null in a snapshot, whose entries are all copies. One pointer rather
+  // than one per level: every proxy carries its path.
+  OrbIndexSlots* m_pLive = nullptr;
   const OrbIndexsList* m_Parent = nullptr;
 };
 

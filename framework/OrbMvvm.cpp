@@ -3,8 +3,13 @@
 // policy, pending values, refresh and detach) and the data context.
 #include "contracts/framework/OrbMvvm.h"
 
+#include <linux/membarrier.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <new>
 #include <unordered_map>
 
@@ -176,12 +181,61 @@ void OrbBaseDataWrapper::ReloadSlot() {
 // ---------------------------------------------------------------------------
 // The lock of a tree
 
-void OrbTreeMutex::WaitAndTake() {
-  while (m_State.exchange(kWaitedFor, std::memory_order_acquire) != kFree)
-    m_State.wait(kWaitedFor, std::memory_order_relaxed);
+namespace {
+
+// Whether this process may force a memory barrier on all its threads
+// (membarrier's private expedited command, registered once).
+bool CanForceBarriers() {
+  static const bool bCan =
+      syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
+  return bCan;
 }
 
-void OrbTreeMutex::WakeOne() { m_State.notify_one(); }
+// The wait of a thread polling the tree's lock: spins briefly, then yields,
+// then naps that grow to a tenth of a millisecond.
+class Backoff {
+ public:
+  void Pause() {
+    ++m_iRound;
+    if (m_iRound < kSpins) return;
+    if (m_iRound < kSpins + kYields) {
+      std::this_thread::yield();
+      return;
+    }
+    std::this_thread::sleep_for(m_Nap);
+    m_Nap = std::min(m_Nap * 2, kLongestNap);
+  }
+
+ private:
+  static constexpr int kSpins = 64;
+  static constexpr int kYields = 64;
+  static constexpr auto kLongestNap = std::chrono::microseconds(100);
+  int m_iRound = 0;
+  std::chrono::microseconds m_Nap{1};
+};
+
+}  // namespace
+
+OrbTreeMutex::OrbTreeMutex() {
+  if (CanForceBarriers()) m_pBiasedTo.store(ThreadMark(), std::memory_order_relaxed);
+}
+
+void OrbTreeMutex::WaitAndTake() {
+  for (Backoff backoff;; backoff.Pause()) {
+    if (m_State.load(std::memory_order_relaxed) == kFree && TryTake()) return;
+  }
+}
+
+// Called holding m_State. After the barrier, the biased thread either sees
+// the request in its next take or is seen inside; once it left, the bias
+// ends and every take goes through m_State.
+void OrbTreeMutex::EndBias() {
+  m_bAsked.store(true, std::memory_order_relaxed);
+  syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0);
+  for (Backoff backoff; m_bBiasedInside.load(std::memory_order_acquire); backoff.Pause()) {
+  }
+  m_pBiasedTo.store(nullptr, std::memory_order_relaxed);
+}
 
 // ---------------------------------------------------------------------------
 // Memory of a tree

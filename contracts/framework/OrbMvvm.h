@@ -152,49 +152,55 @@ std::optional<std::vector<uint32_t>> OrbNamedElements(std::u16string_view csText
 // Recursive, so that a handler may read and write values. A thread that
 // holds it already takes it again with a compare and a count, without an
 // atomic operation or a call: the tree's objects take it that way for their
-// allocations and frees inside each read. A first take is one atomic
-// compare-and-swap and a release one exchange, inline; a thread that finds
-// it taken sleeps until the holder lets go (a futex through std::atomic's
-// wait and notify).
+// allocations and frees inside each read.
+//
+// Biased to the thread that made the tree (its root's), which mostly is the
+// only one that ever reads it: that thread takes it with a store and a load
+// (it marks itself inside and checks that no other thread asked for the
+// lock) and lets go with a store, no atomic read-modify-write. The first
+// other thread that takes it (a kernel update's refresh, a free on another
+// thread) asks, forces a memory barrier on every thread of the process
+// (membarrier), so that either the biased thread sees the request or the
+// asker sees it inside, waits for it to leave and ends the bias for good.
+// Without the bias (system without membarrier, or after that first other
+// thread), a first take is one compare-and-swap and a release a plain store.
+// The holder never learns whether another thread waits, so a thread that
+// finds the lock taken polls it, spinning briefly, then yielding, then in
+// naps that grow to a tenth of a millisecond: reads take the lock three
+// times per element and contention is rare (a refresh against a
+// user-interface read), so the saved atomic operations weigh more than a
+// waiter's wake-up delay.
 class OrbTreeMutex {
  public:
+  OrbTreeMutex();
+  OrbTreeMutex(const OrbTreeMutex&) = delete;
+  OrbTreeMutex& operator=(const OrbTreeMutex&) = delete;
+
   void lock() {
     const void* pSelf = ThreadMark();
     if (m_pOwner.load(std::memory_order_relaxed) == pSelf) {
       ++m_uiDepth;
       return;
     }
-    uint32_t uiState = kFree;
-    if (!m_State.compare_exchange_strong(uiState, kTaken, std::memory_order_acquire,
-                                         std::memory_order_relaxed)) {
-      WaitAndTake();
-    }
-    Own(pSelf);
-  }
-  bool try_lock() {
-    const void* pSelf = ThreadMark();
-    if (m_pOwner.load(std::memory_order_relaxed) == pSelf) {
-      ++m_uiDepth;
-      return true;
-    }
-    uint32_t uiState = kFree;
-    if (!m_State.compare_exchange_strong(uiState, kTaken, std::memory_order_acquire,
-                                         std::memory_order_relaxed)) {
-      return false;
-    }
-    Own(pSelf);
-    return true;
+    const bool bBiased = TakeBiased(pSelf);
+    if (!bBiased && !TryTake()) WaitAndTake();
+    m_pOwner.store(pSelf, std::memory_order_relaxed);
+    m_uiDepth = 1;
+    m_bHeldBiased = bBiased;
   }
   void unlock() {
     if (--m_uiDepth != 0) return;
     m_pOwner.store(nullptr, std::memory_order_relaxed);
-    if (m_State.exchange(kFree, std::memory_order_release) == kWaitedFor) WakeOne();
+    if (m_bHeldBiased) {
+      m_bBiasedInside.store(false, std::memory_order_release);
+    } else {
+      m_State.store(kFree, std::memory_order_release);
+    }
   }
 
  private:
   static constexpr uint32_t kFree = 0;
   static constexpr uint32_t kTaken = 1;
-  static constexpr uint32_t kWaitedFor = 2;  // taken, and a thread may sleep on it
 
   // An address of the calling thread's own: cheaper to read than its id
   // (no call), and no two live threads share it.
@@ -202,21 +208,46 @@ class OrbTreeMutex {
     static thread_local const char cMark = 0;
     return &cMark;
   }
-  // Marks the lock waited for, so that its holder wakes a sleeper when it
-  // lets go, and sleeps until the mark finds it free. Out of line, as is the
-  // wake, so that each take and release stays small where it is inlined.
-  void WaitAndTake();
-  void WakeOne();
-  // Only the owner stores its own mark, and clears it before it lets go: no
-  // other thread can read this thread's mark here.
-  void Own(const void* pSelf) {
-    m_pOwner.store(pSelf, std::memory_order_relaxed);
-    m_uiDepth = 1;
+  // The biased thread's take: false for any other thread, and once another
+  // thread asked for the lock. The load of the mark pairs with the release
+  // of a thread that had the same mark before (a thread-local address
+  // reused); the signal fence keeps the compiler from moving the check
+  // above the mark, the asker's membarrier does the same for the processor.
+  bool TakeBiased(const void* pSelf) {
+    if (m_pBiasedTo.load(std::memory_order_relaxed) != pSelf) return false;
+    (void)m_bBiasedInside.load(std::memory_order_acquire);
+    m_bBiasedInside.store(true, std::memory_order_relaxed);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (!m_bAsked.load(std::memory_order_relaxed)) return true;
+    m_bBiasedInside.store(false, std::memory_order_release);
+    return false;
   }
+  // Takes the unbiased lock, then ends a bias that is left.
+  bool TryTake() {
+    uint32_t uiState = kFree;
+    if (!m_State.compare_exchange_strong(uiState, kTaken, std::memory_order_acquire,
+                                         std::memory_order_relaxed)) {
+      return false;
+    }
+    if (m_pBiasedTo.load(std::memory_order_relaxed) != nullptr) EndBias();
+    return true;
+  }
+  // Polls until the lock is free and takes it (see the class comment). Out
+  // of line, as is the end of the bias, so that each take stays small where
+  // it is inlined.
+  void WaitAndTake();
+  void EndBias();
 
   std::atomic<uint32_t> m_State{kFree};
   std::atomic<const void*> m_pOwner{nullptr};
-  size_t m_uiDepth = 0;  // guarded by the lock
+  // The thread the lock is biased to; null once the bias ended (or never
+  // began). Written by the constructor and by the thread that ends it.
+  std::atomic<const void*> m_pBiasedTo{nullptr};
+  std::atomic<bool> m_bBiasedInside{false};  // written by the biased thread only
+  std::atomic<bool> m_bAsked{false};         // another thread asked for the lock
+  // Guarded by the lock.
+  size_t m_uiDepth = 0;
+  bool m_bHeldBiased = false;
 };
 
 // ---------------------------------------------------------------------------
@@ -554,16 +585,21 @@ class OrbBaseDataWrapper : public std::enable_shared_from_this<OrbBaseDataWrappe
 // The slots of a view model, one per property index, each empty until the
 // property's object is created and then owning it. A view model class that
 // knows its property count keeps the slots inside itself (storage it hands
-// in, which outlives this table); otherwise the table allocates them.
+// in, which outlives this table); otherwise the table allocates them. Two
+// words, since every element view model of a collection carries one.
 class OrbSlots {
  public:
   using Slot = std::shared_ptr<OrbBaseDataWrapper>;
 
   explicit OrbSlots(size_t uiCount)
-      : m_pOwned(uiCount > 0 ? std::make_unique<Slot[]>(uiCount) : nullptr),
-        m_pSlots(m_pOwned.get()),
-        m_uiSize(uiCount) {}
-  explicit OrbSlots(std::span<Slot> storage) : m_pSlots(storage.data()), m_uiSize(storage.size()) {}
+      : m_pSlots(uiCount > 0 ? new Slot[uiCount] : nullptr),
+        m_uiSize(static_cast<uint32_t>(uiCount)),
+        m_bOwned(true) {}
+  explicit OrbSlots(std::span<Slot> storage)
+      : m_pSlots(storage.data()), m_uiSize(static_cast<uint32_t>(storage.size())) {}
+  ~OrbSlots() {
+    if (m_bOwned) delete[] m_pSlots;
+  }
   OrbSlots(const OrbSlots&) = delete;
   OrbSlots& operator=(const OrbSlots&) = delete;
 
@@ -581,9 +617,9 @@ class OrbSlots {
   const Slot* end() const { return m_pSlots + m_uiSize; }
 
  private:
-  std::unique_ptr<Slot[]> m_pOwned;
   Slot* m_pSlots;
-  size_t m_uiSize;
+  uint32_t m_uiSize;
+  bool m_bOwned = false;  // allocated here rather than handed in
 };
 
 // Base of the view model of one record, reached through record interface I.
@@ -650,7 +686,9 @@ class AOrbMvvmObject : public OrbBaseDataWrapper, public IAOrbMvvmInternUse {
       }
     }
   }
-  void OnSlotLoaded() override { m_bStamped = false; }
+  void OnSlotLoaded() override {
+    if (m_pStamp) m_pStamp->bTaken = false;
+  }
   std::optional<uint32_t> ElementHandle() const override {
     if constexpr (std::derived_from<I, IOrbObject>) {
       if (PropIndex() < 0 && m_OrbData != nullptr) return m_OrbData->IEnumCurrentPos();
@@ -683,30 +721,38 @@ class AOrbMvvmObject : public OrbBaseDataWrapper, public IAOrbMvvmInternUse {
   std::shared_ptr<I> m_OrbData;
 
  private:
+  // The record's stamp at the last refresh, and the record it was asked of.
+  struct StampState {
+    const I* pOf = nullptr;
+    IOrbRecordStamp* pRecord = nullptr;  // the record as its stamp's interface
+    uint64_t uiStamp = 0;
+    bool bTaken = false;  // uiStamp holds, and no value was loaded since
+  };
+
   // Takes the record's stamp; true when it equals the one taken last and no
   // value was loaded since. Records without a stamp always count as changed.
   bool RecordUnchanged() {
-    if (m_OrbData.get() != m_pStampOf) {
-      m_pStampOf = m_OrbData.get();
+    if (!m_pStamp) m_pStamp = std::make_unique<StampState>();
+    StampState& stamp = *m_pStamp;
+    if (m_OrbData.get() != stamp.pOf) {
+      stamp.pOf = m_OrbData.get();
       if constexpr (std::is_polymorphic_v<I>) {
-        m_pStamp = dynamic_cast<IOrbRecordStamp*>(m_OrbData.get());
+        stamp.pRecord = dynamic_cast<IOrbRecordStamp*>(m_OrbData.get());
       }
-      m_bStamped = false;
+      stamp.bTaken = false;
     }
-    if (m_pStamp == nullptr) return false;
-    const uint64_t uiStamp = m_pStamp->RecordStamp();
-    const bool bUnchanged = m_bStamped && uiStamp == m_uiStamp;
-    m_uiStamp = uiStamp;
-    m_bStamped = true;
+    if (stamp.pRecord == nullptr) return false;
+    const uint64_t uiStamp = stamp.pRecord->RecordStamp();
+    const bool bUnchanged = stamp.bTaken && uiStamp == stamp.uiStamp;
+    stamp.uiStamp = uiStamp;
+    stamp.bTaken = true;
     return bUnchanged;
   }
 
   PropertyChangedEvent m_PropertyChanged;
-  // The record's stamp at the last refresh, and the record it was asked of.
-  const I* m_pStampOf = nullptr;
-  IOrbRecordStamp* m_pStamp = nullptr;
-  uint64_t m_uiStamp = 0;
-  bool m_bStamped = false;
+  // Made by the first refresh: most element view models are never
+  // refreshed, and each would carry it.
+  std::unique_ptr<StampState> m_pStamp;
 };
 
 // The value types a simple property can have. A race time may be absent.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <ostream>
 #include <span>
 #include <stdexcept>
@@ -197,10 +198,11 @@ struct MapFixture {
 
 // The tree's lock keeps other threads out and lets its holder take it again;
 // the pool behind it gives each live object a block of its own. Threads,
-// started together, take the lock (nested) and count under it across the
-// making of a pooled value, and keep a batch of values alive across rounds,
-// dropped outside the lock: a lost count or an overwritten value is a fault
-// of the lock or of the pool's free lists.
+// started together with the one that made the tree (the lock's biased
+// thread), take the lock (nested) and count under it across the making of a
+// pooled value, and keep a batch of values alive across rounds, dropped
+// outside the lock: a lost count or an overwritten value is a fault of the
+// lock, of the end of its bias or of the pool's free lists.
 TEST(TreeLockTest, KeepsOtherThreadsOutAndPooledObjectsApart) {
   auto pRoot = std::make_shared<ViewModel>(nullptr, nullptr);
   OrbMvvmTree& tree = pRoot->Tree();
@@ -210,7 +212,7 @@ TEST(TreeLockTest, KeepsOtherThreadsOutAndPooledObjectsApart) {
   std::atomic<bool> bGo{false};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
+    auto count = [&, t] {
       while (!bGo.load()) std::this_thread::yield();
       std::vector<std::shared_ptr<ViewModel::NumberWrapper>> batch;
       for (int i = 0; i < kRounds; ++i) {
@@ -229,9 +231,21 @@ TEST(TreeLockTest, KeepsOtherThreadsOutAndPooledObjectsApart) {
           EXPECT_EQ(batch[j]->m_LocalVal, t * kRounds + i - static_cast<int>(kBatch - 1 - j));
         batch.clear();
       }
-    });
+    };
+    if (t + 1 < kThreads) {
+      threads.emplace_back(count);
+      continue;
+    }
+    {
+      // The others ask for the lock while the biased thread holds it: none
+      // counts before it lets go.
+      auto lock = tree.Lock();
+      bGo.store(true);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      EXPECT_EQ(iCount, 0);
+    }
+    count();
   }
-  bGo.store(true);
   for (std::thread& thread : threads) thread.join();
   auto lock = tree.Lock();
   EXPECT_EQ(iCount, kThreads * kRounds);
