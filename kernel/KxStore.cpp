@@ -127,6 +127,15 @@ KxRecordTypes::KxRecordTypes(const KxCatalogue& catalogue) {
                              m_Types[i - 1].second->name + " share a stored id");
     }
   }
+  size_t uiSlots = 16;
+  while (uiSlots < 2 * m_Types.size()) uiSlots *= 2;
+  m_Slots.assign(uiSlots, {0, nullptr});
+  const size_t uiMask = uiSlots - 1;
+  for (const auto& type : m_Types) {
+    size_t i = type.first & uiMask;
+    while (m_Slots[i].first != 0) i = (i + 1) & uiMask;
+    m_Slots[i] = type;
+  }
 }
 
 void KxRecordTypes::Add(const KxRecordType* pType) {
@@ -135,13 +144,6 @@ void KxRecordTypes::Add(const KxRecordType* pType) {
     return;
   m_Types.emplace_back(IdOf(pType), pType);
   for (uint32_t i = 0; i < pType->fieldCount; ++i) Add(pType->fields[i].element);
-}
-
-const KxRecordType* KxRecordTypes::At(uint32_t uiId) const {
-  auto it =
-      std::lower_bound(m_Types.begin(), m_Types.end(), uiId,
-                       [](const auto& known, uint32_t uiWanted) { return known.first < uiWanted; });
-  return it != m_Types.end() && it->first == uiId ? it->second : nullptr;
 }
 
 // ---------------------------------------------------------------------------

@@ -101,8 +101,17 @@ class KxRecordTypes {
     const auto it = m_ById.find(pType);
     return it != m_ById.end() ? it->second : IdOf(pType);
   }
-  // Null for an id that names no type.
-  const KxRecordType* At(uint32_t uiId) const;
+  // Null for an id that names no type. Asked for every record laid out and
+  // every map command, so found in an open-addressed table by the id's low
+  // bits (the ids are hashes), not by a search by halves.
+  const KxRecordType* At(uint32_t uiId) const {
+    const size_t uiMask = m_Slots.size() - 1;
+    for (size_t i = uiId & uiMask;; i = (i + 1) & uiMask) {
+      const auto& [uiSlotId, pType] = m_Slots[i];
+      if (uiSlotId == uiId) return pType;
+      if (uiSlotId == 0) return nullptr;  // no id is 0; the table is never full
+    }
+  }
   // The type saved files of format version 1 numbered `uiPosition`: they
   // stored a container's element type as its position in the catalogue's
   // order (each member class's element, then the records nested in it, depth
@@ -114,8 +123,10 @@ class KxRecordTypes {
  private:
   void Add(const KxRecordType* pType);
   std::vector<std::pair<uint32_t, const KxRecordType*>> m_Types;  // sorted by id
+  // The same, by id & (size - 1) then the next free slot; at most half full.
+  std::vector<std::pair<uint32_t, const KxRecordType*>> m_Slots;
   std::unordered_map<const KxRecordType*, uint32_t> m_ById;  // the ids by the types' addresses
-  std::vector<const KxRecordType*> m_Positions;  // in catalogue order
+  std::vector<const KxRecordType*> m_Positions;              // in catalogue order
 };
 
 class KxStore {

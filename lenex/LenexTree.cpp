@@ -198,6 +198,12 @@ class TreeBuilder {
     if (!builder.m_Open.empty()) builder.m_Open.pop_back();
   }
 
+  static constexpr unsigned kRecentBits = 7;
+  struct Recent {
+    const xmlChar* pName = nullptr;
+    uint32_t uiIndex = 0;
+  };
+
   // The index of a name. The parser hands out each name from its
   // dictionary, so one pointer stands for one name throughout a parse. A
   // document uses a few dozen names over and over: a small table by
@@ -206,11 +212,21 @@ class TreeBuilder {
     const auto uiAddress = reinterpret_cast<uintptr_t>(pName);
     Recent& recent = m_Recent[(uiAddress * 0x9E3779B97F4A7C15ull) >> (64 - kRecentBits)];
     if (recent.pName == pName) return recent.uiIndex;
+    return NameIndexMissed(pName, recent);
+  }
+
+  // NameIndex past its small table, out of line so that the table's check
+  // is inlined where names are read.
+  [[gnu::noinline]] uint32_t NameIndexMissed(const xmlChar* pName, Recent& recent) {
     const auto [it, bNew] =
         m_NameIndex.try_emplace(pName, static_cast<uint32_t>(m_Tree.names.size()));
     if (bNew) {
-      m_Tree.names.emplace_back(reinterpret_cast<const char*>(pName));
+      const std::string& csName = m_Tree.names.emplace_back(reinterpret_cast<const char*>(pName));
       m_Tree.elementCounts.push_back(0);
+      if (const uint32_t uiRead = ReadNameIndex(csName); uiRead != kNoName) {
+        uint32_t& uiId = m_Tree.readNames[uiRead];
+        if (uiId == kNoName) uiId = it->second;
+      }
     }
     recent = {pName, it->second};
     return it->second;
@@ -267,18 +283,21 @@ class TreeBuilder {
   }
 
   // Attribute values come as [p, pEnd) with every '&' left as "&#38;" (the
-  // parser leaves it for a tree builder to resolve).
-  // Copied byte by byte: values are a few bytes long, shorter than what a
-  // search call for '&' would spare.
+  // parser leaves it for a tree builder to resolve). Most values hold none:
+  // they are appended whole, and only a value with an '&' is then closed up.
   void AppendResolvingAmpersands(const char* p, const char* pEnd) {
     std::string& values = m_Tree.values;
     const size_t uiStart = values.size();
-    values.resize(uiStart + static_cast<size_t>(pEnd - p));
-    char* pOut = values.data() + uiStart;
-    while (p < pEnd) {
-      const char c = *p;
+    values.append(p, static_cast<size_t>(pEnd - p));
+    char* const pFirst = values.data() + uiStart;
+    char* pIn = static_cast<char*>(std::memchr(pFirst, '&', values.size() - uiStart));
+    if (pIn == nullptr) return;
+    char* const pValueEnd = values.data() + values.size();
+    char* pOut = pIn;
+    while (pIn < pValueEnd) {
+      const char c = *pIn;
       *pOut++ = c;
-      p += c == '&' && pEnd - p >= 5 && std::memcmp(p, "&#38;", 5) == 0 ? 5 : 1;
+      pIn += c == '&' && pValueEnd - pIn >= 5 && std::memcmp(pIn, "&#38;", 5) == 0 ? 5 : 1;
     }
     values.resize(static_cast<size_t>(pOut - values.data()));
   }
@@ -289,11 +308,6 @@ class TreeBuilder {
   Tree m_Tree;
   std::vector<uint32_t> m_Open;
   std::unordered_map<const xmlChar*, uint32_t> m_NameIndex;
-  static constexpr unsigned kRecentBits = 7;
-  struct Recent {
-    const xmlChar* pName = nullptr;
-    uint32_t uiIndex = 0;
-  };
   std::array<Recent, size_t{1} << kRecentBits> m_Recent{};
   std::unique_ptr<LenexError> m_pRefusal;
   std::string m_csParserWhy;

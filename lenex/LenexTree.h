@@ -6,6 +6,7 @@
 // element and attribute length hold before anything is built.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -39,12 +40,47 @@ struct Node {
 
 inline constexpr uint32_t kNoName = UINT32_MAX;
 
+// Every element and attribute name the reader asks for, sorted (a search
+// by halves finds a document's name among them while it is parsed).
+inline constexpr std::array<std::string_view, 94> kReadNames{
+    {"AGEDATE",     "AGEGROUP",      "AGEGROUPS",      "ATHLETE",     "ATHLETES",
+     "CLUB",        "CLUBS",         "CONSTRUCTOR",    "CONTACT",     "ENTRIES",
+     "ENTRY",       "EVENT",         "EVENTS",         "HEAT",        "HEATS",
+     "MEET",        "MEETINFO",      "MEETS",          "POOL",        "RANKING",
+     "RANKINGS",    "RECORD",        "RECORDLIST",     "RECORDLISTS", "RECORDS",
+     "RELAY",       "RELAYPOSITION", "RELAYPOSITIONS", "RELAYS",      "RESULT",
+     "RESULTS",     "SESSION",       "SESSIONS",       "SPLIT",       "SPLITS",
+     "SWIMSTYLE",   "agegroupid",    "agemax",         "agemin",      "agetotalmax",
+     "agetotalmin", "athleteid",     "birthdate",      "city",        "code",
+     "comment",     "country",       "course",         "date",        "daytime",
+     "distance",    "email",         "entrycourse",    "entrytime",   "eventid",
+     "final",       "firstname",     "gender",         "heatid",      "internet",
+     "lane",        "lanemax",       "lanemin",        "lastname",    "license",
+     "name",        "nameprefix",    "nation",         "number",      "order",
+     "phone",       "place",         "points",         "preveventid", "reactiontime",
+     "region",      "registration",  "relaycount",     "resultid",    "revision",
+     "round",       "shortname",     "status",         "street",      "stroke",
+     "swimstyleid", "swimtime",      "technique",      "timing",      "type",
+     "updated",     "value",         "version",        "zip"}};
+static_assert(std::is_sorted(kReadNames.begin(), kReadNames.end()));
+
+// The place of `name` in kReadNames, or kNoName.
+constexpr uint32_t ReadNameIndex(std::string_view name) {
+  const auto it = std::lower_bound(kReadNames.begin(), kReadNames.end(), name);
+  return it != kReadNames.end() && *it == name ? static_cast<uint32_t>(it - kReadNames.begin())
+                                               : kNoName;
+}
+
 // A name the reader asks for, written in its code: only a constant
-// expression converts to it, so its text lives as long as the program and
-// its address can stand for it (Tree::IdOf).
+// expression converts to it, and its place in kReadNames is found when the
+// program is compiled (a name missing there does not compile), so that the
+// reader compares names as numbers with no lookup (Tree::IdOf).
 struct LiteralName {
-  consteval LiteralName(const char* csLiteral) : text(csLiteral) {}
+  consteval LiteralName(const char* csLiteral) : text(csLiteral), uiRead(ReadNameIndex(csLiteral)) {
+    if (uiRead == kNoName) throw "a name the reader asks for is missing from kReadNames";
+  }
   const char* text;
+  uint32_t uiRead;
 };
 
 // The elements in document order; nodes[0] is the root element.
@@ -67,41 +103,15 @@ struct Tree {
   }
 
   // The index in names[] of `name`, or kNoName when the document never
-  // uses it. Remembered by the literal's address, so that the reader
-  // compares names as numbers: an element's attributes are looked up one
-  // by one, and comparing their texts each time was the reader's largest
-  // cost.
-  uint32_t IdOf(LiteralName name) const {
-    // Open addressing: the reader's code holds a hundred names or so, far
-    // fewer than the table's slots, and two names never push each other out.
-    const auto uiAddress = reinterpret_cast<uintptr_t>(name.text);
-    size_t i = (uiAddress * 0x9E3779B97F4A7C15ull) >> (64 - kLookupBits);
-    for (size_t uiProbes = 0; uiProbes < m_Lookups.size();
-         ++uiProbes, i = (i + 1) % m_Lookups.size()) {
-      Lookup& lookup = m_Lookups[i];
-      if (lookup.csText == name.text) return lookup.uiId;
-      if (lookup.csText == nullptr) {
-        lookup = {name.text, Search(name.text)};
-        return lookup.uiId;
-      }
-    }
-    return Search(name.text);
-  }
+  // uses it.
+  uint32_t IdOf(LiteralName name) const { return readNames[name.uiRead]; }
 
- private:
-  static constexpr unsigned kLookupBits = 9;
-  struct Lookup {
-    const char* csText = nullptr;
-    uint32_t uiId = kNoName;
-  };
-
-  uint32_t Search(std::string_view name) const {
-    for (size_t i = 0; i < names.size(); ++i)
-      if (names[i] == name) return static_cast<uint32_t>(i);
-    return kNoName;
-  }
-
-  mutable std::array<Lookup, size_t{1} << kLookupBits> m_Lookups{};
+  // By place in kReadNames: the index in names[] of that name, or kNoName.
+  std::array<uint32_t, kReadNames.size()> readNames = [] {
+    std::array<uint32_t, kReadNames.size()> none{};
+    none.fill(kNoName);
+    return none;
+  }();
 };
 
 // Parses the document. Throws LenexError (not well-formed, hostile, beyond
