@@ -116,33 +116,26 @@ bool SameKeyBytes(const uint8_t* pStored, const char* csWanted, size_t uiFrom, s
 
 KxRecordTypes::KxRecordTypes(const KxCatalogue& catalogue) {
   for (uint32_t i = 0; i < catalogue.classCount; ++i) Add(catalogue.classes[i].element);
-  for (const auto& [uiId, pType] : m_Types) {
-    m_Positions.push_back(pType);
-    m_ById.emplace(pType, uiId);
-  }
-  std::sort(m_Types.begin(), m_Types.end());
-  for (size_t i = 1; i < m_Types.size(); ++i) {
-    if (m_Types[i].first == m_Types[i - 1].first) {
-      throw std::logic_error(std::string("record types ") + m_Types[i].second->name + " and " +
-                             m_Types[i - 1].second->name + " share a stored id");
-    }
-  }
   size_t uiSlots = 16;
-  while (uiSlots < 2 * m_Types.size()) uiSlots *= 2;
+  while (uiSlots < 2 * m_Positions.size()) uiSlots *= 2;
   m_Slots.assign(uiSlots, {0, nullptr});
   const size_t uiMask = uiSlots - 1;
-  for (const auto& type : m_Types) {
-    size_t i = type.first & uiMask;
-    while (m_Slots[i].first != 0) i = (i + 1) & uiMask;
-    m_Slots[i] = type;
+  for (const KxRecordType* pType : m_Positions) {
+    const uint32_t uiId = m_ById.at(pType);
+    size_t i = uiId & uiMask;
+    for (; m_Slots[i].first != 0; i = (i + 1) & uiMask) {
+      if (m_Slots[i].first == uiId) {
+        throw std::logic_error(std::string("record types ") + pType->name + " and " +
+                               m_Slots[i].second->name + " share a stored id");
+      }
+    }
+    m_Slots[i] = {uiId, pType};
   }
 }
 
 void KxRecordTypes::Add(const KxRecordType* pType) {
-  if (pType == nullptr || std::any_of(m_Types.begin(), m_Types.end(),
-                                      [&](const auto& known) { return known.second == pType; }))
-    return;
-  m_Types.emplace_back(IdOf(pType), pType);
+  if (pType == nullptr || !m_ById.emplace(pType, IdOf(pType)).second) return;
+  m_Positions.push_back(pType);
   for (uint32_t i = 0; i < pType->fieldCount; ++i) Add(pType->fields[i].element);
 }
 

@@ -122,8 +122,7 @@ class KxRecordTypes {
 
  private:
   void Add(const KxRecordType* pType);
-  std::vector<std::pair<uint32_t, const KxRecordType*>> m_Types;  // sorted by id
-  // The same, by id & (size - 1) then the next free slot; at most half full.
+  // The types by id & (size - 1), then the next free slot; at most half full.
   std::vector<std::pair<uint32_t, const KxRecordType*>> m_Slots;
   std::unordered_map<const KxRecordType*, uint32_t> m_ById;  // the ids by the types' addresses
   std::vector<const KxRecordType*> m_Positions;              // in catalogue order
