@@ -463,25 +463,22 @@ TEST_P(XmlDocument, IsImportedOrRefusedWithItsReason) {
   GTEST_SKIP() << "built without the tool";
 #else
   const DocumentCase& document = GetParam();
+  const std::string csTag = std::string("document-") + document.csName;
   std::string csDemo = std::string(document.csType).substr(3);  // FT_RACES: races.orb
   for (char& c : csDemo) c = static_cast<char>(std::tolower(c));
+  std::filesystem::copy_file(DemoDir() + "/" + csDemo + ".orb", Scratch(csTag + ".orb"));
   std::unique_ptr<CkxVarnoxFile> pFile = NewFile(document.csType);
-  const std::string csCopy = Scratch(std::string("document-") + document.csName + ".orb");
-  std::filesystem::copy_file(DemoDir() + "/" + csDemo + ".orb", csCopy,
-                             std::filesystem::copy_options::overwrite_existing);
-  ASSERT_TRUE(OpenNative(*pFile, csCopy, "rw", false));
-  const std::string csBefore =
-      ExportOf(*pFile, std::string("document-") + document.csName + "-before.xml");
+  ASSERT_TRUE(OpenNative(*pFile, Scratch(csTag + ".orb"), "rw", false));
+  const std::string csBefore = ExportOf(*pFile, csTag + "-before.xml");
   ASSERT_FALSE(csBefore.empty());
 
-  const std::string csXml = Scratch(std::string("document-") + document.csName + ".xml");
+  const std::string csXml = Scratch(csTag + ".xml");
   Spit(csXml, document.csDocument);
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(pFile->UpdateFileFromXml(csXml.c_str()), document.csReason == nullptr)
       << RefusalOf(csXml);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-  const std::string csAfter =
-      ExportOf(*pFile, std::string("document-") + document.csName + "-after.xml");
+  const std::string csAfter = ExportOf(*pFile, csTag + "-after.xml");
   if (document.csReason != nullptr) {
     EXPECT_THAT(RefusalOf(csXml), HasSubstr(document.csReason));
     EXPECT_EQ(csAfter, csBefore);
