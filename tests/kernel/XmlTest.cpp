@@ -194,22 +194,20 @@ void FillAwkwardIoSetup(CkxVarnoxFT_IOSETUP& file) {
 
 // ---------------------------------------------------------------------------
 // The demo's files and the awkward ones go out and back exactly, their values
-// in the forms the export writes for them, named by the catalogue; keys
-// without case are hashed so in the copy.
+// in the forms the export writes for them, named by the catalogue.
 
 struct RoundTrip {
   const char* csName;  // of the demo's file <name>.orb, or of an awkward file
   const char* csType;
-  void (*fill)(CkxVarnoxFile&);                        // makes an awkward file; null for the demo's
-  std::vector<std::string> forms;                      // in the export
-  std::vector<std::pair<std::string, size_t>> counts;  // of texts in the export
-  std::vector<std::string> keysWithoutCase;            // of the copy's Parameters
+  void (*fill)(CkxVarnoxFile&) = nullptr;  // makes an awkward file; null for the demo's
+  std::vector<std::string> forms{};        // in the export
+  std::vector<std::pair<std::string, size_t>> counts{};  // of texts in the export
 };
 void PrintTo(const RoundTrip& trip, std::ostream* pOut) { *pOut << trip.csName; }
 
 const RoundTrip kRoundTrips[] = {
-    {"competitors", "FT_COMPETITORS", nullptr, {}, {}, {}},
-    {"globals", "FT_GLOBALS", nullptr, {}, {}, {}},
+    {"competitors", "FT_COMPETITORS"},
+    {"globals", "FT_GLOBALS"},
     {"races",
      "FT_RACES",
      nullptr,
@@ -217,10 +215,9 @@ const RoundTrip kRoundTrips[] = {
       "<ScheduleEntries>\n  <entry key=\"R1\">",
       "<DateAndTime>2025-11-29T08:00:00.0000000L</DateAndTime>",
       "<Heats>\n    <entry key=\"H1\">\n     <LaneResults>", "<TitleScb form=\"unset\"/>"},
-     {{"<LaneResults>", 2}, {"<Laps>", 12}},  // 8 + 4 lanes
-     {}},
-    {"pulses", "FT_RAW_PULSES", nullptr, {}, {}, {}},
-    {"iosetup", "FT_IOSETUP", nullptr, {}, {}, {}},
+     {{"<LaneResults>", 2}, {"<Laps>", 12}}},  // 8 + 4 lanes
+    {"pulses", "FT_RAW_PULSES"},
+    {"iosetup", "FT_IOSETUP"},
     {"AwkwardGlobals",
      "FT_GLOBALS",
      [](CkxVarnoxFile& file) { FillAwkwardGlobals(static_cast<CkxVarnoxFT_GLOBALS&>(file)); },
@@ -230,16 +227,12 @@ const RoundTrip kRoundTrips[] = {
       "<Parameters case=\"insensitive\">", "<entry hexkey=\"0163746C\">", "<Time>null</Time>",
       "<Time>-123 P3</Time>", "<Time>0x0000400000000005</Time>",
       "<Date>2000-01-01T00:00:00.0000000Z</Date>", "<Date>9999-12-31T23:59:59.9999999L</Date>",
-      "<Date>0xC000000000000005</Date>"},
-     {},
-     {"CAF\xC9", "a&b<\"'>", "tab\there\nand\rthere"}},
+      "<Date>0xC000000000000005</Date>"}},
     {"AwkwardIoSetup",
      "FT_IOSETUP",
      [](CkxVarnoxFile& file) { FillAwkwardIoSetup(static_cast<CkxVarnoxFT_IOSETUP&>(file)); },
      {"<IOType>\xE2\x82\xAC\xC2\x81\xC5\xB8\xC3\xBF abc</IOType>",
-      "<IOType form=\"hex\">010200</IOType>"},
-     {},
-     {}},
+      "<IOType form=\"hex\">010200</IOType>"}},
 };
 
 class XmlRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
@@ -266,12 +259,6 @@ TEST_P(XmlRoundTrip, ReExportIsByteIdentical) {
   for (const std::string& csForm : trip.forms) EXPECT_THAT(csXml, HasSubstr(csForm));
   for (const auto& [csText, uiTimes] : trip.counts)
     EXPECT_EQ(Occurrences(csXml, csText), uiTimes) << csText;
-  if (trip.keysWithoutCase.empty()) return;
-  CkxVarnoxFT_GLOBALS copy;
-  ASSERT_TRUE(OpenNative(copy, Scratch(csTag + "-copy.orb"), "r", false));
-  for (const std::string& csKey : trip.keysWithoutCase)
-    EXPECT_NE(copy.m_Parameters.m_Container(D2MapCmd::Find, 0, csKey.c_str()), 0u) << csKey;
-  copy.UnLoad();
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, XmlRoundTrip, ::testing::ValuesIn(kRoundTrips),
