@@ -474,6 +474,25 @@ INSTANTIATE_TEST_SUITE_P(EveryContainerKind, PositionalTypeFile,
                          ::testing::ValuesIn(kPositionalTypes),
                          [](const auto& kind) { return std::string(kind.param.csName); });
 
+// The first free block of the distances taken off its free list as if
+// allocated, and named by no structure.
+void LoseABlock(SavedImage& i) {
+  const size_t uiHead = i.FirstFreeHead(kDistances);
+  const uint32_t uiBlock = i.Word(uiHead);
+  const size_t uiUsed = i.MemberAt(kDistances) + offsetof(KxSavedMember, usedUnits);
+  i.SetWord(uiUsed, i.Word(uiUsed) + i.Word(i.UnitAt(kDistances, uiBlock) - 8));
+  i.SetWord(uiHead, i.Word(i.UnitAt(kDistances, uiBlock)));
+  i.Put(i.UnitAt(kDistances, uiBlock) - 4, KxSegment::kBlockMagic);
+}
+
+// A block lost in a saved file (by a build that never reclaimed one) is
+// reclaimed when the file is loaded.
+TEST(CorruptFile, ALoadReclaimsALostBlock) {
+  const std::string csResaved = KernelScratch::Get().Path("lost-block-resaved.orb");
+  ASSERT_GT(OpenAs("FT_GLOBALS", WriteDamaged("lost-block", LoseABlock), csResaved), 0);
+  EXPECT_EQ(Problems(KxCheckSavedFile(csResaved, VarnoxCatalogue(), EngineTypes())), "");
+}
+
 // Open does not let an exception out into the library: a saved file larger
 // than the memory the process may take (its address space limited, in a
 // child) is refused as unreadable, the log names the failure, and the
@@ -659,17 +678,6 @@ TEST_P(ToolOnDamagedFile, SaysWhatIsWrongWithWhichFile) {
 }
 
 const Damager kForeign = [](SavedImage& image) { image.Bytes().assign(300, 'x'); };
-
-// The first free block of the distances taken off its free list as if
-// allocated, and named by no structure.
-void LoseABlock(SavedImage& i) {
-  const size_t uiHead = i.FirstFreeHead(kDistances);
-  const uint32_t uiBlock = i.Word(uiHead);
-  const size_t uiUsed = i.MemberAt(kDistances) + offsetof(KxSavedMember, usedUnits);
-  i.SetWord(uiUsed, i.Word(uiUsed) + i.Word(i.UnitAt(kDistances, uiBlock) - 8));
-  i.SetWord(uiHead, i.Word(i.UnitAt(kDistances, uiBlock)));
-  i.Put(i.UnitAt(kDistances, uiBlock) - 4, KxSegment::kBlockMagic);
-}
 
 const ToolCase kToolCases[] = {
     {"no-command", Untouched, {}, 2, {"usage: varnox"}},
