@@ -219,25 +219,4 @@ TEST_P(RecoveryTest, AWriterStoppedAtAnyStepLeavesTheLiveDataWhole) {
 INSTANTIATE_TEST_SUITE_P(EveryOperation, RecoveryTest, ::testing::ValuesIn(kOperations),
                          [](const auto& operation) { return std::string(operation.param.csName); });
 
-// A leak left in a saved file (by a build that never reclaimed one) is
-// reported by the full check and reclaimed by the next load.
-TEST(Recovery, ALoadReclaimsTheBlocksASavedFileLost) {
-  const std::string csPath = FreshDir("recovery-load") + "/globals.orb";
-  {
-    std::shared_ptr<KxLiveFile> pFile = EngineOpen(csPath, "FT_GLOBALS", true);
-    pFile->Segment(kRecords).Lock();
-    const uint32_t uiLost = pFile->Segment(kRecords).Allocate(100);  // named by nothing
-    pFile->Segment(kRecords).Unlock();
-    ASSERT_NE(uiLost, 0u);
-    std::string csWhy;
-    ASSERT_TRUE(pFile->Save("", false, csWhy)) << csWhy;
-  }
-  const KxFileCheck saved = KxCheckSavedFile(csPath, VarnoxCatalogue(), EngineTypes());
-  ASSERT_EQ(saved.problems.size(), 1u);
-  EXPECT_EQ(saved.problems[0].csWhere, "Records");
-  EXPECT_NE(saved.problems[0].csWhat.find("named by no structure"), std::string::npos);
-  std::shared_ptr<KxLiveFile> pFile = EngineOpen(csPath, "FT_GLOBALS", false);
-  EXPECT_EQ(Problems(KxCheckLiveFile(*pFile)), "");
-}
-
 }  // namespace

@@ -22,14 +22,7 @@
 
 namespace {
 
-// The scratch directory (live storage and saved files) without the native
-// face: these tests drive the engine only.
-class ScratchEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { KernelScratch::Get(); }
-  void TearDown() override { std::filesystem::remove_all(KernelScratch::Get().Dir()); }
-};
-const auto* const g_pEnvironment = ::testing::AddGlobalTestEnvironment(new ScratchEnvironment());
+const auto* const g_pEnvironment = ::testing::AddGlobalTestEnvironment(new KernelEnvironment());
 
 enum SaveOp { kWrite, kFsync, kRename, kFsyncDir, kSaveOps };
 const char* const kOpNames[kSaveOps] = {"write", "fsync", "rename", "directory fsync"};
@@ -272,31 +265,24 @@ TEST_P(SaveFault, AFailedFsyncRenameOrDirectoryFsyncFailsTheSave) {
   for (SaveOp eOp : {kFsync, kRename, kFsyncDir}) FailOneSave(eOp, 1, Fault::kError);
 }
 
+// A write interrupted before it wrote anything is not a fault: the save
+// carries on and writes the same bytes as an uninterrupted one.
+TEST_P(SaveFault, InterruptedWritesAreResumed) {
+  const int iWrites = WritesPerSave();
+  const std::string reference = Slurp(m_csDir + "/reference.orb");
+  for (int iFailAt : {1, iWrites / 2, iWrites}) {
+    Inject(kWrite, iFailAt, Fault::kInterrupted);
+    std::string csWhy;
+    EXPECT_TRUE(Save(csWhy)) << csWhy;
+    EXPECT_EQ(g_Seam.aCalls[kWrite], iWrites + 1);
+    EXPECT_TRUE(Slurp(TargetPath()) == reference);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Targets, SaveFault, ::testing::ValuesIn(kTargets),
                          [](const ::testing::TestParamInfo<Target>& target) {
                            return std::string(target.param.csName);
                          });
-
-// A write interrupted before it wrote anything is not a fault: the save
-// carries on and writes the same bytes as an uninterrupted one.
-TEST(SaveFaultSeam, InterruptedWritesAreResumed) {
-  const std::string csDir = FreshDir("interrupted");
-  std::shared_ptr<KxLiveFile> pFile =
-      EngineOpen(csDir + "/competitors.orb", "FT_COMPETITORS", true);
-  EngineCompetitors(*pFile).Set(kCompetitors, 7);
-  KxSaveIo() = kSeam;
-  std::string csWhy;
-  Inject(kWrite, 0, Fault::kError);
-  ASSERT_TRUE(pFile->Save(csDir + "/plain.orb", false, csWhy)) << csWhy;
-  const int iWrites = g_Seam.aCalls[kWrite];
-  for (int iFailAt : {1, iWrites / 2, iWrites}) {
-    Inject(kWrite, iFailAt, Fault::kInterrupted);
-    EXPECT_TRUE(pFile->Save(csDir + "/interrupted.orb", false, csWhy)) << csWhy;
-    EXPECT_EQ(g_Seam.aCalls[kWrite], iWrites + 1);
-    EXPECT_TRUE(Slurp(csDir + "/interrupted.orb") == Slurp(csDir + "/plain.orb"));
-  }
-  KxSaveIo() = KxSystemIo();
-}
 
 // A save or an export cut short by a crash leaves its temporary file; the
 // next save or export beside it removes those whose process is gone, and

@@ -164,8 +164,11 @@ INSTANTIATE_TEST_SUITE_P(
 // Windows-1252.
 
 // Every byte has a code point and comes back from it; every code point the
-// code page lacks is refused (-1); where iconv knows a byte, it agrees.
-TEST(TextCodec, Cp1252MapsEveryByteBothWays) {
+// code page lacks is refused (-1); where iconv knows a byte, it agrees. The
+// fold is Unicode's lower case where the code page has it, joins each
+// capital with its small letter, and folding twice changes nothing.
+TEST(TextCodec, Cp1252MapsAndFoldsEveryByte) {
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr) << "the C.UTF-8 locale is needed";
   std::map<char32_t, int> bytesOf;
   for (int b = 0; b < 256; ++b) {
     const char32_t cp = KxText::Cp1252ToUnicode(static_cast<uint8_t>(b));
@@ -182,7 +185,16 @@ TEST(TextCodec, Cp1252MapsEveryByteBothWays) {
       EXPECT_EQ(uint32_t{cp}, static_cast<uint32_t>(b))
           << "an undefined byte stands for its C1 control";
     }
+    const uint8_t cFolded = KxText::FoldCp1252(static_cast<uint8_t>(b));
+    const int iLower = KxText::UnicodeToCp1252(static_cast<char32_t>(std::towlower(cp)));
+    const int iUpper = KxText::UnicodeToCp1252(static_cast<char32_t>(std::towupper(cp)));
+    EXPECT_EQ(cFolded, iLower >= 0 ? iLower : b) << b;
+    if (iUpper >= 0) {
+      EXPECT_EQ(KxText::FoldCp1252(static_cast<uint8_t>(iUpper)), cFolded) << b;
+    }
+    EXPECT_EQ(KxText::FoldCp1252(cFolded), cFolded) << b;
   }
+  std::setlocale(LC_CTYPE, "C");
   for (char32_t cp = 0; cp <= KxText::kMaxCodePoint; ++cp) {
     if (!bytesOf.contains(cp)) {
       ASSERT_EQ(KxText::UnicodeToCp1252(cp), -1) << std::hex << uint32_t{cp};
@@ -206,25 +218,6 @@ RC_GTEST_PROP(TextCodec, MissingCharactersBecomeQuestionMarks, ()) {
     csExpected += iByte < 0 ? '?' : static_cast<char>(iByte);
   }
   RC_ASSERT(KxText::Utf8ToCp1252(KxText::Utf16ToUtf8(csText)) == csExpected);
-}
-
-// The fold is Unicode's lower case where the code page has it, joins each
-// capital with its small letter, and folding twice changes nothing.
-TEST(TextCodec, Cp1252FoldAgreesWithUnicodeCase) {
-  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr) << "the C.UTF-8 locale is needed";
-  for (int b = 0; b < 256; ++b) {
-    const uint8_t c = static_cast<uint8_t>(b);
-    const char32_t cp = KxText::Cp1252ToUnicode(c);
-    const uint8_t cFolded = KxText::FoldCp1252(c);
-    const int iLower = KxText::UnicodeToCp1252(static_cast<char32_t>(std::towlower(cp)));
-    const int iUpper = KxText::UnicodeToCp1252(static_cast<char32_t>(std::towupper(cp)));
-    EXPECT_EQ(cFolded, iLower >= 0 ? iLower : b) << b;
-    if (iUpper >= 0) {
-      EXPECT_EQ(KxText::FoldCp1252(static_cast<uint8_t>(iUpper)), cFolded) << b;
-    }
-    EXPECT_EQ(KxText::FoldCp1252(cFolded), cFolded) << b;
-  }
-  std::setlocale(LC_CTYPE, "C");
 }
 
 // ---------------------------------------------------------------------------

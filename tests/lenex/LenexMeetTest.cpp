@@ -28,15 +28,6 @@ const auto* const g_pEnvironment = ::testing::AddGlobalTestEnvironment(new Kerne
 std::string Utf8(std::u16string_view text) { return KxText::Utf16ToUtf8(text); }
 std::u16string U16(std::string_view text) { return KxText::Utf8ToUtf16(text); }
 
-// A fresh meet folder in the scratch directory.
-std::filesystem::path NewMeetDir(const std::string& csName) {
-  static int s_iCount = 0;
-  const std::filesystem::path dir =
-      std::filesystem::path(KernelScratch::Get().Dir()) / (csName + std::to_string(++s_iCount));
-  std::filesystem::create_directories(dir);
-  return dir;
-}
-
 // `csText` written to `path`.
 std::filesystem::path WriteText(const std::filesystem::path& path, const std::string& csText) {
   Spit(path, csText);
@@ -305,7 +296,7 @@ class LenexRule : public ::testing::TestWithParam<RuleCase> {};
 
 TEST_P(LenexRule, ImportsThroughTheObjectFace) {
   const RuleCase& rule = GetParam();
-  const std::filesystem::path dir = NewMeetDir(rule.csName);
+  const std::filesystem::path dir = FreshDir(rule.csName);
   Import(dir, StartList(rule.fills));
   Opened meet(dir);
   EXPECT_EQ(rule.probe(meet), rule.csExpected);
@@ -331,7 +322,7 @@ void TimeLane(Opened& meet, int iLane, int iLaps, uint32_t uiLapTime) {
 }
 
 TEST(LenexRoundTrip, ExportOfAnImportedExportIsTheSame) {
-  const std::filesystem::path first = NewMeetDir("first");
+  const std::filesystem::path first = FreshDir("first");
   Import(first, StartList({{"ATHLETES", kSecondSwimmer}}));
   {
     Opened meet(first, u"rw");
@@ -352,7 +343,7 @@ TEST(LenexRoundTrip, ExportOfAnImportedExportIsTheSame) {
   EXPECT_EQ(rankings[0].place, 1);
   EXPECT_EQ(rankings[1].place, 1);
 
-  const std::filesystem::path second = NewMeetDir("second");
+  const std::filesystem::path second = FreshDir("second");
   Import(second, csExport);
   EXPECT_EQ(Export(second), csExport);
 }
@@ -363,7 +354,7 @@ TEST(LenexRoundTrip, ExportOfAnImportedExportIsTheSame) {
 // replaces the laps of lane 4 whole (fewer laps, backup timers cleared), Lea
 // is no longer on the list (lane 5 stays for its times).
 TEST(LenexReimport, UpdatesWhatItNamesAndKeepsTimedLanes) {
-  const std::filesystem::path dir = NewMeetDir("reimport");
+  const std::filesystem::path dir = FreshDir("reimport");
   const std::string csLea =
       R"(<ATHLETE athleteid="9" lastname="Roth" firstname="Lea" gender="F" birthdate="2012-01-01">
   <ENTRIES><ENTRY eventid="10" heatid="100" lane="5" agegroupid="1"/></ENTRIES></ATHLETE>)";
@@ -430,7 +421,7 @@ class LenexRefusal : public ::testing::TestWithParam<RefusalCase> {};
 
 TEST_P(LenexRefusal, NamesTheFaultAndLeavesTheFilesAsTheyWere) {
   const RefusalCase& refusal = GetParam();
-  const std::filesystem::path dir = NewMeetDir(refusal.csName);
+  const std::filesystem::path dir = FreshDir(refusal.csName);
   if (!refusal.bNewMeet) Import(dir, StartList({{"POOL", "6"}}));
   const auto files = [paths = MeetPaths::In(dir)] {
     return std::vector{Slurp(paths.competitors), Slurp(paths.globals), Slurp(paths.races)};
@@ -452,7 +443,7 @@ INSTANTIATE_TEST_SUITE_P(Documents, LenexRefusal, ::testing::ValuesIn(kRefusals)
 
 #ifdef VARNOX_TOOL
 TEST(LenexTool, ImportsAndExports) {
-  const std::filesystem::path dir = NewMeetDir("tool");
+  const std::filesystem::path dir = FreshDir("tool");
   const auto lenex = [&](const std::string& csCommand, const std::filesystem::path& file) {
     const std::string csTool = VARNOX_TOOL;
     return std::system((csTool + " lenex " + csCommand + " " + dir.string() + " " + file.string() +
