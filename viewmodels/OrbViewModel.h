@@ -304,10 +304,14 @@ class OrbViewModel : private OrbVmSlotStore<N>, public AOrbMvvmObject<I> {
   }
 
  protected:
-  // The object of property `iIndex` as the class its kind makes.
+  // The object of property `iIndex` (a valid index, as the generated
+  // getters pass) as the class its kind makes, its slot created when empty:
+  // Property without the call through the interface.
   template <class W>
   std::shared_ptr<W> Slot(int32_t iIndex) {
-    return std::static_pointer_cast<W>(this->Property(iIndex));
+    auto lock = this->Tree().Lock();
+    return std::static_pointer_cast<W>(
+        MadeSlot(Self::kProperties[static_cast<size_t>(iIndex)], iIndex));
   }
 
  private:
@@ -319,12 +323,18 @@ class OrbViewModel : private OrbVmSlotStore<N>, public AOrbMvvmObject<I> {
   void GetVal(int32_t iPropIndex, bool bClear) override {
     const PropertyRow& row = RowOf(iPropIndex, u"GetVal");
     auto lock = this->Tree().Lock();
-    auto& pSlot = this->m_Fields[static_cast<size_t>(iPropIndex)];
-    if (!pSlot) {
-      pSlot = row.Make(AsSelf(), row, iPropIndex);
+    if (!this->m_Fields[static_cast<size_t>(iPropIndex)]) {
+      MadeSlot(row, iPropIndex);
       return;
     }
     row.Load(AsSelf(), row, iPropIndex, bClear);
+  }
+
+  // The slot of property `iIndex` (row `row`), made when empty.
+  OrbSlots::Slot& MadeSlot(const PropertyRow& row, int32_t iIndex) {
+    auto& pSlot = this->m_Fields[static_cast<size_t>(iIndex)];
+    if (!pSlot) pSlot = row.Make(AsSelf(), row, iIndex);
+    return pSlot;
   }
 
   // Writes simple property `iPropIndex` to the record. The other kinds raise
