@@ -41,13 +41,28 @@ std::string LiveDirectoryOf(const std::string& csPath) {
 }
 
 // Holds an exclusive flock on the live directory's lock file for a scope.
+// The last process to leave a file removes its directory with the lock file
+// (RemoveLiveDirectory): a lock taken on a lock file that was removed while
+// this process waited for it is let go and taken again on the directory as
+// it is now, so that two processes never hold locks on two lock files.
 class DirectoryLock {
  public:
-  explicit DirectoryLock(const std::string& csDir) {
-    m_iFd = open((csDir + "/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (m_iFd >= 0) {
+  // `bMake`: the directory is made when it is missing; otherwise a missing
+  // directory leaves the lock not held.
+  DirectoryLock(const std::string& csDir, bool bMake) {
+    const std::string csLock = csDir + "/lock";
+    for (;;) {
+      if (bMake && mkdir(csDir.c_str(), 0700) != 0 && errno != EEXIST) return;
+      m_iFd = open(csLock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+      if (m_iFd < 0) {
+        if (bMake && errno == ENOENT) continue;  // removed after the mkdir
+        return;
+      }
       while (flock(m_iFd, LOCK_EX) != 0 && errno == EINTR) {
       }
+      if (StillNamed(m_iFd, csLock)) return;
+      close(m_iFd);  // the lock file was removed meanwhile: take the new one
+      m_iFd = -1;
     }
   }
   ~DirectoryLock() {
@@ -58,6 +73,14 @@ class DirectoryLock {
   bool Held() const { return m_iFd >= 0; }
 
  private:
+  // Whether `csPath` names the file open as `iFd`.
+  static bool StillNamed(int iFd, const std::string& csPath) {
+    struct stat held {};
+    struct stat named {};
+    return fstat(iFd, &held) == 0 && stat(csPath.c_str(), &named) == 0 &&
+           held.st_ino == named.st_ino && held.st_dev == named.st_dev;
+  }
+
   int m_iFd = -1;
 };
 
@@ -73,6 +96,16 @@ void RemoveLiveStorage(const std::string& csDir, size_t uiMembers) {
   }
   unlink((csDir + "/events").c_str());
   unlink((csDir + "/schema").c_str());
+}
+
+// Removes the live directory of a file that nobody has open any more, its
+// lock files with it, holding the directory's lock: the next opener makes it
+// anew (DirectoryLock). A directory holding anything else stays.
+void RemoveLiveDirectory(const std::string& csDir, size_t uiMembers) {
+  RemoveLiveStorage(csDir, uiMembers);
+  for (const char* csName : {"/nge", "/ngm", "/attached", "/lock"})
+    unlink((csDir + csName).c_str());
+  rmdir(csDir.c_str());
 }
 
 // The live storage's "schema" file holds the fingerprint of the file type
@@ -176,17 +209,14 @@ std::shared_ptr<KxLiveFile> KxLiveFile::Open(const std::string& csPath, const Kx
 }
 
 bool KxLiveFile::JoinLiveDirectory(bool bCreate, int32_t& iFailure, std::string& csWhy) {
-  if (mkdir(m_csLiveDir.c_str(), 0700) != 0 && errno != EEXIST) {
-    iFailure = KxOpenIoError;
-    csWhy = "cannot make the live directory " + m_csLiveDir + ": " + std::strerror(errno);
-    return false;
+  DirectoryLock lock(m_csLiveDir, true);
+  if (lock.Held()) {
+    m_iAttachedFd =
+        open((m_csLiveDir + "/attached").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   }
-  DirectoryLock lock(m_csLiveDir);
-  m_iAttachedFd =
-      open((m_csLiveDir + "/attached").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (!lock.Held() || m_iAttachedFd < 0) {
+  if (m_iAttachedFd < 0) {
     iFailure = KxOpenIoError;
-    csWhy = "cannot lock the live directory " + m_csLiveDir + ": " + std::strerror(errno);
+    csWhy = "cannot make or lock the live directory " + m_csLiveDir + ": " + std::strerror(errno);
     return false;
   }
   bool bOk = false;
@@ -263,7 +293,7 @@ void KxLiveFile::RestoreAll(const std::vector<KxSegmentSnapshot>& before) {
 bool KxLiveFile::HeldOpen(const std::string& csPath, uint64_t& uiSchema) {
   const std::string csDir = LiveDirectoryOf(csPath);
   // Under the directory's lock, as an opener decides whether to build.
-  DirectoryLock lock(csDir);
+  DirectoryLock lock(csDir, false);
   if (!lock.Held()) return false;
   const int iFd = open((csDir + "/attached").c_str(), O_RDWR | O_CLOEXEC);
   if (iFd < 0) return false;
@@ -280,14 +310,14 @@ KxLiveFile::~KxLiveFile() {
     if (lock.iFd >= 0) close(lock.iFd);  // releases a lock still held
   }
   if (m_iAttachedFd < 0) return;
-  DirectoryLock lock(m_csLiveDir);
+  DirectoryLock lock(m_csLiveDir, false);
   m_Stores.clear();
   m_Segments.clear();
   m_pEvents.reset();
   flock(m_iAttachedFd, LOCK_UN);
   if (flock(m_iAttachedFd, LOCK_EX | LOCK_NB) == 0) {
     // The last process to leave frees the live storage.
-    RemoveLiveStorage(m_csLiveDir, m_FileType.memberCount);
+    RemoveLiveDirectory(m_csLiveDir, m_FileType.memberCount);
   }
   close(m_iAttachedFd);
 }
