@@ -546,9 +546,11 @@ void KxLiveFile::LockFileWide(FileLock eLock) {
   std::unique_lock<std::mutex> guard(lock.mutex);
   lock.released.wait(guard, [&] { return !lock.bHeld; });
   lock.bHeld = true;
-  if (lock.iFd < 0) {
+  // Scratch storage has no live directory and no other process: the lock
+  // stays within this process.
+  if (lock.iFd < 0 && !m_csLiveDir.empty()) {
     const char* csName = eLock == FileLock::kNGE ? "/nge" : "/ngm";
-    lock.iFd = open((m_csLiveDir + csName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    lock.iFd = open(LivePath(csName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   }
   while (lock.iFd >= 0 && flock(lock.iFd, LOCK_EX) != 0 && errno == EINTR) {
   }
