@@ -44,6 +44,9 @@ inline bool OrbFileReleased(const OrbFileM* pFile) {
 template <class Base>
 class OrbUpdatableImpl : public Base {
  public:
+  // A map's Clear(key) stays visible beside the file-command Clear below.
+  using Base::Clear;
+
   uint64_t UpdateID(OrbCmd liFlags, const std::optional<AppUpdateInfo>& usrCmd,
                     std::u16string_view csUpdCmdFormat,
                     const std::vector<OrbFormatArg>& valueParams) override {
