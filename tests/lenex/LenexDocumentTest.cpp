@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -460,7 +462,6 @@ const std::string kLef = StartList();
 std::string ArchiveOf(const std::vector<std::string>& names) {
   const std::filesystem::path path = std::filesystem::temp_directory_path() /
                                      ("lenex-archive-" + std::to_string(getpid()) + ".zip");
-  std::filesystem::remove(path);
   int iError = 0;
   zip_t* pZip = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &iError);
   if (pZip == nullptr) throw std::runtime_error("no archive");
@@ -469,12 +470,9 @@ std::string ArchiveOf(const std::vector<std::string>& names) {
     if (zip_file_add(pZip, name.c_str(), pData, ZIP_FL_ENC_UTF_8) < 0) zip_source_free(pData);
   }
   zip_close(pZip);
-  std::string csBytes(std::filesystem::file_size(path), '\0');
-  FILE* pFile = std::fopen(path.c_str(), "rb");
-  const size_t uiRead = std::fread(csBytes.data(), 1, csBytes.size(), pFile);
-  std::fclose(pFile);
+  std::ifstream in(path, std::ios::binary);
+  const std::string csBytes{std::istreambuf_iterator<char>(in), {}};
   std::filesystem::remove(path);
-  csBytes.resize(uiRead);
   return csBytes;
 }
 
