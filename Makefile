@@ -17,7 +17,8 @@
 #   make fuzz FUZZ_SECONDS=60            run each libFuzzer target that long
 #                                        (clang 14, in build/fuzz), from a
 #                                        corpus of the demo files (the
-#                                        LENEX reader from fuzz/lenex-seeds);
+#                                        LENEX reader from fuzz/lenex-seeds,
+#                                        the web server from fuzz/http-seeds);
 #                                        FUZZ_RUNS=N stops each after N
 #                                        executions (no time limit then
 #                                        unless FUZZ_SECONDS is given)
@@ -92,11 +93,13 @@ fuzz: build
 	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DVARNOX_SANITIZE=address,undefined -DVARNOX_FUZZ=ON -DVARNOX_BUILD_TESTS=OFF \
 	  -DVARNOX_BUILD_BENCH=OFF -DVARNOX_BUILD_TOOLS=OFF
-	cmake --build $(FUZZ_DIR) -j $(JOBS) -t SavedFileFuzz XmlImportFuzz LenexFuzz
+	cmake --build $(FUZZ_DIR) -j $(JOBS) -t SavedFileFuzz XmlImportFuzz LenexFuzz HttpRequestFuzz
 	set -e; demo=$$(mktemp -d); trap 'rm -rf $$demo' EXIT; \
 	$(BUILD_DIR)/tools/varnox demo $$demo/meet > /dev/null; \
-	mkdir -p $(FUZZ_DIR)/corpus-saved $(FUZZ_DIR)/corpus-xml $(FUZZ_DIR)/corpus-lenex $$demo/files; \
+	mkdir -p $(FUZZ_DIR)/corpus-saved $(FUZZ_DIR)/corpus-xml $(FUZZ_DIR)/corpus-lenex \
+	  $(FUZZ_DIR)/corpus-http $$demo/files; \
 	cp fuzz/lenex-seeds/* $(FUZZ_DIR)/corpus-lenex/; \
+	cp fuzz/http-seeds/* $(FUZZ_DIR)/corpus-http/; \
 	for f in competitors:FT_COMPETITORS globals:FT_GLOBALS races:FT_RACES pulses:FT_RAW_PULSES iosetup:FT_IOSETUP; do \
 	  cp $$demo/meet/$${f%%:*}.orb $(FUZZ_DIR)/corpus-saved/; \
 	  cp $$demo/meet/$${f%%:*}.orb $$demo/files/$${f#*:}.orb; \
@@ -108,7 +111,9 @@ fuzz: build
 	ASAN_OPTIONS=detect_leaks=0 VARNOX_FUZZ_FILES=$$demo/files nice -n 10 ./fuzz/XmlImportFuzz \
 	  $(FUZZ_LIMITS) -max_len=262144 -dict=../../fuzz/xml.dict corpus-xml && \
 	ASAN_OPTIONS=detect_leaks=0 nice -n 10 ./fuzz/LenexFuzz $(FUZZ_LIMITS) \
-	  -max_len=65536 -dict=../../fuzz/lenex.dict corpus-lenex
+	  -max_len=65536 -dict=../../fuzz/lenex.dict corpus-lenex && \
+	ASAN_OPTIONS=detect_leaks=0 nice -n 10 ./fuzz/HttpRequestFuzz $(FUZZ_LIMITS) \
+	  -max_len=4096 -dict=../../fuzz/http.dict corpus-http
 
 # The tests where threads or processes share a file or a view model, built
 # and run under ThreadSanitizer (only these: a whole sanitized build of the

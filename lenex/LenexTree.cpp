@@ -262,7 +262,11 @@ class TreeBuilder {
       Attribute attribute;
       attribute.name = NameIndex(aOne[0]);
       attribute.valueOffset = static_cast<uint32_t>(m_Tree.values.size());
-      AppendResolvingAmpersands(p, pEnd);
+      if (InInput(p, pEnd)) {
+        m_Tree.values.append(p, static_cast<size_t>(pEnd - p));
+      } else {
+        AppendResolvingAmpersands(p, pEnd);
+      }
       attribute.valueSize = static_cast<uint32_t>(m_Tree.values.size()) - attribute.valueOffset;
       m_Tree.attributes.push_back(attribute);
     }
@@ -282,9 +286,20 @@ class TreeBuilder {
     m_Open.push_back(uiIndex);
   }
 
-  // Attribute values come as [p, pEnd) with every '&' left as "&#38;" (the
-  // parser leaves it for a tree builder to resolve). Most values hold none:
-  // they are appended whole, and only a value with an '&' is then closed up.
+  // Whether [p, pEnd) lies in the parser's input: such a value is the
+  // document's own text between the quotes, which holds no '&' (a value
+  // with a reference, or one whose blanks are normalised, is built by the
+  // parser in a buffer of its own). Most values are of this kind, and a
+  // search for '&' in each cost more than the rest of its handling.
+  bool InInput(const char* p, const char* pEnd) const {
+    const xmlParserInputPtr pInput = m_pContext->input;
+    return pInput != nullptr && p >= reinterpret_cast<const char*>(pInput->base) &&
+           pEnd <= reinterpret_cast<const char*>(pInput->end);
+  }
+
+  // Attribute values built by the parser come as [p, pEnd) with every '&'
+  // left as "&#38;" (the parser leaves it for a tree builder to resolve):
+  // the value is appended whole, and only one with an '&' is closed up.
   void AppendResolvingAmpersands(const char* p, const char* pEnd) {
     std::string& values = m_Tree.values;
     const size_t uiStart = values.size();

@@ -20,9 +20,17 @@ constexpr size_t kMostBody = 1024;
 // How long a write waits for a client to make room.
 constexpr std::chrono::seconds kWriteTimeout(5);
 
+// {"error": why}. The reason may repeat a request's path, which can hold any
+// bytes: what is not UTF-8 is sent as replacement characters (a dump that
+// threw here would end the server).
+std::string ErrorJson(const std::string& csWhy) {
+  return nlohmann::json{{"error", csWhy}}.dump(-1, ' ', false,
+                                               nlohmann::json::error_handler_t::replace);
+}
+
 void Refuse(httplib::Response& res, int iStatus, const std::string& csWhy) {
   res.status = iStatus;
-  res.set_content(nlohmann::json{{"error", csWhy}}.dump(), kJson);
+  res.set_content(ErrorJson(csWhy), kJson);
 }
 
 // Answers a request for the meet's data, or refuses it once the meet's file
@@ -68,13 +76,57 @@ int ConnectionOf(const httplib::Request& req) {
   return -1;
 }
 
+// The server, with the handling of one request over any stream open to the
+// class that serves bytes without a socket.
+class StreamServer : public httplib::Server {
+ public:
+  using httplib::Server::process_request;
+};
+
+// A connection made of bytes: reads them in order, keeps what is written.
+class BytesStream : public httplib::Stream {
+ public:
+  BytesStream(std::string_view csIn, size_t uiMostWrites)
+      : m_csIn(csIn), m_uiWritesLeft(uiMostWrites) {}
+
+  bool is_readable() const override { return !m_csIn.empty(); }
+  bool is_writable() const override { return m_uiWritesLeft > 0; }
+  ssize_t read(char* p, size_t uiSize) override {
+    const size_t uiRead = m_csIn.copy(p, uiSize);
+    m_csIn.remove_prefix(uiRead);
+    return static_cast<ssize_t>(uiRead);
+  }
+  ssize_t write(const char* p, size_t uiSize) override {
+    if (m_uiWritesLeft == 0) return -1;
+    --m_uiWritesLeft;
+    m_csOut.append(p, uiSize);
+    return static_cast<ssize_t>(uiSize);
+  }
+  void get_remote_ip_and_port(std::string& csIp, int& iPort) const override {
+    csIp = "0.0.0.0";
+    iPort = 0;
+  }
+  void get_local_ip_and_port(std::string& csIp, int& iPort) const override {
+    get_remote_ip_and_port(csIp, iPort);
+  }
+  socket_t socket() const override { return INVALID_SOCKET; }
+
+  bool Done() const { return m_csIn.empty() || m_uiWritesLeft == 0; }
+  std::string& Out() { return m_csOut; }
+
+ private:
+  std::string_view m_csIn;
+  size_t m_uiWritesLeft;
+  std::string m_csOut;
+};
+
 }  // namespace
 
 WebServer::WebServer(Feed& feed, ServerOptions options)
     : m_Feed(feed),
       m_Options(std::move(options)),
       m_Idle(feed),
-      m_pServer(std::make_unique<httplib::Server>()) {
+      m_pServer(std::make_unique<StreamServer>()) {
   const size_t uiThreads = m_Options.uiThreads;
   m_pServer->new_task_queue = [uiThreads] { return new httplib::ThreadPool(uiThreads); };
   m_pServer->set_payload_max_length(kMostBody);
@@ -96,6 +148,18 @@ bool WebServer::Run() { return m_pServer->listen_after_bind(); }
 void WebServer::Stop() {
   m_Feed.Stop();
   m_pServer->stop();
+}
+
+std::string WebServer::ServeBytes(std::string_view csBytes, size_t uiMostWrites) {
+  BytesStream stream(csBytes, uiMostWrites);
+  auto& server = static_cast<StreamServer&>(*m_pServer);
+  // Request after request, as a kept-alive connection is served, until the
+  // bytes run out or the server closes the connection.
+  bool bClosed = false;
+  while (!bClosed && !stream.Done()) {
+    if (!server.process_request(stream, false, bClosed, nullptr)) break;
+  }
+  return std::move(stream.Out());
 }
 
 void WebServer::Route() {
@@ -154,7 +218,7 @@ void WebServer::Route() {
             if (m_Feed.Stopped()) return false;
             if (const auto csClosed = m_Feed.Closed()) {
               Send(sink,
-                   EventText(FeedEvent{0, "closed", nlohmann::json{{"error", *csClosed}}.dump()}));
+                   EventText(FeedEvent{0, "closed", ErrorJson(*csClosed)}));
               return false;
             }
             if (!*pAt) {

@@ -53,6 +53,12 @@ class WebServer {
   bool Run();
   // Ends every stream and stops serving; Run returns.
   void Stop();
+  // Serves `csBytes` as the requests of one connection, the way the bytes
+  // would arrive on a socket, and returns what the server writes back. An
+  // event stream never ends by itself: the connection takes at most
+  // uiMostWrites writes and then reads as closed by the client. For the
+  // fuzz target, which feeds the server any bytes without a socket.
+  std::string ServeBytes(std::string_view csBytes, size_t uiMostWrites = 16);
   // The event streams open now.
   size_t OpenStreams() const { return m_uiStreams.load(); }
   // The event streams with nothing left to send, whose next events are

@@ -214,6 +214,7 @@ const Request kRequests[] = {
     {"UnknownPath", Get("/nothing-here"), 404},
     {"UnknownHeat", Get("/api/heats/R1/H9"), 404},
     {"UnknownApi", Get("/api/competitors"), 404},
+    {"PathNotUtf8", Get("/\x97pi/heats"), 404},
     {"TraversalPlain", Get("/../../etc/passwd"), 404},
     {"TraversalEncoded", Get("/%2e%2e/%2e%2e/etc/passwd"), 404},
     {"TraversalInAsset", Get("/app.js/../../../etc/passwd"), 404},
