@@ -1,11 +1,23 @@
-// Reading and writing .lef documents: the refusals (each naming element,
-// attribute, line and what was expected), what real files do that is
-// tolerated, the encodings, and the round trips between model and text.
+// LENEX documents without a meet: the value forms (each text parses to its
+// canonical form or is refused), reading and writing .lef text (the
+// refusals, each naming element, attribute, line and what was expected;
+// what real files do that is tolerated; the encodings; the round trips
+// between model and text) and .lxf archives (the one .lef they hold comes
+// back as it went in; archives that could smuggle in something else are
+// refused).
 #include <gtest/gtest.h>
+#include <unistd.h>
+#include <zip.h>
 
 #include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "lenex/Lenex.h"
 #include "tests/lenex/LenexTestDocument.h"
@@ -14,6 +26,79 @@ namespace {
 
 using namespace Varnox::Lenex;
 using namespace Varnox::Lenex::Testing;
+
+// --- value forms -------------------------------------------------------------
+
+struct FormCase {
+  const char* name;
+  std::function<std::optional<std::string>(std::string_view)> roundTrip;
+  std::string text;
+  std::optional<std::string> written;  // nothing = refused
+};
+
+// Parse, then write what was parsed.
+template <typename T>
+std::function<std::optional<std::string>(std::string_view)> Through(
+    std::optional<T> (*parse)(std::string_view), std::string (*format)(const T&)) {
+  return [=](std::string_view text) -> std::optional<std::string> {
+    const std::optional<T> value = parse(text);
+    if (!value) return std::nullopt;
+    return format(*value);
+  };
+}
+
+const auto kSwim = Through(ParseSwimTime, FormatSwimTime);
+const auto kReaction = Through(ParseReactionTime, FormatReactionTime);
+const auto kDate = Through(ParseDate, FormatDate);
+const auto kDaytime = Through(ParseDaytime, FormatDaytime);
+
+class LenexValueFormTest : public testing::TestWithParam<FormCase> {};
+
+TEST_P(LenexValueFormTest, ParsesToItsCanonicalFormOrRefuses) {
+  EXPECT_EQ(GetParam().roundTrip(GetParam().text), GetParam().written);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LenexValueFormTest,
+    testing::Values(FormCase{"SwimTimeLongest", kSwim, "99:59:59.99", "99:59:59.99"},
+                    FormCase{"NoTime", kSwim, "NT", "NT"},
+                    FormCase{"SwimTimeShort", kSwim, "01:02.47", std::nullopt},
+                    FormCase{"SwimSeconds60", kSwim, "00:00:60.00", std::nullopt},
+                    FormCase{"SwimMinutes60", kSwim, "00:60:00.00", std::nullopt},
+                    FormCase{"SwimTimeSigned", kSwim, "+0:01:02.47", std::nullopt},
+                    FormCase{"ReactionHundredths", kReaction, "+71", "+71"},
+                    FormCase{"ReactionUnsigned", kReaction, "71", "+71"},
+                    FormCase{"ReactionZero", kReaction, "0", "0"},
+                    FormCase{"ReactionSeconds", kReaction, "+0.71", "+71"},
+                    FormCase{"ReactionThreeDecimals", kReaction, "0.712", std::nullopt},
+                    FormCase{"ReactionEmpty", kReaction, "+", std::nullopt},
+                    FormCase{"Date", kDate, "2008-02-29", "2008-02-29"},
+                    FormCase{"DateNoLeapDay", kDate, "2009-02-29", std::nullopt},
+                    FormCase{"DateMonth13", kDate, "2008-13-01", std::nullopt},
+                    FormCase{"DateYearOnly", kDate, "2008", std::nullopt},
+                    FormCase{"DaytimeHour24", kDaytime, "24:00", std::nullopt},
+                    FormCase{"DaytimeSeconds", kDaytime, "09:05:00", std::nullopt}),
+    [](const auto& one) { return std::string(one.param.name); });
+
+// Each value of T up to `last` written as its code and parsed back.
+template <typename T>
+void ExpectEveryCodeParsesBack(T last) {
+  for (int i = 0; i <= static_cast<int>(last); ++i)
+    EXPECT_EQ(Codes<T>::Parse(Codes<T>::Code(static_cast<T>(i))), static_cast<T>(i)) << i;
+}
+
+TEST(LenexCodesTest, EveryCodeParsesBackToItsValue) {
+  ExpectEveryCodeParsesBack(Round::kTimeTrial);
+  ExpectEveryCodeParsesBack(Course::kOpen);
+  EXPECT_FALSE(Codes<Stroke>::Parse("free"));  // codes are upper case
+}
+
+TEST(LenexNumberTest, RefusesWhatIsNoSigned32BitInteger) {
+  EXPECT_EQ(ParseNumber("-2147483648"), INT32_MIN);
+  EXPECT_EQ(ParseNumber("+7"), 7);
+  for (const char* csText : {"2147483648", "", "+", "++1", "1.0", " 1", "1e3"})
+    EXPECT_FALSE(ParseNumber(csText)) << csText;
+}
 
 // The shared start list with results: a second event (a later round of the
 // first) and a second athlete with a ranked result with a split.
@@ -131,14 +216,12 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"UndeclaredEntity", R"(city="Basel")", R"(city="&lake;")", "", "",
                 R"(city="&lake;")", "well-formed"},
         Refusal{"NestedTooDeep", "<CLUBS>", "<CLUBS>" + Repeated("<X>", 30) + Repeated("</X>", 30),
-                "X", "", "<CLUBS>", "at most 24 levels"},
-        Refusal{"TooManyAttributes", R"(<POOL lanemin="1" lanemax="6"/>)",
-                "<POOL " + Repeated("a=\"\" ", 65) + "/>", "", "", "", "at most 64 attributes"}),
+                "X", "", "<CLUBS>", "at most 24 levels"}),
     [](const auto& one) { return std::string(one.param.name); });
 
 // The scan for start tags with too many attributes skips ahead by windows
-// of bytes: a tag at the limit is read, and one past it refused, wherever
-// the tag falls in those windows.
+// of bytes: a tag at the limit is read, and one past it refused (before
+// any line is known), wherever the tag falls in those windows.
 TEST(LenexAttributeLimit, HoldsWhereverTheTagLies) {
   auto attributes = [](int iCount) {
     std::string csAttributes;
@@ -150,10 +233,14 @@ TEST(LenexAttributeLimit, HoldsWhereverTheTagLies) {
       const std::string csDocument =
           Replaced(kDocument, R"(<POOL lanemin="1" lanemax="6"/>)",
                    std::string(iShift, ' ') + "<POOL " + attributes(iCount) + "/>");
-      if (iCount == 64) {
-        EXPECT_NO_THROW(ReadLef(csDocument)) << "shifted by " << iShift;
-      } else {
-        EXPECT_THROW(ReadLef(csDocument), LenexError) << "shifted by " << iShift;
+      try {
+        ReadLef(csDocument);
+        EXPECT_EQ(iCount, 64) << "shifted by " << iShift;
+      } catch (const LenexError& error) {
+        EXPECT_EQ(iCount, 65) << "shifted by " << iShift << ": " << error.what();
+        EXPECT_EQ(error.Line(), 0) << error.what();
+        EXPECT_NE(error.Expected().find("at most 64 attributes"), std::string::npos)
+            << error.what();
       }
     }
   }
@@ -361,6 +448,105 @@ INSTANTIATE_TEST_SUITE_P(
         WriterRefusal{"RecordWithoutPlace",
                       [](Document& d) { d.recordLists[0].records[0].meetInfo->city.reset(); },
                       "RECORD", ""}),
+    [](const auto& one) { return std::string(one.param.name); });
+
+// --- archives ----------------------------------------------------------------
+
+const std::string kLef = StartList();
+
+// An archive of the named entries, each holding kLef, written by libzip
+// itself (so that any name and any count can be made).
+std::string ArchiveOf(const std::vector<std::string>& names) {
+  const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("lenex-archive-" + std::to_string(getpid()) + ".zip");
+  int iError = 0;
+  zip_t* pZip = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &iError);
+  if (pZip == nullptr) throw std::runtime_error("no archive");
+  for (const std::string& name : names) {
+    zip_source_t* pData = zip_source_buffer(pZip, kLef.data(), kLef.size(), 0);
+    if (zip_file_add(pZip, name.c_str(), pData, ZIP_FL_ENC_UTF_8) < 0) zip_source_free(pData);
+  }
+  zip_close(pZip);
+  std::ifstream in(path, std::ios::binary);
+  const std::string csBytes{std::istreambuf_iterator<char>(in), {}};
+  std::filesystem::remove(path);
+  return csBytes;
+}
+
+// The archive with the uncompressed size of its entry changed by iDelta in
+// the local header and in the central directory alike (so the two agree and
+// only the data gives the lie away).
+std::string WithSizeChangedBy(std::string csArchive, int32_t iDelta) {
+  auto patch = [&](const char* csSignature, size_t uiOffset) {
+    const size_t uiAt = csArchive.find(csSignature);
+    if (uiAt == std::string::npos) throw std::runtime_error("no header");
+    uint32_t uiSize = 0;
+    std::memcpy(&uiSize, csArchive.data() + uiAt + uiOffset, 4);
+    uiSize = static_cast<uint32_t>(static_cast<int64_t>(uiSize) + iDelta);
+    std::memcpy(csArchive.data() + uiAt + uiOffset, &uiSize, 4);
+  };
+  patch("PK\x03\x04", 22);
+  patch("PK\x01\x02", 24);
+  return csArchive;
+}
+
+// A document written to a file of either kind reads back equal; the .lef of
+// an archive made elsewhere, under any name, comes back byte for byte.
+TEST(LenexArchiveTest, FilesOfBothKindsRoundTrip) {
+  EXPECT_EQ(ExtractLxf(ArchiveOf({"Any Name.LEF"})), kLef);
+  const Document document = ReadLef(kLef);
+  const std::filesystem::path directory =
+      std::filesystem::temp_directory_path() / ("lenex-files-" + std::to_string(getpid()));
+  std::filesystem::create_directories(directory);
+  for (const char* csName : {"meet.lef", "meet.lxf", "MEET.LXF"}) {
+    WriteLenexFile(directory / csName, document);
+    EXPECT_EQ(ReadLenexFile(directory / csName), document) << csName;
+  }
+  EXPECT_THROW(WriteLenexFile(directory / "meet.xml", document), LenexError);
+  std::filesystem::remove_all(directory);
+}
+
+struct ArchiveRefusal {
+  const char* name;
+  std::function<std::string()> archive;
+  std::string says;  // part of the refusal
+};
+
+class LenexArchiveRefusalTest : public testing::TestWithParam<ArchiveRefusal> {};
+
+TEST_P(LenexArchiveRefusalTest, IsRefusedWithItsReason) {
+  LenexLimits limits;
+  limits.uiMaxDocumentBytes = 4096;
+  try {
+    ExtractLxf(GetParam().archive(), limits);
+    FAIL() << "extracted without refusal";
+  } catch (const LenexError& error) {
+    EXPECT_NE(std::string(error.what()).find(GetParam().says), std::string::npos) << error.what();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LenexArchiveRefusalTest,
+    testing::Values(
+        ArchiveRefusal{"NoZip", [] { return kLef; }, "a ZIP archive"},
+        ArchiveRefusal{"Empty", [] { return std::string("PK\x05\x06") + std::string(18, '\0'); },
+                       "exactly one"},
+        ArchiveRefusal{"TwoEntries",
+                       [] {
+                         return ArchiveOf({"a.lef", "b.lef"});
+                       },
+                       "exactly one"},
+        ArchiveRefusal{"PathInName", [] { return ArchiveOf({"dir/meet.lef"}); }, "holds a path"},
+        ArchiveRefusal{"BackslashInName", [] { return ArchiveOf({"dir\\meet.lef"}); },
+                       "holds a path"},
+        ArchiveRefusal{"NoLef", [] { return ArchiveOf({"meet.xml"}); }, "no .lef"},
+        ArchiveRefusal{"SizeTooSmall",
+                       [] { return WithSizeChangedBy(PackLxf(kLef, "meet.lef"), -10); }, "size"},
+        ArchiveRefusal{"SizeTooLarge",
+                       [] { return WithSizeChangedBy(PackLxf(kLef, "meet.lef"), 10); }, "size"},
+        ArchiveRefusal{"BeyondTheLimit",
+                       [] { return PackLxf(std::string(5000, ' ') + kLef, "meet.lef"); },
+                       "at most 4096 bytes"}),
     [](const auto& one) { return std::string(one.param.name); });
 
 }  // namespace

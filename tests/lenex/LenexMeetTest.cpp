@@ -78,21 +78,6 @@ std::shared_ptr<V::Id2sCkxCompOneHeat> HeatOf(Opened& meet, const char16_t* csEv
   return Get(*pEntry->Heats(), std::u16string(csHeat));
 }
 
-// The competitors of a lane as "key:id", in key order, joined by commas.
-std::string LaneCompetitors(Opened& meet, const char16_t* csEvent, const char16_t* csHeat,
-                            int iLane) {
-  const auto pLane =
-      Get(*HeatOf(meet, csEvent, csHeat)->LaneResults(), static_cast<uint64_t>(iLane));
-  const auto pIds = pLane->CompetitorId();
-  std::map<uint64_t, int32_t> ids;
-  for (uint32_t hPos = pIds->Head(); hPos != 0; hPos = pIds->Next(hPos))
-    ids[pIds->GetKey(hPos)] = pIds->Item(hPos)->CompetitorId();
-  std::string csIds;
-  for (const auto& [uiKey, iId] : ids)
-    csIds += (csIds.empty() ? "" : ",") + std::to_string(uiKey) + ":" + std::to_string(iId);
-  return csIds;
-}
-
 std::string DefaultText(Tarvex::Orb::DataDirectAcces::IOrbMap<uint64_t, V::Id2sCkxCategory>& map,
                         int32_t iKey) {
   return Utf8(Get(map, static_cast<uint64_t>(iKey))->CategoryAbbrev());
@@ -170,18 +155,26 @@ std::string EventProbe(Opened& meet, const char16_t* csEvent) {
          Utf8(pEntry->TitlePrint());
 }
 
+// A lane as its competitors ("key:id", in key order, joined by commas), its
+// status, current lap and laps.
 std::string LaneProbe(Opened& meet, const char16_t* csEvent, const char16_t* csHeat, int iLane) {
-  const auto pHeat = HeatOf(meet, csEvent, csHeat);
-  const auto pLane = Get(*pHeat->LaneResults(), static_cast<uint64_t>(iLane));
-  std::string csLaps;
+  const auto pLane =
+      Get(*HeatOf(meet, csEvent, csHeat)->LaneResults(), static_cast<uint64_t>(iLane));
+  const auto pIds = pLane->CompetitorId();
+  std::map<uint64_t, int32_t> ids;
+  for (uint32_t hPos = pIds->Head(); hPos != 0; hPos = pIds->Next(hPos))
+    ids[pIds->GetKey(hPos)] = pIds->Item(hPos)->CompetitorId();
+  std::string csIds, csLaps;
+  for (const auto& [uiKey, iId] : ids)
+    csIds += (csIds.empty() ? "" : ",") + std::to_string(uiKey) + ":" + std::to_string(iId);
   const auto pLaps = pLane->Laps();
   for (uint32_t i = 0; i < pLaps->GetLength(0); ++i)
     csLaps += " " + std::to_string(pLaps->Item(i)->Lap()) + ":" +
               std::to_string(pLaps->Item(i)->Time()->Item(0));
   const auto pStatus =
       Get(*meet.files.globals->StatusDefaults(), static_cast<uint64_t>(pLane->StatusId()));
-  return LaneCompetitors(meet, csEvent, csHeat, iLane) + "|" + Utf8(pStatus->StatusDescAbbrev()) +
-         "|" + std::to_string(pLane->CurrentLap()) + "|" + csLaps;
+  return csIds + "|" + Utf8(pStatus->StatusDescAbbrev()) + "|" +
+         std::to_string(pLane->CurrentLap()) + "|" + csLaps;
 }
 
 const RuleCase kRules[] = {
@@ -384,7 +377,7 @@ TEST(LenexReimport, UpdatesWhatItNamesAndKeepsTimedLanes) {
             1);
   const auto pHeat = HeatOf(meet, u"E10", u"H100");
   EXPECT_EQ(pHeat->LaneResults()->GetCount(), 3);  // lanes 2, 4 and 5
-  EXPECT_EQ(LaneCompetitors(meet, u"E10", u"H100", 2), "7:7");
+  EXPECT_EQ(LaneProbe(meet, u"E10", u"H100", 2), "7:7|OK|0|");
   EXPECT_EQ(pHeat->LaneResults()->Find(uint64_t{3}), 0u);
   EXPECT_EQ(LaneProbe(meet, u"E10", u"H100", 4), "8:8|OK|2| 1:1450 4:6400");
   EXPECT_EQ(firstLap(meet)->Time()->Item(1), 0u);

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The live-results server end to end, on a scratch meet on the loopback.
 
-  live_test.py browser VARNOX WEB_TIMER [SCREENSHOT.png]
+  live_test.py VARNOX WEB_TIMER [SCREENSHOT.png]
       headless Chromium opens the page; a timing process (web_timer) writes
       laps, a final time, a status and a competitor named as markup; the
       page's DOM must show each within a deadline. With SCREENSHOT.png, a
@@ -181,6 +181,4 @@ def browser_test(varnox, timer, screenshot):
 
 
 if __name__ == "__main__":
-    mode, varnox, timer = sys.argv[1:4]
-    assert mode == "browser", mode
-    browser_test(varnox, timer, sys.argv[4] if len(sys.argv) > 4 else None)
+    browser_test(sys.argv[1], sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else None)
