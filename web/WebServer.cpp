@@ -176,6 +176,12 @@ void WebServer::Route() {
       Refuse(res, 413, "the request's body is too large");
       return httplib::Server::HandlerResponse::Handled;
     }
+    // Ranges are not served: every answer is whole. The library would cut
+    // any handler's answer to the range asked, a refusal's reason too (a
+    // 404 with a part of its JSON); the files and texts are small, and the
+    // JSON changes between two requests for its parts anyway. The request
+    // is the library's own object, handed over as const.
+    const_cast<httplib::Request&>(req).ranges.clear();
     return httplib::Server::HandlerResponse::Unhandled;
   });
   server.set_error_handler([](const httplib::Request& req, httplib::Response& res) {

@@ -215,6 +215,8 @@ const Request kRequests[] = {
     {"UnknownHeat", Get("/api/heats/R1/H9"), 404},
     {"UnknownApi", Get("/api/competitors"), 404},
     {"PathNotUtf8", Get("/\x97pi/heats"), 404},
+    {"RangeServedWhole", "GET /app.js HTTP/1.1\r\nRange: bytes=0-0\r\nConnection: close\r\n\r\n",
+     200},
     {"TraversalPlain", Get("/../../etc/passwd"), 404},
     {"TraversalEncoded", Get("/%2e%2e/%2e%2e/etc/passwd"), 404},
     {"TraversalInAsset", Get("/app.js/../../../etc/passwd"), 404},
