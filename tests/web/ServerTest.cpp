@@ -74,11 +74,13 @@ class PlacesTest : public ::testing::TestWithParam<PlacesCase> {};
 TEST_P(PlacesTest, RowsInResultOrder) {
   const PlacesCase& c = GetParam();
   std::vector<LaneInput> lanes;
-  for (const Lane& lane : c.lanes)
-    lanes.push_back({.iLane = lane.iLane,
-                     .splits = lane.splits,
-                     .iStatusId = lane.iStatusId,
-                     .csStatus = lane.csStatus});
+  for (const Lane& lane : c.lanes) {
+    LaneInput& input = lanes.emplace_back();
+    input.iLane = lane.iLane;
+    input.splits = lane.splits;
+    input.iStatusId = lane.iStatusId;
+    input.csStatus = lane.csStatus;
+  }
   std::vector<std::string> described;
   for (const ResultRow& row : RankHeat(lanes, c.iLaps)) {
     described.push_back(Describe(row));
