@@ -46,7 +46,6 @@ struct TkCall {
   // Pointer arguments in argument order.
   std::vector<const void*> ptrs;
   // Copies taken at the call.
-  std::optional<KxUpdateRecord> update;  // obj UpdateID, Clear, SaveAsXml
   std::optional<OrbLogIndex> logHeader;  // task SendLog
   std::vector<uint8_t> logData;          // task SendLog
   std::optional<KxMessRequest> request;  // MessMan Dispatch, Withdraw
