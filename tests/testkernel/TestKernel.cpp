@@ -244,22 +244,14 @@ int64_t UpdateIdOf(KxUpdateRecord* p) {
 }
 
 // Records operation `Op` of interface `csItf` called on `self` and hands it
-// on to the reference kernel's interface. With `kFlags` the first argument
-// is a flag word, shown in hex. Slot 2 of every interface releases it. A
-// call on a released instance is recorded only.
-template <auto Op, bool kFlags, class Self, class... A>
+// on to the reference kernel's interface. Slot 2 of every interface
+// releases it. A call on a released instance is recorded only.
+template <auto Op, class Self, class... A>
 typename KxSlot<Op>::Result Forward(const char* csItf, const char* csOp, Self* self, A... args) {
   using R = typename KxSlot<Op>::Result;
   constexpr uint32_t kSlot = KxSlot<Op>::number;
   CallBuilder b(csItf, self, csOp);
-  if constexpr (kFlags) {
-    [&](auto first, auto... rest) {
-      b.Arg(Hex(first));
-      (AddArg(b, rest), ...);
-    }(args...);
-  } else {
-    (AddArg(b, args), ...);
-  }
+  (AddArg(b, args), ...);
   const bool bReleased = InstOf(self)->released;
   const uint64_t uiSerial = K().Record(b, kSlot == 2);
   auto* pInner = static_cast<Self*>(InstOf(self)->inner);
@@ -278,12 +270,10 @@ typename KxSlot<Op>::Result Forward(const char* csItf, const char* csOp, Self* s
 }
 
 // Fills slot `op` of `ops` with the forwarding body.
-#define TK_OP(itf, op) TK_OP_FLAGS(itf, op, false)
-#define TK_OP_FLAGS(itf, op, flags)                                            \
-  ops.op = [](auto* self, auto... args) -> typename KxSlot<&Ops::op>::Result { \
-    return Forward<&Ops::op, flags>(itf, #op, self, args...);                  \
-  }
-// TK_OP for each operation named after `itf`.
+#define TK_OP(itf, op)                     \
+  ops.op = [](auto* self, auto... args) -> \
+      typename KxSlot<&Ops::op>::Result { return Forward<&Ops::op>(itf, #op, self, args...); }
+// TK_OP for each operation named after `itf` (at most 14: the rescans end there).
 #define TK_OPS(itf, ...) TK_RESCAN(TK_OPS_EACH(itf, __VA_ARGS__))
 #define TK_OPS_EACH(itf, op, ...) \
   TK_OP(itf, op);                 \
@@ -383,10 +373,7 @@ const IkxDtb2FileOps kFileOps = [] {
   using Ops = IkxDtb2FileOps;
   Ops ops{};
   TK_OPS(KxNames::kFile, Release, SetTemplateName, SetFileTemplateName, GetObjInd, SetObjInd, Open,
-         RegisterMember, IsOpen);
-  TK_OP_FLAGS(KxNames::kFile, Clear, true);
-  TK_OPS(KxNames::kFile, SelectFileDlg, Save, GetFullPath, UnLoad);
-  TK_OP_FLAGS(KxNames::kFile, Update, true);
+         RegisterMember, IsOpen, Clear, SelectFileDlg, Save, GetFullPath, UnLoad, Update);
   TK_OPS(KxNames::kFile, GetDynGrowStatus, GetFileIdOfMessage, GetNGELock, ReleaseNGELock,
          GetNGMLock, ReleaseNGMLock, GetObjIndByName, SaveFileAsXml, UpdateFileFromXml);
   return ops;
@@ -395,12 +382,9 @@ const IkxDtb2FileOps kFileOps = [] {
 const IkxDtb2ObjOps kObjOps = [] {
   using Ops = IkxDtb2ObjOps;
   Ops ops{};
-  TK_OPS(KxNames::kObj, Release, Bind, BindMember);
-  TK_OP_FLAGS(KxNames::kObj, UpdateID, true);
-  TK_OPS(KxNames::kObj, ResizeDynMember, ResizeArray, EmbeddedMapCmd, MapCmd, EmbeddedMapGetKey,
-         MapGetKey);
-  TK_OP_FLAGS(KxNames::kObj, Clear, true);
-  TK_OPS(KxNames::kObj, EmbeddedMapGetKeyNotProt, MapGetKeyNotProt, ResizeDynMemberNotProt,
+  TK_OPS(KxNames::kObj, Release, Bind, BindMember, UpdateID, ResizeDynMember, ResizeArray,
+         EmbeddedMapCmd, MapCmd, EmbeddedMapGetKey, MapGetKey);
+  TK_OPS(KxNames::kObj, Clear, EmbeddedMapGetKeyNotProt, MapGetKeyNotProt, ResizeDynMemberNotProt,
          ResizeArrayNotProt, SaveAsXml, EmbeddedMapAddMany, ResizeDynMembers);
   return ops;
 }();

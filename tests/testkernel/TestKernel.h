@@ -9,7 +9,7 @@
 // against the library.
 //
 // Rendering of arguments in TkCall::args and TkCall::text:
-//   integers       decimal ("5", "-1"); flag words and Sd2UpdateCmd in hex ("0x220")
+//   integers       decimal ("5", "-1"); Sd2UpdateCmd in hex ("0x220")
 //   strings        in double quotes, as given, no escaping ("\"Varnox\""); null as null
 //   bools          true / false
 //   pointers       ptr / null; the values are kept in TkCall::ptrs
