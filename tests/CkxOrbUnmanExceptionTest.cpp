@@ -28,7 +28,7 @@ std::string NodeText(const char* csHandle, const char* csSignature, const char* 
 
 const std::string kUnknown = "Unknown ORB exception";
 
-// The one-dimensional texts of the arrays are in ArrayTest.
+// The one-dimensional texts of the arrays are in RecordFieldTest.
 const Case kCases[] = {
     // The dimension shown: itself without a count, else count - dimension + 1
     // while the count reaches the dimension.

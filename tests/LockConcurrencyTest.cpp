@@ -16,17 +16,6 @@
 
 namespace {
 
-struct LockOps {
-  std::function<void()> GetAR, ReleaseAR, GetRWE, ReleaseRWE;
-  std::function<bool()> Upgrade;
-};
-
-template <class C>
-LockOps OpsOf(C& c) {
-  return {[&c] { c.GetARLock(); }, [&c] { c.ReleaseARLock(); }, [&c] { c.GetRWELock(); },
-          [&c] { c.ReleaseRWELock(); }, [&c] { return c.GetARLockFromRWELock(); }};
-}
-
 struct Tally {
   std::atomic<int> iShared{0};
   std::atomic<int> iExclusive{0};

@@ -33,13 +33,11 @@ struct Holder {
 };
 
 // One container kind seen through its lock operations.
-struct LockTarget {
+struct LockTarget : LockOps {
   std::string csName;
   uint32_t* pWord;
   uint32_t uiIdle;  // the word with no lock held
   std::string csARTimeout, csRWEOverflow, csRWETimeout;
-  std::function<void()> GetAR, ReleaseAR, GetRWE, ReleaseRWE;
-  std::function<bool()> Upgrade;
   std::function<void()> Change;  // what an upgrade must notice
 };
 
@@ -49,7 +47,8 @@ template <class C>
 LockTarget Target(const char* csName, C& c, uint32_t& uiWord, uint32_t uiIdle,
                   const std::string& csWho, const std::string& csOverflowWho,
                   std::function<void()> change) {
-  return {csName,
+  return {OpsOf(c),
+          csName,
           &uiWord,
           uiIdle,
           "###" + csWho + ".GetARLock: Timed Out !!!!",
@@ -57,11 +56,6 @@ LockTarget Target(const char* csName, C& c, uint32_t& uiWord, uint32_t uiIdle,
               ".GetRWELock: More then 65000 Read, Write, Enumeration operations concurrently in "
               "progress !!!!",
           "###" + csWho + ".GetRWELock: Timed Out !!!!",
-          [&c] { c.GetARLock(); },
-          [&c] { c.ReleaseARLock(); },
-          [&c] { c.GetRWELock(); },
-          [&c] { c.ReleaseRWELock(); },
-          [&c] { return c.GetARLockFromRWELock(); },
           std::move(change)};
 }
 

@@ -200,9 +200,10 @@ TEST_F(MapTest, EmbeddedMapsUseTheCallingThreadsCurrentObject) {
   EXPECT_EQ(lane.m_Contacts[world.aContacts[0]].m_iId, 99);
 }
 
-// Without the kernel's thread-slot index (a connection below version 8)
-// nothing is current and an embedded map looks destroyed; an object made
-// current under an earlier start-up does not count under the next one.
+// Without the kernel's thread-slot index (a connection below version 8,
+// which asks the kernel nothing but the connection) nothing is current and an
+// embedded map looks destroyed; an object made current under an earlier
+// start-up does not count under the next one.
 TEST_F(MapTest, TheThreadSlotHoldsTheCurrentObjectForOneStartUpOnly) {
   for (bool bSlot : {true, false}) {
     SCOPED_TRACE(bSlot ? "connection version 8" : "connection version 7");
@@ -210,6 +211,8 @@ TEST_F(MapTest, TheThreadSlotHoldsTheCurrentObjectForOneStartUpOnly) {
     kernel.Reset();
     if (!bSlot) kernel.Grant("CkxDtb2Connection", 7);
     KxInitCatAssembly(false);
+    EXPECT_EQ(dwIObjTlsInd != 0xFFFFFFFFu, bSlot);
+    EXPECT_EQ(kernel.CallsOf("CkxDtb2Connection").size(), bSlot ? 3u : 1u);
     MapWorld world;
     Lane& lane = world.Map()[world.aLanes[0]];
     EXPECT_EQ(KxCurrentObject(), bSlot ? &world.member : nullptr);

@@ -3,6 +3,7 @@
 // negotiation, the schema handshake, the reference-counted end.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,7 +40,13 @@ TEST(ComponentManagerLoader, EachLoadFailureEndsTheProcessAndAGoodRootLoadsTheMa
            "Kernel/Lib/CkxCompManagerR.dll  was not found\nSystem Error code is:  " +
            std::to_string(iError) + "\n";
   };
-  const TkTempOrb empty(TkTempOrb::Kind::Empty), noEntry(TkTempOrb::Kind::NoEntry);
+  // A KxOrb64 without component manager, and one whose manager has no entry.
+  const std::string csEmpty = KernelScratch::Get().Path("empty/");
+  const std::string csNoEntry = KernelScratch::Get().Path("noentry/");
+  std::filesystem::create_directories(csEmpty);
+  std::filesystem::create_directories(csNoEntry + "Kernel/Lib");
+  std::filesystem::copy_file(TK_NOENTRY_LIBRARY, TkKernelPath(csNoEntry),
+                             std::filesystem::copy_options::overwrite_existing);
   const std::string& csGood = TkOrbRoot();
   const std::string csNoSlash = csGood.substr(0, csGood.size() - 1);
   // 512 bytes hold the value, "Kernel/Lib/CkxCompManagerR.dll" (30) and the
@@ -56,11 +63,11 @@ TEST(ComponentManagerLoader, EachLoadFailureEndsTheProcessAndAGoodRootLoadsTheMa
       {"/", false, 1, "", kNoLocationMessage},
       {"", false, 1, "", kNoLocationMessage},
       {csNoSlash, false, 1, "", notFound(csNoSlash, 2)},
-      {empty.Root(), false, 1, "", notFound(empty.Root(), 2)},
-      {noEntry.Root(), false, 1, "",
+      {csEmpty, false, 1, "", notFound(csEmpty, 2)},
+      {csNoEntry, false, 1, "",
        "DLL Entry Point NOT FOUND !!\nThe Entry Point:  CreateKxComponent  was not "
        "found\nin the Component Manager:  " +
-           TkKernelPath(noEntry.Root()) + "\n"},
+           TkKernelPath(csNoEntry) + "\n"},
       {csTooLong, false, 1, "", notFound(csTooLong, 36)},
       {csGood, false, 0, "loaded " + TkKernelPath(csGood, false) + "\n", ""},
       {csGood, true, 0, "loaded " + TkKernelPath(csGood, true) + "\n", ""},
@@ -99,19 +106,6 @@ TEST_F(StartUpTest, CreatesTheProcessWideObjectsInOrder) {
   EXPECT_EQ(pTasks->TaskId(), kernel.AnswerOf("CkxTaskOnly", "GetTaskId"));
   EXPECT_EQ(dwIObjTlsInd, kernel.AnswerOf("CkxDtb2Connection", "GetObjTlsIndex"));
   EXPECT_EQ(catRefCnt, 1);
-}
-
-TEST_F(StartUpTest, ConnectionBelowVersion8LeavesNoThreadSlot) {
-  kernel.Grant("CkxDtb2Connection", 7);
-  KxInitCatAssembly(false);
-  EXPECT_EQ(dwIObjTlsInd, 0xFFFFFFFFu);
-  EXPECT_EQ(kernel.CallsOf("CkxDtb2Connection").size(), 1u);  // the request only: no
-                                                              // handshake either
-
-  KxEndCatAssembly();
-  kernel.Grant("CkxDtb2Connection", 8);
-  KxInitCatAssembly(false);
-  EXPECT_NE(dwIObjTlsInd, 0xFFFFFFFFu);
 }
 
 TEST_F(StartUpTest, RefusedTaskInterfacesLeaveAUsableTaskWithoutId) {

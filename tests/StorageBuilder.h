@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -114,6 +115,17 @@ struct TestMember : CkxDtb2Obj {
   }
   C m_Container;
 };
+
+// The lock operations of a lockable container.
+struct LockOps {
+  std::function<void()> GetAR, ReleaseAR, GetRWE, ReleaseRWE;
+  std::function<bool()> Upgrade;
+};
+template <class C>
+LockOps OpsOf(C& c) {
+  return {[&c] { c.GetARLock(); }, [&c] { c.ReleaseARLock(); }, [&c] { c.GetRWELock(); },
+          [&c] { c.ReleaseRWELock(); }, [&c] { return c.GetARLockFromRWELock(); }};
+}
 
 // The messages of the trace lines written since the last ClearCalls, after
 // checking that each went out as the containers write them.

@@ -28,60 +28,21 @@ namespace {
 // ---------------------------------------------------------------------------
 // Interface instances.
 
-// Every interface the kernel hands out.
-constexpr const char* kItfs[] = {KxNames::kConnection, KxNames::kTask,        KxNames::kTaskOnly,
-                                 KxNames::kMessMan,    KxNames::kDtbAccByStr, KxNames::kFile,
-                                 KxNames::kObj};
-
-// The entry of kItfs named `csName`, or null.
-const char* FindItf(const char* csName) {
-  for (const char* csItf : kItfs) {
-    if (csName != nullptr && std::strcmp(csItf, csName) == 0) return csItf;
-  }
-  return nullptr;
-}
-
-// One handed-out interface over the reference kernel's `inner`. The
-// interface object is the first member, so the pointer the library holds
-// converts back to the instance.
+// One handed-out interface over the reference kernel's `inner`. Every kernel
+// interface is one pointer to its operation table (KX_INTERFACE); an
+// instance starts with that pointer, so it is the interface the library
+// holds, and the library's pointer converts back to it.
 struct Inst {
-  union {
-    IkxDtb2Connection connection;
-    IkxTask task;
-    IkxTaskOnly taskOnly;
-    IkxD2MessMan messMan;
-    IkxDtbAccByStr access;
-    IkxDtb2File file;
-    IkxDtb2Obj obj;
-  } itf;
+  const void* ops;
   const char* name;
   int number;
   int generation;  // Reset count when created
   bool released;
   void* inner;
 };
-static_assert(std::is_standard_layout_v<Inst>);
+static_assert(std::is_standard_layout_v<Inst> && sizeof(IkxDtb2Obj) == sizeof(void*));
 
 Inst* InstOf(const void* self) { return static_cast<Inst*>(const_cast<void*>(self)); }
-
-// Operation tables, defined after the operations.
-extern const IkxDtb2ConnectionOps kConnectionOps;
-extern const IkxTaskOps kTaskOps;
-extern const IkxTaskOnlyOps kTaskOnlyOps;
-extern const IkxD2MessManOps kMessManOps;
-extern const IkxDtbAccByStrOps kAccessOps;
-extern const IkxDtb2FileOps kFileOps;
-extern const IkxDtb2ObjOps kObjOps;
-
-void SetOps(Inst& inst, const std::string& name) {
-  if (name == KxNames::kConnection) inst.itf.connection.ops = &kConnectionOps;
-  if (name == KxNames::kTask) inst.itf.task.ops = &kTaskOps;
-  if (name == KxNames::kTaskOnly) inst.itf.taskOnly.ops = &kTaskOnlyOps;
-  if (name == KxNames::kMessMan) inst.itf.messMan.ops = &kMessManOps;
-  if (name == KxNames::kDtbAccByStr) inst.itf.access.ops = &kAccessOps;
-  if (name == KxNames::kFile) inst.itf.file.ops = &kFileOps;
-  if (name == KxNames::kObj) inst.itf.obj.ops = &kObjOps;
-}
 
 // The reference kernel's entry point: its debug copy for this library's
 // debug copy, so that the two copies keep separate states as the library
@@ -154,14 +115,7 @@ class Kernel final : public TestKernel {
     m_calls.clear();
   }
 
-  void Grant(const std::string& itf, uint32_t version) override {
-    if (FindItf(itf.c_str()) == nullptr) {
-      throw std::invalid_argument("TestKernel::Grant: the kernel hands out no interface named \"" +
-                                  itf + "\"");
-    }
-    std::lock_guard lock(m_mutex);
-    m_grants[itf] = version;
-  }
+  void Grant(const std::string& itf, uint32_t version) override;
 
   std::vector<TkCall> Calls() const override {
     std::lock_guard lock(m_mutex);
@@ -188,20 +142,15 @@ class Kernel final : public TestKernel {
   }
 
   // Wraps the reference kernel's interface `pInner` (null: refused) named
-  // `csItf`; answers the interface to hand out and names it in `b`.
-  void* Wrap(const char* csItf, void* pInner, CallBuilder& b) {
+  // `csItf` in an instance with operations `pOps`; answers the interface to
+  // hand out and names it in `b`.
+  void* Wrap(const char* csItf, const void* pOps, void* pInner, CallBuilder& b) {
     if (pInner == nullptr) return nullptr;
     std::lock_guard lock(m_mutex);
-    auto inst = std::make_unique<Inst>();
-    SetOps(*inst, csItf);
-    inst->name = csItf;
-    inst->number = ++m_numbers[csItf];
-    inst->generation = m_generation;
-    inst->released = false;
-    inst->inner = pInner;
-    b.call.created = std::string(csItf) + "#" + std::to_string(inst->number);
-    m_insts.push_back(std::move(inst));
-    return &m_insts.back()->itf;
+    m_insts.push_back(
+        std::make_unique<Inst>(Inst{pOps, csItf, ++m_numbers[csItf], m_generation, false, pInner}));
+    b.call.created = std::string(csItf) + "#" + std::to_string(m_insts.back()->number);
+    return m_insts.back().get();
   }
 
   // Appends the call; answers its serial number for SetAnswer.
@@ -268,7 +217,6 @@ void AddArg(CallBuilder& b, KxUpdateRecord* p) {
   b.Arg(p == nullptr
             ? "null"
             : Str(std::string(p->text, strnlen(p->text, KxUpdateRecord::kTextCapacity)).c_str()));
-  if (p != nullptr) b.call.update = *p;
 }
 void AddArg(CallBuilder& b, const KxMessRequest* p) {
   b.Arg(p == nullptr ? "null"
@@ -296,22 +244,14 @@ int64_t UpdateIdOf(KxUpdateRecord* p) {
 }
 
 // Records operation `Op` of interface `csItf` called on `self` and hands it
-// on to the reference kernel's interface. With `kFlags` the first argument
-// is a flag word, shown in hex. Slot 2 of every interface releases it. A
-// call on a released instance is recorded only.
-template <auto Op, bool kFlags, class Self, class... A>
+// on to the reference kernel's interface. Slot 2 of every interface
+// releases it. A call on a released instance is recorded only.
+template <auto Op, class Self, class... A>
 typename KxSlot<Op>::Result Forward(const char* csItf, const char* csOp, Self* self, A... args) {
   using R = typename KxSlot<Op>::Result;
   constexpr uint32_t kSlot = KxSlot<Op>::number;
   CallBuilder b(csItf, self, csOp);
-  if constexpr (kFlags) {
-    [&](auto first, auto... rest) {
-      b.Arg(Hex(first));
-      (AddArg(b, rest), ...);
-    }(args...);
-  } else {
-    (AddArg(b, args), ...);
-  }
+  (AddArg(b, args), ...);
   const bool bReleased = InstOf(self)->released;
   const uint64_t uiSerial = K().Record(b, kSlot == 2);
   auto* pInner = static_cast<Self*>(InstOf(self)->inner);
@@ -330,12 +270,10 @@ typename KxSlot<Op>::Result Forward(const char* csItf, const char* csOp, Self* s
 }
 
 // Fills slot `op` of `ops` with the forwarding body.
-#define TK_OP(itf, op) TK_OP_FLAGS(itf, op, false)
-#define TK_OP_FLAGS(itf, op, flags)                                            \
-  ops.op = [](auto* self, auto... args) -> typename KxSlot<&Ops::op>::Result { \
-    return Forward<&Ops::op, flags>(itf, #op, self, args...);                  \
-  }
-// TK_OP for each operation named after `itf`.
+#define TK_OP(itf, op)                     \
+  ops.op = [](auto* self, auto... args) -> \
+      typename KxSlot<&Ops::op>::Result { return Forward<&Ops::op>(itf, #op, self, args...); }
+// TK_OP for each operation named after `itf` (at most 14: the rescans end there).
 #define TK_OPS(itf, ...) TK_RESCAN(TK_OPS_EACH(itf, __VA_ARGS__))
 #define TK_OPS_EACH(itf, op, ...) \
   TK_OP(itf, op);                 \
@@ -346,34 +284,19 @@ typename KxSlot<Op>::Result Forward(const char* csItf, const char* csOp, Self* s
 #define TK_RESCAN3(...) TK_RESCAN1(TK_RESCAN1(TK_RESCAN1(__VA_ARGS__)))
 #define TK_RESCAN1(...) __VA_ARGS__
 
-// Hands out `csInterface` of the reference kernel, at most at the test's
-// grant, wrapped in a recording instance.
-int Create(const char* csComponent, const char* csInterface, int iKind, void** ppInterface,
-           uint32_t& uiVersion, void* pExtra) {
-  CallBuilder b(csInterface == nullptr ? "(null)" : csInterface, nullptr, "CreateKxComponent");
-  b.Arg(Str(csComponent))
-      .Arg(Str(csInterface))
-      .Arg(std::to_string(iKind))
-      .Arg(std::to_string(uiVersion));
-  const char* csItf = FindItf(csInterface);
-  if (csItf == nullptr || ppInterface == nullptr) {  // the reference kernel refuses these
-    const int iResult =
-        Reference()(csComponent, csInterface, iKind, ppInterface, uiVersion, pExtra);
-    b.Arg(std::to_string(uiVersion)).Ptr(pExtra);
-    K().Record(b);
-    return iResult;
-  }
+// Hands out interface `csItf` with operations `pOps` at most at the test's
+// grant: `make` asks the reference kernel at the version offered for its
+// interface and answers its result. Refused (null, version 0, result 1) at
+// grant 0 or when the reference kernel refuses.
+template <class F>
+int HandOut(const char* csItf, const void* pOps, void** ppItf, uint32_t& uiVersion, CallBuilder& b,
+            F make) {
   uiVersion = K().Offer(csItf, uiVersion);
   void* pInner = nullptr;
-  int iResult = 1;
-  if (uiVersion != 0) {
-    iResult = Reference()(csComponent, csInterface, iKind, &pInner, uiVersion, pExtra);
-  }
-  *ppInterface = K().Wrap(csItf, pInner, b);
-  if (*ppInterface == nullptr) uiVersion = 0;
-  b.Arg(std::to_string(uiVersion)).Ptr(pExtra);
-  K().Record(b);
-  return *ppInterface == nullptr ? 1 : iResult;
+  const int iResult = uiVersion == 0 ? 1 : make(&pInner);
+  *ppItf = K().Wrap(csItf, pOps, pInner, b);
+  if (*ppItf == nullptr) uiVersion = 0;
+  return *ppItf == nullptr ? 1 : iResult;
 }
 
 // ---------------------------------------------------------------------------
@@ -383,6 +306,13 @@ const IkxDtb2ConnectionOps kConnectionOps = [] {
   using Ops = IkxDtb2ConnectionOps;
   Ops ops{};
   TK_OPS(KxNames::kConnection, Release, GetObjTlsIndex, ReleaseRefObject, AcceptSchema);
+  return ops;
+}();
+
+const IkxTaskOnlyOps kTaskOnlyOps = [] {
+  using Ops = IkxTaskOnlyOps;
+  Ops ops{};
+  TK_OPS(KxNames::kTaskOnly, Release, GetTaskId, RegisterCallbackSink);
   return ops;
 }();
 
@@ -396,14 +326,13 @@ const IkxTaskOps kTaskOps = [] {
     b.Arg(std::to_string(iKind)).Arg(pVersion == nullptr ? "null" : std::to_string(*pVersion));
     int32_t iResult = 2;
     if (ppItf != nullptr && pVersion != nullptr) {
-      *pVersion = K().Offer(KxNames::kTaskOnly, *pVersion);
-      IkxTaskOnly* pInner = nullptr;
       auto* pTask = static_cast<IkxTask*>(InstOf(self)->inner);
-      iResult = *pVersion == 0
-                    ? 1
-                    : pTask->ops->CreateTaskOnly(pTask, iKind, &pInner, pVersion, pSlotCount);
-      *ppItf = static_cast<IkxTaskOnly*>(K().Wrap(KxNames::kTaskOnly, pInner, b));
-      if (*ppItf == nullptr) *pVersion = 0;
+      iResult = HandOut(KxNames::kTaskOnly, &kTaskOnlyOps, reinterpret_cast<void**>(ppItf),
+                        *pVersion, b, [&](void** ppInner) {
+                          return pTask->ops->CreateTaskOnly(
+                              pTask, iKind, reinterpret_cast<IkxTaskOnly**>(ppInner), pVersion,
+                              pSlotCount);
+                        });
     }
     b.Arg(pVersion == nullptr ? "null" : std::to_string(*pVersion));
     b.Arg(pSlotCount == nullptr ? "null" : std::to_string(*pSlotCount));
@@ -426,13 +355,6 @@ const IkxTaskOps kTaskOps = [] {
   return ops;
 }();
 
-const IkxTaskOnlyOps kTaskOnlyOps = [] {
-  using Ops = IkxTaskOnlyOps;
-  Ops ops{};
-  TK_OPS(KxNames::kTaskOnly, Release, GetTaskId, RegisterCallbackSink);
-  return ops;
-}();
-
 const IkxD2MessManOps kMessManOps = [] {
   using Ops = IkxD2MessManOps;
   Ops ops{};
@@ -451,10 +373,7 @@ const IkxDtb2FileOps kFileOps = [] {
   using Ops = IkxDtb2FileOps;
   Ops ops{};
   TK_OPS(KxNames::kFile, Release, SetTemplateName, SetFileTemplateName, GetObjInd, SetObjInd, Open,
-         RegisterMember, IsOpen);
-  TK_OP_FLAGS(KxNames::kFile, Clear, true);
-  TK_OPS(KxNames::kFile, SelectFileDlg, Save, GetFullPath, UnLoad);
-  TK_OP_FLAGS(KxNames::kFile, Update, true);
+         RegisterMember, IsOpen, Clear, SelectFileDlg, Save, GetFullPath, UnLoad, Update);
   TK_OPS(KxNames::kFile, GetDynGrowStatus, GetFileIdOfMessage, GetNGELock, ReleaseNGELock,
          GetNGMLock, ReleaseNGMLock, GetObjIndByName, SaveFileAsXml, UpdateFileFromXml);
   return ops;
@@ -463,15 +382,65 @@ const IkxDtb2FileOps kFileOps = [] {
 const IkxDtb2ObjOps kObjOps = [] {
   using Ops = IkxDtb2ObjOps;
   Ops ops{};
-  TK_OPS(KxNames::kObj, Release, Bind, BindMember);
-  TK_OP_FLAGS(KxNames::kObj, UpdateID, true);
-  TK_OPS(KxNames::kObj, ResizeDynMember, ResizeArray, EmbeddedMapCmd, MapCmd, EmbeddedMapGetKey,
-         MapGetKey);
-  TK_OP_FLAGS(KxNames::kObj, Clear, true);
-  TK_OPS(KxNames::kObj, EmbeddedMapGetKeyNotProt, MapGetKeyNotProt, ResizeDynMemberNotProt,
+  TK_OPS(KxNames::kObj, Release, Bind, BindMember, UpdateID, ResizeDynMember, ResizeArray,
+         EmbeddedMapCmd, MapCmd, EmbeddedMapGetKey, MapGetKey);
+  TK_OPS(KxNames::kObj, Clear, EmbeddedMapGetKeyNotProt, MapGetKeyNotProt, ResizeDynMemberNotProt,
          ResizeArrayNotProt, SaveAsXml, EmbeddedMapAddMany, ResizeDynMembers);
   return ops;
 }();
+
+// Every interface the kernel hands out, with its instances' operations.
+struct Itf {
+  const char* name;
+  const void* ops;
+};
+const Itf kItfs[] = {{KxNames::kConnection, &kConnectionOps},
+                     {KxNames::kTask, &kTaskOps},
+                     {KxNames::kTaskOnly, &kTaskOnlyOps},
+                     {KxNames::kMessMan, &kMessManOps},
+                     {KxNames::kDtbAccByStr, &kAccessOps},
+                     {KxNames::kFile, &kFileOps},
+                     {KxNames::kObj, &kObjOps}};
+
+// The entry of kItfs named `csName`, or null.
+const Itf* FindItf(const char* csName) {
+  for (const Itf& itf : kItfs) {
+    if (csName != nullptr && std::strcmp(itf.name, csName) == 0) return &itf;
+  }
+  return nullptr;
+}
+
+void Kernel::Grant(const std::string& itf, uint32_t version) {
+  if (FindItf(itf.c_str()) == nullptr) {
+    throw std::invalid_argument("TestKernel::Grant: the kernel hands out no interface named \"" +
+                                itf + "\"");
+  }
+  std::lock_guard lock(m_mutex);
+  m_grants[itf] = version;
+}
+
+// Hands out `csInterface` of the reference kernel, at most at the test's
+// grant, wrapped in a recording instance.
+int Create(const char* csComponent, const char* csInterface, int iKind, void** ppInterface,
+           uint32_t& uiVersion, void* pExtra) {
+  CallBuilder b(csInterface == nullptr ? "(null)" : csInterface, nullptr, "CreateKxComponent");
+  b.Arg(Str(csComponent))
+      .Arg(Str(csInterface))
+      .Arg(std::to_string(iKind))
+      .Arg(std::to_string(uiVersion));
+  const Itf* pItf = FindItf(csInterface);
+  int iResult;
+  if (pItf == nullptr || ppInterface == nullptr) {  // the reference kernel refuses these
+    iResult = Reference()(csComponent, csInterface, iKind, ppInterface, uiVersion, pExtra);
+  } else {
+    iResult = HandOut(pItf->name, pItf->ops, ppInterface, uiVersion, b, [&](void** ppInner) {
+      return Reference()(csComponent, csInterface, iKind, ppInner, uiVersion, pExtra);
+    });
+  }
+  b.Arg(std::to_string(uiVersion)).Ptr(pExtra);
+  K().Record(b);
+  return iResult;
+}
 
 }  // namespace
 

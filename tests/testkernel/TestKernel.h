@@ -9,7 +9,7 @@
 // against the library.
 //
 // Rendering of arguments in TkCall::args and TkCall::text:
-//   integers       decimal ("5", "-1"); flag words and Sd2UpdateCmd in hex ("0x220")
+//   integers       decimal ("5", "-1"); Sd2UpdateCmd in hex ("0x220")
 //   strings        in double quotes, as given, no escaping ("\"Varnox\""); null as null
 //   bools          true / false
 //   pointers       ptr / null; the values are kept in TkCall::ptrs
@@ -46,7 +46,6 @@ struct TkCall {
   // Pointer arguments in argument order.
   std::vector<const void*> ptrs;
   // Copies taken at the call.
-  std::optional<KxUpdateRecord> update;  // obj UpdateID, Clear, SaveAsXml
   std::optional<OrbLogIndex> logHeader;  // task SendLog
   std::vector<uint8_t> logData;          // task SendLog
   std::optional<KxMessRequest> request;  // MessMan Dispatch, Withdraw

@@ -9,18 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
 #include <system_error>
 
 #ifndef TK_ORB_ROOT
 #error "TK_ORB_ROOT must name the directory the test kernel is built into"
 #endif
-#ifndef TK_NOENTRY_LIBRARY
-#error "TK_NOENTRY_LIBRARY must name the library without entry point"
-#endif
-
-namespace fs = std::filesystem;
 
 const std::string& TkOrbRoot() {
   static const std::string csRoot = TK_ORB_ROOT;
@@ -45,34 +39,6 @@ TestKernel& TkLoad() {
   if (p == nullptr)
     throw std::runtime_error("cannot load the test kernel " + csPath + ": " + dlerror());
   return *reinterpret_cast<PfTestKernelInstance>(p)();
-}
-
-// ---------------------------------------------------------------------------
-
-TkTempOrb::TkTempOrb(Kind kind) {
-  std::string csTemplate = (fs::temp_directory_path() / "varnox-orb-XXXXXX").string();
-  if (mkdtemp(csTemplate.data()) == nullptr) {
-    throw std::runtime_error("cannot create a temporary directory from " + csTemplate + ": " +
-                             std::strerror(errno));
-  }
-  m_csRoot = csTemplate + "/";
-  if (kind == Kind::NoEntry) {
-    std::error_code ec;
-    fs::create_directories(m_csRoot + "Kernel/Lib", ec);
-    for (bool bDebug : {false, true}) {
-      if (!ec) fs::copy_file(TK_NOENTRY_LIBRARY, TkKernelPath(m_csRoot, bDebug), ec);
-    }
-    if (ec) {
-      fs::remove_all(m_csRoot, ec);
-      throw std::runtime_error("cannot lay out " + m_csRoot + " with " + TK_NOENTRY_LIBRARY + ": " +
-                               ec.message());
-    }
-  }
-}
-
-TkTempOrb::~TkTempOrb() {
-  std::error_code ec;
-  fs::remove_all(m_csRoot, ec);
 }
 
 // ---------------------------------------------------------------------------

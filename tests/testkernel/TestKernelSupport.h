@@ -1,6 +1,5 @@
 // What tests need around the test kernel: loading it where the library will
-// look for it, temporary KxOrb64 directories for the fatal start-up paths,
-// and running code in a child process.
+// look for it, a scratch directory, and running code in a child process.
 #pragma once
 
 #include <stdlib.h>
@@ -37,27 +36,6 @@ std::string TkKernelPath(const std::string& csRoot, bool bDebug = false);
 // separate library with its own state). Throws std::runtime_error when the
 // library or its symbol cannot be loaded.
 TestKernel& TkLoad();
-
-// A temporary KxOrb64 directory, removed with the object. Create it in the
-// parent of a TkRunChild: a child ending through exit() skips the destructor.
-class TkTempOrb {
- public:
-  enum class Kind {
-    Empty,    // no component manager at all
-    NoEntry,  // Kernel/Lib/CkxCompManager{R,D}.dll without CreateKxComponent
-  };
-  // Throws std::runtime_error when the directory cannot be laid out.
-  explicit TkTempOrb(Kind kind);
-  ~TkTempOrb();
-  TkTempOrb(const TkTempOrb&) = delete;
-  TkTempOrb& operator=(const TkTempOrb&) = delete;
-
-  // The directory, ending with '/', as KxOrb64 expects it.
-  const std::string& Root() const { return m_csRoot; }
-
- private:
-  std::string m_csRoot;
-};
 
 // Outcome of TkRunChild.
 struct TkChildResult {
