@@ -5,11 +5,8 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -81,14 +78,10 @@ struct MemberCase {
   const char* pMember;
   int32_t iRootIndex;
   std::function<std::shared_ptr<D2fFileBase>()> create;
-  // Reads the member twice: true when both reads gave the same container.
-  std::function<bool(D2fFileBase&)> readTwice;
-  // The member's container, kept: a read of it and an update through it.
-  std::function<std::vector<std::function<void()>>(D2fFileBase&)> keepUses;
-  // Publishes an update of the member through its container.
-  std::function<void(D2fFileBase&)> publish;
-  // The member's container's ObjectChanged event gets `handler`.
-  std::function<void(D2fFileBase&, std::function<void()> handler)> onChanged;
+  // The member's container, as the updatable object it is and with a read of it.
+  std::function<std::pair<std::shared_ptr<IOrbUpdatableObject>, std::function<void()>>(
+      D2fFileBase&)>
+      container;
   // <Member>Mvvm and Get<Member>MvvmRoot.
   std::function<std::shared_ptr<OrbBaseDataWrapper>(D2fFileBase&)> mvvm, getRoot;
   // The<Member>MvvmDC with `settings`, typed as the member's root.
@@ -101,6 +94,11 @@ struct MemberCase {
   // unknown key must give null.
   std::function<bool(const std::u16string& csKey, std::shared_ptr<D2fFileBase>)> bindManager;
   std::function<void(const std::u16string& csKey)> removeManager;
+
+  // Publishes an update of the member through its container; the kernel's id.
+  uint64_t Publish(D2fFileBase& file) const {
+    return container(file).first->UpdateID(OrbCmd{0}, std::nullopt, u"roots", {});
+  }
 };
 
 template <class F, auto kMember, auto kMvvm, auto kGetRoot, auto kDataContext>
@@ -112,15 +110,10 @@ MemberCase Member(const char* pFile, const char* pMember, int32_t iRootIndex) {
           pMember,
           iRootIndex,
           [] { return F::Create(); },
-          [=](auto& f) { return (file(f).*kMember)() == (file(f).*kMember)(); },
           [=](auto& f) {
             const auto c = (file(f).*kMember)();
-            return std::vector<std::function<void()>>{
-                [c] { Use(*c); }, [c] { c->UpdateID(OrbCmd{0}, std::nullopt, u"", {}); }};
-          },
-          [=](auto& f) { (file(f).*kMember)()->UpdateID(OrbCmd{0}, std::nullopt, u"roots", {}); },
-          [=](auto& f, std::function<void()> handler) {
-            (file(f).*kMember)()->ObjectChanged().Add([handler](auto*, const auto&) { handler(); });
+            return std::pair<std::shared_ptr<IOrbUpdatableObject>, std::function<void()>>(
+                c, [c] { Use(*c); });
           },
           [=](auto& f) { return std::shared_ptr<OrbBaseDataWrapper>((file(f).*kMvvm)()); },
           [=](auto& f) { return std::shared_ptr<OrbBaseDataWrapper>((file(f).*kGetRoot)()); },
@@ -175,7 +168,7 @@ TEST_P(EveryMember, RegisteredBeforeOpenAndReportedWhileNotOpen) {
   EXPECT_TRUE(Registered(*pSecond));
   {
     ErrorCapture errors;
-    EXPECT_TRUE(c.readTwice(*pFirst));
+    EXPECT_EQ(c.container(*pFirst).first, c.container(*pFirst).first);
     const auto pRoot = c.mvvm(*pFirst);
     EXPECT_EQ(errors.m_Messages, std::vector<std::u16string>(4, NotOpenMessage(c.pFile)));
     EXPECT_EQ(pRoot->Parent(), nullptr);
@@ -189,7 +182,8 @@ TEST_P(EveryMember, RegisteredBeforeOpenAndReportedWhileNotOpen) {
 }
 
 // Once open, each read makes a new root following its member's updates only,
-// refreshed after the member's container saw the update.
+// refreshed after the member's container saw the update with its text and the
+// kernel's id.
 TEST_P(EveryMember, RootsFollowTheUpdatesOfTheirMember) {
   const MemberCase& c = GetParam();
   const auto pFile = c.create();
@@ -199,22 +193,25 @@ TEST_P(EveryMember, RootsFollowTheUpdatesOfTheirMember) {
   std::mutex mutex;
   std::condition_variable seen;
   std::vector<std::string> events;
-  auto note = [&](const char* pEvent) {
+  auto note = [&](const std::string& csEvent) {
     std::lock_guard lock(mutex);
-    events.emplace_back(pEvent);
+    events.push_back(csEvent);
     seen.notify_all();
   };
-  c.onChanged(*pFile, [&] { note("update"); });
+  c.container(*pFile).first->ObjectChanged().Add([&](auto*, const OrbObjectChangedEventArgs& args) {
+    note(KxText::Utf16ToUtf8(args.Text()) + " " + std::to_string(args.UpdateId()));
+  });
   for (const auto& pRoot : roots) pRoot->Tree().Refreshed().Add([&] { note("refresh"); });
 
   for (const MemberCase& other : kMembers) {
     if (std::string(other.pFile) == c.pFile && other.iRootIndex != c.iRootIndex)
-      other.publish(*pFile);
+      other.Publish(*pFile);
   }
-  c.publish(*pFile);
+  const uint64_t uiId = c.Publish(*pFile);
   std::unique_lock lock(mutex);
   seen.wait_for(lock, std::chrono::seconds(30), [&] { return events.size() >= 3; });
-  EXPECT_EQ(events, (std::vector<std::string>{"update", "refresh", "refresh"}));
+  EXPECT_EQ(events,
+            (std::vector<std::string>{"roots " + std::to_string(uiId), "refresh", "refresh"}));
   lock.unlock();
   pFile->Dispose();
 }
@@ -227,7 +224,9 @@ TEST_P(EveryMember, UnloadedWrapperAndItsContainersRefuse) {
   const std::u16string csPath = ScratchPath(std::string("unload-") + c.pMember + ".orb");
   ASSERT_GT(OpenNewWrapper(*pFile, csPath), 0);
   ErrorCapture errors;
-  const auto uses = c.keepUses(*pFile);
+  const auto container = c.container(*pFile);
+  const std::vector<std::function<void()>> uses = {
+      container.second, [p = container.first] { p->UpdateID(OrbCmd{0}, std::nullopt, u"", {}); }};
   for (const auto& use : uses) EXPECT_NO_THROW(use());
 
   EXPECT_TRUE(pFile->UnLoad());
@@ -250,7 +249,7 @@ TEST_P(EveryMember, UnloadedWrapperAndItsContainersRefuse) {
       [&] { pFile->UpdateFileFromXml(csPath + u".xml"); },
       [&] { pFile->GetObjInd(); },
       [&] { pFile->GetObjInd(csPath); },
-      [&] { c.readTwice(*pFile); },
+      [&] { c.container(*pFile); },
   };
   refused.insert(refused.end(), uses.begin(), uses.end());
   for (size_t i = 0; i < refused.size(); ++i)
@@ -326,117 +325,6 @@ TEST(FileWrapper, UpdateRecordTextStaysInsideItsArea) {
               std::tuple(record.updateId, record.word24, std::u16string(uiExpected, u'x')))
         << "length " << uiLength;
   }
-}
-
-// The first time of every lap of heat R2/H1, as the view models of a data
-// context over the schedule show them, by lane and lap (both from 1).
-using LapTimes =
-    std::map<std::pair<int, int>,
-             std::shared_ptr<OrbMvvmObsArray1D<uint32_t, MvvmSimpleObsItem<uint32_t>>>>;
-LapTimes LapTimesOf(OrbGenericDataContext& context) {
-  LapTimes laps;
-  const auto pLanes = context.Root<D2fVarnox_FT_RACES::ScheduleEntriesMvvmRoot>()
-                          ->Item(0)
-                          ->Heats()
-                          ->Item(0)
-                          ->LaneResults();
-  for (int32_t i = 0; i < pLanes->Count(); ++i) {
-    const auto pLaps = pLanes->Item(i)->Laps();
-    for (int32_t iLap = 0; iLap < pLaps->Count(); ++iLap) {
-      const auto pTimes = pLaps->Item(iLap)->Time();
-      pTimes->Value(0);  // loaded, so that a change shows
-      laps[{pLanes->Item(i)->Lane()->Value(), iLap + 1}] = pTimes;
-    }
-  }
-  return laps;
-}
-
-// End to end across processes: the tool's time-heat writes lap times with
-// one update id each. The container raises ObjectChanged for each in order,
-// the time already readable; a context following the kernel shows each time
-// with one change event, one not following shows them only after Refresh.
-TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerAndTheDataContext) {
-  constexpr int kLanes = 4, kLaps = 4;
-  const std::string csDir = KernelScratch::Get().Path("live-meet");
-  std::filesystem::create_directories(csDir);
-  const auto pRaces = D2fVarnox_FT_RACES::Create();
-  ASSERT_GT(OpenNewWrapper(*pRaces, KxText::Utf8ToUtf16(csDir + "/races.orb")), 0);
-  const auto pEntries = pRaces->ScheduleEntries();
-  const auto pLanes =
-      pEntries->Item(std::u16string(u"R2"))->Heats()->Item(std::u16string(u"H1"))->LaneResults();
-  for (int iLane = 1; iLane <= kLanes; ++iLane) {
-    const auto pLane = pLanes->Item(static_cast<uint64_t>(iLane));
-    pLane->set_Lane(iLane);
-    const auto pLaps = pLane->Laps();
-    for (int iLap = 0; iLap < kLaps; ++iLap) pLaps->Item(pLaps->Add())->set_Lap(iLap + 1);
-  }
-  auto timeOf = [&](std::pair<int, int> lap) {
-    const uint32_t hLane = pLanes->Find(static_cast<uint64_t>(lap.first));
-    return pLanes->Item(hLane)
-        ->Laps()
-        ->Item(static_cast<uint32_t>(lap.second - 1))
-        ->Time()
-        ->Item(0);
-  };
-
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::vector<std::tuple<uint64_t, std::string, uint32_t>> seen;  // id, text, time then
-  std::map<std::pair<int, int>, std::vector<uint32_t>> shown;     // by the followed context
-  pEntries->ObjectChanged().Add([&](IOrbUpdatableObject*, const OrbObjectChangedEventArgs& args) {
-    const std::string csText = KxText::Utf16ToUtf8(args.Text());
-    std::pair<int, int> lap;
-    const bool bLap = std::sscanf(csText.c_str(), "lap %d %d", &lap.first, &lap.second) == 2;
-    const uint32_t uiTime = bLap ? timeOf(lap) : 0;
-    std::lock_guard lock(mutex);
-    seen.emplace_back(args.UpdateId(), csText, uiTime);
-    changed.notify_all();
-  });
-
-  const std::u16string csKey = u"live-meet";
-  OrbGenericContextManager<D2fVarnox_FT_RACES>::Create(csKey, pRaces);
-  ASSERT_NE(D2fVarnox_FT_RACES::TheDataContextManager(csKey), nullptr);
-  const auto pFollowing =
-      pRaces->TheScheduleEntriesMvvmDC(false, OrbDataMode::Live, true, true, true);
-  const auto pStill = pRaces->TheScheduleEntriesMvvmDC(false, OrbDataMode::Live, true, false, true);
-  const auto following = LapTimesOf(*pFollowing);
-  const auto still = LapTimesOf(*pStill);
-  ASSERT_EQ(following.size(), static_cast<size_t>(kLanes * kLaps));
-  for (const auto& [lap, pTimes] : following) {
-    // A raw pointer back to the array the handler lives in, or the two would
-    // keep each other alive.
-    pTimes->CollectionChanged().Add([&, pArray = pTimes.get(), lap](const auto& args) {
-      if (args.Action() != OrbCollectionChange::Replace || args.Index() != 0) return;
-      std::lock_guard lock(mutex);
-      shown[lap].push_back(pArray->Value(0));
-      changed.notify_all();
-    });
-  }
-
-  const TkChildResult timer = TkRunProgram({VARNOX_TOOL, "time-heat", csDir}, 60000);
-  ASSERT_EQ(timer.exitCode, 0) << timer.err;
-  std::unique_lock lock(mutex);
-  changed.wait_for(lock, std::chrono::seconds(30),
-                   [&] { return seen.size() >= kLanes * kLaps && shown.size() >= kLanes * kLaps; });
-  ASSERT_EQ(seen.size(), static_cast<size_t>(kLanes * kLaps));
-  for (size_t i = 0; i < seen.size(); ++i) {
-    const auto& [uiId, csText, uiTime] = seen[i];
-    const std::string csLap =
-        "lap " + std::to_string(i % kLanes + 1) + " " + std::to_string(i / kLanes + 1) + " ";
-    EXPECT_TRUE(csText.starts_with(csLap)) << csText;
-    EXPECT_NE(uiTime, 0u) << csText;
-    EXPECT_TRUE(i == 0 || uiId > std::get<0>(seen[i - 1])) << csText;
-  }
-  for (const auto& [lap, pTimes] : following) {
-    EXPECT_NE(timeOf(lap), 0u);
-    EXPECT_EQ(shown[lap], std::vector<uint32_t>(1, timeOf(lap))) << lap.first << "/" << lap.second;
-  }
-  lock.unlock();
-  for (const auto& [lap, pTimes] : still) EXPECT_EQ(pTimes->Value(0), 0u);
-  pStill->Refresh();
-  for (const auto& [lap, pTimes] : still) EXPECT_EQ(pTimes->Value(0), timeOf(lap));
-  OrbGenericContextManager<D2fVarnox_FT_RACES>::Remove(csKey);
-  pRaces->Dispose();
 }
 
 // A reader a whole event ring behind reloads every element: the listener is
