@@ -5,8 +5,11 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -375,6 +378,118 @@ TEST(FileWrapper, ARootThatLostUpdatesReloadsEveryElement) {
   EXPECT_NE(KernelScratch::Get().Log().find("overrun.orb were overwritten"), std::string::npos);
   OrbGenericContextManager<D2fVarnox_FT_COMPETITORS>::Remove(csKey);
   pFile->Dispose();
+}
+
+
+// The first time of every lap of heat R2/H1, as the view models of a data
+// context over the schedule show them, by lane and lap (both from 1).
+using LapTimes =
+    std::map<std::pair<int, int>,
+             std::shared_ptr<OrbMvvmObsArray1D<uint32_t, MvvmSimpleObsItem<uint32_t>>>>;
+LapTimes LapTimesOf(OrbGenericDataContext& context) {
+  LapTimes laps;
+  const auto pLanes = context.Root<D2fVarnox_FT_RACES::ScheduleEntriesMvvmRoot>()
+                          ->Item(0)
+                          ->Heats()
+                          ->Item(0)
+                          ->LaneResults();
+  for (int32_t i = 0; i < pLanes->Count(); ++i) {
+    const auto pLaps = pLanes->Item(i)->Laps();
+    for (int32_t iLap = 0; iLap < pLaps->Count(); ++iLap) {
+      const auto pTimes = pLaps->Item(iLap)->Time();
+      pTimes->Value(0);  // loaded, so that a change shows
+      laps[{pLanes->Item(i)->Lane()->Value(), iLap + 1}] = pTimes;
+    }
+  }
+  return laps;
+}
+
+// End to end across processes: the tool's time-heat writes lap times with
+// one update id each. The container raises ObjectChanged for each in order,
+// the time already readable; a context following the kernel shows each time
+// with one change event, one not following shows them only after Refresh.
+TEST(FileWrapper, ChangesOfAnotherProcessReachTheContainerAndTheDataContext) {
+  constexpr int kLanes = 4, kLaps = 4;
+  const std::string csDir = KernelScratch::Get().Path("live-meet");
+  std::filesystem::create_directories(csDir);
+  const auto pRaces = D2fVarnox_FT_RACES::Create();
+  ASSERT_GT(OpenNewWrapper(*pRaces, KxText::Utf8ToUtf16(csDir + "/races.orb")), 0);
+  const auto pEntries = pRaces->ScheduleEntries();
+  const auto pLanes =
+      pEntries->Item(std::u16string(u"R2"))->Heats()->Item(std::u16string(u"H1"))->LaneResults();
+  for (int iLane = 1; iLane <= kLanes; ++iLane) {
+    const auto pLane = pLanes->Item(static_cast<uint64_t>(iLane));
+    pLane->set_Lane(iLane);
+    const auto pLaps = pLane->Laps();
+    for (int iLap = 0; iLap < kLaps; ++iLap) pLaps->Item(pLaps->Add())->set_Lap(iLap + 1);
+  }
+  auto timeOf = [&](std::pair<int, int> lap) {
+    const uint32_t hLane = pLanes->Find(static_cast<uint64_t>(lap.first));
+    return pLanes->Item(hLane)
+        ->Laps()
+        ->Item(static_cast<uint32_t>(lap.second - 1))
+        ->Time()
+        ->Item(0);
+  };
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::tuple<uint64_t, std::string, uint32_t>> seen;  // id, text, time then
+  std::map<std::pair<int, int>, std::vector<uint32_t>> shown;     // by the followed context
+  pEntries->ObjectChanged().Add([&](IOrbUpdatableObject*, const OrbObjectChangedEventArgs& args) {
+    const std::string csText = KxText::Utf16ToUtf8(args.Text());
+    std::pair<int, int> lap;
+    const bool bLap = std::sscanf(csText.c_str(), "lap %d %d", &lap.first, &lap.second) == 2;
+    const uint32_t uiTime = bLap ? timeOf(lap) : 0;
+    std::lock_guard lock(mutex);
+    seen.emplace_back(args.UpdateId(), csText, uiTime);
+    changed.notify_all();
+  });
+
+  const std::u16string csKey = u"live-meet";
+  OrbGenericContextManager<D2fVarnox_FT_RACES>::Create(csKey, pRaces);
+  ASSERT_NE(D2fVarnox_FT_RACES::TheDataContextManager(csKey), nullptr);
+  const auto pFollowing =
+      pRaces->TheScheduleEntriesMvvmDC(false, OrbDataMode::Live, true, true, true);
+  const auto pStill = pRaces->TheScheduleEntriesMvvmDC(false, OrbDataMode::Live, true, false, true);
+  const auto following = LapTimesOf(*pFollowing);
+  const auto still = LapTimesOf(*pStill);
+  ASSERT_EQ(following.size(), static_cast<size_t>(kLanes * kLaps));
+  for (const auto& [lap, pTimes] : following) {
+    // A raw pointer back to the array the handler lives in, or the two would
+    // keep each other alive.
+    pTimes->CollectionChanged().Add([&, pArray = pTimes.get(), lap](const auto& args) {
+      if (args.Action() != OrbCollectionChange::Replace || args.Index() != 0) return;
+      std::lock_guard lock(mutex);
+      shown[lap].push_back(pArray->Value(0));
+      changed.notify_all();
+    });
+  }
+
+  const TkChildResult timer = TkRunProgram({VARNOX_TOOL, "time-heat", csDir}, 60000);
+  ASSERT_EQ(timer.exitCode, 0) << timer.err;
+  std::unique_lock lock(mutex);
+  changed.wait_for(lock, std::chrono::seconds(30),
+                   [&] { return seen.size() >= kLanes * kLaps && shown.size() >= kLanes * kLaps; });
+  ASSERT_EQ(seen.size(), static_cast<size_t>(kLanes * kLaps));
+  for (size_t i = 0; i < seen.size(); ++i) {
+    const auto& [uiId, csText, uiTime] = seen[i];
+    const std::string csLap =
+        "lap " + std::to_string(i % kLanes + 1) + " " + std::to_string(i / kLanes + 1) + " ";
+    EXPECT_TRUE(csText.starts_with(csLap)) << csText;
+    EXPECT_NE(uiTime, 0u) << csText;
+    EXPECT_TRUE(i == 0 || uiId > std::get<0>(seen[i - 1])) << csText;
+  }
+  for (const auto& [lap, pTimes] : following) {
+    EXPECT_NE(timeOf(lap), 0u);
+    EXPECT_EQ(shown[lap], std::vector<uint32_t>(1, timeOf(lap))) << lap.first << "/" << lap.second;
+  }
+  lock.unlock();
+  for (const auto& [lap, pTimes] : still) EXPECT_EQ(pTimes->Value(0), 0u);
+  pStill->Refresh();
+  for (const auto& [lap, pTimes] : still) EXPECT_EQ(pTimes->Value(0), timeOf(lap));
+  OrbGenericContextManager<D2fVarnox_FT_RACES>::Remove(csKey);
+  pRaces->Dispose();
 }
 
 }  // namespace
