@@ -31,15 +31,17 @@ KxTime Time(int64_t liTime, int iPrecision, bool bNegative) {
   return t;
 }
 
-// Parse must throw OrbKernelException whose text names the input.
+// Parse must throw OrbKernelException whose text names the input and says
+// `csWhy`.
 template <class F>
-void ExpectRefusedNaming(std::u16string_view csText, F parse) {
+void ExpectRefusedNaming(std::u16string_view csText, F parse, const char* csWhy = "") {
   try {
     parse(csText);
     ADD_FAILURE() << "accepted \"" << Utf8(csText) << "\"";
   } catch (const OrbKernelException& e) {
     EXPECT_NE(std::string(e.what()).find("\"" + Utf8(csText) + "\""), std::string::npos)
         << e.what();
+    EXPECT_NE(std::string(e.what()).find(csWhy), std::string::npos) << e.what();
   }
 }
 
@@ -79,12 +81,19 @@ INSTANTIATE_TEST_SUITE_P(
         TimeCase{u"NT", std::nullopt, u"NT"}, TimeCase{u" nt", std::nullopt, u"NT"},
         TimeCase{u"   ", std::nullopt, u"NT"}));
 
-TEST(KxTimeTextTest, RefusesWhatIsNoTimeNamingTheText) {
-  for (const char16_t* text : {u"", u"NT", u"abc", u"1:2.34", u"1:60.00", u"1:02:60", u"1:02:03:04",
-                               u"1.", u".5", u"1.23456789", u"--1", u"1,5", u"1:02.34 m x",
-                               u"99999999999999999999", u"2562047788015215:30:08"}) {
-    ExpectRefusedNaming(text, [](std::u16string_view t) { return KxTime::Parse(t); });
-  }
+TEST(KxTimeTextTest, RefusesWhatIsNoTimeNamingTheTextAndWhy) {
+  const char* const kNoTime = "not a race time such as 1:02.34 (or NT for no time)";
+  const char* const kTwoDigits = "minutes and seconds after a ':' take two digits from 00 to 59";
+  const char* const kTooLarge = "the time is too large";
+  const std::pair<const char16_t*, const char*> kRefused[] = {
+      {u"", kNoTime}, {u"NT", kNoTime}, {u"abc", kNoTime}, {u".5", kNoTime}, {u"--1", kNoTime},
+      {u"1,5", kNoTime}, {u"1:02.34 m x", kNoTime}, {u"1:2.34", kTwoDigits},
+      {u"1:60.00", kTwoDigits}, {u"1:02:60", kTwoDigits},
+      {u"1:02:03:04", "more than hours, minutes and seconds"}, {u"1.", "a '.' without decimals"},
+      {u"1.23456789", "more than seven decimals"}, {u"99999999999999999999", kTooLarge},
+      {u"2562047788015215:30:08", kTooLarge}};
+  for (const auto& [text, why] : kRefused)
+    ExpectRefusedNaming(text, [](std::u16string_view t) { return KxTime::Parse(t); }, why);
   EXPECT_THROW(Time(-1, 2, false).ToString(), OrbKernelException);
 }
 
