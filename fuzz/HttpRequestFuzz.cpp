@@ -1,7 +1,7 @@
 // Fuzz target: the live-results server on any bytes, as the requests of one
 // connection. Every answer must be an HTTP response the server means to
-// give: never a 500 (a handler that threw), never a 503 while the meet is
-// open, and an error always with its JSON reason.
+// give: no server error while the meet is open (a 500 is a handler that
+// threw), and a refused GET with its JSON reason.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

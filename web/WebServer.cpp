@@ -76,8 +76,8 @@ int ConnectionOf(const httplib::Request& req) {
   return -1;
 }
 
-// The server, with the handling of one request over any stream open to the
-// class that serves bytes without a socket.
+// The HTTP library's server with its handling of one request over any
+// stream made public, for ServeBytes.
 class StreamServer : public httplib::Server {
  public:
   using httplib::Server::process_request;
@@ -223,8 +223,7 @@ void WebServer::Route() {
           [this, pAt, fd, keepAlive](size_t, httplib::DataSink& sink) {
             if (m_Feed.Stopped()) return false;
             if (const auto csClosed = m_Feed.Closed()) {
-              Send(sink,
-                   EventText(FeedEvent{0, "closed", ErrorJson(*csClosed)}));
+              Send(sink, EventText(FeedEvent{0, "closed", ErrorJson(*csClosed)}));
               return false;
             }
             if (!*pAt) {
