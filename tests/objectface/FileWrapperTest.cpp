@@ -380,7 +380,6 @@ TEST(FileWrapper, ARootThatLostUpdatesReloadsEveryElement) {
   pFile->Dispose();
 }
 
-
 // The first time of every lap of heat R2/H1, as the view models of a data
 // context over the schedule show them, by lane and lap (both from 1).
 using LapTimes =
