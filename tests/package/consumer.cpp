@@ -6,7 +6,6 @@
 // KxOrb64 unset the start-up itself ends the process with its message and
 // exit code 1.
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 
@@ -14,7 +13,7 @@
 
 namespace {
 
-const char* const kNames[] = {"Anna Keller", "Marta Nowak", "Julie Martin"};
+const char16_t* const kNames[] = {u"Anna Keller", u"Marta Nowak", u"Julie Martin"};
 constexpr uint64_t kFirstId = 1000;
 
 bool Fail(const char* csWhat, const std::string& csPath) {
@@ -22,25 +21,18 @@ bool Fail(const char* csWhat, const std::string& csPath) {
   return false;
 }
 
-bool Open(CkxVarnoxFile& file, const std::string& csPath) {
-  return file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr) > 0;
-}
-
-// Reserve, reach the record again, then copy: the reserve may move the text.
-void SetName(CkxD2MapObjA<CkxCompetitor>& map, uint32_t uiHandle, const std::string& csName) {
-  const std::u16string csWide(csName.begin(), csName.end());
-  map[uiHandle].Name.ReserveNet(static_cast<int>(csWide.size()));
-  map[uiHandle].Name.SetNet(csWide.data(), static_cast<int>(csWide.size()));
-}
-
 bool Create(const std::string& csPath) {
   CkxVarnoxFT_COMPETITORS file;
-  if (!Open(file, csPath)) return Fail("cannot create", csPath);
+  if (file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr) <= 0)
+    return Fail("cannot create", csPath);
   auto& map = file.m_CompetitorsStringMap.m_Container;
   for (uint64_t i = 0; i < std::size(kNames); ++i) {
     const uint32_t uiHandle = map(D2MapCmd::Add, kFirstId + i, nullptr);
     map[uiHandle].CompetitorId = static_cast<int32_t>(kFirstId + i);
-    SetName(map, uiHandle, kNames[i]);
+    // Reserve, reach the record again, then copy: the reserve may move the text.
+    const std::u16string csName = kNames[i];
+    map[uiHandle].Name.ReserveNet(static_cast<int>(csName.size()));
+    map[uiHandle].Name.SetNet(csName.data(), static_cast<int>(csName.size()));
   }
   if (!file.Save(0, true, "")) return Fail("cannot save", csPath);
   file.UnLoad();
@@ -61,7 +53,7 @@ bool ReadThroughTheObjectFace(const std::string& csPath) {
   for (uint64_t i = 0; i < std::size(kNames) && bSame; ++i) {
     const uint32_t uiHandle = pMap->Find(kFirstId + i);
     const std::u16string csName = uiHandle != 0 ? pMap->Item(uiHandle)->Name() : u"";
-    bSame = csName == std::u16string(kNames[i], kNames[i] + std::strlen(kNames[i]));
+    bSame = csName == kNames[i];
   }
   pFile->UnLoad();
   return bSame || Fail("reads back other competitors through a file wrapper from", csPath);

@@ -28,38 +28,43 @@
 namespace varnox::web {
 namespace {
 
-struct Lane {
-  int32_t iLane;
-  std::vector<Hundredths> splits;
-  int32_t iStatusId = 0;
-  const char* csStatus = "";
-};
+// Lane `iLane` with its splits and, unless in order, its status id and name.
+LaneInput Lane(int32_t iLane, std::vector<Hundredths> splits, int32_t iStatusId = 0,
+               std::string csStatus = "") {
+  LaneInput lane;
+  lane.iLane = iLane;
+  lane.splits = std::move(splits);
+  lane.iStatusId = iStatusId;
+  lane.csStatus = std::move(csStatus);
+  return lane;
+}
 
 struct PlacesCase {
   const char* csName;
   int32_t iLaps;
-  std::vector<Lane> lanes;
+  std::vector<LaneInput> lanes;
   std::vector<std::string> expected;
 };
 
 const PlacesCase kPlaces[] = {
     {"ByFinalTime",
      1,
-     {{1, {6234}}, {2, {5999}}, {3, {6100}}},
+     {Lane(1, {6234}), Lane(2, {5999}), Lane(3, {6100})},
      {"2|1|59.99|finished|", "3|2|1:01.00|finished|", "1|3|1:02.34|finished|"}},
     {"TiesSharePlaceAndSkipTheNext",
      1,
-     {{1, {6000}}, {2, {6000}}, {3, {5900}}, {4, {6100}}},
+     {Lane(1, {6000}), Lane(2, {6000}), Lane(3, {5900}), Lane(4, {6100})},
      {"3|1|59.00|finished|", "1|2|1:00.00|finished|", "2|2|1:00.00|finished|",
       "4|4|1:01.00|finished|"}},
     {"StatusesAfterTheRankedEvenWhenFaster",
      1,
-     {{1, {5800}, 1, "DSQ"}, {2, {6000}}, {3, {}, 2, "DNS"}, {4, {}, 7, ""}},
+     {Lane(1, {5800}, 1, "DSQ"), Lane(2, {6000}), Lane(3, {}, 2, "DNS"), Lane(4, {}, 7, "")},
      {"2|1|1:00.00|finished|", "1|0|58.00|status|DSQ", "3|0|NT|status|DNS",
       "4|0|NT|status|Status 7"}},
     {"HeatInProgressShowsLastSplit",
      3,
-     {{1, {3000, 6200, 0}}, {2, {2900, 0, 0}}, {3, {2950, 6100, 9300}}, {4, {3010, 6150}}, {5, {}}},
+     {Lane(1, {3000, 6200, 0}), Lane(2, {2900, 0, 0}), Lane(3, {2950, 6100, 9300}),
+      Lane(4, {3010, 6150}), Lane(5, {})},
      {"3|1|1:33.00|finished|", "4|0|1:01.50|swimming|", "1|0|1:02.00|swimming|",
       "2|0|29.00|swimming|", "5|0||waiting|"}},
 };
@@ -73,16 +78,8 @@ class PlacesTest : public ::testing::TestWithParam<PlacesCase> {};
 
 TEST_P(PlacesTest, RowsInResultOrder) {
   const PlacesCase& c = GetParam();
-  std::vector<LaneInput> lanes;
-  for (const Lane& lane : c.lanes) {
-    LaneInput& input = lanes.emplace_back();
-    input.iLane = lane.iLane;
-    input.splits = lane.splits;
-    input.iStatusId = lane.iStatusId;
-    input.csStatus = lane.csStatus;
-  }
   std::vector<std::string> described;
-  for (const ResultRow& row : RankHeat(lanes, c.iLaps)) {
+  for (const ResultRow& row : RankHeat(c.lanes, c.iLaps)) {
     described.push_back(Describe(row));
     // A split column per lap, whatever the lane holds.
     EXPECT_EQ(row.splits.size(), static_cast<size_t>(c.iLaps)) << "lane " << row.iLane;
@@ -97,11 +94,9 @@ INSTANTIATE_TEST_SUITE_P(Heats, PlacesTest, ::testing::ValuesIn(kPlaces),
 // competitor named `csName` (markup by default).
 RaceView Race(const std::string& csRace, int iHeats, Hundredths final,
               std::string csName = "<script>alert(1)</script>") {
-  LaneInput lane;
-  lane.iLane = 4;
+  LaneInput lane = Lane(4, {final});
   lane.csName = std::move(csName);
   lane.bHasCompetitor = true;
-  lane.splits = {final};
   RaceView race{csRace, "Race " + csRace, 1, 50, "Freestyle", {}};
   for (int i = 1; i <= iHeats; ++i)
     race.heats.push_back(

@@ -6,7 +6,6 @@
 //
 //   lap RACE HEAT LANE LAP HUNDREDTHS   the split of a lane at the end of a lap
 //   status RACE HEAT LANE ID            a lane's status (0: in order)
-//   clear RACE HEAT                     every split and status of the heat reset
 //   name COMPETITOR TEXT...             a competitor's name
 //   status-name ID TEXT...              a status's short name (global settings)
 #include <chrono>
@@ -120,16 +119,6 @@ class Timer {
             lane.set_StatusId(static_cast<int32_t>(liValue));
           },
           *pEntries, u"status {0} {1} {2}", {liLane, liValue}, entry);
-    }
-    if (csCommand == "clear") {
-      const int64_t liWritten = Now();
-      for (const auto& pLane : pLanes) {
-        pLane->set_StatusId(0);
-        for (const auto& pLap : pLane->Laps()) pLap->Time()->set_Item(0, 0);
-      }
-      pEntries->UpdateID(OrbCmd{0}, std::nullopt, OrbNameElements(u"clear {0}", entry),
-                         {liWritten});
-      return "ok " + std::to_string(liWritten);
     }
     return "error cannot read: " + csLine;
   }
