@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -17,7 +16,6 @@
 
 #include "contracts/kernel/KxText.h"
 #include "templates/Varnox.h"
-#include "tests/kernel/KernelEngineSupport.h"
 #include "tests/kernel/KernelTestSupport.h"
 #include "tests/testkernel/TestKernelSupport.h"
 
