@@ -168,13 +168,15 @@ std::string SavedGlobals(const std::string& csPath) {
   return Slurp(csPath);
 }
 
-// Opens `csPath` through the native face as `csType` and answers the id;
-// a file that opens is saved to `csSaveAs` when given, and unloaded again.
+// Opens `csPath` through the native face as `csType`, asking to create it
+// (a file that is there, however damaged, is never taken for a missing one),
+// and answers the id; a file that opens is saved to `csSaveAs` when given,
+// and unloaded again.
 int32_t OpenAs(const std::string& csType, const std::string& csPath,
                const std::string& csSaveAs = "") {
   std::unique_ptr<CkxVarnoxFile> pFile = NewFile(csType);
   int32_t iId =
-      pFile->OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", false, nullptr, 0, 0, nullptr);
+      pFile->OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr);
   if (iId > 0 && !csSaveAs.empty() && !pFile->Save(0, false, csSaveAs)) iId = 0;
   if (iId > 0) pFile->UnLoad();
   return iId;
@@ -370,13 +372,6 @@ const Damage kDamages[] = {
      KxOpenCorrupted, "LapTimes: an array is not of its class"},
 };
 
-// A case's name as a test name: its dashes made underscores.
-const auto NameOfCase = [](const auto& info) {
-  std::string csName = info.param.csName;
-  std::replace(csName.begin(), csName.end(), '-', '_');
-  return csName;
-};
-
 class DamagedFile : public ::testing::TestWithParam<Damage> {};
 
 // Every damaged copy is refused with its failure id and a log line that
@@ -477,8 +472,7 @@ TEST_P(PositionalTypeFile, OpensWithItsTypesMappedToTheirIds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryContainerKind, PositionalTypeFile,
-                         ::testing::ValuesIn(kPositionalTypes),
-                         [](const auto& kind) { return std::string(kind.param.csName); });
+                         ::testing::ValuesIn(kPositionalTypes), NameOfCase);
 
 // The first free block of the distances taken off its free list as if
 // allocated, and named by no structure.
@@ -531,10 +525,7 @@ TEST(CorruptFile, AnUnreadableFileIsNotReplacedWhenCreateIsAsked) {
   for (const std::string& csPath : {csDirectory, csLoop}) {
     SCOPED_TRACE(csPath);
     const size_t uiLogBefore = KernelScratch::Get().Log().size();
-    CkxVarnoxFT_GLOBALS file;
-    EXPECT_EQ(
-        file.OpenUnm(csPath.c_str(), nullptr, nullptr, "rw", "", true, nullptr, 0, 0, nullptr),
-        KxOpenIoError);
+    EXPECT_EQ(OpenAs("FT_GLOBALS", csPath), KxOpenIoError);
     EXPECT_NE(KernelScratch::Get().Log().find(csPath + " refused (-7): cannot read " + csPath,
                                               uiLogBefore),
               std::string::npos)
@@ -851,7 +842,8 @@ class SaveFault : public ::testing::TestWithParam<Target> {
     return m_pFile->Save(GetParam().bAnotherPath ? TargetPath() : "", GetParam().bKeepOld, csWhy);
   }
 
-  // How many writes a save of the current content makes.
+  // Saves the current content to reference.orb; answers how many writes
+  // the save made.
   int WritesPerSave() {
     std::string csWhy;
     Inject(kWrite, 0, Fault::kError);
@@ -869,14 +861,12 @@ class SaveFault : public ::testing::TestWithParam<Target> {
     const std::string old = Slurp(TargetPath());  // "" when there is none
     m_pCompetitors->Set(kCompetitors, ++m_iGeneration);
     // What the target holds after a save of the new content.
-    std::string csWhy;
-    const std::string csReference = m_csDir + "/reference.orb";
-    Inject(kWrite, 0, Fault::kError);
-    ASSERT_TRUE(m_pFile->Save(csReference, false, csWhy)) << csWhy;
-    const std::string fresh = Slurp(csReference);
+    WritesPerSave();
+    const std::string fresh = Slurp(m_csDir + "/reference.orb");
     ASSERT_NE(fresh, old);
 
     Inject(eOp, iFailAt, eFault);
+    std::string csWhy;
     if (eFault == Fault::kKilled) {
       ASSERT_EQ(ForkedChild([&] { return Save(csWhy) ? 0 : 1; }).Wait(), kKilledExit);
     } else {
@@ -979,10 +969,7 @@ TEST_P(SaveFault, InterruptedWritesAreResumed) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Targets, SaveFault, ::testing::ValuesIn(kTargets),
-                         [](const ::testing::TestParamInfo<Target>& target) {
-                           return std::string(target.param.csName);
-                         });
+INSTANTIATE_TEST_SUITE_P(Targets, SaveFault, ::testing::ValuesIn(kTargets), NameOfCase);
 
 // A save or an export cut short by a crash leaves its temporary file; the
 // next save or export beside it removes those whose process is gone, and

@@ -48,23 +48,20 @@ inline std::string FreshDir(const std::string& csName) {
   return csDir;
 }
 
-// A `T` in memory shared with the children forked while it lives.
+// A new `T` in memory shared with the children forked after, kept for the
+// life of the process.
 template <class T>
-class Shared {
- public:
-  Shared() {
-    void* p = mmap(nullptr, sizeof(T), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::runtime_error("cannot map shared memory");
-    m_p = new (p) T{};
-  }
-  ~Shared() { munmap(m_p, sizeof(T)); }
-  Shared(const Shared&) = delete;
-  Shared& operator=(const Shared&) = delete;
-  T& operator*() const { return *m_p; }
-  T* operator->() const { return m_p; }
+T& SharedWithChildren() {
+  void* p = mmap(nullptr, sizeof(T), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::runtime_error("cannot map shared memory");
+  return *new (p) T{};
+}
 
- private:
-  T* m_p;
+// A table row's name as a test name: its dashes made underscores.
+inline const auto NameOfCase = [](const auto& info) {
+  std::string csName = info.param.csName;
+  std::replace(csName.begin(), csName.end(), '-', '_');
+  return csName;
 };
 
 // Starts the native face on the reference kernel for the test program.

@@ -82,13 +82,11 @@ std::vector<Received> WaitFor(size_t uiCount) {
   return g_Received;
 }
 
-// Adds `uiCount` competitors from key `uiFirst` on: enough make the
-// dynamic data grow.
-void AddCompetitors(CkxVarnoxFT_COMPETITORS& file, uint64_t uiFirst, uint64_t uiCount) {
+// Adds enough competitors to make the dynamic data grow.
+void AddCompetitors(CkxVarnoxFT_COMPETITORS& file) {
   auto& map = file.m_CompetitorsStringMap.m_Container;
-  for (uint64_t uiKey = uiFirst; uiKey < uiFirst + uiCount; ++uiKey) {
+  for (uint64_t uiKey = 0; uiKey < 2000; ++uiKey)
     map[map(D2MapCmd::Add, uiKey, nullptr)].CompetitorId = 1;
-  }
 }
 
 class NotificationTest : public ::testing::Test {
@@ -97,11 +95,6 @@ class NotificationTest : public ::testing::Test {
     std::lock_guard<std::mutex> lock(g_Mutex);
     g_Received.clear();
     g_bHold = false;
-  }
-  TkChildResult RunPeer(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {NOTIFY_PEER};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return TkRunProgram(argv, 60000);
   }
 };
 
@@ -121,7 +114,7 @@ TEST_F(NotificationTest, EveryUpdateArrivesInOrder) {
   CkxVarnoxFT_COMPETITORS file;
   ASSERT_TRUE(OpenNative(file, csPath, "rw", true, ThrowOnBoom));
 
-  const TkChildResult writer = RunPeer({"update", csPath, "10000"});
+  const TkChildResult writer = TkRunProgram({NOTIFY_PEER, "update", csPath, "10000"}, 60000);
   ASSERT_EQ(writer.exitCode, 0) << writer.err;
   const std::vector<Received> received = WaitFor(10000);
   ASSERT_EQ(received.size(), 10000u);
@@ -153,7 +146,8 @@ TEST_F(NotificationTest, ASlowReaderIsToldHowManyUpdatesItMissed) {
     g_bHold = true;  // the first delivery blocks the listener
   }
   const int iCount = KxEventRing::kCapacity + 5000;
-  const TkChildResult writer = RunPeer({"update", csPath, std::to_string(iCount)});
+  const TkChildResult writer =
+      TkRunProgram({NOTIFY_PEER, "update", csPath, std::to_string(iCount)}, 60000);
   {
     // Released before any check, so that a failed writer fails the test
     // instead of leaving the listener blocked.
@@ -218,7 +212,7 @@ TEST_F(NotificationTest, GrowthMessageReachesTheGrowingFileOnly) {
   const int32_t iGrowing = growing.OpenUnm(KernelScratch::Get().Path("grow.orb").c_str(), nullptr,
                                            nullptr, "rw", "", true, nullptr, 0, 0, nullptr);
   ASSERT_TRUE(OpenNative(quiet, KernelScratch::Get().Path("quiet.orb")));
-  AddCompetitors(growing, 0, 2000);
+  AddCompetitors(growing);
 
   // Growths are delivered one after another by the listener thread: the
   // kernel's status a moment before the handler's, the handler's before its
@@ -258,7 +252,7 @@ TEST_F(NotificationTest, GrowthAfterTheEndSkipsAFileDestroyedAfterTheEnd) {
   KxEndCatAssembly();
   pGone.reset();  // its growth handler must not be reached any more
 
-  AddCompetitors(growing, 0, 2000);
+  AddCompetitors(growing);
   // The kernel counts a growth just before its listener hands it to every
   // registered handler in turn; unloading waits for the listener to finish.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -498,6 +492,6 @@ INSTANTIATE_TEST_SUITE_P(
                       LiveHeader{"EventRing",
                                  [](const std::string& cs) { KxEventRing::Create(cs); },
                                  [](const std::string& cs) { KxEventRing::Attach(cs); }}),
-    [](const auto& header) { return std::string(header.param.csName); });
+    NameOfCase);
 
 }  // namespace

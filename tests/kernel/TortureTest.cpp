@@ -194,9 +194,9 @@ TEST_P(RecoveryTest, AWriterStoppedAtAnyStepLeavesTheLiveDataWhole) {
   }
   ASSERT_EQ(Problems(KxCheckLiveFile(*pFile)), "");
 
-  Shared<int64_t> steps;
-  ASSERT_EQ(RunChild(*pFile, operation, -1, &*steps), 0) << "the operation failed";
-  const int64_t iSteps = *steps;
+  int64_t& iCounted = SharedWithChildren<int64_t>();
+  ASSERT_EQ(RunChild(*pFile, operation, -1, &iCounted), 0) << "the operation failed";
+  const int64_t iSteps = iCounted;
   ASSERT_GT(iSteps, 0);
   ASSERT_EQ(Problems(KxCheckLiveFile(*pFile)), "") << "after the whole operation";
 
@@ -528,8 +528,7 @@ TEST(Torture, AWriterKilledAtRandomLeavesTheLiveDataWholeForThoseAttached) {
   const std::string csPath = csDir + "/races.orb";
   const std::string csReopened = csDir + "/reopened.orb";
   std::shared_ptr<KxLiveFile> pFile = EngineOpen(csPath, "FT_RACES", true);
-  Shared<Journal> shared;
-  Journal& journal = *shared;
+  Journal& journal = SharedWithChildren<Journal>();
   journal.iChanging = -1;
 
   const unsigned uiSeed = SeedWanted();
