@@ -140,7 +140,7 @@ class SavedImage {
 std::string SavedGlobals(const std::string& csPath) {
   CkxVarnoxFT_GLOBALS file;
   if (!OpenNative(file, csPath)) {
-    throw std::runtime_error("cannot create " + csPath + ": " + KernelScratch::Get().Log());
+    throw std::runtime_error("cannot create " + csPath + ": " + KernelLog());
   }
   CkxPoolConfig& pool = *file.m_PoolConfig.m_Container.operator->();
   pool.NbLanes = 8;
@@ -184,7 +184,7 @@ int32_t OpenAs(const std::string& csType, const std::string& csPath,
 
 // The small FT_GLOBALS file every case damages, made once.
 const std::string& Good() {
-  static const std::string csGood = SavedGlobals(KernelScratch::Get().Path("good.orb"));
+  static const std::string csGood = SavedGlobals(Scratch("good.orb"));
   return csGood;
 }
 
@@ -195,7 +195,7 @@ using Damager = std::function<void(SavedImage&)>;
 std::string WriteDamaged(const std::string& csName, const Damager& damage) {
   SavedImage image(Good());
   damage(image);
-  const std::string csPath = KernelScratch::Get().Path(csName + ".orb");
+  const std::string csPath = Scratch(csName + ".orb");
   Spit(csPath, image.Bytes());
   return csPath;
 }
@@ -380,18 +380,18 @@ TEST_P(DamagedFile, IsRefusedWithItsReason) {
   const Damage& damage = GetParam();
   const std::string csPath = WriteDamaged(std::string("damaged-") + damage.csName, damage.damage);
   const std::string csBytes = Slurp(csPath);
-  const size_t uiLogBefore = KernelScratch::Get().Log().size();
+  const size_t uiLogBefore = KernelLog().size();
 
   EXPECT_EQ(OpenAs(damage.csOpenAs, csPath), damage.iFailure);
 
-  const std::string csLog = KernelScratch::Get().Log().substr(uiLogBefore);
+  const std::string csLog = KernelLog().substr(uiLogBefore);
   const std::string csRefused = csPath + " refused (" + std::to_string(damage.iFailure) + "): ";
   const size_t uiLine = csLog.find(csRefused);
   ASSERT_NE(uiLine, std::string::npos) << "no refusal in the log:\n" << csLog;
   const std::string csLine = csLog.substr(uiLine, csLog.find('\n', uiLine) - uiLine);
   EXPECT_NE(csLine.find(damage.csReason), std::string::npos) << csLine;
   EXPECT_EQ(Slurp(csPath), csBytes) << "open changed the file";
-  EXPECT_EQ(EntriesWith(KernelScratch::Get().Path("live"), "seg"), std::vector<std::string>{})
+  EXPECT_EQ(EntriesWith(Scratch("live"), "seg"), std::vector<std::string>{})
       << "a refused open left live storage behind";
 }
 
@@ -458,9 +458,8 @@ TEST_P(PositionalTypeFile, OpensWithItsTypesMappedToTheirIds) {
     });
   };
 
-  const std::string csResaved = KernelScratch::Get().Path(csBase + "-resaved.orb");
-  EXPECT_GT(OpenAs("FT_GLOBALS", write(1, uiPosition, "-v1"), csResaved), 0)
-      << KernelScratch::Get().Log();
+  const std::string csResaved = Scratch(csBase + "-resaved.orb");
+  EXPECT_GT(OpenAs("FT_GLOBALS", write(1, uiPosition, "-v1"), csResaved), 0) << KernelLog();
   EXPECT_EQ(KxCheckSavedFile(csResaved, VarnoxCatalogue(), EngineTypes()).problems.size(), 0u);
   KxSavedHeader header;  // saved in the current format, with its type's fingerprint
   std::memcpy(&header, Slurp(csResaved).data(), sizeof header);
@@ -494,7 +493,7 @@ TEST(KernelEntryPoint, AnAllocationFailureBecomesTheSlotsFailure) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "the address space cannot be limited under a sanitizer";
 #endif
-  const std::string csPath = KernelScratch::Get().Path("larger-than-memory.orb");
+  const std::string csPath = Scratch("larger-than-memory.orb");
   Spit(csPath, Good().substr(0, sizeof(KxSavedHeader)));
   ASSERT_EQ(truncate(csPath.c_str(), off_t{4} << 30), 0);  // sparse: takes no disk
   const int iExit =
@@ -507,34 +506,32 @@ TEST(KernelEntryPoint, AnAllocationFailureBecomesTheSlotsFailure) {
         if (setrlimit(RLIMIT_AS, &limit) != 0) return 2;
         const int32_t iId = OpenAs("FT_GLOBALS", csPath);
         const bool bLogged =
-            KernelScratch::Get().Log().find("FileOpen failed: std::bad_alloc") != std::string::npos;
+            KernelLog().find("FileOpen failed: std::bad_alloc") != std::string::npos;
         return iId == KxOpenIoError && bLogged ? 0 : 1;
       }).Wait();
-  EXPECT_EQ(iExit, 0) << "refused otherwise, not logged, or an exception escaped:\n"
-                      << KernelScratch::Get().Log();
+  EXPECT_EQ(iExit, 0) << "refused otherwise, not logged, or an exception escaped:\n" << KernelLog();
 }
 
 // A saved file that is there but cannot be read is not a missing file: open
 // refuses it even when asked to create, so that no save can replace it with
 // an empty file.
 TEST(CorruptFile, AnUnreadableFileIsNotReplacedWhenCreateIsAsked) {
-  const std::string csDirectory = KernelScratch::Get().Path("a-directory.orb");
-  const std::string csLoop = KernelScratch::Get().Path("a-loop.orb");
+  const std::string csDirectory = Scratch("a-directory.orb");
+  const std::string csLoop = Scratch("a-loop.orb");
   std::filesystem::create_directory(csDirectory);
   std::filesystem::create_symlink(csLoop, csLoop);
   for (const std::string& csPath : {csDirectory, csLoop}) {
     SCOPED_TRACE(csPath);
-    const size_t uiLogBefore = KernelScratch::Get().Log().size();
+    const size_t uiLogBefore = KernelLog().size();
     EXPECT_EQ(OpenAs("FT_GLOBALS", csPath), KxOpenIoError);
-    EXPECT_NE(KernelScratch::Get().Log().find(csPath + " refused (-7): cannot read " + csPath,
-                                              uiLogBefore),
+    EXPECT_NE(KernelLog().find(csPath + " refused (-7): cannot read " + csPath, uiLogBefore),
               std::string::npos)
-        << KernelScratch::Get().Log().substr(uiLogBefore);
+        << KernelLog().substr(uiLogBefore);
   }
   EXPECT_TRUE(std::filesystem::is_directory(csDirectory));
   EXPECT_TRUE(std::filesystem::is_empty(csDirectory));
   EXPECT_TRUE(std::filesystem::is_symlink(csLoop));
-  EXPECT_EQ(EntriesWith(KernelScratch::Get().Path("live"), "seg"), std::vector<std::string>{});
+  EXPECT_EQ(EntriesWith(Scratch("live"), "seg"), std::vector<std::string>{});
 }
 
 // A process killed while adding or removing an element, with another still
@@ -609,8 +606,8 @@ TEST(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
     SCOPED_TRACE(csState);
     const std::string csPath = WriteDamaged(std::string("midway-") + csState, damage);
     CkxVarnoxFT_GLOBALS file;
-    ASSERT_TRUE(OpenNative(file, csPath, "rw", false)) << KernelScratch::Get().Log();
-    const std::string csAgain = KernelScratch::Get().Path(std::string("again-") + csState + ".orb");
+    ASSERT_TRUE(OpenNative(file, csPath, "rw", false)) << KernelLog();
+    const std::string csAgain = Scratch(std::string("again-") + csState + ".orb");
     ASSERT_TRUE(file.Save(0, false, csAgain));
     EXPECT_EQ(Slurp(csAgain).size(), Good().size());
     EXPECT_EQ(Problems(KxCheckSavedFile(csAgain, VarnoxCatalogue(), EngineTypes())), "");
@@ -635,7 +632,7 @@ TEST(CorruptFile, MapsLeftHalfChangedAreRebuiltAtLoad) {
     EXPECT_EQ(distances(D2MapCmd::RemoveAt, uiFirst, nullptr), uiFirst);
     EXPECT_TRUE(file.Save(0, true, ""));
     EXPECT_TRUE(file.UnLoad());
-    EXPECT_TRUE(OpenNative(file, csPath, "rw", false)) << KernelScratch::Get().Log();
+    EXPECT_TRUE(OpenNative(file, csPath, "rw", false)) << KernelLog();
     EXPECT_EQ(file.m_DistancesDefault.m_Container.GetCount(), 5u);
     file.UnLoad();
   }

@@ -30,6 +30,10 @@
 #include "tests/support/ForkedChild.h"
 #include "tests/testkernel/TestKernelSupport.h"
 
+// A path in the scratch directory, and the kernel log so far.
+inline std::string Scratch(const std::string& csName) { return KernelScratch::Get().Path(csName); }
+inline std::string KernelLog() { return KernelScratch::Get().Log(); }
+
 // Names of the entries of `csDir` that contain `csPart`.
 inline std::vector<std::string> EntriesWith(const std::string& csDir, const std::string& csPart) {
   std::vector<std::string> names;
@@ -42,7 +46,7 @@ inline std::vector<std::string> EntriesWith(const std::string& csDir, const std:
 
 // A new, empty directory `csName` in the scratch directory.
 inline std::string FreshDir(const std::string& csName) {
-  const std::string csDir = KernelScratch::Get().Path(csName);
+  const std::string csDir = Scratch(csName);
   std::filesystem::remove_all(csDir);
   std::filesystem::create_directories(csDir);
   return csDir;

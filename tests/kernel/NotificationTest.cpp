@@ -110,7 +110,7 @@ void ThrowOnBoom(int32_t iObject, uint64_t uliInfo) {
 // rising ids; a callback that lets an exception out does not end the
 // listener thread: the failure is logged and the next update is delivered.
 TEST_F(NotificationTest, EveryUpdateArrivesInOrder) {
-  const std::string csPath = KernelScratch::Get().Path("notify.orb");
+  const std::string csPath = Scratch("notify.orb");
   CkxVarnoxFT_COMPETITORS file;
   ASSERT_TRUE(OpenNative(file, csPath, "rw", true, ThrowOnBoom));
 
@@ -133,12 +133,12 @@ TEST_F(NotificationTest, EveryUpdateArrivesInOrder) {
   ASSERT_EQ(after.size(), 10001u);
   EXPECT_EQ(after.back().uiUpdateId, uiOwn);
   EXPECT_EQ(after.back().csText, "own");
-  EXPECT_NE(KernelScratch::Get().Log().find("OnUpdate failed: boom thrown"), std::string::npos);
+  EXPECT_NE(KernelLog().find("OnUpdate failed: boom thrown"), std::string::npos);
   file.UnLoad();
 }
 
 TEST_F(NotificationTest, ASlowReaderIsToldHowManyUpdatesItMissed) {
-  const std::string csPath = KernelScratch::Get().Path("slow.orb");
+  const std::string csPath = Scratch("slow.orb");
   CkxVarnoxFT_COMPETITORS file;
   ASSERT_TRUE(OpenNative(file, csPath, "rw", true, Collect));
   {
@@ -165,7 +165,7 @@ TEST_F(NotificationTest, ASlowReaderIsToldHowManyUpdatesItMissed) {
                           R"( tid \d+ KERNEL (\d+) events of \S+slow\.orb were overwritten)");
   uint64_t uiMissed = 0;
   while (std::chrono::steady_clock::now() < deadline) {
-    csLog = KernelScratch::Get().Log();
+    csLog = KernelLog();
     uiMissed = 0;
     for (auto it = std::sregex_iterator(csLog.begin(), csLog.end(), missed);
          it != std::sregex_iterator(); ++it) {
@@ -209,9 +209,9 @@ TEST_F(NotificationTest, GrowthMessageReachesTheGrowingFileOnly) {
                                         });
   CkxVarnoxFT_COMPETITORS growing;
   CkxVarnoxFT_COMPETITORS quiet;
-  const int32_t iGrowing = growing.OpenUnm(KernelScratch::Get().Path("grow.orb").c_str(), nullptr,
-                                           nullptr, "rw", "", true, nullptr, 0, 0, nullptr);
-  ASSERT_TRUE(OpenNative(quiet, KernelScratch::Get().Path("quiet.orb")));
+  const int32_t iGrowing = growing.OpenUnm(Scratch("grow.orb").c_str(), nullptr, nullptr, "rw", "",
+                                           true, nullptr, 0, 0, nullptr);
+  ASSERT_TRUE(OpenNative(quiet, Scratch("quiet.orb")));
   AddCompetitors(growing);
 
   // Growths are delivered one after another by the listener thread: the
@@ -225,7 +225,7 @@ TEST_F(NotificationTest, GrowthMessageReachesTheGrowingFileOnly) {
   while (!(bAgreed && bLogged && bTold) && std::chrono::steady_clock::now() < deadline) {
     const int32_t iHandled = growing.m_iDynGrowStatus;
     bAgreed = bAgreed || (iHandled > 0 && growing.GetDynGrowStatus() == iHandled);
-    bLogged = KernelScratch::Get().Log().find(csFirstLine) != std::string::npos;
+    bLogged = KernelLog().find(csFirstLine) != std::string::npos;
     {
       std::lock_guard<std::mutex> lock(g_Mutex);
       bTold = !taskFiles.empty();
@@ -235,7 +235,7 @@ TEST_F(NotificationTest, GrowthMessageReachesTheGrowingFileOnly) {
   ASSERT_TRUE(OrbApp::UnRegMess(iTask));  // waits for a delivery in progress
   EXPECT_TRUE(bAgreed) << "handled " << growing.m_iDynGrowStatus << ", kernel "
                        << growing.GetDynGrowStatus();
-  EXPECT_TRUE(bLogged) << KernelScratch::Get().Log();
+  EXPECT_TRUE(bLogged) << KernelLog();
   EXPECT_EQ(quiet.m_iDynGrowStatus, 0);
   ASSERT_TRUE(bTold);
   for (const int64_t liFileId : taskFiles) EXPECT_EQ(liFileId, iGrowing);
@@ -244,7 +244,7 @@ TEST_F(NotificationTest, GrowthMessageReachesTheGrowingFileOnly) {
 }
 
 TEST_F(NotificationTest, GrowthAfterTheEndSkipsAFileDestroyedAfterTheEnd) {
-  const std::string csPath = KernelScratch::Get().Path("ended.orb");
+  const std::string csPath = Scratch("ended.orb");
   auto pGone = std::make_unique<CkxVarnoxFT_COMPETITORS>();
   CkxVarnoxFT_COMPETITORS growing;
   ASSERT_TRUE(OpenNative(*pGone, csPath));
@@ -315,7 +315,7 @@ std::future<void> TakeLock(CkxDtb2File& file) {
 }
 
 TEST(FileLock, NgeIsExclusiveAcrossProcessesAndFreedWhenItsHolderDies) {
-  const std::string csPath = KernelScratch::Get().Path("locked.orb");
+  const std::string csPath = Scratch("locked.orb");
   CkxVarnoxFT_COMPETITORS file;
   ASSERT_TRUE(OpenNative(file, csPath));
   {
@@ -339,7 +339,7 @@ TEST(FileLock, NgeIsExclusiveAcrossProcessesAndFreedWhenItsHolderDies) {
 }
 
 TEST(FileLock, IndexObjectsRecordTheMembersOfTheirFile) {
-  const std::string csPath = KernelScratch::Get().Path("indexed.orb");
+  const std::string csPath = Scratch("indexed.orb");
   CkxVarnoxFT_GLOBALS file;
   ASSERT_TRUE(OpenNative(file, csPath));
   auto& styles = file.m_StylesDefault.m_Container;
@@ -348,14 +348,14 @@ TEST(FileLock, IndexObjectsRecordTheMembersOfTheirFile) {
   CkxD2ObjDim dim;
   file.GetObjInd(dim);
   file.SetObjInd(dim);
-  EXPECT_EQ(KernelScratch::Get().Log().find("SetObjInd"), std::string::npos);
+  EXPECT_EQ(KernelLog().find("SetObjInd"), std::string::npos);
 
   CkxVarnoxFT_GLOBALS other;
-  ASSERT_TRUE(OpenNative(other, KernelScratch::Get().Path("other.orb")));
+  ASSERT_TRUE(OpenNative(other, Scratch("other.orb")));
   other.SetObjInd(dim);
-  EXPECT_NE(KernelScratch::Get().Log().find("SetObjInd: the index object describes " + csPath +
-                                            " PoolConfig=1 "
-                                            "DistancesDefault=0 StylesDefault=2"),
+  EXPECT_NE(KernelLog().find("SetObjInd: the index object describes " + csPath +
+                             " PoolConfig=1 "
+                             "DistancesDefault=0 StylesDefault=2"),
             std::string::npos);
   other.UnLoad();
   file.UnLoad();
@@ -421,12 +421,12 @@ TEST(SchemaHandshake, TheKernelAcceptsItsOwnSchemaAndRefusesAnother) {
                                                                    &uiKernel));
   EXPECT_EQ(uiKernel, kVarnoxSchemaFingerprint);
 
-  const size_t uiLogBefore = KernelScratch::Get().Log().size();
+  const size_t uiLogBefore = KernelLog().size();
   uiKernel = 0;
   EXPECT_FALSE(connection.Call<&IkxDtb2ConnectionOps::AcceptSchema>(
       true, kVarnoxSchemaFingerprint + 1, &uiKernel));
   EXPECT_EQ(uiKernel, kVarnoxSchemaFingerprint);
-  EXPECT_NE(KernelScratch::Get().Log().find("built from another schema was refused", uiLogBefore),
+  EXPECT_NE(KernelLog().find("built from another schema was refused", uiLogBefore),
             std::string::npos);
   connection.Release();
 }
@@ -436,11 +436,11 @@ TEST(SchemaHandshake, TheKernelAcceptsItsOwnSchemaAndRefusesAnother) {
 // attaching. Here the live data claims another layout, and a second process
 // opens the file.
 TEST(SchemaHandshake, ASecondProcessOfAnotherSchemaDoesNotAttach) {
-  const std::string csPath = KernelScratch::Get().Path("shared.orb");
+  const std::string csPath = Scratch("shared.orb");
   CkxVarnoxFT_COMPETITORS file;
   ASSERT_TRUE(OpenNative(file, csPath));
   std::string csSchema;
-  for (const auto& entry : std::filesystem::directory_iterator(KernelScratch::Get().Path("live"))) {
+  for (const auto& entry : std::filesystem::directory_iterator(Scratch("live"))) {
     if (std::filesystem::exists(entry.path() / "schema")) csSchema = entry.path() / "schema";
   }
   ASSERT_FALSE(csSchema.empty()) << "the live data does not say its layout";
@@ -448,10 +448,10 @@ TEST(SchemaHandshake, ASecondProcessOfAnotherSchemaDoesNotAttach) {
   std::ofstream(csSchema, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(&uiOther), sizeof uiOther);
 
-  const size_t uiLogBefore = KernelScratch::Get().Log().size();
+  const size_t uiLogBefore = KernelLog().size();
   const TkChildResult peer = TkRunProgram({NOTIFY_PEER, "update", csPath, "1"}, 60000);
   EXPECT_EQ(peer.exitCode, 3) << "the second process opened the file";
-  const std::string csLog = KernelScratch::Get().Log().substr(uiLogBefore);
+  const std::string csLog = KernelLog().substr(uiLogBefore);
   EXPECT_NE(csLog.find("refused (" + std::to_string(KxOpenOtherSchema) + "): " + csPath +
                        " is open in another process by a library of another schema"),
             std::string::npos)
@@ -471,7 +471,7 @@ struct LiveHeader {
 class LiveVersion : public ::testing::TestWithParam<LiveHeader> {};
 
 TEST_P(LiveVersion, AnotherVersionIsRefusedWithTheReason) {
-  const std::string csPath = KernelScratch::Get().Path(std::string("header-") + GetParam().csName);
+  const std::string csPath = Scratch(std::string("header-") + GetParam().csName);
   GetParam().create(csPath);
   EXPECT_NO_THROW(GetParam().attach(csPath));
 

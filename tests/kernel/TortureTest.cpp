@@ -109,8 +109,7 @@ struct Operation {
 // An import of the file's own export whose rebuild runs out of storage
 // after a few allocations, so that every segment is put back from its copy.
 void ImportRunningOut(KxLiveFile& file) {
-  const std::string csXml =
-      KernelScratch::Get().Path("recovery-import-" + std::to_string(getpid()) + ".xml");
+  const std::string csXml = Scratch("recovery-import-" + std::to_string(getpid()) + ".xml");
   std::string csWhy;
   if (!KxExportXml(file, kKxWholeFile, csXml, csWhy)) _exit(3);
   KxSegment::FailAllocationsAfter(6);
@@ -555,7 +554,7 @@ TEST(Torture, AWriterKilledAtRandomLeavesTheLiveDataWholeForThoseAttached) {
     const int iChanging = journal.iChanging;
     SCOPED_TRACE("kill " + std::to_string(iKill) + ", race " + std::to_string(iChanging) +
                  " in change");
-    ASSERT_EQ(Problems(KxCheckLiveFile(*pFile)), "") << KernelScratch::Get().Log();
+    ASSERT_EQ(Problems(KxCheckLiveFile(*pFile)), "") << KernelLog();
     if (pFile->Segment(0).Header().recoveries != uiRecoveriesBefore) ++uiInsideAChange;
     ASSERT_EQ(SettleChangingRace(*pFile, journal), "");
     journal.iChanging = -1;

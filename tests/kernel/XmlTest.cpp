@@ -36,12 +36,10 @@ size_t Occurrences(const std::string& csText, const std::string& csWhat) {
   return uiCount;
 }
 
-std::string Scratch(const std::string& csName) { return KernelScratch::Get().Path(csName); }
-
 // The kernel's reason for refusing to import `csXml`, from its log ("" when
 // it logged none).
 std::string RefusalOf(const std::string& csXml) {
-  const std::string csLog = KernelScratch::Get().Log();
+  const std::string csLog = KernelLog();
   const std::string csMark = "UpdateFileFromXml " + csXml + " refused: ";
   const size_t uiAt = csLog.rfind(csMark);
   if (uiAt == std::string::npos) return "";
@@ -205,29 +203,28 @@ TEST_P(XmlRoundTrip, ReExportIsByteIdentical) {
     csSource = DemoDir() + "/" + trip.csName + ".orb";
 #endif
   } else {
-    ASSERT_TRUE(OpenNative(*pFile, csSource, "rw", true)) << KernelScratch::Get().Log();
+    ASSERT_TRUE(OpenNative(*pFile, csSource, "rw", true)) << KernelLog();
     trip.fill(*pFile);
     ASSERT_TRUE(pFile->Save(0, true, ""));
     pFile->UnLoad();
   }
-  ASSERT_TRUE(OpenNative(*pFile, csSource, "r", false)) << KernelScratch::Get().Log();
+  ASSERT_TRUE(OpenNative(*pFile, csSource, "r", false)) << KernelLog();
   const std::string csFirst = ExportOf(*pFile, csTag + "-1.xml");
   pFile->UnLoad();
-  ASSERT_FALSE(csFirst.empty()) << KernelScratch::Get().Log();
+  ASSERT_FALSE(csFirst.empty()) << KernelLog();
   for (const std::string& csForm : trip.forms) EXPECT_THAT(csFirst, HasSubstr(csForm));
   for (const auto& [csText, uiTimes] : trip.counts)
     EXPECT_EQ(Occurrences(csFirst, csText), uiTimes) << csText;
 
   const std::string csCopy = Scratch(csTag + "-copy.orb");
   pFile = NewFile(trip.csType);
-  ASSERT_TRUE(OpenNative(*pFile, csCopy, "rw", true)) << KernelScratch::Get().Log();
+  ASSERT_TRUE(OpenNative(*pFile, csCopy, "rw", true)) << KernelLog();
   EXPECT_NE(ExportOf(*pFile, csTag + "-empty.xml"), csFirst);
-  ASSERT_TRUE(pFile->UpdateFileFromXml(Scratch(csTag + "-1.xml").c_str()))
-      << KernelScratch::Get().Log();
+  ASSERT_TRUE(pFile->UpdateFileFromXml(Scratch(csTag + "-1.xml").c_str())) << KernelLog();
   EXPECT_EQ(ExportOf(*pFile, csTag + "-2.xml"), csFirst);
   ASSERT_TRUE(pFile->Save(0, true, ""));
   pFile->UnLoad();
-  ASSERT_TRUE(OpenNative(*pFile, csCopy, "r", false)) << KernelScratch::Get().Log();
+  ASSERT_TRUE(OpenNative(*pFile, csCopy, "r", false)) << KernelLog();
   EXPECT_EQ(ExportOf(*pFile, csTag + "-3.xml"), csFirst);
   pFile->UnLoad();
 }
