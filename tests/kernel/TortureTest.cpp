@@ -62,7 +62,7 @@ class Globals {
   Record& At(Member eMember, uint32_t uiHandle) {
     return *reinterpret_cast<Record*>(m_File.Segment(eMember).At(uiHandle) + sizeof(KxMapNode));
   }
-  // Record W200FR: its Name and LapTimes resized.
+  // Record W200FR, and its Name and LapTimes resized.
   CkxRecordEntry& Entry() {
     const uint32_t uiHandle = Command(kRecords, D2MapCmd::Find, 0, "W200FR");
     if (uiHandle == 0) throw std::runtime_error("no record W200FR");
