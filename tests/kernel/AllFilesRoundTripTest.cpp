@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -17,7 +16,6 @@
 
 #include "contracts/kernel/KxText.h"
 #include "templates/Varnox.h"
-#include "tests/kernel/KernelEngineSupport.h"
 #include "tests/kernel/KernelTestSupport.h"
 #include "tests/testkernel/TestKernelSupport.h"
 
@@ -351,7 +349,7 @@ const KxRecordType& EntryType() {
 struct RacesFile {
   explicit RacesFile(const std::string& csName, int iCount = 1) : pass(Pass::kWrite) {
     if (!OpenNative(file, FreshDir(csName) + "/races.orb"))
-      throw std::runtime_error("cannot create: " + KernelScratch::Get().Log());
+      throw std::runtime_error("cannot create: " + KernelLog());
     for (int i = 0; i < iCount; ++i) Add(i);
   }
   ~RacesFile() { file.UnLoad(); }
@@ -378,10 +376,10 @@ TEST(AllFilesRoundTrip, EveryContainerKindReadsBackIdenticalInANewProcess) {
   const std::string csDir = FreshDir("round-trip");
   Pass writer(Pass::kWrite);
   RunAllFiles(writer, csDir);
-  ASSERT_EQ(writer.Faults(), "") << KernelScratch::Get().Log();
+  ASSERT_EQ(writer.Faults(), "") << KernelLog();
   // Nobody has the files open: nothing of them stays live (the last to leave
   // removes each live directory), so the new process sees only what was saved.
-  ASSERT_EQ(EntriesWith(KernelScratch::Get().Path("live"), ""), std::vector<std::string>{});
+  ASSERT_EQ(EntriesWith(Scratch("live"), ""), std::vector<std::string>{});
 
   const TkChildResult child = TkRunChild([&] {
     Pass checker(Pass::kCheck);
@@ -389,7 +387,7 @@ TEST(AllFilesRoundTrip, EveryContainerKindReadsBackIdenticalInANewProcess) {
     if (!checker.Faults().empty())
       throw std::runtime_error("read back differently:\n" + checker.Faults());
   });
-  EXPECT_EQ(child.exitCode, 0) << child.err << KernelScratch::Get().Log();
+  EXPECT_EQ(child.exitCode, 0) << child.err << KernelLog();
 }
 
 // Clear (by key) and ClearAt (by handle) put a record back as a new record
@@ -445,7 +443,7 @@ TEST(AllFilesRoundTrip, RecordsClearedOrRemoved) {
   const std::string csKey = TextKey(0);
   auto savedBytes = [&] {
     EXPECT_TRUE(races.file.Save(0, true, ""));
-    return std::filesystem::file_size(KernelScratch::Get().Path("records/races.orb"));
+    return std::filesystem::file_size(Scratch("records/races.orb"));
   };
   auto cycle = [&](int iRound) {
     const uint32_t uiEntry = entries(D2MapCmd::Find, 0, csKey.c_str());
@@ -485,9 +483,9 @@ TEST(AllFilesRoundTrip, RecordsClearedOrRemoved) {
 // other at one stride, rising, not between the strings their records point
 // to; also when the map is filled again after being emptied.
 TEST(AllFilesRoundTrip, NodesOfAGrowingMapLieAtOneStrideApartFromTheirStrings) {
-  const std::string csPath = KernelScratch::Get().Path("stride.orb");
+  const std::string csPath = Scratch("stride.orb");
   CkxVarnoxFT_COMPETITORS file;
-  ASSERT_TRUE(OpenNative(file, csPath)) << KernelScratch::Get().Log();
+  ASSERT_TRUE(OpenNative(file, csPath)) << KernelLog();
   auto& map = file.m_CompetitorsStringMap.m_Container;
   for (int iFill = 0; iFill < 2; ++iFill) {
     SCOPED_TRACE(iFill == 0 ? "first fill" : "filled again");
@@ -511,7 +509,7 @@ TEST(AllFilesRoundTrip, NodesOfAGrowingMapLieAtOneStrideApartFromTheirStrings) {
 // A segment asked for one unit beyond its capacity grows: the last unit of a
 // reservation lies inside the file.
 TEST(AllFilesRoundTrip, ASegmentGrowsForItsLastUnit) {
-  std::unique_ptr<KxSegment> pSegment = KxSegment::Create(KernelScratch::Get().Path("grown"), 1);
+  std::unique_ptr<KxSegment> pSegment = KxSegment::Create(Scratch("grown"), 1);
   const uint32_t uiCapacity = pSegment->Header().capacity;
   ASSERT_TRUE(pSegment->Reserve(uiCapacity + 1));
   EXPECT_GT(pSegment->Header().capacity, uiCapacity);

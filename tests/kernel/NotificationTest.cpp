@@ -1,9 +1,23 @@
-// Update notifications and growth messages across processes, and growth
-// messages to the tasks the application registers for them.
+// The native face on the reference kernel with a second process (the peer,
+// NotifyPeer.cpp): update notifications, growth messages and the file-wide
+// NGE lock across processes; growth messages to the tasks the application
+// registers for them; index objects. And the contract's handshake: the kernel
+// grants each interface at most the version it implements, so that a newer
+// library falls back on the slots above it, and it refuses a library of
+// another schema, at start-up and when it would attach to live data another
+// process built under another schema or layout.
+#include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <regex>
@@ -12,11 +26,27 @@
 #include <thread>
 #include <vector>
 
+#include "NetInterface/CkxOrbNetInterface/KxItf.h"
 #include "contracts/framework/OrbApp.h"
 #include "kernel/KxEvents.h"
+#include "kernel/KxSegment.h"
 #include "templates/Varnox.h"
+#include "templates/VarnoxSchema.h"
 #include "tests/kernel/KernelTestSupport.h"
 #include "tests/testkernel/TestKernelSupport.h"
+
+// The file interface as a library one version newer would see it: the
+// current table and one more slot. (Slots are pinned at global scope.)
+struct IkxNextFileOps;
+struct IkxNextFile {
+  const IkxNextFileOps* ops;
+};
+struct IkxNextFileOps {
+  static constexpr uint32_t kVersion = IkxDtb2FileOps::kVersion + 1;
+  IkxDtb2FileOps current;
+  bool (*Probe)(IkxNextFile* self);
+};
+KX_SLOT(IkxNextFileOps, Probe, 31, IkxNextFileOps::kVersion);
 
 namespace {
 
@@ -52,13 +82,11 @@ std::vector<Received> WaitFor(size_t uiCount) {
   return g_Received;
 }
 
-// Adds `uiCount` competitors from key `uiFirst` on: enough make the
-// dynamic data grow.
-void AddCompetitors(CkxVarnoxFT_COMPETITORS& file, uint64_t uiFirst, uint64_t uiCount) {
+// Adds enough competitors to make the dynamic data grow.
+void AddCompetitors(CkxVarnoxFT_COMPETITORS& file) {
   auto& map = file.m_CompetitorsStringMap.m_Container;
-  for (uint64_t uiKey = uiFirst; uiKey < uiFirst + uiCount; ++uiKey) {
+  for (uint64_t uiKey = 0; uiKey < 2000; ++uiKey)
     map[map(D2MapCmd::Add, uiKey, nullptr)].CompetitorId = 1;
-  }
 }
 
 class NotificationTest : public ::testing::Test {
@@ -67,11 +95,6 @@ class NotificationTest : public ::testing::Test {
     std::lock_guard<std::mutex> lock(g_Mutex);
     g_Received.clear();
     g_bHold = false;
-  }
-  TkChildResult RunPeer(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {NOTIFY_PEER};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return TkRunProgram(argv, 60000);
   }
 };
 
@@ -87,11 +110,11 @@ void ThrowOnBoom(int32_t iObject, uint64_t uliInfo) {
 // rising ids; a callback that lets an exception out does not end the
 // listener thread: the failure is logged and the next update is delivered.
 TEST_F(NotificationTest, EveryUpdateArrivesInOrder) {
-  const std::string csPath = KernelScratch::Get().Path("notify.orb");
+  const std::string csPath = Scratch("notify.orb");
   CkxVarnoxFT_COMPETITORS file;
   ASSERT_TRUE(OpenNative(file, csPath, "rw", true, ThrowOnBoom));
 
-  const TkChildResult writer = RunPeer({"update", csPath, "10000"});
+  const TkChildResult writer = TkRunProgram({NOTIFY_PEER, "update", csPath, "10000"}, 60000);
   ASSERT_EQ(writer.exitCode, 0) << writer.err;
   const std::vector<Received> received = WaitFor(10000);
   ASSERT_EQ(received.size(), 10000u);
@@ -110,12 +133,12 @@ TEST_F(NotificationTest, EveryUpdateArrivesInOrder) {
   ASSERT_EQ(after.size(), 10001u);
   EXPECT_EQ(after.back().uiUpdateId, uiOwn);
   EXPECT_EQ(after.back().csText, "own");
-  EXPECT_NE(KernelScratch::Get().Log().find("OnUpdate failed: boom thrown"), std::string::npos);
+  EXPECT_NE(KernelLog().find("OnUpdate failed: boom thrown"), std::string::npos);
   file.UnLoad();
 }
 
 TEST_F(NotificationTest, ASlowReaderIsToldHowManyUpdatesItMissed) {
-  const std::string csPath = KernelScratch::Get().Path("slow.orb");
+  const std::string csPath = Scratch("slow.orb");
   CkxVarnoxFT_COMPETITORS file;
   ASSERT_TRUE(OpenNative(file, csPath, "rw", true, Collect));
   {
@@ -123,7 +146,8 @@ TEST_F(NotificationTest, ASlowReaderIsToldHowManyUpdatesItMissed) {
     g_bHold = true;  // the first delivery blocks the listener
   }
   const int iCount = KxEventRing::kCapacity + 5000;
-  const TkChildResult writer = RunPeer({"update", csPath, std::to_string(iCount)});
+  const TkChildResult writer =
+      TkRunProgram({NOTIFY_PEER, "update", csPath, std::to_string(iCount)}, 60000);
   {
     // Released before any check, so that a failed writer fails the test
     // instead of leaving the listener blocked.
@@ -141,7 +165,7 @@ TEST_F(NotificationTest, ASlowReaderIsToldHowManyUpdatesItMissed) {
                           R"( tid \d+ KERNEL (\d+) events of \S+slow\.orb were overwritten)");
   uint64_t uiMissed = 0;
   while (std::chrono::steady_clock::now() < deadline) {
-    csLog = KernelScratch::Get().Log();
+    csLog = KernelLog();
     uiMissed = 0;
     for (auto it = std::sregex_iterator(csLog.begin(), csLog.end(), missed);
          it != std::sregex_iterator(); ++it) {
@@ -185,10 +209,10 @@ TEST_F(NotificationTest, GrowthMessageReachesTheGrowingFileOnly) {
                                         });
   CkxVarnoxFT_COMPETITORS growing;
   CkxVarnoxFT_COMPETITORS quiet;
-  const int32_t iGrowing = growing.OpenUnm(KernelScratch::Get().Path("grow.orb").c_str(), nullptr,
-                                           nullptr, "rw", "", true, nullptr, 0, 0, nullptr);
-  ASSERT_TRUE(OpenNative(quiet, KernelScratch::Get().Path("quiet.orb")));
-  AddCompetitors(growing, 0, 2000);
+  const int32_t iGrowing = growing.OpenUnm(Scratch("grow.orb").c_str(), nullptr, nullptr, "rw", "",
+                                           true, nullptr, 0, 0, nullptr);
+  ASSERT_TRUE(OpenNative(quiet, Scratch("quiet.orb")));
+  AddCompetitors(growing);
 
   // Growths are delivered one after another by the listener thread: the
   // kernel's status a moment before the handler's, the handler's before its
@@ -201,7 +225,7 @@ TEST_F(NotificationTest, GrowthMessageReachesTheGrowingFileOnly) {
   while (!(bAgreed && bLogged && bTold) && std::chrono::steady_clock::now() < deadline) {
     const int32_t iHandled = growing.m_iDynGrowStatus;
     bAgreed = bAgreed || (iHandled > 0 && growing.GetDynGrowStatus() == iHandled);
-    bLogged = KernelScratch::Get().Log().find(csFirstLine) != std::string::npos;
+    bLogged = KernelLog().find(csFirstLine) != std::string::npos;
     {
       std::lock_guard<std::mutex> lock(g_Mutex);
       bTold = !taskFiles.empty();
@@ -211,7 +235,7 @@ TEST_F(NotificationTest, GrowthMessageReachesTheGrowingFileOnly) {
   ASSERT_TRUE(OrbApp::UnRegMess(iTask));  // waits for a delivery in progress
   EXPECT_TRUE(bAgreed) << "handled " << growing.m_iDynGrowStatus << ", kernel "
                        << growing.GetDynGrowStatus();
-  EXPECT_TRUE(bLogged) << KernelScratch::Get().Log();
+  EXPECT_TRUE(bLogged) << KernelLog();
   EXPECT_EQ(quiet.m_iDynGrowStatus, 0);
   ASSERT_TRUE(bTold);
   for (const int64_t liFileId : taskFiles) EXPECT_EQ(liFileId, iGrowing);
@@ -220,7 +244,7 @@ TEST_F(NotificationTest, GrowthMessageReachesTheGrowingFileOnly) {
 }
 
 TEST_F(NotificationTest, GrowthAfterTheEndSkipsAFileDestroyedAfterTheEnd) {
-  const std::string csPath = KernelScratch::Get().Path("ended.orb");
+  const std::string csPath = Scratch("ended.orb");
   auto pGone = std::make_unique<CkxVarnoxFT_COMPETITORS>();
   CkxVarnoxFT_COMPETITORS growing;
   ASSERT_TRUE(OpenNative(*pGone, csPath));
@@ -228,7 +252,7 @@ TEST_F(NotificationTest, GrowthAfterTheEndSkipsAFileDestroyedAfterTheEnd) {
   KxEndCatAssembly();
   pGone.reset();  // its growth handler must not be reached any more
 
-  AddCompetitors(growing, 0, 2000);
+  AddCompetitors(growing);
   // The kernel counts a growth just before its listener hands it to every
   // registered handler in turn; unloading waits for the listener to finish.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -238,5 +262,236 @@ TEST_F(NotificationTest, GrowthAfterTheEndSkipsAFileDestroyedAfterTheEnd) {
   EXPECT_GT(growing.m_iDynGrowStatus, 0);
   KxInitCatAssembly(false);
 }
+
+// The peer process holding the file's NGE lock until its input closes.
+class LockHolder {
+ public:
+  explicit LockHolder(const std::string& csPath) {
+    int aIn[2];
+    int aOut[2];
+    if (pipe(aIn) != 0 || pipe(aOut) != 0) return;
+    m_pPeer = std::make_unique<ForkedChild>([&] {
+      dup2(aIn[0], 0);
+      dup2(aOut[1], 1);
+      close(aIn[1]);
+      close(aOut[0]);
+      execl(NOTIFY_PEER, NOTIFY_PEER, "hold", csPath.c_str(), static_cast<char*>(nullptr));
+      return 127;
+    });
+    close(aIn[0]);
+    close(aOut[1]);
+    m_iIn = aIn[1];
+    m_pOut = fdopen(aOut[0], "r");
+  }
+  ~LockHolder() {
+    Release();
+    if (m_pOut != nullptr) fclose(m_pOut);
+  }
+  // Waits for the holder to say it holds the lock.
+  bool Held() {
+    char aLine[16] = {};
+    return m_pOut != nullptr && std::fgets(aLine, sizeof aLine, m_pOut) != nullptr &&
+           std::string(aLine) == "held\n";
+  }
+  // Lets it release the lock and end.
+  void Release() {
+    if (m_iIn >= 0) close(m_iIn);
+    m_iIn = -1;
+    if (m_pPeer) m_pPeer->Wait();
+  }
+  void Kill() {
+    if (m_pPeer) m_pPeer->Kill();
+  }
+
+ private:
+  std::unique_ptr<ForkedChild> m_pPeer;
+  int m_iIn = -1;
+  FILE* m_pOut = nullptr;
+};
+
+// Takes the file's NGE lock on another thread; ready once it got it.
+std::future<void> TakeLock(CkxDtb2File& file) {
+  return std::async(std::launch::async, [&file] { file.GetNGELock(); });
+}
+
+TEST(FileLock, NgeIsExclusiveAcrossProcessesAndFreedWhenItsHolderDies) {
+  const std::string csPath = Scratch("locked.orb");
+  CkxVarnoxFT_COMPETITORS file;
+  ASSERT_TRUE(OpenNative(file, csPath));
+  {
+    LockHolder holder(csPath);
+    ASSERT_TRUE(holder.Held());
+    std::future<void> taken = TakeLock(file);
+    // The other process holds it.
+    EXPECT_EQ(taken.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+    holder.Release();
+    EXPECT_EQ(taken.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  }
+  file.ReleaseNGELock();
+  {
+    LockHolder holder(csPath);
+    ASSERT_TRUE(holder.Held());
+    holder.Kill();
+    EXPECT_EQ(TakeLock(file).wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  }
+  file.ReleaseNGELock();
+  file.UnLoad();
+}
+
+TEST(FileLock, IndexObjectsRecordTheMembersOfTheirFile) {
+  const std::string csPath = Scratch("indexed.orb");
+  CkxVarnoxFT_GLOBALS file;
+  ASSERT_TRUE(OpenNative(file, csPath));
+  auto& styles = file.m_StylesDefault.m_Container;
+  styles(D2MapCmd::Add, 1, nullptr);
+  styles(D2MapCmd::Add, 2, nullptr);
+  CkxD2ObjDim dim;
+  file.GetObjInd(dim);
+  file.SetObjInd(dim);
+  EXPECT_EQ(KernelLog().find("SetObjInd"), std::string::npos);
+
+  CkxVarnoxFT_GLOBALS other;
+  ASSERT_TRUE(OpenNative(other, Scratch("other.orb")));
+  other.SetObjInd(dim);
+  EXPECT_NE(KernelLog().find("SetObjInd: the index object describes " + csPath +
+                             " PoolConfig=1 "
+                             "DistancesDefault=0 StylesDefault=2"),
+            std::string::npos);
+  other.UnLoad();
+  file.UnLoad();
+}
+
+struct Offer {
+  const char* csComponent;
+  const char* csInterface;
+  uint32_t uiImplemented;  // the contract's version, which this kernel implements whole
+};
+
+class VersionCap : public ::testing::TestWithParam<Offer> {};
+
+// Asks for the interface at `uiOffered` and answers the granted version.
+uint32_t Granted(const Offer& offer, uint32_t uiOffered) {
+  void* pItf = nullptr;
+  uint32_t uiVersion = uiOffered;
+  // The task interface reads its slot count from the extra argument.
+  int32_t iSlotCount = 1;
+  KxRequestInterface(offer.csComponent, offer.csInterface, 1, &pItf, uiVersion, &iSlotCount);
+  // Slot 2 of every interface releases it.
+  auto* pAny = static_cast<IkxDtbAccByStr*>(pItf);
+  if (pAny != nullptr) pAny->ops->Release(pAny);
+  return pItf != nullptr ? uiVersion : 0;
+}
+
+TEST_P(VersionCap, AnOfferAboveTheImplementedVersionIsCappedOneAtOrBelowIsGranted) {
+  const Offer& offer = GetParam();
+  EXPECT_EQ(Granted(offer, offer.uiImplemented + 7), offer.uiImplemented);
+  EXPECT_EQ(Granted(offer, offer.uiImplemented), offer.uiImplemented);
+  EXPECT_EQ(Granted(offer, 1), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Interfaces, VersionCap,
+    ::testing::Values(Offer{KxNames::kBase, KxNames::kTask, IkxTaskOps::kVersion},
+                      Offer{KxNames::kBase, KxNames::kTaskOnly, IkxTaskOnlyOps::kVersion},
+                      Offer{KxNames::kBase, KxNames::kMessMan, IkxD2MessManOps::kVersion},
+                      Offer{KxNames::kBase, KxNames::kDtbAccByStr, IkxDtbAccByStrOps::kVersion},
+                      Offer{KxNames::kDtb2, KxNames::kConnection, IkxDtb2ConnectionOps::kVersion},
+                      Offer{KxNames::kDtb2, KxNames::kFile, IkxDtb2FileOps::kVersion},
+                      Offer{KxNames::kDtb2, KxNames::kObj, IkxDtb2ObjOps::kVersion}),
+    [](const auto& param) { return std::string(param.param.csInterface); });
+
+TEST(NewerLibrary, FallsBackOnTheSlotsAboveTheGrantedVersion) {
+  KxItf<IkxNextFile> file;
+  file.Request(KxNames::kDtb2, KxNames::kFile, 1);
+  ASSERT_TRUE(file.Has());
+  EXPECT_EQ(file.version, IkxDtb2FileOps::kVersion);
+  EXPECT_FALSE(file.Grants<&IkxNextFileOps::Probe>());
+  // The kernel's table has no slot 31: a call would jump anywhere.
+  EXPECT_FALSE(file.Call<&IkxNextFileOps::Probe>(false));
+  file.p->ops->current.Release(reinterpret_cast<IkxDtb2File*>(file.p));
+}
+
+TEST(SchemaHandshake, TheKernelAcceptsItsOwnSchemaAndRefusesAnother) {
+  KxItf<IkxDtb2Connection> connection;
+  connection.Request(KxNames::kDtb2, KxNames::kConnection, 1);
+  ASSERT_TRUE(connection.Grants<&IkxDtb2ConnectionOps::AcceptSchema>());
+
+  uint64_t uiKernel = 0;
+  EXPECT_TRUE(connection.Call<&IkxDtb2ConnectionOps::AcceptSchema>(false, kVarnoxSchemaFingerprint,
+                                                                   &uiKernel));
+  EXPECT_EQ(uiKernel, kVarnoxSchemaFingerprint);
+
+  const size_t uiLogBefore = KernelLog().size();
+  uiKernel = 0;
+  EXPECT_FALSE(connection.Call<&IkxDtb2ConnectionOps::AcceptSchema>(
+      true, kVarnoxSchemaFingerprint + 1, &uiKernel));
+  EXPECT_EQ(uiKernel, kVarnoxSchemaFingerprint);
+  EXPECT_NE(KernelLog().find("built from another schema was refused", uiLogBefore),
+            std::string::npos);
+  connection.Release();
+}
+
+// The live data of an open file says which layout it was built for; a
+// process whose kernel lays the file out otherwise is refused instead of
+// attaching. Here the live data claims another layout, and a second process
+// opens the file.
+TEST(SchemaHandshake, ASecondProcessOfAnotherSchemaDoesNotAttach) {
+  const std::string csPath = Scratch("shared.orb");
+  CkxVarnoxFT_COMPETITORS file;
+  ASSERT_TRUE(OpenNative(file, csPath));
+  std::string csSchema;
+  for (const auto& entry : std::filesystem::directory_iterator(Scratch("live"))) {
+    if (std::filesystem::exists(entry.path() / "schema")) csSchema = entry.path() / "schema";
+  }
+  ASSERT_FALSE(csSchema.empty()) << "the live data does not say its layout";
+  const uint64_t uiOther = 0x0123456789ABCDEFull;
+  std::ofstream(csSchema, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(&uiOther), sizeof uiOther);
+
+  const size_t uiLogBefore = KernelLog().size();
+  const TkChildResult peer = TkRunProgram({NOTIFY_PEER, "update", csPath, "1"}, 60000);
+  EXPECT_EQ(peer.exitCode, 3) << "the second process opened the file";
+  const std::string csLog = KernelLog().substr(uiLogBefore);
+  EXPECT_NE(csLog.find("refused (" + std::to_string(KxOpenOtherSchema) + "): " + csPath +
+                       " is open in another process by a library of another schema"),
+            std::string::npos)
+      << csLog;
+  file.UnLoad();
+}
+
+// The shared headers of a live directory carry a version beside their
+// magic (the word after it): a kernel of another live layout is refused with
+// a reason that says so, not misread.
+struct LiveHeader {
+  const char* csName;
+  std::function<void(const std::string&)> create;
+  std::function<void(const std::string&)> attach;
+};
+
+class LiveVersion : public ::testing::TestWithParam<LiveHeader> {};
+
+TEST_P(LiveVersion, AnotherVersionIsRefusedWithTheReason) {
+  const std::string csPath = Scratch(std::string("header-") + GetParam().csName);
+  GetParam().create(csPath);
+  EXPECT_NO_THROW(GetParam().attach(csPath));
+
+  const uint32_t uiVersion = 2989;
+  const int iFd = open(csPath.c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(iFd, 0);
+  EXPECT_EQ(pwrite(iFd, &uiVersion, sizeof uiVersion, 4), static_cast<ssize_t>(sizeof uiVersion));
+  close(iFd);
+  EXPECT_THAT([&] { GetParam().attach(csPath); },
+              ::testing::ThrowsMessage<std::runtime_error>(
+                  ::testing::HasSubstr("live layout version 2989, this kernel reads version")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, LiveVersion,
+    ::testing::Values(LiveHeader{"Segment", [](const std::string& cs) { KxSegment::Create(cs, 1); },
+                                 [](const std::string& cs) { KxSegment::Attach(cs); }},
+                      LiveHeader{"EventRing",
+                                 [](const std::string& cs) { KxEventRing::Create(cs); },
+                                 [](const std::string& cs) { KxEventRing::Attach(cs); }}),
+    NameOfCase);
 
 }  // namespace

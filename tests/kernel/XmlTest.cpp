@@ -9,12 +9,8 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <optional>
 #include <ostream>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -22,7 +18,6 @@
 #include "kernel/KxXml.h"
 #include "templates/Varnox.h"
 #include "templates/VarnoxCatalogue.h"
-#include "tests/kernel/KernelEngineSupport.h"
 #include "tests/kernel/KernelTestSupport.h"
 #include "tests/testkernel/TestKernelSupport.h"
 
@@ -41,12 +36,10 @@ size_t Occurrences(const std::string& csText, const std::string& csWhat) {
   return uiCount;
 }
 
-std::string Scratch(const std::string& csName) { return KernelScratch::Get().Path(csName); }
-
 // The kernel's reason for refusing to import `csXml`, from its log ("" when
 // it logged none).
 std::string RefusalOf(const std::string& csXml) {
-  const std::string csLog = KernelScratch::Get().Log();
+  const std::string csLog = KernelLog();
   const std::string csMark = "UpdateFileFromXml " + csXml + " refused: ";
   const size_t uiAt = csLog.rfind(csMark);
   if (uiAt == std::string::npos) return "";
@@ -74,48 +67,6 @@ const std::string& DemoDir() {
   return csDir;
 }
 #endif
-
-// A file of the type named `csType` ("FT_RACES"), not yet opened.
-std::unique_ptr<CkxVarnoxFile> NewFile(const std::string& csType) {
-  std::unique_ptr<CkxVarnoxFile> pFile;
-  VarnoxFileTemplates::ForEach([&](auto type) {
-    using File = typename decltype(type)::type;
-    if (csType == File::kFileType) pFile = std::make_unique<File>();
-  });
-  return pFile;
-}
-
-// Exports `csSource`, imports the document into a new, empty file of the
-// same type (so the import alone makes its content), exports that again,
-// saves it and exports it once more as loaded from the saved file.
-void ExpectRoundTrip(const std::string& csType, const std::string& csSource,
-                     const std::string& csTag) {
-  std::string csFirst;
-  {
-    std::unique_ptr<CkxVarnoxFile> pFile = NewFile(csType);
-    ASSERT_TRUE(OpenNative(*pFile, csSource, "r", false)) << KernelScratch::Get().Log();
-    csFirst = ExportOf(*pFile, csTag + "-1.xml");
-    pFile->UnLoad();
-  }
-  ASSERT_FALSE(csFirst.empty()) << KernelScratch::Get().Log();
-
-  const std::string csCopy = Scratch(csTag + "-copy.orb");
-  std::filesystem::remove(csCopy);
-  {
-    std::unique_ptr<CkxVarnoxFile> pFile = NewFile(csType);
-    ASSERT_TRUE(OpenNative(*pFile, csCopy, "rw", true)) << KernelScratch::Get().Log();
-    const std::string csEmpty = ExportOf(*pFile, csTag + "-empty.xml");
-    EXPECT_NE(csEmpty, csFirst);
-    ASSERT_TRUE(pFile->UpdateFileFromXml(Scratch(csTag + "-1.xml").c_str()))
-        << KernelScratch::Get().Log();
-    EXPECT_EQ(ExportOf(*pFile, csTag + "-2.xml"), csFirst);
-    ASSERT_TRUE(pFile->Save(0, true, ""));
-    pFile->UnLoad();
-    ASSERT_TRUE(OpenNative(*pFile, csCopy, "r", false)) << KernelScratch::Get().Log();
-    EXPECT_EQ(ExportOf(*pFile, csTag + "-3.xml"), csFirst);
-    pFile->UnLoad();
-  }
-}
 
 // ---------------------------------------------------------------------------
 // Awkward values: every text form, each way a value can be stored.
@@ -237,10 +188,14 @@ const RoundTrip kRoundTrips[] = {
 
 class XmlRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
 
+// Each file is exported; the document, imported into a new, empty file of
+// the same type (so the import alone makes its content), exports the same,
+// also once that file is saved and loaded again.
 TEST_P(XmlRoundTrip, ReExportIsByteIdentical) {
   const RoundTrip& trip = GetParam();
   const std::string csTag = std::string("trip-") + trip.csName;
   std::string csSource = Scratch(csTag + ".orb");
+  std::unique_ptr<CkxVarnoxFile> pFile = NewFile(trip.csType);
   if (trip.fill == nullptr) {
 #ifndef VARNOX_TOOL
     GTEST_SKIP() << "built without the tool";
@@ -248,21 +203,33 @@ TEST_P(XmlRoundTrip, ReExportIsByteIdentical) {
     csSource = DemoDir() + "/" + trip.csName + ".orb";
 #endif
   } else {
-    std::unique_ptr<CkxVarnoxFile> pFile = NewFile(trip.csType);
-    ASSERT_TRUE(OpenNative(*pFile, csSource, "rw", true)) << KernelScratch::Get().Log();
+    ASSERT_TRUE(OpenNative(*pFile, csSource, "rw", true)) << KernelLog();
     trip.fill(*pFile);
     ASSERT_TRUE(pFile->Save(0, true, ""));
     pFile->UnLoad();
   }
-  ExpectRoundTrip(trip.csType, csSource, csTag);
-  const std::string csXml = Slurp(Scratch(csTag + "-1.xml"));
-  for (const std::string& csForm : trip.forms) EXPECT_THAT(csXml, HasSubstr(csForm));
+  ASSERT_TRUE(OpenNative(*pFile, csSource, "r", false)) << KernelLog();
+  const std::string csFirst = ExportOf(*pFile, csTag + "-1.xml");
+  pFile->UnLoad();
+  ASSERT_FALSE(csFirst.empty()) << KernelLog();
+  for (const std::string& csForm : trip.forms) EXPECT_THAT(csFirst, HasSubstr(csForm));
   for (const auto& [csText, uiTimes] : trip.counts)
-    EXPECT_EQ(Occurrences(csXml, csText), uiTimes) << csText;
+    EXPECT_EQ(Occurrences(csFirst, csText), uiTimes) << csText;
+
+  const std::string csCopy = Scratch(csTag + "-copy.orb");
+  pFile = NewFile(trip.csType);
+  ASSERT_TRUE(OpenNative(*pFile, csCopy, "rw", true)) << KernelLog();
+  EXPECT_NE(ExportOf(*pFile, csTag + "-empty.xml"), csFirst);
+  ASSERT_TRUE(pFile->UpdateFileFromXml(Scratch(csTag + "-1.xml").c_str())) << KernelLog();
+  EXPECT_EQ(ExportOf(*pFile, csTag + "-2.xml"), csFirst);
+  ASSERT_TRUE(pFile->Save(0, true, ""));
+  pFile->UnLoad();
+  ASSERT_TRUE(OpenNative(*pFile, csCopy, "r", false)) << KernelLog();
+  EXPECT_EQ(ExportOf(*pFile, csTag + "-3.xml"), csFirst);
+  pFile->UnLoad();
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, XmlRoundTrip, ::testing::ValuesIn(kRoundTrips),
-                         [](const auto& caseInfo) { return std::string(caseInfo.param.csName); });
+INSTANTIATE_TEST_SUITE_P(Files, XmlRoundTrip, ::testing::ValuesIn(kRoundTrips), NameOfCase);
 
 // ---------------------------------------------------------------------------
 // Documents written by hand: hostile or malformed ones, and good ones.
@@ -475,46 +442,23 @@ TEST_P(XmlDocument, IsImportedOrRefusedWithItsReason) {
 #endif
 }
 
-INSTANTIATE_TEST_SUITE_P(Documents, XmlDocument, ::testing::ValuesIn(kDocumentCases),
-                         [](const auto& caseInfo) { return std::string(caseInfo.param.csName); });
+INSTANTIATE_TEST_SUITE_P(Documents, XmlDocument, ::testing::ValuesIn(kDocumentCases), NameOfCase);
 
 // ---------------------------------------------------------------------------
 // Limits and a rebuild out of storage, through the engine linked into the
 // test.
-
-// A new races file in live storage holding the import of `csGood`, and its
-// export; a refused import must leave the export as it was.
-class EngineRaces {
- public:
-  EngineRaces(const std::string& csTag, const std::string& csGood)
-      : m_csTag(csTag), m_pFile(EngineOpen(Scratch(csTag + ".orb"), "FT_RACES", true)) {
-    std::string csWhy;
-    m_csGood = Scratch(csTag + "-good.xml");
-    Spit(m_csGood, csGood);
-    if (!KxImportXml(*m_pFile, m_csGood, csWhy)) throw std::runtime_error(csWhy);
-    m_csBefore = Export("before");
-  }
-  KxLiveFile& File() { return *m_pFile; }
-  const std::string& Good() const { return m_csGood; }
-  std::string Export(const std::string& csWhen) {
-    const std::string csXml = Scratch(m_csTag + "-" + csWhen + ".xml");
-    std::string csWhy;
-    return KxExportXml(*m_pFile, kKxWholeFile, csXml, csWhy) ? Slurp(csXml) : csWhy;
-  }
-  bool Unchanged() { return Export("after") == m_csBefore; }
-
- private:
-  std::string m_csTag;
-  std::shared_ptr<KxLiveFile> m_pFile;
-  std::string m_csGood, m_csBefore;
-};
 
 struct LimitCase {
   const char* csName;
   void (*tighten)(KxXmlLimits&);
   std::string csDocument;
   const char* csReason;
+  int64_t iAllocations = -1;  // the storage runs out after as many (-1: never)
 };
+
+void Untightened(KxXmlLimits&) {}
+
+const char* const kRanOut = "ran out while rebuilding it; the file is left as it was";
 
 const LimitCase kLimitCases[] = {
     {"Depth", [](KxXmlLimits& l) { l.uiMaxDepth = 4; }, Entry("<Heats><entry key=\"H1\"/></Heats>"),
@@ -534,50 +478,49 @@ const LimitCase kLimitCases[] = {
     {"KeyBytes", [](KxXmlLimits& l) { l.uiMaxTextBytes = 16; },
      Races("<entry key=\"" + std::string(17, 'k') + "\"/>"),
      "attribute key is longer than 16 bytes"},
+    // A rebuild that runs out of storage after some of its allocations (the
+    // first, a few entries in, near the end) puts the whole file back.
+    {"StorageAtTheFirst", Untightened, ManyGoodEntriesThen(""), kRanOut, 0},
+    {"StorageAFewEntriesIn", Untightened, ManyGoodEntriesThen(""), kRanOut, 40},
+    {"StorageNearTheEnd", Untightened, ManyGoodEntriesThen(""), kRanOut, 900},
 };
 
 void PrintTo(const LimitCase& limit, std::ostream* pOut) { *pOut << limit.csName; }
 
 class XmlLimits : public ::testing::TestWithParam<LimitCase> {};
 
-// A document beyond a limit, also near its end, is refused whole.
+// A document beyond a limit, also near its end, or whose rebuild runs out of
+// storage, is refused whole: the races file (holding the import of many
+// entries before) exports as it did.
 TEST_P(XmlLimits, AreKeptAndChangeNothing) {
   const LimitCase& limit = GetParam();
-  EngineRaces races(std::string("limits-") + limit.csName,
-                    Races("<entry key=\"R1\"><SortId>1</SortId></entry>"));
+  const std::string csTag = std::string("limits-") + limit.csName;
+  std::shared_ptr<KxLiveFile> pFile = EngineOpen(Scratch(csTag + ".orb"), "FT_RACES", true);
+  auto exported = [&](const std::string& csWhen) {
+    const std::string csXml = Scratch(csTag + "-" + csWhen + ".xml");
+    std::string csWhy;
+    return KxExportXml(*pFile, kKxWholeFile, csXml, csWhy) ? Slurp(csXml) : csWhy;
+  };
+  const std::string csGood = Scratch(csTag + "-good.xml");
+  Spit(csGood, ManyGoodEntriesThen(""));
+  std::string csWhy;
+  ASSERT_TRUE(KxImportXml(*pFile, csGood, csWhy)) << csWhy;
+  const std::string csBefore = exported("before");
   KxXmlLimits limits;
   limit.tighten(limits);
-  const std::string csXml = Scratch(std::string("limits-") + limit.csName + ".xml");
+  const std::string csXml = Scratch(csTag + ".xml");
   Spit(csXml, limit.csDocument);
-  std::string csWhy;
-  EXPECT_FALSE(KxImportXml(races.File(), csXml, limits, csWhy));
-  EXPECT_THAT(csWhy, HasSubstr(limit.csReason));
-  EXPECT_TRUE(races.Unchanged());
-  // The same document within the default limits is fine.
-  EXPECT_TRUE(KxImportXml(races.File(), csXml, csWhy)) << csWhy;
-}
-
-INSTANTIATE_TEST_SUITE_P(Documents, XmlLimits, ::testing::ValuesIn(kLimitCases),
-                         [](const auto& caseInfo) { return std::string(caseInfo.param.csName); });
-
-// A rebuild that runs out of storage after some of its allocations (the
-// first, a few entries in, near the end) puts the whole file back.
-class XmlRebuildOutOfStorage : public ::testing::TestWithParam<int64_t> {};
-
-TEST_P(XmlRebuildOutOfStorage, LeavesTheFileAsItWas) {
-  EngineRaces races("out-of-storage-" + std::to_string(GetParam()), ManyGoodEntriesThen(""));
-  std::string csWhy;
-  KxSegment::FailAllocationsAfter(GetParam());
-  const bool bImported = KxImportXml(races.File(), races.Good(), csWhy);
+  KxSegment::FailAllocationsAfter(limit.iAllocations);
+  const bool bImported = KxImportXml(*pFile, csXml, limits, csWhy);
   KxSegment::FailAllocationsAfter(-1);
   EXPECT_FALSE(bImported);
-  EXPECT_THAT(csWhy, HasSubstr("ran out while rebuilding it; the file is left as it was"));
-  EXPECT_TRUE(races.Unchanged());
-  // The file still works: the same import now goes through.
-  EXPECT_TRUE(KxImportXml(races.File(), races.Good(), csWhy)) << csWhy;
+  EXPECT_THAT(csWhy, HasSubstr(limit.csReason));
+  EXPECT_EQ(exported("after"), csBefore);
+  // The same document within the default limits and storage is fine.
+  EXPECT_TRUE(KxImportXml(*pFile, csXml, csWhy)) << csWhy;
 }
 
-INSTANTIATE_TEST_SUITE_P(Documents, XmlRebuildOutOfStorage, ::testing::Values(0, 40, 900));
+INSTANTIATE_TEST_SUITE_P(Documents, XmlLimits, ::testing::ValuesIn(kLimitCases), NameOfCase);
 
 // ---------------------------------------------------------------------------
 // One member, and the tool.
@@ -601,12 +544,8 @@ TEST(XmlMember, SaveAsXmlWritesOneMember) {
 #ifdef VARNOX_TOOL
 TEST(XmlTool, ExportsAndImportsSavedFiles) {
   const std::string csEmpty = Scratch("tool-empty.orb");
-  {
-    CkxVarnoxFT_RAW_PULSES file;
-    ASSERT_TRUE(OpenNative(file, csEmpty, "rw", true));
-    ASSERT_TRUE(file.Save(0, true, ""));
-    file.UnLoad();
-  }
+  std::string csWhy;
+  ASSERT_TRUE(EngineOpen(csEmpty, "FT_RAW_PULSES", true)->Save("", false, csWhy)) << csWhy;
   const std::string csXml = Scratch("tool-pulses.xml");
   TkChildResult result = TkRunProgram({VARNOX_TOOL, "export", DemoDir() + "/pulses.orb", csXml});
   ASSERT_EQ(result.exitCode, 0) << result.err;
