@@ -880,7 +880,8 @@ LockTarget Target(const char* csName, C& c, uint32_t& uiWord, uint32_t uiIdle,
 // array, and a top-level array; the map's element access made its owner
 // current.
 struct LockWorld {
-  explicit LockWorld(int iNodes = 1) : header(storage.NewMap()) {
+  explicit LockWorld(int iNodes = 1)
+      : storage(8192 + iNodes * (sizeof(KxMapNode) + sizeof(Holder))), header(storage.NewMap()) {
     for (int i = 0; i < iNodes; ++i) hLast = storage.AddNode(header, sizeof(Holder));
     storage.Record<Holder>(hLast).m_Map.m_Slot.header.lockWord = KxLockWord::kSignature;
     // Versions not 0, so that an upgrade must compare them to see a change.
@@ -1101,12 +1102,14 @@ void Hammer(const LockOps& ops, Tally& tally) {
 // A top-level map of `iNodes` nodes, each holding an embedded array.
 class LockConcurrencyTest : public TkNativeFaceTest {};
 
-// Embedded containers find nothing through the current object for locking:
-// the lock word is all they need, on any thread.
-TEST_F(LockConcurrencyTest, SharedAndExclusiveHoldersNeverOverlapOnAnyLockableContainer) {
+// Embedded arrays find nothing through the current object for locking: the
+// lock word is all they need, on any thread (an embedded map looks destroyed
+// without a current object, and these threads have none).
+TEST_F(LockConcurrencyTest, SharedAndExclusiveHoldersNeverOverlapOnMapsAndArrays) {
   LockWorld world;
   kernel.ClearCalls();
   for (LockTarget& t : world.Targets()) {
+    if (t.csName == "embedded map") continue;
     SCOPED_TRACE(t.csName);
     *t.pWord = t.uiIdle;
     Tally tally;
