@@ -118,7 +118,7 @@ fuzz: build
 # The tests where threads or processes share a file or a view model, built
 # and run under ThreadSanitizer (only these: a whole sanitized build of the
 # suite would double the time for tests that run on one thread).
-TSAN_TESTS := LockConcurrencyTest NotificationTest \
+TSAN_TESTS := ContainerTest NotificationTest \
   KxUpdateUmCallBackTest MvvmTest FileWrapperTest EndOfApplicationTest
 TSAN_DIR := build/sanitize-thread
 tsan: deps

@@ -1,6 +1,8 @@
-// The kernel file base and persistent objects on the recording kernel:
-// every version threshold with its fallback, the records that cross to the
-// kernel, member registration and the dynamic-growth message; and what the
+// The kernel file base, the five file templates and persistent objects on
+// the recording kernel: every version threshold with its fallback, the
+// records that cross to the kernel, the templates' construction order and
+// registration, OpenUnm, the members' updates, destruction, the
+// dynamic-growth message; and what the
 // access layer's wrappers send the kernel: the key indexer sends the add
 // command on every read and the handle indexer nothing; a text key travels as
 // Windows-1252 with 0 as the number, a number key as the number with no text;
@@ -17,7 +19,6 @@
 #include "NetInterface/CkxOrbNetInterface/CkxNetDtb2.h"
 #include "access/VarnoxAccess.h"
 #include "templates/Varnox.h"
-#include "tests/StorageBuilder.h"
 #include "tests/testkernel/TestKernelSupport.h"
 
 using ::testing::HasSubstr;
@@ -121,27 +122,137 @@ TEST_F(FileBaseTest, EveryOperationCallsTheKernelFromItsMinimumVersionOnly) {
   ExpectGuarded(kernel, "CkxDtb2Obj", kObjOps);
 }
 
-// A member without an object interface registers handle 0 (a bound one the
-// handle its BindMember got: FileTemplateTest); index objects bind themselves
-// and pass their id, or 0.
-TEST_F(FileBaseTest, MembersAndIndexObjectsWithoutObjectInterfacePassZero) {
-  CkxDtb2File file;
+// What the update callback received.
+struct Seen {
+  int calls = 0;
+  int32_t iObjId = 0;
+  uint64_t uliInfo = 0;
+} seen;
+void Record(int32_t iObjId, uint64_t uliInfo) { seen = {seen.calls + 1, iObjId, uliInfo}; }
+void Other(int32_t, uint64_t) {}
+
+// Each template binds every member first, then names itself and registers
+// each member in the catalogue's order with the handle its BindMember got;
+// it releases the members in reverse order, then the file.
+TEST_F(FileBaseTest, EveryTemplateBindsNamesRegistersAndReleasesInOrder) {
+  const KxCatalogue& catalogue = VarnoxCatalogue();
+  auto fileCalls = [&] {
+    std::vector<std::string> lines;
+    for (const TkCall& call : kernel.Calls()) {
+      if (call.op != "CreateKxComponent" && (call.itf == "CkxDtb2File" || call.itf == "CkxDtb2Obj"))
+        lines.push_back(call.Line());
+    }
+    return lines;
+  };
+  uint32_t uiFile = 0;
+  VarnoxFileTemplates::ForEach([&](auto type) {
+    const KxFileType& fileType = catalogue.files[uiFile++];
+    SCOPED_TRACE(fileType.name);
+    const int n = static_cast<int>(fileType.memberCount);
+    kernel.Reset();
+    std::vector<std::string> expected, releases;
+    {
+      typename decltype(type)::type file;
+      EXPECT_EQ(file.m_iFileId, -1);
+      for (int i = 1; i <= n; ++i)
+        expected.push_back("CkxDtb2Obj#" + std::to_string(i) + " Bind(ptr)");
+      expected.push_back("CkxDtb2File#1 SetTemplateName(\"Varnox\")");
+      expected.push_back("CkxDtb2File#1 SetFileTemplateName(\"" + std::string(fileType.name) +
+                         "\")");
+      int iMember = 0;
+      for (const TkCall& call : kernel.CallsOf("CkxDtb2Obj")) {
+        if (call.op != "BindMember") continue;
+        const std::string csClass =
+            std::to_string(fileType.members[iMember++].memberClass->classId);
+        expected.push_back(call.Name() + " BindMember(ptr," + csClass + ")");
+        expected.push_back("CkxDtb2File#1 RegisterMember(" + std::to_string(call.answer) + "," +
+                           csClass + ")");
+      }
+      EXPECT_EQ(fileCalls(), expected);
+      kernel.ClearCalls();
+    }
+    for (int i = n; i >= 1; --i)
+      releases.push_back("CkxDtb2Obj#" + std::to_string(i) + " Release()");
+    releases.push_back("CkxDtb2File#1 Release()");
+    EXPECT_EQ(fileCalls(), releases);
+  });
+}
+
+TEST_F(FileBaseTest, OpenUnmForwardsItsArgumentsAndTheDimensionHandle) {
+  CkxVarnoxFT_GLOBALS file;
+  const std::string csPath = KernelScratch::Get().Path("globals.orb");
+  kernel.ClearCalls();
+  const int32_t iFileId =
+      file.OpenUnm(csPath.c_str(), "A1", nullptr, "rw", "set", true, nullptr, 7, 9, &Record);
+  EXPECT_GT(iFileId, 0);
+  EXPECT_EQ(file.m_iFileId, iFileId);
+  EXPECT_EQ(kernel.Log("CkxDtb2File"),
+            "CkxDtb2File#1 Open(\"" + csPath + "\",\"A1\",null,\"rw\",\"set\",true,0,7,9)\n");
+
+  // A member without an object interface registers handle 0 (a bound one
+  // the handle its BindMember got: EveryTemplateBindsNamesRegistersAndReleasesInOrder);
+  // a bound index object passes its id, one without an interface 0; null
+  // path, mode and file set go as empty texts, the aliases as given.
   CkxD2ObjDim dim;
   kernel.Refuse("CkxDtb2Obj");
   CkxDtb2Obj unbound;
   CkxD2ObjDim unboundDim;
   kernel.ClearCalls();
+  EXPECT_LT(file.OpenUnm(nullptr, nullptr, "A2", nullptr, nullptr, false, &dim, 0, 0, &Other), 0);
+  EXPECT_EQ(file.OpenUnm("/p", nullptr, nullptr, "r", "s", false, &unboundDim, 0, 0, &Other),
+            file.m_iFileId);
   file.RegisterMember(unbound, 14741940);
   file.GetObjInd(dim);
   file.SetObjInd(unboundDim);
   const int64_t iDimId = kernel.AnswerOf("CkxDtb2Obj", "Bind");
   EXPECT_GT(iDimId, 0);
+  const std::string csDimId = std::to_string(iDimId);
   EXPECT_EQ(kernel.Log("CkxDtb2File"),
-            "CkxDtb2File#1 RegisterMember(0,14741940)\n"
-            "CkxDtb2File#1 GetObjInd(" +
-                std::to_string(iDimId) +
-                ")\n"
-                "CkxDtb2File#1 SetObjInd(0)\n");
+            "CkxDtb2File#1 Open(\"\",null,\"A2\",\"\",\"\",false," + csDimId + ",0,0)\n" +
+                "CkxDtb2File#1 Open(\"/p\",null,null,\"r\",\"s\",false,0,0,0)\n" +
+                "CkxDtb2File#1 RegisterMember(0,14741940)\n" + "CkxDtb2File#1 GetObjInd(" +
+                csDimId + ")\nCkxDtb2File#1 SetObjInd(0)\n");
+  EXPECT_EQ(file.m_pfUpdateCallBack, &Other);  // a second open replaces callback and id
+  EXPECT_EQ(file.m_iFileId, kernel.AnswerOf("CkxDtb2File", "Open"));
+}
+
+// The object number widens without sign; lost updates name the member's
+// place in the registration order and carry no record. Without a file
+// interface the callback is kept all the same.
+TEST_F(FileBaseTest, UpdatesReachTheFileCallbackWithTheMembersNumber) {
+  for (bool bRefused : {false, true}) {
+    SCOPED_TRACE(bRefused ? "no file interface" : "file interface");
+    if (bRefused) kernel.Refuse("CkxDtb2File");
+    kernel.ClearCalls();
+    CkxVarnoxFT_RAW_PULSES file;
+    if (bRefused) {  // nothing registered, nothing sent to the file
+      EXPECT_EQ(kernel.AnswerOf("CkxDtb2Obj", "BindMember"), -1);
+      kernel.ClearCalls();
+    }
+    seen = {};
+    KxUpdateRecord info{};
+    info.objectNumber = 65535;
+    CkxDtb2ObjCallback& events = file.m_PoolEvents;
+    events.OnUpdate(&info);  // before an open: no callback to call
+    EXPECT_EQ(seen.calls, 0);
+    EXPECT_EQ(file.OpenUnm("/meet/pulses.orb", nullptr, nullptr, "rw", "s", true, nullptr, 0, 0,
+                           &Record) < 0,
+              bRefused);
+    EXPECT_EQ(file.m_pfUpdateCallBack, &Record);
+    events.OnUpdate(&info);
+    EXPECT_EQ(seen.calls, 1);
+    EXPECT_EQ(seen.iObjId, 65535);
+    EXPECT_EQ(seen.uliInfo, reinterpret_cast<uint64_t>(&info));
+    CkxDtb2ObjCallback& pool = file.m_AssociatedPoolConfig;
+    const KxNotifyInfo lost{KxNotifyInfo::kUpdatesMissed, 0, 7};
+    pool.OnNotify(&lost);
+    EXPECT_EQ(seen.calls, 2);
+    EXPECT_EQ(seen.iObjId, 1);
+    EXPECT_EQ(seen.uliInfo, 0u);
+    if (bRefused) {
+      EXPECT_EQ(kernel.Log("CkxDtb2File"), "");
+    }
+  }
 }
 
 // The record's fixed words and its text: long texts are cut; without
@@ -263,7 +374,7 @@ std::vector<std::string> MapCommands(const TestKernel& kernel) {
   return aLines;
 }
 
-TEST_F(FileBaseTest, TheKeyIndexerAddsOnEveryReadAndTheHandleIndexerSendsNothing) {
+TEST_F(FileBaseTest, TheWrappersSendKeysAsTheKernelTakesThemAndUpdatesPackedAndFormatted) {
   CkxVarnoxFT_RACES races;
   KxContainerHeader header{};
   auto schedule =
@@ -286,13 +397,7 @@ TEST_F(FileBaseTest, TheKeyIndexerAddsOnEveryReadAndTheHandleIndexerSendsNothing
   EXPECT_EQ(MapCommands(kernel),
             (std::vector<std::string>{"MapCmd(0,5000000000,null,ptr)", "MapCmd(1,7,null,ptr)",
                                       "MapCmd(4,9,null,ptr)"}));
-}
 
-TEST_F(FileBaseTest, UpdatesSendThePackedCommandAndTheFormattedText) {
-  CkxVarnoxFT_RACES races;
-  KxContainerHeader header{};
-  auto schedule =
-      WrapWithoutStorage<D2oVarnox_FT_RACES_ScheduleEntries>(races.m_ScheduleEntries, header);
   AppUpdateInfo info;
   info.set_UsrVal1(1023);  // bits 6 to 15 all set
   info.set_UsrVal2(1025);  // only the low ten bits count: bit 16

@@ -70,10 +70,11 @@ TEST(KxFormatTest, ConversionsMatchPrintf) {
   EXPECT_LIKE_PRINTF("[%*.*s][%-*.*d|%s]", 8, 3, "abcdef", 7, 4, -12, "tail");
 }
 
-struct GoodCase {
+// A format, its arguments and the text expected (none for a bad format).
+struct FormatCase {
   const char* csFormat;
   std::vector<KxArg> args;
-  std::string strExpected;
+  std::string strExpected = "";
 };
 
 // Each argument is cast to the type its conversion names; enumerations,
@@ -86,7 +87,7 @@ TEST(KxFormatTest, ArgumentsAreCastLiteralsKeptSurplusIgnoredAndNothingTruncated
   const std::string strText = "str", strLong(100000, 'q');
   const std::string strLiteral = std::string(5000, 'L') + "%d" + std::string(3000, 'M');
   const char* csNull = nullptr;
-  const GoodCase aCases[] = {
+  const FormatCase aCases[] = {
       {"%d|%u|%x|%llx|%hhu|%hd|%llu",
        {int64_t{0x100000005}, -1, -1, -1, 257, 65537u, uint64_t{18446744073709551615u}},
        "5|4294967295|ffffffff|ffffffffffffffff|1|1|18446744073709551615"},
@@ -106,17 +107,12 @@ TEST(KxFormatTest, ArgumentsAreCastLiteralsKeptSurplusIgnoredAndNothingTruncated
       {"%*d", {257, 9}, std::string(256, ' ') + "9"},
       {"%300d|%.400f|%-70000s|", {1, 1.0, "x"}, Printf("%300d|%.400f|%-70000s|", 1, 1.0, "x")},
   };
-  for (const GoodCase& c : aCases) EXPECT_EQ(Format(c.csFormat, c.args), c.strExpected);
+  for (const FormatCase& c : aCases) EXPECT_EQ(Format(c.csFormat, c.args), c.strExpected);
 }
-
-struct BadCase {
-  const char* csFormat;
-  std::vector<KxArg> args;
-};
 
 TEST(KxFormatTest, BadFormatsFailAndLeaveNoText) {
   int iLocal = 0;
-  const std::vector<BadCase> cases = {
+  const std::vector<FormatCase> cases = {
       // missing arguments
       {"%d", {}},
       {"%d and %d", {1}},
@@ -166,7 +162,7 @@ TEST(KxFormatTest, BadFormatsFailAndLeaveNoText) {
       {"%*d", {INT_MIN, 1}},
       {"%99999999999999999999d", {1}},
   };
-  for (const BadCase& badCase : cases) {
+  for (const FormatCase& badCase : cases) {
     std::string strOut = "previous content";
     EXPECT_FALSE(KxFormatArgs(strOut, badCase.csFormat, badCase.args)) << badCase.csFormat;
     EXPECT_EQ(strOut, "") << badCase.csFormat;

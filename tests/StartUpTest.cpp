@@ -21,16 +21,6 @@ const char* const kNoLocationMessage =
     "directory where all Tarvex components are stored:\n"
     "For example:  E:\\ORB\\\n";
 
-// Runs the probe, debug or release, with KxOrb64 set to `csRoot`, or unset
-// when there is none.
-TkChildResult RunProbe(const std::optional<std::string>& csRoot, bool bDebug) {
-  std::vector<std::string> argv = {"env", "-u", "KxOrb64"};
-  if (csRoot) argv.push_back("KxOrb64=" + *csRoot);
-  argv.push_back(STARTUP_PROBE);
-  if (bDebug) argv.push_back("debug");
-  return TkRunProgram(argv);
-}
-
 // An unset or one-character KxOrb64, a value used as it stands (no '/'
 // added), a missing library or entry point, a path beyond its buffer end the
 // process with their message; a good one loads the release or debug build.
@@ -74,7 +64,12 @@ TEST(ComponentManagerLoader, EachLoadFailureEndsTheProcessAndAGoodRootLoadsTheMa
   };
   for (const Case& c : aCases) {
     SCOPED_TRACE(c.csRoot.value_or("unset") + (c.bDebug ? " debug" : ""));
-    const TkChildResult result = RunProbe(c.csRoot, c.bDebug);
+    // The probe, debug or release, with KxOrb64 set to the root, or unset.
+    std::vector<std::string> argv = {"env", "-u", "KxOrb64"};
+    if (c.csRoot) argv.push_back("KxOrb64=" + *c.csRoot);
+    argv.push_back(STARTUP_PROBE);
+    if (c.bDebug) argv.push_back("debug");
+    const TkChildResult result = TkRunProgram(argv);
     EXPECT_TRUE(result.exited);
     EXPECT_EQ(result.exitCode, c.iExitCode);
     EXPECT_EQ(result.err, c.csErr);

@@ -13,7 +13,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <type_traits>
 
@@ -104,6 +103,7 @@ class Kernel final : public TestKernel {
 
   void Reset() override {
     std::lock_guard lock(m_mutex);
+    m_forgotten += m_calls.size();
     m_calls.clear();
     m_grants.clear();
     m_numbers.clear();
@@ -112,10 +112,14 @@ class Kernel final : public TestKernel {
 
   void ClearCalls() override {
     std::lock_guard lock(m_mutex);
+    m_forgotten += m_calls.size();
     m_calls.clear();
   }
 
-  void Grant(const std::string& itf, uint32_t version) override;
+  void Grant(const std::string& itf, uint32_t version) override {
+    std::lock_guard lock(m_mutex);
+    m_grants[itf] = version;
+  }
 
   std::vector<TkCall> Calls() const override {
     std::lock_guard lock(m_mutex);
@@ -164,29 +168,21 @@ class Kernel final : public TestKernel {
     call.text = call.op + "(";
     for (size_t i = 0; i < call.args.size(); ++i) call.text += (i ? "," : "") + call.args[i];
     call.text += ")";
-    m_calls.push_back({++m_serial, std::move(call)});
-    return m_serial;
+    m_calls.push_back(std::move(call));
+    return m_forgotten + m_calls.size() - 1;
   }
 
   // Keeps the reference kernel's answer with the call `uiSerial` when it is
   // still recorded.
   void SetAnswer(uint64_t uiSerial, int64_t liAnswer) {
     std::lock_guard lock(m_mutex);
-    for (auto it = m_calls.rbegin(); it != m_calls.rend(); ++it) {
-      if (it->serial == uiSerial) it->call.answer = liAnswer;
-    }
+    if (uiSerial >= m_forgotten) m_calls.at(uiSerial - m_forgotten).answer = liAnswer;
   }
 
  private:
-  struct Recorded {
-    uint64_t serial;
-    TkCall call;
-    operator TkCall() const { return call; }
-  };
-
   mutable std::mutex m_mutex;
-  std::deque<Recorded> m_calls;
-  uint64_t m_serial = 0;
+  std::deque<TkCall> m_calls;
+  uint64_t m_forgotten = 0;  // calls recorded before m_calls: serial numbers go on
   std::map<std::string, uint32_t> m_grants;
   std::map<std::string, int> m_numbers;  // last instance number per interface
   // Instances live as long as the process: the library may hold them
@@ -227,7 +223,6 @@ void AddArg(CallBuilder& b, const KxMessRequest* p) {
 }
 void AddArg(CallBuilder& b, const OrbLogIndex* p) {
   b.Arg(p == nullptr ? "null" : std::to_string(p->eventType));
-  if (p != nullptr) b.call.logHeader = *p;
 }
 template <class T>
 void AddArg(CallBuilder& b, T* p) {
@@ -410,19 +405,13 @@ const Itf* FindItf(const char* csName) {
   return nullptr;
 }
 
-void Kernel::Grant(const std::string& itf, uint32_t version) {
-  if (FindItf(itf.c_str()) == nullptr) {
-    throw std::invalid_argument("TestKernel::Grant: the kernel hands out no interface named \"" +
-                                itf + "\"");
-  }
-  std::lock_guard lock(m_mutex);
-  m_grants[itf] = version;
-}
+}  // namespace
 
 // Hands out `csInterface` of the reference kernel, at most at the test's
 // grant, wrapped in a recording instance.
-int Create(const char* csComponent, const char* csInterface, int iKind, void** ppInterface,
-           uint32_t& uiVersion, void* pExtra) {
+extern "C" TK_EXPORT int CreateKxComponent(const char* csComponent, const char* csInterface,
+                                           const int iKind, void** ppInterface, uint32_t& uiVersion,
+                                           void* pExtra) {
   CallBuilder b(csInterface == nullptr ? "(null)" : csInterface, nullptr, "CreateKxComponent");
   b.Arg(Str(csComponent))
       .Arg(Str(csInterface))
@@ -440,14 +429,6 @@ int Create(const char* csComponent, const char* csInterface, int iKind, void** p
   b.Arg(std::to_string(uiVersion)).Ptr(pExtra);
   K().Record(b);
   return iResult;
-}
-
-}  // namespace
-
-extern "C" TK_EXPORT int CreateKxComponent(const char* csComponent, const char* csInterface,
-                                           const int iKind, void** ppInterface, uint32_t& uiVersion,
-                                           void* pExtra) {
-  return Create(csComponent, csInterface, iKind, ppInterface, uiVersion, pExtra);
 }
 
 extern "C" TK_EXPORT TestKernel* TestKernel_Instance() { return &K(); }

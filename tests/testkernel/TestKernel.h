@@ -46,8 +46,7 @@ struct TkCall {
   // Pointer arguments in argument order.
   std::vector<const void*> ptrs;
   // Copies taken at the call.
-  std::optional<OrbLogIndex> logHeader;  // task SendLog
-  std::vector<uint8_t> logData;          // task SendLog
+  std::vector<uint8_t> logData;          // task SendLog (args[0]: the event type)
   std::optional<KxMessRequest> request;  // MessMan Dispatch, Withdraw
 
   // "CkxDtb2File#1".
@@ -59,14 +58,6 @@ struct TkCall {
   std::string Line() const {
     if (op == "CreateKxComponent") return text + " -> " + (created.empty() ? "refused" : created);
     return Name() + " " + text + (created.empty() ? "" : " -> " + created);
-  }
-
-  // Whether the call belongs to `filter`: an interface name ("CkxDtb2Obj")
-  // or an instance ("CkxDtb2Obj#2"). Creation records belong to the
-  // interface they created as well.
-  bool Matches(const std::string& filter) const {
-    if (filter == itf || filter == Name() || filter == created) return true;
-    return !created.empty() && created.compare(0, created.find('#'), filter) == 0;
   }
 };
 
@@ -84,16 +75,18 @@ class TestKernel {
   // Grants at most `version` for interface `itf` (the reference kernel is
   // offered the lower of it and the library's offer); 0 refuses it without
   // asking the reference kernel.
-  // Throws std::invalid_argument for a name the kernel does not hand out.
   virtual void Grant(const std::string& itf, uint32_t version) = 0;
   void Refuse(const std::string& itf) { Grant(itf, 0); }
 
   // Every call since the last Reset or ClearCalls, in call order.
   virtual std::vector<TkCall> Calls() const = 0;
+  // The calls to an interface ("CkxDtb2Obj") or to one instance of it
+  // ("CkxDtb2Obj#2"); an empty filter keeps all.
   std::vector<TkCall> CallsOf(const std::string& filter) const {
     std::vector<TkCall> out;
     for (TkCall& call : Calls()) {
-      if (call.Matches(filter)) out.push_back(std::move(call));
+      if (filter.empty() || filter == call.itf || filter == call.Name())
+        out.push_back(std::move(call));
     }
     return out;
   }
@@ -106,13 +99,10 @@ class TestKernel {
     }
     return liAnswer;
   }
-  // The calls as lines (TkCall::Line), each ending with '\n'; an empty
-  // filter keeps all.
+  // The calls of CallsOf as lines (TkCall::Line), each ending with '\n'.
   std::string Log(const std::string& filter = "") const {
     std::string out;
-    for (const TkCall& call : Calls()) {
-      if (filter.empty() || call.Matches(filter)) out += call.Line() + "\n";
-    }
+    for (const TkCall& call : CallsOf(filter)) out += call.Line() + "\n";
     return out;
   }
 

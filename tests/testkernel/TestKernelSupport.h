@@ -53,7 +53,7 @@ struct TkChildResult {
 TkChildResult TkRunChild(const std::function<void()>& fn, int iTimeoutMs = 30000);
 
 // Runs program argv[0] (looked up in PATH) in a fresh process. Exit code
-// 127: it could not be run. Throws std::invalid_argument for an empty argv.
+// 127: it could not be run.
 TkChildResult TkRunProgram(const std::vector<std::string>& argv, int iTimeoutMs = 30000);
 
 // The bytes of a file ("" when it cannot be read), and a file made of
@@ -125,13 +125,13 @@ class TkNativeFaceTest : public ::testing::Test {
 inline std::vector<std::string> LogTexts(const TestKernel& kernel) {
   std::vector<std::string> out;
   for (const TkCall& call : kernel.CallsOf("CkxTask")) {
-    if (call.op != "SendLog" || !call.logHeader || call.logData.size() < 6) continue;
+    if (call.op != "SendLog" || call.logData.size() < 6) continue;
     uint32_t uiIndex = 0;
     uint16_t usLength = 0;
     std::memcpy(&uiIndex, call.logData.data(), 4);
     std::memcpy(&usLength, call.logData.data() + 4, 2);
     const auto* pText = reinterpret_cast<const char*>(call.logData.data() + 6);
-    out.push_back(std::to_string(call.logHeader->eventType) + "/" + std::to_string(uiIndex) + " " +
+    out.push_back(call.args.at(0) + "/" + std::to_string(uiIndex) + " " +
                   std::string(pText, std::min<size_t>(usLength, call.logData.size() - 6)));
   }
   return out;
