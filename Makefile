@@ -119,7 +119,7 @@ fuzz: build
 # and run under ThreadSanitizer (only these: a whole sanitized build of the
 # suite would double the time for tests that run on one thread).
 TSAN_TESTS := ContainerTest NotificationTest \
-  KxUpdateUmCallBackTest MvvmTest FileWrapperTest EndOfApplicationTest
+  OrbAppTest MvvmTest FileWrapperTest EndOfApplicationTest
 TSAN_DIR := build/sanitize-thread
 tsan: deps
 	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DVARNOX_SANITIZE=thread

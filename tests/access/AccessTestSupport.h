@@ -48,15 +48,6 @@ inline std::string MessageOf(const std::function<void()>& op) {
   return "no exception";
 }
 
-// The object behind an interface as the class the tables name; throws when
-// it is another class, so that a wrongly named class fails its case.
-template <class C, class I>
-std::shared_ptr<C> As(const std::shared_ptr<I>& pObject) {
-  auto pTyped = std::dynamic_pointer_cast<C>(pObject);
-  if (pTyped == nullptr) throw std::logic_error("not the class the table names");
-  return pTyped;
-}
-
 // A dynamic string field's text as the native face reads it.
 template <class Field>
 auto NativeText(const Field& field) {
@@ -125,38 +116,21 @@ class Meet {
   }
 
   // Top-level wrappers, a new one on every call.
-  auto Competitors() {
-    return std::make_shared<D2oVarnox_FT_COMPETITORS_CompetitorsStringMap>(
-        &competitors.m_CompetitorsStringMap, nullptr);
+#define VARNOX_TOP(NAME, FILE, FILE_TYPE, MEMBER)                                            \
+  auto NAME() {                                                                              \
+    return std::make_shared<D2oVarnox_FT_##FILE_TYPE##_##MEMBER>(&FILE.m_##MEMBER, nullptr); \
   }
-  auto PoolConfig() {
-    return std::make_shared<D2oVarnox_FT_GLOBALS_PoolConfig>(&globals.m_PoolConfig, nullptr);
-  }
-  auto Distances() {
-    return std::make_shared<D2oVarnox_FT_GLOBALS_DistancesDefault>(&globals.m_DistancesDefault,
-                                                                   nullptr);
-  }
-  auto Rounds() {
-    return std::make_shared<D2oVarnox_FT_GLOBALS_RoundsDefault>(&globals.m_RoundsDefault, nullptr);
-  }
-  auto Records() {
-    return std::make_shared<D2oVarnox_FT_GLOBALS_Records>(&globals.m_Records, nullptr);
-  }
-  auto Schedule() {
-    return std::make_shared<D2oVarnox_FT_RACES_ScheduleEntries>(&races.m_ScheduleEntries, nullptr);
-  }
-  auto PoolEvents() {
-    return std::make_shared<D2oVarnox_FT_RAW_PULSES_PoolEvents>(&pulses.m_PoolEvents, nullptr);
-  }
-  auto PulsesPoolConfig() {
-    return std::make_shared<D2oVarnox_FT_RAW_PULSES_AssociatedPoolConfig>(
-        &pulses.m_AssociatedPoolConfig, nullptr);
-  }
-  auto IOs() { return std::make_shared<D2oVarnox_FT_IOSETUP_IOs>(&iosetup.m_IOs, nullptr); }
-  auto IODefaults() {
-    return std::make_shared<D2oVarnox_FT_IOSETUP_IODefaultTypeParams>(
-        &iosetup.m_IODefaultTypeParams, nullptr);
-  }
+  VARNOX_TOP(Competitors, competitors, COMPETITORS, CompetitorsStringMap)
+  VARNOX_TOP(PoolConfig, globals, GLOBALS, PoolConfig)
+  VARNOX_TOP(Distances, globals, GLOBALS, DistancesDefault)
+  VARNOX_TOP(Rounds, globals, GLOBALS, RoundsDefault)
+  VARNOX_TOP(Records, globals, GLOBALS, Records)
+  VARNOX_TOP(Schedule, races, RACES, ScheduleEntries)
+  VARNOX_TOP(PoolEvents, pulses, RAW_PULSES, PoolEvents)
+  VARNOX_TOP(PulsesPoolConfig, pulses, RAW_PULSES, AssociatedPoolConfig)
+  VARNOX_TOP(IOs, iosetup, IOSETUP, IOs)
+  VARNOX_TOP(IODefaults, iosetup, IOSETUP, IODefaultTypeParams)
+#undef VARNOX_TOP
 
   // A heat's proxy and a lane's lap array, each level added when missing.
   auto Heat(const char16_t* csEntry, const char16_t* csHeat) {
@@ -166,19 +140,7 @@ class Meet {
     return Heat(csEntry, csHeat)->LaneResults()->Item(uiLane)->Laps();
   }
 
-  // Native containers and records.
-  auto& NativeSchedule() { return races.m_ScheduleEntries.m_Container; }
-  CkxScheduleOneEntry& NativeEntry(const char* csKey) {
-    return NativeSchedule()[NativeSchedule()(D2MapCmd::Find, 0, csKey)];
-  }
-  CkxCompOneHeat& NativeHeat(const char* csEntry, const char* csHeat) {
-    CkxScheduleOneEntry& entry = NativeEntry(csEntry);
-    return entry.Heats[entry.Heats(D2MapCmd::Find, 0, csHeat)];
-  }
-  CkxCompOneLane& NativeLane(const char* csEntry, const char* csHeat, uint64_t uiLane) {
-    CkxCompOneHeat& heat = NativeHeat(csEntry, csHeat);
-    return heat.LaneResults[heat.LaneResults(D2MapCmd::Find, uiLane, nullptr)];
-  }
+  // Native records by key.
   template <class Map>
   static auto& ByKey(Map& map, uint64_t uiKey) {
     return map[map(D2MapCmd::Find, uiKey, nullptr)];
@@ -186,6 +148,15 @@ class Meet {
   template <class Map>
   static auto& ByKey(Map& map, const char* csKey) {
     return map[map(D2MapCmd::Find, 0, csKey)];
+  }
+  CkxScheduleOneEntry& NativeEntry(const char* csKey) {
+    return ByKey(races.m_ScheduleEntries.m_Container, csKey);
+  }
+  CkxCompOneHeat& NativeHeat(const char* csEntry, const char* csHeat) {
+    return ByKey(NativeEntry(csEntry).Heats, csHeat);
+  }
+  CkxCompOneLane& NativeLane(const char* csEntry, const char* csHeat, uint64_t uiLane) {
+    return ByKey(NativeHeat(csEntry, csHeat).LaneResults, uiLane);
   }
 
   CkxVarnoxFT_COMPETITORS competitors;

@@ -380,14 +380,10 @@ struct ContextFixture {
   ContextFixture() {
     store.Insert(0, 1);
     store.Insert(1, 2);
-    pManager = Manager::Create(Key(), pFile);
+    pManager = Manager::Create(kKey, pFile);
   }
-  ~ContextFixture() { Manager::Remove(Key()); }
-  static std::u16string Key() {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    const std::string name = std::string(info->test_suite_name()) + "." + info->name();
-    return std::u16string(name.begin(), name.end());
-  }
+  ~ContextFixture() { Manager::Remove(kKey); }
+  static inline const std::u16string kKey = u"contexts";
   std::shared_ptr<OrbGenericDataContext> Context(bool bShared, OrbDataMode mode, bool bAuto,
                                                  bool bOrb = true) {
     GetMvvmObjForDC<MapRoot> producer = [this] { return pFile->MapRootOf(); };
@@ -501,7 +497,7 @@ TEST(DataContextTest, SharedGivesOneContextPerMemberAndUnknownKeysGiveNull) {
   EXPECT_EQ(ask(3, true), pMember3);
   EXPECT_NE(pMember3, ask(0, true));
   EXPECT_NE(ask(3, false), pMember3);
-  EXPECT_THROW(Manager::Create(ContextFixture::Key(), f.pFile), OrbKernelException);
+  EXPECT_THROW(Manager::Create(ContextFixture::kKey, f.pFile), OrbKernelException);
   EXPECT_THROW(
       f.pManager->GetDC(GetMvvmObjForDC<ArrayRoot>(), false, OrbDataMode::Live, true, true, true),
       OrbKernelException);

@@ -185,13 +185,6 @@ TEST_F(ZoneTest, RefusesWhatIsNoDateNamingTheText) {
   }
 }
 
-TEST(OrbDateTimeText, DisplaysTheSwissForm) {
-  EXPECT_EQ(Utf8(OrbDateTime().ToDisplayString()), "01.01.0001  00:00:00.000");
-  EXPECT_EQ(
-      Utf8(OrbDateTime(kJuly14 + 9 * kHour + 1'239'999, OrbDateTimeKind::Utc).ToDisplayString()),
-      "14.07.2026  09:00:00.123");
-}
-
 rc::Gen<OrbDateTime> AnyDateTime() {
   return rc::gen::apply(
       [](int64_t liTicks, int iKind) {

@@ -177,23 +177,19 @@ Made Wrap(std::shared_ptr<V> p) {
 }
 
 // The not-connected view model of each name.
-// clang-format off
 #define VM(V) {#V, [] { return Wrap(std::make_shared<V>()); }}
+// clang-format off
+const std::map<std::string, std::function<Made()>> kViewModels = {
+    VM(MvvmCkxCompetitor), VM(MvvmCkxScheduleOneEntry), VM(MvvmCkxCompOneHeat),
+    VM(MvvmCkxCompOneLane), VM(MvvmCkxCompOneLap), VM(MvvmCkxCompetitorsIds), VM(MvvmCkxString),
+    VM(MvvmCkxPoolConfig), VM(MvvmCkxPoolConfigOneLane), VM(MvvmCkxOneContact),
+    VM(MvvmCkxDistance), VM(MvvmCkxStyle), VM(MvvmCkxCategory), VM(MvvmCkxRound),
+    VM(MvvmCkxStatus), VM(MvvmCkxSetupParam), VM(MvvmCkxRecordEntry), VM(MvvmCkxRecordLapTime),
+    VM(MvvmCkxRecordLapDistance), VM(MvvmCkxPoolEventsOnePulse), VM(MvvmCkxIOSetupOneEntry),
+    VM(MvvmCkxIOSetupParam),
+};
 // clang-format on
-const std::map<std::string, std::function<Made()>>& ViewModels() {
-  // clang-format off
-  static const std::map<std::string, std::function<Made()>> kinds = {
-      VM(MvvmCkxCompetitor), VM(MvvmCkxScheduleOneEntry), VM(MvvmCkxCompOneHeat),
-      VM(MvvmCkxCompOneLane), VM(MvvmCkxCompOneLap), VM(MvvmCkxCompetitorsIds), VM(MvvmCkxString),
-      VM(MvvmCkxPoolConfig), VM(MvvmCkxPoolConfigOneLane), VM(MvvmCkxOneContact),
-      VM(MvvmCkxDistance), VM(MvvmCkxStyle), VM(MvvmCkxCategory), VM(MvvmCkxRound),
-      VM(MvvmCkxStatus), VM(MvvmCkxSetupParam), VM(MvvmCkxRecordEntry), VM(MvvmCkxRecordLapTime),
-      VM(MvvmCkxRecordLapDistance), VM(MvvmCkxPoolEventsOnePulse), VM(MvvmCkxIOSetupOneEntry),
-      VM(MvvmCkxIOSetupParam),
-  };
-  // clang-format on
-  return kinds;
-}
+#undef VM
 
 // "Tarvex.Orb.Data.Varnox.MvvmX<Id2sX>": the record interface is the view
 // model's name with Mvvm replaced.
@@ -226,8 +222,6 @@ std::string Shown(const std::shared_ptr<OrbBaseDataWrapper>& pSlot, K kind) {
   }
 }
 
-bool IsSimple(K kind) { return kind < K::Map; }
-
 void PrintTo(const Row& row, std::ostream* os) { *os << row.csViewModel << "." << row.csName; }
 
 class ViewModelTable : public ::testing::TestWithParam<Row> {};
@@ -239,7 +233,7 @@ class ViewModelTable : public ::testing::TestWithParam<Row> {};
 // index N and -1 give each operation's invalid-index message with that number.
 TEST_P(ViewModelTable, DescriptorDefaultAndMessages) {
   const Row& row = GetParam();
-  Made vm = ViewModels().at(row.csViewModel)();
+  Made vm = kViewModels.at(row.csViewModel)();
   const OrbMemberInfo info = vm.pFace->GetMembInfo(row.iIndex);
   EXPECT_EQ(U8(info.Name()), row.csName);
   EXPECT_EQ(info.Size(), row.iSize);
@@ -251,7 +245,7 @@ TEST_P(ViewModelTable, DescriptorDefaultAndMessages) {
   const auto pSlot = vm.slot(row.iIndex);
   ASSERT_NE(pSlot, nullptr);
   const std::string csAt = " (" + std::to_string(row.iIndex) + "):\r\n";
-  if (IsSimple(row.kind)) {
+  if (row.kind < K::Map) {  // a simple value
     vm.pFace->GetVal(row.iIndex, false);
     EXPECT_EQ(Shown(pSlot, row.kind), row.csText);
     vm.pFace->GetVal(row.iIndex, true);
@@ -279,9 +273,8 @@ TEST_P(ViewModelTable, DescriptorDefaultAndMessages) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllProperties, ViewModelTable, ::testing::ValuesIn(kRows),
-                         [](const auto& testInfo) {
-                           return std::string(testInfo.param.csViewModel) + "_" +
-                                  testInfo.param.csName;
+                         [](const auto& c) {
+                           return std::string(c.param.csViewModel) + "_" + c.param.csName;
                          });
 
 // ---------------------------------------------------------------------------
@@ -333,9 +326,10 @@ const ConnectedCase kConnectedCases[] = {
     {"PulseTime", 3, K::Time, "1:02.34", "0.000",
      [](Meet& m) { m.PoolEvents()->Item(uint64_t{1})->set_TimeOfPulse(KxTime::Parse(u"1:02.34")); },
      PulseView},
-    {"RecordDate", 9, K::Date, "14.07.2026  09:30:00.000", "01.01.0001  00:00:00.000",
+    // The display form cuts what is below the millisecond.
+    {"RecordDate", 9, K::Date, "14.07.2026  09:30:00.123", "01.01.0001  00:00:00.000",
      [](Meet& m) {
-       m.Records()->Item(u"100m")->set_Date(OrbDateTime::Parse(u"14.07.2026  09:30:00.000"));
+       m.Records()->Item(u"100m")->set_Date(OrbDateTime::Parse(u"2026-07-14T09:30:00.1239999"));
      },
      RecordView},
 };
