@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 
@@ -116,10 +117,7 @@ class Kernel final : public TestKernel {
     m_calls.clear();
   }
 
-  void Grant(const std::string& itf, uint32_t version) override {
-    std::lock_guard lock(m_mutex);
-    m_grants[itf] = version;
-  }
+  void Grant(const std::string& itf, uint32_t version) override;
 
   std::vector<TkCall> Calls() const override {
     std::lock_guard lock(m_mutex);
@@ -403,6 +401,17 @@ const Itf* FindItf(const char* csName) {
     if (csName != nullptr && std::strcmp(itf.name, csName) == 0) return &itf;
   }
   return nullptr;
+}
+
+// A grant for a name the kernel does not hand out would restrict nothing:
+// refused, so that a misspelt name fails the test that gives it.
+void Kernel::Grant(const std::string& itf, uint32_t version) {
+  if (FindItf(itf.c_str()) == nullptr) {
+    throw std::invalid_argument("TestKernel::Grant: the kernel hands out no interface named \"" +
+                                itf + "\"");
+  }
+  std::lock_guard lock(m_mutex);
+  m_grants[itf] = version;
 }
 
 }  // namespace

@@ -75,6 +75,7 @@ class TestKernel {
   // Grants at most `version` for interface `itf` (the reference kernel is
   // offered the lower of it and the library's offer); 0 refuses it without
   // asking the reference kernel.
+  // Throws std::invalid_argument for a name the kernel does not hand out.
   virtual void Grant(const std::string& itf, uint32_t version) = 0;
   void Refuse(const std::string& itf) { Grant(itf, 0); }
 
