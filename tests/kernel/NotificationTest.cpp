@@ -2,10 +2,10 @@
 // NotifyPeer.cpp): update notifications, growth messages and the file-wide
 // NGE lock across processes; growth messages to the tasks the application
 // registers for them; index objects. And the contract's handshake: the kernel
-// grants each interface at most the version it implements, so that a newer
-// library falls back on the slots above it, and it refuses a library of
-// another schema, at start-up and when it would attach to live data another
-// process built under another schema or layout.
+// grants each interface at most the version it implements (a newer library
+// then falls back on the slots above it: FileBaseTest), and it refuses a
+// library of another schema, at start-up and when it would attach to live
+// data another process built under another schema or layout.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -34,19 +34,6 @@
 #include "templates/VarnoxSchema.h"
 #include "tests/kernel/KernelTestSupport.h"
 #include "tests/testkernel/TestKernelSupport.h"
-
-// The file interface as a library one version newer would see it: the
-// current table and one more slot. (Slots are pinned at global scope.)
-struct IkxNextFileOps;
-struct IkxNextFile {
-  const IkxNextFileOps* ops;
-};
-struct IkxNextFileOps {
-  static constexpr uint32_t kVersion = IkxDtb2FileOps::kVersion + 1;
-  IkxDtb2FileOps current;
-  bool (*Probe)(IkxNextFile* self);
-};
-KX_SLOT(IkxNextFileOps, Probe, 31, IkxNextFileOps::kVersion);
 
 namespace {
 
@@ -399,17 +386,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Offer{KxNames::kDtb2, KxNames::kFile, IkxDtb2FileOps::kVersion},
                       Offer{KxNames::kDtb2, KxNames::kObj, IkxDtb2ObjOps::kVersion}),
     [](const auto& param) { return std::string(param.param.csInterface); });
-
-TEST(NewerLibrary, FallsBackOnTheSlotsAboveTheGrantedVersion) {
-  KxItf<IkxNextFile> file;
-  file.Request(KxNames::kDtb2, KxNames::kFile, 1);
-  ASSERT_TRUE(file.Has());
-  EXPECT_EQ(file.version, IkxDtb2FileOps::kVersion);
-  EXPECT_FALSE(file.Grants<&IkxNextFileOps::Probe>());
-  // The kernel's table has no slot 31: a call would jump anywhere.
-  EXPECT_FALSE(file.Call<&IkxNextFileOps::Probe>(false));
-  file.p->ops->current.Release(reinterpret_cast<IkxDtb2File*>(file.p));
-}
 
 TEST(SchemaHandshake, TheKernelAcceptsItsOwnSchemaAndRefusesAnother) {
   KxItf<IkxDtb2Connection> connection;

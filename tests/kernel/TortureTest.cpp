@@ -222,7 +222,7 @@ TEST_P(RecoveryTest, AWriterStoppedAtAnyStepLeavesTheLiveDataWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryOperation, RecoveryTest, ::testing::ValuesIn(kOperations),
-                         [](const auto& operation) { return std::string(operation.param.csName); });
+                         NameOfCase);
 
 constexpr int kRaces = 16;
 constexpr int kHeats = 3;

@@ -563,7 +563,6 @@ TEST(XmlTool, ExportsAndImportsSavedFiles) {
   result = TkRunProgram({VARNOX_TOOL, "import", csEmpty, csRaces});
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_THAT(result.err, HasSubstr("the file is unchanged"));
-  EXPECT_THAT(RefusalOf(csRaces), HasSubstr("\"FT_RACES\"; the open file is Varnox FT_RAW_PULSES"));
 
   result = TkRunProgram({VARNOX_TOOL, "export", Scratch("no-such.orb"), csAgain});
   EXPECT_EQ(result.exitCode, 1);
