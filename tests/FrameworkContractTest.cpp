@@ -48,15 +48,13 @@ TEST(ValueTypeTest, ConstructionRefusesWhatARecordCannotHold) {
 }
 
 // Each argument keeps its kind and value: the variant's index and alternative.
+// (Truth values, texts and 64-bit unsigned numbers: OrbAppTest's format rows.)
 TEST(OrbFormatArgTest, EachArgumentTypeKeepsItsKind) {
   const std::pair<OrbFormatArg, OrbFormatArg::Value> aCases[] = {
       {int32_t{-1}, int64_t{-1}},
       {int16_t{7}, int64_t{7}},
       {uint32_t{0xFFFFFFFF}, uint64_t{0xFFFFFFFF}},
-      {uint64_t{1} << 63, uint64_t{1} << 63},
-      {true, true},
       {2.5f, 2.5},
-      {u"text", std::u16string(u"text")},
       {nullptr, std::monostate{}},
       {static_cast<const char16_t*>(nullptr), std::monostate{}},
   };
