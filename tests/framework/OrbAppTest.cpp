@@ -262,7 +262,9 @@ TEST_F(OrbAppTest, FailuresAreReportedNeverUnwoundIntoTheCaller) {
 }
 
 // ---------------------------------------------------------------------------
-// The "{0}" formatter and the exception that carries its messages.
+// The "{0}" formatter and the exception that carries its messages. (An
+// exception made from a format and its arguments, such as "GetVal ({0})",
+// is VarnoxViewModelTest's, whose messages are all made so.)
 
 struct FormatCase {
   std::u16string format;
@@ -279,8 +281,7 @@ TEST_P(OrbFormatTest, ReplacesEachPlaceholder) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, OrbFormatTest,
-    testing::Values(FormatCase{u"GetVal ({0}):\r\n", {int32_t{16}}, u"GetVal (16):\r\n"},
-                    FormatCase{u"{1}-{0}-{1}",
+    testing::Values(FormatCase{u"{1}-{0}-{1}",
                                {u"a", uint64_t{18446744073709551615u}},
                                u"18446744073709551615-a-18446744073709551615"},
                     FormatCase{u"{{{0}}}", {true}, u"{True}"},
@@ -306,10 +307,6 @@ TEST(OrbKernelExceptionTest, WhatIsTheMessageFollowedByItsCause) {
   EXPECT_FALSE(nativeText.empty());
   EXPECT_EQ(std::string(caught.what()),
             "D2mVarnox_FT_COMPETITORS_CompetitorsStringMap.Name:\r\n" + nativeText);
-
-  const OrbKernelException formatted(u"GetVal ({0}):\r\n", {int32_t{16}});
-  EXPECT_EQ(std::string(formatted.what()), "GetVal (16):\r\n");
-  EXPECT_TRUE(formatted.CauseText().empty());
 
   const OrbKernelException copy = caught;  // shares, never fails
   EXPECT_EQ(copy.CauseText(), caught.CauseText());

@@ -1,5 +1,6 @@
 // Text forms of race times and date-times: what Parse reads, what it
 // refuses (naming the text), and that every value survives its text form.
+// (The view models' default texts are read by VarnoxViewModelTest's tables.)
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 
@@ -68,8 +69,6 @@ TEST_P(KxTimeTextTest, ReadsTheTextAndShowsTheValue) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, KxTimeTextTest,
     testing::Values(
-        // The view models' default, in its fixed-width column form.
-        TimeCase{u"        0.000m", Time(0, 3, false), u"0.000"},
         TimeCase{u"1:02.34", Time(6234, 2, false), u"1:02.34"},
         TimeCase{u"62.34", Time(6234, 2, false), u"1:02.34"},
         TimeCase{u"1:02", Time(62, 0, false), u"1:02"},
@@ -153,8 +152,6 @@ TEST_P(OrbDateTimeTextTest, ReadsTheTextKeepingItsKind) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, OrbDateTimeTextTest,
     testing::Values(
-        // The view models' default ("fr-CH").
-        DateCase{u"01.01.0001  00:00:00.000", OrbDateTime(), u"0001-01-01T00:00:00.0000000"},
         DateCase{u"14.07.2026 09:30", OrbDateTime(kJuly14 + 9 * kHour + 30 * kMinute),
                  u"2026-07-14T09:30:00.0000000"},
         DateCase{u"2026-07-14T09:30:00.1234567Z",

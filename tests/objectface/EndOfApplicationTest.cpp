@@ -47,7 +47,6 @@ TEST(EndOfApplication, EndsEveryOpenWrapperThenTheNativeFace) {
                                                             pGlobals.get()};
   for (auto* pFile : files) {
     EXPECT_FALSE(pFile->IsOpen());
-    EXPECT_EQ(pFile->GetFullPath(), u"");
     EXPECT_THROW(pFile->Update(OrbCmd{0}), OrbKernelException);
   }
   EXPECT_THROW(pCompetitor->Name(), OrbKernelException);
