@@ -279,15 +279,15 @@ TEST_P(OrbFormatTest, ReplacesEachPlaceholder) {
   EXPECT_EQ(OrbFormat(c.format, c.args), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, OrbFormatTest,
-    testing::Values(FormatCase{u"{1}-{0}-{1}",
-                               {u"a", uint64_t{18446744073709551615u}},
-                               u"18446744073709551615-a-18446744073709551615"},
-                    FormatCase{u"{{{0}}}", {true}, u"{True}"},
-                    FormatCase{u"[{0}]", {nullptr}, u"[]"},
-                    FormatCase{u"{0}", {int64_t{-5}}, u"-5"}, FormatCase{u"{0}", {0.5}, u"0.5"},
-                    FormatCase{u"no placeholder", {}, u"no placeholder"}));
+INSTANTIATE_TEST_SUITE_P(Cases, OrbFormatTest,
+                         testing::Values(FormatCase{u"{1}-{0}-{1}",
+                                                    {u"a", uint64_t{18446744073709551615u}},
+                                                    u"18446744073709551615-a-18446744073709551615"},
+                                         FormatCase{u"{{{0}}}", {true}, u"{True}"},
+                                         FormatCase{u"[{0}]", {nullptr}, u"[]"},
+                                         FormatCase{u"{0}", {int64_t{-5}}, u"-5"},
+                                         FormatCase{u"{0}", {0.5}, u"0.5"},
+                                         FormatCase{u"no placeholder", {}, u"no placeholder"}));
 
 TEST(OrbFormatTest, RefusesPlaceholdersItCannotFill) {
   for (const char16_t* format : {u"{1}", u"{", u"}", u"{x}", u"{0", u"a } b"}) {
