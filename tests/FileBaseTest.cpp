@@ -2,12 +2,12 @@
 // the recording kernel: every version threshold with its fallback, the
 // records that cross to the kernel, the templates' construction order and
 // registration, OpenUnm, the members' updates, destruction, the
-// dynamic-growth message; and what the
-// access layer's wrappers send the kernel: the key indexer sends the add
-// command on every read and the handle indexer nothing; a text key travels as
-// Windows-1252 with 0 as the number, a number key as the number with no text;
-// the update operations send the application's command packed in one word
-// and the formatted text, the XML export its text unformatted.
+// dynamic-growth message; and what the access layer's wrappers send the
+// kernel: the key indexer sends the add command on every read and the handle
+// indexer nothing; a text key travels as Windows-1252 with 0 as the number, a
+// number key as the number with no text; the update operations send the
+// application's command packed in one word and the formatted text, the XML
+// export its text unformatted.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

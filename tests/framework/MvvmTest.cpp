@@ -509,7 +509,7 @@ TEST(DataContextTest, SharedGivesOneContextPerMemberAndUnknownKeysGiveNull) {
 // (That only the roots following the kernel refresh is FileWrapperTest's.)
 TEST(FileRoutingTest, AnUpdateReachesItsMembersContainer) {
   ContextFixture f;
-  f.pFile->MapRootOf();
+  f.pFile->MapRootOf();  // registers the map's container with member 0
   auto pArrayRoot = f.pFile->Root(1);
   std::vector<OrbObjectChangedEventArgs> changed;
   f.pFile->m_pMap->ObjectChanged().Add(

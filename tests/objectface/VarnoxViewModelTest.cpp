@@ -229,8 +229,9 @@ class ViewModelTable : public ::testing::TestWithParam<Row> {};
 // GetMembInfo, and on a view model that is not connected (clears are
 // ConnectedViewModel's): GetVal creates the slot first, then a simple value
 // takes its default while any other kind raises the not-connected message;
-// SetVal raises the invalid-type message for the other kinds. After a view model's last row,
-// index N and -1 give each operation's invalid-index message with that number.
+// SetVal raises the invalid-type message for the other kinds. After a view
+// model's last row, index N and -1 give each operation's invalid-index
+// message with that number.
 TEST_P(ViewModelTable, DescriptorDefaultAndMessages) {
   const Row& row = GetParam();
   Made vm = kViewModels.at(row.csViewModel)();
